@@ -1,0 +1,2 @@
+# Example catchment: the smallest control file velmo accepts today; it grows
+# with the model.

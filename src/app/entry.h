@@ -1,0 +1,27 @@
+// Program entry: command line, start banner, the control-file loop and the
+// top-level handler.
+#pragma once
+
+#include <string>
+
+namespace velmo {
+
+// The diagnostics options of a command line. Positions are those of the last
+// occurrence of each option (0: not given).
+struct CommandLine {
+  int max_level = 4;
+  std::string diag_file_name;
+  int level_position = 0;
+  int file_position = 0;
+};
+
+CommandLine ParseCommandLine(int argc, char** argv);
+
+// Maps a fatal code to a process exit status: 1..255 as they are, any other
+// code to 255 so that a failure never looks like success.
+int ExitStatusOf(int code);
+
+// The whole program; returns the process exit status.
+int VelmoMain(int argc, char** argv);
+
+}  // namespace velmo

@@ -1,0 +1,202 @@
+#include "framework/diagnostics.h"
+
+#include <ctime>
+#include <iostream>
+
+namespace velmo {
+namespace {
+
+constexpr std::string_view kPrefixes[] = {"FATAL: ", "ERROR: ", "WARNING: ", "INFO: ", "DEBUG: ", "SKIP: "};
+constexpr int kDiagOpenError = 320;
+
+}  // namespace
+
+std::string LocalTimeStamp() {
+  std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char buffer[32];
+  std::strftime(buffer, sizeof buffer, "%Y-%m-%dT%H:%M:%S", &local);
+  return buffer;
+}
+
+int MessageStream::PrefixLevel(std::string_view text, size_t* prefix_length) {
+  for (int level = kFatal; level <= kSkip; ++level) {
+    if (text.starts_with(kPrefixes[level])) {
+      if (prefix_length) *prefix_length = kPrefixes[level].size();
+      return level;
+    }
+  }
+  if (prefix_length) *prefix_length = 0;
+  return -1;
+}
+
+std::string MessageStream::EscapeXml(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '\n': out += ';'; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '\'': out += "&apos;"; break;
+      case '"': out += "&quot;"; break;
+      // XML comments may not hold runs of hyphens: every run of three or more
+      // becomes exactly two.
+      case '-':
+        if (out.size() >= 2 && out[out.size() - 1] == '-' && out[out.size() - 2] == '-') break;
+        out += c;
+        break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+MessageStream::MessageStream(const std::string& file_name, int max_level)
+    : MessageStream(file_name, max_level, std::cout) {}
+
+MessageStream::MessageStream(const std::string& file_name, int max_level, std::ostream& console)
+    : console_(console), max_level_(max_level) {
+  diag_file_name_ = file_name.empty() ? std::string(kDefaultDiagFileName) : file_name;
+  if (process_index_ != 0) return;
+  Open(diag_file_name_);
+}
+
+void MessageStream::Open(const std::string& file_name) {
+  file_.open(file_name, std::ios::out | std::ios::trunc);
+  if (!file_.is_open()) {
+    console_ << "(mpi-rank " << std::setw(2) << process_index_ << ") "
+             << "\n ----- Warning -----\n error opening diagnostics output file " << file_name << "\n";
+    console_ << "(mpi-rank " << std::setw(2) << process_index_ << ") "
+             << "\nusing default name Velmo_Diag.xml in actual working directory\n -------------------\n\n"
+             << "\n";
+    diag_file_name_ = kDefaultDiagFileName;
+    file_.clear();
+    file_.open(diag_file_name_, std::ios::out | std::ios::trunc);
+    if (!file_.is_open()) {
+      console_ << "(mpi-rank " << std::setw(2) << process_index_ << ") "
+               << "Error opening diagnostics output file " << diag_file_name_ << "\n";
+      console_.flush();
+      throw ErrorCode{kDiagOpenError};
+    }
+  }
+  file_ << "<?xml version='1.0' encoding='UTF-8'?>\n"
+        << "<Diag version=\"1.2\" xmlns=\"http://www.wldelft.nl/fews/PI\" \n"
+        << "xmlns:xsi=\"http://www.w3.org/2001/XMLSchema-instance\" \n"
+        << "xsi:schemaLocation=\"http://www.wldelft.nl/fews/PI "
+           "http://fews.wldelft.nl/schemas/version1.0/pi-schemas/pi_diag.xsd\">\n";
+  file_ << "\t<line level=\"3\" description= \"Velmo start at " << LocalTimeStamp() << "\"/>\n";
+  file_.flush();
+}
+
+MessageStream::~MessageStream() { Close(); }
+
+void MessageStream::Close() {
+  if (closed_) return;
+  closed_ = true;
+  if (FileWritable()) {
+    if (element_open_) file_ << "\"/>\n";
+    element_open_ = false;
+    file_ << "\t<line level=\"3\" description= \"Velmo finished at " << LocalTimeStamp() << "\"/>\n";
+    file_ << "</Diag>\n";
+    file_.close();
+  }
+  piece_xml_.clear();
+}
+
+void MessageStream::WriteDiagPiece(const std::string* piece) {
+  std::string text;
+  if (piece) {
+    size_t prefix_length = 0;
+    int level = PrefixLevel(*piece, &prefix_length);
+    if (level >= 0) {
+      entry_level_ = level;
+      if (!at_entry_start_) {
+        if (element_open_ && FileWritable()) file_ << "\"/>\n";
+        element_open_ = false;
+        at_entry_start_ = true;
+      }
+      text = piece->substr(prefix_length);
+    } else {
+      if (at_entry_start_) entry_level_ = kDebug;
+      text = *piece;
+    }
+  } else if (at_entry_start_) {
+    entry_level_ = kDebug;
+  }
+  entry_suppressed_ = entry_level_ > max_level_;
+  if (at_entry_start_) {
+    if (!entry_suppressed_ && FileWritable()) {
+      file_ << "\t<line level=\"" << entry_level_ << "\" description= \"";
+      element_open_ = true;
+    }
+    at_entry_start_ = false;
+  }
+  if (!piece) {
+    piece_xml_.clear();
+    return;
+  }
+  std::string escaped = EscapeXml(text);
+  size_t marker = escaped.find(kEndEntry);
+  if (marker != std::string::npos) {
+    escaped.erase(escaped.size() - kEndEntry.size());
+    escaped += "\"/>";
+  }
+  piece_xml_ = std::move(escaped);
+}
+
+void MessageStream::TextPiece(const std::string& piece) {
+  std::string console_text = piece;
+  bool ends_entry = false;
+  if (console_text.find(kEndEntry) != std::string::npos) {
+    console_text.erase(console_text.size() - kEndEntry.size());
+    ends_entry = true;
+  }
+  size_t prefix_length = 0;
+  if (PrefixLevel(console_text, &prefix_length) >= 0) console_text.erase(0, prefix_length);
+  if (!console_text.empty()) console_ << console_text;
+
+  WriteDiagPiece(&piece);
+  if (!entry_suppressed_ && FileWritable()) file_ << piece_xml_;
+
+  if (ends_entry) {
+    console_ << "\n";
+    console_.flush();
+    if (!entry_suppressed_ && FileWritable()) {
+      file_ << "\n";
+      file_.flush();
+    }
+    element_open_ = false;
+    at_entry_start_ = true;
+    entry_suppressed_ = false;
+  }
+}
+
+MessageStream& MessageStream::operator<<(const char* piece) {
+  TextPiece(piece ? std::string(piece) : std::string());
+  return *this;
+}
+
+MessageStream& MessageStream::operator<<(const std::string& piece) {
+  TextPiece(piece);
+  return *this;
+}
+
+template <typename T>
+MessageStream& MessageStream::Formatted(const T& item) {
+  console_ << item;
+  WriteDiagPiece(nullptr);
+  if (!entry_suppressed_ && FileWritable()) file_ << item;
+  return *this;
+}
+
+MessageStream& MessageStream::operator<<(int value) { return Formatted(value); }
+MessageStream& MessageStream::operator<<(long value) { return Formatted(value); }
+MessageStream& MessageStream::operator<<(long long value) { return Formatted(value); }
+MessageStream& MessageStream::operator<<(double value) { return Formatted(value); }
+MessageStream& MessageStream::operator<<(decltype(std::setw(0)) width) { return Formatted(width); }
+MessageStream& MessageStream::operator<<(decltype(std::setfill('0')) fill) { return Formatted(fill); }
+
+}  // namespace velmo

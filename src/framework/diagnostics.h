@@ -1,0 +1,78 @@
+// The one message stream of a run: console transcript plus the diagnostics
+// XML file (Delft-FEWS PI diagnostics schema 1.2).
+#pragma once
+
+#include <fstream>
+#include <iomanip>
+#include <ostream>
+#include <string>
+#include <string_view>
+
+namespace velmo {
+
+enum MessageLevel { kFatal = 0, kError = 1, kWarning = 2, kInfo = 3, kDebug = 4, kSkip = 5 };
+
+inline constexpr const char* kDefaultDiagFileName = "Velmo_Diag.xml";
+inline constexpr std::string_view kEndEntry = "[end-entry]";
+
+// Thrown integer code of a fatal condition.
+using ErrorCode = int;
+
+class MessageStream {
+ public:
+  // Opens the diagnostics file (falling back to the default name); throws 320
+  // when neither can be opened. `console` is where the transcript goes.
+  MessageStream(const std::string& file_name, int max_level, std::ostream& console);
+  MessageStream(const std::string& file_name, int max_level);
+  ~MessageStream();
+  MessageStream(const MessageStream&) = delete;
+  MessageStream& operator=(const MessageStream&) = delete;
+
+  MessageStream& operator<<(const char* piece);
+  MessageStream& operator<<(const std::string& piece);
+  MessageStream& operator<<(int value);
+  MessageStream& operator<<(long value);
+  MessageStream& operator<<(long long value);
+  MessageStream& operator<<(unsigned value) { return *this << static_cast<long long>(value); }
+  MessageStream& operator<<(unsigned long value) { return *this << static_cast<long long>(value); }
+  MessageStream& operator<<(double value);
+  MessageStream& operator<<(decltype(std::setw(0)) width);
+  MessageStream& operator<<(decltype(std::setfill('0')) fill);
+
+  // The diagnostics-file side of one piece; nullptr stands for a number or
+  // manipulator.
+  void WriteDiagPiece(const std::string* piece);
+  void Close();
+
+  const std::string& DiagFileName() const { return diag_file_name_; }
+  int MaxLevel() const { return max_level_; }
+
+  // Level of a prefix at the start of `text`, or -1 when it has none.
+  static int PrefixLevel(std::string_view text, size_t* prefix_length = nullptr);
+  // The XML escaping of one text piece (without the end-marker handling).
+  static std::string EscapeXml(std::string_view text);
+
+ private:
+  void Open(const std::string& file_name);
+  bool FileWritable() const { return file_.is_open() && file_.good(); }
+  void TextPiece(const std::string& piece);
+  template <typename T>
+  MessageStream& Formatted(const T& item);
+
+  int process_index_ = 0;
+  std::ofstream file_;
+  std::ostream& console_;
+  bool at_entry_start_ = true;
+  bool entry_suppressed_ = false;
+  bool element_open_ = false;  // an element has been started in the file and not closed
+  int entry_level_ = 0;
+  std::string piece_xml_;
+  std::string diag_file_name_;
+  int max_level_ = kDebug;
+  bool closed_ = false;
+};
+
+// Local time as YYYY-MM-DDTHH:MM:SS.
+std::string LocalTimeStamp();
+
+}  // namespace velmo

@@ -1,0 +1,37 @@
+#include "framework/interrupt.h"
+
+#include <unistd.h>
+
+namespace velmo {
+namespace {
+
+volatile std::sig_atomic_t* current_state = nullptr;
+
+void SetAction(void (*handler)(int)) {
+  struct sigaction action {};
+  action.sa_handler = handler;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = 0;
+  sigaction(SIGINT, &action, nullptr);
+}
+
+}  // namespace
+
+void SetCurrentInterruptState(volatile std::sig_atomic_t* state) { current_state = state; }
+volatile std::sig_atomic_t* CurrentInterruptState() { return current_state; }
+
+void OnInterrupt(int /*signal_number*/) {
+  SetAction(SIG_IGN);
+  volatile std::sig_atomic_t* state = current_state;
+  if (!state || *state != 0) return;
+  *state = 1;
+  static const char kMessage[] = "\nCntr-C pressed! please wait...\n\n";
+  ssize_t written = write(STDOUT_FILENO, kMessage, sizeof kMessage - 1);
+  (void)written;
+}
+
+void ArmInterruptHandler() { SetAction(OnInterrupt); }
+void ResetInterruptHandler() { SetAction(SIG_DFL); }
+void SuspendInterruptHandler() { SetAction(SIG_IGN); }
+
+}  // namespace velmo

@@ -1,0 +1,133 @@
+#include "framework/memory.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "framework/diagnostics.h"
+
+namespace velmo {
+namespace {
+
+constexpr int kMatrixAllocationCode = 1;
+constexpr int kObjectAllocationCode = 81;
+
+long long PowerOfTwo(double exponent) { return 1LL << static_cast<int>(exponent); }
+
+double HalvingsOf(double x) {
+  double n = 0;
+  while (x > 1.0) {
+    x /= 2.0;
+    n += 1.0;
+  }
+  return n;
+}
+
+}  // namespace
+
+std::vector<int> MatrixBlockRows(int row_lo, int row_hi, int col_hi) {
+  const long long row_bytes = 8LL * (col_hi + 1);
+  std::vector<int> blocks;
+  if (static_cast<unsigned long long>(row_bytes + kBlockOverhead) > static_cast<unsigned long long>(kMaxBlockBytes))
+    return blocks;
+  const long long total = row_bytes * (row_hi - row_lo + 2);
+  const long long tenth = static_cast<long long>(total * 0.1);
+  long long remaining = total;
+  int row = row_lo;
+  while (row <= row_hi) {
+    const long long k = static_cast<long long>(HalvingsOf(static_cast<double>(remaining + kBlockOverhead)));
+    const long long half = k > 0 ? PowerOfTwo(static_cast<double>(k - 1)) : 0;
+    if ((remaining <= tenth && PowerOfTwo(static_cast<double>(k)) < kMaxBlockBytes) ||
+        row_bytes + kBlockOverhead > half) {
+      blocks.push_back(row_hi - row + 1);
+      break;
+    }
+    int rows = static_cast<int>(std::min(half - kBlockOverhead, kMaxBlockBytes) / row_bytes);
+    rows = std::min(rows, row_hi - row + 1);
+    blocks.push_back(rows);
+    row += rows;
+    remaining = static_cast<long long>(row_hi - row + 1) * row_bytes;
+    if (remaining <= 0) break;
+  }
+  return blocks;
+}
+
+void memory_handling::Fatal(const char* text, int code) {
+  if (messages) *messages << text << "[end-entry]";
+  throw ErrorCode{code};
+}
+
+double memory_handling::CountHalvings(double x) { return HalvingsOf(x); }
+
+double** memory_handling::matrix(int row_lo, int row_hi, int /*col_lo*/, int col_hi, int table_hi) {
+  const std::vector<int> blocks = MatrixBlockRows(row_lo, row_hi, col_hi);
+  if (blocks.empty() && row_lo <= row_hi) Fatal("FATAL: too long matrix rows", kMatrixAllocationCode);
+  const int top = std::max(row_hi, table_hi);
+  auto** table = static_cast<double**>(std::calloc(static_cast<size_t>(top) + 1, sizeof(double*)));
+  if (!table) Fatal("FATAL: memory allocation error 1 in matrix()", kMatrixAllocationCode);
+  const size_t row_length = static_cast<size_t>(col_hi) + 1;
+  int row = row_lo;
+  for (int rows : blocks) {
+    auto* block = static_cast<double*>(std::calloc(static_cast<size_t>(rows) * row_length, sizeof(double)));
+    if (!block) Fatal("FATAL: memory allocation error 2 in matrix()", kMatrixAllocationCode);
+    for (int r = 0; r < rows; ++r) table[row + r] = block + static_cast<size_t>(r) * row_length;
+    row += rows;
+  }
+  return table;
+}
+
+void memory_handling::FreeMatrix(double** table, int row_lo, int row_hi, int /*col_lo*/, int col_hi, int /*table_hi*/) {
+  if (!table) return;
+  const std::vector<int> blocks = MatrixBlockRows(row_lo, row_hi, col_hi);
+  if (blocks.empty() && row_lo <= row_hi) Fatal("FATAL: too long matrix rows", kMatrixAllocationCode);
+  int row = row_lo;
+  for (int rows : blocks) {
+    std::free(table[row]);
+    table[row] = nullptr;
+    row += rows;
+  }
+  if (row_lo > 0) std::free(table[0]);
+  std::free(table);
+}
+
+double*** memory_handling::Matrix3D(int i_lo, int i_hi, int /*j_lo*/, int j_hi, int k_hi, int table_hi) {
+  const int top = std::max(i_hi, table_hi);
+  auto*** table = static_cast<double***>(std::calloc(static_cast<size_t>(top) + 1, sizeof(double**)));
+  if (!table) Fatal("FATAL: memory allocation error (1) in 3_d_matrix()", kMatrixAllocationCode);
+  const size_t depth = static_cast<size_t>(k_hi) + 1;
+  for (int i = i_lo; i <= i_hi; ++i) {
+    auto** rows = static_cast<double**>(std::calloc(static_cast<size_t>(j_hi) + 1, sizeof(double*)));
+    if (!rows) Fatal("FATAL: memory allocation error (2) in 3_d_matrix()", kMatrixAllocationCode);
+    auto* block = static_cast<double*>(std::calloc((static_cast<size_t>(j_hi) + 1) * depth, sizeof(double)));
+    if (!block) Fatal("FATAL: memory allocation error (3) in 3_d_matrix()", kMatrixAllocationCode);
+    // Entry 0 owns the block; entries 1.. address it by column.
+    for (int j = 0; j <= j_hi; ++j) rows[j] = block + static_cast<size_t>(j) * depth;
+    table[i] = rows;
+  }
+  return table;
+}
+
+void memory_handling::Free3DMatrix(double*** table, int i_lo, int i_hi, int /*j_lo*/, int /*j_hi*/, int /*k_hi*/,
+                                   int /*table_hi*/) {
+  if (!table) return;
+  for (int i = i_lo; i <= i_hi; ++i) {
+    if (!table[i]) continue;
+    std::free(table[i][0]);
+    std::free(table[i]);
+    table[i] = nullptr;
+  }
+  if (i_lo > 0 && table[0]) std::free(table[0]);
+  std::free(table);
+}
+
+void* memory_handling::AllocateZeroed(std::size_t byte_count, int error_number) {
+  void* memory = std::calloc(byte_count, 1);
+  if (!memory) RaiseAllocationError(error_number);
+  return memory;
+}
+
+void memory_handling::RaiseAllocationError(int error_number) {
+  if (messages) *messages << "FATAL: memory allocation error in " << name << " (" << error_number << "[end-entry]";
+  throw ErrorCode{kObjectAllocationCode};
+}
+
+}  // namespace velmo

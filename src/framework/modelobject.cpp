@@ -1,0 +1,225 @@
+#include "framework/modelobject.h"
+
+#include <cctype>
+#include <cmath>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+
+#include "framework/diagnostics.h"
+#include "framework/netcdfgrid.h"
+
+namespace velmo {
+namespace {
+
+// ctime's text of the local time, without its newline.
+std::string CtimeNow() {
+  std::time_t now = std::time(nullptr);
+  char buffer[32];
+  ctime_r(&now, buffer);
+  std::string text(buffer);
+  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+  return text;
+}
+
+}  // namespace
+
+bool ReadToken(std::FILE* file, std::string& token) {
+  token.clear();
+  int c;
+  while ((c = std::fgetc(file)) != EOF && std::isspace(c)) {
+  }
+  if (c == EOF) return false;
+  do {
+    if (token.size() < static_cast<size_t>(kLineLength)) token.push_back(static_cast<char>(c));
+  } while ((c = std::fgetc(file)) != EOF && !std::isspace(c));
+  if (c != EOF) std::ungetc(c, file);
+  return true;
+}
+
+bool ReadRestOfLine(std::FILE* file, std::string& rest) {
+  rest.clear();
+  int c = std::fgetc(file);
+  if (c == EOF) return false;
+  while (c != EOF && c != '\n') {
+    if (rest.size() < static_cast<size_t>(kLineLength)) rest.push_back(static_cast<char>(c));
+    c = std::fgetc(file);
+  }
+  if (!rest.empty() && rest.back() == '\r') rest.pop_back();
+  return true;
+}
+
+modelobject::modelobject(MessageStream* stream, const std::string& control_file_name_in, bool write_ascii_grids,
+                         bool write_double_grids, bool write_netcdf_grids,
+                         const std::string* initial_state_directory, const std::string* default_output_directory)
+    : memory_handling(stream),
+      control_file_name(control_file_name_in),
+      WriteAsciiGrids(write_ascii_grids),
+      WriteDoubleGrids(write_double_grids),
+      WriteNetcdfGrids(write_netcdf_grids),
+      netcdf_writer(std::make_unique<NetcdfGridWriter>(stream)),
+      netcdf_reader(std::make_unique<NetcdfGridReader>(stream)) {
+  if (initial_state_directory) InitialStateDirectory = std::make_unique<std::string>(*initial_state_directory);
+  if (default_output_directory) DefaultOutputDirectory = std::make_unique<std::string>(*default_output_directory);
+}
+
+modelobject::~modelobject() {
+  if (control_file) std::fclose(control_file);
+}
+
+void modelobject::OpenControlFile() {
+  if (control_file) std::fclose(control_file);
+  control_file = std::fopen(control_file_name.c_str(), "rt");
+}
+
+void modelobject::WriteModelLog(const std::string& text) {
+  if (process_index != 0) return;
+  std::ofstream log("modell_" + std::to_string(process_index) + ".log", std::ios::app);
+  log << CtimeNow() << ": " << text << "\n";
+}
+
+void modelobject::SetEndDate(int year, int month, int day, int hour, int minute) {
+  end_date = model_date{minute, hour, day, month, year};
+  end_date_key = date_key(end_date);
+}
+
+void modelobject::RaiseControlFileError(const std::string& text1, const std::string& text2) {
+  *messages << "FATAL: error in control file, " << text1 << "; " << text2 << "not found!" << "[end-entry]";
+  throw ErrorCode{kControlFileErrorCode};
+}
+
+void modelobject::RaiseWriteError(const std::string& file, int number) {
+  *messages << "FATAL: write error " << file << " ! (" << number << ")" << "[end-entry]";
+  throw ErrorCode{kWriteErrorCode};
+}
+
+void modelobject::RaiseReadError(const std::string& file, int number) {
+  *messages << "FATAL: read error " << file << " ! (" << number << ")" << "[end-entry]";
+  throw ErrorCode{kReadErrorCode};
+}
+
+namespace {
+
+// Reads one value with a scanf-style format; "%s" reads into a std::string of
+// any length.
+int ScanOne(std::FILE* file, const char* format, void* target) {
+  if (std::strcmp(format, "%s") == 0) {
+    std::string token;
+    if (!ReadToken(file, token)) return EOF;
+    *static_cast<std::string*>(target) = token;
+    return 1;
+  }
+  return std::fscanf(file, format, target);
+}
+
+}  // namespace
+
+int modelobject::ReadValue(std::FILE* file, const char* format, void* target, const std::string& prompt,
+                           std::string& rest_of_line) {
+  int count = file ? ScanOne(file, format, target) : EOF;
+  if (count != 1) {
+    *messages << "--> In .\n  Next line in Velmo control file: " << "[end-entry]";
+    std::string token;
+    if (file) ReadToken(file, token);
+    *messages << token << "[end-entry]";
+    RaiseControlFileError(prompt, name);
+  }
+  ReadRestOfLine(file, rest_of_line);
+  return count;
+}
+
+int modelobject::ReadTwoValues(std::FILE* file, const char* format, void* target1, void* target2,
+                               const std::string& prompt, std::string& rest_of_line) {
+  int count = 0;
+  if (file && ScanOne(file, format, target1) == 1) {
+    count = 1;
+    if (ScanOne(file, format, target2) == 1) count = 2;
+  }
+  if (count != 2) RaiseControlFileError(prompt, name);
+  ReadRestOfLine(file, rest_of_line);
+  return count;
+}
+
+bool modelobject::FindSection(const std::string& section, bool report) {
+  if (control_file) {
+    std::rewind(control_file);
+    std::string token, rest;
+    // A header on the last line without a line end is not found: the end of
+    // the file is reached while its line is skipped.
+    while (ReadToken(control_file, token) && ReadRestOfLine(control_file, rest)) {
+      if (token == section) return true;
+    }
+  }
+  if (report) RaiseControlFileError(section, "(EOF)");
+  return false;
+}
+
+void modelobject::ResetStatistics(double threshold) {
+  stat_threshold = threshold;
+  stat_weight_sum = stat_min = stat_max = stat_sum = stat_sum_squares = 0.0;
+  stat_started = false;
+}
+
+void modelobject::AddToStatistics(double value, double weight) {
+  if (!(value > stat_threshold + 1.0)) return;
+  stat_sum += value * weight;
+  stat_weight_sum += weight;
+  stat_sum_squares += value * value * weight;
+  if (!stat_started) {
+    stat_min = stat_max = value;
+    stat_started = true;
+  } else if (value < stat_min) {
+    stat_min = value;
+  } else if (value > stat_max) {
+    stat_max = value;
+  }
+}
+
+void modelobject::GetStatistics(double& weight_sum, double& min, double& max, double& sum, double& mean,
+                                double& deviation) {
+  weight_sum = stat_weight_sum;
+  min = stat_min;
+  max = stat_max;
+  sum = stat_sum;
+  mean = stat_weight_sum > 0.0 ? stat_sum / stat_weight_sum : -9999.0;
+  if (stat_weight_sum > 2.0) {
+    const double variance =
+        (stat_sum_squares - stat_sum * stat_sum / stat_weight_sum) / (stat_weight_sum - 1.0);
+    // Rounding can make a zero variance slightly negative.
+    deviation = variance > 0.0 ? std::sqrt(variance) : 0.0;
+  } else {
+    deviation = -9999.0;
+  }
+}
+
+double modelobject::Interpolate(double x1, double y1, double x2, double y2, double x) {
+  if (x2 - x1 == 0.0) return y1;
+  return (x2 - x) / (x2 - x1) * y1 + (x - x1) / (x2 - x1) * y2;
+}
+
+void modelobject::PrefixPath(const std::string* directory, std::string& name) {
+  if (!directory) return;
+  const size_t drive = name.find(":\\");
+  const size_t drive_slash = name.find(":/");
+  const size_t first_drive = std::min(drive, drive_slash);
+  if (first_drive == 1) return;
+  if (name.starts_with("\\\\") || name.starts_with("/")) return;
+  name = *directory + name;
+}
+
+void modelobject::SetSourceGeoreference(double x, double y, double size, double** mask) {
+  source_xllcorner = x;
+  source_yllcorner = y;
+  source_cellsize = size;
+  source_mask = mask;
+}
+
+void modelobject::CleanUp() {
+  if (messages) *messages << "DEBUG: deleting module " << name << "[end-entry]";
+  netcdf_writer.reset();
+  if (netcdf_reader) netcdf_reader->CloseAll();
+  netcdf_reader.reset();
+  cleaned_up = true;
+}
+
+}  // namespace velmo

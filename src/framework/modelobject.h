@@ -1,0 +1,176 @@
+// Base class of every model object: model domain, control-file access, dates,
+// running statistics, file-name prefixing and clean-up.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/memory.h"
+#include "framework/types.h"
+
+namespace velmo {
+
+class NetcdfGridWriter;
+class NetcdfGridReader;
+class grid_table;
+
+// Longest line the control-file readers take at once.
+inline constexpr int kLineLength = 2399;
+
+// Control-file error codes shared by every reader.
+inline constexpr int kControlFileErrorCode = 17;
+inline constexpr int kWriteErrorCode = 18;
+inline constexpr int kReadErrorCode = 19;
+
+// Reads the next whitespace-delimited token (at most kLineLength characters).
+// Returns false at end of file before any character of a token.
+bool ReadToken(std::FILE* file, std::string& token);
+// Reads the rest of the current line, without its line end. Returns false when
+// the file was already at its end.
+bool ReadRestOfLine(std::FILE* file, std::string& rest);
+
+class modelobject : public memory_handling {
+ public:
+  modelobject(MessageStream* stream, const std::string& control_file_name, bool write_ascii_grids = true,
+              bool write_double_grids = false, bool write_netcdf_grids = false,
+              const std::string* initial_state_directory = nullptr,
+              const std::string* default_output_directory = nullptr);
+  ~modelobject() override;
+
+  // --- log, dates, intervals
+  virtual void WriteModelLog(const std::string& text);
+  virtual void SetEndDate(int year, int month, int day, int hour, int minute);
+  virtual void SetMessageInterval(int hours) { message_interval = hours; }
+  virtual int GetMessageInterval() { return message_interval; }
+  virtual double GetIntervalEndShift() { return interval_end_shift; }
+
+  // --- control-file errors
+  [[noreturn]] virtual void RaiseControlFileError(const std::string& text1, const std::string& text2);
+  [[noreturn]] virtual void RaiseWriteError(const std::string& file, int number);
+  [[noreturn]] virtual void RaiseReadError(const std::string& file, int number);
+
+  // --- positional control-file values; the text after a value is its comment
+  // and lands in rest_of_line.
+  virtual int ReadTwoValues(std::FILE* file, const char* format, void* target1, void* target2,
+                            const std::string& prompt, std::string& rest_of_line);
+  virtual int ReadValue(std::FILE* file, const char* format, void* target, const std::string& prompt,
+                        std::string& rest_of_line);
+  int ReadValue(std::FILE* file, int& target, const std::string& prompt, std::string& rest_of_line) {
+    return ReadValue(file, "%d", &target, prompt, rest_of_line);
+  }
+  int ReadValue(std::FILE* file, double& target, const std::string& prompt, std::string& rest_of_line) {
+    return ReadValue(file, "%lf", &target, prompt, rest_of_line);
+  }
+  int ReadValue(std::FILE* file, std::string& target, const std::string& prompt, std::string& rest_of_line) {
+    return ReadValue(file, "%s", &target, prompt, rest_of_line);
+  }
+  virtual bool FindSection(const std::string& section, bool report);
+
+  // --- running statistics over grid cells
+  virtual void ResetStatistics(double threshold);
+  virtual void AddToStatistics(double value, double weight);
+  virtual void GetStatistics(double& weight_sum, double& min, double& max, double& sum, double& mean,
+                             double& deviation);
+
+  virtual double Interpolate(double x1, double y1, double x2, double y2, double x);
+  virtual void SetReady(int flag) { ready = flag; }
+  virtual void CleanUp();
+
+  // Prepends `directory` to `name` unless the name is absolute (a drive, "\\"
+  // or a leading "/") or there is no directory.
+  static void PrefixPath(const std::string* directory, std::string& name);
+  void SetSourceGeoreference(double x, double y, double size, double** mask);
+  void EmptyHook(int, int, int) {}
+
+  // Opens the control file for reading; derived constructors call it.
+  void OpenControlFile();
+
+  // Fields. Public: the modules and the set-up object read each other's
+  // settings through them as plain data.
+  double min_to_int_end = 0.0;
+  double interval_end_shift = 0.0;
+  std::array<int, 13> month_lengths = kMonthLengths;
+  std::string section_buffer;  // "[" + name + "]" of a submodel
+  std::string control_file_name;
+  std::FILE* control_file = nullptr;
+
+  double stat_weight_sum = 0.0;
+  double stat_min = 0.0;
+  double stat_max = 0.0;
+  double stat_sum = 0.0;
+  double stat_sum_squares = 0.0;
+  double stat_threshold = 0.0;
+  bool stat_started = false;
+
+  // Model domain and the rows this process computes.
+  int ncols = 0;
+  int nrows = 0;
+  int first_row = 1;
+  int last_row = 0;
+  double xllcorner = 0.0;
+  double yllcorner = 0.0;
+  double cellsize = 0.0;
+  double nodata_value = -9999.0;
+
+  double** cell_weights = nullptr;  // data of "RelCellArea"
+
+  // Georeference and mask an interpolator gives for its GIF and netCDF input;
+  // 9999 = not given.
+  double source_xllcorner = 9999.0;
+  double source_yllcorner = 9999.0;
+  double source_cellsize = 9999.0;
+  double** source_mask = nullptr;
+
+  // Palette conversion of GIF grids.
+  double gif_exponent1 = 0.0767528404;
+  double gif_factor1 = 0.00008916787;
+  double gif_exponent2 = 0.0767528404;
+  double gif_factor2 = 0.00008916787;
+  int gif_threshold = 127;
+
+  // Header of the last binary grid read or written: ncols, nrows, xllcorner,
+  // yllcorner, cellsize, nodata, count, minimum, maximum, sum, mean, deviation.
+  std::array<double, 12> binary_header{};
+
+  // Copies of the model settings (not owned).
+  zone_record* zone_table = nullptr;
+  int* zone_code_map = nullptr;
+  int* region_code_map = nullptr;
+  row_range* row_ranges = nullptr;
+  int zone_count = 0;
+  int max_zone_code = 0;
+  int region_count = 0;
+  int max_region_code = 0;
+  region_record* region_table = nullptr;
+
+  model_date current_date;
+  model_date start_date;
+  model_date end_date;
+  std::array<int, 5> date_key_factors = kDateKeyFactors;
+  int end_date_key = 0;
+
+  bool WriteAsciiGrids = true;
+  bool WriteDoubleGrids = false;
+  bool WriteNetcdfGrids = false;
+  // Directory prefixes; absent when not given.
+  std::unique_ptr<std::string> DefaultOutputDirectory;
+  std::unique_ptr<std::string> InitialStateDirectory;
+
+  int time_step = 0;  // minutes
+  grid_table* grids = nullptr;
+  double** mpi_regions_data = nullptr;
+  double** mpi_helper_data = nullptr;
+  int process_index = 0;
+  int process_count = 1;
+  int message_interval = 1;  // hours
+
+  std::unique_ptr<NetcdfGridWriter> netcdf_writer;
+  std::unique_ptr<NetcdfGridReader> netcdf_reader;
+
+ protected:
+  bool cleaned_up = false;
+};
+
+}  // namespace velmo

@@ -1,0 +1,67 @@
+// Small value types shared by every subsystem.
+#pragma once
+
+#include <array>
+
+namespace velmo {
+
+// A calendar date of the model: minute, hour, day, month, year.
+struct model_date {
+  int minute = 0;
+  int hour = 0;
+  int day = 0;
+  int month = 0;
+  int year = 0;
+};
+
+// Factors of the date key: a month counts 31 days and a year 12 such months,
+// so keys order dates but their difference is no duration.
+inline constexpr std::array<int, 5> kDateKeyFactors = {535680, 44640, 1440, 60, 1};
+
+constexpr int date_key(int year, int month, int day, int hour, int minute) {
+  return year * kDateKeyFactors[0] + month * kDateKeyFactors[1] + day * kDateKeyFactors[2] +
+         hour * kDateKeyFactors[3] + minute * kDateKeyFactors[4];
+}
+constexpr int date_key(const model_date& d) { return date_key(d.year, d.month, d.day, d.hour, d.minute); }
+
+// Days per month, index 1..12 (index 0 unused); February as in a common year.
+inline constexpr std::array<int, 13> kMonthLengths = {0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+
+constexpr bool IsLeapYear(int year) { return (year % 4 == 0 && year % 100 != 0) || year % 400 == 0; }
+constexpr int DaysInMonth(int month, int year) {
+  return month == 2 && IsLeapYear(year) ? 29 : kMonthLengths[static_cast<size_t>(month)];
+}
+
+// Georeference of a raster as in the ASCII header; row 1 is the northernmost.
+struct grid_header {
+  int ncols = 0;
+  int nrows = 0;
+  double xllcorner = 0.0;
+  double yllcorner = 0.0;
+  double cellsize = 0.0;
+  double nodata_value = -9999.0;
+};
+
+// One zone of a zone table; record 0 holds the totals.
+struct zone_record {
+  double weight_sum = 0.0;
+  double value_sum = 0.0;
+  double code = 0.0;
+  double area_fraction = 0.0;
+  double mean_divisor = 0.0;
+};
+
+// First and last valid column of one grid row.
+struct row_range {
+  int first = 0;
+  int last = 0;
+};
+
+// One regression region: centre as mean row and column, and its cell count.
+struct region_record {
+  double mean_row = 0.0;
+  double mean_col = 0.0;
+  double cell_count = 0.0;
+};
+
+}  // namespace velmo
