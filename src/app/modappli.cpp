@@ -6,7 +6,7 @@
 
 namespace velmo {
 namespace {
-constexpr int kControlFileMissingCode = 17;
+constexpr int kControlFileOpenCode = 28;
 }
 
 ModellApplication::ModellApplication(MessageStream* stream, int /*argc*/, char** argv, int position)
@@ -17,8 +17,8 @@ ModellApplication::ModellApplication(MessageStream* stream, int /*argc*/, char**
   control_file = argv[position];
   std::ifstream probe(control_file);
   if (!probe) {
-    *messages << "FATAL: control file " << control_file << " not found!" << "[end-entry]";
-    throw ErrorCode{kControlFileMissingCode};
+    *messages << "FATAL: error opening " << control_file << "[end-entry]";
+    throw ErrorCode{kControlFileOpenCode};
   }
   *messages << "INFO: control file " << control_file << "[end-entry]";
 }
