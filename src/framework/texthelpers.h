@@ -1,0 +1,51 @@
+// Readers for the newer control-file syntax: "key = value;" pairs, value
+// lists, brace blocks and token lists. They work on text, never on files.
+#pragma once
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+namespace velmo {
+
+// Position of the first occurrence of `key` in `text` at or after `from` that
+// stands as a whole word: the characters around it are no letter, digit or
+// underscore. std::string::npos when there is none.
+std::size_t FindKey(const std::string& text, const std::string& key, std::size_t from = 0);
+
+// The raw value of `key`: the text after the first "=" that follows the key,
+// up to but not including the next ";" (to the end without one). Empty when no
+// "=" follows. Throws std::out_of_range when the key does not occur.
+std::string KeyValueText(const std::string& text, const std::string& key);
+
+// Single values. The first item of the value is read; a value that does not
+// start with a number gives 0, one without a word gives "". A missing key
+// throws std::out_of_range (callers that allow it catch it).
+void ReadKeyInt(const std::string& text, const std::string& key, int& value);
+void ReadKeyDouble(const std::string& text, const std::string& key, double& value);
+void ReadKeyString(const std::string& text, const std::string& key, std::string& value);
+
+// Value lists separated by tabs, blanks, semicolons or commas: the numbers are
+// appended to `values`; returns the number of tokens (0 for a missing key,
+// which leaves the list alone).
+int ReadKeyDoubleList(const std::string& text, const std::string& key, std::vector<double>& values);
+int ReadKeyIntList(const std::string& text, const std::string& key, std::vector<int>& values);
+
+// The next block in braces: the text after the first "{" through its closing
+// "}" (to the end without one). `source` loses everything up to and including
+// that block. Throws std::out_of_range when `source` holds no "{".
+std::string ExtractBraceBlock(std::string& source);
+
+// Appends the tokens of `text` to `tokens`; a token that starts with a double
+// quote runs to the next unescaped double quote and keeps its quotes (unless
+// the quote is a separator). Returns the size of `tokens` afterwards.
+int SplitTokens(const std::string& text, const std::string& separators, std::vector<std::string>& tokens);
+
+// Offset of the first occurrence of `pattern`; 0 when it does not occur.
+std::size_t FindSubstringOffset(const std::string& text, const std::string& pattern);
+
+// Keeps the characters start .. start + last_offset (both included) of
+// `buffer`; a negative last_offset leaves it unchanged.
+void KeepSubstring(std::string& buffer, std::size_t start, long last_offset);
+
+}  // namespace velmo
