@@ -46,6 +46,20 @@ class modelobject : public memory_handling {
   virtual int GetMessageInterval() { return message_interval; }
   virtual double GetIntervalEndShift() { return interval_end_shift; }
 
+  // --- grid table look-ups (framework/gridtable.cpp). Searches run over
+  // entries 1..999 in index order and end at the first free entry; the
+  // first match wins. Names compare exactly.
+  // Index of the grid `grid_name`, or 0. Without look_past_empty the search
+  // also ends at an entry that holds no data.
+  virtual int FindGrid(const std::string& grid_name, bool look_past_empty);
+  // Index of the grid `grid_name`; a missing grid is fatal (code 33).
+  virtual int FindRequiredGrid(const std::string& grid_name);
+  // Index of the first of the names (in argument order, not table order)
+  // that is present; none present is fatal (code 33).
+  virtual int FindOneOfThreeGrids(const std::string& name1, const std::string& name2, const std::string& name3);
+  virtual int FindOneOfFourGrids(const std::string& name1, const std::string& name2, const std::string& name3,
+                                 const std::string& name4);
+
   // --- control-file errors
   [[noreturn]] virtual void RaiseControlFileError(const std::string& text1, const std::string& text2);
   [[noreturn]] virtual void RaiseWriteError(const std::string& file, int number);
@@ -73,6 +87,16 @@ class modelobject : public memory_handling {
   virtual void AddToStatistics(double value, double weight);
   virtual void GetStatistics(double& weight_sum, double& min, double& max, double& sum, double& mean,
                              double& deviation);
+
+  // --- grid table entries (framework/gridtable.cpp)
+  // Places `data` (not taken over: its owner frees it) in entry `index` under
+  // `grid_name`, splits `write_code` and allocates the accumulators the code
+  // asks for, rows first_row..last_row. Index 1000 is refused (code 12).
+  virtual void RegisterGrid(int index, const std::string& file_name, double** data, double*** layers,
+                            int layer_count, const std::string& grid_name, int write_code, int first_row,
+                            int last_row);
+  // Frees the entry's names and accumulators; `data` stays with its owner.
+  virtual void ReleaseGrid(int index);
 
   virtual double Interpolate(double x1, double y1, double x2, double y2, double x);
   virtual void SetReady(int flag) { ready = flag; }
@@ -133,7 +157,6 @@ class modelobject : public memory_handling {
   // Header of the last binary grid read or written: ncols, nrows, xllcorner,
   // yllcorner, cellsize, nodata, count, minimum, maximum, sum, mean, deviation.
   std::array<double, 12> binary_header{};
-
   // Copies of the model settings (not owned).
   zone_record* zone_table = nullptr;
   int* zone_code_map = nullptr;

@@ -1,0 +1,142 @@
+// The one shared table of grids in memory.
+//
+// Usage:
+//   grid_table* grids = ...;              // modelobject::grids
+//   double** zone = grids->entries[1].data;   // or (*grids)[1].data
+//   if ((*grids)[i].in_use()) ...
+//
+// Indices run 0..1000; 0 is never used, 1..999 can hold grids, 1000 exists
+// but is never returned by a look-up and refuses registration (code 12).
+// Entry 1 holds the zone grid, entry 2 the elevation model, then the standard
+// grids, the partitioning grids, the variable grids, the set-up object's
+// derived grids and the modules' grids, each in the first free entry.
+//
+// An entry is free while its `name` is empty. Text fields that may be absent
+// are empty strings when absent (`outname`, `statfile`, ...).
+//
+// Ownership: an entry never owns `data`, `layers` or the borrowed vegetation
+// grids; their owners free them. The accumulators that registration
+// allocates (`sum_grid`, `min_grid`, `max_grid`, `vegetation_grid`) belong
+// to the entry: ReleaseGrid frees them, and the table frees any that are
+// still held when it is destroyed. `statistics` is a non-owning pointer; the
+// set-up object, which creates the statistics writers, deletes them.
+// `persistence_grid` belongs to the set-up object that makes it.
+#pragma once
+
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/types.h"
+
+namespace velmo {
+
+class MessageStream;
+class zonalstatistic;
+
+// Number of entries including the unused entry 0.
+inline constexpr int kGridTableSize = 1001;
+// First index that can never hold a grid; searches end below it.
+inline constexpr int kGridTableLimit = 1000;
+
+// Codes of the grid table.
+inline constexpr int kGridTableAllocationCode = 1;
+inline constexpr int kNoFreeGridCode = 12;
+inline constexpr int kMissingGridCode = 33;
+
+struct grid_entry {
+  double** data = nullptr;  // the grid; not owned
+  double** sum_grid = nullptr;
+  double** min_grid = nullptr;
+  double** max_grid = nullptr;
+  double*** layers = nullptr;  // [row][column][layer], layers from 1; not owned
+  int layer_count = 0;
+  std::string file_name;
+  std::string sum_file_name;
+  std::string min_file_name;
+  std::string max_file_name;
+  std::string name;  // empty: the entry is free
+  int write_code = 0;
+  int period_code = 0;
+  int min_flag = 0;
+  int max_flag = 0;
+  int extremes_started = 0;
+  int fillcode = 0;
+  double step_count = 0.0;
+  int vegetation_code = 0;
+  double** vegetation_grid = nullptr;
+  std::string vegetation_file_name;
+  int vegetation_ended = 0;
+  int vegetation_started = 0;
+  double** vegetation_start_grid = nullptr;     // borrowed
+  double** vegetation_stop_grid = nullptr;      // borrowed
+  double** vegetation_duration_grid = nullptr;  // borrowed
+  int period_length = 0;
+  int elapsed_periods = 0;
+  int period_offset = 0;
+  int elapsed_units = 0;
+  int last_unit_value = 0;
+  std::string period_unit;
+  std::string dated_file_name;
+  bool persistent = false;
+  bool persistence_running = false;
+  double** persistence_grid = nullptr;
+  int persistence_steps = 0;
+  int persistence_count = 0;
+  double defaultValue = 0.0;
+  std::string outname;
+  int statcode = 0;
+  std::string statfile;  // empty: no statistics
+  std::vector<zone_record> zone_accumulators;
+  zonalstatistic* statistics = nullptr;  // not owned
+  int readcode = 0;
+  int outname_owned = 0;
+  int same_date_count = 0;
+  std::array<int, 5> last_write_date{};  // year, month, day, hour, minute
+  int first_row = 0;
+  int last_row = 0;
+  bool has_latitude_grid = false;   // entry 1 only
+  bool has_longitude_grid = false;  // entry 1 only
+  int latitude_grid_index = 0;      // entry 1 only
+  int longitude_grid_index = 0;     // entry 1 only
+
+  // Column count the accumulators were allocated with (0: none allocated by
+  // registration); needed to free them.
+  int accumulator_columns = 0;
+
+  bool in_use() const { return !name.empty(); }
+  // Puts the entry into the state of a freshly created table entry.
+  void SetInitialState();
+};
+
+class grid_table {
+ public:
+  // Allocates the 1001 entries and sets entries 1..1000 to their initial
+  // state. When the memory cannot be had, `messages` receives the FATAL entry
+  // and code 1 is thrown.
+  explicit grid_table(MessageStream* messages);
+  ~grid_table();
+  grid_table(const grid_table&) = delete;
+  grid_table& operator=(const grid_table&) = delete;
+
+  // The same, for callers that hold the table through a pointer; the
+  // allocation of the table object itself is checked as well.
+  static std::unique_ptr<grid_table> Create(MessageStream* messages);
+
+  grid_entry& operator[](int index) { return entries[static_cast<size_t>(index)]; }
+  const grid_entry& operator[](int index) const { return entries[static_cast<size_t>(index)]; }
+
+  // Lowest index from 1 upward whose entry is free, or kGridTableLimit when
+  // entries 1..999 are all in use.
+  int FirstFreeEntry() const;
+
+  std::vector<grid_entry> entries;  // indices 0..1000
+};
+
+// Splits a four-digit write code d4 d3 d2 d1 into the entry's write_code
+// (d1), period_code (d2), min_flag/max_flag (d3: 1 min, 2 max, 3 both) and
+// vegetation_code (d4); digits above the fourth are ignored.
+void SplitWriteCode(int write_code, grid_entry& entry);
+
+}  // namespace velmo
