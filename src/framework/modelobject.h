@@ -98,6 +98,33 @@ class modelobject : public memory_handling {
   // Frees the entry's names and accumulators; `data` stays with its owner.
   virtual void ReleaseGrid(int index);
 
+  // --- grid and stack files (framework/gridread.cpp, gridwrite.cpp; formats
+  // in framework/gridio.h). Ctrl-C is ignored while a file is open.
+  // Reads a grid file of any recognised format onto the model domain (a file
+  // on another raster is resampled bilinearly); relative names are taken
+  // from InitialStateDirectory. With `allocate` a new matrix is stored in
+  // `target` once the whole file has been read; otherwise `target` must hold
+  // a matrix of the domain. fill_mode 1 fills holes inside the zone grid from
+  // neighbouring cells, 2 with default_value. The row-range options keep
+  // their places but every read spans rows 1..nrows.
+  virtual void ReadGrid(const std::string& grid_name, double**& target, int fill_mode, bool allocate, bool verbose,
+                        double default_value, bool report_fills, bool whole_domain = true, int spare = 0,
+                        bool halo_rows = false);
+  // Reads a stack file into a new [row][column][level] matrix stored in
+  // `target`; returns the highest level. The stack must match the domain.
+  virtual int ReadStack(const std::string& stack_name, double***& target, bool whole_domain = true);
+  // Writers; names are taken relative to DefaultOutputDirectory. Grids:
+  // netcdf before ascii before binary; stacks: netcdf before binary before
+  // ascii. A null row is written as nodata.
+  virtual void WriteStack(const std::string& stack_name, double*** stack, int numlevels, bool ascii,
+                          bool double_precision, bool netcdf);
+  virtual void WriteGrid(const std::string& grid_name, double** grid, bool ascii, bool double_precision,
+                         bool netcdf);
+  // As WriteGrid, but first sets the cells outside each row's valid columns
+  // to nodata in `grid` itself (not for netCDF output).
+  virtual void WriteMaskedGrid(const std::string& grid_name, double** grid, bool ascii, bool double_precision,
+                               bool netcdf);
+
   virtual double Interpolate(double x1, double y1, double x2, double y2, double x);
   virtual void SetReady(int flag) { ready = flag; }
   virtual void CleanUp();
@@ -157,6 +184,9 @@ class modelobject : public memory_handling {
   // Header of the last binary grid read or written: ncols, nrows, xllcorner,
   // yllcorner, cellsize, nodata, count, minimum, maximum, sum, mean, deviation.
   std::array<double, 12> binary_header{};
+  // Wait between attempts to open a grid file that cannot be opened (ms).
+  int open_retry_wait_ms = 200;
+
   // Copies of the model settings (not owned).
   zone_record* zone_table = nullptr;
   int* zone_code_map = nullptr;

@@ -1,0 +1,484 @@
+// Grid and stack reading of the model object.
+#include <algorithm>
+#include <array>
+#include <chrono>
+#include <cmath>
+#include <optional>
+#include <thread>
+#include <utility>
+
+#include "framework/diagnostics.h"
+#include "framework/gridio.h"
+#include "framework/gridtable.h"
+#include "framework/interrupt.h"
+#include "framework/modelobject.h"
+
+namespace velmo {
+namespace {
+
+// Bytes looked at to tell the formats apart: a whole binary double header.
+constexpr size_t kHeadBytes = kBinaryHeaderValues * sizeof(double);
+// Item numbers of the header values in the error messages.
+constexpr int kNcolsItem = 1;
+constexpr int kNrowsItem = 2;
+constexpr int kXllcornerItem = 3;
+constexpr int kYllcornerItem = 4;
+constexpr int kCellsizeItem = 5;
+
+// A raster of the file's own size, [row][col] from 1, freed with the scope.
+class Raster {
+ public:
+  Raster(int ncols, int nrows)
+      : stride_(static_cast<size_t>(ncols) + 1),
+        cells_(stride_ * static_cast<size_t>(nrows)),
+        rows_(static_cast<size_t>(nrows) + 1, nullptr) {
+    for (int r = 1; r <= nrows; ++r) rows_[r] = cells_.data() + static_cast<size_t>(r - 1) * stride_;
+  }
+  double** rows() { return rows_.data(); }
+
+ private:
+  size_t stride_;
+  std::vector<double> cells_;
+  std::vector<double*> rows_;
+};
+
+// A matrix of the domain allocated by the reader; freed unless handed over.
+class OwnedMatrix {
+ public:
+  OwnedMatrix(memory_handling& owner, int nrows, int ncols) : owner_(owner), nrows_(nrows), ncols_(ncols) {
+    data_ = owner.matrix(1, nrows, 1, ncols, nrows);
+  }
+  ~OwnedMatrix() {
+    if (data_) owner_.FreeMatrix(data_, 1, nrows_, 1, ncols_, nrows_);
+  }
+  OwnedMatrix(const OwnedMatrix&) = delete;
+  OwnedMatrix& operator=(const OwnedMatrix&) = delete;
+  double** get() const { return data_; }
+  double** release() { return std::exchange(data_, nullptr); }
+
+ private:
+  memory_handling& owner_;
+  int nrows_;
+  int ncols_;
+  double** data_ = nullptr;
+};
+
+class OwnedStack {
+ public:
+  OwnedStack(memory_handling& owner, int nrows, int ncols, int levels)
+      : owner_(owner), nrows_(nrows), ncols_(ncols), levels_(levels) {
+    data_ = owner.Matrix3D(1, nrows, 1, ncols, levels, nrows);
+  }
+  ~OwnedStack() {
+    if (data_) owner_.Free3DMatrix(data_, 1, nrows_, 1, ncols_, levels_, nrows_);
+  }
+  OwnedStack(const OwnedStack&) = delete;
+  OwnedStack& operator=(const OwnedStack&) = delete;
+  double*** get() const { return data_; }
+  double*** release() { return std::exchange(data_, nullptr); }
+
+ private:
+  memory_handling& owner_;
+  int nrows_;
+  int ncols_;
+  int levels_;
+  double*** data_ = nullptr;
+};
+
+bool PlausibleDimension(double value) {
+  return std::isfinite(value) && value >= 1.0 && value <= kMaxGridDimension;
+}
+bool PlausibleCellsize(double value) { return std::isfinite(value) && value > 0.0; }
+
+// Gives every cell holding the file's nodata value the domain's.
+void MapNodata(double* cells, int count, double file_nodata, double domain_nodata) {
+  if (file_nodata == domain_nodata) return;
+  for (int i = 0; i < count; ++i)
+    if (cells[i] == file_nodata) cells[i] = domain_nodata;
+}
+
+// Reading one grid file; the file is open and positioned at its start.
+class GridFileReader {
+ public:
+  GridFileReader(modelobject& owner, const std::string& file, std::FILE* in, GridFileFormat format)
+      : owner_(owner), file_(file), in_(in), format_(format) {}
+
+  // Reads the header into `header` (the first six values; all twelve for
+  // binary files) and checks the sizes.
+  void ReadHeader(std::array<double, kBinaryHeaderValues>& header) {
+    if (format_ == GridFileFormat::kAscii) {
+      ReadAsciiHeader(header);
+    } else if (format_ == GridFileFormat::kBinaryDouble) {
+      ReadDoubleHeader(header);
+    } else {
+      ReadSingleHeader(header);
+    }
+    file_ncols_ = static_cast<int>(std::floor(header[0]));
+    file_nrows_ = static_cast<int>(std::floor(header[1]));
+    file_nodata_ = header[5];
+  }
+
+  // Reads the file's raster into rows 1..nrows, columns 1..ncols of `grid`
+  // (a raster of the file's size); its nodata value becomes the domain's.
+  void ReadValues(double** grid, bool resampling) {
+    const double domain_nodata = owner_.nodata_value;
+    if (format_ == GridFileFormat::kAscii) {
+      for (int r = 1; r <= file_nrows_; ++r) {
+        double* row = grid[r];
+        for (int c = 1; c <= file_ncols_; ++c) {
+          bool is_number = false;
+          if (!scanner_->NextNumber(row[c], is_number) || !is_number)
+            RaiseGridError(owner_.messages,
+                           "FATAL: error reading ascii grid " + file_ + " in ASCII-Format in row " +
+                               std::to_string(r) + ", col " + std::to_string(c),
+                           kGridReadErrorCode);
+        }
+        MapNodata(row + 1, file_ncols_, file_nodata_, domain_nodata);
+      }
+      return;
+    }
+    const std::string failure = resampling ? "FATAL: error reading (irregular) float  grid " + file_
+                                           : "FATAL: error reading double grid " + file_;
+    const size_t value_bytes = format_ == GridFileFormat::kBinaryDouble ? sizeof(double) : sizeof(float);
+    const long long needed =
+        static_cast<long long>(kBinaryHeaderValues * value_bytes) +
+        static_cast<long long>(file_ncols_) * file_nrows_ * static_cast<long long>(value_bytes);
+    // A truncated file is refused before anything of its size is read.
+    if (FileSize(in_) < needed) RaiseGridError(owner_.messages, failure, kGridReadErrorCode);
+    std::vector<unsigned char> scratch;
+    for (int r = 1; r <= file_nrows_; ++r) {
+      double* row = grid[r] + 1;
+      const bool ok =
+          format_ == GridFileFormat::kBinaryDouble
+              ? ReadLittleEndianValues<double>(in_, row, static_cast<size_t>(file_ncols_), scratch)
+              : ReadLittleEndianValues<float>(in_, row, static_cast<size_t>(file_ncols_), scratch);
+      if (!ok) RaiseGridError(owner_.messages, failure, kGridReadErrorCode);
+      MapNodata(row, file_ncols_, file_nodata_, domain_nodata);
+    }
+  }
+
+  int file_ncols() const { return file_ncols_; }
+  int file_nrows() const { return file_nrows_; }
+
+ private:
+  void ReadAsciiHeader(std::array<double, kBinaryHeaderValues>& header) {
+    scanner_.emplace(in_);
+    auto fail = [&](int item) {
+      RaiseGridError(owner_.messages,
+                     "FATAL: error reading ascii value #" + std::to_string(item) + " from " + file_,
+                     kGridReadErrorCode);
+    };
+    constexpr int kAsciiHeaderItems = 6;
+    for (int i = 0; i < kAsciiHeaderItems; ++i) {
+      std::string_view word, number;
+      if (!scanner_->Next(word) || !scanner_->Next(number) || !ParseGridNumber(number, header[i]))
+        fail(i + 1);
+    }
+    if (!PlausibleDimension(header[0])) fail(kNcolsItem);
+    if (!PlausibleDimension(header[1])) fail(kNrowsItem);
+    if (!PlausibleCellsize(header[4])) fail(kCellsizeItem);
+    // Every value takes at least one character: more cells than bytes is
+    // no grid but a broken header.
+    const double cells = std::floor(header[0]) * std::floor(header[1]);
+    if (cells > static_cast<double>(FileSize(in_)))
+      fail(std::floor(header[0]) > FileSize(in_) ? kNcolsItem : kNrowsItem);
+  }
+
+  void ReadDoubleHeader(std::array<double, kBinaryHeaderValues>& header) {
+    std::vector<unsigned char> scratch;
+    if (!ReadLittleEndianValues<double>(in_, header.data(), kBinaryHeaderValues, scratch) ||
+        !PlausibleDimension(header[0]) || !PlausibleDimension(header[1]) || !PlausibleCellsize(header[4]) ||
+        !std::isfinite(header[2]) || !std::isfinite(header[3]))
+      RaiseGridError(owner_.messages, "FATAL: error reading double value from the header of " + file_,
+                     kGridReadErrorCode);
+  }
+
+  void ReadSingleHeader(std::array<double, kBinaryHeaderValues>& header) {
+    std::vector<unsigned char> scratch;
+    auto fail = [&](int item) {
+      RaiseGridError(
+          owner_.messages,
+          "FATAL: error reading double value #" + std::to_string(item) + " from the header of " + file_,
+          kGridReadErrorCode);
+    };
+    for (int i = 0; i < kBinaryHeaderValues; ++i)
+      if (!ReadLittleEndianValues<float>(in_, &header[i], 1, scratch)) fail(i + 1);
+    if (!PlausibleDimension(header[0])) fail(kNcolsItem);
+    if (!PlausibleDimension(header[1])) fail(kNrowsItem);
+    if (!std::isfinite(header[2])) fail(kXllcornerItem);
+    if (!std::isfinite(header[3])) fail(kYllcornerItem);
+    if (!PlausibleCellsize(header[4])) fail(kCellsizeItem);
+  }
+
+  modelobject& owner_;
+  const std::string& file_;
+  std::FILE* in_;
+  GridFileFormat format_;
+  std::optional<TokenScanner> scanner_;
+  int file_ncols_ = 0;
+  int file_nrows_ = 0;
+  double file_nodata_ = kBinaryNodata;
+};
+
+// Opens a grid file, retrying a few times: input files may be written by
+// another program while the model runs.
+std::FILE* OpenWithRetries(modelobject& owner, const std::string& file) {
+  std::FILE* in = std::fopen(file.c_str(), "rb");
+  for (int retries_left = kGridOpenRetries; !in && retries_left > 0; --retries_left) {
+    *owner.messages << "FATAL: error opening " << file << ". Will try again in " << owner.open_retry_wait_ms
+                    << " ms... (retriesleft = " << retries_left << ")"
+                    << "[end-entry]";
+    std::this_thread::sleep_for(std::chrono::milliseconds(owner.open_retry_wait_ms));
+    in = std::fopen(file.c_str(), "rb");
+  }
+  if (!in)
+    RaiseGridError(owner.messages, "FATAL: still error opening " + file + " - no retry.", kGridOpenErrorCode);
+  return in;
+}
+
+bool DiffersFromDomain(const modelobject& domain, const std::array<double, kBinaryHeaderValues>& header) {
+  // Corners compare by their whole part so that rounding in the header text
+  // does not force a resampling. The nodata value plays no part: the file's
+  // is replaced by the domain's as the values are read, and resampling a
+  // grid on the domain's own raster would only smear it.
+  return std::floor(header[0]) != domain.ncols || std::floor(header[1]) != domain.nrows ||
+         std::floor(header[2]) != std::floor(domain.xllcorner) ||
+         std::floor(header[3]) != std::floor(domain.yllcorner) || header[4] != domain.cellsize;
+}
+
+// Fills the holes of a grid just read and reports every replacement on the
+// message stream and in the model log.
+void FillAndReport(modelobject& owner, const std::string& file, double** grid, int fill_mode,
+                   double default_value, bool report_fills, bool verbose) {
+  // The zone grid defines where holes are; while it is being read itself
+  // there is nothing to compare with.
+  double** zones = owner.grids ? (*owner.grids)[1].data : nullptr;
+  if (!zones || zones == grid) return;
+  if (verbose)
+    *owner.messages << "... " << file << " checking nodata values and replace"
+                    << "[end-entry]";
+  const std::string log_name = "modell_" + std::to_string(owner.process_index) + ".log";
+  GridFile log(std::fopen(log_name.c_str(), "a"));
+  if (!log) RaiseGridError(owner.messages, "FATAL: error opening log file " + log_name, kModelLogErrorCode);
+
+  const hole_fill_result result = FillHoles(grid, zones, owner.nrows, owner.ncols, owner.nodata_value,
+                                            fill_mode, default_value, report_fills);
+  for (const hole_fill& fill : result.fills) {
+    *owner.messages << "DEBUG: "
+                    << "y: " << fill.row << " x: " << fill.col << "in " << file << ": " << fill.old_value
+                    << " replaced by " << fill.new_value << "[end-entry]";
+    std::fprintf(log.get(), "y: %d x: %d  in %s %lf replaced by %lf!\n", fill.row, fill.col, file.c_str(),
+                 fill.old_value, fill.new_value);
+  }
+  if (result.too_big) {
+    std::fprintf(log.get(), "In %s is a too big hole at x/y = %d/%d\n!\n", file.c_str(), result.too_big_col,
+                 result.too_big_row);
+    log.Close();
+    RaiseGridError(owner.messages,
+                   "FATAL: In " + file + " is a too big hole at x/y = " + std::to_string(result.too_big_col) +
+                       "/" + std::to_string(result.too_big_row) + "!",
+                   kTooBigHoleErrorCode);
+  }
+  log.Close();
+  if (result.hole_count > 0) {
+    *owner.messages << "DEBUG: In " << file << ": " << result.hole_count << " nodata values replaced!"
+                    << "[end-entry]";
+    owner.WriteModelLog("in " + file + ": " + std::to_string(result.hole_count) +
+                        " nodata values replaced!\n");
+  }
+}
+
+}  // namespace
+
+void modelobject::ReadGrid(const std::string& grid_name, double**& target, int fill_mode, bool allocate,
+                           bool verbose, double default_value, bool report_fills, bool /*whole_domain*/,
+                           int /*spare*/, bool /*halo_rows*/) {
+  InterruptGuard no_interrupt;
+  // "file.nc<var>record" names a record of a netCDF file; the reader of the
+  // record gets the prefixed file name with the record part appended.
+  std::string file = grid_name;
+  std::string record_part;
+  if (const size_t angle = file.find('<', 1); angle != std::string::npos) {
+    record_part = file.substr(angle);
+    file.resize(angle);
+  }
+  PrefixPath(InitialStateDirectory.get(), file);
+
+  GridFile in(OpenWithRetries(*this, file));
+  std::array<unsigned char, kHeadBytes> head{};
+  const size_t head_size = std::fread(head.data(), 1, head.size(), in.get());
+  const GridFileFormat format = DetectGridFormat(std::span(head.data(), head_size));
+  // netCDF records and GIF images are recognised here; their readers take
+  // over these two branches (netCDF: file + record_part to the reader's
+  // ReadRecord; GIF: decoded, resampled and converted by the GifReader).
+  if (format == GridFileFormat::kUnknown || format == GridFileFormat::kNetcdf ||
+      format == GridFileFormat::kGif)
+    RaiseGridError(
+        messages,
+        "FATAL: could not recognise file format (neither ascii, nor single, double, or GIF) for " + file,
+        kGridReadErrorCode);
+  std::rewind(in.get());
+  if (verbose)
+    *messages << "reading " << file << " for " << name << "..."
+              << "[end-entry]";
+
+  GridFileReader reader(*this, file, in.get(), format);
+  std::array<double, kBinaryHeaderValues> header = binary_header;
+  reader.ReadHeader(header);
+  const bool differs = DiffersFromDomain(*this, header);
+  const double file_xllcorner = header[2];
+  const double file_yllcorner = header[3];
+  header[2] = std::floor(header[2]);
+  header[3] = std::floor(header[3]);
+  binary_header = header;
+
+  std::optional<OwnedMatrix> owned;
+  if (allocate) {
+    owned.emplace(*this, nrows, ncols);
+    for (int r = 1; r <= nrows; ++r) std::fill_n(owned->get()[r] + 1, ncols, nodata_value);
+  } else if (!target) {
+    RaiseGridError(
+        messages,
+        "FATAL: error reading grid " + file + " no memory allocated (pointer given to function is NULL)",
+        kGridReadErrorCode);
+  }
+  double** grid = allocate ? owned->get() : target;
+
+  if (!differs) {
+    reader.ReadValues(grid, false);
+  } else {
+    Raster raster(reader.file_ncols(), reader.file_nrows());
+    reader.ReadValues(raster.rows(), true);
+    // The corners as the file gives them: their whole parts only decide
+    // whether the file matches the domain.
+    ResampleBilinear(raster.rows(), 1, reader.file_ncols(), 1, reader.file_nrows(), file_xllcorner,
+                     file_yllcorner, header[4], grid, 1, ncols, 1, nrows, xllcorner, yllcorner, cellsize,
+                     source_mask);
+  }
+  if (!in.Close()) RaiseGridError(messages, "FATAL: error closing grid " + file, kGridCloseErrorCode);
+
+  if (fill_mode == 1 || fill_mode == 2)
+    FillAndReport(*this, file, grid, fill_mode, default_value, report_fills, verbose);
+  if (allocate) target = owned->release();
+}
+
+namespace {
+
+[[noreturn]] void StackFormatUnknown(MessageStream* messages, const std::string& file) {
+  RaiseGridError(
+      messages,
+      "FATAL: Error: could not recognize file format (ascii, single float or double float) for stack " + file,
+      kGridReadErrorCode);
+}
+
+}  // namespace
+
+int modelobject::ReadStack(const std::string& stack_name, double***& target, bool /*whole_domain*/) {
+  InterruptGuard no_interrupt;
+  std::string file = stack_name;
+  PrefixPath(InitialStateDirectory.get(), file);
+  GridFile in(std::fopen(file.c_str(), "rb"));
+  if (!in) RaiseGridError(messages, "FATAL: error opening " + file, kGridOpenErrorCode);
+  *messages << "reading " << file << " for " << name << "..."
+            << "[end-entry]";
+
+  std::array<unsigned char, kHeadBytes> head{};
+  const size_t head_size = std::fread(head.data(), 1, head.size(), in.get());
+  const StackFileFormat format = DetectStackFormat(std::span(head.data(), head_size));
+  const std::string header_failure = "FATAL: error reading from " + file;
+  std::array<double, kBinaryHeaderValues> header{};
+  std::optional<TokenScanner> scanner;
+  switch (format) {
+    case StackFileFormat::kNetcdf:  // read by the netCDF grid reader, record by record, once it is built in
+    case StackFileFormat::kUnknown:
+      StackFormatUnknown(messages, file);
+    case StackFileFormat::kShort:
+      RaiseGridError(messages, header_failure, kGridReadErrorCode);
+    case StackFileFormat::kAscii: {
+      std::rewind(in.get());
+      scanner.emplace(in.get());
+      for (double& value : header) {
+        std::string_view word, number;
+        if (!scanner->Next(word) || !scanner->Next(number) || !ParseGridNumber(number, value))
+          RaiseGridError(messages, header_failure, kGridReadErrorCode);
+      }
+      break;
+    }
+    case StackFileFormat::kBinaryDouble:
+      for (int i = 0; i < kBinaryHeaderValues; ++i)
+        header[i] = LoadLittleEndian<double>(&head[i * sizeof(double)]);
+      std::fseek(in.get(), kBinaryHeaderValues * sizeof(double), SEEK_SET);
+      break;
+    case StackFileFormat::kBinarySingle:
+      for (int i = 0; i < kBinaryHeaderValues; ++i)
+        header[i] = LoadLittleEndian<float>(&head[i * sizeof(float)]);
+      std::fseek(in.get(), kBinaryHeaderValues * sizeof(float), SEEK_SET);
+      break;
+  }
+  binary_header = header;
+
+  const bool matches = std::floor(header[0]) == ncols && std::floor(header[1]) == nrows &&
+                       std::floor(header[2]) == std::floor(xllcorner) &&
+                       std::floor(header[3]) == std::floor(yllcorner) && header[4] == cellsize &&
+                       header[5] == nodata_value;
+  if (!matches) {
+    constexpr size_t kShownNameLength = 35;
+    const std::string zone_file = grids ? (*grids)[1].file_name : std::string();
+    *messages << "FATAL: " << file << " has not the specified grid measures (in " << name << ")\n"
+              << LastCharacters(zone_file, kShownNameLength) << " " << LastCharacters(file, kShownNameLength)
+              << "\n"
+              << ncols << " " << header[0] << "\n"
+              << nrows << " " << header[1] << "\n"
+              << xllcorner << " " << header[2] << "\n"
+              << yllcorner << " " << header[3] << "\n"
+              << cellsize << " " << header[4] << "\n"
+              << nodata_value << " " << header[5] << "\n"
+              << "[end-entry]";
+    if (!in.Close()) RaiseGridError(messages, "FATAL: error closing stack (1) " + file, kGridCloseErrorCode);
+    throw ErrorCode{kStackMeasuresErrorCode};
+  }
+
+  // The level count must be one the file can hold before anything of its
+  // size is allocated.
+  const double levels_value = std::floor(header[kStackLevelsIndex]);
+  const long long file_size = FileSize(in.get());
+  const double cells = static_cast<double>(ncols) * nrows;
+  if (!(levels_value >= 0.0) || cells * (levels_value + 1.0) > static_cast<double>(file_size))
+    RaiseGridError(messages, header_failure, kGridReadErrorCode);
+  const int numlevels = static_cast<int>(levels_value);
+  const size_t depth = static_cast<size_t>(numlevels) + 1;
+  const size_t row_values = static_cast<size_t>(ncols) * depth;
+
+  OwnedStack stack(*this, nrows, ncols, numlevels);
+  double*** data = stack.get();
+  if (format == StackFileFormat::kAscii) {
+    for (int r = 1; r <= nrows; ++r)
+      for (int c = 1; c <= ncols; ++c)
+        for (int l = 0; l <= numlevels; ++l) {
+          bool is_number = false;
+          if (!scanner->NextNumber(data[r][c][l], is_number) || !is_number)
+            RaiseGridError(messages,
+                           "FATAL: error reading ascii stack " + file + "at row " + std::to_string(r) +
+                               ", column " + std::to_string(c) + ", level " + std::to_string(l),
+                           kGridReadErrorCode);
+        }
+  } else {
+    const bool is_double = format == StackFileFormat::kBinaryDouble;
+    const std::string failure =
+        std::string(is_double ? "FATAL: error reading double stack " : "FATAL: error reading float stack ") +
+        file + "at row ";
+    std::vector<double> row(row_values);
+    std::vector<unsigned char> scratch;
+    for (int r = 1; r <= nrows; ++r) {
+      const bool ok = is_double ? ReadLittleEndianValues<double>(in.get(), row.data(), row_values, scratch)
+                                : ReadLittleEndianValues<float>(in.get(), row.data(), row_values, scratch);
+      if (!ok) RaiseGridError(messages, failure + std::to_string(r), kGridReadErrorCode);
+      for (int c = 1; c <= ncols; ++c) std::copy_n(row.data() + (c - 1) * depth, depth, data[r][c]);
+    }
+  }
+  if (!in.Close()) RaiseGridError(messages, "FATAL: error closing stack (3) " + file, kGridCloseErrorCode);
+  target = stack.release();
+  return numlevels;
+}
+
+}  // namespace velmo

@@ -1,0 +1,257 @@
+// Grid and stack writing of the model object.
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+#include "framework/diagnostics.h"
+#include "framework/gridio.h"
+#include "framework/interrupt.h"
+#include "framework/modelobject.h"
+
+namespace velmo {
+namespace {
+
+// Longest text of one value in "%g" ("-1.23457e-308") with its separator,
+// rounded up.
+constexpr size_t kMaxValueChars = 32;
+
+// The netCDF output branch: handed to the netCDF grid writer once that is
+// built in. Until then a request for it is refused rather than ignored.
+[[noreturn]] void NetcdfOutputUnavailable(MessageStream* messages, const std::string& file) {
+  RaiseGridError(messages, "FATAL: error creating " + file + ".nc: netCDF output is not available",
+                 kGridCreateErrorCode);
+}
+
+struct column_span {
+  int first = 1;
+  int last = 0;
+};
+
+// Valid columns of a row, clipped to the domain; all columns when the object
+// has no row ranges.
+column_span ValidColumns(const modelobject& owner, int row) {
+  if (!owner.row_ranges) return {1, owner.ncols};
+  return {std::max(1, owner.row_ranges[row].first), std::min(owner.ncols, owner.row_ranges[row].last)};
+}
+
+bool RowWithoutValidColumns(const modelobject& owner, int row) {
+  return owner.row_ranges && owner.row_ranges[row].last < 1;
+}
+
+void MaskRow(double* cells, int ncols, column_span valid, double nodata) {
+  if (valid.last < valid.first) {
+    std::fill_n(cells + 1, ncols, nodata);
+    return;
+  }
+  std::fill(cells + 1, cells + valid.first, nodata);
+  std::fill(cells + valid.last + 1, cells + ncols + 1, nodata);
+}
+
+// Adds the cells of one existing row to the owner's running statistics.
+void AddRowToStatistics(modelobject& owner, const double* cells, int row, bool masked) {
+  if (!masked && RowWithoutValidColumns(owner, row)) {
+    for (int c = 1; c <= owner.ncols; ++c) owner.modelobject::AddToStatistics(cells[c], 1.0);
+    return;
+  }
+  const column_span valid = ValidColumns(owner, row);
+  const double* weights = owner.cell_weights ? owner.cell_weights[row] : nullptr;
+  for (int c = valid.first; c <= valid.last; ++c)
+    owner.modelobject::AddToStatistics(cells[c], weights ? weights[c] : 1.0);
+}
+
+void WriteAsciiGrid(modelobject& owner, const std::string& file, double** grid, bool masked) {
+  GridFile out(std::fopen(file.c_str(), "w"));
+  if (!out)
+    RaiseGridError(owner.messages, "FATAL: error creating " + file + " for writing in text mode.",
+                   kGridCreateErrorCode);
+  if (std::fprintf(out.get(),
+                   "ncols\t%d\nnrows\t%d\nxllcorner\t%lf\nyllcorner\t%lf\ncellsize\t%lf\nnodata_value\t%lf\n",
+                   owner.ncols, owner.nrows, owner.xllcorner, owner.yllcorner, owner.cellsize,
+                   owner.nodata_value) < 0)
+    owner.RaiseWriteError(file, kWriteErrorCode);
+
+  std::vector<char> line(static_cast<size_t>(owner.ncols) * kMaxValueChars + 1);
+  char* const end = line.data() + line.size();
+  std::array<char, kMaxValueChars> nodata_text{};
+  const size_t nodata_length = static_cast<size_t>(
+      FormatGeneral(nodata_text.data(), nodata_text.data() + nodata_text.size(), owner.nodata_value) -
+      nodata_text.data());
+  for (int r = 1; r <= owner.nrows; ++r) {
+    double* cells = grid[r];
+    if (cells && masked) MaskRow(cells, owner.ncols, ValidColumns(owner, r), owner.nodata_value);
+    char* p = line.data();
+    for (int c = 1; c <= owner.ncols; ++c) {
+      if (c > 1) *p++ = '\t';
+      if (cells) {
+        p = FormatGeneral(p, end, cells[c]);
+      } else {
+        // A missing row is nodata, as the header says.
+        p = std::copy_n(nodata_text.data(), nodata_length, p);
+      }
+    }
+    *p++ = '\n';
+    const size_t length = static_cast<size_t>(p - line.data());
+    if (std::fwrite(line.data(), 1, length, out.get()) != length)
+      owner.RaiseWriteError(file, kWriteErrorCode);
+  }
+  if (!out.Close())
+    RaiseGridError(owner.messages, "FATAL: error closing " + file, kWrittenFileCloseErrorCode);
+}
+
+template <typename T>
+void WriteBinaryGrid(modelobject& owner, const std::string& file, double** grid, bool masked) {
+  GridFile out(std::fopen(file.c_str(), "wb"));
+  if (!out)
+    RaiseGridError(owner.messages, "FATAL: error creating " + file + " for writing in binary mode.",
+                   kGridCreateErrorCode);
+  owner.binary_header = {static_cast<double>(owner.ncols),
+                         static_cast<double>(owner.nrows),
+                         owner.xllcorner,
+                         owner.yllcorner,
+                         owner.cellsize,
+                         owner.nodata_value,
+                         0.0,
+                         0.0,
+                         0.0,
+                         0.0,
+                         0.0,
+                         0.0};
+  std::vector<unsigned char> scratch;
+  if (!WriteLittleEndianValues<T>(out.get(), owner.binary_header.data(), kBinaryHeaderValues, scratch))
+    owner.RaiseWriteError(file, kWriteErrorCode);
+
+  owner.ResetStatistics(owner.nodata_value);
+  const std::vector<double> nodata_row(static_cast<size_t>(owner.ncols), owner.nodata_value);
+  for (int r = 1; r <= owner.nrows; ++r) {
+    double* cells = grid[r];
+    const double* values = nodata_row.data();
+    if (cells) {
+      if (masked) MaskRow(cells, owner.ncols, ValidColumns(owner, r), owner.nodata_value);
+      AddRowToStatistics(owner, cells, r, masked);
+      values = cells + 1;
+    }
+    if (!WriteLittleEndianValues<T>(out.get(), values, static_cast<size_t>(owner.ncols), scratch))
+      owner.RaiseWriteError(file, kWriteErrorCode);
+  }
+
+  // The statistics go over the zeros written in their place.
+  double* statistics = owner.binary_header.data() + kBinaryStatisticsIndex;
+  owner.GetStatistics(statistics[0], statistics[1], statistics[2], statistics[3], statistics[4],
+                      statistics[5]);
+  if (std::fseek(out.get(), static_cast<long>(kBinaryStatisticsIndex * sizeof(T)), SEEK_SET) != 0 ||
+      !WriteLittleEndianValues<T>(out.get(), statistics, kBinaryStatisticsCount, scratch))
+    owner.RaiseWriteError(file, kWriteErrorCode);
+  if (!out.Close())
+    RaiseGridError(owner.messages, "FATAL: error closing " + file, kWrittenFileCloseErrorCode);
+}
+
+void WriteGridFile(modelobject& owner, const std::string& grid_name, double** grid, bool ascii,
+                   bool double_precision, bool netcdf, bool masked) {
+  InterruptGuard no_interrupt;
+  std::string file = grid_name;
+  modelobject::PrefixPath(owner.DefaultOutputDirectory.get(), file);
+  if (netcdf) NetcdfOutputUnavailable(owner.messages, file);  // netCDF output is never masked
+  if (ascii) {
+    WriteAsciiGrid(owner, file, grid, masked);
+  } else if (double_precision) {
+    WriteBinaryGrid<double>(owner, file, grid, masked);
+  } else {
+    WriteBinaryGrid<float>(owner, file, grid, masked);
+  }
+}
+
+template <typename T>
+void WriteBinaryStackValues(modelobject& owner, const std::string& file, std::FILE* out, double*** stack,
+                            int numlevels) {
+  const size_t depth = static_cast<size_t>(numlevels) + 1;
+  std::vector<double> row(static_cast<size_t>(owner.ncols) * depth);
+  std::vector<unsigned char> scratch;
+  for (int r = 1; r <= owner.nrows; ++r) {
+    if (stack[r]) {
+      for (int c = 1; c <= owner.ncols; ++c) std::copy_n(stack[r][c], depth, row.data() + (c - 1) * depth);
+    } else {
+      std::fill(row.begin(), row.end(), owner.nodata_value);
+    }
+    if (!WriteLittleEndianValues<T>(out, row.data(), row.size(), scratch))
+      owner.RaiseWriteError(file, kWriteErrorCode);
+  }
+}
+
+void WriteAsciiStackValues(modelobject& owner, const std::string& file, std::FILE* out, double*** stack,
+                           int numlevels) {
+  const size_t depth = static_cast<size_t>(numlevels) + 1;
+  std::vector<char> text(static_cast<size_t>(owner.ncols) * depth * kMaxValueChars);
+  char* const end = text.data() + text.size();
+  for (int r = 1; r <= owner.nrows; ++r) {
+    char* p = text.data();
+    for (int c = 1; c <= owner.ncols; ++c) {
+      for (size_t l = 0; l < depth; ++l) {
+        p = FormatGeneral(p, end, stack[r] ? stack[r][c][l] : owner.nodata_value);
+        *p++ = '\n';
+      }
+    }
+    const size_t length = static_cast<size_t>(p - text.data());
+    if (std::fwrite(text.data(), 1, length, out) != length) owner.RaiseWriteError(file, kWriteErrorCode);
+  }
+}
+
+}  // namespace
+
+void modelobject::WriteGrid(const std::string& grid_name, double** grid, bool ascii, bool double_precision,
+                            bool netcdf) {
+  WriteGridFile(*this, grid_name, grid, ascii, double_precision, netcdf, false);
+}
+
+void modelobject::WriteMaskedGrid(const std::string& grid_name, double** grid, bool ascii,
+                                  bool double_precision, bool netcdf) {
+  WriteGridFile(*this, grid_name, grid, ascii, double_precision, netcdf, true);
+}
+
+void modelobject::WriteStack(const std::string& stack_name, double*** stack, int numlevels, bool ascii,
+                             bool double_precision, bool netcdf) {
+  InterruptGuard no_interrupt;
+  std::string file = stack_name;
+  PrefixPath(DefaultOutputDirectory.get(), file);
+  if (netcdf) NetcdfOutputUnavailable(messages, file);  // one record per level
+
+  const bool binary = !ascii;
+  GridFile out(std::fopen(file.c_str(), binary ? "wb" : "w"));
+  if (!out) RaiseGridError(messages, "FATAL: error opening " + file, kGridCreateErrorCode);
+  binary_header = {static_cast<double>(ncols),
+                   static_cast<double>(nrows),
+                   xllcorner,
+                   yllcorner,
+                   cellsize,
+                   nodata_value,
+                   0.0,
+                   0.0,
+                   0.0,
+                   0.0,
+                   0.0,
+                   static_cast<double>(numlevels)};
+  if (binary) {
+    std::vector<unsigned char> scratch;
+    const bool ok =
+        double_precision
+            ? WriteLittleEndianValues<double>(out.get(), binary_header.data(), kBinaryHeaderValues, scratch)
+            : WriteLittleEndianValues<float>(out.get(), binary_header.data(), kBinaryHeaderValues, scratch);
+    if (!ok) RaiseWriteError(file, kWriteErrorCode);
+    if (double_precision) {
+      WriteBinaryStackValues<double>(*this, file, out.get(), stack, numlevels);
+    } else {
+      WriteBinaryStackValues<float>(*this, file, out.get(), stack, numlevels);
+    }
+  } else {
+    const std::array<double, kBinaryHeaderValues>& h = binary_header;
+    if (std::fprintf(
+            out.get(),
+            "stack_ncols\t%lf\nnrows\t%lf\nxll\t%lf\nyll\t%lf\ncs\t%lf\nnodata\t%lf\ncnt\t%lf\nmin\t%lf\n"
+            "max\t%lf\nsum\t%lf\naverage\t%lf\nnumlevels\t%lf\n",
+            h[0], h[1], h[2], h[3], h[4], h[5], h[6], h[7], h[8], h[9], h[10], h[11]) < 0)
+      RaiseWriteError(file, kWriteErrorCode);
+    WriteAsciiStackValues(*this, file, out.get(), stack, numlevels);
+  }
+  if (!out.Close()) RaiseGridError(messages, "FATAL: error closing " + file, kWrittenFileCloseErrorCode);
+}
+
+}  // namespace velmo
