@@ -1,0 +1,393 @@
+// The global sections of the control file, "[radiation_correction]",
+// "[model_time]" and the hand-over of the model settings.
+#include <cerrno>
+#include <climits>
+#include <cstdio>
+#include <cstdlib>
+#include <iterator>
+#include <memory>
+#include <string_view>
+
+#include "framework/diagnostics.h"
+#include "setup/defltuzr.h"
+
+namespace velmo {
+namespace {
+
+constexpr int kOpenFailedCode = 28;
+constexpr int kCloseFailedCode = 11;
+constexpr int kOutputListOrderCode = 97;
+constexpr int kModelTimeKeysCode = 1301;
+
+// Years written with fewer than four digits count from 1900 ("95" is 1995).
+constexpr int kShortYearLimit = 1000;
+constexpr int kShortYearBase = 1900;
+
+bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+std::string_view WithoutLeadingBlanks(std::string_view line) {
+  size_t start = 0;
+  while (start < line.size() && IsBlank(line[start])) ++start;
+  return line.substr(start);
+}
+
+bool OnlyWhiteSpace(std::string_view line) {
+  return line.find_first_not_of(" \t\r\n") == std::string_view::npos;
+}
+
+// Next line of the control file, its leading blanks and tabs removed; false
+// at the end of the file.
+bool NextKeyLine(std::FILE* file, std::string& line) {
+  std::string raw;
+  if (!ReadRestOfLine(file, raw)) return false;
+  line = std::string(WithoutLeadingBlanks(raw));
+  return true;
+}
+
+// The output-interval keys in the order a line is tested: a line that holds
+// more than one of them sets the first.
+enum class output_key { ascii, binary_double, netcdf, initial_state_dir, output_dir, timestep };
+
+struct output_key_text {
+  std::string_view text;
+  output_key key;
+};
+
+constexpr output_key_text kOutputKeys[] = {
+    {"WriteAsciiGrids", output_key::ascii},
+    {"WriteDoubleGrids", output_key::binary_double},
+    {"WriteNetcdfGrids", output_key::netcdf},
+    {"InitialStateDirectory", output_key::initial_state_dir},
+    {"DefaultOutputDirectory", output_key::output_dir},
+    {"timestep", output_key::timestep},
+};
+
+// The first key of the order that occurs anywhere in `line`, or nullptr.
+const output_key_text* FindOutputKey(std::string_view line) {
+  for (const output_key_text& key : kOutputKeys) {
+    if (line.find(key.text) != std::string_view::npos) return &key;
+  }
+  return nullptr;
+}
+
+// The ten keys of "[model_time]" in the order they are tested, with the date
+// part each sets.
+struct time_key {
+  std::string_view text;
+  bool start;  // of the start date, else of the end date
+  int model_date::*part;
+};
+
+constexpr time_key kTimeKeys[] = {
+    {"startminute", true, &model_date::minute}, {"starthour", true, &model_date::hour},
+    {"startday", true, &model_date::day},       {"startmonth", true, &model_date::month},
+    {"startyear", true, &model_date::year},     {"endminute", false, &model_date::minute},
+    {"endhour", false, &model_date::hour},      {"endday", false, &model_date::day},
+    {"endmonth", false, &model_date::month},    {"endyear", false, &model_date::year},
+};
+
+void CorrectYear(int& year) {
+  if (year < kShortYearLimit) year += kShortYearBase;
+}
+
+void ClampMonth(int& month) {
+  if (month < 1) month = 1;
+  if (month > 12) month = 12;
+}
+
+void ClampDay(model_date& date) {
+  const int length = DaysInMonth(date.month, date.year);
+  if (date.day < 1) date.day = 1;
+  if (date.day > length) date.day = length;
+}
+
+}  // namespace
+
+bool ReadKeyInteger(const std::string& line, int& value) {
+  const size_t equals = line.find('=');
+  if (equals == std::string::npos) return false;
+  const char* text = line.c_str() + equals + 1;
+  char* end = nullptr;
+  errno = 0;
+  const long number = std::strtol(text, &end, 10);
+  if (end == text || errno == ERANGE || number < INT_MIN || number > INT_MAX) return false;
+  value = static_cast<int>(number);
+  return true;
+}
+
+bool ReadKeyWord(const std::string& line, std::string& word) {
+  const size_t equals = line.find('=');
+  if (equals == std::string::npos) return false;
+  const std::string_view rest = WithoutLeadingBlanks(std::string_view(line).substr(equals + 1));
+  const size_t end = rest.find_first_of(" \t\r\n");
+  word = std::string(rest.substr(0, end));
+  return !word.empty();
+}
+
+void CorrectModelTime(model_date& start, model_date& end) {
+  CorrectYear(start.year);
+  CorrectYear(end.year);
+  ClampMonth(start.month);
+  ClampMonth(end.month);
+  ClampDay(end);
+  ClampDay(start);
+}
+
+void defaultini::ReadGlobalSections(const std::string& file_name) {
+  if (control_file) std::fclose(control_file);
+  control_file = std::fopen(file_name.c_str(), "rt");
+  if (!control_file) {
+    *messages << "FATAL: Error opening " << file_name << "[end-entry]";
+    throw ErrorCode{kOpenFailedCode};
+  }
+  globals = global_sections{};
+  WriteAsciiGrids = WriteDoubleGrids = WriteNetcdfGrids = false;
+  InitialStateDirectory.reset();
+  DefaultOutputDirectory.reset();
+
+  std::string rest;
+  auto skip_line = [&] { ReadRestOfLine(control_file, rest); };
+  // A value the run cannot do without; its absence names `text`.
+  auto required = [&](const char* format, void* target, const std::string& text) {
+    if (std::fscanf(control_file, format, target) != 1) RaiseControlFileError(text, "");
+  };
+
+  FindSection("[output_interval]", true);
+  required("%d", &globals.message_interval, "output control");
+  skip_line();
+  // The switches and the shift have defaults; out-of-range values are set
+  // back silently.
+  std::fscanf(control_file, "%d", &globals.station_warning);
+  if (globals.station_warning < 0 || globals.station_warning > 1) globals.station_warning = 1;
+  skip_line();
+  std::fscanf(control_file, "%d", &globals.spare_switch);
+  if (globals.spare_switch < 0 || globals.spare_switch > 1) globals.spare_switch = 0;
+  skip_line();
+  std::fscanf(control_file, "%lf", &globals.min_to_int_end);
+  if (!(globals.min_to_int_end >= 0.0)) globals.min_to_int_end = 0.0;
+  skip_line();
+
+  // Key lines follow the fourth value without a gap; the first empty line
+  // ends them.
+  std::string line;
+  while (NextKeyLine(control_file, line) && !line.empty()) {
+    const output_key_text* found = FindOutputKey(line);
+    if (!found) continue;
+    const output_key key = found->key;
+    int number = 0;
+    std::string word;
+    const bool is_directory = key == output_key::initial_state_dir || key == output_key::output_dir;
+    const bool read = is_directory ? ReadKeyWord(line, word) : ReadKeyInteger(line, number);
+    if (!read) RaiseControlFileError("[output_interval] " + std::string(found->text), "");
+    switch (key) {
+      case output_key::ascii:
+        WriteAsciiGrids = number != 0;
+        break;
+      case output_key::binary_double:
+        WriteDoubleGrids = number != 0;
+        break;
+      case output_key::netcdf:
+        WriteNetcdfGrids = number != 0;
+        break;
+      case output_key::initial_state_dir:
+        InitialStateDirectory = std::make_unique<std::string>(word);
+        break;
+      case output_key::output_dir:
+        DefaultOutputDirectory = std::make_unique<std::string>(word);
+        break;
+      case output_key::timestep:
+        globals.timestep = number;
+        time_step = number;
+        break;
+    }
+  }
+
+  FindSection("[output_list]", true);
+  required("%d", &globals.output_list_count, "number of subbasins in output list");
+  if (globals.output_list_count > 0) {
+    globals.output_list.assign(static_cast<size_t>(globals.output_list_count) + 1, 0);
+    for (int i = 1; i <= globals.output_list_count; ++i) {
+      required("%d", &globals.output_list[static_cast<size_t>(i)], "codes in output-list");
+      skip_line();
+    }
+    for (int i = 2; i <= globals.output_list_count; ++i) {
+      if (globals.output_list[static_cast<size_t>(i)] <= globals.output_list[static_cast<size_t>(i) - 1]) {
+        *messages << "FATAL: \nError in control file: order of subbasin codes in output_list!\n"
+                     "if output should be written for a specified set of subbasins,\n"
+                     "(specified by a statcode of 5 for averaging in time or 6 for summing in time)\n"
+                     "than the codes has to be arranged in ascendend order\n.look in [output_list]\n"
+                  << "[end-entry]";
+        throw ErrorCode{kOutputListOrderCode};
+      }
+    }
+  }
+
+  FindSection("[coordinates]", true);
+  required("%lf", &globals.latitude, "geographic latitude");
+  skip_line();
+  required("%lf", &globals.longitude, "geographic longitude");
+  skip_line();
+  required("%lf", &globals.reference_meridian, "reference meridian");
+  skip_line();
+  required("%lf", &globals.time_shift, "time shift of data time to lokal time");
+  skip_line();
+
+  FindSection("[meteo_data_count]", true);
+  required("%d", &globals.meteo_count, "number of meteorological variables");
+  // A negative count cannot size the list of names.
+  if (globals.meteo_count < 0) RaiseControlFileError("number of meteorological variables", "");
+
+  FindSection("[meteo_names]", true);
+  globals.meteo_names.assign(static_cast<size_t>(globals.meteo_count) + 1, std::string());
+  for (int i = 1; i <= globals.meteo_count; ++i) {
+    // A missing name stays empty; the interpolator of that variable finds no
+    // section then.
+    ReadToken(control_file, globals.meteo_names[static_cast<size_t>(i)]);
+    skip_line();
+  }
+
+  const int closed = std::fclose(control_file);
+  control_file = nullptr;
+  if (closed != 0) {
+    *messages << "FATAL: error closing " << file_name << "[end-entry]";
+    throw ErrorCode{kCloseFailedCode};
+  }
+}
+
+void defaultini::ReadRadiationSwitch() {
+  FindSection("[radiation_correction]", true);
+  // Only the radiation correction uses this section; its own reader reports
+  // a bad value.
+  std::fscanf(control_file, "%d", &radiation_switch);
+}
+
+void defaultini::ReadModelTime() {
+  FindSection("[model_time]", true);
+  start_date = model_date{};
+  end_date = model_date{};
+  std::string rest;
+
+  if (globals.timestep == 0) {
+    // Positional form: hours, days, months and years; the minutes stay 0.
+    struct positional_value {
+      model_date* date;
+      int model_date::*part;
+      const char* prompt;
+    };
+    const positional_value values[] = {
+        {&start_date, &model_date::hour, "starting hour in "},
+        {&start_date, &model_date::day, "starting day in "},
+        {&start_date, &model_date::month, "starting month in "},
+        {&start_date, &model_date::year, "starting year in "},
+        {&end_date, &model_date::hour, "end hour in "},
+        {&end_date, &model_date::day, "and day in "},
+        {&end_date, &model_date::month, "end month in "},
+        {&end_date, &model_date::year, "end year in "},
+    };
+    for (const positional_value& value : values) {
+      long number = 0;
+      ReadValue(control_file, "%ld", &number, value.prompt, rest);
+      if (number < INT_MIN || number > INT_MAX) RaiseControlFileError(value.prompt, name);
+      value.date->*value.part = static_cast<int>(number);
+    }
+  } else {
+    bool found[std::size(kTimeKeys)] = {};
+    std::string line;
+    while (NextKeyLine(control_file, line) && !OnlyWhiteSpace(line)) {
+      for (size_t k = 0; k < std::size(kTimeKeys); ++k) {
+        if (line.find(kTimeKeys[k].text) == std::string::npos) continue;
+        model_date& date = kTimeKeys[k].start ? start_date : end_date;
+        // A value that cannot be read counts as missing.
+        found[k] = ReadKeyInteger(line, date.*kTimeKeys[k].part);
+      }
+    }
+    for (bool key_found : found) {
+      if (key_found) continue;
+      *messages << "ERROR: one or more values of start and end time couldn't be read in section ["
+                << "[model_time]"
+                << "]\n"
+                << "when using the optional parameter timestep in section [output_interval], the start and "
+                   "end date/time must be provided in the new format of key = value pairs like this:\n"
+                << "[model_time]"
+                << "\n"
+                << "startminute = $startminute\n"
+                << "starthour = $starthour\n"
+                << "startday = $startday\n"
+                << "startmonth = $startmonth\n"
+                << "startyear = $startyear\n"
+                << "endminute = $endminute\n"
+                << "endhour = $endhour\n"
+                << "endday = $endday\n"
+                << "endmonth = $endmonth\n"
+                << "endyear = $endyear\n"
+                << "\n(or, of course, by using the actual values without using variables)"
+                << "[end-entry]";
+      throw ErrorCode{kModelTimeKeysCode};
+    }
+  }
+
+  CorrectModelTime(start_date, end_date);
+  // The per-step writers and the phenology take February from here.
+  month_lengths[2] = DaysInMonth(2, end_date.year);
+}
+
+model_settings defaultini::GetSettings() {
+  model_settings s;
+  s.control_file_name = control_file_name;
+  s.message_interval = globals.message_interval;
+  s.station_warning = globals.station_warning;
+  s.spare_switch = globals.spare_switch;
+  s.min_to_int_end = globals.min_to_int_end;
+  s.timestep = globals.timestep;
+  s.meteo_count = globals.meteo_count;
+  s.latitude = globals.latitude;
+  s.longitude = globals.longitude;
+  s.reference_meridian = globals.reference_meridian;
+  s.time_shift = globals.time_shift;
+  s.meteo_names = globals.meteo_names;
+  s.output_list_count = globals.output_list_count;
+  s.output_list = globals.output_list;
+  s.grid_count = grid_count;
+  s.zone_code_map = zone_code_map;
+  s.zone_table = zone_table;
+  s.row_ranges = row_ranges;
+  s.zone_count = zone_count;
+  s.max_zone_code = max_zone_code;
+  s.region_table = region_table;
+  s.region_count = region_count;
+  s.max_region_code = max_region_code;
+  s.region_code_map = region_code_map;
+  s.ncols = ncols;
+  s.nrows = nrows;
+  s.first_row = first_row;
+  s.last_row = last_row;
+  s.xllcorner = xllcorner;
+  s.yllcorner = yllcorner;
+  s.cellsize = cellsize;
+  s.nodata_value = nodata_value;
+  s.startminute = start_date.minute;
+  s.starthour = start_date.hour;
+  s.startday = start_date.day;
+  s.startmonth = start_date.month;
+  s.startyear = start_date.year;
+  s.endminute = end_date.minute;
+  s.endhour = end_date.hour;
+  s.endday = end_date.day;
+  s.endmonth = end_date.month;
+  s.endyear = end_date.year;
+  s.landuse_table = landuse_table.empty() ? nullptr : landuse_table.data();
+  s.soil_table = soil_table.empty() ? nullptr : soil_table.data();
+  s.irrigation_table = nullptr;
+  s.multilayer_table = multilayer_table.empty() ? nullptr : multilayer_table.data();
+  s.WriteAsciiGrids = WriteAsciiGrids;
+  s.WriteDoubleGrids = WriteDoubleGrids;
+  s.WriteNetcdfGrids = WriteNetcdfGrids;
+  s.InitialStateDirectory = InitialStateDirectory.get();
+  s.DefaultOutputDirectory = DefaultOutputDirectory.get();
+  s.partition_cell_counts = partition_cell_counts.empty() ? nullptr : partition_cell_counts.data();
+  s.halo_send_list = &halo_send_list;
+  s.halo_receive_list = &halo_receive_list;
+  return s;
+}
+
+}  // namespace velmo
