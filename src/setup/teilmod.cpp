@@ -1,0 +1,495 @@
+#include "setup/teilmod.h"
+
+#include <algorithm>
+#include <cassert>
+#include <cmath>
+#include <iomanip>
+
+#include "framework/diagnostics.h"
+#include "framework/gridtable.h"
+
+namespace velmo {
+namespace {
+
+constexpr double kRadiansPerDegree = kPi / 180.0;
+constexpr double kMinutesPerHour = 60.0;
+constexpr double kFullCircleDegrees = 360.0;
+constexpr double kNoonHour = 12.0;
+// Tolerance of the comparison of the module's interval with min_to_int_end (hours).
+constexpr double kIntervalTolerance = 0.00001;
+// A step whose day part stays below this counts as night.
+constexpr double kNightDayFraction = 0.05;
+// A night part above this counts as the whole step.
+constexpr double kFullNightFraction = 0.95;
+// Width of the module title in the progress line.
+constexpr int kProgressTitleWidth = 20;
+constexpr const char* kSubbasinGridName = "zonegrid_soilmodel";
+constexpr const char* kCellAreaGridName = "RelCellArea";
+
+// Brings a clock time into 0..24.
+double WrapHours(double hours) { return hours - kHoursPerDay * std::floor(hours / kHoursPerDay); }
+
+double ClampCosine(double c) { return std::clamp(c, -1.0, 1.0); }
+
+}  // namespace
+
+// ---------------------------------------------------------------- solar geometry
+
+int DayOfYear(int day, int month, const std::array<int, 13>& month_lengths) {
+  assert(month >= 1 && month <= 12);
+  int n = day;
+  for (int m = 1; m < month; ++m) n += month_lengths[static_cast<size_t>(m)];
+  return n;
+}
+
+double SolarDeclinationDegrees(int day_of_year) {
+  return -kMaxDeclination * std::cos((day_of_year + kDeclinationDayOffset) / kDaysPerRadianOfYear);
+}
+
+double EquationOfTimeHours(int day, int month, const std::array<int, 13>& month_lengths,
+                           const std::array<double, 14>& table) {
+  assert(month >= 1 && month <= 12);
+  const double length = month_lengths[static_cast<size_t>(month)];
+  const double at_first = table[static_cast<size_t>(month)] / kMinutesPerHour;
+  const double at_next_first = table[static_cast<size_t>(month) + 1] / kMinutesPerHour;
+  return (length - day + 1.0) / length * at_first + (day - 1.0) / length * at_next_first;
+}
+
+double SolarTimeHours(double hour, double longitude, double reference_meridian, double eot_hours) {
+  return hour - (reference_meridian - longitude) / kDegreesPerHour + eot_hours;
+}
+
+double SolarElevationDegrees(double declination, double latitude, double solar_time) {
+  const double hour_angle = (kNoonHour - solar_time) * kDegreesPerHour * kRadiansPerDegree;
+  const double phi = latitude * kRadiansPerDegree;
+  const double delta = declination * kRadiansPerDegree;
+  const double c = std::cos(hour_angle) * std::cos(phi) * std::cos(delta) + std::sin(phi) * std::sin(delta);
+  const double zenith = std::acos(ClampCosine(c)) * kDegreesPerRadian;
+  return c >= 0.0 ? 90.0 - zenith : zenith - 90.0;
+}
+
+sun_position SunPositionRadians(double declination, double latitude, double solar_time) {
+  const double s = std::fmod(solar_time + kHoursPerDay, kHoursPerDay);
+  const double phi = std::fmod(latitude, kFullCircleDegrees) * kRadiansPerDegree;
+  const double delta = declination * kRadiansPerDegree;
+  const double cos_hour_angle = std::cos((kNoonHour - s) / kNoonHour * kPi);
+  const double c =
+      ClampCosine(std::cos(phi) * std::cos(delta) * cos_hour_angle + std::sin(phi) * std::sin(delta));
+  const double north = std::sin(delta) * std::cos(phi) - std::sin(phi) * std::cos(delta) * cos_hour_angle;
+
+  sun_position position;
+  position.elevation = kPi * 0.5 - std::acos(c);
+  // With the sun in the zenith or nadir the azimuth is undefined: take south.
+  const double horizontal = std::sqrt(1.0 - c * c);
+  position.azimuth = horizontal > 0.0 ? std::acos(ClampCosine(north / horizontal)) : kPi;
+  if (s > kNoonHour) position.azimuth = 2.0 * kPi - position.azimuth;
+  return position;
+}
+
+double CosIncidenceAngle(double sun_azimuth, double sun_zenith, double slope_aspect,
+                         double slope_inclination) {
+  return std::sin(sun_zenith) * std::sin(slope_inclination) * std::cos(slope_aspect - sun_azimuth) +
+         std::cos(sun_zenith) * std::cos(slope_inclination);
+}
+
+sun_times SunriseSunsetHours(double declination, double eot_hours, double latitude, double longitude,
+                             double reference_meridian) {
+  const double lambda = std::fmod(longitude, kFullCircleDegrees);
+  const double phi = std::fmod(latitude, kFullCircleDegrees) * kRadiansPerDegree;
+  const double x = std::tan(phi) * std::tan(declination * kRadiansPerDegree);
+  if (x > 1.0) return {0.0, kHoursPerDay, polar_state::polar_day};
+  if (x < -1.0) return {kHoursPerDay, 0.0, polar_state::polar_night};
+  // Hours from sunrise to noon (and noon to sunset) in solar time.
+  const double half_day = std::acos(x) * kNoonHour / kPi;
+  const double clock_offset = (reference_meridian - lambda) / kDegreesPerHour - eot_hours;
+  return {half_day + clock_offset, kHoursPerDay - half_day + clock_offset, polar_state::none};
+}
+
+daylight_parts DaylightParts(const sun_times& sun, double step_end, double time_interval) {
+  const double step_hours = std::min(kMinutesPerDay, time_interval) / kMinutesPerHour;
+  daylight_parts parts;
+  if (sun.polar == polar_state::polar_day) {
+    parts.sunrise = 0.0;
+    parts.sunset = kHoursPerDay;
+    parts.day_fraction = 1.0;
+    return parts;
+  }
+  if (sun.polar == polar_state::polar_night) {
+    parts.sunrise = kHoursPerDay;
+    parts.sunset = 0.0;
+    parts.night_before_sunrise = step_hours;
+    parts.night_fraction = 1.0;
+    parts.is_night = 1;
+    return parts;
+  }
+
+  const double rise = WrapHours(sun.sunrise);
+  const double set = WrapHours(sun.sunset);
+  const double te = step_end;
+  const double ts = time_interval > kMinutesPerDay ? te - kHoursPerDay : te - time_interval / kMinutesPerHour;
+  const double interval_hours = time_interval / kMinutesPerHour;
+
+  parts.sunrise = rise;
+  parts.sunset = set;
+  parts.night_before_sunrise = (ts <= rise && rise < te) ? rise - ts : 0.0;
+  if (set > rise) {
+    if (set > te && te > rise) {
+      parts.night_after_sunset = 0.0;
+    } else if (set <= ts || te <= set) {
+      parts.night_after_sunset = interval_hours;
+    } else {
+      parts.night_after_sunset = te - set;
+    }
+  } else {
+    // Sunset falls before sunrise on the clock (far from the reference meridian).
+    if (set > te) {
+      parts.night_after_sunset = 0.0;
+    } else if (set > ts) {
+      parts.night_after_sunset = te - set;
+    } else if (rise <= te) {
+      parts.night_after_sunset = 0.0;
+    } else {
+      parts.night_after_sunset = interval_hours;
+    }
+  }
+
+  double night = (parts.night_before_sunrise + parts.night_after_sunset) / step_hours;
+  if (night > 1.0) night -= 1.0;
+  if (night > kFullNightFraction) night = 1.0;
+  parts.night_fraction = night;
+  parts.day_fraction = 1.0 - night;
+  parts.is_night = parts.day_fraction < kNightDayFraction ? 1 : 0;
+  return parts;
+}
+
+bool ProgressLineDue(int message_interval, double time_interval, double interval_end_shift, int minute,
+                     int hour) {
+  if (message_interval <= 0) return false;
+  if (message_interval == 1) return true;
+  const bool sub_hourly = time_interval > 0.0 && time_interval < kMinutesPerHour;
+  if (sub_hourly) {
+    const int minutes = static_cast<int>(kMinutesPerHour * interval_end_shift) + minute + 60 * hour;
+    return minutes % (60 * message_interval) == 0 && hour != 0;
+  }
+  return (static_cast<int>(interval_end_shift) + hour) % message_interval == 0;
+}
+
+// ---------------------------------------------------------------- subbasin ranking
+
+int ZoneCodeOf(double value) { return static_cast<int>(std::floor(value + 0.5)); }
+
+zone_ranking_fault RankZones(double** grid, int nrows, int ncols, const row_range* row_ranges,
+                             double nodata_value, double** cell_weights, double cellsize,
+                             zone_ranking& result) {
+  result = zone_ranking{};
+  auto columns_of = [&](int row) { return row_ranges ? row_ranges[row] : row_range{1, ncols}; };
+
+  // Record 0 holds the totals; its code is 1 by convention of the submodels.
+  result.zones.push_back(zone_record{0.0, 0.0, 1.0, 0.0, 0.0});
+  std::vector<int> code_map(static_cast<size_t>(kMaxZoneCode) + 1, 0);
+  if (grid) {
+    for (int r = 1; r <= nrows; ++r) {
+      const row_range cols = columns_of(r);
+      const double* row = grid[r];
+      for (int c = cols.first; c <= cols.last; ++c) {
+        const double v = row[c];
+        if (v == nodata_value) continue;
+        const double rounded = std::floor(v + 0.5);
+        if (!(rounded >= 0.0 && rounded <= kMaxZoneCode))
+          return zone_ranking_fault::code_out_of_range;  // or NaN
+        const int code = static_cast<int>(rounded);
+        if (code_map[static_cast<size_t>(code)] != 0) continue;
+        if (result.zone_count + 1 > kMaxRankedZones) return zone_ranking_fault::too_many_codes;
+        ++result.zone_count;
+        result.max_code = std::max(result.max_code, code);
+        code_map[static_cast<size_t>(code)] = result.zone_count;
+        result.zones.push_back(zone_record{0.0, 0.0, v, 0.0, 0.0});
+      }
+    }
+  }
+
+  // Distinct rounded codes order their cell values alike, so sorting by the
+  // stored value gives ascending codes.
+  std::sort(result.zones.begin() + 1, result.zones.end(),
+            [](const zone_record& a, const zone_record& b) { return a.code < b.code; });
+  for (int z = 1; z <= result.zone_count; ++z) {
+    code_map[static_cast<size_t>(ZoneCodeOf(result.zones[static_cast<size_t>(z)].code))] = z;
+  }
+  result.code_map.assign(code_map.begin(), code_map.begin() + result.max_code + 1);
+
+  for (int r = 1; grid && r <= nrows; ++r) {
+    const row_range cols = columns_of(r);
+    const double* row = grid[r];
+    const double* weights = cell_weights ? cell_weights[r] : nullptr;
+    for (int c = cols.first; c <= cols.last; ++c) {
+      if (row[c] == nodata_value) continue;
+      zone_record& zone =
+          result.zones[static_cast<size_t>(result.code_map[static_cast<size_t>(ZoneCodeOf(row[c]))])];
+      const double weight = weights ? weights[c] : 1.0;
+      zone.value_sum += 1.0;
+      zone.weight_sum += weight;
+      zone.mean_divisor += weight;
+    }
+  }
+
+  // The total stays unrounded so that fractional weights give fractions summing to 1.
+  double total = 0.0;
+  for (int z = 1; z <= result.zone_count; ++z) total += result.zones[static_cast<size_t>(z)].weight_sum;
+  if (result.zone_count == 0 || !(total > 0.0)) return zone_ranking_fault::no_valid_cell;
+  for (int z = 1; z <= result.zone_count; ++z) {
+    zone_record& zone = result.zones[static_cast<size_t>(z)];
+    zone.area_fraction = zone.weight_sum / total;
+  }
+  result.zones[0].area_fraction = cellsize * total * cellsize / kSquareMetresPerSquareKilometre;
+  return zone_ranking_fault::none;
+}
+
+// ---------------------------------------------------------------- submodel base
+
+teilmodellklasse::teilmodellklasse(MessageStream* stream, const model_settings& settings,
+                                   const std::string& module_name, grid_table* shared_grids,
+                                   bool section_required)
+    : modelobject(stream, settings.control_file_name, settings.WriteAsciiGrids, settings.WriteDoubleGrids,
+                  settings.WriteNetcdfGrids, settings.InitialStateDirectory,
+                  settings.DefaultOutputDirectory) {
+  // Settings of the run.
+  min_to_int_end = settings.min_to_int_end;
+  message_interval = settings.message_interval;
+  output_list_count = settings.output_list_count;
+  output_list = settings.output_list;
+  if (!output_list.empty()) output_list[0] = output_list_count;
+  grids = shared_grids;
+  zone_code_map = settings.zone_code_map;
+  zone_table = settings.zone_table;
+  row_ranges = settings.row_ranges;
+  zone_count = settings.zone_count;
+  max_zone_code = settings.max_zone_code;
+  ncols = settings.ncols;
+  nrows = settings.nrows;
+  first_row = settings.first_row;
+  last_row = settings.last_row;
+  xllcorner = settings.xllcorner;
+  yllcorner = settings.yllcorner;
+  cellsize = settings.cellsize;
+  nodata_value = settings.nodata_value;
+  start_date = settings.StartDate();
+  end_date = settings.EndDate();
+  end_date_key = date_key(end_date);
+  landuse_table = settings.landuse_table;
+  soil_table = settings.soil_table;
+  multilayer_table = settings.multilayer_table;
+  partition_cell_counts = settings.partition_cell_counts;
+  halo_send_list = settings.halo_send_list;
+  halo_receive_list = settings.halo_receive_list;
+  if (grids) zone_grid = (*grids)[1].data;
+
+  if (grids && FindGrid(kCellAreaGridName, false) > 0)
+    cell_weights = (*grids)[FindRequiredGrid(kCellAreaGridName)].data;
+
+  latitude = settings.latitude;
+  longitude = settings.longitude;
+  reference_meridian = settings.reference_meridian;
+  time_shift = settings.time_shift;
+  name = module_name;
+
+  *messages << "DEBUG: initializing module " << name << "[end-entry]";
+  ReadSectionHead(section_required);
+}
+
+void teilmodellklasse::ReadSectionHead(bool section_required) {
+  OpenControlFile();
+  if (!control_file) {
+    *messages << "FATAL: error opening " << control_file_name << "[end-entry]";
+    throw ErrorCode{kSubmodelOpenErrorCode};
+  }
+
+  section_buffer = "[" + name + "]";
+  if (!FindSection(section_buffer, section_required)) {
+    // An optional module without its section is simply off; that is no error.
+    flow_control_parameter = 0;
+    *messages << "INFO: no section " << section_buffer << " in " << control_file_name << ", the module "
+              << name << " is switched off"
+              << "[end-entry]";
+    CloseControlFile();
+    return;
+  }
+
+  std::string rest;
+  ReadValue(control_file, flow_control_parameter, "flow control parameter for " + section_buffer, rest);
+  ReadValue(control_file, time_interval, "time interval for " + section_buffer, rest);
+  time_step = static_cast<int>(time_interval);
+  interval_end_shift = min_to_int_end / kMinutesPerHour;
+
+  if (min_to_int_end / kMinutesPerHour > time_interval / kMinutesPerHour + kIntervalTolerance) {
+    *messages << "FATAL: \n-------- error --------\n\nthe time step " << time_interval
+              << " minutes as given in the section for the module " << name
+              << " \nis shorter than the parameter min_to_int_end with " << min_to_int_end
+              << " minutes\nfrom the [program_output]-section which gives the shift from \n"
+                 "the hour entry of meteo-data to the time step end\n"
+                 "this parameter (the 4-th in the section [program_output])\n"
+                 "should be set to 0 if the hour markes the end of the time step\n"
+                 "e.g. like in \"1984 01 01 24\" for daily time steps -> parameter set to 0\n"
+                 "and it should set to the variable $time, if the hour marks the time step start\n"
+              << "[end-entry]";
+    throw ErrorCode{kTimeIntervalErrorCode};
+  }
+  // Steps per day, day parts and progress lines all divide by the interval.
+  if (flow_control_parameter != 0 && !(time_interval > 0.0)) {
+    *messages << "FATAL: the time interval for " << section_buffer
+              << " must be a positive number of minutes, not " << time_interval << "[end-entry]";
+    throw ErrorCode{kTimeIntervalErrorCode};
+  }
+  steps_per_day = time_interval > 0.0 ? kMinutesPerDay / time_interval : 0.0;
+
+  if (flow_control_parameter == 0) CloseControlFile();
+}
+
+void teilmodellklasse::CloseControlFile() {
+  if (!control_file) return;
+  const int result = std::fclose(control_file);
+  control_file = nullptr;
+  if (result != 0) {
+    *messages << "FATAL: error closing " << control_file_name << "[end-entry]";
+    throw ErrorCode{kSubmodelCloseErrorCode};
+  }
+}
+
+void teilmodellklasse::ReportFloatingPointError(int i1, int i2, int i3, int i4, double a1, double a2,
+                                                double a3, double a4, double a5) {
+  if (fpe_state == 1) {
+    *messages << "INFO: fpe in i1: " << i1 << ", i2: " << i2 << ", i3: " << i3 << ", i4: " << i4
+              << "\na1: " << a1 << " a2: " << a2 << " a3: " << a3 << " a4: " << a4 << " a5: " << a5
+              << "[end-entry]";
+    fpe_state = 2;
+  } else {
+    fpe_state = 0;
+  }
+}
+
+double teilmodellklasse::SolarDeclination(int day, int month) {
+  return SolarDeclinationDegrees(DayOfYear(day, month, month_lengths));
+}
+
+double teilmodellklasse::EquationOfTime(int day, int month) {
+  return EquationOfTimeHours(day, month, month_lengths, eot_table);
+}
+
+double teilmodellklasse::SolarElevation(int day, int month, double lat, double lon, double hour) {
+  const double solar_time = SolarTimeHours(hour, lon, reference_meridian, EquationOfTime(day, month));
+  return SolarElevationDegrees(SolarDeclination(day, month), lat, solar_time);
+}
+
+void teilmodellklasse::SunPosition(int day, int month, double lat, double lon, double hour, double& azimuth,
+                                   double& elevation) {
+  const double solar_time = SolarTimeHours(hour, std::fmod(lon, kFullCircleDegrees), reference_meridian,
+                                           EquationOfTime(day, month));
+  const sun_position position = SunPositionRadians(SolarDeclination(day, month), lat, solar_time);
+  azimuth = position.azimuth;
+  elevation = position.elevation;
+}
+
+double teilmodellklasse::CosIncidence(double a, double b, double c, double d) {
+  return CosIncidenceAngle(a, b, c, d);
+}
+
+void teilmodellklasse::SunriseSunset(int day, int month, double lat, double lon, double& sunrise_out,
+                                     double& sunset_out) {
+  const sun_times sun = SunriseSunsetHours(SolarDeclination(day, month), EquationOfTime(day, month), lat, lon,
+                                           reference_meridian);
+  sunrise_out = sun.sunrise;
+  sunset_out = sun.sunset;
+}
+
+void teilmodellklasse::DaylightFraction() {
+  if (!(time_interval > 0.0)) return;  // a module that is off has no steps
+  const int day = current_date.day;
+  const int month = current_date.month;
+  const sun_times sun = SunriseSunsetHours(SolarDeclination(day, month), EquationOfTime(day, month), latitude,
+                                           longitude, reference_meridian);
+  const daylight_parts parts = DaylightParts(sun, current_date.hour + interval_end_shift, time_interval);
+  sunrise = parts.sunrise;
+  sunset = parts.sunset;
+  night_before_sunrise = parts.night_before_sunrise;
+  night_after_sunset = parts.night_after_sunset;
+  night_fraction = parts.night_fraction;
+  day_fraction = parts.day_fraction;
+  is_night = parts.is_night;
+}
+
+void teilmodellklasse::SetUpTracers(int& error, int count,
+                                    const std::vector<tracer_description>* descriptions) {
+  error = 0;
+  tracer_count = 0;
+  tracer_descriptions = nullptr;
+  if (count <= 0) return;
+  // The storages of a positive tracer count are not built yet: refuse rather
+  // than run with tracers that are not carried.
+  static_cast<void>(descriptions);
+  *messages << "FATAL: tracer storages for " << count << " tracers cannot be set up in " << name
+            << "[end-entry]";
+  error = kTracerSetUpErrorCode;
+}
+
+void teilmodellklasse::ReportProgress(int minute, int hour, int day, int month, int year,
+                                      std::string_view text, std::string_view suffix) {
+  if (flow_control_parameter == 0) return;
+  current_date = model_date{minute, hour, day, month, year};
+  if (!ProgressLineDue(message_interval, time_interval, interval_end_shift, minute, hour)) return;
+
+  const bool sub_hourly = time_interval > 0.0 && time_interval < kMinutesPerHour;
+  const std::string title(text.empty() ? std::string_view(name) : text);
+  *messages << std::setw(kProgressTitleWidth) << title << " " << day << "." << month << "." << year << " "
+            << hour;
+  if (sub_hourly) {
+    *messages << ":" << minute << " h ";
+  } else {
+    *messages << ". h ";
+  }
+  *messages << "(time of meteo data)" + std::string(suffix) << "[end-entry]";
+}
+
+void teilmodellklasse::RankZoneGrid(double**& grid_data, std::vector<zone_record>& zones,
+                                    std::vector<int>& code_map, int& zone_count_out, int& max_code_out) {
+  grid_data = nullptr;
+  zones.clear();
+  code_map.clear();
+  zone_count_out = 0;
+  max_code_out = 0;
+
+  const int index = FindRequiredGrid(kSubbasinGridName);
+  const grid_entry& entry = (*grids)[index];
+  grid_data = entry.data;
+  const std::string& file = entry.file_name;
+  *messages << "ranking zones from " << file << " for " << name << "[end-entry]";
+
+  zone_ranking ranking;
+  switch (RankZones(entry.data, nrows, ncols, row_ranges, nodata_value, cell_weights, cellsize, ranking)) {
+    case zone_ranking_fault::none:
+      break;
+    case zone_ranking_fault::code_out_of_range:
+      *messages << "FATAL: wrong zone index in " << file << "!\n Zones have to range from 0 to "
+                << kMaxZoneCode << "!"
+                << "[end-entry]";
+      throw ErrorCode{kZoneCodeRangeCode};
+    case zone_ranking_fault::too_many_codes:
+      *messages << "FATAL: too much zones in " << file << ", (max. " << kMaxRankedZones << "!)"
+                << "[end-entry]";
+      throw ErrorCode{kTooManyZonesCode};
+    case zone_ranking_fault::no_valid_cell:
+      *messages << "FATAL: all cells in " << file << " are NODATA!"
+                << "[end-entry]";
+      throw ErrorCode{kNoValidZoneCellCode};
+  }
+  if (ranking.zone_count > kMaxSubbasins) {
+    *messages << "FATAL: too much subbasins (" << ranking.zone_count << ") in " << name << " (max. "
+              << kMaxSubbasins << "). Ende!"
+              << "[end-entry]";
+    throw ErrorCode{kTooManyZonesCode};
+  }
+  zones = std::move(ranking.zones);
+  code_map = std::move(ranking.code_map);
+  zone_count_out = ranking.zone_count;
+  max_code_out = ranking.max_code;
+}
+
+}  // namespace velmo

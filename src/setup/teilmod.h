@@ -1,0 +1,238 @@
+// Base class of every submodel (radiation correction, evapotranspiration,
+// snow, interception, infiltration and soil, routing, regional superposition,
+// data assimilation, special output): the head of the module's section, the
+// solar geometry the modules share, the per-step progress line and the ranking
+// of the subbasin grid "zonegrid_soilmodel".
+//
+// The solar geometry lives in small free functions of numbers; the members of
+// teilmodellklasse only feed them the object's dates, coordinates and tables.
+#pragma once
+
+#include <array>
+#include <numbers>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "framework/modelobject.h"
+#include "setup/settings.h"
+
+namespace velmo {
+
+struct tracer_description;
+
+// Codes of the submodel base.
+inline constexpr int kSubmodelOpenErrorCode = 28;   // control file cannot be opened
+inline constexpr int kSubmodelCloseErrorCode = 11;  // control file cannot be closed
+inline constexpr int kTimeIntervalErrorCode =
+    63;  // time interval shorter than min_to_int_end, or not positive
+// Codes of the subbasin ranking.
+inline constexpr int kZoneCodeRangeCode = 3;
+inline constexpr int kTooManyZonesCode = 4;
+inline constexpr int kNoValidZoneCellCode = 7;
+// Any other failure of a tracer set-up.
+inline constexpr int kTracerSetUpErrorCode = 103;
+
+// ---------------------------------------------------------------- solar geometry
+
+inline constexpr double kPi = std::numbers::pi;
+inline constexpr double kDegreesPerRadian = 180.0 / kPi;
+inline constexpr double kMinutesPerDay = 1440.0;
+inline constexpr double kHoursPerDay = 24.0;
+inline constexpr double kDegreesPerHour = 15.0;  // rotation of the earth, degrees per hour
+inline constexpr double kMaxDeclination = 23.4;  // degrees
+inline constexpr double kDaysPerRadianOfYear = 365.0 / (2.0 * kPi);  // days
+inline constexpr double kDeclinationDayOffset = 10.0;  // days from the winter solstice to 1 January
+
+// Equation of time in minutes at the first day of each month: index m is the
+// 1st of month m (1..12), index 13 the 1st of the next January, index 0 the
+// 1st of December.
+inline constexpr std::array<double, 14> kEquationOfTimeTable = {11.3, -3.2, -13.6, -12.6, -4.2, 2.8,  2.5,
+                                                                -3.5, -6.3, -0.3,  10.0,  16.4, 11.3, -3.2};
+
+// Day of the year (1 January = 1); month 1..12.
+int DayOfYear(int day, int month, const std::array<int, 13>& month_lengths);
+// Declination of the sun in degrees on the given day of the year.
+double SolarDeclinationDegrees(int day_of_year);
+// Equation of time (apparent minus mean solar time) in hours: linear between
+// the first of the month and the first of the next month. Month 1..12.
+double EquationOfTimeHours(int day, int month, const std::array<int, 13>& month_lengths,
+                           const std::array<double, 14>& table = kEquationOfTimeTable);
+// Solar time in hours of the clock hour `hour` at `longitude`, with the time
+// zone's reference meridian and the equation of time `eot_hours`.
+double SolarTimeHours(double hour, double longitude, double reference_meridian, double eot_hours);
+// Angle between sun and horizon in degrees, positive on both sides of the
+// horizon (the magnitude of the elevation). Angles in degrees.
+double SolarElevationDegrees(double declination, double latitude, double solar_time);
+
+// Sun position in radians: azimuth from north through east (0..2π) and
+// elevation (negative below the horizon).
+struct sun_position {
+  double azimuth = 0.0;
+  double elevation = 0.0;
+};
+// Declination and latitude in degrees, solar time in hours (any value; taken
+// modulo 24).
+sun_position SunPositionRadians(double declination, double latitude, double solar_time);
+
+// Cosine of the angle between the sun (azimuth a, zenith angle b) and the
+// normal of a slope (aspect c, inclination d); all in radians.
+double CosIncidenceAngle(double sun_azimuth, double sun_zenith, double slope_aspect,
+                         double slope_inclination);
+
+enum class polar_state { none, polar_day, polar_night };
+// Clock hours of sunrise and sunset. Under polar day sunrise is 0 and sunset
+// 24 (full daylight); under polar night sunrise is 24 and sunset 0 (none).
+struct sun_times {
+  double sunrise = 0.0;
+  double sunset = 0.0;
+  polar_state polar = polar_state::none;
+};
+// Angles in degrees; the times are clock times of the reference meridian's
+// zone, so they may lie outside 0..24 far from that meridian.
+sun_times SunriseSunsetHours(double declination, double eot_hours, double latitude, double longitude,
+                             double reference_meridian);
+
+// Day and night parts of one time step.
+struct daylight_parts {
+  double sunrise = 0.0;               // 0..24
+  double sunset = 0.0;                // 0..24
+  double night_before_sunrise = 0.0;  // hours
+  double night_after_sunset = 0.0;    // hours
+  double night_fraction = 0.0;
+  double day_fraction = 0.0;
+  int is_night = 0;
+};
+// The step ends at `step_end` (clock hours) and lasts `time_interval`
+// minutes (> 0); steps longer than a day are taken as the last day.
+daylight_parts DaylightParts(const sun_times& sun, double step_end, double time_interval);
+
+// Whether the progress line is due at this call. A message interval of 0 or
+// less shows none.
+bool ProgressLineDue(int message_interval, double time_interval, double interval_end_shift, int minute,
+                     int hour);
+
+// ---------------------------------------------------------------- subbasin ranking
+
+inline constexpr int kMaxZoneCode = 32767;
+inline constexpr int kMaxRankedZones = 16000;  // distinct codes while ranking
+inline constexpr int kMaxSubbasins = 10000;    // zones a submodel can work with
+inline constexpr double kSquareMetresPerSquareKilometre = 1.0e6;
+
+// Zone code of a cell value: rounded to the nearest whole number, halves up.
+int ZoneCodeOf(double value);
+
+// A zone table in the form of the set-up object's zone ranking.
+struct zone_ranking {
+  std::vector<zone_record> zones;  // 0..zone_count; record 0 holds the totals
+  std::vector<int> code_map;       // 0..max_code: zone index of each code, 0 for none
+  int zone_count = 0;
+  int max_code = 0;
+};
+
+enum class zone_ranking_fault { none, code_out_of_range, too_many_codes, no_valid_cell };
+
+// Ranks the valid cells of `grid` (rows 1..nrows, columns of each row's range)
+// into zones in ascending code order. Cell weights, when given, replace the
+// count of 1 per cell in weight_sum and mean_divisor. On a fault `result` is
+// incomplete.
+// Without row ranges every row spans columns 1..ncols.
+zone_ranking_fault RankZones(double** grid, int nrows, int ncols, const row_range* row_ranges,
+                             double nodata_value, double** cell_weights, double cellsize,
+                             zone_ranking& result);
+
+// ---------------------------------------------------------------- submodel base
+
+class teilmodellklasse : public modelobject {
+ public:
+  // Copies the model-wide settings, opens the preprocessed control file and
+  // reads the head of the section "[module_name]": the flow control parameter
+  // and the time interval in minutes. A missing section is fatal (code 17)
+  // when `section_required`; otherwise the module is off. Failures throw
+  // their integer code.
+  teilmodellklasse(MessageStream* stream, const model_settings& settings, const std::string& module_name,
+                   grid_table* shared_grids, bool section_required = true);
+  ~teilmodellklasse() override = default;
+
+  virtual int GetFlowControlParameter() { return flow_control_parameter; }
+  // Time interval in whole minutes.
+  virtual int GetTimeInterval() { return static_cast<int>(time_interval); }
+  virtual int GetModuleFlag() { return module_flag; }
+  virtual void SetModuleFlag(int flag) { module_flag = flag; }
+  virtual void ReportFloatingPointError(int i1, int i2, int i3, int i4, double a1, double a2, double a3,
+                                        double a4, double a5);
+
+  // Solar geometry for a day and month (1..12) of the object's month table.
+  // Angles passed in are degrees.
+  virtual double SolarDeclination(int day, int month);                                     // degrees
+  virtual double EquationOfTime(int day, int month);                                       // hours
+  virtual double SolarElevation(int day, int month, double lat, double lon, double hour);  // degrees
+  // Azimuth (from north through east) and elevation in radians.
+  virtual void SunPosition(int day, int month, double lat, double lon, double hour, double& azimuth,
+                           double& elevation);
+  virtual double CosIncidence(double a, double b, double c, double d);
+  // Clock hours; polar day gives 0 and 24, polar night 24 and 0.
+  virtual void SunriseSunset(int day, int month, double lat, double lon, double& sunrise_out,
+                             double& sunset_out);
+  // Fills sunrise, sunset and the day and night parts of the step of
+  // current_date at the object's coordinates.
+  virtual void DaylightFraction();
+
+  // Tracer storages. With a count of 0 or less nothing is set up.
+  virtual void SetUpTracers(int& error, int count, const std::vector<tracer_description>* descriptions);
+
+  // Sets current_date and, when due, writes the progress line of the step.
+  // An empty text stands for the module name.
+  virtual void ReportProgress(int minute, int hour, int day, int month, int year, std::string_view text = {},
+                              std::string_view suffix = {});
+
+  // Ranks the grid "zonegrid_soilmodel" into a zone table of the caller's
+  // own (the soil and snow models work on these subbasins). Throws 33 when
+  // the grid is missing, 3 for a code outside 0..32767, 4 for too many zones,
+  // 7 when no cell is valid.
+  void RankZoneGrid(double**& grid_data, std::vector<zone_record>& zones, std::vector<int>& code_map,
+                    int& zone_count_out, int& max_code_out);
+
+  int flow_control_parameter = 0;  // 0 = module off
+  double time_interval = 0.0;      // minutes
+  double steps_per_day = 0.0;
+  int module_flag = 1;
+  int fpe_state = 0;
+  double latitude = 0.0;            // degrees
+  double longitude = 0.0;           // degrees
+  double reference_meridian = 0.0;  // degrees
+  double day_fraction = 0.0;
+  double night_fraction = 0.0;
+  double night_before_sunrise = 0.0;  // hours
+  double night_after_sunset = 0.0;    // hours
+  int is_night = 0;
+  double sunrise = 0.0;  // hours, 0..24
+  double sunset = 0.0;   // hours, 0..24
+  double pi = kPi;
+  double degrees_per_radian = kDegreesPerRadian;
+  std::array<double, 14> eot_table = kEquationOfTimeTable;  // minutes
+  double** zone_grid = nullptr;                             // data of grid-table entry 1, borrowed
+  double time_shift = 0.0;
+
+  // Output list of the settings; element 0 holds the count when the list exists.
+  int output_list_count = 0;
+  std::vector<int> output_list;
+
+  // Tables and partitioning settings (not owned).
+  landuse_table_entry* landuse_table = nullptr;
+  soil_table_entry* soil_table = nullptr;
+  multilayer_landuse_entry* multilayer_table = nullptr;
+  int* partition_cell_counts = nullptr;
+  std::vector<int>* halo_send_list = nullptr;
+  std::vector<int>* halo_receive_list = nullptr;
+
+  // Tracer storages; none without tracers.
+  int tracer_count = 0;
+  const std::vector<tracer_description>* tracer_descriptions = nullptr;
+
+ private:
+  void ReadSectionHead(bool section_required);
+  void CloseControlFile();
+};
+
+}  // namespace velmo
