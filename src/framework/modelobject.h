@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -125,6 +126,17 @@ class modelobject : public memory_handling {
   virtual void WriteMaskedGrid(const std::string& grid_name, double** grid, bool ascii, bool double_precision,
                                bool netcdf);
 
+  // --- per-step output of grid-table entries (framework/gridoutput.cpp)
+  // Called once per step after entry `index` has been computed: writes the
+  // grid when its write code asks for it, keeps the period sum or mean, the
+  // extremes and the vegetation-period accumulator, and writes their files
+  // when their period ends. restrict_to_region 0 leaves out the region test
+  // of a cell; skip_period_files suppresses the extremes and period files
+  // (and the resets after them) for this call.
+  virtual void WriteGridOutput(int index, int restrict_to_region, bool skip_period_files);
+  // The same for a stack entry; only its write code counts.
+  virtual void WriteStackOutput(int index);
+
   virtual double Interpolate(double x1, double y1, double x2, double y2, double x);
   virtual void SetReady(int flag) { ready = flag; }
   virtual void CleanUp();
@@ -215,6 +227,10 @@ class modelobject : public memory_handling {
   grid_table* grids = nullptr;
   double** mpi_regions_data = nullptr;
   double** mpi_helper_data = nullptr;
+  // Per cell, the number of values each period sum has taken since its period
+  // began (values equal to nodata are not taken), by grid-table index; the
+  // divisor of period means.
+  std::map<int, std::vector<int>> period_value_counts;
   int process_index = 0;
   int process_count = 1;
   int message_interval = 1;  // hours

@@ -1,0 +1,574 @@
+// Per-step output of grid-table entries: the grid itself at the times its
+// write code asks for, the period sum or mean, the run minimum and maximum and
+// the vegetation-period accumulator, each written when its period ends.
+#include <algorithm>
+#include <array>
+#include <cstdarg>
+#include <cstdio>
+#include <string>
+#include <string_view>
+
+#include "framework/gridtable.h"
+#include "framework/modelobject.h"
+
+namespace velmo {
+namespace {
+
+constexpr int kMinutesPerHour = 60;
+constexpr int kMinutesPerDay = 1440;
+constexpr int kLastMonth = 12;
+constexpr int kLastDayOfDecember = 31;
+// Year and vegetation-period file names carry the year modulo 100.
+constexpr long kYearsPerCentury = 100;
+// A date-stamped stack name keeps at most this many characters of its base.
+constexpr size_t kStackBaseLength = 4;
+// Vegetation code whose file holds the mean over the period; every other
+// non-zero code gives the sum.
+constexpr int kVegetationMeanCode = 2;
+// Marks the layer number in an output name ("..._Layer_2.asc").
+constexpr std::string_view kLayerMarker = "_Layer_";
+constexpr std::string_view kDefaultLayer = "1";
+
+// Digit 1 of the write code: when the grid itself is written.
+enum grid_write_code : int {
+  kWriteEveryCall = 1,
+  kWriteStampedEveryCall = 2,
+  kWriteAtRunEnd = 3,
+  kWriteDaily = 4,
+  kWriteStampedDaily = 5,
+  kWriteStampedMonthly = 6,
+  kWriteStampedYearly = 7,
+  kWriteFilledOnce = 8,
+};
+
+// Digit 2 of the write code: codes 1 to 4 are sums, 5 to 8 the means over the
+// same periods.
+enum period_code : int {
+  kRunSum = 1,
+  kYearSum = 2,
+  kMonthSum = 3,
+  kDaySum = 4,
+  kRunMean = 5,
+  kYearMean = 6,
+  kMonthMean = 7,
+  kDayMean = 8,
+};
+
+// The interval ends a date falls on.
+struct interval_ends {
+  bool run_end = false;
+  bool day_end = false;
+  bool month_end = false;
+  bool year_end = false;
+};
+
+// The step ends a day when its end, shifted by interval_end_shift hours, is
+// midnight.
+bool IsEndOfDay(const model_date& date, double interval_end_shift) {
+  const int shifted_minute = static_cast<int>(date.minute + kMinutesPerHour * interval_end_shift);
+  return shifted_minute + kMinutesPerHour * date.hour == kMinutesPerDay;
+}
+
+interval_ends IntervalEnds(const model_date& date, double interval_end_shift,
+                           const std::array<int, 5>& key_factors, int end_date_key) {
+  const int key = date.year * key_factors[0] + date.month * key_factors[1] + date.day * key_factors[2] +
+                  date.hour * key_factors[3] + date.minute * key_factors[4];
+  interval_ends ends;
+  ends.run_end = key >= end_date_key;
+  ends.day_end = IsEndOfDay(date, interval_end_shift);
+  const bool valid_month = date.month >= 1 && date.month <= kLastMonth;
+  ends.month_end = ends.day_end && valid_month && date.day == DaysInMonth(date.month, date.year);
+  ends.year_end = ends.day_end && date.day == kLastDayOfDecember && date.month == kLastMonth;
+  return ends;
+}
+
+bool GridWriteDue(int write_code, const interval_ends& ends) {
+  switch (write_code) {
+    case kWriteEveryCall:
+    case kWriteStampedEveryCall:
+    case kWriteFilledOnce:
+      return true;
+    case kWriteAtRunEnd:
+      return ends.run_end;
+    case kWriteDaily:
+    case kWriteStampedDaily:
+      return ends.day_end;
+    case kWriteStampedMonthly:
+      return ends.month_end;
+    case kWriteStampedYearly:
+      return ends.year_end;
+    default:
+      return false;
+  }
+}
+
+bool StackWriteDue(int write_code, const interval_ends& ends) {
+  switch (write_code) {
+    case kWriteEveryCall:
+    case kWriteStampedEveryCall:
+      return true;
+    case kWriteAtRunEnd:
+      return ends.run_end;
+    case kWriteDaily:
+    case kWriteStampedDaily:
+      return ends.day_end;
+    default:
+      return false;
+  }
+}
+
+// Codes written under the plain output name; the others are date-stamped
+// (or filled) and get a plain copy at the run end.
+bool WritesPlainName(int write_code) {
+  return write_code == kWriteEveryCall || write_code == kWriteAtRunEnd || write_code == kWriteDaily;
+}
+
+bool PeriodEnded(int code, const interval_ends& ends) {
+  switch (code) {
+    case kRunSum:
+    case kRunMean:
+      return ends.run_end;
+    case kYearSum:
+    case kYearMean:
+      return ends.year_end;
+    case kMonthSum:
+    case kMonthMean:
+      return ends.month_end;
+    case kDaySum:
+    case kDayMean:
+      return ends.day_end;
+    default:
+      return false;
+  }
+}
+
+bool IsPeriodMean(int code) { return code >= kRunMean && code <= kDayMean; }
+
+// --- file names
+
+[[gnu::format(printf, 1, 2)]] std::string Format(const char* format, ...) {
+  std::array<char, 64> buffer{};
+  va_list arguments;
+  va_start(arguments, format);
+  const int length = std::vsnprintf(buffer.data(), buffer.size(), format, arguments);
+  va_end(arguments);
+  return std::string(buffer.data(), static_cast<size_t>(std::max(length, 0)));
+}
+
+// Directory part (through the last "/" or "\") and file part of a name.
+struct path_parts {
+  std::string_view directory;
+  std::string_view file;
+};
+
+path_parts SplitPath(std::string_view name) {
+  const size_t separator = name.find_last_of("/\\");
+  if (separator == std::string_view::npos) return {{}, name};
+  return {name.substr(0, separator + 1), name.substr(separator + 1)};
+}
+
+// The file part up to its first "." (all of it when it has none).
+std::string_view BaseOf(std::string_view file) { return file.substr(0, file.find('.')); }
+
+// Directory part of `source` + `base` + `suffix`: the form of every
+// date-stamped and period name.
+std::string DerivedName(std::string_view source, std::string_view base, std::string_view suffix) {
+  std::string name(SplitPath(source).directory);
+  name += base;
+  name += suffix;
+  return name;
+}
+
+std::string DerivedName(std::string_view source, std::string_view suffix) {
+  return DerivedName(source, BaseOf(SplitPath(source).file), suffix);
+}
+
+long Year2(const model_date& date) { return date.year % kYearsPerCentury; }
+
+// "_001", "_002", ... for the second, third, ... date-stamped write at the
+// same date; empty for the first. Keeps the entry's repeat bookkeeping.
+std::string RepeatSuffix(grid_entry& entry, const model_date& date) {
+  const std::array<int, 5> stamp = {date.year, date.month, date.day, date.hour, date.minute};
+  std::string suffix;
+  if (stamp == entry.last_write_date) {
+    ++entry.same_date_count;
+    suffix = Format("_%.03ld", static_cast<long>(entry.same_date_count));
+  } else {
+    entry.same_date_count = 0;
+  }
+  entry.last_write_date = stamp;
+  return suffix;
+}
+
+std::string DatedGridName(grid_entry& entry, const std::string& source, const model_date& date) {
+  std::string stamp =
+      Format("_%04ld%02ld%02ld.%02ld%02ld", static_cast<long>(date.year), static_cast<long>(date.month),
+             static_cast<long>(date.day), static_cast<long>(date.hour), static_cast<long>(date.minute));
+  stamp += RepeatSuffix(entry, date);
+  return DerivedName(source, stamp);
+}
+
+std::string DatedStackName(grid_entry& entry, const std::string& source, const model_date& date) {
+  const std::string_view base = BaseOf(SplitPath(source).file);
+  std::string stamp =
+      Format("_%04ld%02ld%02ld.%03ld", static_cast<long>(date.year), static_cast<long>(date.month),
+             static_cast<long>(date.day), static_cast<long>(date.hour));
+  stamp += RepeatSuffix(entry, date);
+  return DerivedName(source, base.substr(0, std::min(base.size(), kStackBaseLength)), stamp);
+}
+
+std::string PeriodFileName(const std::string& source, int code, const model_date& date) {
+  const long year = date.year;
+  const long month = date.month;
+  const long day = date.day;
+  switch (code) {
+    case kRunSum:
+      return DerivedName(source, ".sum");
+    case kRunMean:
+      return DerivedName(source, ".mit");
+    case kYearSum:
+      return DerivedName(source, Format("_%04ld00.sum", Year2(date)));
+    case kYearMean:
+      return DerivedName(source, Format("_%04ld00.mit", Year2(date)));
+    case kMonthSum:
+      return DerivedName(source, Format("_%04ld%02ld.sum", year, month));
+    case kMonthMean:
+      return DerivedName(source, Format("_%04ld%02ld.mit", year, month));
+    case kDaySum:
+      return DerivedName(source, Format("_%04ld%02ld.%02lds", Year2(date), month, day));
+    default:
+      return DerivedName(source, Format("_%04ld%02ld.%02ldm", Year2(date), month, day));
+  }
+}
+
+std::string VegetationFileName(const std::string& source, int vegetation_code, const model_date& date) {
+  const char* format = vegetation_code == kVegetationMeanCode ? "_%04ld_vegper.mit" : "_%04ld_vegper.sum";
+  return DerivedName(source, Format(format, Year2(date)));
+}
+
+// Layer number of the vegetation grids that belong to an output name: the
+// text after its first "_Layer_" up to the next ".", else "1".
+std::string VegetationLayerSuffix(const std::string& outname) {
+  const size_t marker = outname.find(kLayerMarker);
+  if (marker == std::string::npos) return std::string(kDefaultLayer);
+  const size_t start = marker + kLayerMarker.size();
+  const size_t dot = outname.find('.', start);
+  return outname.substr(start, dot == std::string::npos ? std::string::npos : dot - start);
+}
+
+// --- cells
+
+// One row of the cells an entry's accumulators cover: the columns of its row
+// range and what decides whether a cell there is valid.
+struct mask_row {
+  int first = 1;
+  int last = 0;
+  const double* zone = nullptr;    // no zone grid: every cell of the range is inside
+  const double* region = nullptr;  // no region grid (or no restriction): every cell is ours
+  double nodata = 0.0;
+  double process = 0.0;
+
+  bool Valid(int c) const { return (!zone || zone[c] > nodata) && (!region || region[c] == process); }
+};
+
+// The rows an entry's accumulators cover and the grids that decide which of
+// their cells are valid.
+struct cell_mask {
+  int row_lo = 1;
+  int row_hi = 0;
+  int ncols = 0;
+  const row_range* ranges = nullptr;
+  double** zone = nullptr;
+  double** region = nullptr;
+  double nodata = 0.0;
+  double process = 0.0;
+
+  mask_row Row(int r) const {
+    mask_row row;
+    row.first = 1;
+    row.last = ncols;
+    if (ranges) {
+      row.first = std::max(1, ranges[r].first);
+      row.last = std::min(ncols, ranges[r].last);
+    }
+    row.zone = zone ? zone[r] : nullptr;
+    row.region = region ? region[r] : nullptr;
+    row.nodata = nodata;
+    row.process = process;
+    return row;
+  }
+  int RowCount() const { return std::max(0, row_hi - row_lo + 1); }
+  // Stride of per-cell side arrays laid out row by row, columns 0..ncols.
+  size_t Stride() const { return static_cast<size_t>(ncols) + 1; }
+};
+
+cell_mask MakeCellMask(const modelobject& owner, const grid_entry& entry, bool restrict_to_region) {
+  cell_mask mask;
+  mask.row_lo = std::max(entry.first_row, 1);
+  mask.row_hi = std::min(entry.last_row, owner.nrows);
+  mask.ncols = owner.ncols;
+  mask.ranges = owner.row_ranges;
+  mask.zone = (*owner.grids)[1].data;
+  // A single process without "MPIRegions" computes the whole domain.
+  mask.region = restrict_to_region ? owner.mpi_regions_data : nullptr;
+  mask.nodata = owner.nodata_value;
+  mask.process = owner.process_index;
+  return mask;
+}
+
+// Sets valid cells to `valid_value(cell value)` and the other cells of the row
+// ranges to nodata.
+template <typename ValidValue>
+void MapRangeCells(const cell_mask& mask, double** grid, ValidValue valid_value) {
+  for (int r = mask.row_lo; r <= mask.row_hi; ++r) {
+    const mask_row row = mask.Row(r);
+    double* cells = grid[r];
+    for (int c = row.first; c <= row.last; ++c)
+      cells[c] = row.Valid(c) ? valid_value(cells[c], r, c) : mask.nodata;
+  }
+}
+
+void CopyFirstLayer(const cell_mask& mask, double** data, double*** layers) {
+  for (int r = mask.row_lo; r <= mask.row_hi; ++r) {
+    const mask_row row = mask.Row(r);
+    double* cells = data[r];
+    double** stack = layers[r];
+    for (int c = row.first; c <= row.last; ++c)
+      if (row.Valid(c)) cells[c] = stack[c][1];
+  }
+}
+
+// Adds the values of valid cells that are not nodata to the period sum and
+// counts them; the other cells of the row ranges hold nodata.
+void AccumulatePeriod(const cell_mask& mask, double** data, double** sum, int* counts) {
+  const size_t stride = mask.Stride();
+  for (int r = mask.row_lo; r <= mask.row_hi; ++r) {
+    const mask_row row = mask.Row(r);
+    const double* values = data[r];
+    double* sums = sum[r];
+    int* row_counts = counts + static_cast<size_t>(r - mask.row_lo) * stride;
+    for (int c = row.first; c <= row.last; ++c) {
+      if (!row.Valid(c)) {
+        sums[c] = mask.nodata;
+      } else if (values[c] != mask.nodata) {
+        sums[c] += values[c];
+        ++row_counts[c];
+      }
+    }
+  }
+}
+
+// Turns the period sums into the file's values: the sum, or the mean over the
+// values taken; nodata where a cell took none.
+void FinishPeriod(const cell_mask& mask, double** sum, const int* counts, bool mean) {
+  const size_t stride = mask.Stride();
+  const double nodata = mask.nodata;
+  MapRangeCells(mask, sum, [&](double value, int r, int c) {
+    const int taken = counts[static_cast<size_t>(r - mask.row_lo) * stride + static_cast<size_t>(c)];
+    if (taken == 0) return nodata;
+    return mean ? value / taken : value;
+  });
+}
+
+void ResetValidCells(const cell_mask& mask, double** grid, double value) {
+  for (int r = mask.row_lo; r <= mask.row_hi; ++r) {
+    const mask_row row = mask.Row(r);
+    double* cells = grid[r];
+    for (int c = row.first; c <= row.last; ++c)
+      if (row.Valid(c)) cells[c] = value;
+  }
+}
+
+// Starts the extremes from the first step: data at valid cells, nodata at the
+// others of the row ranges.
+void StartExtremes(const cell_mask& mask, double** data, double** extremes) {
+  for (int r = mask.row_lo; r <= mask.row_hi; ++r) {
+    const mask_row row = mask.Row(r);
+    const double* values = data[r];
+    double* cells = extremes[r];
+    for (int c = row.first; c <= row.last; ++c) cells[c] = row.Valid(c) ? values[c] : mask.nodata;
+  }
+}
+
+// A nodata extreme means the cell has taken no value yet; a nodata value is
+// never taken.
+template <typename Better>
+void UpdateExtremes(const cell_mask& mask, double** data, double** extremes, Better better) {
+  for (int r = mask.row_lo; r <= mask.row_hi; ++r) {
+    const mask_row row = mask.Row(r);
+    const double* values = data[r];
+    double* cells = extremes[r];
+    for (int c = row.first; c <= row.last; ++c) {
+      const double v = values[c];
+      if (v == mask.nodata || !row.Valid(c)) continue;
+      if (cells[c] == mask.nodata || better(v, cells[c])) cells[c] = v;
+    }
+  }
+}
+
+// Adds valid, non-nodata values to the vegetation accumulator where the
+// vegetation period runs (started, not yet stopped).
+void AccumulateVegetation(const cell_mask& mask, const grid_entry& entry) {
+  for (int r = mask.row_lo; r <= mask.row_hi; ++r) {
+    const mask_row row = mask.Row(r);
+    const double* values = entry.data[r];
+    const double* start = entry.vegetation_start_grid[r];
+    const double* stop = entry.vegetation_stop_grid[r];
+    double* sums = entry.vegetation_grid[r];
+    for (int c = row.first; c <= row.last; ++c) {
+      if (row.Valid(c) && start[c] >= 0.0 && stop[c] <= 0.0 && values[c] != mask.nodata) sums[c] += values[c];
+    }
+  }
+}
+
+// Looks up the vegetation start, stop and duration grids of the entry's layer
+// (fatal when one is missing); the entry keeps their data.
+void FindVegetationGrids(modelobject& owner, grid_entry& entry) {
+  const std::string layer = VegetationLayerSuffix(entry.outname);
+  grid_table& table = *owner.grids;
+  entry.vegetation_start_grid = table[owner.FindRequiredGrid("VegetationStart" + layer)].data;
+  entry.vegetation_stop_grid = table[owner.FindRequiredGrid("VegetationStop" + layer)].data;
+  entry.vegetation_duration_grid = table[owner.FindRequiredGrid("VegetationDuration" + layer)].data;
+}
+
+bool HasVegetationGrids(const grid_entry& entry) {
+  return entry.vegetation_start_grid && entry.vegetation_stop_grid && entry.vegetation_duration_grid;
+}
+
+void UpdateVegetationPeriod(modelobject& owner, grid_entry& entry, const cell_mask& mask) {
+  if (!HasVegetationGrids(entry)) FindVegetationGrids(owner, entry);
+  // Grids registered without data yet: looked up again at the next call.
+  if (!HasVegetationGrids(entry)) {
+    entry.vegetation_start_grid = entry.vegetation_stop_grid = entry.vegetation_duration_grid = nullptr;
+    return;
+  }
+  AccumulateVegetation(mask, entry);
+
+  if (entry.vegetation_ended == 1) {
+    entry.vegetation_ended = 0;
+    const bool mean = entry.vegetation_code == kVegetationMeanCode;
+    double** duration = entry.vegetation_duration_grid;
+    const double nodata = mask.nodata;
+    MapRangeCells(mask, entry.vegetation_grid, [&](double value, int r, int c) {
+      if (!mean) return value;
+      // A period of no days has no mean.
+      return duration[r][c] > 0.0 ? value / duration[r][c] : nodata;
+    });
+    owner.WriteMaskedGrid(
+        VegetationFileName(entry.vegetation_file_name, entry.vegetation_code, owner.current_date),
+        entry.vegetation_grid, owner.WriteAsciiGrids, owner.WriteDoubleGrids, owner.WriteNetcdfGrids);
+  }
+  if (entry.vegetation_started == 1) {
+    MapRangeCells(mask, entry.vegetation_grid, [](double, int, int) { return 0.0; });
+    entry.vegetation_started = 0;
+  }
+}
+
+// Caches the data of "MPIRegions" and "MPIHelper" once they are in the table.
+void CacheRegionGrids(modelobject& owner) {
+  if (!owner.mpi_regions_data) {
+    const int index = owner.FindGrid("MPIRegions", false);
+    if (index > 0) owner.mpi_regions_data = (*owner.grids)[index].data;
+  }
+  if (!owner.mpi_helper_data) {
+    const int index = owner.FindGrid("MPIHelper", false);
+    if (index > 0) owner.mpi_helper_data = (*owner.grids)[index].data;
+  }
+}
+
+bool IndexInTable(int index) { return index >= 1 && index <= kGridTableLimit; }
+
+}  // namespace
+
+void modelobject::WriteGridOutput(int index, int restrict_to_region, bool skip_period_files) {
+  if (!grids || !IndexInTable(index)) return;
+  grid_entry& entry = (*grids)[index];
+  const bool any_output = entry.write_code != 0 || entry.period_code != 0 || entry.min_flag != 0 ||
+                          entry.max_flag != 0 || entry.vegetation_code != 0;
+  if (!any_output || !entry.data) return;
+
+  CacheRegionGrids(*this);
+  entry.step_count += 1.0;
+  const cell_mask mask = MakeCellMask(*this, entry, restrict_to_region != 0);
+  const bool accumulates = entry.period_code > 0 || entry.min_flag > 0 || entry.max_flag > 0;
+  if (entry.layers && accumulates) CopyFirstLayer(mask, entry.data, entry.layers);
+
+  std::vector<int>* counts = nullptr;
+  if (entry.period_code != 0 && entry.sum_grid) {
+    counts = &period_value_counts[index];
+    const size_t cells = static_cast<size_t>(mask.RowCount()) * mask.Stride();
+    // The first step of a period (also after a new registration) starts the
+    // counts and sums afresh, whatever an earlier period left in cells that
+    // were not valid then.
+    if (counts->size() != cells || entry.step_count == 1.0) {
+      counts->assign(cells, 0);
+      ResetValidCells(mask, entry.sum_grid, 0.0);
+    }
+    AccumulatePeriod(mask, entry.data, entry.sum_grid, counts->data());
+  }
+
+  if (entry.min_flag || entry.max_flag) {
+    if (entry.extremes_started == 0) {
+      if (entry.min_flag && entry.min_grid) StartExtremes(mask, entry.data, entry.min_grid);
+      if (entry.max_flag && entry.max_grid) StartExtremes(mask, entry.data, entry.max_grid);
+      entry.extremes_started = 1;
+    } else {
+      if (entry.min_flag && entry.min_grid)
+        UpdateExtremes(mask, entry.data, entry.min_grid, [](double v, double m) { return v < m; });
+      if (entry.max_flag && entry.max_grid)
+        UpdateExtremes(mask, entry.data, entry.max_grid, [](double v, double m) { return v > m; });
+    }
+  }
+
+  if (entry.vegetation_code != 0 && entry.vegetation_grid) UpdateVegetationPeriod(*this, entry, mask);
+
+  const interval_ends ends = IntervalEnds(current_date, interval_end_shift, date_key_factors, end_date_key);
+  const int code = entry.write_code;
+  if (GridWriteDue(code, ends)) {
+    std::string file = entry.outname;
+    if (code == kWriteFilledOnce) {
+      file += ".filled";
+      entry.write_code = 0;
+    } else if (!WritesPlainName(code)) {
+      file = DatedGridName(entry, entry.outname, current_date);
+    }
+    WriteGrid(file, entry.data, WriteAsciiGrids, WriteDoubleGrids, WriteNetcdfGrids);
+    if (!WritesPlainName(code) && ends.run_end)
+      WriteGrid(entry.outname, entry.data, WriteAsciiGrids, WriteDoubleGrids, WriteNetcdfGrids);
+  }
+
+  if (skip_period_files) return;
+  if (ends.run_end) {
+    if (entry.min_flag == 1 && entry.min_grid)
+      WriteMaskedGrid(DerivedName(entry.min_file_name, ".min"), entry.min_grid, WriteAsciiGrids,
+                      WriteDoubleGrids, WriteNetcdfGrids);
+    if (entry.max_flag == 1 && entry.max_grid)
+      WriteMaskedGrid(DerivedName(entry.max_file_name, ".max"), entry.max_grid, WriteAsciiGrids,
+                      WriteDoubleGrids, WriteNetcdfGrids);
+  }
+  if (counts && PeriodEnded(entry.period_code, ends)) {
+    FinishPeriod(mask, entry.sum_grid, counts->data(), IsPeriodMean(entry.period_code));
+    WriteMaskedGrid(PeriodFileName(entry.sum_file_name, entry.period_code, current_date), entry.sum_grid,
+                    WriteAsciiGrids, WriteDoubleGrids, WriteNetcdfGrids);
+    entry.step_count = 0.0;
+    ResetValidCells(mask, entry.sum_grid, 0.0);
+  }
+}
+
+void modelobject::WriteStackOutput(int index) {
+  if (!grids || !IndexInTable(index)) return;
+  grid_entry& entry = (*grids)[index];
+  if ((entry.write_code == 0 && entry.period_code == 0) || !entry.layers) return;
+
+  const interval_ends ends = IntervalEnds(current_date, interval_end_shift, date_key_factors, end_date_key);
+  const int code = entry.write_code;
+  if (!StackWriteDue(code, ends)) return;
+  const std::string file =
+      WritesPlainName(code) ? entry.file_name : DatedStackName(entry, entry.file_name, current_date);
+  WriteStack(file, entry.layers, entry.layer_count, WriteAsciiGrids, WriteDoubleGrids, WriteNetcdfGrids);
+  if (!WritesPlainName(code) && ends.run_end)
+    WriteStack(entry.file_name, entry.layers, entry.layer_count, WriteAsciiGrids, WriteDoubleGrids,
+               WriteNetcdfGrids);
+}
+
+}  // namespace velmo
