@@ -1,0 +1,158 @@
+// Zone statistics tables: one field per step becomes one row of zone means
+// (and the catchment mean) per statistics interval. Rows are buffered in
+// memory (about 2 MB per table) and appended to the file in blocks.
+#pragma once
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "framework/types.h"
+
+namespace velmo {
+
+class MessageStream;
+
+// One buffered table row: its date and its values. The statistics tables use
+// values from index 1 (index 0 holds nothing).
+struct dated_row {
+  int year = 0;
+  int month = 0;
+  int day = 0;
+  int hour = 0;
+  int minute = 0;
+  std::vector<double> values;
+};
+
+// Budget of one row buffer, and the bookkeeping bytes counted per row.
+inline constexpr long kRowBufferBytes = 2097152;
+inline constexpr long kRowDateBytes = 24;
+// Rows of a table that holds only the catchment column.
+inline constexpr int kTotalOnlyRows = 65536;
+// Precision from which values are written in the general ("%.6g") format.
+inline constexpr int kGeneralFormatPrecision = 99;
+// Cell weights at or below it are ignored.
+inline constexpr double kCellWeightThreshold = -9999.0;
+// Statistics codes below it switch a table off.
+inline constexpr int kFirstStatisticsCode = 1001;
+
+inline constexpr int kOpenErrorCode = 15;
+inline constexpr int kCloseErrorCode = 16;
+inline constexpr int kConstructionErrorCode = 1;
+
+// Rows per buffer for a statistics type with the given numbers of zones and
+// listed zones (at least 1).
+int RowCapacity(int type, int zone_count, int selected_count);
+
+// Appends one row as a table line: the date columns ("%2ld", the minute only
+// with `with_minutes`) and values 1..value_count ("\t%.*f", or "\t%.6g" from
+// precision 99 on).
+void FormatRow(const dated_row& row, int value_count, bool with_minutes, int precision, std::string& out);
+
+// The statistics table of one field. Statistics code = type * 1000 + interval
+// (steps per row). Types 1, 2, 5 average over the interval, the others sum the
+// step means; types 2 and 4 have a column per zone, 5 and 6 one per listed
+// zone, all a final "tot_average" column. A cell holding the nodata value
+// counts for nothing, so a zone mean is the (cell-weighted) mean of its cells
+// that hold data.
+class zonalstatistic {
+ public:
+  // `error_code` is 0 on success and 1 when construction failed (the entry is
+  // written). `file_name` receives the output directory prefix in place.
+  // `zones` (records 0..zone_count) are the accumulators, owned by the
+  // caller. `cell_weights` ([row][col] from 1, nrows x ncols) may be null.
+  // `selected_codes` are the codes of the output list, index
+  // 1..selected_count (null when there are none).
+  zonalstatistic(int& error_code, MessageStream* messages, double nodata_value, double** cell_weights,
+                 int nrows, int ncols, zone_record* zones, int zone_count, int statistics_code, int precision,
+                 std::string& file_name, const std::string* output_directory, int selected_count,
+                 const int* selected_codes, bool with_minutes);
+  virtual ~zonalstatistic();
+  zonalstatistic(const zonalstatistic&) = delete;
+  zonalstatistic& operator=(const zonalstatistic&) = delete;
+
+  // Opens file_name with `mode`; throws 15 when it cannot.
+  virtual void OpenFile(const char* mode);
+  // Closes the file; throws 16 when a write or the close failed.
+  virtual void CloseFile();
+  // Appends the buffered rows to the file.
+  virtual void FlushRows();
+
+  // Adds one cell of zone index `zone` with value `value` and weight `weight`.
+  // Runs for every cell of every step, so it is inline and not virtual.
+  void AddCell(int row, int col, int zone, double value, double weight) {
+    if (type < 0 || value == nodata_value) return;
+    if (static_cast<unsigned>(zone) > static_cast<unsigned>(zone_count)) return;
+    zone_record& z = zones[zone];
+    z.weight_sum += weight;
+    if (cell_weights && row >= 1 && row <= nrows && col >= 1 && col <= ncols) {
+      const double w = cell_weights[row][col];
+      if (w > weight_threshold) {
+        z.mean_divisor += w * weight;
+        z.value_sum += w * value * weight;
+        return;
+      }
+    }
+    z.mean_divisor += weight;
+    z.value_sum += value * weight;
+  }
+
+  virtual void StartStep();
+  // Ends a step; at the end of an interval the row is buffered, and a full
+  // buffer is written. Returns 1 when a row was completed, else 0. `flag` is
+  // not used.
+  virtual int EndStep(int year, int month, int day, int hour, int minute, int flag);
+  // Creates (empties) the file and writes the three header lines.
+  virtual void WriteHeader(const std::string& name, const std::string& title);
+  // Writes the remaining rows and frees the buffers; the table is off
+  // afterwards, so nothing is written twice.
+  virtual void CleanUp();
+
+  bool IsOn() const { return type >= 0; }
+  int Type() const { return type; }
+  int Interval() const { return interval; }
+  int BufferedRows() const { return row_count; }
+  int BufferCapacity() const { return row_capacity; }
+  const std::string& FileName() const { return file_name; }
+
+ protected:
+  bool Averages() const { return type == 1 || type == 2 || type == 5; }
+  bool HasZoneColumns() const { return type == 2 || type == 4; }
+  bool HasListedColumns() const { return type == 5 || type == 6; }
+  // Zone indices of the header and row columns, in column order.
+  std::vector<int> ColumnZones() const;
+  [[noreturn]] void Fatal(const std::string& text, int code);
+
+  int ready = 0;
+  bool with_minutes = false;
+  MessageStream* messages = nullptr;
+  zone_record* zones = nullptr;
+  std::vector<dated_row> rows;  // rows[0..row_capacity-1]
+  int row_capacity = 0;
+  int row_count = 0;
+  int value_count = 0;
+  double** cell_weights = nullptr;
+  int nrows = 0;
+  int ncols = 0;
+  double weight_threshold = kCellWeightThreshold;
+  double nodata_value = -9999.0;
+  int zone_count = 0;
+  int precision = 0;
+  int type = -1;
+  int interval = 0;
+  int selected_count = 0;
+  std::vector<int> selected_codes;  // index 1..selected_count
+  std::string file_name;
+  std::FILE* file = nullptr;
+  int step_counter = 0;
+  // Types 1, 2, 5: the sums of the earlier steps of the interval. Types 3, 4,
+  // 6 and above: carried_value holds the sum of the earlier step means
+  // (index 0 the catchment's).
+  std::vector<double> carried_weight;
+  std::vector<double> carried_value;
+  std::vector<double> carried_divisor;
+  std::vector<int> selected_index;  // index 1..selected_count
+  std::vector<double> step_means;   // scratch, index 0..zone_count
+};
+
+}  // namespace velmo
