@@ -1,2 +1,70 @@
-# Example catchment: the smallest control file velmo accepts today; it grows
-# with the model.
+# Example catchment: a tiny valley of two subbasins on a 6 x 5 raster of
+# 500 m cells. The control file holds what every run needs (global settings,
+# model time, parameter tables, zone grid and elevation model); module
+# sections are added as the modules arrive.
+$set $year = 2000
+
+[output_interval]
+24      progress messages every 24 hours
+0       no warning about cells without a station
+0       spare switch
+0       minutes from the data time stamp to the end of the step
+WriteAsciiGrids = 1
+timestep = 60
+
+[output_list]
+2
+1       subbasins named in the statistics tables that list subbasins,
+2       one code per line, rising
+
+[coordinates]
+47.0    geographic latitude
+8.5     geographic longitude
+15.0    reference meridian
+0.0     time shift of the data time to local time
+
+[meteo_data_count]
+0       meteorological variables
+
+[meteo_names]
+
+[radiation_correction]
+0
+
+[model_time]
+startminute = 0
+starthour = 1
+startday = 1
+startmonth = 1
+startyear = $year
+endminute = 0
+endhour = 0
+endday = 2
+endmonth = 1
+endyear = $year
+
+[landuse_table]
+1   number of land uses
+1 meadow 0.2 50 50 50 60 70 70 70 70 60 50 50 50 1 120 240 366 1 2 3 1 0.01 0.02 0.03 0.01 0.5 0.8 0.9 0.5 0.1 0.2 0.3 0.1
+
+[soil_table]
+1   number of soil types
+1 loam 25 35 0.00001 300
+
+[zone_grid]
+grids/subbasins.asc
+
+[elevation_model]
+grids/elevation.asc
+
+[standard_grids]
+0       further input grids
+
+[variable_grids]
+0       grids the modules change during the run
+
+[region_transition_distance]
+2000    m between regression regions
+
+[substance_transport]
+0       tracers

@@ -40,10 +40,13 @@ void WriteBanner(MessageStream& ms) {
      << rule << "[end-entry]";
 }
 
-void RunControlFiles(MessageStream& ms, int argc, char** argv, const CommandLine& options, int& last_exit_code) {
+void RunControlFiles(MessageStream& ms, int argc, char** argv, const CommandLine& options,
+                     const ApplicationFactory& make_application, int& last_exit_code) {
   for (int i = 1; i < argc; ++i) {
     if (i == options.level_position || i == options.file_position) continue;
-    auto application = std::make_unique<ModellApplication>(&ms, argc, argv, i);
+    std::unique_ptr<ModellApplication> application =
+        make_application ? make_application(&ms, argc, argv, i)
+                         : std::make_unique<ModellApplication>(&ms, argc, argv, i);
     SetCurrentInterruptState(&application->interrupt_state);
     last_exit_code = 0;
     ArmInterruptHandler();
@@ -88,7 +91,7 @@ CommandLine ParseCommandLine(int argc, char** argv) {
 
 int ExitStatusOf(int code) { return code >= 1 && code <= kMaxExitStatus ? code : kMaxExitStatus; }
 
-int VelmoMain(int argc, char** argv) {
+int VelmoMain(int argc, char** argv, const ApplicationFactory& make_application) {
   const CommandLine options = ParseCommandLine(argc, argv);
   std::unique_ptr<MessageStream> ms;
   int last_exit_code = 0;
@@ -102,7 +105,7 @@ int VelmoMain(int argc, char** argv) {
           << "[end-entry]";
       throw ErrorCode{kUsageCode};
     }
-    RunControlFiles(*ms, argc, argv, options, last_exit_code);
+    RunControlFiles(*ms, argc, argv, options, make_application, last_exit_code);
     *ms << "exitcode " << last_exit_code << "[end-entry]";
     *ms << "o.k.\n\nthe end." << "[end-entry]";
     ms->Close();

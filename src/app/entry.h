@@ -2,9 +2,19 @@
 // top-level handler.
 #pragma once
 
+#include <functional>
+#include <memory>
 #include <string>
 
 namespace velmo {
+
+class MessageStream;
+class ModellApplication;
+
+// Builds the application of argument `position`; tests pass one that installs
+// fakes into the application's slots.
+using ApplicationFactory = std::function<std::unique_ptr<ModellApplication>(MessageStream* stream, int argc,
+                                                                            char** argv, int position)>;
 
 // The diagnostics options of a command line. Positions are those of the last
 // occurrence of each option (0: not given).
@@ -21,7 +31,8 @@ CommandLine ParseCommandLine(int argc, char** argv);
 // code to 255 so that a failure never looks like success.
 int ExitStatusOf(int code);
 
-// The whole program; returns the process exit status.
-int VelmoMain(int argc, char** argv);
+// The whole program; returns the process exit status. Without a factory each
+// control file gets a plain ModellApplication.
+int VelmoMain(int argc, char** argv, const ApplicationFactory& make_application = {});
 
 }  // namespace velmo

@@ -1,33 +1,471 @@
+// The model application. The construction, the pass of the time loop, the
+// menu's end-date and flush sequences and the clearing each list every module
+// in its fixed place. A module this build does not have yet stands there as a
+// comment "slot <module>: <calls>"; adding the module means replacing each of
+// its slot comments with those calls (and its member in modappli.h). Until
+// then the run goes on without it.
 #include "app/modappli.h"
 
-#include <fstream>
+#include <algorithm>
+#include <charconv>
+#include <iostream>
 
 #include "framework/diagnostics.h"
+#include "framework/gridtable.h"
+#include "framework/interrupt.h"
+#include "framework/zonalstat.h"
+#include "setup/defltuzr.h"
+#include "setup/tracers.h"
 
 namespace velmo {
 namespace {
-constexpr int kControlFileOpenCode = 28;
+
+constexpr const char* kSourceModule = "modappli";
+// The set-up object's constructor ignores this value.
+constexpr int kSetupUnusedArgument = 1;
+// Interpolation methods that fit a station regression before each step.
+constexpr int kFirstRegressionMethod = 10;
+constexpr int kLastRegressionMethod = 11;
+// Interception methods above this one run before the snow model.
+constexpr int kLastSnowFirstInterceptionMethod = 10;
+// Interval of the set-up object's per-step updates without an
+// evapotranspiration model (minutes).
+constexpr int kMinutesPerDay = 1440;
+// Last argument of zonalstatistic::EndStep (not used by the writer).
+constexpr int kEndStepFlag = 1;
+
+constexpr const char* kMenuText =
+    "SKIP: \nCtrl-C: cancel the model? \n0 = no (continue)\n1 = cancel with next interval (writing all grids "
+    "and "
+    "buffers)\n2 = cancel now without saving buffers!\n3 = flush buffers and go on with simulation\n\nchoose "
+    "one "
+    "of the above options: ";
+
+// A module constructor reports its failure in its error code.
+void Check(int error) {
+  if (error != 0) throw ErrorCode{error};
 }
 
-ModellApplication::ModellApplication(MessageStream* stream, int /*argc*/, char** argv, int position)
+}  // namespace
+
+int ReadMenuAnswer(std::istream& in) {
+  std::string word;
+  if (!(in >> word)) return kMenuContinue;
+  const char* first = word.data();
+  const char* last = first + word.size();
+  // A leading plus sign is part of a decimal integer; from_chars does not take it.
+  if (first != last && *first == '+') ++first;
+  int answer = kMenuContinue;
+  if (std::from_chars(first, last, answer).ec != std::errc{}) return kMenuContinue;
+  return answer >= kMenuContinue && answer <= kMenuFlushAndContinue ? answer : kMenuContinue;
+}
+
+int ReserveInterpolatorEntry(const grid_table& table, MessageStream* messages) {
+  const int index = table.FirstFreeEntry();
+  if (index < kGridTableLimit) return index;
+  *messages << "FATAL: no more free grids in memeory, (max. " << kGridTableLimit << ")!\n"
+            << "[end-entry]";
+  throw ErrorCode{kNoFreeGridCode};
+}
+
+// ============================================================== construction
+
+ModellApplication::ModellApplication(MessageStream* stream, int argc, char** argv, int position)
     : memory_handling(stream) {
   name = "ModellApplication";
+  try {
+    init(argc, argv, position);
+  } catch (...) {
+    *messages << "FATAL: exceptions in ModellApplication::init() caught!"
+              << "[end-entry]";
+    throw;
+  }
+}
+
+ModellApplication::~ModellApplication() = default;
+
+void ModellApplication::init(int /*argc*/, char** argv, int position) {
+  *messages << "file " << kSourceModule << ", compiled at " << __DATE__ << ", " << __TIME__ << "[end-entry]";
   interrupt_state = 0;
   run_finished = false;
   control_file = argv[position];
-  std::ifstream probe(control_file);
-  if (!probe) {
-    *messages << "FATAL: error opening " << control_file << "[end-entry]";
-    throw ErrorCode{kControlFileOpenCode};
-  }
-  *messages << "INFO: control file " << control_file << "[end-entry]";
+  grids = grid_table::Create(messages);
+  BuildSetup();
+  BuildInterpolators();
+  BuildTracerDescriptions();
+  BuildModules();
+  ready = 1;
 }
 
+void ModellApplication::BuildSetup() {
+  int error = 0;
+  defaults = std::make_unique<defaultini>(error, messages, control_file, kSetupUnusedArgument, grids.get());
+  Check(error);
+  bool done = false;
+  while (!done) defaults->InitializeStage(done);
+  defaults->CreateGridStatistics();
+  settings = defaults->GetSettings();
+  control_file_intern = settings.control_file_name;
+  defaults->SetReady(1);
+}
+
+void ModellApplication::BuildInterpolators() {
+  interpolators.clear();
+  interpolators.resize(static_cast<std::size_t>(std::max(settings.meteo_count, 0)) + 1);
+  for (int k = 1; k <= settings.meteo_count; ++k) {
+    [[maybe_unused]] const int result_entry = ReserveInterpolatorEntry(*grids, messages);
+    // slot meteointerpol: build the interpolator of settings.meteo_names[k]
+    //   with result_entry reserved for its result grid (it throws its own
+    //   code); SetStationWarning(settings.station_warning);
+    //   SetIntervalEndShift(settings.min_to_int_end / 60), in hours;
+    //   SetReady(1); store it, wrapped as an interpolator_slot, in
+    //   interpolators[k].
+  }
+}
+
+void ModellApplication::BuildTracerDescriptions() {
+  int error = 0;
+  tracer_ini = std::make_unique<tracer_ini_class>(
+      error, messages, control_file_intern, settings.WriteAsciiGrids, settings.WriteDoubleGrids,
+      settings.WriteNetcdfGrids, settings.InitialStateDirectory, settings.DefaultOutputDirectory);
+  Check(error);
+  tracer_ini->SetReady(1);
+  TakeTracerDescriptions();
+}
+
+// The one place where the modules' tracers come from. The description object
+// keeps what it read to itself; no tracers are handed on yet, so no module
+// sets up tracer storages. Handing them on means taking tracer_ini's count
+// and descriptions here.
+void ModellApplication::TakeTracerDescriptions() {
+  tracer_count = 0;
+  tracer_descriptions = nullptr;
+}
+
+// Each module is built, checked and connected to those built before it.
+void ModellApplication::BuildModules() {
+  // slot RegionalSuperposition: build it (common block with region_count,
+  //   max_region_code, region_code_map after the zone block); it reports no
+  //   error code, a code thrown inside it reaches init's handler directly.
+  // slot precipitation_correction: build precicorrclass (interpolators,
+  //   meteo_names, ...); check; SetMaxElevation(defaults->GetMaxElevation());
+  //   SetReady(1).
+  // slot radiation_correction: build expokorrklasse; check; SetReady(1).
+  // slot evapotranspiration: build verdunstungsmodellklasse; check;
+  //   LinkSoilGrids(); SetRadiationCorrectionGrid(
+  //   radiation_correction->GetCorrectionGrid()).
+  // slot snow_model: build schneemodellklasse; check;
+  //   SetRadiationCorrectionGrid(radiation_correction->GetCorrectionGrid());
+  //   evapotranspiration->SetSnowStorageGrid(snow->GetSnowStorageGrid());
+  //   evapotranspiration->SetSnowMethod(snow->GetMethod());
+  //   evapotranspiration->SetReady(1).
+
+  interception_method = 0;
+  // slot interception_model: build interzeptionsmodellklasse; check;
+  //   interception_method = interception->GetMethod().
+  interception_first = interception_method > kLastSnowFirstInterceptionMethod;
+  // slot interception_model: when interception_first, copy snow->transzone
+  //   and snow->T0R into the interception model's transzone and T0R.
+  // slot snow_model: snow->LinkInputGrids(interception_first).
+
+  // slot infiltration_model: build infiltrationsmodellklasse; check;
+  //   LinkInputGrids(interception_first).
+
+  // Tracer storages:
+  // slot snow_model: SetUpTracers(error, tracer_count, tracer_descriptions);
+  //   check.
+  // slot interception_model: SetUpTracers(error, tracer_count,
+  //   tracer_descriptions); check; SetReady(1).
+  // slot infiltration_model: SetUpTracers(error, tracer_count,
+  //   tracer_descriptions); check; SetReady(1).
+
+  // Lakes:
+  // slot evapotranspiration: InitLakeModel("[lake_model]").
+  // slot snow_model: InitLakeModel("[lake_model]").
+
+  // slot routing_model: build abflussmodellklasse (the soil model's zone
+  //   ranking, start date before end date, none and 0, storage_read_mode);
+  //   check; LinkInputGrids(interception_first); when its flow control
+  //   parameter is above 0: SetSubbasinRunoff(infiltration->
+  //   GetSubbasinRunoff()), InitializeRouting(), SetChannelStateRecords(none),
+  //   ReadStorageFile(infiltration->GetStorageFileName(),
+  //   infiltration->storage_read_mode), SetReady(1).
+  // slot snow_model: when its flow control parameter is above 0:
+  //   SetSubbasinRunoff(infiltration->GetSubbasinRunoff());
+  //   ReadStorageFile(infiltration->GetStorageFileName(),
+  //   infiltration->storage_read_mode); SetReady(1).
+
+  // slot special_output: build SpecialOutputClass; check.
+  // slot routing_model: when its flow control parameter is not 0,
+  //   CollectReservoirs(reservoirs).
+  // slot data_assimilation: build it with reservoirs and 1; check.
+}
+
+void ModellApplication::InstallInterpolator(std::unique_ptr<interpolator_slot> interpolator) {
+  if (interpolators.empty()) interpolators.resize(1);
+  interpolators.push_back(std::move(interpolator));
+}
+
+// ============================================================== time loop
+
 int ModellApplication::run() {
-  run_finished = true;
+  try {
+    while (!run_finished) RunPass();
+  } catch (...) {
+    *messages << "FATAL: Exception in Modellapplication::run() caught!"
+              << "[end-entry]";
+    throw;
+  }
+  // A Ctrl-C in the last pass had no pass left to show the menu; its pending
+  // state (1) is the result.
   return interrupt_state;
 }
 
-void ModellApplication::ClearMemory() {}
+void ModellApplication::RunPass() {
+  if (interrupt_state == 1) ShowInterruptMenu();
+
+  current_date = DateOfCurrentRecord();
+  const model_date d = current_date;
+
+  for (auto& interpolator : interpolators) {
+    if (!interpolator) continue;
+    const int method = interpolator->InterpolationMethod();
+    if (method >= kFirstRegressionMethod && method <= kLastRegressionMethod)
+      interpolator->ComputeStationRegression(0);
+  }
+  // slot precipitation_correction: when superposition->
+  //   GetFlowControlParameter() is 0: CorrectStationValues().
+  for (auto& interpolator : interpolators)
+    if (interpolator) interpolator->InterpolateStep(d.minute, d.hour, d.day, d.month, d.year);
+  // slot RegionalSuperposition: RunTimeStep(date).
+  // slot precipitation_correction: when superposition->
+  //   GetFlowControlParameter() is not 0 or its grid switch is set:
+  //   CorrectGrid().
+
+  const int interval = VegetationInterval();
+  defaults->ReadPeriodicGrids(d.minute, d.hour, d.day, d.month, d.year, interval);
+  // slot infiltration_model: the soil model's grids "soil_storage_old",
+  //   "saturated_soil_partition", "inaktive_field_capacity" and
+  //   "inaktive_soil_moisture" in place of the four nulls.
+  defaults->UpdateVegetationParameters(d.minute, d.hour, d.day, d.month, d.year, interval, nullptr, nullptr,
+                                       nullptr, nullptr);
+  // slot data_assimilation: RunTimeStep(date).
+
+  for (auto& interpolator : interpolators)
+    if (interpolator) interpolator->WriteOutputs();
+  // slot RegionalSuperposition: WriteOutputs().
+
+  // slot radiation_correction: RunTimeStep(date).
+  // slot evapotranspiration: PotentialEvapotranspiration(date);
+  //   SnowEvaporation(date).
+  if (interception_first) {
+    // slot interception_model: RunTimeStep(date).
+    // slot snow_model: RunTimeStep(date); RunGlacierStep(date).
+  } else {
+    // slot snow_model: RunTimeStep(date); RunGlacierStep(date).
+    // slot interception_model: RunTimeStep(date).
+  }
+  // slot infiltration_model: RunTimeStep(date).
+  // slot evapotranspiration: RealEvapotranspiration(date).
+  // slot routing_model: RunTimeStep(date).
+
+  defaults->WriteStandardGrids(d.minute, d.hour, d.day, d.month, d.year);
+  defaults->WriteVariableGrids(d.minute, d.hour, d.day, d.month, d.year);
+  WriteGridStatistics();
+  // slot special_output: RecordStep(date) on every point-series file, in
+  //   list order.
+
+  for (auto& interpolator : interpolators)
+    if (interpolator) interpolator->ReadNextRecord();
+  run_finished = EveryInterpolatorAtEnd();
+}
+
+model_date ModellApplication::DateOfCurrentRecord() {
+  for (auto& interpolator : interpolators) {
+    if (!interpolator) continue;
+    model_date d;
+    interpolator->GetCurrentDate(d.minute, d.hour, d.day, d.month, d.year);
+    return d;
+  }
+  return model_date{kNoDate, kNoDate, kNoDate, kNoDate, kNoDate};
+}
+
+bool ModellApplication::EveryInterpolatorAtEnd() {
+  return std::ranges::all_of(interpolators,
+                             [](auto& interpolator) { return !interpolator || interpolator->IsEndOfData(); });
+}
+
+// Interval (minutes) of the set-up object's per-step updates: the
+// evapotranspiration model's when it is on, else a day.
+int ModellApplication::VegetationInterval() {
+  // slot evapotranspiration: when GetFlowControlParameter() is not 0, its
+  //   GetTimeInterval().
+  return kMinutesPerDay;
+}
+
+// Zone statistics of the set-up object's grids that have a statistics file.
+void ModellApplication::WriteGridStatistics() {
+  const int last_entry = std::min(settings.grid_count + 2, kGridTableLimit - 1);
+  auto statistics_of = [this](int index) -> zonalstatistic* {
+    const grid_entry& entry = (*grids)[index];
+    return entry.statfile.empty() ? nullptr : entry.statistics;
+  };
+  for (int i = 2; i <= last_entry; ++i)
+    if (zonalstatistic* statistics = statistics_of(i)) statistics->StartStep();
+  defaults->AccumulateGridStatistics();
+  const model_date& d = current_date;
+  for (int i = 2; i <= last_entry; ++i)
+    if (zonalstatistic* statistics = statistics_of(i))
+      statistics->EndStep(d.year, d.month, d.day, d.hour, d.minute, kEndStepFlag);
+}
+
+// ============================================================== Ctrl-C menu
+
+void ModellApplication::ShowInterruptMenu() {
+  interrupt_state = 0;
+  *messages << kMenuText << "[end-entry]";
+  const int answer = ReadMenuAnswer(std::cin);
+  interrupt_state = answer;
+  switch (answer) {
+    case kMenuCancelAfterStep:
+      CancelAfterCurrentStep();
+      break;
+    case kMenuCancelNow:
+      *messages << "WARNING: program manually killed by pressing Ctrl-C and selecting 2![end-entry]";
+      throw ErrorCode{kCancelledNowCode};
+    case kMenuFlushAndContinue:
+      FlushForMenu();
+      interrupt_state = 0;
+      break;
+    default:
+      break;
+  }
+  ArmInterruptHandler();
+}
+
+// The current record becomes the last step of every interpolator and module,
+// so that every output interval closes with it. Without an interpolator the
+// date is that of the pass to come (all fields -9999), which every module then
+// takes as the end of the run.
+void ModellApplication::CancelAfterCurrentStep() {
+  for (auto& interpolator : interpolators)
+    if (interpolator) interpolator->SetEndDateToCurrent();
+  current_date = DateOfCurrentRecord();
+  const model_date& d = current_date;
+  // slot radiation_correction: SetEndDate(d.year, d.month, d.day, d.hour, d.minute).
+  // slot RegionalSuperposition: SetEndDate(d.year, d.month, d.day, d.hour, d.minute).
+  // slot evapotranspiration: SetEndDate(d.year, d.month, d.day, d.hour, d.minute).
+  // slot snow_model: SetEndDate(d.year, d.month, d.day, d.hour, d.minute).
+  // slot interception_model: SetEndDate(d.year, d.month, d.day, d.hour, d.minute).
+  // slot infiltration_model: SetEndDate(d.year, d.month, d.day, d.hour, d.minute).
+  // slot routing_model: SetEndDate(d.year, d.month, d.day, d.hour, d.minute).
+  defaults->SetEndDate(d.year, d.month, d.day, d.hour, d.minute);
+  // slot special_output: SetEndDate(d.year, d.month, d.day, d.hour, d.minute).
+  interrupt_state = kCancelledAfterStep;
+}
+
+void ModellApplication::FlushForMenu() {
+  for (auto& interpolator : interpolators)
+    if (interpolator) interpolator->FlushBuffers();
+  // slot RegionalSuperposition: FlushBuffers().
+  // slot evapotranspiration: FlushBuffers().
+  // slot snow_model: FlushBuffers().
+  // slot interception_model: FlushBuffers().
+  // slot infiltration_model: FlushBuffers().
+  // slot routing_model: FlushBuffers().
+  // slot special_output: FlushAll().
+  defaults->FlushBuffers();
+}
+
+// ============================================================== clearing
+
+void ModellApplication::ClearMemory() {
+  try {
+    Clear();
+  } catch (...) {
+    *messages << "FATAL: Exception in Modellapplication::ClearMemory() caught!"
+              << "[end-entry]";
+    throw;
+  }
+}
+
+void ModellApplication::Clear() {
+  *messages << "end of simulation reached successfully!"
+            << "[end-entry]";
+  *messages << "free memory ..."
+            << "[end-entry]";
+
+  // Buffered outputs.
+  for (auto& interpolator : interpolators)
+    if (interpolator) interpolator->FlushBuffers();
+  // slot evapotranspiration: FlushBuffers().
+  // slot snow_model: FlushBuffers().
+  // slot interception_model: FlushBuffers().
+  // slot infiltration_model: FlushBuffers().
+  // slot routing_model: FlushBuffers().
+  // slot RegionalSuperposition: FlushBuffers().
+  // slot special_output: FlushAll().
+  // slot data_assimilation: FlushBuffers().
+  if (defaults) defaults->FlushBuffers();
+
+  // Interpolators, last to first.
+  for (std::size_t k = interpolators.size(); k-- > 1;) {
+    if (interpolators[k]) interpolators[k]->CleanUp();
+    if (k < settings.meteo_names.size()) settings.meteo_names[k].clear();
+  }
+  settings.meteo_names.clear();
+  *messages << "meteointerpolators are freed..."
+            << "[end-entry]";
+
+  // Tracer storages.
+  // slot snow_model: FreeTracers().
+  // slot interception_model: FreeTracers().
+  // slot infiltration_model: FreeTracers().
+
+  // Clean-ups; the routing model writes the state file, the soil and snow
+  // models append their blocks.
+  // slot routing_model: CleanUp().
+  // slot infiltration_model: CleanUp().
+  // slot interception_model: CleanUp().
+  // slot snow_model: CleanUp().
+  // slot evapotranspiration: CleanUp().
+  // slot radiation_correction: CleanUp().
+  // slot RegionalSuperposition: CleanUp().
+  // slot precipitation_correction: CleanUp().
+  if (tracer_ini) tracer_ini->CleanUp();
+  // slot special_output: CleanUp().
+  // slot data_assimilation: CleanUp().
+  if (defaults) defaults->CleanUp();
+
+  control_file.clear();
+  control_file_intern.clear();
+  if (settings.output_list_count > 0) {
+    settings.output_list.clear();
+    settings.output_list_count = 0;
+  }
+
+  *messages << "o.k."
+            << "[end-entry]";
+  *messages << "now removing modules...";
+  while (!interpolators.empty()) interpolators.pop_back();
+  settings.meteo_count = 0;
+  tracer_ini.reset();
+  // slot routing_model: delete it.
+  // slot infiltration_model: delete it.
+  // slot interception_model: delete it.
+  // slot snow_model: delete it.
+  // slot evapotranspiration: delete it.
+  // slot radiation_correction: delete it.
+  // slot RegionalSuperposition: delete it.
+  // slot precipitation_correction: delete it.
+  // slot special_output: delete it.
+  // slot data_assimilation: delete it.
+  defaults.reset();
+  // The table goes last, so that no module outlives the table it points into.
+  grids.reset();
+  ready = 0;
+  *messages << "o.k.\n\nthe end."
+            << "[end-entry]";
+}
 
 }  // namespace velmo

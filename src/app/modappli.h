@@ -1,31 +1,122 @@
-// The model application: builds the modules of one control file, runs the
-// time loop and clears everything in a fixed order.
+// The model application: one complete simulation of one control file. It
+// builds the set-up object and the modules in a fixed order and wires them,
+// runs the time loop with the Ctrl-C menu, and at the end flushes every
+// module's buffered output and releases everything in a fixed order.
+//
+// Modules that this build does not have yet keep their place in every phase
+// as a comment "slot <module>: ..." naming the calls due there (see
+// modappli.cpp); a module is added by replacing its slot comments with those
+// calls, plus its member below.
 #pragma once
 
 #include <csignal>
+#include <iosfwd>
+#include <memory>
 #include <string>
+#include <vector>
 
+#include "app/interpolator_slot.h"
 #include "framework/memory.h"
+#include "framework/types.h"
+#include "setup/settings.h"
 
 namespace velmo {
 
 class MessageStream;
+class grid_table;
+class defaultini;
+class tracer_ini_class;
+struct tracer_description;
+class SP_class;
+
+// Menu answers.
+inline constexpr int kMenuContinue = 0;
+inline constexpr int kMenuCancelAfterStep = 1;
+inline constexpr int kMenuCancelNow = 2;
+inline constexpr int kMenuFlushAndContinue = 3;
+// Result of a run cancelled after its current step, and the code thrown by
+// an immediate cancellation.
+inline constexpr int kCancelledAfterStep = 99;
+inline constexpr int kCancelledNowCode = 98;
+// Date fields of a pass without any interpolator.
+inline constexpr int kNoDate = -9999;
+
+// Reads one whitespace-delimited word of any length and returns the menu
+// answer it stands for: its leading decimal integer when that is 0..3, else 0
+// (also for a word that is no number and at the end of the input).
+int ReadMenuAnswer(std::istream& in);
+
+// First free grid-table entry (1..999) for an interpolator's result grid;
+// without one, logs the entry naming the maximum and throws 12.
+int ReserveInterpolatorEntry(const grid_table& table, MessageStream* messages);
 
 class ModellApplication : public memory_handling {
  public:
-  // Takes argument `position` of argv as its control file.
+  // Takes argument `position` of argv as its control file and builds the
+  // run; throws the code of the first failure.
   ModellApplication(MessageStream* stream, int argc, char** argv, int position);
-  ~ModellApplication() override = default;
+  ~ModellApplication() override;
 
-  // Runs the time loop; returns 0, or 99 when the run was cancelled after
-  // its current step.
+  // Runs the time loop; returns 0, 99 when the run was cancelled after its
+  // current step, or 1 when a Ctrl-C came in the last pass. Throws on a fatal
+  // error and on cancellation without saving (98).
   virtual int run();
-  // Flushes the buffered outputs and releases the modules.
+  // Flushes every buffered output, cleans up and deletes the modules.
   virtual void ClearMemory();
 
+  // Test hook: adds an interpolator after those of the control file, so that
+  // a test can drive the time loop through several steps.
+  void InstallInterpolator(std::unique_ptr<interpolator_slot> interpolator);
+
+  // 0: no Ctrl-C pending; 1: pressed (set by the handler); 99: cancelled
+  // after the current step.
   volatile std::sig_atomic_t interrupt_state = 0;
-  std::string control_file;
   bool run_finished = false;
+  std::string control_file;
+  std::string control_file_intern;  // the preprocessed copy
+  model_settings settings;          // from the set-up object
+  model_date current_date{kNoDate, kNoDate, kNoDate, kNoDate, kNoDate};
+  int interception_method = 0;
+  bool interception_first = false;
+  // Tracers handed to the modules (none: see TakeTracerDescriptions).
+  int tracer_count = 0;
+  const std::vector<tracer_description>* tracer_descriptions = nullptr;
+  // Reservoirs and lakes of the routing model, for the data assimilation.
+  std::vector<SP_class*> reservoirs;
+
+  // ---- modules, in construction order
+  std::unique_ptr<grid_table> grids;
+  std::unique_ptr<defaultini> defaults;
+  std::vector<std::unique_ptr<interpolator_slot>> interpolators;  // index 1..; 0 unused
+  std::unique_ptr<tracer_ini_class> tracer_ini;
+  // slot RegionalSuperposition: std::unique_ptr<RegionalSuperposition> superposition;
+  // slot precipitation_correction: std::unique_ptr<precicorrclass> precipitation_correction;
+  // slot radiation_correction: std::unique_ptr<expokorrklasse> radiation_correction;
+  // slot evapotranspiration: std::unique_ptr<verdunstungsmodellklasse> evapotranspiration;
+  // slot snow_model: std::unique_ptr<schneemodellklasse> snow;
+  // slot interception_model: std::unique_ptr<interzeptionsmodellklasse> interception;
+  // slot infiltration_model: std::unique_ptr<infiltrationsmodellklasse> infiltration;
+  // slot routing_model: std::unique_ptr<abflussmodellklasse> routing;
+  // slot special_output: std::unique_ptr<SpecialOutputClass> special_output;
+  // slot data_assimilation: std::unique_ptr<data_assimilation> assimilation;
+
+ private:
+  void init(int argc, char** argv, int position);
+  void BuildSetup();
+  void BuildInterpolators();
+  void BuildTracerDescriptions();
+  void TakeTracerDescriptions();
+  void BuildModules();
+
+  void RunPass();
+  model_date DateOfCurrentRecord();
+  bool EveryInterpolatorAtEnd();
+  int VegetationInterval();
+  void ShowInterruptMenu();
+  void CancelAfterCurrentStep();
+  void FlushForMenu();
+  void WriteGridStatistics();
+  void Clear();
 };
 
 }  // namespace velmo

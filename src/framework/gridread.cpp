@@ -225,7 +225,9 @@ class GridFileReader {
 std::FILE* OpenWithRetries(modelobject& owner, const std::string& file) {
   std::FILE* in = std::fopen(file.c_str(), "rb");
   for (int retries_left = kGridOpenRetries; !in && retries_left > 0; --retries_left) {
-    *owner.messages << "FATAL: error opening " << file << ". Will try again in " << owner.open_retry_wait_ms
+    // A retry that may still succeed is no failure of the run: tools take a
+    // level-0 line in the diagnostics file as one.
+    *owner.messages << "WARNING: error opening " << file << ". Will try again in " << owner.open_retry_wait_ms
                     << " ms... (retriesleft = " << retries_left << ")"
                     << "[end-entry]";
     std::this_thread::sleep_for(std::chrono::milliseconds(owner.open_retry_wait_ms));

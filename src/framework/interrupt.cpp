@@ -11,7 +11,7 @@ void SetAction(void (*handler)(int)) {
   struct sigaction action {};
   action.sa_handler = handler;
   sigemptyset(&action.sa_mask);
-  action.sa_flags = 0;
+  action.sa_flags = SA_RESTART;  // a key press must not make a blocking read or open fail
   sigaction(SIGINT, &action, nullptr);
 }
 

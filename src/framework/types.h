@@ -57,10 +57,13 @@ struct row_range {
   int last = 0;
 };
 
-// One regression region: centre as mean row and column, and its cell count.
+// One regression region: centre as mean row and column (also truncated to
+// whole numbers), and its cell count.
 struct region_record {
-  double mean_row = 0.0;
-  double mean_col = 0.0;
+  int centre_row_index = 0;
+  int centre_col_index = 0;
+  double centre_row = 0.0;
+  double centre_col = 0.0;
   double cell_count = 0.0;
 };
 

@@ -6,17 +6,86 @@
 #include <vector>
 
 #include "framework/modelobject.h"
+#include "framework/zonalstat.h"
 #include "setup/coupling.h"
 #include "setup/partition.h"
 #include "setup/settings.h"
 #include "setup/tables.h"
+#include "setup/variablegrids.h"
+#include "setup/vegparams.h"
 
 namespace velmo {
 
 class defaultini : public modelobject {
  public:
-  defaultini(MessageStream* stream, const std::string& control_file_name);
+  // Never throws: a thrown code lands in `error` (103 for anything else).
+  // `unused` is passed as 1 by the application; `table` is the application's
+  // grid table, which the set-up object fills.
+  defaultini(int& error, MessageStream* stream, const std::string& control_file_name, int unused,
+             grid_table* table);
   ~defaultini() override = default;
+
+  // ---- stage machine (setup/defltuzr.cpp)
+  // Runs the next initialisation stage and returns the new stage number; the
+  // call after the last stage sets `done`. Failures are thrown as codes.
+  int InitializeStage(bool& done);
+  // Frees everything the set-up object built (after every module's clean-up).
+  void CleanUp() override;
+  int stage = 0;          // next stage to run, 0..23
+  int table_mode = 1;     // passed to the table readers
+  std::string control_file_name_copy;
+  double** zone_grid = nullptr;       // data of entry 1
+  double** elevation_grid = nullptr;  // data of entry 2
+  // Grids read or created by stages 6 and 8 (zone grid, elevation model,
+  // "river_links", standard grids) and the set-up copies of non-persistent
+  // periodic grids; the table entries only borrow them.
+  std::vector<owned_matrix> input_grids;
+  std::vector<owned_matrix> persistence_copies;
+  // Runs the stage `stage_number`; InitializeStage drives it.
+  void RunStage(int stage_number);
+  // Stage 6 and stage 8 reading of one entry.
+  void ReadDomainGrid(int index, bool report_fills, int spare);
+  void ReadOrCreateStandardGrid(int index);
+  // Closes control_file; a failure is fatal (code 11).
+  void CloseControlFile();
+
+  // ---- grid output and statistics (setup/gridstats.cpp)
+  // One zonalstatistic per grid of entries 2..grid_count+2 with a statfile.
+  void CreateGridStatistics();
+  // Adds this step's values of those grids to their statistics.
+  void AccumulateGridStatistics();
+  // Hands the elevation model and the standard/derived grids to the output
+  // writer at the end of the step `minute, hour, day, month, year`.
+  virtual void WriteStandardGrids(int minute, int hour, int day, int month, int year);
+  // Writes the buffered rows of every grid statistics table.
+  void FlushBuffers();
+  // The statistics writers of CreateGridStatistics; the entries point at them.
+  std::vector<std::unique_ptr<zonalstatistic>> grid_statistics;
+
+  // ---- variable grids and periodic re-reading (setup/variablegrids.cpp).
+  // Stage 8: reads "[variable_grids]" from a copy of the control file opened
+  // for it and places the grids in the first free entries (their matrices
+  // go to input_grids).
+  virtual void ReadVariableGrids();
+  // Hands every variable grid to the output writer at the end of the step.
+  virtual void WriteVariableGrids(int minute, int hour, int day, int month, int year);
+  // Once per step, before the modules compute: re-reads the periodic
+  // standard grids that fall due from their dated files and restores the
+  // non-persistent ones whose time is up. The periods are checked against
+  // the run's time step once (a WARNING for one that can never fire).
+  // `interval` (minutes) is not used.
+  virtual void ReadPeriodicGrids(int minute, int hour, int day, int month, int year, int interval);
+  int variable_grid_count = 0;
+  int first_variable_grid = 0;  // table index of the first variable grid, 0: none
+  std::vector<int> variable_grid_readcodes;  // per variable grid, in table order
+  double** soil_storage_grid = nullptr;      // data of the variable grid "soil_storage"
+  periodic_reread_plan periodic_plan;
+  void ListPeriodicGrids();
+  void CheckPeriodsAgainstTimeStep(const model_date& date);
+  // After a re-read or a restore: a land-use or soil grid gets its codes
+  // replaced by table positions again (`source_file` names the file in the
+  // error), and with a multilayer table the land-use layer grids follow.
+  void RebindPeriodicGrid(const periodic_grid& grid, const std::string& source_file);
 
   // ---- control-file preprocessing (.intern copy)
   // Writes the preprocessed copy "<source_name>.intern" (comments cut, $set
@@ -62,9 +131,128 @@ class defaultini : public modelobject {
   std::vector<soil_table_entry> soil_table;
   std::vector<multilayer_landuse_entry> multilayer_table;
 
+  // Code checks and vegetation parameter grids (setup/vegparams.cpp).
+  // Replace the codes of "landuse" (grid-table index, 0 = none) and of
+  // "soil_types" by the positions of their records; a code missing from its
+  // table, or with a fractional part, is fatal (31 / 311 / 312 / 32).
+  virtual void CheckLanduseCodes(int landuse_index);
+  virtual void check_SOIL_Codes(int soil_index);
+  // "landuse1".."landuse<L>" from "landuse" and the multilayer table.
+  virtual void CreateLanduseLayerGrids();
+  // Finds or creates the per-layer parameter grids and fills them for the
+  // start date; hands the phenology grids to the records that need them.
+  virtual void generateMultiLayerParameterGrids(int layer_count);
+  // Daily phenology step (J = day number of the year).
+  virtual void UpdatePhenology(int day_number, int layer_count);
+  // Per-step update; the four grids are the soil model's (null: no daily
+  // parameter step).
+  virtual void UpdateVegetationParameters(int minute, int hour, int day, int month, int year,
+                                          double time_step_minutes, double** soil_storage_old,
+                                          double** saturated_soil_partition, double** inaktive_field_capacity,
+                                          double** inaktive_soil_moisture);
+
+  // Layer count (layer count of multilayer record 1, or 1) and the land-use
+  // layer grids 0..L (0 = "landuse"); the data belong to the grid table.
+  int landuse_layer_count = 1;
+  std::vector<double**> landuse_layer_grids;
+  vegetation_grid_lists parameter_grid_lists;
+  // Clean-up of the above (in place of freeing the lists): writes the
+  // "MultipleStartTimes" stack of layer 1 as "<file name>_End" when there is
+  // one, frees the grids created here and empties their grid-table entries'
+  // data, so the clean-up of the entries never frees them a second time.
+  void ReleaseVegetationGrids();
+
   // ---- stages, grids, partitioning, coupling
   // Grid table entries 3 .. grid_count+2 belong to the set-up object.
   int grid_count = 0;
+
+  // Zone grid, elevation model and standard grids (setup/zonegrids.cpp).
+  // Stage 1: "[zone_grid]", "[elevation_model]" and "[standard_grids]" from
+  // the open control file into entries 1, 2 and 3 .. grid_count+2 (names,
+  // file names and every key; nothing is read from the grid files).
+  virtual void ReadGridSections();
+  // Stage 6: the header of the zone grid's file (entry 1, prefixed with
+  // InitialStateDirectory like every grid read), before any grid is read.
+  virtual void ReadDomainHeader(int& header_ncols, int& header_nrows, double& header_xllcorner,
+                                double& header_yllcorner, double& header_cellsize, double& header_nodata_value);
+  // Stage 7: ranks the zone grid held by entry 1 of `table` into the zone
+  // table, code map and row ranges below, and points the base's zone_table,
+  // zone_code_map, row_ranges, zone_count and max_zone_code at them.
+  virtual void RankZones(grid_table& table, const grid_header& domain);
+
+  std::vector<zone_record> zone_records;  // 0..zone_count; zone_table points here
+  std::vector<int> zone_codes;            // 0..max_zone_code; zone_code_map points here
+  std::vector<row_range> row_range_list;  // 1..nrows; row_ranges points here
+
+  // Derived grids (setup/derived.cpp). A grid of the same name read as a
+  // standard or variable grid is used unchanged (given); otherwise the grid
+  // is computed into the first free entry, counted in grid_count and written
+  // once beside its source grid's file.
+  // Stage 9: cell_weights := the data of a "RelCellArea" grid that was read.
+  void FindCellWeights();
+  virtual void MakeCellSizes();           // stage 10
+  virtual void MakeCoordinates();         // stage 11
+  virtual double GridMaximum(int index);  // stage 12, on entry 2
+  virtual void make_nFK_kWert_and_Na();   // stage 17
+  virtual void make_Slope_and_Aspect();   // stage 18
+  // Replaces cell (row, col) of `grid` by the mean of its valid neighbours.
+  virtual void NeighbourMean(int row, int col, double** grid);
+  virtual void check_ice_firn_grid();  // stage 19
+  // Frees the computed grids; their table entries lose their data first, so
+  // the clean-up of the other entries never frees them twice.
+  void ReleaseDerivedGrids();
+
+  int cell_size_x_index = 0;
+  int cell_size_y_index = 0;
+  int rel_cell_area_index = 0;
+  double** cell_size_x = nullptr;
+  double** cell_size_y = nullptr;
+  double** rel_cell_area = nullptr;
+  bool cell_size_x_given = false;
+  bool cell_size_y_given = false;
+  bool rel_cell_area_given = false;
+  int coord_x_index = 0;
+  int coord_y_index = 0;
+  double** coord_x = nullptr;
+  double** coord_y = nullptr;
+  int slope_index = 0;
+  int aspect_index = 0;
+  double** slope_angle = nullptr;
+  double** slope_aspect = nullptr;
+  double** available_soil_moisture = nullptr;
+  double** hydraulic_conductivity = nullptr;
+  double** fillable_porosity = nullptr;
+  std::vector<owned_matrix> derived_grids;  // the computed grids (not the given ones)
+
+  // Regression regions (setup/regions.cpp), stage 20: reads
+  // "[region_transition_distance]", ranks the regions of "regression_regions"
+  // (created as one region when not read) and fills the weight grids.
+  virtual void MakeRegionWeightGrids();
+  virtual void RankRegions(int index);
+  virtual void MakeRegionWeights();
+  // Forgets the region table and frees the created region and weight grids
+  // (their table entries lose their data first).
+  void ReleaseRegions();
+
+  double transition_distance = 0.0;           // map units, > 0
+  std::vector<region_record> region_records;  // 0..region_count; region_table points here
+  std::vector<int> region_codes;              // 0..max_region_code; region_code_map points here
+  int region_grid_index = 0;
+  int region_weights1_index = 0;
+  int region_regions2_index = 0;  // 0 with fewer than 2 regions
+  int region_weights2_index = 0;
+  int region_regions3_index = 0;  // 0 with fewer than 3 regions
+  int region_weights3_index = 0;
+  std::vector<owned_matrix> region_grids;  // the created region, region and weight grids
+
+  // Registers a new zeroed grid of the domain in the first free entry under
+  // `grid_name` and `file_name` (write code 0) and counts it in grid_count;
+  // without a free entry `no_free_message` + 1000 + `no_free_end` is fatal
+  // (code 12). The matrix goes to `owner`.
+  int RegisterComputedGrid(const std::string& grid_name, const std::string& file_name,
+                           std::vector<owned_matrix>& owner, const char* no_free_message, const char* no_free_end);
+  // Writes the grid of `index` once under its output name.
+  void WriteGridOnce(int index);
 
   // Domain division (setup/partition.cpp), run once zone grid, elevation
   // model and "river_links" are registered: registers "MPIRegions",

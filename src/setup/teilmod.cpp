@@ -416,20 +416,6 @@ void teilmodellklasse::DaylightFraction() {
   is_night = parts.is_night;
 }
 
-void teilmodellklasse::SetUpTracers(int& error, int count,
-                                    const std::vector<tracer_description>* descriptions) {
-  error = 0;
-  tracer_count = 0;
-  tracer_descriptions = nullptr;
-  if (count <= 0) return;
-  // The storages of a positive tracer count are not built yet: refuse rather
-  // than run with tracers that are not carried.
-  static_cast<void>(descriptions);
-  *messages << "FATAL: tracer storages for " << count << " tracers cannot be set up in " << name
-            << "[end-entry]";
-  error = kTracerSetUpErrorCode;
-}
-
 void teilmodellklasse::ReportProgress(int minute, int hour, int day, int month, int year,
                                       std::string_view text, std::string_view suffix) {
   if (flow_control_parameter == 0) return;

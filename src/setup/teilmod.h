@@ -16,6 +16,7 @@
 
 #include "framework/modelobject.h"
 #include "setup/settings.h"
+#include "setup/tracerstorage.h"
 
 namespace velmo {
 
@@ -178,8 +179,17 @@ class teilmodellklasse : public modelobject {
   // current_date at the object's coordinates.
   virtual void DaylightFraction();
 
-  // Tracer storages. With a count of 0 or less nothing is set up.
+  // Tracer storages (setup/tracerstorage.cpp). SetUpTracers creates one
+  // storage per description (records 1..count of `descriptions`) and never
+  // throws: `error` receives 0 or the code that ended it. With a count of 0
+  // or less nothing is set up.
   virtual void SetUpTracers(int& error, int count, const std::vector<tracer_description>* descriptions);
+  virtual double TracerMass(double concentration, double volume);
+  virtual double MixConcentration(double ca, double cb, double va, double vb);
+  virtual double ConcentrateByLoss(double concentration, double volume, double loss);
+  // Writes the remaining statistics rows, releases the grid-table entries and
+  // frees every storage; throws a write failure's code after all is freed.
+  virtual void FreeTracers();
 
   // Sets current_date and, when due, writes the progress line of the step.
   // An empty text stands for the module name.
@@ -229,6 +239,7 @@ class teilmodellklasse : public modelobject {
   // Tracer storages; none without tracers.
   int tracer_count = 0;
   const std::vector<tracer_description>* tracer_descriptions = nullptr;
+  std::vector<tracer_storage> tracer_storages;  // index 1..tracer_count; record 0 holds nothing
 
  private:
   void ReadSectionHead(bool section_required);

@@ -14,6 +14,13 @@ using test::RunVelmo;
 using test::TempDir;
 using test::WriteFile;
 
+// A control file that runs (tests/data/e2e) under `name` in `dir`, with its grids.
+void WriteRunnableControlFile(const TempDir& dir, const std::string& name) {
+  const std::string data = VELMO_TEST_DATA "/e2e/";
+  WriteFile(dir / name, ReadFile(data + "run.ctl"));
+  for (const char* grid : {"zones.asc", "dem.asc"}) WriteFile(dir / grid, ReadFile(data + grid));
+}
+
 bool WellFormed(const std::string& xml_path) {
   return std::system(("xmllint --noout '" + xml_path + "' 2>/dev/null").c_str()) == 0;
 }
@@ -63,7 +70,7 @@ TEST(Entry, LevelNames) {
 
 TEST(Entry, OptionRules) {
   TempDir dir;
-  WriteFile(dir / "a.ctl", "");
+  WriteRunnableControlFile(dir, "a.ctl");
   // The option name is case-sensitive: in capitals it is a control file.
   EXPECT_EQ(RunVelmo(dir.path().string(), "-DIAGLEVEL:INFO"), 28);
   EXPECT_NE(ReadFile(dir / "Velmo_Diag.xml").find("error opening -DIAGLEVEL:INFO"), std::string::npos);
@@ -84,7 +91,7 @@ TEST(Entry, OptionRules) {
 
 TEST(Entry, FatalErrorStopsLaterControlFiles) {
   TempDir dir;
-  WriteFile(dir / "good.ctl", "");
+  WriteRunnableControlFile(dir, "good.ctl");
   const std::string out = dir / "out.txt";
   EXPECT_EQ(RunVelmo(dir.path().string(), "missing.ctl good.ctl", out), 28);
   const std::string transcript = ReadFile(out);

@@ -455,6 +455,9 @@ TEST_F(GridIoTest, OpeningRetriesFiveTimesBeforeGivingUp) {
     EXPECT_THAT(out, HasSubstr("error opening missing.asc. Will try again in 0 ms... (retriesleft = " +
                                std::to_string(n) + ")"));
   EXPECT_THAT(out, HasSubstr("still error opening missing.asc - no retry."));
+  const std::string xml = ReadFile(dir / "diag.xml");
+  EXPECT_THAT(xml, HasSubstr("<line level=\"2\" description= \"error opening missing.asc. Will try again"));
+  EXPECT_THAT(xml, HasSubstr("<line level=\"0\" description= \"still error opening missing.asc"));
 }
 
 TEST_F(GridIoTest, NamesArePrefixedAndNetcdfRecordPartsSetAside) {

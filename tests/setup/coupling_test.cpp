@@ -30,12 +30,12 @@ struct CouplingFixture : ::testing::Test {
   std::ostringstream console;
   MessageStream ms{dir / "diag.xml", 4, console};
   grid_table table{&ms};
-  defaultini setup{&ms, dir / "control.intern"};
+  int setup_error = 0;
+  defaultini setup{setup_error, &ms, dir / "control.intern", 1, &table};
   double** zone = nullptr;
 
   CouplingFixture() {
-    setup.name = "defaults";
-    setup.grids = &table;
+    console.str("");
     setup.ncols = kCols;
     setup.nrows = kRows;
     setup.first_row = 1;

@@ -24,7 +24,10 @@ struct GlobalsFixture : ::testing::Test {
   TempDir dir;
   std::ostringstream console;
   MessageStream ms{dir / "diag.xml", 4, console};
-  defaultini setup{&ms, dir / "control.intern"};
+  int setup_error = 0;
+  defaultini setup{setup_error, &ms, dir / "control.intern", 1, nullptr};
+
+  GlobalsFixture() { console.str(""); }
 
   void Read(const std::string& text) {
     WriteFile(dir / "control.intern", text);

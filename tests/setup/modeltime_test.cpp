@@ -33,9 +33,10 @@ struct ModelTimeFixture : ::testing::Test {
   TempDir dir;
   std::ostringstream console;
   MessageStream ms{dir / "diag.xml", 4, console};
-  defaultini setup{&ms, dir / "control.intern"};
+  int setup_error = 0;
+  defaultini setup{setup_error, &ms, dir / "control.intern", 1, nullptr};
 
-  void SetUp() override { setup.name = "defaults"; }
+  void SetUp() override { console.str(""); }
 
   // Reads "[model_time]" from `text`; `timestep` 0 expects the positional form.
   void Read(const std::string& text, int timestep) {

@@ -156,11 +156,12 @@ struct PartitionFixture : ::testing::Test {
   std::ostringstream console;
   MessageStream ms{dir / "diag.xml", 4, console};
   grid_table table{&ms};
-  defaultini setup{&ms, dir / "control.intern"};
+  int setup_error = 0;
+  defaultini setup{setup_error, &ms, dir / "control.intern", 1, &table};
   std::vector<double**> owned;
 
   PartitionFixture() {
-    setup.grids = &table;
+    console.str("");
     setup.ncols = kCols;
     setup.nrows = kRows;
     setup.nodata_value = N;

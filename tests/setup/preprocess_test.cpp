@@ -122,7 +122,11 @@ struct CompileSymbolsTest : ::testing::Test {
   TempDir dir;
   std::ostringstream console;
   MessageStream ms{dir / "diag.xml", 4, console};
-  std::unique_ptr<defaultini> setup = std::make_unique<defaultini>(&ms, dir / "control.txt");
+  int setup_error = 0;
+  std::unique_ptr<defaultini> setup =
+      std::make_unique<defaultini>(setup_error, &ms, dir / "control.txt", 1, nullptr);
+
+  CompileSymbolsTest() { console.str(""); }
 
   std::string Source() const { return dir / "control.txt"; }
   std::string Debug() const { return "compiling symbols in control file " + Source() + "\n"; }

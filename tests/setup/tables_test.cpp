@@ -30,7 +30,9 @@ struct TablesTest : ::testing::Test {
 
   std::unique_ptr<defaultini> WithControlText(const std::string& text) {
     WriteFile(dir / "control.intern", text);
-    auto setup = std::make_unique<defaultini>(&ms, dir / "control.intern");
+    int error = 0;
+    auto setup = std::make_unique<defaultini>(error, &ms, dir / "control.intern", 1, nullptr);
+    console.str("");
     setup->OpenControlFile();
     return setup;
   }

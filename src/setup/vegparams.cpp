@@ -1,0 +1,1101 @@
+// Code checks of the land-use and soil grids, the land-use layer grids, and
+// the vegetation parameter grids with their daily update and the dynamic
+// phenology.
+#include "setup/vegparams.h"
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <string>
+#include <unordered_map>
+#include <utility>
+
+#include "framework/diagnostics.h"
+#include "framework/gridtable.h"
+#include "setup/defltuzr.h"
+
+namespace velmo {
+namespace {
+
+constexpr const char* kSeparatorLine =
+    "-----------------------------------------------------------------------";
+constexpr const char* kNoAlbedoMessage =
+    "FATAL: Albedo Grid not found for use within Landuse-Table.\n This grid must be read in as standard or "
+    "variable grid (there, it can be created automatically)";
+constexpr const char* kNoTemperatureMessage =
+    "FATAL: could not find grid with label \"temperature\". \nThis grid must be present (either by "
+    "interpolating or by reading or as standard grid) for using dynamic phenology";
+
+// Sigmoid forcing unit: 28.4 / (1 + exp(-0.185 (T - Tb - 18.4))).
+constexpr double kForcingUnitMax = 28.4;
+constexpr double kForcingUnitSlope = -0.185;   // 1/K
+constexpr double kForcingUnitMidpoint = 18.4;  // K above the base temperature
+constexpr double kNotYet = -1.0;               // day or sum not yet set
+constexpr int kProgressLabelWidth = 20;
+constexpr double kHoursPerDay = 24.0;
+constexpr int kFirstDayOfYear = 1;
+constexpr double kDayMinutes = 1440.0;
+// Lower limits of the root depth and roughness length grids.
+constexpr double kMinRootDepth = 0.01;        // m
+constexpr double kMinRoughnessLength = 0.01;  // m
+// Grid-table entries searched for a free one (1..999).
+constexpr int kLastGridTableEntry = kGridTableLimit - 1;
+
+bool IsDynamicMethod(int method) {
+  return method == kMethodDynamicPhenology1 || method == kMethodDynamicPhenology2 ||
+         method == kMethodDynamicPhenology3 || method == kMethodDynamicPhenology4;
+}
+bool UsesStartTimeLists(int method) {
+  return method == kMethodDynamicPhenology3 || method == kMethodDynamicPhenology4;
+}
+bool HoldsStart(int method) {
+  return method == kMethodDynamicPhenology1 || method == kMethodDynamicPhenology2 ||
+         method == kMethodDynamicPhenology4;
+}
+
+std::string LayerName(const char* base, int layer) { return base + std::to_string(layer); }
+
+// Month lengths with February of `year`.
+std::array<int, 13> MonthLengthsOf(int year) {
+  std::array<int, 13> lengths = kMonthLengths;
+  lengths[2] = DaysInMonth(2, year);
+  return lengths;
+}
+
+// Full four-digit write code of an entry, as it was registered.
+int FullWriteCode(const grid_entry& entry) {
+  const int extremes = entry.min_flag + 2 * entry.max_flag;
+  return entry.write_code + 10 * entry.period_code + 100 * extremes + 1000 * entry.vegetation_code;
+}
+
+[[noreturn]] void RaiseNoFreeGrid(MessageStream* messages) {
+  *messages << "FATAL: no free grid found in memory (at position " << kGridTableLimit << ")\n"
+            << "[end-entry]";
+  throw ErrorCode{kParameterGridErrorCode};
+}
+
+int NextFreeEntry(const grid_table& grids, MessageStream* messages) {
+  // Free means no name: the partitioning grids hold no file name but are in
+  // use all the same.
+  const int index = grids.FirstFreeEntry();
+  if (index > kLastGridTableEntry) RaiseNoFreeGrid(messages);
+  return index;
+}
+
+// Rows a process computes, widened by one row on each side where the domain
+// allows.
+struct row_span {
+  int first;
+  int last;
+};
+row_span WidenedRows(const defaultini& setup) {
+  return {std::max(1, setup.first_row - 1), std::min(setup.nrows, setup.last_row + 1)};
+}
+
+// Everything a cell loop needs, found once.
+struct domain_view {
+  double** zone = nullptr;
+  double** elevation = nullptr;
+  double** regions = nullptr;  // "MPIRegions"; null: every cell belongs to the process
+  double nodata = -9999.0;
+  double process = 0.0;
+
+  bool Inside(int r, int c) const { return zone[r][c] > nodata; }
+  bool InProcess(int r, int c) const { return Inside(r, c) && (!regions || regions[r][c] == process); }
+};
+domain_view ViewOf(defaultini& setup) {
+  domain_view view;
+  view.zone = (*setup.grids)[1].data;
+  view.elevation = (*setup.grids)[2].data;
+  view.regions = setup.mpi_regions_data ? setup.mpi_regions_data : setup.mpi_regions.get();
+  view.nodata = setup.nodata_value;
+  view.process = setup.process_index;
+  return view;
+}
+
+// ---- code checks
+
+struct code_check_texts {
+  const char* first_entry;
+  const char* second_entry;
+  const char* subject;  // "land use " / "soil type "
+  const char* where;    // what the code is missing from
+  int code;
+};
+
+constexpr code_check_texts kLanduseCheck = {"1.: checking codes in land use grid",
+                                            "2.:replacing codes in land use grid ", "land use ",
+                                            "the land use table in the control file", kLanduseCodeErrorCode};
+constexpr code_check_texts kMultilayerCheck = {
+    "1.: checking codes in land use grid", "2.:replacing codes in land use grid ", "land use ",
+    "the multilayer-landuse-table in the control file", kMultilayerCodeErrorCode};
+constexpr code_check_texts kSoilCheck = {"1.: checking soil type codes", "2.:replacing soil type codes ",
+                                         "soil type ", "the control file", kSoilCodeErrorCode};
+
+// Tests every cell inside the domain against the codes of `table` (records
+// 1..n) and replaces each code by its record's position. A value with a
+// fractional part has no record. Each cell is replaced from its old value, so
+// no cell is replaced twice.
+template <typename Table>
+void CheckAndReplaceCodes(defaultini& setup, int index, const Table& table, const code_check_texts& texts) {
+  MessageStream* messages = setup.messages;
+  grid_entry& entry = (*setup.grids)[index];
+  double** grid = entry.data;
+  double** zone = (*setup.grids)[1].data;
+  const double nodata = setup.nodata_value;
+  const int nrows = setup.nrows;
+  const int ncols = setup.ncols;
+
+  *messages << texts.first_entry << "[end-entry]";
+  std::unordered_map<int, int> known;  // code -> first position
+  for (std::size_t k = table.size(); k-- > 1;) known[table[k].code] = static_cast<int>(k);
+  for (int r = 1; r <= nrows; ++r) {
+    const double* row = grid[r];
+    const double* zone_row = zone[r];
+    for (int c = 1; c <= ncols; ++c) {
+      if (!(zone_row[c] > nodata)) continue;
+      const double value = row[c];
+      const int code = CellInteger(value);
+      if (static_cast<double>(code) == value && known.count(code)) continue;
+      *messages << "FATAL: \n"
+                << kSeparatorLine << "\n"
+                << texts.subject << value << " in grid " << entry.file_name << " (" << entry.name
+                << ")\nis not present in " << texts.where << " \n"
+                << kSeparatorLine << "\n\n"
+                << "[end-entry]";
+      throw ErrorCode{texts.code};
+    }
+  }
+  *messages << texts.second_entry << entry.file_name << "[end-entry]";
+
+  // A later record with the same code replaces what an earlier one did.
+  std::unordered_map<int, int> replacement;
+  for (std::size_t k = 1; k < table.size(); ++k) {
+    const int code = table[k].code;
+    if (code == static_cast<int>(k)) continue;
+    *messages << code << " replaced by " << static_cast<int>(k) << " ..."
+              << "[end-entry]";
+    replacement[code] = static_cast<int>(k);
+  }
+  if (replacement.empty()) return;
+  for (int r = 1; r <= nrows; ++r) {
+    double* row = grid[r];
+    for (int c = 1; c <= ncols; ++c) {
+      const int code = CellInteger(row[c]);
+      if (static_cast<double>(code) != row[c]) continue;
+      const auto found = replacement.find(code);
+      if (found != replacement.end()) row[c] = found->second;
+    }
+  }
+}
+
+// ---- parameter grids
+
+// Finds the grid `name` or creates it over `rows`, counted in grid_count.
+struct grid_handle {
+  double** data = nullptr;
+  int index = 0;
+  bool created = false;
+};
+grid_handle FindOrCreate(defaultini& setup, const std::string& name, row_span rows) {
+  grid_handle handle;
+  handle.index = setup.FindGrid(name, true);
+  if (handle.index > 0 && (*setup.grids)[handle.index].data) {
+    handle.data = (*setup.grids)[handle.index].data;
+    return handle;
+  }
+  handle.index = NextFreeEntry(*setup.grids, setup.messages);
+  vegetation_grid_lists& lists = setup.parameter_grid_lists;
+  lists.created_grids.emplace_back(setup.matrix(rows.first, rows.last, 1, setup.ncols, 0), rows.first,
+                                   rows.last, setup.ncols);
+  handle.data = lists.created_grids.back().get();
+  setup.RegisterGrid(handle.index, name, handle.data, nullptr, 0, name, 0, rows.first, rows.last);
+  ++setup.grid_count;
+  handle.created = true;
+  return handle;
+}
+
+void Fill(double** grid, row_span rows, int ncols, double value) {
+  for (int r = rows.first; r <= rows.last; ++r) std::fill(grid[r] + 1, grid[r] + ncols + 1, value);
+}
+
+// Start-time list of a cell at the start of the run: each fix point's day
+// corrected for the altitude, or -1 where a forcing threshold still has to
+// be reached; level 0 the threshold last reached.
+void InitialStartTimes(const landuse_table_entry& record, double* q, int levels, int start_day,
+                       double altitude, double nodata) {
+  q[0] = 0.0;
+  for (int s = 1; s <= levels; ++s) {
+    if (s > record.FixPointCount()) {
+      q[s] = nodata;
+      continue;
+    }
+    const double threshold = record.ForcingThresholdAt(s);
+    const int fix_day = record.FixPointDay(s);
+    if (threshold >= 0.0 && start_day < fix_day) {
+      q[s] = kNotYet;
+    } else {
+      q[s] = AltitudeCorrectedDay(fix_day, record.AltitudeDependence(s), altitude);
+    }
+    if (start_day >= fix_day && threshold > 0.0) q[0] = threshold;
+  }
+}
+
+// The record at a layer grid's value, or null for no land use.
+landuse_table_entry* RecordAt(std::vector<landuse_table_entry>& table, double value, double nodata) {
+  if (!(value > nodata)) return nullptr;
+  const int position = CellInteger(value);
+  if (position < 1 || static_cast<std::size_t>(position) >= table.size()) return nullptr;
+  return &table[static_cast<std::size_t>(position)];
+}
+
+void LimitParameters(std::array<double*, kLayerGridKinds>& g, int c) {
+  double& root = g[kRootDepthGrid][c];
+  if (root < kMinRootDepth) root = kMinRootDepth;
+  double& cover = g[kVegetationCoverGrid][c];
+  cover = std::clamp(cover, 0.0, 1.0);
+  for (int kind : {kLeafAreaIndexGrid, kCanopyResistanceGrid, kInterceptionResistanceGrid}) {
+    if (g[static_cast<std::size_t>(kind)][c] < 0.0) g[static_cast<std::size_t>(kind)][c] = 0.0;
+  }
+  double& roughness = g[kRoughnessLengthGrid][c];
+  if (roughness < kMinRoughnessLength) roughness = kMinRoughnessLength;
+}
+
+}  // namespace
+
+// ======================================================================
+// pure helpers
+
+int CellInteger(double value) {
+  if (!(value > static_cast<double>(INT_MIN))) return INT_MIN;
+  if (value >= static_cast<double>(INT_MAX)) return INT_MAX;
+  return static_cast<int>(value);
+}
+
+double SigmoidForcingUnit(double temperature, double base_temperature) {
+  if (!(temperature > base_temperature)) return 0.0;
+  return kForcingUnitMax /
+         (1.0 + std::exp(kForcingUnitSlope * (temperature - base_temperature - kForcingUnitMidpoint)));
+}
+
+double TriangularChillingUnit(double temperature, double offset_1, double base_chilling, double offset_2) {
+  if (temperature <= offset_1) return 0.0;
+  // A slope without width cannot be reached (the temperature would have to
+  // lie both above and at its lower end); it gives 0 all the same.
+  if (temperature <= base_chilling && temperature < offset_2) {
+    const double width = base_chilling - offset_1;
+    return width != 0.0 ? (temperature - offset_1) / width : 0.0;
+  }
+  if (temperature < offset_2) {
+    const double width = base_chilling - offset_2;
+    return width != 0.0 ? (temperature - offset_2) / width : 0.0;
+  }
+  return 0.0;
+}
+
+double ChillingDayThreshold(double chilling_days, double par_a, double par_b) {
+  if (chilling_days <= 0.0) return par_a;
+  return par_a + par_b * std::log(chilling_days);
+}
+
+int StartListSearch(const double* q, int fix_point_count, int day, double nodata) {
+  int i = 1;
+  if (!(day > q[1])) return i;
+  // The list has levels up to n + 1; the search never looks beyond them.
+  while (i <= fix_point_count) {
+    if (q[i] <= 0.0 || q[i + 1] <= nodata + 1.0) break;
+    ++i;
+    if (!(day > q[i])) break;
+  }
+  return i;
+}
+
+void ResetStartList(double* q, const landuse_table_entry& record, int day) {
+  const int n = record.FixPointCount();
+  for (int k = 1; k <= n; ++k) {
+    const int fix_day = record.FixPointDay(k);
+    const bool waits =
+        record.Method() == kMethodDynamicPhenology3 && record.ForcingThresholdAt(k) >= 0.0 && day < fix_day;
+    q[k] = waits ? kNotYet : fix_day;
+  }
+}
+
+namespace {
+
+// The vegetation start found on `day`: the fix point after it counts from
+// the start.
+void MarkStartInList(const landuse_table_entry& record, int day, phenology_cell& cell) {
+  if (!cell.start_times) return;
+  double* q = cell.start_times;
+  const int i = StartListSearch(q, record.FixPointCount(), day, cell.nodata);
+  if (i > record.FixPointCount()) return;
+  q[i] = day;
+  q[i + 1] = record.FixPointDay(i + 1) + day;
+}
+
+void ResetSeason(const landuse_table_entry& record, int day, phenology_cell& cell) {
+  *cell.forcing_sum = 0.0;
+  *cell.pheno_start = kNotYet;
+  if (cell.leaf_fall_day) *cell.leaf_fall_day = 0.0;
+  if (cell.start_times && record.Method() == kMethodDynamicPhenology4)
+    ResetStartList(cell.start_times, record, day);
+}
+
+}  // namespace
+
+void ForcingStartStep(const landuse_table_entry& record, int day, phenology_cell& cell) {
+  if (*cell.pheno_start < 0.0 && day >= record.DP1_t1_dorm) {
+    *cell.forcing_sum += SigmoidForcingUnit(cell.temperature, record.DP1_T_Bf);
+    if (*cell.forcing_sum > record.FStar()) {
+      *cell.pheno_start = day;
+      if (record.Method() == kMethodDynamicPhenology4) MarkStartInList(record, day, cell);
+    }
+  }
+  if (day == record.JDReset_TStart) ResetSeason(record, day, cell);
+}
+
+void ChillingStep(const landuse_table_entry& record, int day, phenology_cell& cell) {
+  if (*cell.pheno_start < 0.0 && day >= record.DP2_t1_dorm) {
+    *cell.forcing_sum += SigmoidForcingUnit(cell.temperature, record.DP2_T_Bf);
+    if (*cell.forcing_sum > *cell.forcing_threshold) *cell.pheno_start = day;
+  }
+  // The chilling period runs over the turn of the year.
+  if (day >= record.DP2_t0_dorm || day < record.DP2_t1_dorm) {
+    *cell.chilling_sum +=
+        TriangularChillingUnit(cell.temperature, record.DP2_Offset_1, record.DP2_T_Bc, record.DP2_Offset_2);
+  }
+  if (day == record.JDReset_TStart) {
+    *cell.forcing_sum = 0.0;
+    *cell.pheno_start = kNotYet;
+  }
+  if (day == record.DP2_t0_dorm - 1) *cell.chilling_sum = 0.0;
+  if (day == record.DP2_t1_dorm - 1) {
+    *cell.forcing_threshold = record.DP2_Par_a * std::exp(record.DP2_Par_b * *cell.chilling_sum);
+  }
+}
+
+void ForcingThresholdStep(const landuse_table_entry& record, int day, phenology_cell& cell) {
+  double* q = cell.start_times;
+  if (!q) return;
+  const int n = record.FixPointCount();
+  const int i = StartListSearch(q, n, day, cell.nodata);
+  const double threshold = record.ForcingThresholdAt(i);  // -1 outside 0..n
+  if (i >= 0 && i <= n && record.FixPointDay(i) <= day && threshold > 0.0) {
+    // The base day of a threshold is the latest day of its fix point.
+    q[i] = record.FixPointDay(i);
+    q[0] = threshold;
+  }
+  if (cell.temperature > record.DP1_T_Bf) *cell.forcing_sum += cell.temperature - record.DP1_T_Bf;
+  if (q[i] < 0.0 && threshold <= *cell.forcing_sum) {
+    q[i] = day;
+    q[0] = threshold;
+  }
+  if (day == kFirstDayOfYear) {
+    *cell.forcing_sum = 0.0;
+    q[0] = 0.0;
+    for (int k = 1; k <= n; ++k) {
+      const int fix_day = record.FixPointDay(k);
+      q[k] = record.ForcingThresholdAt(k) >= 0.0 && fix_day > kFirstDayOfYear ? kNotYet : fix_day;
+    }
+  }
+}
+
+void ChillingDayStep(const landuse_table_entry& record, int day, phenology_cell& cell) {
+  if (*cell.pheno_start < 0.0 && day >= record.DP4_t1_dorm) {
+    if (cell.temperature >= record.DP4_T1) *cell.forcing_sum += cell.temperature - record.DP4_T1;
+    if (*cell.forcing_sum > *cell.forcing_threshold) {
+      *cell.pheno_start = day;
+      MarkStartInList(record, day, cell);
+    }
+  }
+  if ((day >= record.DP4_t0_dorm || *cell.pheno_start < 0.0) && cell.temperature <= record.DP4_T0) {
+    *cell.chilling_sum += 1.0;
+  }
+  if (day == record.JDReset_TStart) ResetSeason(record, day, cell);
+  if (day == record.DP4_t0_dorm - 1) *cell.chilling_sum = 0.0;
+  if (day >= record.DP4_t1_dorm - 1 && *cell.pheno_start < 0.0) {
+    *cell.forcing_threshold = ChillingDayThreshold(*cell.chilling_sum, record.DP4_Par_a, record.DP4_Par_b);
+  }
+
+  // Leaf fall after enough cold days, or at the table's day of the fix point.
+  if (!cell.leaf_fall_day || !cell.cold_days) return;
+  if (!(day >= record.DP4_t_xs1 && *cell.leaf_fall_day <= 0.0 && *cell.pheno_start > 0.0)) return;
+  // The count belongs to the cell: it advances once a day, however many of
+  // the cell's layers test for leaf fall.
+  if (!cell.cold_days_counted || !*cell.cold_days_counted) {
+    *cell.cold_days = record.DP4_T_xylstop <= cell.moving_average ? 0.0 : *cell.cold_days + 1.0;
+    if (cell.cold_days_counted) *cell.cold_days_counted = true;
+  }
+  const int k = record.DP4_SPSLF;
+  if (!(*cell.cold_days >= kLeafFallColdDays || day >= record.FixPointDay(k))) return;
+  if (double* q = cell.start_times; q && k >= 1 && k <= record.FixPointCount()) {
+    q[k + 1] = day + q[k + 1] - q[k];
+    q[k] = day;
+    for (int m = 1; m < k; ++m) {
+      if (day < q[m] || q[m] < 0.0 || q[m] < q[m - 1]) q[m] = day - 1;
+    }
+  }
+  *cell.leaf_fall_day = day;
+}
+
+void PhenologyStep(const landuse_table_entry& record, int day, phenology_cell& cell) {
+  if (record.Method() == kMethodDynamicPhenology1 || record.forcing_active) {
+    ForcingStartStep(record, day, cell);
+    return;
+  }
+  switch (record.Method()) {
+    case kMethodDynamicPhenology2:
+      ChillingStep(record, day, cell);
+      break;
+    case kMethodDynamicPhenology3:
+      ForcingThresholdStep(record, day, cell);
+      break;
+    case kMethodDynamicPhenology4:
+      ChillingDayStep(record, day, cell);
+      break;
+    default:
+      break;
+  }
+}
+
+bool RootZoneStep(root_zone_state& s, double old_depth, double new_depth) {
+  if (!(old_depth > 0.0) || !(new_depth > 0.0) || !(s.available > 0.0)) return false;
+  const double before = s.available;
+  // The root zone's capacity is proportional to its depth.
+  const double after = before * new_depth / old_depth;
+  if (after > before) {
+    const double gained = after - before;
+    if (s.inactive_capacity >= gained) {
+      s.storage = (gained * s.inactive_moisture + s.storage * before) / after;
+      s.inactive_capacity -= gained;
+    } else {
+      // More capacity than the inactive soil holds: the rest counts as full.
+      s.storage =
+          ((s.inactive_moisture - 1.0) * s.inactive_capacity + (s.storage - 1.0) * before + after) / after;
+      s.inactive_capacity = 0.0;
+      s.inactive_moisture = 1.0;
+    }
+  } else if (after < before) {
+    const double lost = before - after;
+    s.inactive_moisture =
+        (lost * s.storage + s.inactive_capacity * s.inactive_moisture) / (s.inactive_capacity + lost);
+    s.inactive_capacity += lost;
+  }
+  s.saturated_partition = (s.saturated_partition - 1.0) * before / after + 1.0;
+  s.available = after;
+  return true;
+}
+
+// ======================================================================
+// grid handles
+
+owned_stack& owned_stack::operator=(owned_stack&& other) noexcept {
+  if (this != &other) {
+    reset();
+    data_ = std::exchange(other.data_, nullptr);
+    row_lo_ = other.row_lo_;
+    row_hi_ = other.row_hi_;
+    col_hi_ = other.col_hi_;
+    level_hi_ = other.level_hi_;
+  }
+  return *this;
+}
+
+void owned_stack::reset() {
+  if (!data_) return;
+  memory_handling memory;
+  memory.Free3DMatrix(data_, row_lo_, row_hi_, 1, col_hi_, level_hi_, 0);
+  data_ = nullptr;
+}
+
+void vegetation_grid_lists::Release() {
+  for (auto& list : layer_data) list.clear();
+  for (auto& list : layer_index) list.clear();
+  albedo = evaporation_resistance = temperature_avg = leaf_fall_day = temperature_movavg7 = nullptr;
+  movavg7_stack = nullptr;
+  evaporation_resistance_index = temperature_avg_index = temperature_movavg7_index = 0;
+  start_times.clear();
+  start_times_index.clear();
+  start_times1_index = 0;
+  dynamic_phenology = start_time_lists_used = false;
+  max_fix_point_count = 0;
+  temperature = available_soil_moisture = soil_storage = nullptr;
+  root_zone_grids_found = false;
+  mean_day_count = 0;
+  created_grids.clear();
+  created_stacks.clear();
+}
+
+// ======================================================================
+// code checks
+
+void defaultini::CheckLanduseCodes(int landuse_index) {
+  if (landuse_index <= 0) return;
+  if (!multilayer_table.empty()) {
+    CheckAndReplaceCodes(*this, landuse_index, multilayer_table, kMultilayerCheck);
+  } else {
+    CheckAndReplaceCodes(*this, landuse_index, landuse_table, kLanduseCheck);
+    return;
+  }
+
+  // Layer codes of the multilayer records: land uses of the land-use table.
+  const double nodata = nodata_value;
+  for (std::size_t r = 1; r < multilayer_table.size(); ++r) {
+    const multilayer_landuse_entry& record = multilayer_table[r];
+    for (int i = 1; i <= record.LayerCount(); ++i) {
+      const int layer_code = record.LayerCode(i);
+      if (layer_code > nodata) {
+        if (PositionOfCode(landuse_table, layer_code) > 0) continue;
+        *messages
+            << "FATAL: \n"
+            << kSeparatorLine << "\nError: not all layer codes from landuse " << record.Code()
+            << " from MultiLayer_Landuse-Table\nare present in the landuse-table in the control file: Here, "
+               "code "
+            << layer_code << " is missing.\n"
+            << kSeparatorLine << "\n\n"
+            << "[end-entry]";
+        throw ErrorCode{kLayerCodeErrorCode};
+      }
+      if (i == 1) {
+        *messages
+            << "FATAL: \n\n"
+            << kSeparatorLine
+            << "\nError: the first Layer code of each MultiLayer-Landuse Entry \nmust be a valid entry (not "
+               "9999 or larger):\nHere, line "
+            << static_cast<int>(r) << " contains " << layer_code << " as first layer code.\n"
+            << kSeparatorLine << "\n\n"
+            << "[end-entry]";
+        throw ErrorCode{kLayerCodeErrorCode};
+      }
+    }
+  }
+  if (landuse_table.size() < 2) return;
+  for (std::size_t k = 1; k < landuse_table.size(); ++k) {
+    const int code = landuse_table[k].Code();
+    if (code == static_cast<int>(k)) continue;
+    for (std::size_t r = 1; r < multilayer_table.size(); ++r) {
+      multilayer_landuse_entry& record = multilayer_table[r];
+      for (int i = 1; i <= record.LayerCount(); ++i) {
+        const auto layer = static_cast<std::size_t>(i);
+        if (layer >= record.layer_codes_read.size() || record.layer_codes_read[layer] != code) continue;
+        record.layer_codes[layer] = static_cast<int>(k);
+        *messages << "Code replacement in MultiLayer-Landuse " << static_cast<int>(r)
+                  << ": changed Layer-Code #" << i << " from " << code << " to " << static_cast<int>(k)
+                  << "[end-entry]";
+      }
+    }
+  }
+}
+
+void defaultini::check_SOIL_Codes(int soil_index) {
+  if (soil_index <= 0) return;
+  CheckAndReplaceCodes(*this, soil_index, soil_table, kSoilCheck);
+}
+
+// ======================================================================
+// land-use layer grids
+
+void defaultini::CreateLanduseLayerGrids() {
+  const int landuse_index = FindGrid("landuse", true);
+  if (landuse_index <= 0 || !(*grids)[landuse_index].data) return;
+  const int layers = multilayer_table.size() > 1 ? std::max(1, multilayer_table[1].LayerCount()) : 1;
+  landuse_layer_count = layers;
+  double** landuse = (*grids)[landuse_index].data;
+  landuse_layer_grids.assign(static_cast<std::size_t>(layers) + 1, nullptr);
+  landuse_layer_grids[0] = landuse;
+
+  const domain_view view = ViewOf(*this);
+  for (int l = 1; l <= layers; ++l) {
+    // A second call (after the land-use grid was read again) refills the
+    // grids it made the first time.
+    const std::string name = LayerName("landuse", l);
+    int index = FindGrid(name, true);
+    double** layer = index > 0 ? (*grids)[index].data : nullptr;
+    if (!layer) {
+      index = NextFreeEntry(*grids, messages);
+      parameter_grid_lists.created_grids.emplace_back(matrix(1, nrows, 1, ncols, 0), 1, nrows, ncols);
+      layer = parameter_grid_lists.created_grids.back().get();
+      RegisterGrid(index, name, layer, nullptr, 0, name, 0, 1, nrows);
+      ++grid_count;
+    }
+    landuse_layer_grids[static_cast<std::size_t>(l)] = layer;
+    for (int r = 1; r <= nrows; ++r) {
+      for (int c = 1; c <= ncols; ++c) {
+        layer[r][c] = nodata_value;
+        if (!view.InProcess(r, c)) continue;
+        const int position = CellInteger(landuse[r][c]);
+        if (position >= 1 && static_cast<std::size_t>(position) < multilayer_table.size())
+          layer[r][c] = multilayer_table[static_cast<std::size_t>(position)].LayerCode(l);
+      }
+    }
+  }
+}
+
+// ======================================================================
+// parameter grids for the start date
+
+void defaultini::generateMultiLayerParameterGrids(int layer_count) {
+  *messages << "1"
+            << "[end-entry]";
+  if (landuse_layer_grids.empty()) return;
+  vegetation_grid_lists& lists = parameter_grid_lists;
+  const int L = std::min(layer_count, static_cast<int>(landuse_layer_grids.size()) - 1);
+
+  lists.max_fix_point_count = 0;
+  lists.dynamic_phenology = lists.start_time_lists_used = false;
+  for (std::size_t k = 1; k < landuse_table.size(); ++k) {
+    const landuse_table_entry& record = landuse_table[k];
+    lists.max_fix_point_count = std::max(lists.max_fix_point_count, record.FixPointCount());
+    lists.dynamic_phenology = lists.dynamic_phenology || IsDynamicMethod(record.Method());
+    lists.start_time_lists_used = lists.start_time_lists_used || UsesStartTimeLists(record.Method());
+  }
+  const int sd = start_date.day;
+  const int sm = start_date.month;
+  const int sy = start_date.year;
+  for (std::size_t k = 1; k < landuse_table.size(); ++k)
+    landuse_table[k].InitializeStart(messages, sd, sm, sy);
+
+  const int albedo_index = FindGrid("albedo", true);
+  if (albedo_index <= 0 || !(*grids)[albedo_index].data) {
+    *messages << kNoAlbedoMessage << "[end-entry]";
+    throw ErrorCode{kParameterGridErrorCode};
+  }
+  lists.albedo = (*grids)[albedo_index].data;
+  NextFreeEntry(*grids, messages);
+
+  const row_span rows = WidenedRows(*this);
+  const row_span process_rows{first_row, last_row};
+  const domain_view view = ViewOf(*this);
+
+  grid_handle handle = FindOrCreate(*this, "SurfaceEvaporationResistance", rows);
+  lists.evaporation_resistance = handle.data;
+  lists.evaporation_resistance_index = handle.index;
+  if (lists.dynamic_phenology) {
+    handle = FindOrCreate(*this, "TemperatureAVG", rows);
+    lists.temperature_avg = handle.data;
+    lists.temperature_avg_index = handle.index;
+    lists.leaf_fall_day = FindOrCreate(*this, "StartDayOfLeaveFall", rows).data;
+
+    const int found = FindGrid("TemperatureMOVAVG7", true);
+    const grid_entry* existing = found > 0 ? &(*grids)[found] : nullptr;
+    if (existing && existing->data) {
+      lists.temperature_movavg7 = existing->data;
+      lists.temperature_movavg7_index = found;
+      lists.movavg7_stack = existing->layer_count >= kMovingAverageLevels ? existing->layers : nullptr;
+    } else {
+      const int index = NextFreeEntry(*grids, messages);
+      lists.created_grids.emplace_back(matrix(rows.first, rows.last, 1, ncols, 0), rows.first, rows.last,
+                                       ncols);
+      lists.temperature_movavg7 = lists.created_grids.back().get();
+      lists.created_stacks.emplace_back(
+          Matrix3D(process_rows.first, process_rows.last, 1, ncols, kMovingAverageDays, 0),
+          process_rows.first, process_rows.last, ncols, kMovingAverageDays);
+      lists.movavg7_stack = lists.created_stacks.back().get();
+      RegisterGrid(index, "TemperatureMOVAVG7", lists.temperature_movavg7, lists.movavg7_stack,
+                   kMovingAverageLevels, "TemperatureMOVAVG7",
+                   FullWriteCode((*grids)[lists.temperature_avg_index]), rows.first, rows.last);
+      ++grid_count;
+      lists.temperature_movavg7_index = index;
+    }
+    if (!lists.movavg7_stack) {
+      // A grid found without its 8-level stack: the moving average keeps its
+      // days in a stack of its own.
+      lists.created_stacks.emplace_back(
+          Matrix3D(process_rows.first, process_rows.last, 1, ncols, kMovingAverageDays, 0),
+          process_rows.first, process_rows.last, ncols, kMovingAverageDays);
+      lists.movavg7_stack = lists.created_stacks.back().get();
+    }
+    for (int r = process_rows.first; r <= process_rows.last; ++r) {
+      for (int c = 1; c <= ncols; ++c) {
+        const double value = view.zone[r][c] == nodata_value ? nodata_value : 0.0;
+        lists.temperature_movavg7[r][c] = value;
+        std::fill(lists.movavg7_stack[r][c], lists.movavg7_stack[r][c] + kMovingAverageLevels, value);
+      }
+    }
+  }
+
+  for (auto& list : lists.layer_data) list.assign(static_cast<std::size_t>(L) + 1, nullptr);
+  for (auto& list : lists.layer_index) list.assign(static_cast<std::size_t>(L) + 1, 0);
+  lists.start_times.assign(static_cast<std::size_t>(L) + 1, nullptr);
+  lists.start_times_index.assign(static_cast<std::size_t>(L) + 1, 0);
+  const int kinds = lists.dynamic_phenology ? kLayerGridKinds : kLayerParameterGridKinds;
+  const int levels = lists.max_fix_point_count;
+  const int start_day_number = DayOfYearFrom(MonthLengthsOf(sy), sd, sm);
+
+  for (int l = 1; l <= L; ++l) {
+    const auto layer = static_cast<std::size_t>(l);
+    double** landuse = landuse_layer_grids[layer];
+    for (int kind = 0; kind < kinds; ++kind) {
+      handle = FindOrCreate(*this, LayerName(kLayerGridNames[static_cast<std::size_t>(kind)], l), rows);
+      // A season state that was not given starts as "not yet".
+      if (handle.created && kind >= kForcingSumGrid) Fill(handle.data, rows, ncols, kNotYet);
+      lists.layer_data[static_cast<std::size_t>(kind)][layer] = handle.data;
+      lists.layer_index[static_cast<std::size_t>(kind)][layer] = handle.index;
+    }
+
+    if (lists.start_time_lists_used) {
+      const std::string name = LayerName("MultipleStartTimes", l);
+      const int found = FindGrid(name, true);
+      const grid_entry* existing = found > 0 ? &(*grids)[found] : nullptr;
+      if (existing && existing->layers && existing->layer_count >= levels + 1) {
+        // A stack given as input carries the lists of an earlier run.
+        lists.start_times[layer] = existing->layers;
+        lists.start_times_index[layer] = found;
+      } else {
+        lists.created_stacks.emplace_back(Matrix3D(1, nrows, 1, ncols, levels + 1, 0), 1, nrows, ncols,
+                                          levels + 1);
+        double*** stack = lists.created_stacks.back().get();
+        lists.start_times[layer] = stack;
+        if (existing) {
+          lists.start_times_index[layer] = found;
+        } else {
+          const int index = NextFreeEntry(*grids, messages);
+          lists.created_grids.emplace_back(matrix(rows.first, rows.last, 1, ncols, 0), rows.first, rows.last,
+                                           ncols);
+          RegisterGrid(index, name, lists.created_grids.back().get(), stack, levels + 1, name, 3, 1, nrows);
+          ++grid_count;
+          lists.start_times_index[layer] = index;
+        }
+        for (int r = rows.first; r <= rows.last; ++r) {
+          for (int c = 1; c <= ncols; ++c) {
+            double* q = stack[r][c];
+            const landuse_table_entry* record =
+                view.InProcess(r, c) ? RecordAt(landuse_table, landuse[r][c], nodata_value) : nullptr;
+            if (!record) {
+              std::fill(q + 1, q + levels + 1, nodata_value);
+              continue;
+            }
+            InitialStartTimes(*record, q, levels, start_day_number, view.elevation[r][c], nodata_value);
+          }
+        }
+      }
+      if (l == 1) lists.start_times1_index = lists.start_times_index[layer];
+    }
+
+    if (l == 1) {
+      for (std::size_t k = 1; k < landuse_table.size(); ++k) {
+        landuse_table_entry& record = landuse_table[k];
+        if (!IsDynamicMethod(record.Method())) continue;
+        record.SetPhenoStartGrids(&lists.layer_data[kPhenoStartGrid]);
+        record.SetFStarGrids(&lists.layer_data[kFStarGrid]);
+        record.SetForcingSumGrids(&lists.layer_data[kForcingSumGrid]);
+        record.SetStartTimeLists(&lists.start_times, lists.max_fix_point_count);
+      }
+    }
+
+    std::array<double**, kLayerGridKinds> g{};
+    for (int kind = 0; kind < kinds; ++kind)
+      g[static_cast<std::size_t>(kind)] = lists.layer_data[static_cast<std::size_t>(kind)][layer];
+    double** evaporation = lists.evaporation_resistance;
+    double** albedo = lists.albedo;
+    for (int r = rows.first; r <= rows.last; ++r) {
+      std::array<double*, kLayerGridKinds> row{};
+      for (int kind = 0; kind < kinds; ++kind)
+        row[static_cast<std::size_t>(kind)] = g[static_cast<std::size_t>(kind)][r];
+      for (int c = 1; c <= ncols; ++c) {
+        const bool inside = view.InProcess(r, c);
+        landuse_table_entry* record = inside ? RecordAt(landuse_table, landuse[r][c], nodata_value) : nullptr;
+        if (!record) {
+          for (int kind = 0; kind < kinds; ++kind) row[static_cast<std::size_t>(kind)][c] = nodata_value;
+          if (l == 1) {
+            evaporation[r][c] = nodata_value;
+            if (inside) albedo[r][c] = nodata_value;
+          }
+          continue;
+        }
+        if (HoldsStart(record->Method())) {
+          if (row[kForcingSumGrid][c] < 0.0) row[kForcingSumGrid][c] = 0.0;
+          if (row[kPhenoStartGrid][c] < 0.0) row[kPhenoStartGrid][c] = record->StartOffset();
+          if (row[kChillingSumGrid][c] < 0.0) {
+            row[kChillingSumGrid][c] = 0.0;
+          } else {
+            record->SetForcingActive(false);  // a chilling sum carried over: the record's own season runs
+          }
+          if (row[kFStarGrid][c] < 0.0) row[kFStarGrid][c] = record->FStar();
+        }
+        const double z = view.elevation[r][c];
+        auto take = [&](int bits, double& target, auto value_of) {
+          if (record->UsesInternalParameter(bits)) target = value_of();
+        };
+        take(kMaskRootDepth, row[kRootDepthGrid][c],
+             [&] { return record->RootDepth(messages, sd, sm, sy, z, l, r, c); });
+        take(kMaskLeafAreaIndex, row[kLeafAreaIndexGrid][c],
+             [&] { return record->LeafAreaIndex(messages, sd, sm, sy, z, l, r, c); });
+        take(kMaskVegetationCover, row[kVegetationCoverGrid][c],
+             [&] { return record->VegetationCover(messages, sd, sm, sy, z, l, r, c); });
+        take(kMaskCanopyResistance, row[kCanopyResistanceGrid][c],
+             [&] { return record->CanopyResistance(messages, sd, sm, sy, z, l, r, c); });
+        take(kMaskInterceptionResistance, row[kInterceptionResistanceGrid][c],
+             [&] { return record->InterceptionResistance(messages, sd, sm, sy, z, l, r, c); });
+        take(kMaskRoughnessLength, row[kRoughnessLengthGrid][c],
+             [&] { return record->RoughnessLength(messages, sd, sm, sy, z, l, r, c); });
+        if (l == 1) {
+          take(kMaskEvaporationResistance, evaporation[r][c],
+               [&] { return record->EvaporationResistance(messages, sd, sm, sy, z, l, r, c); });
+          take(kMaskAlbedo, albedo[r][c], [&] { return record->Albedo(messages, sd, sm, sy, z, l, r, c); });
+          if (evaporation[r][c] < 0.0) evaporation[r][c] = 0.0;
+        }
+        if (row[kVegetationStartGrid][c] <= 0.0)
+          row[kVegetationStartGrid][c] = record->VegetationStartDay(messages, sd, sm, sy, z, l, r, c);
+        row[kVegetationDurationGrid][c] = 0.0;
+        row[kVegetationStopGrid][c] = kNotYet;
+        LimitParameters(row, c);
+      }
+    }
+  }
+}
+
+// ======================================================================
+// daily update
+
+void defaultini::UpdatePhenology(int day_number, int layer_count) {
+  vegetation_grid_lists& lists = parameter_grid_lists;
+  for (std::size_t k = 1; k < landuse_table.size(); ++k) {
+    landuse_table_entry& record = landuse_table[k];
+    if ((record.Method() == kMethodDynamicPhenology2 && day_number == record.DP2_t0_dorm) ||
+        (record.Method() == kMethodDynamicPhenology4 && day_number == record.DP4_t0_dorm)) {
+      record.SetForcingActive(false);  // the record's own chilling period begins
+    }
+  }
+  if (!lists.temperature_avg || landuse_layer_grids.empty()) return;
+  const int L = std::min({layer_count, static_cast<int>(landuse_layer_grids.size()) - 1,
+                          static_cast<int>(lists.layer_data[kPhenoStartGrid].size()) - 1});
+  const domain_view view = ViewOf(*this);
+  for (int r = first_row; r <= last_row; ++r) {
+    for (int c = 1; c <= ncols; ++c) {
+      if (!view.Inside(r, c)) continue;
+      bool cold_days_counted = false;
+      for (int l = 1; l <= L; ++l) {
+        const auto layer = static_cast<std::size_t>(l);
+        landuse_table_entry* record = RecordAt(landuse_table, landuse_layer_grids[layer][r][c], nodata_value);
+        if (!record || !IsDynamicMethod(record->Method())) continue;
+        phenology_cell cell;
+        cell.temperature = lists.temperature_avg[r][c];
+        cell.forcing_sum = &lists.layer_data[kForcingSumGrid][layer][r][c];
+        cell.pheno_start = &lists.layer_data[kPhenoStartGrid][layer][r][c];
+        cell.chilling_sum = &lists.layer_data[kChillingSumGrid][layer][r][c];
+        cell.forcing_threshold = &lists.layer_data[kFStarGrid][layer][r][c];
+        if (layer < lists.start_times.size() && lists.start_times[layer])
+          cell.start_times = lists.start_times[layer][r][c];
+        cell.leaf_fall_day = lists.leaf_fall_day ? &lists.leaf_fall_day[r][c] : nullptr;
+        cell.cold_days = lists.movavg7_stack ? &lists.movavg7_stack[r][c][0] : nullptr;
+        cell.moving_average = lists.temperature_movavg7 ? lists.temperature_movavg7[r][c] : 0.0;
+        cell.cold_days_counted = &cold_days_counted;
+        cell.nodata = nodata_value;
+        PhenologyStep(*record, day_number, cell);
+      }
+    }
+  }
+}
+
+void defaultini::UpdateVegetationParameters(int /*minute*/, int hour, int day, int month, int year,
+                                            double time_step_minutes, double** soil_storage_old,
+                                            double** saturated_soil_partition,
+                                            double** inaktive_field_capacity,
+                                            double** inaktive_soil_moisture) {
+  vegetation_grid_lists& lists = parameter_grid_lists;
+  const domain_view view = ViewOf(*this);
+  const bool dynamic = lists.dynamic_phenology && lists.temperature_avg;
+
+  if (dynamic) {
+    if (!lists.temperature) {
+      const int index = FindGrid("temperature", true);
+      if (index <= 0 || !(*grids)[index].data) {
+        *messages << kNoTemperatureMessage << "[end-entry]";
+        throw ErrorCode{kTemperatureGridErrorCode};
+      }
+      lists.temperature = (*grids)[index].data;
+    }
+    const double weight = time_step_minutes / kDayMinutes;
+    for (int r = first_row; r <= last_row; ++r) {
+      double* average = lists.temperature_avg[r];
+      const double* temperature = lists.temperature[r];
+      for (int c = 1; c <= ncols; ++c)
+        if (view.Inside(r, c)) average[c] += weight * temperature[c];
+    }
+  }
+
+  const int L = std::min(landuse_layer_count, static_cast<int>(lists.layer_data[kRootDepthGrid].size()) - 1);
+  const int shift = static_cast<int>(interval_end_shift);
+  if (hour + shift == static_cast<int>(kHoursPerDay)) {
+    const std::string label(kProgressLabelWidth - std::string("actual parameters").size(), ' ');
+    if (message_interval == 1) {
+      *messages << "INFO: " << label + "actual parameters"
+                << " " << day << "." << month << "." << year << " " << hour << ". h"
+                << "[end-entry]";
+    } else if (message_interval > 0 && (current_date.hour + shift) % message_interval == 0) {
+      *messages << "INFO: " << label + "actual parameters"
+                << " " << current_date.day << "." << current_date.month << "." << current_date.year << " "
+                << current_date.hour << ". h "
+                << "(time of meteo data)"
+                << "[end-entry]";
+    }
+
+    if (dynamic) {
+      lists.mean_day_count = std::min(lists.mean_day_count + 1, kMovingAverageDays);
+      for (int r = first_row; r <= last_row; ++r) {
+        for (int c = 1; c <= ncols; ++c) {
+          if (!view.Inside(r, c)) continue;
+          double* days = lists.movavg7_stack[r][c];
+          std::copy_backward(days + 1, days + kMovingAverageDays, days + kMovingAverageDays + 1);
+          days[1] = lists.temperature_avg[r][c];
+          double sum = 0.0;
+          for (int d = 1; d <= kMovingAverageDays; ++d) sum += days[d];
+          lists.temperature_movavg7[r][c] = sum / lists.mean_day_count;
+        }
+      }
+      WriteGridOutput(lists.temperature_movavg7_index, 1, false);
+    }
+
+    if (L >= 1 && soil_storage_old && saturated_soil_partition && inaktive_field_capacity &&
+        inaktive_soil_moisture) {
+      const int day_number = DayOfYearFrom(MonthLengthsOf(year), day, month);
+      current_date.hour = hour;
+      current_date.day = day;
+      current_date.month = month;
+      current_date.year = year;
+      if (dynamic) UpdatePhenology(day_number, L);
+
+      if (!lists.root_zone_grids_found) {
+        const int moisture = FindGrid("available_soil_moisture", true);
+        const int storage = FindGrid("soil_storage", true);
+        lists.available_soil_moisture = moisture > 0 ? (*grids)[moisture].data : nullptr;
+        lists.soil_storage = storage > 0 ? (*grids)[storage].data : nullptr;
+        lists.root_zone_grids_found = true;
+      }
+      std::array<std::vector<double**>, kLayerGridKinds>& data = lists.layer_data;
+      for (int r = first_row; r <= last_row; ++r) {
+        for (int c = 1; c <= ncols; ++c) {
+          if (!view.Inside(r, c)) continue;
+          const double z = view.elevation[r][c];
+          landuse_table_entry* first = RecordAt(landuse_table, landuse_layer_grids[1][r][c], nodata_value);
+          if (!first) {
+            lists.albedo[r][c] = nodata_value;
+            lists.evaporation_resistance[r][c] = nodata_value;
+          } else {
+            lists.albedo[r][c] = first->Albedo(messages, day, month, year, z, 1, r, c);
+            lists.evaporation_resistance[r][c] =
+                first->EvaporationResistance(messages, day, month, year, z, 1, r, c);
+          }
+          double deepest = data[kRootDepthGrid][1][r][c];
+          int deepest_layer = 1;
+          for (int l = 1; l <= L; ++l) {
+            const auto layer = static_cast<std::size_t>(l);
+            std::array<double*, kLayerGridKinds> row{};
+            for (int kind = 0; kind < kLayerParameterGridKinds; ++kind)
+              row[static_cast<std::size_t>(kind)] = data[static_cast<std::size_t>(kind)][layer][r];
+            landuse_table_entry* record =
+                RecordAt(landuse_table, landuse_layer_grids[layer][r][c], nodata_value);
+            if (!record) {
+              for (int kind = 0; kind < kVegetationDurationGrid; ++kind)
+                row[static_cast<std::size_t>(kind)][c] = nodata_value;
+              continue;
+            }
+            if (row[kRootDepthGrid][c] > deepest) {
+              deepest = row[kRootDepthGrid][c];
+              deepest_layer = l;
+            }
+            row[kRootDepthGrid][c] = record->RootDepth(messages, day, month, year, z, l, r, c);
+            row[kLeafAreaIndexGrid][c] = record->LeafAreaIndex(messages, day, month, year, z, l, r, c);
+            row[kVegetationCoverGrid][c] = record->VegetationCover(messages, day, month, year, z, l, r, c);
+            row[kCanopyResistanceGrid][c] = record->CanopyResistance(messages, day, month, year, z, l, r, c);
+            row[kInterceptionResistanceGrid][c] =
+                record->InterceptionResistance(messages, day, month, year, z, l, r, c);
+            row[kRoughnessLengthGrid][c] = record->RoughnessLength(messages, day, month, year, z, l, r, c);
+            if (record->veg_reset_day == record->DayOfYear(messages, day, month, year)) {
+              row[kVegetationStartGrid][c] = kNotYet;
+              row[kVegetationStopGrid][c] = kNotYet;
+              row[kVegetationDurationGrid][c] = 0.0;
+            }
+            if (row[kVegetationStartGrid][c] < 0.0)
+              row[kVegetationStartGrid][c] =
+                  record->VegetationStartDay(messages, day, month, year, z, l, r, c);
+            if (row[kVegetationStopGrid][c] < 0.0)
+              row[kVegetationStopGrid][c] = record->VegetationStopDay(messages, day, month, year, z, l, r, c);
+            LimitParameters(row, c);
+          }
+
+          if (!lists.available_soil_moisture || !lists.soil_storage) continue;
+          root_zone_state state{lists.available_soil_moisture[r][c], lists.soil_storage[r][c],
+                                inaktive_field_capacity[r][c], inaktive_soil_moisture[r][c],
+                                saturated_soil_partition[r][c]};
+          const double new_depth = data[kRootDepthGrid][static_cast<std::size_t>(deepest_layer)][r][c];
+          if (RootZoneStep(state, deepest, new_depth)) {
+            lists.available_soil_moisture[r][c] = state.available;
+            lists.soil_storage[r][c] = state.storage;
+            inaktive_field_capacity[r][c] = state.inactive_capacity;
+            inaktive_soil_moisture[r][c] = state.inactive_moisture;
+            saturated_soil_partition[r][c] = state.saturated_partition;
+          }
+          soil_storage_old[r][c] = lists.soil_storage[r][c];
+        }
+      }
+    }
+
+    if (dynamic) {
+      for (int r = first_row; r <= last_row; ++r)
+        for (int c = 1; c <= ncols; ++c)
+          if (view.Inside(r, c)) lists.temperature_avg[r][c] = 0.0;
+    }
+
+    if (landuse_table.size() > 0) {
+      landuse_table_entry& header = landuse_table[0];
+      const int d = header.DayOfYear(messages, current_date.day, current_date.month, current_date.year);
+      const int free_entry = grids->FirstFreeEntry();
+      if (d == header.veg_reset_day) {
+        for (int index = 1; index < free_entry; ++index) (*grids)[index].vegetation_started = 1;
+      } else if (d == header.veg_write_day) {
+        for (int index = 1; index < free_entry; ++index) (*grids)[index].vegetation_ended = 1;
+      }
+    }
+  }
+
+  // Time steps within the vegetation period, every step.
+  if (L < 1) return;
+  for (int l = 1; l <= L; ++l) {
+    const auto layer = static_cast<std::size_t>(l);
+    double** start = lists.layer_data[kVegetationStartGrid][layer];
+    double** stop = lists.layer_data[kVegetationStopGrid][layer];
+    double** duration = lists.layer_data[kVegetationDurationGrid][layer];
+    for (int r = first_row; r <= last_row; ++r) {
+      for (int c = 1; c <= ncols; ++c) {
+        if (!view.Inside(r, c)) {
+          duration[r][c] = nodata_value;
+        } else if (start[r][c] >= 0.0 && stop[r][c] <= 0.0) {
+          duration[r][c] += 1.0;
+        }
+      }
+    }
+  }
+}
+
+// ======================================================================
+// clean-up
+
+void defaultini::ReleaseVegetationGrids() {
+  vegetation_grid_lists& lists = parameter_grid_lists;
+  if (lists.start_time_lists_used && lists.start_times1_index > 0 && lists.start_times.size() > 1 &&
+      lists.start_times[1] && grids) {
+    WriteStack((*grids)[lists.start_times1_index].file_name + "_End", lists.start_times[1],
+               lists.max_fix_point_count + 1, WriteAsciiGrids, WriteDoubleGrids, WriteNetcdfGrids);
+  }
+  if (grids) {
+    for (int index = 1; index < kGridTableLimit; ++index) {
+      grid_entry& entry = (*grids)[index];
+      for (const owned_matrix& m : lists.created_grids)
+        if (entry.data && entry.data == m.get()) entry.data = nullptr;
+      for (const owned_stack& s : lists.created_stacks)
+        if (entry.layers && entry.layers == s.get()) entry.layers = nullptr;
+    }
+  }
+  landuse_layer_grids.clear();
+  lists.Release();
+  for (landuse_table_entry& record : landuse_table) {
+    record.SetPhenoStartGrids(nullptr);
+    record.SetFStarGrids(nullptr);
+    record.SetForcingSumGrids(nullptr);
+    record.SetStartTimeLists(nullptr, 0);
+  }
+}
+
+}  // namespace velmo

@@ -1,0 +1,176 @@
+// Runs the real program on a control file that holds only what the set-up
+// object needs (tests/data/e2e) and on the example: a complete run, failures
+// in each stage of the construction, and several control files in turn.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+
+#include "support/test_support.h"
+
+namespace velmo {
+namespace {
+
+using test::ReadFile;
+using test::RunVelmo;
+using test::TempDir;
+using test::WriteFile;
+
+const std::string kData = VELMO_TEST_DATA "/e2e/";
+
+bool WellFormed(const std::string& xml_path) {
+  return std::system(("xmllint --noout '" + xml_path + "' 2>/dev/null").c_str()) == 0;
+}
+
+// Whether `pieces` occur in `text` in this order.
+testing::AssertionResult InOrder(const std::string& text, const std::vector<std::string>& pieces) {
+  std::size_t at = 0;
+  for (const std::string& piece : pieces) {
+    const std::size_t found = text.find(piece, at);
+    if (found == std::string::npos)
+      return testing::AssertionFailure() << "\"" << piece << "\" missing or out of order";
+    at = found + piece.size();
+  }
+  return testing::AssertionSuccess();
+}
+
+void Replace(std::string& text, const std::string& from, const std::string& to) {
+  const std::size_t at = text.find(from);
+  ASSERT_NE(at, std::string::npos) << from;
+  text.replace(at, from.size(), to);
+}
+
+class Run : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* file : {"run.ctl", "zones.asc", "dem.asc"})
+      std::filesystem::copy_file(kData + file, dir / file);
+  }
+  int Velmo(const std::string& arguments) {
+    return RunVelmo(dir.path().string(), arguments, dir / "out.txt");
+  }
+  std::string Transcript() const { return ReadFile(dir / "out.txt"); }
+  std::string Diagnostics() const { return ReadFile(dir / "Velmo_Diag.xml"); }
+
+  TempDir dir;
+};
+
+// The construction messages, then the clearing in its order.
+const std::vector<std::string> kRunMessages = {
+    "file modappli, compiled at ",
+    "file defltuzr, compiled at ",
+    "GetCouplingParameters...\n...ok\n",
+    "end of simulation reached successfully!\n",
+    "free memory ...\n",
+    "meteointerpolators are freed...\n",
+    "deleting module tracer_ini\n",
+    "deleting module defaults\n",
+    "o.k.\nnow removing modules...o.k.\n\nthe end.\n",
+};
+
+TEST_F(Run, WithoutModules) {
+  ASSERT_EQ(Velmo("run.ctl"), 0);
+  EXPECT_TRUE(std::filesystem::exists(dir / "run.ctl.intern"));
+  const std::string transcript = Transcript();
+  std::vector<std::string> expected = kRunMessages;
+  expected.push_back("exitcode 0\n");
+  EXPECT_TRUE(InOrder(transcript, expected)) << transcript;
+
+  ASSERT_TRUE(WellFormed(dir / "Velmo_Diag.xml"));
+  const std::string xml = Diagnostics();
+  EXPECT_EQ(xml.find("level=\"0\""), std::string::npos);
+  EXPECT_TRUE(InOrder(xml, {"description= \"meteointerpolators are freed...\"/>",
+                            "<line level=\"4\" description= \"deleting module tracer_ini\"/>",
+                            "<line level=\"4\" description= \"deleting module defaults\"/>",
+                            "description= \"now removing modules...o.k.;;the end.\"/>"}));
+}
+
+TEST_F(Run, ControlFilesRunInTurn) {
+  ASSERT_EQ(Velmo("run.ctl run.ctl"), 0);
+  std::vector<std::string> twice = kRunMessages;
+  twice.insert(twice.end(), kRunMessages.begin(), kRunMessages.end());
+  EXPECT_TRUE(InOrder(Transcript(), twice));
+
+  // The exit code is that of the last control file: a failing second run
+  // comes after the first one has been cleared.
+  EXPECT_EQ(Velmo("run.ctl missing.ctl"), 28);
+  EXPECT_TRUE(InOrder(Transcript(), {"end of simulation reached successfully!", "error opening missing.ctl",
+                                     "Program aborted with exit code 28"}));
+}
+
+TEST_F(Run, ConstructionFailureEndsWithItsCode) {
+  struct Case {
+    std::string what;
+    std::function<void(std::string& control, const TempDir& dir)> change;
+    int code;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"set-up: global section missing",
+       [](std::string& c, const TempDir&) { Replace(c, "[output_interval]", "[output_intervals]"); }, 17,
+       "error in control file, [output_interval]"},
+      {"set-up: output list not ascending",
+       [](std::string& c, const TempDir&) {
+         Replace(c, "[output_list]\n0       no subbasins listed", "[output_list]\n3\n4\n4\n7");
+       },
+       97, "order of subbasin codes in output_list!"},
+      {"set-up: model time incomplete",
+       [](std::string& c, const TempDir&) { Replace(c, "endyear = 2000", ""); }, 1301,
+       "one or more values of start and end time couldn't be read"},
+      {"set-up: zone grid missing",
+       [](std::string& c, const TempDir&) { Replace(c, "\nzones.asc", "\nnone.asc"); }, 21,
+       "error opening none.asc"},
+      {"set-up: zone grid without valid cells",
+       [](std::string&, const TempDir& d) {
+         WriteFile(d / "zones.asc",
+                   "ncols 3\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 100\nnodata_value -9999\n"
+                   "-9999 -9999 -9999\n-9999 -9999 -9999\n");
+       },
+       7, "all cells in the zone grid zones.asc are NODATA!"},
+      {"tracer descriptions: section missing",
+       [](std::string& c, const TempDir&) { Replace(c, "[substance_transport]", ""); }, 17,
+       "error in control file, [substance_transport]"},
+      {"tracer descriptions: too many tracers",
+       [](std::string& c, const TempDir&) { Replace(c, "0       no tracers", "10"); }, 58,
+       "not more than 9 tracer species are allowed"},
+  };
+  const std::string original = ReadFile(kData + "run.ctl");
+  for (const Case& c : cases) {
+    TempDir case_dir;
+    for (const char* grid : {"zones.asc", "dem.asc"})
+      std::filesystem::copy_file(kData + grid, case_dir / grid);
+    std::string control = original;
+    c.change(control, case_dir);
+    WriteFile(case_dir / "run.ctl", control);
+    const std::string out = case_dir / "out.txt";
+    // A later control file is not run.
+    EXPECT_EQ(RunVelmo(case_dir.path().string(), "run.ctl run.ctl", out), c.code > 255 ? 255 : c.code)
+        << c.what;
+    const std::string transcript = ReadFile(out);
+    const std::string code = std::to_string(c.code);
+    EXPECT_TRUE(InOrder(transcript, {c.message, "exceptions in ModellApplication::init() caught!",
+                                     "Execption " + code + " caught at top level!",
+                                     "Program aborted with exit code " + code}))
+        << c.what << "\n"
+        << transcript;
+    EXPECT_EQ(transcript.find("end of simulation reached"), std::string::npos) << c.what;
+    EXPECT_EQ(transcript.find("file modappli", transcript.find("file modappli") + 1), std::string::npos)
+        << c.what;
+    EXPECT_TRUE(WellFormed(case_dir / "Velmo_Diag.xml")) << c.what;
+  }
+}
+
+TEST(Example, Runs) {
+  TempDir dir;
+  std::filesystem::copy(VELMO_TEST_DATA "/../../examples", dir.path(),
+                        std::filesystem::copy_options::recursive);
+  const std::string out = dir / "out.txt";
+  ASSERT_EQ(RunVelmo(dir.path().string(), "example.ctl", out), 0) << ReadFile(out);
+  EXPECT_TRUE(InOrder(ReadFile(out), kRunMessages));
+  ASSERT_TRUE(WellFormed(dir / "Velmo_Diag.xml"));
+  EXPECT_EQ(ReadFile(dir / "Velmo_Diag.xml").find("level=\"0\""), std::string::npos);
+}
+
+}  // namespace
+}  // namespace velmo
