@@ -15,7 +15,6 @@ constexpr const char* kLevelOption = "-diaglevel:";
 constexpr const char* kFileOption = "-diagfile:";
 constexpr const char* kVersionText = "$Version: 0.1 (C++20 rebuild) $";
 constexpr int kUsageCode = 2;
-constexpr int kUnexpectedExceptionCode = 103;
 constexpr int kMaxExitStatus = 255;
 
 int LevelFromName(std::string text) {
@@ -113,9 +112,9 @@ int VelmoMain(int argc, char** argv, const ApplicationFactory& make_application)
   } catch (ErrorCode code) {
     return AbortWith(ms, code, "");
   } catch (const std::exception& e) {
-    return AbortWith(ms, kUnexpectedExceptionCode, e.what());
+    return AbortWith(ms, kUnexpectedErrorCode, e.what());
   } catch (...) {
-    return AbortWith(ms, kUnexpectedExceptionCode, "unknown");
+    return AbortWith(ms, kUnexpectedErrorCode, "unknown");
   }
 }
 

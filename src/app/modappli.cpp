@@ -28,9 +28,6 @@ constexpr int kFirstRegressionMethod = 10;
 constexpr int kLastRegressionMethod = 11;
 // Interception methods above this one run before the snow model.
 constexpr int kLastSnowFirstInterceptionMethod = 10;
-// Interval of the set-up object's per-step updates without an
-// evapotranspiration model (minutes).
-constexpr int kMinutesPerDay = 1440;
 // Last argument of zonalstatistic::EndStep (not used by the writer).
 constexpr int kEndStepFlag = 1;
 

@@ -17,6 +17,8 @@ inline constexpr std::string_view kEndEntry = "[end-entry]";
 
 // Thrown integer code of a fatal condition.
 using ErrorCode = int;
+// Code of any exception that is not a thrown ErrorCode.
+inline constexpr int kUnexpectedErrorCode = 103;
 
 class MessageStream {
  public:

@@ -11,7 +11,6 @@
 namespace velmo {
 namespace {
 
-constexpr size_t kDoubleHeaderBytes = kBinaryHeaderValues * sizeof(double);
 constexpr size_t kSingleHeaderBytes = kBinaryHeaderValues * sizeof(float);
 // Byte offsets of the nodata value (the sixth header value).
 constexpr size_t kDoubleNodataOffset = 5 * sizeof(double);
@@ -127,6 +126,21 @@ char* FormatGeneral(char* out, char* end, double value) {
   // to_chars with a precision is printf's "%.6g", which is "%g".
   constexpr int kGeneralPrecision = 6;
   return std::to_chars(out, end, value, std::chars_format::general, kGeneralPrecision).ptr;
+}
+
+bool PlausibleDimension(double value) {
+  return std::isfinite(value) && value >= 1.0 && value <= kMaxGridDimension;
+}
+
+bool PlausibleCellsize(double value) { return std::isfinite(value) && value > 0.0; }
+
+int ReadHeaderPairs(TokenScanner& scanner, std::span<double> values) {
+  for (size_t i = 0; i < values.size(); ++i) {
+    std::string_view word, number;
+    if (!scanner.Next(word) || !scanner.Next(number) || !ParseGridNumber(number, values[i]))
+      return static_cast<int>(i) + 1;
+  }
+  return 0;
 }
 
 TokenScanner::TokenScanner(std::FILE* file, size_t block_bytes) : file_(file), buffer_(block_bytes) {}

@@ -21,6 +21,7 @@
 // then for each row and column the values of levels 0..numlevels together.
 #pragma once
 
+#include <array>
 #include <bit>
 #include <cstdint>
 #include <cstdio>
@@ -51,6 +52,10 @@ inline constexpr double kBinaryNodata = -9999.0;
 // cells it cannot compute.
 inline constexpr double kResampleMissing = -9999.0;
 inline constexpr int kBinaryHeaderValues = 12;
+inline constexpr size_t kDoubleHeaderBytes = kBinaryHeaderValues * sizeof(double);
+// Values of an ASCII grid header: ncols, nrows, xllcorner, yllcorner,
+// cellsize, nodata_value.
+inline constexpr size_t kAsciiHeaderItems = 6;
 // Header values 7..12 (indices 6..11) hold the statistics of a binary grid.
 inline constexpr int kBinaryStatisticsIndex = 6;
 inline constexpr int kBinaryStatisticsCount = 6;
@@ -100,6 +105,11 @@ bool WriteLittleEndianValues(std::FILE* file, const double* values, size_t count
 // Parses a whole token as a finite number ("+" allowed in front). A token
 // with trailing characters, "nan" or "inf" is no number.
 bool ParseGridNumber(std::string_view token, double& value);
+
+// A header value the grid readers take: a size of 1 .. kMaxGridDimension
+// cells, or a positive cell size.
+bool PlausibleDimension(double value);
+bool PlausibleCellsize(double value);
 
 // A file that is closed when it goes (unchecked: only on a failure path);
 // a regular end closes it with Close() and checks the result.
@@ -154,6 +164,15 @@ class TokenScanner {
   size_t end_ = 0;
   bool at_eof_ = false;
 };
+
+// Reads one "keyword value" pair of an ASCII header per element of `values`;
+// returns 0, or the number (from 1) of the first pair that is missing or
+// whose value is no number.
+int ReadHeaderPairs(TokenScanner& scanner, std::span<double> values);
+// The pairs of an ASCII grid header (ncols .. nodata_value) into header[0..5].
+inline int ReadAsciiHeaderItems(TokenScanner& scanner, std::array<double, kBinaryHeaderValues>& header) {
+  return ReadHeaderPairs(scanner, std::span(header).first(kAsciiHeaderItems));
+}
 
 // Fills every cell of the target raster by bilinear interpolation between the
 // four nearest source cell centres, sampled at the target cell's lower-left

@@ -14,8 +14,6 @@
 namespace velmo {
 namespace {
 
-constexpr int kMinutesPerHour = 60;
-constexpr int kMinutesPerDay = 1440;
 constexpr int kLastMonth = 12;
 constexpr int kLastDayOfDecember = 31;
 // Year and vegetation-period file names carry the year modulo 100.
@@ -495,7 +493,7 @@ void modelobject::WriteGridOutput(int index, int restrict_to_region, bool skip_p
 
   std::vector<int>* counts = nullptr;
   if (entry.period_code != 0 && entry.sum_grid) {
-    counts = &period_value_counts[index];
+    counts = &entry.period_value_counts;
     const size_t cells = static_cast<size_t>(mask.RowCount()) * mask.Stride();
     // The first step of a period (also after a new registration) starts the
     // counts and sums afresh, whatever an earlier period left in cells that

@@ -85,11 +85,6 @@ class OwnedStack {
   double*** data_ = nullptr;
 };
 
-bool PlausibleDimension(double value) {
-  return std::isfinite(value) && value >= 1.0 && value <= kMaxGridDimension;
-}
-bool PlausibleCellsize(double value) { return std::isfinite(value) && value > 0.0; }
-
 // Gives every cell holding the file's nodata value the domain's.
 void MapNodata(double* cells, int count, double file_nodata, double domain_nodata) {
   if (file_nodata == domain_nodata) return;
@@ -168,12 +163,7 @@ class GridFileReader {
                      "FATAL: error reading ascii value #" + std::to_string(item) + " from " + file_,
                      kGridReadErrorCode);
     };
-    constexpr int kAsciiHeaderItems = 6;
-    for (int i = 0; i < kAsciiHeaderItems; ++i) {
-      std::string_view word, number;
-      if (!scanner_->Next(word) || !scanner_->Next(number) || !ParseGridNumber(number, header[i]))
-        fail(i + 1);
-    }
+    if (const int bad_item = ReadAsciiHeaderItems(*scanner_, header)) fail(bad_item);
     if (!PlausibleDimension(header[0])) fail(kNcolsItem);
     if (!PlausibleDimension(header[1])) fail(kNrowsItem);
     if (!PlausibleCellsize(header[4])) fail(kCellsizeItem);
@@ -399,11 +389,8 @@ int modelobject::ReadStack(const std::string& stack_name, double***& target, boo
     case StackFileFormat::kAscii: {
       std::rewind(in.get());
       scanner.emplace(in.get());
-      for (double& value : header) {
-        std::string_view word, number;
-        if (!scanner->Next(word) || !scanner->Next(number) || !ParseGridNumber(number, value))
-          RaiseGridError(messages, header_failure, kGridReadErrorCode);
-      }
+      if (ReadHeaderPairs(*scanner, header) != 0)
+        RaiseGridError(messages, header_failure, kGridReadErrorCode);
       break;
     }
     case StackFileFormat::kBinaryDouble:

@@ -26,7 +26,8 @@ constexpr accumulator_slot kAccumulators[] = {
 };
 
 // Frees every accumulator the entry holds (rows of the entry, the columns it
-// was allocated with) and clears its file-name copy.
+// was allocated with) with the period value counts, and clears its file-name
+// copy.
 void FreeAccumulators(memory_handling& memory, grid_entry& entry, int fallback_columns) {
   const int columns = entry.accumulator_columns > 0 ? entry.accumulator_columns : fallback_columns;
   for (const accumulator_slot& slot : kAccumulators) {
@@ -36,6 +37,7 @@ void FreeAccumulators(memory_handling& memory, grid_entry& entry, int fallback_c
     (entry.*slot.file_name).clear();
   }
   entry.accumulator_columns = 0;
+  std::vector<int>().swap(entry.period_value_counts);
 }
 
 // Index of `grid_name` among entries 1..999, searched up to the first free

@@ -48,6 +48,10 @@ inline constexpr int kMissingGridCode = 33;
 struct grid_entry {
   double** data = nullptr;  // the grid; not owned
   double** sum_grid = nullptr;
+  // Per cell of the output mask, the number of values the period sum has
+  // taken since its period began (nodata values are not taken); the divisor
+  // of period means.
+  std::vector<int> period_value_counts;
   double** min_grid = nullptr;
   double** max_grid = nullptr;
   double*** layers = nullptr;  // [row][column][layer], layers from 1; not owned

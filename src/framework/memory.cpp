@@ -130,4 +130,41 @@ void memory_handling::RaiseAllocationError(int error_number) {
   throw ErrorCode{kObjectAllocationCode};
 }
 
+owned_matrix& owned_matrix::operator=(owned_matrix&& other) noexcept {
+  if (this != &other) {
+    reset();
+    data_ = std::exchange(other.data_, nullptr);
+    row_lo_ = other.row_lo_;
+    row_hi_ = other.row_hi_;
+    col_hi_ = other.col_hi_;
+  }
+  return *this;
+}
+
+void owned_matrix::reset() {
+  if (!data_) return;
+  memory_handling memory;
+  memory.FreeMatrix(data_, row_lo_, row_hi_, 0, col_hi_, 0);
+  data_ = nullptr;
+}
+
+owned_stack& owned_stack::operator=(owned_stack&& other) noexcept {
+  if (this != &other) {
+    reset();
+    data_ = std::exchange(other.data_, nullptr);
+    row_lo_ = other.row_lo_;
+    row_hi_ = other.row_hi_;
+    col_hi_ = other.col_hi_;
+    level_hi_ = other.level_hi_;
+  }
+  return *this;
+}
+
+void owned_stack::reset() {
+  if (!data_) return;
+  memory_handling memory;
+  memory.Free3DMatrix(data_, row_lo_, row_hi_, 1, col_hi_, level_hi_, 0);
+  data_ = nullptr;
+}
+
 }  // namespace velmo

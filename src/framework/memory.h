@@ -1,9 +1,11 @@
 // Root of the model-object class tree: matrices of doubles addressed
-// m[row][col] (and m[i][j][k]) with checked, zeroed allocation.
+// m[row][col] (and m[i][j][k]) with checked, zeroed allocation, and handles
+// that free such a matrix or stack when they go.
 #pragma once
 
 #include <cstddef>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace velmo {
@@ -42,6 +44,56 @@ class memory_handling {
 
  private:
   [[noreturn]] void Fatal(const char* text, int code);
+};
+
+// A matrix of memory_handling::matrix (rows row_lo..row_hi, columns 0..col_hi)
+// that frees itself with the bounds it was made with.
+class owned_matrix {
+ public:
+  owned_matrix() = default;
+  owned_matrix(double** data, int row_lo, int row_hi, int col_hi)
+      : data_(data), row_lo_(row_lo), row_hi_(row_hi), col_hi_(col_hi) {}
+  ~owned_matrix() { reset(); }
+  owned_matrix(const owned_matrix&) = delete;
+  owned_matrix& operator=(const owned_matrix&) = delete;
+  owned_matrix(owned_matrix&& other) noexcept { *this = std::move(other); }
+  owned_matrix& operator=(owned_matrix&& other) noexcept;
+
+  double** get() const { return data_; }
+  double* operator[](int row) const { return data_[row]; }
+  int col_hi() const { return col_hi_; }
+  explicit operator bool() const { return data_ != nullptr; }
+  void reset();
+
+ private:
+  double** data_ = nullptr;
+  int row_lo_ = 0;
+  int row_hi_ = 0;
+  int col_hi_ = 0;
+};
+
+// A [row][column][level] stack of memory_handling::Matrix3D that frees itself
+// with the bounds it was made with.
+class owned_stack {
+ public:
+  owned_stack() = default;
+  owned_stack(double*** data, int row_lo, int row_hi, int col_hi, int level_hi)
+      : data_(data), row_lo_(row_lo), row_hi_(row_hi), col_hi_(col_hi), level_hi_(level_hi) {}
+  ~owned_stack() { reset(); }
+  owned_stack(const owned_stack&) = delete;
+  owned_stack& operator=(const owned_stack&) = delete;
+  owned_stack(owned_stack&& other) noexcept { *this = std::move(other); }
+  owned_stack& operator=(owned_stack&& other) noexcept;
+
+  double*** get() const { return data_; }
+  void reset();
+
+ private:
+  double*** data_ = nullptr;
+  int row_lo_ = 0;
+  int row_hi_ = 0;
+  int col_hi_ = 0;
+  int level_hi_ = 0;
 };
 
 }  // namespace velmo

@@ -22,6 +22,20 @@ std::string CtimeNow() {
   return text;
 }
 
+// Reads up to the next line end, keeping at most `limit` characters, and drops
+// a CR before the LF. False when the file was already at its end.
+bool ReadLineKeeping(std::FILE* file, std::string& line, size_t limit) {
+  line.clear();
+  int c = std::fgetc(file);
+  if (c == EOF) return false;
+  while (c != EOF && c != '\n') {
+    if (line.size() < limit) line.push_back(static_cast<char>(c));
+    c = std::fgetc(file);
+  }
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return true;
+}
+
 }  // namespace
 
 bool ReadToken(std::FILE* file, std::string& token) {
@@ -38,15 +52,11 @@ bool ReadToken(std::FILE* file, std::string& token) {
 }
 
 bool ReadRestOfLine(std::FILE* file, std::string& rest) {
-  rest.clear();
-  int c = std::fgetc(file);
-  if (c == EOF) return false;
-  while (c != EOF && c != '\n') {
-    if (rest.size() < static_cast<size_t>(kLineLength)) rest.push_back(static_cast<char>(c));
-    c = std::fgetc(file);
-  }
-  if (!rest.empty() && rest.back() == '\r') rest.pop_back();
-  return true;
+  return ReadLineKeeping(file, rest, static_cast<size_t>(kLineLength));
+}
+
+bool ReadWholeLine(std::FILE* file, std::string& line) {
+  return ReadLineKeeping(file, line, std::string::npos);
 }
 
 modelobject::modelobject(MessageStream* stream, const std::string& control_file_name_in, bool write_ascii_grids,

@@ -3,7 +3,6 @@
 #pragma once
 
 #include <cstdio>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -24,6 +23,9 @@ inline constexpr int kLineLength = 2399;
 inline constexpr int kControlFileErrorCode = 17;
 inline constexpr int kWriteErrorCode = 18;
 inline constexpr int kReadErrorCode = 19;
+// The control file (or a copy of it) cannot be opened, or closed again.
+inline constexpr int kControlFileOpenErrorCode = 28;
+inline constexpr int kControlFileCloseErrorCode = 11;
 
 // Reads the next whitespace-delimited token (at most kLineLength characters).
 // Returns false at end of file before any character of a token.
@@ -31,6 +33,9 @@ bool ReadToken(std::FILE* file, std::string& token);
 // Reads the rest of the current line, without its line end. Returns false when
 // the file was already at its end.
 bool ReadRestOfLine(std::FILE* file, std::string& rest);
+// Reads one whole line of any length, without its line end (LF or CR LF).
+// Returns false when the file was already at its end.
+bool ReadWholeLine(std::FILE* file, std::string& line);
 
 class modelobject : public memory_handling {
  public:
@@ -227,10 +232,6 @@ class modelobject : public memory_handling {
   grid_table* grids = nullptr;
   double** mpi_regions_data = nullptr;
   double** mpi_helper_data = nullptr;
-  // Per cell, the number of values each period sum has taken since its period
-  // began (values equal to nodata are not taken), by grid-table index; the
-  // divisor of period means.
-  std::map<int, std::vector<int>> period_value_counts;
   int process_index = 0;
   int process_count = 1;
   int message_interval = 1;  // hours

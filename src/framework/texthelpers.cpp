@@ -7,8 +7,6 @@
 namespace velmo {
 namespace {
 
-constexpr const char* kListSeparators = "\t ;,";
-
 bool IsWordCharacter(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
 
 // Reads the first item of `value` with a string stream; 0 (or "") when the

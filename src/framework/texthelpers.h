@@ -8,6 +8,9 @@
 
 namespace velmo {
 
+// Separators of the items of a value list.
+inline constexpr const char* kListSeparators = "\t ;,";
+
 // Position of the first occurrence of `key` in `text` at or after `from` that
 // stands as a whole word: the characters around it are no letter, digit or
 // underscore. std::string::npos when there is none.

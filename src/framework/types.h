@@ -5,6 +5,11 @@
 
 namespace velmo {
 
+// Lengths of the clock units.
+inline constexpr int kMinutesPerHour = 60;
+inline constexpr int kHoursPerDay = 24;
+inline constexpr int kMinutesPerDay = kHoursPerDay * kMinutesPerHour;
+
 // A calendar date of the model: minute, hour, day, month, year.
 struct model_date {
   int minute = 0;

@@ -48,6 +48,15 @@ std::string Formatted(const char* format, double value) {
   return std::string(buffer, static_cast<size_t>(std::clamp(length, 0, kValueChars - 1)));
 }
 
+// Empties the step sums of records 0..zone_count.
+void ClearSums(zone_record* zones, int zone_count) {
+  for (int z = 0; z <= zone_count; ++z) {
+    zones[z].weight_sum = 0.0;
+    zones[z].value_sum = 0.0;
+    zones[z].mean_divisor = 0.0;
+  }
+}
+
 }  // namespace
 
 int RowCapacity(int type, int zone_count, int selected_count) {
@@ -150,11 +159,7 @@ zonalstatistic::zonalstatistic(int& error_code, MessageStream* messages_, double
       error_code = kConstructionErrorCode;
       return;
     }
-    for (int z = 0; z <= zone_count; ++z) {
-      zones[z].weight_sum = 0.0;
-      zones[z].value_sum = 0.0;
-      zones[z].mean_divisor = 0.0;
-    }
+    ClearSums(zones, zone_count);
     type = code_type;
     ready = 1;
   } catch (...) {
@@ -225,11 +230,7 @@ void zonalstatistic::WriteHeader(const std::string& name, const std::string& tit
 void zonalstatistic::StartStep() {
   if (type < 0) return;
   ++step_counter;
-  for (int z = 0; z <= zone_count; ++z) {
-    zones[z].weight_sum = 0.0;
-    zones[z].value_sum = 0.0;
-    zones[z].mean_divisor = 0.0;
-  }
+  ClearSums(zones, zone_count);
 }
 
 int zonalstatistic::EndStep(int year, int month, int day, int hour, int minute, int /*flag*/) {

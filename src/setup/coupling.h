@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "setup/partition.h"
+#include "framework/memory.h"
 
 namespace velmo {
 

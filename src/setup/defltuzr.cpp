@@ -12,26 +12,19 @@
 namespace velmo {
 namespace {
 
-// Code of any exception that is not a thrown code.
-constexpr int kUnexpectedErrorCode = 103;
 // Allocation failure while the set-up object is built.
 constexpr int kConstructionAllocationCode = 81;
-constexpr int kControlOpenErrorCode = 28;
-constexpr int kControlCloseErrorCode = 11;
 
 // Stage after which InitializeStage only reports that it is done.
 constexpr int kClosingStage = 23;
 // The set-up object's own progress messages follow this interval.
 constexpr int kSetupMessageIntervalHours = 1;
-constexpr double kMinutesPerHour = 60.0;
 
 // Write code digit that makes stage 8 write a grid once as "<outname>.filled".
 constexpr int kWriteFilledOnce = 8;
 
-constexpr const char* kRiverLinksName = "river_links";
 constexpr const char* kRelCellAreaName = "RelCellArea";
 constexpr const char* kLanduseName = "landuse";
-constexpr const char* kSoilTypesName = "soil_types";
 
 }  // namespace
 
@@ -73,7 +66,7 @@ void defaultini::CloseControlFile() {
   control_file = nullptr;
   if (!file || std::fclose(file) != 0) {
     *messages << "FATAL: error closing " << control_file_name << "[end-entry]";
-    throw ErrorCode{kControlCloseErrorCode};
+    throw ErrorCode{kControlFileCloseErrorCode};
   }
 }
 
@@ -99,7 +92,7 @@ void defaultini::RunStage(int stage_number) {
       control_file = std::fopen(control_file_name_copy.c_str(), "rt");
       if (!control_file) {
         *messages << "FATAL: error opening " << control_file_name_copy << "[end-entry]";
-        throw ErrorCode{kControlOpenErrorCode};
+        throw ErrorCode{kControlFileOpenErrorCode};
       }
       ReadGridSections();
       break;

@@ -16,6 +16,10 @@
 
 namespace velmo {
 
+// Grids the set-up object's stages look up by name.
+inline constexpr const char* kSoilTypesName = "soil_types";
+inline constexpr const char* kRiverLinksName = "river_links";
+
 class defaultini : public modelobject {
  public:
   // Never throws: a thrown code lands in `error` (103 for anything else).
@@ -139,6 +143,18 @@ class defaultini : public modelobject {
   virtual void check_SOIL_Codes(int soil_index);
   // "landuse1".."landuse<L>" from "landuse" and the multilayer table.
   virtual void CreateLanduseLayerGrids();
+  // The code check of the two above, also run after a periodic re-read:
+  // tests the codes of grid `index` against the soil table (`soil`) or the
+  // land-use table (the multilayer table when there is one) and replaces them
+  // by the positions of their records. `shown_file` names the file in the
+  // error; `report` writes the set-up's progress entries.
+  void ReplaceCodesByPositions(int index, bool soil, const std::string& shown_file, bool report);
+  // Fills the grid of layer `layer` (1..L) from the positions in `landuse`:
+  // at a cell of the process, the land-use position of that layer of the
+  // cell's multilayer record (-9999 where the record has no such layer); the
+  // nodata value elsewhere. `row_ranges_only` visits only the valid columns
+  // of rows first_row..last_row; otherwise every cell.
+  void FillLanduseLayerGrid(double** layer_grid, double** landuse, int layer, bool row_ranges_only);
   // Finds or creates the per-layer parameter grids and fills them for the
   // start date; hands the phenology grids to the records that need them.
   virtual void generateMultiLayerParameterGrids(int layer_count);

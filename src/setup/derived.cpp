@@ -15,7 +15,6 @@ namespace velmo {
 namespace {
 
 constexpr const char* kElevationGridName = "[elevation_model]";
-constexpr const char* kSoilTypesName = "soil_types";
 constexpr const char* kRootDepthName = "root_depth1";  // root depth of vegetation layer 1
 constexpr const char* kIceFirnName = "ice_firn";
 
@@ -27,7 +26,6 @@ constexpr int kInvalidSoilPositionCode = 32;
 constexpr int kCellSizeErrorCode = 66;
 
 // No-free-entry messages of the derived grids.
-constexpr const char* kNoFreeGrid = "FATAL: no free grid found in memory (at position ";
 constexpr const char* kNoFreeGridTypo = "FATAL: no free grid found in memeory (at position ";
 constexpr const char* kNoFreeGridLeft = "FATAL: no free grid left (at position ";
 
@@ -87,10 +85,10 @@ slope_and_aspect SlopeAndAspect(double north, double south, double west, double 
   const double dx = (east - west) / (2.0 * cellsize);
   const double dy = (north - south) / (2.0 * cellsize);
   slope_and_aspect result;
-  if (dx != 0.0 || dy != 0.0) result.slope = std::atan(std::sqrt(dx * dx + dy * dy)) * kDegreesPerRadian;
+  if (dx != 0.0 || dy != 0.0) result.slope = std::atan(std::sqrt(dx * dx + dy * dy)) * kSlopeDegreesPerRadian;
   if (dx != 0.0) {
     const double sign = dx > 0.0 ? 1.0 : -1.0;
-    result.aspect = kStraightAngle - std::atan(dy / dx) * kDegreesPerRadian + sign * kRightAngle;
+    result.aspect = kStraightAngle - std::atan(dy / dx) * kSlopeDegreesPerRadian + sign * kRightAngle;
   } else {
     result.aspect = dy > 0.0 ? kStraightAngle : 0.0;
   }

@@ -14,10 +14,16 @@ class grid_table;
 class modelobject;
 class owned_matrix;
 
-inline constexpr double kDegreesPerRadian = 57.29577951307855;
+// Degrees per radian of slope and aspect; this rounded value, not 180/pi,
+// keeps the slope grids as they have always been computed.
+inline constexpr double kSlopeDegreesPerRadian = 57.29577951307855;
 // Largest relative difference between a given relative cell area and the
 // one its given cell sizes imply.
 inline constexpr double kRelativeAreaTolerance = 0.00001;
+
+// Start of the message when no table entry is free for a computed grid; the
+// position and the closing text follow.
+inline constexpr const char* kNoFreeGrid = "FATAL: no free grid found in memory (at position ";
 
 // Suffixes of the derived grid files.
 inline constexpr const char* kCellSizeXSuffix = ".intern.csx";

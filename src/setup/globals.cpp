@@ -14,8 +14,6 @@
 namespace velmo {
 namespace {
 
-constexpr int kOpenFailedCode = 28;
-constexpr int kCloseFailedCode = 11;
 constexpr int kOutputListOrderCode = 97;
 constexpr int kModelTimeKeysCode = 1301;
 
@@ -138,7 +136,7 @@ void defaultini::ReadGlobalSections(const std::string& file_name) {
   control_file = std::fopen(file_name.c_str(), "rt");
   if (!control_file) {
     *messages << "FATAL: Error opening " << file_name << "[end-entry]";
-    throw ErrorCode{kOpenFailedCode};
+    throw ErrorCode{kControlFileOpenErrorCode};
   }
   globals = global_sections{};
   WriteAsciiGrids = WriteDoubleGrids = WriteNetcdfGrids = false;
@@ -250,7 +248,7 @@ void defaultini::ReadGlobalSections(const std::string& file_name) {
   control_file = nullptr;
   if (closed != 0) {
     *messages << "FATAL: error closing " << file_name << "[end-entry]";
-    throw ErrorCode{kCloseFailedCode};
+    throw ErrorCode{kControlFileCloseErrorCode};
   }
 }
 

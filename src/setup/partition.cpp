@@ -1,6 +1,7 @@
 #include "setup/partition.h"
 
 #include <algorithm>
+#include <utility>
 
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
@@ -12,31 +13,12 @@ namespace {
 constexpr const char* kRegionsName = "MPIRegions";
 constexpr const char* kHelperName = "MPIHelper";
 constexpr const char* kHaloName = "MPIHalo";
-constexpr const char* kRiverLinksName = "river_links";
 
 void FillMatrix(double** m, int nrows, int col_hi, double value) {
   for (int r = 1; r <= nrows; ++r) std::fill(m[r], m[r] + col_hi + 1, value);
 }
 
 }  // namespace
-
-owned_matrix& owned_matrix::operator=(owned_matrix&& other) noexcept {
-  if (this != &other) {
-    reset();
-    data_ = std::exchange(other.data_, nullptr);
-    row_lo_ = other.row_lo_;
-    row_hi_ = other.row_hi_;
-    col_hi_ = other.col_hi_;
-  }
-  return *this;
-}
-
-void owned_matrix::reset() {
-  if (!data_) return;
-  memory_handling memory;
-  memory.FreeMatrix(data_, row_lo_, row_hi_, 0, col_hi_, 0);
-  data_ = nullptr;
-}
 
 void RiverLink::SetCells(std::vector<river_link_record> new_cells) {
   cells = std::move(new_cells);

@@ -12,36 +12,9 @@
 // 0 .. 2n (HelperColumns) and no row of any pattern can overrun it.
 #pragma once
 
-#include <utility>
 #include <vector>
 
 namespace velmo {
-
-// A matrix of memory_handling::matrix (rows row_lo..row_hi, columns 0..col_hi)
-// that frees itself with the bounds it was made with.
-class owned_matrix {
- public:
-  owned_matrix() = default;
-  owned_matrix(double** data, int row_lo, int row_hi, int col_hi)
-      : data_(data), row_lo_(row_lo), row_hi_(row_hi), col_hi_(col_hi) {}
-  ~owned_matrix() { reset(); }
-  owned_matrix(const owned_matrix&) = delete;
-  owned_matrix& operator=(const owned_matrix&) = delete;
-  owned_matrix(owned_matrix&& other) noexcept { *this = std::move(other); }
-  owned_matrix& operator=(owned_matrix&& other) noexcept;
-
-  double** get() const { return data_; }
-  double* operator[](int row) const { return data_[row]; }
-  int col_hi() const { return col_hi_; }
-  explicit operator bool() const { return data_ != nullptr; }
-  void reset();
-
- private:
-  double** data_ = nullptr;
-  int row_lo_ = 0;
-  int row_hi_ = 0;
-  int col_hi_ = 0;
-};
 
 // One cell of a river link.
 struct river_link_record {

@@ -166,7 +166,7 @@ void defaultini::CompileSymbols(const std::string& source_name, std::string& int
   if (!std::filesystem::is_directory(source_name, ignored)) source.open(source_name);
   if (!source.is_open()) {
     *messages << "FATAL: error opening " << source_name << "[end-entry]";
-    throw ErrorCode{kPreprocessOpenErrorCode};
+    throw ErrorCode{kControlFileOpenErrorCode};
   }
 
   // Pass 1: the symbol table. A value may use the symbols of earlier lines.
@@ -203,12 +203,12 @@ void defaultini::CompileSymbols(const std::string& source_name, std::string& int
   source.seekg(0);
   if (source.fail()) {
     *messages << "FATAL: error rewinding " << source_name << "[end-entry]";
-    throw ErrorCode{kPreprocessOpenErrorCode};
+    throw ErrorCode{kControlFileOpenErrorCode};
   }
   std::ofstream copy(intern_name, std::ios::out | std::ios::trunc);
   if (!copy.is_open()) {
     *messages << "FATAL: error opening " << intern_name << "[end-entry]";
-    throw ErrorCode{kPreprocessOpenErrorCode};
+    throw ErrorCode{kControlFileOpenErrorCode};
   }
 
   // Pass 2: the copy. The blank in front keeps a "#" or "$" of the first
@@ -228,13 +228,13 @@ void defaultini::CompileSymbols(const std::string& source_name, std::string& int
   source.close();
   if (source.fail()) {
     *messages << "FATAL: error closing " << source_name << "[end-entry]";
-    throw ErrorCode{kPreprocessCloseErrorCode};
+    throw ErrorCode{kControlFileCloseErrorCode};
   }
   // A failed write shows here too: the copy would be incomplete.
   copy.close();
   if (copy.fail()) {
     *messages << "FATAL: error closing " << intern_name << "[end-entry]";
-    throw ErrorCode{kPreprocessCloseErrorCode};
+    throw ErrorCode{kControlFileCloseErrorCode};
   }
 }
 

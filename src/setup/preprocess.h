@@ -14,8 +14,8 @@ namespace velmo {
 // the leading blank of a file line included.
 inline constexpr std::size_t kMaxSubstitutedLength = 2400;
 
-inline constexpr int kPreprocessOpenErrorCode = 28;      // open or rewind failed
-inline constexpr int kPreprocessCloseErrorCode = 11;     // close (or write) failed
+// Failing to open, rewind, write or close a file gives kControlFileOpenErrorCode
+// or kControlFileCloseErrorCode (framework/modelobject.h).
 inline constexpr int kUndefinedSymbolCode = 17;          // reference to no defined name
 inline constexpr int kSelfReferenceCode = 117;           // symbol that expands into itself
 inline constexpr int kSubstitutedLineTooLongCode = 118;  // expansion beyond kMaxSubstitutedLength

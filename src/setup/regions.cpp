@@ -19,12 +19,9 @@ namespace {
 
 constexpr const char* kTransitionSection = "[region_transition_distance]";
 constexpr const char* kTransitionPrompt = "transition distance (if or if not using a region grid) ";
-constexpr const char* kNoFreeGrid = "FATAL: no free grid found in memory (at position ";
 
 constexpr int kInvalidRegionCode = 3;
 constexpr int kTooManyRegionsCode = 4;
-constexpr int kControlOpenCode = 28;
-constexpr int kControlCloseCode = 11;
 
 // Blend of three regions: the weight offset falls from 0.9 - 0.5 at the
 // border to 0.9 at a quarter turn (radians) of the transition distance.
@@ -102,7 +99,7 @@ void defaultini::MakeRegionWeightGrids() {
   std::FILE* file = std::fopen(control_file_name.c_str(), "rt");
   if (!file) {
     *messages << "FATAL: error opening " << control_file_name << "[end-entry]";
-    throw ErrorCode{kControlOpenCode};
+    throw ErrorCode{kControlFileOpenErrorCode};
   }
   std::FILE* held_file = control_file;
   control_file = file;
@@ -118,7 +115,7 @@ void defaultini::MakeRegionWeightGrids() {
   control_file = held_file;
   if (std::fclose(file) != 0) {
     *messages << "FATAL: error closing " << control_file_name << "[end-entry]";
-    throw ErrorCode{kControlCloseCode};
+    throw ErrorCode{kControlFileCloseErrorCode};
   }
   if (transition_distance <= 0.0) transition_distance = kMinTransitionDistance;
 

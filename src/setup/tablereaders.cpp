@@ -15,20 +15,6 @@ namespace {
 constexpr const char* kLanduseKeywords[] = {"VariableDayCount", "DynamicPhenology_1", "DynamicPhenology_2",
                                             "DynamicPhenology_3", "DynamicPhenology_4"};
 
-// Reads one line of any length without its line end; false at the end of the
-// file.
-bool ReadLine(std::FILE* file, std::string& line) {
-  line.clear();
-  int c = std::fgetc(file);
-  if (c == EOF) return false;
-  while (c != EOF && c != '\n') {
-    line.push_back(static_cast<char>(c));
-    c = std::fgetc(file);
-  }
-  if (!line.empty() && line.back() == '\r') line.pop_back();
-  return true;
-}
-
 bool IsBlank(const std::string& line) { return line.find_first_not_of(" \t\r") == std::string::npos; }
 
 // A line whose first word is a section name in brackets opens the next section.
@@ -95,7 +81,7 @@ class table_section_lines {
   }
 
  private:
-  bool NextLine(std::string& line) { return file_ && ReadLine(file_, line) && !IsSectionHeader(line); }
+  bool NextLine(std::string& line) { return file_ && ReadWholeLine(file_, line) && !IsSectionHeader(line); }
   bool NextNonBlank(std::string& line) {
     while (NextLine(line)) {
       if (!IsBlank(line)) return true;

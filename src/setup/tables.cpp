@@ -17,7 +17,6 @@
 namespace velmo {
 namespace {
 
-constexpr const char* kListSeparators = "\t ;,";
 constexpr const char* kWordSeparators = "\t \r\n";
 constexpr int kDaysPerYearWrap = 366;        // a fix point of the previous year lies 366 days earlier
 constexpr int kFirstValidCorrectedDay = -1;  // -1: vegetation start not yet found

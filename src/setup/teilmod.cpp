@@ -12,7 +12,6 @@ namespace velmo {
 namespace {
 
 constexpr double kRadiansPerDegree = kPi / 180.0;
-constexpr double kMinutesPerHour = 60.0;
 constexpr double kFullCircleDegrees = 360.0;
 constexpr double kNoonHour = 12.0;
 // Tolerance of the comparison of the module's interval with min_to_int_end (hours).
@@ -106,7 +105,7 @@ sun_times SunriseSunsetHours(double declination, double eot_hours, double latitu
 }
 
 daylight_parts DaylightParts(const sun_times& sun, double step_end, double time_interval) {
-  const double step_hours = std::min(kMinutesPerDay, time_interval) / kMinutesPerHour;
+  const double step_hours = std::min<double>(kMinutesPerDay, time_interval) / kMinutesPerHour;
   daylight_parts parts;
   if (sun.polar == polar_state::polar_day) {
     parts.sunrise = 0.0;
@@ -168,8 +167,9 @@ bool ProgressLineDue(int message_interval, double time_interval, double interval
   if (message_interval == 1) return true;
   const bool sub_hourly = time_interval > 0.0 && time_interval < kMinutesPerHour;
   if (sub_hourly) {
-    const int minutes = static_cast<int>(kMinutesPerHour * interval_end_shift) + minute + 60 * hour;
-    return minutes % (60 * message_interval) == 0 && hour != 0;
+    const int minutes =
+        static_cast<int>(kMinutesPerHour * interval_end_shift) + minute + kMinutesPerHour * hour;
+    return minutes % (kMinutesPerHour * message_interval) == 0 && hour != 0;
   }
   return (static_cast<int>(interval_end_shift) + hour) % message_interval == 0;
 }
@@ -300,7 +300,7 @@ void teilmodellklasse::ReadSectionHead(bool section_required) {
   OpenControlFile();
   if (!control_file) {
     *messages << "FATAL: error opening " << control_file_name << "[end-entry]";
-    throw ErrorCode{kSubmodelOpenErrorCode};
+    throw ErrorCode{kControlFileOpenErrorCode};
   }
 
   section_buffer = "[" + name + "]";
@@ -350,7 +350,7 @@ void teilmodellklasse::CloseControlFile() {
   control_file = nullptr;
   if (result != 0) {
     *messages << "FATAL: error closing " << control_file_name << "[end-entry]";
-    throw ErrorCode{kSubmodelCloseErrorCode};
+    throw ErrorCode{kControlFileCloseErrorCode};
   }
 }
 

@@ -23,8 +23,6 @@ namespace velmo {
 struct tracer_description;
 
 // Codes of the submodel base.
-inline constexpr int kSubmodelOpenErrorCode = 28;   // control file cannot be opened
-inline constexpr int kSubmodelCloseErrorCode = 11;  // control file cannot be closed
 inline constexpr int kTimeIntervalErrorCode =
     63;  // time interval shorter than min_to_int_end, or not positive
 // Codes of the subbasin ranking.
@@ -38,8 +36,6 @@ inline constexpr int kTracerSetUpErrorCode = 103;
 
 inline constexpr double kPi = std::numbers::pi;
 inline constexpr double kDegreesPerRadian = 180.0 / kPi;
-inline constexpr double kMinutesPerDay = 1440.0;
-inline constexpr double kHoursPerDay = 24.0;
 inline constexpr double kDegreesPerHour = 15.0;  // rotation of the earth, degrees per hour
 inline constexpr double kMaxDeclination = 23.4;  // degrees
 inline constexpr double kDaysPerRadianOfYear = 365.0 / (2.0 * kPi);  // days

@@ -10,11 +10,9 @@
 namespace velmo {
 namespace {
 
-constexpr int kUnexpectedErrorCode = 103;
 constexpr const char* kSectionName = "[substance_transport]";
 constexpr std::size_t kShortNameLength = 3;
 
-constexpr double kMinutesPerDay = 1440.0;
 // -1 / ln 2: turns a half-life into the time constant of exponential decay.
 constexpr double kHalfLifeToTimeConstant = -1.442695041111;
 
@@ -60,20 +58,6 @@ bool ScanWord(const std::string& text, std::size_t& pos, std::string& word) {
   if (end == pos) return false;
   word = text.substr(pos, end - pos);
   pos = end;
-  return true;
-}
-
-// Reads one whole line of any length, without its line end (LF or CR LF).
-// Returns false at the end of the file.
-bool ReadWholeLine(std::FILE* file, std::string& line) {
-  line.clear();
-  int c = std::fgetc(file);
-  if (c == EOF) return false;
-  while (c != EOF && c != '\n') {
-    line.push_back(static_cast<char>(c));
-    c = std::fgetc(file);
-  }
-  if (!line.empty() && line.back() == '\r') line.pop_back();
   return true;
 }
 

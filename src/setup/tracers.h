@@ -20,8 +20,6 @@ inline constexpr double kNoHalfTime = -9999.0;
 inline constexpr int kTracerParameterErrorCode = 56;
 inline constexpr int kTooManyTracersCode = 58;
 inline constexpr int kDuplicateTracerNameCode = 59;
-inline constexpr int kControlFileOpenErrorCode = 28;
-inline constexpr int kControlFileCloseErrorCode = 11;
 
 // One tracer as described by its line. The factor by which a decaying tracer
 // shrinks per step depends on each module's own time interval, so it is not

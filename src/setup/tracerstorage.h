@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
+#include "framework/memory.h"
 #include "framework/types.h"
 #include "framework/zonalstat.h"
-#include "setup/partition.h"
 
 namespace velmo {
 

@@ -6,7 +6,6 @@
 #include <chrono>
 #include <cstdio>
 #include <string>
-#include <unordered_map>
 #include <vector>
 
 #include "framework/diagnostics.h"
@@ -16,22 +15,10 @@
 namespace velmo {
 namespace {
 
-constexpr int kControlOpenErrorCode = 28;
-constexpr int kLanduseCodeError = 31;      // code missing from the land-use table
-constexpr int kMultilayerCodeError = 311;  // code missing from the multilayer table
-constexpr int kSoilCodeError = 32;         // code missing from the soil table
-
-constexpr const char* kSoilTypesName = "soil_types";
-constexpr const char* kCodeSeparator =
-    "-----------------------------------------------------------------------\n";
-
 // Values a tracked date component can take within one cycle.
-constexpr int kMinutesPerHour = 60;
-constexpr int kHoursPerDay = 24;
 constexpr int kMaxDaysPerMonth = 31;
 constexpr int kMonthsPerYear = 12;
 // Cycle lengths in minutes.
-constexpr int kMinutesPerDay = 1440;
 constexpr int kShortestMonthMinutes = 28 * kMinutesPerDay;
 constexpr int kLongestMonthMinutes = kMaxDaysPerMonth * kMinutesPerDay;
 constexpr int kShortestYearMinutes = 365 * kMinutesPerDay;
@@ -77,13 +64,6 @@ void FillInsideCatchment(double** grid, double** zones, int nrows, int ncols, do
     double* row = grid[r];
     for (int c = 1; c <= ncols; ++c) row[c] = zone_row[c] > nodata ? value : nodata;
   }
-}
-
-template <typename Table>
-std::vector<int> RecordCodes(const Table& table) {
-  std::vector<int> codes;
-  for (size_t k = 1; k < table.size(); ++k) codes.push_back(table[k].code);
-  return codes;
 }
 
 }  // namespace
@@ -206,51 +186,6 @@ void RestoreRowRanges(double** target, double** source, const row_range* rows, i
   }
 }
 
-bool ReplaceCodesByPositions(double** grid, double** zones, int nrows, int ncols, double nodata,
-                             const std::vector<int>& codes, int& bad_row, int& bad_col) {
-  std::unordered_map<int, int> position_of;
-  for (size_t k = codes.size(); k > 0; --k)
-    position_of[codes[k - 1]] = static_cast<int>(k);  // first record wins
-  auto position = [&](double value) {
-    const int code = static_cast<int>(value);
-    if (static_cast<double>(code) != value) return 0;
-    const auto found = position_of.find(code);
-    return found == position_of.end() ? 0 : found->second;
-  };
-
-  for (int r = 1; r <= nrows; ++r) {
-    for (int c = 1; c <= ncols; ++c) {
-      if (zones[r][c] > nodata && position(grid[r][c]) == 0) {
-        bad_row = r;
-        bad_col = c;
-        return false;
-      }
-    }
-  }
-  for (int r = 1; r <= nrows; ++r) {
-    double* row = grid[r];
-    for (int c = 1; c <= ncols; ++c) {
-      if (const int p = position(row[c]); p > 0) row[c] = p;
-    }
-  }
-  return true;
-}
-
-void FillLanduseLayerGrid(double** layer, double** landuse, double** zones, const row_range* rows,
-                          int first_row, int last_row, int ncols, double nodata,
-                          const std::vector<int>& layer_codes) {
-  const int records = static_cast<int>(layer_codes.size()) - 1;
-  for (int r = first_row; r <= last_row; ++r) {
-    const int first = rows ? std::max(rows[r].first, 1) : 1;
-    const int last = rows ? std::min(rows[r].last, ncols) : ncols;
-    for (int c = first; c <= last; ++c) {
-      const int p = static_cast<int>(landuse[r][c]);
-      const bool valid = zones[r][c] > nodata && p >= 1 && p <= records;
-      layer[r][c] = valid ? layer_codes[static_cast<size_t>(p)] : nodata;
-    }
-  }
-}
-
 // ---- the set-up object's operations
 
 void defaultini::ReadVariableGrids() {
@@ -261,7 +196,7 @@ void defaultini::ReadVariableGrids() {
   std::FILE* file = std::fopen(control_file_name.c_str(), "rt");
   if (!file) {
     *messages << "FATAL: error opening " << control_file_name << "[end-entry]";
-    throw ErrorCode{kControlOpenErrorCode};
+    throw ErrorCode{kControlFileOpenErrorCode};
   }
   ControlFileCopy copy(control_file, file);
   FindSection(kVariableGridsSection, true);
@@ -381,43 +316,17 @@ void defaultini::CheckPeriodsAgainstTimeStep(const model_date& date) {
 
 void defaultini::RebindPeriodicGrid(const periodic_grid& grid, const std::string& source_file) {
   if (grid.kind == periodic_grid_kind::plain) return;
-  grid_entry& entry = (*grids)[grid.index];
-  double** zones = (*grids)[1].data;
   const bool landuse = grid.kind == periodic_grid_kind::landuse;
-  const bool multilayer = !multilayer_table.empty();
-
-  const std::vector<int> codes =
-      !landuse ? RecordCodes(soil_table)
-               : (multilayer ? RecordCodes(multilayer_table) : RecordCodes(landuse_table));
-  int bad_row = 0;
-  int bad_col = 0;
-  if (!ReplaceCodesByPositions(entry.data, zones, nrows, ncols, nodata_value, codes, bad_row, bad_col)) {
-    const double value = entry.data[bad_row][bad_col];
-    *messages << "FATAL: \n"
-              << kCodeSeparator << (landuse ? "land use " : "soil type ") << value << " in grid "
-              << source_file << " (" << entry.name << ")\n";
-    if (!landuse) {
-      *messages << "is not present in the control file \n";
-    } else if (multilayer) {
-      *messages << "is not present in the multilayer-landuse-table in the control file \n";
-    } else {
-      *messages << "is not present in the land use table in the control file \n";
-    }
-    *messages << kCodeSeparator << "\n"
-              << "[end-entry]";
-    throw ErrorCode{!landuse ? kSoilCodeError : (multilayer ? kMultilayerCodeError : kLanduseCodeError)};
-  }
+  ReplaceCodesByPositions(grid.index, !landuse, source_file, false);
 
   // Without a multilayer table the land-use grid is itself the grid of its
   // only layer.
-  if (!landuse || !multilayer) return;
+  if (!landuse || multilayer_table.empty()) return;
+  double** codes = (*grids)[grid.index].data;
   for (int l = 1; l <= landuse_layer_count && l < static_cast<int>(landuse_layer_grids.size()); ++l) {
     double** layer = landuse_layer_grids[static_cast<size_t>(l)];
-    if (!layer || layer == entry.data) continue;
-    std::vector<int> layer_codes(multilayer_table.size(), 0);
-    for (size_t p = 1; p < multilayer_table.size(); ++p) layer_codes[p] = multilayer_table[p].LayerCode(l);
-    FillLanduseLayerGrid(layer, entry.data, zones, row_ranges, first_row, last_row, ncols, nodata_value,
-                         layer_codes);
+    if (!layer || layer == codes) continue;
+    FillLanduseLayerGrid(layer, codes, l, true);
   }
 }
 

@@ -69,24 +69,6 @@ long long MinutesBetween(const model_date& from, const model_date& to);
 void RestoreRowRanges(double** target, double** source, const row_range* rows, int first_row, int last_row,
                       int ncols);
 
-// Replaces the codes of a land-use or soil grid by the positions 1..n of
-// their records (`codes`[k-1] is the code of record k), as the set-up check
-// does: every cell that equals a code takes its position. Returns false and
-// the cell in `bad_row`/`bad_col` when a cell inside the catchment (zone
-// value above `nodata`) is no code (or no whole number); the grid is then
-// left unchanged.
-bool ReplaceCodesByPositions(double** grid, double** zones, int nrows, int ncols, double nodata,
-                             const std::vector<int>& codes, int& bad_row, int& bad_col);
-
-// A land-use layer grid from the positions in `landuse`: inside the catchment
-// layer_codes[p] for the record at position p (the integer part of the
-// land-use value; -9999 where the record has no such layer, see
-// multilayer_landuse_entry::LayerCode), the nodata value elsewhere. Only the
-// valid columns of each row range are visited.
-void FillLanduseLayerGrid(double** layer, double** landuse, double** zones, const row_range* rows,
-                          int first_row, int last_row, int ncols, double nodata,
-                          const std::vector<int>& layer_codes);
-
 // What changes with a re-read or restored grid beyond its own cells.
 enum class periodic_grid_kind { plain, landuse, soil };
 

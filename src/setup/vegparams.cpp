@@ -32,9 +32,7 @@ constexpr double kForcingUnitSlope = -0.185;   // 1/K
 constexpr double kForcingUnitMidpoint = 18.4;  // K above the base temperature
 constexpr double kNotYet = -1.0;               // day or sum not yet set
 constexpr int kProgressLabelWidth = 20;
-constexpr double kHoursPerDay = 24.0;
 constexpr int kFirstDayOfYear = 1;
-constexpr double kDayMinutes = 1440.0;
 // Lower limits of the root depth and roughness length grids.
 constexpr double kMinRootDepth = 0.01;        // m
 constexpr double kMinRoughnessLength = 0.01;  // m
@@ -135,9 +133,11 @@ constexpr code_check_texts kSoilCheck = {"1.: checking soil type codes", "2.:rep
 // Tests every cell inside the domain against the codes of `table` (records
 // 1..n) and replaces each code by its record's position. A value with a
 // fractional part has no record. Each cell is replaced from its old value, so
-// no cell is replaced twice.
+// no cell is replaced twice. `shown_file` names the grid's file in the error;
+// the progress entries are written only when `report` is set.
 template <typename Table>
-void CheckAndReplaceCodes(defaultini& setup, int index, const Table& table, const code_check_texts& texts) {
+void CheckAndReplaceCodes(defaultini& setup, int index, const Table& table, const code_check_texts& texts,
+                          const std::string& shown_file, bool report) {
   MessageStream* messages = setup.messages;
   grid_entry& entry = (*setup.grids)[index];
   double** grid = entry.data;
@@ -146,7 +146,7 @@ void CheckAndReplaceCodes(defaultini& setup, int index, const Table& table, cons
   const int nrows = setup.nrows;
   const int ncols = setup.ncols;
 
-  *messages << texts.first_entry << "[end-entry]";
+  if (report) *messages << texts.first_entry << "[end-entry]";
   std::unordered_map<int, int> known;  // code -> first position
   for (std::size_t k = table.size(); k-- > 1;) known[table[k].code] = static_cast<int>(k);
   for (int r = 1; r <= nrows; ++r) {
@@ -159,22 +159,24 @@ void CheckAndReplaceCodes(defaultini& setup, int index, const Table& table, cons
       if (static_cast<double>(code) == value && known.count(code)) continue;
       *messages << "FATAL: \n"
                 << kSeparatorLine << "\n"
-                << texts.subject << value << " in grid " << entry.file_name << " (" << entry.name
+                << texts.subject << value << " in grid " << shown_file << " (" << entry.name
                 << ")\nis not present in " << texts.where << " \n"
                 << kSeparatorLine << "\n\n"
                 << "[end-entry]";
       throw ErrorCode{texts.code};
     }
   }
-  *messages << texts.second_entry << entry.file_name << "[end-entry]";
+  if (report) *messages << texts.second_entry << entry.file_name << "[end-entry]";
 
   // A later record with the same code replaces what an earlier one did.
   std::unordered_map<int, int> replacement;
   for (std::size_t k = 1; k < table.size(); ++k) {
     const int code = table[k].code;
     if (code == static_cast<int>(k)) continue;
-    *messages << code << " replaced by " << static_cast<int>(k) << " ..."
-              << "[end-entry]";
+    if (report) {
+      *messages << code << " replaced by " << static_cast<int>(k) << " ..."
+                << "[end-entry]";
+    }
     replacement[code] = static_cast<int>(k);
   }
   if (replacement.empty()) return;
@@ -489,25 +491,6 @@ bool RootZoneStep(root_zone_state& s, double old_depth, double new_depth) {
 // ======================================================================
 // grid handles
 
-owned_stack& owned_stack::operator=(owned_stack&& other) noexcept {
-  if (this != &other) {
-    reset();
-    data_ = std::exchange(other.data_, nullptr);
-    row_lo_ = other.row_lo_;
-    row_hi_ = other.row_hi_;
-    col_hi_ = other.col_hi_;
-    level_hi_ = other.level_hi_;
-  }
-  return *this;
-}
-
-void owned_stack::reset() {
-  if (!data_) return;
-  memory_handling memory;
-  memory.Free3DMatrix(data_, row_lo_, row_hi_, 1, col_hi_, level_hi_, 0);
-  data_ = nullptr;
-}
-
 void vegetation_grid_lists::Release() {
   for (auto& list : layer_data) list.clear();
   for (auto& list : layer_index) list.clear();
@@ -529,14 +512,20 @@ void vegetation_grid_lists::Release() {
 // ======================================================================
 // code checks
 
+void defaultini::ReplaceCodesByPositions(int index, bool soil, const std::string& shown_file, bool report) {
+  if (soil) {
+    CheckAndReplaceCodes(*this, index, soil_table, kSoilCheck, shown_file, report);
+  } else if (!multilayer_table.empty()) {
+    CheckAndReplaceCodes(*this, index, multilayer_table, kMultilayerCheck, shown_file, report);
+  } else {
+    CheckAndReplaceCodes(*this, index, landuse_table, kLanduseCheck, shown_file, report);
+  }
+}
+
 void defaultini::CheckLanduseCodes(int landuse_index) {
   if (landuse_index <= 0) return;
-  if (!multilayer_table.empty()) {
-    CheckAndReplaceCodes(*this, landuse_index, multilayer_table, kMultilayerCheck);
-  } else {
-    CheckAndReplaceCodes(*this, landuse_index, landuse_table, kLanduseCheck);
-    return;
-  }
+  ReplaceCodesByPositions(landuse_index, false, (*grids)[landuse_index].file_name, true);
+  if (multilayer_table.empty()) return;
 
   // Layer codes of the multilayer records: land uses of the land-use table.
   const double nodata = nodata_value;
@@ -589,7 +578,7 @@ void defaultini::CheckLanduseCodes(int landuse_index) {
 
 void defaultini::check_SOIL_Codes(int soil_index) {
   if (soil_index <= 0) return;
-  CheckAndReplaceCodes(*this, soil_index, soil_table, kSoilCheck);
+  ReplaceCodesByPositions(soil_index, true, (*grids)[soil_index].file_name, true);
 }
 
 // ======================================================================
@@ -604,7 +593,6 @@ void defaultini::CreateLanduseLayerGrids() {
   landuse_layer_grids.assign(static_cast<std::size_t>(layers) + 1, nullptr);
   landuse_layer_grids[0] = landuse;
 
-  const domain_view view = ViewOf(*this);
   for (int l = 1; l <= layers; ++l) {
     // A second call (after the land-use grid was read again) refills the
     // grids it made the first time.
@@ -619,14 +607,31 @@ void defaultini::CreateLanduseLayerGrids() {
       ++grid_count;
     }
     landuse_layer_grids[static_cast<std::size_t>(l)] = layer;
-    for (int r = 1; r <= nrows; ++r) {
-      for (int c = 1; c <= ncols; ++c) {
-        layer[r][c] = nodata_value;
-        if (!view.InProcess(r, c)) continue;
-        const int position = CellInteger(landuse[r][c]);
-        if (position >= 1 && static_cast<std::size_t>(position) < multilayer_table.size())
-          layer[r][c] = multilayer_table[static_cast<std::size_t>(position)].LayerCode(l);
-      }
+    FillLanduseLayerGrid(layer, landuse, l, false);
+  }
+}
+
+void defaultini::FillLanduseLayerGrid(double** layer_grid, double** landuse, int layer,
+                                      bool row_ranges_only) {
+  // Land-use position of the layer by multilayer record position.
+  std::vector<double> layer_codes(multilayer_table.size(), nodata_value);
+  for (std::size_t p = 1; p < multilayer_table.size(); ++p)
+    layer_codes[p] = multilayer_table[p].LayerCode(layer);
+  const int records = static_cast<int>(multilayer_table.size()) - 1;
+
+  const domain_view view = ViewOf(*this);
+  const int top = row_ranges_only ? first_row : 1;
+  const int bottom = row_ranges_only ? last_row : nrows;
+  const bool bounded = row_ranges_only && row_ranges;
+  for (int r = top; r <= bottom; ++r) {
+    const int first = bounded ? std::max(row_ranges[r].first, 1) : 1;
+    const int last = bounded ? std::min(row_ranges[r].last, ncols) : ncols;
+    const double* landuse_row = landuse[r];
+    double* layer_row = layer_grid[r];
+    for (int c = first; c <= last; ++c) {
+      const int position = CellInteger(landuse_row[c]);
+      const bool known = view.InProcess(r, c) && position >= 1 && position <= records;
+      layer_row[c] = known ? layer_codes[static_cast<std::size_t>(position)] : nodata_value;
     }
   }
 }
@@ -906,7 +911,7 @@ void defaultini::UpdateVegetationParameters(int /*minute*/, int hour, int day, i
       }
       lists.temperature = (*grids)[index].data;
     }
-    const double weight = time_step_minutes / kDayMinutes;
+    const double weight = time_step_minutes / kMinutesPerDay;
     for (int r = first_row; r <= last_row; ++r) {
       double* average = lists.temperature_avg[r];
       const double* temperature = lists.temperature[r];
@@ -917,7 +922,7 @@ void defaultini::UpdateVegetationParameters(int /*minute*/, int hour, int day, i
 
   const int L = std::min(landuse_layer_count, static_cast<int>(lists.layer_data[kRootDepthGrid].size()) - 1);
   const int shift = static_cast<int>(interval_end_shift);
-  if (hour + shift == static_cast<int>(kHoursPerDay)) {
+  if (hour + shift == kHoursPerDay) {
     const std::string label(kProgressLabelWidth - std::string("actual parameters").size(), ' ');
     if (message_interval == 1) {
       *messages << "INFO: " << label + "actual parameters"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "setup/partition.h"
+#include "framework/memory.h"
 #include "setup/tables.h"
 
 namespace velmo {
@@ -60,30 +60,6 @@ inline constexpr std::array<const char*, kLayerGridKinds> kLayerGridNames = {"ro
                                                                              "Pheno_start",
                                                                              "SumOfChillingUnits",
                                                                              "FStar_ForcingThreshold"};
-
-// A [row][column][level] stack of memory_handling::Matrix3D that frees itself
-// with the bounds it was made with.
-class owned_stack {
- public:
-  owned_stack() = default;
-  owned_stack(double*** data, int row_lo, int row_hi, int col_hi, int level_hi)
-      : data_(data), row_lo_(row_lo), row_hi_(row_hi), col_hi_(col_hi), level_hi_(level_hi) {}
-  ~owned_stack() { reset(); }
-  owned_stack(const owned_stack&) = delete;
-  owned_stack& operator=(const owned_stack&) = delete;
-  owned_stack(owned_stack&& other) noexcept { *this = std::move(other); }
-  owned_stack& operator=(owned_stack&& other) noexcept;
-
-  double*** get() const { return data_; }
-  void reset();
-
- private:
-  double*** data_ = nullptr;
-  int row_lo_ = 0;
-  int row_hi_ = 0;
-  int col_hi_ = 0;
-  int level_hi_ = 0;
-};
 
 // The set-up object's handles on the vegetation parameter grids. Data are
 // not owned except for the grids the set-up object created itself

@@ -92,17 +92,10 @@ bool ReadKeyValues(const std::string& text, const char* key, bool& present, std:
 // Reads the next line of `file` that holds anything but blanks, without its
 // line end. False at the end of the file.
 bool ReadNextFilledLine(std::FILE* file, std::string& line) {
-  for (;;) {
-    line.clear();
-    int c = std::fgetc(file);
-    if (c == EOF) return false;
-    while (c != EOF && c != '\n') {
-      line.push_back(static_cast<char>(c));
-      c = std::fgetc(file);
-    }
+  while (ReadWholeLine(file, line)) {
     if (std::any_of(line.begin(), line.end(), [](char ch) { return !IsBlank(ch); })) return true;
-    if (c == EOF) return false;
   }
+  return false;
 }
 
 // True when the four bytes start an ASCII grid header; the keyword is taken
@@ -111,15 +104,11 @@ bool IsAsciiHeader(std::span<const unsigned char> head) {
   return DetectGridFormat(head) == GridFileFormat::kAscii;
 }
 
-bool PlausibleDimension(double value) {
-  return std::isfinite(value) && value >= 1.0 && value <= kMaxGridDimension;
-}
-
 // A header the domain can be built from: sizes of at least one cell, a
 // positive cell size, finite corners and nodata value.
 bool PlausibleHeader(const std::array<double, kBinaryHeaderValues>& h) {
   return PlausibleDimension(h[0]) && PlausibleDimension(h[1]) && std::isfinite(h[2]) && std::isfinite(h[3]) &&
-         std::isfinite(h[4]) && h[4] > 0.0 && std::isfinite(h[5]);
+         PlausibleCellsize(h[4]) && std::isfinite(h[5]);
 }
 
 // Number (1..12) of the first implausible value of a single-precision header.
@@ -128,7 +117,7 @@ int FirstImplausibleItem(const std::array<double, kBinaryHeaderValues>& h) {
   if (!PlausibleDimension(h[1])) return 2;
   if (!std::isfinite(h[2])) return 3;
   if (!std::isfinite(h[3])) return 4;
-  if (!(std::isfinite(h[4]) && h[4] > 0.0)) return 5;
+  if (!PlausibleCellsize(h[4])) return 5;
   return 6;
 }
 
@@ -345,7 +334,6 @@ void defaultini::ReadDomainHeader(int& header_ncols, int& header_nrows, double& 
   GridFile in(std::fopen(file.c_str(), "rb"));
   if (!in) RaiseGridError(messages, "FATAL: error opening " + file, kGridOpenErrorCode);
 
-  constexpr size_t kDoubleHeaderBytes = kBinaryHeaderValues * sizeof(double);
   constexpr size_t kNodataIndex = 5;
   std::array<unsigned char, kDoubleHeaderBytes> head{};
   const size_t head_size = std::fread(head.data(), 1, head.size(), in.get());
@@ -362,14 +350,8 @@ void defaultini::ReadDomainHeader(int& header_ncols, int& header_nrows, double& 
     const std::string failure = "FATAL: error reading " + file;
     std::rewind(in.get());
     TokenScanner scanner(in.get());
-    constexpr int kAsciiHeaderItems = 6;
-    for (int i = 0; i < kAsciiHeaderItems; ++i) {
-      std::string_view word, number;
-      if (!scanner.Next(word) || !scanner.Next(number) ||
-          !ParseGridNumber(number, header[static_cast<size_t>(i)]))
-        RaiseGridError(messages, failure, kGridReadErrorCode);
-    }
-    if (!PlausibleHeader(header)) RaiseGridError(messages, failure, kGridReadErrorCode);
+    if (ReadAsciiHeaderItems(scanner, header) != 0 || !PlausibleHeader(header))
+      RaiseGridError(messages, failure, kGridReadErrorCode);
   } else if (is_double) {
     for (size_t i = 0; i < kBinaryHeaderValues; ++i)
       header[i] = LoadLittleEndian<double>(&head[i * sizeof(double)]);

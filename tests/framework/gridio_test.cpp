@@ -124,14 +124,7 @@ struct GridIoTest : ::testing::Test {
 
   template <typename F>
   std::string ExpectCode(int code, F action) {
-    console.str("");
-    try {
-      action();
-      ADD_FAILURE() << "no code thrown, expected " << code;
-    } catch (ErrorCode thrown) {
-      EXPECT_EQ(thrown, code);
-    }
-    return console.str();
+    return test::ExpectCode(console, code, action);
   }
 };
 

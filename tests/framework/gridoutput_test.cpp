@@ -479,13 +479,9 @@ TEST_F(GridOutputFixture, VegetationGridsFollowTheLayerOfTheOutputName) {
 
   // Layer 1 is the default, and its grids are missing here.
   const int layer1 = Register("swe1.asc", data, 1000);
-  try {
-    object.WriteGridOutput(layer1, 1, false);
-    ADD_FAILURE() << "no code thrown";
-  } catch (ErrorCode code) {
-    EXPECT_EQ(code, kMissingGridCode);
-  }
-  EXPECT_NE(console.str().find("VegetationStart1 not found in memory"), std::string::npos) << console.str();
+  const std::string shown =
+      test::ExpectCode(console, kMissingGridCode, [&] { object.WriteGridOutput(layer1, 1, false); });
+  EXPECT_NE(shown.find("VegetationStart1 not found in memory"), std::string::npos) << shown;
 }
 
 TEST_F(GridOutputFixture, StacksAreWrittenUnderShortDateStamps) {

@@ -29,14 +29,7 @@ struct ModelObjectFixture : ::testing::Test {
   // Runs `action`, expects it to throw `code`, and returns the console text.
   template <typename F>
   std::string ExpectCode(int code, F action) {
-    console.str("");
-    try {
-      action();
-      ADD_FAILURE() << "no code thrown";
-    } catch (ErrorCode thrown) {
-      EXPECT_EQ(thrown, code);
-    }
-    return console.str();
+    return test::ExpectCode(console, code, action);
   }
 };
 

@@ -87,14 +87,7 @@ struct ZonalStatFixture : ::testing::Test {
 
   template <typename F>
   std::string ExpectCode(int code, F action) {
-    console.str("");
-    try {
-      action();
-      ADD_FAILURE() << "no code thrown";
-    } catch (ErrorCode thrown) {
-      EXPECT_EQ(thrown, code);
-    }
-    return console.str();
+    return test::ExpectCode(console, code, action);
   }
 };
 

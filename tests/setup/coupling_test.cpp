@@ -59,14 +59,8 @@ struct CouplingFixture : ::testing::Test {
 
   // Reads `text`, expects `code` and returns the console text.
   std::string ExpectCode(int code, const std::string& text) {
-    console.str("");
-    try {
-      Read(text);
-      ADD_FAILURE() << "no code thrown for:\n" << text;
-    } catch (ErrorCode thrown) {
-      EXPECT_EQ(thrown, code) << text;
-    }
-    return console.str();
+    const auto read = [&] { Read(text); };
+    return test::ExpectCode(console, code, read, text);
   }
 };
 

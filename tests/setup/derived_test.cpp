@@ -57,7 +57,7 @@ TEST(SlopeAndAspect, TiltedPlanesFaceDownslope) {
       {"rising west", 0, 0, 1, -1, 45.0, 90.0},
       {"rising north", 1, -1, 0, 0, 45.0, 180.0},
       {"rising south", -1, 1, 0, 0, 45.0, 0.0},
-      {"rising north-east", 1, -1, -1, 1, std::atan(std::sqrt(2.0)) * kDegreesPerRadian, 225.0},
+      {"rising north-east", 1, -1, -1, 1, std::atan(std::sqrt(2.0)) * kSlopeDegreesPerRadian, 225.0},
       {"flat", 3, 3, 3, 3, 0.0, 0.0},
   };
   for (const auto& c : cases) {
@@ -66,7 +66,7 @@ TEST(SlopeAndAspect, TiltedPlanesFaceDownslope) {
     EXPECT_NEAR(result.aspect, c.aspect, 1e-9) << c.label;
   }
   // The cell size scales the gradient: 2 m over two 100 m cells is 1 %.
-  EXPECT_NEAR(SlopeAndAspect(0, 0, 0, 2, 100.0).slope, std::atan(0.01) * kDegreesPerRadian, 1e-12);
+  EXPECT_NEAR(SlopeAndAspect(0, 0, 0, 2, 100.0).slope, std::atan(0.01) * kSlopeDegreesPerRadian, 1e-12);
 }
 
 TEST(CompleteCellSizes, FillsWhatWasNotGiven) {
@@ -166,13 +166,7 @@ struct DerivedFixture : ::testing::Test {
 
   // Runs `step`, expects the thrown `code` and returns the console text.
   std::string ExpectCode(int code, const std::function<void()>& step) {
-    try {
-      step();
-      ADD_FAILURE() << "no error, expected code " << code;
-    } catch (ErrorCode thrown) {
-      EXPECT_EQ(thrown, code);
-    }
-    return console.str();
+    return test::ExpectCode(console, code, step);
   }
 
   // Every table entry up to 999 in use.
@@ -265,7 +259,6 @@ TEST_F(DerivedFixture, CellSizeErrorsNameTheCellAndTheFiles) {
   EXPECT_EQ(setup.grid_count, count);  // all three given: nothing registered
 
   size_x[2][3] = 0.0;
-  console.str("");
   out = ExpectCode(66, [&] { setup.MakeCellSizes(); });
   EXPECT_THAT(out, HasSubstr("cell size in x direction is zero at row 2, column 3,\nread from file " +
                              Path("csx.asc")));
@@ -358,7 +351,6 @@ TEST_F(SoilFixture, SoilErrors) {
 
   // A position that names no record (a fractional code is never replaced).
   Data("soil_types")[3][3] = 10.5;
-  console.str("");
   out = ExpectCode(32, [&] { setup.make_nFK_kWert_and_Na(); });
   EXPECT_THAT(out, HasSubstr("soil type 10.5 at row 3, column 3 in grid " + Path("soil.asc")));
 }
@@ -458,7 +450,6 @@ TEST_F(DerivedFixture, AFullGridTableEndsTheRunWithCode12) {
       {"slope", [&] { setup.make_Slope_and_Aspect(); }, "no free grid found in memeory (at position 1000)"},
   };
   for (const auto& c : cases) {
-    console.str("");
     EXPECT_THAT(ExpectCode(12, c.step), HasSubstr(c.message)) << c.label;
   }
 }

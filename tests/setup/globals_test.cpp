@@ -36,14 +36,8 @@ struct GlobalsFixture : ::testing::Test {
 
   // Reads `text`, expects `code` and returns the console text.
   std::string ExpectCode(int code, const std::string& text) {
-    console.str("");
-    try {
-      Read(text);
-      ADD_FAILURE() << "no code thrown for:\n" << text;
-    } catch (ErrorCode thrown) {
-      EXPECT_EQ(thrown, code) << text;
-    }
-    return console.str();
+    const auto read = [&] { Read(text); };
+    return test::ExpectCode(console, code, read, text);
   }
 };
 
@@ -205,14 +199,8 @@ TEST_F(GlobalsFixture, MissingSectionsAndUnreadableValues) {
 }
 
 TEST_F(GlobalsFixture, UnopenableControlFile) {
-  console.str("");
-  try {
-    setup.ReadGlobalSections(dir / "absent.intern");
-    ADD_FAILURE() << "no code thrown";
-  } catch (ErrorCode code) {
-    EXPECT_EQ(code, 28);
-  }
-  EXPECT_EQ(console.str(), "Error opening " + (dir / "absent.intern") + "\n");
+  EXPECT_EQ(test::ExpectCode(console, 28, [&] { setup.ReadGlobalSections(dir / "absent.intern"); }),
+            "Error opening " + (dir / "absent.intern") + "\n");
 }
 
 TEST(KeyLineValues, IntegerAndWordAfterTheFirstEquals) {

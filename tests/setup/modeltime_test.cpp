@@ -47,14 +47,8 @@ struct ModelTimeFixture : ::testing::Test {
   }
 
   std::string ExpectCode(int code, const std::string& text, int timestep) {
-    console.str("");
-    try {
-      Read(text, timestep);
-      ADD_FAILURE() << "no code thrown for:\n" << text;
-    } catch (ErrorCode thrown) {
-      EXPECT_EQ(thrown, code) << text;
-    }
-    return console.str();
+    const auto read = [&] { Read(text, timestep); };
+    return test::ExpectCode(console, code, read, text);
   }
 };
 

@@ -140,15 +140,10 @@ struct CompileSymbolsTest : ::testing::Test {
     return ReadFile(name);
   }
 
-  // Expects `code` and returns the console text.
+  // The code compiling the source throws (0: none).
   int CompileCode() {
-    try {
-      std::string name;
-      setup->CompileSymbols(Source(), name);
-    } catch (ErrorCode code) {
-      return code;
-    }
-    return 0;
+    std::string name;
+    return test::ThrownCode([&] { setup->CompileSymbols(Source(), name); });
   }
 
   std::string Fatal(const std::string& what, const std::string& line) const {

@@ -117,13 +117,7 @@ struct RegionFixture : ::testing::Test {
   bool Written(const std::string& file) const { return std::filesystem::exists(Path(file)); }
 
   std::string ExpectCode(int code, const std::function<void()>& step) {
-    try {
-      step();
-      ADD_FAILURE() << "no error, expected code " << code;
-    } catch (ErrorCode thrown) {
-      EXPECT_EQ(thrown, code);
-    }
-    return console.str();
+    return test::ExpectCode(console, code, step);
   }
 };
 
@@ -276,7 +270,6 @@ TEST_F(TwoRegions, InvalidRegionCodesEndTheRunWithCode3) {
     Rows values = regions;
     values[1][3] = bad;
     Add("bad.asc", "regression_regions", values);
-    console.str("");
     EXPECT_THAT(ExpectCode(3, [&] { setup.MakeRegionWeightGrids(); }),
                 HasSubstr("invalid region code in " + Path("bad.asc") +
                           "!\n (codes has to be between 1 and 32767)!\n"))
@@ -302,7 +295,6 @@ TEST_F(TwoRegions, ThirtyRegionsAreAcceptedAndTheThirtyFirstEndsTheRun) {
   table[setup.FindGrid("regression_regions", true)].name = "used";
   values[2][10] = 31.0;
   Add("more.asc", "regression_regions", values);
-  console.str("");
   EXPECT_THAT(ExpectCode(4, [&] { setup.MakeRegionWeightGrids(); }),
               HasSubstr("too much zones in " + Path("more.asc") + ", (max. 30)!\n"));
 }
@@ -326,7 +318,6 @@ TEST_F(TwoRegions, ControlFileAndTableErrors) {
   };
   for (const auto& c : cases) {
     setup.control_file_name = Fixture(c.file);
-    console.str("");
     EXPECT_THAT(ExpectCode(c.code, [&] { setup.MakeRegionWeightGrids(); }), HasSubstr(c.message)) << c.file;
   }
 }

@@ -65,12 +65,7 @@ class StagedSetup : public ::testing::Test {
   // Runs the next stage and returns the code it throws (0: none).
   int StageCode() {
     bool done = false;
-    try {
-      setup->InitializeStage(done);
-    } catch (ErrorCode code) {
-      return code;
-    }
-    return 0;
+    return ThrownCode([&] { setup->InitializeStage(done); });
   }
 
   TempDir dir;

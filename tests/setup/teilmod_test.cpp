@@ -62,14 +62,7 @@ class Submodel : public ::testing::Test {
   // Runs `action`, expects the code, returns the console text it produced.
   template <typename F>
   std::string ExpectCode(int code, F action) {
-    console_.str("");
-    try {
-      action();
-      ADD_FAILURE() << "no code thrown, expected " << code;
-    } catch (ErrorCode thrown) {
-      EXPECT_EQ(thrown, code);
-    }
-    return console_.str();
+    return test::ExpectCode(console_, code, action);
   }
 
   std::string Diagnostics() {

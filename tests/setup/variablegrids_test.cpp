@@ -19,6 +19,7 @@ namespace {
 
 using test::ReadFile;
 using test::TempDir;
+using test::ThrownCode;
 using test::WriteFile;
 
 constexpr double N = -9999.0;
@@ -110,15 +111,6 @@ struct SetupRig {
   }
 
   void Step(const model_date& d) { setup.ReadPeriodicGrids(d.minute, d.hour, d.day, d.month, d.year, 1440); }
-
-  int ThrownCode(auto action) {
-    try {
-      action();
-    } catch (ErrorCode code) {
-      return code;
-    }
-    return 0;
-  }
 
   double Cell(int index, int row, int col) { return table[index].data[row][col]; }
 };
@@ -288,7 +280,7 @@ TEST_F(VariableGrids, FaultsEndTheRunWithTheirCodes) {
     const std::string control = local.dir / "control.intern";
     if (c.control) WriteFile(control, c.control);
     local.setup.control_file_name = control;
-    EXPECT_EQ(local.ThrownCode([&] { local.setup.ReadVariableGrids(); }), c.code) << c.label;
+    EXPECT_EQ(ThrownCode([&] { local.setup.ReadVariableGrids(); }), c.code) << c.label;
     EXPECT_NE(local.console.str().find(c.message), std::string::npos) << c.label << ":\n"
                                                                       << local.console.str();
     EXPECT_EQ(local.setup.control_file, nullptr) << c.label;
@@ -299,7 +291,7 @@ TEST_F(VariableGrids, AFullTableIsFatal) {
   for (int i = 7; i < kGridTableLimit; ++i) table[i].name = "g" + std::to_string(i);
   WriteFile(rig.dir / "control.intern", "[variable_grids]\n1\na.asc id 0 0\n0\n0\n");
   setup.control_file_name = rig.dir / "control.intern";
-  EXPECT_EQ(rig.ThrownCode([&] { setup.ReadVariableGrids(); }), kNoFreeGridCode);
+  EXPECT_EQ(ThrownCode([&] { setup.ReadVariableGrids(); }), kNoFreeGridCode);
   EXPECT_NE(rig.console.str().find("no free grid found in memory (an Position 1000)\n"), std::string::npos)
       << rig.console.str();
 }
@@ -444,6 +436,33 @@ TEST(PeriodicGrids, ReReadLandUseAndSoilGridsHoldTablePositions) {
   EXPECT_EQ(rig.Cell(5, 2, 3), 6.0);
 }
 
+TEST(PeriodicGrids, ReReadCodesTakeThePositionsTheSetUpCheckGives) {
+  // Code 7 stands twice in the soil table: the set-up check gives its cells
+  // the later record, and a re-read of the same codes must do the same.
+  SetupRig rig;
+  defaultini& setup = rig.setup;
+  setup.soil_table.resize(4);
+  setup.soil_table[1].code = 7;
+  setup.soil_table[2].code = 3;
+  setup.soil_table[3].code = 7;
+  // Outside the catchment a value far beyond any int stays as it is.
+  const Rows codes = {{1e30, 3, 7, N}, {7, 7, 3, 3}, {N, 3, 7, N}};
+  const Rows positions = {{1e30, 2, 3, N}, {3, 3, 2, 2}, {N, 2, 3, N}};
+  rig.AddPeriodicGrid(3, "soil_types", "soil.asc", codes, 1, "M", 1);
+  setup.check_SOIL_Codes(3);
+  const model_date first = Date(2000, 1, 15);
+  rig.WriteDated("soil.asc", first, codes);
+  for (int r = 1; r <= kRows; ++r)
+    for (int c = 1; c <= kCols; ++c) {
+      EXPECT_EQ(rig.Cell(3, r, c), positions[r - 1][c - 1]) << r << "," << c;
+      rig.table[3].data[r][c] = 0.0;  // the re-read must bring the values back
+    }
+
+  rig.Step(first);
+  for (int r = 1; r <= kRows; ++r)
+    for (int c = 1; c <= kCols; ++c) EXPECT_EQ(rig.Cell(3, r, c), positions[r - 1][c - 1]) << r << "," << c;
+}
+
 TEST(PeriodicGrids, ReReadCodesMissingFromTheirTableAreFatal) {
   const struct {
     const char* label;
@@ -478,7 +497,7 @@ TEST(PeriodicGrids, ReReadCodesMissingFromTheirTableAreFatal) {
     if (std::string(c.grid_name) != "soil_types") setup.landuse_layer_grids = {e.data, e.data};
     // A code outside the catchment is not checked.
     rig.WriteDated("lu.asc", Date(2000, 1, 15), {{55, 10, 20, N}, {20, 10, 30, 10}, {N, 20, 10, N}});
-    EXPECT_EQ(rig.ThrownCode([&] { rig.Step(Date(2000, 1, 15)); }), c.code) << c.label;
+    EXPECT_EQ(ThrownCode([&] { rig.Step(Date(2000, 1, 15)); }), c.code) << c.label;
     EXPECT_NE(rig.console.str().find(c.message), std::string::npos) << c.label << ":\n" << rig.console.str();
   }
 }

@@ -106,12 +106,7 @@ class VegParamsTest : public ::testing::Test {
     inactive_moisture = Matrix(moisture);
   }
   int Code(void (*action)(VegParamsTest&)) {
-    try {
-      action(*this);
-    } catch (ErrorCode code) {
-      return code;
-    }
-    return 0;
+    return test::ThrownCode([&] { action(*this); });
   }
 
   TempDir dir;

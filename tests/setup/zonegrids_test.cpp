@@ -162,14 +162,7 @@ struct SetupFixture : ::testing::Test {
   // Runs `action`, expects `code` and returns the console text.
   template <typename F>
   std::string ExpectCode(int code, F action, const std::string& label) {
-    console.str("");
-    try {
-      action();
-      ADD_FAILURE() << "no code thrown: " << label;
-    } catch (ErrorCode thrown) {
-      EXPECT_EQ(thrown, code) << label;
-    }
-    return console.str();
+    return test::ExpectCode(console, code, action, label);
   }
 };
 

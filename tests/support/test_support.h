@@ -1,8 +1,13 @@
 // Helpers shared by the test programs.
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <filesystem>
+#include <sstream>
 #include <string>
+
+#include "framework/diagnostics.h"
 
 namespace velmo::test {
 
@@ -28,5 +33,30 @@ void WriteFile(const std::string& path, const std::string& content);
 // status. Standard output goes to `stdout_path` when given.
 int RunVelmo(const std::string& directory, const std::string& arguments, const std::string& stdout_path = "",
              const std::string& stdin_path = "");
+
+// Runs `action`, expects it to throw `code`, and returns what `console` got
+// meanwhile. `label` names the case in a failure.
+template <typename F>
+std::string ExpectCode(std::ostringstream& console, int code, F action, const std::string& label = {}) {
+  console.str("");
+  try {
+    action();
+    ADD_FAILURE() << "no code thrown, expected " << code << (label.empty() ? "" : " for:\n") << label;
+  } catch (ErrorCode thrown) {
+    EXPECT_EQ(thrown, code) << label;
+  }
+  return console.str();
+}
+
+// The code `action` throws; 0 when it throws none.
+template <typename F>
+int ThrownCode(F action) {
+  try {
+    action();
+  } catch (ErrorCode code) {
+    return code;
+  }
+  return 0;
+}
 
 }  // namespace velmo::test
