@@ -68,9 +68,12 @@ bool IsEndOfDay(const model_date& date, double interval_end_shift) {
 }
 
 interval_ends IntervalEnds(const model_date& date, double interval_end_shift,
-                           const std::array<int, 5>& key_factors, int end_date_key) {
-  const int key = date.year * key_factors[0] + date.month * key_factors[1] + date.day * key_factors[2] +
-                  date.hour * key_factors[3] + date.minute * key_factors[4];
+                           const std::array<int, 5>& key_factors, date_key_t end_date_key) {
+  const date_key_t key = static_cast<date_key_t>(date.year) * key_factors[0] +
+                         static_cast<date_key_t>(date.month) * key_factors[1] +
+                         static_cast<date_key_t>(date.day) * key_factors[2] +
+                         static_cast<date_key_t>(date.hour) * key_factors[3] +
+                         static_cast<date_key_t>(date.minute) * key_factors[4];
   interval_ends ends;
   ends.run_end = key >= end_date_key;
   ends.day_end = IsEndOfDay(date, interval_end_shift);

@@ -219,7 +219,7 @@ class modelobject : public memory_handling {
   model_date start_date;
   model_date end_date;
   std::array<int, 5> date_key_factors = kDateKeyFactors;
-  int end_date_key = 0;
+  date_key_t end_date_key = 0;
 
   bool WriteAsciiGrids = true;
   bool WriteDoubleGrids = false;

@@ -23,11 +23,16 @@ struct model_date {
 // so keys order dates but their difference is no duration.
 inline constexpr std::array<int, 5> kDateKeyFactors = {535680, 44640, 1440, 60, 1};
 
-constexpr int date_key(int year, int month, int day, int hour, int minute) {
-  return year * kDateKeyFactors[0] + month * kDateKeyFactors[1] + day * kDateKeyFactors[2] +
-         hour * kDateKeyFactors[3] + minute * kDateKeyFactors[4];
+// Date keys are 64-bit: the placeholder date -9999 of a run without
+// meteorological input and far years must not overflow.
+using date_key_t = long long;
+
+constexpr date_key_t date_key(int year, int month, int day, int hour, int minute) {
+  return static_cast<date_key_t>(year) * kDateKeyFactors[0] + static_cast<date_key_t>(month) * kDateKeyFactors[1] +
+         static_cast<date_key_t>(day) * kDateKeyFactors[2] + static_cast<date_key_t>(hour) * kDateKeyFactors[3] +
+         static_cast<date_key_t>(minute) * kDateKeyFactors[4];
 }
-constexpr int date_key(const model_date& d) { return date_key(d.year, d.month, d.day, d.hour, d.minute); }
+constexpr date_key_t date_key(const model_date& d) { return date_key(d.year, d.month, d.day, d.hour, d.minute); }
 
 // Days per month, index 1..12 (index 0 unused); February as in a common year.
 inline constexpr std::array<int, 13> kMonthLengths = {0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};

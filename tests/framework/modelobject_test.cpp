@@ -36,6 +36,9 @@ struct ModelObjectFixture : ::testing::Test {
 TEST(DateKey, OrdersDatesButIsNoDuration) {
   EXPECT_LT(date_key(2000, 12, 31, 23, 59), date_key(2001, 1, 1, 0, 0));
   EXPECT_EQ(date_key(2001, 3, 1, 0, 0) - date_key(2001, 2, 28, 0, 0), 44640 - 27 * 1440);
+  // The placeholder date of a run without meteorological input, and far years.
+  EXPECT_LT(date_key(-9999, -9999, -9999, -9999, -9999), date_key(2001, 1, 1, 0, 0));
+  EXPECT_GT(date_key(9999, 12, 31, 23, 59), date_key(4009, 1, 1, 0, 0));
 }
 
 TEST_F(ModelObjectFixture, FindSection) {
