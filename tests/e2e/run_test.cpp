@@ -86,6 +86,34 @@ TEST_F(Run, WithoutModules) {
                             "description= \"now removing modules...o.k.;;the end.\"/>"}));
 }
 
+TEST_F(Run, StandardGridWithOutputAndStatistics) {
+  // Write code 312: date-stamped every step, run sum, minimum and maximum.
+  std::string control = ReadFile(dir / "run.ctl");
+  Replace(control, "[standard_grids]\n0       no standard grids",
+          "[standard_grids]\n1\ndem.asc height fillcode = 0 writecode = 312 outname = height.asc "
+          "statfile = height_stat.txt statcode = 2001");
+  WriteFile(dir / "run.ctl", control);
+  ASSERT_EQ(Velmo("run.ctl"), 0) << Transcript();
+  EXPECT_TRUE(InOrder(Transcript(), {"end of simulation reached successfully!\n", "write height_stat.txt(",
+                                     "deleting module defaults\n", "exitcode 0\n"}));
+  ASSERT_TRUE(WellFormed(dir / "Velmo_Diag.xml"));
+  EXPECT_EQ(Diagnostics().find("level=\"0\""), std::string::npos);
+
+  // Without a meteorological interpolator the one step keeps the placeholder
+  // date -9999, which the date stamp shows as it is.
+  const std::string stamped = dir / "height_-9999-9999-9999.-9999-9999";
+  ASSERT_TRUE(std::filesystem::exists(stamped));
+  EXPECT_TRUE(ReadFile(stamped).ends_with("\n500\t510\t520\n-9999\t530\t540\n")) << ReadFile(stamped);
+  // Zone 1 has two cells, zone 2 three; the row holds the zone means and the
+  // mean of all five cells.
+  const std::string statistics = ReadFile(dir / "height_stat.txt");
+  EXPECT_TRUE(statistics.starts_with("YY\tMM\tDD\tHH\t\"1\"\t\"2\"\ttot_average\n"
+                                     "height_submodel:(default)\n"
+                                     "--\t--\t--\t--\t0.4000000\t0.6000000\t1.0000\n"))
+      << statistics;
+  EXPECT_TRUE(statistics.ends_with("\t505.00000\t530.00000\t520.00000\n")) << statistics;
+}
+
 TEST_F(Run, ControlFilesRunInTurn) {
   ASSERT_EQ(Velmo("run.ctl run.ctl"), 0);
   std::vector<std::string> twice = kRunMessages;

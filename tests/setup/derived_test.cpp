@@ -406,6 +406,58 @@ TEST_F(DerivedFixture, BorderCellsTakeTheMeanOfTheirValidNeighbours) {
     for (int c = 1; c <= kCols; ++c) EXPECT_NE(setup.slope_angle[r][c], N) << r << "," << c;
 }
 
+TEST(SlopeAndAspectGrids, AConeFacesAwayFromItsApexAllRound) {
+  // A 5 x 5 cone with its apex in the centre, falling 10 m per 10 m of
+  // distance from it. Row 1 is the north edge of the grid.
+  constexpr int kSize = 5;
+  constexpr int kApex = 3;
+  TempDir dir;
+  std::ostringstream console;
+  MessageStream ms{dir / "diag.xml", 4, console};
+  grid_table table{&ms};
+  int error = 0;
+  defaultini setup{error, &ms, dir / "control.intern", 1, &table};
+  setup.ncols = setup.nrows = kSize;
+  setup.first_row = 1;
+  setup.last_row = kSize;
+  setup.cellsize = kCell;
+  setup.nodata_value = N;
+  std::vector<owned_matrix> grids;
+  auto add = [&](const std::string& file, const std::string& name,
+                 const std::function<double(int, int)>& value) {
+    grids.emplace_back(setup.matrix(1, kSize, 1, kSize, 0), 1, kSize, kSize);
+    for (int r = 1; r <= kSize; ++r)
+      for (int c = 1; c <= kSize; ++c) grids.back()[r][c] = value(r, c);
+    setup.RegisterGrid(table.FirstFreeEntry(), dir / file, grids.back().get(), nullptr, 0, name, 0, 1,
+                       kSize);
+  };
+  add("zone.asc", "[zone_grid]", [](int, int) { return 1.0; });
+  add("dem.asc", "[elevation_model]",
+      [&](int r, int c) { return 100.0 - kCell * std::hypot(r - kApex, c - kApex); });
+  setup.make_Slope_and_Aspect();
+  ASSERT_NE(setup.slope_aspect, nullptr);
+
+  const struct {
+    const char* label;
+    int r, c;
+    double aspect;
+  } cases[] = {
+      {"north", 2, 3, 0.0},        {"east", 3, 4, 90.0},        {"south", 4, 3, 180.0},
+      {"west", 3, 2, 270.0},       {"north-east", 2, 4, 45.0},  {"south-east", 4, 4, 135.0},
+      {"south-west", 4, 2, 225.0}, {"north-west", 2, 2, 315.0},
+  };
+  for (const auto& k : cases) EXPECT_NEAR(setup.slope_aspect[k.r][k.c], k.aspect, 1e-9) << k.label;
+  // The axis cells all fall 20 m over two cells: 45 degrees each.
+  const double north_slope = setup.slope_angle[2][3];
+  EXPECT_NEAR(north_slope, 45.0, 1e-9);
+  EXPECT_EQ(setup.slope_angle[3][4], north_slope);
+  EXPECT_EQ(setup.slope_angle[4][3], north_slope);
+  EXPECT_EQ(setup.slope_angle[3][2], north_slope);
+  // The apex is flat.
+  EXPECT_EQ(setup.slope_angle[kApex][kApex], 0.0);
+  setup.ReleaseDerivedGrids();
+}
+
 TEST_F(DerivedFixture, AGivenSlopeIsKeptAndOnlyTheAspectComputed) {
   Add("dem.asc", "[elevation_model]", Uniform(300.0));
   double** slope = Add("slope.asc", "slope_angle", Uniform(12.0));

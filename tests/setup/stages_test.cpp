@@ -18,6 +18,7 @@ namespace {
 
 using ::testing::ElementsAre;
 using ::testing::HasSubstr;
+using test::ReadFile;
 using test::StagedSetup;
 
 // Index of the first entry named `name`, 0 when there is none (whatever the
@@ -104,6 +105,54 @@ TEST_F(StagedSetup, LanduseWithoutMultilayerTableBecomesLayerOne) {
   // The parameter grids of one layer.
   EXPECT_GT(setup->FindGrid("root_depth1", true), 0);
   EXPECT_EQ(setup->FindGrid("root_depth2", true), 0);
+}
+
+// A standard grid to be read (readcode 1 or more) whose file is missing.
+class MissingStandardGridFile : public StagedSetup, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(MissingStandardGridFile, EndsStageEightWithCode21) {
+  // "lake_depth" names a file that does not exist; readcode 0 never opens it.
+  EditControlFile("readcode = 0 defaultValue = 2.5", GetParam());
+  RunThrough(7);
+  console.str("");
+  EXPECT_EQ(StageCode(), 21);
+  const std::string file = dir / "no_such_file.asc";
+  std::string entries;
+  for (int left = 5; left >= 1; --left)
+    entries += "error opening " + file + ". Will try again in 1 ms... (retriesleft = " +
+               std::to_string(left) + ")\n";
+  entries += "still error opening " + file + " - no retry.\n";
+  EXPECT_THAT(console.str(), HasSubstr(entries));
+  // The grids before it were read; it has no data.
+  EXPECT_NE(table[IndexOf(table, "soil_types")].data, nullptr);
+  EXPECT_EQ(table[IndexOf(table, "lake_depth")].data, nullptr);
+}
+
+INSTANTIATE_TEST_SUITE_P(ReadCodes, MissingStandardGridFile,
+                         ::testing::Values("readcode = 1 defaultValue = 2.5",
+                                           "readcode = 3 defaultValue = 2.5"));
+
+TEST_F(StagedSetup, WriteCodeEightWritesTheFilledGridOnceAfterStageEight) {
+  // "soil_depth" has a hole in zone 2 (row 2, column 3); fill code 2 sets it
+  // to the default value.
+  EditControlFile("soil_depth fillcode = 0 writecode = 312",
+                  "soil_depth fillcode = 2 defaultValue = 7 writecode = 8");
+  const std::string filled = dir / "out/depth.asc.filled";
+  RunThrough(7);
+  EXPECT_FALSE(std::filesystem::exists(filled));
+  RunThrough(8);
+  ASSERT_TRUE(std::filesystem::exists(filled));
+  EXPECT_THAT(ReadFile(filled), HasSubstr("\n-9999\t1\t2\t3\t-9999\n1\t1\t7\t3\t3\n1\t1\t5\t3\t-9999\n"));
+  EXPECT_EQ(table[IndexOf(table, "soil_depth")].write_code, 0);
+
+  // Later steps write it no more, neither filled nor under its plain name.
+  std::filesystem::remove(filled);
+  FinishSetUp();
+  for (const model_date& d : {model_date{0, 23, 12, 11, 2023}, model_date{0, 0, 13, 11, 2023},
+                              model_date{0, 1, 13, 11, 2023}})
+    setup->WriteStandardGrids(d.minute, d.hour, d.day, d.month, d.year);
+  EXPECT_FALSE(std::filesystem::exists(filled));
+  EXPECT_FALSE(std::filesystem::exists(dir / "out/depth.asc"));
 }
 
 TEST_F(StagedSetup, ComputedRelCellAreaIsNoCellWeight) {

@@ -220,6 +220,45 @@ TEST_F(TwoLayerTest, ParameterGridsHoldTheStartDateValuesOfEachCell) {
   EXPECT_EQ(setup.FindGrid("Pheno_start1", true), 0);
 }
 
+TEST_F(VegParamsTest, PositionalLanduseGivesItsStartDateValues) {
+  // Multilayer code 40: the single-line land use 12 alone, at 400 m and at
+  // 1400 m.
+  Domain({{1, 1}}, {{400, 1400}});
+  Register("landuse", {{40, 40}});
+  Register("albedo", {{0.5, 0.5}});
+  setup.start_date = model_date{0, 0, 30, 5, 2023};  // day 150
+  ReadTables("tables.txt");
+  BuildParameterGrids();
+  ASSERT_EQ(At("landuse1", 1, 1), 3.0);
+
+  // Fix points 30 110 210 300; the single-line form shifts the first two by
+  // +0.025 and the last two by -0.025 day/m above 400 m. Day 150 lies 40/100
+  // of the way from fix point 2 to 3 at 400 m, and 15/50 of the way from 135
+  // to 185 at 1400 m. The resistances are monthly: on 30 May between May (62,
+  // at the 15th) and June (93, at 15 + 31) at 15/31.
+  struct expected {
+    const char* grid;
+    int c;
+    double value;
+  };
+  const expected cases[] = {
+      {"leaf_area_index1", 1, 2.0 * 0.6 + 7.0 * 0.4},
+      {"leaf_area_index1", 2, 2.0 * 0.7 + 7.0 * 0.3},
+      {"vegetation_coverage_degree1", 1, 0.4 * 0.6 + 0.9 * 0.4},
+      {"root_depth1", 1, 0.5 * 0.6 + 1.0 * 0.4},
+      {"RoughnessLength1", 1, 0.05 * 0.6 + 0.2 * 0.4},
+      {"albedo", 1, 0.17},  // one value for the whole year
+      {"SurfaceCanopyResistance1", 1, 62.0 * 16.0 / 31.0 + 93.0 * 15.0 / 31.0},
+      {"SurfaceEvaporationResistance", 1, 62.0 * 16.0 / 31.0 + 93.0 * 15.0 / 31.0},
+      {"SurfaceIntercepResistance1", 1, 20.0},  // the form gives none: the key form's default
+      {"VegetationStart1", 1, 0.0},             // no start point
+      {"VegetationStop1", 1, -1.0},
+      {"VegetationDuration1", 1, 0.0},
+      {"leaf_area_index2", 1, N},  // no second layer
+  };
+  for (const expected& e : cases) EXPECT_NEAR(At(e.grid, 1, e.c), e.value, 1e-9) << e.grid << " " << e.c;
+}
+
 TEST_F(TwoLayerTest, ParametersChangeOncePerDayOverTheSummer) {
   SoilGrids(0.0, 0.0, 0.0, 0.0);
   // A step that ends within the day counts the period but changes nothing else.
