@@ -49,8 +49,14 @@ void RunControlFiles(MessageStream& ms, int argc, char** argv, const CommandLine
     SetCurrentInterruptState(&application->interrupt_state);
     last_exit_code = 0;
     ArmInterruptHandler();
-    last_exit_code = application->run();
-    application->ClearMemory();
+    try {
+      last_exit_code = application->run();
+      application->ClearMemory();
+    } catch (...) {
+      // The handler must never mark an application that is being destroyed.
+      SetCurrentInterruptState(nullptr);
+      throw;
+    }
     SetCurrentInterruptState(nullptr);
     application.reset();
   }

@@ -117,6 +117,9 @@ void ModellApplication::BuildInterpolators() {
     //   SetIntervalEndShift(settings.min_to_int_end / 60), in hours;
     //   SetReady(1); store it, wrapped as an interpolator_slot, in
     //   interpolators[k].
+    // Until then the user must learn that the variable has no effect.
+    *messages << "WARNING: meteorological variable " << settings.meteo_names[static_cast<std::size_t>(k)]
+              << " is not interpolated: this build has no meteorological interpolators" << "[end-entry]";
   }
 }
 

@@ -2,10 +2,14 @@
 
 #include <unistd.h>
 
+#include <atomic>
+
 namespace velmo {
 namespace {
 
-volatile std::sig_atomic_t* current_state = nullptr;
+// Read by the signal handler: a lock-free atomic keeps the hand-over safe.
+std::atomic<volatile std::sig_atomic_t*> current_state{nullptr};
+static_assert(std::atomic<volatile std::sig_atomic_t*>::is_always_lock_free);
 
 void SetAction(void (*handler)(int)) {
   struct sigaction action {};
@@ -17,12 +21,12 @@ void SetAction(void (*handler)(int)) {
 
 }  // namespace
 
-void SetCurrentInterruptState(volatile std::sig_atomic_t* state) { current_state = state; }
-volatile std::sig_atomic_t* CurrentInterruptState() { return current_state; }
+void SetCurrentInterruptState(volatile std::sig_atomic_t* state) { current_state.store(state); }
+volatile std::sig_atomic_t* CurrentInterruptState() { return current_state.load(); }
 
 void OnInterrupt(int /*signal_number*/) {
   SetAction(SIG_IGN);
-  volatile std::sig_atomic_t* state = current_state;
+  volatile std::sig_atomic_t* state = current_state.load();
   if (!state || *state != 0) return;
   *state = 1;
   static const char kMessage[] = "\nCntr-C pressed! please wait...\n\n";

@@ -1,6 +1,10 @@
 #include "framework/modelobject.h"
 
 #include <cctype>
+#include <initializer_list>
+#include <string_view>
+#include <limits>
+#include <charconv>
 #include <cmath>
 #include <cstring>
 #include <ctime>
@@ -110,23 +114,118 @@ void modelobject::RaiseReadError(const std::string& file, int number) {
 
 namespace {
 
-// Reads one value with a scanf-style format; "%s" reads into a std::string of
-// any length.
-int ScanOne(std::FILE* file, const char* format, void* target) {
-  if (std::strcmp(format, "%s") == 0) {
-    std::string token;
-    if (!ReadToken(file, token)) return EOF;
-    *static_cast<std::string*>(target) = token;
-    return 1;
+// The conversions a control-file value may be read with.
+enum class Conversion { kInt, kLong, kDouble, kString, kChar };
+
+// Splits a format such as "%d", "%lf" or "%s%d" into its conversions; an
+// unknown conversion leaves the list empty.
+std::vector<Conversion> ParseConversions(const char* format) {
+  std::vector<Conversion> conversions;
+  std::string_view rest(format);
+  while (!rest.empty()) {
+    while (!rest.empty() && rest.front() == ' ') rest.remove_prefix(1);
+    if (rest.empty()) break;
+    Conversion conversion;
+    if (rest.starts_with("%d") || rest.starts_with("%i")) {
+      conversion = Conversion::kInt;
+      rest.remove_prefix(2);
+    } else if (rest.starts_with("%ld")) {
+      conversion = Conversion::kLong;
+      rest.remove_prefix(3);
+    } else if (rest.starts_with("%lf")) {
+      conversion = Conversion::kDouble;
+      rest.remove_prefix(3);
+    } else if (rest.starts_with("%s")) {
+      conversion = Conversion::kString;
+      rest.remove_prefix(2);
+    } else if (rest.starts_with("%c")) {
+      conversion = Conversion::kChar;
+      rest.remove_prefix(2);
+    } else {
+      return {};
+    }
+    conversions.push_back(conversion);
   }
-  return std::fscanf(file, format, target);
+  return conversions;
+}
+
+// Reads a decimal whole number: blanks, an optional sign and digits; the
+// character after them stays in the file. A number outside [low, high] is
+// refused like a malformed one, never wrapped.
+int ScanInteger(std::FILE* file, long long low, long long high, long long& value) {
+  // A refused number is left in the file, so that the error shows it.
+  const long start = std::ftell(file);
+  int c;
+  while ((c = std::fgetc(file)) != EOF && std::isspace(c)) {
+  }
+  if (c == EOF) return EOF;
+  std::string digits;
+  if (c == '+' || c == '-') {
+    digits.push_back(static_cast<char>(c));
+    c = std::fgetc(file);
+  }
+  while (c != EOF && std::isdigit(c)) {
+    digits.push_back(static_cast<char>(c));
+    c = std::fgetc(file);
+  }
+  if (c != EOF) std::ungetc(c, file);
+  const char* first = digits.data() + (!digits.empty() && digits.front() == '+' ? 1 : 0);
+  const auto [end, error] = std::from_chars(first, digits.data() + digits.size(), value);
+  if (error != std::errc() || end != digits.data() + digits.size() || value < low || value > high) {
+    if (start >= 0) std::fseek(file, start, SEEK_SET);
+    return 0;
+  }
+  return 1;
+}
+
+int ScanOne(std::FILE* file, Conversion conversion, void* target) {
+  long long whole = 0;
+  int count = 0;
+  switch (conversion) {
+    case Conversion::kInt:
+      count = ScanInteger(file, std::numeric_limits<int>::min(), std::numeric_limits<int>::max(), whole);
+      if (count == 1) *static_cast<int*>(target) = static_cast<int>(whole);
+      return count;
+    case Conversion::kLong:
+      count = ScanInteger(file, std::numeric_limits<long>::min(), std::numeric_limits<long>::max(), whole);
+      if (count == 1) *static_cast<long*>(target) = static_cast<long>(whole);
+      return count;
+    case Conversion::kDouble:
+      return std::fscanf(file, "%lf", static_cast<double*>(target));
+    case Conversion::kString: {
+      std::string token;
+      if (!ReadToken(file, token)) return EOF;
+      *static_cast<std::string*>(target) = token;
+      return 1;
+    }
+    case Conversion::kChar:
+      return std::fscanf(file, "%c", static_cast<char*>(target));
+  }
+  return 0;
+}
+
+// Reads the targets with the conversions of `format`: one conversion serves
+// every target, two take one target each. Returns the number of values read.
+int ScanValues(std::FILE* file, const char* format, std::initializer_list<void*> targets) {
+  const std::vector<Conversion> conversions = ParseConversions(format);
+  if (!file || conversions.empty() || (conversions.size() != 1 && conversions.size() != targets.size())) return 0;
+  int count = 0;
+  size_t i = 0;
+  for (void* target : targets) {
+    const Conversion conversion = conversions.size() == 1 ? conversions[0] : conversions[i];
+    const int read = ScanOne(file, conversion, target);
+    if (read != 1) return count == 0 ? read : count;
+    ++count;
+    ++i;
+  }
+  return count;
 }
 
 }  // namespace
 
 int modelobject::ReadValue(std::FILE* file, const char* format, void* target, const std::string& prompt,
                            std::string& rest_of_line) {
-  int count = file ? ScanOne(file, format, target) : EOF;
+  const int count = ScanValues(file, format, {target});
   if (count != 1) {
     *messages << "--> In .\n  Next line in Velmo control file: " << "[end-entry]";
     std::string token;
@@ -140,11 +239,7 @@ int modelobject::ReadValue(std::FILE* file, const char* format, void* target, co
 
 int modelobject::ReadTwoValues(std::FILE* file, const char* format, void* target1, void* target2,
                                const std::string& prompt, std::string& rest_of_line) {
-  int count = 0;
-  if (file && ScanOne(file, format, target1) == 1) {
-    count = 1;
-    if (ScanOne(file, format, target2) == 1) count = 2;
-  }
+  const int count = ScanValues(file, format, {target1, target2});
   if (count != 2) RaiseControlFileError(prompt, name);
   ReadRestOfLine(file, rest_of_line);
   return count;

@@ -73,6 +73,25 @@ TEST_F(ModelObjectFixture, ReadValuesAndComments) {
   EXPECT_EQ(a + b, 7.0);
 }
 
+TEST_F(ModelObjectFixture, TwoConversionFormatsAndOverflowingNumbers) {
+  auto object = WithControlFile("[s]\nq.stat 2001 name and code\n1.5 2.5 pair\n99999999999 too big\n");
+  ASSERT_TRUE(object->FindSection("[s]", true));
+  std::string rest, file;
+  int code = 0;
+  EXPECT_EQ(object->ReadTwoValues(object->control_file, "%s%d", &file, &code, "statfile", rest), 2);
+  EXPECT_EQ(file, "q.stat");
+  EXPECT_EQ(code, 2001);
+  double a = 0, b = 0;
+  EXPECT_EQ(object->ReadTwoValues(object->control_file, "%lf%lf", &a, &b, "pair", rest), 2);
+  EXPECT_EQ(a, 1.5);
+  EXPECT_EQ(b, 2.5);
+  // A whole number beyond int is malformed, never wrapped.
+  int i = 0;
+  EXPECT_EQ(ExpectCode(17, [&] { object->ReadValue(object->control_file, i, "count", rest); }),
+            "--> In .\n  Next line in Velmo control file: \n99999999999\n"
+            "error in control file, count; snow_modelnot found!\n");
+}
+
 TEST_F(ModelObjectFixture, MalformedValueNamesPromptAndObject) {
   auto object = WithControlFile("[s]\nabc comment\n");
   ASSERT_TRUE(object->FindSection("[s]", true));
