@@ -49,7 +49,7 @@ bool ReadToken(std::FILE* file, std::string& token) {
   }
   if (c == EOF) return false;
   do {
-    if (token.size() < static_cast<size_t>(kLineLength)) token.push_back(static_cast<char>(c));
+    token.push_back(static_cast<char>(c));
   } while ((c = std::fgetc(file)) != EOF && !std::isspace(c));
   if (c != EOF) std::ungetc(c, file);
   return true;

@@ -27,7 +27,7 @@ inline constexpr int kReadErrorCode = 19;
 inline constexpr int kControlFileOpenErrorCode = 28;
 inline constexpr int kControlFileCloseErrorCode = 11;
 
-// Reads the next whitespace-delimited token (at most kLineLength characters).
+// Reads the next whitespace-delimited token, of any length.
 // Returns false at end of file before any character of a token.
 bool ReadToken(std::FILE* file, std::string& token);
 // Reads the rest of the current line, without its line end. Returns false when

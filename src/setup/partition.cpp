@@ -1,6 +1,7 @@
 #include "setup/partition.h"
 
 #include <algorithm>
+#include <limits>
 #include <utility>
 
 #include "framework/diagnostics.h"
@@ -8,6 +9,10 @@
 #include "setup/defltuzr.h"
 
 namespace velmo {
+
+// A river-link value that is no usable whole number, like an invalid zone code.
+constexpr int kInvalidRiverLinkCode = 3;
+
 namespace {
 
 constexpr const char* kRegionsName = "MPIRegions";
@@ -57,6 +62,14 @@ river_cell_scan ScanRiverCells(double** zone, double** river_links, double** ele
     for (int c = 1; c <= ncols; ++c) {
       if (!InCatchment(zone_row[c], nodata)) continue;
       if (link_row && link_row[c] > 0.0) {
+        if (!(link_row[c] < static_cast<double>(std::numeric_limits<int>::max()))) {
+          if (scan.bad_row == 0) {
+            scan.bad_row = r;
+            scan.bad_col = c;
+            scan.bad_value = link_row[c];
+          }
+          continue;
+        }
         river_link_record record;
         record.row = r;
         record.col = c;
@@ -177,6 +190,11 @@ void defaultini::PartitionDomain(std::vector<int>& cell_counts, std::vector<int>
   double** river_links = links_index > 0 ? (*grids)[links_index].data : nullptr;
 
   river_cell_scan scan = ScanRiverCells(zone, river_links, elevation, nrows, ncols, nodata_value);
+  if (scan.bad_row != 0) {
+    *messages << "FATAL: invalid river link code " << scan.bad_value << " at row " << scan.bad_row << ", column "
+              << scan.bad_col << " in grid river_links!" << "[end-entry]";
+    throw ErrorCode{kInvalidRiverLinkCode};
+  }
   const int regular_cells = scan.regular_cells;
   const int river_cells = static_cast<int>(scan.river_cells.size());
   river_link_list = GroupRiverLinks(std::move(scan.river_cells));

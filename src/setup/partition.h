@@ -55,6 +55,10 @@ class RiverLink {
 struct river_cell_scan {
   int regular_cells = 0;
   std::vector<river_link_record> river_cells;  // row-major order
+  // The first cell whose link value does not fit a whole number (row 0: none).
+  int bad_row = 0;
+  int bad_col = 0;
+  double bad_value = 0.0;
 };
 
 // The links taken by one instance and its remaining cell budget.

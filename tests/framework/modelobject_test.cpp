@@ -92,6 +92,16 @@ TEST_F(ModelObjectFixture, TwoConversionFormatsAndOverflowingNumbers) {
             "error in control file, count; snow_modelnot found!\n");
 }
 
+TEST_F(ModelObjectFixture, WordsOfAnyLength) {
+  const std::string long_name(3000, 'x');
+  auto object = WithControlFile("[s]\n" + long_name + " a long file name\n");
+  ASSERT_TRUE(object->FindSection("[s]", true));
+  std::string rest, word;
+  object->ReadValue(object->control_file, word, "file name", rest);
+  EXPECT_EQ(word, long_name);
+  EXPECT_EQ(rest, " a long file name");
+}
+
 TEST_F(ModelObjectFixture, MalformedValueNamesPromptAndObject) {
   auto object = WithControlFile("[s]\nabc comment\n");
   ASSERT_TRUE(object->FindSection("[s]", true));

@@ -291,6 +291,13 @@ TEST_F(PartitionFixture, FullTableIsFatal) {
             "when trying to create MPI-Regions: no free grid found in memory (at position 1000)\n");
 }
 
+TEST_F(PartitionFixture, LinkValueBeyondAWholeNumberIsFatal) {
+  Prepare(true);
+  table[3].data[2][2] = 1e10;  // inside the catchment
+  EXPECT_EQ(test::ThrownCode([&] { Divide(); }), 3);
+  EXPECT_EQ(console.str(), "invalid river link code 1e+10 at row 2, column 2 in grid river_links!\n");
+}
+
 TEST_F(PartitionFixture, ReleaseTakesTheGridsOutOfTheirEntries) {
   Prepare(true);
   Divide();
