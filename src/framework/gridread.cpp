@@ -85,11 +85,20 @@ class OwnedStack {
   double*** data_ = nullptr;
 };
 
-// Gives every cell holding the file's nodata value the domain's.
-void MapNodata(double* cells, int count, double file_nodata, double domain_nodata) {
-  if (file_nodata == domain_nodata) return;
+// Gives every cell holding the file's nodata value the marker `missing`.
+void MapNodata(double* cells, int count, double file_nodata, double missing) {
+  if (file_nodata == missing) return;
   for (int i = 0; i < count; ++i)
-    if (cells[i] == file_nodata) cells[i] = domain_nodata;
+    if (cells[i] == file_nodata) cells[i] = missing;
+}
+
+// Gives every cell that resampling left missing the domain's nodata value.
+void MarkResampledMissing(double** grid, int nrows, int ncols, double domain_nodata) {
+  for (int r = 1; r <= nrows; ++r) {
+    double* cells = grid[r];
+    for (int c = 1; c <= ncols; ++c)
+      if (cells[c] <= kResampleMissing) cells[c] = domain_nodata;
+  }
 }
 
 // Reading one grid file; the file is open and positioned at its start.
@@ -113,10 +122,23 @@ class GridFileReader {
     file_nodata_ = header[5];
   }
 
+  // Refuses a binary file too short for the raster its header declares, so
+  // that no matrix of a size the file cannot fill is ever allocated.
+  void CheckValuesFit(bool resampling) {
+    if (format_ == GridFileFormat::kAscii) return;  // its header check counts the cells
+    const long long value_bytes = format_ == GridFileFormat::kBinaryDouble ? sizeof(double) : sizeof(float);
+    const long long needed =
+        kBinaryHeaderValues * value_bytes + static_cast<long long>(file_ncols_) * file_nrows_ * value_bytes;
+    if (FileSize(in_) < needed)
+      RaiseGridError(owner_.messages, ValuesFailure(resampling), kGridReadErrorCode);
+  }
+
   // Reads the file's raster into rows 1..nrows, columns 1..ncols of `grid`
-  // (a raster of the file's size); its nodata value becomes the domain's.
+  // (a raster of the file's size). Its nodata value becomes the domain's, or
+  // for resampling the marker that ResampleBilinear takes as missing, so that
+  // it never enters an interpolation as a value.
   void ReadValues(double** grid, bool resampling) {
-    const double domain_nodata = owner_.nodata_value;
+    const double missing = resampling ? kResampleMissing : owner_.nodata_value;
     if (format_ == GridFileFormat::kAscii) {
       for (int r = 1; r <= file_nrows_; ++r) {
         double* row = grid[r];
@@ -128,18 +150,11 @@ class GridFileReader {
                                std::to_string(r) + ", col " + std::to_string(c),
                            kGridReadErrorCode);
         }
-        MapNodata(row + 1, file_ncols_, file_nodata_, domain_nodata);
+        MapNodata(row + 1, file_ncols_, file_nodata_, missing);
       }
       return;
     }
-    const std::string failure = resampling ? "FATAL: error reading (irregular) float  grid " + file_
-                                           : "FATAL: error reading double grid " + file_;
-    const size_t value_bytes = format_ == GridFileFormat::kBinaryDouble ? sizeof(double) : sizeof(float);
-    const long long needed =
-        static_cast<long long>(kBinaryHeaderValues * value_bytes) +
-        static_cast<long long>(file_ncols_) * file_nrows_ * static_cast<long long>(value_bytes);
-    // A truncated file is refused before anything of its size is read.
-    if (FileSize(in_) < needed) RaiseGridError(owner_.messages, failure, kGridReadErrorCode);
+    const std::string failure = ValuesFailure(resampling);
     std::vector<unsigned char> scratch;
     for (int r = 1; r <= file_nrows_; ++r) {
       double* row = grid[r] + 1;
@@ -148,7 +163,7 @@ class GridFileReader {
               ? ReadLittleEndianValues<double>(in_, row, static_cast<size_t>(file_ncols_), scratch)
               : ReadLittleEndianValues<float>(in_, row, static_cast<size_t>(file_ncols_), scratch);
       if (!ok) RaiseGridError(owner_.messages, failure, kGridReadErrorCode);
-      MapNodata(row, file_ncols_, file_nodata_, domain_nodata);
+      MapNodata(row, file_ncols_, file_nodata_, missing);
     }
   }
 
@@ -156,6 +171,12 @@ class GridFileReader {
   int file_nrows() const { return file_nrows_; }
 
  private:
+  // The read error of a binary raster (the same text for both precisions).
+  std::string ValuesFailure(bool resampling) const {
+    return resampling ? "FATAL: error reading (irregular) float  grid " + file_
+                      : "FATAL: error reading double grid " + file_;
+  }
+
   void ReadAsciiHeader(std::array<double, kBinaryHeaderValues>& header) {
     scanner_.emplace(in_);
     auto fail = [&](int item) {
@@ -271,13 +292,12 @@ void FillAndReport(modelobject& owner, const std::string& file, double** grid, i
                        "/" + std::to_string(result.too_big_row) + "!",
                    kTooBigHoleErrorCode);
   }
-  log.Close();
   if (result.hole_count > 0) {
     *owner.messages << "DEBUG: In " << file << ": " << result.hole_count << " nodata values replaced!"
                     << "[end-entry]";
-    owner.WriteModelLog("in " + file + ": " + std::to_string(result.hole_count) +
-                        " nodata values replaced!\n");
+    std::fprintf(log.get(), "in %s: %ld nodata values replaced!\n\n", file.c_str(), result.hole_count);
   }
+  log.Close();
 }
 
 }  // namespace
@@ -324,15 +344,16 @@ void modelobject::ReadGrid(const std::string& grid_name, double**& target, int f
   header[3] = std::floor(header[3]);
   binary_header = header;
 
-  std::optional<OwnedMatrix> owned;
-  if (allocate) {
-    owned.emplace(*this, nrows, ncols);
-    for (int r = 1; r <= nrows; ++r) std::fill_n(owned->get()[r] + 1, ncols, nodata_value);
-  } else if (!target) {
+  if (!allocate && !target)
     RaiseGridError(
         messages,
         "FATAL: error reading grid " + file + " no memory allocated (pointer given to function is NULL)",
         kGridReadErrorCode);
+  reader.CheckValuesFit(differs);
+  std::optional<OwnedMatrix> owned;
+  if (allocate) {
+    owned.emplace(*this, nrows, ncols);
+    for (int r = 1; r <= nrows; ++r) std::fill_n(owned->get()[r] + 1, ncols, nodata_value);
   }
   double** grid = allocate ? owned->get() : target;
 
@@ -346,6 +367,7 @@ void modelobject::ReadGrid(const std::string& grid_name, double**& target, int f
     ResampleBilinear(raster.rows(), 1, reader.file_ncols(), 1, reader.file_nrows(), file_xllcorner,
                      file_yllcorner, header[4], grid, 1, ncols, 1, nrows, xllcorner, yllcorner, cellsize,
                      source_mask);
+    MarkResampledMissing(grid, nrows, ncols, nodata_value);
   }
   if (!in.Close()) RaiseGridError(messages, "FATAL: error closing grid " + file, kGridCloseErrorCode);
 

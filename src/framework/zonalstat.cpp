@@ -71,19 +71,20 @@ int RowCapacity(int type, int zone_count, int selected_count) {
   return static_cast<int>(std::max(rows, 1L));
 }
 
-void FormatRow(const dated_row& row, int value_count, bool with_minutes, int precision, std::string& out) {
-  AppendWidth2(out, row.year);
+void FormatRow(const model_date& date, const double* values, int value_count, bool with_minutes,
+               int precision, std::string& out) {
+  AppendWidth2(out, date.year);
   out += '\t';
-  AppendWidth2(out, row.month);
+  AppendWidth2(out, date.month);
   out += '\t';
-  AppendWidth2(out, row.day);
+  AppendWidth2(out, date.day);
   out += '\t';
-  AppendWidth2(out, row.hour);
+  AppendWidth2(out, date.hour);
   if (with_minutes) {
     out += '\t';
-    AppendWidth2(out, row.minute);
+    AppendWidth2(out, date.minute);
   }
-  for (int i = 1; i <= value_count; ++i) AppendValue(out, row.values[static_cast<size_t>(i)], precision);
+  for (int i = 0; i < value_count; ++i) AppendValue(out, values[i], precision);
   out += '\n';
 }
 
@@ -140,11 +141,12 @@ zonalstatistic::zonalstatistic(int& error_code, MessageStream* messages_, double
 
     try {
       row_capacity = RowCapacity(code_type, zone_count, selected_count);
-      const int width = (code_type == 1 || code_type == 3)   ? 2
-                        : (code_type == 2 || code_type == 4) ? zone_count + 2
-                                                             : selected_count + 2;
-      rows.resize(static_cast<size_t>(row_capacity));
-      for (dated_row& row : rows) row.values.assign(static_cast<size_t>(width), 0.0);
+      // The zone (or listed) columns and the catchment column.
+      row_width = (code_type == 1 || code_type == 3)   ? 1
+                  : (code_type == 2 || code_type == 4) ? zone_count + 1
+                                                       : selected_count + 1;
+      row_dates.resize(static_cast<size_t>(row_capacity));
+      row_values.resize(static_cast<size_t>(row_capacity) * static_cast<size_t>(row_width));
       step_means.assign(static_cast<size_t>(zone_count) + 1, 0.0);
       if (interval > 1) {
         carried_weight.assign(static_cast<size_t>(zone_count) + 1, 0.0);
@@ -155,7 +157,8 @@ zonalstatistic::zonalstatistic(int& error_code, MessageStream* messages_, double
       if (messages)
         *messages << "FATAL: no free memory in zonalstatistik::zonalstatistik "
                   << "[end-entry]";
-      rows.clear();
+      row_dates = {};
+      row_values = {};
       error_code = kConstructionErrorCode;
       return;
     }
@@ -285,23 +288,18 @@ int zonalstatistic::EndStep(int year, int month, int day, int hour, int minute, 
   // Only reached when an earlier write of the full buffer failed.
   if (row_count >= row_capacity) FlushRows();
 
-  dated_row& row = rows[static_cast<size_t>(row_count)];
+  row_dates[static_cast<size_t>(row_count)] = model_date{minute, hour, day, month, year};
+  double* values = row_values.data() + static_cast<size_t>(row_count) * static_cast<size_t>(row_width);
   ++row_count;
-  row.year = year;
-  row.month = month;
-  row.day = day;
-  row.hour = hour;
-  row.minute = minute;
   value_count = 0;
-  double* values = row.values.data();
   if (HasZoneColumns()) {
-    for (int z = 1; z <= zone_count; ++z) values[++value_count] = step_means[static_cast<size_t>(z)];
+    for (int z = 1; z <= zone_count; ++z) values[value_count++] = step_means[static_cast<size_t>(z)];
   } else if (HasListedColumns()) {
     for (int i = 1; i <= selected_count; ++i) {
-      values[++value_count] = step_means[static_cast<size_t>(selected_index[static_cast<size_t>(i)])];
+      values[value_count++] = step_means[static_cast<size_t>(selected_index[static_cast<size_t>(i)])];
     }
   }
-  values[++value_count] = catchment;
+  values[value_count++] = catchment;
   if (carries) {
     std::fill(carried_weight.begin(), carried_weight.end(), 0.0);
     std::fill(carried_value.begin(), carried_value.end(), 0.0);
@@ -319,7 +317,9 @@ void zonalstatistic::FlushRows() {
   std::string text;
   text.reserve(kWriteChunkBytes + kValueChars);
   for (int r = 0; r < row_count; ++r) {
-    FormatRow(rows[static_cast<size_t>(r)], value_count, with_minutes, precision, text);
+    FormatRow(row_dates[static_cast<size_t>(r)],
+              row_values.data() + static_cast<size_t>(r) * static_cast<size_t>(row_width), value_count,
+              with_minutes, precision, text);
     if (text.size() >= kWriteChunkBytes) {
       std::fwrite(text.data(), 1, text.size(), file);
       text.clear();
@@ -342,7 +342,8 @@ void zonalstatistic::CleanUp() {
   if (type < 0) return;
   if (ready) FlushRows();
   type = -1;
-  rows = {};
+  row_dates = {};
+  row_values = {};
   selected_index = {};
   carried_weight = {};
   carried_value = {};

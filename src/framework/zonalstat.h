@@ -13,8 +13,9 @@ namespace velmo {
 
 class MessageStream;
 
-// One buffered table row: its date and its values. The statistics tables use
-// values from index 1 (index 0 holds nothing).
+// One dated row of a table: its date and its values (the row layout of the
+// time-series tables). The statistics tables buffer their rows flat instead
+// (zonalstatistic::row_values), so that a buffer is one block of memory.
 struct dated_row {
   int year = 0;
   int month = 0;
@@ -45,9 +46,10 @@ inline constexpr int kConstructionErrorCode = 1;
 int RowCapacity(int type, int zone_count, int selected_count);
 
 // Appends one row as a table line: the date columns ("%2ld", the minute only
-// with `with_minutes`) and values 1..value_count ("\t%.*f", or "\t%.6g" from
-// precision 99 on).
-void FormatRow(const dated_row& row, int value_count, bool with_minutes, int precision, std::string& out);
+// with `with_minutes`) and values[0..value_count-1] ("\t%.*f", or "\t%.6g"
+// from precision 99 on).
+void FormatRow(const model_date& date, const double* values, int value_count, bool with_minutes,
+               int precision, std::string& out);
 
 // The statistics table of one field. Statistics code = type * 1000 + interval
 // (steps per row). Types 1, 2, 5 average over the interval, the others sum the
@@ -127,7 +129,11 @@ class zonalstatistic {
   bool with_minutes = false;
   MessageStream* messages = nullptr;
   zone_record* zones = nullptr;
-  std::vector<dated_row> rows;  // rows[0..row_capacity-1]
+  // The row buffer, allocated once: the date of row r (from 0) and its values
+  // at row_values[r * row_width ..], the zone columns, then the catchment.
+  std::vector<model_date> row_dates;
+  std::vector<double> row_values;
+  int row_width = 0;
   int row_capacity = 0;
   int row_count = 0;
   int value_count = 0;
