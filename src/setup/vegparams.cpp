@@ -193,7 +193,39 @@ void CheckAndReplaceCodes(defaultini& setup, int index, const Table& table, cons
 
 // ---- parameter grids
 
-// Finds the grid `name` or creates it over `rows`, counted in grid_count.
+// Rows a grid made for the entry `found` (0: none) must cover: `rows`, and
+// the rows the entry was registered with, which its output reads.
+row_span CoveringRows(const defaultini& setup, int found, row_span rows) {
+  if (found <= 0) return rows;
+  const grid_entry& entry = (*setup.grids)[found];
+  if (entry.first_row < 1 || entry.last_row < entry.first_row) return rows;
+  return {std::max(1, std::min(rows.first, entry.first_row)),
+          std::min(setup.nrows, std::max(rows.last, entry.last_row))};
+}
+
+// Puts a grid the set-up object made into the table under `name`. An entry
+// `found` that has the name but no grid takes it, as a look-up by name finds
+// the first entry of a name; otherwise the grid goes to the next free entry
+// and counts in grid_count. A stack holds levels 0..`last_level`. Returns the
+// entry's index.
+int AttachOrRegister(defaultini& setup, int found, const std::string& name, double** data, double*** layers,
+                     int last_level, int write_code, row_span rows) {
+  if (found > 0) {
+    grid_entry& entry = (*setup.grids)[found];
+    entry.data = data;
+    if (layers) {
+      entry.layers = layers;
+      entry.layer_count = last_level;
+    }
+    return found;
+  }
+  const int index = NextFreeEntry(*setup.grids, setup.messages);
+  setup.RegisterGrid(index, name, data, layers, last_level, name, write_code, rows.first, rows.last);
+  ++setup.grid_count;
+  return index;
+}
+
+// Finds the grid `name` or creates it over `rows`.
 struct grid_handle {
   double** data = nullptr;
   int index = 0;
@@ -201,18 +233,18 @@ struct grid_handle {
 };
 grid_handle FindOrCreate(defaultini& setup, const std::string& name, row_span rows) {
   grid_handle handle;
-  handle.index = setup.FindGrid(name, true);
-  if (handle.index > 0 && (*setup.grids)[handle.index].data) {
-    handle.data = (*setup.grids)[handle.index].data;
+  const int found = setup.FindGrid(name, true);
+  if (found > 0 && (*setup.grids)[found].data) {
+    handle.index = found;
+    handle.data = (*setup.grids)[found].data;
     return handle;
   }
-  handle.index = NextFreeEntry(*setup.grids, setup.messages);
+  const row_span allocated = CoveringRows(setup, found, rows);
   vegetation_grid_lists& lists = setup.parameter_grid_lists;
-  lists.created_grids.emplace_back(setup.matrix(rows.first, rows.last, 1, setup.ncols, 0), rows.first,
-                                   rows.last, setup.ncols);
+  lists.created_grids.emplace_back(setup.matrix(allocated.first, allocated.last, 1, setup.ncols, 0),
+                                   allocated.first, allocated.last, setup.ncols);
   handle.data = lists.created_grids.back().get();
-  setup.RegisterGrid(handle.index, name, handle.data, nullptr, 0, name, 0, rows.first, rows.last);
-  ++setup.grid_count;
+  handle.index = AttachOrRegister(setup, found, name, handle.data, nullptr, 0, 0, rows);
   handle.created = true;
   return handle;
 }
@@ -339,8 +371,7 @@ void ResetSeason(const landuse_table_entry& record, int day, phenology_cell& cel
   *cell.forcing_sum = 0.0;
   *cell.pheno_start = kNotYet;
   if (cell.leaf_fall_day) *cell.leaf_fall_day = 0.0;
-  if (cell.start_times && record.Method() == kMethodDynamicPhenology4)
-    ResetStartList(cell.start_times, record, day);
+  if (cell.start_times) ResetStartList(cell.start_times, record, day);
 }
 
 }  // namespace
@@ -597,14 +628,12 @@ void defaultini::CreateLanduseLayerGrids() {
     // A second call (after the land-use grid was read again) refills the
     // grids it made the first time.
     const std::string name = LayerName("landuse", l);
-    int index = FindGrid(name, true);
+    const int index = FindGrid(name, true);
     double** layer = index > 0 ? (*grids)[index].data : nullptr;
     if (!layer) {
-      index = NextFreeEntry(*grids, messages);
       parameter_grid_lists.created_grids.emplace_back(matrix(1, nrows, 1, ncols, 0), 1, nrows, ncols);
       layer = parameter_grid_lists.created_grids.back().get();
-      RegisterGrid(index, name, layer, nullptr, 0, name, 0, 1, nrows);
-      ++grid_count;
+      AttachOrRegister(*this, index, name, layer, nullptr, 0, 0, {1, nrows});
     }
     landuse_layer_grids[static_cast<std::size_t>(l)] = layer;
     FillLanduseLayerGrid(layer, landuse, l, false);
@@ -681,41 +710,46 @@ void defaultini::generateMultiLayerParameterGrids(int layer_count) {
     lists.temperature_avg_index = handle.index;
     lists.leaf_fall_day = FindOrCreate(*this, "StartDayOfLeaveFall", rows).data;
 
+    // A grid made here starts at 0 inside the domain, in the grid and every
+    // level; a grid that was given keeps its values.
+    const auto start_empty = [&](double** grid, double*** stack) {
+      for (int r = process_rows.first; r <= process_rows.last; ++r) {
+        for (int c = 1; c <= ncols; ++c) {
+          const double value = view.zone[r][c] == nodata_value ? nodata_value : 0.0;
+          if (grid) grid[r][c] = value;
+          std::fill(stack[r][c], stack[r][c] + kMovingAverageLevels, value);
+        }
+      }
+    };
+    const auto new_stack = [&] {
+      lists.created_stacks.emplace_back(
+          Matrix3D(process_rows.first, process_rows.last, 1, ncols, kMovingAverageDays, 0),
+          process_rows.first, process_rows.last, ncols, kMovingAverageDays);
+      return lists.created_stacks.back().get();
+    };
     const int found = FindGrid("TemperatureMOVAVG7", true);
     const grid_entry* existing = found > 0 ? &(*grids)[found] : nullptr;
     if (existing && existing->data) {
       lists.temperature_movavg7 = existing->data;
       lists.temperature_movavg7_index = found;
-      lists.movavg7_stack = existing->layer_count >= kMovingAverageLevels ? existing->layers : nullptr;
-    } else {
-      const int index = NextFreeEntry(*grids, messages);
-      lists.created_grids.emplace_back(matrix(rows.first, rows.last, 1, ncols, 0), rows.first, rows.last,
-                                       ncols);
-      lists.temperature_movavg7 = lists.created_grids.back().get();
-      lists.created_stacks.emplace_back(
-          Matrix3D(process_rows.first, process_rows.last, 1, ncols, kMovingAverageDays, 0),
-          process_rows.first, process_rows.last, ncols, kMovingAverageDays);
-      lists.movavg7_stack = lists.created_stacks.back().get();
-      RegisterGrid(index, "TemperatureMOVAVG7", lists.temperature_movavg7, lists.movavg7_stack,
-                   kMovingAverageLevels, "TemperatureMOVAVG7",
-                   FullWriteCode((*grids)[lists.temperature_avg_index]), rows.first, rows.last);
-      ++grid_count;
-      lists.temperature_movavg7_index = index;
-    }
-    if (!lists.movavg7_stack) {
-      // A grid found without its 8-level stack: the moving average keeps its
-      // days in a stack of its own.
-      lists.created_stacks.emplace_back(
-          Matrix3D(process_rows.first, process_rows.last, 1, ncols, kMovingAverageDays, 0),
-          process_rows.first, process_rows.last, ncols, kMovingAverageDays);
-      lists.movavg7_stack = lists.created_stacks.back().get();
-    }
-    for (int r = process_rows.first; r <= process_rows.last; ++r) {
-      for (int c = 1; c <= ncols; ++c) {
-        const double value = view.zone[r][c] == nodata_value ? nodata_value : 0.0;
-        lists.temperature_movavg7[r][c] = value;
-        std::fill(lists.movavg7_stack[r][c], lists.movavg7_stack[r][c] + kMovingAverageLevels, value);
+      const bool holds_all_days = existing->layers && existing->layer_count >= kMovingAverageDays;
+      lists.movavg7_stack = holds_all_days ? existing->layers : nullptr;
+      if (!lists.movavg7_stack) {
+        // Found without its 8-level stack: the moving average keeps its days
+        // in a stack of its own.
+        lists.movavg7_stack = new_stack();
+        start_empty(nullptr, lists.movavg7_stack);
       }
+    } else {
+      const row_span allocated = CoveringRows(*this, found, rows);
+      lists.created_grids.emplace_back(matrix(allocated.first, allocated.last, 1, ncols, 0), allocated.first,
+                                       allocated.last, ncols);
+      lists.temperature_movavg7 = lists.created_grids.back().get();
+      lists.movavg7_stack = new_stack();
+      lists.temperature_movavg7_index =
+          AttachOrRegister(*this, found, "TemperatureMOVAVG7", lists.temperature_movavg7, lists.movavg7_stack,
+                           kMovingAverageDays, FullWriteCode((*grids)[lists.temperature_avg_index]), rows);
+      start_empty(lists.temperature_movavg7, lists.movavg7_stack);
     }
   }
 
@@ -730,10 +764,13 @@ void defaultini::generateMultiLayerParameterGrids(int layer_count) {
   for (int l = 1; l <= L; ++l) {
     const auto layer = static_cast<std::size_t>(l);
     double** landuse = landuse_layer_grids[layer];
+    std::array<bool, kLayerGridKinds> given{};
     for (int kind = 0; kind < kinds; ++kind) {
       handle = FindOrCreate(*this, LayerName(kLayerGridNames[static_cast<std::size_t>(kind)], l), rows);
-      // A season state that was not given starts as "not yet".
-      if (handle.created && kind >= kForcingSumGrid) Fill(handle.data, rows, ncols, kNotYet);
+      // A vegetation start that was not given is not yet found; the sums and
+      // the threshold start at 0.
+      if (handle.created && kind == kPhenoStartGrid) Fill(handle.data, rows, ncols, kNotYet);
+      given[static_cast<std::size_t>(kind)] = !handle.created;
       lists.layer_data[static_cast<std::size_t>(kind)][layer] = handle.data;
       lists.layer_index[static_cast<std::size_t>(kind)][layer] = handle.index;
     }
@@ -811,12 +848,14 @@ void defaultini::generateMultiLayerParameterGrids(int layer_count) {
         if (HoldsStart(record->Method())) {
           if (row[kForcingSumGrid][c] < 0.0) row[kForcingSumGrid][c] = 0.0;
           if (row[kPhenoStartGrid][c] < 0.0) row[kPhenoStartGrid][c] = record->StartOffset();
-          if (row[kChillingSumGrid][c] < 0.0) {
+          // Only a given grid carries a chilling sum or a threshold over from
+          // an earlier season.
+          if (!given[kChillingSumGrid] || row[kChillingSumGrid][c] < 0.0) {
             row[kChillingSumGrid][c] = 0.0;
           } else {
             record->SetForcingActive(false);  // a chilling sum carried over: the record's own season runs
           }
-          if (row[kFStarGrid][c] < 0.0) row[kFStarGrid][c] = record->FStar();
+          if (!given[kFStarGrid] || row[kFStarGrid][c] < 0.0) row[kFStarGrid][c] = record->FStar();
         }
         const double z = view.elevation[r][c];
         auto take = [&](int bits, double& target, auto value_of) {

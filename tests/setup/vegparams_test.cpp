@@ -7,6 +7,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "framework/diagnostics.h"
@@ -599,6 +600,86 @@ TEST_F(VegParamsTest, LeafFallCountsColdDaysOncePerCellWhateverItsLayers) {
   EXPECT_TRUE(std::filesystem::exists(dir / "MultipleStartTimes1_End"));
 }
 
+// Forcing thresholds (cell 1), no phenology (cell 2) and a chilling-based
+// start (cell 3), from 2 January on.
+class PhenologyGridsTest : public VegParamsTest {
+ public:
+  PhenologyGridsTest() { Domain({{1, 1, 1}}, {{400, 400, 400}}); }
+  void Build() {
+    Register("landuse", {{14, 15, 16}});
+    Register("albedo", {{0, 0, 0}});
+    setup.start_date = model_date{0, 0, 2, 1, 2023};
+    ReadTables("thresholds.txt");
+    BuildParameterGrids();
+  }
+};
+
+TEST_F(PhenologyGridsTest, SeasonStateWithoutGivenGridsStartsAtZeroWithTheStartNotYetFound) {
+  Build();
+  for (int c = 1; c <= 3; ++c) {
+    EXPECT_EQ(At("SumOfForcingUnits1", 1, c), 0.0) << c;
+    EXPECT_EQ(At("SumOfChillingUnits1", 1, c), 0.0) << c;
+    EXPECT_EQ(At("Pheno_start1", 1, c), -1.0) << c;
+  }
+  EXPECT_EQ(At("FStar_ForcingThreshold1", 1, 1), 0.0);
+  EXPECT_EQ(At("FStar_ForcingThreshold1", 1, 2), 0.0);
+  // A chilling-based land use without a carried-over sum begins with the
+  // first-season forcing towards F*.
+  EXPECT_EQ(At("FStar_ForcingThreshold1", 1, 3), 100.0);
+  EXPECT_TRUE(setup.landuse_table[3].forcing_active);
+
+  // Fix point 2 waits for its threshold of 0, which the forcing sum holds
+  // from the start: it is reached on the first day it is searched, even a
+  // day without degree-days.
+  const double* q = setup.parameter_grid_lists.start_times[1][1][1];
+  ASSERT_EQ(std::vector<double>(q, q + 5), (std::vector<double>{0, 1, -1, -1, -1}));
+  table[setup.FindGrid("TemperatureAVG", true)].data[1][1] = -2.0;
+  setup.UpdatePhenology(2, 1);
+  EXPECT_EQ(std::vector<double>(q, q + 5), (std::vector<double>{0, 1, 2, -1, -1}));
+}
+
+TEST_F(PhenologyGridsTest, GivenPhenologyGridsKeepTheirValuesAndEmptyEntriesTakeTheNewGrid) {
+  // A moving average carried over, with its 8-level stack (levels 0..7).
+  double** given = Register("TemperatureMOVAVG7", {{7, 8, 9}});
+  owned_stack levels(setup.Matrix3D(1, 1, 1, 3, kMovingAverageDays, 0), 1, 1, 3, kMovingAverageDays);
+  for (int c = 1; c <= 3; ++c)
+    for (int d = 0; d <= kMovingAverageDays; ++d) levels.get()[1][c][d] = d;
+  grid_entry& average = table[setup.FindGrid("TemperatureMOVAVG7", true)];
+  average.layers = levels.get();
+  average.layer_count = kMovingAverageDays;
+  // A named entry that holds no grid yet.
+  const int empty = table.FirstFreeEntry();
+  setup.RegisterGrid(empty, "ser.asc", nullptr, nullptr, 0, "SurfaceEvaporationResistance", 0, 1, 1);
+  Build();
+
+  EXPECT_EQ(setup.parameter_grid_lists.temperature_movavg7, given);
+  EXPECT_EQ(At("TemperatureMOVAVG7", 1, 2), 8.0);
+  ASSERT_EQ(setup.parameter_grid_lists.movavg7_stack, levels.get());
+  EXPECT_EQ(levels.get()[1][2][5], 5.0);
+
+  ASSERT_EQ(setup.FindGrid("SurfaceEvaporationResistance", true), empty);
+  ASSERT_NE(table[empty].data, nullptr);
+  EXPECT_EQ(table[empty].data[1][2], 200.0);  // the meadow's default
+  EXPECT_EQ(table[empty].file_name, "ser.asc");
+  int named = 0;
+  for (int index = 1; index < kGridTableLimit; ++index)
+    named += table[index].name == "SurfaceEvaporationResistance" ? 1 : 0;
+  EXPECT_EQ(named, 1);
+  setup.ReleaseVegetationGrids();  // before the given stack goes
+}
+
+TEST_F(PhenologyGridsTest, CreatedMovingAverageWritesItsEightLevels) {
+  Build();
+  const grid_entry& average = table[setup.FindGrid("TemperatureMOVAVG7", true)];
+  ASSERT_NE(average.layers, nullptr);
+  setup.WriteStack("movavg7.txt", average.layers, average.layer_count, true, false, false);
+  // A header of 12 lines, then every level of every cell on a line.
+  std::istringstream text(test::ReadFile(dir / "movavg7.txt"));
+  int lines = 0;
+  for (std::string line; std::getline(text, line);) ++lines;
+  EXPECT_EQ(lines, 12 + 3 * kMovingAverageLevels);
+}
+
 // ---- per-cell formulas
 
 // A land-use record of the key block form.
@@ -640,6 +721,36 @@ TEST(VegetationFormulas, ForcingThresholdsMoveTheFixPointsOfMethod5) {
   // A threshold of 0 is reached on the first day the search comes to it.
   ForcingThresholdStep(record, 52, cell);
   EXPECT_EQ(q, (std::vector<double>{0, 1, 51, 52, -1, 0}));
+}
+
+TEST(VegetationFormulas, SeasonResetReturnsTheStartListToTheTableDaysBeforeTheChillingPeriod) {
+  TempDir dir;
+  std::ostringstream console;
+  MessageStream ms{dir / "diag.xml", 4, console};
+  const std::string forcing =
+      "JulDays = 1 -1 40 300; F* = 100; DP1_t1_dorm = 32; DP1_T_Bf = 0; JDReset_TStart = 330;\n"
+      "maxStartJDforDP1 = 200;";
+  const std::string chilling =
+      "DP2_t0_dorm = 300; DP2_t1_dorm = 32; DP2_T_Bf = 0; DP2_T_Bc = 5; DP2_Par_a = 200; DP2_Par_b = -0.05;";
+  // Method 3, and method 4 in its first season; their lists exist when
+  // another land use of the run needs start-time lists.
+  for (const auto& [method, keys] :
+       {std::pair{"DynamicPhenology_1", forcing}, std::pair{"DynamicPhenology_2", forcing + chilling}}) {
+    landuse_table_entry record = Record(ms, method, keys);
+    record.SetForcingActive(true);
+    double forcing_sum = 120.0, pheno_start = 90.0, chilling_sum = 0.0, threshold = 100.0;
+    std::vector<double> q = {0, 1, 90, 130, 300, 0};
+    phenology_cell cell;
+    cell.forcing_sum = &forcing_sum;
+    cell.pheno_start = &pheno_start;
+    cell.chilling_sum = &chilling_sum;
+    cell.forcing_threshold = &threshold;
+    cell.start_times = q.data();
+    PhenologyStep(record, 330, cell);
+    EXPECT_EQ(q, (std::vector<double>{0, 1, -1, 40, 300, 0})) << method;
+    EXPECT_EQ(forcing_sum, 0.0) << method;
+    EXPECT_EQ(pheno_start, -1.0) << method;
+  }
 }
 
 TEST(VegetationFormulas, ChillingSumOverTheTurnOfTheYearFixesTheThresholdOfMethod4) {
