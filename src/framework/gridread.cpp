@@ -92,6 +92,14 @@ void MapNodata(double* cells, int count, double file_nodata, double missing) {
     if (cells[i] == file_nodata) cells[i] = missing;
 }
 
+// Index of the first nan or inf among `count` cells, or -1. Binary files
+// can hold them where text files cannot; no model computation copes with one.
+int FirstNonFinite(const double* cells, size_t count) {
+  for (size_t i = 0; i < count; ++i)
+    if (!std::isfinite(cells[i])) return static_cast<int>(i);
+  return -1;
+}
+
 // Gives every cell that resampling left missing the domain's nodata value.
 void MarkResampledMissing(double** grid, int nrows, int ncols, double domain_nodata) {
   for (int r = 1; r <= nrows; ++r) {
@@ -163,6 +171,10 @@ class GridFileReader {
               ? ReadLittleEndianValues<double>(in_, row, static_cast<size_t>(file_ncols_), scratch)
               : ReadLittleEndianValues<float>(in_, row, static_cast<size_t>(file_ncols_), scratch);
       if (!ok) RaiseGridError(owner_.messages, failure, kGridReadErrorCode);
+      if (const int bad = FirstNonFinite(row, static_cast<size_t>(file_ncols_)); bad >= 0)
+        RaiseGridError(owner_.messages,
+                       failure + " in row " + std::to_string(r) + ", col " + std::to_string(bad + 1),
+                       kGridReadErrorCode);
       MapNodata(row, file_ncols_, file_nodata_, missing);
     }
   }
@@ -483,7 +495,8 @@ int modelobject::ReadStack(const std::string& stack_name, double***& target, boo
     for (int r = 1; r <= nrows; ++r) {
       const bool ok = is_double ? ReadLittleEndianValues<double>(in.get(), row.data(), row_values, scratch)
                                 : ReadLittleEndianValues<float>(in.get(), row.data(), row_values, scratch);
-      if (!ok) RaiseGridError(messages, failure + std::to_string(r), kGridReadErrorCode);
+      if (!ok || FirstNonFinite(row.data(), row_values) >= 0)
+        RaiseGridError(messages, failure + std::to_string(r), kGridReadErrorCode);
       for (int c = 1; c <= ncols; ++c) std::copy_n(row.data() + (c - 1) * depth, depth, data[r][c]);
     }
   }

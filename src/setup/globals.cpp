@@ -2,10 +2,12 @@
 // "[model_time]" and the hand-over of the model settings.
 #include <cerrno>
 #include <climits>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <iterator>
 #include <memory>
+#include <string>
 #include <string_view>
 
 #include "framework/diagnostics.h"
@@ -16,6 +18,11 @@ namespace {
 
 constexpr int kOutputListOrderCode = 97;
 constexpr int kModelTimeKeysCode = 1301;
+
+// Largest shift from the data time stamp to the step end that is taken: one
+// leap year of minutes. Larger shifts (or inf, nan) make no sense and would
+// overflow the integer date arithmetic downstream.
+constexpr double kMaxMinToIntEnd = 366.0 * 24.0 * 60.0;  // minutes
 
 // Years written with fewer than four digits count from 1900 ("95" is 1995).
 constexpr int kShortYearLimit = 1000;
@@ -162,7 +169,11 @@ void defaultini::ReadGlobalSections(const std::string& file_name) {
   if (globals.spare_switch < 0 || globals.spare_switch > 1) globals.spare_switch = 0;
   skip_line();
   std::fscanf(control_file, "%lf", &globals.min_to_int_end);
-  if (!(globals.min_to_int_end >= 0.0)) globals.min_to_int_end = 0.0;
+  if (!std::isfinite(globals.min_to_int_end) || std::fabs(globals.min_to_int_end) > kMaxMinToIntEnd)
+    RaiseControlFileError("[output_interval] min_to_int_end (minutes, finite, magnitude at most " +
+                              std::to_string(static_cast<int>(kMaxMinToIntEnd)) + ")",
+                          "");
+  if (globals.min_to_int_end < 0.0) globals.min_to_int_end = 0.0;
   skip_line();
 
   // Key lines follow the fourth value without a gap; the first empty line

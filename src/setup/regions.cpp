@@ -117,6 +117,8 @@ void defaultini::MakeRegionWeightGrids() {
     *messages << "FATAL: error closing " << control_file_name << "[end-entry]";
     throw ErrorCode{kControlFileCloseErrorCode};
   }
+  // nan or inf would reach the whole-number conversions of the weights.
+  if (!std::isfinite(transition_distance)) RaiseControlFileError(kTransitionPrompt, name);
   if (transition_distance <= 0.0) transition_distance = kMinTransitionDistance;
 
   RankRegions(region_grid_index);

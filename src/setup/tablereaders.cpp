@@ -1,9 +1,11 @@
 // Reading of the sections "[multilayer_landuse]", "[landuse_table]" and
 // "[soil_table]" into the set-up object's tables.
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "framework/diagnostics.h"
 #include "setup/defltuzr.h"
@@ -104,6 +106,28 @@ std::string LanduseKeyBlockKeyword(const std::string& line) {
   return {};
 }
 
+// Records reserved before the first is read. The count line is only a
+// claim: the tables grow as records arrive, so that a huge count in a short
+// section ends in the count error instead of an allocation of its size.
+constexpr int kRecordsReservedUpFront = 64;
+
+// Starts a table of `count` records: the header record 0 (its code holds the
+// count) and room for a few records.
+template <typename Entry>
+void StartTable(std::vector<Entry>& table, int count) {
+  table.clear();
+  table.reserve(static_cast<std::size_t>(std::min(count, kRecordsReservedUpFront)) + 1);
+  table.emplace_back().code = count;
+}
+
+// Appends record `record`, its code preset to its number.
+template <typename Entry>
+Entry& AppendRecord(std::vector<Entry>& table, int record) {
+  Entry& entry = table.emplace_back();
+  entry.code = record;
+  return entry;
+}
+
 // A soil record of the horizon form names its method or opens a block.
 bool IsSoilHorizonRecord(const std::string& line) {
   return line.find("MultipleHorizons") != std::string::npos || line.find("method") != std::string::npos ||
@@ -128,13 +152,11 @@ void defaultini::ReadMultilayerLanduse(int /*table_mode*/) {
     }
     throw ErrorCode{kMultilayerCountErrorCode};
   }
-  multilayer_table.assign(static_cast<std::size_t>(count) + 1, multilayer_landuse_entry{});
-  for (int i = 1; i <= count; ++i) multilayer_table[static_cast<std::size_t>(i)].code = i;
-  multilayer_table[0].code = count;
+  StartTable(multilayer_table, count);
 
   for (int i = 1; i <= count; ++i) {
-    multilayer_landuse_entry& record = multilayer_table[static_cast<std::size_t>(i)];
     std::string text = lines.RecordLine(i, count);
+    multilayer_landuse_entry& record = AppendRecord(multilayer_table, i);
     // A record is one line with its layer list, or a block in braces that may
     // hold the list on a later line.
     if (text.find("Landuse_Layers") != std::string::npos || text.find('{') != std::string::npos) {
@@ -166,13 +188,11 @@ void defaultini::ReadLanduseTable(int /*table_mode*/) {
   FindSection(section, true);
   table_section_lines lines(messages, control_file, section);
   const int count = lines.ReadCount();
-  landuse_table.assign(static_cast<std::size_t>(count) + 1, landuse_table_entry{});
-  for (int i = 1; i <= count; ++i) landuse_table[static_cast<std::size_t>(i)].code = i;
-  landuse_table[0].code = count;
+  StartTable(landuse_table, count);
 
   for (int i = 1; i <= count; ++i) {
-    landuse_table_entry& record = landuse_table[static_cast<std::size_t>(i)];
     std::string text = lines.RecordLine(i, count);
+    landuse_table_entry& record = AppendRecord(landuse_table, i);
     const std::string keyword = LanduseKeyBlockKeyword(text);
     if (keyword.empty()) {
       record.ParsePositional(messages, text);
@@ -207,13 +227,11 @@ void defaultini::ReadSoilTable(int /*table_mode*/) {
   FindSection(section, true);
   table_section_lines lines(messages, control_file, section);
   const int count = lines.ReadCount();
-  soil_table.assign(static_cast<std::size_t>(count) + 1, soil_table_entry{});
-  for (int i = 1; i <= count; ++i) soil_table[static_cast<std::size_t>(i)].code = i;
-  soil_table[0].code = count;
+  StartTable(soil_table, count);
 
   for (int i = 1; i <= count; ++i) {
-    soil_table_entry& record = soil_table[static_cast<std::size_t>(i)];
     std::string text = lines.RecordLine(i, count);
+    soil_table_entry& record = AppendRecord(soil_table, i);
     if (IsSoilHorizonRecord(text)) {
       lines.CompleteBlock(i, text);
       record.ParseHorizons(messages, text);

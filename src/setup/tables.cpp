@@ -46,6 +46,10 @@ constexpr double kPercent = 0.01;
 constexpr double kMacroporeRateDivisor = 3600000.0;  // mm/h to m/s
 constexpr double kLogOfNonPositiveKMin = -27.631;
 constexpr double kGrainSumTolerance = 0.0001;
+// Most computational layers a soil profile may have (all horizons together):
+// far beyond any real profile, and small enough that the per-layer arrays
+// of every cell stay affordable.
+constexpr int kMaxSoilLayers = 1000;
 constexpr int kGrainSand = 0;
 
 // ---- strict conversions
@@ -682,7 +686,9 @@ int landuse_table_entry::FindFixPointInterval(MessageStream* messages, int day_o
     } else {
       day = AltitudeCorrectedDay(fix_days[index], AltitudeDependence(i), altitude);
     }
-    if (day < kFirstValidCorrectedDay || day > kLastValidDay) {
+    // Written so that a nan day (from a nan altitude or altitude dependence)
+    // is refused too.
+    if (!(day >= kFirstValidCorrectedDay && day <= kLastValidDay)) {
       if (messages) {
         *messages << "FATAL: \n---ERROR--\naltitude correction resulted in a Julian day of " << day
                   << " for fix point " << i << " (JD should be between 1 and 366)"
@@ -998,6 +1004,11 @@ int soil_table_entry::ReadHorizonValues(MessageStream* messages, const std::stri
         RaiseReadFailure(messages, block,
                          what + ": the layer count of horizon " + std::to_string(h) +
                              " must be a whole number of 1 or more, not " + Quoted(tokens[h - 1]));
+      }
+      if (count > kMaxSoilLayers - layers) {
+        RaiseReadFailure(messages, block,
+                         what + ": more than " + std::to_string(kMaxSoilLayers) + " layers in all (horizon " +
+                             std::to_string(h) + " adds " + Quoted(tokens[h - 1]) + ")");
       }
       horizon_layers[h] = count;
       layers += count;

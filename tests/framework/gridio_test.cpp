@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
@@ -39,6 +40,11 @@ std::string BinaryFile(const std::vector<double>& header, const std::vector<doub
   for (double v : header) put(v);
   for (double v : values) put(v);
   return bytes;
+}
+
+std::vector<double> WithNan(std::vector<double> values, size_t index) {
+  values.at(index) = NAN;
+  return values;
 }
 
 std::vector<double> Header(double ncols, double nrows, double xll, double yll, double cs,
@@ -325,6 +331,14 @@ TEST_F(GridIoTest, MalformedFilesGiveReadErrors) {
        "error reading (irregular) float  grid bad"},
       {BinaryFile<float>(Header(4, 3, 100, 200, 10), std::vector<double>(11, 1.0)), 22,
        "error reading double grid bad"},
+      // nan and inf are refused in binary grids as in text grids, also where
+      // the file is resampled.
+      {BinaryFile<double>(Header(4, 3, 100, 200, 10), {1, 2, 3, 4, 5, 6, 7, 8, 9, NAN, 11, 12}), 22,
+       "error reading double grid bad in row 3, col 2"},
+      {BinaryFile<float>(Header(4, 3, 100, 200, 10), {1, 2, 3, 4, 5, 6, 7, -INFINITY, 9, 10, 11, 12}), 22,
+       "error reading double grid bad in row 2, col 4"},
+      {BinaryFile<double>(Header(2, 1, 100, 200, 10), {INFINITY, 1}), 22,
+       "error reading (irregular) float  grid bad in row 1, col 1"},
       {BinaryFile<double>(Header(-4, 3, 100, 200, 10), std::vector<double>(12, 1.0)), 22,
        "error reading double value from the header of bad"},
       {BinaryFile<float>(Header(4, 3e9, 100, 200, 10), std::vector<double>(12, 1.0)), 22,
@@ -589,6 +603,8 @@ TEST_F(StackFixture, StacksThatDoNotFitTheDomainAreRefused) {
       {BinaryFile<double>(Header(4, 3, 100, 200, 10, kNodata, 3), std::vector<double>(4 * 4 + 3, 1.0)), 22,
        "error reading double stack badat row 2"},
       {BinaryFile<double>(Header(4, 3, 100, 200, 10, kNodata, 1e12), values), 22, "error reading from bad"},
+      {BinaryFile<float>(Header(4, 3, 100, 200, 10, kNodata, 3), WithNan(values, 4 * 4 * 2 + 5)), 22,
+       "error reading float stack badat row 3"},
       {BinaryFile<double>(Header(4, 3, 100, 200, 10, kNodata, -2), values), 22, "error reading from bad"},
       {"short", 22, "error reading from bad"},
       {"stack_ncols 4\nnrows 3\nxll 100\nyll 200\ncs 10\nnodata -9999\ncnt 0\nmin 0\nmax 0\nsum 0\naverage "

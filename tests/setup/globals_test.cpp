@@ -128,6 +128,9 @@ TEST_F(GlobalsFixture, OutOfRangeSwitchesAreSetBackSilently) {
   EXPECT_EQ(setup.globals.station_warning, 1);
   EXPECT_EQ(setup.globals.spare_switch, 0);
   EXPECT_EQ(setup.globals.min_to_int_end, 0.0);
+  // A shift of a whole leap year is still taken.
+  Read("[output_interval]\n6\n0\n0\n527040 shift\n" + std::string(kOtherSections));
+  EXPECT_EQ(setup.globals.min_to_int_end, 527040.0);
   // Unreadable optional values keep their defaults and the key lines still follow.
   Read("[output_interval]\n6\nno\nno\nno\nWriteAsciiGrids = 1\n" + std::string(kOtherSections));
   EXPECT_EQ(setup.globals.station_warning, 0);
@@ -160,6 +163,9 @@ TEST_F(GlobalsFixture, MissingSectionsAndUnreadableValues) {
   const std::string list = "[output_list]\n0\n";
   const std::string coordinates = "[coordinates]\n47\n8\n15\n0\n";
   const std::string meteo = "[meteo_data_count]\n1\n[meteo_names]\nprecipitation\n";
+  const std::string bad_shift =
+      "error in control file, [output_interval] min_to_int_end (minutes, finite, magnitude at most 527040); "
+      "not found!\n";
   struct error_case {
     std::string text;
     int code;
@@ -183,6 +189,13 @@ TEST_F(GlobalsFixture, MissingSectionsAndUnreadableValues) {
        "error in control file, number of meteorological variables; not found!\n"},
       {head + list + coordinates + "[meteo_data_count]\n1\n", 17,
        "error in control file, [meteo_names]; (EOF)not found!\n"},
+      // A shift that is not finite or beyond a year of minutes would overflow
+      // the date arithmetic of the run.
+      {"[output_interval]\n24\n1\n0\ninf\n", 17, bad_shift},
+      {"[output_interval]\n24\n1\n0\nnan\n", 17, bad_shift},
+      {"[output_interval]\n24\n1\n0\n1e308\n", 17, bad_shift},
+      {"[output_interval]\n24\n1\n0\n527041\n", 17, bad_shift},
+      {"[output_interval]\n24\n1\n0\n-1e9\n", 17, bad_shift},
       {"[output_interval]\n24\n1\n0\n30\nWriteAsciiGrids = yes\n", 17,
        "error in control file, [output_interval] WriteAsciiGrids; not found!\n"},
       {"[output_interval]\n24\n1\n0\n30\nDefaultOutputDirectory\n", 17,

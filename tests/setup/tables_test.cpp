@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <memory>
 #include <sstream>
 
@@ -318,6 +319,23 @@ std::vector<failure_case> FailureCases() {
        Replaced(Grass(kGrassBody), "\n1\n", "\n3\n") + "[soil_table]\n0\n",
        29,
        {"[landuse_table]: the section ends after 1 of 3 records (record 2 is missing)\n"}},
+      // A huge count is only a claim: the tables grow as records arrive, so
+      // these end in the count error, not in an allocation of that size.
+      {"huge count, one record",
+       table::landuse,
+       Replaced(Grass(kGrassBody), "\n1\n", "\n1000000000\n"),
+       29,
+       {"[landuse_table]: the section ends after 1 of 1000000000 records (record 2 is missing)\n"}},
+      {"huge soil count",
+       table::soil,
+       "[soil_table]\n2147483647\n3 loam 25 35 0.00001 300\n",
+       29,
+       {"[soil_table]: the section ends after 1 of 2147483647 records (record 2 is missing)\n"}},
+      {"huge multilayer count",
+       table::multilayer,
+       "[multilayer_landuse]\n1000000000\n1 a { Landuse_Layers = 10, 11; }\n",
+       29,
+       {"[multilayer_landuse]: the section ends after 1 of 1000000000 records (record 2 is missing)\n"}},
       {"block without closing brace",
        table::landuse,
        kGrassHead + kGrassBody + "[soil_table]\n",
@@ -340,6 +358,23 @@ std::vector<failure_case> FailureCases() {
        29,
        {"parameter \"ksat\" not found for soil type 5\n",
         "Soil table code 5: some values could not be read\n{"}},
+      // Layer counts that would overflow or take gigabytes per cell.
+      {"soil layers overflow",
+       table::soil,
+       "[soil_table]\n1\n" + Replaced(kHorizonRecord, "layers = 1", "layers = 1 2147483647"),
+       29,
+       {"parameter \"layers\" of soil type 5: more than 1000 layers in all (horizon 2 adds \"2147483647\")\n",
+        "Soil table code 5: some values could not be read\n{"}},
+      {"soil layers huge",
+       table::soil,
+       "[soil_table]\n1\n" + Replaced(kHorizonRecord, "layers = 1", "layers = 100000000"),
+       29,
+       {"parameter \"layers\" of soil type 5: more than 1000 layers in all (horizon 1 adds \"100000000\")\n"}},
+      {"soil layers above the limit in all",
+       table::soil,
+       "[soil_table]\n1\n" + Replaced(kHorizonRecord, "layers = 1", "layers = 600 401"),
+       29,
+       {"more than 1000 layers in all (horizon 2 adds \"401\")\n"}},
       {"soil method unknown",
        table::soil,
        "[soil_table]\n1\n5 podzol method Layers { layers = 1; }\n",
@@ -422,6 +457,24 @@ TEST_F(TablesTest, FailuresGiveTheirEntriesAndCodes) {
       if (at != std::string::npos) from = at + entry.size();
     }
   }
+}
+
+TEST_F(TablesTest, LongTablesAndDeepProfilesAreRead) {
+  // More records than are reserved up front: the table grows as they arrive.
+  std::string text = "[soil_table]\n100\n";
+  for (int i = 1; i <= 100; ++i) text += std::to_string(i) + " loam 25 35 0.00001 " + std::to_string(i) + "\n";
+  auto setup = WithControlText(text);
+  setup->ReadSoilTable();
+  ASSERT_EQ(setup->soil_table.size(), 101u);
+  EXPECT_EQ(setup->soil_table[0].Code(), 100);
+  EXPECT_EQ(setup->soil_table[100].Code(), 100);
+  EXPECT_DOUBLE_EQ(setup->soil_table[100].suction, 100.0);
+
+  // The deepest profile taken: 1000 layers in all.
+  setup = WithControlText("[soil_table]\n1\n" + Replaced(kHorizonRecord, "layers = 1", "layers = 600 400"));
+  setup->ReadSoilTable();
+  EXPECT_EQ(setup->soil_table[1].LayerCount(), 1000);
+  EXPECT_EQ(setup->soil_table[1].ksat.size(), 1001u);
 }
 
 // ---------------------------------------------------------------- parameters by day
@@ -570,6 +623,9 @@ TEST_F(TablesTest, EvaluationFailuresSayWhatIsWrong) {
   EXPECT_EQ(ExpectCode(152, [&] { conifer.LeafAreaIndex(&ms, 10, 4, 2001, 0.0, 1, 1, 1); }),
             "\n---ERROR--\naltitude correction resulted in a Julian day of -9 for fix point 1 (JD should be "
             "between 1 and 366)\n");
+  // A nan altitude gives no day at all.
+  EXPECT_THAT(ExpectCode(152, [&] { conifer.LeafAreaIndex(&ms, 10, 4, 2001, NAN, 1, 1, 1); }),
+              HasSubstr("Julian day of nan for fix point 1"));
   EXPECT_THAT(
       ExpectCode(152, [&] { conifer.RootDepth(&ms, 10, 4, 2001, 0.0, 1, 3, 4); }),
       HasSubstr("Julian day of -9 for fix point 1 (JD should be between 1 and 366)\nCoordinates: i=3, "
