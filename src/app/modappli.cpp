@@ -409,10 +409,8 @@ void ModellApplication::Clear() {
   if (defaults) defaults->FlushBuffers();
 
   // Interpolators, last to first.
-  for (std::size_t k = interpolators.size(); k-- > 1;) {
+  for (std::size_t k = interpolators.size(); k-- > 1;)
     if (interpolators[k]) interpolators[k]->CleanUp();
-    if (k < settings.meteo_names.size()) settings.meteo_names[k].clear();
-  }
   settings.meteo_names.clear();
   *messages << "meteointerpolators are freed..."
             << "[end-entry]";

@@ -67,17 +67,17 @@ MessageStream::MessageStream(const std::string& file_name, int max_level, std::o
 void MessageStream::Open(const std::string& file_name) {
   file_.open(file_name, std::ios::out | std::ios::trunc);
   if (!file_.is_open()) {
-    console_ << "(mpi-rank " << std::setw(2) << process_index_ << ") "
-             << "\n ----- Warning -----\n error opening diagnostics output file " << file_name << "\n";
-    console_ << "(mpi-rank " << std::setw(2) << process_index_ << ") "
-             << "\nusing default name Velmo_Diag.xml in actual working directory\n -------------------\n\n"
-             << "\n";
+    auto rank = [this]() -> std::ostream& {
+      return console_ << "(mpi-rank " << std::setw(2) << process_index_ << ") ";
+    };
+    rank() << "\n ----- Warning -----\n error opening diagnostics output file " << file_name << "\n";
+    rank() << "\nusing default name Velmo_Diag.xml in actual working directory\n -------------------\n\n"
+           << "\n";
     diag_file_name_ = kDefaultDiagFileName;
     file_.clear();
     file_.open(diag_file_name_, std::ios::out | std::ios::trunc);
     if (!file_.is_open()) {
-      console_ << "(mpi-rank " << std::setw(2) << process_index_ << ") "
-               << "Error opening diagnostics output file " << diag_file_name_ << "\n";
+      rank() << "Error opening diagnostics output file " << diag_file_name_ << "\n";
       console_.flush();
       throw ErrorCode{kDiagOpenError};
     }

@@ -69,13 +69,8 @@ bool IsEndOfDay(const model_date& date, double interval_end_shift) {
 
 interval_ends IntervalEnds(const model_date& date, double interval_end_shift,
                            const std::array<int, 5>& key_factors, date_key_t end_date_key) {
-  const date_key_t key = static_cast<date_key_t>(date.year) * key_factors[0] +
-                         static_cast<date_key_t>(date.month) * key_factors[1] +
-                         static_cast<date_key_t>(date.day) * key_factors[2] +
-                         static_cast<date_key_t>(date.hour) * key_factors[3] +
-                         static_cast<date_key_t>(date.minute) * key_factors[4];
   interval_ends ends;
-  ends.run_end = key >= end_date_key;
+  ends.run_end = date_key(date, key_factors) >= end_date_key;
   ends.day_end = IsEndOfDay(date, interval_end_shift);
   const bool valid_month = date.month >= 1 && date.month <= kLastMonth;
   ends.month_end = ends.day_end && valid_month && date.day == DaysInMonth(date.month, date.year);

@@ -5,7 +5,6 @@
 #include <cmath>
 #include <optional>
 #include <thread>
-#include <utility>
 
 #include "framework/diagnostics.h"
 #include "framework/gridio.h"
@@ -17,7 +16,7 @@ namespace velmo {
 namespace {
 
 // Bytes looked at to tell the formats apart: a whole binary double header.
-constexpr size_t kHeadBytes = kBinaryHeaderValues * sizeof(double);
+constexpr size_t kHeadBytes = kDoubleHeaderBytes;
 // Item numbers of the header values in the error messages.
 constexpr int kNcolsItem = 1;
 constexpr int kNrowsItem = 2;
@@ -40,49 +39,6 @@ class Raster {
   size_t stride_;
   std::vector<double> cells_;
   std::vector<double*> rows_;
-};
-
-// A matrix of the domain allocated by the reader; freed unless handed over.
-class OwnedMatrix {
- public:
-  OwnedMatrix(memory_handling& owner, int nrows, int ncols) : owner_(owner), nrows_(nrows), ncols_(ncols) {
-    data_ = owner.matrix(1, nrows, 1, ncols, nrows);
-  }
-  ~OwnedMatrix() {
-    if (data_) owner_.FreeMatrix(data_, 1, nrows_, 1, ncols_, nrows_);
-  }
-  OwnedMatrix(const OwnedMatrix&) = delete;
-  OwnedMatrix& operator=(const OwnedMatrix&) = delete;
-  double** get() const { return data_; }
-  double** release() { return std::exchange(data_, nullptr); }
-
- private:
-  memory_handling& owner_;
-  int nrows_;
-  int ncols_;
-  double** data_ = nullptr;
-};
-
-class OwnedStack {
- public:
-  OwnedStack(memory_handling& owner, int nrows, int ncols, int levels)
-      : owner_(owner), nrows_(nrows), ncols_(ncols), levels_(levels) {
-    data_ = owner.Matrix3D(1, nrows, 1, ncols, levels, nrows);
-  }
-  ~OwnedStack() {
-    if (data_) owner_.Free3DMatrix(data_, 1, nrows_, 1, ncols_, levels_, nrows_);
-  }
-  OwnedStack(const OwnedStack&) = delete;
-  OwnedStack& operator=(const OwnedStack&) = delete;
-  double*** get() const { return data_; }
-  double*** release() { return std::exchange(data_, nullptr); }
-
- private:
-  memory_handling& owner_;
-  int nrows_;
-  int ncols_;
-  int levels_;
-  double*** data_ = nullptr;
 };
 
 // Gives every cell holding the file's nodata value the marker `missing`.
@@ -282,7 +238,7 @@ void FillAndReport(modelobject& owner, const std::string& file, double** grid, i
   if (verbose)
     *owner.messages << "... " << file << " checking nodata values and replace"
                     << "[end-entry]";
-  const std::string log_name = "modell_" + std::to_string(owner.process_index) + ".log";
+  const std::string log_name = ModelLogName(owner.process_index);
   GridFile log(std::fopen(log_name.c_str(), "a"));
   if (!log) RaiseGridError(owner.messages, "FATAL: error opening log file " + log_name, kModelLogErrorCode);
 
@@ -362,12 +318,11 @@ void modelobject::ReadGrid(const std::string& grid_name, double**& target, int f
         "FATAL: error reading grid " + file + " no memory allocated (pointer given to function is NULL)",
         kGridReadErrorCode);
   reader.CheckValuesFit(differs);
-  std::optional<OwnedMatrix> owned;
-  if (allocate) {
-    owned.emplace(*this, nrows, ncols);
-    for (int r = 1; r <= nrows; ++r) std::fill_n(owned->get()[r] + 1, ncols, nodata_value);
-  }
-  double** grid = allocate ? owned->get() : target;
+  // A matrix of the reader's own is freed unless the whole file was read;
+  // reading or resampling sets every cell of the domain.
+  owned_matrix owned;
+  if (allocate) owned = owned_matrix(matrix(1, nrows, 1, ncols, nrows), 1, nrows, ncols);
+  double** grid = allocate ? owned.get() : target;
 
   if (!differs) {
     reader.ReadValues(grid, false);
@@ -385,7 +340,7 @@ void modelobject::ReadGrid(const std::string& grid_name, double**& target, int f
 
   if (fill_mode == 1 || fill_mode == 2)
     FillAndReport(*this, file, grid, fill_mode, default_value, report_fills, verbose);
-  if (allocate) target = owned->release();
+  if (allocate) target = owned.release();
 }
 
 namespace {
@@ -440,11 +395,9 @@ int modelobject::ReadStack(const std::string& stack_name, double***& target, boo
   }
   binary_header = header;
 
-  const bool matches = std::floor(header[0]) == ncols && std::floor(header[1]) == nrows &&
-                       std::floor(header[2]) == std::floor(xllcorner) &&
-                       std::floor(header[3]) == std::floor(yllcorner) && header[4] == cellsize &&
-                       header[5] == nodata_value;
-  if (!matches) {
+  // A stack is never resampled: it must lie on the domain's raster and carry
+  // its nodata value.
+  if (DiffersFromDomain(*this, header) || header[5] != nodata_value) {
     constexpr size_t kShownNameLength = 35;
     const std::string zone_file = grids ? (*grids)[1].file_name : std::string();
     *messages << "FATAL: " << file << " has not the specified grid measures (in " << name << ")\n"
@@ -472,7 +425,7 @@ int modelobject::ReadStack(const std::string& stack_name, double***& target, boo
   const size_t depth = static_cast<size_t>(numlevels) + 1;
   const size_t row_values = static_cast<size_t>(ncols) * depth;
 
-  OwnedStack stack(*this, nrows, ncols, numlevels);
+  owned_stack stack(Matrix3D(1, nrows, 1, ncols, numlevels, nrows), 1, nrows, ncols, numlevels);
   double*** data = stack.get();
   if (format == StackFileFormat::kAscii) {
     for (int r = 1; r <= nrows; ++r)

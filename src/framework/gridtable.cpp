@@ -62,6 +62,12 @@ std::string ListAlternatives(const std::vector<std::string>& names) {
   return list;
 }
 
+// The table, or the table object itself, cannot be had.
+[[noreturn]] void RaiseTableAllocationError(MessageStream* messages) {
+  if (messages) *messages << "FATAL: no free grid found in memory(1) \n" << "[end-entry]";
+  throw ErrorCode{kGridTableAllocationCode};
+}
+
 }  // namespace
 
 void grid_entry::SetInitialState() {
@@ -89,8 +95,7 @@ grid_table::grid_table(MessageStream* messages) {
   try {
     entries.resize(kGridTableSize);
   } catch (const std::bad_alloc&) {
-    if (messages) *messages << "FATAL: no free grid found in memory(1) \n" << "[end-entry]";
-    throw ErrorCode{kGridTableAllocationCode};
+    RaiseTableAllocationError(messages);
   }
   for (int index = 1; index < kGridTableSize; ++index) entries[static_cast<size_t>(index)].SetInitialState();
 }
@@ -107,8 +112,7 @@ std::unique_ptr<grid_table> grid_table::Create(MessageStream* messages) {
   try {
     return std::make_unique<grid_table>(messages);
   } catch (const std::bad_alloc&) {
-    if (messages) *messages << "FATAL: no free grid found in memory(1) \n" << "[end-entry]";
-    throw ErrorCode{kGridTableAllocationCode};
+    RaiseTableAllocationError(messages);
   }
 }
 

@@ -47,6 +47,13 @@ void MaskRow(double* cells, int ncols, column_span valid, double nodata) {
   std::fill(cells + valid.last + 1, cells + ncols + 1, nodata);
 }
 
+// The header of a grid or stack written on the domain: its raster, zero
+// statistics and `last` as the twelfth value (numlevels of a stack).
+std::array<double, kBinaryHeaderValues> DomainHeader(const modelobject& owner, double last) {
+  return {static_cast<double>(owner.ncols), static_cast<double>(owner.nrows), owner.xllcorner, owner.yllcorner,
+          owner.cellsize, owner.nodata_value, 0.0, 0.0, 0.0, 0.0, 0.0, last};
+}
+
 // Adds the cells of one existing row to the owner's running statistics.
 void AddRowToStatistics(modelobject& owner, const double* cells, int row, bool masked) {
   if (!masked && RowWithoutValidColumns(owner, row)) {
@@ -104,18 +111,7 @@ void WriteBinaryGrid(modelobject& owner, const std::string& file, double** grid,
   if (!out)
     RaiseGridError(owner.messages, "FATAL: error creating " + file + " for writing in binary mode.",
                    kGridCreateErrorCode);
-  owner.binary_header = {static_cast<double>(owner.ncols),
-                         static_cast<double>(owner.nrows),
-                         owner.xllcorner,
-                         owner.yllcorner,
-                         owner.cellsize,
-                         owner.nodata_value,
-                         0.0,
-                         0.0,
-                         0.0,
-                         0.0,
-                         0.0,
-                         0.0};
+  owner.binary_header = DomainHeader(owner, 0.0);
   std::vector<unsigned char> scratch;
   if (!WriteLittleEndianValues<T>(out.get(), owner.binary_header.data(), kBinaryHeaderValues, scratch))
     owner.RaiseWriteError(file, kWriteErrorCode);
@@ -217,18 +213,7 @@ void modelobject::WriteStack(const std::string& stack_name, double*** stack, int
   const bool binary = !ascii;
   GridFile out(std::fopen(file.c_str(), binary ? "wb" : "w"));
   if (!out) RaiseGridError(messages, "FATAL: error opening " + file, kGridCreateErrorCode);
-  binary_header = {static_cast<double>(ncols),
-                   static_cast<double>(nrows),
-                   xllcorner,
-                   yllcorner,
-                   cellsize,
-                   nodata_value,
-                   0.0,
-                   0.0,
-                   0.0,
-                   0.0,
-                   0.0,
-                   static_cast<double>(numlevels)};
+  binary_header = DomainHeader(*this, static_cast<double>(numlevels));
   if (binary) {
     std::vector<unsigned char> scratch;
     const bool ok =

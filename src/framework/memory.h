@@ -64,6 +64,8 @@ class owned_matrix {
   int col_hi() const { return col_hi_; }
   explicit operator bool() const { return data_ != nullptr; }
   void reset();
+  // Hands the matrix over to the caller, who frees it with the same bounds.
+  double** release() { return std::exchange(data_, nullptr); }
 
  private:
   double** data_ = nullptr;
@@ -87,6 +89,8 @@ class owned_stack {
 
   double*** get() const { return data_; }
   void reset();
+  // Hands the stack over to the caller, who frees it with the same bounds.
+  double*** release() { return std::exchange(data_, nullptr); }
 
  private:
   double*** data_ = nullptr;

@@ -63,6 +63,8 @@ bool ReadWholeLine(std::FILE* file, std::string& line) {
   return ReadLineKeeping(file, line, std::string::npos);
 }
 
+std::string ModelLogName(int process_index) { return "modell_" + std::to_string(process_index) + ".log"; }
+
 modelobject::modelobject(MessageStream* stream, const std::string& control_file_name_in, bool write_ascii_grids,
                          bool write_double_grids, bool write_netcdf_grids,
                          const std::string* initial_state_directory, const std::string* default_output_directory)
@@ -88,13 +90,13 @@ void modelobject::OpenControlFile() {
 
 void modelobject::WriteModelLog(const std::string& text) {
   if (process_index != 0) return;
-  std::ofstream log("modell_" + std::to_string(process_index) + ".log", std::ios::app);
+  std::ofstream log(ModelLogName(process_index), std::ios::app);
   log << CtimeNow() << ": " << text << "\n";
 }
 
 void modelobject::SetEndDate(int year, int month, int day, int hour, int minute) {
   end_date = model_date{minute, hour, day, month, year};
-  end_date_key = date_key(end_date);
+  end_date_key = date_key(end_date, date_key_factors);
 }
 
 void modelobject::RaiseControlFileError(const std::string& text1, const std::string& text2) {

@@ -37,6 +37,9 @@ bool ReadRestOfLine(std::FILE* file, std::string& rest);
 // Returns false when the file was already at its end.
 bool ReadWholeLine(std::FILE* file, std::string& line);
 
+// Name of the model log of process `process_index`: "modell_<index>.log".
+std::string ModelLogName(int process_index);
+
 class modelobject : public memory_handling {
  public:
   modelobject(MessageStream* stream, const std::string& control_file_name, bool write_ascii_grids = true,

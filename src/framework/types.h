@@ -27,12 +27,15 @@ inline constexpr std::array<int, 5> kDateKeyFactors = {535680, 44640, 1440, 60, 
 // meteorological input and far years must not overflow.
 using date_key_t = long long;
 
-constexpr date_key_t date_key(int year, int month, int day, int hour, int minute) {
-  return static_cast<date_key_t>(year) * kDateKeyFactors[0] + static_cast<date_key_t>(month) * kDateKeyFactors[1] +
-         static_cast<date_key_t>(day) * kDateKeyFactors[2] + static_cast<date_key_t>(hour) * kDateKeyFactors[3] +
-         static_cast<date_key_t>(minute) * kDateKeyFactors[4];
+constexpr date_key_t date_key(int year, int month, int day, int hour, int minute,
+                              const std::array<int, 5>& factors = kDateKeyFactors) {
+  return static_cast<date_key_t>(year) * factors[0] + static_cast<date_key_t>(month) * factors[1] +
+         static_cast<date_key_t>(day) * factors[2] + static_cast<date_key_t>(hour) * factors[3] +
+         static_cast<date_key_t>(minute) * factors[4];
 }
-constexpr date_key_t date_key(const model_date& d) { return date_key(d.year, d.month, d.day, d.hour, d.minute); }
+constexpr date_key_t date_key(const model_date& d, const std::array<int, 5>& factors = kDateKeyFactors) {
+  return date_key(d.year, d.month, d.day, d.hour, d.minute, factors);
+}
 
 // Days per month, index 1..12 (index 0 unused); February as in a common year.
 inline constexpr std::array<int, 13> kMonthLengths = {0, 31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};

@@ -116,6 +116,16 @@ bool NeighbourMeanOf(double** grid, int row, int col, int nrows, int ncols, doub
 
 // ---------------------------------------------------------------- table helpers
 
+int FreeEntryOrRaise(const grid_table* grids, MessageStream* messages, const char* no_free_message,
+                     const char* no_free_end, int code) {
+  const int index = grids ? grids->FirstFreeEntry() : kGridTableLimit;
+  if (index >= kGridTableLimit) {
+    *messages << no_free_message << kGridTableLimit << no_free_end << "[end-entry]";
+    throw ErrorCode{code};
+  }
+  return index;
+}
+
 int FindGridWithData(modelobject& object, const std::string& grid_name) {
   const int index = object.FindGrid(grid_name, true);
   return index > 0 && (*object.grids)[index].data ? index : 0;
@@ -136,11 +146,7 @@ void DetachAndFree(grid_table* grids, std::vector<owned_matrix>& owned) {
 int defaultini::RegisterComputedGrid(const std::string& grid_name, const std::string& file_name,
                                      std::vector<owned_matrix>& owner, const char* no_free_message,
                                      const char* no_free_end) {
-  const int index = grids->FirstFreeEntry();
-  if (index >= kGridTableLimit) {
-    *messages << no_free_message << kGridTableLimit << no_free_end << "[end-entry]";
-    throw ErrorCode{kNoFreeGridCode};
-  }
+  const int index = FreeEntryOrRaise(grids, messages, no_free_message, no_free_end, kNoFreeGridCode);
   owner.emplace_back();
   owner.back() = owned_matrix(matrix(1, nrows, 1, ncols, 0), 1, nrows, ncols);
   RegisterGrid(index, file_name, owner.back().get(), nullptr, 0, grid_name, 0, 1, nrows);

@@ -11,6 +11,7 @@
 namespace velmo {
 
 class grid_table;
+class MessageStream;
 class modelobject;
 class owned_matrix;
 
@@ -74,6 +75,10 @@ bool NeighbourMeanOf(double** grid, int row, int col, int nrows, int ncols, doub
 
 // ---- grid-table helpers of the set-up object's derived grids
 
+// First free entry of `grids`. With none below the limit (or no table),
+// `no_free_message` + the limit + `no_free_end` is fatal with `code`.
+int FreeEntryOrRaise(const grid_table* grids, MessageStream* messages, const char* no_free_message,
+                     const char* no_free_end, int code);
 // Index of a grid of that name that holds data, or 0.
 int FindGridWithData(modelobject& object, const std::string& grid_name);
 // Columns of `row` a cell loop visits: the row's range, or the whole row when

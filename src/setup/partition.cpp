@@ -7,6 +7,7 @@
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
 #include "setup/defltuzr.h"
+#include "setup/derived.h"
 
 namespace velmo {
 
@@ -161,13 +162,9 @@ void defaultini::PartitionDomain(std::vector<int>& cell_counts, std::vector<int>
   row_last = nrows;
 
   // The grids, in three consecutive entries from the first free one.
-  const int first_free = grids->FirstFreeEntry();
-  if (first_free >= kGridTableLimit) {
-    *messages << "FATAL: when trying to create MPI-Regions: no free grid found in memory (at position "
-              << kGridTableLimit << ")"
-              << "[end-entry]";
-    throw ErrorCode{kNoFreeGridCode};
-  }
+  const int first_free = FreeEntryOrRaise(
+      grids, messages, "FATAL: when trying to create MPI-Regions: no free grid found in memory (at position ",
+      ")", kNoFreeGridCode);
   const int helper_columns = HelperColumns(ncols);
   mpi_regions = owned_matrix(matrix(1, nrows, 1, ncols, 0), 1, nrows, ncols);
   FillMatrix(mpi_regions.get(), nrows, ncols, nodata_value);

@@ -5,14 +5,15 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
+#include "setup/controlcopy.h"
 #include "setup/defltuzr.h"
 #include "setup/derived.h"
+#include "setup/zonegrids.h"
 
 namespace velmo {
 namespace {
@@ -88,32 +89,16 @@ void defaultini::MakeRegionWeightGrids() {
     region_grid_index =
         RegisterComputedGrid(kRegionGridName, DerivedFileName((*grids)[1].file_name, kRegionsSuffix),
                              region_grids, kNoFreeGrid, ")\n");
-    double** regions = (*grids)[region_grid_index].data;
-    for (int r = 1; r <= nrows; ++r) {
-      for (int k = 1; k <= ncols; ++k) regions[r][k] = zone[r][k] != nodata_value ? 1.0 : nodata_value;
-    }
+    FillUnreadGrid((*grids)[region_grid_index].data, zone, nrows, ncols, nodata_value, 1.0);
   }
 
   // The transition distance, from a copy of the control file opened for this
   // alone; a control file the caller holds open stays as it is.
-  std::FILE* file = std::fopen(control_file_name.c_str(), "rt");
-  if (!file) {
-    *messages << "FATAL: error opening " << control_file_name << "[end-entry]";
-    throw ErrorCode{kControlFileOpenErrorCode};
-  }
-  std::FILE* held_file = control_file;
-  control_file = file;
-  try {
-    FindSection(kTransitionSection, true);
-    std::string rest;
-    ReadValue(file, transition_distance, kTransitionPrompt, rest);
-  } catch (...) {
-    control_file = held_file;
-    std::fclose(file);
-    throw;
-  }
-  control_file = held_file;
-  if (std::fclose(file) != 0) {
+  ControlFileCopy copy(*this);
+  FindSection(kTransitionSection, true);
+  std::string rest;
+  ReadValue(copy.file(), transition_distance, kTransitionPrompt, rest);
+  if (!copy.Close()) {
     *messages << "FATAL: error closing " << control_file_name << "[end-entry]";
     throw ErrorCode{kControlFileCloseErrorCode};
   }

@@ -205,21 +205,16 @@ void defaultini::ReadLanduseTable(int /*table_mode*/) {
   // The header carries the days of the first record that gives them.
   constexpr int kDefaultResetDay = 1;
   constexpr int kDefaultWriteDay = 365;
+  auto first_given = [&](int landuse_table_entry::*day, int fallback) {
+    for (int i = 1; i <= count; ++i) {
+      const int value = landuse_table[static_cast<std::size_t>(i)].*day;
+      if (value > 0) return value;
+    }
+    return fallback;
+  };
   landuse_table_entry& header = landuse_table[0];
-  header.veg_reset_day = kDefaultResetDay;
-  header.veg_write_day = kDefaultWriteDay;
-  for (int i = 1; i <= count; ++i) {
-    if (landuse_table[static_cast<std::size_t>(i)].veg_reset_day > 0) {
-      header.veg_reset_day = landuse_table[static_cast<std::size_t>(i)].veg_reset_day;
-      break;
-    }
-  }
-  for (int i = 1; i <= count; ++i) {
-    if (landuse_table[static_cast<std::size_t>(i)].veg_write_day > 0) {
-      header.veg_write_day = landuse_table[static_cast<std::size_t>(i)].veg_write_day;
-      break;
-    }
-  }
+  header.veg_reset_day = first_given(&landuse_table_entry::veg_reset_day, kDefaultResetDay);
+  header.veg_write_day = first_given(&landuse_table_entry::veg_write_day, kDefaultWriteDay);
 }
 
 void defaultini::ReadSoilTable(int /*table_mode*/) {

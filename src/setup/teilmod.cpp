@@ -7,6 +7,7 @@
 
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
+#include "setup/tables.h"
 
 namespace velmo {
 namespace {
@@ -36,9 +37,7 @@ double ClampCosine(double c) { return std::clamp(c, -1.0, 1.0); }
 
 int DayOfYear(int day, int month, const std::array<int, 13>& month_lengths) {
   assert(month >= 1 && month <= 12);
-  int n = day;
-  for (int m = 1; m < month; ++m) n += month_lengths[static_cast<size_t>(m)];
-  return n;
+  return DayOfYearFrom(month_lengths, day, month);
 }
 
 double SolarDeclinationDegrees(int day_of_year) {

@@ -6,6 +6,8 @@
 
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
+#include "setup/coupling.h"
+#include "setup/derived.h"
 #include "setup/teilmod.h"
 #include "setup/tracers.h"
 
@@ -17,28 +19,17 @@ constexpr int kTracerAllocationNumber = 1;
 
 // First free grid-table entry; none below the limit is fatal.
 int FreeGridEntry(teilmodellklasse& module) {
-  const int index = module.grids ? module.grids->FirstFreeEntry() : kGridTableLimit;
-  if (index >= kGridTableLimit) {
-    *module.messages << "FATAL: no free grid left. Please contact the author to set the number of available "
-                        "grids to a larger value "
-                     << kGridTableLimit << "[end-entry]";
-    throw ErrorCode{kNoFreeGridCode};
-  }
-  return index;
+  return FreeEntryOrRaise(module.grids, module.messages,
+                          "FATAL: no free grid left. Please contact the author to set the number of available "
+                          "grids to a larger value ",
+                          "", kNoFreeGridCode);
 }
 
 // The stored concentration starts at 0 in the catchment and holds the nodata
 // value outside it.
 void InitialiseStorageGrid(const teilmodellklasse& module, double** grid) {
-  const int row_lo = std::max(module.first_row, 1);
-  const int row_hi = std::min(module.last_row, module.nrows);
-  for (int r = row_lo; r <= row_hi; ++r) {
-    const double* zone_row = module.zone_grid ? module.zone_grid[r] : nullptr;
-    double* row = grid[r];
-    for (int c = 1; c <= module.ncols; ++c) {
-      row[c] = (zone_row && zone_row[c] == module.nodata_value) ? module.nodata_value : 0.0;
-    }
-  }
+  ClearAccumulationGrid(grid, module.zone_grid, std::max(module.first_row, 1),
+                        std::min(module.last_row, module.nrows), module.ncols, module.nodata_value);
 }
 
 void SetUpTracer(teilmodellklasse& module, int tracer, const tracer_description& description,

@@ -10,7 +10,9 @@
 
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
+#include "setup/controlcopy.h"
 #include "setup/defltuzr.h"
+#include "setup/derived.h"
 
 namespace velmo {
 namespace {
@@ -25,30 +27,6 @@ constexpr int kShortestYearMinutes = 365 * kMinutesPerDay;
 constexpr int kLongestYearMinutes = 366 * kMinutesPerDay;
 
 int CeilDiv(int a, int b) { return (a + b - 1) / b; }
-
-// Holds a control-file copy opened for one reader in `slot` (the object's
-// control_file, which FindSection reads) and gives the slot its former file
-// back when it goes.
-class ControlFileCopy {
- public:
-  ControlFileCopy(std::FILE*& slot, std::FILE* file) : slot_(slot), held_(slot), file_(file) {
-    slot_ = file_;
-  }
-  ~ControlFileCopy() { Close(); }
-  ControlFileCopy(const ControlFileCopy&) = delete;
-  ControlFileCopy& operator=(const ControlFileCopy&) = delete;
-  void Close() {
-    if (!file_) return;
-    slot_ = held_;
-    std::fclose(file_);  // read only: nothing is lost when closing fails
-    file_ = nullptr;
-  }
-
- private:
-  std::FILE*& slot_;
-  std::FILE* held_;
-  std::FILE* file_;
-};
 
 // File name, identifier, fill code and default value ("%s%s%d%lf").
 bool ReadVariableGridLine(std::FILE* file, std::string& file_name, std::string& identifier, int& fill_code,
@@ -193,25 +171,16 @@ void defaultini::ReadVariableGrids() {
   first_variable_grid = 0;
   variable_grid_readcodes.clear();
 
-  std::FILE* file = std::fopen(control_file_name.c_str(), "rt");
-  if (!file) {
-    *messages << "FATAL: error opening " << control_file_name << "[end-entry]";
-    throw ErrorCode{kControlFileOpenErrorCode};
-  }
-  ControlFileCopy copy(control_file, file);
+  ControlFileCopy copy(*this);
+  std::FILE* file = copy.file();
   FindSection(kVariableGridsSection, true);
   std::string rest;
   int count = 0;
   ReadValue(file, count, " number of variable grids ", rest);
   if (count <= 0) return;
 
-  const int first = grids->FirstFreeEntry();
-  if (first >= kGridTableLimit) {
-    copy.Close();
-    *messages << "FATAL: no free grid found in memory (an Position " << kGridTableLimit << ")\n"
-              << "[end-entry]";
-    throw ErrorCode{kNoFreeGridCode};
-  }
+  const int first = FreeEntryOrRaise(grids, messages, "FATAL: no free grid found in memory (an Position ", ")\n",
+                                     kNoFreeGridCode);
   double** zones = (*grids)[1].data;
   for (int i = 1; i <= count; ++i) {
     std::string file_name, identifier;
@@ -247,7 +216,7 @@ void defaultini::ReadVariableGrids() {
     if (i == 1) first_variable_grid = index;
     variable_grid_count = i;
   }
-  copy.Close();
+  copy.Close();  // read only: nothing is lost when closing fails
   grid_count += count;
 }
 

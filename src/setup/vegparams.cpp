@@ -13,6 +13,7 @@
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
 #include "setup/defltuzr.h"
+#include "setup/derived.h"
 
 namespace velmo {
 namespace {
@@ -36,8 +37,6 @@ constexpr int kFirstDayOfYear = 1;
 // Lower limits of the root depth and roughness length grids.
 constexpr double kMinRootDepth = 0.01;        // m
 constexpr double kMinRoughnessLength = 0.01;  // m
-// Grid-table entries searched for a free one (1..999).
-constexpr int kLastGridTableEntry = kGridTableLimit - 1;
 
 bool IsDynamicMethod(int method) {
   return method == kMethodDynamicPhenology1 || method == kMethodDynamicPhenology2 ||
@@ -66,18 +65,10 @@ int FullWriteCode(const grid_entry& entry) {
   return entry.write_code + 10 * entry.period_code + 100 * extremes + 1000 * entry.vegetation_code;
 }
 
-[[noreturn]] void RaiseNoFreeGrid(MessageStream* messages) {
-  *messages << "FATAL: no free grid found in memory (at position " << kGridTableLimit << ")\n"
-            << "[end-entry]";
-  throw ErrorCode{kParameterGridErrorCode};
-}
-
 int NextFreeEntry(const grid_table& grids, MessageStream* messages) {
   // Free means no name: the partitioning grids hold no file name but are in
   // use all the same.
-  const int index = grids.FirstFreeEntry();
-  if (index > kLastGridTableEntry) RaiseNoFreeGrid(messages);
-  return index;
+  return FreeEntryOrRaise(&grids, messages, kNoFreeGrid, ")\n", kParameterGridErrorCode);
 }
 
 // Rows a process computes, widened by one row on each side where the domain

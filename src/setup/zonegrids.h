@@ -87,8 +87,9 @@ enum class zone_ranking_error { none, invalid_code, too_many_zones, no_valid_cel
 zone_ranking_error RankZoneGrid(double** zones, int nrows, int ncols, double nodata_value, double cellsize,
                                 zone_grid_ranking& result);
 
-// The grid of a standard grid that is not read from its file: default_value
-// wherever the zone grid holds a zone, nodata_value elsewhere.
+// default_value wherever the zone grid holds a zone, nodata_value elsewhere:
+// the grid of a standard grid that is not read from its file, or the one
+// region of a catchment without a region grid.
 void FillUnreadGrid(double** grid, double** zone_grid, int nrows, int ncols, double nodata_value,
                     double default_value);
 

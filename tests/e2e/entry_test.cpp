@@ -2,8 +2,7 @@
 // diagnostics file.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
-
+#include "e2e/xml_check.h"
 #include "support/test_support.h"
 
 namespace velmo {
@@ -12,6 +11,7 @@ namespace {
 using test::ReadFile;
 using test::RunVelmo;
 using test::TempDir;
+using test::WellFormed;
 using test::WriteFile;
 
 // A control file that runs (tests/data/e2e) under `name` in `dir`, with its grids.
@@ -19,10 +19,6 @@ void WriteRunnableControlFile(const TempDir& dir, const std::string& name) {
   const std::string data = VELMO_TEST_DATA "/e2e/";
   WriteFile(dir / name, ReadFile(data + "run.ctl"));
   for (const char* grid : {"zones.asc", "dem.asc"}) WriteFile(dir / grid, ReadFile(data + grid));
-}
-
-bool WellFormed(const std::string& xml_path) {
-  return std::system(("xmllint --noout '" + xml_path + "' 2>/dev/null").c_str()) == 0;
 }
 
 TEST(Entry, NoArgumentsGiveUsageAndCode2) {

@@ -3,10 +3,10 @@
 // in each stage of the construction, and several control files in turn.
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <filesystem>
 #include <functional>
 
+#include "e2e/xml_check.h"
 #include "support/test_support.h"
 
 namespace velmo {
@@ -15,13 +15,10 @@ namespace {
 using test::ReadFile;
 using test::RunVelmo;
 using test::TempDir;
+using test::WellFormed;
 using test::WriteFile;
 
 const std::string kData = VELMO_TEST_DATA "/e2e/";
-
-bool WellFormed(const std::string& xml_path) {
-  return std::system(("xmllint --noout '" + xml_path + "' 2>/dev/null").c_str()) == 0;
-}
 
 // Whether `pieces` occur in `text` in this order.
 testing::AssertionResult InOrder(const std::string& text, const std::vector<std::string>& pieces) {
