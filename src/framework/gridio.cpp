@@ -103,6 +103,34 @@ template bool WriteLittleEndianValues<float>(std::FILE*, const double*, size_t, 
 
 namespace {
 
+// Exact powers of ten as doubles.
+constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+// Most digits whose value a double holds exactly.
+constexpr int kExactDigits = 15;
+
+// Grid files are mostly plain decimals ("-9999", "512.25"). With at most 15
+// digits both the digits and the power of ten are exact doubles, so one
+// correctly rounded division gives the very value from_chars gives, much
+// faster. Returns nullptr for anything else (exponents, long numbers, words),
+// which from_chars then reads.
+const char* ParsePlainDecimal(const char* p, const char* last, double& value) {
+  const bool negative = p != last && *p == '-';
+  if (negative) ++p;
+  unsigned long long digits_value = 0;
+  int digits = 0;
+  int fraction_digits = 0;
+  for (; p != last && *p >= '0' && *p <= '9'; ++p, ++digits) digits_value = digits_value * 10 + (*p - '0');
+  if (p != last && *p == '.') {
+    for (++p; p != last && *p >= '0' && *p <= '9'; ++p, ++digits, ++fraction_digits)
+      digits_value = digits_value * 10 + (*p - '0');
+  }
+  if (digits == 0 || digits > kExactDigits || (p != last && (*p == 'e' || *p == 'E'))) return nullptr;
+  const double magnitude = static_cast<double>(digits_value) / kExactPowersOfTen[fraction_digits];
+  value = negative ? -magnitude : magnitude;
+  return p;
+}
+
 // Parses a finite number at the start of [first, last) ("+" allowed in
 // front); returns where it ends, or nullptr.
 const char* ParseNumberPrefix(const char* first, const char* last, double& value) {
@@ -110,6 +138,7 @@ const char* ParseNumberPrefix(const char* first, const char* last, double& value
     ++first;
     if (first != last && *first == '-') return nullptr;
   }
+  if (const char* stop = ParsePlainDecimal(first, last, value)) return stop;
   const auto [stop, error] = std::from_chars(first, last, value, std::chars_format::general);
   if (error != std::errc() || !std::isfinite(value)) return nullptr;
   return stop;

@@ -3,11 +3,14 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <iomanip>
+#include <random>
 #include <sstream>
 
 #include "framework/diagnostics.h"
@@ -166,6 +169,27 @@ TEST(GridFormat, NumbersMustBeWholeFiniteTokens) {
     EXPECT_TRUE(ParseGridNumber(good, v)) << good;
   for (const char* bad : {"", "x", "1,5", "12abc", "nan", "inf", "-inf", "+-1", "1e999", "--1"})
     EXPECT_FALSE(ParseGridNumber(bad, v)) << bad;
+}
+
+TEST(GridFormat, NumbersReadExactlyAsFromChars) {
+  // Plain decimals take a fast path; every value must equal what from_chars
+  // reads, bit for bit.
+  std::mt19937_64 random(42);
+  std::uniform_real_distribution<double> magnitude(-12.0, 12.0);
+  char text[64];
+  for (int i = 0; i < 200000; ++i) {
+    const double x = std::pow(10.0, magnitude(random)) * (i % 2 ? -1.0 : 1.0);
+    const int precision = i % 18;
+    const int length = std::snprintf(text, sizeof text, i % 3 ? "%.*f" : "%.*g", precision, x);
+    double expected = 0, actual = 0;
+    const std::string_view token(text, static_cast<size_t>(length));
+    const auto [end, error] = std::from_chars(token.data(), token.data() + token.size(), expected);
+    const bool expected_ok = error == std::errc() && end == token.data() + token.size() && std::isfinite(expected);
+    ASSERT_EQ(ParseGridNumber(token, actual), expected_ok) << token;
+    if (expected_ok) {
+      ASSERT_EQ(std::memcmp(&actual, &expected, sizeof actual), 0) << token;
+    }
+  }
 }
 
 TEST(GridFormat, TokensSpanningBlockBoundariesStayWhole) {
