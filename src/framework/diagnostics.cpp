@@ -11,6 +11,11 @@ constexpr int kDiagOpenError = 320;
 
 }  // namespace
 
+void RaiseFatal(MessageStream* messages, const std::string& text, int code) {
+  if (messages) *messages << text << "[end-entry]";
+  throw ErrorCode{code};
+}
+
 std::string LocalTimeStamp() {
   std::time_t now = std::time(nullptr);
   std::tm local{};

@@ -74,6 +74,9 @@ class MessageStream {
   bool closed_ = false;
 };
 
+// Writes `text` as one entry (when there is a stream) and throws `code`.
+[[noreturn]] void RaiseFatal(MessageStream* messages, const std::string& text, int code);
+
 // Local time as YYYY-MM-DDTHH:MM:SS.
 std::string LocalTimeStamp();
 

@@ -351,11 +351,6 @@ long long FileSize(std::FILE* file) {
   return static_cast<long long>(info.st_size);
 }
 
-void RaiseGridError(MessageStream* messages, const std::string& text, int code) {
-  if (messages) *messages << text << "[end-entry]";
-  throw ErrorCode{code};
-}
-
 std::string LastCharacters(const std::string& text, size_t count) {
   return text.size() <= count ? text : text.substr(text.size() - count);
 }

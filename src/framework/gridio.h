@@ -212,9 +212,6 @@ struct hole_fill_result {
 hole_fill_result FillHoles(double** grid, double** zone_grid, int nrows, int ncols, double nodata,
                            int fill_mode, double default_value, bool report_fills);
 
-// Writes `text` as one entry and throws `code`.
-[[noreturn]] void RaiseGridError(MessageStream* messages, const std::string& text, int code);
-
 // The last `count` characters of `text` (all of it when shorter).
 std::string LastCharacters(const std::string& text, size_t count);
 

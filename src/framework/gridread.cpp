@@ -94,7 +94,7 @@ class GridFileReader {
     const long long needed =
         kBinaryHeaderValues * value_bytes + static_cast<long long>(file_ncols_) * file_nrows_ * value_bytes;
     if (FileSize(in_) < needed)
-      RaiseGridError(owner_.messages, ValuesFailure(resampling), kGridReadErrorCode);
+      RaiseFatal(owner_.messages, ValuesFailure(resampling), kGridReadErrorCode);
   }
 
   // Reads the file's raster into rows 1..nrows, columns 1..ncols of `grid`
@@ -109,7 +109,7 @@ class GridFileReader {
         for (int c = 1; c <= file_ncols_; ++c) {
           bool is_number = false;
           if (!scanner_->NextNumber(row[c], is_number) || !is_number)
-            RaiseGridError(owner_.messages,
+            RaiseFatal(owner_.messages,
                            "FATAL: error reading ascii grid " + file_ + " in ASCII-Format in row " +
                                std::to_string(r) + ", col " + std::to_string(c),
                            kGridReadErrorCode);
@@ -126,9 +126,9 @@ class GridFileReader {
           format_ == GridFileFormat::kBinaryDouble
               ? ReadLittleEndianValues<double>(in_, row, static_cast<size_t>(file_ncols_), scratch)
               : ReadLittleEndianValues<float>(in_, row, static_cast<size_t>(file_ncols_), scratch);
-      if (!ok) RaiseGridError(owner_.messages, failure, kGridReadErrorCode);
+      if (!ok) RaiseFatal(owner_.messages, failure, kGridReadErrorCode);
       if (const int bad = FirstNonFinite(row, static_cast<size_t>(file_ncols_)); bad >= 0)
-        RaiseGridError(owner_.messages,
+        RaiseFatal(owner_.messages,
                        failure + " in row " + std::to_string(r) + ", col " + std::to_string(bad + 1),
                        kGridReadErrorCode);
       MapNodata(row, file_ncols_, file_nodata_, missing);
@@ -148,7 +148,7 @@ class GridFileReader {
   void ReadAsciiHeader(std::array<double, kBinaryHeaderValues>& header) {
     scanner_.emplace(in_);
     auto fail = [&](int item) {
-      RaiseGridError(owner_.messages,
+      RaiseFatal(owner_.messages,
                      "FATAL: error reading ascii value #" + std::to_string(item) + " from " + file_,
                      kGridReadErrorCode);
     };
@@ -168,14 +168,14 @@ class GridFileReader {
     if (!ReadLittleEndianValues<double>(in_, header.data(), kBinaryHeaderValues, scratch) ||
         !PlausibleDimension(header[0]) || !PlausibleDimension(header[1]) || !PlausibleCellsize(header[4]) ||
         !std::isfinite(header[2]) || !std::isfinite(header[3]))
-      RaiseGridError(owner_.messages, "FATAL: error reading double value from the header of " + file_,
+      RaiseFatal(owner_.messages, "FATAL: error reading double value from the header of " + file_,
                      kGridReadErrorCode);
   }
 
   void ReadSingleHeader(std::array<double, kBinaryHeaderValues>& header) {
     std::vector<unsigned char> scratch;
     auto fail = [&](int item) {
-      RaiseGridError(
+      RaiseFatal(
           owner_.messages,
           "FATAL: error reading double value #" + std::to_string(item) + " from the header of " + file_,
           kGridReadErrorCode);
@@ -213,7 +213,7 @@ std::FILE* OpenWithRetries(modelobject& owner, const std::string& file) {
     in = std::fopen(file.c_str(), "rb");
   }
   if (!in)
-    RaiseGridError(owner.messages, "FATAL: still error opening " + file + " - no retry.", kGridOpenErrorCode);
+    RaiseFatal(owner.messages, "FATAL: still error opening " + file + " - no retry.", kGridOpenErrorCode);
   return in;
 }
 
@@ -240,7 +240,7 @@ void FillAndReport(modelobject& owner, const std::string& file, double** grid, i
                     << "[end-entry]";
   const std::string log_name = ModelLogName(owner.process_index);
   GridFile log(std::fopen(log_name.c_str(), "a"));
-  if (!log) RaiseGridError(owner.messages, "FATAL: error opening log file " + log_name, kModelLogErrorCode);
+  if (!log) RaiseFatal(owner.messages, "FATAL: error opening log file " + log_name, kModelLogErrorCode);
 
   const hole_fill_result result = FillHoles(grid, zones, owner.nrows, owner.ncols, owner.nodata_value,
                                             fill_mode, default_value, report_fills);
@@ -255,7 +255,7 @@ void FillAndReport(modelobject& owner, const std::string& file, double** grid, i
     std::fprintf(log.get(), "In %s is a too big hole at x/y = %d/%d\n!\n", file.c_str(), result.too_big_col,
                  result.too_big_row);
     log.Close();
-    RaiseGridError(owner.messages,
+    RaiseFatal(owner.messages,
                    "FATAL: In " + file + " is a too big hole at x/y = " + std::to_string(result.too_big_col) +
                        "/" + std::to_string(result.too_big_row) + "!",
                    kTooBigHoleErrorCode);
@@ -293,7 +293,7 @@ void modelobject::ReadGrid(const std::string& grid_name, double**& target, int f
   // ReadRecord; GIF: decoded, resampled and converted by the GifReader).
   if (format == GridFileFormat::kUnknown || format == GridFileFormat::kNetcdf ||
       format == GridFileFormat::kGif)
-    RaiseGridError(
+    RaiseFatal(
         messages,
         "FATAL: could not recognise file format (neither ascii, nor single, double, or GIF) for " + file,
         kGridReadErrorCode);
@@ -313,7 +313,7 @@ void modelobject::ReadGrid(const std::string& grid_name, double**& target, int f
   binary_header = header;
 
   if (!allocate && !target)
-    RaiseGridError(
+    RaiseFatal(
         messages,
         "FATAL: error reading grid " + file + " no memory allocated (pointer given to function is NULL)",
         kGridReadErrorCode);
@@ -336,7 +336,7 @@ void modelobject::ReadGrid(const std::string& grid_name, double**& target, int f
                      source_mask);
     MarkResampledMissing(grid, nrows, ncols, nodata_value);
   }
-  if (!in.Close()) RaiseGridError(messages, "FATAL: error closing grid " + file, kGridCloseErrorCode);
+  if (!in.Close()) RaiseFatal(messages, "FATAL: error closing grid " + file, kGridCloseErrorCode);
 
   if (fill_mode == 1 || fill_mode == 2)
     FillAndReport(*this, file, grid, fill_mode, default_value, report_fills, verbose);
@@ -346,7 +346,7 @@ void modelobject::ReadGrid(const std::string& grid_name, double**& target, int f
 namespace {
 
 [[noreturn]] void StackFormatUnknown(MessageStream* messages, const std::string& file) {
-  RaiseGridError(
+  RaiseFatal(
       messages,
       "FATAL: Error: could not recognize file format (ascii, single float or double float) for stack " + file,
       kGridReadErrorCode);
@@ -359,7 +359,7 @@ int modelobject::ReadStack(const std::string& stack_name, double***& target, boo
   std::string file = stack_name;
   PrefixPath(InitialStateDirectory.get(), file);
   GridFile in(std::fopen(file.c_str(), "rb"));
-  if (!in) RaiseGridError(messages, "FATAL: error opening " + file, kGridOpenErrorCode);
+  if (!in) RaiseFatal(messages, "FATAL: error opening " + file, kGridOpenErrorCode);
   *messages << "reading " << file << " for " << name << "..."
             << "[end-entry]";
 
@@ -374,12 +374,12 @@ int modelobject::ReadStack(const std::string& stack_name, double***& target, boo
     case StackFileFormat::kUnknown:
       StackFormatUnknown(messages, file);
     case StackFileFormat::kShort:
-      RaiseGridError(messages, header_failure, kGridReadErrorCode);
+      RaiseFatal(messages, header_failure, kGridReadErrorCode);
     case StackFileFormat::kAscii: {
       std::rewind(in.get());
       scanner.emplace(in.get());
       if (ReadHeaderPairs(*scanner, header) != 0)
-        RaiseGridError(messages, header_failure, kGridReadErrorCode);
+        RaiseFatal(messages, header_failure, kGridReadErrorCode);
       break;
     }
     case StackFileFormat::kBinaryDouble:
@@ -410,7 +410,7 @@ int modelobject::ReadStack(const std::string& stack_name, double***& target, boo
               << cellsize << " " << header[4] << "\n"
               << nodata_value << " " << header[5] << "\n"
               << "[end-entry]";
-    if (!in.Close()) RaiseGridError(messages, "FATAL: error closing stack (1) " + file, kGridCloseErrorCode);
+    if (!in.Close()) RaiseFatal(messages, "FATAL: error closing stack (1) " + file, kGridCloseErrorCode);
     throw ErrorCode{kStackMeasuresErrorCode};
   }
 
@@ -420,7 +420,7 @@ int modelobject::ReadStack(const std::string& stack_name, double***& target, boo
   const long long file_size = FileSize(in.get());
   const double cells = static_cast<double>(ncols) * nrows;
   if (!(levels_value >= 0.0) || cells * (levels_value + 1.0) > static_cast<double>(file_size))
-    RaiseGridError(messages, header_failure, kGridReadErrorCode);
+    RaiseFatal(messages, header_failure, kGridReadErrorCode);
   const int numlevels = static_cast<int>(levels_value);
   const size_t depth = static_cast<size_t>(numlevels) + 1;
   const size_t row_values = static_cast<size_t>(ncols) * depth;
@@ -433,7 +433,7 @@ int modelobject::ReadStack(const std::string& stack_name, double***& target, boo
         for (int l = 0; l <= numlevels; ++l) {
           bool is_number = false;
           if (!scanner->NextNumber(data[r][c][l], is_number) || !is_number)
-            RaiseGridError(messages,
+            RaiseFatal(messages,
                            "FATAL: error reading ascii stack " + file + "at row " + std::to_string(r) +
                                ", column " + std::to_string(c) + ", level " + std::to_string(l),
                            kGridReadErrorCode);
@@ -449,11 +449,11 @@ int modelobject::ReadStack(const std::string& stack_name, double***& target, boo
       const bool ok = is_double ? ReadLittleEndianValues<double>(in.get(), row.data(), row_values, scratch)
                                 : ReadLittleEndianValues<float>(in.get(), row.data(), row_values, scratch);
       if (!ok || FirstNonFinite(row.data(), row_values) >= 0)
-        RaiseGridError(messages, failure + std::to_string(r), kGridReadErrorCode);
+        RaiseFatal(messages, failure + std::to_string(r), kGridReadErrorCode);
       for (int c = 1; c <= ncols; ++c) std::copy_n(row.data() + (c - 1) * depth, depth, data[r][c]);
     }
   }
-  if (!in.Close()) RaiseGridError(messages, "FATAL: error closing stack (3) " + file, kGridCloseErrorCode);
+  if (!in.Close()) RaiseFatal(messages, "FATAL: error closing stack (3) " + file, kGridCloseErrorCode);
   target = stack.release();
   return numlevels;
 }

@@ -18,7 +18,7 @@ constexpr size_t kMaxValueChars = 32;
 // The netCDF output branch: handed to the netCDF grid writer once that is
 // built in. Until then a request for it is refused rather than ignored.
 [[noreturn]] void NetcdfOutputUnavailable(MessageStream* messages, const std::string& file) {
-  RaiseGridError(messages, "FATAL: error creating " + file + ".nc: netCDF output is not available",
+  RaiseFatal(messages, "FATAL: error creating " + file + ".nc: netCDF output is not available",
                  kGridCreateErrorCode);
 }
 
@@ -69,7 +69,7 @@ void AddRowToStatistics(modelobject& owner, const double* cells, int row, bool m
 void WriteAsciiGrid(modelobject& owner, const std::string& file, double** grid, bool masked) {
   GridFile out(std::fopen(file.c_str(), "w"));
   if (!out)
-    RaiseGridError(owner.messages, "FATAL: error creating " + file + " for writing in text mode.",
+    RaiseFatal(owner.messages, "FATAL: error creating " + file + " for writing in text mode.",
                    kGridCreateErrorCode);
   if (std::fprintf(out.get(),
                    "ncols\t%d\nnrows\t%d\nxllcorner\t%lf\nyllcorner\t%lf\ncellsize\t%lf\nnodata_value\t%lf\n",
@@ -102,14 +102,14 @@ void WriteAsciiGrid(modelobject& owner, const std::string& file, double** grid, 
       owner.RaiseWriteError(file, kWriteErrorCode);
   }
   if (!out.Close())
-    RaiseGridError(owner.messages, "FATAL: error closing " + file, kWrittenFileCloseErrorCode);
+    RaiseFatal(owner.messages, "FATAL: error closing " + file, kWrittenFileCloseErrorCode);
 }
 
 template <typename T>
 void WriteBinaryGrid(modelobject& owner, const std::string& file, double** grid, bool masked) {
   GridFile out(std::fopen(file.c_str(), "wb"));
   if (!out)
-    RaiseGridError(owner.messages, "FATAL: error creating " + file + " for writing in binary mode.",
+    RaiseFatal(owner.messages, "FATAL: error creating " + file + " for writing in binary mode.",
                    kGridCreateErrorCode);
   owner.binary_header = DomainHeader(owner, 0.0);
   std::vector<unsigned char> scratch;
@@ -138,7 +138,7 @@ void WriteBinaryGrid(modelobject& owner, const std::string& file, double** grid,
       !WriteLittleEndianValues<T>(out.get(), statistics, kBinaryStatisticsCount, scratch))
     owner.RaiseWriteError(file, kWriteErrorCode);
   if (!out.Close())
-    RaiseGridError(owner.messages, "FATAL: error closing " + file, kWrittenFileCloseErrorCode);
+    RaiseFatal(owner.messages, "FATAL: error closing " + file, kWrittenFileCloseErrorCode);
 }
 
 void WriteGridFile(modelobject& owner, const std::string& grid_name, double** grid, bool ascii,
@@ -212,7 +212,7 @@ void modelobject::WriteStack(const std::string& stack_name, double*** stack, int
 
   const bool binary = !ascii;
   GridFile out(std::fopen(file.c_str(), binary ? "wb" : "w"));
-  if (!out) RaiseGridError(messages, "FATAL: error opening " + file, kGridCreateErrorCode);
+  if (!out) RaiseFatal(messages, "FATAL: error opening " + file, kGridCreateErrorCode);
   binary_header = DomainHeader(*this, static_cast<double>(numlevels));
   if (binary) {
     std::vector<unsigned char> scratch;
@@ -236,7 +236,7 @@ void modelobject::WriteStack(const std::string& stack_name, double*** stack, int
       RaiseWriteError(file, kWriteErrorCode);
     WriteAsciiStackValues(*this, file, out.get(), stack, numlevels);
   }
-  if (!out.Close()) RaiseGridError(messages, "FATAL: error closing " + file, kWrittenFileCloseErrorCode);
+  if (!out.Close()) RaiseFatal(messages, "FATAL: error closing " + file, kWrittenFileCloseErrorCode);
 }
 
 }  // namespace velmo

@@ -51,24 +51,19 @@ std::vector<int> MatrixBlockRows(int row_lo, int row_hi, int col_hi) {
   return blocks;
 }
 
-void memory_handling::Fatal(const char* text, int code) {
-  if (messages) *messages << text << "[end-entry]";
-  throw ErrorCode{code};
-}
-
 double memory_handling::CountHalvings(double x) { return HalvingsOf(x); }
 
 double** memory_handling::matrix(int row_lo, int row_hi, int /*col_lo*/, int col_hi, int table_hi) {
   const std::vector<int> blocks = MatrixBlockRows(row_lo, row_hi, col_hi);
-  if (blocks.empty() && row_lo <= row_hi) Fatal("FATAL: too long matrix rows", kMatrixAllocationCode);
+  if (blocks.empty() && row_lo <= row_hi) RaiseFatal(messages, "FATAL: too long matrix rows", kMatrixAllocationCode);
   const int top = std::max(row_hi, table_hi);
   auto** table = static_cast<double**>(std::calloc(static_cast<size_t>(top) + 1, sizeof(double*)));
-  if (!table) Fatal("FATAL: memory allocation error 1 in matrix()", kMatrixAllocationCode);
+  if (!table) RaiseFatal(messages, "FATAL: memory allocation error 1 in matrix()", kMatrixAllocationCode);
   const size_t row_length = static_cast<size_t>(col_hi) + 1;
   int row = row_lo;
   for (int rows : blocks) {
     auto* block = static_cast<double*>(std::calloc(static_cast<size_t>(rows) * row_length, sizeof(double)));
-    if (!block) Fatal("FATAL: memory allocation error 2 in matrix()", kMatrixAllocationCode);
+    if (!block) RaiseFatal(messages, "FATAL: memory allocation error 2 in matrix()", kMatrixAllocationCode);
     for (int r = 0; r < rows; ++r) table[row + r] = block + static_cast<size_t>(r) * row_length;
     row += rows;
   }
@@ -78,7 +73,7 @@ double** memory_handling::matrix(int row_lo, int row_hi, int /*col_lo*/, int col
 void memory_handling::FreeMatrix(double** table, int row_lo, int row_hi, int /*col_lo*/, int col_hi, int /*table_hi*/) {
   if (!table) return;
   const std::vector<int> blocks = MatrixBlockRows(row_lo, row_hi, col_hi);
-  if (blocks.empty() && row_lo <= row_hi) Fatal("FATAL: too long matrix rows", kMatrixAllocationCode);
+  if (blocks.empty() && row_lo <= row_hi) RaiseFatal(messages, "FATAL: too long matrix rows", kMatrixAllocationCode);
   int row = row_lo;
   for (int rows : blocks) {
     std::free(table[row]);
@@ -92,13 +87,13 @@ void memory_handling::FreeMatrix(double** table, int row_lo, int row_hi, int /*c
 double*** memory_handling::Matrix3D(int i_lo, int i_hi, int /*j_lo*/, int j_hi, int k_hi, int table_hi) {
   const int top = std::max(i_hi, table_hi);
   auto*** table = static_cast<double***>(std::calloc(static_cast<size_t>(top) + 1, sizeof(double**)));
-  if (!table) Fatal("FATAL: memory allocation error (1) in 3_d_matrix()", kMatrixAllocationCode);
+  if (!table) RaiseFatal(messages, "FATAL: memory allocation error (1) in 3_d_matrix()", kMatrixAllocationCode);
   const size_t depth = static_cast<size_t>(k_hi) + 1;
   for (int i = i_lo; i <= i_hi; ++i) {
     auto** rows = static_cast<double**>(std::calloc(static_cast<size_t>(j_hi) + 1, sizeof(double*)));
-    if (!rows) Fatal("FATAL: memory allocation error (2) in 3_d_matrix()", kMatrixAllocationCode);
+    if (!rows) RaiseFatal(messages, "FATAL: memory allocation error (2) in 3_d_matrix()", kMatrixAllocationCode);
     auto* block = static_cast<double*>(std::calloc((static_cast<size_t>(j_hi) + 1) * depth, sizeof(double)));
-    if (!block) Fatal("FATAL: memory allocation error (3) in 3_d_matrix()", kMatrixAllocationCode);
+    if (!block) RaiseFatal(messages, "FATAL: memory allocation error (3) in 3_d_matrix()", kMatrixAllocationCode);
     // Entry 0 owns the block; entries 1.. address it by column.
     for (int j = 0; j <= j_hi; ++j) rows[j] = block + static_cast<size_t>(j) * depth;
     table[i] = rows;

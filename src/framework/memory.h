@@ -41,9 +41,6 @@ class memory_handling {
   int ready = 0;
   MessageStream* messages = nullptr;
   std::string name;
-
- private:
-  [[noreturn]] void Fatal(const char* text, int code);
 };
 
 // A matrix of memory_handling::matrix (rows row_lo..row_hi, columns 0..col_hi)

@@ -175,15 +175,10 @@ zonalstatistic::~zonalstatistic() {
   if (file) std::fclose(file);
 }
 
-void zonalstatistic::Fatal(const std::string& text, int code) {
-  if (messages) *messages << text << "[end-entry]";
-  throw ErrorCode{code};
-}
-
 void zonalstatistic::OpenFile(const char* mode) {
   if (file) CloseFile();
   file = std::fopen(file_name.c_str(), mode);
-  if (!file) Fatal("FATAL: error opening \n" + file_name, kOpenErrorCode);
+  if (!file) RaiseFatal(messages, "FATAL: error opening \n" + file_name, kOpenErrorCode);
   std::setvbuf(file, nullptr, _IOFBF, kWriteChunkBytes);
 }
 
@@ -193,7 +188,7 @@ void zonalstatistic::CloseFile() {
   bool failed = std::ferror(file) != 0;
   if (std::fclose(file) != 0) failed = true;
   file = nullptr;
-  if (failed) Fatal("FATAL: cannot close " + file_name, kCloseErrorCode);
+  if (failed) RaiseFatal(messages, "FATAL: cannot close " + file_name, kCloseErrorCode);
 }
 
 std::vector<int> zonalstatistic::ColumnZones() const {

@@ -123,7 +123,6 @@ class zonalstatistic {
   bool HasListedColumns() const { return type == 5 || type == 6; }
   // Zone indices of the header and row columns, in column order.
   std::vector<int> ColumnZones() const;
-  [[noreturn]] void Fatal(const std::string& text, int code);
 
   int ready = 0;
   bool with_minutes = false;

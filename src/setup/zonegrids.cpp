@@ -332,7 +332,7 @@ void defaultini::ReadDomainHeader(int& header_ncols, int& header_nrows, double& 
   std::string file = grids ? (*grids)[1].file_name : std::string();
   PrefixPath(InitialStateDirectory.get(), file);
   GridFile in(std::fopen(file.c_str(), "rb"));
-  if (!in) RaiseGridError(messages, "FATAL: error opening " + file, kGridOpenErrorCode);
+  if (!in) RaiseFatal(messages, "FATAL: error opening " + file, kGridOpenErrorCode);
 
   constexpr size_t kNodataIndex = 5;
   std::array<unsigned char, kDoubleHeaderBytes> head{};
@@ -351,12 +351,12 @@ void defaultini::ReadDomainHeader(int& header_ncols, int& header_nrows, double& 
     std::rewind(in.get());
     TokenScanner scanner(in.get());
     if (ReadAsciiHeaderItems(scanner, header) != 0 || !PlausibleHeader(header))
-      RaiseGridError(messages, failure, kGridReadErrorCode);
+      RaiseFatal(messages, failure, kGridReadErrorCode);
   } else if (is_double) {
     for (size_t i = 0; i < kBinaryHeaderValues; ++i)
       header[i] = LoadLittleEndian<double>(&head[i * sizeof(double)]);
     if (!PlausibleHeader(header))
-      RaiseGridError(messages, "FATAL: error reading double value from the header of " + file,
+      RaiseFatal(messages, "FATAL: error reading double value from the header of " + file,
                      kGridReadErrorCode);
   } else if (is_single) {
     // A small single-precision grid may be shorter than a double header.
@@ -369,18 +369,18 @@ void defaultini::ReadDomainHeader(int& header_ncols, int& header_nrows, double& 
     }
     if (bad_item == 0 && !PlausibleHeader(header)) bad_item = FirstImplausibleItem(header);
     if (bad_item != 0)
-      RaiseGridError(
+      RaiseFatal(
           messages,
           "FATAL: error reading double value #" + std::to_string(bad_item) + " from the header of " + file,
           kGridReadErrorCode);
   } else if (head_size < kDoubleHeaderBytes) {
-    RaiseGridError(messages, "FATAL: error reading double value from the header of " + file,
+    RaiseFatal(messages, "FATAL: error reading double value from the header of " + file,
                    kGridReadErrorCode);
   } else {
-    RaiseGridError(messages, "FATAL: could not recognise file format (ascii, float or double) for " + file,
+    RaiseFatal(messages, "FATAL: could not recognise file format (ascii, float or double) for " + file,
                    kGridReadErrorCode);
   }
-  if (!in.Close()) RaiseGridError(messages, "FATAL: error closing grid " + file, kGridCloseErrorCode);
+  if (!in.Close()) RaiseFatal(messages, "FATAL: error closing grid " + file, kGridCloseErrorCode);
 
   header_ncols = static_cast<int>(std::floor(header[0]));
   header_nrows = static_cast<int>(std::floor(header[1]));
