@@ -3,12 +3,11 @@
 
 #include <array>
 
-namespace velmo {
+// The clock units (kMinutesPerHour, kHoursPerDay, kMinutesPerDay) come with
+// the physics units.
+#include "physics/units.h"
 
-// Lengths of the clock units.
-inline constexpr int kMinutesPerHour = 60;
-inline constexpr int kHoursPerDay = 24;
-inline constexpr int kMinutesPerDay = kHoursPerDay * kMinutesPerHour;
+namespace velmo {
 
 // A calendar date of the model: minute, hour, day, month, year.
 struct model_date {
