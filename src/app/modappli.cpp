@@ -10,6 +10,7 @@
 #include <charconv>
 #include <iostream>
 
+#include "app/module_builder.h"
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
 #include "framework/interrupt.h"
@@ -37,11 +38,6 @@ constexpr const char* kMenuText =
     "buffers)\n2 = cancel now without saving buffers!\n3 = flush buffers and go on with simulation\n\nchoose "
     "one "
     "of the above options: ";
-
-// A module constructor reports its failure in its error code.
-void Check(int error) {
-  if (error != 0) throw ErrorCode{error};
-}
 
 }  // namespace
 
@@ -95,9 +91,13 @@ void ModellApplication::init(int /*argc*/, char** argv, int position) {
 }
 
 void ModellApplication::BuildSetup() {
-  int error = 0;
-  defaults = std::make_unique<defaultini>(error, messages, control_file, kSetupUnusedArgument, grids.get());
-  Check(error);
+  // Ready once every stage has run.
+  BuildModule(defaults,
+              [&] {
+                return MakeHandingBackCode<defaultini>(messages, control_file, kSetupUnusedArgument,
+                                                       grids.get());
+              },
+              {.set_ready = false});
   bool done = false;
   while (!done) defaults->InitializeStage(done);
   defaults->CreateGridStatistics();
@@ -119,17 +119,17 @@ void ModellApplication::BuildInterpolators() {
     //   interpolators[k].
     // Until then the user must learn that the variable has no effect.
     *messages << "WARNING: meteorological variable " << settings.meteo_names[static_cast<std::size_t>(k)]
-              << " is not interpolated: this build has no meteorological interpolators" << "[end-entry]";
+              << " is not interpolated: this build has no meteorological interpolators"
+              << "[end-entry]";
   }
 }
 
 void ModellApplication::BuildTracerDescriptions() {
-  int error = 0;
-  tracer_ini = std::make_unique<tracer_ini_class>(
-      error, messages, control_file_intern, settings.WriteAsciiGrids, settings.WriteDoubleGrids,
-      settings.WriteNetcdfGrids, settings.InitialStateDirectory, settings.DefaultOutputDirectory);
-  Check(error);
-  tracer_ini->SetReady(1);
+  BuildModule(tracer_ini, [&] {
+    return MakeHandingBackCode<tracer_ini_class>(
+        messages, control_file_intern, settings.WriteAsciiGrids, settings.WriteDoubleGrids,
+        settings.WriteNetcdfGrids, settings.InitialStateDirectory, settings.DefaultOutputDirectory);
+  });
   TakeTracerDescriptions();
 }
 
@@ -142,52 +142,58 @@ void ModellApplication::TakeTracerDescriptions() {
   tracer_descriptions = nullptr;
 }
 
-// Each module is built, checked and connected to those built before it.
+// Each module is built and stored by one BuildModule call (which also sets it
+// ready unless the slot gives {.set_ready = false}) and then connected to
+// those built before it.
 void ModellApplication::BuildModules() {
-  // slot RegionalSuperposition: build it (common block with region_count,
-  //   max_region_code, region_code_map after the zone block); it reports no
-  //   error code, a code thrown inside it reaches init's handler directly.
-  // slot precipitation_correction: build precicorrclass (interpolators,
-  //   meteo_names, ...); check; SetMaxElevation(defaults->GetMaxElevation());
-  //   SetReady(1).
-  // slot radiation_correction: build expokorrklasse; check; SetReady(1).
-  // slot evapotranspiration: build verdunstungsmodellklasse; check;
-  //   LinkSoilGrids(); SetRadiationCorrectionGrid(
-  //   radiation_correction->GetCorrectionGrid()).
-  // slot snow_model: build schneemodellklasse; check;
-  //   SetRadiationCorrectionGrid(radiation_correction->GetCorrectionGrid());
-  //   evapotranspiration->SetSnowStorageGrid(snow->GetSnowStorageGrid());
-  //   evapotranspiration->SetSnowMethod(snow->GetMethod());
-  //   evapotranspiration->SetReady(1).
+  // slot RegionalSuperposition: BuildModule(superposition, RegionalSuperposition
+  //   (common block with region_count, max_region_code, region_code_map after
+  //   the zone block), {.set_ready = false}).
+  // slot precipitation_correction: BuildModule(precipitation_correction,
+  //   precicorrclass (interpolators, meteo_names, ...), {.set_ready = false});
+  //   SetMaxElevation(defaults->GetMaxElevation()); SetReady(1).
+  // slot radiation_correction: BuildModule(radiation_correction,
+  //   expokorrklasse).
+  // slot evapotranspiration: BuildModule(evapotranspiration,
+  //   verdunstungsmodellklasse, {.set_ready = false}); LinkSoilGrids();
+  //   SetRadiationCorrectionGrid(radiation_correction->GetCorrectionGrid()).
+  // slot snow_model: BuildModule(snow, schneemodellklasse, {.set_ready =
+  //   false}); SetRadiationCorrectionGrid(radiation_correction->
+  //   GetCorrectionGrid()); evapotranspiration->SetSnowStorageGrid(snow->
+  //   GetSnowStorageGrid()); evapotranspiration->SetSnowMethod(snow->
+  //   GetMethod()); evapotranspiration->SetReady(1).
 
   interception_method = 0;
-  // slot interception_model: build interzeptionsmodellklasse; check;
-  //   interception_method = interception->GetMethod().
+  // slot interception_model: BuildModule(interception,
+  //   interzeptionsmodellklasse, {.set_ready = false}); interception_method =
+  //   interception->GetMethod().
   interception_first = interception_method > kLastSnowFirstInterceptionMethod;
   // slot interception_model: when interception_first, copy snow->transzone
   //   and snow->T0R into the interception model's transzone and T0R.
   // slot snow_model: snow->LinkInputGrids(interception_first).
 
-  // slot infiltration_model: build infiltrationsmodellklasse; check;
+  // slot infiltration_model: BuildModule(infiltration,
+  //   infiltrationsmodellklasse, {.set_ready = false});
   //   LinkInputGrids(interception_first).
 
-  // Tracer storages:
+  // Tracer storages (SetUpTracers hands its code back: ThrowHandedBackCode):
   // slot snow_model: SetUpTracers(error, tracer_count, tracer_descriptions);
-  //   check.
+  //   ThrowHandedBackCode(error).
   // slot interception_model: SetUpTracers(error, tracer_count,
-  //   tracer_descriptions); check; SetReady(1).
+  //   tracer_descriptions); ThrowHandedBackCode(error); SetReady(1).
   // slot infiltration_model: SetUpTracers(error, tracer_count,
-  //   tracer_descriptions); check; SetReady(1).
+  //   tracer_descriptions); ThrowHandedBackCode(error); SetReady(1).
 
   // Lakes:
   // slot evapotranspiration: InitLakeModel("[lake_model]").
   // slot snow_model: InitLakeModel("[lake_model]").
 
-  // slot routing_model: build abflussmodellklasse (the soil model's zone
-  //   ranking, start date before end date, none and 0, storage_read_mode);
-  //   check; LinkInputGrids(interception_first); when its flow control
-  //   parameter is above 0: SetSubbasinRunoff(infiltration->
-  //   GetSubbasinRunoff()), InitializeRouting(), SetChannelStateRecords(none),
+  // slot routing_model: BuildModule(routing, abflussmodellklasse (the soil
+  //   model's zone ranking, start date before end date, none and 0,
+  //   storage_read_mode), {.set_ready = false});
+  //   LinkInputGrids(interception_first); when its flow control parameter is
+  //   above 0: SetSubbasinRunoff(infiltration->GetSubbasinRunoff()),
+  //   InitializeRouting(), SetChannelStateRecords(none),
   //   ReadStorageFile(infiltration->GetStorageFileName(),
   //   infiltration->storage_read_mode), SetReady(1).
   // slot snow_model: when its flow control parameter is above 0:
@@ -195,10 +201,12 @@ void ModellApplication::BuildModules() {
   //   ReadStorageFile(infiltration->GetStorageFileName(),
   //   infiltration->storage_read_mode); SetReady(1).
 
-  // slot special_output: build SpecialOutputClass; check.
+  // slot special_output: BuildModule(special_output, SpecialOutputClass,
+  //   {.other_failure = kSpecialOutputErrorCode, .set_ready = false}).
   // slot routing_model: when its flow control parameter is not 0,
   //   CollectReservoirs(reservoirs).
-  // slot data_assimilation: build it with reservoirs and 1; check.
+  // slot data_assimilation: BuildModule(assimilation, data_assimilation
+  //   (reservoirs, 1), {.set_ready = false}).
 }
 
 void ModellApplication::InstallInterpolator(std::unique_ptr<interpolator_slot> interpolator) {

@@ -73,6 +73,19 @@ zone_ranking_fault RankZones(double** grid, int nrows, int ncols, const row_rang
                              zone_ranking& result);
 
 // ---------------------------------------------------------------- submodel base
+//
+// Construction failures: a constructor that fails logs its FATAL entry and
+// throws its code (ErrorCode). It never catches a code to hand it back through
+// an argument, since a module's constructor could not catch its base's throw
+// anyway. The model application builds every module with BuildModule
+// (app/module_builder.h), which turns any other exception into the module's
+// code (103; the special output 104) and stores the module.
+//
+// The set-up object, the tracer description and the zone statistics writer
+// still hand their code back through a leading `int& error`: their callers
+// construct them by value and read that code, and the tests of the latter two
+// look at what a failure leaves (an empty tracer table, a writer switched off).
+// MakeHandingBackCode (app/module_builder.h) turns that code into a throw.
 
 class teilmodellklasse : public modelobject {
  public:
