@@ -13,7 +13,9 @@ namespace {
 
 constexpr const char* kLevelOption = "-diaglevel:";
 constexpr const char* kFileOption = "-diagfile:";
-constexpr const char* kVersionText = "$Version: 0.1 (C++20 rebuild) $";
+// The program version, set in CMakeLists.txt; the banner shows it without
+// the dollar signs.
+constexpr const char* kVersionText = "$Version: " VELMO_VERSION "$";
 constexpr int kUsageCode = 2;
 constexpr int kMaxExitStatus = 255;
 
@@ -32,8 +34,10 @@ void WriteBanner(MessageStream& ms) {
   std::string version = kVersionText;
   std::erase(version, '$');
   ms << rule << "[end-entry]";
-  ms << "Velmo - distributed hydrological catchment model" << "[end-entry]";
-  ms << "Linux 64-bit console build" << "[end-entry]";
+  ms << "Velmo - distributed hydrological catchment model"
+     << "[end-entry]";
+  ms << "Linux 64-bit console build"
+     << "[end-entry]";
   ms << version << "[end-entry]";
   ms << "usage: velmo <control files> [-diagfile:<file>] [-diaglevel:<FATAL|ERROR|WARNING|INFO|DEBUG>]\n"
      << rule << "[end-entry]";
@@ -66,7 +70,8 @@ int AbortWith(std::unique_ptr<MessageStream>& ms, int code, const std::string& w
   SetCurrentInterruptState(nullptr);
   if (ms) {
     if (!what.empty()) *ms << "FATAL: unexpected exception: " << what << "[end-entry]";
-    *ms << "FATAL: Execption " << code << " caught at top level!" << "[end-entry]";
+    *ms << "FATAL: Execption " << code << " caught at top level!"
+        << "[end-entry]";
     *ms << "FATAL: Program aborted with exit code " << code << "[end-entry]";
     ms->Close();
     ms.reset();
@@ -112,7 +117,8 @@ int VelmoMain(int argc, char** argv, const ApplicationFactory& make_application)
     }
     RunControlFiles(*ms, argc, argv, options, make_application, last_exit_code);
     *ms << "exitcode " << last_exit_code << "[end-entry]";
-    *ms << "o.k.\n\nthe end." << "[end-entry]";
+    *ms << "o.k.\n\nthe end."
+        << "[end-entry]";
     ms->Close();
     return last_exit_code;
   } catch (ErrorCode code) {

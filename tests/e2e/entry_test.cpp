@@ -27,11 +27,15 @@ TEST(Entry, NoArgumentsGiveUsageAndCode2) {
   const std::string diag = dir / "Velmo_Diag.xml";
   ASSERT_TRUE(WellFormed(diag));
   const std::string xml = ReadFile(diag);
-  EXPECT_NE(xml.find("<line level=\"0\" description= \";usage: velmovc[o]&lt;32|64&gt; &lt;1st cntrl-file&gt;"),
+  EXPECT_NE(
+      xml.find("<line level=\"0\" description= \";usage: velmovc[o]&lt;32|64&gt; &lt;1st cntrl-file&gt;"),
+      std::string::npos);
+  EXPECT_NE(xml.find("<line level=\"0\" description= \"Execption 2 caught at top level!\"/>"),
             std::string::npos);
-  EXPECT_NE(xml.find("<line level=\"0\" description= \"Execption 2 caught at top level!\"/>"), std::string::npos);
-  EXPECT_NE(xml.find("<line level=\"0\" description= \"Program aborted with exit code 2\"/>"), std::string::npos);
+  EXPECT_NE(xml.find("<line level=\"0\" description= \"Program aborted with exit code 2\"/>"),
+            std::string::npos);
   EXPECT_NE(xml.find("<line level=\"4\" description= \"--\"/>"), std::string::npos);  // banner rule
+  EXPECT_NE(xml.find("<line level=\"4\" description= \"Version: 0.1\"/>"), std::string::npos);
   EXPECT_NE(xml.find("Velmo finished at"), std::string::npos);
 }
 
@@ -52,7 +56,7 @@ TEST(Entry, LevelNames) {
     bool debug_written, warning_written;
   };
   const Case cases[] = {
-      {"-diaglevel:warning", false, true}, {"-diaglevel:WARN", true, true}, {"-diaglevel:", true, true},
+      {"-diaglevel:warning", false, true}, {"-diaglevel:WARN", true, true},    {"-diaglevel:", true, true},
       {"-diaglevel:DEBUG", true, true},    {"-diaglevel:fatal", false, false},
   };
   TempDir dir;
