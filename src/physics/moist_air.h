@@ -1,7 +1,7 @@
 // Water vapour and air: saturation vapour pressure, its slope, latent heat of
 // vaporisation, the psychrometric constant and air pressure at an elevation.
-// The model's processes were fitted with different coefficient sets; each set
-// is one function here, named by its set, with the process that uses it. Call
+// The model's processes use different coefficient sets; each set is one
+// function here, named by its set, listed with the process that uses it. Call
 // the one your process names instead of re-typing its coefficients.
 //
 // Saturation vapour pressure, temperature in °C, result in hPa:
