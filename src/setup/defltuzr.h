@@ -20,6 +20,11 @@ namespace velmo {
 inline constexpr const char* kSoilTypesName = "soil_types";
 inline constexpr const char* kRiverLinksName = "river_links";
 
+// Whether the grid of this name (grid-table name or identifier) holds codes
+// of classes, which are never blended when a file is resampled: the zone
+// grids, land uses, soil types, regions, river links, lakes and glaciers.
+grid_content ContentOfGrid(const std::string& grid_name);
+
 class defaultini : public modelobject {
  public:
   // Never throws: a thrown code lands in `error` (103 for anything else).
