@@ -113,6 +113,11 @@ class modelobject : public memory_handling {
                             int last_row);
   // Frees the entry's names and accumulators; `data` stays with its owner.
   virtual void ReleaseGrid(int index);
+  // The name the period files of registered entry `index` are named from:
+  // its file name, or its outname (with a WARNING naming both entries) when
+  // another entry's period files of the same kind already carry the names
+  // the file name would give.
+  const std::string& PeriodFileSource(int index);
 
   // --- grid and stack files (framework/gridread.cpp, gridwrite.cpp; formats
   // in framework/gridio.h). Ctrl-C is ignored while a file is open.
