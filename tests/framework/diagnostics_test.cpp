@@ -1,3 +1,4 @@
+// The message stream: console and diagnostics-file sides of entries.
 #include "framework/diagnostics.h"
 
 #include <gtest/gtest.h>

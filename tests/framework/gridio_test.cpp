@@ -1,3 +1,4 @@
+// Grid and stack files: formats, reading, resampling, hole filling, writing.
 #include "framework/gridio.h"
 
 #include <gmock/gmock.h>

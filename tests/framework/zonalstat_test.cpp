@@ -1,3 +1,4 @@
+// Zone statistics tables: headers, rows per interval, buffering, failures.
 #include "framework/zonalstat.h"
 
 #include <gmock/gmock.h>

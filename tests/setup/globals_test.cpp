@@ -1,3 +1,4 @@
+// The global sections of the control file and their errors.
 #include <gtest/gtest.h>
 
 #include <sstream>

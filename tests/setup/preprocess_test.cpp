@@ -1,3 +1,4 @@
+// Control-file preprocessing: symbols, comments, joins and the copy.
 #include "setup/preprocess.h"
 
 #include <gtest/gtest.h>
