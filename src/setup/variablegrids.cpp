@@ -314,8 +314,11 @@ void defaultini::ReadPeriodicGrids(int minute, int hour, int day, int month, int
     }
     if (PeriodDue(entry.elapsed_periods, entry.elapsed_units, entry.period_length, entry.period_offset)) {
       entry.dated_file_name = DatedFileName(entry.file_name, date);
+      // The land-use grid may have been renamed to its layer's name by now.
+      const grid_content content =
+          grid.kind == periodic_grid_kind::plain ? ContentOfGrid(entry.name) : grid_content::codes;
       ReadGrid(entry.dated_file_name, entry.data, entry.fillcode, false, true, entry.defaultValue, true, true,
-               0, true, ContentOfGrid(entry.name));
+               0, true, content);
       RebindPeriodicGrid(grid, entry.dated_file_name);
       entry.elapsed_periods = 0;
       entry.elapsed_units = 0;
