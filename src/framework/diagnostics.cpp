@@ -1,3 +1,4 @@
+// The message stream: console transcript and diagnostics XML file.
 #include "framework/diagnostics.h"
 
 #include <ctime>
@@ -36,24 +37,95 @@ int MessageStream::PrefixLevel(std::string_view text, size_t* prefix_length) {
   return -1;
 }
 
+namespace {
+
+// One character at the start of a text: how many bytes it takes and
+// whether an XML file may hold it. A byte that starts no well-formed UTF-8
+// sequence (malformed, overlong, surrogate, beyond U+10FFFF) is a character
+// of its own that is not allowed; so are the control characters other than
+// tab and newline, and U+FFFE/U+FFFF.
+struct xml_character {
+  size_t length;
+  bool allowed;
+};
+
+xml_character NextXmlCharacter(std::string_view text) {
+  const auto byte = [&](size_t i) { return static_cast<unsigned char>(text[i]); };
+  constexpr xml_character kBadByte{1, false};
+  const unsigned char lead = byte(0);
+  if (lead < 0x80) return {1, (lead >= 0x20 && lead != 0x7f) || lead == '\t' || lead == '\n'};
+  size_t length = 0;
+  char32_t code = 0;
+  if (lead >= 0xc2 && lead <= 0xdf) {
+    length = 2;
+    code = lead & 0x1fu;
+  } else if (lead >= 0xe0 && lead <= 0xef) {
+    length = 3;
+    code = lead & 0x0fu;
+  } else if (lead >= 0xf0 && lead <= 0xf4) {
+    length = 4;
+    code = lead & 0x07u;
+  } else {
+    return kBadByte;
+  }
+  if (text.size() < length) return kBadByte;
+  for (size_t i = 1; i < length; ++i) {
+    if ((byte(i) & 0xc0u) != 0x80u) return kBadByte;
+    code = (code << 6) | (byte(i) & 0x3fu);
+  }
+  constexpr char32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (code < kSmallest[length] || code > 0x10ffff) return kBadByte;  // overlong or beyond Unicode
+  if (code >= 0xd800 && code <= 0xdfff) return kBadByte;             // surrogate halves
+  const bool c1_control = code <= 0x9f;
+  return {length, !c1_control && code != 0xfffe && code != 0xffff};
+}
+
+}  // namespace
+
 std::string MessageStream::EscapeXml(std::string_view text) {
   std::string out;
   out.reserve(text.size());
-  for (char c : text) {
+  for (size_t at = 0; at < text.size(); ++at) {
+    // Input bytes echoed into a message (file names, control-file lines) may
+    // be anything; the file must stay readable as XML, so whatever it cannot
+    // hold becomes "?".
+    const xml_character next = NextXmlCharacter(text.substr(at));
+    if (!next.allowed || next.length > 1) {
+      if (next.allowed)
+        out.append(text.substr(at, next.length));
+      else
+        out += '?';
+      at += next.length - 1;
+      continue;
+    }
+    const char c = text[at];
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '\n': out += ';'; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '\'': out += "&apos;"; break;
-      case '"': out += "&quot;"; break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '\n':
+        out += ';';
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '\'':
+        out += "&apos;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
       // XML comments may not hold runs of hyphens: every run of three or more
       // becomes exactly two.
       case '-':
         if (out.size() >= 2 && out[out.size() - 1] == '-' && out[out.size() - 2] == '-') break;
         out += c;
         break;
-      default: out += c;
+      default:
+        out += c;
     }
   }
   return out;

@@ -51,7 +51,10 @@ class MessageStream {
 
   // Level of a prefix at the start of `text`, or -1 when it has none.
   static int PrefixLevel(std::string_view text, size_t* prefix_length = nullptr);
-  // The XML escaping of one text piece (without the end-marker handling).
+  // The XML escaping of one text piece (without the end-marker handling);
+  // bytes that are not UTF-8 and control characters other than tab and
+  // newline (which becomes ";") become "?", so that the file stays
+  // well-formed whatever a message echoes.
   static std::string EscapeXml(std::string_view text);
 
  private:

@@ -1,3 +1,5 @@
+// Grid and stack file formats: detection, value coding, number parsing,
+// resampling and hole filling.
 #include "framework/gridio.h"
 
 #include <sys/stat.h>
@@ -104,8 +106,8 @@ template bool WriteLittleEndianValues<float>(std::FILE*, const double*, size_t, 
 namespace {
 
 // Exact powers of ten as doubles.
-constexpr double kExactPowersOfTen[] = {1e0,  1e1,  1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                        1e8,  1e9,  1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+constexpr double kExactPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                        1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
 // Most digits whose value a double holds exactly.
 constexpr int kExactDigits = 15;
 
@@ -277,6 +279,38 @@ void ResampleBilinear(double** source, int /*source_col_lo*/, int source_ncols, 
       const double e = east_weight[c];
       out[c] = (1.0 - e) * (1.0 - f) * lower_left + e * (1.0 - f) * lower_right + (1.0 - e) * f * upper_left +
                e * f * upper_right;
+    }
+  }
+}
+
+void ResampleHoldingCell(double** source, int source_ncols, int source_nrows, double source_xllcorner,
+                         double source_yllcorner, double source_cellsize, double** target, int target_ncols,
+                         int target_nrows, double target_xllcorner, double target_yllcorner,
+                         double target_cellsize, double** mask) {
+  // Points computed onto a cell boundary may land a rounding error short of
+  // it; they still belong to the cell beyond.
+  constexpr double kBoundarySlack = 1e-9;  // cells
+  // Source column (or row counted from the south, from 1) of a coordinate.
+  auto holding = [&](double offset, int count) {
+    const double index = std::floor(offset / source_cellsize + kBoundarySlack) + 1.0;
+    return static_cast<int>(std::clamp(index, 1.0, static_cast<double>(count)));
+  };
+  std::vector<int> column(static_cast<size_t>(target_ncols) + 1);
+  for (int c = 1; c <= target_ncols; ++c)
+    column[c] = holding(target_xllcorner + (c - 1) * target_cellsize - source_xllcorner, source_ncols);
+
+  for (int r = 1; r <= target_nrows; ++r) {
+    const double y = target_yllcorner + (target_nrows - r) * target_cellsize;
+    const double* source_row = source[source_nrows + 1 - holding(y - source_yllcorner, source_nrows)];
+    const double* mask_row = mask ? mask[r] : nullptr;
+    double* out = target[r];
+    for (int c = 1; c <= target_ncols; ++c) {
+      if (mask_row && mask_row[c] <= kResampleMissing) {
+        out[c] = mask_row[c];
+        continue;
+      }
+      const double code = source_row[column[c]];
+      out[c] = code <= kResampleMissing ? kResampleMissing : code;
     }
   }
 }

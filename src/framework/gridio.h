@@ -186,6 +186,17 @@ void ResampleBilinear(double** source, int source_col_lo, int source_ncols, int 
                       int target_row_lo, int target_nrows, double target_xllcorner, double target_yllcorner,
                       double target_cellsize, double** mask);
 
+// Fills every target cell with the value of the source cell that holds the
+// target cell's lower-left corner (the point ResampleBilinear samples); a
+// point on a cell boundary belongs to the cell east or north of it, and
+// points beyond the source take the nearest border cell. Missing values and
+// the mask work as for ResampleBilinear. For grids of codes, which must not
+// be blended.
+void ResampleHoldingCell(double** source, int source_ncols, int source_nrows, double source_xllcorner,
+                         double source_yllcorner, double source_cellsize, double** target, int target_ncols,
+                         int target_nrows, double target_xllcorner, double target_yllcorner,
+                         double target_cellsize, double** mask);
+
 // One hole filled from a neighbouring cell.
 struct hole_fill {
   int row = 0;

@@ -476,6 +476,8 @@ bool IndexInTable(int index) { return index >= 1 && index <= kGridTableLimit; }
 
 }  // namespace
 
+std::string PeriodFileStem(const std::string& source_name) { return DerivedName(source_name, ""); }
+
 void modelobject::WriteGridOutput(int index, int restrict_to_region, bool skip_period_files) {
   if (!grids || !IndexInTable(index)) return;
   grid_entry& entry = (*grids)[index];

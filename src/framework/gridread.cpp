@@ -93,8 +93,7 @@ class GridFileReader {
     const long long value_bytes = format_ == GridFileFormat::kBinaryDouble ? sizeof(double) : sizeof(float);
     const long long needed =
         kBinaryHeaderValues * value_bytes + static_cast<long long>(file_ncols_) * file_nrows_ * value_bytes;
-    if (FileSize(in_) < needed)
-      RaiseFatal(owner_.messages, ValuesFailure(resampling), kGridReadErrorCode);
+    if (FileSize(in_) < needed) RaiseFatal(owner_.messages, ValuesFailure(resampling), kGridReadErrorCode);
   }
 
   // Reads the file's raster into rows 1..nrows, columns 1..ncols of `grid`
@@ -110,9 +109,9 @@ class GridFileReader {
           bool is_number = false;
           if (!scanner_->NextNumber(row[c], is_number) || !is_number)
             RaiseFatal(owner_.messages,
-                           "FATAL: error reading ascii grid " + file_ + " in ASCII-Format in row " +
-                               std::to_string(r) + ", col " + std::to_string(c),
-                           kGridReadErrorCode);
+                       "FATAL: error reading ascii grid " + file_ + " in ASCII-Format in row " +
+                           std::to_string(r) + ", col " + std::to_string(c),
+                       kGridReadErrorCode);
         }
         MapNodata(row + 1, file_ncols_, file_nodata_, missing);
       }
@@ -129,8 +128,8 @@ class GridFileReader {
       if (!ok) RaiseFatal(owner_.messages, failure, kGridReadErrorCode);
       if (const int bad = FirstNonFinite(row, static_cast<size_t>(file_ncols_)); bad >= 0)
         RaiseFatal(owner_.messages,
-                       failure + " in row " + std::to_string(r) + ", col " + std::to_string(bad + 1),
-                       kGridReadErrorCode);
+                   failure + " in row " + std::to_string(r) + ", col " + std::to_string(bad + 1),
+                   kGridReadErrorCode);
       MapNodata(row, file_ncols_, file_nodata_, missing);
     }
   }
@@ -149,8 +148,8 @@ class GridFileReader {
     scanner_.emplace(in_);
     auto fail = [&](int item) {
       RaiseFatal(owner_.messages,
-                     "FATAL: error reading ascii value #" + std::to_string(item) + " from " + file_,
-                     kGridReadErrorCode);
+                 "FATAL: error reading ascii value #" + std::to_string(item) + " from " + file_,
+                 kGridReadErrorCode);
     };
     if (const int bad_item = ReadAsciiHeaderItems(*scanner_, header)) fail(bad_item);
     if (!PlausibleDimension(header[0])) fail(kNcolsItem);
@@ -169,7 +168,7 @@ class GridFileReader {
         !PlausibleDimension(header[0]) || !PlausibleDimension(header[1]) || !PlausibleCellsize(header[4]) ||
         !std::isfinite(header[2]) || !std::isfinite(header[3]))
       RaiseFatal(owner_.messages, "FATAL: error reading double value from the header of " + file_,
-                     kGridReadErrorCode);
+                 kGridReadErrorCode);
   }
 
   void ReadSingleHeader(std::array<double, kBinaryHeaderValues>& header) {
@@ -217,14 +216,26 @@ std::FILE* OpenWithRetries(modelobject& owner, const std::string& file) {
   return in;
 }
 
+// Exported headers carry 99.99999999999 for 100: sizes and corners this
+// close are the same.
+constexpr double kSameRasterTolerance = 1e-9;  // relative
+
+bool NearlyEqual(double a, double b, double scale) {
+  return std::fabs(a - b) <= kSameRasterTolerance * std::max({std::fabs(a), std::fabs(b), scale});
+}
+
 bool DiffersFromDomain(const modelobject& domain, const std::array<double, kBinaryHeaderValues>& header) {
-  // Corners compare by their whole part so that rounding in the header text
-  // does not force a resampling. The nodata value plays no part: the file's
-  // is replaced by the domain's as the values are read, and resampling a
-  // grid on the domain's own raster would only smear it.
+  // Corners also compare by their whole part so that rounding in the header
+  // text does not force a resampling; a corner near 0 is judged on the scale
+  // of a cell. The nodata value plays no part: the file's is replaced by the
+  // domain's as the values are read, and resampling a grid on the domain's
+  // own raster would only smear it.
+  auto same_corner = [&](double file, double own) {
+    return std::floor(file) == std::floor(own) || NearlyEqual(file, own, domain.cellsize);
+  };
   return std::floor(header[0]) != domain.ncols || std::floor(header[1]) != domain.nrows ||
-         std::floor(header[2]) != std::floor(domain.xllcorner) ||
-         std::floor(header[3]) != std::floor(domain.yllcorner) || header[4] != domain.cellsize;
+         !same_corner(header[2], domain.xllcorner) || !same_corner(header[3], domain.yllcorner) ||
+         !NearlyEqual(header[4], domain.cellsize, 0.0);
 }
 
 // Fills the holes of a grid just read and reports every replacement on the
@@ -256,9 +267,9 @@ void FillAndReport(modelobject& owner, const std::string& file, double** grid, i
                  result.too_big_row);
     log.Close();
     RaiseFatal(owner.messages,
-                   "FATAL: In " + file + " is a too big hole at x/y = " + std::to_string(result.too_big_col) +
-                       "/" + std::to_string(result.too_big_row) + "!",
-                   kTooBigHoleErrorCode);
+               "FATAL: In " + file + " is a too big hole at x/y = " + std::to_string(result.too_big_col) +
+                   "/" + std::to_string(result.too_big_row) + "!",
+               kTooBigHoleErrorCode);
   }
   if (result.hole_count > 0) {
     *owner.messages << "DEBUG: In " << file << ": " << result.hole_count << " nodata values replaced!"
@@ -272,7 +283,7 @@ void FillAndReport(modelobject& owner, const std::string& file, double** grid, i
 
 void modelobject::ReadGrid(const std::string& grid_name, double**& target, int fill_mode, bool allocate,
                            bool verbose, double default_value, bool report_fills, bool /*whole_domain*/,
-                           int /*spare*/, bool /*halo_rows*/) {
+                           int /*spare*/, bool /*halo_rows*/, grid_content content) {
   InterruptGuard no_interrupt;
   // "file.nc<var>record" names a record of a netCDF file; the reader of the
   // record gets the prefixed file name with the record part appended.
@@ -331,9 +342,14 @@ void modelobject::ReadGrid(const std::string& grid_name, double**& target, int f
     reader.ReadValues(raster.rows(), true);
     // The corners as the file gives them: their whole parts only decide
     // whether the file matches the domain.
-    ResampleBilinear(raster.rows(), 1, reader.file_ncols(), 1, reader.file_nrows(), file_xllcorner,
-                     file_yllcorner, header[4], grid, 1, ncols, 1, nrows, xllcorner, yllcorner, cellsize,
-                     source_mask);
+    if (content == grid_content::codes)
+      ResampleHoldingCell(raster.rows(), reader.file_ncols(), reader.file_nrows(), file_xllcorner,
+                          file_yllcorner, header[4], grid, ncols, nrows, xllcorner, yllcorner, cellsize,
+                          source_mask);
+    else
+      ResampleBilinear(raster.rows(), 1, reader.file_ncols(), 1, reader.file_nrows(), file_xllcorner,
+                       file_yllcorner, header[4], grid, 1, ncols, 1, nrows, xllcorner, yllcorner, cellsize,
+                       source_mask);
     MarkResampledMissing(grid, nrows, ncols, nodata_value);
   }
   if (!in.Close()) RaiseFatal(messages, "FATAL: error closing grid " + file, kGridCloseErrorCode);
@@ -378,8 +394,7 @@ int modelobject::ReadStack(const std::string& stack_name, double***& target, boo
     case StackFileFormat::kAscii: {
       std::rewind(in.get());
       scanner.emplace(in.get());
-      if (ReadHeaderPairs(*scanner, header) != 0)
-        RaiseFatal(messages, header_failure, kGridReadErrorCode);
+      if (ReadHeaderPairs(*scanner, header) != 0) RaiseFatal(messages, header_failure, kGridReadErrorCode);
       break;
     }
     case StackFileFormat::kBinaryDouble:
@@ -434,9 +449,9 @@ int modelobject::ReadStack(const std::string& stack_name, double***& target, boo
           bool is_number = false;
           if (!scanner->NextNumber(data[r][c][l], is_number) || !is_number)
             RaiseFatal(messages,
-                           "FATAL: error reading ascii stack " + file + "at row " + std::to_string(r) +
-                               ", column " + std::to_string(c) + ", level " + std::to_string(l),
-                           kGridReadErrorCode);
+                       "FATAL: error reading ascii stack " + file + "at row " + std::to_string(r) +
+                           ", column " + std::to_string(c) + ", level " + std::to_string(l),
+                       kGridReadErrorCode);
         }
   } else {
     const bool is_double = format == StackFileFormat::kBinaryDouble;

@@ -1,3 +1,4 @@
+// The grid table: entries, look-ups, registration and release.
 #include "framework/gridtable.h"
 
 #include <iterator>
@@ -62,9 +63,52 @@ std::string ListAlternatives(const std::vector<std::string>& names) {
   return list;
 }
 
+// The period files an entry writes, one bit per form of name: each period
+// code, the minimum, the maximum, the vegetation-period sum and mean. Two
+// entries overwrite each other's files only where their stems and a bit agree.
+constexpr unsigned kMinimumFile = 1u << 10;
+constexpr unsigned kMaximumFile = 1u << 11;
+constexpr unsigned kVegetationSumFile = 1u << 12;
+constexpr unsigned kVegetationMeanFile = 1u << 13;
+constexpr int kVegetationMeanCode = 2;
+
+unsigned PeriodFileKinds(const grid_entry& entry) {
+  unsigned kinds = 0;
+  // Period codes are one digit; anything else shares bit 0.
+  const int code = entry.period_code;
+  if (code != 0) kinds |= 1u << (code > 0 && code < 10 ? code : 0);
+  if (entry.min_flag != 0) kinds |= kMinimumFile;
+  if (entry.max_flag != 0) kinds |= kMaximumFile;
+  if (entry.vegetation_code != 0)
+    kinds |= entry.vegetation_code == kVegetationMeanCode ? kVegetationMeanFile : kVegetationSumFile;
+  return kinds;
+}
+
+// The name an entry's period files are named from; empty when it has none.
+const std::string& PeriodSource(const grid_entry& entry) {
+  for (const accumulator_slot& slot : kAccumulators)
+    if (!(entry.*slot.file_name).empty()) return entry.*slot.file_name;
+  return entry.sum_file_name;
+}
+
+// Another entry whose period files would carry the same names as those named
+// from `source` with `kinds`; 0 when there is none.
+int PeriodNameOwner(const grid_table& table, int index, const std::string& source, unsigned kinds) {
+  const std::string stem = PeriodFileStem(source);
+  for (int other = 1; other < kGridTableLimit; ++other) {
+    const grid_entry& entry = table[other];
+    if (other == index || !entry.in_use() || (PeriodFileKinds(entry) & kinds) == 0) continue;
+    const std::string& other_source = PeriodSource(entry);
+    if (!other_source.empty() && PeriodFileStem(other_source) == stem) return other;
+  }
+  return 0;
+}
+
 // The table, or the table object itself, cannot be had.
 [[noreturn]] void RaiseTableAllocationError(MessageStream* messages) {
-  if (messages) *messages << "FATAL: no free grid found in memory(1) \n" << "[end-entry]";
+  if (messages)
+    *messages << "FATAL: no free grid found in memory(1) \n"
+              << "[end-entry]";
   throw ErrorCode{kGridTableAllocationCode};
 }
 
@@ -142,9 +186,10 @@ int modelobject::FindRequiredGrid(const std::string& grid_name) {
   const int index = FindInUseEntry(grids, grid_name);
   if (index > 0) return index;
   if (messages) {
-    *messages << "FATAL: \n---------------- !!! ERROR !!!  --------------------------\n" << grid_name
-              << " not found in memory,\nThese data are needed within " << name
-              << " \nif they are interpolated data, please specify an interpolator for\n" << grid_name
+    *messages << "FATAL: \n---------------- !!! ERROR !!!  --------------------------\n"
+              << grid_name << " not found in memory,\nThese data are needed within " << name
+              << " \nif they are interpolated data, please specify an interpolator for\n"
+              << grid_name
               << " in the control file or read it in as a standardfile,\n"
                  "-----------------------------------------------------------\n"
               << "[end-entry]";
@@ -178,12 +223,13 @@ int FindFirstPresent(const grid_table* grids, const std::vector<std::string>& na
 
 }  // namespace
 
-int modelobject::FindOneOfThreeGrids(const std::string& name1, const std::string& name2, const std::string& name3) {
+int modelobject::FindOneOfThreeGrids(const std::string& name1, const std::string& name2,
+                                     const std::string& name3) {
   return FindFirstPresent(grids, {name1, name2, name3}, messages, name);
 }
 
-int modelobject::FindOneOfFourGrids(const std::string& name1, const std::string& name2, const std::string& name3,
-                                    const std::string& name4) {
+int modelobject::FindOneOfFourGrids(const std::string& name1, const std::string& name2,
+                                    const std::string& name3, const std::string& name4) {
   return FindFirstPresent(grids, {name1, name2, name3, name4}, messages, name);
 }
 
@@ -193,7 +239,9 @@ void modelobject::RegisterGrid(int index, const std::string& file_name, double**
   // Index 0 is never used and nothing lies beyond 1000: both are refused
   // like the reserved entry 1000 rather than written out of place.
   if (!grids || index < 1 || index >= kGridTableLimit) {
-    if (messages) *messages << "FATAL: no free grid in memory,(max. " << kGridTableLimit << ")!" << "[end-entry]";
+    if (messages)
+      *messages << "FATAL: no free grid in memory,(max. " << kGridTableLimit << ")!"
+                << "[end-entry]";
     throw ErrorCode{kNoFreeGridCode};
   }
   grid_entry& entry = (*grids)[index];
@@ -221,16 +269,37 @@ void modelobject::RegisterGrid(int index, const std::string& file_name, double**
 
   const bool wanted[] = {entry.period_code != 0, entry.min_flag != 0, entry.max_flag != 0,
                          entry.vegetation_code != 0};
+  const std::string& period_source = PeriodFileSource(index);
   entry.accumulator_columns = ncols;
   for (size_t i = 0; i < std::size(kAccumulators); ++i) {
     if (!wanted[i]) continue;
     entry.*kAccumulators[i].grid = matrix(row_lo, row_hi, 1, ncols, 0);
     try {
-      entry.*kAccumulators[i].file_name = entry.file_name;
+      entry.*kAccumulators[i].file_name = period_source;
     } catch (const std::bad_alloc&) {
       RaiseAllocationError(kRegistrationAllocationNumber);
     }
   }
+}
+
+const std::string& modelobject::PeriodFileSource(int index) {
+  const grid_entry& entry = (*grids)[index];
+  const unsigned kinds = PeriodFileKinds(entry);
+  if (kinds == 0) return entry.file_name;
+  const int owner = PeriodNameOwner(*grids, index, entry.file_name, kinds);
+  if (owner == 0) return entry.file_name;
+  // Two grids read from one file: the later one's period files would
+  // silently overwrite the earlier one's.
+  const grid_entry& earlier = (*grids)[owner];
+  if (messages) {
+    *messages << "WARNING: grids " << earlier.name << " (entry " << owner << ") and " << entry.name
+              << " (entry " << index << ") both name their period files from " << entry.file_name
+              << "; those of " << entry.name << " are named from its outname " << entry.outname;
+    if (PeriodNameOwner(*grids, index, entry.outname, kinds) != 0)
+      *messages << ", which is taken as well: give " << entry.name << " an outname of its own";
+    *messages << "[end-entry]";
+  }
+  return entry.outname;
 }
 
 void modelobject::ReleaseGrid(int index) {

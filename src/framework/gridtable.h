@@ -138,6 +138,10 @@ class grid_table {
   std::vector<grid_entry> entries;  // indices 0..1000
 };
 
+// Directory part and base (the file part up to its first ".") of a name:
+// what every period file named from it begins with.
+std::string PeriodFileStem(const std::string& source_name);
+
 // Splits a four-digit write code d4 d3 d2 d1 into the entry's write_code
 // (d1), period_code (d2), min_flag/max_flag (d3: 1 min, 2 max, 3 both) and
 // vegetation_code (d4); digits above the fourth are ignored.

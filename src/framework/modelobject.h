@@ -40,6 +40,12 @@ bool ReadWholeLine(std::FILE* file, std::string& line);
 // Name of the model log of process `process_index`: "modell_<index>.log".
 std::string ModelLogName(int process_index);
 
+// What the cells of a grid file hold. Codes (land uses, soil types, zones,
+// regions, river links) name classes: where a file must be resampled they
+// take the code of the source cell holding the target point, never a blend
+// of codes that may name nothing.
+enum class grid_content { values, codes };
+
 class modelobject : public memory_handling {
  public:
   modelobject(MessageStream* stream, const std::string& control_file_name, bool write_ascii_grids = true,
@@ -65,7 +71,8 @@ class modelobject : public memory_handling {
   virtual int FindRequiredGrid(const std::string& grid_name);
   // Index of the first of the names (in argument order, not table order)
   // that is present; none present is fatal (code 33).
-  virtual int FindOneOfThreeGrids(const std::string& name1, const std::string& name2, const std::string& name3);
+  virtual int FindOneOfThreeGrids(const std::string& name1, const std::string& name2,
+                                  const std::string& name3);
   virtual int FindOneOfFourGrids(const std::string& name1, const std::string& name2, const std::string& name3,
                                  const std::string& name4);
 
@@ -106,19 +113,26 @@ class modelobject : public memory_handling {
                             int last_row);
   // Frees the entry's names and accumulators; `data` stays with its owner.
   virtual void ReleaseGrid(int index);
+  // The name the period files of registered entry `index` are named from:
+  // its file name, or its outname (with a WARNING naming both entries) when
+  // another entry's period files of the same kind already carry the names
+  // the file name would give.
+  const std::string& PeriodFileSource(int index);
 
   // --- grid and stack files (framework/gridread.cpp, gridwrite.cpp; formats
   // in framework/gridio.h). Ctrl-C is ignored while a file is open.
-  // Reads a grid file of any recognised format onto the model domain (a file
-  // on another raster is resampled bilinearly); relative names are taken
-  // from InitialStateDirectory. With `allocate` a new matrix is stored in
-  // `target` once the whole file has been read; otherwise `target` must hold
-  // a matrix of the domain. fill_mode 1 fills holes inside the zone grid from
-  // neighbouring cells, 2 with default_value. The row-range options keep
-  // their places but every read spans rows 1..nrows.
-  virtual void ReadGrid(const std::string& grid_name, double**& target, int fill_mode, bool allocate, bool verbose,
-                        double default_value, bool report_fills, bool whole_domain = true, int spare = 0,
-                        bool halo_rows = false);
+  // Reads a grid file of any recognised format onto the model domain; a file
+  // on another raster is resampled, bilinearly for values and by the source
+  // cell holding each target point for codes. Cell size and corners within
+  // 1e-9 relative of the domain's are the domain's raster. Relative names
+  // are taken from InitialStateDirectory. With `allocate` a new matrix is
+  // stored in `target` once the whole file has been read; otherwise `target`
+  // must hold a matrix of the domain. fill_mode 1 fills holes inside the zone
+  // grid from neighbouring cells, 2 with default_value. The row-range options
+  // keep their places but every read spans rows 1..nrows.
+  virtual void ReadGrid(const std::string& grid_name, double**& target, int fill_mode, bool allocate,
+                        bool verbose, double default_value, bool report_fills, bool whole_domain = true,
+                        int spare = 0, bool halo_rows = false, grid_content content = grid_content::values);
   // Reads a stack file into a new [row][column][level] matrix stored in
   // `target`; returns the highest level. The stack must match the domain.
   virtual int ReadStack(const std::string& stack_name, double***& target, bool whole_domain = true);

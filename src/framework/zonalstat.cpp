@@ -1,7 +1,10 @@
+// Zone statistics tables: zone and catchment means per interval, buffered
+// and appended to their files in blocks.
 #include "framework/zonalstat.h"
 
 #include <algorithm>
 #include <charconv>
+#include <cmath>
 #include <new>
 
 #include "framework/diagnostics.h"
@@ -207,7 +210,9 @@ void zonalstatistic::WriteHeader(const std::string& name, const std::string& tit
   std::string text = with_minutes ? "YY\tMM\tDD\tHH\tmm" : "YY\tMM\tDD\tHH";
   for (int z : columns) {
     text += "\t\"";
-    text += Formatted("%.0lf", zones[z].code);
+    // The column is the code its cells belong to: a cell of 2.7 is zone 2.
+    // Adding 0 turns the -0 of a cell in (-1, 0) into 0.
+    text += Formatted("%.0lf", std::trunc(zones[z].code) + 0.0);
     text += '"';
   }
   text += "\ttot_average\n";
@@ -231,6 +236,26 @@ void zonalstatistic::StartStep() {
   ClearSums(zones, zone_count);
 }
 
+double zonalstatistic::StepMean(double weight_sum, double value_sum, double mean_divisor) {
+  // Cells held data but weigh nothing: 0 rather than a division by 0.
+  return weight_sum > 0.0 && mean_divisor > 0.0 ? value_sum / mean_divisor : 0.0;
+}
+
+double zonalstatistic::IntervalValue(double mean, double weight_sum, int record) {
+  if (interval > 1 && !Averages()) {
+    // Summing types add the step means themselves, so a step whose cells
+    // are partly missing still adds its own mean; the weights tell whether
+    // any step of the interval held data.
+    const size_t z = static_cast<size_t>(record);
+    mean += carried_value[z];
+    carried_value[z] = mean;
+    weight_sum += carried_weight[z];
+    carried_weight[z] = weight_sum;
+  }
+  // No data in the interval: 0 would look like a measured value.
+  return weight_sum > 0.0 ? mean : nodata_value;
+}
+
 int zonalstatistic::EndStep(int year, int month, int day, int hour, int minute, int /*flag*/) {
   if (type < 0) return 0;
   const bool carries = interval > 1;
@@ -250,24 +275,13 @@ int zonalstatistic::EndStep(int year, int month, int day, int hour, int minute, 
   double total_divisor = 0.0;
   for (int z = 1; z <= zone_count; ++z) {
     const zone_record& record = zones[z];
-    double mean =
-        (record.weight_sum > 0.0 && record.mean_divisor > 0.0) ? record.value_sum / record.mean_divisor : 0.0;
-    if (carries && !averages) {
-      // Summing types add the step means themselves, so a step whose cells
-      // are partly missing still adds its own mean.
-      mean += carried_value[static_cast<size_t>(z)];
-      carried_value[static_cast<size_t>(z)] = mean;
-    }
-    step_means[static_cast<size_t>(z)] = mean;
+    step_means[static_cast<size_t>(z)] = IntervalValue(
+        StepMean(record.weight_sum, record.value_sum, record.mean_divisor), record.weight_sum, z);
     total_weight += record.weight_sum;
     total_value += record.value_sum;
     total_divisor += record.mean_divisor;
   }
-  double catchment = total_divisor > 0.0 ? total_value / total_divisor : 0.0;
-  if (carries && !averages) {
-    catchment += carried_value[0];
-    carried_value[0] = catchment;
-  }
+  const double catchment = IntervalValue(StepMean(total_weight, total_value, total_divisor), total_weight, 0);
   if (carries && averages) {
     for (int z = 1; z <= zone_count; ++z) {
       carried_weight[static_cast<size_t>(z)] = zones[z].weight_sum;

@@ -56,7 +56,7 @@ void FormatRow(const model_date& date, const double* values, int value_count, bo
 // step means; types 2 and 4 have a column per zone, 5 and 6 one per listed
 // zone, all a final "tot_average" column. A cell holding the nodata value
 // counts for nothing, so a zone mean is the (cell-weighted) mean of its cells
-// that hold data.
+// that hold data, and a zone without any shows the nodata value.
 class zonalstatistic {
  public:
   // `error_code` is 0 on success and 1 when construction failed (the entry is
@@ -121,6 +121,12 @@ class zonalstatistic {
   bool Averages() const { return type == 1 || type == 2 || type == 5; }
   bool HasZoneColumns() const { return type == 2 || type == 4; }
   bool HasListedColumns() const { return type == 5 || type == 6; }
+  // Mean of one zone's (or the catchment's) sums of a step.
+  static double StepMean(double weight_sum, double value_sum, double mean_divisor);
+  // The value of record `record` (0: the catchment) for the interval so far,
+  // given its step mean and weight: summing types add both to their carried
+  // sums. The nodata value when no cell held data in the interval.
+  double IntervalValue(double mean, double weight_sum, int record);
   // Zone indices of the header and row columns, in column order.
   std::vector<int> ColumnZones() const;
 
@@ -151,8 +157,8 @@ class zonalstatistic {
   std::FILE* file = nullptr;
   int step_counter = 0;
   // Types 1, 2, 5: the sums of the earlier steps of the interval. Types 3, 4,
-  // 6 and above: carried_value holds the sum of the earlier step means
-  // (index 0 the catchment's).
+  // 6 and above: carried_value holds the sum of the earlier step means and
+  // carried_weight that of their weights (index 0 the catchment's).
   std::vector<double> carried_weight;
   std::vector<double> carried_value;
   std::vector<double> carried_divisor;

@@ -3,10 +3,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <new>
+#include <string_view>
 
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
+#include "setup/regions.h"
 #include "setup/zonegrids.h"
 
 namespace velmo {
@@ -28,8 +31,18 @@ constexpr const char* kLanduseName = "landuse";
 
 }  // namespace
 
-defaultini::defaultini(int& error, MessageStream* stream, const std::string& control_file_name_in, int /*unused*/,
-                       grid_table* table)
+grid_content ContentOfGrid(const std::string& grid_name) {
+  static constexpr std::string_view kCodeGrids[] = {
+      kZoneGridName,   "zonegrid_soilmodel", kLanduseName, kSoilTypesName,
+      kRegionGridName, kRiverLinksName,      "lake_codes", "GlacierCodes",
+  };
+  return std::find(std::begin(kCodeGrids), std::end(kCodeGrids), grid_name) != std::end(kCodeGrids)
+             ? grid_content::codes
+             : grid_content::values;
+}
+
+defaultini::defaultini(int& error, MessageStream* stream, const std::string& control_file_name_in,
+                       int /*unused*/, grid_table* table)
     : modelobject(stream, control_file_name_in) {
   error = 0;
   try {
@@ -75,7 +88,8 @@ void defaultini::RunStage(int stage_number) {
   auto logged = [this](const char* label, auto step) {
     *messages << label << "[end-entry]";
     step();
-    *messages << "...ok" << "[end-entry]";
+    *messages << "...ok"
+              << "[end-entry]";
   };
 
   switch (stage_number) {
@@ -208,7 +222,8 @@ void defaultini::ReadDomainGrid(int index, bool report_fills, int spare) {
   const std::string file_name = entry.file_name;
   const std::string grid_name = entry.name;
   double** data = nullptr;
-  ReadGrid(file_name, data, 0, true, true, entry.defaultValue, report_fills, true, spare, true);
+  ReadGrid(file_name, data, 0, true, true, entry.defaultValue, report_fills, true, spare, true,
+           ContentOfGrid(grid_name));
   input_grids.emplace_back(data, 1, nrows, ncols);
   RegisterGrid(index, file_name, data, nullptr, 0, grid_name, entry.write_code, 1, nrows);
 }
@@ -219,7 +234,8 @@ void defaultini::ReadOrCreateStandardGrid(int index) {
   const std::string grid_name = entry.name;
   double** data = nullptr;
   if (entry.readcode >= 1) {
-    ReadGrid(file_name, data, entry.fillcode, true, true, entry.defaultValue, true, true, 0, true);
+    ReadGrid(file_name, data, entry.fillcode, true, true, entry.defaultValue, true, true, 0, true,
+             ContentOfGrid(grid_name));
     input_grids.emplace_back(data, 1, nrows, ncols);
   } else {
     data = matrix(1, nrows, 1, ncols, 0);

@@ -20,6 +20,11 @@ namespace velmo {
 inline constexpr const char* kSoilTypesName = "soil_types";
 inline constexpr const char* kRiverLinksName = "river_links";
 
+// Whether the grid of this name (grid-table name or identifier) holds codes
+// of classes, which are never blended when a file is resampled: the zone
+// grids, land uses, soil types, regions, river links, lakes and glaciers.
+grid_content ContentOfGrid(const std::string& grid_name);
+
 class defaultini : public modelobject {
  public:
   // Never throws: a thrown code lands in `error` (103 for anything else).
@@ -35,8 +40,8 @@ class defaultini : public modelobject {
   int InitializeStage(bool& done);
   // Frees everything the set-up object built (after every module's clean-up).
   void CleanUp() override;
-  int stage = 0;          // next stage to run, 0..23
-  int table_mode = 1;     // passed to the table readers
+  int stage = 0;       // next stage to run, 0..23
+  int table_mode = 1;  // passed to the table readers
   std::string control_file_name_copy;
   double** zone_grid = nullptr;       // data of entry 1
   double** elevation_grid = nullptr;  // data of entry 2
@@ -80,7 +85,7 @@ class defaultini : public modelobject {
   // `interval` (minutes) is not used.
   virtual void ReadPeriodicGrids(int minute, int hour, int day, int month, int year, int interval);
   int variable_grid_count = 0;
-  int first_variable_grid = 0;  // table index of the first variable grid, 0: none
+  int first_variable_grid = 0;               // table index of the first variable grid, 0: none
   std::vector<int> variable_grid_readcodes;  // per variable grid, in table order
   double** soil_storage_grid = nullptr;      // data of the variable grid "soil_storage"
   periodic_reread_plan periodic_plan;
@@ -108,6 +113,10 @@ class defaultini : public modelobject {
   // closed here) into `globals`, the grid-format switches, the directory
   // prefixes and time_step.
   virtual void ReadGlobalSections(const std::string& file_name);
+  // The globals.meteo_count names of "[meteo_names]" from the open control
+  // file, read from the line after the section header; fewer names before the
+  // next section or the end of the file are a control-file error.
+  void ReadMeteoNames();
   // First value of "[radiation_correction]" from the open control file.
   virtual void ReadRadiationSwitch();
   // "[model_time]" from the open control file into start_date and end_date,
@@ -190,7 +199,8 @@ class defaultini : public modelobject {
   // Stage 6: the header of the zone grid's file (entry 1, prefixed with
   // InitialStateDirectory like every grid read), before any grid is read.
   virtual void ReadDomainHeader(int& header_ncols, int& header_nrows, double& header_xllcorner,
-                                double& header_yllcorner, double& header_cellsize, double& header_nodata_value);
+                                double& header_yllcorner, double& header_cellsize,
+                                double& header_nodata_value);
   // Stage 7: ranks the zone grid held by entry 1 of `table` into the zone
   // table, code map and row ranges below, and points the base's zone_table,
   // zone_code_map, row_ranges, zone_count and max_zone_code at them.
@@ -266,7 +276,8 @@ class defaultini : public modelobject {
   // without a free entry `no_free_message` + 1000 + `no_free_end` is fatal
   // (code 12). The matrix goes to `owner`.
   int RegisterComputedGrid(const std::string& grid_name, const std::string& file_name,
-                           std::vector<owned_matrix>& owner, const char* no_free_message, const char* no_free_end);
+                           std::vector<owned_matrix>& owner, const char* no_free_message,
+                           const char* no_free_end);
   // Writes the grid of `index` once under its output name.
   void WriteGridOnce(int index);
 
@@ -274,8 +285,8 @@ class defaultini : public modelobject {
   // model and "river_links" are registered: registers "MPIRegions",
   // "MPIHelper" and "MPIHalo" in the first free entries, builds the river
   // links and counts the cells per instance.
-  void PartitionDomain(std::vector<int>& cell_counts, std::vector<int>& send_list, std::vector<int>& receive_list,
-                       int& row_first, int& row_last);
+  void PartitionDomain(std::vector<int>& cell_counts, std::vector<int>& send_list,
+                       std::vector<int>& receive_list, int& row_first, int& row_last);
   // Frees the river links and the three grids and empties the lists. The
   // grids' table entries lose their data here, so the clean-up of the other
   // entries never frees them (the "MPIHelper" rows are wider than a grid's).

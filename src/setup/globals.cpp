@@ -1,5 +1,6 @@
 // The global sections of the control file, "[radiation_correction]",
 // "[model_time]" and the hand-over of the model settings.
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -7,8 +8,10 @@
 #include <cstdlib>
 #include <iterator>
 #include <memory>
+#include <new>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "framework/diagnostics.h"
 #include "setup/defltuzr.h"
@@ -28,7 +31,23 @@ constexpr double kMaxMinToIntEnd = 366.0 * 24.0 * 60.0;  // minutes
 constexpr int kShortYearLimit = 1000;
 constexpr int kShortYearBase = 1900;
 
+// Largest magnitude of a geographic latitude.
+constexpr double kMaxLatitude = 90.0;  // degrees
+
+// Names reserved before the first is read: the count is only a claim, so the
+// list grows as names arrive and a huge count in a short section ends in the
+// missing-name error instead of an allocation of its size.
+constexpr int kNamesReservedUpFront = 64;
+
+// Error number of the allocation entry when the list of names cannot grow.
+constexpr int kMeteoNamesAllocationNumber = 1;
+
 bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+
+// A word in brackets opens the next section.
+bool IsSectionName(std::string_view word) {
+  return word.size() >= 2 && word.front() == '[' && word.back() == ']';
+}
 
 std::string_view WithoutLeadingBlanks(std::string_view line) {
   size_t start = 0;
@@ -233,8 +252,14 @@ void defaultini::ReadGlobalSections(const std::string& file_name) {
 
   FindSection("[coordinates]", true);
   required("%lf", &globals.latitude, "geographic latitude");
+  // The solar geometry of every module takes these as they are; an
+  // impossible position would give nonsense days and nights, not an error.
+  if (!std::isfinite(globals.latitude) || std::fabs(globals.latitude) > kMaxLatitude)
+    RaiseControlFileError("[coordinates] geographic latitude (degrees, finite, between -90 and 90)", "");
   skip_line();
   required("%lf", &globals.longitude, "geographic longitude");
+  if (!std::isfinite(globals.longitude))
+    RaiseControlFileError("[coordinates] geographic longitude (degrees, finite)", "");
   skip_line();
   required("%lf", &globals.reference_meridian, "reference meridian");
   skip_line();
@@ -247,19 +272,34 @@ void defaultini::ReadGlobalSections(const std::string& file_name) {
   if (globals.meteo_count < 0) RaiseControlFileError("number of meteorological variables", "");
 
   FindSection("[meteo_names]", true);
-  globals.meteo_names.assign(static_cast<size_t>(globals.meteo_count) + 1, std::string());
-  for (int i = 1; i <= globals.meteo_count; ++i) {
-    // A missing name stays empty; the interpolator of that variable finds no
-    // section then.
-    ReadToken(control_file, globals.meteo_names[static_cast<size_t>(i)]);
-    skip_line();
-  }
+  ReadMeteoNames();
 
   const int closed = std::fclose(control_file);
   control_file = nullptr;
   if (closed != 0) {
     *messages << "FATAL: error closing " << file_name << "[end-entry]";
     throw ErrorCode{kControlFileCloseErrorCode};
+  }
+}
+
+void defaultini::ReadMeteoNames() {
+  const int count = globals.meteo_count;
+  std::vector<std::string>& names = globals.meteo_names;
+  try {
+    names.clear();
+    names.reserve(static_cast<size_t>(std::min(count, kNamesReservedUpFront)) + 1);
+    names.emplace_back();
+    std::string name, rest;
+    for (int i = 1; i <= count; ++i) {
+      // One name per line, the rest of the line is its comment; the names
+      // end with the section.
+      if (!ReadToken(control_file, name) || IsSectionName(name))
+        RaiseControlFileError("[meteo_names] name " + std::to_string(i) + " of " + std::to_string(count), "");
+      names.push_back(std::move(name));
+      ReadRestOfLine(control_file, rest);
+    }
+  } catch (const std::bad_alloc&) {
+    RaiseAllocationError(kMeteoNamesAllocationNumber);
   }
 }
 

@@ -1,5 +1,8 @@
+// Control-file preprocessing: symbol definitions, references, comments and
+// joins, written into the copy the readers use.
 #include "setup/preprocess.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -186,8 +189,12 @@ void defaultini::CompileSymbols(const std::string& source_name, std::string& int
     SubstituteSymbols(value, line_number, symbol_names, symbol_values, count, count);
     symbol_values.back() = value;
     if (IsNumericSymbolValue(value)) continue;
-    for (int earlier = 0; earlier < count - 1; ++earlier) {
-      if (symbol_values[earlier] != value) continue;
+    // One notice per new symbol, naming the first that holds the same value:
+    // naming every pair would give about n*n/2 entries for n aliases.
+    const auto earlier_end = symbol_values.end() - 1;
+    const auto same = std::find(symbol_values.begin(), earlier_end, value);
+    if (same != earlier_end) {
+      const auto earlier = same - symbol_values.begin();
       *messages << "INFO: \n------------------------ WARNING --------------------------"
                 << "\npossible error in control file!\n"
                 << "content of symbol " << symbol_names[earlier] << " is the same as symbol "

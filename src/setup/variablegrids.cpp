@@ -179,8 +179,8 @@ void defaultini::ReadVariableGrids() {
   ReadValue(file, count, " number of variable grids ", rest);
   if (count <= 0) return;
 
-  const int first = FreeEntryOrRaise(grids, messages, "FATAL: no free grid found in memory (an Position ", ")\n",
-                                     kNoFreeGridCode);
+  const int first = FreeEntryOrRaise(grids, messages, "FATAL: no free grid found in memory (an Position ",
+                                     ")\n", kNoFreeGridCode);
   double** zones = (*grids)[1].data;
   for (int i = 1; i <= count; ++i) {
     std::string file_name, identifier;
@@ -203,7 +203,8 @@ void defaultini::ReadVariableGrids() {
     RegisterGrid(index, file_name, nullptr, nullptr, 0, identifier, write_code, 1, nrows);
     double** data = nullptr;
     if (read_code == kReadVariableGridFile) {
-      ReadGrid(file_name, data, fill_code, true, true, kVariableGridFillValue, true, true, 0, true);
+      ReadGrid(file_name, data, fill_code, true, true, kVariableGridFillValue, true, true, 0, true,
+               ContentOfGrid(identifier));
       input_grids.emplace_back(data, 1, nrows, ncols);
     } else {
       data = matrix(1, nrows, 1, ncols, 0);
@@ -313,8 +314,11 @@ void defaultini::ReadPeriodicGrids(int minute, int hour, int day, int month, int
     }
     if (PeriodDue(entry.elapsed_periods, entry.elapsed_units, entry.period_length, entry.period_offset)) {
       entry.dated_file_name = DatedFileName(entry.file_name, date);
+      // The land-use grid may have been renamed to its layer's name by now.
+      const grid_content content =
+          grid.kind == periodic_grid_kind::plain ? ContentOfGrid(entry.name) : grid_content::codes;
       ReadGrid(entry.dated_file_name, entry.data, entry.fillcode, false, true, entry.defaultValue, true, true,
-               0, true);
+               0, true, content);
       RebindPeriodicGrid(grid, entry.dated_file_name);
       entry.elapsed_periods = 0;
       entry.elapsed_units = 0;

@@ -104,9 +104,10 @@ TEST_F(Run, StandardGridWithOutputAndStatistics) {
   // Zone 1 has two cells, zone 2 three; the row holds the zone means and the
   // mean of all five cells.
   const std::string statistics = ReadFile(dir / "height_stat.txt");
-  EXPECT_TRUE(statistics.starts_with("YY\tMM\tDD\tHH\t\"1\"\t\"2\"\ttot_average\n"
-                                     "height_submodel:(default)\n"
-                                     "--\t--\t--\t--\t0.4000000\t0.6000000\t1.0000\n"))
+  EXPECT_TRUE(
+      statistics.starts_with("YY\tMM\tDD\tHH\t\"1\"\t\"2\"\ttot_average\n"
+                             "height_submodel:(default)\n"
+                             "--\t--\t--\t--\t0.4000000\t0.6000000\t1.0000\n"))
       << statistics;
   EXPECT_TRUE(statistics.ends_with("\t505.00000\t530.00000\t520.00000\n")) << statistics;
 }
@@ -195,6 +196,41 @@ TEST_F(Run, ConstructionFailureEndsWithItsCode) {
     EXPECT_EQ(transcript.find("file modappli", transcript.find("file modappli") + 1), std::string::npos)
         << c.what;
     EXPECT_TRUE(WellFormed(case_dir / "Velmo_Diag.xml")) << c.what;
+  }
+}
+
+TEST_F(Run, DiagnosticsStayWellFormedWhateverTheInputHolds) {
+  // A file that is no text at all: an executable's head, control characters
+  // and every byte that cannot start UTF-8; its "$" makes the preprocessing
+  // echo the line.
+  std::string binary(
+      "\x7f"
+      "ELF\x02\x01\x01\x00",
+      8);
+  for (int b = 1; b < 256; ++b)
+    if (b != '\n' && b != '#') binary += static_cast<char>(b);
+  struct Case {
+    std::string what;
+    std::function<void(std::string& control)> change;
+    int code;
+    std::string console_text, diag_text;
+  };
+  const Case cases[] = {
+      {"Latin-1 file name", [](std::string& c) { Replace(c, "\nzones.asc", "\nzone_h\xf6he.asc"); }, 21,
+       "error opening zone_h\xf6he.asc", "error opening zone_h?he.asc"},
+      {"control characters of a control-file line",
+       [](std::string& c) { c = "title\x07\x1b[1m bold\x0b\r $undefined\n" + c; }, 17,
+       "title\x07\x1b[1m bold\x0b\r $undefined", "title??[1m bold?? $undefined"},
+      {"binary control file", [&](std::string& c) { c = binary; }, 17, binary.substr(0, 12), "?ELF????????"},
+  };
+  for (const Case& c : cases) {
+    std::string control = ReadFile(kData + "run.ctl");
+    c.change(control);
+    WriteFile(dir / "run.ctl", control);
+    EXPECT_EQ(Velmo("run.ctl"), c.code) << c.what;
+    EXPECT_NE(Transcript().find(c.console_text), std::string::npos) << c.what;
+    EXPECT_TRUE(WellFormed(dir / "Velmo_Diag.xml")) << c.what;
+    EXPECT_NE(Diagnostics().find(c.diag_text), std::string::npos) << c.what << "\n" << Diagnostics();
   }
 }
 

@@ -1,3 +1,4 @@
+// Grid and stack files: formats, reading, resampling, hole filling, writing.
 #include "framework/gridio.h"
 
 #include <gmock/gmock.h>
@@ -184,7 +185,8 @@ TEST(GridFormat, NumbersReadExactlyAsFromChars) {
     double expected = 0, actual = 0;
     const std::string_view token(text, static_cast<size_t>(length));
     const auto [end, error] = std::from_chars(token.data(), token.data() + token.size(), expected);
-    const bool expected_ok = error == std::errc() && end == token.data() + token.size() && std::isfinite(expected);
+    const bool expected_ok =
+        error == std::errc() && end == token.data() + token.size() && std::isfinite(expected);
     ASSERT_EQ(ParseGridNumber(token, actual), expected_ok) << token;
     if (expected_ok) {
       ASSERT_EQ(std::memcmp(&actual, &expected, sizeof actual), 0) << token;
@@ -234,6 +236,37 @@ TEST(Resample, FollowsTheFourNearestCentres) {
   ResampleBilinear(source, 1, 2, 1, 2, 0, 0, 20, target, 1, 1, 1, 1, 20, 20, 5, nullptr);
   EXPECT_EQ(cell[1], -9999.0);
   ResampleBilinear(source, 1, 2, 1, 2, 0, 0, 20, target, 1, 1, 1, 1, 10, 30, 5, mask);
+  EXPECT_EQ(cell[1], -10000.0);
+}
+
+TEST(Resample, CodesTakeTheSourceCellHoldingThePoint) {
+  // Source 2 x 2 of cell size 20 at (0, 0): row 1 (north, y 20..40) holds 1 2,
+  // row 2 (y 0..20) holds 3 4.
+  double row0[3] = {0, 0, 0}, row1[3] = {0, 1, 2}, row2[3] = {0, 3, 4};
+  double* source[3] = {row0, row1, row2};
+  struct {
+    double x, y;  // lower-left corner of a 1 x 1 target
+    double expected;
+  } cases[] = {
+      {5, 25, 1},         {35, 5, 4},
+      {19.9, 19.9, 3},    {20, 20, 2},  // on a corner: the cell north-east of it
+      {20 - 1e-12, 0, 4},               // a rounding error short of a boundary
+      {55, 10, 4},        {-5, 99, 1},  // beyond the source: the nearest border cell
+  };
+  for (const auto& c : cases) {
+    double cell[2] = {0, 0};
+    double* target[2] = {nullptr, cell};
+    ResampleHoldingCell(source, 2, 2, 0, 0, 20, target, 1, 1, c.x, c.y, 5, nullptr);
+    EXPECT_EQ(cell[1], c.expected) << c.x << "/" << c.y;
+  }
+  // A missing source cell gives -9999; a masked cell takes the mask's value.
+  row2[2] = -9999.5;
+  double cell[2] = {0, 0}, mask_row[2] = {0, -10000};
+  double* target[2] = {nullptr, cell};
+  double* mask[2] = {nullptr, mask_row};
+  ResampleHoldingCell(source, 2, 2, 0, 0, 20, target, 1, 1, 30, 10, 5, nullptr);
+  EXPECT_EQ(cell[1], -9999.0);
+  ResampleHoldingCell(source, 2, 2, 0, 0, 20, target, 1, 1, 5, 25, 5, mask);
   EXPECT_EQ(cell[1], -10000.0);
 }
 
@@ -389,13 +422,43 @@ TEST_F(GridIoTest, TargetWithoutMatrixIsRefused) {
               HasSubstr("error reading grid g.asc no memory allocated (pointer given to function is NULL)"));
 }
 
-TEST_F(GridIoTest, CornersCompareByTheirWholePartButCellsizeExactly) {
+TEST_F(GridIoTest, CornersCompareByTheirWholePartAndCellsizeWithinRounding) {
   SetDomain(4, 3, 100.2, 200, 10);
   const std::string values = "1 2 3 4 5 6 7 8 9 10 11 12\n";
   WriteFile(dir / "shifted.asc", AsciiGrid(4, 3, 100.7, 200, 10, kNodata, values));
   WriteFile(dir / "finer.asc", AsciiGrid(4, 3, 100.2, 200, 10.0000001, kNodata, values));
   EXPECT_EQ(Read("shifted.asc"), (Rows{{1, 2, 3, 4}, {5, 6, 7, 8}, {9, 10, 11, 12}}));
   EXPECT_NE(Read("finer.asc"), (Rows{{1, 2, 3, 4}, {5, 6, 7, 8}, {9, 10, 11, 12}}));
+
+  // Exported headers carry 99.99999999999 for 100: still the domain's raster,
+  // read straight, not smeared by a resampling.
+  SetDomain(4, 3, 100, 200, 100);
+  const std::vector<double> cells = {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12};
+  WriteFile(dir / "exported.asc",
+            AsciiGrid(4, 3, 99.99999999999, 199.99999999999, 99.99999999999, kNodata, values));
+  WriteFile(dir / "exported.dbl",
+            BinaryFile<double>(Header(4, 3, 100.00000000001, 200, 100.00000000001), cells));
+  WriteFile(dir / "near_zero.dbl", BinaryFile<double>(Header(4, 3, -1e-12, 200, 100), cells));
+  for (const char* file : {"exported.asc", "exported.dbl"})
+    EXPECT_EQ(Read(file), (Rows{{1, 2, 3, 4}, {5, 6, 7, 8}, {9, 10, 11, 12}})) << file;
+  SetDomain(4, 3, 0, 200, 100);
+  EXPECT_EQ(Read("near_zero.dbl"), (Rows{{1, 2, 3, 4}, {5, 6, 7, 8}, {9, 10, 11, 12}}));
+}
+
+TEST_F(GridIoTest, CodesAreResampledByTheCellHoldingEachPoint) {
+  // Domain 4 x 4 of 10 m at (100, 200); the file 2 x 2 of 20 m shifted by 5 m
+  // to the south-west, with a missing cell. Blending would make 12.5 of the
+  // land uses 10 and 20.
+  SetDomain(4, 4, 100, 200, 10);
+  WriteFile(dir / "codes.asc", AsciiGrid(2, 2, 95, 195, 20, -1, "10 20\n30 -1\n"));
+  double** m = nullptr;
+  object.ReadGrid("codes.asc", m, 0, true, false, 0, false, true, 0, false, grid_content::codes);
+  Own(m);
+  EXPECT_EQ(
+      Values(m),
+      (Rows{{10, 10, 20, 20}, {10, 10, 20, 20}, {30, 30, kNodata, kNodata}, {30, 30, kNodata, kNodata}}));
+  // The same file read as values is blended.
+  EXPECT_EQ(Read("codes.asc")[0][1], 12.5);
 }
 
 TEST_F(GridIoTest, AnotherRasterIsResampledOntoTheDomain) {

@@ -243,6 +243,53 @@ TEST_F(GridOutputFixture, PeriodFilesAreNamedAfterTheirPeriod) {
   }
 }
 
+TEST_F(GridOutputFixture, GridsReadFromOneFileKeepTheirPeriodFilesApart) {
+  struct Case {
+    std::string first_file;
+    int first_code;
+    std::string second_file;
+    int second_code;
+    std::string second_outname;
+    Names first_names, second_names;
+    std::string warning_end;  // empty: no warning
+  };
+  const Case cases[] = {
+      {"q.asc", 50, "q.asc", 50, "out/q2.asc", {"q.mit"}, {"out/q2.mit"}, "out/q2.asc\n"},
+      // Files of other periods carry other names: nothing changes.
+      {"r.asc", 100, "r.asc", 50, "r2.asc", {"r.min"}, {"r.mit"}, ""},
+      // Another file of the same base gives the same names; an outname of
+      // that base cannot help.
+      {"s.asc",
+       310,
+       "s.flt",
+       150,
+       "s.out",
+       {"s.min", "s.max", "s.sum"},
+       {"s.min", "s.mit"},
+       "s.out, which is taken as well: give second an outname of its own\n"},
+  };
+  object.SetEndDate(2023, 11, 12, 10, 0);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.first_file);
+    const int first = Register(c.first_file, NewGrid(1.0), c.first_code, "first");
+    const int second = table.FirstFreeEntry();
+    table[second].outname = c.second_outname;
+    console.str("");
+    Register(c.second_file, NewGrid(2.0), c.second_code, "second");
+    EXPECT_EQ(console.str(), c.warning_end.empty()
+                                 ? ""
+                                 : "grids first (entry " + std::to_string(first) + ") and second (entry " +
+                                       std::to_string(second) + ") both name their period files from " +
+                                       c.second_file + "; those of second are named from its outname " +
+                                       c.warning_end);
+    At(2023, 11, 12, 10);
+    object.WriteGridOutput(first, 1, false);
+    EXPECT_EQ(object.TakeNames(), c.first_names);
+    object.WriteGridOutput(second, 1, false);
+    EXPECT_EQ(object.TakeNames(), c.second_names);
+  }
+}
+
 TEST_F(GridOutputFixture, IntervalEndsFollowTheShiftAndTheCalendar) {
   struct Case {
     int year, month, day, hour, minute;

@@ -1,3 +1,4 @@
+// Zone statistics tables: headers, rows per interval, buffering, failures.
 #include "framework/zonalstat.h"
 
 #include <gmock/gmock.h>
@@ -168,10 +169,11 @@ TEST_F(ZonalStatFixture, RowsPerInterval) {
   const Case cases[] = {
       // Mean over the cells of the interval: (1+3+4+6+6)/5, (10+20)/2, 50/7.
       {1003, "2000\t 1\t 3\t12\t7.143\n"},
-      {2003, "2000\t 1\t 3\t12\t4.000\t15.000\t0.000\t7.143\n"},
-      // Sum of the step means: 2+4+6, 10+0+20, 14/3+4+32/3.
+      {2003, "2000\t 1\t 3\t12\t4.000\t15.000\t-9999.000\t7.143\n"},
+      // Sum of the step means: 2+4+6, 10+20 (step 2 adds nothing), 14/3+4+32/3.
+      // Zone 30 never holds data: nodata, not a valid-looking 0.
       {3003, "2000\t 1\t 3\t12\t19.333\n"},
-      {4003, "2000\t 1\t 3\t12\t12.000\t30.000\t0.000\t19.333\n"},
+      {4003, "2000\t 1\t 3\t12\t12.000\t30.000\t-9999.000\t19.333\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.code);
@@ -186,15 +188,54 @@ TEST_F(ZonalStatFixture, RowsPerInterval) {
     EXPECT_EQ(Rows(), c.rows + second);
   }
 
-  // Interval 1: one row per step; a zone without data shows 0.
+  // Interval 1: one row per step; a zone without data shows nodata.
   auto every = Make(2001);
   every->WriteHeader("n", "t");
   for (int day = 1; day <= 3; ++day) Step(*every, day, kThreeSteps[static_cast<size_t>(day - 1)]);
   every->CleanUp();
   EXPECT_EQ(Rows(),
-            "2000\t 1\t 1\t12\t2.000\t10.000\t0.000\t4.667\n"
-            "2000\t 1\t 2\t12\t4.000\t0.000\t0.000\t4.000\n"
-            "2000\t 1\t 3\t12\t6.000\t20.000\t0.000\t10.667\n");
+            "2000\t 1\t 1\t12\t2.000\t10.000\t-9999.000\t4.667\n"
+            "2000\t 1\t 2\t12\t4.000\t-9999.000\t-9999.000\t4.000\n"
+            "2000\t 1\t 3\t12\t6.000\t20.000\t-9999.000\t10.667\n");
+}
+
+TEST_F(ZonalStatFixture, NoDataInTheIntervalShowsNodata) {
+  struct Case {
+    int code;
+    const char* rows;
+  };
+  // Step 1 holds no data at all, step 2 only zone 10's 4.
+  const Case cases[] = {
+      {2001,
+       "2000\t 1\t 1\t12\t-9999.000\t-9999.000\t-9999.000\t-9999.000\n"
+       "2000\t 1\t 2\t12\t4.000\t-9999.000\t-9999.000\t4.000\n"},
+      {3001, "2000\t 1\t 1\t12\t-9999.000\n2000\t 1\t 2\t12\t4.000\n"},
+      {2002, "2000\t 1\t 2\t12\t4.000\t-9999.000\t-9999.000\t4.000\n"},
+      {4002, "2000\t 1\t 2\t12\t4.000\t-9999.000\t-9999.000\t4.000\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.code);
+    auto stat = Make(c.code);
+    stat->WriteHeader("n", "t");
+    Step(*stat, 1, {{1, kNodata}, {3, kNodata}});
+    Step(*stat, 2, {{1, 4.0}, {2, kNodata}});
+    stat->CleanUp();
+    EXPECT_EQ(Rows(), c.rows);
+  }
+}
+
+TEST_F(ZonalStatFixture, ColumnIsTheCodeTheCellsBelongTo) {
+  // The zone's code is the value of its first cell; its cells belong to the
+  // whole part of it.
+  zones = {{0, 0, 0, 1.0, 0}, {0, 0, -0.5, 0.25, 0}, {0, 0, 2.7, 0.25, 0}, {0, 0, 30, 0.5, 0}};
+  Options o;
+  o.list = {2};
+  auto stat = Make(2001, o);
+  stat->WriteHeader("n", "t");
+  EXPECT_THAT(Table(), HasSubstr("YY\tMM\tDD\tHH\t\"0\"\t\"2\"\t\"30\"\ttot_average\n"));
+  auto listed = Make(5001, o);
+  listed->WriteHeader("n", "t");
+  EXPECT_THAT(Table(), HasSubstr("YY\tMM\tDD\tHH\t\"2\"\ttot_average\n"));
 }
 
 TEST_F(ZonalStatFixture, OutputListSelectsColumns) {
@@ -227,7 +268,7 @@ TEST_F(ZonalStatFixture, OutputListSelectsColumns) {
   Step(*sums, 1, {{2, 2.0}});
   Step(*sums, 2, {{2, 4.0}});
   sums->CleanUp();
-  EXPECT_EQ(Rows(), "2000\t 1\t 2\t12\t6.000\t0.000\t6.000\n");
+  EXPECT_EQ(Rows(), "2000\t 1\t 2\t12\t6.000\t-9999.000\t6.000\n");
 
   // A list longer than the zone table is cut to it.
   o.list = {10, 20, 30, 40};
@@ -261,7 +302,8 @@ TEST_F(ZonalStatFixture, CellWeightsAndPrecision) {
   stat->WriteHeader("n", "t");
   // Zone 10: weights 1, 3, ignored (-9999 counts as 1), 0.5, and a cell
   // outside the grid (unweighted): (2 + 18 + 4 + 4 + 10) / 6.5. Zone 20 has
-  // only cells of weight 0: its mean is 0, not a division by 0.
+  // only cells of weight 0: its mean is 0, not a division by 0. Zone 30 has
+  // no cell: nodata.
   Step(*stat, 1,
        {{1, 2.0, 1, 1},
         {1, 6.0, 1, 2},
@@ -277,8 +319,8 @@ TEST_F(ZonalStatFixture, CellWeightsAndPrecision) {
   stat->EndStep(2000, 1, 2, 12, 0, 1);
   stat->CleanUp();
   EXPECT_EQ(Rows(),
-            "2000\t 1\t 1\t12\t5.84615\t0\t0\t5.84615\n"
-            "2000\t 1\t 2\t12\t4.5\t0\t0\t4.5\n");
+            "2000\t 1\t 1\t12\t5.84615\t0\t-9999\t5.84615\n"
+            "2000\t 1\t 2\t12\t4.5\t-9999\t-9999\t4.5\n");
   mh.FreeMatrix(weights, 1, 2, 0, 3, 0);
 }
 

@@ -1,3 +1,4 @@
+// The global sections of the control file and their errors.
 #include <gtest/gtest.h>
 
 #include <sstream>
@@ -148,14 +149,40 @@ TEST_F(GlobalsFixture, OutputListAndMeteoNames) {
   EXPECT_EQ(setup.globals.output_list, (std::vector<int>{0, 4, 7, 9}));
   EXPECT_EQ(setup.globals.meteo_names, std::vector<std::string>{""});
 
-  // A count of 0 reads no codes; a name that is not there stays empty; names
-  // may be long.
+  // A count of 0 reads no codes; names may be long, stand after empty lines
+  // and carry a comment.
   const std::string long_name(300, 'n');
   Read(head + "[output_list]\n0\n5\n" + coordinates +
-       "[meteo_data_count]\n3\n[meteo_names]\ntemperature x\n" + long_name + "\n");
+       "[meteo_data_count]\n2\n[meteo_names]\ntemperature x\n\n" + long_name +
+       "\n[radiation_correction]\n1\n");
   EXPECT_EQ(setup.globals.output_list_count, 0);
   EXPECT_TRUE(setup.globals.output_list.empty());
-  EXPECT_EQ(setup.globals.meteo_names, (std::vector<std::string>{"", "temperature", long_name, ""}));
+  EXPECT_EQ(setup.globals.meteo_names, (std::vector<std::string>{"", "temperature", long_name}));
+
+  // The poles are places on the globe.
+  Read(head + "[output_list]\n0\n[coordinates]\n-90\n-200\n15\n0\n[meteo_data_count]\n0\n[meteo_names]\n");
+  EXPECT_EQ(setup.globals.latitude, -90.0);
+  EXPECT_EQ(setup.globals.longitude, -200.0);
+}
+
+TEST_F(GlobalsFixture, MeteoNamesEndWithTheirSection) {
+  const std::string head = std::string(kIntervalValues) + "\n[output_list]\n0\n[coordinates]\n47\n8\n15\n0\n";
+  struct names_case {
+    std::string count_and_names;
+    std::string message;
+  };
+  const names_case cases[] = {
+      // The next section's words are no names.
+      {"[meteo_data_count]\n3\n[meteo_names]\nprecipitation\ntemperature\n[radiation_correction]\n1\n",
+       "error in control file, [meteo_names] name 3 of 3; not found!\n"},
+      {"[meteo_data_count]\n2\n[meteo_names]\n",
+       "error in control file, [meteo_names] name 1 of 2; not found!\n"},
+      // A huge count is refused when its names run out, before a list of its
+      // size is made.
+      {"[meteo_data_count]\n2147483647\n[meteo_names]\nprecipitation\n",
+       "error in control file, [meteo_names] name 2 of 2147483647; not found!\n"},
+  };
+  for (const names_case& c : cases) EXPECT_EQ(ExpectCode(17, head + c.count_and_names), c.message);
 }
 
 TEST_F(GlobalsFixture, MissingSectionsAndUnreadableValues) {
@@ -166,6 +193,9 @@ TEST_F(GlobalsFixture, MissingSectionsAndUnreadableValues) {
   const std::string bad_shift =
       "error in control file, [output_interval] min_to_int_end (minutes, finite, magnitude at most 527040); "
       "not found!\n";
+  const std::string bad_latitude =
+      "error in control file, [coordinates] geographic latitude (degrees, finite, between -90 and 90); not "
+      "found!\n";
   struct error_case {
     std::string text;
     int code;
@@ -183,6 +213,13 @@ TEST_F(GlobalsFixture, MissingSectionsAndUnreadableValues) {
        "error in control file, time shift of data time to lokal time; not found!\n"},
       {head + list + "[coordinates]\nnorth\n", 17,
        "error in control file, geographic latitude; not found!\n"},
+      // A position off the globe would feed the solar geometry.
+      {head + list + "[coordinates]\nnan\n8\n15\n0\n" + meteo, 17, bad_latitude},
+      {head + list + "[coordinates]\n-inf\n8\n15\n0\n" + meteo, 17, bad_latitude},
+      {head + list + "[coordinates]\n90.5\n8\n15\n0\n" + meteo, 17, bad_latitude},
+      {head + list + "[coordinates]\n-91\n8\n15\n0\n" + meteo, 17, bad_latitude},
+      {head + list + "[coordinates]\n47\ninf\n15\n0\n" + meteo, 17,
+       "error in control file, [coordinates] geographic longitude (degrees, finite); not found!\n"},
       {head + list + coordinates + "[meteo_data_count]\nsome\n[meteo_names]\n", 17,
        "error in control file, number of meteorological variables; not found!\n"},
       {head + list + coordinates + "[meteo_data_count]\n-1\n[meteo_names]\n", 17,

@@ -1,3 +1,4 @@
+// Control-file preprocessing: symbols, comments, joins and the copy.
 #include "setup/preprocess.h"
 
 #include <gtest/gtest.h>
@@ -197,8 +198,11 @@ TEST_F(CompileSymbolsTest, SymbolOrderAndDuplicates) {
       {"$set $a = 1.5\n$set $b = 1.5\n", ""},
       {"$set $a = 1e3\n$set $b = 1e3\n", ""},
       {"$set $a = info\n$set $b = info\n", ""},
-      {"$set $a = x\n$set $b = x\n$set $c = x\n",
-       Warning("$a", "$b", "x") + Warning("$a", "$c", "x") + Warning("$b", "$c", "x")},
+      // One notice per new symbol, naming the first with its value, not one
+      // per pair.
+      {"$set $a = x\n$set $b = x\n$set $c = x\n", Warning("$a", "$b", "x") + Warning("$a", "$c", "x")},
+      {"$set $a = y\n$set $b = x\n$set $c = y\n$set $d = x\n$set $e = x\n",
+       Warning("$a", "$c", "y") + Warning("$b", "$d", "x") + Warning("$b", "$e", "x")},
       {"$set $a = p\\q\n$set $b = p//\\q\n", Warning("$a", "$b", "p\\q")},  // compared after the joins
   };
   for (const Case& c : cases) {

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <set>
 #include <sstream>
 #include <string>
 
@@ -16,10 +17,10 @@
 namespace velmo {
 namespace {
 
-using ::testing::ElementsAre;
-using ::testing::HasSubstr;
 using test::ReadFile;
 using test::StagedSetup;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 
 // Index of the first entry named `name`, 0 when there is none (whatever the
 // entries before it hold).
@@ -72,16 +73,17 @@ TEST_F(StagedSetup, StagesBuildTheGridTableInOrder) {
   // derived and parameter grids in stage order ("RelCellArea" was read).
   std::vector<std::string> names;
   for (int i = 1; i <= setup->grid_count + 3; ++i) names.push_back(table[i].name);
-  EXPECT_THAT(names,
-              ElementsAre("[zone_grid]", "[elevation_model]", "landuse1", "soil_types", "lake_depth", "albedo",
-                          "river_links", "RelCellArea", "soil_depth", "MPIRegions", "MPIHelper", "MPIHalo",
-                          "CellSizeX", "CellSizeY", "CoordX", "CoordY", "SurfaceEvaporationResistance",
-                          "root_depth1", "vegetation_coverage_degree1", "leaf_area_index1",
-                          "SurfaceCanopyResistance1", "SurfaceIntercepResistance1", "RoughnessLength1",
-                          "VegetationStart1", "VegetationStop1", "VegetationDuration1", "available_soil_moisture",
-                          "hydraulic_conductivity", "fillable_porosity", "slope_angle", "slope_aspect",
-                          "regression_regions", "regression_weights1", ""));
-  for (int i = 1; i <= setup->grid_count + 2; ++i) EXPECT_NE(table[i].data, nullptr) << i << " " << names[i - 1];
+  EXPECT_THAT(
+      names, ElementsAre("[zone_grid]", "[elevation_model]", "landuse1", "soil_types", "lake_depth", "albedo",
+                         "river_links", "RelCellArea", "soil_depth", "MPIRegions", "MPIHelper", "MPIHalo",
+                         "CellSizeX", "CellSizeY", "CoordX", "CoordY", "SurfaceEvaporationResistance",
+                         "root_depth1", "vegetation_coverage_degree1", "leaf_area_index1",
+                         "SurfaceCanopyResistance1", "SurfaceIntercepResistance1", "RoughnessLength1",
+                         "VegetationStart1", "VegetationStop1", "VegetationDuration1",
+                         "available_soil_moisture", "hydraulic_conductivity", "fillable_porosity",
+                         "slope_angle", "slope_aspect", "regression_regions", "regression_weights1", ""));
+  for (int i = 1; i <= setup->grid_count + 2; ++i)
+    EXPECT_NE(table[i].data, nullptr) << i << " " << names[i - 1];
 }
 
 TEST_F(StagedSetup, LanduseWithoutMultilayerTableBecomesLayerOne) {
@@ -119,8 +121,8 @@ TEST_P(MissingStandardGridFile, EndsStageEightWithCode21) {
   const std::string file = dir / "no_such_file.asc";
   std::string entries;
   for (int left = 5; left >= 1; --left)
-    entries += "error opening " + file + ". Will try again in 1 ms... (retriesleft = " +
-               std::to_string(left) + ")\n";
+    entries += "error opening " + file +
+               ". Will try again in 1 ms... (retriesleft = " + std::to_string(left) + ")\n";
   entries += "still error opening " + file + " - no retry.\n";
   EXPECT_THAT(console.str(), HasSubstr(entries));
   // The grids before it were read; it has no data.
@@ -148,11 +150,43 @@ TEST_F(StagedSetup, WriteCodeEightWritesTheFilledGridOnceAfterStageEight) {
   // Later steps write it no more, neither filled nor under its plain name.
   std::filesystem::remove(filled);
   FinishSetUp();
-  for (const model_date& d : {model_date{0, 23, 12, 11, 2023}, model_date{0, 0, 13, 11, 2023},
-                              model_date{0, 1, 13, 11, 2023}})
+  for (const model_date& d :
+       {model_date{0, 23, 12, 11, 2023}, model_date{0, 0, 13, 11, 2023}, model_date{0, 1, 13, 11, 2023}})
     setup->WriteStandardGrids(d.minute, d.hour, d.day, d.month, d.year);
   EXPECT_FALSE(std::filesystem::exists(filled));
   EXPECT_FALSE(std::filesystem::exists(dir / "out/depth.asc"));
+}
+
+TEST_F(StagedSetup, CodeGridsOnAnotherRasterKeepTheirCodes) {
+  // 3 x 3 cells of 150 m, half a cell off the domain's corner: each code grid
+  // must be resampled, and a blend would give codes that name nothing.
+  const std::string header =
+      "ncols 3\nnrows 3\nxllcorner 950\nyllcorner 1950\ncellsize 150\nnodata_value -9999\n";
+  struct code_grid {
+    const char* file;
+    const char* name;
+    const char* values;
+    std::set<double> codes;
+  };
+  const code_grid grids[] = {
+      {"landuse.asc", "landuse", "10 11 10\n11 10 11\n10 10 11\n", {10, 11}},
+      {"soil.asc", "soil_types", "3 4 3\n4 3 4\n3 3 4\n", {3, 4}},
+      {"links.asc", "river_links", "0 1 0\n1 0 1\n0 0 1\n", {0, 1}},
+  };
+  for (const code_grid& grid : grids) test::WriteFile(dir / grid.file, header + grid.values);
+  RunThrough(8);
+  double** zones = table[1].data;
+  for (const code_grid& grid : grids) {
+    double** data = table[IndexOf(table, grid.name)].data;
+    for (int r = 1; r <= setup->nrows; ++r) {
+      for (int c = 1; c <= setup->ncols; ++c) {
+        if (zones[r][c] == setup->nodata_value) continue;
+        EXPECT_TRUE(grid.codes.contains(data[r][c]))
+            << grid.name << " " << r << "/" << c << ": " << data[r][c];
+      }
+    }
+  }
+  FinishSetUp();
 }
 
 TEST_F(StagedSetup, ComputedRelCellAreaIsNoCellWeight) {
@@ -172,8 +206,9 @@ TEST_F(StagedSetup, StagesLogTheirNames) {
   RunThrough(22);
   const std::string log = console.str();
   size_t at = 0;
-  for (const char* label : {"check_SOIL_Codes...", "make_nFK_kWert_and_Na...", "make_Slope_and_Aspect...",
-                            "check_ice_firn_grid...", "MakeRegionWeightGrids...", "GetCouplingParameters..."}) {
+  for (const char* label :
+       {"check_SOIL_Codes...", "make_nFK_kWert_and_Na...", "make_Slope_and_Aspect...",
+        "check_ice_firn_grid...", "MakeRegionWeightGrids...", "GetCouplingParameters..."}) {
     const size_t found = log.find(std::string(label) + "\n", at);
     ASSERT_NE(found, std::string::npos) << label << " in\n" << log;
     at = found;
@@ -204,7 +239,8 @@ struct failing_close_cookie {
 std::FILE* WithFailingClose(std::FILE* inner) {
   cookie_io_functions_t functions{};
   functions.read = [](void* cookie, char* buffer, size_t size) -> ssize_t {
-    return static_cast<ssize_t>(std::fread(buffer, 1, size, static_cast<failing_close_cookie*>(cookie)->inner));
+    return static_cast<ssize_t>(
+        std::fread(buffer, 1, size, static_cast<failing_close_cookie*>(cookie)->inner));
   };
   functions.seek = [](void* cookie, off64_t* position, int whence) -> int {
     std::FILE* file = static_cast<failing_close_cookie*>(cookie)->inner;

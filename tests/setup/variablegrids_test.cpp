@@ -436,6 +436,33 @@ TEST(PeriodicGrids, ReReadLandUseAndSoilGridsHoldTablePositions) {
   EXPECT_EQ(rig.Cell(5, 2, 3), 6.0);
 }
 
+TEST(PeriodicGrids, ReReadLandUseOnAnotherRasterIsNotBlended) {
+  // Without a multilayer table the land-use grid carries the name of its
+  // only layer by now; a blend of 10 and 20 would be no land use.
+  SetupRig rig;
+  defaultini& setup = rig.setup;
+  setup.landuse_table.resize(3);
+  setup.landuse_table[0].code = 2;
+  setup.landuse_table[1].code = 10;
+  setup.landuse_table[2].code = 20;
+  grid_entry& landuse = rig.AddPeriodicGrid(3, "landuse1", "lu.asc", Filled(1.0), 1, "M", 1);
+  setup.landuse_layer_grids = {landuse.data};
+  setup.landuse_layer_count = 1;
+
+  // A quarter cell south-west of the domain: target cell (r, c) lies in file
+  // cell (r + 1, c).
+  const model_date first = Date(2000, 1, 15);
+  std::filesystem::create_directories(rig.dir / "in");
+  WriteFile(rig.dir / ("in/" + DatedFileName("lu.asc", first)),
+            "ncols 5\nnrows 4\nxllcorner -25\nyllcorner -25\ncellsize 100\nnodata_value -9999\n"
+            "20 20 20 20 20\n10 10 20 20 20\n10 20 10 20 10\n20 20 10 10 10\n");
+  ASSERT_EQ(ThrownCode([&] { rig.Step(first); }), 0) << rig.console.str();
+  const Rows positions = {{N, 1, 2, N}, {1, 2, 1, 2}, {N, 2, 1, N}};
+  for (int r = 1; r <= kRows; ++r)
+    for (int c = kRowRanges[r].first; c <= kRowRanges[r].last; ++c)
+      EXPECT_EQ(rig.Cell(3, r, c), positions[r - 1][c - 1]) << r << "," << c;
+}
+
 TEST(PeriodicGrids, ReReadCodesTakeThePositionsTheSetUpCheckGives) {
   // Code 7 stands twice in the soil table: the set-up check gives its cells
   // the later record, and a re-read of the same codes must do the same.
