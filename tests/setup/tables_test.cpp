@@ -3,7 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <sstream>
 
@@ -369,7 +372,8 @@ std::vector<failure_case> FailureCases() {
        table::soil,
        "[soil_table]\n1\n" + Replaced(kHorizonRecord, "layers = 1", "layers = 100000000"),
        29,
-       {"parameter \"layers\" of soil type 5: more than 1000 layers in all (horizon 1 adds \"100000000\")\n"}},
+       {"parameter \"layers\" of soil type 5: more than 1000 layers in all (horizon 1 adds "
+        "\"100000000\")\n"}},
       {"soil layers above the limit in all",
        table::soil,
        "[soil_table]\n1\n" + Replaced(kHorizonRecord, "layers = 1", "layers = 600 401"),
@@ -462,7 +466,8 @@ TEST_F(TablesTest, FailuresGiveTheirEntriesAndCodes) {
 TEST_F(TablesTest, LongTablesAndDeepProfilesAreRead) {
   // More records than are reserved up front: the table grows as they arrive.
   std::string text = "[soil_table]\n100\n";
-  for (int i = 1; i <= 100; ++i) text += std::to_string(i) + " loam 25 35 0.00001 " + std::to_string(i) + "\n";
+  for (int i = 1; i <= 100; ++i)
+    text += std::to_string(i) + " loam 25 35 0.00001 " + std::to_string(i) + "\n";
   auto setup = WithControlText(text);
   setup->ReadSoilTable();
   ASSERT_EQ(setup->soil_table.size(), 101u);
@@ -638,6 +643,109 @@ TEST(LanduseDays, InterpolationHoldsOutsideItsFixPoints) {
   EXPECT_DOUBLE_EQ(InterpolateByDay(10, 1.0, 20, 3.0, 25), 3.0);
   EXPECT_DOUBLE_EQ(InterpolateByDay(10, 1.0, 10, 3.0, 10), 1.0);  // coinciding fix points
   EXPECT_DOUBLE_EQ(InterpolateByDay(10, 1.0, -1, 3.0, 12), 1.0);  // next fix point not yet reached
+}
+
+// ---------------------------------------------------------------- every record, every day
+
+// Digest of a series of evaluations: FNV-1a over the bits of each value, a
+// thrown code counting as a word of its own.
+class series_digest {
+ public:
+  void Add(double value) { Mix(std::bit_cast<std::uint64_t>(value)); }
+  void AddCode(int code) { Mix(kCodeMark + static_cast<std::uint64_t>(code)); }
+  std::string Hex() const {
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash_));
+    return text;
+  }
+
+ private:
+  static constexpr std::uint64_t kCodeMark = 0xC0DE000000000000ull;
+  void Mix(std::uint64_t word) {
+    for (int byte = 0; byte < 8; ++byte) {
+      hash_ ^= (word >> (8 * byte)) & 0xffu;
+      hash_ *= 1099511628211ull;
+    }
+  }
+  std::uint64_t hash_ = 14695981039346656037ull;
+};
+
+// The land-use tables of the test data, and the cells they are evaluated at:
+// altitudes below, at and above the reference (0 m moves some fix points out
+// of the year), a vegetation start not yet found and one on day 120, and a
+// leap and a common year.
+const char* const kTableFiles[] = {"tables/control.txt", "vegparams/tables.txt", "vegparams/forcing.txt",
+                                   "vegparams/leaffall.txt", "vegparams/thresholds.txt"};
+constexpr double kAltitudes[] = {0.0, 400.0, 1000.0, 1537.5};
+constexpr int kYears[] = {2000, 2001};
+constexpr int kFoundStart = 120;
+
+using date_operation = double (landuse_table_entry::*)(MessageStream*, int, int, int, double, int, int, int);
+const date_operation kDateOperations[] = {&landuse_table_entry::Albedo,
+                                          &landuse_table_entry::LeafAreaIndex,
+                                          &landuse_table_entry::VegetationCover,
+                                          &landuse_table_entry::RootDepth,
+                                          &landuse_table_entry::RoughnessLength,
+                                          &landuse_table_entry::CanopyResistance,
+                                          &landuse_table_entry::InterceptionResistance,
+                                          &landuse_table_entry::EvaporationResistance,
+                                          &landuse_table_entry::VegetationStartDay,
+                                          &landuse_table_entry::VegetationStopDay};
+
+// One line per record, altitude, vegetation start and year: the digest of
+// each operation's values on every day of the year.
+std::string DateOperationDigests() {
+  std::ostringstream out;
+  for (const char* file : kTableFiles) {
+    TempDir dir;
+    WriteFile(dir / "control.intern", ReadFile(std::string(VELMO_TEST_DATA) + "/" + file));
+    std::ostringstream console;
+    MessageStream ms{dir / "diag.xml", 4, console};
+    int error = 0;
+    defaultini setup(error, &ms, dir / "control.intern", 1, nullptr);
+    setup.OpenControlFile();
+    setup.ReadLanduseTable();
+    for (std::size_t k = 1; k < setup.landuse_table.size(); ++k) {
+      landuse_table_entry& record = setup.landuse_table[k];
+      std::vector<int> starts = {-1};
+      if (record.UsesStartHold()) starts.push_back(kFoundStart);
+      for (const double altitude : kAltitudes) {
+        for (const int start : starts) {
+          // The cell (1, 1) of layer 1 holds the vegetation start.
+          std::vector<double> start_row = {0.0, static_cast<double>(start)};
+          std::vector<double*> start_rows = {nullptr, start_row.data()};
+          const layer_grid_list start_grids = {nullptr, start_rows.data()};
+          record.SetPhenoStartGrids(start >= 0 ? &start_grids : nullptr);
+          for (const int year : kYears) {
+            out << file << " " << k << " " << altitude << " " << start << " " << year;
+            for (const date_operation operation : kDateOperations) {
+              series_digest digest;
+              for (int month = 1; month <= 12; ++month) {
+                for (int day = 1; day <= DaysInMonth(month, year); ++day) {
+                  try {
+                    digest.Add((record.*operation)(nullptr, day, month, year, altitude, 1, 1, 1));
+                  } catch (ErrorCode code) {
+                    digest.AddCode(code);
+                  }
+                }
+              }
+              out << " " << digest.Hex();
+            }
+            out << "\n";
+          }
+          record.SetPhenoStartGrids(nullptr);
+        }
+      }
+    }
+  }
+  return out.str();
+}
+
+const std::string kDigestFile = std::string(VELMO_TEST_DATA) + "/tables/landuse_days.txt";
+
+TEST(LanduseDays, EveryRecordOfTheTestTablesGivesItsKnownValuesOnEveryDay) {
+  const std::string computed = DateOperationDigests();
+  EXPECT_EQ(computed, ReadFile(kDigestFile)) << "computed digests:\n" << computed;
 }
 
 }  // namespace
