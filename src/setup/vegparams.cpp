@@ -1003,6 +1003,10 @@ struct soil_model_grids {
   }
 };
 
+// A stored date that nothing has set yet: the set-up object's date before
+// its first step was written out.
+bool IsUnsetDate(const model_date& date) { return date.day == 0 && date.month == 0 && date.year == 0; }
+
 // "TemperatureAVG" sums the step's share of the day, so that it holds the
 // daily mean at the end of the day.
 void AddToDailyMeanTemperature(defaultini& setup, double time_step_minutes) {
@@ -1205,9 +1209,10 @@ void UpdateParameterGrids(defaultini& setup, int day, int month, int year, int L
 }
 
 // On the table's reset day the per-step output of every grid resets its
-// vegetation-period sums; on its write day it writes them.
+// vegetation-period sums; on its write day it writes them. A stored date that
+// nothing has set yet is no day.
 void MarkVegetationPeriodOutput(defaultini& setup) {
-  if (setup.landuse_table.empty()) return;
+  if (setup.landuse_table.empty() || IsUnsetDate(setup.current_date)) return;
   landuse_table_entry& header = setup.landuse_table[0];
   const model_date& stored = setup.current_date;
   const int d = header.DayOfYear(setup.messages, stored.day, stored.month, stored.year);
