@@ -834,8 +834,9 @@ fix_point_day_failure landuse_table_entry::AtCell(int layer, int row, int col, d
     if (method == kMethodDynamicPhenology3) at.forcing_sum = CellForcingSum(layer, row, col);
     return {};
   }
-  if (fix_point_count < 1 || fix_days.size() < static_cast<std::size_t>(fix_point_count) + 1) return {};
-  const std::span<int> corrected = days.first(static_cast<std::size_t>(fix_point_count) + 1);
+  const auto n = static_cast<std::size_t>(fix_point_count);
+  if (fix_point_count < 1 || fix_days.size() < n + 1 || days.size() < n + 1) return {};
+  const std::span<int> corrected = days.first(n + 1);
   const fix_point_day_failure failure = CorrectDays(altitude, CellStartDay(layer, row, col), corrected);
   if (failure.point == 0) at.fix_point_days = corrected;
   return failure;

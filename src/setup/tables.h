@@ -253,7 +253,8 @@ struct landuse_table_entry {
   const double* CellStartTimes(int layer, int row, int col) const;
   double CellForcingSum(int layer, int row, int col) const;
   // Fills the cell part of `at` (whose date part is set) for the cell at
-  // (layer, row, col) and `altitude`; the fix-point days go to `days`.
+  // (layer, row, col) and `altitude`; the fix-point days go to `days`, which
+  // holds n + 1 entries or more.
   fix_point_day_failure AtCell(int layer, int row, int col, double altitude, std::span<int> days,
                                landuse_cell_day& at) const;
   double ValueOn(value_list list, const landuse_cell_day& at) const;
@@ -417,7 +418,7 @@ fix_point_day_failure CorrectFixPointDays(std::span<const int> fix_days, std::sp
 // First fix point i in 1..n whose corrected day is not before `day_of_year`,
 // or not yet found (negative); n + 1 after the last one.
 int FixPointInterval(std::span<const int> fix_point_days, int day_of_year);
-// The value of a fix-point list (0..n) on a day of the year, interpolated
+// The value of a fix-point list (0..n or longer) on a day of the year, interpolated
 // between the fix-point days (0..n, corrected to the cell); days after the
 // last fix point lie before the first of the next year. Before the vegetation
 // start (the fix point `hold_point`, 0: none) the value before it holds. Pure
