@@ -238,6 +238,19 @@ int DayOfYearFrom(const std::array<int, 13>& month_lengths, int day, int month) 
   return day_of_year;
 }
 
+std::array<int, 13> LanduseMonthLengths(int year) {
+  std::array<int, 13> lengths = kMonthLengths;
+  lengths[0] = kMonthLengths[12];  // December of the previous year
+  lengths[2] = DaysInMonth(2, year);
+  return lengths;
+}
+
+int DayOfYearOfDate(int day, int month, int year) {
+  const int day_of_year = DayOfYearFrom(LanduseMonthLengths(year), day, month);
+  if (month < 1 || month > 12 || day_of_year < 0 || day_of_year > kLastValidDay) return kNoDayOfYear;
+  return day_of_year;
+}
+
 double AltitudeCorrectedDay(int fix_day, double alt_dep, double altitude) {
   return fix_day + std::trunc(alt_dep * (altitude - kFixPointReferenceAltitude));
 }
@@ -260,6 +273,99 @@ double MonthlyValue(const std::vector<double>& values, const std::array<int, 13>
   const int right_node = month_lengths[static_cast<std::size_t>(left_month)] + kMonthlyValueDay;
   return InterpolateByDay(kMonthlyValueDay, values[static_cast<std::size_t>(left_month)], right_node,
                           values[static_cast<std::size_t>(left_month) + 1], position);
+}
+
+fix_point_day_failure CorrectFixPointDays(std::span<const int> fix_days, std::span<const double> alt_dep,
+                                          double altitude, int hold_point, int start_day,
+                                          std::span<int> corrected) {
+  if (fix_days.empty()) return {};
+  const std::size_t n = fix_days.size() - 1;
+  for (std::size_t i = 1; i <= n; ++i) {
+    double day = 0.0;
+    if (hold_point > 0 && i == static_cast<std::size_t>(hold_point)) {
+      day = start_day;
+    } else if (hold_point > 0 && i == static_cast<std::size_t>(hold_point) + 1) {
+      day = static_cast<double>(fix_days[i]) + start_day;  // counts from the vegetation start
+    } else {
+      day = AltitudeCorrectedDay(fix_days[i], i < alt_dep.size() ? alt_dep[i] : 0.0, altitude);
+    }
+    // Written so that a nan day (from a nan altitude or altitude dependence)
+    // is refused too.
+    if (!(day >= kFirstValidCorrectedDay && day <= kLastValidDay)) return {static_cast<int>(i), day};
+    corrected[i] = static_cast<int>(day);
+  }
+  corrected[0] = fix_days[n] - kDaysPerYearWrap;
+  return {};
+}
+
+int FixPointInterval(std::span<const int> fix_point_days, int day_of_year) {
+  const std::size_t n = fix_point_days.empty() ? 0 : fix_point_days.size() - 1;
+  for (std::size_t i = 1; i <= n; ++i) {
+    const int day = fix_point_days[i];
+    // A negative day (a vegetation start not yet found) ends the search.
+    if (day_of_year <= day || day < 0) return static_cast<int>(i);
+  }
+  return static_cast<int>(n) + 1;
+}
+
+double FixPointValue(std::span<const double> values, std::span<const int> fix_point_days, int day_of_year,
+                     int hold_point) {
+  if (fix_point_days.size() < 2) return 0.0;
+  std::size_t i = static_cast<std::size_t>(FixPointInterval(fix_point_days, day_of_year));
+  int day = day_of_year;
+  if (i == fix_point_days.size()) {
+    i = 1;
+    day -= kDaysPerYearWrap;
+  }
+  // Before the vegetation start the value of the fix point before it holds.
+  if (i == static_cast<std::size_t>(hold_point)) return values[i - 1];
+  return InterpolateByDay(fix_point_days[i - 1], values[i - 1], fix_point_days[i], values[i], day);
+}
+
+namespace {
+
+// The fix point of the day with the year wrap: i in 1..n, and the day moved
+// back by a year when it lies after the last fix point.
+std::size_t WrappedInterval(std::span<const int> fix_point_days, int& day_of_year) {
+  const auto i = static_cast<std::size_t>(FixPointInterval(fix_point_days, day_of_year));
+  if (i < fix_point_days.size()) return i;
+  day_of_year -= kDaysPerYearWrap;
+  return 1;
+}
+
+}  // namespace
+
+double VegetationStartOnDay(std::span<const int> fix_point_days, int day_of_year, int start_point,
+                            int stop_point) {
+  const int P = start_point;
+  const int Q = stop_point;
+  if (fix_point_days.size() < 2) return -1.0;
+  const std::size_t i = WrappedInterval(fix_point_days, day_of_year);
+  const int corrected = fix_point_days[i];
+  const int point = static_cast<int>(i);
+  const bool started = point >= P && (point < Q || Q < P) && day_of_year >= corrected && corrected > 0;
+  return started ? day_of_year : -1.0;
+}
+
+double VegetationStopOnDay(std::span<const int> fix_point_days, int day_of_year, int stop_point) {
+  if (fix_point_days.size() < 2) return -1.0;
+  const std::size_t i = WrappedInterval(fix_point_days, day_of_year);
+  if (static_cast<int>(i) != stop_point) return -1.0;
+  return day_of_year == fix_point_days[i] ? day_of_year : -1.0;
+}
+
+void WriteDayOfYearFailure(MessageStream* messages, int code, int day, int month, int year) {
+  if (!messages) return;
+  *messages << "FATAL: land use " << code << ": the date " << day << "." << month << "." << year
+            << " gives no day of the year between 0 and 366"
+            << "[end-entry]";
+}
+
+void WriteFixPointDayFailure(MessageStream* messages, const fix_point_day_failure& failure) {
+  if (!messages) return;
+  *messages << "FATAL: \n---ERROR--\naltitude correction resulted in a Julian day of " << failure.day
+            << " for fix point " << failure.point << " (JD should be between 1 and 366)"
+            << "[end-entry]";
 }
 
 // ======================================================================
@@ -658,16 +764,24 @@ void landuse_table_entry::SetStartTimeLists(const layer_stack_list* lists_by_lay
 
 int landuse_table_entry::DayOfYear(MessageStream* messages, int day, int month, int year) {
   month_lengths[2] = DaysInMonth(2, year);
-  const int day_of_year = DayOfYearFrom(month_lengths, day, month);
-  if (month < 1 || month > 12 || day_of_year < 0 || day_of_year > kLastValidDay) {
-    if (messages) {
-      *messages << "FATAL: land use " << code << ": the date " << day << "." << month << "." << year
-                << " gives no day of the year between 0 and 366"
-                << "[end-entry]";
-    }
+  const int day_of_year = DayOfYearOfDate(day, month, year);
+  if (day_of_year == kNoDayOfYear) {
+    WriteDayOfYearFailure(messages, code, day, month, year);
     throw ErrorCode{kDayOfYearErrorCode};
   }
   return day_of_year;
+}
+
+int landuse_table_entry::StartHoldPoint() const {
+  return UsesStartHold() && start_point >= 1 && start_point < fix_point_count ? start_point : 0;
+}
+
+fix_point_day_failure landuse_table_entry::CorrectDays(double altitude, int start_day,
+                                                       std::span<int> corrected) const {
+  const auto n = static_cast<std::size_t>(fix_point_count);
+  if (fix_point_count < 1 || fix_days.size() < n + 1 || corrected.size() < n + 1) return {};
+  return CorrectFixPointDays(std::span<const int>(fix_days).first(n + 1), lists.AltDep, altitude,
+                             StartHoldPoint(), start_day, corrected.first(n + 1));
 }
 
 int landuse_table_entry::FindFixPointInterval(MessageStream* messages, int day_of_year, int start_day,
@@ -675,35 +789,12 @@ int landuse_table_entry::FindFixPointInterval(MessageStream* messages, int day_o
   const int n = fix_point_count;
   if (n < 1 || fix_days.size() < static_cast<std::size_t>(n) + 1) return 1;
   corrected_days.resize(static_cast<std::size_t>(n) + 1);
-  const bool hold = UsesStartHold() && start_point >= 1 && start_point < n;
-  for (int i = 1; i <= n; ++i) {
-    const auto index = static_cast<std::size_t>(i);
-    double day = 0.0;
-    if (hold && i == start_point) {
-      day = start_day;
-    } else if (hold && i == start_point + 1) {
-      day = static_cast<double>(fix_days[index]) + start_day;  // counts from the vegetation start
-    } else {
-      day = AltitudeCorrectedDay(fix_days[index], AltitudeDependence(i), altitude);
-    }
-    // Written so that a nan day (from a nan altitude or altitude dependence)
-    // is refused too.
-    if (!(day >= kFirstValidCorrectedDay && day <= kLastValidDay)) {
-      if (messages) {
-        *messages << "FATAL: \n---ERROR--\naltitude correction resulted in a Julian day of " << day
-                  << " for fix point " << i << " (JD should be between 1 and 366)"
-                  << "[end-entry]";
-      }
-      throw ErrorCode{kAltitudeCorrectionErrorCode};
-    }
-    corrected_days[index] = static_cast<int>(day);
+  const fix_point_day_failure failure = CorrectDays(altitude, start_day, corrected_days);
+  if (failure.point > 0) {
+    WriteFixPointDayFailure(messages, failure);
+    throw ErrorCode{kAltitudeCorrectionErrorCode};
   }
-  corrected_days[0] = fix_days[static_cast<std::size_t>(n)] - kDaysPerYearWrap;
-  for (int i = 1; i <= n; ++i) {
-    const int corrected = corrected_days[static_cast<std::size_t>(i)];
-    if (day_of_year <= corrected || corrected < 0) return i;
-  }
-  return n + 1;
+  return FixPointInterval(corrected_days, day_of_year);
 }
 
 int landuse_table_entry::CellStartDay(int layer, int row, int col) const {
@@ -725,14 +816,30 @@ const double* landuse_table_entry::CellStartTimes(int layer, int row, int col) c
   return stack ? stack[row][col] : nullptr;
 }
 
-int landuse_table_entry::WrappedInterval(MessageStream* messages, int& day_of_year, int layer, int row,
-                                         int col, double altitude) {
-  int i = FindFixPointInterval(messages, day_of_year, CellStartDay(layer, row, col), altitude);
-  if (i > fix_point_count) {
-    i = 1;
-    day_of_year -= kDaysPerYearWrap;
+double landuse_table_entry::CellForcingSum(int layer, int row, int col) const {
+  if (!forcing_sum_grids || layer < 1 || static_cast<std::size_t>(layer) >= forcing_sum_grids->size()) {
+    return 0.0;
   }
-  return i;
+  double** grid = (*forcing_sum_grids)[static_cast<std::size_t>(layer)];
+  return grid ? grid[row][col] : 0.0;
+}
+
+fix_point_day_failure landuse_table_entry::AtCell(int layer, int row, int col, double altitude,
+                                                  std::span<int> days, landuse_cell_day& at) const {
+  at.start_times = CellStartTimes(layer, row, col);
+  at.forcing_sum = 0.0;
+  at.fix_point_days = {};
+  if (at.start_times) {
+    // Only the forcing thresholds of method 5 read the forcing sum.
+    if (method == kMethodDynamicPhenology3) at.forcing_sum = CellForcingSum(layer, row, col);
+    return {};
+  }
+  const auto n = static_cast<std::size_t>(fix_point_count);
+  if (fix_point_count < 1 || fix_days.size() < n + 1 || days.size() < n + 1) return {};
+  const std::span<int> corrected = days.first(n + 1);
+  const fix_point_day_failure failure = CorrectDays(altitude, CellStartDay(layer, row, col), corrected);
+  if (failure.point == 0) at.fix_point_days = corrected;
+  return failure;
 }
 
 int landuse_table_entry::StartTimeInterval(const double* start_times, int day_of_year) const {
@@ -749,18 +856,13 @@ int landuse_table_entry::StartTimeInterval(const double* start_times, int day_of
 }
 
 double landuse_table_entry::ValueFromStartTimes(value_list list, const double* start_times, int day_of_year,
-                                                int layer, int row, int col) const {
+                                                double forcing_sum) const {
   const std::vector<double>& values = lists.*list;
   const int n = fix_point_count;
   const int i = StartTimeInterval(start_times, day_of_year);
   const auto index = static_cast<std::size_t>(i);
   if (method == kMethodDynamicPhenology3 && i <= n && lists.ForcingThreshold[index] > 0.0) {
     // The value follows the forcing sum from the last threshold reached.
-    double forcing_sum = 0.0;
-    if (forcing_sum_grids && layer >= 1 && static_cast<std::size_t>(layer) < forcing_sum_grids->size() &&
-        (*forcing_sum_grids)[static_cast<std::size_t>(layer)]) {
-      forcing_sum = (*forcing_sum_grids)[static_cast<std::size_t>(layer)][row][col];
-    }
     return InterpolateByDay(start_times[0], values[index - 1], lists.ForcingThreshold[index], values[index],
                             forcing_sum);
   }
@@ -772,26 +874,78 @@ double landuse_table_entry::ValueFromStartTimes(value_list list, const double* s
   return InterpolateByDay(left_day, values[index - 1], start_times[i], values[index], day_of_year);
 }
 
-double landuse_table_entry::ValueOnDay(MessageStream* messages, value_list list, int day_of_year, int layer,
-                                       int row, int col, double altitude) {
+double landuse_table_entry::ValueOn(value_list list, const landuse_cell_day& at) const {
   const std::vector<double>& values = lists.*list;
   if (fix_point_count < 1) return 0.0;
-  if (method == kMethodMonthly && values.size() == static_cast<std::size_t>(kMonthlyListSize)) {
-    int day = 0;
-    int month = 0;
-    DateOfDayOfYear(month_lengths, day_of_year, day, month);
-    return MonthlyValue(values, month_lengths, day, month);
+  if (HoldsMonthlyValues(values)) return MonthlyValue(values, at.month_lengths, at.day, at.month);
+  if (at.start_times) return ValueFromStartTimes(list, at.start_times, at.day_of_year, at.forcing_sum);
+  return FixPointValue(values, at.fix_point_days, at.day_of_year, StartHoldPoint());
+}
+
+double landuse_table_entry::ResistanceOn(value_list list, const landuse_cell_day& at) const {
+  if (method == kMethodMonthly) return MonthlyValue(lists.*list, at.month_lengths, at.day, at.month);
+  return ValueOn(list, at);
+}
+
+double landuse_table_entry::VegetationStartOn(const landuse_cell_day& at) const {
+  const int P = veg_start_point;
+  const int Q = veg_stop_point;
+  if (P == 0) return 0.0;
+  if (at.start_times) {
+    const int i = StartTimeInterval(at.start_times, at.day_of_year);
+    const bool started = P <= i - 1 && (i - 1 < Q || Q < P) && at.day_of_year >= at.start_times[i - 1];
+    return started ? at.day_of_year : -1.0;
   }
-  if (const double* start_times = CellStartTimes(layer, row, col)) {
-    return ValueFromStartTimes(list, start_times, day_of_year, layer, row, col);
+  return VegetationStartOnDay(at.fix_point_days, at.day_of_year, P, Q);
+}
+
+double landuse_table_entry::VegetationStopOn(const landuse_cell_day& at) const {
+  const int Q = veg_stop_point;
+  if (Q == 0) return 0.0;
+  if (at.start_times) {
+    const int i = StartTimeInterval(at.start_times, at.day_of_year);
+    return i - 1 == Q && at.day_of_year == at.start_times[i - 1] ? at.day_of_year : -1.0;
   }
-  int day = day_of_year;
-  const int i = WrappedInterval(messages, day, layer, row, col, altitude);
-  const auto index = static_cast<std::size_t>(i);
-  // Before the vegetation start the value of the fix point before it holds.
-  if (UsesStartHold() && i == start_point) return values[index - 1];
-  return InterpolateByDay(corrected_days[index - 1], values[index - 1], corrected_days[index], values[index],
-                          day);
+  return VegetationStopOnDay(at.fix_point_days, at.day_of_year, Q);
+}
+
+void landuse_table_entry::WriteCellEntry(MessageStream* messages, int row, int col, int layer,
+                                         double altitude, int day_of_year) const {
+  if (!messages) return;
+  *messages << "FATAL: Coordinates: i=" << row << ", j=" << col << "\nLayer=" << layer
+            << "\nAltitude=" << altitude << "m\nJulday=" << day_of_year << "\nLanduse Code=" << code
+            << "\nTStart=" << start_offset << "[end-entry]";
+}
+
+bool landuse_table_entry::HoldsMonthlyValues(const std::vector<double>& values) const {
+  return method == kMethodMonthly && values.size() == static_cast<std::size_t>(kMonthlyListSize);
+}
+
+landuse_cell_day landuse_table_entry::WorkingDay(int day_of_year) const {
+  landuse_cell_day at;
+  at.day_of_year = day_of_year;
+  at.month_lengths = month_lengths;
+  DateOfDayOfYear(month_lengths, day_of_year, at.day, at.month);
+  return at;
+}
+
+void landuse_table_entry::RefreshWorkingCell(MessageStream* messages, landuse_cell_day& at, int layer,
+                                             int row, int col, double altitude) {
+  at.start_times = CellStartTimes(layer, row, col);
+  if (at.start_times) {
+    if (method == kMethodDynamicPhenology3) at.forcing_sum = CellForcingSum(layer, row, col);
+    return;
+  }
+  FindFixPointInterval(messages, at.day_of_year, CellStartDay(layer, row, col), altitude);
+  at.fix_point_days = corrected_days;
+}
+
+double landuse_table_entry::ValueOnDay(MessageStream* messages, value_list list, int day_of_year, int layer,
+                                       int row, int col, double altitude) {
+  if (fix_point_count < 1) return 0.0;
+  landuse_cell_day at = WorkingDay(day_of_year);
+  if (!HoldsMonthlyValues(lists.*list)) RefreshWorkingCell(messages, at, layer, row, col, altitude);
+  return ValueOn(list, at);
 }
 
 double landuse_table_entry::MonthlyOrDaily(MessageStream* messages, value_list list, int day, int month,
@@ -896,44 +1050,26 @@ double landuse_table_entry::RootDepth(MessageStream* messages, int day_of_year, 
   try {
     return ValueOnDay(messages, &landuse_fix_point_lists::RootDepth, day_of_year, layer, row, col, altitude);
   } catch (ErrorCode thrown) {
-    if (thrown == kAltitudeCorrectionErrorCode && messages) {
-      *messages << "FATAL: Coordinates: i=" << row << ", j=" << col << "\nLayer=" << layer
-                << "\nAltitude=" << altitude << "m\nJulday=" << day_of_year << "\nLanduse Code=" << code
-                << "\nTStart=" << start_offset << "[end-entry]";
-    }
+    if (thrown == kAltitudeCorrectionErrorCode)
+      WriteCellEntry(messages, row, col, layer, altitude, day_of_year);
     throw;
   }
 }
 
 double landuse_table_entry::VegetationStartDay(MessageStream* messages, int day, int month, int year,
                                                double altitude, int layer, int row, int col) {
-  const int P = veg_start_point;
-  const int Q = veg_stop_point;
-  if (P == 0) return 0.0;
-  int day_of_year = DayOfYear(messages, day, month, year);
-  if (const double* start_times = CellStartTimes(layer, row, col)) {
-    const int i = StartTimeInterval(start_times, day_of_year);
-    const bool started = P <= i - 1 && (i - 1 < Q || Q < P) && day_of_year >= start_times[i - 1];
-    return started ? day_of_year : -1.0;
-  }
-  const int i = WrappedInterval(messages, day_of_year, layer, row, col, altitude);
-  const int corrected = corrected_days[static_cast<std::size_t>(i)];
-  const bool started = i >= P && (i < Q || Q < P) && day_of_year >= corrected && corrected > 0;
-  return started ? day_of_year : -1.0;
+  if (veg_start_point == 0) return 0.0;
+  landuse_cell_day at = WorkingDay(DayOfYear(messages, day, month, year));
+  RefreshWorkingCell(messages, at, layer, row, col, altitude);
+  return VegetationStartOn(at);
 }
 
 double landuse_table_entry::VegetationStopDay(MessageStream* messages, int day, int month, int year,
                                               double altitude, int layer, int row, int col) {
-  const int Q = veg_stop_point;
-  if (Q == 0) return 0.0;
-  int day_of_year = DayOfYear(messages, day, month, year);
-  if (const double* start_times = CellStartTimes(layer, row, col)) {
-    const int i = StartTimeInterval(start_times, day_of_year);
-    return i - 1 == Q && day_of_year == start_times[i - 1] ? day_of_year : -1.0;
-  }
-  const int i = WrappedInterval(messages, day_of_year, layer, row, col, altitude);
-  if (i != Q) return -1.0;
-  return day_of_year == corrected_days[static_cast<std::size_t>(Q)] ? day_of_year : -1.0;
+  if (veg_stop_point == 0) return 0.0;
+  landuse_cell_day at = WorkingDay(DayOfYear(messages, day, month, year));
+  RefreshWorkingCell(messages, at, layer, row, col, altitude);
+  return VegetationStopOn(at);
 }
 
 void landuse_table_entry::InitializeStart(MessageStream* messages, int day, int month, int year) {

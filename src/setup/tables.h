@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,25 @@ struct landuse_fix_point_lists {
   std::vector<double> SR_StemDiameter;
   std::vector<double> SR_ResidCovrg;
   std::vector<double> n_factor;
+};
+
+// A fix point whose day, corrected to a cell, lies outside -1..366.
+struct fix_point_day_failure {
+  int point = 0;     // 1..n; 0: every day lies within
+  double day = 0.0;  // its corrected day (nan for a nan altitude)
+};
+
+// A land use at one cell on one day: what its parameters are looked up
+// from. The record's operations and the set-up object's daily update fill
+// one and read every parameter of the day from it.
+struct landuse_cell_day {
+  int day = 0;
+  int month = 0;
+  int day_of_year = 0;
+  std::array<int, 13> month_lengths{};  // of the monthly values: 0 December before, February of the year
+  const double* start_times = nullptr;  // the cell's start-time list (methods 5 and 6), else null
+  double forcing_sum = 0.0;             // the cell's forcing sum, read with a start-time list
+  std::span<const int> fix_point_days;  // entries 0..n corrected to the cell, without a start-time list
 };
 
 // One land use of "[landuse_table]".
@@ -171,6 +191,8 @@ struct landuse_table_entry {
   void SetForcingSumGrids(const layer_grid_list* grids) { forcing_sum_grids = grids; }
 
   // ---- parameters by day
+  // Writes `month_lengths`[2]; a date without day of the year ends with
+  // kDayOfYearErrorCode.
   int DayOfYear(MessageStream* messages, int day, int month, int year);
   // First fix point i in 1..n whose corrected day is not before `day_of_year`
   // (or not yet found), n + 1 after the last one; refreshes `corrected_days`.
@@ -179,6 +201,7 @@ struct landuse_table_entry {
 
   // Date forms: (day, month, year, altitude in m, layer, row, column). The
   // day-of-year forms take (day of the year, layer, row, column, altitude).
+  // Both refresh the working fields `corrected_days` and `month_lengths`.
   double CanopyResistance(MessageStream* messages, int day, int month, int year, double altitude, int layer,
                           int row, int col);
   double InterceptionResistance(MessageStream* messages, int day, int month, int year, double altitude,
@@ -215,26 +238,54 @@ struct landuse_table_entry {
   double RootDepth(MessageStream* messages, int day_of_year, int layer, int row, int col, double altitude);
   double Albedo(MessageStream* messages, int day_of_year, int layer, int row, int col, double altitude);
 
+  // ---- parameters at a cell on a day, leaving the record unchanged
+  // A value list of the record, e.g. &landuse_fix_point_lists::Albedo.
+  using value_list = std::vector<double> landuse_fix_point_lists::*;
+  // The fix point whose value holds until the cell's vegetation start
+  // (methods 3, 4 and 6), else 0.
+  int StartHoldPoint() const;
+  // The fix-point days at a cell of `altitude` whose vegetation start is
+  // `start_day` (-1: not yet found), into `corrected` (n + 1 entries).
+  fix_point_day_failure CorrectDays(double altitude, int start_day, std::span<int> corrected) const;
+  // The cell's values in the per-cell grids handed over: its vegetation
+  // start (-1 without), start-time list (null without) and forcing sum.
+  int CellStartDay(int layer, int row, int col) const;
+  const double* CellStartTimes(int layer, int row, int col) const;
+  double CellForcingSum(int layer, int row, int col) const;
+  // Fills the cell part of `at` (whose date part is set) for the cell at
+  // (layer, row, col) and `altitude`; the fix-point days go to `days`, which
+  // holds n + 1 entries or more.
+  fix_point_day_failure AtCell(int layer, int row, int col, double altitude, std::span<int> days,
+                               landuse_cell_day& at) const;
+  double ValueOn(value_list list, const landuse_cell_day& at) const;
+  // The resistances: monthly values for the positional form.
+  double ResistanceOn(value_list list, const landuse_cell_day& at) const;
+  double VegetationStartOn(const landuse_cell_day& at) const;
+  double VegetationStopOn(const landuse_cell_day& at) const;
+  // The entry that names the cell whose root depth failed.
+  void WriteCellEntry(MessageStream* messages, int row, int col, int layer, double altitude,
+                      int day_of_year) const;
+
   // Writes the specific entry (when given) and the record's generic entry with
   // the block text, then throws kTableReadErrorCode.
   [[noreturn]] void RaiseReadFailure(MessageStream* messages, const std::string& block,
                                      const std::string& specific) const;
 
  private:
-  using value_list = std::vector<double> landuse_fix_point_lists::*;
   double ValueOnDay(MessageStream* messages, value_list list, int day_of_year, int layer, int row, int col,
                     double altitude);
   double MonthlyOrDaily(MessageStream* messages, value_list list, int day, int month, int year,
                         double altitude, int layer, int row, int col);
-  double ValueFromStartTimes(value_list list, const double* start_times, int day_of_year, int layer, int row,
-                             int col) const;
+  double ValueFromStartTimes(value_list list, const double* start_times, int day_of_year,
+                             double forcing_sum) const;
   int StartTimeInterval(const double* start_times, int day_of_year) const;
-  const double* CellStartTimes(int layer, int row, int col) const;
-  int CellStartDay(int layer, int row, int col) const;
-  // Fix-point interval with the year wrap: i in 1..n, and the day shifted by
-  // -366 when the day lies after the last fix point.
-  int WrappedInterval(MessageStream* messages, int& day_of_year, int layer, int row, int col,
-                      double altitude);
+  bool HoldsMonthlyValues(const std::vector<double>& values) const;
+  // The working fields as a cell day: the date part from `month_lengths`,
+  // and the cell part, which refreshes `corrected_days` (ending with
+  // kAltitudeCorrectionErrorCode when a day falls outside the year).
+  landuse_cell_day WorkingDay(int day_of_year) const;
+  void RefreshWorkingCell(MessageStream* messages, landuse_cell_day& at, int layer, int row, int col,
+                          double altitude);
 };
 
 // ---- soil table
@@ -333,9 +384,17 @@ int ReadLayerCodes(const std::string& record_text, const std::string& key, std::
 
 // ---- pure helpers of the parameters by day
 
+inline constexpr int kNoDayOfYear = -1;
+
 // Day of the year of a date with the given month lengths (index 1..12); the
 // months before `month` are summed, at most January..November.
 int DayOfYearFrom(const std::array<int, 13>& month_lengths, int day, int month);
+// Day of the year of a date, February of its own year; kNoDayOfYear when the
+// month lies outside 1..12 or the result outside 0..366.
+int DayOfYearOfDate(int day, int month, int year);
+// Month lengths of the monthly values in `year`: index 1..12 January..December,
+// 0 December of the previous year.
+std::array<int, 13> LanduseMonthLengths(int year);
 // Fix-point day shifted by the altitude: fix_day + trunc(alt_dep * (altitude - 400)).
 double AltitudeCorrectedDay(int fix_day, double alt_dep, double altitude);
 // Linear interpolation by day between two fix points; holds the value of the
@@ -346,5 +405,34 @@ double InterpolateByDay(double day_a, double value_a, double day_b, double value
 // previous year, 13 January of the next), interpolated for a day of `month`.
 double MonthlyValue(const std::vector<double>& values, const std::array<int, 13>& month_lengths, int day,
                     int month);
+
+// The days of a land use's fix points at one cell, entries 0..n with
+// n = fix_days.size() - 1: fix_days[i] shifted by the altitude with
+// alt_dep[i] (0 where alt_dep has no entry i). With a start hold at
+// `hold_point` (0: none) that fix point lies on `start_day` and the next one
+// counts from it. Entry 0 is the last fix point of the previous year,
+// uncorrected. Stops at the first day outside -1..366 and names it.
+fix_point_day_failure CorrectFixPointDays(std::span<const int> fix_days, std::span<const double> alt_dep,
+                                          double altitude, int hold_point, int start_day,
+                                          std::span<int> corrected);
+// First fix point i in 1..n whose corrected day is not before `day_of_year`,
+// or not yet found (negative); n + 1 after the last one.
+int FixPointInterval(std::span<const int> fix_point_days, int day_of_year);
+// The value of a fix-point list (0..n or longer) on a day of the year, interpolated
+// between the fix-point days (0..n, corrected to the cell); days after the
+// last fix point lie before the first of the next year. Before the vegetation
+// start (the fix point `hold_point`, 0: none) the value before it holds. Pure
+// and cheap: a module may call it per cell and step.
+double FixPointValue(std::span<const double> values, std::span<const int> fix_point_days, int day_of_year,
+                     int hold_point);
+// The vegetation period for balances between the fix points `start_point`
+// and `stop_point`: the day when the period started (stopped) by it, else -1.
+double VegetationStartOnDay(std::span<const int> fix_point_days, int day_of_year, int start_point,
+                            int stop_point);
+double VegetationStopOnDay(std::span<const int> fix_point_days, int day_of_year, int stop_point);
+
+// The entries of a failed look-up, as the record's operations write them.
+void WriteDayOfYearFailure(MessageStream* messages, int code, int day, int month, int year);
+void WriteFixPointDayFailure(MessageStream* messages, const fix_point_day_failure& failure);
 
 }  // namespace velmo

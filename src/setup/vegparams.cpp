@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <span>
 #include <string>
 #include <unordered_map>
 #include <utility>
@@ -659,224 +660,289 @@ void defaultini::FillLanduseLayerGrid(double** layer_grid, double** landuse, int
 // ======================================================================
 // parameter grids for the start date
 
-void defaultini::generateMultiLayerParameterGrids(int layer_count) {
-  *messages << "1"
-            << "[end-entry]";
-  if (landuse_layer_grids.empty()) return;
-  vegetation_grid_lists& lists = parameter_grid_lists;
-  const int L = std::min(layer_count, static_cast<int>(landuse_layer_grids.size()) - 1);
+namespace {
 
+// Which methods the land uses need: the phenology grids, the start-time
+// lists and their length.
+void SurveyLanduseMethods(defaultini& setup) {
+  vegetation_grid_lists& lists = setup.parameter_grid_lists;
   lists.max_fix_point_count = 0;
   lists.dynamic_phenology = lists.start_time_lists_used = false;
-  for (std::size_t k = 1; k < landuse_table.size(); ++k) {
-    const landuse_table_entry& record = landuse_table[k];
+  for (std::size_t k = 1; k < setup.landuse_table.size(); ++k) {
+    const landuse_table_entry& record = setup.landuse_table[k];
     lists.max_fix_point_count = std::max(lists.max_fix_point_count, record.FixPointCount());
     lists.dynamic_phenology = lists.dynamic_phenology || IsDynamicMethod(record.Method());
     lists.start_time_lists_used = lists.start_time_lists_used || UsesStartTimeLists(record.Method());
   }
-  const int sd = start_date.day;
-  const int sm = start_date.month;
-  const int sy = start_date.year;
-  for (std::size_t k = 1; k < landuse_table.size(); ++k)
-    landuse_table[k].InitializeStart(messages, sd, sm, sy);
+}
 
-  const int albedo_index = FindGrid("albedo", true);
-  if (albedo_index <= 0 || !(*grids)[albedo_index].data) {
-    *messages << kNoAlbedoMessage << "[end-entry]";
+// "albedo" is read, not made here: without it the run stops.
+void FindAlbedoGrid(defaultini& setup) {
+  const int albedo_index = setup.FindGrid("albedo", true);
+  if (albedo_index <= 0 || !(*setup.grids)[albedo_index].data) {
+    *setup.messages << kNoAlbedoMessage << "[end-entry]";
     throw ErrorCode{kParameterGridErrorCode};
   }
-  lists.albedo = (*grids)[albedo_index].data;
+  setup.parameter_grid_lists.albedo = (*setup.grids)[albedo_index].data;
+}
+
+// "TemperatureMOVAVG7" with its 8-level stack of the last days' means. A grid
+// made here starts at 0 inside the domain, in the grid and every level; a
+// grid that was given keeps its values.
+void FindOrCreateMovingAverage(defaultini& setup, row_span rows) {
+  vegetation_grid_lists& lists = setup.parameter_grid_lists;
+  const row_span process_rows{setup.first_row, setup.last_row};
+  const int ncols = setup.ncols;
+  double** zone = ViewOf(setup).zone;
+  const auto start_empty = [&](double** grid, double*** stack) {
+    for (int r = process_rows.first; r <= process_rows.last; ++r) {
+      for (int c = 1; c <= ncols; ++c) {
+        const double value = zone[r][c] == setup.nodata_value ? setup.nodata_value : 0.0;
+        if (grid) grid[r][c] = value;
+        std::fill(stack[r][c], stack[r][c] + kMovingAverageLevels, value);
+      }
+    }
+  };
+  const auto new_stack = [&] {
+    lists.created_stacks.emplace_back(
+        setup.Matrix3D(process_rows.first, process_rows.last, 1, ncols, kMovingAverageDays, 0),
+        process_rows.first, process_rows.last, ncols, kMovingAverageDays);
+    return lists.created_stacks.back().get();
+  };
+  const int found = setup.FindGrid("TemperatureMOVAVG7", true);
+  const grid_entry* existing = found > 0 ? &(*setup.grids)[found] : nullptr;
+  if (existing && existing->data) {
+    lists.temperature_movavg7 = existing->data;
+    lists.temperature_movavg7_index = found;
+    const bool holds_all_days = existing->layers && existing->layer_count >= kMovingAverageDays;
+    lists.movavg7_stack = holds_all_days ? existing->layers : nullptr;
+    if (!lists.movavg7_stack) {
+      // Found without its 8-level stack: the moving average keeps its days
+      // in a stack of its own.
+      lists.movavg7_stack = new_stack();
+      start_empty(nullptr, lists.movavg7_stack);
+    }
+    return;
+  }
+  const row_span allocated = CoveringRows(setup, found, rows);
+  lists.created_grids.emplace_back(setup.matrix(allocated.first, allocated.last, 1, ncols, 0),
+                                   allocated.first, allocated.last, ncols);
+  lists.temperature_movavg7 = lists.created_grids.back().get();
+  lists.movavg7_stack = new_stack();
+  lists.temperature_movavg7_index =
+      AttachOrRegister(setup, found, "TemperatureMOVAVG7", lists.temperature_movavg7, lists.movavg7_stack,
+                       kMovingAverageDays, FullWriteCode((*setup.grids)[lists.temperature_avg_index]), rows);
+  start_empty(lists.temperature_movavg7, lists.movavg7_stack);
+}
+
+// The grids of no particular layer: "SurfaceEvaporationResistance" and the
+// daily temperatures of the dynamic phenology.
+void FindOrCreateSharedGrids(defaultini& setup, row_span rows) {
+  vegetation_grid_lists& lists = setup.parameter_grid_lists;
+  grid_handle handle = FindOrCreate(setup, "SurfaceEvaporationResistance", rows);
+  lists.evaporation_resistance = handle.data;
+  lists.evaporation_resistance_index = handle.index;
+  if (!lists.dynamic_phenology) return;
+  handle = FindOrCreate(setup, "TemperatureAVG", rows);
+  lists.temperature_avg = handle.data;
+  lists.temperature_avg_index = handle.index;
+  lists.leaf_fall_day = FindOrCreate(setup, "StartDayOfLeaveFall", rows).data;
+  FindOrCreateMovingAverage(setup, rows);
+}
+
+void StartLayerLists(vegetation_grid_lists& lists, int layer_count) {
+  const auto size = static_cast<std::size_t>(layer_count) + 1;
+  for (auto& list : lists.layer_data) list.assign(size, nullptr);
+  for (auto& list : lists.layer_index) list.assign(size, 0);
+  lists.start_times.assign(size, nullptr);
+  lists.start_times_index.assign(size, 0);
+}
+
+// The nine grids of a layer, and with dynamic phenology its four season
+// grids. Returns which of them were given rather than made here.
+std::array<bool, kLayerGridKinds> FindOrCreateLayerGrids(defaultini& setup, int l, row_span rows) {
+  vegetation_grid_lists& lists = setup.parameter_grid_lists;
+  const auto layer = static_cast<std::size_t>(l);
+  const int kinds = lists.dynamic_phenology ? kLayerGridKinds : kLayerParameterGridKinds;
+  std::array<bool, kLayerGridKinds> given{};
+  for (int kind = 0; kind < kinds; ++kind) {
+    const auto k = static_cast<std::size_t>(kind);
+    const grid_handle handle = FindOrCreate(setup, LayerName(kLayerGridNames[k], l), rows);
+    // A vegetation start that was not given is not yet found; the sums and
+    // the threshold start at 0.
+    if (handle.created && kind == kPhenoStartGrid) Fill(handle.data, rows, setup.ncols, kNotYet);
+    given[k] = !handle.created;
+    lists.layer_data[k][layer] = handle.data;
+    lists.layer_index[k][layer] = handle.index;
+  }
+  return given;
+}
+
+// "MultipleStartTimes<l>": a stack given as input carries the lists of an
+// earlier run; a stack made here starts from the table's days at each cell.
+void FindOrCreateStartTimeLists(defaultini& setup, int l, row_span rows) {
+  vegetation_grid_lists& lists = setup.parameter_grid_lists;
+  const auto layer = static_cast<std::size_t>(l);
+  const int levels = lists.max_fix_point_count;
+  const std::string name = LayerName("MultipleStartTimes", l);
+  const int found = setup.FindGrid(name, true);
+  const grid_entry* existing = found > 0 ? &(*setup.grids)[found] : nullptr;
+  if (existing && existing->layers && existing->layer_count >= levels + 1) {
+    lists.start_times[layer] = existing->layers;
+    lists.start_times_index[layer] = found;
+    return;
+  }
+  lists.created_stacks.emplace_back(setup.Matrix3D(1, setup.nrows, 1, setup.ncols, levels + 1, 0), 1,
+                                    setup.nrows, setup.ncols, levels + 1);
+  double*** stack = lists.created_stacks.back().get();
+  lists.start_times[layer] = stack;
+  if (existing) {
+    lists.start_times_index[layer] = found;
+  } else {
+    const int index = NextFreeEntry(*setup.grids, setup.messages);
+    lists.created_grids.emplace_back(setup.matrix(rows.first, rows.last, 1, setup.ncols, 0), rows.first,
+                                     rows.last, setup.ncols);
+    setup.RegisterGrid(index, name, lists.created_grids.back().get(), stack, levels + 1, name, 3, 1,
+                       setup.nrows);
+    ++setup.grid_count;
+    lists.start_times_index[layer] = index;
+  }
+  const model_date& start = setup.start_date;
+  const int start_day_number = DayOfYearFrom(MonthLengthsOf(start.year), start.day, start.month);
+  const domain_view view = ViewOf(setup);
+  double** landuse = setup.landuse_layer_grids[layer];
+  for (int r = rows.first; r <= rows.last; ++r) {
+    for (int c = 1; c <= setup.ncols; ++c) {
+      double* q = stack[r][c];
+      const landuse_table_entry* record =
+          view.InProcess(r, c) ? RecordAt(setup.landuse_table, landuse[r][c], setup.nodata_value) : nullptr;
+      if (!record) {
+        std::fill(q + 1, q + levels + 1, setup.nodata_value);
+        continue;
+      }
+      InitialStartTimes(*record, q, levels, start_day_number, view.elevation[r][c], setup.nodata_value);
+    }
+  }
+}
+
+// The land uses of the phenology methods read their cells' season from the
+// lists, which are filled for the later layers as they are made.
+void HandPhenologyGridsToLanduses(defaultini& setup) {
+  vegetation_grid_lists& lists = setup.parameter_grid_lists;
+  for (std::size_t k = 1; k < setup.landuse_table.size(); ++k) {
+    landuse_table_entry& record = setup.landuse_table[k];
+    if (!IsDynamicMethod(record.Method())) continue;
+    record.SetPhenoStartGrids(&lists.layer_data[kPhenoStartGrid]);
+    record.SetFStarGrids(&lists.layer_data[kFStarGrid]);
+    record.SetForcingSumGrids(&lists.layer_data[kForcingSumGrid]);
+    record.SetStartTimeLists(&lists.start_times, lists.max_fix_point_count);
+  }
+}
+
+// A cell's season grids where its land use finds the vegetation start per
+// cell. Only a given grid carries a chilling sum or a threshold over from an
+// earlier season.
+void StartSeasonOfCell(landuse_table_entry& record, const std::array<double*, kLayerGridKinds>& row, int c,
+                       const std::array<bool, kLayerGridKinds>& given) {
+  if (row[kForcingSumGrid][c] < 0.0) row[kForcingSumGrid][c] = 0.0;
+  if (row[kPhenoStartGrid][c] < 0.0) row[kPhenoStartGrid][c] = record.StartOffset();
+  if (!given[kChillingSumGrid] || row[kChillingSumGrid][c] < 0.0) {
+    row[kChillingSumGrid][c] = 0.0;
+  } else {
+    record.SetForcingActive(false);  // a chilling sum carried over: the record's own season runs
+  }
+  if (!given[kFStarGrid] || row[kFStarGrid][c] < 0.0) row[kFStarGrid][c] = record.FStar();
+}
+
+// The grids of layer `l` at every cell for the start date. The table's value
+// replaces a grid's only where the land use's mask has the grid's bit; the
+// limits hold whatever the mask.
+void FillStartDateParameters(defaultini& setup, int l, row_span rows,
+                             const std::array<bool, kLayerGridKinds>& given) {
+  vegetation_grid_lists& lists = setup.parameter_grid_lists;
+  MessageStream* messages = setup.messages;
+  const auto layer = static_cast<std::size_t>(l);
+  const int kinds = lists.dynamic_phenology ? kLayerGridKinds : kLayerParameterGridKinds;
+  const domain_view view = ViewOf(setup);
+  const double nodata = setup.nodata_value;
+  const int sd = setup.start_date.day;
+  const int sm = setup.start_date.month;
+  const int sy = setup.start_date.year;
+  double** landuse = setup.landuse_layer_grids[layer];
+  double** evaporation = lists.evaporation_resistance;
+  double** albedo = lists.albedo;
+  for (int r = rows.first; r <= rows.last; ++r) {
+    std::array<double*, kLayerGridKinds> row{};
+    for (int kind = 0; kind < kinds; ++kind)
+      row[static_cast<std::size_t>(kind)] = lists.layer_data[static_cast<std::size_t>(kind)][layer][r];
+    for (int c = 1; c <= setup.ncols; ++c) {
+      const bool inside = view.InProcess(r, c);
+      landuse_table_entry* record = inside ? RecordAt(setup.landuse_table, landuse[r][c], nodata) : nullptr;
+      if (!record) {
+        for (int kind = 0; kind < kinds; ++kind) row[static_cast<std::size_t>(kind)][c] = nodata;
+        if (l == 1) {
+          evaporation[r][c] = nodata;
+          if (inside) albedo[r][c] = nodata;
+        }
+        continue;
+      }
+      if (HoldsStart(record->Method())) StartSeasonOfCell(*record, row, c, given);
+      const double z = view.elevation[r][c];
+      auto take = [&](int bits, double& target, auto value_of) {
+        if (record->UsesInternalParameter(bits)) target = value_of();
+      };
+      take(kMaskRootDepth, row[kRootDepthGrid][c],
+           [&] { return record->RootDepth(messages, sd, sm, sy, z, l, r, c); });
+      take(kMaskLeafAreaIndex, row[kLeafAreaIndexGrid][c],
+           [&] { return record->LeafAreaIndex(messages, sd, sm, sy, z, l, r, c); });
+      take(kMaskVegetationCover, row[kVegetationCoverGrid][c],
+           [&] { return record->VegetationCover(messages, sd, sm, sy, z, l, r, c); });
+      take(kMaskCanopyResistance, row[kCanopyResistanceGrid][c],
+           [&] { return record->CanopyResistance(messages, sd, sm, sy, z, l, r, c); });
+      take(kMaskInterceptionResistance, row[kInterceptionResistanceGrid][c],
+           [&] { return record->InterceptionResistance(messages, sd, sm, sy, z, l, r, c); });
+      take(kMaskRoughnessLength, row[kRoughnessLengthGrid][c],
+           [&] { return record->RoughnessLength(messages, sd, sm, sy, z, l, r, c); });
+      if (l == 1) {
+        take(kMaskEvaporationResistance, evaporation[r][c],
+             [&] { return record->EvaporationResistance(messages, sd, sm, sy, z, l, r, c); });
+        take(kMaskAlbedo, albedo[r][c], [&] { return record->Albedo(messages, sd, sm, sy, z, l, r, c); });
+        if (evaporation[r][c] < 0.0) evaporation[r][c] = 0.0;
+      }
+      if (row[kVegetationStartGrid][c] <= 0.0)
+        row[kVegetationStartGrid][c] = record->VegetationStartDay(messages, sd, sm, sy, z, l, r, c);
+      row[kVegetationDurationGrid][c] = 0.0;
+      row[kVegetationStopGrid][c] = kNotYet;
+      LimitParameters(row, c);
+    }
+  }
+}
+
+}  // namespace
+
+void defaultini::generateMultiLayerParameterGrids(int layer_count) {
+  *messages << "1"
+            << "[end-entry]";
+  if (landuse_layer_grids.empty()) return;
+  const int L = std::min(layer_count, static_cast<int>(landuse_layer_grids.size()) - 1);
+
+  SurveyLanduseMethods(*this);
+  for (std::size_t k = 1; k < landuse_table.size(); ++k)
+    landuse_table[k].InitializeStart(messages, start_date.day, start_date.month, start_date.year);
+  FindAlbedoGrid(*this);
   NextFreeEntry(*grids, messages);
 
   const row_span rows = WidenedRows(*this);
-  const row_span process_rows{first_row, last_row};
-  const domain_view view = ViewOf(*this);
-
-  grid_handle handle = FindOrCreate(*this, "SurfaceEvaporationResistance", rows);
-  lists.evaporation_resistance = handle.data;
-  lists.evaporation_resistance_index = handle.index;
-  if (lists.dynamic_phenology) {
-    handle = FindOrCreate(*this, "TemperatureAVG", rows);
-    lists.temperature_avg = handle.data;
-    lists.temperature_avg_index = handle.index;
-    lists.leaf_fall_day = FindOrCreate(*this, "StartDayOfLeaveFall", rows).data;
-
-    // A grid made here starts at 0 inside the domain, in the grid and every
-    // level; a grid that was given keeps its values.
-    const auto start_empty = [&](double** grid, double*** stack) {
-      for (int r = process_rows.first; r <= process_rows.last; ++r) {
-        for (int c = 1; c <= ncols; ++c) {
-          const double value = view.zone[r][c] == nodata_value ? nodata_value : 0.0;
-          if (grid) grid[r][c] = value;
-          std::fill(stack[r][c], stack[r][c] + kMovingAverageLevels, value);
-        }
-      }
-    };
-    const auto new_stack = [&] {
-      lists.created_stacks.emplace_back(
-          Matrix3D(process_rows.first, process_rows.last, 1, ncols, kMovingAverageDays, 0),
-          process_rows.first, process_rows.last, ncols, kMovingAverageDays);
-      return lists.created_stacks.back().get();
-    };
-    const int found = FindGrid("TemperatureMOVAVG7", true);
-    const grid_entry* existing = found > 0 ? &(*grids)[found] : nullptr;
-    if (existing && existing->data) {
-      lists.temperature_movavg7 = existing->data;
-      lists.temperature_movavg7_index = found;
-      const bool holds_all_days = existing->layers && existing->layer_count >= kMovingAverageDays;
-      lists.movavg7_stack = holds_all_days ? existing->layers : nullptr;
-      if (!lists.movavg7_stack) {
-        // Found without its 8-level stack: the moving average keeps its days
-        // in a stack of its own.
-        lists.movavg7_stack = new_stack();
-        start_empty(nullptr, lists.movavg7_stack);
-      }
-    } else {
-      const row_span allocated = CoveringRows(*this, found, rows);
-      lists.created_grids.emplace_back(matrix(allocated.first, allocated.last, 1, ncols, 0), allocated.first,
-                                       allocated.last, ncols);
-      lists.temperature_movavg7 = lists.created_grids.back().get();
-      lists.movavg7_stack = new_stack();
-      lists.temperature_movavg7_index =
-          AttachOrRegister(*this, found, "TemperatureMOVAVG7", lists.temperature_movavg7, lists.movavg7_stack,
-                           kMovingAverageDays, FullWriteCode((*grids)[lists.temperature_avg_index]), rows);
-      start_empty(lists.temperature_movavg7, lists.movavg7_stack);
-    }
-  }
-
-  for (auto& list : lists.layer_data) list.assign(static_cast<std::size_t>(L) + 1, nullptr);
-  for (auto& list : lists.layer_index) list.assign(static_cast<std::size_t>(L) + 1, 0);
-  lists.start_times.assign(static_cast<std::size_t>(L) + 1, nullptr);
-  lists.start_times_index.assign(static_cast<std::size_t>(L) + 1, 0);
-  const int kinds = lists.dynamic_phenology ? kLayerGridKinds : kLayerParameterGridKinds;
-  const int levels = lists.max_fix_point_count;
-  const int start_day_number = DayOfYearFrom(MonthLengthsOf(sy), sd, sm);
-
+  FindOrCreateSharedGrids(*this, rows);
+  StartLayerLists(parameter_grid_lists, L);
   for (int l = 1; l <= L; ++l) {
-    const auto layer = static_cast<std::size_t>(l);
-    double** landuse = landuse_layer_grids[layer];
-    std::array<bool, kLayerGridKinds> given{};
-    for (int kind = 0; kind < kinds; ++kind) {
-      handle = FindOrCreate(*this, LayerName(kLayerGridNames[static_cast<std::size_t>(kind)], l), rows);
-      // A vegetation start that was not given is not yet found; the sums and
-      // the threshold start at 0.
-      if (handle.created && kind == kPhenoStartGrid) Fill(handle.data, rows, ncols, kNotYet);
-      given[static_cast<std::size_t>(kind)] = !handle.created;
-      lists.layer_data[static_cast<std::size_t>(kind)][layer] = handle.data;
-      lists.layer_index[static_cast<std::size_t>(kind)][layer] = handle.index;
+    const std::array<bool, kLayerGridKinds> given = FindOrCreateLayerGrids(*this, l, rows);
+    if (parameter_grid_lists.start_time_lists_used) {
+      FindOrCreateStartTimeLists(*this, l, rows);
+      if (l == 1) parameter_grid_lists.start_times1_index = parameter_grid_lists.start_times_index[1];
     }
-
-    if (lists.start_time_lists_used) {
-      const std::string name = LayerName("MultipleStartTimes", l);
-      const int found = FindGrid(name, true);
-      const grid_entry* existing = found > 0 ? &(*grids)[found] : nullptr;
-      if (existing && existing->layers && existing->layer_count >= levels + 1) {
-        // A stack given as input carries the lists of an earlier run.
-        lists.start_times[layer] = existing->layers;
-        lists.start_times_index[layer] = found;
-      } else {
-        lists.created_stacks.emplace_back(Matrix3D(1, nrows, 1, ncols, levels + 1, 0), 1, nrows, ncols,
-                                          levels + 1);
-        double*** stack = lists.created_stacks.back().get();
-        lists.start_times[layer] = stack;
-        if (existing) {
-          lists.start_times_index[layer] = found;
-        } else {
-          const int index = NextFreeEntry(*grids, messages);
-          lists.created_grids.emplace_back(matrix(rows.first, rows.last, 1, ncols, 0), rows.first, rows.last,
-                                           ncols);
-          RegisterGrid(index, name, lists.created_grids.back().get(), stack, levels + 1, name, 3, 1, nrows);
-          ++grid_count;
-          lists.start_times_index[layer] = index;
-        }
-        for (int r = rows.first; r <= rows.last; ++r) {
-          for (int c = 1; c <= ncols; ++c) {
-            double* q = stack[r][c];
-            const landuse_table_entry* record =
-                view.InProcess(r, c) ? RecordAt(landuse_table, landuse[r][c], nodata_value) : nullptr;
-            if (!record) {
-              std::fill(q + 1, q + levels + 1, nodata_value);
-              continue;
-            }
-            InitialStartTimes(*record, q, levels, start_day_number, view.elevation[r][c], nodata_value);
-          }
-        }
-      }
-      if (l == 1) lists.start_times1_index = lists.start_times_index[layer];
-    }
-
-    if (l == 1) {
-      for (std::size_t k = 1; k < landuse_table.size(); ++k) {
-        landuse_table_entry& record = landuse_table[k];
-        if (!IsDynamicMethod(record.Method())) continue;
-        record.SetPhenoStartGrids(&lists.layer_data[kPhenoStartGrid]);
-        record.SetFStarGrids(&lists.layer_data[kFStarGrid]);
-        record.SetForcingSumGrids(&lists.layer_data[kForcingSumGrid]);
-        record.SetStartTimeLists(&lists.start_times, lists.max_fix_point_count);
-      }
-    }
-
-    std::array<double**, kLayerGridKinds> g{};
-    for (int kind = 0; kind < kinds; ++kind)
-      g[static_cast<std::size_t>(kind)] = lists.layer_data[static_cast<std::size_t>(kind)][layer];
-    double** evaporation = lists.evaporation_resistance;
-    double** albedo = lists.albedo;
-    for (int r = rows.first; r <= rows.last; ++r) {
-      std::array<double*, kLayerGridKinds> row{};
-      for (int kind = 0; kind < kinds; ++kind)
-        row[static_cast<std::size_t>(kind)] = g[static_cast<std::size_t>(kind)][r];
-      for (int c = 1; c <= ncols; ++c) {
-        const bool inside = view.InProcess(r, c);
-        landuse_table_entry* record = inside ? RecordAt(landuse_table, landuse[r][c], nodata_value) : nullptr;
-        if (!record) {
-          for (int kind = 0; kind < kinds; ++kind) row[static_cast<std::size_t>(kind)][c] = nodata_value;
-          if (l == 1) {
-            evaporation[r][c] = nodata_value;
-            if (inside) albedo[r][c] = nodata_value;
-          }
-          continue;
-        }
-        if (HoldsStart(record->Method())) {
-          if (row[kForcingSumGrid][c] < 0.0) row[kForcingSumGrid][c] = 0.0;
-          if (row[kPhenoStartGrid][c] < 0.0) row[kPhenoStartGrid][c] = record->StartOffset();
-          // Only a given grid carries a chilling sum or a threshold over from
-          // an earlier season.
-          if (!given[kChillingSumGrid] || row[kChillingSumGrid][c] < 0.0) {
-            row[kChillingSumGrid][c] = 0.0;
-          } else {
-            record->SetForcingActive(false);  // a chilling sum carried over: the record's own season runs
-          }
-          if (!given[kFStarGrid] || row[kFStarGrid][c] < 0.0) row[kFStarGrid][c] = record->FStar();
-        }
-        const double z = view.elevation[r][c];
-        auto take = [&](int bits, double& target, auto value_of) {
-          if (record->UsesInternalParameter(bits)) target = value_of();
-        };
-        take(kMaskRootDepth, row[kRootDepthGrid][c],
-             [&] { return record->RootDepth(messages, sd, sm, sy, z, l, r, c); });
-        take(kMaskLeafAreaIndex, row[kLeafAreaIndexGrid][c],
-             [&] { return record->LeafAreaIndex(messages, sd, sm, sy, z, l, r, c); });
-        take(kMaskVegetationCover, row[kVegetationCoverGrid][c],
-             [&] { return record->VegetationCover(messages, sd, sm, sy, z, l, r, c); });
-        take(kMaskCanopyResistance, row[kCanopyResistanceGrid][c],
-             [&] { return record->CanopyResistance(messages, sd, sm, sy, z, l, r, c); });
-        take(kMaskInterceptionResistance, row[kInterceptionResistanceGrid][c],
-             [&] { return record->InterceptionResistance(messages, sd, sm, sy, z, l, r, c); });
-        take(kMaskRoughnessLength, row[kRoughnessLengthGrid][c],
-             [&] { return record->RoughnessLength(messages, sd, sm, sy, z, l, r, c); });
-        if (l == 1) {
-          take(kMaskEvaporationResistance, evaporation[r][c],
-               [&] { return record->EvaporationResistance(messages, sd, sm, sy, z, l, r, c); });
-          take(kMaskAlbedo, albedo[r][c], [&] { return record->Albedo(messages, sd, sm, sy, z, l, r, c); });
-          if (evaporation[r][c] < 0.0) evaporation[r][c] = 0.0;
-        }
-        if (row[kVegetationStartGrid][c] <= 0.0)
-          row[kVegetationStartGrid][c] = record->VegetationStartDay(messages, sd, sm, sy, z, l, r, c);
-        row[kVegetationDurationGrid][c] = 0.0;
-        row[kVegetationStopGrid][c] = kNotYet;
-        LimitParameters(row, c);
-      }
-    }
+    if (l == 1) HandPhenologyGridsToLanduses(*this);
+    FillStartDateParameters(*this, l, rows, given);
   }
 }
 
@@ -923,185 +989,292 @@ void defaultini::UpdatePhenology(int day_number, int layer_count) {
   }
 }
 
-void defaultini::UpdateVegetationParameters(int /*minute*/, int hour, int day, int month, int year,
-                                            double time_step_minutes, double** soil_storage_old,
-                                            double** saturated_soil_partition,
-                                            double** inaktive_field_capacity,
-                                            double** inaktive_soil_moisture) {
-  vegetation_grid_lists& lists = parameter_grid_lists;
-  const domain_view view = ViewOf(*this);
-  const bool dynamic = lists.dynamic_phenology && lists.temperature_avg;
+namespace {
 
-  if (dynamic) {
-    if (!lists.temperature) {
-      const int index = FindGrid("temperature", true);
-      if (index <= 0 || !(*grids)[index].data) {
-        *messages << kNoTemperatureMessage << "[end-entry]";
-        throw ErrorCode{kTemperatureGridErrorCode};
-      }
-      lists.temperature = (*grids)[index].data;
+// The soil model's grids that the root-zone step rewrites.
+struct soil_model_grids {
+  double** storage_old = nullptr;          // "soil_storage_old"
+  double** saturated_partition = nullptr;  // "saturated_soil_partition"
+  double** inactive_capacity = nullptr;    // "inaktive_field_capacity"
+  double** inactive_moisture = nullptr;    // "inaktive_soil_moisture"
+
+  bool Complete() const {
+    return storage_old && saturated_partition && inactive_capacity && inactive_moisture;
+  }
+};
+
+// A stored date that nothing has set yet: the set-up object's date before
+// its first step was written out.
+bool IsUnsetDate(const model_date& date) { return date.day == 0 && date.month == 0 && date.year == 0; }
+
+// "TemperatureAVG" sums the step's share of the day, so that it holds the
+// daily mean at the end of the day.
+void AddToDailyMeanTemperature(defaultini& setup, double time_step_minutes) {
+  vegetation_grid_lists& lists = setup.parameter_grid_lists;
+  if (!lists.temperature) {
+    const int index = setup.FindGrid("temperature", true);
+    if (index <= 0 || !(*setup.grids)[index].data) {
+      *setup.messages << kNoTemperatureMessage << "[end-entry]";
+      throw ErrorCode{kTemperatureGridErrorCode};
     }
-    const double weight = time_step_minutes / kMinutesPerDay;
-    for (int r = first_row; r <= last_row; ++r) {
-      double* average = lists.temperature_avg[r];
-      const double* temperature = lists.temperature[r];
-      for (int c = 1; c <= ncols; ++c)
-        if (view.Inside(r, c)) average[c] += weight * temperature[c];
+    lists.temperature = (*setup.grids)[index].data;
+  }
+  const domain_view view = ViewOf(setup);
+  const double weight = time_step_minutes / kMinutesPerDay;
+  for (int r = setup.first_row; r <= setup.last_row; ++r) {
+    double* average = lists.temperature_avg[r];
+    const double* temperature = lists.temperature[r];
+    for (int c = 1; c <= setup.ncols; ++c)
+      if (view.Inside(r, c)) average[c] += weight * temperature[c];
+  }
+}
+
+void ResetDailyMeanTemperature(defaultini& setup) {
+  const domain_view view = ViewOf(setup);
+  double** average = setup.parameter_grid_lists.temperature_avg;
+  for (int r = setup.first_row; r <= setup.last_row; ++r)
+    for (int c = 1; c <= setup.ncols; ++c)
+      if (view.Inside(r, c)) average[r][c] = 0.0;
+}
+
+void WriteParameterProgress(defaultini& setup, int hour, int day, int month, int year) {
+  const int shift = static_cast<int>(setup.interval_end_shift);
+  const model_date& stored = setup.current_date;
+  const std::string label(kProgressLabelWidth - std::string("actual parameters").size(), ' ');
+  if (setup.message_interval == 1) {
+    *setup.messages << "INFO: " << label + "actual parameters"
+                    << " " << day << "." << month << "." << year << " " << hour << ". h"
+                    << "[end-entry]";
+  } else if (setup.message_interval > 0 && (stored.hour + shift) % setup.message_interval == 0) {
+    *setup.messages << "INFO: " << label + "actual parameters"
+                    << " " << stored.day << "." << stored.month << "." << stored.year << " " << stored.hour
+                    << ". h "
+                    << "(time of meteo data)"
+                    << "[end-entry]";
+  }
+}
+
+// The day's mean joins the last seven in the "TemperatureMOVAVG7" stack,
+// whose mean is then written out.
+void UpdateMovingAverage(defaultini& setup) {
+  vegetation_grid_lists& lists = setup.parameter_grid_lists;
+  const domain_view view = ViewOf(setup);
+  lists.mean_day_count = std::min(lists.mean_day_count + 1, kMovingAverageDays);
+  for (int r = setup.first_row; r <= setup.last_row; ++r) {
+    for (int c = 1; c <= setup.ncols; ++c) {
+      if (!view.Inside(r, c)) continue;
+      double* days = lists.movavg7_stack[r][c];
+      std::copy_backward(days + 1, days + kMovingAverageDays, days + kMovingAverageDays + 1);
+      days[1] = lists.temperature_avg[r][c];
+      double sum = 0.0;
+      for (int d = 1; d <= kMovingAverageDays; ++d) sum += days[d];
+      lists.temperature_movavg7[r][c] = sum / lists.mean_day_count;
     }
   }
+  setup.WriteGridOutput(lists.temperature_movavg7_index, 1, false);
+}
 
-  const int L = std::min(landuse_layer_count, static_cast<int>(lists.layer_data[kRootDepthGrid].size()) - 1);
-  const int shift = static_cast<int>(interval_end_shift);
-  if (hour + shift == kHoursPerDay) {
-    const std::string label(kProgressLabelWidth - std::string("actual parameters").size(), ' ');
-    if (message_interval == 1) {
-      *messages << "INFO: " << label + "actual parameters"
-                << " " << day << "." << month << "." << year << " " << hour << ". h"
-                << "[end-entry]";
-    } else if (message_interval > 0 && (current_date.hour + shift) % message_interval == 0) {
-      *messages << "INFO: " << label + "actual parameters"
-                << " " << current_date.day << "." << current_date.month << "." << current_date.year << " "
-                << current_date.hour << ". h "
-                << "(time of meteo data)"
-                << "[end-entry]";
-    }
+// The date of a daily update, found once for every cell.
+landuse_cell_day UpdateDay(int day, int month, int year) {
+  landuse_cell_day date;
+  date.day = day;
+  date.month = month;
+  date.day_of_year = DayOfYearOfDate(day, month, year);
+  date.month_lengths = LanduseMonthLengths(year);
+  return date;
+}
 
-    if (dynamic) {
-      lists.mean_day_count = std::min(lists.mean_day_count + 1, kMovingAverageDays);
-      for (int r = first_row; r <= last_row; ++r) {
-        for (int c = 1; c <= ncols; ++c) {
-          if (!view.Inside(r, c)) continue;
-          double* days = lists.movavg7_stack[r][c];
-          std::copy_backward(days + 1, days + kMovingAverageDays, days + kMovingAverageDays + 1);
-          days[1] = lists.temperature_avg[r][c];
-          double sum = 0.0;
-          for (int d = 1; d <= kMovingAverageDays; ++d) sum += days[d];
-          lists.temperature_movavg7[r][c] = sum / lists.mean_day_count;
-        }
-      }
-      WriteGridOutput(lists.temperature_movavg7_index, 1, false);
-    }
+// A land use at a cell on the update's day. A date without a day of the
+// year, or a fix-point day outside the year, ends the run with the record's
+// entries; `name_cell` adds the entry naming the cell, which a root depth
+// gives.
+landuse_cell_day CellDay(const defaultini& setup, const landuse_table_entry& record,
+                         const landuse_cell_day& date, int year, int l, int r, int c, double z,
+                         std::span<int> days, bool name_cell) {
+  if (date.day_of_year == kNoDayOfYear) {
+    WriteDayOfYearFailure(setup.messages, record.Code(), date.day, date.month, year);
+    throw ErrorCode{kDayOfYearErrorCode};
+  }
+  landuse_cell_day at = date;
+  const fix_point_day_failure failure = record.AtCell(l, r, c, z, days, at);
+  if (failure.point > 0) {
+    WriteFixPointDayFailure(setup.messages, failure);
+    if (name_cell) record.WriteCellEntry(setup.messages, r, c, l, z, date.day_of_year);
+    throw ErrorCode{kAltitudeCorrectionErrorCode};
+  }
+  return at;
+}
 
-    if (L >= 1 && soil_storage_old && saturated_soil_partition && inaktive_field_capacity &&
-        inaktive_soil_moisture) {
-      const int day_number = DayOfYearFrom(MonthLengthsOf(year), day, month);
-      current_date.hour = hour;
-      current_date.day = day;
-      current_date.month = month;
-      current_date.year = year;
-      if (dynamic) UpdatePhenology(day_number, L);
+// The deepest roots of a cell before the day's update, and their layer.
+struct deepest_roots {
+  double depth = 0.0;
+  int layer = 1;
+};
 
-      if (!lists.root_zone_grids_found) {
-        const int moisture = FindGrid("available_soil_moisture", true);
-        const int storage = FindGrid("soil_storage", true);
-        lists.available_soil_moisture = moisture > 0 ? (*grids)[moisture].data : nullptr;
-        lists.soil_storage = storage > 0 ? (*grids)[storage].data : nullptr;
-        lists.root_zone_grids_found = true;
-      }
-      std::array<std::vector<double**>, kLayerGridKinds>& data = lists.layer_data;
-      for (int r = first_row; r <= last_row; ++r) {
-        for (int c = 1; c <= ncols; ++c) {
-          if (!view.Inside(r, c)) continue;
-          const double z = view.elevation[r][c];
-          landuse_table_entry* first = RecordAt(landuse_table, landuse_layer_grids[1][r][c], nodata_value);
-          if (!first) {
-            lists.albedo[r][c] = nodata_value;
-            lists.evaporation_resistance[r][c] = nodata_value;
-          } else {
-            lists.albedo[r][c] = first->Albedo(messages, day, month, year, z, 1, r, c);
-            lists.evaporation_resistance[r][c] =
-                first->EvaporationResistance(messages, day, month, year, z, 1, r, c);
-          }
-          double deepest = data[kRootDepthGrid][1][r][c];
-          int deepest_layer = 1;
-          for (int l = 1; l <= L; ++l) {
-            const auto layer = static_cast<std::size_t>(l);
-            std::array<double*, kLayerGridKinds> row{};
-            for (int kind = 0; kind < kLayerParameterGridKinds; ++kind)
-              row[static_cast<std::size_t>(kind)] = data[static_cast<std::size_t>(kind)][layer][r];
-            landuse_table_entry* record =
-                RecordAt(landuse_table, landuse_layer_grids[layer][r][c], nodata_value);
-            if (!record) {
-              for (int kind = 0; kind < kVegetationDurationGrid; ++kind)
-                row[static_cast<std::size_t>(kind)][c] = nodata_value;
-              continue;
-            }
-            if (row[kRootDepthGrid][c] > deepest) {
-              deepest = row[kRootDepthGrid][c];
-              deepest_layer = l;
-            }
-            row[kRootDepthGrid][c] = record->RootDepth(messages, day, month, year, z, l, r, c);
-            row[kLeafAreaIndexGrid][c] = record->LeafAreaIndex(messages, day, month, year, z, l, r, c);
-            row[kVegetationCoverGrid][c] = record->VegetationCover(messages, day, month, year, z, l, r, c);
-            row[kCanopyResistanceGrid][c] = record->CanopyResistance(messages, day, month, year, z, l, r, c);
-            row[kInterceptionResistanceGrid][c] =
-                record->InterceptionResistance(messages, day, month, year, z, l, r, c);
-            row[kRoughnessLengthGrid][c] = record->RoughnessLength(messages, day, month, year, z, l, r, c);
-            if (record->veg_reset_day == record->DayOfYear(messages, day, month, year)) {
-              row[kVegetationStartGrid][c] = kNotYet;
-              row[kVegetationStopGrid][c] = kNotYet;
-              row[kVegetationDurationGrid][c] = 0.0;
-            }
-            if (row[kVegetationStartGrid][c] < 0.0)
-              row[kVegetationStartGrid][c] =
-                  record->VegetationStartDay(messages, day, month, year, z, l, r, c);
-            if (row[kVegetationStopGrid][c] < 0.0)
-              row[kVegetationStopGrid][c] = record->VegetationStopDay(messages, day, month, year, z, l, r, c);
-            LimitParameters(row, c);
-          }
+// Parameter step of one valid cell: the day's values of every layer's land
+// use, with their limits, and the vegetation period for balances.
+deepest_roots UpdateCellParameters(defaultini& setup, const landuse_cell_day& date, int year, int L, int r,
+                                   int c, double z, std::vector<int>& days) {
+  using lists_of = landuse_fix_point_lists;
+  vegetation_grid_lists& lists = setup.parameter_grid_lists;
+  std::array<std::vector<double**>, kLayerGridKinds>& data = lists.layer_data;
+  const double nodata = setup.nodata_value;
 
-          if (!lists.available_soil_moisture || !lists.soil_storage) continue;
-          root_zone_state state{lists.available_soil_moisture[r][c], lists.soil_storage[r][c],
-                                inaktive_field_capacity[r][c], inaktive_soil_moisture[r][c],
-                                saturated_soil_partition[r][c]};
-          const double new_depth = data[kRootDepthGrid][static_cast<std::size_t>(deepest_layer)][r][c];
-          if (RootZoneStep(state, deepest, new_depth)) {
-            lists.available_soil_moisture[r][c] = state.available;
-            lists.soil_storage[r][c] = state.storage;
-            inaktive_field_capacity[r][c] = state.inactive_capacity;
-            inaktive_soil_moisture[r][c] = state.inactive_moisture;
-            saturated_soil_partition[r][c] = state.saturated_partition;
-          }
-          soil_storage_old[r][c] = lists.soil_storage[r][c];
-        }
-      }
-    }
-
-    if (dynamic) {
-      for (int r = first_row; r <= last_row; ++r)
-        for (int c = 1; c <= ncols; ++c)
-          if (view.Inside(r, c)) lists.temperature_avg[r][c] = 0.0;
-    }
-
-    if (landuse_table.size() > 0) {
-      landuse_table_entry& header = landuse_table[0];
-      const int d = header.DayOfYear(messages, current_date.day, current_date.month, current_date.year);
-      const int free_entry = grids->FirstFreeEntry();
-      if (d == header.veg_reset_day) {
-        for (int index = 1; index < free_entry; ++index) (*grids)[index].vegetation_started = 1;
-      } else if (d == header.veg_write_day) {
-        for (int index = 1; index < free_entry; ++index) (*grids)[index].vegetation_ended = 1;
-      }
-    }
+  const landuse_table_entry* first =
+      RecordAt(setup.landuse_table, setup.landuse_layer_grids[1][r][c], nodata);
+  if (!first) {
+    lists.albedo[r][c] = nodata;
+    lists.evaporation_resistance[r][c] = nodata;
+  } else {
+    const landuse_cell_day at = CellDay(setup, *first, date, year, 1, r, c, z, days, false);
+    lists.albedo[r][c] = first->ValueOn(&lists_of::Albedo, at);
+    lists.evaporation_resistance[r][c] = first->ResistanceOn(&lists_of::rs_evaporation, at);
   }
 
-  // Time steps within the vegetation period, every step.
-  if (L < 1) return;
+  deepest_roots deepest{data[kRootDepthGrid][1][r][c], 1};
+  for (int l = 1; l <= L; ++l) {
+    const auto layer = static_cast<std::size_t>(l);
+    std::array<double*, kLayerGridKinds> row{};
+    for (int kind = 0; kind < kLayerParameterGridKinds; ++kind)
+      row[static_cast<std::size_t>(kind)] = data[static_cast<std::size_t>(kind)][layer][r];
+    const landuse_table_entry* record =
+        RecordAt(setup.landuse_table, setup.landuse_layer_grids[layer][r][c], nodata);
+    if (!record) {
+      for (int kind = 0; kind < kVegetationDurationGrid; ++kind)
+        row[static_cast<std::size_t>(kind)][c] = nodata;
+      continue;
+    }
+    if (row[kRootDepthGrid][c] > deepest.depth) deepest = {row[kRootDepthGrid][c], l};
+    const landuse_cell_day at = CellDay(setup, *record, date, year, l, r, c, z, days, true);
+    row[kRootDepthGrid][c] = record->ValueOn(&lists_of::RootDepth, at);
+    row[kLeafAreaIndexGrid][c] = record->ValueOn(&lists_of::LAI, at);
+    row[kVegetationCoverGrid][c] = record->ValueOn(&lists_of::VCF, at);
+    row[kCanopyResistanceGrid][c] = record->ResistanceOn(&lists_of::rsc, at);
+    row[kInterceptionResistanceGrid][c] = record->ResistanceOn(&lists_of::rs_interception, at);
+    row[kRoughnessLengthGrid][c] = record->ValueOn(&lists_of::Z0, at);
+    if (record->veg_reset_day == date.day_of_year) {
+      row[kVegetationStartGrid][c] = kNotYet;
+      row[kVegetationStopGrid][c] = kNotYet;
+      row[kVegetationDurationGrid][c] = 0.0;
+    }
+    if (row[kVegetationStartGrid][c] < 0.0) row[kVegetationStartGrid][c] = record->VegetationStartOn(at);
+    if (row[kVegetationStopGrid][c] < 0.0) row[kVegetationStopGrid][c] = record->VegetationStopOn(at);
+    LimitParameters(row, c);
+  }
+  return deepest;
+}
+
+// Root-zone step of one valid cell: its capacity follows the new depth of
+// the layer whose roots were deepest.
+void UpdateCellRootZone(defaultini& setup, const soil_model_grids& soil, deepest_roots deepest, int r,
+                        int c) {
+  vegetation_grid_lists& lists = setup.parameter_grid_lists;
+  root_zone_state state{lists.available_soil_moisture[r][c], lists.soil_storage[r][c],
+                        soil.inactive_capacity[r][c], soil.inactive_moisture[r][c],
+                        soil.saturated_partition[r][c]};
+  const double new_depth = lists.layer_data[kRootDepthGrid][static_cast<std::size_t>(deepest.layer)][r][c];
+  if (RootZoneStep(state, deepest.depth, new_depth)) {
+    lists.available_soil_moisture[r][c] = state.available;
+    lists.soil_storage[r][c] = state.storage;
+    soil.inactive_capacity[r][c] = state.inactive_capacity;
+    soil.inactive_moisture[r][c] = state.inactive_moisture;
+    soil.saturated_partition[r][c] = state.saturated_partition;
+  }
+  soil.storage_old[r][c] = lists.soil_storage[r][c];
+}
+
+// The parameter grids of every valid cell for the day, then its root zone.
+void UpdateParameterGrids(defaultini& setup, int day, int month, int year, int L,
+                          const soil_model_grids& soil) {
+  vegetation_grid_lists& lists = setup.parameter_grid_lists;
+  if (!lists.root_zone_grids_found) {
+    const int moisture = setup.FindGrid("available_soil_moisture", true);
+    const int storage = setup.FindGrid("soil_storage", true);
+    lists.available_soil_moisture = moisture > 0 ? (*setup.grids)[moisture].data : nullptr;
+    lists.soil_storage = storage > 0 ? (*setup.grids)[storage].data : nullptr;
+    lists.root_zone_grids_found = true;
+  }
+  const bool root_zone = lists.available_soil_moisture && lists.soil_storage;
+  const landuse_cell_day date = UpdateDay(day, month, year);
+  std::vector<int> days(static_cast<std::size_t>(lists.max_fix_point_count) + 1);
+  const domain_view view = ViewOf(setup);
+  for (int r = setup.first_row; r <= setup.last_row; ++r) {
+    for (int c = 1; c <= setup.ncols; ++c) {
+      if (!view.Inside(r, c)) continue;
+      const deepest_roots deepest =
+          UpdateCellParameters(setup, date, year, L, r, c, view.elevation[r][c], days);
+      if (root_zone) UpdateCellRootZone(setup, soil, deepest, r, c);
+    }
+  }
+}
+
+// On the table's reset day the per-step output of every grid resets its
+// vegetation-period sums; on its write day it writes them. A stored date that
+// nothing has set yet is no day.
+void MarkVegetationPeriodOutput(defaultini& setup) {
+  if (setup.landuse_table.empty() || IsUnsetDate(setup.current_date)) return;
+  landuse_table_entry& header = setup.landuse_table[0];
+  const model_date& stored = setup.current_date;
+  const int d = header.DayOfYear(setup.messages, stored.day, stored.month, stored.year);
+  const int free_entry = setup.grids->FirstFreeEntry();
+  if (d == header.veg_reset_day) {
+    for (int index = 1; index < free_entry; ++index) (*setup.grids)[index].vegetation_started = 1;
+  } else if (d == header.veg_write_day) {
+    for (int index = 1; index < free_entry; ++index) (*setup.grids)[index].vegetation_ended = 1;
+  }
+}
+
+// Time steps within the vegetation period, every step.
+void CountVegetationPeriodSteps(defaultini& setup, int L) {
+  vegetation_grid_lists& lists = setup.parameter_grid_lists;
+  const domain_view view = ViewOf(setup);
   for (int l = 1; l <= L; ++l) {
     const auto layer = static_cast<std::size_t>(l);
     double** start = lists.layer_data[kVegetationStartGrid][layer];
     double** stop = lists.layer_data[kVegetationStopGrid][layer];
     double** duration = lists.layer_data[kVegetationDurationGrid][layer];
-    for (int r = first_row; r <= last_row; ++r) {
-      for (int c = 1; c <= ncols; ++c) {
+    for (int r = setup.first_row; r <= setup.last_row; ++r) {
+      for (int c = 1; c <= setup.ncols; ++c) {
         if (!view.Inside(r, c)) {
-          duration[r][c] = nodata_value;
+          duration[r][c] = setup.nodata_value;
         } else if (start[r][c] >= 0.0 && stop[r][c] <= 0.0) {
           duration[r][c] += 1.0;
         }
       }
     }
   }
+}
+
+}  // namespace
+
+void defaultini::UpdateVegetationParameters(int /*minute*/, int hour, int day, int month, int year,
+                                            double time_step_minutes, double** soil_storage_old,
+                                            double** saturated_soil_partition,
+                                            double** inaktive_field_capacity,
+                                            double** inaktive_soil_moisture) {
+  vegetation_grid_lists& lists = parameter_grid_lists;
+  const bool dynamic = lists.dynamic_phenology && lists.temperature_avg;
+  const soil_model_grids soil{soil_storage_old, saturated_soil_partition, inaktive_field_capacity,
+                              inaktive_soil_moisture};
+  if (dynamic) AddToDailyMeanTemperature(*this, time_step_minutes);
+
+  const int L = std::min(landuse_layer_count, static_cast<int>(lists.layer_data[kRootDepthGrid].size()) - 1);
+  if (hour + static_cast<int>(interval_end_shift) == kHoursPerDay) {
+    WriteParameterProgress(*this, hour, day, month, year);
+    if (dynamic) UpdateMovingAverage(*this);
+    if (L >= 1 && soil.Complete()) {
+      const int day_number = DayOfYearFrom(MonthLengthsOf(year), day, month);
+      current_date.hour = hour;
+      current_date.day = day;
+      current_date.month = month;
+      current_date.year = year;
+      if (dynamic) UpdatePhenology(day_number, L);
+      UpdateParameterGrids(*this, day, month, year, L, soil);
+    }
+    if (dynamic) ResetDailyMeanTemperature(*this);
+    MarkVegetationPeriodOutput(*this);
+  }
+  CountVegetationPeriodSteps(*this, L);
 }
 
 // ======================================================================

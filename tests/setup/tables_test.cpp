@@ -3,7 +3,11 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <functional>
 #include <memory>
 #include <sstream>
 
@@ -369,7 +373,8 @@ std::vector<failure_case> FailureCases() {
        table::soil,
        "[soil_table]\n1\n" + Replaced(kHorizonRecord, "layers = 1", "layers = 100000000"),
        29,
-       {"parameter \"layers\" of soil type 5: more than 1000 layers in all (horizon 1 adds \"100000000\")\n"}},
+       {"parameter \"layers\" of soil type 5: more than 1000 layers in all (horizon 1 adds "
+        "\"100000000\")\n"}},
       {"soil layers above the limit in all",
        table::soil,
        "[soil_table]\n1\n" + Replaced(kHorizonRecord, "layers = 1", "layers = 600 401"),
@@ -462,7 +467,8 @@ TEST_F(TablesTest, FailuresGiveTheirEntriesAndCodes) {
 TEST_F(TablesTest, LongTablesAndDeepProfilesAreRead) {
   // More records than are reserved up front: the table grows as they arrive.
   std::string text = "[soil_table]\n100\n";
-  for (int i = 1; i <= 100; ++i) text += std::to_string(i) + " loam 25 35 0.00001 " + std::to_string(i) + "\n";
+  for (int i = 1; i <= 100; ++i)
+    text += std::to_string(i) + " loam 25 35 0.00001 " + std::to_string(i) + "\n";
   auto setup = WithControlText(text);
   setup->ReadSoilTable();
   ASSERT_EQ(setup->soil_table.size(), 101u);
@@ -638,6 +644,163 @@ TEST(LanduseDays, InterpolationHoldsOutsideItsFixPoints) {
   EXPECT_DOUBLE_EQ(InterpolateByDay(10, 1.0, 20, 3.0, 25), 3.0);
   EXPECT_DOUBLE_EQ(InterpolateByDay(10, 1.0, 10, 3.0, 10), 1.0);  // coinciding fix points
   EXPECT_DOUBLE_EQ(InterpolateByDay(10, 1.0, -1, 3.0, 12), 1.0);  // next fix point not yet reached
+}
+
+// ---------------------------------------------------------------- every record, every day
+
+// Digest of a series of evaluations: FNV-1a over the bits of each value, a
+// thrown code counting as a word of its own.
+class series_digest {
+ public:
+  void Add(double value) { Mix(std::bit_cast<std::uint64_t>(value)); }
+  void AddCode(int code) { Mix(kCodeMark + static_cast<std::uint64_t>(code)); }
+  std::string Hex() const {
+    char text[17];
+    std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(hash_));
+    return text;
+  }
+
+ private:
+  static constexpr std::uint64_t kCodeMark = 0xC0DE000000000000ull;
+  void Mix(std::uint64_t word) {
+    for (int byte = 0; byte < 8; ++byte) {
+      hash_ ^= (word >> (8 * byte)) & 0xffu;
+      hash_ *= 1099511628211ull;
+    }
+  }
+  std::uint64_t hash_ = 14695981039346656037ull;
+};
+
+// The land-use tables of the test data, and the cells they are evaluated at:
+// altitudes below, at and above the reference (0 m moves some fix points out
+// of the year), a vegetation start not yet found and one on day 120, and a
+// leap and a common year.
+const char* const kTableFiles[] = {"tables/control.txt", "vegparams/tables.txt", "vegparams/forcing.txt",
+                                   "vegparams/leaffall.txt", "vegparams/thresholds.txt"};
+constexpr double kAltitudes[] = {0.0, 400.0, 1000.0, 1537.5};
+constexpr int kYears[] = {2000, 2001};
+constexpr int kFoundStart = 120;
+
+// The parameter operations of the record, each with the list it reads and
+// how the pure functions look it up.
+enum class look_up { value, resistance, start, stop };
+using date_operation = double (landuse_table_entry::*)(MessageStream*, int, int, int, double, int, int, int);
+struct operation_case {
+  date_operation operation;
+  landuse_table_entry::value_list list;
+  look_up kind;
+};
+const operation_case kOperations[] = {
+    {&landuse_table_entry::Albedo, &landuse_fix_point_lists::Albedo, look_up::value},
+    {&landuse_table_entry::LeafAreaIndex, &landuse_fix_point_lists::LAI, look_up::value},
+    {&landuse_table_entry::VegetationCover, &landuse_fix_point_lists::VCF, look_up::value},
+    {&landuse_table_entry::RootDepth, &landuse_fix_point_lists::RootDepth, look_up::value},
+    {&landuse_table_entry::RoughnessLength, &landuse_fix_point_lists::Z0, look_up::value},
+    {&landuse_table_entry::CanopyResistance, &landuse_fix_point_lists::rsc, look_up::resistance},
+    {&landuse_table_entry::InterceptionResistance, &landuse_fix_point_lists::rs_interception,
+     look_up::resistance},
+    {&landuse_table_entry::EvaporationResistance, &landuse_fix_point_lists::rs_evaporation,
+     look_up::resistance},
+    {&landuse_table_entry::VegetationStartDay, nullptr, look_up::start},
+    {&landuse_table_entry::VegetationStopDay, nullptr, look_up::stop},
+};
+
+// A value of a record at a cell of `altitude` with the vegetation start
+// `start` (-1: not yet found) on a date; throws the code of a failure.
+using evaluation = std::function<double(landuse_table_entry& record, const operation_case& operation, int day,
+                                        int month, int year, double altitude, int start)>;
+
+// The record's own operation, reading the start from the cell grid.
+double RecordOperation(landuse_table_entry& record, const operation_case& operation, int day, int month,
+                       int year, double altitude, int /*start*/) {
+  return (record.*operation.operation)(nullptr, day, month, year, altitude, 1, 1, 1);
+}
+
+// The pure functions, as a module looks a value up: the cell's fix-point
+// days, then the value of the day.
+double PureLookUp(landuse_table_entry& record, const operation_case& operation, int day, int month, int year,
+                  double altitude, int start) {
+  if (operation.kind == look_up::resistance && record.Method() == kMethodMonthly) {
+    return MonthlyValue(record.lists.*operation.list, LanduseMonthLengths(year), day, month);
+  }
+  if (operation.kind == look_up::start && record.veg_start_point == 0) return 0.0;
+  if (operation.kind == look_up::stop && record.veg_stop_point == 0) return 0.0;
+  std::vector<int> days(record.fix_days.size());
+  const fix_point_day_failure failure = CorrectFixPointDays(record.fix_days, record.lists.AltDep, altitude,
+                                                            record.StartHoldPoint(), start, days);
+  if (failure.point > 0) throw ErrorCode{kAltitudeCorrectionErrorCode};
+  const int day_of_year = DayOfYearOfDate(day, month, year);
+  switch (operation.kind) {
+    case look_up::start:
+      return VegetationStartOnDay(days, day_of_year, record.veg_start_point, record.veg_stop_point);
+    case look_up::stop:
+      return VegetationStopOnDay(days, day_of_year, record.veg_stop_point);
+    default:
+      return FixPointValue(record.lists.*operation.list, days, day_of_year, record.StartHoldPoint());
+  }
+}
+
+// One line per record, altitude, vegetation start and year: the digest of
+// each operation's values on every day of the year.
+std::string Digests(const evaluation& evaluate) {
+  std::ostringstream out;
+  for (const char* file : kTableFiles) {
+    TempDir dir;
+    WriteFile(dir / "control.intern", ReadFile(std::string(VELMO_TEST_DATA) + "/" + file));
+    std::ostringstream console;
+    MessageStream ms{dir / "diag.xml", 4, console};
+    int error = 0;
+    defaultini setup(error, &ms, dir / "control.intern", 1, nullptr);
+    setup.OpenControlFile();
+    setup.ReadLanduseTable();
+    for (std::size_t k = 1; k < setup.landuse_table.size(); ++k) {
+      landuse_table_entry& record = setup.landuse_table[k];
+      std::vector<int> starts = {-1};
+      if (record.UsesStartHold()) starts.push_back(kFoundStart);
+      for (const double altitude : kAltitudes) {
+        for (const int start : starts) {
+          // The cell (1, 1) of layer 1 holds the vegetation start.
+          std::vector<double> start_row = {0.0, static_cast<double>(start)};
+          std::vector<double*> start_rows = {nullptr, start_row.data()};
+          const layer_grid_list start_grids = {nullptr, start_rows.data()};
+          record.SetPhenoStartGrids(start >= 0 ? &start_grids : nullptr);
+          for (const int year : kYears) {
+            out << file << " " << k << " " << altitude << " " << start << " " << year;
+            for (const operation_case& operation : kOperations) {
+              series_digest digest;
+              for (int month = 1; month <= 12; ++month) {
+                for (int day = 1; day <= DaysInMonth(month, year); ++day) {
+                  try {
+                    digest.Add(evaluate(record, operation, day, month, year, altitude, start));
+                  } catch (ErrorCode code) {
+                    digest.AddCode(code);
+                  }
+                }
+              }
+              out << " " << digest.Hex();
+            }
+            out << "\n";
+          }
+          record.SetPhenoStartGrids(nullptr);
+        }
+      }
+    }
+  }
+  return out.str();
+}
+
+const std::string kDigestFile = std::string(VELMO_TEST_DATA) + "/tables/landuse_days.txt";
+
+// The digests were taken from the record's operations before they were
+// built on the pure look-up; both must still give those values bit for bit.
+TEST(LanduseDays, EveryRecordOfTheTestTablesGivesItsKnownValuesOnEveryDay) {
+  const std::string known = ReadFile(kDigestFile);
+  for (const auto& [what, evaluate] :
+       {std::pair<const char*, evaluation>{"record operations", RecordOperation},
+        std::pair<const char*, evaluation>{"pure look-up", PureLookUp}}) {
+    const std::string computed = Digests(evaluate);
+    EXPECT_EQ(computed, known) << what << ", computed digests:\n" << computed;
+  }
 }
 
 }  // namespace

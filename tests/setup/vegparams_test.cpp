@@ -775,10 +775,12 @@ TEST(VegetationFormulas, ChillingSumOverTheTurnOfTheYearFixesTheThresholdOfMetho
   for (int day = 1; day <= 31; ++day) ChillingStep(record, day, cell);
   EXPECT_EQ(chilling_sum, 97.0);
   EXPECT_DOUBLE_EQ(threshold, 200.0 * std::exp(-0.05 * 97.0));
+  EXPECT_NEAR(threshold, 1.56568, 1e-5);
   EXPECT_EQ(pheno_start, -1.0);
   // Forcing since the reset (days 331..365 and 32) passes the new threshold.
   ChillingStep(record, 32, cell);
   EXPECT_DOUBLE_EQ(forcing_sum, 36 * SigmoidForcingUnit(5.0, 0.0));
+  EXPECT_NEAR(forcing_sum, 36 * 2.19656, 1e-3);
   EXPECT_EQ(pheno_start, 32.0);
 }
 
@@ -786,6 +788,16 @@ TEST(VegetationFormulas, ForcingAndChillingUnits) {
   EXPECT_NEAR(SigmoidForcingUnit(10.0, 0.0), 28.4 / (1.0 + std::exp(-0.185 * (10.0 - 18.4))), 1e-12);
   EXPECT_EQ(SigmoidForcingUnit(-1.0, 0.0), 0.0);
   EXPECT_EQ(SigmoidForcingUnit(0.0, 0.0), 0.0);
+  // Hand-computed: half the maximum of 28.4 at 18.4 K above the base, nearly
+  // all of it far above.
+  struct forcing {
+    double t, base, unit, tolerance;
+  };
+  for (const forcing& k :
+       {forcing{18.4, 0.0, 14.2, 1e-12}, forcing{23.4, 5.0, 14.2, 1e-12}, forcing{10.0, 0.0, 4.95606, 1e-5},
+        forcing{5.0, 0.0, 2.19656, 1e-5}, forcing{100.0, 0.0, 28.4, 1e-5}}) {
+    EXPECT_NEAR(SigmoidForcingUnit(k.t, k.base), k.unit, k.tolerance) << k.t << " over " << k.base;
+  }
   // Triangle from -3.4 over 1 at 5 down to 12.
   struct chill {
     double t, unit;
@@ -826,6 +838,44 @@ TEST(VegetationFormulas, RootZoneStepMovesWaterWithTheCapacity) {
     EXPECT_EQ(z.available, available);
     EXPECT_EQ(z.saturated_partition, 0.5);
   }
+}
+
+TEST(VegetationFormulas, RootZoneStepKeepsTheWaterOfRootZoneAndInactiveSoil) {
+  // Root-zone water A * Y and inactive water IC * IM; the unsaturated share
+  // (1 - SP) of the capacity scales with it.
+  const auto water = [](const root_zone_state& s) {
+    return s.available * s.storage + s.inactive_capacity * s.inactive_moisture;
+  };
+  const auto unsaturated = [](const root_zone_state& s) {
+    return (1.0 - s.saturated_partition) * s.available;
+  };
+  struct zone_case {
+    const char* what;
+    root_zone_state state;
+    double old_depth, new_depth;
+  };
+  const zone_case cases[] = {
+      {"roots shrink", {100.0, 0.6, 50.0, 0.2, 0.5}, 1.0, 0.5},
+      {"roots shrink above a dry inactive soil", {80.0, 0.9, 0.0, 0.0, 0.3}, 1.0, 0.1},
+      {"roots grow within the inactive soil", {100.0, 0.4, 150.0, 0.5, 0.2}, 0.5, 1.0},
+      {"roots grow into all of the inactive soil", {100.0, 0.3, 50.0, 0.7, 0.0}, 1.0, 1.5},
+  };
+  for (const zone_case& k : cases) {
+    root_zone_state s = k.state;
+    ASSERT_TRUE(RootZoneStep(s, k.old_depth, k.new_depth)) << k.what;
+    EXPECT_NEAR(s.available, k.state.available * k.new_depth / k.old_depth, 1e-9) << k.what;
+    EXPECT_NEAR(s.available + s.inactive_capacity, k.state.available + k.state.inactive_capacity, 1e-9)
+        << k.what;
+    EXPECT_NEAR(water(s), water(k.state), 1e-9) << k.what;
+    EXPECT_NEAR(unsaturated(s), unsaturated(k.state), 1e-9) << k.what;
+  }
+  // Capacity beyond what the inactive soil holds counts as full: the empty
+  // pore space stays, and the water grows by that capacity (150 - 100 - 20).
+  root_zone_state s{100.0, 0.5, 20.0, 0.5, 0.0};
+  ASSERT_TRUE(RootZoneStep(s, 1.0, 1.5));
+  EXPECT_NEAR(water(s), 60.0 + 30.0, 1e-9);
+  EXPECT_NEAR((1.0 - s.storage) * s.available + (1.0 - s.inactive_moisture) * s.inactive_capacity, 60.0,
+              1e-9);
 }
 
 }  // namespace
