@@ -15,6 +15,7 @@
 #include "framework/interrupt.h"
 #include "framework/zonalstat.h"
 #include "setup/defltuzr.h"
+#include "setup/specialout.h"
 #include "setup/tracers.h"
 
 namespace velmo {
@@ -119,7 +120,8 @@ void ModellApplication::BuildInterpolators() {
     //   interpolators[k].
     // Until then the user must learn that the variable has no effect.
     *messages << "WARNING: meteorological variable " << settings.meteo_names[static_cast<std::size_t>(k)]
-              << " is not interpolated: this build has no meteorological interpolators" << "[end-entry]";
+              << " is not interpolated: this build has no meteorological interpolators"
+              << "[end-entry]";
   }
 }
 
@@ -195,7 +197,9 @@ void ModellApplication::BuildModules() {
   //   ReadStorageFile(infiltration->GetStorageFileName(),
   //   infiltration->storage_read_mode); SetReady(1).
 
-  // slot special_output: build SpecialOutputClass; check.
+  int error = 0;
+  special_output = std::make_unique<SpecialOutputClass>(error, messages, settings, grids.get());
+  Check(error);
   // slot routing_model: when its flow control parameter is not 0,
   //   CollectReservoirs(reservoirs).
   // slot data_assimilation: build it with reservoirs and 1; check.
@@ -272,8 +276,7 @@ void ModellApplication::RunPass() {
   defaults->WriteStandardGrids(d.minute, d.hour, d.day, d.month, d.year);
   defaults->WriteVariableGrids(d.minute, d.hour, d.day, d.month, d.year);
   WriteGridStatistics();
-  // slot special_output: RecordStep(date) on every point-series file, in
-  //   list order.
+  for (auto& file : special_output->output_files) file->RecordStep(d.minute, d.hour, d.day, d.month, d.year);
 
   for (auto& interpolator : interpolators)
     if (interpolator) interpolator->ReadNextRecord();
@@ -360,7 +363,7 @@ void ModellApplication::CancelAfterCurrentStep() {
   // slot infiltration_model: SetEndDate(d.year, d.month, d.day, d.hour, d.minute).
   // slot routing_model: SetEndDate(d.year, d.month, d.day, d.hour, d.minute).
   defaults->SetEndDate(d.year, d.month, d.day, d.hour, d.minute);
-  // slot special_output: SetEndDate(d.year, d.month, d.day, d.hour, d.minute).
+  special_output->SetEndDate(d.year, d.month, d.day, d.hour, d.minute);
   interrupt_state = kCancelledAfterStep;
 }
 
@@ -373,7 +376,7 @@ void ModellApplication::FlushForMenu() {
   // slot interception_model: FlushBuffers().
   // slot infiltration_model: FlushBuffers().
   // slot routing_model: FlushBuffers().
-  // slot special_output: FlushAll().
+  special_output->FlushAll();
   defaults->FlushBuffers();
 }
 
@@ -404,7 +407,7 @@ void ModellApplication::Clear() {
   // slot infiltration_model: FlushBuffers().
   // slot routing_model: FlushBuffers().
   // slot RegionalSuperposition: FlushBuffers().
-  // slot special_output: FlushAll().
+  if (special_output) special_output->FlushAll();
   // slot data_assimilation: FlushBuffers().
   if (defaults) defaults->FlushBuffers();
 
@@ -431,7 +434,7 @@ void ModellApplication::Clear() {
   // slot RegionalSuperposition: CleanUp().
   // slot precipitation_correction: CleanUp().
   if (tracer_ini) tracer_ini->CleanUp();
-  // slot special_output: CleanUp().
+  if (special_output) special_output->CleanUp();
   // slot data_assimilation: CleanUp().
   if (defaults) defaults->CleanUp();
 
@@ -456,7 +459,7 @@ void ModellApplication::Clear() {
   // slot radiation_correction: delete it.
   // slot RegionalSuperposition: delete it.
   // slot precipitation_correction: delete it.
-  // slot special_output: delete it.
+  special_output.reset();
   // slot data_assimilation: delete it.
   defaults.reset();
   // The table goes last, so that no module outlives the table it points into.
