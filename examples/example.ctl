@@ -68,3 +68,18 @@ grids/elevation.asc
 
 [substance_transport]
 0       tracers
+
+[special_output]
+1       on
+60      minutes per step
+numfiles = 1;
+file {
+  filename = points.txt;
+  header = elevation;
+  entity {
+    ID = [elevation_model];
+    Symbol = elev;
+    Xcoords = 681250;
+    Ycoords = 241750;
+  }
+}

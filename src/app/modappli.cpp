@@ -16,6 +16,7 @@
 #include "framework/interrupt.h"
 #include "framework/zonalstat.h"
 #include "setup/defltuzr.h"
+#include "setup/specialout.h"
 #include "setup/tracers.h"
 
 namespace velmo {
@@ -201,8 +202,9 @@ void ModellApplication::BuildModules() {
   //   ReadStorageFile(infiltration->GetStorageFileName(),
   //   infiltration->storage_read_mode); SetReady(1).
 
-  // slot special_output: BuildModule(special_output, SpecialOutputClass,
-  //   {.other_failure = kSpecialOutputErrorCode, .set_ready = false}).
+  BuildModule(special_output,
+              [&] { return std::make_unique<SpecialOutputClass>(messages, settings, grids.get()); },
+              {.other_failure = kSpecialOutputErrorCode, .set_ready = false});
   // slot routing_model: when its flow control parameter is not 0,
   //   CollectReservoirs(reservoirs).
   // slot data_assimilation: BuildModule(assimilation, data_assimilation
@@ -280,8 +282,7 @@ void ModellApplication::RunPass() {
   defaults->WriteStandardGrids(d.minute, d.hour, d.day, d.month, d.year);
   defaults->WriteVariableGrids(d.minute, d.hour, d.day, d.month, d.year);
   WriteGridStatistics();
-  // slot special_output: RecordStep(date) on every point-series file, in
-  //   list order.
+  for (auto& file : special_output->output_files) file->RecordStep(d.minute, d.hour, d.day, d.month, d.year);
 
   for (auto& interpolator : interpolators)
     if (interpolator) interpolator->ReadNextRecord();
@@ -368,7 +369,7 @@ void ModellApplication::CancelAfterCurrentStep() {
   // slot infiltration_model: SetEndDate(d.year, d.month, d.day, d.hour, d.minute).
   // slot routing_model: SetEndDate(d.year, d.month, d.day, d.hour, d.minute).
   defaults->SetEndDate(d.year, d.month, d.day, d.hour, d.minute);
-  // slot special_output: SetEndDate(d.year, d.month, d.day, d.hour, d.minute).
+  special_output->SetEndDate(d.year, d.month, d.day, d.hour, d.minute);
   interrupt_state = kCancelledAfterStep;
 }
 
@@ -381,7 +382,7 @@ void ModellApplication::FlushForMenu() {
   // slot interception_model: FlushBuffers().
   // slot infiltration_model: FlushBuffers().
   // slot routing_model: FlushBuffers().
-  // slot special_output: FlushAll().
+  special_output->FlushAll();
   defaults->FlushBuffers();
 }
 
@@ -412,7 +413,7 @@ void ModellApplication::Clear() {
   // slot infiltration_model: FlushBuffers().
   // slot routing_model: FlushBuffers().
   // slot RegionalSuperposition: FlushBuffers().
-  // slot special_output: FlushAll().
+  if (special_output) special_output->FlushAll();
   // slot data_assimilation: FlushBuffers().
   if (defaults) defaults->FlushBuffers();
 
@@ -439,7 +440,7 @@ void ModellApplication::Clear() {
   // slot RegionalSuperposition: CleanUp().
   // slot precipitation_correction: CleanUp().
   if (tracer_ini) tracer_ini->CleanUp();
-  // slot special_output: CleanUp().
+  if (special_output) special_output->CleanUp();
   // slot data_assimilation: CleanUp().
   if (defaults) defaults->CleanUp();
 
@@ -464,7 +465,7 @@ void ModellApplication::Clear() {
   // slot radiation_correction: delete it.
   // slot RegionalSuperposition: delete it.
   // slot precipitation_correction: delete it.
-  // slot special_output: delete it.
+  special_output.reset();
   // slot data_assimilation: delete it.
   defaults.reset();
   // The table goes last, so that no module outlives the table it points into.

@@ -43,6 +43,7 @@ class defaultini;
 class tracer_ini_class;
 struct tracer_description;
 class SP_class;
+class SpecialOutputClass;
 
 // Menu answers.
 inline constexpr int kMenuContinue = 0;
@@ -112,7 +113,7 @@ class ModellApplication : public memory_handling {
   // slot interception_model: std::unique_ptr<interzeptionsmodellklasse> interception;
   // slot infiltration_model: std::unique_ptr<infiltrationsmodellklasse> infiltration;
   // slot routing_model: std::unique_ptr<abflussmodellklasse> routing;
-  // slot special_output: std::unique_ptr<SpecialOutputClass> special_output;
+  std::unique_ptr<SpecialOutputClass> special_output;
   // slot data_assimilation: std::unique_ptr<data_assimilation> assimilation;
 
  private:

@@ -7,10 +7,12 @@
 #include <thread>
 
 #include "framework/diagnostics.h"
+#include "framework/gifreader.h"
 #include "framework/gridio.h"
 #include "framework/gridtable.h"
 #include "framework/interrupt.h"
 #include "framework/modelobject.h"
+#include "framework/netcdfgrid.h"
 
 namespace velmo {
 namespace {
@@ -279,6 +281,134 @@ void FillAndReport(modelobject& owner, const std::string& file, double** grid, i
   log.Close();
 }
 
+// The domain's raster as the header of a grid that carries none of its own
+// (netCDF, GIF).
+std::array<double, kBinaryHeaderValues> DomainRaster(const modelobject& domain) {
+  std::array<double, kBinaryHeaderValues> header{};
+  header[0] = domain.ncols;
+  header[1] = domain.nrows;
+  header[2] = std::floor(domain.xllcorner);
+  header[3] = std::floor(domain.yllcorner);
+  header[4] = domain.cellsize;
+  header[5] = domain.nodata_value;
+  return header;
+}
+
+// netCDF and GIF input without a source georeference from an interpolator
+// lies on the domain's raster.
+bool HasSourceGeoreference(const modelobject& owner) {
+  constexpr double kNotGiven = 9999.0;
+  return !(owner.source_xllcorner == kNotGiven && owner.source_yllcorner == kNotGiven &&
+           owner.source_cellsize == kNotGiven);
+}
+
+// The message of a netCDF record or GIF image whose size is not the domain's
+// while no source georeference says where it lies.
+[[noreturn]] void SizeMismatch(const modelobject& owner, const std::string& kind, const std::string& in_file,
+                               const std::string& file, int columns, int rows) {
+  RaiseFatal(
+      owner.messages,
+      "FATAL: error assigning cell values from a " + kind + " file to Velmo grids from file " + file +
+          ". number of columns (" + std::to_string(columns) + ") and/or rows (" + std::to_string(rows) +
+          ") in " + in_file + " not matching those in Velmo (" + std::to_string(owner.ncols) + " and " +
+          std::to_string(owner.nrows) +
+          " resp.).\n If the error occurs in interpolation method 9, please define xllcorner, yllcorner "
+          "and cellsize in the x-, y- and z header rows of the input file for interpolation",
+      kGridReadErrorCode);
+}
+
+// The mask that cuts input lying on the domain's raster: the interpolator's,
+// else the zone grid (none while the zone grid itself is read).
+double** DomainMask(const modelobject& owner, double** grid) {
+  if (owner.source_mask) return owner.source_mask;
+  double** zones = owner.grids ? (*owner.grids)[1].data : nullptr;
+  return zones == grid ? nullptr : zones;
+}
+
+// A netCDF record read into `grid`: copied when it lies on the domain's
+// raster, else resampled from the interpolator's georeference, which gives
+// the centre of the lower-left cell.
+void ReadNetcdfGrid(modelobject& owner, const std::string& file, const std::string& record_part,
+                    double** grid) {
+  if (!owner.netcdf_reader) owner.netcdf_reader = std::make_unique<NetcdfGridReader>(owner.messages);
+  std::string specification = file + record_part;
+  std::vector<double> values;
+  netcdf_record_info info;
+  owner.netcdf_reader->ReadRecord(values, specification, info, 0);
+  const size_t nrows = static_cast<size_t>(info.nrows);
+
+  if (!HasSourceGeoreference(owner)) {
+    if (info.nrows != owner.nrows || info.ncols != owner.ncols)
+      SizeMismatch(owner, "netCDF", "nc-file", file, info.ncols, info.nrows);
+    double** mask = DomainMask(owner, grid);
+    for (int r = 1; r <= owner.nrows; ++r) {
+      double* cells = grid[r];
+      const double* mask_row = mask ? mask[r] : nullptr;
+      for (int c = 1; c <= owner.ncols; ++c) {
+        const double v = values[static_cast<size_t>(c - 1) * nrows + static_cast<size_t>(r - 1)];
+        cells[c] = std::isnan(v) || (mask_row && mask_row[c] == owner.nodata_value) ? owner.nodata_value : v;
+      }
+    }
+    return;
+  }
+  if (info.nrows < 1 || info.ncols < 1)
+    SizeMismatch(owner, "netCDF", "nc-file", file, info.ncols, info.nrows);
+  Raster raster(info.ncols, info.nrows);
+  for (int r = 1; r <= info.nrows; ++r) {
+    double* cells = raster.rows()[r];
+    for (int c = 1; c <= info.ncols; ++c) {
+      const double v = values[static_cast<size_t>(c - 1) * nrows + static_cast<size_t>(r - 1)];
+      cells[c] = std::isnan(v) ? kResampleMissing : v;
+    }
+  }
+  const double half_cell = owner.source_cellsize / 2.0;
+  ResampleBilinear(raster.rows(), 1, info.ncols, 1, info.nrows, owner.source_xllcorner - half_cell,
+                   owner.source_yllcorner - half_cell, owner.source_cellsize, grid, 1, owner.ncols, 1,
+                   owner.nrows, owner.xllcorner, owner.yllcorner, owner.cellsize, owner.source_mask);
+  MarkResampledMissing(grid, owner.nrows, owner.ncols, owner.nodata_value);
+}
+
+// A GIF image read into `grid`: its palette indices copied when it lies on
+// the domain's raster, else resampled from the interpolator's georeference
+// (the lower-left corner), then turned into values.
+void ReadGifGrid(modelobject& owner, const std::string& file, double** grid) {
+  // Where an interpolator gives no georeference of its own.
+  constexpr double kDefaultGifXllcorner = 255000.0;
+  constexpr double kDefaultGifYllcorner = -160000.0;
+  constexpr double kDefaultGifCellsize = 1000.0;
+  try {
+    GifReader reader(file);
+    int width = 0, height = 0;
+    reader.ReadSize(width, height);
+    Raster raster(width, height);
+    reader.Decode(raster.rows());
+    if (!HasSourceGeoreference(owner)) {
+      if (width != owner.ncols || height != owner.nrows)
+        SizeMismatch(owner, "GIF", "the GIF file", file, width, height);
+      double** mask = DomainMask(owner, grid);
+      for (int r = 1; r <= owner.nrows; ++r) {
+        const double* indices = raster.rows()[r];
+        const double* mask_row = mask ? mask[r] : nullptr;
+        double* cells = grid[r];
+        for (int c = 1; c <= owner.ncols; ++c)
+          cells[c] = mask_row && mask_row[c] == owner.nodata_value ? kResampleMissing : indices[c];
+      }
+    } else {
+      if (owner.source_xllcorner == 0.0) owner.source_xllcorner = kDefaultGifXllcorner;
+      if (owner.source_yllcorner == 0.0) owner.source_yllcorner = kDefaultGifYllcorner;
+      if (owner.source_cellsize == 0.0) owner.source_cellsize = kDefaultGifCellsize;
+      ResampleBilinear(raster.rows(), 1, width, 1, height, owner.source_xllcorner, owner.source_yllcorner,
+                       owner.source_cellsize, grid, 1, owner.ncols, 1, owner.nrows, owner.xllcorner,
+                       owner.yllcorner, owner.cellsize, owner.source_mask);
+    }
+  } catch (const std::string& text) {
+    RaiseFatal(owner.messages, "FATAL: error reading GIF " + file + " (" + text + ")", kGridReadErrorCode);
+  }
+  GifReader::ConvertPaletteIndices(grid, owner.ncols, owner.nrows, owner.gif_factor1, owner.gif_exponent1,
+                                   owner.gif_threshold, owner.gif_factor2, owner.gif_exponent2);
+  MarkResampledMissing(grid, owner.nrows, owner.ncols, owner.nodata_value);
+}
+
 }  // namespace
 
 void modelobject::ReadGrid(const std::string& grid_name, double**& target, int fill_mode, bool allocate,
@@ -299,11 +429,7 @@ void modelobject::ReadGrid(const std::string& grid_name, double**& target, int f
   std::array<unsigned char, kHeadBytes> head{};
   const size_t head_size = std::fread(head.data(), 1, head.size(), in.get());
   const GridFileFormat format = DetectGridFormat(std::span(head.data(), head_size));
-  // netCDF records and GIF images are recognised here; their readers take
-  // over these two branches (netCDF: file + record_part to the reader's
-  // ReadRecord; GIF: decoded, resampled and converted by the GifReader).
-  if (format == GridFileFormat::kUnknown || format == GridFileFormat::kNetcdf ||
-      format == GridFileFormat::kGif)
+  if (format == GridFileFormat::kUnknown)
     RaiseFatal(
         messages,
         "FATAL: could not recognise file format (neither ascii, nor single, double, or GIF) for " + file,
@@ -313,44 +439,64 @@ void modelobject::ReadGrid(const std::string& grid_name, double**& target, int f
     *messages << "reading " << file << " for " << name << "..."
               << "[end-entry]";
 
-  GridFileReader reader(*this, file, in.get(), format);
-  std::array<double, kBinaryHeaderValues> header = binary_header;
-  reader.ReadHeader(header);
-  const bool differs = DiffersFromDomain(*this, header);
-  const double file_xllcorner = header[2];
-  const double file_yllcorner = header[3];
-  header[2] = std::floor(header[2]);
-  header[3] = std::floor(header[3]);
-  binary_header = header;
-
-  if (!allocate && !target)
-    RaiseFatal(
-        messages,
-        "FATAL: error reading grid " + file + " no memory allocated (pointer given to function is NULL)",
-        kGridReadErrorCode);
-  reader.CheckValuesFit(differs);
+  auto check_target = [&] {
+    if (!allocate && !target)
+      RaiseFatal(
+          messages,
+          "FATAL: error reading grid " + file + " no memory allocated (pointer given to function is NULL)",
+          kGridReadErrorCode);
+  };
   // A matrix of the reader's own is freed unless the whole file was read;
   // reading or resampling sets every cell of the domain.
   owned_matrix owned;
-  if (allocate) owned = owned_matrix(matrix(1, nrows, 1, ncols, nrows), 1, nrows, ncols);
-  double** grid = allocate ? owned.get() : target;
+  auto grid_to_fill = [&] {
+    if (!allocate) return target;
+    owned = owned_matrix(matrix(1, nrows, 1, ncols, nrows), 1, nrows, ncols);
+    return owned.get();
+  };
+  double** grid = nullptr;
 
-  if (!differs) {
-    reader.ReadValues(grid, false);
+  if (format == GridFileFormat::kNetcdf || format == GridFileFormat::kGif) {
+    const std::array<double, kBinaryHeaderValues> header = DomainRaster(*this);
+    std::copy_n(header.begin(), kAsciiHeaderItems, binary_header.begin());
+    check_target();
+    grid = grid_to_fill();
+    if (format == GridFileFormat::kNetcdf) {
+      ReadNetcdfGrid(*this, file, record_part, grid);
+    } else {
+      ReadGifGrid(*this, file, grid);
+    }
   } else {
-    Raster raster(reader.file_ncols(), reader.file_nrows());
-    reader.ReadValues(raster.rows(), true);
-    // The corners as the file gives them: their whole parts only decide
-    // whether the file matches the domain.
-    if (content == grid_content::codes)
-      ResampleHoldingCell(raster.rows(), reader.file_ncols(), reader.file_nrows(), file_xllcorner,
-                          file_yllcorner, header[4], grid, ncols, nrows, xllcorner, yllcorner, cellsize,
-                          source_mask);
-    else
-      ResampleBilinear(raster.rows(), 1, reader.file_ncols(), 1, reader.file_nrows(), file_xllcorner,
-                       file_yllcorner, header[4], grid, 1, ncols, 1, nrows, xllcorner, yllcorner, cellsize,
-                       source_mask);
-    MarkResampledMissing(grid, nrows, ncols, nodata_value);
+    GridFileReader reader(*this, file, in.get(), format);
+    std::array<double, kBinaryHeaderValues> header = binary_header;
+    reader.ReadHeader(header);
+    const bool differs = DiffersFromDomain(*this, header);
+    const double file_xllcorner = header[2];
+    const double file_yllcorner = header[3];
+    header[2] = std::floor(header[2]);
+    header[3] = std::floor(header[3]);
+    binary_header = header;
+
+    check_target();
+    reader.CheckValuesFit(differs);
+    grid = grid_to_fill();
+    if (!differs) {
+      reader.ReadValues(grid, false);
+    } else {
+      Raster raster(reader.file_ncols(), reader.file_nrows());
+      reader.ReadValues(raster.rows(), true);
+      // The corners as the file gives them: their whole parts only decide
+      // whether the file matches the domain.
+      if (content == grid_content::codes)
+        ResampleHoldingCell(raster.rows(), reader.file_ncols(), reader.file_nrows(), file_xllcorner,
+                            file_yllcorner, header[4], grid, ncols, nrows, xllcorner, yllcorner, cellsize,
+                            source_mask);
+      else
+        ResampleBilinear(raster.rows(), 1, reader.file_ncols(), 1, reader.file_nrows(), file_xllcorner,
+                         file_yllcorner, header[4], grid, 1, ncols, 1, nrows, xllcorner, yllcorner, cellsize,
+                         source_mask);
+      MarkResampledMissing(grid, nrows, ncols, nodata_value);
+    }
   }
   if (!in.Close()) RaiseFatal(messages, "FATAL: error closing grid " + file, kGridCloseErrorCode);
 
@@ -366,6 +512,58 @@ namespace {
       messages,
       "FATAL: Error: could not recognize file format (ascii, single float or double float) for stack " + file,
       kGridReadErrorCode);
+}
+
+// A netCDF stack: one record per level, on the domain's raster.
+int ReadNetcdfStack(modelobject& owner, const std::string& file, double***& target) {
+  if (!owner.netcdf_reader) owner.netcdf_reader = std::make_unique<NetcdfGridReader>(owner.messages);
+  NetcdfGridReader& reader = *owner.netcdf_reader;
+  std::string specification = file;
+  std::vector<double> values;
+  netcdf_record_info info;
+  reader.ReadRecord(values, specification, info, 0);
+  if (info.ncols != owner.ncols || info.nrows != owner.nrows ||
+      std::floor(info.xllcorner) != std::floor(owner.xllcorner) ||
+      std::floor(info.yllcorner) != std::floor(owner.yllcorner) || info.cellsize != owner.cellsize) {
+    constexpr size_t kShownNameLength = 125;
+    const std::string zone_file = owner.grids ? (*owner.grids)[1].file_name : std::string();
+    *owner.messages << "FATAL: \nError: " << file << " has not the specified stack measures (in "
+                    << owner.name << ")\n"
+                    << LastCharacters(zone_file, kShownNameLength) << " <--vs.--> "
+                    << LastCharacters(file, kShownNameLength) << "\n expected ncols: " << owner.ncols
+                    << " <-> read from stack: " << info.ncols << "\n expected nrows: " << owner.nrows
+                    << " <-> read from stack: " << info.nrows << "\n expected xll:   " << owner.xllcorner
+                    << " <-> read from stack: " << info.xllcorner << "\n expected yll:   " << owner.yllcorner
+                    << " <-> read from stack: " << info.yllcorner << "\n expected cs:" << owner.cellsize
+                    << " <-> read from stack: " << info.cellsize
+                    << "\n expected levels:" << info.record_count - 1
+                    << " <-> read from stack: " << info.record_count
+                    << "\n\n netCDF stacks that are not meteorologic input data must still match the model "
+                       "domain structure as given by the first grid and the soil table"
+                    << "[end-entry]";
+    throw ErrorCode{kStackMeasuresErrorCode};
+  }
+  const int numlevels = info.record_count - 1;
+  std::array<double, kBinaryHeaderValues> header = DomainRaster(owner);
+  header[kStackLevelsIndex] = numlevels;
+  owner.binary_header = header;
+
+  owned_stack stack(owner.Matrix3D(1, owner.nrows, 1, owner.ncols, numlevels, owner.nrows), 1, owner.nrows,
+                    owner.ncols, numlevels);
+  double*** data = stack.get();
+  const size_t nrows = static_cast<size_t>(owner.nrows);
+  for (int l = 0; l <= numlevels; ++l) {
+    if (l > 0) reader.ReadRecord(values, specification, info, l);
+    for (int c = 1; c <= owner.ncols; ++c) {
+      const double* column = values.data() + static_cast<size_t>(c - 1) * nrows;
+      for (int r = 1; r <= owner.nrows; ++r) {
+        const double v = column[r - 1];
+        data[r][c][l] = std::isnan(v) ? owner.nodata_value : v;
+      }
+    }
+  }
+  target = stack.release();
+  return numlevels;
 }
 
 }  // namespace
@@ -386,7 +584,9 @@ int modelobject::ReadStack(const std::string& stack_name, double***& target, boo
   std::array<double, kBinaryHeaderValues> header{};
   std::optional<TokenScanner> scanner;
   switch (format) {
-    case StackFileFormat::kNetcdf:  // read by the netCDF grid reader, record by record, once it is built in
+    case StackFileFormat::kNetcdf:
+      in.Close();
+      return ReadNetcdfStack(*this, file, target);
     case StackFileFormat::kUnknown:
       StackFormatUnknown(messages, file);
     case StackFileFormat::kShort:

@@ -5,8 +5,10 @@
 
 #include "framework/diagnostics.h"
 #include "framework/gridio.h"
+#include "framework/gridtable.h"
 #include "framework/interrupt.h"
 #include "framework/modelobject.h"
+#include "framework/netcdfgrid.h"
 
 namespace velmo {
 namespace {
@@ -14,13 +16,6 @@ namespace {
 // Longest text of one value in "%g" ("-1.23457e-308") with its separator,
 // rounded up.
 constexpr size_t kMaxValueChars = 32;
-
-// The netCDF output branch: handed to the netCDF grid writer once that is
-// built in. Until then a request for it is refused rather than ignored.
-[[noreturn]] void NetcdfOutputUnavailable(MessageStream* messages, const std::string& file) {
-  RaiseFatal(messages, "FATAL: error creating " + file + ".nc: netCDF output is not available",
-                 kGridCreateErrorCode);
-}
 
 struct column_span {
   int first = 1;
@@ -50,8 +45,18 @@ void MaskRow(double* cells, int ncols, column_span valid, double nodata) {
 // The header of a grid or stack written on the domain: its raster, zero
 // statistics and `last` as the twelfth value (numlevels of a stack).
 std::array<double, kBinaryHeaderValues> DomainHeader(const modelobject& owner, double last) {
-  return {static_cast<double>(owner.ncols), static_cast<double>(owner.nrows), owner.xllcorner, owner.yllcorner,
-          owner.cellsize, owner.nodata_value, 0.0, 0.0, 0.0, 0.0, 0.0, last};
+  return {static_cast<double>(owner.ncols),
+          static_cast<double>(owner.nrows),
+          owner.xllcorner,
+          owner.yllcorner,
+          owner.cellsize,
+          owner.nodata_value,
+          0.0,
+          0.0,
+          0.0,
+          0.0,
+          0.0,
+          last};
 }
 
 // Adds the cells of one existing row to the owner's running statistics.
@@ -70,7 +75,7 @@ void WriteAsciiGrid(modelobject& owner, const std::string& file, double** grid, 
   GridFile out(std::fopen(file.c_str(), "w"));
   if (!out)
     RaiseFatal(owner.messages, "FATAL: error creating " + file + " for writing in text mode.",
-                   kGridCreateErrorCode);
+               kGridCreateErrorCode);
   if (std::fprintf(out.get(),
                    "ncols\t%d\nnrows\t%d\nxllcorner\t%lf\nyllcorner\t%lf\ncellsize\t%lf\nnodata_value\t%lf\n",
                    owner.ncols, owner.nrows, owner.xllcorner, owner.yllcorner, owner.cellsize,
@@ -101,8 +106,7 @@ void WriteAsciiGrid(modelobject& owner, const std::string& file, double** grid, 
     if (std::fwrite(line.data(), 1, length, out.get()) != length)
       owner.RaiseWriteError(file, kWriteErrorCode);
   }
-  if (!out.Close())
-    RaiseFatal(owner.messages, "FATAL: error closing " + file, kWrittenFileCloseErrorCode);
+  if (!out.Close()) RaiseFatal(owner.messages, "FATAL: error closing " + file, kWrittenFileCloseErrorCode);
 }
 
 template <typename T>
@@ -110,7 +114,7 @@ void WriteBinaryGrid(modelobject& owner, const std::string& file, double** grid,
   GridFile out(std::fopen(file.c_str(), "wb"));
   if (!out)
     RaiseFatal(owner.messages, "FATAL: error creating " + file + " for writing in binary mode.",
-                   kGridCreateErrorCode);
+               kGridCreateErrorCode);
   owner.binary_header = DomainHeader(owner, 0.0);
   std::vector<unsigned char> scratch;
   if (!WriteLittleEndianValues<T>(out.get(), owner.binary_header.data(), kBinaryHeaderValues, scratch))
@@ -137,17 +141,87 @@ void WriteBinaryGrid(modelobject& owner, const std::string& file, double** grid,
   if (std::fseek(out.get(), static_cast<long>(kBinaryStatisticsIndex * sizeof(T)), SEEK_SET) != 0 ||
       !WriteLittleEndianValues<T>(out.get(), statistics, kBinaryStatisticsCount, scratch))
     owner.RaiseWriteError(file, kWriteErrorCode);
-  if (!out.Close())
-    RaiseFatal(owner.messages, "FATAL: error closing " + file, kWrittenFileCloseErrorCode);
+  if (!out.Close()) RaiseFatal(owner.messages, "FATAL: error closing " + file, kWrittenFileCloseErrorCode);
 }
+
+// The cells of rows 1..nrows, columns 1..ncols of `grid` in the record order
+// of netCDF grid files: column by column, each from the northernmost row. A
+// missing row gives nodata.
+template <typename T>
+void ToRecordOrder(const modelobject& owner, double** grid, std::vector<T>& record) {
+  const size_t nrows = static_cast<size_t>(owner.nrows);
+  record.resize(static_cast<size_t>(owner.ncols) * nrows);
+  for (int r = 1; r <= owner.nrows; ++r) {
+    const double* cells = grid[r];
+    T* out = record.data() + (r - 1);
+    for (int c = 1; c <= owner.ncols; ++c, out += nrows)
+      *out = static_cast<T>(cells ? cells[c] : owner.nodata_value);
+  }
+}
+
+// The writer of the owner, with the domain's georeference and, for a file it
+// has still to create, the latitudes and longitudes of the domain's cells.
+NetcdfGridWriter& PrepareNetcdfWriter(modelobject& owner, const std::string& file) {
+  if (!owner.netcdf_writer) owner.netcdf_writer = std::make_unique<NetcdfGridWriter>(owner.messages);
+  NetcdfGridWriter& writer = *owner.netcdf_writer;
+  writer.SetGeoreference(owner.xllcorner, owner.yllcorner, owner.cellsize);
+  if (!owner.grids || writer.HasCreated(file)) return writer;
+  const grid_entry& zones = (*owner.grids)[1];
+  std::vector<double> values;
+  if (zones.has_latitude_grid) {
+    if (double** latitudes = (*owner.grids)[zones.latitude_grid_index].data) {
+      ToRecordOrder(owner, latitudes, values);
+      writer.SetLatitudes(std::move(values));
+    }
+  }
+  if (zones.has_longitude_grid) {
+    if (double** longitudes = (*owner.grids)[zones.longitude_grid_index].data) {
+      ToRecordOrder(owner, longitudes, values);
+      writer.SetLongitudes(std::move(values));
+    }
+  }
+  return writer;
+}
+
+// One record per call: a grid, or one level of a stack, in record order.
+class NetcdfRecordWriter {
+ public:
+  NetcdfRecordWriter(modelobject& owner, const std::string& name, bool double_precision)
+      : owner_(owner),
+        file_(AddNcExtension(name)),
+        variable_(VarNameFromPath(name)),
+        double_precision_(double_precision),
+        writer_(PrepareNetcdfWriter(owner, file_)) {}
+
+  void Write(double** grid) {
+    if (double_precision_) {
+      ToRecordOrder(owner_, grid, doubles_);
+    } else {
+      ToRecordOrder(owner_, grid, floats_);
+    }
+    writer_.WriteRecord(double_precision_, doubles_.data(), floats_.data(), file_, variable_, owner_.nrows,
+                        owner_.ncols, owner_.nodata_value, owner_.cellsize);
+  }
+
+ private:
+  modelobject& owner_;
+  std::string file_;
+  std::string variable_;
+  bool double_precision_;
+  NetcdfGridWriter& writer_;
+  std::vector<double> doubles_;
+  std::vector<float> floats_;
+};
 
 void WriteGridFile(modelobject& owner, const std::string& grid_name, double** grid, bool ascii,
                    bool double_precision, bool netcdf, bool masked) {
   InterruptGuard no_interrupt;
   std::string file = grid_name;
   modelobject::PrefixPath(owner.DefaultOutputDirectory.get(), file);
-  if (netcdf) NetcdfOutputUnavailable(owner.messages, file);  // netCDF output is never masked
-  if (ascii) {
+  if (netcdf) {
+    // netCDF output is never masked.
+    NetcdfRecordWriter(owner, file, double_precision).Write(grid);
+  } else if (ascii) {
     WriteAsciiGrid(owner, file, grid, masked);
   } else if (double_precision) {
     WriteBinaryGrid<double>(owner, file, grid, masked);
@@ -208,7 +282,23 @@ void modelobject::WriteStack(const std::string& stack_name, double*** stack, int
   InterruptGuard no_interrupt;
   std::string file = stack_name;
   PrefixPath(DefaultOutputDirectory.get(), file);
-  if (netcdf) NetcdfOutputUnavailable(messages, file);  // one record per level
+  if (netcdf) {
+    // One record per level, levels 0..numlevels.
+    NetcdfRecordWriter writer(*this, file, double_precision);
+    std::vector<double*> level_rows(static_cast<size_t>(nrows) + 1, nullptr);
+    const size_t stride = static_cast<size_t>(ncols) + 1;
+    std::vector<double> level(static_cast<size_t>(nrows) * stride);
+    for (int l = 0; l <= numlevels; ++l) {
+      for (int r = 1; r <= nrows; ++r) {
+        if (!stack[r]) continue;  // a missing row stays missing
+        double* cells = level.data() + static_cast<size_t>(r - 1) * stride;
+        for (int c = 1; c <= ncols; ++c) cells[c] = stack[r][c][l];
+        level_rows[static_cast<size_t>(r)] = cells;
+      }
+      writer.Write(level_rows.data());
+    }
+    return;
+  }
 
   const bool binary = !ascii;
   GridFile out(std::fopen(file.c_str(), binary ? "wb" : "w"));

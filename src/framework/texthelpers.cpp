@@ -87,6 +87,20 @@ std::string ExtractBraceBlock(std::string& source) {
   return block;
 }
 
+bool BraceBlockCollector::AddLine(const std::string& line) {
+  for (char c : line) {
+    if (complete_) break;
+    if (c == '{') {
+      ++depth_;
+    } else if (c == '}' && depth_ > 0) {
+      complete_ = --depth_ == 0;
+    }
+  }
+  text_ += line;
+  text_ += '\n';
+  return complete_;
+}
+
 int SplitTokens(const std::string& text, const std::string& separators, std::vector<std::string>& tokens) {
   const bool quotes_allowed = separators.find('"') == std::string::npos;
   std::size_t pos = text.find_first_not_of(separators);

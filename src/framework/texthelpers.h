@@ -39,6 +39,24 @@ int ReadKeyIntList(const std::string& text, const std::string& key, std::vector<
 // that block. Throws std::out_of_range when `source` holds no "{".
 std::string ExtractBraceBlock(std::string& source);
 
+// Gathers the lines of one block in braces from a file read line by line,
+// nested blocks included. Lines before the block's first "{" are kept; the
+// block is complete when that "{" has met its "}". A "}" before the first
+// "{" is no brace of the block.
+class BraceBlockCollector {
+ public:
+  // Appends `line` and a line end; true once the block is complete (the
+  // rest of the line is kept but no longer counted).
+  bool AddLine(const std::string& line);
+  bool complete() const { return complete_; }
+  const std::string& text() const { return text_; }
+
+ private:
+  std::string text_;
+  int depth_ = 0;
+  bool complete_ = false;
+};
+
 // Appends the tokens of `text` to `tokens`; a token that starts with a double
 // quote runs to the next unescaped double quote and keeps its quotes (unless
 // the quote is a separator). Returns the size of `tokens` afterwards.

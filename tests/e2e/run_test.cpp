@@ -1,10 +1,15 @@
 // Runs the real program on a control file that holds only what the set-up
 // object needs (tests/data/e2e) and on the example: a complete run, failures
 // in each stage of the construction, and several control files in turn.
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <charconv>
+#include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <functional>
+#include <set>
 
 #include "e2e/xml_check.h"
 #include "support/test_support.h"
@@ -17,6 +22,8 @@ using test::RunVelmo;
 using test::TempDir;
 using test::WellFormed;
 using test::WriteFile;
+using ::testing::HasSubstr;
+using ::testing::Not;
 
 const std::string kData = VELMO_TEST_DATA "/e2e/";
 
@@ -243,6 +250,108 @@ TEST(Example, Runs) {
   EXPECT_TRUE(InOrder(ReadFile(out), kRunMessages));
   ASSERT_TRUE(WellFormed(dir / "Velmo_Diag.xml"));
   EXPECT_EQ(ReadFile(dir / "Velmo_Diag.xml").find("level=\"0\""), std::string::npos);
+}
+
+// The example in a directory of its own.
+struct ExampleCopy {
+  ExampleCopy() {
+    std::filesystem::copy(VELMO_TEST_DATA "/../../examples", dir.path(),
+                          std::filesystem::copy_options::recursive);
+  }
+  int Velmo() { return RunVelmo(dir.path().string(), "example.ctl", dir / "out.txt"); }
+  void Change(const std::string& from, const std::string& to) {
+    std::string control = ReadFile(dir / "example.ctl");
+    Replace(control, from, to);
+    WriteFile(dir / "example.ctl", control);
+  }
+  std::string Transcript() const { return ReadFile(dir / "out.txt"); }
+  TempDir dir;
+};
+
+// Output of a shell command run in `directory`.
+std::string CommandOutput(const std::string& directory, const std::string& command) {
+  const std::string out = directory + "/command.txt";
+  EXPECT_EQ(std::system(("cd '" + directory + "' && " + command + " > command.txt 2>&1").c_str()), 0)
+      << command;
+  return ReadFile(out);
+}
+
+TEST(ExampleRun, NetcdfGridsAreWrittenAndReadBackBitForBit) {
+  ExampleCopy run;
+  // Values an ASCII grid holds exactly as doubles, written as a standard grid.
+  const std::vector<std::string> texts = {"-9999", "1250.125", "0.1", "1e-07", "3.3333333333333335", "-9999"};
+  std::string rows;
+  for (int r = 0; r < 5; ++r)
+    for (int c = 0; c < 6; ++c) rows += texts[static_cast<size_t>((r + c) % 6)] + (c == 5 ? "\n" : " ");
+  WriteFile(
+      run.dir / "grids/fractions.asc",
+      "ncols 6\nnrows 5\nxllcorner 680000\nyllcorner 240000\ncellsize 500\nnodata_value -9999\n" + rows);
+  run.Change("WriteAsciiGrids = 1", "WriteDoubleGrids = 1\nWriteNetcdfGrids = 1");
+  run.Change("[standard_grids]\n0       further input grids",
+             "[standard_grids]\n1\ngrids/fractions.asc fractions fillcode = 0 writecode = 1 outname = "
+             "fractions.asc");
+  ASSERT_EQ(run.Velmo(), 0) << run.Transcript();
+  EXPECT_FALSE(std::filesystem::exists(run.dir / "fractions.asc"));
+
+  const std::string header = CommandOutput(run.dir.path().string(), "ncdump -hs fractions.asc.nc");
+  for (const char* piece :
+       {"x = 6 ;", "y = 5 ;", "t = UNLIMITED ; // (1 currently)", "double fractions(t, x, y) ;",
+        "fractions:missing_value = -9999. ;", "fractions:default_cellsize = 500. ;",
+        "fractions:_FillValue = -9999. ;", "fractions:_DeflateLevel = 3 ;", "double x(x) ;",
+        "x:units = \"m East of reference point\" ;"})
+    EXPECT_THAT(header, HasSubstr(piece));
+  EXPECT_THAT(header, Not(HasSubstr("_Shuffle")));
+
+  // A later run reads the record as a standard grid and writes it as a
+  // binary double grid.
+  run.Change("WriteDoubleGrids = 1\nWriteNetcdfGrids = 1", "WriteDoubleGrids = 1");
+  run.Change("grids/fractions.asc fractions fillcode = 0 writecode = 1 outname = fractions.asc",
+             "fractions.asc.nc<fractions>0 copy fillcode = 0 writecode = 1 outname = copy.dbl");
+  ASSERT_EQ(run.Velmo(), 0) << run.Transcript();
+  const std::string copy = ReadFile(run.dir / "copy.dbl");
+  ASSERT_EQ(copy.size(), 96u + 30u * 8u);
+  // A record on the domain keeps its values inside the zone grid only.
+  const std::set<size_t> outside = {0, 5, 18, 23, 24, 25, 28, 29};
+  for (size_t i = 0; i < 30; ++i) {
+    double expected = -9999.0;
+    const std::string& text = texts[(i / 6 + i % 6) % 6];
+    if (!outside.contains(i)) std::from_chars(text.data(), text.data() + text.size(), expected);
+    double value = 0.0;
+    std::memcpy(&value, copy.data() + 96 + i * 8, 8);
+    EXPECT_EQ(value, expected) << i;
+  }
+}
+
+TEST(ExampleRun, SpecialOutputSamplesTheElevationModel) {
+  ExampleCopy run;
+  ASSERT_EQ(run.Velmo(), 0) << run.Transcript();
+  // Without interpolators the one step carries the placeholder date.
+  EXPECT_EQ(ReadFile(run.dir / "points.txt"),
+            "YY\tMM\tDD\tHH\telev/3/2\nelevation\nYY\tMM\tDD\tHH\telev/681250/241750\n"
+            "-9999\t-9999\t-9999\t-9999\t1150\n");
+  EXPECT_TRUE(InOrder(run.Transcript(), {"end of simulation reached successfully!", "write points.txt\n",
+                                         "deleting module special_output\n", "deleting module defaults\n"}));
+}
+
+TEST(ExampleRun, SpecialOutputFaultsEndTheRun) {
+  struct {
+    std::string from;
+    std::string to;
+    int code;
+    std::string message;
+  } cases[] = {
+      {"Xcoords = 681250;", "Xcoords = 680000;", 1008, "x-coordinate 680000, defined as point 0 for entity"},
+      {"Xcoords = 681250;", "Xcoords = 681250 681750;", 1006, "count of X coordinates dos not match"},
+      {"filename = points.txt;", "", 104, "key filename not found"},
+  };
+  for (const auto& c : cases) {
+    ExampleCopy run;
+    run.Change(c.from, c.to);
+    EXPECT_EQ(run.Velmo(), c.code > 255 ? 255 : c.code) << c.message;
+    EXPECT_TRUE(InOrder(run.Transcript(), {c.message, "exceptions in ModellApplication::init() caught!",
+                                           "Program aborted with exit code " + std::to_string(c.code)}))
+        << run.Transcript();
+  }
 }
 
 }  // namespace

@@ -402,8 +402,10 @@ TEST_F(GridIoTest, MalformedFilesGiveReadErrors) {
        "error reading double value #2 from the header of bad"},
       {BinaryFile<double>(Header(4, 3, 100, 200, 10, -1), std::vector<double>(12, 1.0)), 22,
        "could not recognise file format (neither ascii, nor single, double, or GIF) for bad"},
-      {"GIF89a.....", 22, "could not recognise file format"},
-      {std::string("CDF\x01", 4) + std::string(100, '\0'), 22, "could not recognise file format"},
+      // GIF and netCDF files go to their readers.
+      {"GIF89a.....", 22, "error reading GIF bad (logical screen of 11822 x 11822 pixels"},
+      {std::string("CDF\x01", 4) + std::string(100, '\0'), 26,
+       "cannot find variable \"bad\" in file \"bad\" for reading from netCDF."},
       {"", 22, "could not recognise file format"},
   };
   for (const auto& c : cases) {
@@ -586,8 +588,8 @@ TEST_F(GridIoTest, NamesArePrefixedAndNetcdfRecordPartsSetAside) {
   WriteFile(dir / "in/temperature.nc", std::string("CDF\x01", 4) + std::string(100, '\0'));
   double** m = nullptr;
   std::string out =
-      ExpectCode(22, [&] { object.ReadGrid("temperature.nc<tair>12", m, 0, true, false, 0, false); });
-  EXPECT_THAT(out, HasSubstr("for in/temperature.nc\n"));
+      ExpectCode(26, [&] { object.ReadGrid("temperature.nc<tair>12", m, 0, true, false, 0, false); });
+  EXPECT_THAT(out, HasSubstr("cannot find variable \"tair\" in file \"in/temperature.nc\""));
   // A leading "<" belongs to the file name.
   out = ExpectCode(21, [&] { object.ReadGrid("<odd", m, 0, true, false, 0, false); });
   EXPECT_THAT(out, HasSubstr("still error opening in/<odd - no retry."));
@@ -628,8 +630,9 @@ TEST_F(GridIoTest, SwitchesChooseOneFormat) {
   EXPECT_EQ(ReadFile(dir / "both").substr(0, 6), "ncols\t");
   object.WriteGrid("single", grid, false, false, false);
   EXPECT_EQ(ReadFile(dir / "single").size(), 48u + 12u * 4u);
-  // netCDF output is not built in yet: refused, nothing else written.
-  ExpectCode(26, [&] { object.WriteGrid("nc", grid, true, true, true); });
+  // netCDF comes first, and only it is written.
+  object.WriteGrid("nc", grid, true, true, true);
+  EXPECT_TRUE(std::filesystem::exists(dir / "nc.nc"));
   EXPECT_FALSE(std::filesystem::exists(dir / "nc"));
   EXPECT_THAT(ExpectCode(26, [&] { object.WriteGrid("no/such/dir.asc", grid, true, false, false); }),
               HasSubstr("error creating no/such/dir.asc for writing in text mode."));

@@ -139,5 +139,17 @@ TEST(FileNameHelpers, SubstringOffsetAndKeep) {
   EXPECT_EQ(buffer, "");
 }
 
+TEST(BraceBlockCollector, GathersLinesUntilTheFirstBraceIsClosed) {
+  BraceBlockCollector block;
+  for (const char* line : {"} file", "{ a = 1;", "  entity { b = 2; }", "  {", "  }"})
+    EXPECT_FALSE(block.AddLine(line));
+  EXPECT_TRUE(block.AddLine("} { not counted"));
+  EXPECT_TRUE(block.complete());
+  EXPECT_EQ(block.text(), "} file\n{ a = 1;\n  entity { b = 2; }\n  {\n  }\n} { not counted\n");
+  // A block opened and closed on its first line.
+  BraceBlockCollector one;
+  EXPECT_TRUE(one.AddLine("file { x = 1; }"));
+}
+
 }  // namespace
 }  // namespace velmo
