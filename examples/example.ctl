@@ -1,7 +1,9 @@
 # Example catchment: a tiny valley of two subbasins on a 6 x 5 raster of
 # 500 m cells. The control file holds what every run needs (global settings,
-# model time, parameter tables, zone grid and elevation model); module
-# sections are added as the modules arrive.
+# model time, parameter tables, zone grid and elevation model) and the
+# meteorological input: hourly precipitation and temperature at three
+# stations (meteo/), interpolated onto the grid. Module sections are added as
+# the modules arrive.
 $set $year = 2000
 
 [output_interval]
@@ -24,9 +26,51 @@ timestep = 60
 0.0     time shift of the data time to local time
 
 [meteo_data_count]
-0       meteorological variables
+2       meteorological variables
 
 [meteo_names]
+precipitation
+temperature
+
+[precipitation]
+1       method: 1 [idw], 4 [thiessen], 9 [ReadGrid], 12 [Thiessen combines with elevation gradient]
+meteo/precipitation.txt     station file
+none    regression file (not used by idw)
+precipitation.asc           result grid
+15      write code: a date-stamped grid each day and the sum over the run
+1.0     scaling factor
+precipitation.stat 2001 statistics table: zone means every step
+999     nodata value: station values beyond +-999 are missing
+2       idw weight
+1.0     fraction of idw (methods 3 and 11 only)
+10000   maximum distance (m)
+0       slope of the main axis of the anisotropy ellipse (degrees)
+1       anisotropy b/a
+0       lower limit of results
+0       replacement below the lower limit
+500     upper limit of results
+500     replacement above the upper limit
+0       no scenarios
+
+[temperature]
+12      method: Thiessen combines with elevation gradient
+meteo/temperature.txt       station file
+-0.0065 lapse rate (degrees C per m)
+temperature.asc             result grid
+85      write code: a date-stamped grid each day and the daily mean
+1.0     scaling factor
+temperature.stat 2024    statistics table: daily zone means
+999     nodata value
+2       idw weight (not used by method 12)
+1.0     fraction of idw (not used)
+10000   maximum distance (m, not used)
+0       slope of the anisotropy ellipse (degrees)
+1       anisotropy b/a
+-60     lower limit of results
+-60     replacement below the lower limit
+50      upper limit of results
+50      replacement above the upper limit
+0       no scenarios
 
 [radiation_correction]
 0

@@ -6,6 +6,8 @@
 
 namespace velmo {
 
+class meteointerpol;
+
 class interpolator_slot {
  public:
   virtual ~interpolator_slot() = default;
@@ -23,6 +25,9 @@ class interpolator_slot {
   virtual void SetEndDateToCurrent() = 0;
   virtual void FlushBuffers() = 0;
   virtual void CleanUp() = 0;
+  // The interpolator itself, for the modules that take interpolators (the
+  // precipitation correction); none for a stand-in.
+  virtual meteointerpol* Interpolator() { return nullptr; }
 };
 
 }  // namespace velmo

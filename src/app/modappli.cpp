@@ -15,6 +15,7 @@
 #include "framework/gridtable.h"
 #include "framework/interrupt.h"
 #include "framework/zonalstat.h"
+#include "meteo/meteoint.h"
 #include "setup/defltuzr.h"
 #include "setup/specialout.h"
 #include "setup/tracers.h"
@@ -39,6 +40,33 @@ constexpr const char* kMenuText =
     "buffers)\n2 = cancel now without saving buffers!\n3 = flush buffers and go on with simulation\n\nchoose "
     "one "
     "of the above options: ";
+
+// The time loop's view of a meteorological interpolator.
+class meteo_interpolator_slot : public interpolator_slot {
+ public:
+  explicit meteo_interpolator_slot(std::unique_ptr<meteointerpol> interpolator)
+      : interpolator_(std::move(interpolator)) {}
+  void GetCurrentDate(int& minute, int& hour, int& day, int& month, int& year) override {
+    interpolator_->GetCurrentDate(minute, hour, day, month, year);
+  }
+  int InterpolationMethod() override { return interpolator_->GetMethod(); }
+  // Methods 10 and 11, which fit a regression per step, are refused when an
+  // interpolator is built; there is nothing to fit.
+  void ComputeStationRegression(int) override {}
+  void InterpolateStep(int minute, int hour, int day, int month, int year) override {
+    interpolator_->InterpolateStep(minute, hour, day, month, year);
+  }
+  void WriteOutputs() override { interpolator_->WriteOutputs(); }
+  void ReadNextRecord() override { interpolator_->ReadNextRecord(); }
+  bool IsEndOfData() override { return interpolator_->IsEndOfData(); }
+  void SetEndDateToCurrent() override { interpolator_->SetEndDateToCurrent(); }
+  void FlushBuffers() override { interpolator_->FlushBuffers(); }
+  void CleanUp() override { interpolator_->CleanUp(); }
+  meteointerpol* Interpolator() override { return interpolator_.get(); }
+
+ private:
+  std::unique_ptr<meteointerpol> interpolator_;
+};
 
 }  // namespace
 
@@ -111,17 +139,17 @@ void ModellApplication::BuildInterpolators() {
   interpolators.clear();
   interpolators.resize(static_cast<std::size_t>(std::max(settings.meteo_count, 0)) + 1);
   for (int k = 1; k <= settings.meteo_count; ++k) {
-    [[maybe_unused]] const int result_entry = ReserveInterpolatorEntry(*grids, messages);
-    // slot meteointerpol: build the interpolator of settings.meteo_names[k]
-    //   with result_entry reserved for its result grid (it throws its own
-    //   code); SetStationWarning(settings.station_warning);
-    //   SetIntervalEndShift(settings.min_to_int_end / 60), in hours;
-    //   SetReady(1); store it, wrapped as an interpolator_slot, in
-    //   interpolators[k].
-    // Until then the user must learn that the variable has no effect.
-    *messages << "WARNING: meteorological variable " << settings.meteo_names[static_cast<std::size_t>(k)]
-              << " is not interpolated: this build has no meteorological interpolators"
-              << "[end-entry]";
+    const int result_entry = ReserveInterpolatorEntry(*grids, messages);
+    int error = 0;
+    // The constructor throws its own code.
+    auto interpolator =
+        std::make_unique<meteointerpol>(error, messages, settings.meteo_names[static_cast<std::size_t>(k)],
+                                        settings, grids.get(), result_entry);
+    interpolator->SetStationWarning(settings.station_warning);
+    interpolator->SetIntervalEndShift(settings.min_to_int_end / kMinutesPerHour);
+    interpolator->SetReady(1);
+    interpolators[static_cast<std::size_t>(k)] =
+        std::make_unique<meteo_interpolator_slot>(std::move(interpolator));
   }
 }
 

@@ -119,18 +119,6 @@ TEST_F(Run, StandardGridWithOutputAndStatistics) {
   EXPECT_TRUE(statistics.ends_with("\t505.00000\t530.00000\t520.00000\n")) << statistics;
 }
 
-TEST_F(Run, MeteorologicalVariablesWithoutInterpolatorsAreReported) {
-  std::string control = ReadFile(dir / "run.ctl");
-  Replace(control, "[meteo_data_count]\n0", "[meteo_data_count]\n1");
-  Replace(control, "[meteo_names]\n", "[meteo_names]\ntemperature\n");
-  WriteFile(dir / "run.ctl", control);
-  ASSERT_EQ(Velmo("run.ctl"), 0) << Transcript();
-  EXPECT_NE(Diagnostics().find("<line level=\"2\" description= \"meteorological variable temperature is not "
-                               "interpolated"),
-            std::string::npos)
-      << Diagnostics();
-}
-
 TEST_F(Run, ControlFilesRunInTurn) {
   ASSERT_EQ(Velmo("run.ctl run.ctl"), 0);
   std::vector<std::string> twice = kRunMessages;
@@ -173,6 +161,12 @@ TEST_F(Run, ConstructionFailureEndsWithItsCode) {
                    "-9999 -9999 -9999\n-9999 -9999 -9999\n");
        },
        7, "all cells in the zone grid zones.asc are NODATA!"},
+      {"interpolator: the variable's section missing",
+       [](std::string& c, const TempDir&) {
+         Replace(c, "[meteo_data_count]\n0", "[meteo_data_count]\n1");
+         Replace(c, "[meteo_names]\n", "[meteo_names]\ntemperature\n");
+       },
+       17, "error in control file, [temperature]; (EOF)not found!"},
       {"tracer descriptions: section missing",
        [](std::string& c, const TempDir&) { Replace(c, "[substance_transport]", ""); }, 17,
        "error in control file, [substance_transport]"},

@@ -1,0 +1,320 @@
+// The meteorological interpolator: one object per variable of
+// "[meteo_names]". It reads the variable's section, positions its station file
+// (or the grid list of method 9) at the model start date, registers its
+// result grid under the variable's name and, once per pass of the time loop,
+// turns the current record into the grid: inverse-distance weighting (method
+// 1), Thiessen (4), grids read from files (9) or Thiessen with a lapse rate
+// (12), then scaling, limits, scenarios and the zone statistics.
+//
+// Files: meteoint.cpp (construction, clean-up, accessors), meteoint_section.cpp
+// (the section), meteoint_files.cpp (station files and grid list),
+// meteoint_step.cpp (the step and the point value). Pure pieces:
+// station_files.h, station_weights.h, scenarios.h.
+#pragma once
+
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/memory.h"
+#include "framework/modelobject.h"
+#include "meteo/scenarios.h"
+#include "meteo/station_weights.h"
+
+namespace velmo {
+
+class zonalstatistic;
+struct model_settings;
+
+// Interpolation methods.
+enum interpolation_method : int {
+  kIdwMethod = 1,
+  kRegressionMethod = 2,
+  kIdwRegressionMethod = 3,
+  kThiessenMethod = 4,
+  kBilinearMethod = 5,
+  kBilinearGradientMethod = 6,
+  kSplineMethod = 7,
+  kSplineGradientMethod = 8,
+  kGridListMethod = 9,
+  kStationRegressionMethod = 10,
+  kIdwStationRegressionMethod = 11,
+  kLapseRateMethod = 12,
+};
+inline constexpr int kLastMethod = 12;
+
+// Codes of the interpolator.
+inline constexpr int kMethodLineCode = 49;  // also a station file name line
+inline constexpr int kScenarioRowCode = 48;
+inline constexpr int kMethodCode = 53;
+inline constexpr int kAnisotropyCode = 54;
+inline constexpr int kNoCellAreaCode = 74;
+inline constexpr int kShortStepRegressionCode = 1302;
+inline constexpr int kNoGridNameCode = 1050;
+// Shortest time step (minutes) of the regression-file methods.
+inline constexpr int kRegressionMethodsShortestStep = 60;
+// Decimals of the statistics tables.
+inline constexpr int kInterpolatorStatisticsPrecision = 3;
+// Memory the per-cell station weights of one interpolator may take; beyond
+// it the weights are computed anew every step.
+inline constexpr long long kWeightCacheBudgetBytes = 256LL << 20;
+// Nearest stations kept per cell for Thiessen and the lapse-rate method.
+inline constexpr int kNearestStationsKept = 4;
+
+// The section "[<variable>]" as read.
+struct interpolation_section {
+  struct input_file {
+    std::string name;
+    int additional_columns = 0;
+  };
+  int method = 0;
+  std::vector<input_file> station_files;  // 2 for methods 6 and 8, else 1
+  // Method 9: the GIF mapping of the grid reader.
+  double gif_factor1 = 0.0;
+  double gif_exponent1 = 0.0;
+  int gif_threshold = 0;
+  double gif_factor2 = 0.0;
+  double gif_exponent2 = 0.0;
+  // Methods 10 and 11.
+  double lower_inversion = 0.0;
+  double upper_inversion = 0.0;
+  double tolerance = 0.0;
+  int overlap = 0;
+  double cluster_range = 0.0;
+  double regression_upper_lapse_rate = kNoInversion;
+  // Method 12: change per metre of the elevation model, inversion height (m)
+  // and the change above it; kNoInversion when not given.
+  double lapse_rate = 0.0;
+  double inversion_height = kNoInversion;
+  double upper_lapse_rate = kNoInversion;
+  bool p_type = false;          // a station value of 0 stays 0
+  std::string regression_file;  // methods 1 to 8
+  std::string result_file;
+  int write_code = 0;
+  double scaling_factor = 1.0;
+  std::string statistics_file;
+  int statistics_code = 0;
+  double nodata = 0.0;  // N: values below -N are missing
+  int nodata_whole = 0;
+  double idw_weight = 0.0;
+  double idw_fraction = 0.0;
+  double max_distance = 0.0;      // squared when idw_weight is 2
+  double anisotropy_slope = 0.0;  // degrees as read, radians once constructed
+  double anisotropy_ratio = 1.0;
+  result_limits limits;
+  int scenario_use = 0;  // scenarios on when 1
+  int scenario_method = 0;
+  std::vector<std::string> scenario_grid_files;  // months 1..12 (index 0 unused)
+  std::vector<scenario_row> scenario_rows;
+};
+
+// One station file (or the grid list, which has one column) with its
+// current record and its block of records.
+struct station_file {
+  std::string name;
+  int additional_columns = 0;
+  bool has_minutes = false;
+  int count = 0;
+  // Stations 1..count (element 0 unused); rotated_* are the coordinates in
+  // the frame of the anisotropy ellipse.
+  std::vector<double> altitude, x, y, values, rotated_x, rotated_y;
+  model_date date;               // of the current record
+  long long start_position = 0;  // before the start record's date
+  long long next_position = 0;   // where the next block begins
+  long long next_line = 0;       // its line number
+  int capacity = 1;
+  std::vector<model_date> block_dates;
+  std::vector<double> block_values;  // capacity x count
+  int block_count = 0;
+  int read_index = 0;
+  bool data_ended = false;  // no further block
+  bool all_valid_equal = false;
+
+  station_arrays Arrays() const {
+    return station_arrays{x.data(), y.data(), altitude.data(), values.data(), count};
+  }
+  station_arrays RotatedArrays() const {
+    return station_arrays{rotated_x.data(), rotated_y.data(), altitude.data(), values.data(), count};
+  }
+};
+
+// What the statistics header of an interpolator names.
+struct statistics_header_parts {
+  int method = 0;
+  std::string variable;
+  std::vector<interpolation_section::input_file> files;
+  std::string regression_file;
+  std::string zone_file;
+  std::string control_file;
+  double weight = 0.0;
+  double fraction = 0.0;
+  double shown_distance = 0.0;  // the maximum distance as given
+};
+// The title line of the statistics table, by method; empty for a method
+// outside 1..12.
+std::string StatisticsHeaderText(const statistics_header_parts& parts);
+
+// Progress rule of the interpolators: every step with an interval of 1; with
+// k > 1 when the shifted minute of the day is a multiple of k hours, never at
+// hour 0; none with an interval of 0 or less.
+bool InterpolatorProgressDue(int interval, double shift_hours, int minute, int hour);
+
+class meteointerpol : public modelobject {
+ public:
+  // Builds the interpolator of `variable` with its result grid in grid-table
+  // entry `result_entry`. A failure is stored in `error_code` and thrown
+  // again (103 for anything that is no code).
+  meteointerpol(int& error_code, MessageStream* messages, const std::string& variable,
+                const model_settings& settings, grid_table* grids, int result_entry);
+  ~meteointerpol() override;
+
+  void CleanUp() override;
+  virtual void SetStationWarning(int on) { station_warning = on; }
+  virtual void SetIntervalEndShift(double hours) { interval_end_shift = hours; }
+  virtual void GetCurrentDate(int& minute, int& hour, int& day, int& month, int& year);
+  // Interpolates the current record, which must be of the pass date; returns
+  // 1 when a statistics row was completed.
+  virtual int InterpolateStep(int minute, int hour, int day, int month, int year);
+  virtual void ReadNextRecord();
+  virtual bool IsEndOfData() { return end_of_data != 0; }
+  virtual void SetEndDateToCurrent();
+  virtual void FlushBuffers();
+  // Returns every input file to its start record.
+  virtual void Rewind();
+  virtual void RefillStationBlock(int file);
+  virtual void NextStationRecord(int file);
+  virtual void NextGridListRecord();
+  virtual void ReadSection();
+  virtual void ReadStationHeader(int file);
+  virtual void FindStationStart(int file);
+  virtual void FindGridListStart();
+  virtual void DetectMeshOrientation();
+  virtual void CreateRotatedCoordinates();
+  virtual void CheckAnisotropy();
+  virtual double ScenarioValue(int row, int col, double x, double y);
+  virtual double InverseDistance(int file, double x, double y, double* scratch);
+  virtual double AnisotropicInverseDistance(int file, double x, double y, double* scratch);
+  virtual double Thiessen(int file, double x, double y, double* scratch);
+  virtual double ThiessenLapseRate(double x, double y, double z, double lapse_rate, double inversion_height,
+                                   double upper_lapse_rate);
+  virtual int WriteOutputs();
+
+  // The value of the current record at a point, scaled, limited and with
+  // scenarios; a missing value (below -N) is returned unchanged. `scratch`
+  // holds one double per station plus one.
+  double InterpolateAtPoint(double* scratch, double x, double y, double z);
+
+  // The first station file's arrays (stations 1..count).
+  double* GetStationAltitudes() { return files[0].altitude.data(); }
+  double* GetStationX() { return files[0].x.data(); }
+  double* GetStationY() { return files[0].y.data(); }
+  double* GetStationValues() { return files[0].values.data(); }
+  int GetMethod() const { return section.method; }
+  int GetStationCount() const { return files.empty() ? 0 : files[0].count; }
+
+  const interpolation_section& Section() const { return section; }
+  const station_file& File(int index) const { return files[static_cast<size_t>(index)]; }
+  int ResultEntry() const { return result_entry; }
+  double** ResultGrid() const { return result.get(); }
+  int WeightCodeInUse() const { return weight_code; }
+  const std::string& StatisticsHeader() const { return statistics_header; }
+  const std::string& CurrentGridName() const { return current_grid_name; }
+  model_date CurrentRecordDate() const { return record_date; }
+
+ private:
+  void Construct(const model_settings& settings, int entry);
+  void RefuseUnavailableMethod();
+  void PositionStationFiles();
+  void PositionGridList();
+  void CreateStatistics();
+  std::string ComposeStatisticsHeader() const;
+  void RegisterScenarioGrid(int month);
+  void ReleaseScenarioGrid();
+  void ReleaseEntries();
+
+  // Step pieces (meteoint_step.cpp).
+  void CheckStepDate(const model_date& pass) const;
+  void WriteProgressLine() const;
+  void UpdateScenarios();
+  void ReadListedGrid();
+  void BuildActiveCells();
+  void BuildWeightCache();
+  void BuildNearestCache(bool later_wins);
+  void StepRow(int row, int kind, double equal_value);
+  void IdwRow(int row);
+  void NearestRow(int row, bool lapse);
+  void AdjustRow(int row);
+  void CountRow(int row);
+  double AdjustValue(double value, int row, int col, double x, double y);
+
+  // File helpers (meteoint_files.cpp).
+  [[noreturn]] void RaiseRecordError(const station_file& file, long long line) const;
+  void CloseGridList();
+
+  interpolation_section section;
+  std::vector<station_file> files;
+  int result_entry = 0;
+  int output_list_count = 0;
+  std::vector<int> output_list;  // subbasin codes 1..output_list_count
+  owned_matrix result;
+  int result_first_row = 0;
+  int result_last_row = 0;
+  int station_warning = 0;
+  short end_of_data = 0;
+  model_date record_date;
+  int weight_code = 0;
+  bool first_step = true;
+
+  // Borrowed grids.
+  double** zone_grid = nullptr;
+  double** elevation = nullptr;
+  double** coord_x = nullptr;
+  double** coord_y = nullptr;
+  double** weighting_x = nullptr;  // CoordX or its rotation
+  double** weighting_y = nullptr;
+  double** scaling_grid = nullptr;
+
+  // Rotated coordinate grids (anisotropy ratio below 1).
+  owned_matrix rotated_x_grid;
+  owned_matrix rotated_y_grid;
+  int rotated_x_entry = 0;
+  int rotated_y_entry = 0;
+
+  // Scenario grid of methods 5 and 6.
+  owned_matrix scenario_grid;
+  int scenario_entry = 0;
+  int scenario_month = 0;
+
+  // Grid list of method 9; the file stays open between steps.
+  std::FILE* grid_list = nullptr;
+  std::string current_grid_name;
+  std::string last_valid_grid_name;
+
+  std::vector<zone_record> statistics_zones;
+  std::unique_ptr<zonalstatistic> statistics;
+  std::string statistics_header;
+
+  // What the run does not change, built at the first step: the active cells
+  // per row, and per active cell the station weights (station-major within
+  // a row, so that a step sums each cell's stations in station order while
+  // running along the row) or the nearest stations (rank-major).
+  std::vector<int> active_begin;  // per row from result_first_row, into active_cols; one more at the end
+  std::vector<int> active_cols;
+  std::vector<int> inactive_begin;
+  std::vector<int> inactive_cols;
+  bool weight_cache_checked = false;
+  bool weights_cached = false;
+  std::vector<double> cached_weights;
+  std::vector<double> cached_weight_sums;
+  int nearest_depth = 0;
+  std::vector<int> nearest_stations;  // [rank * active cells + cell]; 0 ends a list
+  // Per step: station values with missing ones as 0 and their 0/1 mask.
+  std::vector<double> step_values;
+  std::vector<double> step_mask;
+  bool step_all_valid = false;
+  std::vector<double> row_numerator;
+  std::vector<double> row_denominator;
+};
+
+}  // namespace velmo

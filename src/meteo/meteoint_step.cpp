@@ -1,0 +1,481 @@
+// The interpolation step: the current record onto the result grid, by
+// method, then scaling, limits, scenarios, the scaling grid and the zone
+// statistics; and the value of the current record at one point.
+#include <algorithm>
+#include <cmath>
+#include <iomanip>
+#include <numeric>
+
+#include "framework/diagnostics.h"
+#include "framework/gridtable.h"
+#include "framework/zonalstat.h"
+#include "meteo/meteoint.h"
+#include "meteo/station_files.h"
+
+namespace velmo {
+namespace {
+
+constexpr const char* kRegionsName = "MPIRegions";
+constexpr const char* kHelperName = "MPIHelper";
+constexpr int kProgressNameWidth = 20;
+// Region of the cells this process computes.
+constexpr double kOwnRegion = 0.0;
+// Weight of a cell in the zone statistics.
+constexpr double kCellWeight = 1.0;
+
+// What a step does to the active cells.
+enum step_kind { kKeepPrevious, kFillEqual, kIdwStep, kThiessenStep, kLapseRateStep, kGridStep };
+
+std::string DateText(const model_date& d) {
+  return std::to_string(d.day) + "." + std::to_string(d.month) + "." + std::to_string(d.year) + " " +
+         std::to_string(d.hour) + ":" + std::to_string(d.minute);
+}
+
+}  // namespace
+
+int meteointerpol::InterpolateStep(int minute, int hour, int day, int month, int year) {
+  const model_date pass{minute, hour, day, month, year};
+  CheckStepDate(pass);
+  current_date = pass;
+  if (first_step) {
+    const int regions = FindGrid(kRegionsName, true);
+    mpi_regions_data = regions > 0 ? (*grids)[regions].data : nullptr;
+    const int helper = FindGrid(kHelperName, true);
+    mpi_helper_data = helper > 0 ? (*grids)[helper].data : nullptr;
+    BuildActiveCells();
+    first_step = false;
+  }
+  WriteProgressLine();
+  UpdateScenarios();
+  if (section.method == kGridListMethod) ReadListedGrid();
+  if (statistics) statistics->StartStep();
+
+  int kind = kGridStep;
+  double equal_value = 0.0;
+  if (section.method != kGridListMethod) {
+    const station_file& file = files[0];
+    const double nodata = section.nodata;
+    const auto first_valid = std::find_if(file.values.begin() + 1, file.values.end(),
+                                          [nodata](double v) { return IsValidValue(v, nodata); });
+    if (first_valid == file.values.end()) {
+      kind = kKeepPrevious;
+    } else if (file.all_valid_equal && section.method != kLapseRateMethod) {
+      kind = kFillEqual;
+      equal_value = *first_valid;
+    } else {
+      switch (section.method) {
+        case kIdwMethod:
+          kind = kIdwStep;
+          break;
+        case kThiessenMethod:
+          kind = kThiessenStep;
+          break;
+        default:
+          kind = kLapseRateStep;
+          break;
+      }
+    }
+  }
+  if (kind == kIdwStep) {
+    if (!weight_cache_checked) BuildWeightCache();
+    const station_file& file = files[0];
+    step_values.resize(static_cast<size_t>(file.count));
+    step_mask.resize(static_cast<size_t>(file.count));
+    step_all_valid = true;
+    for (int i = 1; i <= file.count; ++i) {
+      const bool valid = IsValidValue(file.values[i], section.nodata);
+      step_values[static_cast<size_t>(i) - 1] = valid ? file.values[i] : 0.0;
+      step_mask[static_cast<size_t>(i) - 1] = valid ? 1.0 : 0.0;
+      step_all_valid = step_all_valid && valid;
+    }
+  }
+  if ((kind == kThiessenStep || kind == kLapseRateStep) && nearest_depth == 0)
+    BuildNearestCache(kind == kThiessenStep);
+
+  for (int r = first_row; r <= last_row; ++r) StepRow(r, kind, equal_value);
+  return statistics ? statistics->EndStep(record_date.year, record_date.month, record_date.day,
+                                          record_date.hour, record_date.minute, 1)
+                    : 0;
+}
+
+void meteointerpol::CheckStepDate(const model_date& pass) const {
+  const model_date& d = record_date;
+  if (d.minute == pass.minute && d.hour == pass.hour && d.day == pass.day && d.month == pass.month &&
+      d.year == pass.year)
+    return;
+  RaiseFatal(
+      messages,
+      "FATAL: -----------------------------------------------------------------------------\nerror in date "
+      "columns of " +
+          name + "\n\nfirst Meteo data set (this is the set from which data is get:\n" + DateText(pass) +
+          " h\n\nbut in " + name + ":\n" + DateText(d) +
+          " h\n\n-----------------------------------------------------------------------------\n",
+      kStepDateCode);
+}
+
+void meteointerpol::WriteProgressLine() const {
+  const model_date& d = record_date;
+  if (!InterpolatorProgressDue(message_interval, interval_end_shift, d.minute, d.hour)) return;
+  *messages << std::setw(kProgressNameWidth) << name << " " << d.day << "." << d.month << "." << d.year << " "
+            << d.hour;
+  if (time_step >= kMinutesPerHour) {
+    *messages << ". h ";
+  } else {
+    *messages << ":" << d.minute << " h ";
+  }
+  if (section.scenario_use == 1) *messages << "using scenarios!";
+  *messages << "[end-entry]";
+}
+
+void meteointerpol::UpdateScenarios() {
+  if (section.scenario_use != 1) return;
+  if (IsGridScenario(section.scenario_method)) {
+    if (record_date.month == scenario_month) return;
+    ReleaseScenarioGrid();
+    RegisterScenarioGrid(record_date.month);
+    return;
+  }
+  for (scenario_row& row : section.scenario_rows)
+    row.day_value = ScenarioDayValue(row, record_date.day, record_date.month);
+}
+
+void meteointerpol::ReadListedGrid() {
+  // The grid reader ignores Ctrl-C while it reads and re-arms the handler.
+  double** grid = result.get();
+  if (current_grid_name != kNoGridName) {
+    ReadGrid(current_grid_name, grid, 0, false, false, 0.0, false);
+    last_valid_grid_name = current_grid_name;
+  } else if (!last_valid_grid_name.empty()) {
+    ReadGrid(last_valid_grid_name, grid, 0, false, false, 0.0, false);
+  } else {
+    RaiseFatal(
+        messages,
+        "FATAL: interpolation method 9 (read from grid) no valid grid name was found (-9999 as input) and "
+        "no last valid grid name present (i.e., simulation starts, when input list file contains -9999 "
+        "only)",
+        kNoGridNameCode);
+  }
+}
+
+// ---------------------------------------------------------------- what the run does not change
+
+void meteointerpol::BuildActiveCells() {
+  const int rows = last_row - first_row + 1;
+  active_begin.assign(static_cast<size_t>(std::max(rows, 0)) + 1, 0);
+  inactive_begin.assign(static_cast<size_t>(std::max(rows, 0)) + 1, 0);
+  active_cols.clear();
+  inactive_cols.clear();
+  for (int r = first_row; r <= last_row; ++r) {
+    const size_t at = static_cast<size_t>(r - first_row);
+    active_begin[at] = static_cast<int>(active_cols.size());
+    inactive_begin[at] = static_cast<int>(inactive_cols.size());
+    for (int c = row_ranges[r].first; c <= row_ranges[r].last; ++c) {
+      const bool outside =
+          zone_grid[r][c] == nodata_value || (mpi_regions_data && mpi_regions_data[r][c] != kOwnRegion);
+      (outside ? inactive_cols : active_cols).push_back(c);
+    }
+  }
+  active_begin.back() = static_cast<int>(active_cols.size());
+  inactive_begin.back() = static_cast<int>(inactive_cols.size());
+}
+
+void meteointerpol::BuildWeightCache() {
+  const station_file& file = files[0];
+  const size_t n = static_cast<size_t>(file.count);
+  const size_t cells = active_cols.size();
+  const long long bytes =
+      static_cast<long long>(cells) * static_cast<long long>(n + 1) * static_cast<long long>(sizeof(double));
+  weight_cache_checked = true;
+  weights_cached = bytes <= kWeightCacheBudgetBytes;
+  if (!weights_cached) return;
+  cached_weights.assign(cells * n, 0.0);
+  cached_weight_sums.assign(cells, 0.0);
+  const bool anisotropic = section.anisotropy_ratio < 1.0;
+  const station_arrays s = anisotropic ? file.RotatedArrays() : file.Arrays();
+  for (int r = first_row; r <= last_row; ++r) {
+    const size_t row = static_cast<size_t>(r - first_row);
+    const size_t begin = static_cast<size_t>(active_begin[row]);
+    const size_t m = static_cast<size_t>(active_begin[row + 1]) - begin;
+    double* block = cached_weights.data() + begin * n;
+    for (size_t k = 0; k < m; ++k) {
+      const int c = active_cols[begin + k];
+      const double x = weighting_x[r][c];
+      const double y = weighting_y[r][c];
+      double sum = 0.0;
+      for (size_t i = 0; i < n; ++i) {
+        const int station = static_cast<int>(i) + 1;
+        const double d2 = anisotropic ? AnisotropicSquaredDistance(s.x[station], s.y[station], x, y,
+                                                                   section.anisotropy_ratio)
+                                      : SquaredDistance(s.x[station], s.y[station], x, y);
+        const double w = InverseDistanceWeight(d2, weight_code, section.idw_weight, section.max_distance);
+        block[i * m + k] = w;
+        sum += w;
+      }
+      cached_weight_sums[begin + k] = sum;
+    }
+  }
+}
+
+void meteointerpol::BuildNearestCache(bool later_wins) {
+  const station_file& file = files[0];
+  const int n = file.count;
+  const size_t cells = active_cols.size();
+  nearest_depth = std::min(n, kNearestStationsKept);
+  nearest_stations.assign(cells * static_cast<size_t>(nearest_depth), 0);
+  std::vector<int> order(static_cast<size_t>(n));
+  std::vector<double> d2(static_cast<size_t>(n) + 1);
+  for (int r = first_row; r <= last_row; ++r) {
+    const size_t row = static_cast<size_t>(r - first_row);
+    for (size_t cell = static_cast<size_t>(active_begin[row]);
+         cell < static_cast<size_t>(active_begin[row + 1]); ++cell) {
+      const int c = active_cols[cell];
+      for (int i = 1; i <= n; ++i)
+        d2[static_cast<size_t>(i)] = SquaredDistance(file.x[i], file.y[i], coord_x[r][c], coord_y[r][c]);
+      std::iota(order.begin(), order.end(), 1);
+      // Nearest first; at equal distance the later station first for
+      // Thiessen, the earlier one for the lapse-rate method.
+      std::partial_sort(order.begin(), order.begin() + nearest_depth, order.end(), [&](int a, int b) {
+        const double da = d2[static_cast<size_t>(a)];
+        const double db = d2[static_cast<size_t>(b)];
+        if (da != db) return da < db;
+        return later_wins ? a > b : a < b;
+      });
+      for (int rank = 0; rank < nearest_depth; ++rank) {
+        const int station = order[static_cast<size_t>(rank)];
+        if (later_wins && d2[static_cast<size_t>(station)] > kThiessenFarthest) break;
+        nearest_stations[static_cast<size_t>(rank) * cells + cell] = station;
+      }
+    }
+  }
+}
+
+// ---------------------------------------------------------------- rows
+
+void meteointerpol::StepRow(int r, int kind, double equal_value) {
+  const size_t row = static_cast<size_t>(r - first_row);
+  double* out = result[r];
+  for (int k = inactive_begin[row]; k < inactive_begin[row + 1]; ++k)
+    out[inactive_cols[static_cast<size_t>(k)]] = nodata_value;
+  switch (kind) {
+    case kKeepPrevious:
+      break;
+    case kFillEqual:
+      for (int k = active_begin[row]; k < active_begin[row + 1]; ++k)
+        out[active_cols[static_cast<size_t>(k)]] = equal_value;
+      break;
+    case kIdwStep:
+      IdwRow(r);
+      break;
+    case kThiessenStep:
+      NearestRow(r, false);
+      break;
+    case kLapseRateStep:
+      NearestRow(r, true);
+      break;
+    case kGridStep:
+      break;
+  }
+  // A cell without a valid station value keeps its value of the step before,
+  // unadjusted.
+  if (kind != kKeepPrevious) AdjustRow(r);
+  if (statistics && statistics->IsOn()) CountRow(r);
+}
+
+void meteointerpol::IdwRow(int r) {
+  const size_t row = static_cast<size_t>(r - first_row);
+  const size_t begin = static_cast<size_t>(active_begin[row]);
+  const size_t m = static_cast<size_t>(active_begin[row + 1]) - begin;
+  const int* cols = active_cols.data() + begin;
+  double* out = result[r];
+  const double missing = MissingResult(section.nodata);
+  const station_file& file = files[0];
+
+  if (weights_cached) {
+    const size_t n = static_cast<size_t>(file.count);
+    row_numerator.assign(m, 0.0);
+    double* __restrict numerator = row_numerator.data();
+    const double* block = cached_weights.data() + begin * n;
+    // Each cell's sums run over its stations in station order, exactly as
+    // the direct computation; a missing value weighs 0 and adds 0.
+    for (size_t i = 0; i < n; ++i) {
+      const double v = step_values[i];
+      const double* __restrict w = block + i * m;
+      for (size_t k = 0; k < m; ++k) numerator[k] += w[k] * v;
+    }
+    const double* denominator = cached_weight_sums.data() + begin;
+    if (!step_all_valid) {
+      row_denominator.assign(m, 0.0);
+      double* __restrict sums = row_denominator.data();
+      for (size_t i = 0; i < n; ++i) {
+        const double valid = step_mask[i];
+        const double* __restrict w = block + i * m;
+        for (size_t k = 0; k < m; ++k) sums[k] += w[k] * valid;
+      }
+      denominator = sums;
+    }
+    for (size_t k = 0; k < m; ++k)
+      out[cols[k]] = denominator[k] == 0.0 ? missing : numerator[k] / denominator[k];
+  } else {
+    const bool anisotropic = section.anisotropy_ratio < 1.0;
+    const station_arrays s = anisotropic ? file.RotatedArrays() : file.Arrays();
+    for (size_t k = 0; k < m; ++k) {
+      const int c = cols[k];
+      const double x = weighting_x[r][c];
+      const double y = weighting_y[r][c];
+      out[c] = anisotropic ? velmo::AnisotropicInverseDistance(s, x, y, section.anisotropy_ratio, weight_code,
+                                                               section.idw_weight, section.max_distance,
+                                                               section.nodata)
+                           : velmo::InverseDistance(s, x, y, weight_code, section.idw_weight,
+                                                    section.max_distance, section.nodata);
+    }
+  }
+  if (station_warning == 0) return;
+  for (size_t k = 0; k < m; ++k) {
+    const int c = cols[k];
+    if (IsValidValue(out[c], section.nodata)) continue;
+    *messages << "WARNING:  at x=" << weighting_x[r][c] << ", y=" << weighting_y[r][c] << " "
+              << "no station within the specified search radius!"
+              << "[end-entry]";
+  }
+}
+
+void meteointerpol::NearestRow(int r, bool lapse) {
+  const size_t row = static_cast<size_t>(r - first_row);
+  const size_t cells = active_cols.size();
+  const station_file& file = files[0];
+  const station_arrays s = file.Arrays();
+  const double* values = file.values.data();
+  const double nodata = section.nodata;
+  const bool inversion = section.upper_lapse_rate > kNoInversionBelow;
+  const double height = inversion ? section.inversion_height : kNoInversion;
+  const double upper = inversion ? section.upper_lapse_rate : kNoInversion;
+  double* out = result[r];
+  for (size_t cell = static_cast<size_t>(active_begin[row]);
+       cell < static_cast<size_t>(active_begin[row + 1]); ++cell) {
+    const int c = active_cols[cell];
+    int nearest = 0;
+    for (int rank = 0; rank < nearest_depth; ++rank) {
+      const int station = nearest_stations[static_cast<size_t>(rank) * cells + cell];
+      if (station == 0) break;
+      if (IsValidValue(values[station], nodata)) {
+        nearest = station;
+        break;
+      }
+    }
+    if (!lapse) {
+      out[c] = nearest != 0 ? values[nearest] : velmo::Thiessen(s, coord_x[r][c], coord_y[r][c], nodata);
+    } else if (nearest == 0) {
+      out[c] = velmo::ThiessenLapseRate(s, coord_x[r][c], coord_y[r][c], elevation[r][c], section.lapse_rate,
+                                        height, upper, section.p_type, nodata);
+    } else {
+      const double v = values[nearest];
+      out[c] = section.p_type && v == 0.0 ? 0.0
+                                          : LapseRateValue(v, file.altitude[nearest], elevation[r][c],
+                                                           section.lapse_rate, height, upper);
+    }
+  }
+}
+
+double meteointerpol::AdjustValue(double value, int r, int c, double x, double y) {
+  // A missing result is never scaled or changed by scenarios: only the
+  // limits apply, so the marker never turns into a fake value.
+  if (!IsValidValue(value, section.nodata)) return ApplyLimits(value, section.limits);
+  value = ApplyLimits(value * section.scaling_factor, section.limits);
+  if (section.scenario_use == 1)
+    value = ApplyScenario(value, ScenarioValue(r, c, x, y), section.scenario_method);
+  if (scaling_grid) value *= scaling_grid[r][c];
+  return value;
+}
+
+void meteointerpol::AdjustRow(int r) {
+  const size_t row = static_cast<size_t>(r - first_row);
+  double* out = result[r];
+  for (int k = active_begin[row]; k < active_begin[row + 1]; ++k) {
+    const int c = active_cols[static_cast<size_t>(k)];
+    out[c] = AdjustValue(out[c], r, c, coord_x[r][c], coord_y[r][c]);
+  }
+}
+
+void meteointerpol::CountRow(int r) {
+  const size_t row = static_cast<size_t>(r - first_row);
+  const double* out = result[r];
+  const double* zones = zone_grid[r];
+  for (int k = active_begin[row]; k < active_begin[row + 1]; ++k) {
+    const int c = active_cols[static_cast<size_t>(k)];
+    // A cell still missing after the limits stays out of the zone means.
+    if (!IsValidValue(out[c], section.nodata)) continue;
+    const int zone = zone_code_map ? zone_code_map[static_cast<int>(zones[c])] : 0;
+    statistics->AddCell(r, c, zone, out[c], kCellWeight);
+  }
+}
+
+double meteointerpol::ScenarioValue(int r, int c, double x, double y) {
+  if (IsGridScenario(section.scenario_method)) return scenario_grid ? scenario_grid[r][c] : 0.0;
+  return NearestScenarioValue(section.scenario_rows, x, y);
+}
+
+// ---------------------------------------------------------------- point operations
+
+double meteointerpol::InverseDistance(int index, double x, double y, double* scratch) {
+  return velmo::InverseDistance(files[static_cast<size_t>(index)].Arrays(), x, y, weight_code,
+                                section.idw_weight, section.max_distance, section.nodata, scratch);
+}
+
+double meteointerpol::AnisotropicInverseDistance(int index, double x, double y, double* scratch) {
+  return velmo::AnisotropicInverseDistance(files[static_cast<size_t>(index)].RotatedArrays(), x, y,
+                                           section.anisotropy_ratio, weight_code, section.idw_weight,
+                                           section.max_distance, section.nodata, scratch);
+}
+
+double meteointerpol::Thiessen(int index, double x, double y, double* scratch) {
+  return velmo::Thiessen(files[static_cast<size_t>(index)].Arrays(), x, y, section.nodata, scratch);
+}
+
+double meteointerpol::ThiessenLapseRate(double x, double y, double z, double lapse_rate, double height,
+                                        double upper) {
+  return velmo::ThiessenLapseRate(files[0].Arrays(), x, y, z, lapse_rate, height, upper, section.p_type,
+                                  section.nodata);
+}
+
+double meteointerpol::InterpolateAtPoint(double* scratch, double x, double y, double z) {
+  if (section.scenario_use == 1 && !IsGridScenario(section.scenario_method))
+    for (scenario_row& row : section.scenario_rows)
+      row.day_value = ScenarioDayValue(row, record_date.day, record_date.month);
+
+  double px = x;
+  double py = y;
+  if (section.anisotropy_ratio < 1.0 && x != nodata_value && y != nodata_value)
+    RotatePoint(x, y, xllcorner, yllcorner, section.anisotropy_slope, px, py);
+
+  const int row = std::clamp(nrows - static_cast<int>(std::trunc((y - yllcorner) / cellsize)), 1, nrows);
+  const int col = std::clamp(static_cast<int>(std::trunc((x - xllcorner) / cellsize)) + 1, 1, ncols);
+
+  double value = MissingResult(section.nodata);
+  const bool inversion = section.upper_lapse_rate > kNoInversionBelow;
+  switch (section.method) {
+    case kIdwMethod:
+      value = section.anisotropy_ratio < 1.0 ? AnisotropicInverseDistance(0, px, py, scratch)
+                                             : InverseDistance(0, px, py, scratch);
+      break;
+    case kThiessenMethod:
+      value = Thiessen(0, x, y, scratch);
+      break;
+    case kGridListMethod:
+      value = result[row][col];
+      break;
+    case kLapseRateMethod:
+      value =
+          ThiessenLapseRate(x, y, z, section.lapse_rate, inversion ? section.inversion_height : kNoInversion,
+                            inversion ? section.upper_lapse_rate : kNoInversion);
+      break;
+    default:
+      break;
+  }
+  if (!IsValidValue(value, section.nodata)) return value;
+  value = ApplyLimits(value * section.scaling_factor, section.limits);
+  if (section.scenario_use == 1)
+    value = ApplyScenario(value, ScenarioValue(row, col, x, y), section.scenario_method);
+  return value;
+}
+
+}  // namespace velmo
