@@ -1,0 +1,364 @@
+// The interpolator on a 3 x 2 domain: its section, its construction failures,
+// the steps of methods 1, 4, 9 and 12 against the point methods, limits,
+// scaling, scenarios, statistics and the end of the data.
+#include "meteo/meteoint.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+#include <random>
+
+#include "meteo/meteo_fixture.h"
+#include "meteo/station_files.h"
+
+namespace velmo {
+namespace {
+
+using test::MeteoDomain;
+using test::ReadFile;
+using test::station;
+using test::WriteFile;
+
+class Interpolator : public MeteoDomain {
+ public:
+  // Writes the station file "rain.txt" and a section of method `method`.
+  void Setup(int method, const std::vector<station>& stations, const std::string& records,
+             const std::string& method_line = "none   regression file\n", const std::string& rest = "",
+             const std::string& station_line_tail = "") {
+    WriteFile(dir / "rain.txt", StationFile(stations, records));
+    WriteControlFile(
+        Section("rain", method, dir / "rain.txt" + station_line_tail + "\n" + method_line, rest));
+  }
+  // The standard section lines 4 onward with some lines replaced: `changes`
+  // holds pairs of (line number from 0, text).
+  static std::string Rest(std::initializer_list<std::pair<int, std::string>> changes) {
+    std::vector<std::string> lines = {"result.asc", "0", "1.0",  "stat.txt 0", "9999", "2",   "1", "100000",
+                                      "0",          "1", "-1e9", "-1e9",       "1e9",  "1e9", "0"};
+    for (const auto& [at, text] : changes) lines[static_cast<size_t>(at)] = text;
+    std::string text;
+    for (const std::string& line : lines) text += line + "\n";
+    return text;
+  }
+  const std::vector<station> three = {{400, 1600, 500}, {2600, 1400, 900}, {1500, 100, 300}};
+};
+
+TEST_F(Interpolator, SectionStationsAndHeader) {
+  WriteFile(dir / "rain.txt", StationFile({{0, 0, 100}, {5000, 0, 200}}, "2000 1 1 1 0 a b 12000 4\n",
+                                          "YY MM DD HH mm id flag"));
+  WriteControlFile(
+      Section("rain", 1, dir / "rain.txt" + " AdditionalColumns=2 comment\nnone\n", Rest({{7, "10000"}})));
+  settings.startminute = 0;
+  const auto m = Build();
+  EXPECT_EQ(m->Section().max_distance, 1e8);
+  EXPECT_EQ(m->WeightCodeInUse(), kSquareWeightCode);
+  EXPECT_NE(m->StatisticsHeader().find("weighting =  2.0,  maxentf =    10000"), std::string::npos)
+      << m->StatisticsHeader();
+  const station_file& file = m->File(0);
+  EXPECT_EQ(file.additional_columns, 2);
+  EXPECT_TRUE(file.has_minutes);
+  ASSERT_EQ(m->GetStationCount(), 2);
+  EXPECT_EQ(m->GetStationAltitudes()[2], 200.0);
+  EXPECT_EQ(m->GetStationValues()[1], -10000.0);  // 12000 is beyond N = 9999
+  EXPECT_EQ(m->GetStationValues()[2], 4.0);
+  EXPECT_EQ(table[m->ResultEntry()].name, "rain");
+  EXPECT_EQ(table[m->ResultEntry()].data, m->ResultGrid());
+  m->CleanUp();
+  EXPECT_FALSE(table[6].in_use());
+}
+
+TEST_F(Interpolator, ConstructionFailures) {
+  const std::string ok = "2000 1 1 1 1 2 3\n";
+  struct Case {
+    std::string what;
+    std::function<void(Interpolator&)> setup;
+    int code;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"start date absent", [&](Interpolator& t) { t.Setup(1, t.three, "2000 1 1 2 1 2 3\n"); }, 51,
+       "rain.txt dosnt contain date  1. 1.2000,  1: 0(feof)!"},
+      {"station file missing",
+       [&](Interpolator& t) {
+         t.Setup(1, t.three, ok);
+         std::filesystem::remove(t.dir / "rain.txt");
+       },
+       49, "error opening"},
+      {"record date unreadable",
+       [&](Interpolator& t) { t.Setup(1, t.three, "2000 1 1 1 1 2 3\n2000 1 x 2 1\n"); }, 0, ""},
+      {"method 13", [&](Interpolator& t) { t.Setup(13, t.three, ok); }, 53, "(here: 13)\n"},
+      {"method 5", [&](Interpolator& t) { t.Setup(5, t.three, ok); }, 53,
+       "method 5 for rain is not available"},
+      {"method 2 at 30 minutes",
+       [&](Interpolator& t) {
+         t.settings.timestep = 30;
+         t.Setup(2, t.three, ok);
+       },
+       1302, "does not work for time steps less than one hour"},
+      {"method 3 at 30 minutes",
+       [&](Interpolator& t) {
+         t.settings.timestep = 30;
+         t.Setup(3, t.three, ok);
+       },
+       1302, "does not work for time steps less than one hour"},
+      {"ratio 1.2",
+       [&](Interpolator& t) {
+         t.Setup(1, t.three, ok, "none\n", Rest({{9, "1.2"}}));
+       },
+       54, "ratio of anisotropy has to range from +1 to >0"},
+      {"ratio 0",
+       [&](Interpolator& t) {
+         t.Setup(1, t.three, ok, "none\n", Rest({{9, "0"}}));
+       },
+       54, "ratio of anisotropy has to range from +1 to >0"},
+      {"slope 120",
+       [&](Interpolator& t) {
+         t.Setup(4, t.three, ok, "none\n", Rest({{8, "120"}}));
+       },
+       54, "anisotropy slope has to range from -90 to +90 degree"},
+      {"method-12 line with two values", [&](Interpolator& t) { t.Setup(12, t.three, ok, "-0.0065 1000\n"); },
+       49, "required parameter \"lapse rate\""},
+      {"method-10 line with four values",
+       [&](Interpolator& t) { t.Setup(10, t.three, ok, "100 1000 1 2\n"); }, 49,
+       "required 5 or 6 regression parameters"},
+      {"no station file line", [&](Interpolator& t) { t.WriteControlFile("[rain]\n1\n"); }, 49,
+       "error reading station data file name nr. 0 for interpolation of rain"},
+      {"nodata value not a number",
+       [&](Interpolator& t) {
+         t.Setup(1, t.three, ok, "none\n", Rest({{4, "nan"}}));
+       },
+       17, "nodata value in ; rainnot found!"},
+      {"section missing", [&](Interpolator& t) { t.WriteControlFile("[snow]\n"); }, 17,
+       "[rain]; (EOF)not found!"},
+      {"no RelCellArea",
+       [&](Interpolator& t) {
+         t.Setup(1, t.three, ok);
+         t.table[3].name = "SomethingElse";
+       },
+       74, "no longer works without a RelCellArea-Grid"},
+  };
+  for (const Case& c : cases) {
+    c.setup(*this);
+    if (c.code == 0) {
+      // Read with the first block after the start record: the line is named.
+      auto m = Build();
+      EXPECT_EQ(test::ThrownCode([&] { m->ReadNextRecord(); }), kReadErrorCode);
+      EXPECT_NE(console.str().find("read error in " + dir / "rain.txt" + ", line 7"), std::string::npos)
+          << console.str();
+      m->CleanUp();
+    } else {
+      EXPECT_EQ(BuildCode(), c.code) << c.what;
+      EXPECT_NE(console.str().find(c.message), std::string::npos) << c.what << "\n" << console.str();
+    }
+    console.str("");
+    settings.timestep = 60;
+    // The domain's table for the next case.
+    table[3].name = "RelCellArea";
+    for (int i = 6; i < 12; ++i) table[i].SetInitialState();
+  }
+}
+
+// Every cell of the step equals the point method computed directly.
+TEST_F(Interpolator, StepsEqualTheDirectComputation) {
+  std::mt19937 random(7);
+  std::uniform_real_distribution<double> coordinate(-2000, 5000), value(-5, 30);
+  std::vector<station> stations;
+  for (int i = 0; i < 9; ++i)
+    stations.push_back({coordinate(random), coordinate(random), value(random) * 50});
+  std::string records;
+  for (int hour = 1; hour <= 3; ++hour) {
+    records += "2000 1 1 " + std::to_string(hour);
+    for (int i = 0; i < 9; ++i) records += " " + Number(hour == 2 && i % 3 == 0 ? -99999 : value(random));
+    records += "\n";
+  }
+  struct Case {
+    int method;
+    std::string method_line;
+    std::string ratio;
+  };
+  for (const Case& c : {Case{1, "none\n", "1"}, Case{1, "none\n", "0.5"}, Case{4, "none\n", "1"},
+                        Case{12, "-0.0065 400 0.003 P-type\n", "1"}}) {
+    Setup(c.method, stations, records, c.method_line, Rest({{7, "2500"}, {8, "20"}, {9, c.ratio}}));
+    auto m = Build();
+    EXPECT_EQ(FindGridIndex("CoordXRot_rain") > 0, c.ratio != "1") << c.method;
+    for (int step = 1; step <= 3; ++step) {
+      Step(*m);
+      double** grid = m->ResultGrid();
+      for (int r = 1; r <= test::kRows; ++r)
+        for (int c2 = 1; c2 <= test::kColumns; ++c2) {
+          const double x = (c2 - 0.5) * test::kCell, y = (test::kRows - r + 0.5) * test::kCell;
+          double expected = 0.0;
+          std::vector<double> scratch(10);
+          if (c.method == 1) {
+            expected = m->InterpolateAtPoint(scratch.data(), x, y, 0.0);
+          } else if (c.method == 4) {
+            expected = m->Thiessen(0, x, y, scratch.data());
+          } else {
+            expected = ThiessenLapseRate(m->File(0).Arrays(), x, y, table[2].data[r][c2], -0.0065, 400, 0.003,
+                                         true, 9999);
+          }
+          EXPECT_EQ(grid[r][c2], expected) << "method " << c.method << " ratio " << c.ratio << " step "
+                                           << step << " cell " << r << "," << c2;
+        }
+      m->ReadNextRecord();
+    }
+    m->CleanUp();
+  }
+}
+
+TEST_F(Interpolator, LimitsAndTheMissingMarker) {
+  // Thiessen: the west column takes -3, the east one 1200; limits 0, 0,
+  // 1000, 1000 in file order.
+  Setup(4, {{0, 1000, 0}, {3000, 1000, 0}}, "2000 1 1 1 -3 1200\n", "none\n",
+        Rest({{10, "0"}, {11, "0"}, {12, "1000"}, {13, "1000"}}));
+  auto m = Build();
+  Step(*m);
+  EXPECT_EQ(m->ResultGrid()[1][1], 0.0);
+  EXPECT_EQ(m->ResultGrid()[1][3], 1000.0);
+  m->CleanUp();
+
+  // IDW with factor 0.5 and a reach of 1200 m: the east column has no
+  // station and keeps the marker, which stays out of the zone mean.
+  std::string out = dir.path().string() + "/";
+  settings.DefaultOutputDirectory = &out;
+  Setup(1, {{500, 1000, 0}, {600, 1000, 0}}, "2000 1 1 1 10 20\n", "none\n",
+        Rest({{2, "0.5"}, {3, "stat.txt 2001"}, {7, "1200"}}));
+  console.str("");
+  m = Build();
+  m->SetStationWarning(1);
+  Step(*m);
+  EXPECT_EQ(m->ResultGrid()[1][3], -10000.0);
+  EXPECT_NE(console.str().find(" at x=2500, y=1500 no station within the specified search radius!"),
+            std::string::npos)
+      << console.str();
+  double sum = 0.0;
+  int cells = 0;
+  for (int r = 1; r <= 2; ++r)
+    for (int c = 1; c <= 2; ++c) {
+      EXPECT_GT(m->ResultGrid()[r][c], 5.0);
+      EXPECT_LT(m->ResultGrid()[r][c], 10.0);
+      sum += m->ResultGrid()[r][c];
+      ++cells;
+    }
+  m->CleanUp();
+  const std::string table_text = ReadFile(dir / "stat.txt");
+  char mean[32];
+  std::snprintf(mean, sizeof mean, "\t%.3f\t%.3f\n", sum / cells, sum / cells);
+  EXPECT_TRUE(table_text.ends_with(mean)) << table_text;
+}
+
+TEST_F(Interpolator, Scenarios) {
+  const std::string ten_percent = "SzenMeth\n1\n0 0 10 10 10 10 10 10 10 10 10 10 10 10\n";
+  const std::string summer = "SzenMeth\n1\n0 0 0 0 0 0 0 10 20 0 0 0 0 0\n";
+  for (const auto& [rows, day, expected] :
+       {std::tuple{ten_percent, 1, 11.0}, std::tuple{summer, 1, 10.5161}, std::tuple{summer, 20, 11.1667}}) {
+    SetPeriod({0, 1, day, 6, 2000}, {0, 1, 30, 6, 2000});
+    Setup(4, {{0, 0, 0}}, "2000 6 " + std::to_string(day) + " 1 10\n", "none\n",
+          Rest({{14, "1\n3"}}) + rows.substr(rows.find('\n') + 1));
+    auto m = Build();
+    Step(*m);
+    EXPECT_NEAR(m->ResultGrid()[2][2], expected, 5e-5) << day;
+    std::vector<double> scratch(2);
+    EXPECT_NEAR(m->InterpolateAtPoint(scratch.data(), 100, 100, 0), expected, 5e-5) << day;
+    m->CleanUp();
+  }
+}
+
+TEST_F(Interpolator, EndOfDataAndEndDate) {
+  Setup(4, {{0, 0, 0}}, "2000 1 1 1 1\n2000 1 1 2 2\n\n");
+  settings.endhour = 9;
+  auto m = Build();
+  Step(*m);
+  m->ReadNextRecord();
+  EXPECT_FALSE(m->IsEndOfData());
+  EXPECT_EQ(m->CurrentRecordDate().hour, 2);
+  EXPECT_EQ(m->GetStationValues()[1], 2.0);
+  m->ReadNextRecord();  // the file ends before the end date
+  EXPECT_TRUE(m->IsEndOfData());
+  EXPECT_EQ(m->CurrentRecordDate().hour, 2);
+
+  // Rewind returns to the start record; the current record made the end
+  // date ends the data at the next advance without taking a record.
+  m->Rewind();
+  EXPECT_FALSE(m->IsEndOfData());
+  EXPECT_EQ(m->CurrentRecordDate().hour, 1);
+  m->SetEndDateToCurrent();
+  m->ReadNextRecord();
+  EXPECT_TRUE(m->IsEndOfData());
+  EXPECT_EQ(m->GetStationValues()[1], 1.0);
+  m->CleanUp();
+}
+
+TEST_F(Interpolator, RecordNotInStepWithThePass) {
+  WriteFile(dir / "a.txt", StationFile({{0, 0, 0}}, "2000 1 1 1 1\n2000 1 1 2 2\n"));
+  WriteFile(dir / "b.txt", StationFile({{0, 0, 0}}, "2000 1 1 1 1\n2000 1 1 3 3\n"));
+  WriteControlFile(Section("a", 4, dir / "a.txt" + "\nnone\n") + Section("b", 4, dir / "b.txt" + "\nnone\n"));
+  auto a = Build("a");
+  auto b = Build("b");
+  Step(*a);
+  Step(*b);
+  a->ReadNextRecord();
+  b->ReadNextRecord();
+  EXPECT_EQ(test::ThrownCode([&] { b->InterpolateStep(0, 2, 1, 1, 2000); }), kStepDateCode);
+  EXPECT_NE(console.str().find("error in date columns of b"), std::string::npos);
+  b->CleanUp();
+  a->CleanUp();
+}
+
+TEST_F(Interpolator, GridList) {
+  auto grid = [&](const std::string& file, double value) {
+    WriteFile(dir / file, "ncols 3\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 1000\nnodata_value -9999\n" +
+                              Number(value) + " 1 2\n3 4 5\n");
+  };
+  grid("g1.asc", 7);
+  grid("g3.asc", 9);
+  const std::string list =
+      StationFile({{0, 0, 1000}}, "2000 1 1 1 " + dir / "g1.asc" + "\n2000 1 1 2 -9999\n" + "2000 1 1 3 " +
+                                      dir / "g3.asc" + "\n");
+  WriteFile(dir / "list.txt", list);
+  WriteControlFile(Section("rain", 9, dir / "list.txt" + "\n8.9e-5 0.0767 127 6e-6 0.098\n"));
+  auto m = Build();
+  std::vector<double> seen;
+  for (int step = 1; step <= 3; ++step) {
+    Step(*m);
+    seen.push_back(m->ResultGrid()[1][1]);
+    m->ReadNextRecord();
+  }
+  EXPECT_EQ(seen, (std::vector<double>{7, 7, 9}));  // the second step reads g1 again
+  EXPECT_TRUE(m->IsEndOfData());
+  m->CleanUp();
+
+  WriteFile(dir / "list.txt", StationFile({{0, 0, 1000}}, "2000 1 1 1 -9999\n"));
+  m = Build();
+  EXPECT_EQ(test::ThrownCode([&] { Step(*m); }), kNoGridNameCode);
+  EXPECT_NE(console.str().find("no valid grid name was found (-9999 as input)"), std::string::npos);
+  m->CleanUp();
+}
+
+TEST_F(Interpolator, RecordsInSeveralBlocks) {
+  // 40000 stations: blocks of 6 records, so 14 records take three blocks.
+  constexpr int kStations = 40000;
+  std::vector<station> stations(kStations, station{0, 0, 0});
+  std::string records;
+  for (int hour = 1; hour <= 14; ++hour) {
+    records += "2000 1 1 " + std::to_string(hour);
+    for (int i = 0; i < kStations; ++i) records += i == kStations - 1 ? " " + std::to_string(hour) : " 0";
+    records += "\n";
+  }
+  settings.endhour = 23;
+  Setup(4, stations, records);
+  auto m = Build();
+  EXPECT_EQ(m->File(0).capacity, 6);
+  for (int hour = 2; hour <= 14; ++hour) {
+    m->ReadNextRecord();
+    ASSERT_FALSE(m->IsEndOfData()) << hour;
+    EXPECT_EQ(m->CurrentRecordDate().hour, hour);
+    EXPECT_EQ(m->GetStationValues()[kStations], hour);
+  }
+  m->ReadNextRecord();
+  EXPECT_TRUE(m->IsEndOfData());
+  m->CleanUp();
+}
+
+}  // namespace
+}  // namespace velmo
