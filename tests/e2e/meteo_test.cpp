@@ -1,0 +1,258 @@
+// The real program with meteorological interpolators (tests/data/meteo): a
+// complete run with dated grids and statistics rows, a station file that ends
+// early, a grid list without a first grid, and the Ctrl-C menu on a run of
+// many days interrupted by a real SIGINT.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <sstream>
+
+#include "e2e/xml_check.h"
+#include "support/test_support.h"
+
+namespace velmo {
+namespace {
+
+using test::ReadFile;
+using test::RunVelmo;
+using test::TempDir;
+using test::WellFormed;
+using test::WriteFile;
+
+const std::string kData = VELMO_TEST_DATA "/meteo/";
+
+void Replace(std::string& text, const std::string& from, const std::string& to) {
+  const std::size_t at = text.find(from);
+  ASSERT_NE(at, std::string::npos) << from;
+  text.replace(at, from.size(), to);
+}
+
+// Table rows of a statistics file (after its three header lines).
+int Rows(const std::string& path) {
+  std::istringstream in(ReadFile(path));
+  std::string line;
+  int lines = 0;
+  while (std::getline(in, line))
+    if (!line.empty()) ++lines;
+  return lines - 3;
+}
+
+class MeteoRun : public ::testing::Test {
+ public:
+  void SetUp() override {
+    for (const auto& file : std::filesystem::directory_iterator(kData))
+      std::filesystem::copy_file(file.path(), dir / file.path().filename().string());
+  }
+  void Edit(const std::string& file, const std::string& from, const std::string& to) {
+    std::string text = ReadFile(dir / file);
+    Replace(text, from, to);
+    WriteFile(dir / file, text);
+  }
+  int Velmo() { return RunVelmo(dir.path().string(), "meteo.ctl", dir / "out.txt"); }
+  std::string Transcript() const { return ReadFile(dir / "out.txt"); }
+
+  TempDir dir;
+};
+
+TEST_F(MeteoRun, OnePassPerRecord) {
+  ASSERT_EQ(Velmo(), 0) << Transcript();
+  ASSERT_TRUE(WellFormed(dir / "Velmo_Diag.xml"));
+  EXPECT_EQ(ReadFile(dir / "Velmo_Diag.xml").find("level=\"0\""), std::string::npos);
+  for (int hour = 1; hour <= 10; ++hour) {
+    char name[64];
+    std::snprintf(name, sizeof name, "rain_20000101.%02d00", hour);
+    EXPECT_TRUE(std::filesystem::exists(dir / name)) << name;
+  }
+  EXPECT_EQ(Rows(dir / "rain.stat"), 10);
+  EXPECT_EQ(Rows(dir / "temperature.stat"), 5);
+  // Hour 4: the middle station is missing; cell coordinates are lower-left
+  // corners, so the first cell (0, 100) weighs the west station (2) with
+  // 1/5000 and the east one (1) with 1/65000.
+  const std::string grid = ReadFile(dir / "rain_20000101.0400");
+  EXPECT_TRUE(grid.ends_with("1.92857\t1.83333\t1.16667\n-9999\t1.5\t1.1\n")) << grid;
+  EXPECT_TRUE(std::filesystem::exists(dir / "temperature.asc"));
+  const std::string transcript = Transcript();
+  EXPECT_NE(transcript.find("deleting interpolator for temperature\n"), std::string::npos);
+  EXPECT_LT(transcript.find("deleting interpolator for temperature"),
+            transcript.find("deleting interpolator for rain"));
+}
+
+TEST_F(MeteoRun, StationFilesEndingBeforeTheEndDate) {
+  Edit("meteo.ctl", "endhour = 10", "endhour = 20");
+  ASSERT_EQ(Velmo(), 0) << Transcript();
+  EXPECT_EQ(Rows(dir / "rain.stat"), 10);
+  EXPECT_TRUE(std::filesystem::exists(dir / "rain_20000101.1000"));
+  EXPECT_FALSE(std::filesystem::exists(dir / "rain_20000101.1100"));
+}
+
+TEST_F(MeteoRun, FailuresEndWithTheirCodes) {
+  struct Case {
+    std::string what, from, to;
+    int code;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"grid list starting without a grid", "1       idw\nrain.txt        station file\nnone",
+       "9       ReadGrid\nlist.txt\n8.9e-5 0.0767 127 6e-6 0.098", 1050, "no valid grid name was found"},
+      {"start date absent", "starthour = 1", "starthour = 0", 51, "dosnt contain date"},
+  };
+  for (const Case& c : cases) {
+    TempDir case_dir;
+    for (const auto& file : std::filesystem::directory_iterator(kData))
+      std::filesystem::copy_file(file.path(), case_dir / file.path().filename().string());
+    std::string control = ReadFile(case_dir / "meteo.ctl");
+    Replace(control, c.from, c.to);
+    WriteFile(case_dir / "meteo.ctl", control);
+    EXPECT_EQ(RunVelmo(case_dir.path().string(), "meteo.ctl", case_dir / "out.txt"), std::min(c.code, 255))
+        << c.what;
+    const std::string transcript = ReadFile(case_dir / "out.txt");
+    EXPECT_NE(transcript.find(c.message), std::string::npos) << c.what << "\n" << transcript;
+    EXPECT_NE(transcript.find("Program aborted with exit code " + std::to_string(c.code)), std::string::npos)
+        << c.what;
+  }
+}
+
+// ---------------------------------------------------------------- Ctrl-C
+
+constexpr int kDays = 120;
+constexpr auto kWait = std::chrono::seconds(60);
+constexpr const char* kMenu = "choose one of the above options:";
+
+// The program on `kDays` days of hourly records, its output on a pipe and its
+// answers written by the test once the menu is shown.
+class InterruptedRun {
+ public:
+  explicit InterruptedRun(const TempDir& dir) {
+    std::signal(SIGPIPE, SIG_IGN);
+    if (pipe(out_) != 0 || pipe(in_) != 0) return;
+    pid_ = fork();
+    if (pid_ == 0) {
+      if (chdir(dir.path().c_str()) != 0) _exit(200);
+      dup2(out_[1], STDOUT_FILENO);
+      dup2(out_[1], STDERR_FILENO);
+      dup2(in_[0], STDIN_FILENO);
+      close(out_[0]);
+      close(in_[1]);
+      execl(VELMO_BINARY, "velmo", "meteo.ctl", static_cast<char*>(nullptr));
+      _exit(201);
+    }
+    close(out_[1]);
+    close(in_[0]);
+  }
+  ~InterruptedRun() {
+    if (pid_ > 0 && !finished_) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    close(out_[0]);
+    if (in_[1] >= 0) close(in_[1]);
+  }
+
+  // Reads output for up to `ms` milliseconds; false at its end.
+  bool Read(int ms) {
+    pollfd fd{out_[0], POLLIN, 0};
+    if (poll(&fd, 1, ms) <= 0) return true;
+    char buffer[65536];
+    const ssize_t n = read(out_[0], buffer, sizeof buffer);
+    if (n <= 0) return false;
+    output_.append(buffer, static_cast<size_t>(n));
+    return true;
+  }
+  // Sends Ctrl-C until the menu shows, then answers; true when it showed.
+  bool InterruptAndAnswer(const std::string& answer) {
+    const auto deadline = std::chrono::steady_clock::now() + kWait;
+    while (output_.find("rain 1.1.2000 2. h") == std::string::npos)
+      if (!Read(100) || std::chrono::steady_clock::now() > deadline) return false;
+    // A press during a file operation is ignored: press until one lands.
+    while (output_.find(kMenu) == std::string::npos) {
+      kill(pid_, SIGINT);
+      if (!Read(2) || std::chrono::steady_clock::now() > deadline) return false;
+    }
+    const bool written = write(in_[1], answer.data(), answer.size()) == static_cast<ssize_t>(answer.size());
+    close(in_[1]);
+    in_[1] = -1;
+    return written;
+  }
+  // Exit status, after reading the rest of the output.
+  int Finish() {
+    const auto deadline = std::chrono::steady_clock::now() + kWait;
+    while (Read(100))
+      if (std::chrono::steady_clock::now() > deadline) return -1;
+    int status = 0;
+    waitpid(pid_, &status, 0);
+    finished_ = true;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+  const std::string& Output() const { return output_; }
+
+ private:
+  int out_[2] = {-1, -1};
+  int in_[2] = {-1, -1};
+  pid_t pid_ = -1;
+  bool finished_ = false;
+  std::string output_;
+};
+
+class CtrlC : public MeteoRun {
+ public:
+  void SetUp() override {
+    MeteoRun::SetUp();
+    // Progress lines every step; hourly records of many days.
+    Edit("meteo.ctl", "24      progress messages every 24 hours", "1");
+    Edit("meteo.ctl", "endhour = 10\nendday = 1\nendmonth = 1", "endhour = 24\nendday = 29\nendmonth = 4");
+    for (const char* file : {"rain.txt", "temperature.txt"}) {
+      std::string text = ReadFile(dir / file);
+      text.resize(text.find("2000 1 1 1 "));
+      for (int day = 0; day < kDays; ++day)
+        for (int hour = 1; hour <= 24; ++hour) {
+          const int month = day < 31 ? 1 : day < 60 ? 2 : day < 91 ? 3 : 4;
+          const int first = month == 1 ? 0 : month == 2 ? 31 : month == 3 ? 60 : 91;
+          text += "2000 " + std::to_string(month) + " " + std::to_string(day - first + 1) + " " +
+                  std::to_string(hour) + " 1 2 3\n";
+        }
+      WriteFile(dir / file, text);
+    }
+  }
+};
+
+TEST_F(CtrlC, CancelAfterTheStepWritesOutputsAndEndsWith99) {
+  InterruptedRun run(dir);
+  ASSERT_TRUE(run.InterruptAndAnswer("1\n")) << run.Output();
+  EXPECT_EQ(run.Finish(), 99) << run.Output();
+  EXPECT_NE(run.Output().find("end of simulation reached successfully!"), std::string::npos);
+  EXPECT_TRUE(std::filesystem::exists(dir / "temperature.asc"));
+  EXPECT_GT(Rows(dir / "rain.stat"), 0);
+  EXPECT_LT(Rows(dir / "rain.stat"), kDays * 24);
+}
+
+TEST_F(CtrlC, CancelNowEndsWith98WithoutOutputs) {
+  InterruptedRun run(dir);
+  ASSERT_TRUE(run.InterruptAndAnswer("2\n")) << run.Output();
+  EXPECT_EQ(run.Finish(), 98);
+  EXPECT_NE(run.Output().find("program manually killed by pressing Ctrl-C and selecting 2!"),
+            std::string::npos);
+  EXPECT_FALSE(std::filesystem::exists(dir / "temperature.asc"));
+  EXPECT_EQ(Rows(dir / "rain.stat"), 0);
+}
+
+TEST_F(CtrlC, FlushAndGoOn) {
+  InterruptedRun run(dir);
+  ASSERT_TRUE(run.InterruptAndAnswer("3\n")) << run.Output();
+  EXPECT_EQ(run.Finish(), 0);
+  const std::string& output = run.Output();
+  const std::size_t menu = output.find(kMenu);
+  // The rows buffered until the menu are written then, the others at the end.
+  EXPECT_GT(output.find("write rain.stat("), menu);
+  EXPECT_LT(output.find("write rain.stat("), output.find("end of simulation reached"));
+  EXPECT_EQ(Rows(dir / "rain.stat"), kDays * 24);
+  EXPECT_TRUE(std::filesystem::exists(dir / "temperature.asc"));
+}
+
+}  // namespace
+}  // namespace velmo
