@@ -244,7 +244,7 @@ class meteointerpol : public modelobject {
   void StepRow(int row, int kind, double equal_value);
   void IdwRow(int row);
   void NearestRow(int row, bool lapse);
-  void AdjustRow(int row);
+  void StoreRow(int row);
   void CountRow(int row);
   double AdjustValue(double value, int row, int col, double x, double y);
 
@@ -313,6 +313,7 @@ class meteointerpol : public modelobject {
   std::vector<double> step_values;
   std::vector<double> step_mask;
   bool step_all_valid = false;
+  std::vector<double> row_values;  // the method's values of a row's active cells
   std::vector<double> row_numerator;
   std::vector<double> row_denominator;
 };

@@ -256,12 +256,16 @@ void meteointerpol::StepRow(int r, int kind, double equal_value) {
   double* out = result[r];
   for (int k = inactive_begin[row]; k < inactive_begin[row + 1]; ++k)
     out[inactive_cols[static_cast<size_t>(k)]] = nodata_value;
+  // The method's values of the row's active cells go to row_values first, so
+  // that the grid row is written once, adjusted.
+  const int begin = active_begin[row];
+  const int count = active_begin[row + 1] - begin;
+  row_values.resize(static_cast<size_t>(count));
   switch (kind) {
     case kKeepPrevious:
       break;
     case kFillEqual:
-      for (int k = active_begin[row]; k < active_begin[row + 1]; ++k)
-        out[active_cols[static_cast<size_t>(k)]] = equal_value;
+      std::fill(row_values.begin(), row_values.end(), equal_value);
       break;
     case kIdwStep:
       IdwRow(r);
@@ -273,11 +277,13 @@ void meteointerpol::StepRow(int r, int kind, double equal_value) {
       NearestRow(r, true);
       break;
     case kGridStep:
+      for (int k = 0; k < count; ++k)
+        row_values[static_cast<size_t>(k)] = out[active_cols[static_cast<size_t>(begin + k)]];
       break;
   }
   // A cell without a valid station value keeps its value of the step before,
   // unadjusted.
-  if (kind != kKeepPrevious) AdjustRow(r);
+  if (kind != kKeepPrevious) StoreRow(r);
   if (statistics && statistics->IsOn()) CountRow(r);
 }
 
@@ -286,7 +292,7 @@ void meteointerpol::IdwRow(int r) {
   const size_t begin = static_cast<size_t>(active_begin[row]);
   const size_t m = static_cast<size_t>(active_begin[row + 1]) - begin;
   const int* cols = active_cols.data() + begin;
-  double* out = result[r];
+  double* __restrict values = row_values.data();
   const double missing = MissingResult(section.nodata);
   const station_file& file = files[0];
 
@@ -297,24 +303,29 @@ void meteointerpol::IdwRow(int r) {
     const double* block = cached_weights.data() + begin * n;
     // Each cell's sums run over its stations in station order, exactly as
     // the direct computation; a missing value weighs 0 and adds 0.
-    for (size_t i = 0; i < n; ++i) {
-      const double v = step_values[i];
-      const double* __restrict w = block + i * m;
-      for (size_t k = 0; k < m; ++k) numerator[k] += w[k] * v;
-    }
     const double* denominator = cached_weight_sums.data() + begin;
-    if (!step_all_valid) {
+    if (step_all_valid) {
+      for (size_t i = 0; i < n; ++i) {
+        const double v = step_values[i];
+        const double* __restrict w = block + i * m;
+        for (size_t k = 0; k < m; ++k) numerator[k] += w[k] * v;
+      }
+    } else {
       row_denominator.assign(m, 0.0);
       double* __restrict sums = row_denominator.data();
       for (size_t i = 0; i < n; ++i) {
+        const double v = step_values[i];
         const double valid = step_mask[i];
         const double* __restrict w = block + i * m;
-        for (size_t k = 0; k < m; ++k) sums[k] += w[k] * valid;
+        for (size_t k = 0; k < m; ++k) {
+          numerator[k] += w[k] * v;
+          sums[k] += w[k] * valid;
+        }
       }
       denominator = sums;
     }
     for (size_t k = 0; k < m; ++k)
-      out[cols[k]] = denominator[k] == 0.0 ? missing : numerator[k] / denominator[k];
+      values[k] = denominator[k] == 0.0 ? missing : numerator[k] / denominator[k];
   } else {
     const bool anisotropic = section.anisotropy_ratio < 1.0;
     const station_arrays s = anisotropic ? file.RotatedArrays() : file.Arrays();
@@ -322,17 +333,17 @@ void meteointerpol::IdwRow(int r) {
       const int c = cols[k];
       const double x = weighting_x[r][c];
       const double y = weighting_y[r][c];
-      out[c] = anisotropic ? velmo::AnisotropicInverseDistance(s, x, y, section.anisotropy_ratio, weight_code,
-                                                               section.idw_weight, section.max_distance,
-                                                               section.nodata)
-                           : velmo::InverseDistance(s, x, y, weight_code, section.idw_weight,
-                                                    section.max_distance, section.nodata);
+      values[k] = anisotropic ? velmo::AnisotropicInverseDistance(s, x, y, section.anisotropy_ratio,
+                                                                  weight_code, section.idw_weight,
+                                                                  section.max_distance, section.nodata)
+                              : velmo::InverseDistance(s, x, y, weight_code, section.idw_weight,
+                                                       section.max_distance, section.nodata);
     }
   }
   if (station_warning == 0) return;
   for (size_t k = 0; k < m; ++k) {
     const int c = cols[k];
-    if (IsValidValue(out[c], section.nodata)) continue;
+    if (IsValidValue(values[k], section.nodata)) continue;
     *messages << "WARNING:  at x=" << weighting_x[r][c] << ", y=" << weighting_y[r][c] << " "
               << "no station within the specified search radius!"
               << "[end-entry]";
@@ -349,7 +360,8 @@ void meteointerpol::NearestRow(int r, bool lapse) {
   const bool inversion = section.upper_lapse_rate > kNoInversionBelow;
   const double height = inversion ? section.inversion_height : kNoInversion;
   const double upper = inversion ? section.upper_lapse_rate : kNoInversion;
-  double* out = result[r];
+  const size_t begin = static_cast<size_t>(active_begin[row]);
+  double* cell_values = row_values.data();
   for (size_t cell = static_cast<size_t>(active_begin[row]);
        cell < static_cast<size_t>(active_begin[row + 1]); ++cell) {
     const int c = active_cols[cell];
@@ -363,15 +375,18 @@ void meteointerpol::NearestRow(int r, bool lapse) {
       }
     }
     if (!lapse) {
-      out[c] = nearest != 0 ? values[nearest] : velmo::Thiessen(s, coord_x[r][c], coord_y[r][c], nodata);
+      cell_values[cell - begin] =
+          nearest != 0 ? values[nearest] : velmo::Thiessen(s, coord_x[r][c], coord_y[r][c], nodata);
     } else if (nearest == 0) {
-      out[c] = velmo::ThiessenLapseRate(s, coord_x[r][c], coord_y[r][c], elevation[r][c], section.lapse_rate,
-                                        height, upper, section.p_type, nodata);
+      cell_values[cell - begin] =
+          velmo::ThiessenLapseRate(s, coord_x[r][c], coord_y[r][c], elevation[r][c], section.lapse_rate,
+                                   height, upper, section.p_type, nodata);
     } else {
       const double v = values[nearest];
-      out[c] = section.p_type && v == 0.0 ? 0.0
-                                          : LapseRateValue(v, file.altitude[nearest], elevation[r][c],
-                                                           section.lapse_rate, height, upper);
+      cell_values[cell - begin] =
+          section.p_type && v == 0.0
+              ? 0.0
+              : LapseRateValue(v, file.altitude[nearest], elevation[r][c], section.lapse_rate, height, upper);
     }
   }
 }
@@ -387,12 +402,26 @@ double meteointerpol::AdjustValue(double value, int r, int c, double x, double y
   return value;
 }
 
-void meteointerpol::AdjustRow(int r) {
+void meteointerpol::StoreRow(int r) {
   const size_t row = static_cast<size_t>(r - first_row);
   double* out = result[r];
-  for (int k = active_begin[row]; k < active_begin[row + 1]; ++k) {
-    const int c = active_cols[static_cast<size_t>(k)];
-    out[c] = AdjustValue(out[c], r, c, coord_x[r][c], coord_y[r][c]);
+  const int* cols = active_cols.data() + active_begin[row];
+  const int count = active_begin[row + 1] - active_begin[row];
+  const double* values = row_values.data();
+  if (section.scenario_use != 1 && !scaling_grid) {
+    // Scaling and limits alone: the common case, kept free of calls.
+    const double lowest_valid = -section.nodata;
+    const double factor = section.scaling_factor;
+    const result_limits limits = section.limits;
+    for (int k = 0; k < count; ++k) {
+      const double v = values[k];
+      out[cols[k]] = ApplyLimits(v >= lowest_valid ? v * factor : v, limits);
+    }
+    return;
+  }
+  for (int k = 0; k < count; ++k) {
+    const int c = cols[k];
+    out[c] = AdjustValue(values[k], r, c, coord_x[r][c], coord_y[r][c]);
   }
 }
 
