@@ -362,3 +362,90 @@ TEST_F(Interpolator, RecordsInSeveralBlocks) {
 
 }  // namespace
 }  // namespace velmo
+
+namespace velmo {
+namespace {
+
+TEST(InterpolatorProgress, EveryKHoursNeverAtHourZero) {
+  struct Case {
+    int interval;
+    double shift;
+    int minute, hour;
+    bool due;
+  };
+  const Case cases[] = {
+      {1, 0, 0, 0, true},    {24, 0, 0, 0, false}, {24, 1.0, 0, 23, true},
+      {6, 0, 0, 12, true},   {6, 0, 0, 13, false}, {2, 0.5, 30, 1, true},
+      {2, 0.5, 0, 1, false}, {0, 0, 0, 1, false},  {-3, 0, 0, 3, false},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(InterpolatorProgressDue(c.interval, c.shift, c.minute, c.hour), c.due)
+        << c.interval << " " << c.shift << " " << c.minute << " " << c.hour;
+}
+
+TEST(StatisticsHeader, TextByMethod) {
+  statistics_header_parts p;
+  p.variable = "rain";
+  p.files = {{"a.txt", 1}, {"b.txt", 2}};
+  p.zone_file = "zones.asc";
+  p.control_file = "run.ctl";
+  p.regression_file = "reg.txt";
+  p.weight = 1.5;
+  p.fraction = 0.25;
+  p.shown_distance = 20000;
+  const std::pair<int, std::string> cases[] = {
+      {3,
+       "rain interpolated with idw+regression from a.txt, zones from zones.asc,weighting =  1.5, fraction "
+       "distance: =  0.2 max distance =    20000, control file run.ctl, additional columns: 1"},
+      {2, "rain interpolated with regression from  reg.txt, zones from zones.asc, control file: run.ctl"},
+      {4,
+       "rain interpolated with Thiessen from a.txt, zones from zones.asc, control file run.ctl, additional "
+       "columns: 1"},
+      {6,
+       "rain interpolated with bilinear interpolation of gradients (a.txt, add. col.: 1) and residuals "
+       "(b.txt, "
+       "add. col.: 2), linearly combined, zones from zones.asc, control file run.ctl"},
+      {9,
+       "rain read in from grids containing already interpolated data (a.txt, add. col.: 1) zones from "
+       "zones.asc, control file run.ctl"},
+      {12,
+       "rain interpolated with Thiessen plus elevation lapserate, all values taken from a.txt, control file "
+       "run.ctl"},
+      {13, ""},
+  };
+  for (const auto& [method, text] : cases) {
+    p.method = method;
+    EXPECT_EQ(StatisticsHeaderText(p), text) << method;
+  }
+}
+
+TEST_F(Interpolator, ProgressLinesRegionsAndScenarioRowsInRealCoordinates) {
+  // Every step a progress line; cells of another region stay nodata.
+  settings.message_interval = 1;
+  owned.emplace_back(memory.matrix(1, test::kRows, 1, test::kColumns, 0), 1, test::kRows, test::kColumns);
+  owned.back()[2][3] = 1.0;
+  table[6].name = "MPIRegions";
+  table[6].data = owned.back().get();
+  // Anisotropy turns the distance-weighting frame by 90 degrees; the scenario
+  // rows are still found by the cells' own coordinates: the west row adds 1,
+  // the east row 100.
+  Setup(1, {{1500, 1000, 0}}, "2000 1 1 1 10\n", "none\n",
+        Rest({{8, "90"},
+              {9, "0.5"},
+              {14,
+               "1\n1\n2\n0 1000 1 1 1 1 1 1 1 1 1 1 1 1\n"
+               "3000 1000 100 100 100 100 100 100 100 100 100 100 100 100"}}));
+  auto m = Build();
+  Step(*m);
+  EXPECT_NE(console.str().find("                rain 1.1.2000 1. h using scenarios!\n"), std::string::npos)
+      << console.str();
+  double** grid = m->ResultGrid();
+  EXPECT_EQ(grid[1][1], 11.0);
+  EXPECT_EQ(grid[2][1], 11.0);
+  EXPECT_EQ(grid[1][3], 110.0);
+  EXPECT_EQ(grid[2][3], -9999.0);  // region 1
+  m->CleanUp();
+}
+
+}  // namespace
+}  // namespace velmo
