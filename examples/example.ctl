@@ -9,7 +9,7 @@ $set $year = 2000
 [output_interval]
 24      progress messages every 24 hours
 0       no warning about cells without a station
-0       spare switch
+0       routing output in mm per step (1: m3/s)
 0       minutes from the data time stamp to the end of the step
 WriteAsciiGrids = 1
 timestep = 60

@@ -184,8 +184,8 @@ void defaultini::ReadGlobalSections(const std::string& file_name) {
   std::fscanf(control_file, "%d", &globals.station_warning);
   if (globals.station_warning < 0 || globals.station_warning > 1) globals.station_warning = 1;
   skip_line();
-  std::fscanf(control_file, "%d", &globals.spare_switch);
-  if (globals.spare_switch < 0 || globals.spare_switch > 1) globals.spare_switch = 0;
+  std::fscanf(control_file, "%d", &globals.routing_output_unit);
+  if (globals.routing_output_unit < 0 || globals.routing_output_unit > 1) globals.routing_output_unit = 0;
   skip_line();
   std::fscanf(control_file, "%lf", &globals.min_to_int_end);
   if (!std::isfinite(globals.min_to_int_end) || std::fabs(globals.min_to_int_end) > kMaxMinToIntEnd)
@@ -385,7 +385,7 @@ model_settings defaultini::GetSettings() {
   s.control_file_name = control_file_name;
   s.message_interval = globals.message_interval;
   s.station_warning = globals.station_warning;
-  s.spare_switch = globals.spare_switch;
+  s.routing_output_unit = globals.routing_output_unit;
   s.min_to_int_end = globals.min_to_int_end;
   s.timestep = globals.timestep;
   s.meteo_count = globals.meteo_count;

@@ -19,7 +19,7 @@ struct multilayer_landuse_entry;
 struct global_sections {
   int message_interval = 0;     // hours between progress messages
   int station_warning = 0;      // 0 or 1
-  int spare_switch = 0;         // 0 or 1; no module uses it
+  int routing_output_unit = 0;  // the routing model's output unit: 0 mm per step, 1 m3/s
   double min_to_int_end = 0.0;  // minutes from the data time stamp to the step end, >= 0
   int timestep = 0;             // minutes; 0 without the "timestep" key
   int meteo_count = 0;
@@ -40,7 +40,7 @@ struct model_settings {
   // (the second value of the hand-over carries nothing)
   int message_interval = 0;
   int station_warning = 0;
-  int spare_switch = 0;
+  int routing_output_unit = 0;
   double min_to_int_end = 0.0;
   int timestep = 0;
   int meteo_count = 0;

@@ -58,7 +58,7 @@ TEST_F(GlobalsFixture, CompleteControlFileGivesTheSettings) {
   EXPECT_EQ(s.control_file_name, VELMO_TEST_DATA "/globals/complete.txt");
   EXPECT_EQ(s.message_interval, 24);
   EXPECT_EQ(s.station_warning, 1);
-  EXPECT_EQ(s.spare_switch, 0);
+  EXPECT_EQ(s.routing_output_unit, 0);
   EXPECT_DOUBLE_EQ(s.min_to_int_end, 30.5);
   EXPECT_EQ(s.timestep, 60);
   EXPECT_EQ(s.meteo_count, 3);
@@ -127,7 +127,7 @@ TEST_F(GlobalsFixture, OutOfRangeSwitchesAreSetBackSilently) {
   Read("[output_interval]\n6\n5 warnings\n5 spare\n-30 shift\n" + std::string(kOtherSections));
   EXPECT_EQ(setup.globals.message_interval, 6);
   EXPECT_EQ(setup.globals.station_warning, 1);
-  EXPECT_EQ(setup.globals.spare_switch, 0);
+  EXPECT_EQ(setup.globals.routing_output_unit, 0);
   EXPECT_EQ(setup.globals.min_to_int_end, 0.0);
   // A shift of a whole leap year is still taken.
   Read("[output_interval]\n6\n0\n0\n527040 shift\n" + std::string(kOtherSections));
@@ -135,7 +135,7 @@ TEST_F(GlobalsFixture, OutOfRangeSwitchesAreSetBackSilently) {
   // Unreadable optional values keep their defaults and the key lines still follow.
   Read("[output_interval]\n6\nno\nno\nno\nWriteAsciiGrids = 1\n" + std::string(kOtherSections));
   EXPECT_EQ(setup.globals.station_warning, 0);
-  EXPECT_EQ(setup.globals.spare_switch, 0);
+  EXPECT_EQ(setup.globals.routing_output_unit, 0);
   EXPECT_EQ(setup.globals.min_to_int_end, 0.0);
   EXPECT_TRUE(setup.WriteAsciiGrids);
   EXPECT_EQ(console.str(), "");
