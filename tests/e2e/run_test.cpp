@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
@@ -242,6 +243,13 @@ TEST(Example, Runs) {
   const std::string out = dir / "out.txt";
   ASSERT_EQ(RunVelmo(dir.path().string(), "example.ctl", out), 0) << ReadFile(out);
   EXPECT_TRUE(InOrder(ReadFile(out), kRunMessages));
+  // Precipitation and temperature from three stations, one pass per hourly
+  // record of the day.
+  EXPECT_TRUE(std::filesystem::exists(dir / "precipitation_20000101.2400"));
+  EXPECT_TRUE(std::filesystem::exists(dir / "temperature_20000101.2400"));
+  const std::string rows = ReadFile(dir / "precipitation.stat");
+  EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 3 + 24) << rows;
+  EXPECT_TRUE(ReadFile(dir / "temperature.stat").ends_with("2000\t 1\t 1\t24\t-2.044\t-2.255\t-2.149\n"));
   ASSERT_TRUE(WellFormed(dir / "Velmo_Diag.xml"));
   EXPECT_EQ(ReadFile(dir / "Velmo_Diag.xml").find("level=\"0\""), std::string::npos);
 }

@@ -449,3 +449,35 @@ TEST_F(Interpolator, ProgressLinesRegionsAndScenarioRowsInRealCoordinates) {
 
 }  // namespace
 }  // namespace velmo
+
+namespace velmo {
+namespace {
+
+TEST_F(Interpolator, MonthlyScenarioGrids) {
+  // Scenario method 6 adds the grid of the record's month: 1 in January, 2
+  // in the other months; the grid is read again when the month changes.
+  std::string files;
+  for (int month = 1; month <= 12; ++month) {
+    const std::string file = dir / ("s" + std::to_string(month) + ".asc");
+    WriteFile(file, "ncols 3\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 1000\nnodata_value -9999\n" +
+                        std::string(month == 1 ? "1 1 1\n1 1 1\n" : "2 2 2\n2 2 2\n"));
+    files += "\n" + file + " month " + std::to_string(month);
+  }
+  SetPeriod({0, 1, 31, 1, 2000}, {0, 1, 1, 2, 2000});
+  Setup(4, {{0, 0, 0}}, "2000 1 31 1 10\n2000 2 1 1 10\n", "none\n", Rest({{14, "1\n6" + files}}));
+  auto m = Build();
+  const int entry = FindGridIndex("scenariogrid_rain");
+  ASSERT_GT(entry, 0);
+  Step(*m);
+  EXPECT_EQ(m->ResultGrid()[1][2], 11.0);
+  m->ReadNextRecord();
+  Step(*m);
+  EXPECT_EQ(m->ResultGrid()[1][2], 12.0);
+  EXPECT_EQ(FindGridIndex("scenariogrid_rain"), entry);
+  EXPECT_EQ(table[entry].file_name, dir / "s2.asc");
+  m->CleanUp();
+  EXPECT_EQ(FindGridIndex("scenariogrid_rain"), 0);
+}
+
+}  // namespace
+}  // namespace velmo
