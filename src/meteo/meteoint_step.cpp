@@ -305,7 +305,19 @@ void meteointerpol::IdwRow(int r) {
     // the direct computation; a missing value weighs 0 and adds 0.
     const double* denominator = cached_weight_sums.data() + begin;
     if (step_all_valid) {
-      for (size_t i = 0; i < n; ++i) {
+      // Four stations per pass over the row, still added in station order.
+      size_t i = 0;
+      for (; i + 4 <= n; i += 4) {
+        const double v0 = step_values[i], v1 = step_values[i + 1], v2 = step_values[i + 2],
+                     v3 = step_values[i + 3];
+        const double* __restrict w0 = block + i * m;
+        const double* __restrict w1 = w0 + m;
+        const double* __restrict w2 = w1 + m;
+        const double* __restrict w3 = w2 + m;
+        for (size_t k = 0; k < m; ++k)
+          numerator[k] = numerator[k] + w0[k] * v0 + w1[k] * v1 + w2[k] * v2 + w3[k] * v3;
+      }
+      for (; i < n; ++i) {
         const double v = step_values[i];
         const double* __restrict w = block + i * m;
         for (size_t k = 0; k < m; ++k) numerator[k] += w[k] * v;
@@ -313,7 +325,18 @@ void meteointerpol::IdwRow(int r) {
     } else {
       row_denominator.assign(m, 0.0);
       double* __restrict sums = row_denominator.data();
-      for (size_t i = 0; i < n; ++i) {
+      size_t i = 0;
+      for (; i + 2 <= n; i += 2) {
+        const double v0 = step_values[i], v1 = step_values[i + 1];
+        const double valid0 = step_mask[i], valid1 = step_mask[i + 1];
+        const double* __restrict w0 = block + i * m;
+        const double* __restrict w1 = w0 + m;
+        for (size_t k = 0; k < m; ++k) {
+          numerator[k] = numerator[k] + w0[k] * v0 + w1[k] * v1;
+          sums[k] = sums[k] + w0[k] * valid0 + w1[k] * valid1;
+        }
+      }
+      for (; i < n; ++i) {
         const double v = step_values[i];
         const double valid = step_mask[i];
         const double* __restrict w = block + i * m;
