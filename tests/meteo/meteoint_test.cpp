@@ -44,8 +44,13 @@ class Interpolator : public MeteoDomain {
 };
 
 TEST_F(Interpolator, SectionStationsAndHeader) {
-  WriteFile(dir / "rain.txt", StationFile({{0, 0, 100}, {5000, 0, 200}}, "2000 1 1 1 0 a b 12000 4\n",
-                                          "YY MM DD HH mm id flag"));
+  // CR LF line ends.
+  std::string text =
+      StationFile({{0, 0, 100}, {5000, 0, 200}}, "2000 1 1 1 0 a b 12000 4\n2000 1 1 2 0 a b 1 2\n",
+                  "YY MM DD HH mm id flag");
+  for (size_t at = text.find('\n'); at != std::string::npos; at = text.find('\n', at + 2))
+    text.insert(at, "\r");
+  WriteFile(dir / "rain.txt", text);
   WriteControlFile(
       Section("rain", 1, dir / "rain.txt" + " AdditionalColumns=2 comment\nnone\n", Rest({{7, "10000"}})));
   settings.startminute = 0;
@@ -61,6 +66,8 @@ TEST_F(Interpolator, SectionStationsAndHeader) {
   EXPECT_EQ(m->GetStationAltitudes()[2], 200.0);
   EXPECT_EQ(m->GetStationValues()[1], -10000.0);  // 12000 is beyond N = 9999
   EXPECT_EQ(m->GetStationValues()[2], 4.0);
+  m->ReadNextRecord();
+  EXPECT_EQ(m->GetStationValues()[2], 2.0);
   EXPECT_EQ(table[m->ResultEntry()].name, "rain");
   EXPECT_EQ(table[m->ResultEntry()].data, m->ResultGrid());
   m->CleanUp();
