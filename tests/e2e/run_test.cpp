@@ -297,15 +297,15 @@ TEST(ExampleRun, NetcdfGridsAreWrittenAndReadBackBitForBit) {
 
   const std::string header = CommandOutput(run.dir.path().string(), "ncdump -hs fractions.asc.nc");
   for (const char* piece :
-       {"x = 6 ;", "y = 5 ;", "t = UNLIMITED ; // (1 currently)", "double fractions(t, x, y) ;",
+       {"x = 6 ;", "y = 5 ;", "t = UNLIMITED ; // (24 currently)", "double fractions(t, x, y) ;",
         "fractions:missing_value = -9999. ;", "fractions:default_cellsize = 500. ;",
         "fractions:_FillValue = -9999. ;", "fractions:_DeflateLevel = 3 ;", "double x(x) ;",
         "x:units = \"m East of reference point\" ;"})
     EXPECT_THAT(header, HasSubstr(piece));
   EXPECT_THAT(header, Not(HasSubstr("_Shuffle")));
 
-  // A later run reads the record as a standard grid and writes it as a
-  // binary double grid.
+  // A later run reads the first record (one per hourly step) as a standard
+  // grid and writes it as a binary double grid.
   run.Change("WriteDoubleGrids = 1\nWriteNetcdfGrids = 1", "WriteDoubleGrids = 1");
   run.Change("grids/fractions.asc fractions fillcode = 0 writecode = 1 outname = fractions.asc",
              "fractions.asc.nc<fractions>0 copy fillcode = 0 writecode = 1 outname = copy.dbl");
@@ -327,10 +327,10 @@ TEST(ExampleRun, NetcdfGridsAreWrittenAndReadBackBitForBit) {
 TEST(ExampleRun, SpecialOutputSamplesTheElevationModel) {
   ExampleCopy run;
   ASSERT_EQ(run.Velmo(), 0) << run.Transcript();
-  // Without interpolators the one step carries the placeholder date.
-  EXPECT_EQ(ReadFile(run.dir / "points.txt"),
-            "YY\tMM\tDD\tHH\telev/3/2\nelevation\nYY\tMM\tDD\tHH\telev/681250/241750\n"
-            "-9999\t-9999\t-9999\t-9999\t1150\n");
+  // One row per hourly step of the meteorological records.
+  std::string rows = "YY\tMM\tDD\tHH\telev/3/2\nelevation\nYY\tMM\tDD\tHH\telev/681250/241750\n";
+  for (int hour = 1; hour <= 24; ++hour) rows += "2000\t1\t1\t" + std::to_string(hour) + "\t1150\n";
+  EXPECT_EQ(ReadFile(run.dir / "points.txt"), rows);
   EXPECT_TRUE(InOrder(run.Transcript(), {"end of simulation reached successfully!", "write points.txt\n",
                                          "deleting module special_output\n", "deleting module defaults\n"}));
 }
