@@ -1,0 +1,512 @@
+// The routing model: construction, linking and initialisation, the time step and clean-up.
+#include "routing/abfluss.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "framework/diagnostics.h"
+#include "framework/gridtable.h"
+#include "routing/efficiency_sums.h"
+
+namespace velmo {
+namespace {
+
+constexpr const char* kSourceModule = "abfluss";
+constexpr const char* kOutputIntervalSection = "[output_interval]";
+constexpr int kOutputUnitLine = 3;  // the unit is the first value of this line of "[output_interval]"
+constexpr int kDischargeUnit = 1;   // m3/s; 0 is mm per step
+// Statistics tables of routing models with shorter steps get a minute column.
+constexpr double kMinuteColumnBelow = 60.0;
+constexpr int kUnusedRegion = 0;  // the region this process computes
+constexpr int kModesWithoutState[] = {0, 2, 4};
+// Lines of "[lake_model]" between its switch and its "readgrids" value.
+constexpr int kLakeLinesSkipped = 3;
+
+std::string Title(int unit) {
+  switch (unit) {
+    case 0:
+      return "routed discharge [mm per subbasin] ";
+    case kDischargeUnit:
+      return "routed discharge [ m3 per sec ] ";
+    default:
+      return "routed discharge (unknown measure)";
+  }
+}
+
+}  // namespace
+
+abflussmodellklasse::abflussmodellklasse(MessageStream* stream, const model_settings& settings,
+                                         grid_table* shared_grids, const subbasin_zones& subbasins,
+                                         int storage_read_mode)
+    : teilmodellklasse(stream, settings, kRoutingModuleName, shared_grids, false),
+      storage_read_mode_(storage_read_mode) {
+  // The routing model works on the soil model's subbasins.
+  zone_table = subbasins.zones;
+  zone_code_map = subbasins.code_map;
+  zone_count = subbasins.count;
+  max_zone_code = subbasins.max_code;
+  skip_initialization_ = storage_read_mode;
+  if (flow_control_parameter == 0) return;
+  try {
+    Construct(subbasins);
+  } catch (...) {
+    // The grid table must not keep a grid this object frees.
+    if (precipitation_on_lakes_index_ > 0) ReleaseGrid(precipitation_on_lakes_index_);
+    throw;
+  }
+}
+
+abflussmodellklasse::~abflussmodellklasse() = default;
+
+void abflussmodellklasse::Construct(const subbasin_zones& subbasins) {
+  *messages << "file " << kSourceModule << ", compiled at " << __DATE__ << ", " << __TIME__ << "[end-entry]";
+  observed_substitution_ = flow_control_parameter == 2;
+  const size_t zones = static_cast<size_t>(zone_count) + 1;
+  areas_.fraction.assign(zones, 0.0);
+  areas_.divisor.assign(zones, 1.0);
+  for (int z = 0; z <= zone_count; ++z)
+    areas_.fraction[static_cast<size_t>(z)] = subbasins.zones[z].area_fraction;
+  downstream_.assign(zones, 0);
+  element_number_.assign(zones, 0);
+  column_map_.assign(zones, 0);
+
+  ReadSection();
+  LogCounts();
+  inflow_count_ = parameters_.totals.inflows;
+  inflow_element_.assign(static_cast<size_t>(inflow_count_) + 1, 0);
+  flows_.Allocate(zone_count + inflow_count_, parameters_.totals.abstractions + 2,
+                  parameters_.wq.subintervals);
+  linear_sums_ = std::make_unique<comparison_sums>(zone_count);
+  log_sums_ = std::make_unique<comparison_sums>(zone_count);
+
+  InitLakeModel(kLakeSection);
+  RegisterPrecipitationOnLakes();
+
+  for (size_t i = 0; i < parameters_.descriptions.size(); ++i)
+    BuildElement(static_cast<int>(i) + 1, parameters_.descriptions[i]);
+  int largest = 0;
+  for (const auto& element : elements_) largest = element->MaxStorageElements(largest);
+  for (const auto& element : elements_) {
+    element->CheckBasinArea();
+    element->WriteWqTables();
+  }
+
+  OpenStatistics();
+  observed_ =
+      std::make_unique<observed_discharge>(messages, parameters_.observed_file, start_date, column_map_);
+  CloseSectionFile();
+}
+
+void abflussmodellklasse::RegisterPrecipitationOnLakes() {
+  const int index = grids->FirstFreeEntry();
+  if (index >= kGridTableLimit) {
+    *messages << "FATAL: no more free grids in memory, (max. " << kGridTableLimit << ")!"
+              << "[end-entry]";
+    throw ErrorCode{kNoFreeGridCode};
+  }
+  precipitation_on_lakes_ = owned_matrix(matrix(1, nrows, 1, ncols, 0), 1, nrows, ncols);
+  RegisterGrid(index, kPrecipitationOnLakesGrid, precipitation_on_lakes_.get(), nullptr, 0,
+               kPrecipitationOnLakesGrid, 0, 1, nrows);
+  precipitation_on_lakes_index_ = index;
+}
+
+int abflussmodellklasse::ZoneIndex(int code) const {
+  if (code < 0 || code > max_zone_code) return 0;
+  const int index = zone_code_map[code];
+  return index >= 1 && index <= zone_count ? index : 0;
+}
+
+// A tributary code (of "OL", "SUMTRIB" or after "&") must name a subbasin
+// other than the outlet that flows into no other outlet yet.
+void abflussmodellklasse::CheckTributary(int number, const routing_description& d, int channel, int code,
+                                         bool summed) {
+  const char* line_end = summed ? "" : "\n";
+  const int index = ZoneIndex(code);
+  if (index == 0) {
+    *messages << "FATAL: there cant be a tributary with code " << code
+              << " for no subbasin (according to zones)" << line_end << "[end-entry]";
+    throw ErrorCode{kDescriptionCodeErrorCode};
+  }
+  if (code == d.outlet_code) {
+    *messages
+        << "FATAL: subbasin " << d.outlet_code << ": code of tributary " << channel << " (" << code
+        << ") is equal to subbasin code!\nIt is not allowed to rout the outflow of a subbasin back into \n"
+           "the same subbasin. Use a reservoir instead."
+        << line_end << "[end-entry]";
+    throw ErrorCode{kDescriptionCodeErrorCode};
+  }
+  const int outlet = downstream_[static_cast<size_t>(index)];
+  if (outlet != 0) {
+    // Routed twice, its water would reach the outlets twice.
+    const int other = element_number_[static_cast<size_t>(outlet)];
+    *messages << "FATAL: subbasin " << code << " is a tributary in routing description " << other << " (TG "
+              << zone_table[outlet].code << ") and again in routing description " << number << " (TG "
+              << d.outlet_code << ")"
+              << "[end-entry]";
+    throw ErrorCode{kDescriptionCodeErrorCode};
+  }
+}
+
+void abflussmodellklasse::BuildElement(int number, const std::string& text) {
+  *messages << "reading routing description " << number << "[end-entry]";
+  routing_description d;
+  try {
+    d = ParseRoutingDescription(text);
+  } catch (const description_error& error) {
+    *messages << "FATAL: error reading routing description " << number << " of " << section_buffer << ": "
+              << error.what << " not found in:\n"
+              << text << "[end-entry]";
+    throw ErrorCode{kDescriptionReadCode};
+  }
+
+  const int outlet = ZoneIndex(d.outlet_code);
+  if (outlet == 0) {
+    *messages << "FATAL: there is no subbasin with code " << d.outlet_code << "[end-entry]";
+    throw ErrorCode{kDescriptionCodeErrorCode};
+  }
+  if (const int other = element_number_[static_cast<size_t>(outlet)]; other != 0) {
+    *messages << "FATAL: subbasin " << d.outlet_code << " is the outlet (TG) of routing description " << other
+              << " and again of routing description " << number << "[end-entry]";
+    throw ErrorCode{kDescriptionCodeErrorCode};
+  }
+  if (!(d.divisor > 0.0)) {
+    *messages << "FATAL: the area divisor of TG " << d.outlet_code << " in routing description " << number
+              << " must be above 0, not " << d.divisor << "[end-entry]";
+    throw ErrorCode{kDescriptionCodeErrorCode};
+  }
+
+  reach_context context;
+  context.dt = time_interval;
+  context.subintervals = parameters_.wq.subintervals;
+  context.zone_count = zone_count;
+  context.code_map = zone_code_map;
+  context.max_code = max_zone_code;
+  context.nodata_value = nodata_value;
+  context.areas = &areas_;
+  context.flows = &flows_;
+  auto element = std::make_unique<routingclass>(messages, context, d.outlet_code, d.area, d.divisor);
+  element_number_[static_cast<size_t>(outlet)] = number;
+  elements_.push_back(std::move(element));
+  routingclass& e = *elements_.back();
+
+  int channel = 0;
+  for (const channel_part& part : d.channels) {
+    ++channel;
+    const channel_values values = ChannelValues(part.values);
+    switch (part.kind) {
+      case channel_kind::tributary:
+      case channel_kind::summed: {
+        const bool summed = part.kind == channel_kind::summed;
+        CheckTributary(number, d, channel, part.code, summed);
+        for (int code : part.joined) CheckTributary(number, d, channel, code, true);
+        e.SetUpChannel(part.kind, part.code, part.joined, values, parameters_.wq, observed_substitution_);
+        auto link = [&](int code) {
+          tributaries_.push_back(ZoneIndex(code));
+          downstream_[static_cast<size_t>(ZoneIndex(code))] = outlet;
+        };
+        link(part.code);
+        for (int code : part.joined) link(code);
+        break;
+      }
+      case channel_kind::inflow: {
+        const int k = part.code;
+        if (k > inflow_count_) {
+          *messages << "FATAL: there is/are only " << inflow_count_
+                    << " inflow(s) for the entire basin,\n but the codes ranges from 1 to at least " << k
+                    << "! in " << name << "[end-entry]";
+          throw ErrorCode{kInflowErrorCode};
+        }
+        if (k < 1) {
+          *messages << "FATAL: inflow number " << k << " in routing description " << number
+                    << " is not allowed: inflows are numbered from 1"
+                    << "[end-entry]";
+          throw ErrorCode{kInflowErrorCode};
+        }
+        if (const int other = inflow_element_[static_cast<size_t>(k)]; other != 0) {
+          *messages << "FATAL: inflow " << k << " is named in routing description " << other
+                    << " and again in routing description " << number << "[end-entry]";
+          throw ErrorCode{kInflowErrorCode};
+        }
+        switch (part.mode) {
+          case inflow_mode::constant:
+          case inflow_mode::internal:
+            break;
+          case inflow_mode::external:
+            *messages << "FATAL: the modus \"" << part.mode_word << "\" is not supported for inflow " << k
+                      << " (inflows read from a file are not available in this version)"
+                      << "[end-entry]";
+            throw ErrorCode{kInflowErrorCode};
+          case inflow_mode::unknown:
+            *messages << "FATAL: the modus \"" << part.mode_word << "\" is not supported for inflow " << k
+                      << "[end-entry]";
+            throw ErrorCode{kInflowErrorCode};
+        }
+        inflow_element_[static_cast<size_t>(k)] = number;
+        e.SetUpChannel(channel_kind::inflow, k, {}, values, parameters_.wq, observed_substitution_);
+        e.InitInflow(k, part.mode, part.mode == inflow_mode::constant ? part.constant : 0.0);
+        break;
+      }
+    }
+  }
+  if (d.has_abstraction) {
+    *messages << "FATAL: routing description " << number << " (TG " << d.outlet_code
+              << ") holds an abstraction (AL): abstractions are not available in this version"
+              << "[end-entry]";
+    throw ErrorCode{kDescriptionCodeErrorCode};
+  }
+  if (d.has_reservoir) {
+    *messages << "FATAL: routing description " << number << " (TG " << d.outlet_code
+              << ") holds a reservoir (SP): reservoirs and lakes are not available in this version"
+              << "[end-entry]";
+    throw ErrorCode{kDescriptionCodeErrorCode};
+  }
+}
+
+void abflussmodellklasse::OpenStatistics() {
+  statistics_zones_.assign(zone_table, zone_table + zone_count + 1);
+  std::string file_name = parameters_.statistics_file;
+  int error = 0;
+  statistics_ = std::make_unique<routstatistic>(
+      error, messages, statistics_zones_.data(), zone_count, parameters_.statistics_code, file_name,
+      DefaultOutputDirectory.get(), output_list_count, output_list.empty() ? nullptr : output_list.data(),
+      time_interval < kMinuteColumnBelow, areas_.fraction.data());
+  if (error != 0) throw ErrorCode{error};
+  ReadOutputUnit();
+  statistics_->WriteHeader(Title(output_unit_), name);
+}
+
+void abflussmodellklasse::ReadOutputUnit() {
+  FindSection(kOutputIntervalSection, true);
+  std::string line;
+  for (int i = 1; i < kOutputUnitLine; ++i) ReadWholeLine(control_file, line);
+  ReadValue(control_file, output_unit_,
+            "unit of the routed discharge (third value) in " + std::string(kOutputIntervalSection) + " for ",
+            line);
+}
+
+void abflussmodellklasse::CloseSectionFile() {
+  if (!control_file) return;
+  const int result = std::fclose(control_file);
+  control_file = nullptr;
+  if (result != 0) {
+    *messages << "FATAL: error closing " << control_file_name << "[end-entry]";
+    throw ErrorCode{kControlFileCloseErrorCode};
+  }
+}
+
+// ============================================================== linking
+
+void abflussmodellklasse::InitLakeModel(const std::string& section) {
+  if (FindGrid("lake_codes", false) > 0) {
+    FindSection(section, true);
+    std::string rest;
+    ReadValue(control_file, lake_switch_, "flow control parameter for " + section, rest);
+    if (lake_switch_ != 0) {
+      for (int i = 0; i < kLakeLinesSkipped; ++i) ReadWholeLine(control_file, rest);
+      ReadValue(control_file, skip_initialization_, "readgrids for " + section, rest);
+    } else {
+      skip_initialization_ = 0;
+    }
+    return;
+  }
+  *messages << "INFO: no LAKE-grid was found in " << name << "\n"
+            << "Lake modelling is switched off for " << name << ".\n"
+            << "[end-entry]";
+}
+
+void abflussmodellklasse::LinkInputGrids(bool interception_first) {
+  if (flow_control_parameter == 0 || lake_switch_ == 0) return;
+  lake_cells_.assign(1, 0);
+  const int lakes = FindGrid("lake_codes", false);
+  if (lakes == 0) return;
+  lake_codes_ = (*grids)[lakes].data;
+  FindRequiredGrid("ponding_storage");
+  FindRequiredGrid("real_transpiration0");
+  const int input = interception_first
+                        ? FindOneOfThreeGrids("snowcover_outflow", "throughfall0", "precipitation")
+                        : FindOneOfThreeGrids("throughfall0", "snowcover_outflow", "precipitation");
+  lake_input_ = (*grids)[input].data;
+  if (const int regions = FindGrid("MPIRegions", false); regions > 0) regions_ = (*grids)[regions].data;
+
+  double** zones = (*grids)[1].data;
+  for (int r = 1; r <= nrows; ++r) {
+    const row_range cols = row_ranges ? row_ranges[r] : row_range{1, ncols};
+    for (int c = cols.first; c <= cols.last; ++c) {
+      if (zones && !(zones[r][c] > nodata_value)) continue;
+      if (regions_ && regions_[r][c] != kUnusedRegion) continue;
+      if (lake_codes_[r][c] > nodata_value) ++lake_cells_[0];
+    }
+  }
+  for (size_t j = 0; j < lake_cells_.size(); ++j)
+    *messages << "DEBUG: lakeCellsPerMPIRank[" << static_cast<int>(j) << "] " << lake_cells_[j]
+              << "[end-entry]";
+}
+
+void abflussmodellklasse::CopyInputOnLakes() {
+  if (!lake_codes_ || !lake_input_) return;
+  double** target = precipitation_on_lakes_.get();
+  for (int r = 1; r <= nrows; ++r) {
+    const row_range cols = row_ranges ? row_ranges[r] : row_range{1, ncols};
+    for (int c = cols.first; c <= cols.last; ++c)
+      if (lake_codes_[r][c] > nodata_value) target[r][c] = lake_input_[r][c];
+  }
+}
+
+void abflussmodellklasse::SetSubbasinRunoff(double** runoff) {
+  if (flow_control_parameter == 0) return;
+  runoff_ = runoff;
+  if (runoff_) return;
+  *messages
+      << "FATAL: No valid discharges for discharge routing!\nYou have to run the model including at least "
+         "precipitation interpolation and soil model\nif discharges are wished."
+      << "[end-entry]";
+  throw ErrorCode{kNoRunoffCode};
+}
+
+void abflussmodellklasse::InitializeRouting() {
+  if (flow_control_parameter == 0) return;
+  if (!runoff_) SetSubbasinRunoff(nullptr);
+  const int positions = zone_count + inflow_count_;
+  for (int p = 1; p <= zone_count; ++p) flows_.step[static_cast<size_t>(p)] = runoff_[0][p];
+  for (int p = zone_count + 1; p <= positions; ++p) flows_.step[static_cast<size_t>(p)] = 0.0;
+  const observed_values* observed = observed_ && observed_->Opened() ? observed_.get() : nullptr;
+  for (const auto& element : elements_) element->InitFlowArrays(observed, &column_map_);
+  auto copy_to_subintervals = [&] {
+    for (int p = 1; p <= positions; ++p) {
+      double* sub = flows_.Sub(p);
+      std::fill(sub + 1, sub + flows_.subintervals + 1, flows_.step[static_cast<size_t>(p)]);
+    }
+  };
+  copy_to_subintervals();
+
+  *messages << "checking connection of internal inflows and abstractions"
+            << "[end-entry]";
+  for (size_t e = 0; e < elements_.size(); ++e) {
+    for (const channel_row& row : elements_[e]->Rows()) {
+      if (row.kind != channel_kind::inflow || row.mode != inflow_mode::internal) continue;
+      // No abstraction can feed it: abstractions are refused while reading.
+      *messages << "FATAL: \n ---> Error in connecting internal abstractions with internal inflows:\n"
+                << "in routing description " << static_cast<int>(e) + 1 << " for TG "
+                << elements_[e]->OutletCode() << ":\n"
+                << "Internal Inflow ZL " << row.inflow_number
+                << " has no conenction to an internal abstraction.\n"
+                << "this is not allowed\n"
+                << "[end-entry]";
+      throw ErrorCode{kUnconnectedInflowCode};
+    }
+  }
+
+  for (const auto& element : elements_) element->InitChannelStorages();
+  long hours = 0;
+  for (const auto& element : elements_) hours += element->LargestLowFlowHours();
+  initialization_passes_ =
+      std::max(1, static_cast<int>(std::ceil(static_cast<double>(hours) * kMinutesPerHour / time_interval)));
+  if (skip_initialization_ != 0) return;
+
+  *messages << "routing the initialization discharges (" << initialization_passes_ << " times)"
+            << "[end-entry]";
+  std::vector<double> kept(flows_.step.begin(), flows_.step.begin() + positions + 1);
+  for (int pass = 0; pass < initialization_passes_; ++pass) {
+    std::copy(flows_.step.begin() + 1, flows_.step.begin() + positions + 1, kept.begin() + 1);
+    copy_to_subintervals();
+    for (const auto& element : elements_)
+      element->RouteStep(0, start_date.month, start_date.day, start_date.hour, 0);
+    *messages << ".";
+    std::copy(kept.begin() + 1, kept.begin() + zone_count + 1, flows_.step.begin() + 1);
+  }
+  *messages << "[end-entry]";
+}
+
+void abflussmodellklasse::ReadStorageFile(const std::string& file_name, int read_mode) {
+  if (flow_control_parameter == 0) return;
+  state_file_name_ = file_name;
+  std::string path = file_name;
+  PrefixPath(InitialStateDirectory.get(), path);
+  if (file_name.empty() || std::ranges::find(kModesWithoutState, read_mode) != std::end(kModesWithoutState))
+    return;
+  *messages << "WARNING: " << name << " does not read its block of the state file " << path
+            << " yet: its channels start from the routing of the initial discharges only"
+            << "[end-entry]";
+}
+
+void abflussmodellklasse::CollectReservoirs(std::vector<SP_class*>& reservoirs) {
+  if (flow_control_parameter == 0) return;
+  for (const auto& element : elements_) element->CollectReservoirs(reservoirs);
+}
+
+// ============================================================== time step
+
+double abflussmodellklasse::SimulatedDischarge(int zone) const {
+  const double depth = flows_.step[static_cast<size_t>(zone)];
+  if (output_unit_ != kDischargeUnit) return depth;
+  // An outlet's depth lies over its whole upstream area divided by its divisor.
+  return depth * areas_.fraction[0] * areas_.fraction[static_cast<size_t>(zone)] * kDepthToDischargeFactor /
+         time_interval / areas_.divisor[static_cast<size_t>(zone)];
+}
+
+void abflussmodellklasse::RunTimeStep(int minute, int hour, int day, int month, int year) {
+  if (flow_control_parameter == 0) return;
+  if (lake_switch_ != 0) CopyInputOnLakes();
+  ReportProgress(minute, hour, day, month, year);
+
+  for (int p = 1; p <= zone_count; ++p) flows_.step[static_cast<size_t>(p)] = runoff_[0][p];
+  const int positions = zone_count + inflow_count_;
+  for (int p = 1; p <= positions; ++p) {
+    double* sub = flows_.Sub(p);
+    std::fill(sub + 1, sub + flows_.subintervals + 1, flows_.step[static_cast<size_t>(p)]);
+  }
+  for (const auto& element : elements_) element->RouteStep(year, month, day, hour, minute);
+
+  CompareWithObserved();
+  if (observed_) observed_->Advance(model_date{minute, hour, day, month, year});
+  WriteStatistics(minute, hour, day, month, year);
+}
+
+void abflussmodellklasse::CompareWithObserved() {
+  if (!observed_ || !observed_->Comparing()) return;
+  ++compared_steps_;
+  if (compared_steps_ <= parameters_.efficiency_offset) return;
+  for (int i = 1; i <= zone_count; ++i) {
+    const int column = column_map_[static_cast<size_t>(i)];
+    if (column <= 0) continue;
+    const double simulated = SimulatedDischarge(i);
+    for (int row = 0; row < kWindowRows; ++row)
+      AddComparison(linear_sums_->at(row, i), log_sums_->at(row, i), simulated,
+                    observed_->Value(row, column));
+  }
+}
+
+void abflussmodellklasse::WriteStatistics(int minute, int hour, int day, int month, int year) {
+  statistics_->StartStep();
+  for (int i = 1; i <= zone_count; ++i) statistics_->AddDischarge(i, SimulatedDischarge(i));
+  statistics_->EndStepDischarge(year, month, day, hour, minute);
+}
+
+void abflussmodellklasse::FlushBuffers() {
+  if (flow_control_parameter == 0 || !statistics_) return;
+  statistics_->FlushRows();
+}
+
+// ============================================================== clean-up
+
+void abflussmodellklasse::CleanUp() {
+  if (flow_control_parameter > 0) {
+    FreeTracers();
+    if (ready && observed_ && observed_->Opened() && statistics_)
+      statistics_->WriteEfficiency(*linear_sums_, *log_sums_);
+    observed_.reset();
+    if (statistics_) statistics_->CleanUp();
+    statistics_.reset();
+    for (const auto& element : elements_) element->CleanUp();
+    elements_.clear();
+    flows_ = flow_arrays{};
+  }
+  if (precipitation_on_lakes_index_ > 0) {
+    ReleaseGrid(precipitation_on_lakes_index_);
+    precipitation_on_lakes_index_ = 0;
+    precipitation_on_lakes_.reset();
+  }
+  modelobject::CleanUp();
+}
+
+}  // namespace velmo

@@ -1,0 +1,151 @@
+// The routing model: turns the runoff of the subbasins into discharge at
+// their outlets. It reads "[routing_model]" (w-q table settings, statistics
+// and observed-discharge files, routing descriptions), builds one routing
+// element per description, routes every step through them in description
+// order, writes the discharge of every outlet to its statistics table and
+// compares it with observed discharge, writing the efficiency block at the
+// end of the run. It also fills "PrecOnLakes" with the water falling on lake
+// cells when lake modelling is on.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/memory.h"
+#include "framework/routstat.h"
+#include "routing/observed.h"
+#include "routing/reach.h"
+#include "routing/routing_description.h"
+#include "setup/teilmod.h"
+
+namespace velmo {
+
+class SP_class;
+
+inline constexpr const char* kRoutingModuleName = "routing_model";
+inline constexpr const char* kLakeSection = "[lake_model]";
+inline constexpr const char* kPrecipitationOnLakesGrid = "PrecOnLakes";
+
+// Codes of the routing model.
+inline constexpr int kDescriptionReadCode = 38;  // a description cannot be read
+inline constexpr int kDescriptionCodeErrorCode = 41;
+inline constexpr int kInflowErrorCode = 42;
+inline constexpr int kNoRunoffCode = 43;
+inline constexpr int kUnconnectedInflowCode = 302;
+
+// The soil model's subbasins (its ranking of "zonegrid_soilmodel"); the
+// routing model works on them in place of the global zone table.
+struct subbasin_zones {
+  zone_record* zones = nullptr;  // 0..count, record 0 the total area in km2
+  int* code_map = nullptr;       // code 0..max_code -> zone index, 0 for none
+  int count = 0;
+  int max_code = 0;
+};
+
+class abflussmodellklasse : public teilmodellklasse {
+ public:
+  // Reads the section and builds every element, the statistics table and
+  // the observed-discharge window; throws the code of a failure. With the
+  // flow control parameter 0 (or no section) the module stays off.
+  abflussmodellklasse(MessageStream* stream, const model_settings& settings, grid_table* shared_grids,
+                      const subbasin_zones& subbasins, int storage_read_mode);
+  ~abflussmodellklasse() override;
+
+  // Writes the efficiency block (when the model was linked and the observed
+  // table was opened), the remaining rows and releases everything.
+  void CleanUp() override;
+  // Keeps the name of the state file. The routing block is not read yet: a
+  // read mode that asks for it is answered with a WARNING.
+  virtual void ReadStorageFile(const std::string& file_name, int read_mode);
+  // Fills the flow arrays and channels from the first runoff, checks the
+  // internal inflows and runs the initialisation passes.
+  virtual void InitializeRouting();
+  // The soil model's runoff matrix (row 0: depth per subbasin, columns
+  // 1..zone count); none ends the run with code 43.
+  virtual void SetSubbasinRunoff(double** runoff);
+  // No export records are handed in this system.
+  virtual void SetChannelStateRecords() {}
+  virtual void FlushBuffers();
+  virtual void RunTimeStep(int minute, int hour, int day, int month, int year);
+  virtual void InitLakeModel(const std::string& section);
+  virtual void LinkInputGrids(bool interception_first);
+  // Appends the reservoirs of every element (none without reservoir parts).
+  virtual void CollectReservoirs(std::vector<SP_class*>& reservoirs);
+  // "PrecOnLakes" takes the input water of every lake cell.
+  void CopyInputOnLakes();
+
+  // Discharge of subbasin `zone` (zone index) in the step just routed, in
+  // the output unit (mm per step, or m3/s with unit 1).
+  double SimulatedDischarge(int zone) const;
+
+  int ElementCount() const { return static_cast<int>(elements_.size()); }
+  const routingclass& Element(int number) const { return *elements_[static_cast<size_t>(number) - 1]; }
+  const flow_arrays& Flows() const { return flows_; }
+  const area_table& Areas() const { return areas_; }
+  const routing_parameters& Parameters() const { return parameters_; }
+  int OutputUnit() const { return output_unit_; }
+  int InitializationPasses() const { return initialization_passes_; }
+  int LakeSwitch() const { return lake_switch_; }
+  int SkipInitialization() const { return skip_initialization_; }
+  const std::string& StateFileName() const { return state_file_name_; }
+  const observed_discharge* Observed() const { return observed_.get(); }
+  const comparison_sums& LinearSums() const { return *linear_sums_; }
+  const comparison_sums& LogarithmicSums() const { return *log_sums_; }
+  const std::vector<int>& ColumnMap() const { return column_map_; }
+
+ private:
+  // abfluss_section.cpp: lines 3 to the end of the descriptions.
+  void ReadSection();
+  void ReadColumnDescriptors(int count);
+  void ReadDescriptionLines();
+  void LogCounts() const;
+
+  void Construct(const subbasin_zones& subbasins);
+  void RegisterPrecipitationOnLakes();
+  void BuildElement(int number, const std::string& text);
+  // Zone index of a subbasin code, 0 when the code names none.
+  int ZoneIndex(int code) const;
+  void CheckTributary(int number, const routing_description& d, int channel, int code, bool summed);
+  void OpenStatistics();
+  void ReadOutputUnit();
+  void CompareWithObserved();
+  void WriteStatistics(int minute, int hour, int day, int month, int year);
+  void CloseSectionFile();
+
+  routing_parameters parameters_;
+  bool observed_substitution_ = false;
+  int storage_read_mode_ = 0;
+  area_table areas_;
+  std::vector<int> tributaries_;     // zone indices in description order
+  std::vector<int> downstream_;      // per zone index: zone index of its outlet, 0 for none
+  std::vector<int> element_number_;  // per zone index: element whose outlet it is, 0 for none
+  std::vector<int> column_map_;      // per zone index: observed column, 0 for none
+  std::vector<int> inflow_element_;  // per inflow number: element that holds it
+  std::vector<std::unique_ptr<routingclass>> elements_;
+  flow_arrays flows_;
+  double** runoff_ = nullptr;  // the soil model's, read only
+  int inflow_count_ = 0;
+
+  std::unique_ptr<observed_discharge> observed_;
+  std::unique_ptr<comparison_sums> linear_sums_;
+  std::unique_ptr<comparison_sums> log_sums_;
+  int compared_steps_ = 0;
+  std::vector<zone_record> statistics_zones_;  // the statistics table's own copy
+  std::unique_ptr<routstatistic> statistics_;
+  int output_unit_ = 0;  // 0: mm per step, 1: m3/s
+  int initialization_passes_ = 0;
+
+  int lake_switch_ = 0;          // L
+  int skip_initialization_ = 0;  // R: no initialisation passes when not 0
+  owned_matrix precipitation_on_lakes_;
+  int precipitation_on_lakes_index_ = 0;
+  double** lake_codes_ = nullptr;
+  double** lake_input_ = nullptr;
+  double** regions_ = nullptr;
+  std::vector<long> lake_cells_;  // per region
+
+  std::string state_file_name_;
+};
+
+}  // namespace velmo

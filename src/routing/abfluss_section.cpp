@@ -1,0 +1,134 @@
+// Reading "[routing_model]" after its head into routing_parameters, checked as it is read.
+#include <charconv>
+#include <cmath>
+#include <sstream>
+
+#include "framework/diagnostics.h"
+#include "routing/abfluss.h"
+
+namespace velmo {
+namespace {
+
+// A whole token as a number.
+template <typename T>
+bool ParseToken(const std::string& token, T& value) {
+  const char* first = token.data();
+  const char* last = first + token.size();
+  if (first != last && *first == '+') ++first;
+  const auto result = std::from_chars(first, last, value);
+  if (result.ec != std::errc{} || result.ptr != last) return false;
+  if constexpr (std::is_floating_point_v<T>) return std::isfinite(value);
+  return true;
+}
+
+}  // namespace
+
+void abflussmodellklasse::ReadSection() {
+  routing_parameters& p = parameters_;
+  std::string line;
+  std::string rest;
+
+  // Line 3: qmin, qmax, n, S.
+  ReadWholeLine(control_file, line);
+  std::istringstream values(line);
+  std::string tokens[4];
+  const bool complete = (values >> tokens[0] >> tokens[1] >> tokens[2] >> tokens[3]) &&
+                        ParseToken(tokens[0], p.wq.qmin) && ParseToken(tokens[1], p.wq.qmax) &&
+                        ParseToken(tokens[2], p.wq.intervals) && ParseToken(tokens[3], p.wq.subintervals);
+  if (!complete || !ValidWqSettings(p.wq)) {
+    *messages
+        << "FATAL: values for min/max specific discharge and/or discharge and time interval splitting   \n"
+           "not found in control file"
+        << "\n(qmin > 0, qmax >= qmin, 1 <= intervals <= " << kMaxWqIntervals
+        << ", 1 <= sub-intervals <= " << kMaxSubintervals << "; line read: " << line << ")"
+        << "[end-entry]";
+    throw ErrorCode{kControlFileErrorCode};
+  }
+
+  ReadTwoValues(control_file, "%s%d", &p.statistics_file, &p.statistics_code,
+                "name of the Qstatfiles for " + section_buffer, rest);
+  ReadValue(control_file, p.observed_file, "name of spec.discharge files for " + section_buffer, rest);
+  int count = 0;
+  ReadValue(control_file, count, "number column descriptors for " + section_buffer, rest);
+  if (count < 0) RaiseControlFileError("number column descriptors for " + section_buffer, name);
+  if (count > zone_count) {
+    *messages << "FATAL: too much column descriptors (" << count
+              << ") in routing model (more than sub basins: " << zone_count << ")"
+              << "[end-entry]";
+    throw ErrorCode{kControlFileErrorCode};
+  }
+  ReadColumnDescriptors(count);
+  ReadValue(control_file, p.efficiency_offset,
+            "Zeitoffset fuer Beginn der R-square-Berechnung fuer " + section_buffer, rest);
+  ReadDescriptionLines();
+}
+
+// Pairs of subbasin code and column, read value by value.
+void abflussmodellklasse::ReadColumnDescriptors(int count) {
+  std::string token;
+  for (int i = 0; i < count; ++i) {
+    column_descriptor descriptor;
+    if (!ReadToken(control_file, token) || !ParseToken(token, descriptor.code) ||
+        ZoneIndex(descriptor.code) == 0) {
+      *messages << "FATAL: error reading a subbasin index for column indexing in routing model"
+                << " (read: \"" << token << "\", which is no subbasin code)"
+                << "[end-entry]";
+      throw ErrorCode{kControlFileErrorCode};
+    }
+    if (!ReadToken(control_file, token) || !ParseToken(token, descriptor.column)) {
+      *messages << "FATAL: error reading a column number for column indexing in routing model"
+                << " (read: \"" << token << "\" for subbasin " << descriptor.code << ")"
+                << "[end-entry]";
+      throw ErrorCode{kControlFileErrorCode};
+    }
+    parameters_.columns.push_back(descriptor);
+    column_map_[static_cast<size_t>(ZoneIndex(descriptor.code))] = descriptor.column;
+  }
+  std::string rest;
+  if (count > 0) ReadRestOfLine(control_file, rest);
+}
+
+// The description lines directly after the offset line, up to the first line
+// that holds none of the keywords. A description is a line with "TG" and the
+// keyword lines after it without "TG", joined with a blank.
+void abflussmodellklasse::ReadDescriptionLines() {
+  auto next_line = [this](std::string& line) {
+    if (!ReadWholeLine(control_file, line)) {
+      *messages << "FATAL: error reading a routing description from control file! (eof reached)."
+                << "[end-entry]";
+      throw ErrorCode{kDescriptionReadCode};
+    }
+  };
+  std::string line;
+  next_line(line);
+  while (IsDescriptionLine(line)) {
+    parameters_.totals += CountKeywords(line);
+    if (FindKeyword(line, kOutletKeyword) != std::string::npos) {
+      parameters_.descriptions.push_back(line);
+    } else if (parameters_.descriptions.empty()) {
+      // It would belong to no outlet.
+      *messages << "FATAL: routing description line without a \"TG\" line before it in " << section_buffer
+                << ":\n"
+                << line << "[end-entry]";
+      throw ErrorCode{kDescriptionReadCode};
+    } else {
+      parameters_.descriptions.back() += " " + line;
+    }
+    next_line(line);
+  }
+}
+
+void abflussmodellklasse::LogCounts() const {
+  const keyword_counts& t = parameters_.totals;
+  *messages << "number inbetween areas (routings)    : " << t.outlets << "[end-entry]";
+  *messages << "number tributaries  total      (OL)  : " << t.summed + t.tributaries + t.joins
+            << "[end-entry]";
+  *messages << " - flowing into another at the end   : " << t.tributaries << "[end-entry]";
+  *messages << " - flowing into another at the start : " << t.summed + t.joins << "[end-entry]";
+  *messages << "so the total of routingchannels is   : " << t.summed + t.tributaries << "[end-entry]";
+  *messages << "number of inflows              (ZL)  : " << t.inflows << "[end-entry]";
+  *messages << "number of abstractions         (AL)  : " << t.abstractions << "[end-entry]";
+  *messages << "number reservoirs              (SP)  : " << t.reservoirs << "[end-entry]";
+}
+
+}  // namespace velmo

@@ -1,0 +1,173 @@
+// A routing element: the outlet of one subbasin with every channel that
+// delivers water to it (tributaries from other outlets, summed channels,
+// inflows). Each channel keeps its w-q table and its routing state: a delay
+// line split into sub-channels and two linear storages per sub-channel. The
+// routing model builds one element per routing description and drives them
+// in description order, upstream first.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "framework/modelobject.h"
+#include "routing/channel_hydraulics.h"
+#include "routing/routing_description.h"
+
+namespace velmo {
+
+class SP_class;
+
+// Flow arrays shared by the elements, owned by the routing model. A position
+// is a subbasin outlet (1..zone_count, its zone index) or an inflow
+// (zone_count + inflow number). Water is a depth in mm per step over the area
+// that belongs to the position.
+struct flow_arrays {
+  int positions = 0;                // zone_count + inflows
+  int subintervals = 1;             // S
+  std::vector<double> step;         // value of the step, by position
+  std::vector<double> subinterval;  // by position, then sub-interval 0..S
+
+  void Allocate(int position_count, int extra, int subinterval_count);
+  double* Sub(int position) {
+    return subinterval.data() + static_cast<size_t>(position) * (subintervals + 1);
+  }
+  const double* Sub(int position) const {
+    return subinterval.data() + static_cast<size_t>(position) * (subintervals + 1);
+  }
+};
+
+// Per zone index 0..zone_count: the area fraction (entry 0 the total area in
+// km2) and the area divisor. An element rewrites its outlet's entries to the
+// fraction of its whole upstream area and its divisor.
+struct area_table {
+  std::vector<double> fraction;
+  std::vector<double> divisor;
+};
+
+// Observed discharges the channels may take in place of the routed ones.
+class observed_values {
+ public:
+  virtual ~observed_values() = default;
+  // Whether a row of the step is there.
+  virtual bool HasRecord() const = 0;
+  // Value of the step in column `column` (from 1).
+  virtual double StepValue(int column) const = 0;
+};
+
+// What an element needs of the routing model.
+struct reach_context {
+  double dt = 0.0;       // minutes
+  int subintervals = 1;  // S
+  int zone_count = 0;
+  const int* code_map = nullptr;  // code -> zone index
+  int max_code = 0;
+  double nodata_value = -9999.0;
+  area_table* areas = nullptr;
+  flow_arrays* flows = nullptr;
+};
+
+// One channel row of an element.
+struct channel_row {
+  channel_kind kind = channel_kind::tributary;
+  int code = 0;                       // subbasin code; the inflow number for an inflow
+  int position = 0;                   // flow position the channel takes its water from
+  std::vector<int> joined;            // summed channel: further codes
+  std::vector<int> joined_positions;  // and their zone indices
+  channel_values values;
+  wq_settings settings;
+  wq_table table;
+  double recession_main = 0.0;   // exp(-1/k) of the main channel
+  double recession_flood = 0.0;  // and of the flood plain
+  bool observed_substitution = false;
+  double weight = 0.0;         // area weight (tributary and summed rows)
+  double summed_weight = 0.0;  // summed row: weight sum of its last step
+  // Inflow rows.
+  int inflow_number = 0;
+  inflow_mode mode = inflow_mode::unknown;
+  double inflow = 0.0;  // m3/s
+
+  // Routing state. The delay line holds entries 1..E+S; sub-channel k
+  // (1..C) owns the segment (k-1)L+1 .. kL with L = max delay + S.
+  std::vector<double> delay_line;
+  std::vector<int> segment_end;       // 1..C: last filled entry
+  std::vector<double> compensation;   // 1..C
+  std::vector<double> outflow;        // Qaus: (C+2) x (S+2), sub-channel k, sub-interval j
+  std::vector<double> outflow_share;  // qvzuq: 1..C
+  double& Outflow(int k, int j) { return outflow[static_cast<size_t>(k) * (settings.subintervals + 2) + j]; }
+  int SegmentLength() const { return table.max_delay + settings.subintervals; }
+};
+
+class routingclass : public modelobject {
+ public:
+  // The element of outlet `outlet_code` (a subbasin code) with outlet area
+  // `area` (km2) and area divisor `divisor`.
+  routingclass(MessageStream* stream, const reach_context& context, int outlet_code, double area,
+               double divisor);
+
+  // Adds the next channel row (tributaries, summed channels and inflows in
+  // this order); `positions` are the zone indices of code and joined codes
+  // (unused for an inflow). Throws code 1 when the channel would need an
+  // absurd number of storage elements.
+  void SetUpChannel(channel_kind kind, int code, const std::vector<int>& joined, const channel_values& values,
+                    const wq_settings& settings, bool observed_substitution);
+  // The inflow of the last row: its number, mode and current discharge.
+  void InitInflow(int inflow_number, inflow_mode mode, double discharge);
+
+  // Area weights of the rows and the outlet's entries of the area table;
+  // the outlet area becomes the area found on the zone grid.
+  void CheckBasinArea();
+  // One "wq_table.%.3d" / "wq_tabZL.%.3d" file per row, in the working
+  // directory. A file that cannot be created is reported and skipped.
+  void WriteWqTables();
+  // Inflow depths from their discharges and full delay lines.
+  void InitFlowArrays(const observed_values* observed, const std::vector<int>* column_map);
+  // Storages in equilibrium with the depth of each row's source.
+  void InitChannelStorages();
+  // One step; year 0 marks an initialisation pass.
+  void RouteStep(int year, int month, int day, int hour, int minute);
+
+  int MaxStorageElements(int current) const;
+  // Largest whole number of hours of the flow time at the lowest class.
+  int LargestLowFlowHours() const;
+  int ClassIndex(int row, double depth) const { return velmo::ClassIndex(rows_[row - 1].table, depth); }
+  void CollectReservoirs(std::vector<SP_class*>& /*list*/) const {}
+  void CleanUp() override;
+
+  int OutletCode() const { return outlet_code_; }
+  int OutletPosition() const { return outlet_position_; }
+  double Area() const { return area_; }
+  double Divisor() const { return divisor_; }
+  double OutletWeight() const { return outlet_weight_; }
+  int RowCount() const { return static_cast<int>(rows_.size()); }
+  const channel_row& Row(int row) const { return rows_[static_cast<size_t>(row) - 1]; }
+  const std::vector<channel_row>& Rows() const { return rows_; }
+
+  static double DischargeToDepth(double discharge, double area, double dt) {
+    return velmo::DischargeToDepth(discharge, area, dt);
+  }
+  static double DepthToDischarge(double depth, double area, double dt) {
+    return velmo::DepthToDischarge(depth, area, dt);
+  }
+
+ private:
+  // Value of a source position in a sub-interval, the observed one when the
+  // row substitutes it.
+  double SourceValue(const channel_row& row, int position, double value) const;
+  void RouteChannel(channel_row& row);
+  void WriteWqTable(const channel_row& row) const;
+
+  reach_context context_;
+  int outlet_code_ = 0;
+  int outlet_position_ = 0;
+  double area_ = 0.0;
+  double divisor_ = 1.0;
+  double outlet_weight_ = 0.0;
+  std::vector<channel_row> rows_;
+  const observed_values* observed_ = nullptr;
+  const std::vector<int>* column_map_ = nullptr;
+  // Scratch of a step, sub-intervals 0..S.
+  std::vector<double> outlet_;
+  std::vector<double> channel_;
+};
+
+}  // namespace velmo
