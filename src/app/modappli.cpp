@@ -16,6 +16,7 @@
 #include "framework/interrupt.h"
 #include "framework/zonalstat.h"
 #include "meteo/meteoint.h"
+#include "routing/abfluss.h"
 #include "setup/defltuzr.h"
 #include "setup/specialout.h"
 #include "setup/tracers.h"
@@ -217,14 +218,7 @@ void ModellApplication::BuildModules() {
   // slot evapotranspiration: InitLakeModel("[lake_model]").
   // slot snow_model: InitLakeModel("[lake_model]").
 
-  // slot routing_model: BuildModule(routing, abflussmodellklasse (the soil
-  //   model's zone ranking, start date before end date, none and 0,
-  //   storage_read_mode), {.set_ready = false});
-  //   LinkInputGrids(interception_first); when its flow control parameter is
-  //   above 0: SetSubbasinRunoff(infiltration->GetSubbasinRunoff()),
-  //   InitializeRouting(), SetChannelStateRecords(none),
-  //   ReadStorageFile(infiltration->GetStorageFileName(),
-  //   infiltration->storage_read_mode), SetReady(1).
+  BuildRouting();
   // slot snow_model: when its flow control parameter is above 0:
   //   SetSubbasinRunoff(infiltration->GetSubbasinRunoff());
   //   ReadStorageFile(infiltration->GetStorageFileName(),
@@ -233,10 +227,37 @@ void ModellApplication::BuildModules() {
   BuildModule(special_output,
               [&] { return std::make_unique<SpecialOutputClass>(messages, settings, grids.get()); },
               {.other_failure = kSpecialOutputErrorCode, .set_ready = false});
-  // slot routing_model: when its flow control parameter is not 0,
-  //   CollectReservoirs(reservoirs).
+  if (routing->GetFlowControlParameter() != 0) routing->CollectReservoirs(reservoirs);
   // slot data_assimilation: BuildModule(assimilation, data_assimilation
   //   (reservoirs, 1), {.set_ready = false}).
+}
+
+// The routing model works on the soil model's subbasins and takes its runoff,
+// state-file name and read mode.
+void ModellApplication::BuildRouting() {
+  // slot routing_model: the soil model's ranking of "zonegrid_soilmodel",
+  //   infiltration->GetStorageFileName() and infiltration->storage_read_mode
+  //   in place of the global zone table, no name and 0.
+  const subbasin_zones subbasins{settings.zone_table, settings.zone_code_map, settings.zone_count,
+                                 settings.max_zone_code};
+  const std::string storage_file_name;
+  const int storage_read_mode = 0;
+  BuildModule(routing,
+              [&] {
+                return std::make_unique<abflussmodellklasse>(messages, settings, grids.get(), subbasins,
+                                                             storage_read_mode);
+              },
+              {.set_ready = false});
+  routing->LinkInputGrids(interception_first);
+  if (routing->GetFlowControlParameter() <= 0) return;
+  // slot routing_model: SetSubbasinRunoff(infiltration->GetSubbasinRunoff())
+  //   once the soil model is built. Until then no runoff is handed, which ends
+  //   the run with code 43, as with the soil model off.
+  routing->SetSubbasinRunoff(nullptr);
+  routing->InitializeRouting();
+  routing->SetChannelStateRecords();
+  routing->ReadStorageFile(storage_file_name, storage_read_mode);
+  routing->SetReady(1);
 }
 
 void ModellApplication::InstallInterpolator(std::unique_ptr<interpolator_slot> interpolator) {
@@ -305,7 +326,7 @@ void ModellApplication::RunPass() {
   }
   // slot infiltration_model: RunTimeStep(date).
   // slot evapotranspiration: RealEvapotranspiration(date).
-  // slot routing_model: RunTimeStep(date).
+  routing->RunTimeStep(d.minute, d.hour, d.day, d.month, d.year);
 
   defaults->WriteStandardGrids(d.minute, d.hour, d.day, d.month, d.year);
   defaults->WriteVariableGrids(d.minute, d.hour, d.day, d.month, d.year);
@@ -395,7 +416,7 @@ void ModellApplication::CancelAfterCurrentStep() {
   // slot snow_model: SetEndDate(d.year, d.month, d.day, d.hour, d.minute).
   // slot interception_model: SetEndDate(d.year, d.month, d.day, d.hour, d.minute).
   // slot infiltration_model: SetEndDate(d.year, d.month, d.day, d.hour, d.minute).
-  // slot routing_model: SetEndDate(d.year, d.month, d.day, d.hour, d.minute).
+  routing->SetEndDate(d.year, d.month, d.day, d.hour, d.minute);
   defaults->SetEndDate(d.year, d.month, d.day, d.hour, d.minute);
   special_output->SetEndDate(d.year, d.month, d.day, d.hour, d.minute);
   interrupt_state = kCancelledAfterStep;
@@ -409,7 +430,7 @@ void ModellApplication::FlushForMenu() {
   // slot snow_model: FlushBuffers().
   // slot interception_model: FlushBuffers().
   // slot infiltration_model: FlushBuffers().
-  // slot routing_model: FlushBuffers().
+  routing->FlushBuffers();
   special_output->FlushAll();
   defaults->FlushBuffers();
 }
@@ -439,7 +460,7 @@ void ModellApplication::Clear() {
   // slot snow_model: FlushBuffers().
   // slot interception_model: FlushBuffers().
   // slot infiltration_model: FlushBuffers().
-  // slot routing_model: FlushBuffers().
+  if (routing) routing->FlushBuffers();
   // slot RegionalSuperposition: FlushBuffers().
   if (special_output) special_output->FlushAll();
   // slot data_assimilation: FlushBuffers().
@@ -459,7 +480,7 @@ void ModellApplication::Clear() {
 
   // Clean-ups; the routing model writes the state file, the soil and snow
   // models append their blocks.
-  // slot routing_model: CleanUp().
+  if (routing) routing->CleanUp();
   // slot infiltration_model: CleanUp().
   // slot interception_model: CleanUp().
   // slot snow_model: CleanUp().
@@ -485,7 +506,7 @@ void ModellApplication::Clear() {
   while (!interpolators.empty()) interpolators.pop_back();
   settings.meteo_count = 0;
   tracer_ini.reset();
-  // slot routing_model: delete it.
+  routing.reset();
   // slot infiltration_model: delete it.
   // slot interception_model: delete it.
   // slot snow_model: delete it.

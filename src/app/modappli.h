@@ -44,6 +44,7 @@ class tracer_ini_class;
 struct tracer_description;
 class SP_class;
 class SpecialOutputClass;
+class abflussmodellklasse;
 
 // Menu answers.
 inline constexpr int kMenuContinue = 0;
@@ -112,7 +113,7 @@ class ModellApplication : public memory_handling {
   // slot snow_model: std::unique_ptr<schneemodellklasse> snow;
   // slot interception_model: std::unique_ptr<interzeptionsmodellklasse> interception;
   // slot infiltration_model: std::unique_ptr<infiltrationsmodellklasse> infiltration;
-  // slot routing_model: std::unique_ptr<abflussmodellklasse> routing;
+  std::unique_ptr<abflussmodellklasse> routing;
   std::unique_ptr<SpecialOutputClass> special_output;
   // slot data_assimilation: std::unique_ptr<data_assimilation> assimilation;
 
@@ -123,6 +124,7 @@ class ModellApplication : public memory_handling {
   void BuildTracerDescriptions();
   void TakeTracerDescriptions();
   void BuildModules();
+  void BuildRouting();
 
   void RunPass();
   model_date DateOfCurrentRecord();

@@ -1,0 +1,79 @@
+# The routing model on the two subbasins of zones.asc: subbasin 1 flows to the
+# outlet of subbasin 2. The soil model hands the runoff; without it the run
+# ends with code 43 once the routing model is built.
+[output_interval]
+24      progress messages every 24 hours
+0       no warning about cells without a station
+1       discharge unit of the routing model: m3/s
+0       minutes from the data time stamp to the end of the step
+WriteAsciiGrids = 1
+timestep = 60
+
+[output_list]
+0       no subbasins listed
+
+[coordinates]
+47.0    geographic latitude
+8.0     geographic longitude
+15.0    reference meridian
+0.0     time shift of the data time to local time
+
+[meteo_data_count]
+0
+
+[meteo_names]
+
+[radiation_correction]
+0
+
+[model_time]
+startminute = 0
+starthour = 1
+startday = 1
+startmonth = 1
+startyear = 2000
+endminute = 0
+endhour = 10
+endday = 1
+endmonth = 1
+endyear = 2000
+
+[landuse_table]
+1   number of land uses
+1 meadow 0.2 50 50 50 60 70 70 70 70 60 50 50 50 1 120 240 366 1 2 3 1 0.01 0.02 0.03 0.01 0.5 0.8 0.9 0.5 0.1 0.2 0.3 0.1
+
+[soil_table]
+1   number of soil types
+1 loam 25 35 0.00001 300
+
+[zone_grid]
+zones.asc
+
+[elevation_model]
+dem.asc
+
+[standard_grids]
+0       no standard grids
+
+[variable_grids]
+0       no variable grids
+
+[region_transition_distance]
+1000    transition distance
+
+[substance_transport]
+0       no tracers
+
+[routing_model]
+1       flow control parameter
+60      time interval [min]
+1 1000 30 4     qmin, qmax [l/s/km2], w-q intervals, sub-intervals per step
+qstat.txt 2001  discharge statistics file and code
+observed.txt    observed discharge
+1       column descriptors
+2 1     subbasin 2: column 1
+0       steps left out of the efficiency sums
+TG 2 (AE = 0.05, AV = 1)
+   OL 1 (kh = 2, kv = 10, Bm = 10, Bv = 50, Tm = 10, Mm = 30, Mv = 20, I = 0.001, L = 10000, AE = 100)
+
+# The descriptions end at the first line without any of their keywords.
