@@ -15,6 +15,9 @@ constexpr double kSecondsPerHour = 3600.0;
 constexpr double kLevelTolerance = 0.01;
 constexpr int kLevelIterations = 50;
 constexpr double kStartVelocity = 1.0;  // m/s
+// Relative distance from a class end within which the class is taken from
+// the formula (its rounding errors are below 1e-13 in the class number).
+constexpr double kClassBoundMargin = 1e-9;
 
 // Replacements of channel values of 0 or less, in description order.
 constexpr double kReplacements[kChannelValueCount] = {0.01, 0.01, 0.1,    0.1, 0.1,
@@ -148,6 +151,10 @@ wq_table BuildWqTable(const channel_values& channel, const wq_settings& settings
     table.t[j] = channel.length / table.v[j] / kSecondsPerHour;
   }
 
+  table.class_bounds.resize(static_cast<size_t>(n));
+  for (int j = 1; j <= n; ++j)
+    table.class_bounds[static_cast<size_t>(j) - 1] = settings.qmin * std::exp(j * table.dlog);
+
   const int sub_channels = SubChannelCount(table.t[1], table.t[table.classes], dt_minutes);
   const double s = settings.subintervals;
   double max_delay = 0.0;
@@ -165,12 +172,29 @@ wq_table BuildWqTable(const channel_values& channel, const wq_settings& settings
   return table;
 }
 
+namespace {
+
+// The class by the formula itself.
+int ClassByLogarithm(const wq_table& table, double specific) {
+  const double index = std::ceil(std::log(specific / table.qmin) / table.dlog);
+  return static_cast<int>(std::clamp(index, 1.0, static_cast<double>(table.classes)));
+}
+
+}  // namespace
+
 int ClassIndex(const wq_table& table, double depth) {
   if (!(table.dlog > 0.0)) return 1;
-  const double specific = kDepthToSpecificDischarge / table.dt * depth;
-  const double index =
-      std::ceil(std::log(std::max(kSmallestSpecificDischarge, specific) / table.qmin) / table.dlog);
-  return static_cast<int>(std::clamp(index, 1.0, static_cast<double>(table.classes)));
+  const double specific = std::max(kSmallestSpecificDischarge, kDepthToSpecificDischarge / table.dt * depth);
+  const std::vector<double>& bounds = table.class_bounds;
+  if (bounds.empty()) return ClassByLogarithm(table, specific);
+  // The class is that of the first upper end at or above the discharge. Only
+  // next to an end can the rounding of the formula place it in the other
+  // class; there the formula decides.
+  const size_t above =
+      static_cast<size_t>(std::lower_bound(bounds.begin(), bounds.end(), specific) - bounds.begin());
+  const bool near_end = (above < bounds.size() && specific >= bounds[above] * (1.0 - kClassBoundMargin)) ||
+                        (above > 0 && specific <= bounds[above - 1] * (1.0 + kClassBoundMargin));
+  return near_end ? ClassByLogarithm(table, specific) : static_cast<int>(above) + 1;
 }
 
 double RecessionFactor(double storage_constant) { return std::exp(-1.0 / storage_constant); }

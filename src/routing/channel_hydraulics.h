@@ -76,6 +76,9 @@ struct wq_table {
   std::vector<double> df;     // depth on the flood plain, m
   std::vector<double> share;  // flood-plain share of the discharge
   std::vector<int> delay;     // translation delay of one sub-channel, sub-intervals
+  // Specific discharges at the upper ends of classes 1..n (l/s/km2), for the
+  // class look-up without a logarithm.
+  std::vector<double> class_bounds;
   int sub_channels = 1;
   // The longest delay of all classes. It is delay[1] unless a rough flood
   // plain makes high discharges slower than the lowest; the delay line is
@@ -100,7 +103,9 @@ wq_table BuildWqTable(const channel_values& channel, const wq_settings& settings
 // times at the lowest and highest class stays within one step.
 int SubChannelCount(double slowest_hours, double fastest_hours, double dt_minutes);
 
-// Class 1..n+1 of a depth in mm per step.
+// Class 1..n+1 of a depth x in mm per step: ceil(ln(qs / qmin) / dlog) for the
+// specific discharge qs = 16666.668 / dt * x (at least 1e-07), limited to
+// 1..n+1; class 1 for every depth when qmin = qmax.
 inline constexpr double kDepthToSpecificDischarge = 16666.668;  // (l/s/km2) per (mm/min)
 inline constexpr double kSmallestSpecificDischarge = 1e-07;     // l/s/km2
 int ClassIndex(const wq_table& table, double depth);

@@ -77,6 +77,34 @@ TEST(WqTable, ClassIndex) {
   EXPECT_EQ(fixed.delay[1], 7);
 }
 
+TEST(WqTable, ClassLookUpAgreesWithTheFormula) {
+  const wq_table tables[] = {
+      ReferenceTable(10),
+      BuildWqTable(ChannelValues({1, 1, 10, 50, 2, 30, 20, 0.001, 5000, 20}), wq_settings{0.5, 2000, 7.5, 3},
+                   15, 2),
+      BuildWqTable(ChannelValues({1, 1, 10, 50, 2, 30, 20, 0.001, 5000, 20}), wq_settings{3, 3.0001, 200, 1},
+                   1440, 1),
+  };
+  for (const wq_table& t : tables) {
+    auto formula = [&](double depth) {
+      const double qs = std::max(1e-07, 16666.668 / t.dt * depth);
+      return static_cast<int>(std::clamp(std::ceil(std::log(qs / t.qmin) / t.dlog), 1.0, double(t.classes)));
+    };
+    std::vector<double> depths;
+    for (int j = 0; j <= t.classes + 1; ++j) {
+      // Depths at every class end and right beside it.
+      double end = t.qmin * std::exp(j * t.dlog) * t.dt / 16666.668;
+      for (double f : {1.0, 1 - 1e-8, 1 + 1e-8, 1 - 1e-10, 1 + 1e-10}) depths.push_back(end * f);
+      for (int k = 0; k < 4; ++k) {
+        end = std::nextafter(end, 0.0);
+        depths.push_back(end);
+      }
+    }
+    for (int i = 0; i <= 20000; ++i) depths.push_back(1e-6 * std::pow(10.0, i * 1e-3 * 9));
+    for (double depth : depths) ASSERT_EQ(ClassIndex(t, depth), formula(depth)) << depth << " dt " << t.dt;
+  }
+}
+
 TEST(WqTable, RoughFloodPlainMakesHighDischargesSlower) {
   // A narrow main channel beside a wide, very rough flood plain: above the
   // bank the flow time rises, so the longest delay is not that of class 1.
