@@ -211,6 +211,22 @@ TEST_F(RoutingModel, ConstructionFailures) {
   EXPECT_EQ(grids_.FirstFreeEntry(), 1);
 }
 
+TEST_F(RoutingModel, GridTableFullOrWqTableUnwritable) {
+  section_options o;
+  o.descriptions = "TG 2 (AE = 100, AV = 1) OL 1 " + kFixedChannel + "\n";
+  // A w-q table that cannot be created is reported and skipped.
+  std::filesystem::create_directory(dir_ / "wq_table.001");
+  auto model = Make(RoutingSection(o));
+  EXPECT_THAT(console_.str(), HasSubstr("error opening file wq_table.001 (check user rights or disk space)"));
+  EXPECT_THAT(ReadFile(dir_ / "diag.xml"),
+              HasSubstr("<line level=\"2\" description= \"error opening file wq_table"));
+  model->CleanUp();
+
+  for (int i = 1; i < kGridTableLimit; ++i) grids_[i].name = "grid" + std::to_string(i);
+  EXPECT_THAT(ExpectCode(12, [&] { Make(RoutingSection(o)); }),
+              HasSubstr("no more free grids in memory, (max. 1000)!"));
+}
+
 TEST_F(RoutingModel, LinkingFailures) {
   section_options o;
   o.descriptions = "TG 2 (AE = 100, AV = 1) ZL 1 = intern " + kFixedChannel + "\n";
@@ -272,6 +288,19 @@ TEST_F(RoutingModel, PulseThroughAFixedClassChannel) {
   }
   // 10 mm on half of the area reach the outlet as 5 mm over all of it.
   EXPECT_NEAR(total, 5.0, 1e-12);
+}
+
+TEST_F(RoutingModel, OutletWithoutChannels) {
+  section_options o;
+  o.descriptions = "TG 2 (AE = 50, AV = 1)\n";
+  auto model = Make(RoutingSection(o));
+  Runoff(1) = 3.0;
+  Runoff(2) = 1.5;
+  Link(*model);
+  Step(*model, 1);
+  EXPECT_EQ(model->Element(1).RowCount(), 0);
+  EXPECT_NEAR(model->Flows().step[2], 1.5, 1e-15);
+  EXPECT_NEAR(model->Flows().step[1], 3.0, 1e-15);
 }
 
 TEST_F(RoutingModel, ConstantInputLeavesEveryChannelInEquilibrium) {
@@ -469,6 +498,18 @@ TEST_F(Efficiency, WithoutObservedTable) {
               HasSubstr("observed runoff: actual date 1.1.2000 3h not found (end of discharge "
                         "file at 1.1.1999, 1h)"));
   EXPECT_THAT(ZeroShiftRows(), HasSubstr("LIN. R-SQUARE\t0\t-9999.0000\n"));
+}
+
+TEST_F(Efficiency, StartSearchWithMinutes) {
+  // Rows at half past the hour: with a minute column the run's start (1:00)
+  // is not among them.
+  Run({1, 2, 3}, 0, "YY MM DD HH mm Q\n2000 1 1 0 30 1\n2000 1 1 1 30 2\n2000 1 1 2 30 3\n");
+  EXPECT_THAT(console_.str(), HasSubstr("observed runoff: actual date 1.1.2000 1h not found"));
+  console_.str("");
+  std::string on_the_hour = "YY MM DD HH mm Q\n2000 1 1 0 30 1\n";
+  for (int h = 1; h <= 20; ++h) on_the_hour += "2000 1 1 " + std::to_string(h) + " 0 2\n";
+  Run({1, 2, 3}, 0, on_the_hour);
+  EXPECT_THAT(console_.str(), Not(HasSubstr("not found")));
 }
 
 TEST_F(Efficiency, ReadErrorInALaterBlock) {
