@@ -169,6 +169,18 @@ void abflussmodellklasse::BuildElement(int number, const std::string& text) {
               << " and again of routing description " << number << "[end-entry]";
     throw ErrorCode{kDescriptionCodeErrorCode};
   }
+  if (const int below = downstream_[static_cast<size_t>(outlet)]; below != 0) {
+    // The element below has already routed this outlet's runoff alone; the
+    // water routed here would never leave.
+    *messages
+        << "FATAL: routing description " << number << " for TG " << d.outlet_code
+        << " comes after routing description " << element_number_[static_cast<size_t>(below)] << " (TG "
+        << zone_table[below].code
+        << "), which takes its outflow as a tributary: the descriptions must be ordered from upstream to "
+           "downstream"
+        << "[end-entry]";
+    throw ErrorCode{kDescriptionCodeErrorCode};
+  }
   if (!(d.divisor > 0.0)) {
     *messages << "FATAL: the area divisor of TG " << d.outlet_code << " in routing description " << number
               << " must be above 0, not " << d.divisor << "[end-entry]";
@@ -196,16 +208,16 @@ void abflussmodellklasse::BuildElement(int number, const std::string& text) {
     switch (part.kind) {
       case channel_kind::tributary:
       case channel_kind::summed: {
-        const bool summed = part.kind == channel_kind::summed;
-        CheckTributary(number, d, channel, part.code, summed);
-        for (int code : part.joined) CheckTributary(number, d, channel, code, true);
-        e.SetUpChannel(part.kind, part.code, part.joined, values, parameters_.wq, observed_substitution_);
-        auto link = [&](int code) {
+        // Each code is linked as soon as it is checked, so that a code named
+        // twice in one channel is refused too.
+        auto link = [&](int code, bool summed) {
+          CheckTributary(number, d, channel, code, summed);
           tributaries_.push_back(ZoneIndex(code));
           downstream_[static_cast<size_t>(ZoneIndex(code))] = outlet;
         };
-        link(part.code);
-        for (int code : part.joined) link(code);
+        link(part.code, part.kind == channel_kind::summed);
+        for (int code : part.joined) link(code, true);
+        e.SetUpChannel(part.kind, part.code, part.joined, values, parameters_.wq, observed_substitution_);
         break;
       }
       case channel_kind::inflow: {

@@ -155,6 +155,21 @@ TEST_F(RoutingModel, ConstructionFailures) {
        },
        41,
        "subbasin 1 is a tributary in routing description 1 (TG 2) and again in routing description 2 (TG 3)"},
+      {"joined code named twice",
+       [&](section_options& o) {
+         o.descriptions = "TG 3 (AE = 1, AV = 1) SUMTRIB 1 & 2 & 1 " + kFixedChannel + "\n";
+       },
+       41,
+       "subbasin 1 is a tributary in routing description 1 (TG 3) and again in routing description 1 (TG 3)"},
+      {"downstream before upstream",
+       [&](section_options& o) {
+         o.descriptions =
+             "TG 3 (AE = 1, AV = 1) OL 2 " + kFixedChannel + "\nTG 2 (AE = 1, AV = 1) " + ol1 + "\n";
+       },
+       41,
+       "routing description 2 for TG 2 comes after routing description 1 (TG 3), which takes its outflow as "
+       "a "
+       "tributary: the descriptions must be ordered from upstream to downstream"},
       {"area divisor of 0",
        [&](section_options& o) { o.descriptions = "TG 3 (AE = 1, AV = 0) " + ol1 + "\n"; }, 41,
        "the area divisor of TG 3 in routing description 1 must be above 0, not 0"},
