@@ -56,7 +56,10 @@ abflussmodellklasse::abflussmodellklasse(MessageStream* stream, const model_sett
   }
 }
 
-abflussmodellklasse::~abflussmodellklasse() = default;
+abflussmodellklasse::~abflussmodellklasse() {
+  // Not cleaned up: the grid table must not keep the grid freed here.
+  if (precipitation_on_lakes_index_ > 0) ReleaseGrid(precipitation_on_lakes_index_);
+}
 
 void abflussmodellklasse::Construct(const subbasin_zones& subbasins) {
   *messages << "file " << kSourceModule << ", compiled at " << __DATE__ << ", " << __TIME__ << "[end-entry]";
