@@ -1,3 +1,5 @@
+// Discharge statistics tables: efficiencies from the sums, rows without catchment column, the efficiency
+// block.
 #include "framework/routstat.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// Time-series tables: header and minute column, row layout, blocks of the byte budget, end and read errors.
 #include "framework/timeseries.h"
 
 #include <gtest/gtest.h>

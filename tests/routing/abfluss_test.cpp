@@ -1,3 +1,4 @@
+// The routing model on subbasins of its own: building, routing, water balance, observed discharge, lakes.
 #include "routing/abfluss.h"
 
 #include <gmock/gmock.h>

@@ -1,3 +1,4 @@
+// Channel hydraulics: w-q tables, classes, sub-channels, Manning velocity, linear storages.
 #include "routing/channel_hydraulics.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// Routing descriptions: keywords as words, parts in row order, what cannot be read, w-q settings.
 #include "routing/routing_description.h"
 
 #include <gtest/gtest.h>
