@@ -38,13 +38,13 @@ std::string Title(int unit) {
 abflussmodellklasse::abflussmodellklasse(MessageStream* stream, const model_settings& settings,
                                          grid_table* shared_grids, const subbasin_zones& subbasins,
                                          int storage_read_mode)
-    : teilmodellklasse(stream, settings, kRoutingModuleName, shared_grids, false),
-      storage_read_mode_(storage_read_mode) {
+    : teilmodellklasse(stream, settings, kRoutingModuleName, shared_grids, false) {
   // The routing model works on the soil model's subbasins.
   zone_table = subbasins.zones;
   zone_code_map = subbasins.code_map;
   zone_count = subbasins.count;
   max_zone_code = subbasins.max_code;
+  // A warm start skips the initialisation passes, unless the lake set-up says otherwise.
   skip_initialization_ = storage_read_mode;
   if (flow_control_parameter == 0) return;
   try {
@@ -414,8 +414,9 @@ void abflussmodellklasse::InitializeRouting() {
   for (const auto& element : elements_) element->InitChannelStorages();
   long hours = 0;
   for (const auto& element : elements_) hours += element->LargestLowFlowHours();
-  initialization_passes_ =
-      std::max(1, static_cast<int>(std::ceil(static_cast<double>(hours) * kMinutesPerHour / time_interval)));
+  constexpr double kMostPasses = 1e9;
+  initialization_passes_ = static_cast<int>(
+      std::clamp(std::ceil(static_cast<double>(hours) * kMinutesPerHour / time_interval), 1.0, kMostPasses));
   if (skip_initialization_ != 0) return;
 
   *messages << "routing the initialization discharges (" << initialization_passes_ << " times)"

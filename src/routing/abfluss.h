@@ -115,7 +115,6 @@ class abflussmodellklasse : public teilmodellklasse {
 
   routing_parameters parameters_;
   bool observed_substitution_ = false;
-  int storage_read_mode_ = 0;
   area_table areas_;
   std::vector<int> tributaries_;     // zone indices in description order
   std::vector<int> downstream_;      // per zone index: zone index of its outlet, 0 for none

@@ -1,4 +1,4 @@
-// Channel hydraulics: Manning velocity, w-q tables, classes, linear storages, conversions.
+// Channel hydraulics: Manning velocity, w-q tables, class look-up, linear storages.
 #include "routing/channel_hydraulics.h"
 
 #include <algorithm>
