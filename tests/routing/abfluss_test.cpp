@@ -431,6 +431,23 @@ TEST_F(RoutingModel, ObservedDischargeTakesThePlaceOfTheRoutedOne) {
   }
 }
 
+TEST_F(RoutingModel, AfterTheObservedTableEndsTheRoutedDischargeReturns) {
+  // Five observed hours of 4 mm, then the table ends: neither its last row
+  // nor zeros may stand in for the routed 2 mm afterwards.
+  std::string rows;
+  for (int h = 1; h <= 5; ++h) rows += "2000 1 1 " + std::to_string(h) + " 4\n";
+  WriteFile(dir_ / "observed.txt", "YY MM DD HH Q\n" + rows);
+  section_options o;
+  o.flow_control = 2;
+  o.descriptors = {"1 1"};
+  o.descriptions = "TG 2 (AE = 100, AV = 1) OL 1 " + kFixedChannel + "\n";
+  auto model = Make(RoutingSection(o));
+  Runoff(1) = 2.0;
+  Link(*model);
+  for (int step = 1; step <= 150; ++step) Step(*model, step);
+  EXPECT_NEAR(model->Flows().step[2], 1.0, 1e-9);
+}
+
 // ---------------------------------------------------------------- observed discharge
 
 class Efficiency : public RoutingModel {
