@@ -494,9 +494,9 @@ bool RootZoneStep(root_zone_state& s, double old_depth, double new_depth) {
       s.storage = (gained * s.inactive_moisture + s.storage * before) / after;
       s.inactive_capacity -= gained;
     } else {
-      // More capacity than the inactive soil holds: the rest counts as full.
-      s.storage =
-          ((s.inactive_moisture - 1.0) * s.inactive_capacity + (s.storage - 1.0) * before + after) / after;
+      // More capacity than the inactive soil holds: the root zone takes all
+      // of it with its water, and the rest of the new capacity starts empty.
+      s.storage = (s.inactive_moisture * s.inactive_capacity + s.storage * before) / after;
       s.inactive_capacity = 0.0;
       s.inactive_moisture = 1.0;
     }

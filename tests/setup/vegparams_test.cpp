@@ -823,11 +823,12 @@ TEST(VegetationFormulas, RootZoneStepMovesWaterWithTheCapacity) {
   EXPECT_DOUBLE_EQ(s.inactive_moisture, (50.0 * 0.6 + 50.0 * 0.2) / 100.0);
   EXPECT_DOUBLE_EQ(s.storage, 0.6);
   EXPECT_DOUBLE_EQ(s.saturated_partition, 0.0);
-  // Growth beyond the inactive capacity: the rest counts as full.
+  // Growth beyond the inactive capacity: the root zone takes the inactive
+  // soil with its water, and the rest of its new capacity starts empty.
   s = {100.0, 0.5, 20.0, 0.5, 0.0};
   ASSERT_TRUE(RootZoneStep(s, 1.0, 1.5));
   EXPECT_DOUBLE_EQ(s.available, 150.0);
-  EXPECT_DOUBLE_EQ(s.storage, (0.5 * 20.0 + 0.5 * 100.0 + 30.0) / 150.0);
+  EXPECT_DOUBLE_EQ(s.storage, (0.5 * 20.0 + 0.5 * 100.0) / 150.0);
   EXPECT_EQ(s.inactive_capacity, 0.0);
   EXPECT_EQ(s.inactive_moisture, 1.0);
   // No capacity or no depth: nothing moves, nothing divides by zero.
@@ -869,13 +870,18 @@ TEST(VegetationFormulas, RootZoneStepKeepsTheWaterOfRootZoneAndInactiveSoil) {
     EXPECT_NEAR(water(s), water(k.state), 1e-9) << k.what;
     EXPECT_NEAR(unsaturated(s), unsaturated(k.state), 1e-9) << k.what;
   }
-  // Capacity beyond what the inactive soil holds counts as full: the empty
-  // pore space stays, and the water grows by that capacity (150 - 100 - 20).
+  // Roots that outgrow the inactive soil take all of it with its water, and
+  // the rest of the new capacity starts empty: the water stays, and the empty
+  // pore space grows by that capacity (150 - 100 - 20).
   root_zone_state s{100.0, 0.5, 20.0, 0.5, 0.0};
   ASSERT_TRUE(RootZoneStep(s, 1.0, 1.5));
-  EXPECT_NEAR(water(s), 60.0 + 30.0, 1e-9);
-  EXPECT_NEAR((1.0 - s.storage) * s.available + (1.0 - s.inactive_moisture) * s.inactive_capacity, 60.0,
-              1e-9);
+  EXPECT_NEAR(water(s), 60.0, 1e-9);
+  EXPECT_NEAR((1.0 - s.storage) * s.available + (1.0 - s.inactive_moisture) * s.inactive_capacity,
+              60.0 + 30.0, 1e-9);
+  // Likewise from a root zone without inactive soil.
+  s = {80.0, 0.3, 0.0, 1.0, 0.0};
+  ASSERT_TRUE(RootZoneStep(s, 1.0, 1.7));
+  EXPECT_NEAR(water(s), 24.0, 1e-9);
 }
 
 }  // namespace
