@@ -1,0 +1,223 @@
+// The saturation-deficit soil model (TOPMODEL type). Every subbasin of the
+// grid "zonegrid_soilmodel" has a mean saturation deficit; a cell's deficit
+// follows from its topographic index. Each step the cells take the input
+// water into root zone, drainage and interflow storages, and the subbasin
+// gives direct runoff (through travel-time zones and a linear store),
+// interflow, baseflow and, with method 2, delayed baseflow. Their sum per
+// subbasin is row 0 of `subbasin_runoff`, which the routing model reads.
+//
+// The model is built only as the base of the infiltration model
+// (landsurface/infilt.h): one object is both.
+#pragma once
+
+#include <array>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/memory.h"
+#include "framework/zonalstat.h"
+#include "landsurface/soil_processes.h"
+#include "landsurface/soil_section.h"
+#include "setup/teilmod.h"
+
+namespace velmo {
+
+// Codes of the soil model.
+inline constexpr int kSoilLogErrorCode = 5;              // "modell.log" cannot be opened
+inline constexpr int kFlowTimeCellsErrorCode = 6;        // a subbasin without cells in the flow-time grid
+inline constexpr int kEmptyFirstTimeZoneErrorCode = 61;  // no cell of a subbasin in travel-time zone 1
+inline constexpr int kCapillaryFlowErrorCode = 55;       // capillary rise cannot be computed
+inline constexpr int kLakeMethodErrorCode = 211;         // lake method other than 1 or 2
+inline constexpr int kSoilInputCellErrorCode = 68;       // a computed cell without soil data
+inline constexpr const char* kSoilModelName = "soil_model";
+// Log of the travel-time distribution and of a capillary failure, in the
+// working directory.
+inline constexpr const char* kSoilLogName = "modell.log";
+
+// One travel-time zone of a subbasin: the area and direct runoff still on
+// their way to the outlet from the zone's distance.
+struct travel_zone {
+  double n = 0.0;           // cells in transit
+  double sx = 0.0;          // direct runoff in transit, weighted sum
+  double zonenwert = 0.0;   // the zone number k
+  double rel = 0.0;         // share of the subbasin's cells in zone k
+  double RelCellSum = 0.0;  // weight in transit
+};
+
+// The per-subbasin states and results of the soil model.
+struct subbasin_state {
+  double QD = 0.0;        // direct runoff after the linear store
+  double QDin = 0.0;      // direct runoff arriving at the outlet
+  double QI = 0.0;        // interflow
+  double QB = 0.0;        // baseflow
+  double QBB = 0.0;       // delayed baseflow
+  double QBBin = 0.0;     // delayed-baseflow recharge
+  double recharge = 0.0;  // mean drainage from the drainage storage
+  double SDmean = 0.0;    // mean saturation deficit
+  double lambda = 0.0;    // mean topographic index
+  double Q0 = 0.0;        // baseflow at zero deficit
+  int glacier = 0;        // 1: a cell of the subbasin holds ice_firn
+  int maxzeit = 1;        // travel-time zones
+  int first_zone = 0;     // position of zone 0 in travel_zones
+};
+
+// What the step adds up per subbasin.
+struct subbasin_sums {
+  double weight = 0.0;
+  double drainage = 0.0;   // qb
+  double deficit = 0.0;    // SD
+  double interflow = 0.0;  // interflow
+  double delayed = 0.0;    // qbb
+};
+
+class bodenmodellklasse : public teilmodellklasse {
+ public:
+  // Reads "[soil_model]" and, when the model is on, builds it: subbasins,
+  // parameter rows, travel-time zones, statistics tables, grids and initial
+  // states. Failures throw their code after their entry.
+  bodenmodellklasse(MessageStream* stream, const model_settings& settings, grid_table* shared_grids);
+  ~bodenmodellklasse() override;
+
+  // Writes the peakflow grid and the remaining statistics rows, releases the
+  // grids and tables.
+  void CleanUp() override;
+  // The soil block of the state file (not written or read yet).
+  virtual void WriteStorageFile();
+  virtual void ReadStorageFile();
+  // The state file's name when the model is on, else null.
+  virtual const std::string* GetStorageFileName();
+  // `subbasin_runoff` when the flow control parameter is 1, else null.
+  virtual double** GetSubbasinRunoff();
+  virtual void RunTimeStep(int minute, int hour, int day, int month, int year);
+  virtual void FlushBuffers();
+  // Lake cells from the lake section `section` ("[lake_model]").
+  virtual void InitLakeModel(const std::string& section);
+  // Chooses the input-water grid; `interception_first` when interception
+  // runs before snow.
+  virtual void LinkInputGrids(bool interception_first);
+
+  // ---- section and parameters
+  soil_section section;
+  int method = 1;
+  int storage_read_mode = 0;
+  std::string storage_file_name;
+  int layer_count = 1;  // vegetation layers
+
+  // ---- subbasins: ranked "zonegrid_soilmodel", index 1..n
+  double** subbasin_grid = nullptr;
+  std::vector<zone_record> subbasin_zones;  // 0..n; also the statistics tables' zones
+  std::vector<int> subbasin_code_map;       // 0..largest code
+  int subbasin_count = 0;
+  int largest_subbasin_code = 0;
+  std::vector<int> code;  // 0..n: the code of each subbasin
+  std::vector<subbasin_parameters> parameters;
+  std::vector<subbasin_state> states;
+  std::vector<travel_zone> travel_zones;  // zones 0..maxzeit of every subbasin, one block each
+  std::vector<subbasin_sums> sums;
+  owned_matrix subbasin_runoff;  // rows 0..1, columns 0..n+1
+
+  travel_zone* zoneFZT(int subbasin) {
+    return travel_zones.data() + states[static_cast<size_t>(subbasin)].first_zone;
+  }
+
+  // ---- grids the model registers (saturation_deficite .. peakflow)
+  enum own_grid : int {
+    kDeficitGrid,
+    kDrainageGrid,
+    kInterflowStoreGrid,
+    kInactiveMoistureGrid,
+    kInactiveCapacityGrid,
+    kSaturatedPartitionGrid,
+    kSoilStorageOldGrid,
+    kDirectflowGrid,
+    kInterflowGrid,
+    kPeakflowGrid,
+    kOwnGridCount
+  };
+  std::array<owned_matrix, kOwnGridCount> own_grids;
+  std::array<int, kOwnGridCount> own_grid_index{};
+  double** grid(own_grid g) const { return own_grids[static_cast<size_t>(g)].get(); }
+
+  // ---- grids looked up (borrowed)
+  double** conductivity = nullptr;  // "hydraulic_conductivity", mm per step after construction
+  double** topographic = nullptr;   // "topographic_faktor", m * (TI - lambda) after construction
+  double** soil_storage = nullptr;
+  double** available_soil_moisture = nullptr;
+  std::vector<double**> root_depths;  // layers 1..L (element 0 unused)
+  double** soil_types = nullptr;
+  double** solid_snow = nullptr;  // "snowstorage_solid"
+  double** flow_times = nullptr;  // whole steps after construction
+  double** ice_firn = nullptr;
+  double** lake_codes = nullptr;
+  bool lake_modelling = false;
+  double** input_water = nullptr;
+  bool interception_first = false;
+  double** infiltration_excess = nullptr;  // set by the infiltration model
+  // Slope stability: all seven grids or none.
+  bool stability_on = false;
+  double** root_cohesion = nullptr;
+  double** soil_cohesion = nullptr;
+  double** wet_soil_density = nullptr;
+  double** friction_angle = nullptr;
+  double** soil_depth = nullptr;
+  double** stability_index = nullptr;
+  double** slope_angle = nullptr;
+
+  // Per cell (row stride ncols + 1): the subbasin index (0: not computed)
+  // and the travel-time zone.
+  std::vector<int> cell_subbasin;
+  std::vector<int> cell_travel_zone;
+  int CellSubbasin(int r, int c) const { return cell_subbasin[static_cast<size_t>(r) * (ncols + 1) + c]; }
+  // Drainable porosity and suction of every soil record (by position).
+  std::vector<double> drainable_porosity;
+  std::vector<double> soil_suction;
+
+  // ---- statistics
+  std::array<std::unique_ptr<zonalstatistic>, kSoilTableKinds> tables;
+
+ protected:
+  // The drainable porosity of the soil record of a cell.
+  double DrainablePorosityAt(int r, int c) const;
+  // The deepest root depth of a cell (layer 1 as start).
+  double RootDepthAt(int r, int c) const {
+    double deepest = root_depths[1][r][c];
+    for (int l = 2; l <= layer_count; ++l)
+      if (root_depths[static_cast<size_t>(l)][r][c] > deepest)
+        deepest = root_depths[static_cast<size_t>(l)][r][c];
+    return deepest;
+  }
+  bool IsGlacierCell(int r, int c) const { return ice_firn && std::trunc(ice_firn[r][c]) != nodata_value; }
+  // Lake and glacier cells take no water and hold fixed states.
+  bool IsSpecialCell(int r, int c) const {
+    return IsGlacierCell(r, c) || (lake_modelling && std::trunc(lake_codes[r][c]) != nodata_value);
+  }
+  [[noreturn]] void RaiseCellInput(int r, int c, const char* grid_name, const char* fault,
+                                   double value) const;
+
+ private:
+  // Construction, in its order.
+  void LookUpGrids();
+  void CheckCellInputs();
+  void CheckSoilCells();
+  void BuildTravelTimeZones();
+  void CreateStatisticsTables();
+  void RegisterStateGrids();
+  void RegisterFlowGrids();
+  void InitialiseSubbasins();
+  void LookUpStabilityGrids();
+  int RegisterOwnGrid(own_grid g, const std::string& file_name, const std::string& grid_name, int write_code,
+                      double initial, bool subbasin_cells_only);
+  void AppendToSoilLog(const std::string& text);
+
+  // Step parts.
+  void AdvanceTravelZones();
+  void CellLoop();
+  void SpecialCell(int r, int c, int z, double w);
+  void SubbasinResults();
+  void WriteStatistics();
+  [[noreturn]] void RaiseCapillaryFailure(int r, int c, const capillary_failure& failure, double SSP,
+                                          double nFK, double SB, double SD);
+};
+
+}  // namespace velmo

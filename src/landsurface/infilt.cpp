@@ -1,0 +1,180 @@
+// The infiltration model: its section, the Green-Ampt step over the cells, its grids and table.
+#include "landsurface/infilt.h"
+
+#include <cstdio>
+
+#include "framework/diagnostics.h"
+#include "framework/gridtable.h"
+
+namespace velmo {
+namespace {
+
+constexpr const char* kSourceModule = "infilt";
+constexpr const char* kExcessTitle = "Infiltrationueberschuss in mm je Zone  ";
+constexpr int kTableDecimals = 5;
+// A marker at or above this counts as a surface saturated in the step before.
+constexpr double kSaturatedMarker = 0.5;
+
+}  // namespace
+
+infiltrationsmodellklasse::infiltrationsmodellklasse(MessageStream* stream, const model_settings& settings,
+                                                     grid_table* shared_grids, const std::string& module_name)
+    : bodenmodellklasse(stream, settings, shared_grids), second_name(module_name) {
+  BuildInfiltration();
+}
+
+infiltrationsmodellklasse::~infiltrationsmodellklasse() = default;
+
+void infiltrationsmodellklasse::BuildInfiltration() {
+  *messages << "initialisieren " << second_name << "[end-entry]";
+  OpenControlFile();
+  if (!control_file) {
+    *messages << "ERROR: error opening " << control_file_name << "[end-entry]";
+    throw ErrorCode{kControlFileOpenErrorCode};
+  }
+  const std::string infiltration_section_name = "[" + second_name + "]";
+  FindSection(infiltration_section_name, true);
+  infiltration = ReadInfiltrationSection(*this, infiltration_section_name);
+  const bool soil_on = flow_control_parameter != 0;
+
+  if (!soil_on && infiltration.switch_value == kInfiltrationOn) {
+    *messages << "ERROR: ------------ Fehler in der Steuerdatei! ----------------\n"
+              << "Das Infiltrationsmodell kann nur ausgefuehrt werden, wenn\n"
+              << "auch das Bodenmodell ausgefuehrt wird. Da hier das Bodenmodell\n"
+              << "nicht ausgefuehrt werden soll, kann das Modell nicht ordentlich\n"
+              << "abgearbeitet werden. Ende..."
+              << "[end-entry]";
+    throw ErrorCode{kInfiltrationWithoutSoilCode};
+  }
+  // Without the soil model there are no subbasins to register grids on and
+  // nothing is computed: a section that only reads is left at that.
+  if (infiltration.switch_value != 0 && soil_on) {
+    *messages << "file " << kSourceModule << ", compiled at " << __DATE__ << ", " << __TIME__
+              << "[end-entry]";
+    // Both models run in the same step, so their steps must be alike; the
+    // soil model converted its parameters with its own interval.
+    if (infiltration.time_interval != time_interval) {
+      *messages << "FATAL: the time interval of " << infiltration_section_name << " ("
+                << infiltration.time_interval << " minutes) differs from the time interval of "
+                << section_buffer << " (" << time_interval
+                << " minutes); the infiltration and the soil model run in one step with one interval"
+                << "[end-entry]";
+      throw ErrorCode{kIntervalMismatchCode};
+    }
+    time_interval = infiltration.time_interval;
+    steps_per_day = kMinutesPerDay / time_interval;
+    fillable_porosity = (*grids)[FindRequiredGrid("fillable_porosity")].data;
+    excess_index = RegisterInfiltrationGrid(excess_grid, infiltration.excess, "infiltration_excess");
+    saturation_index =
+        RegisterInfiltrationGrid(saturation_grid, infiltration.saturation, "infiltration_saturation");
+    infiltration_excess = excess_grid.get();
+
+    int error = 0;
+    excess_table = std::make_unique<zonalstatistic>(
+        error, messages, nodata_value, cell_weights, nrows, ncols, subbasin_zones.data(), subbasin_count,
+        infiltration.table.code, kTableDecimals, infiltration.table.file_name, DefaultOutputDirectory.get(),
+        output_list_count, output_list.empty() ? nullptr : output_list.data(),
+        time_interval < kMinutesPerHour);
+    if (error != 0) throw ErrorCode{error};
+    excess_table->WriteHeader(kExcessTitle, second_name);
+  }
+
+  const int closed = std::fclose(control_file);
+  control_file = nullptr;
+  if (closed != 0) {
+    *messages << "ERROR: error closing " << control_file_name << "[end-entry]";
+    throw ErrorCode{kControlFileCloseErrorCode};
+  }
+  const int ice = FindGrid("ice_firn", true);
+  ice_firn = ice > 0 ? (*grids)[ice].data : nullptr;
+}
+
+int infiltrationsmodellklasse::RegisterInfiltrationGrid(owned_matrix& data,
+                                                        const grid_output_setting& setting,
+                                                        const char* grid_name) {
+  const int index = grids->FirstFreeEntry();
+  if (index >= kGridTableLimit) {
+    *messages << "ERROR: no free grid in memeory at " << kGridTableLimit << "[end-entry]";
+    throw ErrorCode{kNoFreeGridCode};
+  }
+  data = owned_matrix(matrix(1, nrows, 1, ncols, 0), 1, nrows, ncols);
+  for (int r = 1; r <= nrows; ++r)
+    for (int c = 1; c <= ncols; ++c) data[r][c] = subbasin_grid[r][c] != nodata_value ? 0.0 : nodata_value;
+  RegisterGrid(index, setting.file_name, data.get(), nullptr, 0, grid_name, setting.write_code, 1, nrows);
+  return index;
+}
+
+// ============================================================== time step
+
+void infiltrationsmodellklasse::RunTimeStep(int minute, int hour, int day, int month, int year) {
+  if (infiltration.switch_value == kInfiltrationOn) InfiltrationStep(minute, hour, day, month, year);
+  bodenmodellklasse::RunTimeStep(minute, hour, day, month, year);
+}
+
+void infiltrationsmodellklasse::InfiltrationStep(int minute, int hour, int day, int month, int year) {
+  ReportProgress(minute, hour, day, month, year, second_name);
+  if (!input_water) LinkInputGrids(interception_first);
+  excess_table->StartStep();
+  const double P = infiltration.macropore_fraction;
+  for (int r = std::max(first_row, 1); r <= std::min(last_row, nrows); ++r) {
+    const row_range cols = row_ranges ? row_ranges[r] : row_range{1, ncols};
+    const double* sd = grid(kDeficitGrid)[r];
+    const double* suz = grid(kDrainageGrid)[r];
+    const double* sb = soil_storage[r];
+    const double* nfk = available_soil_moisture[r];
+    const double* k = conductivity[r];
+    const double* soil = soil_types[r];
+    double* water = input_water[r];
+    double* fp_row = fillable_porosity[r];
+    double* excess = excess_grid[r];
+    double* marker = saturation_grid[r];
+    for (int c = cols.first; c <= cols.last; ++c) {
+      const int z = CellSubbasin(r, c);
+      if (z == 0) continue;
+      if (IsGlacierCell(r, c)) {
+        excess[c] = marker[c] = 0.0;
+        excess_table->AddCell(r, c, z, 0.0, 1.0);
+        continue;
+      }
+      const double fp =
+          FillablePorosity(sd[c], suz[c], DrainablePorosityAt(r, c), sb[c], nfk[c], RootDepthAt(r, c));
+      fp_row[c] = fp;
+      // DrainablePorosityAt has checked the soil position.
+      const double suction = soil_suction[static_cast<size_t>(soil[c])];
+      const green_ampt_result result =
+          GreenAmptStep(water[c], k[c], fp, suction, marker[c] >= kSaturatedMarker, P);
+      excess[c] = result.excess;
+      marker[c] = result.marker;
+      water[c] = result.water;
+      excess_table->AddCell(r, c, z, result.excess, 1.0);
+    }
+  }
+  excess_table->EndStep(year, month, day, hour, minute, 1);
+  WriteGridOutput(excess_index, 1, false);
+  WriteGridOutput(saturation_index, 1, false);
+}
+
+// ============================================================== end of run
+
+void infiltrationsmodellklasse::FlushBuffers() {
+  if (infiltration.switch_value > 0 && excess_table) excess_table->FlushRows();
+  bodenmodellklasse::FlushBuffers();
+}
+
+void infiltrationsmodellklasse::CleanUp() {
+  if (cleaned_up) return;
+  if (excess_table) {
+    excess_table->CleanUp();
+    excess_table.reset();
+  }
+  for (auto [index, data] :
+       {std::pair{&saturation_index, &saturation_grid}, std::pair{&excess_index, &excess_grid}}) {
+    if (*index > 0 && (*grids)[*index].data == data->get()) ReleaseGrid(*index);
+    *index = 0;
+    data->reset();
+  }
+  infiltration_excess = nullptr;
+  bodenmodellklasse::CleanUp();
+}
+
+}  // namespace velmo

@@ -1,0 +1,251 @@
+// The soil model through its object: construction from the section and the
+// grids, the failures of construction, and the step on small domains.
+#include "landsurface/bodenmod.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <functional>
+
+#include "landsurface/infilt.h"
+#include "landsurface/soil_fixture.h"
+
+namespace velmo {
+namespace {
+
+using test::N;
+using test::ReadFile;
+using test::soil_column;
+using test::soil_control;
+using test::soil_domain;
+
+bool Contains(const std::string& text, const std::string& part) {
+  return text.find(part) != std::string::npos;
+}
+
+// One subbasin of four equal cells with topographic indices 6, 8, 10, 12.
+void FourCells(soil_domain& d) {
+  d.Domain(1, 4, {1, 1, 1, 1});
+  d.Grid("topographic_faktor", {6, 8, 10, 12});
+  d.StandardGrids();
+}
+
+TEST(SoilConstruction, SubbasinMeansAndCellDeficits) {
+  soil_domain d;
+  FourCells(d);
+  auto model = d.Build(soil_control{});
+  ASSERT_EQ(model->subbasin_count, 1);
+  const subbasin_state& s = model->states[1];
+  EXPECT_NEAR(s.lambda, 9.0, 1e-12);
+  EXPECT_NEAR(s.Q0, 4.44275, 1e-5);
+  EXPECT_NEAR(s.SDmean, 50.0, 1e-12);
+  EXPECT_NEAR(s.QB, 0.364683, 1e-6);
+  const double deficits[] = {110, 70, 30, -10};
+  for (int c = 1; c <= 4; ++c) {
+    EXPECT_NEAR(model->grid(bodenmodellklasse::kDeficitGrid)[1][c], deficits[c - 1], 1e-12) << c;
+    // Converted in place: m (TI - lambda) and mm per step.
+    EXPECT_NEAR(d.Find("topographic_faktor")[1][c], 20.0 * (2 * c + 4 - 9.0), 1e-12);
+    EXPECT_NEAR(d.Find("hydraulic_conductivity")[1][c], 3.6, 1e-12);
+  }
+  EXPECT_NEAR(model->subbasin_runoff[0][1], 0.364683, 1e-6);
+  EXPECT_EQ(model->GetSubbasinRunoff(), model->subbasin_runoff.get());
+  EXPECT_EQ(*model->GetStorageFileName(), "state.txt");
+
+  // An initial interflow storage of 5 mm drains with a recession of 1 h.
+  soil_domain e;
+  FourCells(e);
+  soil_control control;
+  control.columns[0].SUZini = 5.0;
+  control.columns[0].k_ELS_QI = 1.0;
+  control.flow = 2;
+  auto with_interflow = e.Build(control);
+  EXPECT_NEAR(with_interflow->subbasin_runoff[0][1], 3.52529, 1e-5);
+  // Flow control 2 runs the model but hands no runoff to routing and snow.
+  EXPECT_EQ(with_interflow->GetSubbasinRunoff(), nullptr);
+}
+
+TEST(SoilConstruction, ParameterColumnsFollowTheCodeRow) {
+  struct Case {
+    std::string codes;
+    std::vector<double> m;           // per column
+    std::vector<double> expected_m;  // per subbasin code 1..8
+  };
+  const Case cases[] = {
+      {"1 8", {0.01, 0.08}, {10, 10, 10, 10, 10, 10, 10, 80}},
+      {"3 8", {0.03, 0.08}, {30, 30, 30, 30, 30, 30, 30, 80}},
+      {"2 5 8", {0.02, 0.05, 0.08}, {20, 20, 20, 20, 50, 50, 50, 80}},
+      {"1 2 3 4 5 6 7 8", {0.01, 0.02, 0.03, 0.04, 0.05, 0.06, 0.07, 0.08}, {10, 20, 30, 40, 50, 60, 70, 80}},
+  };
+  for (const Case& c : cases) {
+    soil_domain d;
+    d.Domain(2, 4, {1, 2, 3, 4, 5, 6, 7, 8});
+    d.StandardGrids();
+    soil_control control;
+    control.codes = c.codes;
+    control.columns.clear();
+    for (double m : c.m) {
+      soil_column column;
+      column.m = m;
+      column.k_ELS_QD = 0.0;
+      column.Pgrenz = 1.0;
+      control.columns.push_back(column);
+    }
+    control.interval = 1440.0;
+    auto model = d.Build(control);
+    for (int i = 1; i <= 8; ++i) {
+      EXPECT_DOUBLE_EQ(model->parameters[static_cast<size_t>(i)].m, c.expected_m[static_cast<size_t>(i - 1)])
+          << c.codes << ", subbasin " << i;
+      // Storage constant 0 h counts as one hour; the threshold grows with the day step.
+      EXPECT_EQ(model->parameters[static_cast<size_t>(i)].k_ELS_QD, 60.0);
+      EXPECT_NEAR(model->parameters[static_cast<size_t>(i)].Pgrenz, 6.73173, 1e-5);
+      EXPECT_EQ(model->code[static_cast<size_t>(i)], i);
+    }
+  }
+}
+
+TEST(SoilConstruction, TravelTimeZones) {
+  soil_domain d;
+  d.Domain(2, 3, {1, 1, 1, 2, 2, N});
+  // Travel times of 1, 2 and 3 steps in subbasin 1; 0 s and nodata in subbasin 2.
+  d.Grid("flow_times", {3600, 3601, 10000, 0, N, N});
+  d.StandardGrids();
+  soil_control control;
+  control.codes = "1 2";
+  control.columns = {soil_column{}, soil_column{}};
+  auto model = d.Build(control);
+  EXPECT_EQ(model->states[1].maxzeit, 3);
+  EXPECT_EQ(model->states[2].maxzeit, 1);
+  const double steps[] = {1, 2, 3, 1, 1};
+  for (int k = 0; k < 5; ++k) EXPECT_EQ(d.Find("flow_times")[1 + k / 3][1 + k % 3], steps[k]) << k;
+  EXPECT_TRUE(Contains(d.console.str(), "2 cells of the grid flow_times hold no travel time"));
+  // Cumulative from the far end: the area in transit when runoff starts.
+  const travel_zone* zones = model->zoneFZT(1);
+  EXPECT_EQ(zones[1].n, 3.0);
+  EXPECT_EQ(zones[2].n, 2.0);
+  EXPECT_EQ(zones[3].RelCellSum, 1.0);
+  EXPECT_NEAR(zones[2].rel, 1.0 / 3.0, 1e-15);
+  EXPECT_EQ(ReadFile(d.dir / "modell.log"),
+            "Fliesszeitverteilung:\nTG\t   1\t(  3\tZonen):\t0.333\t0.333\t0.333\nTG\t   2\t(  "
+            "1\tZonen):\t1.000\n");
+}
+
+TEST(SoilConstruction, FailuresNameWhatIsWrong) {
+  struct Case {
+    std::string what;
+    std::function<void(soil_domain&, soil_control&)> change;
+    int code;
+    std::vector<std::string> messages;  // in the console (without level prefix) or in "modell.log"
+    std::string from = {}, to = {};     // an edit of the control file
+  };
+  auto rename = [](soil_domain& d, const std::string& grid_name) {
+    for (int i = 1; i < kGridTableLimit; ++i)
+      if (d.table[i].name == grid_name) d.table[i].name = "renamed";
+  };
+  const Case cases[] = {
+      {"no flow-time grid (not an error)",
+       [](soil_domain&, soil_control&) {},
+       0,
+       {"------------------------------------------------------------------------\n\nWarning! There was no "
+        "flow "
+        "travel time grid for surface runoff read in\nAll surface runoof",
+        "Fliesszeitverteilung wird nicht berechnet (kein FZT-Grid eingelesen)\n"}},
+      {"m of 0",
+       [](soil_domain&, soil_control& c) { c.columns[0].m = 0.0; },
+       1,
+       {"recession parameter m for subbasin 1 is negative! (0)\npossible error by using the same"}},
+      {"Tkorr of 0",
+       [](soil_domain&, soil_control& c) { c.columns[0].Tkorr = 0.0; },
+       1,
+       {"transmissivity scaling Tkorr for subbasin 1 is not positive! (0)"}},
+      {"a code of no subbasin",
+       [](soil_domain&, soil_control& c) { c.codes = "9"; },
+       10,
+       {"error! there is no code 9 (from ",
+        ") for a subbasin in soil_model\npossible error by using the same parameters\nfor groups of "
+        "subbasins:"}},
+      {"a code row that is no number",
+       [](soil_domain&, soil_control& c) { c.codes = "x"; },
+       10,
+       {"-----------------error------------\nerror reading code[0] for soil_model\npossible error"}},
+      {"an unreadable parameter",
+       [](soil_domain&, soil_control&) {},
+       10,
+       {"error reading Kkorr[1] for soil_model"},
+       "0.5 Kkorr",
+       "x.5 Kkorr"},
+      {"infiltration while the soil model is off",
+       [](soil_domain&, soil_control& c) {
+         c.flow = 0;
+         c.infiltration = 1;
+       },
+       47,
+       {"------------ Fehler in der Steuerdatei! ----------------\nDas Infiltrationsmodell kann nur"}},
+      {"intervals differ",
+       [](soil_domain&, soil_control& c) {
+         c.infiltration = 2;
+         c.infiltration_interval = 30.0;
+       },
+       67,
+       {"the time interval of [infiltration_model] (30 minutes) differs from the time interval of "
+        "[soil_model] (60 minutes)"}},
+      {"macropore fraction above 1",
+       [](soil_domain&, soil_control& c) {
+         c.infiltration = 1;
+         c.P = 1.5;
+       },
+       17,
+       {"error in control file, Durch Makroporen versickernder Anteil P fuer [infiltration_model] (between 0 "
+        "and 1)"}},
+      {"lake method 3",
+       [](soil_domain& d, soil_control& c) {
+         d.Grid("lake_codes", {N, N, 1, N});
+         c.lake = "1\n3\n";
+       },
+       211,
+       {"\n\n=======================================\n!!!! ERROR !!!! \n\n Error in initialization method "
+        "for [lake_model].\n"}},
+      {"a missing grid",
+       [&](soil_domain& d, soil_control&) { rename(d, "topographic_faktor"); },
+       33,
+       {"topographic_faktor not found in memory,\nThese data are needed within soil_model"}},
+      {"a topographic index of nodata",
+       [](soil_domain& d, soil_control&) { d.Find("topographic_faktor")[1][2] = N; },
+       68,
+       {"the grid topographic_faktor holds no value (nodata) at row 1, column 2"}},
+      {"a soil type without record",
+       [](soil_domain& d, soil_control&) { d.Find("soil_types")[1][3] = 3.0; },
+       68,
+       {"the grid soil_types names no record of the soil table at row 1, column 3 (3)"}},
+      {"a subbasin without weight",
+       [](soil_domain& d, soil_control& c) {
+         d.Grid("RelCellArea", {1.0, 1.0, 0.0, 0.0});
+         d.Find("zonegrid_soilmodel")[1][3] = d.Find("zonegrid_soilmodel")[1][4] = 2.0;
+         c.codes = "1 2";
+         c.columns.push_back(soil_column{});
+       },
+       1,
+       {"the cells of subbasin 2 of soil_model carry no weight (RelCellArea)"}},
+      {"an empty first travel-time zone",
+       [](soil_domain& d, soil_control&) { d.Grid("flow_times", {7200.0}); },
+       61,
+       {"Error in flow-travel-time grid: the first time zone of subbasin 1 has no cells!"}},
+  };
+  for (const Case& c : cases) {
+    soil_domain d;
+    d.Domain(1, 4, {1, 1, 1, 1});
+    d.StandardGrids();
+    soil_control control;
+    c.change(d, control);
+    std::string text = test::SoilControlText(control);
+    if (!c.from.empty()) text.replace(text.find(c.from), c.from.size(), c.to);
+    test::WriteFile(d.settings.control_file_name, text);
+    const int code = test::ThrownCode([&] { infiltrationsmodellklasse model(&d.ms, d.settings, &d.table); });
+    EXPECT_EQ(code, c.code) << c.what << "\n" << d.console.str();
+    const std::string log = std::filesystem::exists("modell.log") ? ReadFile("modell.log") : "";
+    for (const std::string& message : c.messages)
+      EXPECT_TRUE(Contains(d.console.str(), message) || Contains(log, message)) << c.what << ": " << message;
+  }
+}
+
+}  // namespace
+}  // namespace velmo
