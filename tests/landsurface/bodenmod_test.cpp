@@ -247,5 +247,157 @@ TEST(SoilConstruction, FailuresNameWhatIsWrong) {
   }
 }
 
+// ---- the step
+
+TEST(SoilStep, LakeAndGlacierCellsTakeNoWater) {
+  soil_domain d;
+  // Subbasin 1: cells 1 to 3, cell 2 a lake; subbasin 2: cell 4, a glacier.
+  d.Domain(1, 4, {1, 1, 1, 2});
+  d.Grid("lake_codes", {N, 5, N, N});
+  d.Grid("ponding_storage_top", {0.0});
+  double** ponding = d.Grid("max_ponding_storage", {N, 2.0, N, 0.5});
+  d.Grid("ice_firn", {N, N, N, 1.0});
+  d.Grid("snowstorage_solid", {20.0});  // a share of the input runs off directly
+  d.StandardGrids(12.0);
+  soil_control control;
+  control.codes = "1 2";
+  control.columns = {soil_column{}, soil_column{}};
+  control.columns[0].k_ELS_QD = 0.0;  // one hour
+  control.lake = "1 lakes on\n1 grids unchanged\n";
+  auto model = d.Build(control);
+  EXPECT_EQ(ponding[1][1], N);
+  EXPECT_EQ(ponding[1][2], 2000.0);
+  EXPECT_EQ(model->states[2].glacier, 1);
+  model->subbasin_runoff[0][2] = 123.0;  // the glacier step's outflow
+  model->RunTimeStep(0, 1, 1, 1, 2001);
+
+  EXPECT_EQ(model->grid(bodenmodellklasse::kDeficitGrid)[1][2], 0.0);
+  EXPECT_EQ(d.Find("soil_storage")[1][2], 1.0);
+  EXPECT_EQ(model->grid(bodenmodellklasse::kDirectflowGrid)[1][2], 0.0);
+  // The lake cell counts in the travel-time zone with its area, not its water.
+  const double* direct = model->grid(bodenmodellklasse::kDirectflowGrid)[1];
+  EXPECT_NEAR(model->states[1].QDin, (direct[1] + direct[3]) / 3.0, 1e-15);
+  EXPECT_GT(model->states[1].QDin, 0.0);
+  EXPECT_NEAR(model->states[1].QD, (1.0 - std::exp(-1.0)) * model->states[1].QDin, 1e-15);
+  // The glacier subbasin keeps the glacier step's runoff; QD and QI are still formed.
+  EXPECT_EQ(model->subbasin_runoff[0][2], 123.0);
+  EXPECT_EQ(model->states[2].QB, 0.0);
+  EXPECT_EQ(model->states[2].SDmean, 0.0);
+  EXPECT_EQ(model->states[2].QD, 0.0);
+}
+
+TEST(SoilStep, LakeMethodTwoLowersTheElevationModel) {
+  for (int method : {1, 2}) {
+    soil_domain d;
+    d.Domain(1, 4, {1, 1, 1, 1});
+    d.table[2].name = "[elevation_model]";
+    d.table[2].data = nullptr;
+    double** dem = d.Grid("dem", {500.0});
+    std::swap(d.table[2], d.table[3]);  // the elevation model in entry 2
+    d.table[3].SetInitialState();
+    d.Grid("lake_codes", {N, 0, -1, 3});
+    d.Grid("ponding_storage_top", {0.0});
+    d.Grid("max_ponding_storage", {1.5, 2.0, 2.0, N});
+    d.StandardGrids();
+    soil_control control;
+    control.lake = "1\n" + std::to_string(method) + "\n";
+    auto model = d.Build(control);
+    // Only lake cells (code 0 or more) with a depth are lowered.
+    const double expected[] = {500.0, method == 2 ? 498.0 : 500.0, 500.0, 500.0};
+    for (int c = 1; c <= 4; ++c)
+      EXPECT_EQ(dem[1][c], expected[c - 1]) << "method " << method << ", cell " << c;
+  }
+}
+
+TEST(SoilStep, InputWaterComesFromTheFirstGridPresent) {
+  struct Case {
+    std::vector<std::string> grids;
+    bool interception_first;
+    std::string chosen;  // empty: none (code 33)
+  };
+  const Case cases[] = {
+      {{"precipitation", "snowcover_outflow", "throughfall0"}, false, "throughfall0"},
+      {{"precipitation", "snowcover_outflow", "throughfall0"}, true, "snowcover_outflow"},
+      {{"precipitation", "throughfall0"}, true, "throughfall0"},
+      {{"precipitation"}, true, "precipitation"},
+      {{"temperature"}, false, ""},
+  };
+  for (const Case& c : cases) {
+    soil_domain d;
+    d.Domain(1, 2, {1, 1});
+    for (const std::string& grid_name : c.grids) d.Grid(grid_name, {1.0});
+    d.StandardGrids();
+    d.table[d.table.FirstFreeEntry() - 1].name = "no_precipitation";  // the fixture's own one
+    test::WriteFile(d.settings.control_file_name, test::SoilControlText(soil_control{}));
+    infiltrationsmodellklasse model(&d.ms, d.settings, &d.table);
+    const int code = test::ThrownCode([&] { model.LinkInputGrids(c.interception_first); });
+    if (c.chosen.empty()) {
+      EXPECT_EQ(code, 33);
+      EXPECT_TRUE(Contains(d.console.str(), "Wether"));
+    } else {
+      EXPECT_EQ(model.input_water, d.Find(c.chosen)) << c.chosen;
+    }
+  }
+}
+
+TEST(SoilStep, InfiltrationSwitches) {
+  // K 1 mm per step, fillable porosity 0.1 (drainable porosity 0.1 of a
+  // full root zone), suction 300 mm, 10 mm of input.
+  auto domain = [](soil_domain& d) {
+    d.soil_records[1].drainable_porosity = 0.1;
+    d.Domain(1, 2, {1, 1});
+    d.Grid("hydraulic_conductivity", {1.0 / ConductivityPerStep(1.0, 60.0)});
+    d.Grid("soil_storage", {1.0});
+    d.StandardGrids(10.0);
+  };
+  for (int infiltration : {0, 2}) {
+    soil_domain d;
+    domain(d);
+    soil_control control;
+    control.infiltration = infiltration;
+    auto model = d.Build(control);
+    EXPECT_EQ(model->FindGrid("infiltration_excess", true) > 0, infiltration == 2);
+    model->RunTimeStep(0, 1, 1, 1, 2001);
+    // Nothing is computed: the fillable porosity stays, no excess.
+    EXPECT_EQ(d.Find("fillable_porosity")[1][1], 0.3);
+    if (infiltration == 2) {
+      EXPECT_EQ(model->excess_grid[1][1], 0.0);
+    }
+  }
+
+  soil_domain d;
+  domain(d);
+  soil_control control;
+  control.infiltration = 1;
+  auto model = d.Build(control);
+  model->RunTimeStep(0, 1, 1, 1, 2001);
+  EXPECT_NEAR(d.Find("fillable_porosity")[1][1], 0.1, 1e-15);
+  EXPECT_NEAR(model->excess_grid[1][1], 2.35610, 1e-5);
+  EXPECT_EQ(model->saturation_grid[1][1], 1.0);
+  EXPECT_NEAR(d.Find("precipitation")[1][1], 7.64390, 1e-5);
+  // The excess runs off directly with the cell's other direct runoff.
+  EXPECT_NEAR(model->grid(bodenmodellklasse::kDirectflowGrid)[1][1], 2.35610, 1e-5);
+  // Marked saturated: the next step ponds from its start.
+  d.Find("precipitation")[1][1] = 10.0;
+  model->RunTimeStep(0, 2, 1, 1, 2001);
+  const double fp = d.Find("fillable_porosity")[1][1];
+  EXPECT_NEAR(model->excess_grid[1][1], GreenAmptStep(10.0, 1.0, fp, 300.0, true, 0.0).excess, 1e-12);
+}
+
+TEST(SoilStep, CapillaryFailureIsLoggedWithItsCell) {
+  soil_domain d;
+  d.Domain(1, 2, {1, 1});
+  d.Grid("root_depth1", {1.0});
+  d.StandardGrids();
+  auto model = d.Build(soil_control{});
+  // A saturated share that is no number: the rise cannot be computed.
+  model->grid(bodenmodellklasse::kSaturatedPartitionGrid)[1][2] = std::nan("");
+  const std::string text = test::ExpectCode(d.console, 55, [&] { model->RunTimeStep(0, 1, 1, 1, 2001); });
+  EXPECT_TRUE(Contains(text, "Fehler bei Kapillarflow in Zelle 1,2dump: SSPneu = 0.5, kapillarflow = "))
+      << text;
+  EXPECT_TRUE(Contains(ReadFile("modell.log"),
+                       "\nFehler bei Kapillarflow in Zelle 1, 2\ndump: SSPneu = 0.500000, kapillarflow = "));
+}
+
 }  // namespace
 }  // namespace velmo

@@ -240,6 +240,23 @@ TEST(SoilCell, WithoutRootZoneCapacityTheWaterDrains) {
   EXPECT_DOUBLE_EQ(c.SUZ, 2.0);
 }
 
+TEST(SoilCell, ReinfiltrationFromTheInterflowStorage) {
+  // 6 of 10 mm of SHmax filled: 6 mm fit into the root zone, and the share
+  // 0.6 of it times Rrueck 0.5 reinfiltrates.
+  soil_cell c{50.0, 0.0, 6.0, 0.5, 0.5, 1.0, 0.0, 0.0};
+  Reinfiltrate(c, 100.0, 10.0, 0.5);
+  EXPECT_DOUBLE_EQ(c.SIF, 6.0 - 1.8);
+  EXPECT_DOUBLE_EQ(c.SB, 0.5 + 0.018);
+  // Less room than water: the room limits it.
+  c = {50.0, 0.0, 6.0, 0.98, 0.5, 1.0, 0.0, 0.0};
+  Reinfiltrate(c, 100.0, 10.0, 0.5);
+  EXPECT_DOUBLE_EQ(c.SIF, 6.0 - 2.0 * 0.6 * 0.5);
+  // SHmax at or below 0.001 mm switches it off.
+  c = {50.0, 0.0, 6.0, 0.5, 0.5, 1.0, 0.0, 0.0};
+  Reinfiltrate(c, 100.0, 0.001, 0.5);
+  EXPECT_EQ(c.SIF, 6.0);
+}
+
 TEST(SoilCell, SaturatedFlowsShareOneDeficitFactor) {
   EXPECT_EQ(DeficitFactor(-5.0, 20.0), 1.0);
   EXPECT_DOUBLE_EQ(DeficitFactor(20.0, 20.0), std::exp(-1.0));
