@@ -2,8 +2,9 @@
 # 500 m cells. The control file holds what every run needs (global settings,
 # model time, parameter tables, zone grid and elevation model) and the
 # meteorological input: hourly precipitation and temperature at three
-# stations (meteo/), interpolated onto the grid. Module sections are added as
-# the modules arrive.
+# stations (meteo/), interpolated onto the grid, and the sections of the
+# modules built so far: the special output and the soil model with
+# infiltration (lakes off).
 $set $year = 2000
 
 [output_interval]
@@ -102,10 +103,20 @@ grids/subbasins.asc
 grids/elevation.asc
 
 [standard_grids]
-0       further input grids
+7       further input grids
+grids/subbasins.asc zonegrid_soilmodel fillcode = 0     subbasins of the soil model
+grids/flow_times.asc flow_times fillcode = 0            travel time to the outlet, s
+grids/topo_index.asc topographic_faktor fillcode = 0    topographic index ln(a/tan b)
+landuse.asc landuse fillcode = 0 readcode = 0 defaultValue = 1        meadow everywhere
+albedo.asc albedo fillcode = 0 readcode = 0 defaultValue = 0.2        needed with land uses
+soil.asc soil_types fillcode = 0 readcode = 0 defaultValue = 1        loam everywhere
+lakes.asc lake_codes fillcode = 0 readcode = 0 defaultValue = -9999   no lake
 
 [variable_grids]
-0       grids the modules change during the run
+1       grids the modules change during the run
+soil_storage.asc soil_storage 0 0.6     relative soil moisture, starts at 0.6
+0       write code
+0       read code: created from the default value
 
 [region_transition_distance]
 2000    m between regression regions
@@ -127,3 +138,64 @@ file {
     Ycoords = 241750;
   }
 }
+
+[soil_model]
+1       flow control: on, runoff handed to routing
+60      minutes per step
+2       method: with delayed baseflow
+sd.asc  saturation deficit
+1       write code: every step
+suz.asc drainage storage
+1       write code
+sif.asc interflow storage
+1       write code
+sbia.asc inactive soil moisture
+1       write code
+nfkia.asc inactive field capacity
+1       write code
+ssp.asc saturated soil partition
+1       write code
+qd.asc  direct runoff
+1       write code
+qi.asc  interflow
+1       write code
+peakflow.asc    largest direct runoff of the run (written at its end)
+qd.stat 2001    statistics file and code of every table: subbasin columns, each step
+qi.stat 2001
+qb.stat 2001
+qbb.stat 2001
+qges.stat 2001
+sb.stat 2001
+suz.stat 2001
+sif.stat 2001
+sd.stat 2001
+1       2       subbasin codes
+0.025   0.02    m: recession parameter, m
+1e-5    2e-5    Tkorr: transmissivity scaling
+1.0     1.5     Kkorr: drainage scaling
+2       1.5     k_ELS_QD: storage constant of direct runoff, h
+30      20      SHmax: interflow storage capacity, mm
+10      8       k_ELS_QI: storage constant of interflow, h
+200     150     k_ELS_QBB: storage constant of delayed baseflow, h
+0.05    0.08    alpha: delayed-baseflow recharge at saturation, mm/h
+0       0       QBBini
+5       3       SUZini: initial interflow storage, mm
+0.4     0.5     SDini: initial deficit, share of the root zone
+8       6       Pgrenz: macropore threshold, mm/h
+0.6     0.5     Rrueck: reinfiltrating share
+0.2     0.2     QDsnow: surface-runoff share of snowmelt
+0       read mode of the stored state: none
+state.ftz       state file
+
+[infiltration_model]
+1       infiltration on
+60      minutes per step (as the soil model)
+infex.asc       infiltration excess
+1       write code
+infex.stat 2001
+infsat.asc      saturation marker
+1       write code
+0.2     share of the excess that enters through macropores
+
+[lake_model]
+0       no lakes in the soil model

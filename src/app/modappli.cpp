@@ -15,6 +15,7 @@
 #include "framework/gridtable.h"
 #include "framework/interrupt.h"
 #include "framework/zonalstat.h"
+#include "landsurface/infilt.h"
 #include "meteo/meteoint.h"
 #include "routing/abfluss.h"
 #include "setup/defltuzr.h"
@@ -202,17 +203,20 @@ void ModellApplication::BuildModules() {
   //   and snow->T0R into the interception model's transzone and T0R.
   // slot snow_model: snow->LinkInputGrids(interception_first).
 
-  // slot infiltration_model: BuildModule(infiltration,
-  //   infiltrationsmodellklasse, {.set_ready = false});
-  //   LinkInputGrids(interception_first).
+  BuildModule(infiltration,
+              [&] { return std::make_unique<infiltrationsmodellklasse>(messages, settings, grids.get()); },
+              {.set_ready = false});
+  infiltration->LinkInputGrids(interception_first);
 
   // Tracer storages (SetUpTracers hands its code back: ThrowHandedBackCode):
   // slot snow_model: SetUpTracers(error, tracer_count, tracer_descriptions);
   //   ThrowHandedBackCode(error).
   // slot interception_model: SetUpTracers(error, tracer_count,
   //   tracer_descriptions); ThrowHandedBackCode(error); SetReady(1).
-  // slot infiltration_model: SetUpTracers(error, tracer_count,
-  //   tracer_descriptions); ThrowHandedBackCode(error); SetReady(1).
+  int error = 0;
+  infiltration->SetUpTracers(error, tracer_count, tracer_descriptions);
+  ThrowHandedBackCode(error);
+  infiltration->SetReady(1);
 
   // Lakes:
   // slot evapotranspiration: InitLakeModel("[lake_model]").
@@ -233,15 +237,17 @@ void ModellApplication::BuildModules() {
 }
 
 // The routing model works on the soil model's subbasins and takes its runoff,
-// state-file name and read mode.
+// state-file name and read mode. Without the soil model it gets the zones of
+// the zone grid and no runoff, which ends the run (code 43) when it routes.
 void ModellApplication::BuildRouting() {
-  // slot routing_model: the soil model's ranking of "zonegrid_soilmodel",
-  //   infiltration->GetStorageFileName() and infiltration->storage_read_mode
-  //   in place of the global zone table, no name and 0.
-  const subbasin_zones subbasins{settings.zone_table, settings.zone_code_map, settings.zone_count,
-                                 settings.max_zone_code};
-  const std::string storage_file_name;
-  const int storage_read_mode = 0;
+  subbasin_zones subbasins{settings.zone_table, settings.zone_code_map, settings.zone_count,
+                           settings.max_zone_code};
+  if (infiltration->GetFlowControlParameter() != 0)
+    subbasins = {infiltration->subbasin_zones.data(), infiltration->subbasin_code_map.data(),
+                 infiltration->subbasin_count, infiltration->largest_subbasin_code};
+  const std::string* storage_file = infiltration->GetStorageFileName();
+  const std::string storage_file_name = storage_file ? *storage_file : std::string();
+  const int storage_read_mode = infiltration->storage_read_mode;
   BuildModule(routing,
               [&] {
                 return std::make_unique<abflussmodellklasse>(messages, settings, grids.get(), subbasins,
@@ -250,10 +256,7 @@ void ModellApplication::BuildRouting() {
               {.set_ready = false});
   routing->LinkInputGrids(interception_first);
   if (routing->GetFlowControlParameter() <= 0) return;
-  // slot routing_model: SetSubbasinRunoff(infiltration->GetSubbasinRunoff())
-  //   once the soil model is built. Until then no runoff is handed, which ends
-  //   the run with code 43, as with the soil model off.
-  routing->SetSubbasinRunoff(nullptr);
+  routing->SetSubbasinRunoff(infiltration->GetSubbasinRunoff());
   routing->InitializeRouting();
   routing->SetChannelStateRecords();
   routing->ReadStorageFile(storage_file_name, storage_read_mode);
@@ -303,11 +306,12 @@ void ModellApplication::RunPass() {
 
   const int interval = VegetationInterval();
   defaults->ReadPeriodicGrids(d.minute, d.hour, d.day, d.month, d.year, interval);
-  // slot infiltration_model: the soil model's grids "soil_storage_old",
-  //   "saturated_soil_partition", "inaktive_field_capacity" and
-  //   "inaktive_soil_moisture" in place of the four nulls.
-  defaults->UpdateVegetationParameters(d.minute, d.hour, d.day, d.month, d.year, interval, nullptr, nullptr,
-                                       nullptr, nullptr);
+  // The soil model's grids (none while it is off).
+  defaults->UpdateVegetationParameters(d.minute, d.hour, d.day, d.month, d.year, interval,
+                                       infiltration->grid(bodenmodellklasse::kSoilStorageOldGrid),
+                                       infiltration->grid(bodenmodellklasse::kSaturatedPartitionGrid),
+                                       infiltration->grid(bodenmodellklasse::kInactiveCapacityGrid),
+                                       infiltration->grid(bodenmodellklasse::kInactiveMoistureGrid));
   // slot data_assimilation: RunTimeStep(date).
 
   for (auto& interpolator : interpolators)
@@ -324,7 +328,7 @@ void ModellApplication::RunPass() {
     // slot snow_model: RunTimeStep(date); RunGlacierStep(date).
     // slot interception_model: RunTimeStep(date).
   }
-  // slot infiltration_model: RunTimeStep(date).
+  infiltration->RunTimeStep(d.minute, d.hour, d.day, d.month, d.year);
   // slot evapotranspiration: RealEvapotranspiration(date).
   routing->RunTimeStep(d.minute, d.hour, d.day, d.month, d.year);
 
@@ -415,7 +419,7 @@ void ModellApplication::CancelAfterCurrentStep() {
   // slot evapotranspiration: SetEndDate(d.year, d.month, d.day, d.hour, d.minute).
   // slot snow_model: SetEndDate(d.year, d.month, d.day, d.hour, d.minute).
   // slot interception_model: SetEndDate(d.year, d.month, d.day, d.hour, d.minute).
-  // slot infiltration_model: SetEndDate(d.year, d.month, d.day, d.hour, d.minute).
+  infiltration->SetEndDate(d.year, d.month, d.day, d.hour, d.minute);
   routing->SetEndDate(d.year, d.month, d.day, d.hour, d.minute);
   defaults->SetEndDate(d.year, d.month, d.day, d.hour, d.minute);
   special_output->SetEndDate(d.year, d.month, d.day, d.hour, d.minute);
@@ -429,7 +433,7 @@ void ModellApplication::FlushForMenu() {
   // slot evapotranspiration: FlushBuffers().
   // slot snow_model: FlushBuffers().
   // slot interception_model: FlushBuffers().
-  // slot infiltration_model: FlushBuffers().
+  infiltration->FlushBuffers();
   routing->FlushBuffers();
   special_output->FlushAll();
   defaults->FlushBuffers();
@@ -459,7 +463,7 @@ void ModellApplication::Clear() {
   // slot evapotranspiration: FlushBuffers().
   // slot snow_model: FlushBuffers().
   // slot interception_model: FlushBuffers().
-  // slot infiltration_model: FlushBuffers().
+  if (infiltration) infiltration->FlushBuffers();
   if (routing) routing->FlushBuffers();
   // slot RegionalSuperposition: FlushBuffers().
   if (special_output) special_output->FlushAll();
@@ -476,12 +480,12 @@ void ModellApplication::Clear() {
   // Tracer storages.
   // slot snow_model: FreeTracers().
   // slot interception_model: FreeTracers().
-  // slot infiltration_model: FreeTracers().
+  if (infiltration) infiltration->FreeTracers();
 
   // Clean-ups; the routing model writes the state file, the soil and snow
   // models append their blocks.
   if (routing) routing->CleanUp();
-  // slot infiltration_model: CleanUp().
+  if (infiltration) infiltration->CleanUp();
   // slot interception_model: CleanUp().
   // slot snow_model: CleanUp().
   // slot evapotranspiration: CleanUp().
@@ -507,7 +511,7 @@ void ModellApplication::Clear() {
   settings.meteo_count = 0;
   tracer_ini.reset();
   routing.reset();
-  // slot infiltration_model: delete it.
+  infiltration.reset();
   // slot interception_model: delete it.
   // slot snow_model: delete it.
   // slot evapotranspiration: delete it.

@@ -45,6 +45,7 @@ struct tracer_description;
 class SP_class;
 class SpecialOutputClass;
 class abflussmodellklasse;
+class infiltrationsmodellklasse;
 
 // Menu answers.
 inline constexpr int kMenuContinue = 0;
@@ -112,7 +113,7 @@ class ModellApplication : public memory_handling {
   // slot evapotranspiration: std::unique_ptr<verdunstungsmodellklasse> evapotranspiration;
   // slot snow_model: std::unique_ptr<schneemodellklasse> snow;
   // slot interception_model: std::unique_ptr<interzeptionsmodellklasse> interception;
-  // slot infiltration_model: std::unique_ptr<infiltrationsmodellklasse> infiltration;
+  std::unique_ptr<infiltrationsmodellklasse> infiltration;  // also the soil model
   std::unique_ptr<abflussmodellklasse> routing;
   std::unique_ptr<SpecialOutputClass> special_output;
   // slot data_assimilation: std::unique_ptr<data_assimilation> assimilation;

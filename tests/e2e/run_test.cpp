@@ -289,8 +289,8 @@ TEST(ExampleRun, NetcdfGridsAreWrittenAndReadBackBitForBit) {
       run.dir / "grids/fractions.asc",
       "ncols 6\nnrows 5\nxllcorner 680000\nyllcorner 240000\ncellsize 500\nnodata_value -9999\n" + rows);
   run.Change("WriteAsciiGrids = 1", "WriteDoubleGrids = 1\nWriteNetcdfGrids = 1");
-  run.Change("[standard_grids]\n0       further input grids",
-             "[standard_grids]\n1\ngrids/fractions.asc fractions fillcode = 0 writecode = 1 outname = "
+  run.Change("[standard_grids]\n7       further input grids",
+             "[standard_grids]\n8\ngrids/fractions.asc fractions fillcode = 0 writecode = 1 outname = "
              "fractions.asc");
   ASSERT_EQ(run.Velmo(), 0) << run.Transcript();
   EXPECT_FALSE(std::filesystem::exists(run.dir / "fractions.asc"));

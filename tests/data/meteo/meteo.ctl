@@ -104,3 +104,10 @@ dem.asc
 
 [substance_transport]
 0       no tracers
+
+[soil_model]
+0       soil model off
+60      minutes
+
+[infiltration_model]
+0       infiltration off

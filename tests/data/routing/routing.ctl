@@ -77,3 +77,10 @@ TG 2 (AE = 0.05, AV = 1)
    OL 1 (kh = 2, kv = 10, Bm = 10, Bv = 50, Tm = 10, Mm = 30, Mv = 20, I = 0.001, L = 10000, AE = 100)
 
 # The descriptions end at the first line without any of their keywords.
+
+[soil_model]
+0       soil model off
+60      minutes
+
+[infiltration_model]
+0       infiltration off
