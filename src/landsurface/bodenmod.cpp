@@ -69,14 +69,15 @@ bodenmodellklasse::bodenmodellklasse(MessageStream* stream, const model_settings
   for (int i = 1; i <= subbasin_count; ++i)
     code[static_cast<size_t>(i)] = ZoneCodeOf(subbasin_zones[static_cast<size_t>(i)].code);
   cell_subbasin.assign(static_cast<size_t>(nrows + 1) * (ncols + 1), 0);
-  cell_travel_zone.assign(cell_subbasin.size(), 1);
+  cell_slot.assign(cell_subbasin.size(), 0);
   for (int r = std::max(first_row, 1); r <= std::min(last_row, nrows); ++r) {
     const row_range cols = row_ranges ? row_ranges[r] : row_range{1, ncols};
     for (int c = cols.first; c <= cols.last; ++c) {
       const double value = subbasin_grid[r][c];
       if (value == nodata_value) continue;
-      cell_subbasin[static_cast<size_t>(r) * (ncols + 1) + c] =
-          subbasin_code_map[static_cast<size_t>(ZoneCodeOf(value))];
+      const size_t cell = static_cast<size_t>(r) * (ncols + 1) + c;
+      cell_subbasin[cell] = subbasin_code_map[static_cast<size_t>(ZoneCodeOf(value))];
+      cell_slot[cell] = 1;  // travel-time zone 1 until the flow times say otherwise
     }
   }
 
@@ -225,7 +226,7 @@ void bodenmodellklasse::BuildTravelTimeZones() {
         }
         flow_times[r][c] = steps;
         const int t = static_cast<int>(steps);
-        cell_travel_zone[static_cast<size_t>(r) * (ncols + 1) + c] = t;
+        cell_slot[static_cast<size_t>(r) * (ncols + 1) + c] = t;
         maxzeit[static_cast<size_t>(z)] = std::max(maxzeit[static_cast<size_t>(z)], t);
       }
     }
@@ -236,15 +237,22 @@ void bodenmodellklasse::BuildTravelTimeZones() {
                 << "[end-entry]";
   }
 
-  size_t total = 0;
+  // Zones 0..maxzeit of each subbasin in one block; slot 0 stands for no zone.
+  size_t total = 1;
   for (size_t i = 1; i <= n; ++i) total += static_cast<size_t>(maxzeit[i]) + 1;
   travel_zones.assign(total, travel_zone{});
+  slot_subbasin.assign(total, 0);
   states.resize(n + 1);
-  size_t offset = 0;
+  size_t offset = 1;
   for (size_t i = 1; i <= n; ++i) {
     states[i].maxzeit = maxzeit[i];
     states[i].first_zone = static_cast<int>(offset);
+    std::fill_n(slot_subbasin.begin() + static_cast<long>(offset), maxzeit[i] + 1, static_cast<int>(i));
     offset += static_cast<size_t>(maxzeit[i]) + 1;
+  }
+  for (size_t cell = 0; cell < cell_slot.size(); ++cell) {
+    const int z = cell_subbasin[cell];
+    if (z != 0) cell_slot[cell] += states[static_cast<size_t>(z)].first_zone;
   }
 
   if (!flow_times) {
@@ -256,7 +264,8 @@ void bodenmodellklasse::BuildTravelTimeZones() {
       for (int c = cols.first; c <= cols.last; ++c) {
         const int z = CellSubbasin(r, c);
         if (z == 0) continue;
-        travel_zone& zone = zoneFZT(z)[cell_travel_zone[static_cast<size_t>(r) * (ncols + 1) + c]];
+        travel_zone& zone =
+            travel_zones[static_cast<size_t>(cell_slot[static_cast<size_t>(r) * (ncols + 1) + c])];
         zone.n += 1.0;
         zone.RelCellSum += cell_weights ? cell_weights[r][c] : 1.0;
       }
@@ -581,10 +590,8 @@ double** bodenmodellklasse::GetSubbasinRunoff() {
 
 // ============================================================== time step
 
-double bodenmodellklasse::DrainablePorosityAt(int r, int c) const {
-  const double soil = soil_types[r][c];
-  const int records = static_cast<int>(drainable_porosity.size()) - 1;
-  if (soil >= 1.0 && soil < records + 1.0) return drainable_porosity[static_cast<size_t>(soil)];
+int bodenmodellklasse::SoilRecordAt(int r, int c, double soil) const {
+  if (soil >= 1.0 && soil < static_cast<double>(drainable_porosity.size())) return static_cast<int>(soil);
   // Only a re-read soil grid or a melted glacier can bring a cell the
   // construction did not check.
   RaiseCellInput(r, c, "soil_types", "names no record of the soil table", soil);
@@ -596,7 +603,11 @@ void bodenmodellklasse::RunTimeStep(int minute, int hour, int day, int month, in
   if (!input_water) LinkInputGrids(interception_first);
   std::fill(sums.begin(), sums.end(), subbasin_sums{});
   AdvanceTravelZones();
-  CellLoop();
+  if (infiltrate_in_step) {
+    CellLoop<true>();
+  } else {
+    CellLoop<false>();
+  }
   SubbasinResults();
   WriteStatistics();
   for (own_grid g : {kDrainageGrid, kInterflowStoreGrid, kSaturatedPartitionGrid, kDeficitGrid,
@@ -618,7 +629,9 @@ void bodenmodellklasse::AdvanceTravelZones() {
 }
 
 void bodenmodellklasse::SpecialCell(int r, int c, int z, double w) {
-  if (infiltration_excess) infiltration_excess[r][c] = 0.0;
+  // Within the one pass of both models the lake cells keep their excess
+  // until the infiltration model has written it.
+  if (infiltration_excess && !infiltrate_in_step) infiltration_excess[r][c] = 0.0;
   grid(kDirectflowGrid)[r][c] = 0.0;
   grid(kPeakflowGrid)[r][c] = 0.0;
   grid(kInterflowGrid)[r][c] = 0.0;
@@ -632,11 +645,12 @@ void bodenmodellklasse::SpecialCell(int r, int c, int z, double w) {
   grid(kSaturatedPartitionGrid)[r][c] = 1.0;
   if (stability_on) stability_index[r][c] = 0.0;
   sums[static_cast<size_t>(z)].weight += w;
-  travel_zone& zone = zoneFZT(z)[cell_travel_zone[static_cast<size_t>(r) * (ncols + 1) + c]];
+  travel_zone& zone = travel_zones[static_cast<size_t>(cell_slot[static_cast<size_t>(r) * (ncols + 1) + c])];
   zone.n += 1.0;
   zone.RelCellSum += w;
 }
 
+template <bool kInfiltrate>
 void bodenmodellklasse::CellLoop() {
   // The subbasin values the cells use, gathered once per step.
   std::vector<soil_cell_parameters> cell_parameters(static_cast<size_t>(subbasin_count) + 1);
@@ -646,15 +660,19 @@ void bodenmodellklasse::CellLoop() {
   }
   const bool delayed = method == kDelayedBaseflowMethod;
   const int row_stride = ncols + 1;
+  const double P = kInfiltrate ? infiltration_cells.macropore_fraction : 0.0;
+  const int* slot_zone = slot_subbasin.data();
+  travel_zone* zones = travel_zones.data();
 
   for (int r = std::max(first_row, 1); r <= std::min(last_row, nrows); ++r) {
     const row_range cols = row_ranges ? row_ranges[r] : row_range{1, ncols};
-    const int* subbasin_row = cell_subbasin.data() + static_cast<size_t>(r) * row_stride;
-    const int* zone_row = cell_travel_zone.data() + static_cast<size_t>(r) * row_stride;
+    const int* slot_row = cell_slot.data() + static_cast<size_t>(r) * row_stride;
     const double* weight_row = cell_weights ? cell_weights[r] : nullptr;
     const double* tf = topographic[r];
     const double* nfk = available_soil_moisture[r];
     const double* k = conductivity[r];
+    const double* soil = soil_types[r];
+    const double* root_depth_row = root_depths[1][r];
     double* sd = grid(kDeficitGrid)[r];
     double* suz = grid(kDrainageGrid)[r];
     double* sif = grid(kInterflowStoreGrid)[r];
@@ -668,40 +686,71 @@ void bodenmodellklasse::CellLoop() {
     double* peakflow = grid(kPeakflowGrid)[r];
     double* water = input_water[r];
     const double* snow = solid_snow ? solid_snow[r] : nullptr;
-    const double* excess_row = infiltration_excess ? infiltration_excess[r] : nullptr;
+    double* excess_row = infiltration_excess ? infiltration_excess[r] : nullptr;
+    double* fp_row = kInfiltrate ? infiltration_cells.fillable_porosity[r] : nullptr;
+    double* marker_row = kInfiltrate ? infiltration_cells.marker[r] : nullptr;
 
     for (int c = cols.first; c <= cols.last; ++c) {
-      const int z = subbasin_row[c];
-      if (z == 0) continue;
+      const int slot = slot_row[c];
+      if (slot == 0) continue;
+      const int z = slot_zone[slot];
       const double w = weight_row ? weight_row[c] : 1.0;
-      if (IsSpecialCell(r, c)) {
+      const bool glacier = IsGlacierCell(r, c);
+      const double capacity = nfk[c];
+      // The soil record of the cell; the construction checked the cells
+      // that are not glaciers.
+      const int record = glacier ? 0 : SoilRecordAt(r, c, soil[c]);
+      double root_depth = root_depth_row[c];  // the deepest roots of the layers
+      for (int l = 2; l <= layer_count; ++l)
+        root_depth = std::max(root_depth, root_depths[static_cast<size_t>(l)][r][c]);
+      double input = water[c];
+
+      if constexpr (kInfiltrate) {
+        // Green-Ampt at the start of the step, on the states the step found.
+        if (glacier) {
+          excess_row[c] = marker_row[c] = 0.0;
+        } else {
+          const double fp = FillablePorosity(sd[c], suz[c], drainable_porosity[static_cast<size_t>(record)],
+                                             sb[c], capacity, root_depth);
+          fp_row[c] = fp;
+          const green_ampt_result result =
+              GreenAmptStep(input, k[c], fp, soil_suction[static_cast<size_t>(record)],
+                            marker_row[c] >= kSaturatedMarker, P);
+          // Mostly unchanged (no ponding): untouched lines need no write-back.
+          if (excess_row[c] != result.excess) excess_row[c] = result.excess;
+          if (marker_row[c] != result.marker) marker_row[c] = result.marker;
+          if (result.water != input) water[c] = input = result.water;
+        }
+      }
+
+      if (glacier || (lake_modelling && std::trunc(lake_codes[r][c]) != nodata_value)) {
         SpecialCell(r, c, z, w);
         continue;
       }
       const soil_cell_parameters& p = cell_parameters[static_cast<size_t>(z)];
       subbasin_sums& s = sums[static_cast<size_t>(z)];
+      const double old_sbia = sbia[c];
+      const double old_nfkia = nfkia[c];
       soil_cell cell{states[static_cast<size_t>(z)].SDmean - tf[c],
                      suz[c],
                      sif[c],
                      sb[c],
                      sbold[c],
-                     sbia[c],
-                     nfkia[c],
+                     old_sbia,
+                     old_nfkia,
                      ssp[c]};
-      const double capacity = nfk[c];
-      const double reach = RootReach(DrainablePorosityAt(r, c), RootDepthAt(r, c), p.Rrueck);
+      const double dp = drainable_porosity[static_cast<size_t>(record)];
 
       Reinfiltrate(cell, capacity, p.SHmax, p.Rrueck);
-      const capillary_failure failure = GroundwaterContact(cell, capacity, reach);
+      const capillary_failure failure =
+          GroundwaterContact(cell, capacity, RootReach(dp, root_depth, p.Rrueck));
       if (failure.failed) RaiseCapillaryFailure(r, c, failure, ssp[c], capacity, cell.SB, cell.SD);
       s.deficit += cell.SD * w;
 
-      double input = water[c];
       double snowmelt_runoff = 0.0;
       if (snow) {
         snowmelt_runoff = SnowmeltRunoff(input, snow[c], p.QDsnow);
-        input -= snowmelt_runoff;
-        water[c] = input;
+        if (snowmelt_runoff != 0.0) water[c] = input -= snowmelt_runoff;
       }
       SoilInput(cell, input, capacity, p.Pgrenz);
       SoilOverflow(cell, capacity);
@@ -712,7 +761,7 @@ void bodenmodellklasse::CellLoop() {
       interflow[c] = flows.interflow;
 
       const double direct = snowmelt_runoff + flows.excess + (excess_row ? excess_row[c] : 0.0);
-      travel_zone& zone = zoneFZT(z)[zone_row[c]];
+      travel_zone& zone = zones[slot];
       zone.sx += direct * w;
       zone.n += 1.0;
       zone.RelCellSum += w;
@@ -727,16 +776,17 @@ void bodenmodellklasse::CellLoop() {
       if (stability_on)
         stability_index[r][c] = SlopeStabilityIndex(slope_angle[r][c], friction_angle[r][c], soil_depth[r][c],
                                                     wet_soil_density[r][c], soil_cohesion[r][c],
-                                                    root_cohesion[r][c], cell.SD, DrainablePorosityAt(r, c));
+                                                    root_cohesion[r][c], cell.SD, dp);
 
       sd[c] = cell.SD;
       suz[c] = cell.SUZ;
       sif[c] = cell.SIF;
       sb[c] = cell.SB;
       sbold[c] = cell.SBold;
-      sbia[c] = cell.SBia;
-      nfkia[c] = cell.nFKia;
       ssp[c] = cell.SSP;
+      // The inactive soil changes seldom: untouched cache lines need no write-back.
+      if (cell.SBia != old_sbia) sbia[c] = cell.SBia;
+      if (cell.nFKia != old_nfkia) nfkia[c] = cell.nFKia;
     }
   }
 }
@@ -855,7 +905,8 @@ void bodenmodellklasse::CleanUp() {
     travel_zones.clear();
     subbasin_runoff.reset();
     cell_subbasin.clear();
-    cell_travel_zone.clear();
+    cell_slot.clear();
+    slot_subbasin.clear();
     root_depths.clear();
   }
   modelobject::CleanUp();

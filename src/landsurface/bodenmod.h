@@ -31,6 +31,8 @@ inline constexpr int kCapillaryFlowErrorCode = 55;       // capillary rise canno
 inline constexpr int kLakeMethodErrorCode = 211;         // lake method other than 1 or 2
 inline constexpr int kSoilInputCellErrorCode = 68;       // a computed cell without soil data
 inline constexpr const char* kSoilModelName = "soil_model";
+// A marker at or above this counts as a surface saturated in the step before.
+inline constexpr double kSaturatedMarker = 0.5;
 // Log of the travel-time distribution and of a capillary failure, in the
 // working directory.
 inline constexpr const char* kSoilLogName = "modell.log";
@@ -165,9 +167,11 @@ class bodenmodellklasse : public teilmodellklasse {
   double** slope_angle = nullptr;
 
   // Per cell (row stride ncols + 1): the subbasin index (0: not computed)
-  // and the travel-time zone.
+  // and the position of its travel-time zone in travel_zones (0: none);
+  // per position, the subbasin.
   std::vector<int> cell_subbasin;
-  std::vector<int> cell_travel_zone;
+  std::vector<int> cell_slot;
+  std::vector<int> slot_subbasin;
   int CellSubbasin(int r, int c) const { return cell_subbasin[static_cast<size_t>(r) * (ncols + 1) + c]; }
   // Drainable porosity and suction of every soil record (by position).
   std::vector<double> drainable_porosity;
@@ -176,17 +180,19 @@ class bodenmodellklasse : public teilmodellklasse {
   // ---- statistics
   std::array<std::unique_ptr<zonalstatistic>, kSoilTableKinds> tables;
 
+  // Green-Ampt infiltration, which the infiltration model runs in the soil
+  // model's pass over the cells, each cell before its soil step.
+  struct cell_infiltration {
+    double** fillable_porosity = nullptr;
+    double** marker = nullptr;  // the excess goes to infiltration_excess
+    double macropore_fraction = 0.0;
+  };
+  cell_infiltration infiltration_cells;
+  bool infiltrate_in_step = false;
+
  protected:
-  // The drainable porosity of the soil record of a cell.
-  double DrainablePorosityAt(int r, int c) const;
-  // The deepest root depth of a cell (layer 1 as start).
-  double RootDepthAt(int r, int c) const {
-    double deepest = root_depths[1][r][c];
-    for (int l = 2; l <= layer_count; ++l)
-      if (root_depths[static_cast<size_t>(l)][r][c] > deepest)
-        deepest = root_depths[static_cast<size_t>(l)][r][c];
-    return deepest;
-  }
+  // The soil record (position) of a cell whose "soil_types" value is `soil`.
+  int SoilRecordAt(int r, int c, double soil) const;
   bool IsGlacierCell(int r, int c) const { return ice_firn && std::trunc(ice_firn[r][c]) != nodata_value; }
   // Lake and glacier cells take no water and hold fixed states.
   bool IsSpecialCell(int r, int c) const {
@@ -212,6 +218,7 @@ class bodenmodellklasse : public teilmodellklasse {
 
   // Step parts.
   void AdvanceTravelZones();
+  template <bool kInfiltrate>
   void CellLoop();
   void SpecialCell(int r, int c, int z, double w);
   void SubbasinResults();

@@ -12,8 +12,6 @@ namespace {
 constexpr const char* kSourceModule = "infilt";
 constexpr const char* kExcessTitle = "Infiltrationueberschuss in mm je Zone  ";
 constexpr int kTableDecimals = 5;
-// A marker at or above this counts as a surface saturated in the step before.
-constexpr double kSaturatedMarker = 0.5;
 
 }  // namespace
 
@@ -106,52 +104,38 @@ int infiltrationsmodellklasse::RegisterInfiltrationGrid(owned_matrix& data,
 
 // ============================================================== time step
 
+// The Green-Ampt step of every cell runs in the soil model's pass over the
+// cells, right before the cell's soil step, so that both models go over the
+// cells once.
 void infiltrationsmodellklasse::RunTimeStep(int minute, int hour, int day, int month, int year) {
-  if (infiltration.switch_value == kInfiltrationOn) InfiltrationStep(minute, hour, day, month, year);
-  bodenmodellklasse::RunTimeStep(minute, hour, day, month, year);
-}
-
-void infiltrationsmodellklasse::InfiltrationStep(int minute, int hour, int day, int month, int year) {
-  ReportProgress(minute, hour, day, month, year, second_name);
-  if (!input_water) LinkInputGrids(interception_first);
-  excess_table->StartStep();
-  const double P = infiltration.macropore_fraction;
-  for (int r = std::max(first_row, 1); r <= std::min(last_row, nrows); ++r) {
-    const row_range cols = row_ranges ? row_ranges[r] : row_range{1, ncols};
-    const double* sd = grid(kDeficitGrid)[r];
-    const double* suz = grid(kDrainageGrid)[r];
-    const double* sb = soil_storage[r];
-    const double* nfk = available_soil_moisture[r];
-    const double* k = conductivity[r];
-    const double* soil = soil_types[r];
-    double* water = input_water[r];
-    double* fp_row = fillable_porosity[r];
-    double* excess = excess_grid[r];
-    double* marker = saturation_grid[r];
-    for (int c = cols.first; c <= cols.last; ++c) {
-      const int z = CellSubbasin(r, c);
-      if (z == 0) continue;
-      if (IsGlacierCell(r, c)) {
-        excess[c] = marker[c] = 0.0;
-        excess_table->AddCell(r, c, z, 0.0, 1.0);
-        continue;
-      }
-      const double fp =
-          FillablePorosity(sd[c], suz[c], DrainablePorosityAt(r, c), sb[c], nfk[c], RootDepthAt(r, c));
-      fp_row[c] = fp;
-      // DrainablePorosityAt has checked the soil position.
-      const double suction = soil_suction[static_cast<size_t>(soil[c])];
-      const green_ampt_result result =
-          GreenAmptStep(water[c], k[c], fp, suction, marker[c] >= kSaturatedMarker, P);
-      excess[c] = result.excess;
-      marker[c] = result.marker;
-      water[c] = result.water;
-      excess_table->AddCell(r, c, z, result.excess, 1.0);
-    }
+  infiltrate_in_step = infiltration.switch_value == kInfiltrationOn;
+  if (infiltrate_in_step) {
+    ReportProgress(minute, hour, day, month, year, second_name);
+    infiltration_cells = {fillable_porosity, saturation_grid.get(), infiltration.macropore_fraction};
   }
-  excess_table->EndStep(year, month, day, hour, minute, 1);
+  bodenmodellklasse::RunTimeStep(minute, hour, day, month, year);
+  if (!infiltrate_in_step) return;
+  infiltrate_in_step = false;
+
+  if (excess_table->IsOn()) {
+    excess_table->StartStep();
+    for (int r = std::max(first_row, 1); r <= std::min(last_row, nrows); ++r) {
+      const row_range cols = row_ranges ? row_ranges[r] : row_range{1, ncols};
+      for (int c = cols.first; c <= cols.last; ++c)
+        if (const int z = CellSubbasin(r, c); z != 0) excess_table->AddCell(r, c, z, excess_grid[r][c], 1.0);
+    }
+    excess_table->EndStep(year, month, day, hour, minute, 1);
+  }
   WriteGridOutput(excess_index, 1, false);
   WriteGridOutput(saturation_index, 1, false);
+  // The soil step took no water from lake cells: their excess goes too.
+  if (lake_modelling) {
+    for (int r = std::max(first_row, 1); r <= std::min(last_row, nrows); ++r) {
+      const row_range cols = row_ranges ? row_ranges[r] : row_range{1, ncols};
+      for (int c = cols.first; c <= cols.last; ++c)
+        if (CellSubbasin(r, c) != 0 && IsSpecialCell(r, c)) excess_grid[r][c] = 0.0;
+    }
+  }
 }
 
 // ============================================================== end of run

@@ -41,7 +41,6 @@ class infiltrationsmodellklasse : public bodenmodellklasse {
 
  private:
   void BuildInfiltration();
-  void InfiltrationStep(int minute, int hour, int day, int month, int year);
   int RegisterInfiltrationGrid(owned_matrix& data, const grid_output_setting& setting, const char* grid_name);
 };
 

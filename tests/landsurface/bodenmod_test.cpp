@@ -258,12 +258,14 @@ TEST(SoilStep, LakeAndGlacierCellsTakeNoWater) {
   double** ponding = d.Grid("max_ponding_storage", {N, 2.0, N, 0.5});
   d.Grid("ice_firn", {N, N, N, 1.0});
   d.Grid("snowstorage_solid", {20.0});  // a share of the input runs off directly
+  d.Grid("hydraulic_conductivity", {1.0e-7});
   d.StandardGrids(12.0);
   soil_control control;
   control.codes = "1 2";
   control.columns = {soil_column{}, soil_column{}};
   control.columns[0].k_ELS_QD = 0.0;  // one hour
   control.lake = "1 lakes on\n1 grids unchanged\n";
+  control.infiltration = 1;
   auto model = d.Build(control);
   EXPECT_EQ(ponding[1][1], N);
   EXPECT_EQ(ponding[1][2], 2000.0);
@@ -271,6 +273,10 @@ TEST(SoilStep, LakeAndGlacierCellsTakeNoWater) {
   model->subbasin_runoff[0][2] = 123.0;  // the glacier step's outflow
   model->RunTimeStep(0, 1, 1, 1, 2001);
 
+  // Infiltration excess (12 mm on 0.36 mm per step) runs off from soil cells only.
+  EXPECT_GT(model->excess_grid[1][1], 0.0);
+  EXPECT_EQ(model->excess_grid[1][2], 0.0);
+  EXPECT_EQ(model->excess_grid[1][4], 0.0);
   EXPECT_EQ(model->grid(bodenmodellklasse::kDeficitGrid)[1][2], 0.0);
   EXPECT_EQ(d.Find("soil_storage")[1][2], 1.0);
   EXPECT_EQ(model->grid(bodenmodellklasse::kDirectflowGrid)[1][2], 0.0);
