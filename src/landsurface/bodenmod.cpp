@@ -92,6 +92,12 @@ bodenmodellklasse::bodenmodellklasse(MessageStream* stream, const model_settings
 
   parameters =
       ReadSubbasinParameters(*this, code, subbasin_code_map.data(), largest_subbasin_code, time_interval);
+  // The subbasin values the cell step uses, side by side.
+  cell_parameters.resize(parameters.size());
+  for (size_t i = 1; i < parameters.size(); ++i) {
+    const subbasin_parameters& p = parameters[i];
+    cell_parameters[i] = {p.m, p.Kkorr, p.SHmax, p.k_ELS_QI, p.alpha, p.Pgrenz, p.Rrueck, p.QDsnow};
+  }
   ReadStateSettings(*this, section);
   storage_read_mode = section.read_mode;
   storage_file_name = section.storage_file;
@@ -652,12 +658,6 @@ void bodenmodellklasse::SpecialCell(int r, int c, int z, double w) {
 
 template <bool kInfiltrate>
 void bodenmodellklasse::CellLoop() {
-  // The subbasin values the cells use, gathered once per step.
-  std::vector<soil_cell_parameters> cell_parameters(static_cast<size_t>(subbasin_count) + 1);
-  for (size_t i = 1; i < cell_parameters.size(); ++i) {
-    const subbasin_parameters& p = parameters[i];
-    cell_parameters[i] = {p.m, p.Kkorr, p.SHmax, p.k_ELS_QI, p.alpha, p.Pgrenz, p.Rrueck, p.QDsnow};
-  }
   const bool delayed = method == kDelayedBaseflowMethod;
   const int row_stride = ncols + 1;
   const double P = kInfiltrate ? infiltration_cells.macropore_fraction : 0.0;
@@ -900,6 +900,7 @@ void bodenmodellklasse::CleanUp() {
       own_grids[static_cast<size_t>(g)].reset();
     }
     parameters.clear();
+    cell_parameters.clear();
     states.clear();
     sums.clear();
     travel_zones.clear();

@@ -114,6 +114,7 @@ class bodenmodellklasse : public teilmodellklasse {
   int largest_subbasin_code = 0;
   std::vector<int> code;  // 0..n: the code of each subbasin
   std::vector<subbasin_parameters> parameters;
+  std::vector<soil_cell_parameters> cell_parameters;  // the part the cell step reads
   std::vector<subbasin_state> states;
   std::vector<travel_zone> travel_zones;  // zones 0..maxzeit of every subbasin, one block each
   std::vector<subbasin_sums> sums;

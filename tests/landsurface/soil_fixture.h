@@ -114,7 +114,8 @@ class soil_domain {
   soil_domain& operator=(const soil_domain&) = delete;
 
   // A domain of nrows x ncols cells; `zones` (row by row) is the zone grid,
-  // and also "zonegrid_soilmodel" unless that is registered separately.
+  // and also "zonegrid_soilmodel" unless that is registered separately. The
+  // elevation model (entry 2) is 500 m everywhere.
   void Domain(int nrows, int ncols, const std::vector<double>& zones) {
     settings.nrows = settings.last_row = nrows;
     settings.first_row = 1;
@@ -124,6 +125,7 @@ class soil_domain {
     ranges.assign(static_cast<size_t>(nrows) + 1, row_range{1, ncols});
     settings.row_ranges = ranges.data();
     Grid("[zone_grid]", zones);
+    Grid("[elevation_model]", {500.0});
   }
   int Rows() const { return settings.nrows; }
   int Cols() const { return settings.ncols; }
