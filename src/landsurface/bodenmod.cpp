@@ -167,14 +167,12 @@ void bodenmodellklasse::CheckCellInputs() {
 // The soil cells (not lake or glacier cells) also need a soil record, a soil
 // moisture and a conductivity.
 void bodenmodellklasse::CheckSoilCells() {
-  const int records = static_cast<int>(drainable_porosity.size()) - 1;
   for (int r = std::max(first_row, 1); r <= std::min(last_row, nrows); ++r) {
     const row_range cols = row_ranges ? row_ranges[r] : row_range{1, ncols};
     for (int c = cols.first; c <= cols.last; ++c) {
       if (CellSubbasin(r, c) == 0 || IsSpecialCell(r, c)) continue;
-      const double soil = soil_types[r][c];
-      if (!(soil >= 1.0 && soil < records + 1.0))
-        RaiseCellInput(r, c, "soil_types", "names no record of the soil table", soil);
+      if (!HasSoilRecord(soil_types[r][c]))
+        RaiseCellInput(r, c, "soil_types", "names no record of the soil table", soil_types[r][c]);
       if (soil_storage[r][c] == nodata_value)
         RaiseCellInput(r, c, "soil_storage", "holds no value (nodata)", soil_storage[r][c]);
       // Converted to mm per step by now: nodata turned negative as well.
@@ -597,7 +595,7 @@ double** bodenmodellklasse::GetSubbasinRunoff() {
 // ============================================================== time step
 
 int bodenmodellklasse::SoilRecordAt(int r, int c, double soil) const {
-  if (soil >= 1.0 && soil < static_cast<double>(drainable_porosity.size())) return static_cast<int>(soil);
+  if (HasSoilRecord(soil)) return static_cast<int>(soil);
   // Only a re-read soil grid or a melted glacier can bring a cell the
   // construction did not check.
   RaiseCellInput(r, c, "soil_types", "names no record of the soil table", soil);
@@ -696,10 +694,8 @@ void bodenmodellklasse::CellLoop() {
       const int z = slot_zone[slot];
       const double w = weight_row ? weight_row[c] : 1.0;
       const bool glacier = IsGlacierCell(r, c);
+      const bool special = glacier || (lake_modelling && std::trunc(lake_codes[r][c]) != nodata_value);
       const double capacity = nfk[c];
-      // The soil record of the cell; the construction checked the cells
-      // that are not glaciers.
-      const int record = glacier ? 0 : SoilRecordAt(r, c, soil[c]);
       double root_depth = root_depth_row[c];  // the deepest roots of the layers
       for (int l = 2; l <= layer_count; ++l)
         root_depth = std::max(root_depth, root_depths[static_cast<size_t>(l)][r][c]);
@@ -707,9 +703,12 @@ void bodenmodellklasse::CellLoop() {
 
       if constexpr (kInfiltrate) {
         // Green-Ampt at the start of the step, on the states the step found.
-        if (glacier) {
-          excess_row[c] = marker_row[c] = 0.0;
+        // Glaciers, and lakes without a soil, take up nothing.
+        if (glacier || (special && !HasSoilRecord(soil[c]))) {
+          if (excess_row[c] != 0.0) excess_row[c] = 0.0;
+          if (marker_row[c] != 0.0) marker_row[c] = 0.0;
         } else {
+          const int record = SoilRecordAt(r, c, soil[c]);
           const double fp = FillablePorosity(sd[c], suz[c], drainable_porosity[static_cast<size_t>(record)],
                                              sb[c], capacity, root_depth);
           fp_row[c] = fp;
@@ -723,7 +722,7 @@ void bodenmodellklasse::CellLoop() {
         }
       }
 
-      if (glacier || (lake_modelling && std::trunc(lake_codes[r][c]) != nodata_value)) {
+      if (special) {
         SpecialCell(r, c, z, w);
         continue;
       }
@@ -739,7 +738,7 @@ void bodenmodellklasse::CellLoop() {
                      old_sbia,
                      old_nfkia,
                      ssp[c]};
-      const double dp = drainable_porosity[static_cast<size_t>(record)];
+      const double dp = drainable_porosity[static_cast<size_t>(SoilRecordAt(r, c, soil[c]))];
 
       Reinfiltrate(cell, capacity, p.SHmax, p.Rrueck);
       const capillary_failure failure =

@@ -194,6 +194,9 @@ class bodenmodellklasse : public teilmodellklasse {
  protected:
   // The soil record (position) of a cell whose "soil_types" value is `soil`.
   int SoilRecordAt(int r, int c, double soil) const;
+  bool HasSoilRecord(double soil) const {
+    return soil >= 1.0 && soil < static_cast<double>(drainable_porosity.size());
+  }
   bool IsGlacierCell(int r, int c) const { return ice_firn && std::trunc(ice_firn[r][c]) != nodata_value; }
   // Lake and glacier cells take no water and hold fixed states.
   bool IsSpecialCell(int r, int c) const {
