@@ -64,6 +64,38 @@ TEST(SoilConstruction, SubbasinMeansAndCellDeficits) {
   EXPECT_EQ(with_interflow->GetSubbasinRunoff(), nullptr);
 }
 
+TEST(SoilConstruction, StoredStateGridsAreReadWithReadModeOne) {
+  for (int read_mode : {1, 2}) {
+    soil_domain d;
+    FourCells(d);
+    // The six state grids as a warm start would hand them over.
+    const char* names[] = {"sd", "suz", "sif", "sbia", "nfkia", "ssp"};
+    for (int g = 0; g < 6; ++g)
+      test::WriteFile(d.dir / (std::string(names[g]) + ".asc"),
+                      "ncols 4\nnrows 1\nxllcorner 0\nyllcorner 0\ncellsize 100\nnodata_value -9999\n" +
+                          std::to_string(10 * (g + 1)) + " " + std::to_string(10 * (g + 1) + 2) + " 0 1\n");
+    soil_control control;
+    control.read_mode = read_mode;
+    auto model = d.Build(control);
+    SCOPED_TRACE("read mode " + std::to_string(read_mode));
+    EXPECT_TRUE(
+        Contains(d.console.str(), "the soil block of the storage content file state.txt is not read"));
+    const double* suz = model->grid(bodenmodellklasse::kDrainageGrid)[1];
+    const double* sd = model->grid(bodenmodellklasse::kDeficitGrid)[1];
+    if (read_mode == 1) {
+      EXPECT_EQ(suz[1], 20.0);
+      EXPECT_EQ(suz[2], 22.0);
+      // The deficit takes its mean from the grid read, its spread from the
+      // topographic index.
+      EXPECT_NEAR(model->states[1].SDmean, (10.0 + 12.0 + 0.0 + 1.0) / 4.0, 1e-12);
+      EXPECT_NEAR(sd[1], 5.75 + 60.0, 1e-12);
+    } else {
+      EXPECT_EQ(suz[1], 0.0);
+      EXPECT_NEAR(model->states[1].SDmean, 50.0, 1e-12);
+    }
+  }
+}
+
 TEST(SoilConstruction, ParameterColumnsFollowTheCodeRow) {
   struct Case {
     std::string codes;
