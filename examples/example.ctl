@@ -114,7 +114,7 @@ lakes.asc lake_codes fillcode = 0 readcode = 0 defaultValue = -9999   no lake
 
 [variable_grids]
 1       grids the modules change during the run
-soil_storage.asc soil_storage 0 0.6     relative soil moisture, starts at 0.6
+soil_storage.asc soil_storage 0 0.95    relative soil moisture, starts at 0.95 (a wet soil)
 0       write code
 0       read code: created from the default value
 
@@ -174,7 +174,7 @@ sd.stat 2001
 1e-5    2e-5    Tkorr: transmissivity scaling
 1.0     1.5     Kkorr: drainage scaling
 2       1.5     k_ELS_QD: storage constant of direct runoff, h
-30      20      SHmax: interflow storage capacity, mm
+6       4       SHmax: interflow storage capacity, mm
 10      8       k_ELS_QI: storage constant of interflow, h
 200     150     k_ELS_QBB: storage constant of delayed baseflow, h
 0.05    0.08    alpha: delayed-baseflow recharge at saturation, mm/h

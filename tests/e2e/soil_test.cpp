@@ -3,8 +3,11 @@
 // the run with their codes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
+#include <sstream>
+#include <vector>
 
 #include "e2e/xml_check.h"
 #include "support/test_support.h"
@@ -73,6 +76,31 @@ TEST(SoilRun, WritesTablesGridsAndTheTravelTimeLog) {
             "TG\t   2\t(  3\tZonen):\t0.200\t0.400\t0.400\n");
 }
 
+TEST(SoilRun, TheExampleRunsTheSoilModelThroughItsDay) {
+  TempDir dir;
+  std::filesystem::copy(VELMO_TEST_DATA "/../../examples", dir.path(),
+                        std::filesystem::copy_options::recursive);
+  const std::string out = dir / "out.txt";
+  ASSERT_EQ(RunVelmo(dir.path().string(), "example.ctl", out), 0) << ReadFile(out);
+  EXPECT_EQ(ReadFile(dir / "modell.log"),
+            "Fliesszeitverteilung:\nTG\t   1\t(  3\tZonen):\t0.364\t0.364\t0.273\n"
+            "TG\t   2\t(  3\tZonen):\t0.364\t0.364\t0.273\n");
+  // 24 hourly rows after the three header lines, the last at the day's end.
+  std::istringstream table(ReadFile(dir / "qges.stat"));
+  std::vector<std::string> rows;
+  for (std::string line; std::getline(table, line);) rows.push_back(line);
+  ASSERT_EQ(rows.size(), 27u);
+  EXPECT_TRUE(rows.back().starts_with("2000\t 1\t 1\t24\t")) << rows.back();
+  // The peaks of direct runoff, written at the end of the run: the wet valley
+  // cells ran off.
+  std::istringstream peakflow(ReadFile(dir / "peakflow.asc"));
+  std::string line;
+  for (int header = 0; header < 6; ++header) std::getline(peakflow, line);
+  double largest = 0.0;
+  for (double value; peakflow >> value;) largest = std::max(largest, value);
+  EXPECT_GT(largest, 0.1);
+}
+
 TEST(SoilRun, ConstructionFailuresEndTheRunWithTheirCode) {
   struct Case {
     std::string what;
@@ -81,7 +109,8 @@ TEST(SoilRun, ConstructionFailuresEndTheRunWithTheirCode) {
     std::string message;
   };
   const Case cases[] = {
-      {"no soil section", "[soil_model]", "[soil]", 17, "error in control file, [soil_model]; (EOF)not found!"},
+      {"no soil section", "[soil_model]", "[soil]", 17,
+       "error in control file, [soil_model]; (EOF)not found!"},
       {"m of 0", "0.02    0.03    m", "0.02    0       m", 1,
        "recession parameter m for subbasin 2 is negative!"},
       {"infiltration without soil model", "1       flow control\n60      minutes\n2       method",
