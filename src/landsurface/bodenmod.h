@@ -29,7 +29,7 @@ inline constexpr int kFlowTimeCellsErrorCode = 6;        // a subbasin without c
 inline constexpr int kEmptyFirstTimeZoneErrorCode = 61;  // no cell of a subbasin in travel-time zone 1
 inline constexpr int kCapillaryFlowErrorCode = 55;       // capillary rise cannot be computed
 inline constexpr int kLakeMethodErrorCode = 211;         // lake method other than 1 or 2
-inline constexpr int kSoilInputCellErrorCode = 68;       // a computed cell without soil data
+inline constexpr int kSoilInputCellErrorCode = 68;       // a computed cell without usable input
 inline constexpr const char* kSoilModelName = "soil_model";
 // A marker at or above this counts as a surface saturated in the step before.
 inline constexpr double kSaturatedMarker = 0.5;
