@@ -1,8 +1,8 @@
 // The soil model in the time loop of the model application: the control file
-// of tests/data/soil runs through 30 hourly steps (a day's end among them, so
-// the set-up object's daily root-zone update runs on the soil model's grids),
-// driven by a fake interpolator that rains on the precipitation grid and
-// notes the direct runoff of each step.
+// of tests/data/soil, with a routing section, runs through 30 hourly steps (a
+// day's end among them, so the set-up object's daily root-zone update runs on
+// the soil model's grids), driven by a fake interpolator that rains on the
+// precipitation grid and notes the direct runoff of each step.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -89,6 +89,14 @@ TEST(SoilInTheTimeLoop, ThirtyStepsWithTablesAndPeakflow) {
   for (const auto& [from, to] : {std::pair<std::string, std::string>{"endhour = 10", "endhour = 6"},
                                  std::pair<std::string, std::string>{"endday = 1", "endday = 2"}})
     control.replace(control.find(from), from.size(), to);
+  // The routing model takes the subbasins' runoff: subbasin 1 flows through
+  // a channel into subbasin 2, the outlet.
+  const std::string routing = ReadFile(VELMO_TEST_DATA "/routing/routing.ctl");
+  const size_t section = routing.find("[routing_model]");
+  // Its descriptions end at the next section.
+  control.insert(control.find("[soil_model]"),
+                 routing.substr(section, routing.find("\n\n", section) - section + 2));
+  std::filesystem::copy_file(VELMO_TEST_DATA "/routing/observed.txt", dir / "observed.txt");
   WriteFile(dir / "soil.ctl", control);
   const std::filesystem::path previous = std::filesystem::current_path();
   std::filesystem::current_path(dir.path());
@@ -127,6 +135,19 @@ TEST(SoilInTheTimeLoop, ThirtyStepsWithTablesAndPeakflow) {
   EXPECT_TRUE(rows.back().starts_with("2000\t 1\t 2\t 6\t")) << rows.back();
   // Written at the end of the run.
   EXPECT_TRUE(ReadFile(dir / "peakflow.asc").starts_with("ncols\t4\nnrows\t3\n"));
+  // The routed discharge at both outlets, every step.
+  std::istringstream discharge(ReadFile(dir / "qstat.txt"));
+  std::vector<std::string> discharge_rows;
+  while (std::getline(discharge, line)) discharge_rows.push_back(line);
+  ASSERT_GE(discharge_rows.size(), 3u + kSteps);
+  const std::string& last = discharge_rows[3 + kSteps - 1];
+  EXPECT_TRUE(last.starts_with("2000\t 1\t 2\t 6\t")) << last;
+  std::istringstream fields(last);
+  std::vector<double> values;
+  for (double value; fields >> value;) values.push_back(value);
+  ASSERT_EQ(values.size(), 6u) << last;  // date, then the two outlets
+  EXPECT_GT(values[4], 0.0) << last;
+  EXPECT_GT(values[5], values[4]) << last;  // the outlet of both subbasins
   EXPECT_NE(console.str().find("deleting module soil_model"), std::string::npos);
 }
 
