@@ -73,7 +73,12 @@ temperature.stat 2024    statistics table: daily zone means
 0       no scenarios
 
 [radiation_correction]
-0
+0       flow control parameter: off
+60      time interval (minutes)
+
+[evapotranspiration]
+0       flow control parameter: off
+60      time interval (minutes)
 
 [model_time]
 startminute = 0

@@ -171,6 +171,26 @@ TEST_F(Run, ConstructionFailureEndsWithItsCode) {
       {"tracer descriptions: section missing",
        [](std::string& c, const TempDir&) { Replace(c, "[substance_transport]", ""); }, 17,
        "error in control file, [substance_transport]"},
+      {"radiation correction: method unreadable",
+       [](std::string& c, const TempDir&) {
+         Replace(c, "[radiation_correction]\n0       flow control parameter: off",
+                 "[radiation_correction]\n1");
+         Replace(c, "60      time interval (minutes)\n\n[evapotranspiration]",
+                 "60\nx\n\n[evapotranspiration]");
+       },
+       17, "methode of correction for [radiation_correction]"},
+      {"evapotranspiration: section missing",
+       [](std::string& c, const TempDir&) { Replace(c, "[evapotranspiration]", "[evapotranspirations]"); },
+       17, "error in control file, [evapotranspiration]; (EOF)not found!"},
+      {"evapotranspiration: Penman-Monteith without radiation",
+       [](std::string& c, const TempDir&) {
+         Replace(c, "[evapotranspiration]\n0       flow control parameter: off\n60",
+                 "[evapotranspiration]\n1\n60\n1\n1 1 1 1 1 1 1 1 1 1 1 1\n1 1 1 1 1 1 1 1 1 1 1 1\n1\n"
+                 "e.asc\n0\ne.stat 0\nr.asc\n0\nr.stat 0\nv.asc\n0\nv.stat 0\nw.asc\n0\nw.stat 0\n"
+                 "s.asc\n0\ns.stat 0\ni.asc\n0\ni.stat 0\nrg.stat 0\n0.2 0.3 0.3 0.2\n"
+                 "0.072 -0.808 1.749 -0.239\n0.7 0.05\n1000\n10 10 10 10 10 10 10 10 10 10 10 10\n0.6 0\n\n");
+       },
+       46, "Evapotranspiration requires at least one of the following entities"},
       {"tracer descriptions: too many tracers",
        [](std::string& c, const TempDir&) { Replace(c, "0       no tracers", "10"); }, 58,
        "not more than 9 tracer species are allowed"},
