@@ -52,6 +52,13 @@ const char* MethodLabel(int method) {
   }
 }
 
+// Stores `value` only where the cell holds another one: grids that keep the
+// same value step after step (night radiation, the rates of later steps set
+// back to 0) are then only read.
+inline void Keep(double& cell, double value) {
+  if (cell != value) cell = value;
+}
+
 // The record of a table addressed by a cell's position value, or null.
 template <typename Record>
 const Record* RecordAt(const Record* table, double value) {
@@ -211,6 +218,7 @@ void verdunstungsmodellklasse::CreateStatistics(owned_grid& grid, const std::str
       time_interval < kMinutesPerHour);
   if (error != 0) throw ErrorCode{error};
   grid.statistics->WriteHeader(header, title);
+  statistics_on = statistics_on || grid.statistics->IsOn();
 }
 
 void verdunstungsmodellklasse::RegisterGrids() {
@@ -366,8 +374,8 @@ bool verdunstungsmodellklasse::BeginStep(int minute, int hour, int day, int mont
   night = is_night != 0 || method == kHamon || method == kHaude;
   daylight_steps = 0;
   if (!night && !(radiation && sunshine)) SetUpSubSteps();
-  transmissivity =
-      Transmissivity(parameters.transmissivity_mean, parameters.transmissivity_amplitude, day, month);
+  log_transmissivity = std::log(
+      Transmissivity(parameters.transmissivity_mean, parameters.transmissivity_amplitude, day, month));
   if (time_interval < kLongStepMinutes) UpdateMeanSunshine();
   if (method == kPenmanMonteith && time_interval > kLongStepMinutes) {
     amplitude = MonthlyAmplitude(parameters.amplitudes, day, month, month_lengths);
@@ -450,7 +458,9 @@ void verdunstungsmodellklasse::ComputeCells() {
       const bool lake_cell = LakeCell(r, c);
       const double cell_albedo = lake_cell ? lake.albedo : albedo ? albedo[r][c] : 0.0;
 
-      // 1. Radiation, relative sunshine and cloudiness.
+      // 1. Radiation, relative sunshine and cloudiness; the air pressure at
+      // the cell's temperature, when it is needed here, serves Penman-Monteith too.
+      double pressure = 0.0;
       double ratio = 0.0;
       double relative_sunshine = 0.0;
       double global = 0.0;
@@ -459,10 +469,9 @@ void verdunstungsmodellklasse::ComputeCells() {
       if (!night) {
         double clear = 0.0;
         if (clear_sky) {
-          const double pressure =
-              air_pressure ? air_pressure[r][c] : AirPressureBarometric(elevation[r][c], t);
-          clear = ClearSkyRadiation(cos_zenith.data(), daylight_steps, daylight_step_hours, transmissivity,
-                                    pressure);
+          pressure = air_pressure ? air_pressure[r][c] : AirPressureBarometric(elevation[r][c], t);
+          clear = ClearSkyRadiation(cos_zenith.data(), daylight_steps, daylight_step_hours,
+                                    log_transmissivity, pressure);
         }
         if (!sunshine) {
           if (clear > 0.0) {
@@ -488,19 +497,20 @@ void verdunstungsmodellklasse::ComputeCells() {
         absorbed = (1.0 - cell_albedo) * global;
         cloud = Cloudiness(ratio);
       } else {
-        relative_sunshine = mean_sunshine[r][c];
+        // Only Penman-Monteith uses the sunshine of a night step.
+        if constexpr (Method == kPenmanMonteith) relative_sunshine = mean_sunshine[r][c];
       }
-      corrected_radiation[r][c] = global;
-      cloudiness[r][c] = cloud;
+      Keep(corrected_radiation[r][c], global);
+      Keep(cloudiness[r][c], cloud);
 
       // 2. The soil and snow rates start from 0.
       potential_evaporation[r][c] = 0.0;
-      real_evaporation[r][c] = 0.0;
-      snow_evaporation[r][c] = 0.0;
+      Keep(real_evaporation[r][c], 0.0);
+      Keep(snow_evaporation[r][c], 0.0);
 
       // 3 to 7. The method.
       if constexpr (Method == kPenmanMonteith) {
-        PenmanMonteithCell(r, c, ratio, relative_sunshine, absorbed);
+        PenmanMonteithCell(r, c, ratio, relative_sunshine, absorbed, clear_sky && !night ? pressure : 0.0);
       } else {
         double e = 0.0;
         if constexpr (Method == kHamon) {
@@ -530,11 +540,12 @@ void verdunstungsmodellklasse::ComputeCells() {
         for (int l = 0; l <= 1; ++l) {
           potential_transpiration[static_cast<std::size_t>(l)][r][c] = e;
           potential_interception[static_cast<std::size_t>(l)][r][c] = e;
-          real_transpiration[static_cast<std::size_t>(l)][r][c] = 0.0;
+          Keep(real_transpiration[static_cast<std::size_t>(l)][r][c], 0.0);
         }
       }
 
       // 8. Statistics.
+      if (!statistics_on) continue;
       const int zone = ZoneIndex(r, c);
       const int first_layer_statistics = Method == kPenmanMonteith ? L : 0;
       for (int l = first_layer_statistics; l >= 0; --l) {
@@ -553,7 +564,7 @@ void verdunstungsmodellklasse::ComputeCells() {
 }
 
 void verdunstungsmodellklasse::PenmanMonteithCell(int r, int c, double ratio, double sunshine_value,
-                                                  double absorbed_shortwave) {
+                                                  double absorbed_shortwave, double pressure_at_temperature) {
   const etp_parameters& p = parameters;
   const double dt = time_interval;
   const double z = elevation[r][c];
@@ -576,13 +587,20 @@ void verdunstungsmodellklasse::PenmanMonteithCell(int r, int c, double ratio, do
     if (l == 1 || leaf_area_index[static_cast<std::size_t>(l)][r][c] != nodata_value) lowest_layer = l;
   }
 
+  // The pressure found for the radiation holds for the day part while the
+  // temperature is unchanged (steps of 720 minutes or less).
+  const bool pressure_known = pressure_at_temperature > 0.0 && dt <= kLongStepMinutes;
   const auto part_input = [&](bool daylight, double fraction, double t) {
     pm_part_input part;
     part.daylight = daylight;
     part.fraction = fraction;
     part.temperature = t;
     part.step_minutes = dt;
-    part.pressure = air_pressure ? air_pressure[r][c] : AirPressureBarometric(z, t);
+    if (air_pressure) {
+      part.pressure = air_pressure[r][c];
+    } else {
+      part.pressure = daylight && pressure_known ? pressure_at_temperature : AirPressureBarometric(z, t);
+    }
     part.saturation_vapour_pressure = SaturationVapourPressureTetens(t);
     part.vapour_pressure =
         vapour_pressure ? vapour_pressure[r][c] : humidity[r][c] * part.saturation_vapour_pressure;
@@ -657,7 +675,7 @@ void verdunstungsmodellklasse::PenmanMonteithCell(int r, int c, double ratio, do
     transpiration = std::max(0.0, day.transpiration + night_result.transpiration);
     interception = std::max(0.0, day.interception + night_result.interception);
     soil += day.soil + night_result.soil;
-    real_transpiration[i][r][c] = 0.0;
+    Keep(real_transpiration[i][r][c], 0.0);
     total_transpiration += transpiration;
     total_interception += interception;
     if (layer.leaf_area_index > 0.0) leaf_area_above += layer.leaf_area_index;
@@ -666,7 +684,7 @@ void verdunstungsmodellklasse::PenmanMonteithCell(int r, int c, double ratio, do
   potential_evaporation[r][c] = soil;
   potential_transpiration[0][r][c] = total_transpiration + soil;
   potential_interception[0][r][c] = total_interception;
-  real_transpiration[0][r][c] = 0.0;
+  Keep(real_transpiration[0][r][c], 0.0);
 }
 
 void verdunstungsmodellklasse::EndStep() {

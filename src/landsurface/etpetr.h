@@ -146,7 +146,8 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   void UpdateMeanSunshine();
   template <int Method>
   void ComputeCells();
-  void PenmanMonteithCell(int r, int c, double ratio, double sunshine, double absorbed_shortwave);
+  void PenmanMonteithCell(int r, int c, double ratio, double sunshine, double absorbed_shortwave,
+                          double pressure_at_temperature);
   void EndStep();
   bool Computed(int row, int col) const {
     return zone_grid[row][col] != nodata_value &&
@@ -197,11 +198,12 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   int daylight_steps = 0;          // K
   double daylight_step_hours = 0.0;
   bool night = false;
-  double transmissivity = 0.0;
+  double log_transmissivity = 0.0;  // of the day
   double amplitude = 0.0;
   double variability = 0.0;
   int sunshine_steps = 0;
   bool daylight_started = false;
+  bool statistics_on = false;   // some table of the module is written
   long long unrough_cells = 0;  // cells of the step with a roughness length of 0 or less
   bool roughness_warning_given = false;
   bool date_warning_given = false;

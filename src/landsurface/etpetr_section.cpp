@@ -242,6 +242,18 @@ void verdunstungsmodellklasse::CheckParameters() {
       break;
   }
 
+  // The clear-sky radiation raises the transmissivity to a power: it must
+  // stay within 0..1 on every day of the year.
+  const bool clear_sky_methods = p.method == kPenmanMonteith || p.method == kWendling;
+  const double swing = std::fabs(p.transmissivity_amplitude);
+  if (clear_sky_methods && !(p.transmissivity_mean - swing >= 0.0 && p.transmissivity_mean + swing <= 1.0)) {
+    std::ostringstream text;
+    text << "FATAL: the atmospheric transmissivity of " << section_buffer
+         << " must stay within 0..1 over the year, read: mean " << p.transmissivity_mean << ", amplitude "
+         << p.transmissivity_amplitude;
+    fail(text.str());
+  }
+
   // exp(-z/H) of the daily temperature cycle needs a positive scale.
   if (p.method == kPenmanMonteith && time_interval > kLongStepMinutes && !(p.amplitude_scale_height > 0.0)) {
     std::ostringstream text;

@@ -155,13 +155,26 @@ void expokorrklasse::CopyNightTemperature() {
   }
 }
 
+// Cells outside the catchment or the region get no slope at all (all three
+// terms 0): their incidence is 0, so the sub-steps add nothing to them and
+// the cell loop needs no test of its own.
 void expokorrklasse::PrepareSlopeTerms() {
   const int stride = ncols + 1;
-  slopes.assign(static_cast<std::size_t>(nrows + 1) * static_cast<std::size_t>(stride), slope_terms{});
+  slopes.assign(static_cast<std::size_t>(nrows + 1) * static_cast<std::size_t>(stride),
+                slope_terms{0.0, 0.0, 0.0});
   for (int r = first_row; r <= last_row; ++r)
     for (int c = FirstColumn(r); c <= LastColumn(r); ++c)
       if (InRegion(r, c))
         slopes[static_cast<std::size_t>(r) * stride + c] = SlopeTerms(slope_angle[r][c], slope_aspect[r][c]);
+}
+
+void expokorrklasse::ClearShadows() {
+  for (int r = shadow_first_row; r <= shadow_last_row; ++r) {
+    const double* zone = zone_grid[r];
+    double* shade = shadow[r];
+    for (int c = FirstColumn(r); c <= LastColumn(r); ++c)
+      if (zone[c] != nodata_value) shade[c] = 0.0;
+  }
 }
 
 void expokorrklasse::RunTimeStep(int minute, int hour, int day, int month, int year) {
@@ -218,36 +231,32 @@ void expokorrklasse::ComputeStep(int day, int month, int hour, int minute) {
 
     double beam = 0.0;
     sun_terms sun_now;
+    double sun_azimuth = 0.0;
+    double sun_elevation = 0.0;
     if (!part.is_night) {
-      double azimuth = 0.0;
-      double elevation_angle = 0.0;
       SunPosition(day, month, latitude, longitude,
-                  clock + part.night_before_sunrise - part.night_fraction * h / 2.0, azimuth,
-                  elevation_angle);
-      const double zenith = pi * 0.5 - elevation_angle;
-      sun_now = SunTerms(azimuth, zenith);
-      beam = BeamRadiation(elevation_angle, part.day_fraction, h);
+                  clock + part.night_before_sunrise - part.night_fraction * h / 2.0, sun_azimuth,
+                  sun_elevation);
+      const double zenith = pi * 0.5 - sun_elevation;
+      sun_now = SunTerms(sun_azimuth, zenith);
+      beam = BeamRadiation(sun_elevation, part.day_fraction, h);
       horizontal_radiation += beam * sun_now.up;
-
-      for (int r = shadow_first_row; r <= shadow_last_row; ++r)
-        for (int c = FirstColumn(r); c <= LastColumn(r); ++c)
-          if (zone_grid[r][c] != nodata_value) shadow[r][c] = 0.0;
-      if (march) CastShadows(terrain, azimuth, elevation_angle, shadow.get());
-    } else {
-      for (int r = shadow_first_row; r <= shadow_last_row; ++r)
-        for (int c = FirstColumn(r); c <= LastColumn(r); ++c)
-          if (zone_grid[r][c] != nodata_value) shadow[r][c] = 0.0;
+    }
+    // Without a march the shadows stay 0 from the start.
+    if (march) {
+      ClearShadows();
+      if (!part.is_night) CastShadows(terrain, sun_azimuth, sun_elevation, shadow.get());
     }
 
     // A sub-step without beam radiation adds nothing to any cell.
     if (beam > 0.0) {
       for (int r = first_row; r <= last_row; ++r) {
-        const double* shade = shadow[r];
+        const double* shade = march ? shadow[r] : nullptr;
         const double* dull_row = sunshine ? sunshine[r] : nullptr;
         const slope_terms* slope_row = slopes.data() + static_cast<std::size_t>(r) * stride;
         double* sum = correction[r];
         for (int c = FirstColumn(r); c <= LastColumn(r); ++c) {
-          if (!InRegion(r, c) || shade[c] >= 0.5) continue;
+          if (shade && shade[c] >= 0.5) continue;
           const bool dull = dull_row && dull_row[c] < kDullSunshine;
           sum[c] += beam * IncidenceFactor(IncidenceCosine(slope_row[c], sun_now), sun_now.up, dull);
         }

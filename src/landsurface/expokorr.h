@@ -70,6 +70,7 @@ class expokorrklasse : public teilmodellklasse {
                       int write_code, int row_lo, int row_hi);
   void CopyNightTemperature();
   void PrepareSlopeTerms();
+  void ClearShadows();
   void ComputeStep(int day, int month, int hour, int minute);
   void FinishStep();
   bool InRegion(int row, int col) const {

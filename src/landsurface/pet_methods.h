@@ -173,9 +173,9 @@ double Cloudiness(double ratio);
 // Atmospheric transmissivity of the day.
 double Transmissivity(double mean, double amplitude, int day, int month);
 // Clear-sky radiation (Wh/m²) summed over the daylight sub-steps of length
-// h hours with the given zenith cosines; sub-steps with the sun below the
-// horizon add nothing.
-double ClearSkyRadiation(const double* cos_zenith, int count, double h, double transmissivity,
+// h hours with the given zenith cosines, for ln of the day's transmissivity;
+// sub-steps with the sun below the horizon add nothing.
+double ClearSkyRadiation(const double* cos_zenith, int count, double h, double log_transmissivity,
                          double pressure);
 
 // Daily temperature amplitude of the day: linear between mid-months (index

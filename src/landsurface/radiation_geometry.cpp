@@ -2,7 +2,9 @@
 // daylight, beam radiation, corrected temperature and the shadow march.
 #include "landsurface/radiation_geometry.h"
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace velmo {
 namespace {
@@ -116,52 +118,94 @@ void CastShadows(const shadow_terrain& terrain, double azimuth, double elevation
   double** const height = terrain.elevation;
   double** const zone = terrain.zone;
   const double nodata = terrain.nodata;
+  const int edge_row = dy == 1 ? 1 : nrows;
+  const int edge_column = dx == 1 ? ncols : 1;
 
-  // Bresenham line from a start cell away from the sun; the ray's height
-  // sinks by `drop` per major step and rises to every lit cell it meets.
-  const auto march = [&](int r, int c) {
-    double h = height[r][c];
-    int error = -(major / 2);
-    for (;;) {
-      if (along_rows) {
-        r += row_step;
-        h -= drop;
-      } else {
-        c += column_step;
-        if (h > nodata) h -= drop;
-      }
-      error += minor;
-      if (error >= 0) {
-        error -= major;
-        if (along_rows) {
-          c += column_step;
-        } else {
-          r += row_step;
-        }
-      }
-      if (r < 1 || r > nrows || c < 1 || c > ncols) return;
-      if (zone[r][c] == nodata) continue;
-      const double ground = height[r][c];
-      if (h > ground) {
-        shadow[r][c] = 1.0;
-      } else {
-        shadow[r][c] = 0.0;
-        h = ground;
-      }
+  // A ray that reaches a valid cell shades it when it runs above the ground,
+  // else lights it and continues from the ground.
+  const auto reach = [&](double& h, const double* zone_row, const double* height_row, double* shadow_row,
+                         int c) {
+    if (zone_row[c] == nodata) return;
+    const double ground = height_row[c];
+    if (h > ground) {
+      shadow_row[c] = 1.0;
+    } else {
+      shadow_row[c] = 0.0;
+      h = ground;
     }
   };
 
-  // Start cells: the side column facing the sun in every row from the far
-  // edge on, then the whole edge row facing the sun.
-  const int edge_row = dy == 1 ? 1 : nrows;
-  const int edge_column = dx == 1 ? ncols : 1;
-  for (int i = 0; i < nrows; ++i) {
-    const int r = dy == 1 ? nrows - i : 1 + i;
-    if (r != edge_row) {
-      march(r, edge_column);
-      continue;
+  if (!along_rows) {
+    // Bresenham line from a start cell away from the sun, one column per
+    // step along the row in memory; the ray sinks by `drop` per step.
+    const auto march = [&](int r, int c) {
+      double h = height[r][c];
+      int error = -(major / 2);
+      for (;;) {
+        c += column_step;
+        if (h > nodata) h -= drop;
+        error += minor;
+        if (error >= 0) {
+          error -= major;
+          r += row_step;
+        }
+        if (r < 1 || r > nrows || c < 1 || c > ncols) return;
+        reach(h, zone[r], height[r], shadow[r], c);
+      }
+    };
+    // Start cells: the side column facing the sun in every row from the far
+    // edge on, then the whole edge row facing the sun.
+    for (int i = 0; i < nrows; ++i) {
+      const int r = dy == 1 ? nrows - i : 1 + i;
+      if (r != edge_row) {
+        march(r, edge_column);
+        continue;
+      }
+      for (int j = 0; j < ncols; ++j) march(r, dx == 1 ? 1 + j : ncols - j);
     }
-    for (int j = 0; j < ncols; ++j) march(r, dx == 1 ? 1 + j : ncols - j);
+    return;
+  }
+
+  // Rays one row per step. Every ray has moved the same number of columns
+  // after k steps, so all rays are advanced together row by row, which reads
+  // each row once and in order. In each row the rays from the side column
+  // come first, the later-started ones after the earlier, then those from
+  // the edge row: the order in which ray after ray would reach the row.
+  std::vector<int> shift(static_cast<std::size_t>(nrows) + 1, 0);
+  int error = -(major / 2);
+  for (int k = 1; k <= nrows; ++k) {
+    error += minor;
+    const bool moves = error >= 0;
+    if (moves) error -= major;
+    shift[static_cast<std::size_t>(k)] = shift[static_cast<std::size_t>(k) - 1] + (moves ? 1 : 0);
+  }
+  std::vector<double> side_height(static_cast<std::size_t>(nrows) + 1, 0.0);  // by start row
+  for (int r = 1; r <= nrows; ++r) side_height[static_cast<std::size_t>(r)] = height[r][edge_column];
+  std::vector<double> edge_height(static_cast<std::size_t>(ncols) + 1, 0.0);  // by start column
+  for (int c = 1; c <= ncols; ++c) edge_height[static_cast<std::size_t>(c)] = height[edge_row][c];
+
+  for (int k = 1; k < nrows; ++k) {
+    const int r = edge_row + k * row_step;
+    const double* zone_row = zone[r];
+    const double* height_row = height[r];
+    double* shadow_row = shadow[r];
+    // Side rays started j rows back, j = 1 .. k - 1 (not on the edge row).
+    for (int j = 1; j < k; ++j) {
+      const int c = edge_column + column_step * shift[static_cast<std::size_t>(j)];
+      if (c < 1 || c > ncols) break;  // this ray and every older one have left
+      double& h = side_height[static_cast<std::size_t>(r - j * row_step)];
+      h -= drop;
+      reach(h, zone_row, height_row, shadow_row, c);
+    }
+    // Edge rays; they never meet one another.
+    const int offset = column_step * shift[static_cast<std::size_t>(k)];
+    const int first = std::max(1, 1 - offset);
+    const int last = std::min(ncols, ncols - offset);
+    for (int start = first; start <= last; ++start) {
+      double& h = edge_height[static_cast<std::size_t>(start)];
+      h -= drop;
+      reach(h, zone_row, height_row, shadow_row, start + offset);
+    }
   }
 }
 

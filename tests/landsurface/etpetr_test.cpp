@@ -169,6 +169,9 @@ TEST_F(Evapotranspiration, SectionErrors) {
       {"one share", [](et_section& v) { v.shares = "0.5"; }, 10,
        "error reading fraction for temperature amplitude"},
       {"scale height", [](et_section& v) { v.scale_height = "0"; }, 10, "must be above 0 m"},
+      {"transmissivity", [](et_section& v) { v.transmissivity = "0.9 -0.2"; }, 10,
+       "transmissivity of [evapotranspiration] must stay within 0..1 over the year, read: mean 0.9, "
+       "amplitude -0.2"},
       {"comment after Hamon", [](et_section& v) { v.hamon += " PEC"; }, 45,
        "fh-parameter for \nHAUDE-evaporation"},
       {"eleven Hamon values", [](et_section& v) { v.hamon = "1 1 1 1 1 1 1 1 1 1 1 x"; }, 45,

@@ -259,12 +259,13 @@ TEST(Radiation, CloudinessTransmissivityAndClearSky) {
   EXPECT_NEAR(Transmissivity(0.7, 0.05, 21, 6), 0.65001, 5e-6);
 
   const double overhead[] = {1.0};
-  EXPECT_NEAR(ClearSkyRadiation(overhead, 1, 1.0, 0.7, kReferencePressure), 0.7 * 1367.0, 1e-9);
+  EXPECT_NEAR(ClearSkyRadiation(overhead, 1, 1.0, std::log(0.7), kReferencePressure), 0.7 * 1367.0, 1e-9);
   // Sub-steps with the sun below the horizon add nothing (not a negative sum).
   const double mixed[] = {1.0, 0.0, -0.2};
-  EXPECT_NEAR(ClearSkyRadiation(mixed, 3, 1.0, 0.7, kReferencePressure), 0.7 * 1367.0, 1e-9);
+  EXPECT_NEAR(ClearSkyRadiation(mixed, 3, 1.0, std::log(0.7), kReferencePressure), 0.7 * 1367.0, 1e-9);
   // Thinner air lets more through.
-  EXPECT_GT(ClearSkyRadiation(overhead, 1, 1.0, 0.7, AirPressureBarometric(2000.0, 10.0)), 0.7 * 1367.0);
+  EXPECT_GT(ClearSkyRadiation(overhead, 1, 1.0, std::log(0.7), AirPressureBarometric(2000.0, 10.0)),
+            0.7 * 1367.0);
 }
 
 TEST(TemperatureCycle, AmplitudeOfTheDayAndShifts) {

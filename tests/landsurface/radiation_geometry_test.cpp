@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <random>
 #include <vector>
 
 namespace velmo {
@@ -159,6 +160,97 @@ TEST(Shadows, TowerCastsItsShadowAwayFromTheSun) {
       }
     EXPECT_GT(shaded, 0) << c.azimuth;
     EXPECT_LE(shaded, 12) << c.azimuth;
+  }
+}
+
+// The march ray after ray, as the rays are defined: the start cells of the
+// side column from the far edge on, then the edge row; each ray marks the
+// valid cells it reaches. CastShadows must give the same marks.
+void ReferenceShadows(const shadow_terrain& t, double azimuth, double elevation, double** shadow) {
+  int dx = -1, dy = 1;
+  if (azimuth <= 1.570796326795) {
+    dx = 1;
+  } else if (azimuth <= 3.14159265359) {
+    dx = 1;
+    dy = -1;
+  } else if (azimuth <= 4.7123889803850005) {
+    dy = -1;
+  }
+  const bool along_rows = std::fabs(std::cos(azimuth)) > 0.707106781;
+  const int major = along_rows ? t.nrows : t.ncols;
+  const int minor = static_cast<int>(along_rows ? std::fabs(t.nrows * std::sin(azimuth) / std::cos(azimuth))
+                                                : std::fabs(t.ncols * std::cos(azimuth) / std::sin(azimuth)));
+  const double drop =
+      std::fabs(t.cellsize / (along_rows ? std::cos(azimuth) : std::sin(azimuth))) * std::tan(elevation);
+  const auto march = [&](int r, int c) {
+    double h = t.elevation[r][c];
+    int error = -(major / 2);
+    for (;;) {
+      if (along_rows) {
+        r += dy;
+        h -= drop;
+      } else {
+        c -= dx;
+        if (h > t.nodata) h -= drop;
+      }
+      error += minor;
+      if (error >= 0) {
+        error -= major;
+        if (along_rows) {
+          c -= dx;
+        } else {
+          r += dy;
+        }
+      }
+      if (r < 1 || r > t.nrows || c < 1 || c > t.ncols) return;
+      if (t.zone[r][c] == t.nodata) continue;
+      if (h > t.elevation[r][c]) {
+        shadow[r][c] = 1.0;
+      } else {
+        shadow[r][c] = 0.0;
+        h = t.elevation[r][c];
+      }
+    }
+  };
+  const int edge_row = dy == 1 ? 1 : t.nrows;
+  for (int i = 0; i < t.nrows; ++i) {
+    const int r = dy == 1 ? t.nrows - i : 1 + i;
+    if (r != edge_row) {
+      march(r, dx == 1 ? t.ncols : 1);
+      continue;
+    }
+    for (int j = 0; j < t.ncols; ++j) march(r, dx == 1 ? 1 + j : t.ncols - j);
+  }
+}
+
+TEST(Shadows, SameMarksAsRayAfterRay) {
+  const int nrows = 37, ncols = 23;
+  Grid dem(nrows, ncols, 0.0), zone(nrows, ncols, 1.0);
+  std::mt19937 random(7);
+  std::uniform_real_distribution<double> ground(0.0, 400.0);
+  std::uniform_int_distribution<int> outside(0, 9);
+  for (int r = 1; r <= nrows; ++r)
+    for (int c = 1; c <= ncols; ++c) {
+      dem[r][c] = ground(random);
+      if (outside(random) == 0) zone[r][c] = -9999.0;
+    }
+  const shadow_terrain terrain{dem.data(), zone.data(), nrows, ncols, -9999.0, 25.0};
+  for (double azimuth : {0.0, 10.0, 44.0, 46.0, 90.0, 100.0, 135.0, 150.0, 180.0, 199.0, 225.0, 260.0, 270.0,
+                         300.0, 330.0, 359.0}) {
+    for (double elevation : {3.0, 20.0, 60.0}) {
+      Grid expected(nrows, ncols, -1.0), marked(nrows, ncols, -1.0);
+      ReferenceShadows(terrain, azimuth * kDeg, elevation * kDeg, expected.data());
+      CastShadows(terrain, azimuth * kDeg, elevation * kDeg, marked.data());
+      int shaded = 0;
+      for (int r = 1; r <= nrows; ++r)
+        for (int c = 1; c <= ncols; ++c) {
+          EXPECT_EQ(marked[r][c], expected[r][c]) << azimuth << " " << elevation << ": " << r << " " << c;
+          shaded += expected[r][c] == 1.0;
+        }
+      if (elevation == 3.0) {
+        EXPECT_GT(shaded, 0) << azimuth;
+      }
+    }
   }
 }
 
