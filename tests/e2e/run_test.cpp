@@ -270,6 +270,20 @@ TEST(Example, Runs) {
   const std::string rows = ReadFile(dir / "precipitation.stat");
   EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 3 + 24) << rows;
   EXPECT_TRUE(ReadFile(dir / "temperature.stat").ends_with("2000\t 1\t 1\t24\t-2.044\t-2.255\t-2.149\n"));
+  // Humidity, wind and radiation from the same stations drive the radiation
+  // correction and Penman-Monteith: a row per hour, more by day than by night.
+  const std::string etp = ReadFile(dir / "etp.stat");
+  EXPECT_EQ(std::count(etp.begin(), etp.end(), '\n'), 3 + 24) << etp;
+  const auto catchment_mean = [&etp](int hour) {
+    const std::size_t row =
+        etp.find("2000\t 1\t 1\t" + std::string(hour < 10 ? " " : "") + std::to_string(hour) + "\t");
+    const std::size_t last_tab = etp.rfind('\t', etp.find('\n', row));
+    return std::stod(etp.substr(last_tab + 1));
+  };
+  EXPECT_GT(catchment_mean(13), 10.0 * catchment_mean(3));
+  EXPECT_GT(catchment_mean(3), 0.0);
+  EXPECT_TRUE(std::filesystem::exists(dir / "etp_000001.01s"));
+  EXPECT_TRUE(std::filesystem::exists(dir / "radiation_correction_000001.01m"));
   ASSERT_TRUE(WellFormed(dir / "Velmo_Diag.xml"));
   EXPECT_EQ(ReadFile(dir / "Velmo_Diag.xml").find("level=\"0\""), std::string::npos);
 }
@@ -309,8 +323,8 @@ TEST(ExampleRun, NetcdfGridsAreWrittenAndReadBackBitForBit) {
       run.dir / "grids/fractions.asc",
       "ncols 6\nnrows 5\nxllcorner 680000\nyllcorner 240000\ncellsize 500\nnodata_value -9999\n" + rows);
   run.Change("WriteAsciiGrids = 1", "WriteDoubleGrids = 1\nWriteNetcdfGrids = 1");
-  run.Change("[standard_grids]\n0       further input grids",
-             "[standard_grids]\n1\ngrids/fractions.asc fractions fillcode = 0 writecode = 1 outname = "
+  run.Change("[standard_grids]\n4       further input grids, made of one value here",
+             "[standard_grids]\n5\ngrids/fractions.asc fractions fillcode = 0 writecode = 1 outname = "
              "fractions.asc");
   ASSERT_EQ(run.Velmo(), 0) << run.Transcript();
   EXPECT_FALSE(std::filesystem::exists(run.dir / "fractions.asc"));
