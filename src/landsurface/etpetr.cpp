@@ -84,6 +84,9 @@ verdunstungsmodellklasse::verdunstungsmodellklasse(MessageStream* stream, const 
   LookUpGrids();
   RegisterGrids();
   cos_zenith.reserve(static_cast<std::size_t>(std::ceil(time_interval / kMinutesPerHour)) + 1);
+  vegetation_terms.assign(static_cast<std::size_t>(layer_count) + 1, pm_vegetation_terms{});
+  radiation_row.assign(static_cast<std::size_t>(ncols) + 1, cell_radiation{});
+  rows_of_layer.assign(static_cast<std::size_t>(layer_count) + 1, layer_rows{});
 }
 
 verdunstungsmodellklasse::~verdunstungsmodellklasse() = default;
@@ -430,261 +433,375 @@ void verdunstungsmodellklasse::UpdateMeanSunshine() {
 
 template <int Method>
 void verdunstungsmodellklasse::ComputeCells() {
+  // Row by row, each stage over the whole row before the next: the cells of
+  // a stage do not wait for one another.
+  for (int r = first_row; r <= last_row; ++r) {
+    RadiationRow<Method>(r);
+    if constexpr (Method == kPenmanMonteith) {
+      PenmanMonteithRow(r);
+    } else {
+      SingleLayerRow<Method>(r);
+    }
+    if (statistics_on) StatisticsRow(r, Method == kPenmanMonteith ? layer_count : 0);
+  }
+}
+
+// Steps 1 and 2 of a row: radiation, relative sunshine and cloudiness of
+// every computed cell (into the row's scratch), the soil and snow rates set
+// to 0, and nodata in the potential grids of the other cells.
+template <int Method>
+void verdunstungsmodellklasse::RadiationRow(int r) {
+  const etp_parameters& p = parameters;
+  const double dt = time_interval;
+  const double radiation_cap = kMaximumGlobalRadiation * (dt / kMinutesPerHour) * day_fraction;
+  const bool clear_sky = !night && !(radiation && sunshine) && daylight_steps > 0 &&
+                         cos_zenith[static_cast<std::size_t>(daylight_steps / 2)] > kLowSunCosine;
+  const bool keeps_mean_sunshine = dt < kLongStepMinutes;
+  const std::array<double, 4> a = p.radiation_coefficients;
+  const std::array<double, 4> cs = p.sunshine_coefficients;
+  const double r0 = p.sunshine_threshold;
+  const int first = FirstColumn(r);
+  const int last = LastColumn(r);
+  FillLayerRows(r);
+
+  // Rows of the grids, fetched once: the calls below could otherwise make
+  // the compiler fetch them again for every cell.
+  const double* const zone_row = zone_grid[r];
+  const double* const region_row = mpi_regions_data ? mpi_regions_data[r] : nullptr;
+  const double* const temperature_row = temperature[r];
+  const double* const elevation_row = elevation[r];
+  const double* const pressure_row = air_pressure ? air_pressure[r] : nullptr;
+  double* const radiation_grid_row = radiation ? radiation[r] : nullptr;
+  const double* const sunshine_row = sunshine ? sunshine[r] : nullptr;
+  const double* const correction_row = correction ? correction[r] : nullptr;
+  const double* const albedo_row = albedo ? albedo[r] : nullptr;
+  const double* const lake_row = lake_codes ? lake_codes[r] : nullptr;
+  const double* const pond_row = ponding ? ponding[r] : nullptr;
+  double* const mean_sunshine_row = mean_sunshine[r];
+  double* const global_row = corrected_radiation[r];
+  double* const cloudiness_row = cloudiness[r];
+  double* const soil_row = potential_evaporation[r];
+  double* const real_soil_row = real_evaporation[r];
+  double* const snow_row = snow_evaporation[r];
+  const double nodata = nodata_value;
+  const double region = process_index;
+  const double lake_albedo = lake.albedo;
+  const double* const cos_z = cos_zenith.data();
+  const int steps = daylight_steps;
+  const double hours = daylight_step_hours;
+  const double log_tau = log_transmissivity;
+
+  for (int c = first; c <= last; ++c) {
+    cell_radiation& cell = radiation_row[static_cast<std::size_t>(c)];
+    cell.computed = zone_row[c] != nodata && (!region_row || region_row[c] == region);
+    if (!cell.computed) {
+      for (const layer_rows& rows : rows_of_layer) {
+        rows.transpiration[c] = nodata;
+        rows.interception[c] = nodata;
+      }
+      soil_row[c] = nodata;
+      continue;
+    }
+    const double t = temperature_row[c];
+    // A lake cell: lake code above 0 and water ponded on it.
+    cell.lake = lake_row && pond_row && lake_row[c] > 0.0 && pond_row[c] > 0.0;
+    cell.albedo = cell.lake ? lake_albedo : albedo_row ? albedo_row[c] : 0.0;
+    cell.ratio = 0.0;
+    cell.sunshine = 0.0;
+    cell.global = 0.0;
+    cell.absorbed = 0.0;
+    cell.cloudiness = kNightCloudiness;
+    // The air pressure at the cell's temperature, when it is needed here,
+    // serves Penman-Monteith too (0: not known).
+    cell.pressure = 0.0;
+    if (!night) {
+      double clear = 0.0;
+      if (clear_sky) {
+        cell.pressure = pressure_row ? pressure_row[c] : AirPressureBarometric(elevation_row[c], t);
+        clear = ClearSkyRadiation(cos_z, steps, hours, log_tau, cell.pressure);
+      }
+      if (!sunshine_row) {
+        if (clear > 0.0) {
+          cell.ratio = std::clamp(radiation_grid_row[c] / clear, 0.0, 1.0);
+          cell.sunshine = RelativeSunshine(cell.ratio, cs, r0);
+        }
+      } else {
+        cell.sunshine = sunshine_row[c];
+        cell.ratio = Cubic(a, cell.sunshine);
+      }
+      double global = 0.0;
+      if (!radiation_grid_row) {
+        global = correction_row ? (correction_row[c] * (Cubic(a, cell.sunshine) - a[0]) + a[0]) * clear
+                                : cell.ratio * clear;
+      } else if (correction_row) {
+        global = ((1.0 - a[0]) * cell.sunshine * (correction_row[c] - 1.0) + 1.0) * radiation_grid_row[c];
+        radiation_grid_row[c] = global;
+      } else {
+        global = radiation_grid_row[c];
+      }
+      if (keeps_mean_sunshine) mean_sunshine_row[c] += cell.sunshine;
+      cell.global = std::min(global, radiation_cap);
+      cell.absorbed = (1.0 - cell.albedo) * cell.global;
+      cell.cloudiness = Cloudiness(cell.ratio);
+    } else if constexpr (Method == kPenmanMonteith) {
+      // Only Penman-Monteith uses the sunshine of a night step.
+      cell.sunshine = mean_sunshine_row[c];
+    }
+    Keep(global_row[c], cell.global);
+    Keep(cloudiness_row[c], cell.cloudiness);
+    soil_row[c] = 0.0;
+    Keep(real_soil_row[c], 0.0);
+    Keep(snow_row[c], 0.0);
+  }
+}
+
+// Steps 4 to 7 of a row for Hamon, Wendling and Haude: one value per cell
+// for the single layer.
+template <int Method>
+void verdunstungsmodellklasse::SingleLayerRow(int r) {
   const etp_parameters& p = parameters;
   const double dt = time_interval;
   const double fd = day_fraction;
-  const double radiation_cap = kMaximumGlobalRadiation * (dt / kMinutesPerHour) * fd;
-  const bool clear_sky = !(radiation && sunshine) && daylight_steps > 0 &&
-                         cos_zenith[static_cast<std::size_t>(daylight_steps / 2)] > kLowSunCosine;
-  const bool keeps_mean_sunshine = dt < kLongStepMinutes;
-  const std::array<double, 4>& a = p.radiation_coefficients;
-  const int L = layer_count;
   const int month = current_date.month;
   const double hamon_factor =
       Method == kHamon ? HamonMonthlyFactor(p.hamon_factors, current_date.day, month, month_lengths) : 0.0;
+  const double haude_factor = p.haude_factors[static_cast<std::size_t>(month)];
+  const double open_water_factor = p.hamon_open_water_factor;
+  const double coast_factor = p.coast_factor;
   const bool lake_model = lake.flow_control != 0 && lake_codes && ponding;
+  const double* const temperature_row = temperature[r];
+  const double* const landuse_row = landuse[1][r];
+  const double* const coverage_row = coverage[1][r];
+  const double* const humidity_row = humidity ? humidity[r] : nullptr;
+  const double* const vapour_row = vapour_pressure ? vapour_pressure[r] : nullptr;
+  const double* const lake_row = lake_model ? lake_codes[r] : nullptr;
+  const double* const pond_row = lake_model ? ponding[r] : nullptr;
+  double* const soil_row = potential_evaporation[r];
+  const layer_rows rows[2] = {rows_of_layer[0], rows_of_layer[1]};
+  const double nodata = nodata_value;
+  const landuse_table_entry* const table = landuse_table;
 
-  for (int r = first_row; r <= last_row; ++r) {
-    for (int c = FirstColumn(r); c <= LastColumn(r); ++c) {
-      if (!Computed(r, c)) {
-        for (int l = 0; l <= L; ++l) {
-          potential_transpiration[static_cast<std::size_t>(l)][r][c] = nodata_value;
-          potential_interception[static_cast<std::size_t>(l)][r][c] = nodata_value;
-        }
-        potential_evaporation[r][c] = nodata_value;
-        continue;
-      }
-      const double t = temperature[r][c];
-      const bool lake_cell = LakeCell(r, c);
-      const double cell_albedo = lake_cell ? lake.albedo : albedo ? albedo[r][c] : 0.0;
-
-      // 1. Radiation, relative sunshine and cloudiness; the air pressure at
-      // the cell's temperature, when it is needed here, serves Penman-Monteith too.
-      double pressure = 0.0;
-      double ratio = 0.0;
-      double relative_sunshine = 0.0;
-      double global = 0.0;
-      double absorbed = 0.0;
-      double cloud = kNightCloudiness;
-      if (!night) {
-        double clear = 0.0;
-        if (clear_sky) {
-          pressure = air_pressure ? air_pressure[r][c] : AirPressureBarometric(elevation[r][c], t);
-          clear = ClearSkyRadiation(cos_zenith.data(), daylight_steps, daylight_step_hours,
-                                    log_transmissivity, pressure);
-        }
-        if (!sunshine) {
-          if (clear > 0.0) {
-            ratio = std::clamp(radiation[r][c] / clear, 0.0, 1.0);
-            relative_sunshine = RelativeSunshine(ratio, p.sunshine_coefficients, p.sunshine_threshold);
-          }
-        } else {
-          relative_sunshine = sunshine[r][c];
-          ratio = Cubic(a, relative_sunshine);
-        }
-        const double factor = correction ? correction[r][c] : 1.0;
-        if (!radiation) {
-          global =
-              correction ? (factor * (Cubic(a, relative_sunshine) - a[0]) + a[0]) * clear : ratio * clear;
-        } else if (correction) {
-          global = ((1.0 - a[0]) * relative_sunshine * (factor - 1.0) + 1.0) * radiation[r][c];
-          radiation[r][c] = global;
-        } else {
-          global = radiation[r][c];
-        }
-        if (keeps_mean_sunshine) mean_sunshine[r][c] += relative_sunshine;
-        global = std::min(global, radiation_cap);
-        absorbed = (1.0 - cell_albedo) * global;
-        cloud = Cloudiness(ratio);
-      } else {
-        // Only Penman-Monteith uses the sunshine of a night step.
-        if constexpr (Method == kPenmanMonteith) relative_sunshine = mean_sunshine[r][c];
-      }
-      Keep(corrected_radiation[r][c], global);
-      Keep(cloudiness[r][c], cloud);
-
-      // 2. The soil and snow rates start from 0.
-      potential_evaporation[r][c] = 0.0;
-      Keep(real_evaporation[r][c], 0.0);
-      Keep(snow_evaporation[r][c], 0.0);
-
-      // 3 to 7. The method.
-      if constexpr (Method == kPenmanMonteith) {
-        PenmanMonteithCell(r, c, ratio, relative_sunshine, absorbed, clear_sky && !night ? pressure : 0.0);
-      } else {
-        double e = 0.0;
-        if constexpr (Method == kHamon) {
-          e = HamonPotentialEvapotranspiration(t, fd, hamon_factor, dt);
-          const landuse_table_entry* record = RecordAt(landuse_table, landuse[1][r][c]);
-          double land_factor = record ? record->ETPHamonFactor : 1.0;
-          if (land_factor == 1.0 && lake_model && ponding[r][c] > kOpenWaterPonding &&
-              lake_codes[r][c] != nodata_value)
-            land_factor = p.hamon_open_water_factor;
-          e *= land_factor;
-        } else if constexpr (Method == kWendling) {
-          e = WendlingPotentialEvapotranspiration(global, cell_albedo, p.coast_factor, t, dt);
-        } else {
-          double relative_humidity = 0.0;
-          if (humidity) {
-            relative_humidity = humidity[r][c];
-          } else {
-            relative_humidity =
-                std::clamp(vapour_pressure[r][c] / SaturationVapourPressureHaude(t), 0.0, 1.0);
-          }
-          e = HaudePotentialEvapotranspiration(t, relative_humidity,
-                                               p.haude_factors[static_cast<std::size_t>(month)], dt);
-        }
-        // Evaporation is never negative, also not from the soil.
-        e = std::max(0.0, e);
-        potential_evaporation[r][c] = (1.0 - coverage[1][r][c]) * e;
-        for (int l = 0; l <= 1; ++l) {
-          potential_transpiration[static_cast<std::size_t>(l)][r][c] = e;
-          potential_interception[static_cast<std::size_t>(l)][r][c] = e;
-          Keep(real_transpiration[static_cast<std::size_t>(l)][r][c], 0.0);
-        }
-      }
-
-      // 8. Statistics.
-      if (!statistics_on) continue;
-      const int zone = ZoneIndex(r, c);
-      const int first_layer_statistics = Method == kPenmanMonteith ? L : 0;
-      for (int l = first_layer_statistics; l >= 0; --l) {
-        const auto i = static_cast<std::size_t>(l);
-        if (zonalstatistic* s = potential_transpiration[i].statistics.get())
-          s->AddCell(r, c, zone, potential_transpiration[i][r][c], 1.0);
-        if (zonalstatistic* s = potential_interception[i].statistics.get())
-          s->AddCell(r, c, zone, potential_interception[i][r][c], 1.0);
-      }
-      if (zonalstatistic* s = potential_evaporation.statistics.get())
-        s->AddCell(r, c, zone, potential_evaporation[r][c], 1.0);
-      if (zonalstatistic* s = corrected_radiation.statistics.get()) s->AddCell(r, c, zone, global, 1.0);
-      if (zonalstatistic* s = cloudiness.statistics.get()) s->AddCell(r, c, zone, cloud, 1.0);
+  for (int c = FirstColumn(r); c <= LastColumn(r); ++c) {
+    const cell_radiation& cell = radiation_row[static_cast<std::size_t>(c)];
+    if (!cell.computed) continue;
+    const double t = temperature_row[c];
+    double e = 0.0;
+    if constexpr (Method == kHamon) {
+      e = HamonPotentialEvapotranspiration(t, fd, hamon_factor, dt);
+      const landuse_table_entry* record = RecordAt(table, landuse_row[c]);
+      double land_factor = record ? record->ETPHamonFactor : 1.0;
+      if (land_factor == 1.0 && lake_row && pond_row[c] > kOpenWaterPonding && lake_row[c] != nodata)
+        land_factor = open_water_factor;
+      e *= land_factor;
+    } else if constexpr (Method == kWendling) {
+      e = WendlingPotentialEvapotranspiration(cell.global, cell.albedo, coast_factor, t, dt);
+    } else {
+      const double relative_humidity =
+          humidity_row ? humidity_row[c]
+                       : std::clamp(vapour_row[c] / SaturationVapourPressureHaude(t), 0.0, 1.0);
+      e = HaudePotentialEvapotranspiration(t, relative_humidity, haude_factor, dt);
+    }
+    // Evaporation is never negative, also not from the soil.
+    e = std::max(0.0, e);
+    soil_row[c] = (1.0 - coverage_row[c]) * e;
+    for (const layer_rows& layer : rows) {
+      layer.transpiration[c] = e;
+      layer.interception[c] = e;
+      Keep(layer.real[c], 0.0);
     }
   }
 }
 
-void verdunstungsmodellklasse::PenmanMonteithCell(int r, int c, double ratio, double sunshine_value,
-                                                  double absorbed_shortwave, double pressure_at_temperature) {
+// Step 3 of a row: the temperature cycle of long steps and the terms of the
+// day and night parts of every cell, then the layers of every cell.
+void verdunstungsmodellklasse::PenmanMonteithRow(int r) {
   const etp_parameters& p = parameters;
   const double dt = time_interval;
-  const double z = elevation[r][c];
   const int L = layer_count;
+  const int first = FirstColumn(r);
+  const int last = LastColumn(r);
+  const bool day_part = day_fraction >= kMinimumPartFraction;
+  const bool night_part = night_fraction >= kMinimumPartFraction;
+  const double fd = day_fraction;
+  const double fn = night_fraction;
+  const bool long_step = dt > kLongStepMinutes;
+  const double nodata = nodata_value;
+  const double* const elevation_row = elevation[r];
+  double* const temperature_row = temperature[r];
+  double* const night_temperature_row = night_temperature[r];
+  const double* const pressure_row = air_pressure ? air_pressure[r] : nullptr;
+  const double* const vapour_row = vapour_pressure ? vapour_pressure[r] : nullptr;
+  const double* const humidity_row = humidity ? humidity[r] : nullptr;
+  const double* const radiation_grid_row = net_radiation ? radiation[r] : nullptr;
+  const double* const wind_row = wind_speed[r];
+  const double* const soil_resistance_row = soil_resistance[r];
+  const double* const multilayer_row = L > 1 ? multilayer_landuse[r] : nullptr;
+  double* const soil_row = potential_evaporation[r];
+  const layer_rows* const layers = rows_of_layer.data();
+  pm_part_input part;
+  part.step_minutes = dt;
+  part.net_radiation_given = net_radiation;
+  part.diffuse_fraction = p.radiation_coefficients[0];
 
-  // Daily temperature cycle of long steps, in the shared grids.
-  if (dt > kLongStepMinutes) {
-    const temperature_cycle cycle = DailyTemperatureCycle(z, p.amplitude_scale_height, amplitude, ratio,
-                                                          p.amplitude_day_share, variability);
-    temperature[r][c] += cycle.day_rise;
-    night_temperature[r][c] -= cycle.night_drop;
-  }
-
-  // The uppermost and lowest layers present in the cell.
-  int top_layer = 0;
-  int lowest_layer = 0;
-  for (int l = 1; l <= L; ++l) {
-    if (landuse[static_cast<std::size_t>(l)][r][c] == nodata_value) continue;
-    if (top_layer == 0) top_layer = l;
-    if (l == 1 || leaf_area_index[static_cast<std::size_t>(l)][r][c] != nodata_value) lowest_layer = l;
-  }
-
-  // The pressure found for the radiation holds for the day part while the
-  // temperature is unchanged (steps of 720 minutes or less).
-  const bool pressure_known = pressure_at_temperature > 0.0 && dt <= kLongStepMinutes;
-  const auto part_input = [&](bool daylight, double fraction, double t) {
-    pm_part_input part;
-    part.daylight = daylight;
-    part.fraction = fraction;
-    part.temperature = t;
-    part.step_minutes = dt;
-    if (air_pressure) {
-      part.pressure = air_pressure[r][c];
-    } else {
-      part.pressure = daylight && pressure_known ? pressure_at_temperature : AirPressureBarometric(z, t);
+  for (int c = first; c <= last; ++c) {
+    cell_radiation& cell = radiation_row[static_cast<std::size_t>(c)];
+    if (!cell.computed) continue;
+    const double z = elevation_row[c];
+    // Daily temperature cycle of long steps, in the shared grids.
+    if (long_step) {
+      const temperature_cycle cycle = DailyTemperatureCycle(z, p.amplitude_scale_height, amplitude,
+                                                            cell.ratio, p.amplitude_day_share, variability);
+      temperature_row[c] += cycle.day_rise;
+      night_temperature_row[c] -= cycle.night_drop;
     }
-    part.saturation_vapour_pressure = SaturationVapourPressureTetens(t);
-    part.vapour_pressure =
-        vapour_pressure ? vapour_pressure[r][c] : humidity[r][c] * part.saturation_vapour_pressure;
-    part.net_radiation_given = net_radiation;
-    part.net_radiation = net_radiation ? radiation[r][c] : 0.0;
-    part.absorbed_shortwave = absorbed_shortwave;
-    part.relative_sunshine = sunshine_value;
-    part.diffuse_fraction = p.radiation_coefficients[0];
-    return part;
-  };
-  const bool day_part = day_fraction >= kMinimumPartFraction && top_layer > 0;
-  const bool night_part = night_fraction >= kMinimumPartFraction && top_layer > 0;
-  const pm_part_terms day_terms =
-      day_part ? PenmanMonteithPart(part_input(true, day_fraction, temperature[r][c])) : pm_part_terms{};
-  const pm_part_terms night_terms =
-      night_part ? PenmanMonteithPart(part_input(false, night_fraction, night_temperature[r][c]))
-                 : pm_part_terms{};
+    // The uppermost and lowest layers present in the cell.
+    cell.top_layer = 0;
+    cell.lowest_layer = 0;
+    for (int l = 1; l <= L; ++l) {
+      if (layers[l].landuse[c] == nodata) continue;
+      if (cell.top_layer == 0) cell.top_layer = l;
+      if (l == 1 || layers[l].leaf_area_index[c] != nodata) cell.lowest_layer = l;
+    }
+    if (cell.top_layer == 0) continue;
+
+    // The pressure found for the radiation holds for the day part while the
+    // temperature is unchanged (steps of 720 minutes or less).
+    const bool pressure_known = cell.pressure > 0.0 && !long_step;
+    part.net_radiation = radiation_grid_row ? radiation_grid_row[c] : 0.0;
+    part.absorbed_shortwave = cell.absorbed;
+    part.relative_sunshine = cell.sunshine;
+    const auto part_terms = [&](bool daylight, double fraction, double t) {
+      part.daylight = daylight;
+      part.fraction = fraction;
+      part.temperature = t;
+      if (pressure_row) {
+        part.pressure = pressure_row[c];
+      } else {
+        part.pressure = daylight && pressure_known ? cell.pressure : AirPressureBarometric(z, t);
+      }
+      part.saturation_vapour_pressure = SaturationVapourPressureTetens(t);
+      part.vapour_pressure = vapour_row ? vapour_row[c] : humidity_row[c] * part.saturation_vapour_pressure;
+      return PenmanMonteithPart(part);
+    };
+    if (day_part) cell.day_terms = part_terms(true, fd, temperature_row[c]);
+    if (night_part) cell.night_terms = part_terms(false, fn, night_temperature_row[c]);
+  }
 
   double extinction = kDefaultExtinction;
   double leaf_area_scale = kDefaultLeafAreaScale;
-  if (L > 1) {
-    if (const multilayer_landuse_entry* record = RecordAt(multilayer_table, multilayer_landuse[r][c])) {
-      extinction = record->k_extinct;
-      leaf_area_scale = record->LAI_scale;
+  pm_vegetation_terms* const vegetation_of_layer = vegetation_terms.data();
+  const double lake_roughness = lake.roughness_length;
+  long long unrough = 0;
+  for (int c = first; c <= last; ++c) {
+    const cell_radiation& cell = radiation_row[static_cast<std::size_t>(c)];
+    if (!cell.computed) continue;
+    if (multilayer_row) {
+      const multilayer_landuse_entry* record = RecordAt(multilayer_table, multilayer_row[c]);
+      extinction = record ? record->k_extinct : kDefaultExtinction;
+      leaf_area_scale = record ? record->LAI_scale : kDefaultLeafAreaScale;
     }
-  }
+    pm_layer_state day_state;
+    pm_layer_state night_state;
+    double leaf_area_above = 0.0;
+    double soil = 0.0;
+    double total_transpiration = 0.0;
+    double total_interception = 0.0;
+    for (int l = 1; l <= L; ++l) {
+      const layer_rows& rows = layers[l];
+      if (rows.landuse[c] == nodata) {
+        rows.transpiration[c] = 0.0;
+        rows.interception[c] = 0.0;
+        continue;
+      }
+      pm_layer_input layer;
+      layer.top = l == cell.top_layer;
+      layer.lowest = l == cell.lowest_layer;
+      layer.lake = layer.lowest && cell.lake;
+      layer.coverage = rows.coverage[c];
+      layer.leaf_area_index = rows.leaf_area_index[c];
+      layer.canopy_resistance = rows.canopy_resistance[c];
+      layer.interception_resistance = rows.interception_resistance[c];
+      layer.roughness_length = rows.roughness_length[c];
+      layer.soil_resistance = layer.lowest ? soil_resistance_row[c] : 0.0;
+      if (layer.lake) {
+        layer.coverage = 0.0;
+        layer.leaf_area_index = 0.0;
+        layer.canopy_resistance = 0.0;
+        layer.roughness_length = lake_roughness;
+      }
+      if (layer.top && !(layer.roughness_length > 0.0)) {
+        layer.roughness_length = kMinimumRoughnessLength;
+        ++unrough;
+      }
+      layer.wind_speed = wind_row[c];
+      layer.extinction = extinction;
+      layer.leaf_area_scale = leaf_area_scale;
+      layer.leaf_area_above = leaf_area_above;
 
-  pm_layer_state day_state;
-  pm_layer_state night_state;
-  double leaf_area_above = 0.0;
-  double soil = 0.0;
-  double total_transpiration = 0.0;
-  double total_interception = 0.0;
-  for (int l = 1; l <= L; ++l) {
+      pm_vegetation_terms& vegetation = vegetation_of_layer[l];
+      UpdateVegetationTerms(layer, vegetation);
+      pm_layer_result day;
+      pm_layer_result night_result;
+      if (night_part)
+        night_result = PenmanMonteithLayer(cell.night_terms, layer, vegetation, false, night_state);
+      if (day_part) day = PenmanMonteithLayer(cell.day_terms, layer, vegetation, true, day_state);
+      const double transpiration = std::max(0.0, day.transpiration + night_result.transpiration);
+      const double interception = std::max(0.0, day.interception + night_result.interception);
+      rows.transpiration[c] = transpiration;
+      rows.interception[c] = interception;
+      soil += day.soil + night_result.soil;
+      Keep(rows.real[c], 0.0);
+      total_transpiration += transpiration;
+      total_interception += interception;
+      if (layer.leaf_area_index > 0.0) leaf_area_above += layer.leaf_area_index;
+    }
+    soil = std::max(0.0, soil);
+    soil_row[c] = soil;
+    layers[0].transpiration[c] = total_transpiration + soil;
+    layers[0].interception[c] = total_interception;
+    Keep(layers[0].real[c], 0.0);
+  }
+  unrough_cells += unrough;
+}
+
+// The rows of the per-layer grids for row `r`; layer 0 holds the output
+// grids of the totals only.
+void verdunstungsmodellklasse::FillLayerRows(int r) {
+  for (int l = 0; l <= layer_count; ++l) {
     const auto i = static_cast<std::size_t>(l);
-    double& transpiration = potential_transpiration[i][r][c];
-    double& interception = potential_interception[i][r][c];
-    if (landuse[i][r][c] == nodata_value) {
-      transpiration = 0.0;
-      interception = 0.0;
-      continue;
-    }
-    pm_layer_input layer;
-    layer.top = l == top_layer;
-    layer.lowest = l == lowest_layer;
-    layer.lake = layer.lowest && LakeCell(r, c);
-    layer.coverage = coverage[i][r][c];
-    layer.leaf_area_index = leaf_area_index[i][r][c];
-    layer.canopy_resistance = canopy_resistance[i][r][c];
-    layer.interception_resistance = interception_resistance[i][r][c];
-    layer.roughness_length = roughness_length[i][r][c];
-    layer.soil_resistance = layer.lowest ? soil_resistance[r][c] : 0.0;
-    if (layer.lake) {
-      layer.coverage = 0.0;
-      layer.leaf_area_index = 0.0;
-      layer.canopy_resistance = 0.0;
-      layer.roughness_length = lake.roughness_length;
-    }
-    if (layer.top && !(layer.roughness_length > 0.0)) {
-      layer.roughness_length = kMinimumRoughnessLength;
-      ++unrough_cells;
-    }
-    layer.wind_speed = wind_speed[r][c];
-    layer.extinction = extinction;
-    layer.leaf_area_scale = leaf_area_scale;
-    layer.leaf_area_above = leaf_area_above;
-
-    pm_layer_result day;
-    pm_layer_result night_result;
-    if (night_part) night_result = PenmanMonteithLayer(night_terms, layer, false, night_state);
-    if (day_part) day = PenmanMonteithLayer(day_terms, layer, true, day_state);
-    transpiration = std::max(0.0, day.transpiration + night_result.transpiration);
-    interception = std::max(0.0, day.interception + night_result.interception);
-    soil += day.soil + night_result.soil;
-    Keep(real_transpiration[i][r][c], 0.0);
-    total_transpiration += transpiration;
-    total_interception += interception;
-    if (layer.leaf_area_index > 0.0) leaf_area_above += layer.leaf_area_index;
+    layer_rows& rows = rows_of_layer[i];
+    rows.transpiration = potential_transpiration[i][r];
+    rows.interception = potential_interception[i][r];
+    rows.real = real_transpiration[i][r];
+    if (l == 0) continue;
+    rows.landuse = landuse[i][r];
+    rows.leaf_area_index = leaf_area_index[i][r];
+    rows.coverage = coverage[i][r];
+    rows.canopy_resistance = canopy_resistance[i][r];
+    rows.interception_resistance = interception_resistance[i][r];
+    rows.roughness_length = roughness_length[i][r];
   }
-  soil = std::max(0.0, soil);
-  potential_evaporation[r][c] = soil;
-  potential_transpiration[0][r][c] = total_transpiration + soil;
-  potential_interception[0][r][c] = total_interception;
-  Keep(real_transpiration[0][r][c], 0.0);
+}
+
+// Step 8 of a row: the layer-0 totals (and with `layers` the layers 1..L),
+// the potential soil evaporation, the corrected radiation and the cloudiness.
+void verdunstungsmodellklasse::StatisticsRow(int r, int layers) {
+  for (int c = FirstColumn(r); c <= LastColumn(r); ++c) {
+    const cell_radiation& cell = radiation_row[static_cast<std::size_t>(c)];
+    if (!cell.computed) continue;
+    const int zone = ZoneIndex(r, c);
+    for (int l = layers; l >= 0; --l) {
+      const auto i = static_cast<std::size_t>(l);
+      if (zonalstatistic* s = potential_transpiration[i].statistics.get())
+        s->AddCell(r, c, zone, potential_transpiration[i][r][c], 1.0);
+      if (zonalstatistic* s = potential_interception[i].statistics.get())
+        s->AddCell(r, c, zone, potential_interception[i][r][c], 1.0);
+    }
+    if (zonalstatistic* s = potential_evaporation.statistics.get())
+      s->AddCell(r, c, zone, potential_evaporation[r][c], 1.0);
+    if (zonalstatistic* s = corrected_radiation.statistics.get()) s->AddCell(r, c, zone, cell.global, 1.0);
+    if (zonalstatistic* s = cloudiness.statistics.get()) s->AddCell(r, c, zone, cell.cloudiness, 1.0);
+  }
 }
 
 void verdunstungsmodellklasse::EndStep() {

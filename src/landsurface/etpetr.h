@@ -146,15 +146,17 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   void UpdateMeanSunshine();
   template <int Method>
   void ComputeCells();
-  void PenmanMonteithCell(int r, int c, double ratio, double sunshine, double absorbed_shortwave,
-                          double pressure_at_temperature);
+  template <int Method>
+  void RadiationRow(int r);
+  template <int Method>
+  void SingleLayerRow(int r);
+  void PenmanMonteithRow(int r);
+  void FillLayerRows(int r);
+  void StatisticsRow(int r, int layers);
   void EndStep();
   bool Computed(int row, int col) const {
     return zone_grid[row][col] != nodata_value &&
            (!mpi_regions_data || mpi_regions_data[row][col] == process_index);
-  }
-  bool LakeCell(int row, int col) const {
-    return lake_codes && ponding && lake_codes[row][col] > 0.0 && ponding[row][col] > 0.0;
   }
   int ZoneIndex(int row, int col) const;
   int FirstColumn(int row) const;
@@ -192,6 +194,40 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   double** available_soil_moisture = nullptr;
   double** snow_storage = nullptr;
   double** correction = nullptr;
+
+  // What the stages of a row hand on, per column.
+  struct cell_radiation {
+    bool computed = false;
+    bool lake = false;
+    double albedo = 0.0;
+    double ratio = 0.0;     // RG/R0
+    double sunshine = 0.0;  // relative sunshine
+    double global = 0.0;    // corrected global radiation, Wh/m²
+    double absorbed = 0.0;  // absorbed shortwave, Wh/m²
+    double cloudiness = 0.0;
+    double pressure = 0.0;  // hPa at the cell's temperature, 0: not known
+    int top_layer = 0;      // uppermost and lowest present layer, 0: none
+    int lowest_layer = 0;
+    pm_part_terms day_terms;
+    pm_part_terms night_terms;
+  };
+  std::vector<cell_radiation> radiation_row;  // columns 0..ncols
+  // The current row of each layer's grids (layer 0: the totals only).
+  struct layer_rows {
+    double* transpiration = nullptr;  // potential
+    double* interception = nullptr;   // potential
+    double* real = nullptr;           // real transpiration
+    const double* landuse = nullptr;
+    const double* leaf_area_index = nullptr;
+    const double* coverage = nullptr;
+    const double* canopy_resistance = nullptr;
+    const double* interception_resistance = nullptr;
+    const double* roughness_length = nullptr;
+  };
+  std::vector<layer_rows> rows_of_layer;  // layers 0..L
+
+  // The vegetation terms of the last cell, per layer.
+  std::vector<pm_vegetation_terms> vegetation_terms;
 
   // Per-step scratch.
   std::vector<double> cos_zenith;  // daylight sub-steps

@@ -67,18 +67,49 @@ pm_part_terms PenmanMonteithPart(const pm_part_input& part) {
   return terms;
 }
 
-double AerodynamicResistance(double roughness_length, double wind_speed) {
+namespace {
+
+double ResistanceFromProfile(double roughness_length, double log_profile, double wind_speed) {
   if (roughness_length > kTallRoughnessLength) return kTallCanopyResistance;
-  const double log_term = std::log(kResistanceReferenceHeight / roughness_length);
-  return kAerodynamicResistanceFactor * log_term * log_term / (1.0 + kAerodynamicWindFactor * wind_speed);
+  return kAerodynamicResistanceFactor * log_profile * log_profile /
+         (1.0 + kAerodynamicWindFactor * wind_speed);
+}
+
+double ResistanceFromLight(double canopy_resistance, double leaf_area_index, double coverage, bool night_form,
+                           double light_term) {
+  if (canopy_resistance <= 0.0) return 0.0;
+  if (leaf_area_index <= 0.0 || coverage <= 0.0) return kClosedStomataResistance;
+  if (night_form) return kClosedStomataResistance / (leaf_area_index * coverage);
+  return canopy_resistance / (1.0 - light_term);
+}
+
+}  // namespace
+
+double AerodynamicResistance(double roughness_length, double wind_speed) {
+  return ResistanceFromProfile(roughness_length, std::log(kResistanceReferenceHeight / roughness_length),
+                               wind_speed);
 }
 
 double SurfaceResistance(double canopy_resistance, double leaf_area_index, double coverage, bool night_form) {
-  if (canopy_resistance <= 0.0) return 0.0;
-  if (leaf_area_index <= 0.0 || coverage <= 0.0) return kClosedStomataResistance;
-  const double active_leaf_area = leaf_area_index * coverage;
-  if (night_form) return kClosedStomataResistance / active_leaf_area;
-  return canopy_resistance / (1.0 - std::exp(kLogCanopyLightBase * active_leaf_area));
+  return ResistanceFromLight(canopy_resistance, leaf_area_index, coverage, night_form,
+                             std::exp(kLogCanopyLightBase * leaf_area_index * coverage));
+}
+
+void UpdateVegetationTerms(const pm_layer_input& layer, pm_vegetation_terms& terms) {
+  const double extinction_leaf_area = layer.extinction * layer.leaf_area_index;
+  if (extinction_leaf_area != terms.extinction_leaf_area) {
+    terms.extinction_leaf_area = extinction_leaf_area;
+    terms.canopy_transmission = std::exp(-extinction_leaf_area);
+  }
+  const double active_leaf_area = layer.leaf_area_index * layer.coverage;
+  if (active_leaf_area != terms.active_leaf_area) {
+    terms.active_leaf_area = active_leaf_area;
+    terms.light_term = std::exp(kLogCanopyLightBase * active_leaf_area);
+  }
+  if (layer.top && layer.roughness_length != terms.roughness_length) {
+    terms.roughness_length = layer.roughness_length;
+    terms.log_profile = std::log(kResistanceReferenceHeight / layer.roughness_length);
+  }
 }
 
 double AerodynamicTerm(double vapour_pressure_deficit, double temperature, double ra, double step_minutes,
@@ -94,22 +125,32 @@ double PenmanMonteithRate(double energy, double delta_over_gamma, double aerodyn
 
 pm_layer_result PenmanMonteithLayer(const pm_part_terms& terms, const pm_layer_input& layer, bool daylight,
                                     pm_layer_state& state) {
+  pm_vegetation_terms vegetation;
+  UpdateVegetationTerms(layer, vegetation);
+  return PenmanMonteithLayer(terms, layer, vegetation, daylight, state);
+}
+
+pm_layer_result PenmanMonteithLayer(const pm_part_terms& terms, const pm_layer_input& layer,
+                                    const pm_vegetation_terms& vegetation, bool daylight,
+                                    pm_layer_state& state) {
   // Energy: the uppermost layer takes the net radiation, each layer below
   // what the layers above left; the canopy absorbs its share.
-  const double canopy_share = layer.coverage * (1.0 - std::exp(-layer.extinction * layer.leaf_area_index));
+  const double canopy_share = layer.coverage * (1.0 - vegetation.canopy_transmission);
   const double incoming = layer.top ? terms.net_energy : state.energy;
   const double absorbed = canopy_share * incoming;
   const double remaining = std::max(0.0, incoming - absorbed);
   state.energy = remaining;
 
-  if (layer.top) state.top_resistance = AerodynamicResistance(layer.roughness_length, layer.wind_speed);
+  if (layer.top)
+    state.top_resistance =
+        ResistanceFromProfile(layer.roughness_length, vegetation.log_profile, layer.wind_speed);
   const double ra =
       layer.top ? state.top_resistance : layer.leaf_area_above * layer.leaf_area_scale + state.top_resistance;
 
   // Open water keeps its daytime (zero) resistance at night.
   const bool night_form = !daylight && !(layer.lowest && layer.lake);
-  const double rs =
-      SurfaceResistance(layer.canopy_resistance, layer.leaf_area_index, layer.coverage, night_form);
+  const double rs = ResistanceFromLight(layer.canopy_resistance, layer.leaf_area_index, layer.coverage,
+                                        night_form, vegetation.light_term);
   // The three rates share ra, Δ/γ and the aerodynamic term.
   const double inverse_ra = 1.0 / ra;
   const double aerodynamic = terms.aerodynamic_numerator * inverse_ra;

@@ -10,6 +10,7 @@
 #pragma once
 
 #include <array>
+#include <limits>
 
 #include "physics/moist_air.h"
 
@@ -104,6 +105,27 @@ struct pm_layer_result {
 };
 
 pm_layer_result PenmanMonteithLayer(const pm_part_terms& terms, const pm_layer_input& layer, bool daylight,
+                                    pm_layer_state& state);
+
+// The exponentials and the logarithm of a layer's vegetation: the light
+// passing the canopy, the light term of the daytime surface resistance and
+// the logarithmic wind profile. They depend on the land use alone, so a
+// caller that keeps them from cell to cell recomputes them only where the
+// values change.
+struct pm_vegetation_terms {
+  static constexpr double kNone = std::numeric_limits<double>::quiet_NaN();  // equals no value
+  double extinction_leaf_area = kNone;                                       // k·LAI they were computed for
+  double canopy_transmission = 1.0;                                          // exp(-k·LAI)
+  double active_leaf_area = kNone;                                           // LAI·coverage
+  double light_term = 1.0;                                                   // 0.6^(LAI·coverage)
+  double roughness_length = kNone;                                           // z0 of the uppermost layer
+  double log_profile = 0.0;                                                  // ln(20 m / z0)
+};
+// Brings `terms` up to the layer's values.
+void UpdateVegetationTerms(const pm_layer_input& layer, pm_vegetation_terms& terms);
+// The same layer computation with terms already up to date.
+pm_layer_result PenmanMonteithLayer(const pm_part_terms& terms, const pm_layer_input& layer,
+                                    const pm_vegetation_terms& vegetation, bool daylight,
                                     pm_layer_state& state);
 
 // ---------------------------------------------------------------- Hamon, Wendling, Haude
