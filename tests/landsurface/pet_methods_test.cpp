@@ -183,6 +183,44 @@ TEST(PenmanMonteith, NightAndOpenWater) {
   EXPECT_NEAR(water.transpiration, PenmanMonteithRate(0.0, night.delta_over_gamma, aa, 0.0, ra), 1e-12);
 }
 
+// Terms kept from cell to cell give what fresh terms give, as the values
+// change, repeat and come back.
+TEST(PenmanMonteith, KeptVegetationTermsFollowTheValues) {
+  const pm_part_terms terms = PenmanMonteithPart(FaoPart(1.0));
+  struct Cell {
+    double lai, coverage, z0, extinction;
+    bool top;
+  };
+  const Cell cells[] = {{3.0, 0.8, 0.1, 0.3, true},  {3.0, 0.8, 0.1, 0.3, true}, {2.0, 0.8, 0.1, 0.3, true},
+                        {2.0, 0.5, 0.1, 0.3, true},  {2.0, 0.5, 0.5, 0.3, true}, {2.0, 0.5, 0.5, 0.6, true},
+                        {3.0, 0.8, 0.1, 0.3, false}, {3.0, 0.8, 0.7, 0.3, true}, {0.0, 0.0, 3.0, 0.3, true}};
+  pm_vegetation_terms kept;
+  for (const Cell& cell : cells) {
+    pm_layer_input layer;
+    layer.top = cell.top;
+    layer.coverage = cell.coverage;
+    layer.leaf_area_index = cell.lai;
+    layer.extinction = cell.extinction;
+    layer.roughness_length = cell.z0;
+    layer.canopy_resistance = 50.0;
+    layer.interception_resistance = 10.0;
+    layer.soil_resistance = 300.0;
+    layer.wind_speed = 2.0;
+    pm_layer_state fresh_state, kept_state;
+    fresh_state.top_resistance = kept_state.top_resistance = 40.0;
+    fresh_state.energy = kept_state.energy = 2.0;
+    const pm_layer_result fresh = PenmanMonteithLayer(terms, layer, true, fresh_state);
+    UpdateVegetationTerms(layer, kept);
+    const pm_layer_result reused = PenmanMonteithLayer(terms, layer, kept, true, kept_state);
+    EXPECT_EQ(reused.transpiration, fresh.transpiration)
+        << cell.lai << " " << cell.coverage << " " << cell.z0;
+    EXPECT_EQ(reused.interception, fresh.interception) << cell.lai;
+    EXPECT_EQ(reused.soil, fresh.soil) << cell.lai;
+    EXPECT_EQ(kept_state.energy, fresh_state.energy) << cell.lai;
+    EXPECT_EQ(kept_state.top_resistance, fresh_state.top_resistance) << cell.z0;
+  }
+}
+
 TEST(Hamon, DailyValuesAndMonthlyFactor) {
   EXPECT_NEAR(HamonPotentialEvapotranspiration(0.0, 0.5, 1.0, kMinutesPerDay), 0.79956, 5e-6);
   const double warm = HamonPotentialEvapotranspiration(20.0, 0.6, 1.0, kMinutesPerDay);
