@@ -210,6 +210,13 @@ TEST_F(Evapotranspiration, RequiredInputs) {
   AddGrid("vapor_pressure", 10.0);
   EXPECT_EQ(Build(et_section{})->Availability() & kVapourPressureBit, kVapourPressureBit);
 
+  // The soil grids are linked once the module is built.
+  const std::string soil = ExpectCode(33, [&] { net->LinkSoilGrids(); });
+  EXPECT_NE(soil.find("soil_storage not found in memory"), std::string::npos) << soil;
+  AddGrid("soil_storage", 0.5);
+  AddGrid("available_soil_moisture", 120.0);
+  EXPECT_NO_THROW(net->LinkSoilGrids());
+
   grids_[Find("wind_speed")].name = "no_wind";
   EXPECT_NE(ExpectCode(33, [&] { Build(et_section{}); }).find("wind_speed not found in memory"),
             std::string::npos);

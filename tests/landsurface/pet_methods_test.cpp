@@ -226,6 +226,7 @@ TEST(Hamon, DailyValuesAndMonthlyFactor) {
   const double warm = HamonPotentialEvapotranspiration(20.0, 0.6, 1.0, kMinutesPerDay);
   EXPECT_NEAR(warm, 3.42235, 5e-6);
   EXPECT_NEAR(HamonPotentialEvapotranspiration(20.0, 0.6, 1.2, kMinutesPerDay), 4.10682, 5e-6);
+  EXPECT_NEAR((1.0 - 0.7) * warm, 1.02670, 5e-6);  // the soil's share under a coverage of 0.7
   EXPECT_NEAR(HamonPotentialEvapotranspiration(20.0, 0.6, 1.0, 60.0), warm / 24.0, 1e-12);
 
   monthly_table pec{};
