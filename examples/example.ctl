@@ -1,10 +1,11 @@
 # Example catchment: a tiny valley of two subbasins on a 6 x 5 raster of
 # 500 m cells. The control file holds what every run needs (global settings,
 # model time, parameter tables, zone grid and elevation model) and the
-# meteorological input: hourly precipitation and temperature at three
-# stations (meteo/), interpolated onto the grid, and the sections of the
-# modules built so far: the special output and the soil model with
-# infiltration (lakes off).
+# meteorological input: hourly precipitation, temperature, air humidity,
+# wind speed and global radiation at three stations (meteo/), interpolated
+# onto the grid, and the sections of the modules built so far: the radiation
+# correction and Penman-Monteith for the potential evapotranspiration, the
+# special output and the soil model with infiltration (lakes off).
 $set $year = 2000
 
 [output_interval]
@@ -27,11 +28,14 @@ timestep = 60
 0.0     time shift of the data time to local time
 
 [meteo_data_count]
-2       meteorological variables
+5       meteorological variables
 
 [meteo_names]
 precipitation
 temperature
+air_humidity
+wind_speed
+global_radiation
 
 [precipitation]
 1       method: 1 [idw], 4 [thiessen], 9 [ReadGrid], 12 [Thiessen combines with elevation gradient]
@@ -73,8 +77,114 @@ temperature.stat 2024    statistics table: daily zone means
 50      replacement above the upper limit
 0       no scenarios
 
+[air_humidity]
+1       method: idw
+meteo/air_humidity.txt     station file
+none    regression file (not used by idw)
+air_humidity.asc           result grid
+0        write code
+1.0     scaling factor
+air_humidity.stat 0    no table
+999     nodata value: station values beyond +-999 are missing
+2       idw weight
+1.0     fraction of idw (methods 3 and 11 only)
+10000   maximum distance (m)
+0       slope of the main axis of the anisotropy ellipse (degrees)
+1       anisotropy b/a
+0       lower limit of results
+0       replacement below the lower limit
+1     upper limit of results
+1     replacement above the upper limit
+0       no scenarios
+
+[wind_speed]
+1       method: idw
+meteo/wind_speed.txt     station file
+none    regression file (not used by idw)
+wind_speed.asc           result grid
+0        write code
+1.0     scaling factor
+wind_speed.stat 0      no table
+999     nodata value: station values beyond +-999 are missing
+2       idw weight
+1.0     fraction of idw (methods 3 and 11 only)
+10000   maximum distance (m)
+0       slope of the main axis of the anisotropy ellipse (degrees)
+1       anisotropy b/a
+0       lower limit of results
+0       replacement below the lower limit
+60     upper limit of results
+60     replacement above the upper limit
+0       no scenarios
+
+[global_radiation]
+1       method: idw
+meteo/global_radiation.txt     station file
+none    regression file (not used by idw)
+global_radiation.asc           result grid
+0        write code
+1.0     scaling factor
+global_radiation.stat 2001    zone means every step
+999     nodata value: station values beyond +-999 are missing
+2       idw weight
+1.0     fraction of idw (methods 3 and 11 only)
+10000   maximum distance (m)
+0       slope of the main axis of the anisotropy ellipse (degrees)
+1       anisotropy b/a
+0       lower limit of results
+0       replacement below the lower limit
+1500     upper limit of results
+1500     replacement above the upper limit
+0       no scenarios
+
 [radiation_correction]
+1       flow control parameter: on
+60      time interval (minutes)
+2       method: shadows and an exposure-corrected temperature
+corr_temperature.asc    corrected temperature
+0       not written
+1.0     scaling factor of the temperature correction
+radiation_correction.asc    correction factor of the radiation
+80      write code: the daily mean
+shadow.asc      shadows of the terrain
+0       not written
+1       recompute every step
+4       sub-steps per step
+
+[evapotranspiration]
+1       flow control parameter: on
+60      time interval (minutes)
+1       method: Penman-Monteith
+1 1 1 1 1 1 1 1 1 1 1 1
+0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3
+1.0     coast factor (Wendling only)
+etp.asc         potential transpiration (with the soil evaporation in layer 0)
+45      write code: a date-stamped grid each day and the daily sum
+etp.stat 2001   zone means every step
+etr.asc         real transpiration (a later step)
+0       not written
+etr.stat 0      no table
+evap.asc        potential soil evaporation
+45      write code: a date-stamped grid each day and the daily sum
+evap.stat 0     no table
+evar.asc        real soil evaporation (a later step)
 0
+evar.stat 0
+esnow.asc       snow evaporation (a later step)
+0
+esnow.stat 0
+eip.asc         potential interception evaporation
+0
+eip.stat 0
+rgex.stat 2001  corrected global radiation: zone means every step
+0.23 0.29 0.28 0.2              a0..a3: radiation from relative sunshine
+0.072 -0.808 1.749 -0.239       CS: relative sunshine from radiation
+0.7 0.05                        transmissivity: mean and annual amplitude
+1000                            m: elevation scale of the daily temperature amplitude
+4 5 6 7 8 8 9 8 7 6 5 4        K: daily temperature amplitudes (daily steps only)
+0.6 0.0                         day share of the amplitude, its annual variability
+
+HamonCorrectionOpenWater = 1.0
 
 [model_time]
 startminute = 0

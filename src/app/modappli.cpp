@@ -16,6 +16,8 @@
 #include "framework/interrupt.h"
 #include "framework/zonalstat.h"
 #include "landsurface/infilt.h"
+#include "landsurface/etpetr.h"
+#include "landsurface/expokorr.h"
 #include "meteo/meteoint.h"
 #include "routing/abfluss.h"
 #include "setup/defltuzr.h"
@@ -183,16 +185,20 @@ void ModellApplication::BuildModules() {
   // slot precipitation_correction: BuildModule(precipitation_correction,
   //   precicorrclass (interpolators, meteo_names, ...), {.set_ready = false});
   //   SetMaxElevation(defaults->GetMaxElevation()); SetReady(1).
-  // slot radiation_correction: BuildModule(radiation_correction,
-  //   expokorrklasse).
-  // slot evapotranspiration: BuildModule(evapotranspiration,
-  //   verdunstungsmodellklasse, {.set_ready = false}); LinkSoilGrids();
-  //   SetRadiationCorrectionGrid(radiation_correction->GetCorrectionGrid()).
+  BuildModule(radiation_correction,
+              [&] { return std::make_unique<expokorrklasse>(messages, settings, grids.get()); });
+  BuildModule(evapotranspiration,
+              [&] { return std::make_unique<verdunstungsmodellklasse>(messages, settings, grids.get()); },
+              {.set_ready = false});
+  evapotranspiration->LinkSoilGrids();
+  evapotranspiration->SetRadiationCorrectionGrid(radiation_correction->GetCorrectionGrid());
   // slot snow_model: BuildModule(snow, schneemodellklasse, {.set_ready =
   //   false}); SetRadiationCorrectionGrid(radiation_correction->
-  //   GetCorrectionGrid()); evapotranspiration->SetSnowStorageGrid(snow->
-  //   GetSnowStorageGrid()); evapotranspiration->SetSnowMethod(snow->
-  //   GetMethod()); evapotranspiration->SetReady(1).
+  //   GetCorrectionGrid()); then snow->GetSnowStorageGrid() and
+  //   snow->GetMethod() in place of the none and 0 handed on below.
+  evapotranspiration->SetSnowStorageGrid(nullptr);
+  evapotranspiration->SetSnowMethod(0);
+  evapotranspiration->SetReady(1);
 
   interception_method = 0;
   // slot interception_model: BuildModule(interception,
@@ -219,7 +225,7 @@ void ModellApplication::BuildModules() {
   infiltration->SetReady(1);
 
   // Lakes:
-  // slot evapotranspiration: InitLakeModel("[lake_model]").
+  evapotranspiration->InitLakeModel("[lake_model]");
   // slot snow_model: InitLakeModel("[lake_model]").
 
   BuildRouting();
@@ -318,9 +324,9 @@ void ModellApplication::RunPass() {
     if (interpolator) interpolator->WriteOutputs();
   // slot RegionalSuperposition: WriteOutputs().
 
-  // slot radiation_correction: RunTimeStep(date).
-  // slot evapotranspiration: PotentialEvapotranspiration(date);
-  //   SnowEvaporation(date).
+  radiation_correction->RunTimeStep(d.minute, d.hour, d.day, d.month, d.year);
+  evapotranspiration->PotentialEvapotranspiration(d.minute, d.hour, d.day, d.month, d.year);
+  // slot evapotranspiration (snow evaporation): SnowEvaporation(date).
   if (interception_first) {
     // slot interception_model: RunTimeStep(date).
     // slot snow_model: RunTimeStep(date); RunGlacierStep(date).
@@ -329,7 +335,7 @@ void ModellApplication::RunPass() {
     // slot interception_model: RunTimeStep(date).
   }
   infiltration->RunTimeStep(d.minute, d.hour, d.day, d.month, d.year);
-  // slot evapotranspiration: RealEvapotranspiration(date).
+  // slot evapotranspiration (real evapotranspiration): RealEvapotranspiration(date).
   routing->RunTimeStep(d.minute, d.hour, d.day, d.month, d.year);
 
   defaults->WriteStandardGrids(d.minute, d.hour, d.day, d.month, d.year);
@@ -360,8 +366,8 @@ bool ModellApplication::EveryInterpolatorAtEnd() {
 // Interval (minutes) of the set-up object's per-step updates: the
 // evapotranspiration model's when it is on, else a day.
 int ModellApplication::VegetationInterval() {
-  // slot evapotranspiration: when GetFlowControlParameter() is not 0, its
-  //   GetTimeInterval().
+  if (evapotranspiration && evapotranspiration->GetFlowControlParameter() != 0)
+    return evapotranspiration->GetTimeInterval();
   return kMinutesPerDay;
 }
 
@@ -414,9 +420,9 @@ void ModellApplication::CancelAfterCurrentStep() {
     if (interpolator) interpolator->SetEndDateToCurrent();
   current_date = DateOfCurrentRecord();
   const model_date& d = current_date;
-  // slot radiation_correction: SetEndDate(d.year, d.month, d.day, d.hour, d.minute).
+  radiation_correction->SetEndDate(d.year, d.month, d.day, d.hour, d.minute);
   // slot RegionalSuperposition: SetEndDate(d.year, d.month, d.day, d.hour, d.minute).
-  // slot evapotranspiration: SetEndDate(d.year, d.month, d.day, d.hour, d.minute).
+  evapotranspiration->SetEndDate(d.year, d.month, d.day, d.hour, d.minute);
   // slot snow_model: SetEndDate(d.year, d.month, d.day, d.hour, d.minute).
   // slot interception_model: SetEndDate(d.year, d.month, d.day, d.hour, d.minute).
   infiltration->SetEndDate(d.year, d.month, d.day, d.hour, d.minute);
@@ -430,7 +436,7 @@ void ModellApplication::FlushForMenu() {
   for (auto& interpolator : interpolators)
     if (interpolator) interpolator->FlushBuffers();
   // slot RegionalSuperposition: FlushBuffers().
-  // slot evapotranspiration: FlushBuffers().
+  evapotranspiration->FlushBuffers();
   // slot snow_model: FlushBuffers().
   // slot interception_model: FlushBuffers().
   infiltration->FlushBuffers();
@@ -460,7 +466,7 @@ void ModellApplication::Clear() {
   // Buffered outputs.
   for (auto& interpolator : interpolators)
     if (interpolator) interpolator->FlushBuffers();
-  // slot evapotranspiration: FlushBuffers().
+  if (evapotranspiration) evapotranspiration->FlushBuffers();
   // slot snow_model: FlushBuffers().
   // slot interception_model: FlushBuffers().
   if (infiltration) infiltration->FlushBuffers();
@@ -488,8 +494,8 @@ void ModellApplication::Clear() {
   if (infiltration) infiltration->CleanUp();
   // slot interception_model: CleanUp().
   // slot snow_model: CleanUp().
-  // slot evapotranspiration: CleanUp().
-  // slot radiation_correction: CleanUp().
+  if (evapotranspiration) evapotranspiration->CleanUp();
+  if (radiation_correction) radiation_correction->CleanUp();
   // slot RegionalSuperposition: CleanUp().
   // slot precipitation_correction: CleanUp().
   if (tracer_ini) tracer_ini->CleanUp();
@@ -514,8 +520,8 @@ void ModellApplication::Clear() {
   infiltration.reset();
   // slot interception_model: delete it.
   // slot snow_model: delete it.
-  // slot evapotranspiration: delete it.
-  // slot radiation_correction: delete it.
+  evapotranspiration.reset();
+  radiation_correction.reset();
   // slot RegionalSuperposition: delete it.
   // slot precipitation_correction: delete it.
   special_output.reset();

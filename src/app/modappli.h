@@ -46,6 +46,8 @@ class SP_class;
 class SpecialOutputClass;
 class abflussmodellklasse;
 class infiltrationsmodellklasse;
+class expokorrklasse;
+class verdunstungsmodellklasse;
 
 // Menu answers.
 inline constexpr int kMenuContinue = 0;
@@ -109,8 +111,8 @@ class ModellApplication : public memory_handling {
   std::unique_ptr<tracer_ini_class> tracer_ini;
   // slot RegionalSuperposition: std::unique_ptr<RegionalSuperposition> superposition;
   // slot precipitation_correction: std::unique_ptr<precicorrclass> precipitation_correction;
-  // slot radiation_correction: std::unique_ptr<expokorrklasse> radiation_correction;
-  // slot evapotranspiration: std::unique_ptr<verdunstungsmodellklasse> evapotranspiration;
+  std::unique_ptr<expokorrklasse> radiation_correction;
+  std::unique_ptr<verdunstungsmodellklasse> evapotranspiration;
   // slot snow_model: std::unique_ptr<schneemodellklasse> snow;
   // slot interception_model: std::unique_ptr<interzeptionsmodellklasse> interception;
   std::unique_ptr<infiltrationsmodellklasse> infiltration;  // also the soil model

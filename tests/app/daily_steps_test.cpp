@@ -5,56 +5,19 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <iostream>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "app/entry.h"
-#include "app/modappli.h"
 #include "framework/types.h"
+#include "support/dated_run.h"
 #include "support/test_support.h"
 
 namespace velmo {
 namespace {
 
+using test::DailySteps;
 using test::ReadFile;
 using test::TempDir;
-
-// One record per date, then the end of the data.
-class DatedInterpolator : public interpolator_slot {
- public:
-  explicit DatedInterpolator(std::vector<model_date> dates) : dates_(std::move(dates)) {}
-
-  void GetCurrentDate(int& minute, int& hour, int& day, int& month, int& year) override {
-    const model_date& d = dates_[next_ < dates_.size() ? next_ : dates_.size() - 1];
-    minute = d.minute;
-    hour = d.hour;
-    day = d.day;
-    month = d.month;
-    year = d.year;
-  }
-  int InterpolationMethod() override { return 1; }
-  void ComputeStationRegression(int) override {}
-  void InterpolateStep(int, int, int, int, int) override {}
-  void WriteOutputs() override {}
-  void ReadNextRecord() override { ++next_; }
-  bool IsEndOfData() override { return next_ >= dates_.size(); }
-  void SetEndDateToCurrent() override {}
-  void FlushBuffers() override {}
-  void CleanUp() override {}
-
- private:
-  std::vector<model_date> dates_;
-  std::size_t next_ = 0;
-};
-
-// Daily steps from 1 January 2000 on, each ending at 24:00.
-std::vector<model_date> DailySteps(int count) {
-  std::vector<model_date> dates;
-  for (int day = 1; day <= count; ++day) dates.push_back({0, 24, day, 1, 2000});
-  return dates;
-}
 
 // Hourly steps whose first ends at 24:00 of 1 January 2000, then 2 January.
 std::vector<model_date> HourlyStepsFromMidnight() {
@@ -63,29 +26,12 @@ std::vector<model_date> HourlyStepsFromMidnight() {
   return dates;
 }
 
-// Runs the program on the e2e control file in `dir` with `dates` as the
-// steps; returns its exit status, the console text in `transcript`.
+// Runs the program on the control file of tests/data/e2e with `dates` as
+// the steps.
 int RunWithSteps(const TempDir& dir, const std::vector<model_date>& dates, std::string& transcript) {
   for (const char* file : {"run.ctl", "zones.asc", "dem.asc"})
     std::filesystem::copy_file(std::string(VELMO_TEST_DATA "/e2e/") + file, dir / file);
-  const ApplicationFactory factory = [&](MessageStream* messages, int argc, char** argv, int position) {
-    auto application = std::make_unique<ModellApplication>(messages, argc, argv, position);
-    application->InstallInterpolator(std::make_unique<DatedInterpolator>(dates));
-    return application;
-  };
-  std::string program = "velmo";
-  std::string control = "run.ctl";
-  char* argv[] = {program.data(), control.data(), nullptr};
-
-  const std::filesystem::path previous = std::filesystem::current_path();
-  std::filesystem::current_path(dir.path());
-  std::ostringstream console;
-  std::streambuf* cout_buffer = std::cout.rdbuf(console.rdbuf());
-  const int status = VelmoMain(2, argv, factory);
-  std::cout.rdbuf(cout_buffer);
-  std::filesystem::current_path(previous);
-  transcript = console.str();
-  return status;
+  return test::RunWithSteps(dir, "run.ctl", dates, transcript);
 }
 
 TEST(DailySteps, AFirstStepEndingAtMidnightRunsThrough) {

@@ -171,6 +171,26 @@ TEST_F(Run, ConstructionFailureEndsWithItsCode) {
       {"tracer descriptions: section missing",
        [](std::string& c, const TempDir&) { Replace(c, "[substance_transport]", ""); }, 17,
        "error in control file, [substance_transport]"},
+      {"radiation correction: method unreadable",
+       [](std::string& c, const TempDir&) {
+         Replace(c, "[radiation_correction]\n0       flow control parameter: off",
+                 "[radiation_correction]\n1");
+         Replace(c, "60      time interval (minutes)\n\n[evapotranspiration]",
+                 "60\nx\n\n[evapotranspiration]");
+       },
+       17, "methode of correction for [radiation_correction]"},
+      {"evapotranspiration: section missing",
+       [](std::string& c, const TempDir&) { Replace(c, "[evapotranspiration]", "[evapotranspirations]"); },
+       17, "error in control file, [evapotranspiration]; (EOF)not found!"},
+      {"evapotranspiration: Penman-Monteith without radiation",
+       [](std::string& c, const TempDir&) {
+         Replace(c, "[evapotranspiration]\n0       flow control parameter: off\n60",
+                 "[evapotranspiration]\n1\n60\n1\n1 1 1 1 1 1 1 1 1 1 1 1\n1 1 1 1 1 1 1 1 1 1 1 1\n1\n"
+                 "e.asc\n0\ne.stat 0\nr.asc\n0\nr.stat 0\nv.asc\n0\nv.stat 0\nw.asc\n0\nw.stat 0\n"
+                 "s.asc\n0\ns.stat 0\ni.asc\n0\ni.stat 0\nrg.stat 0\n0.2 0.3 0.3 0.2\n"
+                 "0.072 -0.808 1.749 -0.239\n0.7 0.05\n1000\n10 10 10 10 10 10 10 10 10 10 10 10\n0.6 0\n\n");
+       },
+       46, "Evapotranspiration requires at least one of the following entities"},
       {"tracer descriptions: too many tracers",
        [](std::string& c, const TempDir&) { Replace(c, "0       no tracers", "10"); }, 58,
        "not more than 9 tracer species are allowed"},
@@ -250,6 +270,20 @@ TEST(Example, Runs) {
   const std::string rows = ReadFile(dir / "precipitation.stat");
   EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 3 + 24) << rows;
   EXPECT_TRUE(ReadFile(dir / "temperature.stat").ends_with("2000\t 1\t 1\t24\t-2.044\t-2.255\t-2.149\n"));
+  // Humidity, wind and radiation from the same stations drive the radiation
+  // correction and Penman-Monteith: a row per hour, more by day than by night.
+  const std::string etp = ReadFile(dir / "etp.stat");
+  EXPECT_EQ(std::count(etp.begin(), etp.end(), '\n'), 3 + 24) << etp;
+  const auto catchment_mean = [&etp](int hour) {
+    const std::size_t row =
+        etp.find("2000\t 1\t 1\t" + std::string(hour < 10 ? " " : "") + std::to_string(hour) + "\t");
+    const std::size_t last_tab = etp.rfind('\t', etp.find('\n', row));
+    return std::stod(etp.substr(last_tab + 1));
+  };
+  EXPECT_GT(catchment_mean(13), 10.0 * catchment_mean(3));
+  EXPECT_GT(catchment_mean(3), 0.0);
+  EXPECT_TRUE(std::filesystem::exists(dir / "etp_000001.01s"));
+  EXPECT_TRUE(std::filesystem::exists(dir / "radiation_correction_000001.01m"));
   ASSERT_TRUE(WellFormed(dir / "Velmo_Diag.xml"));
   EXPECT_EQ(ReadFile(dir / "Velmo_Diag.xml").find("level=\"0\""), std::string::npos);
 }

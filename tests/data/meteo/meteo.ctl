@@ -65,7 +65,12 @@ temperature.stat 2002   statistics: zone means every two steps
 0               no scenarios
 
 [radiation_correction]
-0
+0       flow control parameter: off
+60      time interval (minutes)
+
+[evapotranspiration]
+0       flow control parameter: off
+60      time interval (minutes)
 
 [model_time]
 startminute = 0

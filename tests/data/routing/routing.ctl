@@ -24,7 +24,12 @@ timestep = 60
 [meteo_names]
 
 [radiation_correction]
-0
+0       flow control parameter: off
+60      time interval (minutes)
+
+[evapotranspiration]
+0       flow control parameter: off
+60      time interval (minutes)
 
 [model_time]
 startminute = 0

@@ -22,7 +22,12 @@ timestep = 60
 [meteo_names]
 
 [radiation_correction]
-0
+0       off
+60      minutes
+
+[evapotranspiration]
+0       off
+60      minutes
 
 [model_time]
 startminute = 0

@@ -1,0 +1,218 @@
+// Potential evapotranspiration methods as plain functions of numbers:
+// Penman-Monteith per vegetation layer (with its energy and resistance
+// terms), Hamon, Wendling and Haude, and the radiation and sunshine relations
+// they share (clear-sky radiation, radiation ratio and relative sunshine,
+// cloudiness, the daily temperature cycle). Energies are water equivalents in
+// mm per step, radiation in Wh/m² per step, resistances in s/m, pressures in
+// hPa, temperatures in °C. The properties of moist air (saturation vapour
+// pressure and its slope, psychrometric constant, latent heat, barometric
+// pressure) come from physics/moist_air.h.
+#pragma once
+
+#include <array>
+#include <limits>
+
+#include "physics/moist_air.h"
+
+namespace velmo {
+
+// ---------------------------------------------------------------- Penman-Monteith
+
+inline constexpr double kLongwaveEmissivityBase = 0.48;       // 1
+inline constexpr double kLongwaveEmissivityVapour = 0.065;    // per √hPa
+inline constexpr double kNetRadiationShare = 0.9;             // of the net shortwave minus longwave
+inline constexpr double kTallRoughnessLength = 2.0;           // m; above it ra is fixed
+inline constexpr double kTallCanopyResistance = 25.0;         // s/m
+inline constexpr double kResistanceReferenceHeight = 20.0;    // m
+inline constexpr double kAerodynamicResistanceFactor = 4.72;  // s/m
+inline constexpr double kAerodynamicWindFactor = 0.54;        // s/m
+inline constexpr double kNightConductancePerLeafArea = 4e-4;  // m/s
+inline constexpr double kClosedStomataResistance = 1.0 / kNightConductancePerLeafArea;  // s/m
+inline constexpr double kCanopyLightBase = 0.6;                                         // 1
+inline constexpr double kAerodynamicTermFactor = 0.216876;  // mm K (s/m) per hPa and s
+inline constexpr double kDefaultExtinction = 0.3;           // light extinction of a single layer
+inline constexpr double kDefaultLeafAreaScale = 10.0;       // s/m per unit of leaf area above
+// A roughness length of 0 or less has no aerodynamic resistance; it is taken as this.
+inline constexpr double kMinimumRoughnessLength = 0.001;  // m
+
+// What one part of a step (daylight or night) brings to the layers of a cell.
+struct pm_part_input {
+  bool daylight = true;                     // false: the night part
+  double fraction = 1.0;                    // share of the step, fD or fN
+  double temperature = 0.0;                 // °C
+  double step_minutes = 1440.0;             // Δt
+  double pressure = kReferencePressure;     // hPa
+  double vapour_pressure = 0.0;             // hPa
+  double saturation_vapour_pressure = 0.0;  // hPa at the temperature
+  bool net_radiation_given = false;
+  double net_radiation = 0.0;       // Wh/m² per step, with net_radiation_given
+  double absorbed_shortwave = 0.0;  // Wh/m² per step, (1 - albedo) · global radiation
+  double relative_sunshine = 0.0;   // 0..1
+  double diffuse_fraction = 0.0;    // a0
+};
+
+// The layer-independent terms of one part.
+struct pm_part_terms {
+  double net_energy = 0.0;             // mm, the energy the uppermost layer receives
+  double delta_over_gamma = 0.0;       // Δ/γ
+  double aerodynamic_numerator = 0.0;  // mm s/m: the aerodynamic term times ra
+};
+
+pm_part_terms PenmanMonteithPart(const pm_part_input& part);
+
+// Longwave loss of a part, Wh/m² per step.
+double LongwaveLoss(double vapour_pressure, double relative_sunshine, double diffuse_fraction,
+                    double temperature, double step_minutes, double fraction);
+// Aerodynamic resistance of the uppermost layer.
+double AerodynamicResistance(double roughness_length, double wind_speed);
+// Surface resistance of a layer; `night_form` for an upper layer at night.
+double SurfaceResistance(double canopy_resistance, double leaf_area_index, double coverage, bool night_form);
+// Aerodynamic term in mm for one part.
+double AerodynamicTerm(double vapour_pressure_deficit, double temperature, double ra, double step_minutes,
+                       double fraction);
+// The Penman-Monteith combination: (energy·Δ/γ + Aa)/(r_surface/ra + Δ/γ + 1).
+double PenmanMonteithRate(double energy, double delta_over_gamma, double aerodynamic_term,
+                          double surface_resistance, double ra);
+
+// One vegetation layer of a cell.
+struct pm_layer_input {
+  bool top = true;     // uppermost present layer: takes the radiation and sets ra
+  bool lowest = true;  // lowest present layer: the soil below evaporates
+  bool lake = false;   // open water (only in the lowest layer)
+  double coverage = 0.0;
+  double leaf_area_index = 0.0;
+  double canopy_resistance = 0.0;        // rsc
+  double interception_resistance = 0.0;  // rsi
+  double soil_resistance = 0.0;          // rse, lowest layer
+  double roughness_length = 0.0;         // m, uppermost layer (> 0)
+  double wind_speed = 0.0;               // m/s
+  double extinction = kDefaultExtinction;
+  double leaf_area_scale = kDefaultLeafAreaScale;
+  double leaf_area_above = 0.0;
+};
+
+// What passes from layer to layer within one part: the aerodynamic
+// resistance of the uppermost layer and the energy the layers above left.
+struct pm_layer_state {
+  double top_resistance = 0.0;  // s/m
+  double energy = 0.0;          // mm
+};
+
+struct pm_layer_result {
+  double transpiration = 0.0;  // mm
+  double interception = 0.0;   // mm
+  double soil = 0.0;           // mm
+};
+
+pm_layer_result PenmanMonteithLayer(const pm_part_terms& terms, const pm_layer_input& layer, bool daylight,
+                                    pm_layer_state& state);
+
+// The exponentials and the logarithm of a layer's vegetation: the light
+// passing the canopy, the light term of the daytime surface resistance and
+// the logarithmic wind profile. They depend on the land use alone, so a
+// caller that keeps them from cell to cell recomputes them only where the
+// values change.
+struct pm_vegetation_terms {
+  static constexpr double kNone = std::numeric_limits<double>::quiet_NaN();  // equals no value
+  double extinction_leaf_area = kNone;                                       // k·LAI they were computed for
+  double canopy_transmission = 1.0;                                          // exp(-k·LAI)
+  double active_leaf_area = kNone;                                           // LAI·coverage
+  double light_term = 1.0;                                                   // 0.6^(LAI·coverage)
+  double roughness_length = kNone;                                           // z0 of the uppermost layer
+  double log_profile = 0.0;                                                  // ln(20 m / z0)
+};
+// Brings `terms` up to the layer's values.
+void UpdateVegetationTerms(const pm_layer_input& layer, pm_vegetation_terms& terms);
+// The same layer computation with terms already up to date.
+pm_layer_result PenmanMonteithLayer(const pm_part_terms& terms, const pm_layer_input& layer,
+                                    const pm_vegetation_terms& vegetation, bool daylight,
+                                    pm_layer_state& state);
+
+// ---------------------------------------------------------------- Hamon, Wendling, Haude
+
+inline constexpr double kHamonCoefficient = 0.1651;       // mm per (g/m³) and day
+inline constexpr double kAbsoluteHumidityFactor = 216.7;  // g K per (m³ hPa)
+inline constexpr double kHamonKelvinOffset = 273.3;       // K
+inline constexpr double kHoursPerHalfDay = 12.0;
+
+// Monthly factors indexed 0..13: 1..12 January..December, 0 a copy of
+// December, 13 a copy of January.
+using monthly_table = std::array<double, 14>;
+// Fills indices 0 and 13 from 12 and 1.
+void WrapMonthlyTable(monthly_table& table);
+
+// Hamon factor of the day: linear between mid-months.
+double HamonMonthlyFactor(const monthly_table& factors, int day, int month,
+                          const std::array<int, 13>& month_lengths);
+// Hamon potential evapotranspiration in mm per step.
+double HamonPotentialEvapotranspiration(double temperature, double day_fraction, double factor,
+                                        double step_minutes);
+
+inline constexpr double kWendlingRadiationFactor = 0.36;  // per Wh/m², before the divisor
+inline constexpr double kWendlingAlbedoBase = 1.1;
+inline constexpr double kWendlingCoastTerm = 93.0;
+inline constexpr double kWendlingTemperatureOffset = 22.0;    // °C
+inline constexpr double kWendlingTemperatureDivisor = 123.0;  // °C
+inline constexpr double kWendlingDivisor = 150.0;
+
+// Wendling potential evapotranspiration in mm per step from the corrected
+// global radiation (Wh/m² per step).
+double WendlingPotentialEvapotranspiration(double global_radiation, double albedo, double coast_factor,
+                                           double temperature, double step_minutes);
+
+inline constexpr double kHaudeDailyMaximum = 7.0;  // mm per day
+
+// Haude potential evapotranspiration in mm per step.
+double HaudePotentialEvapotranspiration(double temperature, double relative_humidity, double factor,
+                                        double step_minutes);
+
+// ---------------------------------------------------------------- radiation and sunshine
+
+inline constexpr double kLowSunCosine = 0.017;             // below it no clear-sky radiation
+inline constexpr double kMaximumGlobalRadiation = 1260.0;  // W/m² of daylight
+inline constexpr double kDaysPerYear = 365.0;
+inline constexpr double kMeanMonthLength = 30.5;          // days
+inline constexpr double kTransmissivityDayOffset = 10.0;  // days
+
+// Roots of x² + p·x + q = 0: returns their number (2, 1 or 0); x1 <= x2.
+// Without a root both are 0.
+int QuadraticRoots(double p, double q, double& x1, double& x2);
+
+enum class sunshine_threshold_fault { none, no_relationship, no_root_in_range };
+struct sunshine_threshold {
+  double r0 = 0.0;
+  sunshine_threshold_fault fault = sunshine_threshold_fault::none;
+};
+// The radiation ratio r0 below which the relative sunshine is 0, from the
+// coefficients of s(r) = cs0 + cs1·r + cs2·r² + cs3·r³; it must lie in 0..1.
+sunshine_threshold SunshineThreshold(const std::array<double, 4>& cs);
+
+double Cubic(const std::array<double, 4>& c, double x);
+// Relative sunshine from the radiation ratio r (0 at or below r0), in 0..1.
+double RelativeSunshine(double ratio, const std::array<double, 4>& cs, double r0);
+// Cloudiness from the radiation ratio, at most 1.
+double Cloudiness(double ratio);
+// Atmospheric transmissivity of the day.
+double Transmissivity(double mean, double amplitude, int day, int month);
+// Clear-sky radiation (Wh/m²) summed over the daylight sub-steps of length
+// h hours with the given zenith cosines, for ln of the day's transmissivity;
+// sub-steps with the sun below the horizon add nothing.
+double ClearSkyRadiation(const double* cos_zenith, int count, double h, double log_transmissivity,
+                         double pressure);
+
+// Daily temperature amplitude of the day: linear between mid-months (index
+// as monthly_table).
+double MonthlyAmplitude(const monthly_table& amplitudes, int day, int month,
+                        const std::array<int, 13>& month_lengths);
+
+// Shifts of the day and night temperatures by the daily cycle.
+struct temperature_cycle {
+  double day_rise = 0.0;
+  double night_drop = 0.0;
+};
+// z (m), scale height H (m, > 0), amplitude A (K), radiation ratio r, the day
+// share fd of the amplitude and the day's variability v.
+temperature_cycle DailyTemperatureCycle(double elevation, double scale_height, double amplitude, double ratio,
+                                        double day_share, double variability);
+
+}  // namespace velmo
