@@ -26,6 +26,17 @@ class TempDir {
   std::filesystem::path path_;
 };
 
+// A temporary directory and a message stream whose diagnostics file lies in
+// it; the console transcript goes to `console`.
+struct MessageCapture {
+  TempDir dir;
+  std::ostringstream console;
+  MessageStream ms{dir / "diag.xml", 4, console};
+};
+
+// The same as a test fixture.
+struct MessagesTest : ::testing::Test, MessageCapture {};
+
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 
