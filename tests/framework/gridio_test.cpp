@@ -18,6 +18,7 @@
 #include "framework/gridtable.h"
 #include "framework/interrupt.h"
 #include "framework/modelobject.h"
+#include "support/small_domain.h"
 #include "support/test_support.h"
 
 namespace velmo {
@@ -30,7 +31,7 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 
 constexpr double kNodata = -9999.0;
-using Rows = std::vector<std::vector<double>>;
+using test::Rows;
 
 // Twelve header values and the values of a binary grid or stack, little-endian.
 template <typename T>
@@ -65,18 +66,10 @@ std::string AsciiGrid(int ncols, int nrows, double xll, double yll, double cs, d
   return text.str();
 }
 
-struct GridIoTest : ::testing::Test {
-  TempDir dir;
-  std::ostringstream console;
-  MessageStream ms{dir / "diag.xml", 4, console};
+struct GridIoTest : test::MessagesTest {
   grid_table table{&ms};
   modelobject object{&ms, "none"};
   std::filesystem::path old_directory = std::filesystem::current_path();
-  struct owned_matrix {
-    double** m;
-    int nrows;
-    int ncols;
-  };
   std::vector<owned_matrix> owned;
   std::vector<std::pair<double***, int>> owned_stacks;
 
@@ -89,7 +82,6 @@ struct GridIoTest : ::testing::Test {
     SetDomain(4, 3, 100.0, 200.0, 10.0);
   }
   ~GridIoTest() override {
-    for (auto [m, nrows, ncols] : owned) object.FreeMatrix(m, 1, nrows, 1, ncols, nrows);
     for (auto [s, levels] : owned_stacks)
       object.Free3DMatrix(s, 1, object.nrows, 1, object.ncols, levels, object.nrows);
     std::filesystem::current_path(old_directory);
@@ -105,20 +97,12 @@ struct GridIoTest : ::testing::Test {
     object.nodata_value = kNodata;
   }
 
-  void Own(double** m) { owned.push_back({m, object.nrows, object.ncols}); }
+  void Own(double** m) { owned.emplace_back(m, 1, object.nrows, object.ncols); }
   double** Grid(const Rows& rows) {
-    double** m = object.matrix(1, object.nrows, 1, object.ncols, object.nrows);
-    Own(m);
-    for (int r = 1; r <= object.nrows; ++r)
-      for (int c = 1; c <= object.ncols; ++c) m[r][c] = rows.at(r - 1).at(c - 1);
-    return m;
+    owned.push_back(test::MatrixOf(rows));
+    return owned.back().get();
   }
-  Rows Values(double** m) const {
-    Rows rows(object.nrows, std::vector<double>(object.ncols));
-    for (int r = 1; r <= object.nrows; ++r)
-      for (int c = 1; c <= object.ncols; ++c) rows[r - 1][c - 1] = m[r][c];
-    return rows;
-  }
+  Rows Values(double** m) const { return test::RowsOf(m, object.nrows, object.ncols); }
   // Reads a file into a new matrix of the domain.
   Rows Read(const std::string& file, int fill_mode = 0, double default_value = 0.0, bool report = false) {
     double** m = nullptr;

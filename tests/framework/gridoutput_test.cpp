@@ -68,10 +68,7 @@ class recording_object : public modelobject {
 
 using Names = std::vector<std::string>;
 
-struct GridOutputFixture : ::testing::Test {
-  TempDir dir;
-  std::ostringstream console;
-  MessageStream ms{dir / "diag.xml", 4, console};
+struct GridOutputFixture : test::MessagesTest {
   grid_table table{&ms};
   recording_object object{&ms, "none"};
   std::vector<row_range> ranges;

@@ -16,10 +16,7 @@ using test::TempDir;
 constexpr int kRows = 3;
 constexpr int kCols = 4;
 
-struct GridTableFixture : ::testing::Test {
-  TempDir dir;
-  std::ostringstream console;
-  MessageStream ms{dir / "diag.xml", 4, console};
+struct GridTableFixture : test::MessagesTest {
   grid_table table{&ms};
   modelobject object{&ms, "none"};
   // A grid owned by the test, as a module owns its grids.

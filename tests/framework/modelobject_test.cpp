@@ -13,10 +13,7 @@ namespace {
 using test::TempDir;
 using test::WriteFile;
 
-struct ModelObjectFixture : ::testing::Test {
-  TempDir dir;
-  std::ostringstream console;
-  MessageStream ms{dir / "diag.xml", 4, console};
+struct ModelObjectFixture : test::MessagesTest {
 
   std::unique_ptr<modelobject> WithControlFile(const std::string& text) {
     WriteFile(dir / "control.intern", text);

@@ -47,10 +47,7 @@ struct Cell {
   int col = 0;
 };
 
-struct ZonalStatFixture : ::testing::Test {
-  TempDir dir;
-  std::ostringstream console;
-  MessageStream ms{dir / "diag.xml", 4, console};
+struct ZonalStatFixture : test::MessagesTest {
   // Zones with codes 10, 20, 30 and area fractions 0.2, 0.3, 0.5.
   std::vector<zone_record> zones = {
       {0, 0, 0, 1.0, 0}, {0, 0, 10, 0.2, 0}, {0, 0, 20, 0.3, 0}, {0, 0, 30, 0.5, 0}};

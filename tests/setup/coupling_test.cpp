@@ -8,6 +8,7 @@
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
 #include "setup/defltuzr.h"
+#include "support/small_domain.h"
 #include "support/test_support.h"
 
 namespace velmo {
@@ -25,32 +26,13 @@ constexpr const char* kHead = "[ExternalCoupling]\n1\nready.sem\n30\nH\n60\n";
 constexpr const char* kPossibleReason =
     "defaults\npossible reason: parameter missing or a linefeed \nbefore the end of the parameter block\n";
 
-struct CouplingFixture : ::testing::Test {
-  TempDir dir;
-  std::ostringstream console;
-  MessageStream ms{dir / "diag.xml", 4, console};
-  grid_table table{&ms};
-  int setup_error = 0;
-  defaultini setup{setup_error, &ms, dir / "control.intern", 1, &table};
-  double** zone = nullptr;
+struct CouplingFixture : test::SmallDomainTest {
+  CouplingFixture()
+      : SmallDomainTest(
+            {.zone = {{N, 4, 4}, {4, 5, N}}, .elevation = {}, .landuse = {}, .soil = {}, .set_up = false}) {}
+  ~CouplingFixture() override { setup.ReleaseCoupling(); }
 
-  CouplingFixture() {
-    console.str("");
-    setup.ncols = kCols;
-    setup.nrows = kRows;
-    setup.first_row = 1;
-    setup.last_row = kRows;
-    setup.nodata_value = N;
-    zone = setup.matrix(1, kRows, 1, kCols, 0);
-    const double values[kRows][kCols] = {{N, 4, 4}, {4, 5, N}};
-    for (int r = 1; r <= kRows; ++r)
-      for (int c = 1; c <= kCols; ++c) zone[r][c] = values[r - 1][c - 1];
-    setup.RegisterGrid(1, "zone.asc", zone, nullptr, 0, "[zone_grid]", 0, 1, kRows);
-  }
-  ~CouplingFixture() override {
-    setup.ReleaseCoupling();
-    setup.FreeMatrix(zone, 1, kRows, 1, kCols, 0);
-  }
+  double** zone = table[1].data;
 
   void Read(const std::string& text) {
     WriteFile(dir / "control.intern", text);

@@ -13,6 +13,7 @@
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
 #include "setup/defltuzr.h"
+#include "support/small_domain.h"
 #include "support/test_support.h"
 
 namespace velmo {
@@ -23,7 +24,7 @@ using ::testing::HasSubstr;
 using ::testing::Not;
 
 constexpr double N = -9999.0;
-using Rows = std::vector<std::vector<double>>;
+using test::Rows;
 
 // ---- formulas
 
@@ -112,51 +113,25 @@ constexpr double kCell = 10.0;
 // Row 3, column 2 is a hole inside its row's range.
 const Rows kZone = {{N, 1, 1, 1, N}, {1, 1, 2, 2, N}, {1, N, 2, 2, 2}, {N, N, 2, 2, N}};
 
-struct DerivedFixture : ::testing::Test {
-  TempDir dir;
-  std::string grid_dir = dir / "grids.v1";
-  std::ostringstream console;
-  MessageStream ms{dir / "diag.xml", 4, console};
-  grid_table table{&ms};
-  int setup_error = 0;
-  defaultini setup{setup_error, &ms, dir / "control.intern", 1, &table};
-  std::vector<double**> owned;
-  std::vector<row_range> ranges;
+struct DerivedFixture : test::SmallDomainTest {
+  DerivedFixture()
+      : SmallDomainTest({.zone = kZone,
+                         .elevation = {},
+                         .landuse = {},
+                         .soil = {},
+                         .cellsize = kCell,
+                         .xllcorner = 1000.0,
+                         .yllcorner = 2000.0,
+                         .grid_directory = "grids.v1",
+                         .set_up = false}) {}
+  ~DerivedFixture() override { setup.ReleaseDerivedGrids(); }
 
-  DerivedFixture() {
-    std::filesystem::create_directory(grid_dir);
-    setup.ncols = kCols;
-    setup.nrows = kRows;
-    setup.first_row = 1;
-    setup.last_row = kRows;
-    setup.cellsize = kCell;
-    setup.xllcorner = 1000.0;
-    setup.yllcorner = 2000.0;
-    setup.nodata_value = N;
-    ranges = {{0, -1}, {2, 4}, {1, 4}, {1, 5}, {3, 4}};
-    setup.row_ranges = ranges.data();
-    Add("zone.asc", "[zone_grid]", kZone);
-    console.str("");
-  }
-  ~DerivedFixture() override {
-    setup.ReleaseDerivedGrids();
-    for (double** m : owned) setup.FreeMatrix(m, 1, kRows, 1, kCols, 0);
-  }
-
-  std::string Path(const std::string& file) const { return grid_dir + "/" + file; }
-
+  std::string Path(const std::string& file) const { return domain.Path(file); }
   // Registers a grid read from `file` in the next free entry.
   double** Add(const std::string& file, const std::string& name, const Rows& rows) {
-    double** m = setup.matrix(1, kRows, 1, kCols, 0);
-    for (int r = 1; r <= kRows; ++r)
-      for (int c = 1; c <= kCols; ++c) m[r][c] = rows[r - 1][c - 1];
-    owned.push_back(m);
-    const int index = table.FirstFreeEntry();
-    setup.RegisterGrid(index, Path(file), m, nullptr, 0, name, 0, 1, kRows);
-    if (index > 2) ++setup.grid_count;
-    return m;
+    return domain.AddGrid(name, rows, Path(file));
   }
-  Rows Uniform(double value) const { return Rows(kRows, std::vector<double>(kCols, value)); }
+  Rows Uniform(double value) const { return domain.Filled(value); }
 
   double** Data(const std::string& name) {
     const int index = setup.FindGrid(name, true);
@@ -411,29 +386,18 @@ TEST(SlopeAndAspectGrids, AConeFacesAwayFromItsApexAllRound) {
   // distance from it. Row 1 is the north edge of the grid.
   constexpr int kSize = 5;
   constexpr int kApex = 3;
-  TempDir dir;
-  std::ostringstream console;
-  MessageStream ms{dir / "diag.xml", 4, console};
-  grid_table table{&ms};
-  int error = 0;
-  defaultini setup{error, &ms, dir / "control.intern", 1, &table};
-  setup.ncols = setup.nrows = kSize;
-  setup.first_row = 1;
-  setup.last_row = kSize;
-  setup.cellsize = kCell;
-  setup.nodata_value = N;
-  std::vector<owned_matrix> grids;
-  auto add = [&](const std::string& file, const std::string& name,
-                 const std::function<double(int, int)>& value) {
-    grids.emplace_back(setup.matrix(1, kSize, 1, kSize, 0), 1, kSize, kSize);
-    for (int r = 1; r <= kSize; ++r)
-      for (int c = 1; c <= kSize; ++c) grids.back()[r][c] = value(r, c);
-    setup.RegisterGrid(table.FirstFreeEntry(), dir / file, grids.back().get(), nullptr, 0, name, 0, 1,
-                       kSize);
-  };
-  add("zone.asc", "[zone_grid]", [](int, int) { return 1.0; });
-  add("dem.asc", "[elevation_model]",
-      [&](int r, int c) { return 100.0 - kCell * std::hypot(r - kApex, c - kApex); });
+  test::Rows cone;
+  for (int r = 1; r <= kSize; ++r) {
+    cone.emplace_back();
+    for (int c = 1; c <= kSize; ++c) cone.back().push_back(100.0 - kCell * std::hypot(r - kApex, c - kApex));
+  }
+  test::SmallDomain domain{{.zone = test::Filled(kSize, kSize, 1.0),
+                            .elevation = cone,
+                            .landuse = {},
+                            .soil = {},
+                            .cellsize = kCell,
+                            .set_up = false}};
+  defaultini& setup = domain.setup();
   setup.make_Slope_and_Aspect();
   ASSERT_NE(setup.slope_aspect, nullptr);
 

@@ -7,6 +7,7 @@
 
 #include "framework/diagnostics.h"
 #include "setup/defltuzr.h"
+#include "support/small_domain.h"
 #include "support/test_support.h"
 
 namespace velmo {
@@ -21,14 +22,8 @@ constexpr const char* kIntervalValues = "[output_interval]\n24\n1\n0\n30\n";
 constexpr const char* kOtherSections =
     "\n[output_list]\n0\n[coordinates]\n47\n8\n15\n0\n[meteo_data_count]\n1\n[meteo_names]\nprecipitation\n";
 
-struct GlobalsFixture : ::testing::Test {
-  TempDir dir;
-  std::ostringstream console;
-  MessageStream ms{dir / "diag.xml", 4, console};
-  int setup_error = 0;
-  defaultini setup{setup_error, &ms, dir / "control.intern", 1, nullptr};
-
-  GlobalsFixture() { console.str(""); }
+struct GlobalsFixture : test::SmallDomainTest {
+  GlobalsFixture() : SmallDomainTest(test::kNoDomain) {}
 
   void Read(const std::string& text) {
     WriteFile(dir / "control.intern", text);

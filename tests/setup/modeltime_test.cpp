@@ -5,6 +5,7 @@
 
 #include "framework/diagnostics.h"
 #include "setup/defltuzr.h"
+#include "support/small_domain.h"
 #include "support/test_support.h"
 
 namespace velmo {
@@ -29,14 +30,8 @@ constexpr const char* kKeys =
     "[model_time]\nendyear = 2005\n  startday=1\nstartminute = 0\nstarthour = 6\n\tstartmonth = 10\n"
     "startyear = 2003\nendminute = 0\nendhour = 23\nendday = 31 last day\nendmonth = 12\n";
 
-struct ModelTimeFixture : ::testing::Test {
-  TempDir dir;
-  std::ostringstream console;
-  MessageStream ms{dir / "diag.xml", 4, console};
-  int setup_error = 0;
-  defaultini setup{setup_error, &ms, dir / "control.intern", 1, nullptr};
-
-  void SetUp() override { console.str(""); }
+struct ModelTimeFixture : test::SmallDomainTest {
+  ModelTimeFixture() : SmallDomainTest(test::kNoDomain) {}
 
   // Reads "[model_time]" from `text`; `timestep` 0 expects the positional form.
   void Read(const std::string& text, int timestep) {

@@ -9,15 +9,15 @@
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
 #include "setup/defltuzr.h"
+#include "support/small_domain.h"
 #include "support/test_support.h"
 
 namespace velmo {
 namespace {
 
-using test::TempDir;
+using test::Rows;
 
 constexpr double N = -9999.0;
-using Rows = std::vector<std::vector<double>>;
 
 // ---- runs of a row
 
@@ -115,28 +115,19 @@ TEST(RiverLinks, BudgetTakesLinksWhileTheRestStaysPositive) {
 // ---- regions, halo and counts on two instances
 
 TEST(Regions, HaloMarksOtherInstancesNextToOwnCellsAndCountsPerInstance) {
-  memory_handling memory;
   const Rows region_rows = {{0, 0, 1}, {0, N, 1}, {N, N, 1}};
-  double** zone = memory.matrix(1, 3, 1, 3, 0);
-  double** regions = memory.matrix(1, 3, 1, 3, 0);
-  double** halo = memory.matrix(1, 3, 1, 3, 0);
-  for (int r = 1; r <= 3; ++r) {
-    for (int c = 1; c <= 3; ++c) {
-      regions[r][c] = region_rows[r - 1][c - 1];
-      zone[r][c] = regions[r][c] == N ? N : 1.0;
-      halo[r][c] = N;
-    }
-  }
-  FillHalo(regions, halo, 3, 3, N, 0);
+  const owned_matrix zone = test::MatrixOf({{1, 1, 1}, {1, N, 1}, {N, N, 1}});
+  const owned_matrix regions = test::MatrixOf(region_rows);
+  const owned_matrix halo = test::MatrixOf(test::Filled(3, 3, N));
+  FillHalo(regions.get(), halo.get(), 3, 3, N, 0);
   const Rows expected = {{N, N, 1}, {N, N, 1}, {N, N, N}};
   for (int r = 1; r <= 3; ++r)
     for (int c = 1; c <= 3; ++c) EXPECT_EQ(halo[r][c], expected[r - 1][c - 1]) << r << "," << c;
 
-  EXPECT_EQ(CountPartitionCells(zone, regions, 3, 3, N, 2), (std::vector<int>{3, 3}));
+  EXPECT_EQ(CountPartitionCells(zone.get(), regions.get(), 3, 3, N, 2), (std::vector<int>{3, 3}));
   // A region value outside the instances is not counted anywhere.
   regions[3][3] = 5.0;
-  EXPECT_EQ(CountPartitionCells(zone, regions, 3, 3, N, 2), (std::vector<int>{3, 2}));
-  for (double** m : {zone, regions, halo}) memory.FreeMatrix(m, 1, 3, 1, 3, 0);
+  EXPECT_EQ(CountPartitionCells(zone.get(), regions.get(), 3, 3, N, 2), (std::vector<int>{3, 2}));
 }
 
 // ---- the whole division on the set-up object
@@ -151,42 +142,19 @@ const Rows kZone = {{N, 1, 1, 1, N}, {1, 1, 2, 2, N}, {1, 2, 2, 2, 2}, {N, N, 2,
 const Rows kLinks = {{0, 5, 0, 0, 7}, {0, 5, 5, 0, 0}, {3, 3, 3, 0, -1}, {9, 0, 3.7, 0, 0}};
 const Rows kElevation = {{0, 800, 0, 0, 0}, {0, 900, 700, 0, 0}, {500, 500, 600, 0, 0}, {0, 0, 400, 0, 0}};
 
-struct PartitionFixture : ::testing::Test {
-  TempDir dir;
-  std::ostringstream console;
-  MessageStream ms{dir / "diag.xml", 4, console};
-  grid_table table{&ms};
-  int setup_error = 0;
-  defaultini setup{setup_error, &ms, dir / "control.intern", 1, &table};
-  std::vector<double**> owned;
-
-  PartitionFixture() {
-    console.str("");
-    setup.ncols = kCols;
-    setup.nrows = kRows;
-    setup.nodata_value = N;
-  }
-  ~PartitionFixture() override {
-    setup.ReleasePartition();
-    for (double** m : owned) setup.FreeMatrix(m, 1, kRows, 1, kCols, 0);
-  }
-
-  double** Grid(const Rows& rows) {
-    double** m = setup.matrix(1, kRows, 1, kCols, 0);
-    for (int r = 1; r <= kRows; ++r)
-      for (int c = 1; c <= kCols; ++c) m[r][c] = rows[r - 1][c - 1];
-    owned.push_back(m);
-    return m;
-  }
+struct PartitionFixture : test::SmallDomainTest {
+  PartitionFixture()
+      : SmallDomainTest({.zone = kZone, .elevation = kElevation, .landuse = {}, .soil = {}, .set_up = false}) {}
+  ~PartitionFixture() override { setup.ReleasePartition(); }
 
   // Zone grid, elevation model, optionally "river_links", and a standard
   // grid that is listed but not yet read.
   void Prepare(bool with_links) {
-    setup.RegisterGrid(1, "zone.asc", Grid(kZone), nullptr, 0, "[zone_grid]", 0, 1, kRows);
-    setup.RegisterGrid(2, "dem.asc", Grid(kElevation), nullptr, 0, "[elevation_model]", 0, 1, kRows);
     int next = 3;
-    if (with_links)
-      setup.RegisterGrid(next++, "links.asc", Grid(kLinks), nullptr, 0, "river_links", 0, 1, kRows);
+    if (with_links) {
+      domain.AddGrid("river_links", kLinks, "links.asc");
+      ++next;
+    }
     setup.RegisterGrid(next, "landuse.asc", nullptr, nullptr, 0, "landuse", 0, 1, kRows);
     setup.grid_count = next - 2;
   }

@@ -119,10 +119,7 @@ TEST(DefinitionHelpers, WordsAndNumericValues) {
 
 // ---- the ".intern" copy
 
-struct CompileSymbolsTest : ::testing::Test {
-  TempDir dir;
-  std::ostringstream console;
-  MessageStream ms{dir / "diag.xml", 4, console};
+struct CompileSymbolsTest : test::MessagesTest {
   int setup_error = 0;
   std::unique_ptr<defaultini> setup =
       std::make_unique<defaultini>(setup_error, &ms, dir / "control.txt", 1, nullptr);

@@ -12,6 +12,7 @@
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
 #include "setup/defltuzr.h"
+#include "support/small_domain.h"
 #include "support/test_support.h"
 
 namespace velmo {
@@ -21,7 +22,8 @@ using test::TempDir;
 using ::testing::HasSubstr;
 
 constexpr double N = -9999.0;
-using Rows = std::vector<std::vector<double>>;
+using test::Filled;
+using test::Rows;
 
 std::string Fixture(const std::string& name) { return std::string(VELMO_TEST_DATA) + "/derived/" + name; }
 
@@ -57,59 +59,22 @@ TEST(RegionWeights, ThreeRegionsBlendToOne) {
 
 // ---- the set-up object
 
-struct RegionFixture : ::testing::Test {
-  TempDir dir;
-  std::ostringstream console;
-  MessageStream ms{dir / "diag.xml", 4, console};
-  grid_table table{&ms};
-  int setup_error = 0;
-  defaultini setup{setup_error, &ms, Fixture("transition_1000.intern"), 1, &table};
-  std::vector<double**> owned;
-  std::vector<row_range> ranges;
-  int rows = 0;
-  int cols = 0;
-
-  ~RegionFixture() override {
-    setup.ReleaseRegions();
-    for (double** m : owned) setup.FreeMatrix(m, 1, rows, 1, cols, 0);
+struct RegionFixture : test::SmallDomainTest {
+  RegionFixture() : SmallDomainTest(test::kNoDomain) {
+    setup.control_file_name = Fixture("transition_1000.intern");
   }
+  ~RegionFixture() override { setup.ReleaseRegions(); }
 
-  std::string Path(const std::string& file) const { return dir / file; }
+  std::string Path(const std::string& file) const { return domain.Path(file); }
 
   double** Add(const std::string& file, const std::string& name, const Rows& values) {
-    double** m = setup.matrix(1, rows, 1, cols, 0);
-    for (int r = 1; r <= rows; ++r)
-      for (int c = 1; c <= cols; ++c)
-        m[r][c] = values[static_cast<size_t>(r - 1)][static_cast<size_t>(c - 1)];
-    owned.push_back(m);
-    const int index = table.FirstFreeEntry();
-    setup.RegisterGrid(index, Path(file), m, nullptr, 0, name, 0, 1, rows);
-    if (index > 2) ++setup.grid_count;
-    return m;
+    return domain.AddGrid(name, values, Path(file));
   }
 
   // A domain of `zone` (cellsize 100); the row ranges span each row's
   // valid cells.
   void Domain(const Rows& zone) {
-    rows = static_cast<int>(zone.size());
-    cols = static_cast<int>(zone[0].size());
-    setup.nrows = rows;
-    setup.ncols = cols;
-    setup.first_row = 1;
-    setup.last_row = rows;
-    setup.cellsize = 100.0;
-    setup.nodata_value = N;
-    ranges.assign(static_cast<size_t>(rows) + 1, row_range{0, -1});
-    for (int r = 1; r <= rows; ++r) {
-      for (int c = 1; c <= cols; ++c) {
-        if (zone[static_cast<size_t>(r - 1)][static_cast<size_t>(c - 1)] == N) continue;
-        row_range& range = ranges[static_cast<size_t>(r)];
-        if (range.first == 0) range.first = c;
-        range.last = c;
-      }
-    }
-    setup.row_ranges = ranges.data();
-    Add("zone.asc", "[zone_grid]", zone);
+    domain.SetZoneGrid(zone);
     console.str("");
   }
 
@@ -120,10 +85,6 @@ struct RegionFixture : ::testing::Test {
     return test::ExpectCode(console, code, step);
   }
 };
-
-Rows Filled(int rows, int cols, double value) {
-  return Rows(static_cast<size_t>(rows), std::vector<double>(static_cast<size_t>(cols), value));
-}
 
 TEST_F(RegionFixture, WithoutARegionGridTheCatchmentIsOneRegion) {
   Rows zone = Filled(3, 4, 1.0);

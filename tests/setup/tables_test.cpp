@@ -28,10 +28,7 @@ using ::testing::Not;
 
 const std::string kFixtureDir = std::string(VELMO_TEST_DATA) + "/tables/";
 
-struct TablesTest : ::testing::Test {
-  TempDir dir;
-  std::ostringstream console;
-  MessageStream ms{dir / "diag.xml", 4, console};
+struct TablesTest : test::MessagesTest {
 
   std::unique_ptr<defaultini> WithControlText(const std::string& text) {
     WriteFile(dir / "control.intern", text);

@@ -10,6 +10,7 @@
 
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
+#include "support/small_domain.h"
 #include "support/test_support.h"
 
 namespace velmo {
@@ -21,16 +22,8 @@ using test::WriteFile;
 
 constexpr double kDeg = kPi / 180.0;
 
-// A grid addressed [row][col] from 1, filled with one value.
-struct TestGrid {
-  TestGrid(int nrows, int ncols, double value)
-      : cells(static_cast<size_t>(nrows) + 1, std::vector<double>(static_cast<size_t>(ncols) + 1, value)) {
-    for (auto& row : cells) rows.push_back(row.data());
-  }
-  double** data() { return rows.data(); }
-  std::vector<std::vector<double>> cells;
-  std::vector<double*> rows;
-};
+using test::Filled;
+using test::MatrixOf;
 
 class Submodel : public ::testing::Test {
  protected:
@@ -166,9 +159,10 @@ TEST_F(Submodel, MissingOptionalSectionSwitchesTheModuleOffWithoutFatalEntry) {
 }
 
 TEST_F(Submodel, CopiesTheSettings) {
-  TestGrid zones(2, 3, 1.0), weights(2, 3, 0.5);
-  Register(1, "zone grid", zones.data());
-  Register(2, "RelCellArea", weights.data());
+  const owned_matrix zones = MatrixOf(Filled(2, 3, 1.0));
+  const owned_matrix weights = MatrixOf(Filled(2, 3, 0.5));
+  Register(1, "zone grid", zones.get());
+  Register(2, "RelCellArea", weights.get());
   settings_.output_list_count = 2;
   settings_.output_list = {0, 11, 12};
   settings_.endminute = 30;
@@ -180,8 +174,8 @@ TEST_F(Submodel, CopiesTheSettings) {
   auto module = Make("[snow_model]\n1\n60\n");
   EXPECT_EQ(module->output_list, (std::vector<int>{2, 11, 12}));
   EXPECT_EQ(module->end_date_key, date_key(2001, 12, 31, 23, 30));
-  EXPECT_EQ(module->zone_grid, zones.data());
-  EXPECT_EQ(module->cell_weights, weights.data());
+  EXPECT_EQ(module->zone_grid, zones.get());
+  EXPECT_EQ(module->cell_weights, weights.get());
   EXPECT_EQ(module->row_ranges, ranges_.data());
   EXPECT_EQ(module->time_shift, 1.5);
   EXPECT_EQ(module->latitude, 47.0);
@@ -381,10 +375,11 @@ TEST_F(Submodel, ProgressLines) {
 class SubbasinRanking : public Submodel {
  protected:
   // A zone grid in entry 1 and the subbasin grid in entry 2.
-  std::unique_ptr<teilmodellklasse> WithSubbasins(TestGrid& subbasins, TestGrid* weights = nullptr) {
-    Register(1, "zone grid", subbasins.data());
-    Register(2, "zonegrid_soilmodel", subbasins.data(), "sub.asc");
-    if (weights) Register(3, "RelCellArea", weights->data());
+  std::unique_ptr<teilmodellklasse> WithSubbasins(const owned_matrix& subbasins,
+                                                  const owned_matrix* weights = nullptr) {
+    Register(1, "zone grid", subbasins.get());
+    Register(2, "zonegrid_soilmodel", subbasins.get(), "sub.asc");
+    if (weights) Register(3, "RelCellArea", weights->get());
     return Make("[soil_model]\n1\n60\n", "soil_model");
   }
 
@@ -402,16 +397,14 @@ class SubbasinRanking : public Submodel {
 };
 
 TEST_F(SubbasinRanking, RanksCodesInAscendingOrder) {
-  TestGrid grid(2, 3, -9999.0);
-  grid.cells[1] = {0, 7, 3, 4.6};
-  grid.cells[2] = {0, 5, -9999.0, 7};
-  ranges_[2] = {1, 2};  // column 3 of row 2 lies outside the catchment
-  grid.cells[2][3] = 3;
+  // Column 3 of row 2 lies outside the catchment.
+  const owned_matrix grid = MatrixOf({{7, 3, 4.6}, {5, -9999.0, 3}});
+  ranges_[2] = {1, 2};
   auto module = WithSubbasins(grid);
   console_.str("");
   const Result r = Rank(*module);
   EXPECT_EQ(console_.str(), "ranking zones from sub.asc for soil_model\n");
-  EXPECT_EQ(r.data, grid.data());
+  EXPECT_EQ(r.data, grid.get());
   ASSERT_EQ(r.count, 3);
   EXPECT_EQ(r.max_code, 7);
   ASSERT_EQ(r.zones.size(), 4u);
@@ -430,8 +423,8 @@ TEST_F(SubbasinRanking, RanksCodesInAscendingOrder) {
 }
 
 TEST_F(SubbasinRanking, FractionalWeightsGiveFractionsSummingToOne) {
-  TestGrid grid(2, 3, 1.0), weights(2, 3, 0.5);
-  grid.cells[2] = {0, 2, 2, 2};
+  const owned_matrix grid = MatrixOf({{1, 1, 1}, {2, 2, 2}});
+  const owned_matrix weights = MatrixOf(Filled(2, 3, 0.5));
   auto module = WithSubbasins(grid, &weights);
   const Result r = Rank(*module);
   ASSERT_EQ(r.count, 2);
@@ -460,8 +453,8 @@ TEST_F(SubbasinRanking, Faults) {
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
-    TestGrid grid(2, 3, 1.0);
-    grid.cells[1][1] = c.value;
+    const owned_matrix grid = MatrixOf(Filled(2, 3, 1.0));
+    grid[1][1] = c.value;
     auto module = WithSubbasins(grid);
     if (c.code == 0) {
       EXPECT_EQ(Rank(*module).count, 2);
@@ -470,7 +463,7 @@ TEST_F(SubbasinRanking, Faults) {
     }
   }
 
-  TestGrid nodata(2, 3, -9999.0);
+  const owned_matrix nodata = MatrixOf(Filled(2, 3, -9999.0));
   auto module = WithSubbasins(nodata);
   EXPECT_NE(ExpectCode(7, [&] { Rank(*module); }).find("all cells in sub.asc are NODATA!"),
             std::string::npos);
@@ -493,8 +486,8 @@ TEST_F(SubbasinRanking, ZoneCountLimits) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.distinct_codes);
     SetDomain(1, c.distinct_codes);
-    TestGrid grid(1, c.distinct_codes, 0.0);
-    std::iota(grid.cells[1].begin() + 1, grid.cells[1].end(), 0.0);
+    const owned_matrix grid = MatrixOf(Filled(1, c.distinct_codes, 0.0));
+    std::iota(grid[1] + 1, grid[1] + 1 + c.distinct_codes, 0.0);
     auto module = WithSubbasins(grid);
     if (*c.message == '\0') {
       EXPECT_EQ(Rank(*module).count, c.distinct_codes);

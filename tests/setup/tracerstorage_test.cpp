@@ -12,6 +12,7 @@
 #include "framework/gridtable.h"
 #include "setup/teilmod.h"
 #include "setup/tracers.h"
+#include "support/small_domain.h"
 #include "support/test_support.h"
 
 namespace velmo {
@@ -62,10 +63,8 @@ class TracerStorages : public ::testing::Test {
     settings_.max_zone_code = 20;
     settings_.DefaultOutputDirectory = &output_directory_;
 
-    zone_cells_ = {{0, 0, 0, 0}, {0, 10, 10, kNodata}, {0, 20, 20, 20}};
-    for (auto& row : zone_cells_) zone_rows_.push_back(row.data());
     grids_[1].name = "[zone_grid]";
-    grids_[1].data = zone_rows_.data();
+    grids_[1].data = zone_grid_.get();
     FillEntries(2, 39);
 
     descriptions_ = {tracer_description{}, Tracer("cl_", 1, 1.0, 2001, 11),
@@ -76,7 +75,7 @@ class TracerStorages : public ::testing::Test {
     for (int i = from; i <= to; ++i) {
       grids_[i].name = "grid" + std::to_string(i);
       grids_[i].file_name = grids_[i].name;
-      grids_[i].data = zone_rows_.data();
+      grids_[i].data = zone_grid_.get();
     }
   }
 
@@ -95,8 +94,7 @@ class TracerStorages : public ::testing::Test {
   // weight_sum, value_sum, code, area_fraction, mean_divisor
   std::vector<zone_record> zones_ = {{5, 5, 1, 0.05, 5}, {2, 2, 10, 0.4, 2}, {3, 3, 20, 0.6, 3}};
   std::vector<int> code_map_;
-  std::vector<std::vector<double>> zone_cells_;
-  std::vector<double*> zone_rows_;
+  owned_matrix zone_grid_ = test::MatrixOf({{10, 10, kNodata}, {20, 20, 20}});
   std::vector<tracer_description> descriptions_;
 };
 
@@ -207,7 +205,7 @@ TEST_F(TracerStorages, EachModuleDecaysWithItsOwnInterval) {
 TEST_F(TracerStorages, FluxGridTakesTheNextFreeEntry) {
   grids_[41].name = "held_by_another_module";
   grids_[41].file_name = "held";
-  grids_[41].data = zone_rows_.data();
+  grids_[41].data = zone_grid_.get();
   auto module = Make();
   int error = -1;
   module->SetUpTracers(error, 2, &descriptions_);
@@ -233,9 +231,8 @@ TEST_F(TracerStorages, StatisticsRowsAreWrittenWhenFreed) {
   s.statistics->StartStep();
   for (int r = 1; r <= 2; ++r) {
     for (int c = 1; c <= 3; ++c) {
-      s.storage_grid[r][c] =
-          zone_cells_[static_cast<size_t>(r)][static_cast<size_t>(c)] == kNodata ? kNodata : values[r][c];
-      const double zone = zone_cells_[static_cast<size_t>(r)][static_cast<size_t>(c)];
+      s.storage_grid[r][c] = zone_grid_[r][c] == kNodata ? kNodata : values[r][c];
+      const double zone = zone_grid_[r][c];
       if (zone == kNodata) continue;
       s.statistics->AddCell(r, c, code_map_[static_cast<size_t>(zone)], s.storage_grid[r][c], 1.0);
     }

@@ -12,6 +12,7 @@
 #include "framework/gridtable.h"
 #include "setup/defltuzr.h"
 #include "setup/zonegrids.h"
+#include "support/small_domain.h"
 #include "support/test_support.h"
 
 namespace velmo {
@@ -25,13 +26,13 @@ using test::WriteFile;
 constexpr double N = -9999.0;
 constexpr int kRows = 3;
 constexpr int kCols = 4;
-using Rows = std::vector<std::vector<double>>;
+using test::Rows;
 
 // Zone grid: valid cells in the middle of rows 1 and 3, the whole of row 2.
 const Rows kZone = {{N, 1, 1, N}, {1, 1, 2, 2}, {N, 2, 2, N}};
 const std::vector<row_range> kRowRanges = {{0, -1}, {2, 3}, {1, 4}, {2, 3}};  // index 0 unused
 
-Rows Filled(double value) { return Rows(kRows, std::vector<double>(kCols, value)); }
+Rows Filled(double value) { return test::Filled(kRows, kCols, value); }
 
 std::string AsciiGrid(const Rows& rows) {
   std::ostringstream text;
@@ -50,37 +51,18 @@ model_date Date(int year, int month, int day, int hour = 0, int minute = 0) {
 // A set-up object on a 3 x 4 domain whose zone grid and elevation model are
 // in place; grid files are read from the temporary directory.
 struct SetupRig {
-  TempDir dir;
-  std::ostringstream console;
-  std::unique_ptr<MessageStream> ms = std::make_unique<MessageStream>(dir / "diag.xml", 4, console);
-  grid_table table{ms.get()};
-  int setup_error = 0;
-  defaultini setup{setup_error, ms.get(), dir / "control.intern", 1, &table};
-  std::vector<owned_matrix> owned;
-  std::vector<row_range> row_ranges = kRowRanges;
+  test::SmallDomain domain{{.zone = kZone, .elevation = Filled(500.0), .landuse = {}, .soil = {}, .set_up = false}};
+  const TempDir& dir = domain.dir();
+  std::ostringstream& console = domain.console();
+  grid_table& table = domain.grids();
+  defaultini& setup = domain.setup();
 
   SetupRig() {
-    setup.ncols = kCols;
-    setup.nrows = kRows;
-    setup.cellsize = 100.0;
-    setup.nodata_value = N;
-    setup.first_row = 1;
-    setup.last_row = kRows;
-    setup.open_retry_wait_ms = 0;
-    setup.row_ranges = row_ranges.data();
     setup.InitialStateDirectory = std::make_unique<std::string>(dir / "in/");
     setup.DefaultOutputDirectory = std::make_unique<std::string>(dir.path().string() + "/");
-    setup.RegisterGrid(1, "zone.asc", Grid(kZone), nullptr, 0, "[zone_grid]", 0, 1, kRows);
-    setup.RegisterGrid(2, "dem.asc", Grid(Filled(500.0)), nullptr, 0, "[elevation_model]", 0, 1, kRows);
   }
 
-  double** Grid(const Rows& rows) {
-    double** m = setup.matrix(1, kRows, 1, kCols, 0);
-    for (int r = 1; r <= kRows; ++r)
-      for (int c = 1; c <= kCols; ++c) m[r][c] = rows[r - 1][c - 1];
-    owned.emplace_back(m, 1, kRows, kCols);
-    return m;
-  }
+  double** Grid(const Rows& rows) { return domain.Matrix(rows); }
 
   // A standard grid as stage 8 leaves it, with the re-read state of its
   // periodicity; a non-persistent one gets its set-up copy.
@@ -298,6 +280,14 @@ TEST_F(VariableGrids, AFullTableIsFatal) {
 
 // ---- periodic re-reading
 
+// Records 1.. of a land-use or soil table with the given codes; record 0 is
+// left as it is.
+template <typename Record>
+void SetCodes(std::vector<Record>& table, const std::vector<int>& codes) {
+  table.resize(codes.size() + 1);
+  for (size_t i = 0; i < codes.size(); ++i) table[i + 1].code = codes[i];
+}
+
 // Marker value of the dated file of grid g at a date.
 double Marker(int g, const model_date& d) {
   return 1000000.0 * g + 10000.0 * d.month + 100.0 * d.day + d.hour;
@@ -396,15 +386,12 @@ TEST(PeriodicGrids, ReReadLandUseAndSoilGridsHoldTablePositions) {
   SetupRig rig;
   defaultini& setup = rig.setup;
   setup.multilayer_table = MultilayerTable();
-  setup.soil_table.resize(3);
-  setup.soil_table[1].code = 7;
-  setup.soil_table[2].code = 3;
+  SetCodes(setup.soil_table, {7, 3});
 
   // The set-up copy of the land use holds codes, the grid positions.
   const Rows codes_at_setup = {{N, 10, 10, N}, {10, 10, 10, 10}, {N, 10, 10, N}};
   grid_entry& landuse = rig.AddPeriodicGrid(3, "landuse", "lu.asc", Filled(1.0), 1, "M", 1, false, 1);
-  rig.Grid(codes_at_setup);
-  landuse.persistence_grid = rig.owned.back().get();
+  landuse.persistence_grid = rig.Grid(codes_at_setup);
   setup.RegisterGrid(4, "landuse1", rig.Grid(Filled(-1.0)), nullptr, 0, "landuse1", 0, 1, kRows);
   setup.RegisterGrid(5, "landuse2", rig.Grid(Filled(-1.0)), nullptr, 0, "landuse2", 0, 1, kRows);
   setup.landuse_layer_grids = {landuse.data, rig.table[4].data, rig.table[5].data};
@@ -441,10 +428,8 @@ TEST(PeriodicGrids, ReReadLandUseOnAnotherRasterIsNotBlended) {
   // only layer by now; a blend of 10 and 20 would be no land use.
   SetupRig rig;
   defaultini& setup = rig.setup;
-  setup.landuse_table.resize(3);
+  SetCodes(setup.landuse_table, {10, 20});
   setup.landuse_table[0].code = 2;
-  setup.landuse_table[1].code = 10;
-  setup.landuse_table[2].code = 20;
   grid_entry& landuse = rig.AddPeriodicGrid(3, "landuse1", "lu.asc", Filled(1.0), 1, "M", 1);
   setup.landuse_layer_grids = {landuse.data};
   setup.landuse_layer_count = 1;
@@ -468,10 +453,7 @@ TEST(PeriodicGrids, ReReadCodesTakeThePositionsTheSetUpCheckGives) {
   // the later record, and a re-read of the same codes must do the same.
   SetupRig rig;
   defaultini& setup = rig.setup;
-  setup.soil_table.resize(4);
-  setup.soil_table[1].code = 7;
-  setup.soil_table[2].code = 3;
-  setup.soil_table[3].code = 7;
+  SetCodes(setup.soil_table, {7, 3, 7});
   // Outside the catchment a value far beyond any int stays as it is.
   const Rows codes = {{1e30, 3, 7, N}, {7, 7, 3, 3}, {N, 3, 7, N}};
   const Rows positions = {{1e30, 2, 3, N}, {3, 3, 2, 2}, {N, 2, 3, N}};
@@ -514,12 +496,8 @@ TEST(PeriodicGrids, ReReadCodesMissingFromTheirTableAreFatal) {
     SetupRig rig;
     defaultini& setup = rig.setup;
     if (c.multilayer) setup.multilayer_table = MultilayerTable();
-    setup.landuse_table.resize(3);
-    setup.landuse_table[1].code = 10;
-    setup.landuse_table[2].code = 20;
-    setup.soil_table.resize(3);
-    setup.soil_table[1].code = 10;
-    setup.soil_table[2].code = 20;
+    SetCodes(setup.landuse_table, {10, 20});
+    SetCodes(setup.soil_table, {10, 20});
     grid_entry& e = rig.AddPeriodicGrid(3, c.grid_name, "lu.asc", Filled(1.0), 1, "M", 1);
     if (std::string(c.grid_name) != "soil_types") setup.landuse_layer_grids = {e.data, e.data};
     // A code outside the catchment is not checked.

@@ -13,6 +13,7 @@
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
 #include "setup/defltuzr.h"
+#include "support/small_domain.h"
 #include "support/test_support.h"
 
 namespace velmo {
@@ -21,39 +22,25 @@ namespace {
 using test::TempDir;
 
 constexpr double N = -9999.0;
-using Rows = std::vector<std::vector<double>>;
+using test::Rows;
 
 // A set-up object with a hand-made domain: grids registered in the test,
 // tables read from a control file of tests/data/vegparams.
-class VegParamsTest : public ::testing::Test {
+class VegParamsTest : public test::SmallDomainTest {
  public:
-  VegParamsTest() { setup.DefaultOutputDirectory = std::make_unique<std::string>(dir.path().string() + "/"); }
+  VegParamsTest() : SmallDomainTest(test::kNoDomain) {
+    setup.DefaultOutputDirectory = std::make_unique<std::string>(dir.path().string() + "/");
+  }
   ~VegParamsTest() override { setup.ReleaseVegetationGrids(); }
 
   void Domain(const Rows& zone, const Rows& elevation) {
-    setup.nrows = static_cast<int>(zone.size());
-    setup.ncols = static_cast<int>(zone[0].size());
-    setup.nodata_value = N;
-    setup.first_row = 1;
-    setup.last_row = setup.nrows;
-    Register("[zone_grid]", zone);
+    domain.SetZoneGrid(zone);
     Register("[elevation_model]", elevation);
   }
   double** Register(const std::string& name, const Rows& values) {
-    const int index = table.FirstFreeEntry();
-    owned.emplace_back(setup.matrix(1, setup.nrows, 1, setup.ncols, 0), 1, setup.nrows, setup.ncols);
-    double** data = owned.back().get();
-    for (int r = 1; r <= setup.nrows; ++r)
-      for (int c = 1; c <= setup.ncols; ++c) data[r][c] = values[r - 1][c - 1];
-    setup.RegisterGrid(index, name + ".asc", data, nullptr, 0, name, 0, 1, setup.nrows);
-    return data;
+    return domain.AddGrid(name, values, name + ".asc");
   }
-  double** Matrix(double value) {
-    owned.emplace_back(setup.matrix(1, setup.nrows, 1, setup.ncols, 0), 1, setup.nrows, setup.ncols);
-    for (int r = 1; r <= setup.nrows; ++r)
-      for (int c = 1; c <= setup.ncols; ++c) owned.back()[r][c] = value;
-    return owned.back().get();
-  }
+  double** Matrix(double value) { return domain.Matrix(value); }
   void ReadTables(const std::string& file) {
     setup.control_file_name = std::string(VELMO_TEST_DATA) + "/vegparams/" + file;
     setup.OpenControlFile();
@@ -110,13 +97,6 @@ class VegParamsTest : public ::testing::Test {
     return test::ThrownCode([&] { action(*this); });
   }
 
-  TempDir dir;
-  std::ostringstream console;
-  MessageStream ms{dir / "diag.xml", 4, console};
-  grid_table table{&ms};
-  int setup_error = 0;
-  defaultini setup{setup_error, &ms, dir / "none.intern", 1, &table};
-  std::vector<owned_matrix> owned;
   double** soil_old = nullptr;
   double** saturated = nullptr;
   double** inactive_capacity = nullptr;
@@ -340,7 +320,6 @@ class CodeCheckTest : public VegParamsTest {
     console.str("");
     // A fresh table for every case.
     for (int index = 1; index < kGridTableLimit; ++index) table[index].SetInitialState();
-    owned.clear();
     Domain({{1, 1, N}}, {{400, 400, N}});
     setup.landuse_table.assign(k.landuse_codes.size() + 1, landuse_table_entry{});
     for (size_t i = 0; i < k.landuse_codes.size(); ++i) setup.landuse_table[i + 1].code = k.landuse_codes[i];
@@ -682,6 +661,8 @@ TEST_F(PhenologyGridsTest, CreatedMovingAverageWritesItsEightLevels) {
 
 // ---- per-cell formulas
 
+using VegetationFormulas = test::MessagesTest;
+
 // A land-use record of the key block form.
 landuse_table_entry Record(MessageStream& ms, const std::string& method, const std::string& keys) {
   landuse_table_entry record;
@@ -696,10 +677,7 @@ landuse_table_entry Record(MessageStream& ms, const std::string& method, const s
   return record;
 }
 
-TEST(VegetationFormulas, ForcingThresholdsMoveTheFixPointsOfMethod5) {
-  TempDir dir;
-  std::ostringstream console;
-  MessageStream ms{dir / "diag.xml", 4, console};
+TEST_F(VegetationFormulas, ForcingThresholdsMoveTheFixPointsOfMethod5) {
   const landuse_table_entry record =
       Record(ms, "DynamicPhenology_3",
              "JulDays = 1 100 200 366; ForcingThreshold = 0 50 0 0;\n"
@@ -723,10 +701,7 @@ TEST(VegetationFormulas, ForcingThresholdsMoveTheFixPointsOfMethod5) {
   EXPECT_EQ(q, (std::vector<double>{0, 1, 51, 52, -1, 0}));
 }
 
-TEST(VegetationFormulas, SeasonResetReturnsTheStartListToTheTableDaysBeforeTheChillingPeriod) {
-  TempDir dir;
-  std::ostringstream console;
-  MessageStream ms{dir / "diag.xml", 4, console};
+TEST_F(VegetationFormulas, SeasonResetReturnsTheStartListToTheTableDaysBeforeTheChillingPeriod) {
   const std::string forcing =
       "JulDays = 1 -1 40 300; F* = 100; DP1_t1_dorm = 32; DP1_T_Bf = 0; JDReset_TStart = 330;\n"
       "maxStartJDforDP1 = 200;";
@@ -753,10 +728,7 @@ TEST(VegetationFormulas, SeasonResetReturnsTheStartListToTheTableDaysBeforeTheCh
   }
 }
 
-TEST(VegetationFormulas, ChillingSumOverTheTurnOfTheYearFixesTheThresholdOfMethod4) {
-  TempDir dir;
-  std::ostringstream console;
-  MessageStream ms{dir / "diag.xml", 4, console};
+TEST_F(VegetationFormulas, ChillingSumOverTheTurnOfTheYearFixesTheThresholdOfMethod4) {
   const landuse_table_entry record =
       Record(ms, "DynamicPhenology_2",
              "JulDays = 1 -1 40 300; F* = 100; DP1_t1_dorm = 32; DP1_T_Bf = 0; JDReset_TStart = 330;\n"
@@ -784,7 +756,7 @@ TEST(VegetationFormulas, ChillingSumOverTheTurnOfTheYearFixesTheThresholdOfMetho
   EXPECT_EQ(pheno_start, 32.0);
 }
 
-TEST(VegetationFormulas, ForcingAndChillingUnits) {
+TEST_F(VegetationFormulas, ForcingAndChillingUnits) {
   EXPECT_NEAR(SigmoidForcingUnit(10.0, 0.0), 28.4 / (1.0 + std::exp(-0.185 * (10.0 - 18.4))), 1e-12);
   EXPECT_EQ(SigmoidForcingUnit(-1.0, 0.0), 0.0);
   EXPECT_EQ(SigmoidForcingUnit(0.0, 0.0), 0.0);
@@ -814,7 +786,7 @@ TEST(VegetationFormulas, ForcingAndChillingUnits) {
   EXPECT_NEAR(ChillingDayThreshold(std::exp(2.0), 100.0, -10.0), 80.0, 1e-12);
 }
 
-TEST(VegetationFormulas, RootZoneStepMovesWaterWithTheCapacity) {
+TEST_F(VegetationFormulas, RootZoneStepMovesWaterWithTheCapacity) {
   // Shrinking roots hand capacity and its water to the inactive soil.
   root_zone_state s{100.0, 0.6, 50.0, 0.2, 0.5};
   ASSERT_TRUE(RootZoneStep(s, 1.0, 0.5));
@@ -841,7 +813,7 @@ TEST(VegetationFormulas, RootZoneStepMovesWaterWithTheCapacity) {
   }
 }
 
-TEST(VegetationFormulas, RootZoneStepKeepsTheWaterOfRootZoneAndInactiveSoil) {
+TEST_F(VegetationFormulas, RootZoneStepKeepsTheWaterOfRootZoneAndInactiveSoil) {
   // Root-zone water A * Y and inactive water IC * IM; the unsaturated share
   // (1 - SP) of the capacity scales with it.
   const auto water = [](const root_zone_state& s) {

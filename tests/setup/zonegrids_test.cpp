@@ -15,6 +15,7 @@
 #include "framework/gridtable.h"
 #include "framework/interrupt.h"
 #include "setup/defltuzr.h"
+#include "support/small_domain.h"
 #include "support/test_support.h"
 
 namespace velmo {
@@ -24,23 +25,7 @@ using test::TempDir;
 using test::WriteFile;
 
 constexpr double N = -9999.0;
-using Rows = std::vector<std::vector<double>>;
-
-// A matrix [row][col] from 1 over the given rows.
-struct Grid {
-  std::vector<double> cells;
-  std::vector<double*> rows;
-  explicit Grid(const Rows& values) {
-    const size_t ncols = values.empty() ? 0 : values[0].size();
-    cells.assign(values.size() * (ncols + 1), 0.0);
-    rows.assign(values.size() + 1, nullptr);
-    for (size_t r = 0; r < values.size(); ++r) {
-      rows[r + 1] = cells.data() + r * (ncols + 1);
-      for (size_t c = 0; c < ncols; ++c) rows[r + 1][c + 1] = values[r][c];
-    }
-  }
-  double** get() { return rows.data(); }
-};
+using test::Rows;
 
 // ---------------------------------------------------------------- standard grid lines
 
@@ -137,15 +122,8 @@ TEST(StandardGridLine, FaultsNameTheirKey) {
 
 // ---------------------------------------------------------------- set-up object fixture
 
-struct SetupFixture : ::testing::Test {
-  TempDir dir;
-  std::ostringstream console;
-  MessageStream ms{dir / "diag.xml", 4, console};
-  grid_table table{&ms};
-  int setup_error = 0;
-  defaultini setup{setup_error, &ms, dir / "control.intern", 1, &table};
-
-  SetupFixture() { console.str(""); }
+struct SetupFixture : test::SmallDomainTest {
+  SetupFixture() : SmallDomainTest(test::kNoDomain) {}
   ~SetupFixture() override {
     for (int i = 1; i < kGridTableLimit; ++i) {
       if (table[i].data) setup.FreeMatrix(table[i].data, 1, setup.nrows, 1, setup.ncols, setup.nrows);
@@ -391,7 +369,7 @@ TEST_F(DomainHeader, BadFilesGiveTheirEntryAndCode) {
 
 TEST(ZoneRanking, CodesInAscendingOrderWithMapAndRowRanges) {
   // Codes 7, 3, 7, 12 in row order; row 2 holds no valid cell; 2.7 is zone 2.
-  Grid zones({{7, 3, N, 7}, {N, N, N, N}, {N, 12, N, 2.7}});
+  const owned_matrix zones = test::MatrixOf({{7, 3, N, 7}, {N, N, N, N}, {N, 12, N, 2.7}});
   zone_grid_ranking r;
   ASSERT_EQ(RankZoneGrid(zones.get(), 3, 4, N, 1000.0, r), zone_ranking_error::none);
 
@@ -432,7 +410,7 @@ TEST(ZoneRanking, TotalAreaInSquareKilometres) {
   Rows values(50, std::vector<double>(50, 1.0));
   for (auto& row : values)
     for (size_t c = 25; c < 50; ++c) row[c] = 2.0;
-  Grid zones(values);
+  const owned_matrix zones = test::MatrixOf(values);
   zone_grid_ranking r;
   ASSERT_EQ(RankZoneGrid(zones.get(), 50, 50, N, 1000.0, r), zone_ranking_error::none);
   EXPECT_DOUBLE_EQ(r.zones[0].area_fraction, 2500.0);
@@ -460,11 +438,11 @@ TEST(ZoneRanking, LimitsOfCodesAndZones) {
       {"all nodata", {N, N, N}, zone_ranking_error::no_valid_cell},
   };
   for (const limit_case& c : cases) {
-    Grid zones({c.row});
+    const owned_matrix zones = test::MatrixOf({c.row});
     zone_grid_ranking r;
     EXPECT_EQ(RankZoneGrid(zones.get(), 1, static_cast<int>(c.row.size()), N, 1.0, r), c.error) << c.label;
   }
-  Grid zones({most});
+  const owned_matrix zones = test::MatrixOf({most});
   zone_grid_ranking r;
   ASSERT_EQ(RankZoneGrid(zones.get(), 1, 16000, N, 1.0, r), zone_ranking_error::none);
   EXPECT_EQ(r.zone_count, 16000);
@@ -490,7 +468,7 @@ TEST_F(ZoneRankingErrors, GiveTheirEntryAndCode) {
     Rows rows = c.rows;
     if (c.code == 4)
       for (size_t i = 0; i < rows[0].size(); ++i) rows[0][i] = static_cast<double>(i);
-    Grid zones(rows);
+    const owned_matrix zones = test::MatrixOf(rows);
     table[1].file_name = "zones.asc";
     table[1].data = zones.get();
     grid_header domain;
