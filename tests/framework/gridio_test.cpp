@@ -115,11 +115,6 @@ struct GridIoTest : test::MessagesTest {
     table[1].file_name = "zones.asc";
     table[1].data = Grid(zones);
   }
-
-  template <typename F>
-  std::string ExpectCode(int code, F action) {
-    return test::ExpectCode(console, code, action);
-  }
 };
 
 TEST(GridFormat, IsToldFromTheFirstBytes) {

@@ -34,11 +34,6 @@ struct GridTableFixture : test::MessagesTest {
   void Register(int index, const std::string& grid_name, int write_code = 0) {
     object.RegisterGrid(index, grid_name + ".asc", grid, nullptr, 0, grid_name, write_code, 1, kRows);
   }
-
-  template <typename F>
-  std::string ExpectCode(int code, F action) {
-    return test::ExpectCode(console, code, action);
-  }
 };
 
 TEST_F(GridTableFixture, FreshTableHoldsInitialStateFromEntryOne) {

@@ -22,12 +22,6 @@ struct ModelObjectFixture : test::MessagesTest {
     object->OpenControlFile();
     return object;
   }
-
-  // Runs `action`, expects it to throw `code`, and returns the console text.
-  template <typename F>
-  std::string ExpectCode(int code, F action) {
-    return test::ExpectCode(console, code, action);
-  }
 };
 
 TEST(DateKey, OrdersDatesButIsNoDuration) {

@@ -96,11 +96,6 @@ struct ZonalStatFixture : test::MessagesTest {
     for (int i = 0; i < 3 && at != std::string::npos; ++i) at = text.find('\n', at) + 1;
     return text.substr(at);
   }
-
-  template <typename F>
-  std::string ExpectCode(int code, F action) {
-    return test::ExpectCode(console, code, action);
-  }
 };
 
 TEST_F(ZonalStatFixture, HeaderLinesAndFileName) {

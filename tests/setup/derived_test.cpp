@@ -139,11 +139,6 @@ struct DerivedFixture : test::SmallDomainTest {
   }
   bool Written(const std::string& file) const { return std::filesystem::exists(Path(file)); }
 
-  // Runs `step`, expects the thrown `code` and returns the console text.
-  std::string ExpectCode(int code, const std::function<void()>& step) {
-    return test::ExpectCode(console, code, step);
-  }
-
   // Every table entry up to 999 in use.
   void FillTable() {
     for (int i = table.FirstFreeEntry(); i < kGridTableLimit; ++i)

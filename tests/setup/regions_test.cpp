@@ -80,10 +80,6 @@ struct RegionFixture : test::SmallDomainTest {
 
   double** Data(int index) { return index > 0 ? table[index].data : nullptr; }
   bool Written(const std::string& file) const { return std::filesystem::exists(Path(file)); }
-
-  std::string ExpectCode(int code, const std::function<void()>& step) {
-    return test::ExpectCode(console, code, step);
-  }
 };
 
 TEST_F(RegionFixture, WithoutARegionGridTheCatchmentIsOneRegion) {

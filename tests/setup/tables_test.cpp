@@ -53,12 +53,6 @@ struct TablesTest : test::MessagesTest {
     }
     return setup;
   }
-
-  // Runs `action`, expects it to throw `code`, and returns the console text.
-  template <typename F>
-  std::string ExpectCode(int code, F action) {
-    return test::ExpectCode(console, code, action);
-  }
 };
 
 // ---------------------------------------------------------------- reading

@@ -136,12 +136,6 @@ struct SetupFixture : test::SmallDomainTest {
     setup.OpenControlFile();
     ASSERT_NE(setup.control_file, nullptr) << path;
   }
-
-  // Runs `action`, expects `code` and returns the console text.
-  template <typename F>
-  std::string ExpectCode(int code, F action, const std::string& label) {
-    return test::ExpectCode(console, code, action, label);
-  }
 };
 
 // ---------------------------------------------------------------- grid sections

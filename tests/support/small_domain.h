@@ -167,6 +167,13 @@ class SmallDomainTest : public ::testing::Test {
   MessageStream& ms = domain.messages();
   grid_table& table = domain.grids();
   defaultini& setup = domain.setup();
+
+  // Runs `action`, expects it to throw `code`, and returns what the console
+  // got meanwhile.
+  template <typename F>
+  std::string ExpectCode(int code, F action, const std::string& label = {}) {
+    return test::ExpectCode(console, code, action, label);
+  }
 };
 
 }  // namespace velmo::test

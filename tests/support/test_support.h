@@ -26,17 +26,6 @@ class TempDir {
   std::filesystem::path path_;
 };
 
-// A temporary directory and a message stream whose diagnostics file lies in
-// it; the console transcript goes to `console`.
-struct MessageCapture {
-  TempDir dir;
-  std::ostringstream console;
-  MessageStream ms{dir / "diag.xml", 4, console};
-};
-
-// The same as a test fixture.
-struct MessagesTest : ::testing::Test, MessageCapture {};
-
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
 
@@ -69,5 +58,23 @@ int ThrownCode(F action) {
   }
   return 0;
 }
+
+// A temporary directory and a message stream whose diagnostics file lies in
+// it; the console transcript goes to `console`.
+struct MessageCapture {
+  TempDir dir;
+  std::ostringstream console;
+  MessageStream ms{dir / "diag.xml", 4, console};
+
+  // Runs `action`, expects it to throw `code`, and returns what the console
+  // got meanwhile.
+  template <typename F>
+  std::string ExpectCode(int code, F action, const std::string& label = {}) {
+    return test::ExpectCode(console, code, action, label);
+  }
+};
+
+// The same as a test fixture.
+struct MessagesTest : ::testing::Test, MessageCapture {};
 
 }  // namespace velmo::test
