@@ -1,3 +1,4 @@
+// Program entry: the command line, the start banner, the control-file loop and the top-level handler.
 #include "app/entry.h"
 
 #include <exception>

@@ -1,3 +1,4 @@
+// Ctrl-C handling: the signal handler that marks the current application, and arming it.
 #include "framework/interrupt.h"
 
 #include <unistd.h>

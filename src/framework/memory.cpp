@@ -1,3 +1,4 @@
+// Matrices and stacks of doubles: block sizing, checked zeroed allocation, freeing, owning handles.
 #include "framework/memory.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// The model-object base: control-file tokens, values and sections, the model log, dates, statistics.
 #include "framework/modelobject.h"
 
 #include <cctype>

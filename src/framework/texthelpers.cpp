@@ -1,3 +1,4 @@
+// Readers of the key syntax: "key = value;" pairs, value lists, brace blocks and token lists.
 #include "framework/texthelpers.h"
 
 #include <cctype>

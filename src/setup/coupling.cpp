@@ -1,3 +1,4 @@
+// The section "[ExternalCoupling]": reading and checking the coupling with an external model.
 #include "setup/coupling.h"
 
 #include <cstdio>

@@ -1,3 +1,4 @@
+// Division of the domain among instances: row runs, river links, regions, halo and cell counts.
 #include "setup/partition.h"
 
 #include <algorithm>

@@ -1,3 +1,4 @@
+// Records of the land-use, soil and multilayer tables: both record forms, fix-point days, values by day.
 #include "setup/tables.h"
 
 #include <algorithm>

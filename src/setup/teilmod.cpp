@@ -1,3 +1,4 @@
+// The submodel base: section head, solar geometry, progress line and subbasin ranking.
 #include "setup/teilmod.h"
 
 #include <algorithm>

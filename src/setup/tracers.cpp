@@ -1,3 +1,4 @@
+// Tracer descriptions: reading the lines of "[substance_transport]".
 #include "setup/tracers.h"
 
 #include <cctype>

@@ -1,3 +1,4 @@
+// Tracer storages of the submodels: their grids and statistics, the mixing formulas, the release.
 #include "setup/tracerstorage.h"
 
 #include <algorithm>

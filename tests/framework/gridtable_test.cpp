@@ -1,3 +1,4 @@
+// The grid table: creation, look-ups by name, registration and release of entries.
 #include "framework/gridtable.h"
 
 #include <gtest/gtest.h>

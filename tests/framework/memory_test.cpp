@@ -1,3 +1,4 @@
+// Matrices and stacks: block sizes, layout, release and allocation failures.
 #include "framework/memory.h"
 
 #include <gtest/gtest.h>

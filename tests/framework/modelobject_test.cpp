@@ -1,3 +1,4 @@
+// The model-object base: date keys, control-file sections and values, statistics, clean-up.
 #include "framework/modelobject.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// Readers of the key syntax: key values and lists, brace blocks, tokens, file-name helpers.
 #include "framework/texthelpers.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// The section "[ExternalCoupling]": a complete section, empty lists, absent sections and faults.
 #include "setup/coupling.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// Derived grids: file names, cell sizes, coordinates, soil grids, slope and aspect, a full table.
 #include "setup/derived.h"
 
 #include <gmock/gmock.h>

@@ -1,3 +1,4 @@
+// "[model_time]" in both forms, its faults, and the correction of the model time.
 #include <gtest/gtest.h>
 
 #include <sstream>

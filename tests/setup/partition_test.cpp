@@ -1,3 +1,4 @@
+// Division of the domain: row runs, river links, regions and halo, the whole division.
 #include "setup/partition.h"
 
 #include <gtest/gtest.h>

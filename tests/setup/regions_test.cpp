@@ -1,3 +1,4 @@
+// Regression regions: weight formulas, the region and weight grids, their faults.
 #include "setup/regions.h"
 
 #include <gmock/gmock.h>

@@ -1,3 +1,4 @@
+// Land-use, soil and multilayer tables: reading, failures, values by day on every record.
 #include "setup/tables.h"
 
 #include <gmock/gmock.h>

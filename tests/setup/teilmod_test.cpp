@@ -1,3 +1,4 @@
+// The submodel base: section head, settings, solar geometry, progress line, subbasin ranking.
 #include "setup/teilmod.h"
 
 #include <gtest/gtest.h>

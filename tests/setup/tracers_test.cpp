@@ -1,3 +1,4 @@
+// Tracer descriptions of "[substance_transport]": accepted lines, faults, decay.
 #include "setup/tracers.h"
 
 #include <gtest/gtest.h>

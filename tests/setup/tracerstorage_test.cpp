@@ -1,3 +1,4 @@
+// Tracer storages of a submodel: set-up, grids, statistics and the mixing formulas.
 #include "setup/tracerstorage.h"
 
 #include <gtest/gtest.h>

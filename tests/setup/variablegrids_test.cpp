@@ -1,3 +1,4 @@
+// Variable grids and the periodic re-reading of standard grids.
 #include "setup/variablegrids.h"
 
 #include <gtest/gtest.h>

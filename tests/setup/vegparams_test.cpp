@@ -1,3 +1,4 @@
+// Vegetation parameter grids: code checks, values by day, dynamic phenology, per-cell formulas.
 #include "setup/vegparams.h"
 
 #include <gtest/gtest.h>

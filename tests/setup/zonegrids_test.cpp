@@ -1,3 +1,4 @@
+// Grid sections, the domain header and the zone ranking of the set-up.
 #include "setup/zonegrids.h"
 
 #include <gtest/gtest.h>

@@ -1,3 +1,4 @@
+// Shared test helpers: temporary directories, files and runs of the velmo binary.
 #include "support/test_support.h"
 
 #include <sys/wait.h>
