@@ -15,22 +15,12 @@
 namespace velmo {
 namespace {
 
-// Works in `dir` for its lifetime.
-class WorkingDirectory {
- public:
-  explicit WorkingDirectory(const std::filesystem::path& dir) { std::filesystem::current_path(dir); }
-  ~WorkingDirectory() { std::filesystem::current_path(before_); }
-
- private:
-  std::filesystem::path before_ = std::filesystem::current_path();
-};
-
 TEST(Interpolators, BuiltInListOrderAndReachable) {
   test::TempDir dir;
   for (const auto& file : std::filesystem::directory_iterator(VELMO_TEST_DATA "/meteo"))
     std::filesystem::copy_file(file.path(), dir / file.path().filename().string());
   // The control file names its files relative to the working directory.
-  const WorkingDirectory in_dir(dir.path());
+  const test::WorkingDirectory in_dir(dir.path());
   std::ostringstream console;
   {
     MessageStream messages(dir / "diag.xml", kDebug, console);

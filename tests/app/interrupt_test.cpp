@@ -138,16 +138,11 @@ class ChildRun {
     if (pipe(ready_) != 0 || pipe(go_) != 0) return;
     std::cout.flush();
     std::fflush(nullptr);
-    pid_ = fork();
-    if (pid_ == 0) RunChild(dir, std::move(control_files), std::move(gates), gated_application);
+    if (child_.Fork() == 0) RunChild(dir, std::move(control_files), std::move(gates), gated_application);
     close(ready_[1]);
     close(go_[0]);
   }
   ~ChildRun() {
-    if (pid_ > 0 && !finished_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
     close(ready_[0]);
     close(go_[1]);
   }
@@ -160,7 +155,7 @@ class ChildRun {
     char byte = 0;
     return read(ready_[0], &byte, 1) == 1;
   }
-  void Interrupt() { kill(pid_, SIGINT); }
+  void Interrupt() { child_.Signal(SIGINT); }
   void Release() {
     const char byte = 'g';
     EXPECT_EQ(write(go_[1], &byte, 1), 1);
@@ -169,14 +164,7 @@ class ChildRun {
   int Finish() {
     close(go_[1]);  // a child still waiting at a gate goes on
     go_[1] = -1;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMilliseconds);
-    int status = 0;
-    while (waitpid(pid_, &status, WNOHANG) == 0) {
-      if (std::chrono::steady_clock::now() > deadline) return -1;
-      std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    finished_ = true;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return child_.Wait(std::chrono::milliseconds(kWaitMilliseconds));
   }
   std::string Transcript() const { return ReadFile(transcript_path_); }
 
@@ -214,8 +202,7 @@ class ChildRun {
   std::string transcript_path_;
   int ready_[2] = {-1, -1};
   int go_[2] = {-1, -1};
-  pid_t pid_ = -1;
-  bool finished_ = false;
+  test::ChildProcess child_;
 };
 
 class Interrupt : public ::testing::Test {

@@ -20,18 +20,13 @@ namespace velmo {
 namespace {
 
 using test::ReadFile;
+using test::Replace;
 using test::RunVelmo;
 using test::TempDir;
 using test::WellFormed;
 using test::WriteFile;
 
 const std::string kData = VELMO_TEST_DATA "/meteo/";
-
-void Replace(std::string& text, const std::string& from, const std::string& to) {
-  const std::size_t at = text.find(from);
-  ASSERT_NE(at, std::string::npos) << from;
-  text.replace(at, from.size(), to);
-}
 
 // Table rows of a statistics file (after its three header lines).
 int Rows(const std::string& path) {
@@ -50,9 +45,7 @@ class MeteoRun : public ::testing::Test {
       std::filesystem::copy_file(file.path(), dir / file.path().filename().string());
   }
   void Edit(const std::string& file, const std::string& from, const std::string& to) {
-    std::string text = ReadFile(dir / file);
-    Replace(text, from, to);
-    WriteFile(dir / file, text);
+    test::ReplaceInFile(dir / file, from, to);
   }
   int Velmo() { return RunVelmo(dir.path().string(), "meteo.ctl", dir / "out.txt"); }
   std::string Transcript() const { return ReadFile(dir / "out.txt"); }
@@ -131,8 +124,7 @@ class InterruptedRun {
   explicit InterruptedRun(const TempDir& dir) {
     std::signal(SIGPIPE, SIG_IGN);
     if (pipe(out_) != 0 || pipe(in_) != 0) return;
-    pid_ = fork();
-    if (pid_ == 0) {
+    if (child_.Fork() == 0) {
       if (chdir(dir.path().c_str()) != 0) _exit(200);
       dup2(out_[1], STDOUT_FILENO);
       dup2(out_[1], STDERR_FILENO);
@@ -146,10 +138,6 @@ class InterruptedRun {
     close(in_[0]);
   }
   ~InterruptedRun() {
-    if (pid_ > 0 && !finished_) {
-      kill(pid_, SIGKILL);
-      waitpid(pid_, nullptr, 0);
-    }
     close(out_[0]);
     if (in_[1] >= 0) close(in_[1]);
   }
@@ -171,7 +159,7 @@ class InterruptedRun {
       if (!Read(100) || std::chrono::steady_clock::now() > deadline) return false;
     // A press during a file operation is ignored: press until one lands.
     while (output_.find(kMenu) == std::string::npos) {
-      kill(pid_, SIGINT);
+      child_.Signal(SIGINT);
       if (!Read(2) || std::chrono::steady_clock::now() > deadline) return false;
     }
     const bool written = write(in_[1], answer.data(), answer.size()) == static_cast<ssize_t>(answer.size());
@@ -184,18 +172,14 @@ class InterruptedRun {
     const auto deadline = std::chrono::steady_clock::now() + kWait;
     while (Read(100))
       if (std::chrono::steady_clock::now() > deadline) return -1;
-    int status = 0;
-    waitpid(pid_, &status, 0);
-    finished_ = true;
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return child_.Wait(std::chrono::duration_cast<std::chrono::milliseconds>(kWait));
   }
   const std::string& Output() const { return output_; }
 
  private:
   int out_[2] = {-1, -1};
   int in_[2] = {-1, -1};
-  pid_t pid_ = -1;
-  bool finished_ = false;
+  test::ChildProcess child_;
   std::string output_;
 };
 

@@ -28,11 +28,7 @@ class RoutingRun : public ::testing::Test {
       std::filesystem::copy_file(kData + file, dir / file);
   }
   void Edit(const std::string& from, const std::string& to) {
-    std::string text = ReadFile(dir / "routing.ctl");
-    const size_t at = text.find(from);
-    ASSERT_NE(at, std::string::npos) << from;
-    text.replace(at, from.size(), to);
-    WriteFile(dir / "routing.ctl", text);
+    test::ReplaceInFile(dir / "routing.ctl", from, to);
   }
   int Velmo() { return RunVelmo(dir.path().string(), "routing.ctl", dir / "out.txt"); }
   std::string Transcript() const { return ReadFile(dir / "out.txt"); }

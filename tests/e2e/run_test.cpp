@@ -19,6 +19,7 @@ namespace velmo {
 namespace {
 
 using test::ReadFile;
+using test::Replace;
 using test::RunVelmo;
 using test::TempDir;
 using test::WellFormed;
@@ -38,12 +39,6 @@ testing::AssertionResult InOrder(const std::string& text, const std::vector<std:
     at = found + piece.size();
   }
   return testing::AssertionSuccess();
-}
-
-void Replace(std::string& text, const std::string& from, const std::string& to) {
-  const std::size_t at = text.find(from);
-  ASSERT_NE(at, std::string::npos) << from;
-  text.replace(at, from.size(), to);
 }
 
 class Run : public ::testing::Test {

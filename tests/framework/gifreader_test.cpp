@@ -174,38 +174,12 @@ TEST(GifConvert, IndicesBecomeValuesOfTwoExponentialSegments) {
 }
 
 // GIF grids read by the grid reader.
-struct GifGridTest : ::testing::Test {
-  TempDir dir;
-  std::ostringstream console;
-  MessageStream ms{dir / "diag.xml", 4, console};
-  grid_table table{&ms};
-  modelobject object{&ms, "none"};
-  std::vector<double**> owned;
-
+struct GifGridTest : test::ModelObjectTest {
   GifGridTest() {
-    object.grids = &table;
-    object.name = "tester";
-    object.open_retry_wait_ms = 0;
-    object.ncols = 4;
-    object.nrows = object.last_row = 2;
-    object.xllcorner = 1000.0;
-    object.yllcorner = 2000.0;
-    object.cellsize = 100.0;
-    object.nodata_value = -99.0;
+    SetDomain(4, 2, 1000.0, 2000.0, 100.0, -99.0);
     test::WriteFile(dir / "small.gif", std::string(kSmallGif.begin(), kSmallGif.end()));
   }
-  ~GifGridTest() override {
-    for (double** m : owned) object.FreeMatrix(m, 1, object.nrows, 1, object.ncols, object.nrows);
-  }
-  std::vector<double> Read(const std::string& name) {
-    double** m = nullptr;
-    object.ReadGrid(dir / name, m, 0, true, false, 0.0, false);
-    owned.push_back(m);
-    std::vector<double> cells;
-    for (int r = 1; r <= object.nrows; ++r)
-      for (int c = 1; c <= object.ncols; ++c) cells.push_back(m[r][c]);
-    return cells;
-  }
+  std::vector<double> Read(const std::string& name) { return ReadCells(dir / name); }
 };
 
 TEST_F(GifGridTest, AnImageOfTheDomainsSizeLiesOnItsRaster) {

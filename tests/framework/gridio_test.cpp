@@ -66,43 +66,17 @@ std::string AsciiGrid(int ncols, int nrows, double xll, double yll, double cs, d
   return text.str();
 }
 
-struct GridIoTest : test::MessagesTest {
-  grid_table table{&ms};
-  modelobject object{&ms, "none"};
-  std::filesystem::path old_directory = std::filesystem::current_path();
-  std::vector<owned_matrix> owned;
+struct GridIoTest : test::ModelObjectTest {
+  // The model log is written to the working directory.
+  test::WorkingDirectory in_dir{dir.path()};
   std::vector<std::pair<double***, int>> owned_stacks;
 
-  GridIoTest() {
-    // The model log is written to the working directory.
-    std::filesystem::current_path(dir.path());
-    object.grids = &table;
-    object.name = "tester";
-    object.open_retry_wait_ms = 0;
-    SetDomain(4, 3, 100.0, 200.0, 10.0);
-  }
+  GridIoTest() { SetDomain(4, 3, 100.0, 200.0, 10.0); }
   ~GridIoTest() override {
     for (auto [s, levels] : owned_stacks)
       object.Free3DMatrix(s, 1, object.nrows, 1, object.ncols, levels, object.nrows);
-    std::filesystem::current_path(old_directory);
   }
 
-  void SetDomain(int ncols, int nrows, double xll, double yll, double cs) {
-    object.ncols = ncols;
-    object.nrows = nrows;
-    object.last_row = nrows;
-    object.xllcorner = xll;
-    object.yllcorner = yll;
-    object.cellsize = cs;
-    object.nodata_value = kNodata;
-  }
-
-  void Own(double** m) { owned.emplace_back(m, 1, object.nrows, object.ncols); }
-  double** Grid(const Rows& rows) {
-    owned.push_back(test::MatrixOf(rows));
-    return owned.back().get();
-  }
-  Rows Values(double** m) const { return test::RowsOf(m, object.nrows, object.ncols); }
   // Reads a file into a new matrix of the domain.
   Rows Read(const std::string& file, int fill_mode = 0, double default_value = 0.0, bool report = false) {
     double** m = nullptr;

@@ -123,61 +123,26 @@ class NcFile {
 
 // A model object on a domain of 3 columns and 2 rows, corner 1000/2000,
 // cells of 100 m.
-struct NetcdfTest : ::testing::Test {
-  TempDir dir;
-  std::ostringstream console;
-  MessageStream ms{dir / "diag.xml", 4, console};
-  grid_table table{&ms};
-  modelobject object{&ms, "none"};
-  std::vector<double**> owned;
-  std::filesystem::path old_directory = std::filesystem::current_path();
+struct NetcdfTest : test::ModelObjectTest {
+  test::WorkingDirectory in_dir{dir.path()};
 
-  NetcdfTest() {
-    std::filesystem::current_path(dir.path());
-    object.grids = &table;
-    object.name = "tester";
-    object.open_retry_wait_ms = 0;
-    object.ncols = 3;
-    object.nrows = object.last_row = 2;
-    object.xllcorner = 1000.0;
-    object.yllcorner = 2000.0;
-    object.cellsize = 100.0;
-    object.nodata_value = kNodata;
-  }
-  ~NetcdfTest() override {
-    for (double** m : owned) object.FreeMatrix(m, 1, object.nrows, 1, object.ncols, object.nrows);
-    std::filesystem::current_path(old_directory);
-  }
+  NetcdfTest() { SetDomain(3, 2, 1000.0, 2000.0, 100.0, kNodata); }
 
   // A domain grid of the values, row by row from the north.
   double** Grid(const std::vector<double>& cells) {
-    double** m = object.matrix(1, object.nrows, 1, object.ncols, object.nrows);
-    owned.push_back(m);
-    for (int r = 1; r <= object.nrows; ++r)
-      for (int c = 1; c <= object.ncols; ++c)
-        m[r][c] = cells.at(static_cast<size_t>((r - 1) * object.ncols + c - 1));
-    return m;
+    test::Rows rows(object.nrows);
+    for (int r = 0; r < object.nrows; ++r)
+      for (int c = 0; c < object.ncols; ++c) rows[r].push_back(cells.at(r * object.ncols + c));
+    return ModelObjectTest::Grid(rows);
   }
   // ReadGrid's cells, row by row from the north.
-  std::vector<double> Read(const std::string& name) {
-    double** m = nullptr;
-    object.ReadGrid(name, m, 0, true, false, 0.0, false);
-    owned.push_back(m);
-    std::vector<double> cells;
-    for (int r = 1; r <= object.nrows; ++r)
-      for (int c = 1; c <= object.ncols; ++c) cells.push_back(m[r][c]);
-    return cells;
-  }
+  std::vector<double> Read(const std::string& name) { return ReadCells(name); }
   // One record straight from the reader.
   std::vector<double> Record(const std::string& specification, netcdf_record_info& info, int record = 0) {
     std::vector<double> values;
     std::string text = specification;
     object.netcdf_reader->ReadRecord(values, text, info, record);
     return values;
-  }
-  template <typename F>
-  std::string ExpectCode(int code, F action) {
-    return test::ExpectCode(console, code, action);
   }
 };
 

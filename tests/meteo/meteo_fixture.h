@@ -28,22 +28,21 @@ struct station {
   double x, y, z;
 };
 
-class MeteoDomain : public ::testing::Test {
+class MeteoDomain : public MessagesTest {
  public:
   MeteoDomain() {
-    auto grid = [this](const char* grid_name, int index, auto value) {
-      owned.emplace_back(memory.matrix(1, kRows, 1, kColumns, 0), 1, kRows, kColumns);
-      for (int r = 1; r <= kRows; ++r)
-        for (int c = 1; c <= kColumns; ++c) owned.back()[r][c] = value(r, c);
+    auto grid = [this](const char* grid_name, int index, const Rows& rows) {
+      owned.push_back(MatrixOf(rows));
       table[index].name = grid_name;
       table[index].file_name = std::string(grid_name) + ".asc";
       table[index].data = owned.back().get();
     };
-    grid("zones", 1, [](int, int) { return 1.0; });
-    grid("dem", 2, [](int r, int c) { return 100.0 * (r + c); });
-    grid("RelCellArea", 3, [](int, int) { return 1.0; });
-    grid("CoordX", 4, [](int, int c) { return (c - 0.5) * kCell; });
-    grid("CoordY", 5, [](int r, int) { return (kRows - r + 0.5) * kCell; });
+    grid("zones", 1, Filled(kRows, kColumns, 1.0));
+    grid("dem", 2, {{200, 300, 400}, {300, 400, 500}});  // 100 m times (row + column)
+    grid("RelCellArea", 3, Filled(kRows, kColumns, 1.0));
+    // The cells' centres.
+    grid("CoordX", 4, {{500, 1500, 2500}, {500, 1500, 2500}});
+    grid("CoordY", 5, {{1500, 1500, 1500}, {500, 500, 500}});
 
     zones[1].code = 1;
     zones[1].area_fraction = 1.0;
@@ -149,11 +148,7 @@ class MeteoDomain : public ::testing::Test {
     return m.InterpolateStep(minute, hour, day, month, year);
   }
 
-  TempDir dir;
-  std::ostringstream console;
-  MessageStream ms{dir / "diag.xml", 4, console};
   grid_table table{&ms};
-  memory_handling memory;
   std::vector<owned_matrix> owned;
   zone_record zones[2];
   int zone_map[2] = {0, 1};

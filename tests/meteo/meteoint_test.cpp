@@ -429,8 +429,7 @@ TEST(StatisticsHeader, TextByMethod) {
 TEST_F(Interpolator, ProgressLinesRegionsAndScenarioRowsInRealCoordinates) {
   // Every step a progress line; cells of another region stay nodata.
   settings.message_interval = 1;
-  owned.emplace_back(memory.matrix(1, test::kRows, 1, test::kColumns, 0), 1, test::kRows, test::kColumns);
-  owned.back()[2][3] = 1.0;
+  owned.push_back(test::MatrixOf({{0, 0, 0}, {0, 0, 1}}));
   table[6].name = "MPIRegions";
   table[6].data = owned.back().get();
   // Anisotropy turns the distance-weighting frame by 90 degrees; the scenario

@@ -34,11 +34,7 @@ class StagedSetup : public ::testing::Test {
 
   // Replaces `from` by `to` in the control file (before stage 0).
   void EditControlFile(const std::string& from, const std::string& to) {
-    std::string text = ReadFile(dir / "control.txt");
-    const size_t at = text.find(from);
-    ASSERT_NE(at, std::string::npos) << from;
-    text.replace(at, from.size(), to);
-    WriteFile(dir / "control.txt", text);
+    ReplaceInFile(dir / "control.txt", from, to);
   }
 
   // Runs the stages up to and including `last_stage`; a thrown code fails

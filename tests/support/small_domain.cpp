@@ -30,25 +30,6 @@ constexpr const char* kTimeSections =
 
 }  // namespace
 
-owned_matrix MatrixOf(const Rows& rows) {
-  const int nrows = static_cast<int>(rows.size());
-  const int ncols = rows.empty() ? 0 : static_cast<int>(rows[0].size());
-  memory_handling memory;
-  owned_matrix m(memory.matrix(1, nrows, 1, ncols, 0), 1, nrows, ncols);
-  for (int r = 1; r <= nrows; ++r)
-    for (int c = 1; c <= ncols; ++c) m[r][c] = rows.at(r - 1).at(c - 1);
-  return m;
-}
-
-Rows RowsOf(double** matrix, int nrows, int ncols) {
-  Rows rows(nrows, std::vector<double>(ncols));
-  for (int r = 1; r <= nrows; ++r)
-    for (int c = 1; c <= ncols; ++c) rows[r - 1][c - 1] = matrix[r][c];
-  return rows;
-}
-
-Rows Filled(int nrows, int ncols, double value) { return Rows(nrows, std::vector<double>(ncols, value)); }
-
 SmallDomain::SmallDomain(small_domain_options options)
     : grid_directory_(options.grid_directory),
       control_file_(dir() / (options.set_up ? "control.txt" : "control.intern")),

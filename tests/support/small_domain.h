@@ -46,16 +46,6 @@ namespace velmo::test {
 
 inline constexpr double kNodata = -9999.0;
 
-// Values of a grid, row by row from the top; every row as long as the first.
-using Rows = std::vector<std::vector<double>>;
-
-// The one row builder: a matrix [row][col] from 1 holding `rows`.
-owned_matrix MatrixOf(const Rows& rows);
-// Rows of a matrix [row][col] from 1.
-Rows RowsOf(double** matrix, int nrows, int ncols);
-// `nrows` rows of `ncols` times `value`.
-Rows Filled(int nrows, int ncols, double value);
-
 // Two zones; the corners lie outside the catchment.
 inline const Rows kSmallZone = {{kNodata, 1, 1, kNodata}, {1, 1, 2, 2}, {kNodata, 2, 2, kNodata}};
 inline const Rows kSmallElevation = {

@@ -1,13 +1,15 @@
-// Shared test helpers: temporary directories, files and runs of the velmo binary.
+// Shared test helpers: files, the row builder, a model object on a domain, child processes, velmo runs.
 #include "support/test_support.h"
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <csignal>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
-#include <unistd.h>
+#include <thread>
 
 namespace velmo::test {
 
@@ -24,6 +26,16 @@ TempDir::~TempDir() {
   std::filesystem::remove_all(path_, ignored);
 }
 
+WorkingDirectory::WorkingDirectory(const std::filesystem::path& directory)
+    : before_(std::filesystem::current_path()) {
+  std::filesystem::current_path(directory);
+}
+
+WorkingDirectory::~WorkingDirectory() {
+  std::error_code ignored;
+  std::filesystem::current_path(before_, ignored);
+}
+
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream out;
@@ -34,6 +46,103 @@ std::string ReadFile(const std::string& path) {
 void WriteFile(const std::string& path, const std::string& content) {
   std::ofstream out(path, std::ios::binary | std::ios::trunc);
   out << content;
+}
+
+void Replace(std::string& text, const std::string& from, const std::string& to) {
+  const size_t at = text.find(from);
+  ASSERT_NE(at, std::string::npos) << from;
+  text.replace(at, from.size(), to);
+}
+
+void ReplaceInFile(const std::string& path, const std::string& from, const std::string& to) {
+  std::string text = ReadFile(path);
+  Replace(text, from, to);
+  WriteFile(path, text);
+}
+
+owned_matrix MatrixOf(const Rows& rows) {
+  const int nrows = static_cast<int>(rows.size());
+  const int ncols = rows.empty() ? 0 : static_cast<int>(rows[0].size());
+  memory_handling memory;
+  owned_matrix m(memory.matrix(1, nrows, 1, ncols, 0), 1, nrows, ncols);
+  for (int r = 1; r <= nrows; ++r)
+    for (int c = 1; c <= ncols; ++c) m[r][c] = rows.at(r - 1).at(c - 1);
+  return m;
+}
+
+Rows RowsOf(double** matrix, int nrows, int ncols) {
+  Rows rows(nrows, std::vector<double>(ncols));
+  for (int r = 1; r <= nrows; ++r)
+    for (int c = 1; c <= ncols; ++c) rows[r - 1][c - 1] = matrix[r][c];
+  return rows;
+}
+
+Rows Filled(int nrows, int ncols, double value) { return Rows(nrows, std::vector<double>(ncols, value)); }
+
+ModelObjectTest::ModelObjectTest() {
+  object.grids = &table;
+  object.name = "tester";
+  object.open_retry_wait_ms = 0;
+}
+
+void ModelObjectTest::SetDomain(int ncols, int nrows, double xllcorner, double yllcorner, double cellsize,
+                                double nodata) {
+  object.ncols = ncols;
+  object.nrows = nrows;
+  object.last_row = nrows;
+  object.xllcorner = xllcorner;
+  object.yllcorner = yllcorner;
+  object.cellsize = cellsize;
+  object.nodata_value = nodata;
+}
+
+double** ModelObjectTest::Own(double** matrix) {
+  owned.emplace_back(matrix, 1, object.nrows, object.ncols);
+  return matrix;
+}
+
+double** ModelObjectTest::Grid(const Rows& rows) {
+  owned.push_back(MatrixOf(rows));
+  return owned.back().get();
+}
+
+std::vector<double> ModelObjectTest::ReadCells(const std::string& file) {
+  double** m = nullptr;
+  object.ReadGrid(file, m, 0, true, false, 0.0, false);
+  Own(m);
+  std::vector<double> cells;
+  for (int r = 1; r <= object.nrows; ++r)
+    for (int c = 1; c <= object.ncols; ++c) cells.push_back(m[r][c]);
+  return cells;
+}
+
+ChildProcess::~ChildProcess() {
+  if (pid_ <= 0 || reaped_) return;
+  kill(pid_, SIGKILL);
+  waitpid(pid_, nullptr, 0);
+}
+
+pid_t ChildProcess::Fork() {
+  pid_ = fork();
+  return pid_;
+}
+
+void ChildProcess::Signal(int signal_number) {
+  if (pid_ > 0) kill(pid_, signal_number);
+}
+
+int ChildProcess::Wait(std::chrono::milliseconds timeout) {
+  if (pid_ <= 0) return -1;
+  const auto deadline = std::chrono::steady_clock::now() + timeout;
+  int status = 0;
+  pid_t ended = 0;
+  while ((ended = waitpid(pid_, &status, WNOHANG)) == 0) {
+    if (std::chrono::steady_clock::now() > deadline) return -1;
+    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  }
+  if (ended != pid_) return -1;
+  reaped_ = true;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 int RunVelmo(const std::string& directory, const std::string& arguments, const std::string& stdout_path,

@@ -2,12 +2,18 @@
 #pragma once
 
 #include <gtest/gtest.h>
+#include <sys/types.h>
 
+#include <chrono>
 #include <filesystem>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "framework/diagnostics.h"
+#include "framework/gridtable.h"
+#include "framework/memory.h"
+#include "framework/modelobject.h"
 
 namespace velmo::test {
 
@@ -26,8 +32,56 @@ class TempDir {
   std::filesystem::path path_;
 };
 
+// Makes `directory` the working directory while it lives.
+class WorkingDirectory {
+ public:
+  explicit WorkingDirectory(const std::filesystem::path& directory);
+  ~WorkingDirectory();
+  WorkingDirectory(const WorkingDirectory&) = delete;
+  WorkingDirectory& operator=(const WorkingDirectory&) = delete;
+
+ private:
+  std::filesystem::path before_;
+};
+
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
+// Replaces the first `from` in `text` (or in the file) by `to`; a text
+// without `from` fails the test.
+void Replace(std::string& text, const std::string& from, const std::string& to);
+void ReplaceInFile(const std::string& path, const std::string& from, const std::string& to);
+
+// Values of a grid, row by row from the north; every row as long as the
+// first.
+using Rows = std::vector<std::vector<double>>;
+
+// The one row builder: a matrix [row][col] from 1 holding `rows`.
+owned_matrix MatrixOf(const Rows& rows);
+// Rows of a matrix [row][col] from 1.
+Rows RowsOf(double** matrix, int nrows, int ncols);
+// `nrows` rows of `ncols` times `value`.
+Rows Filled(int nrows, int ncols, double value);
+
+// A forked child process, killed and reaped when this goes unless Wait saw
+// it end.
+class ChildProcess {
+ public:
+  ChildProcess() = default;
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  // fork(): 0 in the child, the child's id in the parent, -1 on failure.
+  pid_t Fork();
+  void Signal(int signal_number);
+  // The child's exit status; -1 when it did not exit within `timeout`, was
+  // killed or never started.
+  int Wait(std::chrono::milliseconds timeout);
+
+ private:
+  pid_t pid_ = -1;
+  bool reaped_ = false;
+};
 
 // Runs the velmo binary with `arguments` in `directory`; returns its exit
 // status. Standard output goes to `stdout_path` when given.
@@ -76,5 +130,27 @@ struct MessageCapture {
 
 // The same as a test fixture.
 struct MessagesTest : ::testing::Test, MessageCapture {};
+
+// A model object on a domain of its own, with a grid table of its own, for
+// tests of the grid files and the grid table below the set-up. Matrices made
+// by Grid() or handed to Own() are freed with the fixture.
+class ModelObjectTest : public MessagesTest {
+ protected:
+  ModelObjectTest();
+
+  void SetDomain(int ncols, int nrows, double xllcorner, double yllcorner, double cellsize,
+                 double nodata = -9999.0);
+  // Takes a matrix of the domain over (one the grid reader allocated).
+  double** Own(double** matrix);
+  double** Grid(const Rows& rows);
+  Rows Values(double** matrix) const { return RowsOf(matrix, object.nrows, object.ncols); }
+  // Reads `file` into a new matrix of the domain, without progress entries;
+  // its cells row by row from the north.
+  std::vector<double> ReadCells(const std::string& file);
+
+  grid_table table{&ms};
+  modelobject object{&ms, "none"};
+  std::vector<owned_matrix> owned;
+};
 
 }  // namespace velmo::test
