@@ -72,7 +72,7 @@ struct GridOutputFixture : test::MessagesTest {
   grid_table table{&ms};
   recording_object object{&ms, "none"};
   std::vector<row_range> ranges;
-  std::vector<double**> owned;
+  std::vector<owned_matrix> owned;
 
   // Zone grid: (2,2) lies outside the catchment; row 3 has the range 2..3.
   GridOutputFixture() {
@@ -89,16 +89,9 @@ struct GridOutputFixture : test::MessagesTest {
     zone[2][2] = ND;
     object.RegisterGrid(1, "zone.asc", zone, nullptr, 1, "[zone_grid]", 0, 1, kRows);
   }
-  ~GridOutputFixture() override {
-    for (double** g : owned) object.FreeMatrix(g, 1, kRows, 1, kCols, 0);
-  }
-
   double** NewGrid(double value) {
-    double** g = object.matrix(1, kRows, 1, kCols, 0);
-    for (int r = 1; r <= kRows; ++r)
-      for (int c = 1; c <= kCols; ++c) g[r][c] = value;
-    owned.push_back(g);
-    return g;
+    owned.push_back(test::MatrixOf(test::Filled(kRows, kCols, value)));
+    return owned.back().get();
   }
   // Registers a grid in the next free entry; returns its index.
   int Register(const std::string& file, double** data, int write_code, const std::string& name = "") {
@@ -596,13 +589,10 @@ TEST(GridOutputFiles, NamesLandInTheOutputDirectory) {
   object.interval_end_shift = 1.0;
   object.DefaultOutputDirectory = std::make_unique<std::string>(dir.path().string() + "/");
   std::filesystem::create_directory(dir.path() / "out");
-  double** zone = object.matrix(1, 1, 1, 2, 0);
-  double** data = object.matrix(1, 1, 1, 2, 0);
-  zone[1][1] = zone[1][2] = 1.0;
-  data[1][1] = 2.5;
-  data[1][2] = ND;
-  object.RegisterGrid(1, "zone.asc", zone, nullptr, 1, "[zone_grid]", 0, 1, 1);
-  object.RegisterGrid(2, "out/qsim.asc", data, nullptr, 1, "qsim", 12, 1, 1);
+  const owned_matrix zone = test::MatrixOf({{1.0, 1.0}});
+  const owned_matrix data = test::MatrixOf({{2.5, ND}});
+  object.RegisterGrid(1, "zone.asc", zone.get(), nullptr, 1, "[zone_grid]", 0, 1, 1);
+  object.RegisterGrid(2, "out/qsim.asc", data.get(), nullptr, 1, "qsim", 12, 1, 1);
   object.SetEndDate(2023, 11, 12, 12, 0);
   object.current_date = model_date{0, 12, 12, 11, 2023};
   object.WriteGridOutput(2, 1, false);
@@ -611,8 +601,6 @@ TEST(GridOutputFiles, NamesLandInTheOutputDirectory) {
   const std::string sum = test::ReadFile(dir / "out/qsim.sum");
   EXPECT_NE(sum.find("nodata_value\t-9999"), std::string::npos) << sum;
   EXPECT_NE(sum.find("2.5\t-9999\n"), std::string::npos) << sum;
-  object.FreeMatrix(zone, 1, 1, 1, 2, 0);
-  object.FreeMatrix(data, 1, 1, 1, 2, 0);
 }
 
 }  // namespace

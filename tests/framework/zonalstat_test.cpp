@@ -279,14 +279,9 @@ TEST_F(ZonalStatFixture, OutputListSelectsColumns) {
 }
 
 TEST_F(ZonalStatFixture, CellWeightsAndPrecision) {
-  memory_handling mh;
-  double** weights = mh.matrix(1, 2, 0, 3, 0);
-  const double w[2][3] = {{1.0, 3.0, 0.0}, {kCellWeightThreshold, 0.5, 0.0}};
-  for (int r = 1; r <= 2; ++r) {
-    for (int c = 1; c <= 3; ++c) weights[r][c] = w[r - 1][c - 1];
-  }
+  const owned_matrix weights = test::MatrixOf({{1.0, 3.0, 0.0}, {kCellWeightThreshold, 0.5, 0.0}});
   Options o;
-  o.weights = weights;
+  o.weights = weights.get();
   o.nrows = 2;
   o.ncols = 3;
   o.precision = 99;
@@ -313,7 +308,6 @@ TEST_F(ZonalStatFixture, CellWeightsAndPrecision) {
   EXPECT_EQ(Rows(),
             "2000\t 1\t 1\t12\t5.84615\t0\t-9999\t5.84615\n"
             "2000\t 1\t 2\t12\t4.5\t-9999\t-9999\t4.5\n");
-  mh.FreeMatrix(weights, 1, 2, 0, 3, 0);
 }
 
 TEST_F(ZonalStatFixture, FullBufferIsWrittenMidRunAndRowsOnlyOnce) {

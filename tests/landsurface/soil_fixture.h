@@ -134,11 +134,13 @@ class soil_domain {
   // value: every cell).
   double** Grid(const std::string& name, const std::vector<double>& values) {
     const int nrows = Rows(), ncols = Cols();
-    owned.emplace_back(memory.matrix(1, nrows, 1, ncols, 0), 1, nrows, ncols);
-    double** data = owned.back().get();
+    test::Rows rows(static_cast<size_t>(nrows));
     for (int r = 1; r <= nrows; ++r)
       for (int c = 1; c <= ncols; ++c)
-        data[r][c] = values.size() == 1 ? values[0] : values[static_cast<size_t>((r - 1) * ncols + c - 1)];
+        rows[r - 1].push_back(values.size() == 1 ? values[0]
+                                                 : values[static_cast<size_t>((r - 1) * ncols + c - 1)]);
+    owned.push_back(MatrixOf(rows));
+    double** data = owned.back().get();
     const int index = table.FirstFreeEntry();
     table[index].name = name;
     table[index].data = data;
@@ -197,7 +199,6 @@ class soil_domain {
   std::ostringstream console;
   MessageStream ms{dir / "diag.xml", kDebug, console};
   grid_table table{&ms};
-  memory_handling memory;
   model_settings settings;
   std::vector<row_range> ranges;
   std::vector<soil_table_entry> soil_records;

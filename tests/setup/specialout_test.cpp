@@ -68,17 +68,14 @@ class SpecialOutputTest : public ::testing::Test {
   }
   ~SpecialOutputTest() override {
     module_.reset();
-    for (double** m : owned_) memory_.FreeMatrix(m, 1, 2, 1, 3, 2);
     memory_.Free3DMatrix(layers_, 1, 2, 1, 3, 2, 2);
     std::filesystem::current_path(old_directory_);
   }
 
+  // Two rows of three cells.
   double** Grid(const std::vector<double>& cells) {
-    double** m = memory_.matrix(1, 2, 1, 3, 2);
-    owned_.push_back(m);
-    for (int r = 1; r <= 2; ++r)
-      for (int c = 1; c <= 3; ++c) m[r][c] = cells[static_cast<size_t>((r - 1) * 3 + c - 1)];
-    return m;
+    owned_.push_back(test::MatrixOf({{cells.begin(), cells.begin() + 3}, {cells.begin() + 3, cells.end()}}));
+    return owned_.back().get();
   }
   void Register(int index, const std::string& name, double** data) {
     grids_[index].name = name;
@@ -106,7 +103,7 @@ class SpecialOutputTest : public ::testing::Test {
   grid_table grids_;
   memory_handling memory_;
   model_settings settings_;
-  std::vector<double**> owned_;
+  std::vector<owned_matrix> owned_;
   double*** layers_ = nullptr;
   std::unique_ptr<SpecialOutputClass> module_;
   std::filesystem::path old_directory_ = std::filesystem::current_path();

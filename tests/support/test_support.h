@@ -118,7 +118,7 @@ int ThrownCode(F action) {
 struct MessageCapture {
   TempDir dir;
   std::ostringstream console;
-  MessageStream ms{dir / "diag.xml", 4, console};
+  MessageStream ms{dir / "diag.xml", kDebug, console};
 
   // Runs `action`, expects it to throw `code`, and returns what the console
   // got meanwhile.
