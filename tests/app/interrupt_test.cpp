@@ -106,15 +106,7 @@ void CopyGrids(const TempDir& dir) {
     std::filesystem::copy_file(std::string(VELMO_TEST_DATA "/e2e/") + grid, dir / grid);
 }
 
-// Number of table rows in a statistics file (after its three header lines).
-int StatisticsRows(const std::string& path) {
-  std::istringstream in(ReadFile(path));
-  std::string line;
-  int lines = 0;
-  while (std::getline(in, line))
-    if (!line.empty()) ++lines;
-  return lines - 3;
-}
+using test::StatisticsRows;
 
 std::size_t Count(const std::string& text, const std::string& what) {
   std::size_t n = 0;

@@ -29,14 +29,7 @@ using test::WriteFile;
 const std::string kData = VELMO_TEST_DATA "/meteo/";
 
 // Table rows of a statistics file (after its three header lines).
-int Rows(const std::string& path) {
-  std::istringstream in(ReadFile(path));
-  std::string line;
-  int lines = 0;
-  while (std::getline(in, line))
-    if (!line.empty()) ++lines;
-  return lines - 3;
-}
+int Rows(const std::string& path) { return test::StatisticsRows(path); }
 
 class MeteoRun : public ::testing::Test {
  public:

@@ -253,8 +253,7 @@ TEST_F(Run, DiagnosticsStayWellFormedWhateverTheInputHolds) {
 
 TEST(Example, Runs) {
   TempDir dir;
-  std::filesystem::copy(VELMO_TEST_DATA "/../../examples", dir.path(),
-                        std::filesystem::copy_options::recursive);
+  test::CopyExample(dir);
   const std::string out = dir / "out.txt";
   ASSERT_EQ(RunVelmo(dir.path().string(), "example.ctl", out), 0) << ReadFile(out);
   EXPECT_TRUE(InOrder(ReadFile(out), kRunMessages));
@@ -285,15 +284,10 @@ TEST(Example, Runs) {
 
 // The example in a directory of its own.
 struct ExampleCopy {
-  ExampleCopy() {
-    std::filesystem::copy(VELMO_TEST_DATA "/../../examples", dir.path(),
-                          std::filesystem::copy_options::recursive);
-  }
+  ExampleCopy() { test::CopyExample(dir); }
   int Velmo() { return RunVelmo(dir.path().string(), "example.ctl", dir / "out.txt"); }
   void Change(const std::string& from, const std::string& to) {
-    std::string control = ReadFile(dir / "example.ctl");
-    Replace(control, from, to);
-    WriteFile(dir / "example.ctl", control);
+    test::ReplaceInFile(dir / "example.ctl", from, to);
   }
   std::string Transcript() const { return ReadFile(dir / "out.txt"); }
   TempDir dir;

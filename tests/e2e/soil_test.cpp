@@ -78,8 +78,7 @@ TEST(SoilRun, WritesTablesGridsAndTheTravelTimeLog) {
 
 TEST(SoilRun, TheExampleRunsTheSoilModelThroughItsDay) {
   TempDir dir;
-  std::filesystem::copy(VELMO_TEST_DATA "/../../examples", dir.path(),
-                        std::filesystem::copy_options::recursive);
+  test::CopyExample(dir);
   const std::string out = dir / "out.txt";
   ASSERT_EQ(RunVelmo(dir.path().string(), "example.ctl", out), 0) << ReadFile(out);
   EXPECT_EQ(ReadFile(dir / "modell.log"),

@@ -48,6 +48,19 @@ void WriteFile(const std::string& path, const std::string& content) {
   out << content;
 }
 
+int StatisticsRows(const std::string& path) {
+  std::istringstream in(ReadFile(path));
+  std::string line;
+  int lines = 0;
+  while (std::getline(in, line))
+    if (!line.empty()) ++lines;
+  return lines - 3;
+}
+
+void CopyExample(const TempDir& dir) {
+  std::filesystem::copy(VELMO_EXAMPLES, dir.path(), std::filesystem::copy_options::recursive);
+}
+
 void Replace(std::string& text, const std::string& from, const std::string& to) {
   const size_t at = text.find(from);
   ASSERT_NE(at, std::string::npos) << from;

@@ -46,6 +46,11 @@ class WorkingDirectory {
 
 std::string ReadFile(const std::string& path);
 void WriteFile(const std::string& path, const std::string& content);
+// Number of table rows in a statistics file (after its three header lines).
+int StatisticsRows(const std::string& path);
+// Copies the example catchment of examples/ into `dir`.
+void CopyExample(const TempDir& dir);
+
 // Replaces the first `from` in `text` (or in the file) by `to`; a text
 // without `from` fails the test.
 void Replace(std::string& text, const std::string& from, const std::string& to);
