@@ -400,9 +400,9 @@ TEST_F(Evapotranspiration, HaudeAndWendlingSteps) {
 TEST_F(Evapotranspiration, PenmanMonteithDailyStep) {
   AddGrid("sunshine_duration", 1.0);
   auto module = Build(et_section{});
-  test::cell_grid factor(3, 4, 1.0);
+  const owned_matrix factor = test::MatrixOf(test::Filled(3, 4, 1.0));
   factor[1][2] = 1.5;
-  module->SetRadiationCorrectionGrid(factor.data());
+  module->SetRadiationCorrectionGrid(factor.get());
   module->PotentialEvapotranspiration(0, 24, 10, 5, 2000);
 
   // Relative sunshine 1: ratio 1, x = 10 K; day +0.6 x, night -0.4 x.

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <deque>
 #include <iostream>
 #include <memory>
 #include <sstream>
@@ -16,34 +15,16 @@
 #include "framework/gridtable.h"
 #include "setup/settings.h"
 #include "setup/teilmod.h"
+#include "support/small_domain.h"
 #include "support/test_support.h"
 
 namespace velmo::test {
 
-// A grid addressed [row][col] from 1.
-class cell_grid {
- public:
-  cell_grid(int nrows, int ncols, double value)
-      : cells_(static_cast<size_t>(nrows + 1) * static_cast<size_t>(ncols + 1), value),
-        rows_(static_cast<size_t>(nrows + 1)) {
-    for (int r = 0; r <= nrows; ++r)
-      rows_[static_cast<size_t>(r)] = cells_.data() + static_cast<size_t>(r) * static_cast<size_t>(ncols + 1);
-  }
-  double** data() { return rows_.data(); }
-  double* operator[](int r) { return rows_[static_cast<size_t>(r)]; }
-
- private:
-  std::vector<double> cells_;
-  std::vector<double*> rows_;
-};
-
-class SurfaceDomain : public ::testing::Test {
+class SurfaceDomain : public ModuleSettingsTest {
  protected:
   static constexpr double kNodata = -9999.0;
 
-  SurfaceDomain() : stream_(dir_ / "diag.xml", kDebug, console_), grids_(&stream_) {
-    settings_.control_file_name = dir_ / "control.intern";
-    output_directory_ = dir_.path().string() + "/";
+  SurfaceDomain() {
     settings_.DefaultOutputDirectory = &output_directory_;
     settings_.WriteAsciiGrids = true;
     settings_.message_interval = 1;
@@ -80,13 +61,13 @@ class SurfaceDomain : public ::testing::Test {
 
   // Registers a grid of one value in the first free entry.
   double** AddGrid(const std::string& name, double value) {
-    owned_.emplace_back(settings_.nrows, settings_.ncols, value);
+    owned_.push_back(MatrixOf(Filled(settings_.nrows, settings_.ncols, value)));
     const int index = grids_.FirstFreeEntry();
     grids_[index].name = name;
-    grids_[index].data = owned_.back().data();
+    grids_[index].data = owned_.back().get();
     grids_[index].first_row = 1;
     grids_[index].last_row = settings_.nrows;
-    return owned_.back().data();
+    return owned_.back().get();
   }
 
   void Rank() {
@@ -106,11 +87,6 @@ class SurfaceDomain : public ::testing::Test {
     return std::make_unique<Module>(&stream_, settings_, &grids_);
   }
 
-  template <typename F>
-  std::string ExpectCode(int code, F action, const std::string& label = {}) {
-    return test::ExpectCode(console_, code, action, label);
-  }
-
   int Find(const std::string& name) const {
     for (int i = 1; i < kGridTableLimit && grids_[i].in_use(); ++i)
       if (grids_[i].name == name) return i;
@@ -122,15 +98,8 @@ class SurfaceDomain : public ::testing::Test {
   }
   bool Exists(const std::string& file) const { return std::filesystem::exists(dir_ / file); }
 
-  TempDir dir_;
-  std::ostringstream console_;
-  MessageStream stream_;
-  grid_table grids_;
-  model_settings settings_;
-  std::string output_directory_;
-  std::vector<row_range> ranges_;
   zone_ranking ranking_;
-  std::deque<cell_grid> owned_;
+  std::vector<owned_matrix> owned_;
   double** zone_ = nullptr;
   double** elevation_ = nullptr;
 };

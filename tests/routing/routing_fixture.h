@@ -16,6 +16,7 @@
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
 #include "routing/abfluss.h"
+#include "support/small_domain.h"
 #include "support/test_support.h"
 
 namespace velmo::test {
@@ -57,13 +58,9 @@ inline std::string RoutingSection(const section_options& o) {
   return text + std::to_string(o.offset) + "  offset\n" + o.descriptions + o.after;
 }
 
-class RoutingFixture : public ::testing::Test {
+class RoutingFixture : public ModuleSettingsTest {
  protected:
-  RoutingFixture() : stream_(dir_ / "diag.xml", kDebug, console_), grids_(&stream_) {
-    previous_directory_ = std::filesystem::current_path();
-    std::filesystem::current_path(dir_.path());
-    output_directory_ = dir_.path().string() + "/";
-    settings_.control_file_name = dir_ / "control.intern";
+  RoutingFixture() {
     settings_.message_interval = 0;
     settings_.nrows = settings_.last_row = 1;
     settings_.ncols = 1;
@@ -79,7 +76,6 @@ class RoutingFixture : public ::testing::Test {
     settings_.DefaultOutputDirectory = &output_directory_;
     Zones({1, 2}, {0.5, 0.5}, 100.0);
   }
-  ~RoutingFixture() override { std::filesystem::current_path(previous_directory_); }
 
   // Subbasins with `codes` (ascending), their area fractions and the total area.
   void Zones(const std::vector<int>& codes, const std::vector<double>& fractions, double total_area) {
@@ -118,19 +114,7 @@ class RoutingFixture : public ::testing::Test {
   }
   double& Runoff(int zone) { return runoff_values_[static_cast<size_t>(zone)]; }
 
-  template <typename F>
-  std::string ExpectCode(int code, F action) {
-    return test::ExpectCode(console_, code, action);
-  }
-
-  TempDir dir_;
-  std::filesystem::path previous_directory_;
-  std::string output_directory_;
-  std::ostringstream console_;
-  MessageStream stream_;
-  grid_table grids_;
-  model_settings settings_;
-  std::vector<row_range> ranges_;
+  WorkingDirectory in_dir_{dir_.path()};
   std::vector<zone_record> zones_;
   std::vector<int> code_map_;
   subbasin_zones subbasins_;

@@ -13,6 +13,7 @@
 #include "app/module_builder.h"
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
+#include "support/small_domain.h"
 #include "support/test_support.h"
 
 namespace velmo {
@@ -42,11 +43,10 @@ TEST(SpecialOutputPoints, CoordinatesFallIntoTheirCells) {
 // A domain of 3 columns and 2 rows (corner 1000/2000, 100 m cells) with
 // the grids "MPIRegions" (the south-east cell outside the catchment),
 // "elev" and the stacked "firn" of two layers.
-class SpecialOutputTest : public ::testing::Test {
+class SpecialOutputTest : public test::ModuleSettingsTest {
  protected:
-  SpecialOutputTest() : stream_(dir_ / "diag.xml", kDebug, console_), grids_(&stream_), memory_(&stream_) {
+  SpecialOutputTest() : memory_(&stream_) {
     std::filesystem::current_path(dir_.path());
-    settings_.control_file_name = dir_ / "control.intern";
     settings_.ncols = 3;
     settings_.nrows = settings_.last_row = 2;
     settings_.first_row = 1;
@@ -97,12 +97,7 @@ class SpecialOutputTest : public ::testing::Test {
       for (auto& file : module_->output_files) file->RecordStep(15 * k, 4, 3, 2, 2001);
   }
 
-  TempDir dir_;
-  std::ostringstream console_;
-  MessageStream stream_;
-  grid_table grids_;
   memory_handling memory_;
-  model_settings settings_;
   std::vector<owned_matrix> owned_;
   double*** layers_ = nullptr;
   std::unique_ptr<SpecialOutputClass> module_;

@@ -26,10 +26,9 @@ constexpr double kDeg = kPi / 180.0;
 using test::Filled;
 using test::MatrixOf;
 
-class Submodel : public ::testing::Test {
+class Submodel : public test::ModuleSettingsTest {
  protected:
-  Submodel() : stream_(dir_ / "diag.xml", kDebug, console_), grids_(&stream_) {
-    settings_.control_file_name = dir_ / "control.intern";
+  Submodel() {
     settings_.message_interval = 1;
     settings_.latitude = 47.0;
     settings_.longitude = 8.0;
@@ -53,12 +52,6 @@ class Submodel : public ::testing::Test {
     return std::make_unique<teilmodellklasse>(&stream_, settings_, module, &grids_, required);
   }
 
-  // Runs `action`, expects the code, returns the console text it produced.
-  template <typename F>
-  std::string ExpectCode(int code, F action) {
-    return test::ExpectCode(console_, code, action);
-  }
-
   std::string Diagnostics() {
     stream_.Close();
     return ReadFile(dir_ / "diag.xml");
@@ -69,13 +62,6 @@ class Submodel : public ::testing::Test {
     grids_[index].data = data;
     grids_[index].file_name = file;
   }
-
-  TempDir dir_;
-  std::ostringstream console_;
-  MessageStream stream_;
-  grid_table grids_;
-  model_settings settings_;
-  std::vector<row_range> ranges_;
 };
 
 // ---------------------------------------------------------------- section head

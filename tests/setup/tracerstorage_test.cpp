@@ -41,12 +41,10 @@ tracer_description Tracer(const std::string& name, int radioactive, double half_
 
 // A 2 x 3 catchment of the zones 10 and 20 with one cell outside; the set-up
 // object's grids fill the table up to entry 39.
-class TracerStorages : public ::testing::Test {
+class TracerStorages : public test::ModuleSettingsTest {
  protected:
-  TracerStorages() : stream_(dir_ / "diag.xml", kDebug, console_), grids_(&stream_) {
+  TracerStorages() {
     std::filesystem::create_directory(dir_.path() / "out");
-    output_directory_ = (dir_.path() / "").string();
-    settings_.control_file_name = dir_ / "control.intern";
     settings_.message_interval = 1;
     settings_.nrows = settings_.last_row = 2;
     settings_.ncols = 3;
@@ -85,13 +83,6 @@ class TracerStorages : public ::testing::Test {
     return std::make_unique<teilmodellklasse>(&stream_, settings_, "snow_model", &grids_);
   }
 
-  TempDir dir_;
-  std::ostringstream console_;
-  MessageStream stream_;
-  grid_table grids_;
-  model_settings settings_;
-  std::string output_directory_;
-  std::vector<row_range> ranges_;
   // weight_sum, value_sum, code, area_fraction, mean_divisor
   std::vector<zone_record> zones_ = {{5, 5, 1, 0.05, 5}, {2, 2, 10, 0.4, 2}, {3, 3, 20, 0.6, 3}};
   std::vector<int> code_map_;

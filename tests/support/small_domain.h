@@ -146,6 +146,32 @@ class SmallDomain {
   double yllcorner_ = 0.0;
 };
 
+// For module tests on settings made by hand, without the set-up object: a
+// message stream, a grid table and model settings whose control file is
+// "control.intern" in the temporary directory; output_directory_ names that
+// directory for settings_.DefaultOutputDirectory where a test wants it. The
+// test fills in the domain (SmallDomain, where the set-up's own grids and
+// tables serve, needs none of that).
+class ModuleSettingsTest : public ::testing::Test {
+ protected:
+  ModuleSettingsTest() { settings_.control_file_name = dir_ / "control.intern"; }
+
+  // Runs `action`, expects it to throw `code`, and returns what the console
+  // got meanwhile.
+  template <typename F>
+  std::string ExpectCode(int code, F action, const std::string& label = {}) {
+    return test::ExpectCode(console_, code, action, label);
+  }
+
+  TempDir dir_;
+  std::ostringstream console_;
+  MessageStream stream_{dir_ / "diag.xml", kDebug, console_};
+  grid_table grids_{&stream_};
+  model_settings settings_;
+  std::string output_directory_ = dir_.path().string() + "/";
+  std::vector<row_range> ranges_;
+};
+
 // A test fixture on a SmallDomain, its parts under the names tests use.
 class SmallDomainTest : public ::testing::Test {
  protected:
