@@ -28,7 +28,8 @@ double HalvingsOf(double x) {
 std::vector<int> MatrixBlockRows(int row_lo, int row_hi, int col_hi) {
   const long long row_bytes = 8LL * (col_hi + 1);
   std::vector<int> blocks;
-  if (static_cast<unsigned long long>(row_bytes + kBlockOverhead) > static_cast<unsigned long long>(kMaxBlockBytes))
+  if (static_cast<unsigned long long>(row_bytes + kBlockOverhead) >
+      static_cast<unsigned long long>(kMaxBlockBytes))
     return blocks;
   const long long total = row_bytes * (row_hi - row_lo + 2);
   const long long tenth = static_cast<long long>(total * 0.1);
@@ -56,7 +57,8 @@ double memory_handling::CountHalvings(double x) { return HalvingsOf(x); }
 
 double** memory_handling::matrix(int row_lo, int row_hi, int /*col_lo*/, int col_hi, int table_hi) {
   const std::vector<int> blocks = MatrixBlockRows(row_lo, row_hi, col_hi);
-  if (blocks.empty() && row_lo <= row_hi) RaiseFatal(messages, "FATAL: too long matrix rows", kMatrixAllocationCode);
+  if (blocks.empty() && row_lo <= row_hi)
+    RaiseFatal(messages, "FATAL: too long matrix rows", kMatrixAllocationCode);
   const int top = std::max(row_hi, table_hi);
   auto** table = static_cast<double**>(std::calloc(static_cast<size_t>(top) + 1, sizeof(double*)));
   if (!table) RaiseFatal(messages, "FATAL: memory allocation error 1 in matrix()", kMatrixAllocationCode);
@@ -71,10 +73,12 @@ double** memory_handling::matrix(int row_lo, int row_hi, int /*col_lo*/, int col
   return table;
 }
 
-void memory_handling::FreeMatrix(double** table, int row_lo, int row_hi, int /*col_lo*/, int col_hi, int /*table_hi*/) {
+void memory_handling::FreeMatrix(double** table, int row_lo, int row_hi, int /*col_lo*/, int col_hi,
+                                 int /*table_hi*/) {
   if (!table) return;
   const std::vector<int> blocks = MatrixBlockRows(row_lo, row_hi, col_hi);
-  if (blocks.empty() && row_lo <= row_hi) RaiseFatal(messages, "FATAL: too long matrix rows", kMatrixAllocationCode);
+  if (blocks.empty() && row_lo <= row_hi)
+    RaiseFatal(messages, "FATAL: too long matrix rows", kMatrixAllocationCode);
   int row = row_lo;
   for (int rows : blocks) {
     std::free(table[row]);
@@ -88,13 +92,16 @@ void memory_handling::FreeMatrix(double** table, int row_lo, int row_hi, int /*c
 double*** memory_handling::Matrix3D(int i_lo, int i_hi, int /*j_lo*/, int j_hi, int k_hi, int table_hi) {
   const int top = std::max(i_hi, table_hi);
   auto*** table = static_cast<double***>(std::calloc(static_cast<size_t>(top) + 1, sizeof(double**)));
-  if (!table) RaiseFatal(messages, "FATAL: memory allocation error (1) in 3_d_matrix()", kMatrixAllocationCode);
+  if (!table)
+    RaiseFatal(messages, "FATAL: memory allocation error (1) in 3_d_matrix()", kMatrixAllocationCode);
   const size_t depth = static_cast<size_t>(k_hi) + 1;
   for (int i = i_lo; i <= i_hi; ++i) {
     auto** rows = static_cast<double**>(std::calloc(static_cast<size_t>(j_hi) + 1, sizeof(double*)));
-    if (!rows) RaiseFatal(messages, "FATAL: memory allocation error (2) in 3_d_matrix()", kMatrixAllocationCode);
+    if (!rows)
+      RaiseFatal(messages, "FATAL: memory allocation error (2) in 3_d_matrix()", kMatrixAllocationCode);
     auto* block = static_cast<double*>(std::calloc((static_cast<size_t>(j_hi) + 1) * depth, sizeof(double)));
-    if (!block) RaiseFatal(messages, "FATAL: memory allocation error (3) in 3_d_matrix()", kMatrixAllocationCode);
+    if (!block)
+      RaiseFatal(messages, "FATAL: memory allocation error (3) in 3_d_matrix()", kMatrixAllocationCode);
     // Entry 0 owns the block; entries 1.. address it by column.
     for (int j = 0; j <= j_hi; ++j) rows[j] = block + static_cast<size_t>(j) * depth;
     table[i] = rows;
@@ -102,8 +109,8 @@ double*** memory_handling::Matrix3D(int i_lo, int i_hi, int /*j_lo*/, int j_hi, 
   return table;
 }
 
-void memory_handling::Free3DMatrix(double*** table, int i_lo, int i_hi, int /*j_lo*/, int /*j_hi*/, int /*k_hi*/,
-                                   int /*table_hi*/) {
+void memory_handling::Free3DMatrix(double*** table, int i_lo, int i_hi, int /*j_lo*/, int /*j_hi*/,
+                                   int /*k_hi*/, int /*table_hi*/) {
   if (!table) return;
   for (int i = i_lo; i <= i_hi; ++i) {
     if (!table[i]) continue;
@@ -122,7 +129,8 @@ void* memory_handling::AllocateZeroed(std::size_t byte_count, int error_number) 
 }
 
 void memory_handling::RaiseAllocationError(int error_number) {
-  if (messages) *messages << "FATAL: memory allocation error in " << name << " (" << error_number << "[end-entry]";
+  if (messages)
+    *messages << "FATAL: memory allocation error in " << name << " (" << error_number << "[end-entry]";
   throw ErrorCode{kObjectAllocationCode};
 }
 

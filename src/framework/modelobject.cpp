@@ -2,14 +2,14 @@
 #include "framework/modelobject.h"
 
 #include <cctype>
-#include <initializer_list>
-#include <string_view>
-#include <limits>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 #include <ctime>
 #include <fstream>
+#include <initializer_list>
+#include <limits>
+#include <string_view>
 
 #include "framework/diagnostics.h"
 #include "framework/netcdfgrid.h"
@@ -66,9 +66,10 @@ bool ReadWholeLine(std::FILE* file, std::string& line) {
 
 std::string ModelLogName(int process_index) { return "modell_" + std::to_string(process_index) + ".log"; }
 
-modelobject::modelobject(MessageStream* stream, const std::string& control_file_name_in, bool write_ascii_grids,
-                         bool write_double_grids, bool write_netcdf_grids,
-                         const std::string* initial_state_directory, const std::string* default_output_directory)
+modelobject::modelobject(MessageStream* stream, const std::string& control_file_name_in,
+                         bool write_ascii_grids, bool write_double_grids, bool write_netcdf_grids,
+                         const std::string* initial_state_directory,
+                         const std::string* default_output_directory)
     : memory_handling(stream),
       control_file_name(control_file_name_in),
       WriteAsciiGrids(write_ascii_grids),
@@ -76,8 +77,10 @@ modelobject::modelobject(MessageStream* stream, const std::string& control_file_
       WriteNetcdfGrids(write_netcdf_grids),
       netcdf_writer(std::make_unique<NetcdfGridWriter>(stream)),
       netcdf_reader(std::make_unique<NetcdfGridReader>(stream)) {
-  if (initial_state_directory) InitialStateDirectory = std::make_unique<std::string>(*initial_state_directory);
-  if (default_output_directory) DefaultOutputDirectory = std::make_unique<std::string>(*default_output_directory);
+  if (initial_state_directory)
+    InitialStateDirectory = std::make_unique<std::string>(*initial_state_directory);
+  if (default_output_directory)
+    DefaultOutputDirectory = std::make_unique<std::string>(*default_output_directory);
 }
 
 modelobject::~modelobject() {
@@ -101,17 +104,20 @@ void modelobject::SetEndDate(int year, int month, int day, int hour, int minute)
 }
 
 void modelobject::RaiseControlFileError(const std::string& text1, const std::string& text2) {
-  *messages << "FATAL: error in control file, " << text1 << "; " << text2 << "not found!" << "[end-entry]";
+  *messages << "FATAL: error in control file, " << text1 << "; " << text2 << "not found!"
+            << "[end-entry]";
   throw ErrorCode{kControlFileErrorCode};
 }
 
 void modelobject::RaiseWriteError(const std::string& file, int number) {
-  *messages << "FATAL: write error " << file << " ! (" << number << ")" << "[end-entry]";
+  *messages << "FATAL: write error " << file << " ! (" << number << ")"
+            << "[end-entry]";
   throw ErrorCode{kWriteErrorCode};
 }
 
 void modelobject::RaiseReadError(const std::string& file, int number) {
-  *messages << "FATAL: read error " << file << " ! (" << number << ")" << "[end-entry]";
+  *messages << "FATAL: read error " << file << " ! (" << number << ")"
+            << "[end-entry]";
   throw ErrorCode{kReadErrorCode};
 }
 
@@ -211,7 +217,8 @@ int ScanOne(std::FILE* file, Conversion conversion, void* target) {
 // every target, two take one target each. Returns the number of values read.
 int ScanValues(std::FILE* file, const char* format, std::initializer_list<void*> targets) {
   const std::vector<Conversion> conversions = ParseConversions(format);
-  if (!file || conversions.empty() || (conversions.size() != 1 && conversions.size() != targets.size())) return 0;
+  if (!file || conversions.empty() || (conversions.size() != 1 && conversions.size() != targets.size()))
+    return 0;
   int count = 0;
   size_t i = 0;
   for (void* target : targets) {
@@ -230,7 +237,8 @@ int modelobject::ReadValue(std::FILE* file, const char* format, void* target, co
                            std::string& rest_of_line) {
   const int count = ScanValues(file, format, {target});
   if (count != 1) {
-    *messages << "--> In .\n  Next line in Velmo control file: " << "[end-entry]";
+    *messages << "--> In .\n  Next line in Velmo control file: "
+              << "[end-entry]";
     std::string token;
     if (file) ReadToken(file, token);
     *messages << token << "[end-entry]";

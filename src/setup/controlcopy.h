@@ -16,7 +16,8 @@ namespace velmo {
 class ControlFileCopy {
  public:
   explicit ControlFileCopy(modelobject& object)
-      : slot_(object.control_file), held_(object.control_file),
+      : slot_(object.control_file),
+        held_(object.control_file),
         file_(std::fopen(object.control_file_name.c_str(), "rt")) {
     if (!file_) {
       *object.messages << "FATAL: error opening " << object.control_file_name << "[end-entry]";

@@ -189,8 +189,9 @@ void defaultini::PartitionDomain(std::vector<int>& cell_counts, std::vector<int>
 
   river_cell_scan scan = ScanRiverCells(zone, river_links, elevation, nrows, ncols, nodata_value);
   if (scan.bad_row != 0) {
-    *messages << "FATAL: invalid river link code " << scan.bad_value << " at row " << scan.bad_row << ", column "
-              << scan.bad_col << " in grid river_links!" << "[end-entry]";
+    *messages << "FATAL: invalid river link code " << scan.bad_value << " at row " << scan.bad_row
+              << ", column " << scan.bad_col << " in grid river_links!"
+              << "[end-entry]";
     throw ErrorCode{kInvalidRiverLinkCode};
   }
   const int regular_cells = scan.regular_cells;

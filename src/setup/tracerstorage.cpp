@@ -20,10 +20,11 @@ constexpr int kTracerAllocationNumber = 1;
 
 // First free grid-table entry; none below the limit is fatal.
 int FreeGridEntry(teilmodellklasse& module) {
-  return FreeEntryOrRaise(module.grids, module.messages,
-                          "FATAL: no free grid left. Please contact the author to set the number of available "
-                          "grids to a larger value ",
-                          "", kNoFreeGridCode);
+  return FreeEntryOrRaise(
+      module.grids, module.messages,
+      "FATAL: no free grid left. Please contact the author to set the number of available "
+      "grids to a larger value ",
+      "", kNoFreeGridCode);
 }
 
 // The stored concentration starts at 0 in the catchment and holds the nodata

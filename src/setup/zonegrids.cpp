@@ -357,7 +357,7 @@ void defaultini::ReadDomainHeader(int& header_ncols, int& header_nrows, double& 
       header[i] = LoadLittleEndian<double>(&head[i * sizeof(double)]);
     if (!PlausibleHeader(header))
       RaiseFatal(messages, "FATAL: error reading double value from the header of " + file,
-                     kGridReadErrorCode);
+                 kGridReadErrorCode);
   } else if (is_single) {
     // A small single-precision grid may be shorter than a double header.
     int bad_item = 0;
@@ -374,11 +374,10 @@ void defaultini::ReadDomainHeader(int& header_ncols, int& header_nrows, double& 
           "FATAL: error reading double value #" + std::to_string(bad_item) + " from the header of " + file,
           kGridReadErrorCode);
   } else if (head_size < kDoubleHeaderBytes) {
-    RaiseFatal(messages, "FATAL: error reading double value from the header of " + file,
-                   kGridReadErrorCode);
+    RaiseFatal(messages, "FATAL: error reading double value from the header of " + file, kGridReadErrorCode);
   } else {
     RaiseFatal(messages, "FATAL: could not recognise file format (ascii, float or double) for " + file,
-                   kGridReadErrorCode);
+               kGridReadErrorCode);
   }
   if (!in.Close()) RaiseFatal(messages, "FATAL: error closing grid " + file, kGridCloseErrorCode);
 

@@ -15,7 +15,6 @@ using test::TempDir;
 using test::WriteFile;
 
 struct ModelObjectFixture : test::MessagesTest {
-
   std::unique_ptr<modelobject> WithControlFile(const std::string& text) {
     WriteFile(dir / "control.intern", text);
     auto object = std::make_unique<modelobject>(&ms, dir / "control.intern");
@@ -49,7 +48,8 @@ TEST_F(ModelObjectFixture, FindSection) {
 }
 
 TEST_F(ModelObjectFixture, ReadValuesAndComments) {
-  auto object = WithControlFile("[s]\r\n  12   time interval\r\n2.5 factor\nword-of-any-length  the name\n3 4 pair\n");
+  auto object =
+      WithControlFile("[s]\r\n  12   time interval\r\n2.5 factor\nword-of-any-length  the name\n3 4 pair\n");
   ASSERT_TRUE(object->FindSection("[s]", true));
   std::string rest, word;
   int i = 0;
@@ -99,9 +99,11 @@ TEST_F(ModelObjectFixture, MalformedValueNamesPromptAndObject) {
   ASSERT_TRUE(object->FindSection("[s]", true));
   std::string rest;
   int i = 0;
-  const std::string out = ExpectCode(17, [&] { object->ReadValue(object->control_file, i, "time interval", rest); });
-  EXPECT_EQ(out, "--> In .\n  Next line in Velmo control file: \nabc\n"
-                 "error in control file, time interval; snow_modelnot found!\n");
+  const std::string out =
+      ExpectCode(17, [&] { object->ReadValue(object->control_file, i, "time interval", rest); });
+  EXPECT_EQ(out,
+            "--> In .\n  Next line in Velmo control file: \nabc\n"
+            "error in control file, time interval; snow_modelnot found!\n");
 
   auto two = WithControlFile("[s]\n1 x\n");
   ASSERT_TRUE(two->FindSection("[s]", true));
@@ -153,9 +155,12 @@ TEST(ModelObject, InterpolateAndPrefixPath) {
     std::string name, expected;
   };
   const Case cases[] = {
-      {&out, "a.asc", "out/a.asc"},          {&out, "c:\\data\\a.asc", "c:\\data\\a.asc"},
-      {&out, "c:/data/a.asc", "c:/data/a.asc"}, {&out, "\\\\server\\a.asc", "\\\\server\\a.asc"},
-      {&out, "/abs/a.asc", "/abs/a.asc"},    {&out, "sub/a:\\x", "out/sub/a:\\x"},
+      {&out, "a.asc", "out/a.asc"},
+      {&out, "c:\\data\\a.asc", "c:\\data\\a.asc"},
+      {&out, "c:/data/a.asc", "c:/data/a.asc"},
+      {&out, "\\\\server\\a.asc", "\\\\server\\a.asc"},
+      {&out, "/abs/a.asc", "/abs/a.asc"},
+      {&out, "sub/a:\\x", "out/sub/a:\\x"},
       {nullptr, "a.asc", "a.asc"},
   };
   for (const Case& c : cases) {

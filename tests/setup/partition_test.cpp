@@ -145,7 +145,8 @@ const Rows kElevation = {{0, 800, 0, 0, 0}, {0, 900, 700, 0, 0}, {500, 500, 600,
 
 struct PartitionFixture : test::SmallDomainTest {
   PartitionFixture()
-      : SmallDomainTest({.zone = kZone, .elevation = kElevation, .landuse = {}, .soil = {}, .set_up = false}) {}
+      : SmallDomainTest(
+            {.zone = kZone, .elevation = kElevation, .landuse = {}, .soil = {}, .set_up = false}) {}
   ~PartitionFixture() override { setup.ReleasePartition(); }
 
   // Zone grid, elevation model, optionally "river_links", and a standard

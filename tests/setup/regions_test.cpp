@@ -272,8 +272,10 @@ TEST_F(TwoRegions, ControlFileAndTableErrors) {
   } cases[] = {
       {"transition_missing_section.intern", 17, "[region_transition_distance]; (EOF)not found"},
       {"transition_missing_value.intern", 17, "transition distance (if or if not using a region grid) "},
-      {"transition_nan.intern", 17, "transition distance (if or if not using a region grid) ; defaultsnot found"},
-      {"transition_inf.intern", 17, "transition distance (if or if not using a region grid) ; defaultsnot found"},
+      {"transition_nan.intern", 17,
+       "transition distance (if or if not using a region grid) ; defaultsnot found"},
+      {"transition_inf.intern", 17,
+       "transition distance (if or if not using a region grid) ; defaultsnot found"},
       {"no_such_file.intern", 28, "error opening "},
   };
   for (const auto& c : cases) {

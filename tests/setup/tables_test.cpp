@@ -30,7 +30,6 @@ using ::testing::Not;
 const std::string kFixtureDir = std::string(VELMO_TEST_DATA) + "/tables/";
 
 struct TablesTest : test::MessagesTest {
-
   std::unique_ptr<defaultini> WithControlText(const std::string& text) {
     WriteFile(dir / "control.intern", text);
     int error = 0;

@@ -52,7 +52,8 @@ model_date Date(int year, int month, int day, int hour = 0, int minute = 0) {
 // A set-up object on a 3 x 4 domain whose zone grid and elevation model are
 // in place; grid files are read from the temporary directory.
 struct SetupRig {
-  test::SmallDomain domain{{.zone = kZone, .elevation = Filled(500.0), .landuse = {}, .soil = {}, .set_up = false}};
+  test::SmallDomain domain{
+      {.zone = kZone, .elevation = Filled(500.0), .landuse = {}, .soil = {}, .set_up = false}};
   const TempDir& dir = domain.dir();
   std::ostringstream& console = domain.console();
   grid_table& table = domain.grids();
