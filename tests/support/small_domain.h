@@ -6,7 +6,7 @@
 //
 //   test::SmallDomain domain({.section = "[snow_model]\n1\n60\n...",
 //                             .inputs = {{"snow_depth", test::Filled(3, 4, 0.0)}}});
-//   snow_model snow(&domain.messages(), domain.settings(), &domain.grids());
+//   teilmodellklasse snow(&domain.messages(), domain.settings(), "snow_model", &domain.grids());
 //   EXPECT_THAT(domain.console().str(), Not(HasSubstr("FATAL")));
 //
 // The zone grid, elevation model, land-use and soil-type grids and the
@@ -28,6 +28,10 @@
 //                                         .set_up = false}) {}
 //   };
 //   TEST_F(DerivedFixture, ...) { domain.AddGrid("slope_angle", rows); setup.make_Slope_and_Aspect(); }
+//
+// Module tests whose numbers rest on settings made by hand start from
+// ModuleSettingsTest below; tests of the framework from MessagesTest or
+// ModelObjectTest (support/test_support.h).
 #pragma once
 
 #include <sstream>
