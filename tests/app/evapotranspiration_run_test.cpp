@@ -32,14 +32,8 @@ std::vector<double> AsciiCells(const std::string& path) {
   return cells;
 }
 
-int TableRows(const std::string& path) {
-  std::istringstream in(ReadFile(path));
-  std::string line;
-  int rows = 0;
-  while (std::getline(in, line))
-    if (!line.empty()) ++rows;
-  return rows - 3;  // three header lines
-}
+// Table rows after the three header lines.
+int TableRows(const std::string& path) { return test::StatisticsRows(path); }
 
 TEST(EvapotranspirationRun, DailyHamonWithCorrectedTemperature) {
   TempDir dir;
