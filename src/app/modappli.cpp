@@ -22,6 +22,7 @@
 #include "routing/abfluss.h"
 #include "setup/defltuzr.h"
 #include "setup/specialout.h"
+#include "setup/statefile.h"
 #include "setup/tracers.h"
 
 namespace velmo {
@@ -449,7 +450,11 @@ void ModellApplication::FlushForMenu() {
 
 void ModellApplication::ClearMemory() {
   try {
+    // A state file that could not be written ends the run only once every
+    // other block and module has been cleared.
+    const std::shared_ptr<state_file_record> state_files = settings.state_files;
     Clear();
+    if (state_files && state_files->WriteFailed()) throw ErrorCode{kStateFileWriteErrorCode};
   } catch (...) {
     *messages << "FATAL: Exception in Modellapplication::ClearMemory() caught!"
               << "[end-entry]";

@@ -81,7 +81,9 @@ class ModellApplication : public memory_handling {
   // current step, or 1 when a Ctrl-C came in the last pass. Throws on a fatal
   // error and on cancellation without saving (98).
   virtual int run();
-  // Flushes every buffered output, cleans up and deletes the modules.
+  // Flushes every buffered output, cleans up and deletes the modules. A
+  // state file block that could not be written ends the run with code 16
+  // once all that is done.
   virtual void ClearMemory();
 
   // Test hook: adds an interpolator after those of the control file, so that

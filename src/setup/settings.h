@@ -3,10 +3,12 @@
 // sections of the control file.
 #pragma once
 
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "framework/types.h"
+#include "setup/statefile.h"
 
 namespace velmo {
 
@@ -91,6 +93,9 @@ struct model_settings {
   int* partition_cell_counts = nullptr;
   std::vector<int>* halo_send_list = nullptr;
   std::vector<int>* halo_receive_list = nullptr;
+  // The state files of this run, shared by the modules built from these
+  // settings (and their copies); a fresh run has fresh settings.
+  std::shared_ptr<state_file_record> state_files = std::make_shared<state_file_record>();
 
   model_date StartDate() const { return {startminute, starthour, startday, startmonth, startyear}; }
   model_date EndDate() const { return {endminute, endhour, endday, endmonth, endyear}; }
