@@ -3,10 +3,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <memory>
 
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
 #include "routing/efficiency_sums.h"
+#include "setup/statefile.h"
 
 namespace velmo {
 namespace {
@@ -18,7 +21,14 @@ constexpr int kDischargeUnit = 1;   // m3/s; 0 is mm per step
 // Statistics tables of routing models with shorter steps get a minute column.
 constexpr double kMinuteColumnBelow = 60.0;
 constexpr int kUnusedRegion = 0;  // the region this process computes
+// Read modes of the state file under which the routing block is not read.
 constexpr int kModesWithoutState[] = {0, 2, 4};
+constexpr const char* kStateSection = "[routing_model_v2]";
+constexpr const char* kOlderStateSection = "[routing_model]";
+
+struct file_closer {
+  void operator()(std::FILE* file) const { std::fclose(file); }
+};
 // Lines of "[lake_model]" between its switch and its "readgrids" value.
 constexpr int kLakeLinesSkipped = 3;
 
@@ -46,6 +56,7 @@ abflussmodellklasse::abflussmodellklasse(MessageStream* stream, const model_sett
   max_zone_code = subbasins.max_code;
   // A warm start skips the initialisation passes, unless the lake set-up says otherwise.
   skip_initialization_ = storage_read_mode;
+  state_files_ = settings.state_files;
   if (flow_control_parameter == 0) return;
   try {
     Construct(subbasins);
@@ -245,12 +256,8 @@ void abflussmodellklasse::BuildElement(int number, const std::string& text) {
         switch (part.mode) {
           case inflow_mode::constant:
           case inflow_mode::internal:
-            break;
           case inflow_mode::external:
-            *messages << "FATAL: the modus \"" << part.mode_word << "\" is not supported for inflow " << k
-                      << " (inflows read from a file are not available in this version)"
-                      << "[end-entry]";
-            throw ErrorCode{kInflowErrorCode};
+            break;
           case inflow_mode::unknown:
             *messages << "FATAL: the modus \"" << part.mode_word << "\" is not supported for inflow " << k
                       << "[end-entry]";
@@ -258,7 +265,8 @@ void abflussmodellklasse::BuildElement(int number, const std::string& text) {
         }
         inflow_element_[static_cast<size_t>(k)] = number;
         e.SetUpChannel(channel_kind::inflow, k, {}, values, parameters_.wq, observed_substitution_);
-        e.InitInflow(k, part.mode, part.mode == inflow_mode::constant ? part.constant : 0.0);
+        e.InitInflow(k, part.mode, part.mode == inflow_mode::constant ? part.constant : 0.0, part.file,
+                     part.start_row, part.column, start_date);
         break;
       }
     }
@@ -440,9 +448,57 @@ void abflussmodellklasse::ReadStorageFile(const std::string& file_name, int read
   PrefixPath(InitialStateDirectory.get(), path);
   if (file_name.empty() || std::ranges::find(kModesWithoutState, read_mode) != std::end(kModesWithoutState))
     return;
-  *messages << "WARNING: " << name << " does not read its block of the state file " << path
-            << " yet: its channels start from the routing of the initial discharges only"
-            << "[end-entry]";
+
+  std::unique_ptr<std::FILE, file_closer> file(std::fopen(path.c_str(), "r"));
+  if (!file) {
+    *messages << "FATAL: error opening storage content file " << path << "[end-entry]";
+    throw ErrorCode{kStateFileOpenErrorCode};
+  }
+  state_file_reader reader(file.get());
+  int format = kStateFormatWithSizes;
+  double stored_step = time_interval;
+  if (!reader.FindLineContaining(kStateSection)) {
+    *messages << "INFORMATION: couldn't find section " << kStateSection << ", looking now for "
+              << kOlderStateSection << " in " << path << "[end-entry]";
+    reader.Rewind();
+    format = 1;
+    if (!reader.FindLineContaining(kOlderStateSection)) {
+      *messages << "FATAL: error locking for the section " << kStateSection << " or " << kOlderStateSection
+                << " in " << path << "[end-entry]";
+      throw ErrorCode{kStateContentErrorCode};
+    }
+  }
+  if (format == kStateFormatWithSizes) {
+    if (!reader.ReadDouble(stored_step) || !(stored_step > 0.0)) {
+      *messages << "FATAL: error reading the time step of " << kStateSection << " in " << path
+                << " (position " << reader.Line() << ")"
+                << "[end-entry]";
+      throw ErrorCode{kStateContentErrorCode};
+    }
+    reader.SkipRestOfLine();
+  }
+  for (const auto& element : elements_) element->ReadState(reader, path, stored_step, format);
+}
+
+void abflussmodellklasse::WriteStorageFile() {
+  const bool named = !state_file_name_.empty();
+  std::string path = named ? state_file_name_ : kDefaultStateFileName;
+  PrefixPath(DefaultOutputDirectory.get(), path);
+  const std::string failure =
+      named ? "couldn't open file \"" + path +
+                  "\" \n(model version doesn't support this feature or write access error)"
+            : "couldn't open file " + path +
+                  " \n(no filename was given or model version \ndoesn't support this feature or the current "
+                  "user "
+                  "has no write access)";
+  state_file_block block = state_files_->OpenBlock(path, messages, failure);
+  if (!block) return;
+  std::FILE* file = block.file();
+  std::fprintf(file, "%s\n", kStateSection);
+  std::fprintf(file, "%.3f (timestep in minutes)\n", time_interval);
+  for (const auto& element : elements_) element->WriteState(file);
+  std::fprintf(file, "\n");
+  block.Close();
 }
 
 void abflussmodellklasse::CollectReservoirs(std::vector<SP_class*>& reservoirs) {
@@ -466,6 +522,7 @@ void abflussmodellklasse::RunTimeStep(int minute, int hour, int day, int month, 
   ReportProgress(minute, hour, day, month, year);
 
   for (int p = 1; p <= zone_count; ++p) flows_.step[static_cast<size_t>(p)] = runoff_[0][p];
+  for (const auto& element : elements_) element->ReadExternalInflows(year, month, day, hour, minute);
   const int positions = zone_count + inflow_count_;
   for (int p = 1; p <= positions; ++p) {
     double* sub = flows_.Sub(p);
@@ -507,6 +564,7 @@ void abflussmodellklasse::FlushBuffers() {
 
 void abflussmodellklasse::CleanUp() {
   if (flow_control_parameter > 0) {
+    if (ready) WriteStorageFile();
     FreeTracers();
     if (ready && observed_ && observed_->Opened() && statistics_)
       statistics_->WriteEfficiency(*linear_sums_, *log_sums_);

@@ -32,6 +32,7 @@ inline constexpr int kDescriptionReadCode = 38;  // a description cannot be read
 inline constexpr int kDescriptionCodeErrorCode = 41;
 inline constexpr int kInflowErrorCode = 42;
 inline constexpr int kNoRunoffCode = 43;
+inline constexpr int kStateFileOpenErrorCode = 64;
 inline constexpr int kUnconnectedInflowCode = 302;
 
 // The soil model's subbasins (its ranking of "zonegrid_soilmodel"); the
@@ -52,12 +53,19 @@ class abflussmodellklasse : public teilmodellklasse {
                       const subbasin_zones& subbasins, int storage_read_mode);
   ~abflussmodellklasse() override;
 
-  // Writes the efficiency block (when the model was linked and the observed
-  // table was opened), the remaining rows and releases everything.
+  // Writes the routing block of the state file and the efficiency block
+  // (when the model was linked, and for the latter the observed table was
+  // opened), the remaining rows and releases everything.
   void CleanUp() override;
-  // Keeps the name of the state file. The routing block is not read yet: a
-  // read mode that asks for it is answered with a WARNING.
+  // Keeps the name of the state file (for writing at the end) and, unless
+  // the name is empty or the read mode is 0, 2 or 4, reads the routing block
+  // of that file in the input directory: "[routing_model_v2]" with the time
+  // step of the run that wrote it, else the older "[routing_model]". Codes 64
+  // (the file cannot be opened) and 71 (no block, or one that does not fit).
   virtual void ReadStorageFile(const std::string& file_name, int read_mode);
+  // Writes the routing block to the kept state file in the output directory,
+  // or to "storage.ftz" without a name; the run's first block of that file.
+  virtual void WriteStorageFile();
   // Fills the flow arrays and channels from the first runoff, checks the
   // internal inflows and runs the initialisation passes.
   virtual void InitializeRouting();
@@ -145,6 +153,7 @@ class abflussmodellklasse : public teilmodellklasse {
   std::vector<long> lake_cells_;  // per region
 
   std::string state_file_name_;
+  std::shared_ptr<state_file_record> state_files_;  // of the run
 };
 
 }  // namespace velmo

@@ -85,11 +85,77 @@ void routingclass::SetUpChannel(channel_kind kind, int code, const std::vector<i
   rows_.push_back(std::move(row));
 }
 
-void routingclass::InitInflow(int inflow_number, inflow_mode mode, double discharge) {
+void routingclass::InitInflow(int inflow_number, inflow_mode mode, double discharge, const std::string& file,
+                              int start_row, int column, const model_date& start) {
   channel_row& row = rows_.back();
   row.inflow_number = inflow_number;
   row.mode = mode;
   row.inflow = discharge;
+  if (mode != inflow_mode::external) return;
+
+  const int index = static_cast<int>(std::count_if(
+      rows_.begin(), rows_.end(), [](const channel_row& r) { return r.kind == channel_kind::inflow; }));
+  external_inflow inflow;
+  inflow.row = static_cast<int>(rows_.size()) - 1;
+  inflow.index = index;
+  if (!inflow.table.Open(file)) {
+    *messages << "FATAL: error opening " << file << " for inflow " << index << "[end-entry]";
+    throw ErrorCode{kInflowOpenErrorCode};
+  }
+  constexpr int kTracers = 0;
+  switch (inflow.table.FindStart(start_row, start, column, kTracers)) {
+    case inflow_table::start_result::found:
+      break;
+    case inflow_table::start_result::row_not_reached:
+      *messages << "FATAL: error searching in " << file << " for row " << start_row
+                << "\nactual reached row: " << inflow.table.RowsReached() << "[end-entry]";
+      throw ErrorCode{kInflowStartErrorCode};
+    case inflow_table::start_result::date_not_found:
+      *messages << "FATAL: starting date " << start.day << "." << start.month << "." << start.year << ", "
+                << start.hour << ":" << start.minute << " h in " << file << " not found ("
+                << "search started at row " << start_row << ")"
+                << "[end-entry]";
+      throw ErrorCode{kInflowStartErrorCode};
+    case inflow_table::start_result::too_few_columns:
+      *messages << "FATAL: there is not the required number of columns in " << file << " for reading ZL["
+                << index << "] and the follwoing " << kTracers << " tracer values starting from column "
+                << column << "[end-entry]";
+      throw ErrorCode{kInflowStartErrorCode};
+  }
+  // The start row is also the inflow the channels start from.
+  row.inflow = inflow.table.Discharge();
+  external_.push_back(std::move(inflow));
+}
+
+void routingclass::ReadExternalInflows(int year, int month, int day, int hour, int minute) {
+  flow_arrays& flows = *context_.flows;
+  for (external_inflow& inflow : external_) {
+    inflow_table& table = inflow.table;
+    if (table.Ended()) {
+      *messages << "FATAL: error reading from " << table.FileName() << " (or from its buffer) for inflow "
+                << inflow.index;
+      if (table.Unreadable())
+        *messages << "\nrow " << table.RowsReached() + 1 << " cannot be read!";
+      else
+        *messages << "\nreached end of file!";
+      *messages << "[end-entry]";
+      throw ErrorCode{kInflowEndErrorCode};
+    }
+    const model_date read = table.CurrentDate();
+    if (read.year != year || read.month != month || read.day != day || read.hour != hour ||
+        read.minute != minute) {
+      *messages << "FATAL: error comparing dates in " << table.FileName() << ":\n     read: " << read.year
+                << "." << read.month << "." << read.day << ", " << read.hour << ":" << read.minute
+                << " h,\nshould be: " << year << "." << month << "." << day << ", " << hour << ":" << minute
+                << " h.\n"
+                << "[end-entry]";
+      throw ErrorCode{kInflowDateErrorCode};
+    }
+    const channel_row& row = rows_[static_cast<size_t>(inflow.row)];
+    flows.step[static_cast<size_t>(row.position)] =
+        DischargeToDepth(table.Discharge(), row.values.area, context_.dt);
+    table.Advance();
+  }
 }
 
 void routingclass::CheckBasinArea() {
@@ -221,6 +287,12 @@ void routingclass::InitFlowArrays(const observed_values* observed, const std::ve
   for (channel_row& row : rows_) {
     const double value = SourceValue(row, row.position, flows.step[static_cast<size_t>(row.position)]);
     std::fill(row.delay_line.begin() + 1, row.delay_line.end(), value);
+    row.joined_delay_lines.clear();
+    for (int p : row.joined_positions) {
+      const double joined = SourceValue(row, p, flows.step[static_cast<size_t>(p)]);
+      std::vector<double>& line = row.joined_delay_lines.emplace_back(row.delay_line.size(), joined);
+      line[0] = 0.0;
+    }
   }
 }
 

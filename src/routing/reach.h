@@ -6,16 +6,29 @@
 // in description order, upstream first.
 #pragma once
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
 #include "framework/modelobject.h"
 #include "routing/channel_hydraulics.h"
+#include "routing/inflow_table.h"
 #include "routing/routing_description.h"
 
 namespace velmo {
 
 class SP_class;
+class state_file_reader;
+
+// Codes of the inflow tables and of the routing block of the state file.
+inline constexpr int kInflowDateErrorCode = 36;
+inline constexpr int kInflowOpenErrorCode = 37;
+inline constexpr int kInflowStartErrorCode = 38;
+inline constexpr int kInflowEndErrorCode = 39;
+inline constexpr int kStateContentErrorCode = 71;
+// Format of the current routing block ("[routing_model_v2]"), whose position
+// lines carry the sizes of the channel that wrote them.
+inline constexpr int kStateFormatWithSizes = 2;
 
 // Flow arrays shared by the elements, owned by the routing model. A position
 // is a subbasin outlet (1..zone_count, its zone index) or an inflow
@@ -89,11 +102,18 @@ struct channel_row {
   // Routing state. The delay line holds entries 1..E+S; sub-channel k
   // (1..C) owns the segment (k-1)L+1 .. kL with L = max delay + S.
   std::vector<double> delay_line;
+  // Summed row: the delay lines of the joined codes, as they were filled at
+  // the start. The channel routes their water through its own line; these
+  // are kept for the state file, which holds a line per position.
+  std::vector<std::vector<double>> joined_delay_lines;
   std::vector<int> segment_end;       // 1..C: last filled entry
   std::vector<double> compensation;   // 1..C
   std::vector<double> outflow;        // Qaus: (C+2) x (S+2), sub-channel k, sub-interval j
   std::vector<double> outflow_share;  // qvzuq: 1..C
   double& Outflow(int k, int j) { return outflow[static_cast<size_t>(k) * (settings.subintervals + 2) + j]; }
+  double Outflow(int k, int j) const {
+    return outflow[static_cast<size_t>(k) * (settings.subintervals + 2) + j];
+  }
   int SegmentLength() const { return table.max_delay + settings.subintervals; }
 };
 
@@ -110,8 +130,16 @@ class routingclass : public modelobject {
   // absurd number of storage elements.
   void SetUpChannel(channel_kind kind, int code, const std::vector<int>& joined, const channel_values& values,
                     const wq_settings& settings, bool observed_substitution);
-  // The inflow of the last row: its number, mode and current discharge.
-  void InitInflow(int inflow_number, inflow_mode mode, double discharge);
+  // The inflow of the last row: its number, mode and current discharge. An
+  // inflow of mode "extern" opens its table `file` (code 37), finds data row
+  // `start_row` and the row dated `start` from there on (38), checks that
+  // `column` names a value column (38) and takes its discharge from that row.
+  void InitInflow(int inflow_number, inflow_mode mode, double discharge, const std::string& file = {},
+                  int start_row = 0, int column = 0, const model_date& start = {});
+  // The flow positions of the "extern" inflows take the discharge of their
+  // table row of this date, as depths; the tables move on by one row. Codes
+  // 39 (the table has ended) and 36 (the row has another date).
+  void ReadExternalInflows(int year, int month, int day, int hour, int minute);
 
   // Area weights of the rows and the outlet's entries of the area table;
   // the outlet area becomes the area found on the zone grid.
@@ -125,6 +153,15 @@ class routingclass : public modelobject {
   void InitChannelStorages();
   // One step; year 0 marks an initialisation pass.
   void RouteStep(int year, int month, int day, int hour, int minute);
+
+  // The element's part of the routing block of the state file: per position
+  // its delay line and the storages of the channel it enters.
+  void WriteState(std::FILE* file) const;
+  // Reads what WriteState wrote; `file_name` names the file in the entries,
+  // `stored_step` is the time step (minutes) of the run that wrote it. In
+  // format 2 a position written by a channel of other sizes is resampled.
+  // A block that does not fit ends the run with code 71.
+  void ReadState(state_file_reader& reader, const std::string& file_name, double stored_step, int format);
 
   int MaxStorageElements(int current) const;
   // Largest whole number of hours of the flow time at the lowest class.
@@ -156,6 +193,16 @@ class routingclass : public modelobject {
   void RouteChannel(channel_row& row);
   void WriteWqTable(const channel_row& row) const;
 
+  // reach_state.cpp
+  void WritePosition(std::FILE* file, const channel_row& row, int position, const std::vector<double>& line,
+                     const char* separator, const char* kind) const;
+  void WriteStorages(std::FILE* file, const channel_row& row, const char* label, int number) const;
+  void ReadPosition(state_file_reader& reader, channel_row& row, int position, std::vector<double>& line,
+                    double stored_step, int format);
+  void ResampleStateValues(state_file_reader& reader, channel_row& row, int position,
+                           std::vector<double>& line, int stored_channels, double scale);
+  [[noreturn]] void RaiseStateError(const std::string& text, const state_file_reader& reader) const;
+
   reach_context context_;
   int outlet_code_ = 0;
   int outlet_position_ = 0;
@@ -163,6 +210,14 @@ class routingclass : public modelobject {
   double divisor_ = 1.0;
   double outlet_weight_ = 0.0;
   std::vector<channel_row> rows_;
+  // Inflows of mode "extern", in row order.
+  struct external_inflow {
+    int row = 0;    // index into rows_
+    int index = 0;  // the inflow's number within the element (1..)
+    inflow_table table;
+  };
+  std::vector<external_inflow> external_;
+  std::string state_file_name_;  // of the state file being read, for the entries
   const observed_values* observed_ = nullptr;
   const std::vector<int>* column_map_ = nullptr;
   // Scratch of a step, sub-intervals 0..S.

@@ -194,6 +194,13 @@ routing_description ParseRoutingDescription(const std::string& text) {
     channel.mode = ModeOf(channel.mode_word);
     if (channel.mode == inflow_mode::constant && !ReadNumber(text, at, channel.constant))
       throw description_error{"the constant inflow of " + part};
+    if (channel.mode == inflow_mode::external) {
+      channel.file = ReadWord(text, at);
+      if (channel.file.empty() || channel.file.front() == '(')
+        throw description_error{"the table file of " + part};
+      if (!ReadInteger(text, at, channel.start_row)) throw description_error{"the start row of " + part};
+      if (!ReadInteger(text, at, channel.column)) throw description_error{"the column of " + part};
+    }
     ReadChannelValues(text, at, part, channel);
     d.channels.push_back(channel);
   }

@@ -60,6 +60,11 @@ struct channel_part {
   inflow_mode mode = inflow_mode::unknown;
   std::string mode_word;  // inflow: the word after "="
   double constant = 0.0;  // inflow of mode "constant", m3/s
+  // Inflow of mode "extern": its table, the data row its start search begins
+  // at (from 1) and the column it is read from (5 the first value column).
+  std::string file;
+  int start_row = 0;
+  int column = 0;
   std::array<double, kChannelValueCount> values{};
 };
 

@@ -184,11 +184,6 @@ TEST_F(RoutingModel, ConstructionFailures) {
          o.descriptions = "TG 3 (AE = 1, AV = 1) ZL 1 = foo " + kFixedChannel + "\n";
        },
        42, "the modus \"foo\" is not supported for inflow 1"},
-      {"inflow from a file",
-       [&](section_options& o) {
-         o.descriptions = "TG 3 (AE = 1, AV = 1) ZL 1 = extern q.txt 1 2 " + kFixedChannel + "\n";
-       },
-       42, "the modus \"extern\" is not supported for inflow 1 (inflows read from a file"},
       {"inflow number beyond the count",
        [&](section_options& o) {
          o.descriptions = "TG 3 (AE = 1, AV = 1) ZL 2 = constant 1 " + kFixedChannel + "\n";
@@ -560,26 +555,7 @@ TEST_F(Efficiency, ReadErrorInALaterBlock) {
               HasSubstr("error analysing or reading observed.txt at row"));
 }
 
-// ---------------------------------------------------------------- state file and lakes
-
-TEST_F(RoutingModel, StateFileNameIsKeptAndNotReadYet) {
-  section_options o;
-  o.descriptions = "TG 2 (AE = 100, AV = 1) OL 1 " + kFixedChannel + "\n";
-  // A read mode that asks for the state: no initialisation passes, and a warning.
-  auto model = Make(RoutingSection(o), 0, 1);
-  model->SetSubbasinRunoff(runoff_rows_);
-  model->InitializeRouting();
-  model->ReadStorageFile("state.ftz", 1);
-  EXPECT_EQ(model->StateFileName(), "state.ftz");
-  EXPECT_THAT(console_.str(), Not(HasSubstr("routing the initialization discharges")));
-  EXPECT_THAT(console_.str(), HasSubstr("routing_model does not read its block of the state file state.ftz"));
-
-  console_.str("");
-  auto cold = Make(RoutingSection(o), 0, 2);
-  cold->ReadStorageFile("state.ftz", 2);
-  EXPECT_EQ(cold->StateFileName(), "state.ftz");
-  EXPECT_THAT(console_.str(), Not(HasSubstr("WARNING")));
-}
+// ---------------------------------------------------------------- lakes
 
 TEST_F(RoutingModel, PrecipitationOnLakes) {
   // Two rows of two cells; the lake covers the cells (1,2) and (2,1).

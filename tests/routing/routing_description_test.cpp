@@ -74,6 +74,10 @@ TEST(Description, PartsInRowOrder) {
       ParseRoutingDescription(std::string("TG 1 (AE=1, AV=1) ZL 1 = extern q.txt 1 2 ") + kValues +
                               " ZL 2 = foo " + kValues + " AL 1 SP");
   EXPECT_EQ(modes.channels[0].mode, inflow_mode::external);
+  EXPECT_EQ(modes.channels[0].file, "q.txt");
+  EXPECT_EQ(modes.channels[0].start_row, 1);
+  EXPECT_EQ(modes.channels[0].column, 2);
+  EXPECT_EQ(modes.channels[0].values[0], 3.0);
   EXPECT_EQ(modes.channels[1].mode, inflow_mode::unknown);
   EXPECT_EQ(modes.channels[1].mode_word, "foo");
   EXPECT_TRUE(modes.has_abstraction);
@@ -95,6 +99,9 @@ TEST(Description, WhatCannotBeRead) {
       {"TG 5 (AE = 1, AV = 1) SUMTRIB 1 & x " + std::string(kValues), "a code after \"&\" of \"SUMTRIB 1\""},
       {"TG 5 (AE = 1, AV = 1) ZL 1 = constant " + std::string(kValues), "the constant inflow of \"ZL 1\""},
       {"TG 5 (AE = 1, AV = 1) ZL 1 constant", "the mode of \"ZL 1\""},
+      {"TG 5 (AE = 1, AV = 1) ZL 1 = extern " + std::string(kValues), "the table file of \"ZL 1\""},
+      {"TG 5 (AE = 1, AV = 1) ZL 1 = extern q.txt 1 " + std::string(kValues), "the column of \"ZL 1\""},
+      {"TG 5 (AE = 1, AV = 1) ZL 1 = extern q.txt x 5 " + std::string(kValues), "the start row of \"ZL 1\""},
   };
   for (const Case& c : cases) {
     try {
