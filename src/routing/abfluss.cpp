@@ -56,7 +56,7 @@ abflussmodellklasse::abflussmodellklasse(MessageStream* stream, const model_sett
   max_zone_code = subbasins.max_code;
   // A warm start skips the initialisation passes, unless the lake set-up says otherwise.
   skip_initialization_ = storage_read_mode;
-  state_files_ = settings.state_files;
+  state_files_ = settings.state_files ? settings.state_files : std::make_shared<state_file_record>();
   if (flow_control_parameter == 0) return;
   try {
     Construct(subbasins);
