@@ -101,6 +101,7 @@ bodenmodellklasse::bodenmodellklasse(MessageStream* stream, const model_settings
   ReadStateSettings(*this, section);
   storage_read_mode = section.read_mode;
   storage_file_name = section.storage_file;
+  state_files = settings.state_files;
   const int closed = std::fclose(control_file);
   control_file = nullptr;
   if (closed != 0) {
@@ -573,16 +574,7 @@ void bodenmodellklasse::LinkInputGrids(bool interception_before_snow) {
   input_water = (*grids)[index].data;
 }
 
-// ============================================================== state file
-
-void bodenmodellklasse::ReadStorageFile() {
-  *messages << "WARNING: the soil block of the storage content file " << storage_file_name
-            << " is not read by this build; " << name
-            << " starts without the water in transit and the direct-runoff storage of the stored state"
-            << "[end-entry]";
-}
-
-void bodenmodellklasse::WriteStorageFile() {}
+// ============================================================== state file (blocks: soil_state.cpp)
 
 const std::string* bodenmodellklasse::GetStorageFileName() {
   return flow_control_parameter != 0 ? &storage_file_name : nullptr;

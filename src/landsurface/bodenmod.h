@@ -19,6 +19,7 @@
 #include "framework/zonalstat.h"
 #include "landsurface/soil_processes.h"
 #include "landsurface/soil_section.h"
+#include "setup/statefile.h"
 #include "setup/teilmod.h"
 
 namespace velmo {
@@ -30,12 +31,19 @@ inline constexpr int kEmptyFirstTimeZoneErrorCode = 61;  // no cell of a subbasi
 inline constexpr int kCapillaryFlowErrorCode = 55;       // capillary rise cannot be computed
 inline constexpr int kLakeMethodErrorCode = 211;         // lake method other than 1 or 2
 inline constexpr int kSoilInputCellErrorCode = 68;       // a computed cell without usable input
+inline constexpr int kStoredStateOpenErrorCode = 64;     // the state file cannot be opened for reading
+inline constexpr int kStoredStateErrorCode = 71;         // the soil block is missing or does not fit
 inline constexpr const char* kSoilModelName = "soil_model";
 // A marker at or above this counts as a surface saturated in the step before.
 inline constexpr double kSaturatedMarker = 0.5;
 // Log of the travel-time distribution and of a capillary failure, in the
 // working directory.
 inline constexpr const char* kSoilLogName = "modell.log";
+
+// Whether a parameter stored in the state file matches the control file's:
+// a stored 0 only an exact 0, any other stored value s a control value c
+// with |(s - c) / s| <= 1e-5.
+bool StoredValueMatches(double stored, double control);
 
 // One travel-time zone of a subbasin: the area and direct runoff still on
 // their way to the outlet from the zone's distance.
@@ -84,9 +92,20 @@ class bodenmodellklasse : public teilmodellklasse {
   // Writes the peakflow grid and the remaining statistics rows, releases the
   // grids and tables.
   void CleanUp() override;
-  // The soil block of the state file (not written or read yet).
+  // The soil block of the state file (landsurface/soil_state.cpp). Written
+  // at clean-up to the state file in the output directory, after the blocks
+  // that this run wrote to it before; read at the end of construction when
+  // the read mode is not 0, from the state file in the input directory:
+  // the parameter rows are checked against the section, then the water in
+  // transit of the travel-time zones and the direct-runoff storage QD are
+  // taken over. Codes 64 (no file) and 71 (no block, or one that does not
+  // fit).
   virtual void WriteStorageFile();
   virtual void ReadStorageFile();
+  // Reads the next number of the block and compares it with the control
+  // value (StoredValueMatches); a mismatch ends the run (71).
+  void CheckStoredValue(state_file_reader& reader, double control, const std::string& item);
+  [[noreturn]] void RaiseStorageMismatch(const std::string& item, double control, double stored);
   // The state file's name when the model is on, else null.
   virtual const std::string* GetStorageFileName();
   // `subbasin_runoff` when the flow control parameter is 1, else null.
@@ -104,7 +123,8 @@ class bodenmodellklasse : public teilmodellklasse {
   int method = 1;
   int storage_read_mode = 0;
   std::string storage_file_name;
-  int layer_count = 1;  // vegetation layers
+  std::shared_ptr<state_file_record> state_files;  // of the run
+  int layer_count = 1;                             // vegetation layers
 
   // ---- subbasins: ranked "zonegrid_soilmodel", index 1..n
   double** subbasin_grid = nullptr;
@@ -227,6 +247,7 @@ class bodenmodellklasse : public teilmodellklasse {
   void SpecialCell(int r, int c, int z, double w);
   void SubbasinResults();
   void WriteStatistics();
+  [[noreturn]] void RaiseMissingStoredValue(const std::string& item, const state_file_reader& reader);
   [[noreturn]] void RaiseCapillaryFailure(int r, int c, const capillary_failure& failure, double SSP,
                                           double nFK, double SB, double SD);
 };

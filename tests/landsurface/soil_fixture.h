@@ -185,6 +185,14 @@ class soil_domain {
     model->LinkInputGrids(false);
     return model;
   }
+  // Builds the model with `control`, sets it ready and cleans it up, which
+  // writes its block of the state file "state.txt"; returns that file.
+  std::string WrittenState(const soil_control& control) {
+    auto model = Build(control);
+    model->SetReady(1);
+    model->CleanUp();
+    return ReadFile(dir / "state.txt");
+  }
   // The code the construction throws (0: none) and what the console got.
   int BuildCode(const soil_control& control, std::string& text) {
     WriteFile(settings.control_file_name, SoilControlText(control));
