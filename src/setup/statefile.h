@@ -11,7 +11,8 @@
 //   the clearing goes on, and the application ends the run with
 //   kStateFileWriteErrorCode once its clearing is complete.
 //
-//     state_file_block block = settings_record.OpenBlock(path, messages, text);
+//     // state_files: the module's copy of settings.state_files
+//     state_file_block block = state_files->OpenBlock(path, messages, text);
 //     if (!block) return;                       // entry logged, failure noted
 //     std::fprintf(block.file(), "[my_block]\n");
 //     PutStateValue(block.file(), value, " (label)\n");

@@ -242,7 +242,9 @@ TEST_F(RoutingState, BlocksThatDoNotFit) {
     std::string message;
   };
   const Case cases[] = {
-      {"", "", "error locking for the section [routing_model_v2] or [routing_model] in " + path},
+      {"", "",
+       "INFORMATION: couldn't find section [routing_model_v2], looking now for [routing_model] in " + path +
+           "\nerror locking for the section [routing_model_v2] or [routing_model] in " + path},
       {"60.000 (timestep", "x (timestep", "error reading the time step of [routing_model_v2] in " + path},
       {"2 (routing subbasin", "3 (routing subbasin",
        "error reading subbasin code in file " + path + " (position 3)"},
