@@ -186,6 +186,10 @@ rgex.stat 2001  corrected global radiation: zone means every step
 
 HamonCorrectionOpenWater = 1.0
 
+[snow_model]
+0       snow model off
+60      time interval in minutes
+
 [model_time]
 startminute = 0
 starthour = 1
