@@ -255,12 +255,12 @@ inline double CellAlbedo(double cover, double threshold, double albedo_min, doub
   return cover > threshold ? SnowAlbedo(albedo_min, albedo_max, age_days, t_air) : snow_free_albedo;
 }
 
-// Snow age after a step: 0 after fresh snow (air not above T0R + transzone,
-// input above 1 mm, a cover above 5 mm), else one step older.
-inline double SnowAgeAfterStep(double age_days, double t_air, double t0r, double transzone,
-                               double input_water, double cover, double steps_per_day) {
+// Snow age after a step of `step_days`: 0 after fresh snow (air not above
+// T0R + transzone, input above 1 mm, a cover above 5 mm), else one step older.
+inline double SnowAgeAfterStep(double age_days, double t_air, double t0r, double transzone, double input_water,
+                               double cover, double step_days) {
   if (t_air <= t0r + transzone && input_water > kFreshSnowInput && cover > kSnowCoverThreshold) return 0.0;
-  return age_days + 1.0 / steps_per_day;
+  return age_days + step_days;
 }
 
 }  // namespace velmo
