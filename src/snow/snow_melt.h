@@ -257,8 +257,8 @@ inline double CellAlbedo(double cover, double threshold, double albedo_min, doub
 
 // Snow age after a step of `step_days`: 0 after fresh snow (air not above
 // T0R + transzone, input above 1 mm, a cover above 5 mm), else one step older.
-inline double SnowAgeAfterStep(double age_days, double t_air, double t0r, double transzone, double input_water,
-                               double cover, double step_days) {
+inline double SnowAgeAfterStep(double age_days, double t_air, double t0r, double transzone,
+                               double input_water, double cover, double step_days) {
   if (t_air <= t0r + transzone && input_water > kFreshSnowInput && cover > kSnowCoverThreshold) return 0.0;
   return age_days + step_days;
 }

@@ -26,6 +26,57 @@ constexpr int kStatisticsPrecision = 3;
 constexpr int kLastMonth = 12;
 constexpr int kLongestMonth = 31;
 
+// The statistics of a run of cells of one zone, summed as AddCell would add
+// them cell by cell, for N tables that take the same cells.
+template <int N>
+class zone_run {
+ public:
+  zone_run(const std::array<zonalstatistic*, kCoverValueCount>& tables, double nodata)
+      : tables_(tables), nodata_(nodata) {}
+  ~zone_run() { Flush(); }
+  zone_run(const zone_run&) = delete;
+  zone_run& operator=(const zone_run&) = delete;
+
+  // Cell (r, c) of zone index `zone` with statistics weight `weight`.
+  void Add(int r, int c, int zone, double weight, const std::array<double, N>& values) {
+    bool has_nodata = false;
+    for (int k = 0; k < N; ++k) has_nodata |= values[static_cast<std::size_t>(k)] == nodata_;
+    if (has_nodata) {
+      // Each table leaves a nodata value out on its own.
+      for (int k = 0; k < N; ++k)
+        if (tables_[static_cast<std::size_t>(k)])
+          tables_[static_cast<std::size_t>(k)]->AddCell(r, c, zone, values[static_cast<std::size_t>(k)], 1.0);
+      return;
+    }
+    if (zone != zone_) {
+      Flush();
+      zone_ = zone;
+    }
+    count_ += 1.0;
+    divisor_ += weight;
+    for (int k = 0; k < N; ++k)
+      sums_[static_cast<std::size_t>(k)] += weight * values[static_cast<std::size_t>(k)];
+  }
+  void Flush() {
+    if (count_ > 0.0) {
+      for (int k = 0; k < N; ++k)
+        if (tables_[static_cast<std::size_t>(k)])
+          tables_[static_cast<std::size_t>(k)]->AddZoneSums(zone_, count_, sums_[static_cast<std::size_t>(k)],
+                                                            divisor_);
+    }
+    count_ = divisor_ = 0.0;
+    sums_.fill(0.0);
+  }
+
+ private:
+  const std::array<zonalstatistic*, kCoverValueCount>& tables_;
+  double nodata_;
+  int zone_ = -1;
+  double count_ = 0.0;
+  double divisor_ = 0.0;
+  std::array<double, N> sums_{};
+};
+
 }  // namespace
 
 // ================================================================ construction
@@ -151,21 +202,25 @@ zonalstatistic* schneemodellklasse::AddStatistics(const snow_statistics_file& fi
 
 void schneemodellklasse::CreateStatistics() {
   const snow_parameters& p = parameters;
-  outflow_statistics_ = AddStatistics(p.outflow_statistics,
-                                      "snow_melt_(effective_outflow_from_snow_cover)___", kOutflowPrecision);
-  melt_statistics_ = AddStatistics(p.melt_statistics, "snow_melt_only(effective_outflow_from_snow_cover)___",
-                                   kOutflowPrecision);
-  storage_statistics_ = AddStatistics(p.storage_statistics, "snow_storage_in_mm___", kStatisticsPrecision);
-  snow_days_statistics_ = AddStatistics(p.snow_days_statistics, "snow_days____", kStatisticsPrecision);
-  snow_age_statistics_ = AddStatistics(p.snow_age_statistics, "snow_age____", kStatisticsPrecision);
-  snow_statistics_ = AddStatistics(p.snow_statistics, "p_snow____", kStatisticsPrecision);
-  rain_statistics_ = AddStatistics(p.rain_statistics, "p_rain____", kStatisticsPrecision);
-  albedo_statistics_ = AddStatistics(p.albedo_statistics, "albedo____", kStatisticsPrecision);
+  cover_tables_[kCoverOutflow] = AddStatistics(
+      p.outflow_statistics, "snow_melt_(effective_outflow_from_snow_cover)___", kOutflowPrecision);
+  cover_tables_[kCoverMelt] = AddStatistics(
+      p.melt_statistics, "snow_melt_only(effective_outflow_from_snow_cover)___", kOutflowPrecision);
+  cover_tables_[kCoverStorage] =
+      AddStatistics(p.storage_statistics, "snow_storage_in_mm___", kStatisticsPrecision);
+  cover_tables_[kCoverSnowDays] =
+      AddStatistics(p.snow_days_statistics, "snow_days____", kStatisticsPrecision);
+  cover_tables_[kCoverSnowAge] = AddStatistics(p.snow_age_statistics, "snow_age____", kStatisticsPrecision);
+  cover_tables_[kCoverSnowfall] = AddStatistics(p.snow_statistics, "p_snow____", kStatisticsPrecision);
+  cover_tables_[kCoverRain] = AddStatistics(p.rain_statistics, "p_rain____", kStatisticsPrecision);
+  cover_tables_[kCoverAlbedo] = AddStatistics(p.albedo_statistics, "albedo____", kStatisticsPrecision);
   if (p.kind.slides) {
-    input_mass_statistics_ = AddStatistics(p.input_mass_statistics, "input_mass____", kStatisticsPrecision);
-    mobile_mass_statistics_ =
+    cover_tables_[kCoverInputMass] =
+        AddStatistics(p.input_mass_statistics, "input_mass____", kStatisticsPrecision);
+    cover_tables_[kCoverMobileMass] =
         AddStatistics(p.mobile_mass_statistics, "mobile_mass____", kStatisticsPrecision);
-    deposition_statistics_ = AddStatistics(p.deposition_statistics, "deposition____", kStatisticsPrecision);
+    cover_tables_[kCoverDeposition] =
+        AddStatistics(p.deposition_statistics, "deposition____", kStatisticsPrecision);
   }
 }
 
@@ -491,22 +546,30 @@ void schneemodellklasse::RunTimeStep(int minute, int hour, int day, int month, i
   RefreshSnowFreeAlbedo(hour, day, month, year);
   StartStatistics();
 
+  // The cell step of CellSnowStep, with every grid row looked up once per row.
+  const snow_step_constants k = constants_;
   const bool two_parts = time_interval > kLongestSinglePart;
+  const double first_weight = two_parts ? night_fraction : 1.0;
   const double step_days = 1.0 / steps_per_day;
   const double cwh = parameters.CWH;
-  const double t0r = parameters.T0R;
-  const double transzone = parameters.transzone;
   const double albedo_min = parameters.ALBsnow_min;
   const double albedo_max = parameters.ALBsnow_max;
   const bool statistics_here = !parameters.kind.slides;
   const bool tracers = tracer_count > 0;
+  zone_run<kCoverValuesWithoutSlides> statistics(cover_tables_, nodata_value);
 
   for (int r = first_row; r <= last_row; ++r) {
     const double* zone_row = zone_grid[r];
     const double* region_row = mpi_regions_data ? mpi_regions_data[r] : nullptr;
     const double* temperature_row = in_.temperature[r];
-    const double* night_row = two_parts ? in_.night_temperature[r] : nullptr;
+    const double* first_temperature_row = two_parts ? in_.night_temperature[r] : temperature_row;
     const double* unload_row = in_.canopy_unload ? in_.canopy_unload[r] : nullptr;
+    const double* wind_row = in_.wind ? in_.wind[r] : nullptr;
+    const double* vapour_row = in_.vapour_pressure ? in_.vapour_pressure[r] : nullptr;
+    const double* deposition_row = in_.deposition_index ? in_.deposition_index[r] : nullptr;
+    const double* correction_row = in_.radiation_correction ? in_.radiation_correction[r] : nullptr;
+    const double* lake_row = lakes_on_ ? in_.lake_codes[r] : nullptr;
+    const double* pond_row = lakes_on_ ? in_.pond[r] : nullptr;
     const double* snow_free_row = snow_free_albedo_[r];
     double* water_row = in_.water[r];
     double* solid_row = solid_.data[r];
@@ -515,6 +578,8 @@ void schneemodellklasse::RunTimeStep(int minute, int hour, int day, int month, i
     double* days_row = snow_days_.data[r];
     double* age_row = snow_age_.data[r];
     double* albedo_row = albedo_[r];
+    double* snowfall_row = snow_fraction_.data[r];
+    double* rain_row = rain_fraction_.data[r];
     double* outflow_row = outflow_.data[r];
     double* melt_row = melt_.data[r];
     const row_range cols = row_ranges ? row_ranges[r] : row_range{1, ncols};
@@ -523,19 +588,35 @@ void schneemodellklasse::RunTimeStep(int minute, int hour, int day, int month, i
       if (zone == nodata_value) continue;
       if (region_row && static_cast<int>(region_row[c]) != process_index) continue;
 
-      const double t_air = temperature_row[c];
-      const double input_water = water_row[c];
-      const double unload = unload_row ? unload_row[c] : 0.0;
+      snow_cell_forcing f;
+      f.input_water = water_row[c];
+      if (unload_row) f.canopy_unload = unload_row[c];
+      if (wind_row) f.wind_speed = wind_row[c];
+      if (vapour_row) f.vapour_pressure = vapour_row[c];
+      if (deposition_row) f.deposition_index = deposition_row[c];
+      if (correction_row) f.radiation_factor = RadiationMeltFactor(correction_row[c]);
+      f.lake = lake_row && lake_row[c] > 0.0 && pond_row[c] > 0.0;
       double solid = solid_row[c];
       double liquid = liquid_row[c];
-      if (tracers) TracersBeforeStep(r, c, input_water, solid + liquid);
-      double melt;
+      if (tracers) TracersBeforeStep(r, c, f.input_water, solid + liquid);
+
+      // Steps over 720 minutes: the night part first, then the day part.
+      f.t_air = first_temperature_row[c];
+      snow_part_result part = SnowStepPart(k, f, first_weight, solid, liquid);
+      double melt = part.melt;
+      double extra_input = part.extra_input;
+      const double t_air = temperature_row[c];
       if (two_parts) {
-        melt = CellSnowStep(r, c, night_row[c], night_fraction, input_water, solid, liquid, unload);
-        melt += CellSnowStep(r, c, t_air, day_fraction, input_water, solid, liquid, unload);
-      } else {
-        melt = CellSnowStep(r, c, t_air, 1.0, input_water, solid, liquid, unload);
+        f.t_air = t_air;
+        part = SnowStepPart(k, f, day_fraction, solid, liquid);
+        melt += part.melt;
+        extra_input += part.extra_input;
       }
+      snowfall_row[c] = part.snowfall;
+      rain_row[c] = part.rain;
+      const double input_after = f.input_water + extra_input;
+      water_row[c] = input_after;
+
       const snow_release release = ReleaseLiquid(melt, cwh, solid, liquid);
       outflow_row[c] = release.outflow;
       melt_row[c] = release.melt_outflow;
@@ -544,15 +625,23 @@ void schneemodellklasse::RunTimeStep(int minute, int hour, int day, int month, i
 
       // The albedo before the melt only feeds the energy balance, which
       // these methods do not have; the cell's albedo is the one after it.
-      const double age = SnowAgeAfterStep(age_row[c], t_air, t0r, transzone, water_row[c], cover, step_days);
-      days_row[c] = cover > kSnowCoverThreshold ? step_days : 0.0;
-      age_row[c] = age;
-      albedo_row[c] =
+      const double days = cover > kSnowCoverThreshold ? step_days : 0.0;
+      const double age =
+          SnowAgeAfterStep(age_row[c], t_air, k.t0r, k.transzone, input_after, cover, step_days);
+      const double albedo =
           CellAlbedo(cover, kSnowCoverThreshold, albedo_min, albedo_max, age, t_air, snow_free_row[c]);
+      days_row[c] = days;
+      age_row[c] = age;
+      albedo_row[c] = albedo;
       solid_row[c] = solid;
       liquid_row[c] = liquid;
       total_row[c] = cover;
-      if (statistics_here) AddCellStatistics(r, c, zone_code_map[static_cast<int>(zone)]);
+      if (!statistics_here) continue;
+      const int zone_index = zone_code_map[static_cast<int>(zone)];
+      statistics.Add(
+          r, c, zone_index, StatisticsCellWeight(cell_weights, r, c, nrows, ncols),
+          {cover, release.outflow, release.melt_outflow, days, age, part.snowfall, part.rain, albedo});
+      if (tracers) AddTracerStatistics(r, c, zone_index);
     }
   }
 }
@@ -626,35 +715,22 @@ void schneemodellklasse::StartStatistics() {
   }
 }
 
-void schneemodellklasse::AddCellStatistics(int r, int c, int zone) {
-  const double solid = solid_.data[r][c];
-  const double liquid = liquid_.data[r][c];
-  storage_statistics_->AddCell(r, c, zone, solid + liquid, 1.0);
-  outflow_statistics_->AddCell(r, c, zone, outflow_.data[r][c], 1.0);
-  melt_statistics_->AddCell(r, c, zone, melt_.data[r][c], 1.0);
-  snow_days_statistics_->AddCell(r, c, zone, snow_days_.data[r][c], 1.0);
-  snow_age_statistics_->AddCell(r, c, zone, snow_age_.data[r][c], 1.0);
-  snow_statistics_->AddCell(r, c, zone, snow_fraction_.data[r][c], 1.0);
-  rain_statistics_->AddCell(r, c, zone, rain_fraction_.data[r][c], 1.0);
-  albedo_statistics_->AddCell(r, c, zone, albedo_[r][c], 1.0);
-  if (input_mass_statistics_) {
-    input_mass_statistics_->AddCell(r, c, zone, input_mass_.data[r][c], 1.0);
-    mobile_mass_statistics_->AddCell(r, c, zone, mobile_mass_.data[r][c], 1.0);
-    deposition_statistics_->AddCell(r, c, zone, deposition_.data[r][c], 1.0);
-  }
+void schneemodellklasse::AddTracerStatistics(int r, int c, int zone) {
   for (int k = 1; k <= tracer_count; ++k) {
     tracer_storage& storage = tracer_storages[static_cast<std::size_t>(k)];
     if (!storage.statistics) continue;
     const double stored = storage.storage_grid[r][c];
-    if ((*tracer_descriptions)[static_cast<std::size_t>(k)].evaporating == 1) {
-      storage.statistics->AddCell(r, c, zone, stored, solid + liquid);
-    } else {
-      storage.statistics->AddCell(r, c, zone, stored, 1.0);
-    }
+    // An evaporating tracer's concentration is weighted by the water of the
+    // cover, any other tracer's mass counts per cell.
+    const bool evaporating = (*tracer_descriptions)[static_cast<std::size_t>(k)].evaporating == 1;
+    storage.statistics->AddCell(r, c, zone, stored,
+                                evaporating ? solid_.data[r][c] + liquid_.data[r][c] : 1.0);
   }
 }
 
+// The statistics of the cells after the slides.
 void schneemodellklasse::AccumulateStatistics() {
+  zone_run<kCoverValueCount> statistics(cover_tables_, nodata_value);
   for (int r = first_row; r <= last_row; ++r) {
     const double* zone_row = zone_grid[r];
     const double* region_row = mpi_regions_data ? mpi_regions_data[r] : nullptr;
@@ -663,7 +739,13 @@ void schneemodellklasse::AccumulateStatistics() {
       const double zone = zone_row[c];
       if (zone == nodata_value) continue;
       if (region_row && static_cast<int>(region_row[c]) != process_index) continue;
-      AddCellStatistics(r, c, zone_code_map[static_cast<int>(zone)]);
+      const int zone_index = zone_code_map[static_cast<int>(zone)];
+      statistics.Add(
+          r, c, zone_index, StatisticsCellWeight(cell_weights, r, c, nrows, ncols),
+          {solid_.data[r][c] + liquid_.data[r][c], outflow_.data[r][c], melt_.data[r][c],
+           snow_days_.data[r][c], snow_age_.data[r][c], snow_fraction_.data[r][c], rain_fraction_.data[r][c],
+           albedo_[r][c], input_mass_.data[r][c], mobile_mass_.data[r][c], deposition_.data[r][c]});
+      if (tracer_count > 0) AddTracerStatistics(r, c, zone_index);
     }
   }
 }
@@ -713,9 +795,7 @@ void schneemodellklasse::CleanUp() {
       }
     }
     statistics_.clear();
-    outflow_statistics_ = melt_statistics_ = storage_statistics_ = snow_days_statistics_ = nullptr;
-    snow_age_statistics_ = snow_statistics_ = rain_statistics_ = albedo_statistics_ = nullptr;
-    input_mass_statistics_ = mobile_mass_statistics_ = deposition_statistics_ = nullptr;
+    cover_tables_.fill(nullptr);
     for (module_grid* grid :
          {&solid_, &liquid_, &total_, &snow_days_, &snow_age_, &max_deposition_, &order_row_, &order_col_,
           &input_mass_, &mobile_mass_, &deposition_, &snow_fraction_, &rain_fraction_, &outflow_, &melt_}) {

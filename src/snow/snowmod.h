@@ -36,6 +36,23 @@ class state_file_session;
 inline constexpr int kSnowStateFileCode = 71;  // state block missing or not matching the run
 inline constexpr int kLakeSetUpCode = 28;      // control file not opened, no pond grid
 
+// The values of a cell the module's zone statistics take, one table each.
+enum cover_value : int {
+  kCoverStorage,    // solid + liquid
+  kCoverOutflow,    // "snowcover_outflow"
+  kCoverMelt,       // "melt_from_snowcover"
+  kCoverSnowDays,   // "days_snow"
+  kCoverSnowAge,    // "snow_age"
+  kCoverSnowfall,   // "snow_fraction"
+  kCoverRain,       // "rain_fraction"
+  kCoverAlbedo,     // "albedo"
+  kCoverInputMass,  // slide methods
+  kCoverMobileMass,
+  kCoverDeposition,
+  kCoverValueCount
+};
+inline constexpr int kCoverValuesWithoutSlides = kCoverInputMass;
+
 // The outflows (mm per step) of the three glacier linear storages of a subbasin.
 struct glacier_outflow {
   double ice = 0.0;   // Qice_slr
@@ -164,8 +181,8 @@ class schneemodellklasse : public teilmodellklasse {
   bool HasDate(int day, int month);
   void RefreshSnowFreeAlbedo(int hour, int day, int month, int year);
   void StartStatistics();
-  void AddCellStatistics(int r, int c, int zone);
   void AccumulateStatistics();
+  void AddTracerStatistics(int r, int c, int zone);
   void EndStatistics(int minute, int hour, int day, int month, int year);
   void WriteOutputs();
   void TracersBeforeStep(int r, int c, double input_water, double cover);
@@ -205,17 +222,9 @@ class schneemodellklasse : public teilmodellklasse {
   std::vector<int> fix_point_days_;
 
   std::vector<std::unique_ptr<statistics_table>> statistics_;
-  zonalstatistic* outflow_statistics_ = nullptr;
-  zonalstatistic* melt_statistics_ = nullptr;
-  zonalstatistic* storage_statistics_ = nullptr;
-  zonalstatistic* snow_days_statistics_ = nullptr;
-  zonalstatistic* snow_age_statistics_ = nullptr;
-  zonalstatistic* snow_statistics_ = nullptr;
-  zonalstatistic* rain_statistics_ = nullptr;
-  zonalstatistic* albedo_statistics_ = nullptr;
-  zonalstatistic* input_mass_statistics_ = nullptr;
-  zonalstatistic* mobile_mass_statistics_ = nullptr;
-  zonalstatistic* deposition_statistics_ = nullptr;
+  // The tables of the cover's values, in the order of cover_value (null
+  // for those the method does not have).
+  std::array<zonalstatistic*, kCoverValueCount> cover_tables_{};
 
   std::FILE* state_file_being_read_ = nullptr;
   bool temperature_stack_ = false;
