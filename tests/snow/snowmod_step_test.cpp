@@ -183,12 +183,14 @@ TEST_F(SnowStep, SnowFreeAlbedoFollowsTheLandUseOfEachCell) {
   EXPECT_NE(Grid("albedo")[1][1], Grid("albedo")[1][3]);
 }
 
-TEST_F(SnowStep, StatisticsRowsAndOutputGrids) {
+TEST_F(SnowStep, StatisticsRowsWeightedByCellAreaAndOutputGrids) {
   section.statistics_code = "2001";
   section.total_write_code = "1";
   SetDomain(3, 2, {1, 1, 2, 2, 2, kNodata});
   Register("temperature", {-3});
-  Register("precipitation", {2, 2, 2, 4, 4, 4});
+  Register("precipitation", {1, 3, 2, 4, 4, 4});
+  Register("RelCellArea", {1, 3, 1, 1, 1, kNodata});
+  Register("landuse1", {1, 1, 1, 1, kNodata, kNodata});  // (2,2) has no snow-free albedo
   auto snow = Build();
   ASSERT_TRUE(snow);
   Step(*snow, {0, 1, 1, 1, 2000});
@@ -196,15 +198,20 @@ TEST_F(SnowStep, StatisticsRowsAndOutputGrids) {
   snow->FlushBuffers();
   const std::string storage = ReadFile(dir / "storage.stat");
   EXPECT_THAT(storage, HasSubstr("snow_storage_in_mm____submodel:snow_model\n"));
-  // After two steps of snow: zone 1 holds 4 mm, zone 2 4, 8 and 8 mm.
-  EXPECT_THAT(storage, HasSubstr("2000\t 1\t 1\t 2\t4.000\t6.667\t5.600\n"));
+  // After two steps of snow zone 1 holds 2 and 6 mm (weights 1 and 3), zone
+  // 2 4, 8 and 8 mm.
+  EXPECT_THAT(storage, HasSubstr("2000\t 1\t 1\t 2\t5.000\t6.667\t5.714\n"));
   EXPECT_THAT(ReadFile(dir / "outflow.stat"), HasSubstr("2000\t 1\t 1\t 1\t0.0000\t0.0000\t0.0000\n"));
-  EXPECT_THAT(ReadFile(dir / "albedo.stat"), HasSubstr("albedo_____submodel:snow_model"));
-  for (const char* file : {"rain.stat", "snow.stat", "snowdays.stat", "snowage.stat", "melt.stat"})
+  // A cell without albedo is left out of the albedo means only.
+  const std::string albedo = ReadFile(dir / "albedo.stat");
+  EXPECT_THAT(albedo, HasSubstr("albedo_____submodel:snow_model"));
+  EXPECT_THAT(albedo, HasSubstr("2000\t 1\t 1\t 1\t0.200\t0.200\t0.200\n"));
+  EXPECT_THAT(ReadFile(dir / "snow.stat"), HasSubstr("2000\t 1\t 1\t 1\t2.500\t3.333\t2.857\n"));
+  for (const char* file : {"rain.stat", "snowdays.stat", "snowage.stat", "melt.stat"})
     EXPECT_TRUE(std::filesystem::exists(dir / file)) << file;
   EXPECT_FALSE(std::filesystem::exists(dir / "input_mass.stat"));
   // The total storage grid is written every step.
-  EXPECT_THAT(ReadFile(dir / "total.asc"), HasSubstr("\n4\t4\t4\n8\t8\t-9999\n"));
+  EXPECT_THAT(ReadFile(dir / "total.asc"), HasSubstr("\n2\t6\t4\n8\t8\t-9999\n"));
 }
 
 TEST_F(SnowStep, AStepWithoutDateComputesNothing) {
