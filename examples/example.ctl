@@ -191,8 +191,8 @@ HamonCorrectionOpenWater = 1.0
 1       on
 60      time interval in minutes
 1       method: 1 degree-day, 2 temperature-wind index, 3 rain-on-snow index (8 to 14: with slides or snow drift)
-1.0     transzone (K): half width of the rain/snow transition around T0R
-0.5     T0R (degrees C): rain/snow threshold
+0.5     transzone (K): half width of the rain/snow transition around T0R
+0.0     T0R (degrees C): rain/snow threshold
 0.0     T0 (degrees C): melt threshold
 0.1     CWH: liquid water the cover holds, share of its solid storage
 0.5     CRFR: refreezing coefficient (methods 3 and 4)
