@@ -1,5 +1,4 @@
-// The snow model: construction (statistics, input and registered grids), links, the cell loop of the step,
-// slides, statistics and outputs, clean-up.
+// The snow model: construction, links, the cell loop of the step, slides, statistics, outputs and clean-up.
 #include "snow/snowmod.h"
 
 #include <algorithm>
@@ -533,7 +532,9 @@ double schneemodellklasse::CellSnowStep(int row, int col, double t_air, double w
   return part.melt;
 }
 
-void schneemodellklasse::RunTimeStep(int minute, int hour, int day, int month, int year) {
+// Flattened so that the cell step and the statistics of a cell are inlined
+// into the cell loop.
+[[gnu::flatten]] void schneemodellklasse::RunTimeStep(int minute, int hour, int day, int month, int year) {
   ReportProgress(minute, hour, day, month, year);
   if (flow_control_parameter == 0 || !HasDate(day, month)) return;
   if (!linked_) LinkInputGrids(false);
@@ -546,12 +547,12 @@ void schneemodellklasse::RunTimeStep(int minute, int hour, int day, int month, i
   RefreshSnowFreeAlbedo(hour, day, month, year);
   StartStatistics();
 
-  // The cell step of CellSnowStep, with every grid row looked up once per row.
-  const snow_step_constants k = constants_;
   const bool two_parts = time_interval > kLongestSinglePart;
   const double first_weight = two_parts ? night_fraction : 1.0;
   const double step_days = 1.0 / steps_per_day;
   const double cwh = parameters.CWH;
+  const double t0r = parameters.T0R;
+  const double transzone = parameters.transzone;
   const double albedo_min = parameters.ALBsnow_min;
   const double albedo_max = parameters.ALBsnow_max;
   const bool statistics_here = !parameters.kind.slides;
@@ -564,12 +565,6 @@ void schneemodellklasse::RunTimeStep(int minute, int hour, int day, int month, i
     const double* temperature_row = in_.temperature[r];
     const double* first_temperature_row = two_parts ? in_.night_temperature[r] : temperature_row;
     const double* unload_row = in_.canopy_unload ? in_.canopy_unload[r] : nullptr;
-    const double* wind_row = in_.wind ? in_.wind[r] : nullptr;
-    const double* vapour_row = in_.vapour_pressure ? in_.vapour_pressure[r] : nullptr;
-    const double* deposition_row = in_.deposition_index ? in_.deposition_index[r] : nullptr;
-    const double* correction_row = in_.radiation_correction ? in_.radiation_correction[r] : nullptr;
-    const double* lake_row = lakes_on_ ? in_.lake_codes[r] : nullptr;
-    const double* pond_row = lakes_on_ ? in_.pond[r] : nullptr;
     const double* snow_free_row = snow_free_albedo_[r];
     double* water_row = in_.water[r];
     double* solid_row = solid_.data[r];
@@ -588,34 +583,17 @@ void schneemodellklasse::RunTimeStep(int minute, int hour, int day, int month, i
       if (zone == nodata_value) continue;
       if (region_row && static_cast<int>(region_row[c]) != process_index) continue;
 
-      snow_cell_forcing f;
-      f.input_water = water_row[c];
-      if (unload_row) f.canopy_unload = unload_row[c];
-      if (wind_row) f.wind_speed = wind_row[c];
-      if (vapour_row) f.vapour_pressure = vapour_row[c];
-      if (deposition_row) f.deposition_index = deposition_row[c];
-      if (correction_row) f.radiation_factor = RadiationMeltFactor(correction_row[c]);
-      f.lake = lake_row && lake_row[c] > 0.0 && pond_row[c] > 0.0;
+      const double input_water = water_row[c];
+      const double unload = unload_row ? unload_row[c] : 0.0;
       double solid = solid_row[c];
       double liquid = liquid_row[c];
-      if (tracers) TracersBeforeStep(r, c, f.input_water, solid + liquid);
-
+      if (tracers) TracersBeforeStep(r, c, input_water, solid + liquid);
       // Steps over 720 minutes: the night part first, then the day part.
-      f.t_air = first_temperature_row[c];
-      snow_part_result part = SnowStepPart(k, f, first_weight, solid, liquid);
-      double melt = part.melt;
-      double extra_input = part.extra_input;
       const double t_air = temperature_row[c];
-      if (two_parts) {
-        f.t_air = t_air;
-        part = SnowStepPart(k, f, day_fraction, solid, liquid);
-        melt += part.melt;
-        extra_input += part.extra_input;
-      }
-      snowfall_row[c] = part.snowfall;
-      rain_row[c] = part.rain;
-      const double input_after = f.input_water + extra_input;
-      water_row[c] = input_after;
+      double melt =
+          CellSnowStep(r, c, first_temperature_row[c], first_weight, input_water, solid, liquid, unload);
+      if (two_parts) melt += CellSnowStep(r, c, t_air, day_fraction, input_water, solid, liquid, unload);
+      const double input_after = water_row[c];
 
       const snow_release release = ReleaseLiquid(melt, cwh, solid, liquid);
       outflow_row[c] = release.outflow;
@@ -626,8 +604,7 @@ void schneemodellklasse::RunTimeStep(int minute, int hour, int day, int month, i
       // The albedo before the melt only feeds the energy balance, which
       // these methods do not have; the cell's albedo is the one after it.
       const double days = cover > kSnowCoverThreshold ? step_days : 0.0;
-      const double age =
-          SnowAgeAfterStep(age_row[c], t_air, k.t0r, k.transzone, input_after, cover, step_days);
+      const double age = SnowAgeAfterStep(age_row[c], t_air, t0r, transzone, input_after, cover, step_days);
       const double albedo =
           CellAlbedo(cover, kSnowCoverThreshold, albedo_min, albedo_max, age, t_air, snow_free_row[c]);
       days_row[c] = days;
@@ -640,7 +617,7 @@ void schneemodellklasse::RunTimeStep(int minute, int hour, int day, int month, i
       const int zone_index = zone_code_map[static_cast<int>(zone)];
       statistics.Add(
           r, c, zone_index, StatisticsCellWeight(cell_weights, r, c, nrows, ncols),
-          {cover, release.outflow, release.melt_outflow, days, age, part.snowfall, part.rain, albedo});
+          {cover, release.outflow, release.melt_outflow, days, age, snowfall_row[c], rain_row[c], albedo});
       if (tracers) AddTracerStatistics(r, c, zone_index);
     }
   }
