@@ -37,6 +37,7 @@ class Domain {
     grid("zones", [](int r, int) { return static_cast<double>((r - 1) / 100 + 1); });
     grid("dem", [](int r, int c) { return 400.0 + 2.0 * r + c; });
     grid("RelCellArea", [](int, int c) { return 0.95 + 0.0001 * c; });
+    grid("MPIRegions", [](int, int) { return 0.0; });
     grid("zonegrid_soilmodel", [](int r, int) { return static_cast<double>((r - 1) / 100 + 1); });
     grid("albedo", [](int, int) { return 0.2; });
     grid("landuse1", [](int, int) { return 1.0; });

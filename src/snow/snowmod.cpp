@@ -100,6 +100,15 @@ void schneemodellklasse::SetUpModule() {
     mpi_regions_data = OptionalData("MPIRegions");
     mpi_helper_data = OptionalData("MPIHelper");
   }
+  // Cells of other regions are left out; when there are none, the cell
+  // loops need not read the region grid.
+  regions_ = nullptr;
+  for (int r = first_row; mpi_regions_data && r <= last_row && !regions_; ++r)
+    for (int c = 1; c <= ncols; ++c)
+      if (zone_grid[r][c] != nodata_value && static_cast<int>(mpi_regions_data[r][c]) != process_index) {
+        regions_ = mpi_regions_data;
+        break;
+      }
   layer_count = multilayer_table ? std::max(1, multilayer_table[1].LayerCount()) : 1;
 
   ReadSnowSection(*this, parameters);
@@ -561,7 +570,7 @@ double schneemodellklasse::CellSnowStep(int row, int col, double t_air, double w
 
   for (int r = first_row; r <= last_row; ++r) {
     const double* zone_row = zone_grid[r];
-    const double* region_row = mpi_regions_data ? mpi_regions_data[r] : nullptr;
+    const double* region_row = regions_ ? regions_[r] : nullptr;
     const double* temperature_row = in_.temperature[r];
     const double* first_temperature_row = two_parts ? in_.night_temperature[r] : temperature_row;
     const double* unload_row = in_.canopy_unload ? in_.canopy_unload[r] : nullptr;
@@ -710,7 +719,7 @@ void schneemodellklasse::AccumulateStatistics() {
   zone_run<kCoverValueCount> statistics(cover_tables_, nodata_value);
   for (int r = first_row; r <= last_row; ++r) {
     const double* zone_row = zone_grid[r];
-    const double* region_row = mpi_regions_data ? mpi_regions_data[r] : nullptr;
+    const double* region_row = regions_ ? regions_[r] : nullptr;
     const row_range cols = row_ranges ? row_ranges[r] : row_range{1, ncols};
     for (int c = cols.first; c <= cols.last; ++c) {
       const double zone = zone_row[c];

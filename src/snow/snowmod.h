@@ -193,6 +193,7 @@ class schneemodellklasse : public teilmodellklasse {
   double rmf_mean_ = 0.0;
   double rmf_amplitude_ = 0.0;
   double** elevation_ = nullptr;
+  double** regions_ = nullptr;  // "MPIRegions" when some cells belong to another region
   double** subbasin_grid_ = nullptr;
   std::vector<zone_record> subbasins_;
   std::vector<int> subbasin_code_map_;

@@ -145,6 +145,17 @@ TEST_F(SnowStep, LakeCellsTakeAllAsRain) {
   EXPECT_EQ(Grid("snow_fraction")[1][2], 5.0);
 }
 
+TEST_F(SnowStep, CellsOfAnotherRegionAreLeftAlone) {
+  Register("MPIRegions", {0, 0, 0, 1, 0, 0});
+  Register("temperature", {-10});
+  Register("precipitation", {5});
+  auto snow = Build();
+  Step(*snow, {0, 1, 1, 1, 2000});
+  EXPECT_EQ(snow->GetSnowStorageGrid()[1][1], 5.0);
+  EXPECT_EQ(snow->GetSnowStorageGrid()[2][1], 0.0);
+  EXPECT_EQ(Grid("snow_fraction")[2][1], 0.0);
+}
+
 TEST_F(SnowStep, SnowFreeAlbedoFollowsTheLandUseOfEachCell) {
   // Land use 1 shifts its fix points with altitude, land use 2 does not.
   landuse.resize(3);
