@@ -244,9 +244,15 @@ inline constexpr double kFreshSnowInput = 1.0;  // mm per step
 // (0.12 per day) while the air is at or below 0 °C than above it (0.05).
 inline constexpr double kAlbedoDecayWarm = -0.05;  // 1/day, air above 0 °C
 inline constexpr double kAlbedoDecayCold = -0.12;  // 1/day
+// The exponent of that decay, and the albedo from its exp.
+inline double AlbedoDecayExponent(double age_days, double t_air) {
+  return (t_air > 0.0 ? kAlbedoDecayWarm : kAlbedoDecayCold) * age_days;
+}
+inline double SnowAlbedoOfDecay(double albedo_min, double albedo_max, double decay) {
+  return albedo_min + (albedo_max - albedo_min) * decay;
+}
 inline double SnowAlbedo(double albedo_min, double albedo_max, double age_days, double t_air) {
-  const double k = t_air > 0.0 ? kAlbedoDecayWarm : kAlbedoDecayCold;
-  return albedo_min + (albedo_max - albedo_min) * std::exp(k * age_days);
+  return SnowAlbedoOfDecay(albedo_min, albedo_max, std::exp(AlbedoDecayExponent(age_days, t_air)));
 }
 // Albedo of a cell: snow albedo when the cover exceeds `threshold`, else the
 // albedo of its land use.

@@ -41,10 +41,7 @@ class zone_run {
     bool has_nodata = false;
     for (int k = 0; k < N; ++k) has_nodata |= values[static_cast<std::size_t>(k)] == nodata_;
     if (has_nodata) {
-      // Each table leaves a nodata value out on its own.
-      for (int k = 0; k < N; ++k)
-        if (tables_[static_cast<std::size_t>(k)])
-          tables_[static_cast<std::size_t>(k)]->AddCell(r, c, zone, values[static_cast<std::size_t>(k)], 1.0);
+      AddEach(r, c, zone, values);
       return;
     }
     if (zone != zone_) {
@@ -56,7 +53,14 @@ class zone_run {
     for (int k = 0; k < N; ++k)
       sums_[static_cast<std::size_t>(k)] += weight * values[static_cast<std::size_t>(k)];
   }
-  void Flush() {
+  // The rare paths stay out of the cell loop.
+  [[gnu::noinline]] void AddEach(int r, int c, int zone, const std::array<double, N>& values) {
+    // Each table leaves a nodata value out on its own.
+    for (int k = 0; k < N; ++k)
+      if (tables_[static_cast<std::size_t>(k)])
+        tables_[static_cast<std::size_t>(k)]->AddCell(r, c, zone, values[static_cast<std::size_t>(k)], 1.0);
+  }
+  [[gnu::noinline]] void Flush() {
     if (count_ > 0.0) {
       for (int k = 0; k < N; ++k)
         if (tables_[static_cast<std::size_t>(k)])
@@ -537,7 +541,9 @@ double schneemodellklasse::CellSnowStep(int row, int col, double t_air, double w
   const snow_part_result part = SnowStepPart(constants_, f, weight, solid, liquid);
   snow_fraction_.data[row][col] = part.snowfall;
   rain_fraction_.data[row][col] = part.rain;
-  in_.water[row][col] += part.extra_input;
+  // Only the deposition-index methods change the input water; the others
+  // leave its grid untouched, unwritten.
+  if (constants_.kind.deposition_index) in_.water[row][col] += part.extra_input;
   return part.melt;
 }
 
@@ -567,6 +573,8 @@ double schneemodellklasse::CellSnowStep(int row, int col, double t_air, double w
   const bool statistics_here = !parameters.kind.slides;
   const bool tracers = tracer_count > 0;
   zone_run<kCoverValuesWithoutSlides> statistics(cover_tables_, nodata_value);
+  double last_exponent = 0.0;
+  double last_decay = 1.0;
 
   for (int r = first_row; r <= last_row; ++r) {
     const double* zone_row = zone_grid[r];
@@ -614,8 +622,17 @@ double schneemodellklasse::CellSnowStep(int row, int col, double t_air, double w
       // these methods do not have; the cell's albedo is the one after it.
       const double days = cover > kSnowCoverThreshold ? step_days : 0.0;
       const double age = SnowAgeAfterStep(age_row[c], t_air, t0r, transzone, input_after, cover, step_days);
-      const double albedo =
-          CellAlbedo(cover, kSnowCoverThreshold, albedo_min, albedo_max, age, t_air, snow_free_row[c]);
+      double albedo = snow_free_row[c];
+      if (cover > kSnowCoverThreshold) {
+        // Neighbouring cells mostly share the age of their snow and the
+        // sign of their temperature: the exp of the last cell is kept.
+        const double exponent = AlbedoDecayExponent(age, t_air);
+        if (exponent != last_exponent) {
+          last_exponent = exponent;
+          last_decay = std::exp(exponent);
+        }
+        albedo = SnowAlbedoOfDecay(albedo_min, albedo_max, last_decay);
+      }
       days_row[c] = days;
       age_row[c] = age;
       albedo_row[c] = albedo;
@@ -658,7 +675,7 @@ void schneemodellklasse::RunGlacierStep(int minute, int hour, int day, int month
 
 // ================================================================ tracers
 
-void schneemodellklasse::TracersBeforeStep(int r, int c, double input_water, double cover) {
+[[gnu::noinline]] void schneemodellklasse::TracersBeforeStep(int r, int c, double input_water, double cover) {
   for (int k = 1; k <= tracer_count; ++k) {
     tracer_storage& storage = tracer_storages[static_cast<std::size_t>(k)];
     const tracer_description& tracer = (*tracer_descriptions)[static_cast<std::size_t>(k)];
@@ -673,7 +690,7 @@ void schneemodellklasse::TracersBeforeStep(int r, int c, double input_water, dou
   }
 }
 
-void schneemodellklasse::TracersAfterStep(int r, int c, double outflow, double cover) {
+[[gnu::noinline]] void schneemodellklasse::TracersAfterStep(int r, int c, double outflow, double cover) {
   for (int k = 1; k <= tracer_count; ++k) {
     tracer_storage& storage = tracer_storages[static_cast<std::size_t>(k)];
     const tracer_description& tracer = (*tracer_descriptions)[static_cast<std::size_t>(k)];
@@ -701,7 +718,7 @@ void schneemodellklasse::StartStatistics() {
   }
 }
 
-void schneemodellklasse::AddTracerStatistics(int r, int c, int zone) {
+[[gnu::noinline]] void schneemodellklasse::AddTracerStatistics(int r, int c, int zone) {
   for (int k = 1; k <= tracer_count; ++k) {
     tracer_storage& storage = tracer_storages[static_cast<std::size_t>(k)];
     if (!storage.statistics) continue;
