@@ -145,6 +145,17 @@ TEST_F(SnowStep, LakeCellsTakeAllAsRain) {
   EXPECT_EQ(Grid("snow_fraction")[1][2], 5.0);
 }
 
+TEST_F(SnowStep, WithInterceptionFirstTheThroughfallIsTheInput) {
+  Register("temperature", {-5});
+  Register("precipitation", {5});
+  Register("throughfall0", {3});
+  auto snow = Build();
+  snow->LinkInputGrids(true);
+  snow->LinkInputGrids(false);  // linked once
+  Step(*snow, {0, 1, 1, 1, 2000});
+  EXPECT_EQ(Grid("snow_fraction")[1][1], 3.0);
+}
+
 TEST_F(SnowStep, CellsOfAnotherRegionAreLeftAlone) {
   Register("MPIRegions", {0, 0, 0, 1, 0, 0});
   Register("temperature", {-10});
