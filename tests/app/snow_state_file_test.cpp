@@ -63,8 +63,8 @@ TEST(SnowStateFile, AnUnwritableStateFileEndsTheRunWith16AfterTheClearing) {
   TempDir dir;
   std::string transcript;
   EXPECT_EQ(RunExample(dir, "no_such_directory/state.txt", transcript), 16);
-  const std::size_t error =
-      transcript.find("in snow/glacier model: error writing storage content file no_such_directory/state.txt");
+  const std::size_t error = transcript.find(
+      "in snow/glacier model: error writing storage content file no_such_directory/state.txt");
   ASSERT_NE(error, std::string::npos) << transcript;
   // The modules cleared after the snow model are still cleared, then the
   // clearing ends and fails.
