@@ -200,14 +200,14 @@ class schneemodellklasse : public teilmodellklasse {
   int max_subbasin_code_ = 0;
 
   double** albedo_ = nullptr;
-  double** snow_evaporation_ = nullptr;
-  std::vector<double**> landuse_;  // index 1..layer_count
+  double** snow_evaporation_ = nullptr;  // replaced by the energy-balance methods' sublimation
+  std::vector<double**> landuse_;        // index 1..layer_count
   double** slide_fraction_[kSlideNeighbourCount] = {};
   double** slope_ = nullptr;
   input_grids in_;
   bool linked_ = false;
   bool lakes_on_ = false;
-  double** subbasin_runoff_ = nullptr;  // the soil model's, not owned
+  double** subbasin_runoff_ = nullptr;  // the soil model's, not owned; row 0 takes glacier runoff
   state_file_session* state_files_ = nullptr;
 
   module_grid solid_, liquid_, total_, snow_days_, snow_age_;
