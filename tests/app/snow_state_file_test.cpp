@@ -5,7 +5,6 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <iostream>
 #include <sstream>
 #include <string>
@@ -26,8 +25,7 @@ using ::testing::StartsWith;
 // Runs the example in `dir` with the state file `state_file` named to the
 // snow model; returns the exit status and the console text.
 int RunExample(const TempDir& dir, const std::string& state_file, std::string& transcript) {
-  std::filesystem::copy(VELMO_TEST_DATA "/../../examples", dir.path(),
-                        std::filesystem::copy_options::recursive);
+  test::CopyExample(dir);
   const ApplicationFactory factory = [&](MessageStream* messages, int argc, char** argv, int position) {
     auto application = std::make_unique<ModellApplication>(messages, argc, argv, position);
     application->snow->ReadStorageFile(state_file, 0);
@@ -36,13 +34,11 @@ int RunExample(const TempDir& dir, const std::string& state_file, std::string& t
   std::string program = "velmo";
   std::string control = "example.ctl";
   char* argv[] = {program.data(), control.data(), nullptr};
-  const std::filesystem::path previous = std::filesystem::current_path();
-  std::filesystem::current_path(dir.path());
+  const test::WorkingDirectory working(dir.path());
   std::ostringstream console;
   std::streambuf* cout_buffer = std::cout.rdbuf(console.rdbuf());
   const int status = VelmoMain(2, argv, factory);
   std::cout.rdbuf(cout_buffer);
-  std::filesystem::current_path(previous);
   transcript = console.str();
   return status;
 }

@@ -26,12 +26,6 @@ using ::testing::HasSubstr;
 
 constexpr double kNodata = -9999.0;
 
-void Replace(std::string& text, const std::string& from, const std::string& to) {
-  const std::size_t at = text.find(from);
-  ASSERT_NE(at, std::string::npos) << from;
-  text.replace(at, from.size(), to);
-}
-
 // The cells of a binary double grid (rows from the north, 12 header values).
 std::vector<double> DoubleGrid(const std::string& path) {
   const std::string bytes = ReadFile(path);
@@ -60,14 +54,9 @@ std::vector<std::vector<double>> TableRows(const std::string& path, int date_col
 }
 
 struct ExampleCopy {
-  ExampleCopy() {
-    std::filesystem::copy(VELMO_TEST_DATA "/../../examples", dir.path(),
-                          std::filesystem::copy_options::recursive);
-  }
+  ExampleCopy() { test::CopyExample(dir); }
   void Change(const std::string& from, const std::string& to) {
-    std::string control = ReadFile(dir / "example.ctl");
-    Replace(control, from, to);
-    WriteFile(dir / "example.ctl", control);
+    test::ReplaceInFile(dir / "example.ctl", from, to);
   }
   int Velmo() { return RunVelmo(dir.path().string(), "example.ctl", dir / "out.txt"); }
   std::string Transcript() const { return ReadFile(dir / "out.txt"); }

@@ -19,11 +19,10 @@
 #include "setup/tables.h"
 #include "setup/teilmod.h"
 #include "snow/snowmod.h"
+#include "support/small_domain.h"
 #include "support/test_support.h"
 
 namespace velmo::test {
-
-inline constexpr double kNodata = -9999.0;
 
 // The values of "[snow_model]" as text, line by line.
 struct snow_section_text {
@@ -75,10 +74,11 @@ struct snow_section_text {
   }
 };
 
-class SnowDomain : public ::testing::Test {
+// On the shared module test base (message stream, grid table, settings),
+// under the names the snow tests use.
+class SnowDomain : public ModuleSettingsTest {
  public:
   SnowDomain() {
-    output_directory = dir.path().string() + "/";
     landuse.resize(2);
     landuse[0].code = 1;
     landuse[1].ParsePositional(
@@ -94,7 +94,6 @@ class SnowDomain : public ::testing::Test {
     settings.nodata_value = kNodata;
     settings.WriteAsciiGrids = true;
     settings.landuse_table = landuse.data();
-    settings.control_file_name = dir / "control.intern";
     settings.DefaultOutputDirectory = &output_directory;
     settings.InitialStateDirectory = &output_directory;
     settings.startday = settings.startmonth = 1;
@@ -121,15 +120,15 @@ class SnowDomain : public ::testing::Test {
     Register("precipitation", {0});
     Register("temperature", {0});
 
-    ranges.assign(static_cast<size_t>(rows) + 1, row_range{1, cols});
+    ranges_.assign(static_cast<size_t>(rows) + 1, row_range{1, cols});
     EXPECT_EQ(
-        RankZones(table[1].data, rows, cols, ranges.data(), kNodata, nullptr, settings.cellsize, ranking),
+        RankZones(table[1].data, rows, cols, ranges_.data(), kNodata, nullptr, settings.cellsize, ranking),
         zone_ranking_fault::none);
     settings.zone_table = ranking.zones.data();
     settings.zone_code_map = ranking.code_map.data();
     settings.zone_count = ranking.zone_count;
     settings.max_zone_code = ranking.max_code;
-    settings.row_ranges = ranges.data();
+    settings.row_ranges = ranges_.data();
     settings.ncols = cols;
     settings.nrows = settings.last_row = rows;
     settings.first_row = 1;
@@ -195,17 +194,16 @@ class SnowDomain : public ::testing::Test {
     snow.RunGlacierStep(d.minute, d.hour, d.day, d.month, d.year);
   }
 
-  TempDir dir;
-  std::string output_directory;
-  std::ostringstream console;
-  MessageStream ms{dir / "diag.xml", 4, console};
-  grid_table table{&ms};
+  const TempDir& dir = dir_;
+  std::string& output_directory = output_directory_;
+  std::ostringstream& console = console_;
+  MessageStream& ms = stream_;
+  grid_table& table = grids_;
+  model_settings& settings = settings_;
   memory_handling memory;
   std::vector<owned_matrix> owned;
   std::vector<landuse_table_entry> landuse;
   zone_ranking ranking;
-  std::vector<row_range> ranges;
-  model_settings settings;
   int ncols = 0;
   int nrows = 0;
   snow_section_text section;
