@@ -109,14 +109,7 @@ bool IsRegressionMissing(const station_regression& r, double nodata) {
 double RegressionValue(const station_regression& r, double nodata, double domain_nodata, double x, double y,
                        double z) {
   if (IsRegressionMissing(r, nodata)) return -nodata - 1.0;
-  if (HasTrend(r, nodata) && x != domain_nodata && y != domain_nodata) {
-    // The trend plane carries the lower intercept a1.
-    const double t = r.e + r.f * x + r.g * y;
-    if (z > r.h2) return t - r.a[1] + r.a[3] + r.b[3] * z;
-    if (z < r.h1) return t + r.b[1] * z;
-    return t - r.a[1] + r.a[2] + r.b[2] * z;
-  }
-  return SegmentValue(r, z);
+  return RegressionAt(r, HasTrend(r, nodata), domain_nodata, x, y, z);
 }
 
 bool FitTrendPlane(const std::vector<trend_point>& points, trend_plane& plane) {

@@ -46,6 +46,16 @@ inline double SegmentValue(const station_regression& r, double z) {
   return r.a[2] + r.b[2] * z;
 }
 
+// The regression at (x, y, z) when it is not missing, with the trend when
+// `trend` (HasTrend) and the point has a location.
+inline double RegressionAt(const station_regression& r, bool trend, double domain_nodata, double x, double y,
+                           double z) {
+  const double value = SegmentValue(r, z);
+  if (!trend || x == domain_nodata || y == domain_nodata) return value;
+  // The trend plane carries the lower intercept a1.
+  return value + (r.e + r.f * x + r.g * y - r.a[1]);
+}
+
 // The regression at a point (x, y, z): -N - 1 when it is missing; the trend
 // takes part when it is given and neither x nor y is the domain's nodata
 // value `domain_nodata` (a point without location).
