@@ -142,9 +142,11 @@ bool TSplines::CellValid(int row, int col) const {
 }
 
 bool TSplines::LatticePoint(int row, int col, int& r, int& c) const {
-  // Checked as doubles first: a cell far outside the mesh must not overflow.
-  const double rr = lattice_rows_ - std::trunc((cell_y_[row][col] - min_y_) / step_ + kLatticeRowRounding);
-  const double cc = std::trunc((cell_x_[row][col] - min_x_) / step_) + 1.0;
+  // Rounded down, so that cells west and south of the mesh stay outside the
+  // lattice; checked as doubles first, so that a cell far outside the mesh
+  // cannot overflow.
+  const double rr = lattice_rows_ - std::floor((cell_y_[row][col] - min_y_) / step_ + kLatticeRowRounding);
+  const double cc = std::floor((cell_x_[row][col] - min_x_) / step_) + 1.0;
   if (!(rr >= 1.0 && rr <= lattice_rows_ && cc >= 1.0 && cc <= lattice_cols_)) return false;
   r = static_cast<int>(rr);
   c = static_cast<int>(cc);
