@@ -425,14 +425,39 @@ void meteointerpol::RegressionRow(int r) {
   const size_t m = static_cast<size_t>(active_begin[row + 1]) - begin;
   const int* cols = active_cols.data() + begin;
   double* __restrict values = row_values.data();
-  const station_regression g = regression;
-  const bool trend = HasTrend(g, section.nodata);
-  const double* x = coord_x[r];
-  const double* y = coord_y[r];
-  const double* z = elevation[r];
-  for (size_t k = 0; k < m; ++k) {
-    const int c = cols[k];
-    values[k] = RegressionAt(g, trend, nodata_value, x[c], y[c], z[c]);
+  const station_regression& g = regression;
+  const double h1 = g.h1, h2 = g.h2;
+  const double a1 = g.a[1], a2 = g.a[2], a3 = g.a[3];
+  const double b1 = g.b[1], b2 = g.b[2], b3 = g.b[3];
+  // The segment by altitude, chosen without branches: altitudes jump
+  // between valleys and ridges from cell to cell.
+  auto segment = [=](double z) {
+    const double a = z > h2 ? a3 : (z < h1 ? a1 : a2);
+    const double b = z > h2 ? b3 : (z < h1 ? b1 : b2);
+    return a + b * z;
+  };
+  // Rows whose active cells are one run are read straight along.
+  const bool run = m > 0 && static_cast<size_t>(cols[m - 1] - cols[0]) == m - 1;
+  if (run) {
+    const double* __restrict z = elevation[r] + cols[0];
+    for (size_t k = 0; k < m; ++k) values[k] = segment(z[k]);
+  } else {
+    const double* __restrict z = elevation[r];
+    for (size_t k = 0; k < m; ++k) values[k] = segment(z[cols[k]]);
+  }
+  if (!HasTrend(g, section.nodata)) return;
+  // The trend plane carries a1; a cell without coordinates has none.
+  const double e = g.e - a1, f = g.f, gy = g.g;
+  const double nodata = nodata_value;
+  auto trend = [=](double x, double y) { return x != nodata && y != nodata ? e + f * x + gy * y : 0.0; };
+  if (run) {
+    const double* __restrict x = coord_x[r] + cols[0];
+    const double* __restrict y = coord_y[r] + cols[0];
+    for (size_t k = 0; k < m; ++k) values[k] += trend(x[k], y[k]);
+  } else {
+    const double* __restrict x = coord_x[r];
+    const double* __restrict y = coord_y[r];
+    for (size_t k = 0; k < m; ++k) values[k] += trend(x[cols[k]], y[cols[k]]);
   }
 }
 

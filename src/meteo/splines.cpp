@@ -124,6 +124,7 @@ TSplines::TSplines(MessageStream* messages, double** mesh_x, double** mesh_y, do
   col_y2_.assign(longest, 0.0);
   row_y2_.assign(longest, 0.0);
   work_.assign(longest, 0.0);
+  cubics_.assign(longest, interval_cubic{});
 
   // Mesh point (n, 1) turned about the domain's lower-left corner: the
   // abscissa of a column point whose y is missing.
@@ -299,13 +300,49 @@ void TSplines::RowStage() {
       k = end + 1;
     }
     ya[m_ + 1] = missing_;
-    int klo = 1;
     const std::int16_t* flags = flags_.data() + WindowIndex(s, col_min_);
     double* samples = samples_.data() + WindowIndex(s, col_min_);
+    bool rising = true;
+    for (int j = 1; j < m_; ++j) rising = rising && xa[j + 1] > xa[j];
+    if (!rising) {
+      int klo = 1;
+      for (int c = col_min_; c <= col_max_; ++c) {
+        if (!flags[c - col_min_]) continue;
+        samples[c - col_min_] = SplineValue(xa, ya, y2, m_, min_x_ + (c - 1) * step_, klo, missing_, nodata);
+      }
+      continue;
+    }
+    // Rising knots, visited in order: each interval's cubic in powers of the
+    // distance from its first knot, the same curve as SplineValue gives.
+    for (int j = 1; j < m_; ++j) {
+      interval_cubic& q = cubics_[static_cast<size_t>(j)];
+      q.valid = ya[j] > threshold && ya[j + 1] > threshold;
+      if (!q.valid) continue;
+      const double h = xa[j + 1] - xa[j];
+      q.c0 = ya[j];
+      q.c1 = (ya[j + 1] - ya[j]) / h - h * (2.0 * y2[j] + y2[j + 1]) / 6.0;
+      q.c2 = y2[j] / 2.0;
+      q.c3 = (y2[j + 1] - y2[j]) / (6.0 * h);
+    }
+    const double first = xa[1];
+    const double last = xa[m_];
+    int j = 1;
     for (int c = col_min_; c <= col_max_; ++c) {
       if (!flags[c - col_min_]) continue;
       const double x = min_x_ + (c - 1) * step_;
-      samples[c - col_min_] = SplineValue(xa, ya, y2, m_, x, klo, missing_, nodata);
+      double value = nodata;
+      if (x >= first && x <= last && m_ > 1) {
+        while (j < m_ - 1 && xa[j + 1] <= x) ++j;
+        int k = j;
+        // A point on the last knot of a run takes the run's last interval.
+        if (!cubics_[static_cast<size_t>(k)].valid && x == xa[k] && k > 1) --k;
+        const interval_cubic& q = cubics_[static_cast<size_t>(k)];
+        if (q.valid) {
+          const double t = x - xa[k];
+          value = q.c0 + t * (q.c1 + t * (q.c2 + t * q.c3));
+        }
+      }
+      samples[c - col_min_] = value;
     }
   }
 }

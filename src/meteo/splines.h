@@ -157,6 +157,13 @@ class TSplines final : public memory_handling {
   owned_matrix ylat_;
   owned_matrix xlat_;
   std::vector<double> col_x_, col_y_, col_y2_, row_y2_, work_;
+  // The intervals of one lattice row as cubics in powers of the distance
+  // from their first knot.
+  struct interval_cubic {
+    bool valid = false;
+    double c0 = 0.0, c1 = 0.0, c2 = 0.0, c3 = 0.0;
+  };
+  std::vector<interval_cubic> cubics_;
 };
 
 }  // namespace velmo
