@@ -20,8 +20,20 @@ constexpr double kLatticeRowRounding = 0.4999;
 // lattice is then refused as a failed allocation.
 constexpr double kLargestLattice = 1e7;
 constexpr int kLatticeSizeCode = 1;
+// Lattice points this close to the first or last knot (relative to the
+// lattice step) lie on it: the lattice bounds are the mesh's outermost knots,
+// which a turned mesh holds only up to rounding.
+constexpr double kOnKnot = 1e-6;
 // Clamped end: the coefficient of the second derivative at that end.
 constexpr double kClampedEnd = -0.5;
+
+// `at` moved onto the first or last knot when it lies within `tolerance`
+// outside them.
+double OntoKnots(double at, double first, double last, double tolerance) {
+  if (at < first && at >= first - tolerance) return first;
+  if (at > last && at <= last + tolerance) return last;
+  return at;
+}
 
 }  // namespace
 
@@ -272,7 +284,8 @@ void TSplines::ColumnStage(double** values, double** y2) {
       const double y_b = mesh_y_[p][c];
       const double t = y_b == y_a ? 0.0 : (y - y_a) / (y_b - y_a);
       xlat[s][c] = mesh_x_[p - 1][c] + t * (mesh_x_[p][c] - mesh_x_[p - 1][c]);
-      w[s][c] = SplineValue(xa, ya, y2a, n_, y, klo, missing_, missing_);
+      w[s][c] =
+          SplineValue(xa, ya, y2a, n_, OntoKnots(y, xa[1], xa[n_], kOnKnot * step_), klo, missing_, missing_);
     }
   }
 }
@@ -308,7 +321,8 @@ void TSplines::RowStage() {
       int klo = 1;
       for (int c = col_min_; c <= col_max_; ++c) {
         if (!flags[c - col_min_]) continue;
-        samples[c - col_min_] = SplineValue(xa, ya, y2, m_, min_x_ + (c - 1) * step_, klo, missing_, nodata);
+        const double x = OntoKnots(min_x_ + (c - 1) * step_, xa[1], xa[m_], kOnKnot * step_);
+        samples[c - col_min_] = SplineValue(xa, ya, y2, m_, x, klo, missing_, nodata);
       }
       continue;
     }
@@ -329,7 +343,7 @@ void TSplines::RowStage() {
     int j = 1;
     for (int c = col_min_; c <= col_max_; ++c) {
       if (!flags[c - col_min_]) continue;
-      const double x = min_x_ + (c - 1) * step_;
+      const double x = OntoKnots(min_x_ + (c - 1) * step_, first, last, kOnKnot * step_);
       double value = nodata;
       if (x >= first && x <= last && m_ > 1) {
         while (j < m_ - 1 && xa[j + 1] <= x) ++j;

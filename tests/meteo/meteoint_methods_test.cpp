@@ -197,6 +197,45 @@ TEST_F(MeshDomain, BilinearAndSplinesReproduceALinearField) {
   for (auto* m : {bilinear.get(), spline.get(), square.get()}) m->CleanUp();
 }
 
+TEST_F(MeshDomain, TurnedMeshesWorkInTheirOwnFrame) {
+  // A mesh turned by 30 degrees: columns along u, rows along v, 1000 m apart.
+  const double u[2] = {std::sqrt(3.0) / 2, 0.5};
+  const double v[2] = {-0.5, std::sqrt(3.0) / 2};
+  const double origin[2] = {1500, 300};
+  std::vector<station> mesh;
+  for (int j = 3; j >= 0; --j)
+    for (int i = 0; i <= 2; ++i)
+      mesh.push_back(
+          {origin[0] + 1000 * (i * u[0] + j * v[0]), origin[1] + 1000 * (i * u[1] + j * v[1]), 500});
+  StationFile("turned.txt", mesh, Values(mesh, Linear));
+  WriteControlFile(Section("bilinear", 5, Path("turned.txt") + "\nnone\n") +
+                   Section("spline", 7, Path("turned.txt") + "\nnone\n"));
+  auto bilinear = Build("bilinear");
+  auto spline = Build("spline");
+  EXPECT_NEAR(bilinear->Section().anisotropy_slope, 30 * kRadiansPerDegree, 1e-12);
+  EXPECT_EQ(bilinear->Section().anisotropy_ratio, 0.995);
+  MeteoDomain::Step(*bilinear);
+  MeteoDomain::Step(*spline);
+  int inside = 0;
+  for (int r = 1; r <= kRows; ++r) {
+    for (int c = 1; c <= kCols; ++c) {
+      const double dx = CellX(c) - origin[0], dy = CellY(r) - origin[1];
+      const double along = dx * u[0] + dy * u[1], across = dx * v[0] + dy * v[1];
+      if (!(along > 1 && along < 1999 && across > 1 && across < 2999)) continue;
+      ++inside;
+      const double expected = Linear(CellX(c), CellY(r));
+      EXPECT_NEAR(bilinear->ResultGrid()[r][c], expected, 1e-9) << CellX(c) << ", " << CellY(r);
+      // A spline cell takes the value of its lattice point, up to one cell
+      // west and half a cell north or south of it in the mesh's frame.
+      EXPECT_NEAR(spline->ResultGrid()[r][c], expected, std::hypot(0.002, 0.001) * std::hypot(100, 50))
+          << CellX(c) << ", " << CellY(r);
+    }
+  }
+  EXPECT_GT(inside, 200);
+  bilinear->CleanUp();
+  spline->CleanUp();
+}
+
 TEST_F(MeshDomain, GradientMethodsAddTheSecondFileTimesTheElevation) {
   Dem([](double x, double y) { return 400 + 0.1 * x + 0.05 * y; });
   auto second = [](double x, double y) { return -0.006 + 1e-6 * x - 2e-7 * y; };
