@@ -285,7 +285,9 @@ class meteointerpol : public modelobject {
   void StepRow(int row, int kind, double equal_value);
   void IdwRow(int row, const char* warning);
   void NearestRow(int row, bool lapse);
-  void RegressionRow(int row);
+  // The regression of the row's active cells into `values`.
+  void RegressionRow(int row, double* values);
+  void FindLocatedRows();
   void RegressionIdwRow(int row);
   void BilinearRow(int row);
   void SplineRow(int row);
@@ -367,7 +369,11 @@ class meteointerpol : public modelobject {
   std::vector<double> step_values;
   std::vector<double> step_mask;
   bool step_all_valid = false;
-  std::vector<double> row_values;  // the method's values of a row's active cells
+  std::vector<double> row_values;      // the method's values of a row's active cells
+  std::vector<double> row_regression;  // their regression values (methods 3 and 11)
+  // Per active row: whether every active cell has both coordinates (built
+  // at the first regression step).
+  std::vector<char> located_rows;
   std::vector<double> row_numerator;
   std::vector<double> row_denominator;
 

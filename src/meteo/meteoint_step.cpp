@@ -305,7 +305,7 @@ void meteointerpol::StepRow(int r, int kind, double equal_value) {
       IdwRow(r, kIdwWarning);
       break;
     case kRegressionStep:
-      RegressionRow(r);
+      RegressionRow(r, row_values.data());
       break;
     case kRegressionIdwStep:
       RegressionIdwRow(r);
@@ -419,12 +419,11 @@ void meteointerpol::IdwRow(int r, const char* warning) {
   }
 }
 
-void meteointerpol::RegressionRow(int r) {
+void meteointerpol::RegressionRow(int r, double* __restrict values) {
   const size_t row = static_cast<size_t>(r - first_row);
   const size_t begin = static_cast<size_t>(active_begin[row]);
   const size_t m = static_cast<size_t>(active_begin[row + 1]) - begin;
   const int* cols = active_cols.data() + begin;
-  double* __restrict values = row_values.data();
   const station_regression& g = regression;
   const double h1 = g.h1, h2 = g.h2;
   const double a1 = g.a[1], a2 = g.a[2], a3 = g.a[3];
@@ -450,14 +449,26 @@ void meteointerpol::RegressionRow(int r) {
   const double e = g.e - a1, f = g.f, gy = g.g;
   const double nodata = nodata_value;
   auto trend = [=](double x, double y) { return x != nodata && y != nodata ? e + f * x + gy * y : 0.0; };
-  if (run) {
+  if (located_rows.empty()) FindLocatedRows();
+  if (run && located_rows[row]) {
     const double* __restrict x = coord_x[r] + cols[0];
     const double* __restrict y = coord_y[r] + cols[0];
-    for (size_t k = 0; k < m; ++k) values[k] += trend(x[k], y[k]);
+    for (size_t k = 0; k < m; ++k) values[k] += e + f * x[k] + gy * y[k];
   } else {
     const double* __restrict x = coord_x[r];
     const double* __restrict y = coord_y[r];
     for (size_t k = 0; k < m; ++k) values[k] += trend(x[cols[k]], y[cols[k]]);
+  }
+}
+
+void meteointerpol::FindLocatedRows() {
+  located_rows.assign(active_begin.size(), 1);
+  for (int r = first_row; r <= last_row; ++r) {
+    const size_t row = static_cast<size_t>(r - first_row);
+    for (int k = active_begin[row]; k < active_begin[row + 1]; ++k) {
+      const int c = active_cols[static_cast<size_t>(k)];
+      if (coord_x[r][c] == nodata_value || coord_y[r][c] == nodata_value) located_rows[row] = 0;
+    }
   }
 }
 
@@ -466,22 +477,16 @@ void meteointerpol::RegressionIdwRow(int r) {
   // regression where both have a value.
   IdwRow(r, kMixedWarning);
   if (!regression_usable) return;
-  const size_t row = static_cast<size_t>(r - first_row);
-  const size_t begin = static_cast<size_t>(active_begin[row]);
-  const size_t m = static_cast<size_t>(active_begin[row + 1]) - begin;
-  const int* cols = active_cols.data() + begin;
+  row_regression.resize(row_values.size());
+  RegressionRow(r, row_regression.data());
   double* __restrict values = row_values.data();
-  const station_regression g = regression;
-  const bool trend = HasTrend(g, section.nodata);
+  const double* __restrict from_regression = row_regression.data();
   const double f = section.idw_fraction;
-  const double nodata = section.nodata;
-  for (size_t k = 0; k < m; ++k) {
-    const int c = cols[k];
-    const double from_regression =
-        RegressionAt(g, trend, nodata_value, coord_x[r][c], coord_y[r][c], elevation[r][c]);
+  const double lowest_valid = -section.nodata;
+  for (size_t k = 0; k < row_values.size(); ++k) {
     const double from_stations = values[k];
-    values[k] = IsValidValue(from_stations, nodata) ? (1.0 - f) * from_regression + f * from_stations
-                                                    : from_regression;
+    values[k] = from_stations >= lowest_valid ? (1.0 - f) * from_regression[k] + f * from_stations
+                                              : from_regression[k];
   }
 }
 

@@ -399,6 +399,9 @@ void WriteRegressionFiles(const test::TempDir& dir, int second_hour = 2) {
 
 TEST_F(MeshDomain, RegressionFilesInBothFormats) {
   Dem([](double x, double y) { return 100 + 0.5 * x + 0.2 * y; });
+  // A row whose active cells are no single run, and a cell without location.
+  table[1].data[Row(650)][Col(550)] = kDomainNodata;
+  table[5].data[Row(1250)][Col(1750)] = kDomainNodata;
   WriteRegressionFiles(dir);
   WriteControlFile(Section("text", 2, "unused\n" + Path("regression.txt") + "\n") +
                    Section("binary", 2, "unused\n" + Path("regression.bin") + "\n"));
@@ -415,7 +418,9 @@ TEST_F(MeshDomain, RegressionFilesInBothFormats) {
     const double z = 100 + 0.5 * 1250 + 0.2 * 650;  // 855 m: the middle segment
     const double expected =
         hour == 1 ? 9 - 0.0025 * z : 8 + 0.001 * 1250 + 0.0005 * 650 - 10 + 9 - 0.0025 * z;
-    EXPECT_NEAR(At(*text, 1250, 650), expected, 1e-12) << hour;  // hour 3 keeps hour 2
+    EXPECT_NEAR(At(*text, 1250, 650), expected, 1e-12) << hour;            // hour 3 keeps hour 2
+    EXPECT_NEAR(At(*text, 1750, 1250), 9 - 0.0025 * 1225, 1e-12) << hour;  // no trend there
+    EXPECT_EQ(At(*text, 550, 650), kDomainNodata);
     for (auto* m : {text.get(), binary.get()}) m->ReadNextRecord();
   }
   EXPECT_TRUE(text->IsEndOfData());
