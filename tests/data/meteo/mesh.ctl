@@ -151,7 +151,12 @@ regress_binary.stat 0   no statistics
 0               no scenarios
 
 [radiation_correction]
-0
+0       flow control parameter: off
+60      time interval (minutes)
+
+[evapotranspiration]
+0       flow control parameter: off
+60      time interval (minutes)
 
 [model_time]
 startminute = 0
@@ -190,3 +195,10 @@ mesh_dem.asc
 
 [substance_transport]
 0       no tracers
+
+[soil_model]
+0       soil model off
+60      minutes
+
+[infiltration_model]
+0       infiltration off
