@@ -112,9 +112,9 @@ class MeshDomain : public ::testing::Test {
   // The section of `variable`: `lines` are the station file line(s) and the
   // method line, file names relative to the test directory.
   std::string Section(const std::string& variable, int method, const std::string& lines,
-                      const std::string& fraction = "1") {
-    std::string rest =
-        "r.asc\n0\n1.0\nstat.txt 0\n9999\n2\n" + fraction + "\n100000\n0\n1\n-1e9\n-1e9\n1e9\n1e9\n0\n";
+                      const std::string& fraction = "1", const std::string& nodata = "9999") {
+    std::string rest = "r.asc\n0\n1.0\nstat.txt 0\n" + nodata + "\n2\n" + fraction +
+                       "\n100000\n0\n1\n-1e9\n-1e9\n1e9\n1e9\n0\n";
     return MeteoDomain::Section(variable, method, lines, rest);
   }
   std::string Path(const std::string& file) { return dir / file; }
@@ -197,6 +197,24 @@ TEST_F(MeshDomain, BilinearAndSplinesReproduceALinearField) {
   for (auto* m : {bilinear.get(), spline.get(), square.get()}) m->CleanUp();
 }
 
+TEST_F(MeshDomain, SplinesSeeMissingValuesWhateverTheNodataValue) {
+  // With N = 999 a missing value is -1000, far above the splines' own marker.
+  const std::vector<station> mesh = Mesh();
+  std::vector<std::vector<double>> values = Values(mesh, Linear, 1);
+  values[0][7] = -5000;  // (1050, 1050)
+  StationFile("mesh.txt", mesh, values);
+  WriteControlFile(Section("spline", 7, Path("mesh.txt") + "\nnone\n", "1", "999"));
+  auto spline = Build("spline");
+  MeteoDomain::Step(*spline);
+  // Column 1050 has no value between 50 and 2050 m, so the lattice rows there
+  // have single points on both sides: the cells take distance weighting.
+  const double idw =
+      InverseDistance(spline->File(0).Arrays(), 1250, 1250, kSquareWeightCode, 2.0, 1e10, 999.0);
+  EXPECT_NEAR(At(*spline, 1250, 1250), idw, 1e-9);
+  EXPECT_NEAR(At(*spline, 1250, 2550), Linear(1250, 2550), 1e-9);
+  spline->CleanUp();
+}
+
 TEST_F(MeshDomain, TurnedMeshesWorkInTheirOwnFrame) {
   // A mesh turned by 30 degrees: columns along u, rows along v, 1000 m apart.
   const double u[2] = {std::sqrt(3.0) / 2, 0.5};
@@ -244,7 +262,10 @@ TEST_F(MeshDomain, GradientMethodsAddTheSecondFileTimesTheElevation) {
   };
   const std::vector<station> mesh = Mesh();
   StationFile("first.txt", mesh, Values(mesh, Linear));
-  StationFile("second.txt", mesh, Values(mesh, second));
+  // Hour 2: the second file has no value at all.
+  std::vector<std::vector<double>> second_values = Values(mesh, second);
+  second_values[1].assign(mesh.size(), -10000);
+  StationFile("second.txt", mesh, second_values);
   const std::string files = Path("first.txt") + "\n" + Path("second.txt") + "\nnone\n";
   WriteControlFile(Section("bilinear", 6, files) + Section("spline", 8, files));
   auto bilinear = Build("bilinear");
@@ -261,6 +282,14 @@ TEST_F(MeshDomain, GradientMethodsAddTheSecondFileTimesTheElevation) {
   std::vector<double> scratch(13);
   EXPECT_NEAR(bilinear->InterpolateAtPoint(scratch.data(), 1250, 1250, 800),
               Linear(1250, 1250) + second(1250, 1250) * 800, 1e-9);
+  // Without the second part the bilinear cells have no value; the splines
+  // fall back to distance weighting of the first file.
+  for (auto* m : {bilinear.get(), spline.get()}) {
+    m->ReadNextRecord();
+    MeteoDomain::Step(*m);
+  }
+  EXPECT_EQ(At(*bilinear, 1250, 1250), -kNodata - 1);
+  EXPECT_NEAR(At(*spline, 1250, 1250), Idw(*spline, 1250, 1250), 1e-9);
   bilinear->CleanUp();
   spline->CleanUp();
 
