@@ -209,6 +209,11 @@ void meteointerpol::Construct(const model_settings& settings, int entry) {
   // 5.
   ReadSection();
   RefuseShortStepRegression();
+  // No regression until one is read or fitted.
+  const double missing = MissingResult(section.nodata);
+  regression.a = {0.0, missing, missing, missing};
+  regression.b = {0.0, missing, missing, missing};
+  regression.h1 = regression.h2 = regression.e = regression.f = regression.g = missing;
 
   // 6.
   const bool grid_list_method = section.method == kGridListMethod;
