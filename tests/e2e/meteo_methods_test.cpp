@@ -18,7 +18,6 @@ namespace {
 using test::ReadFile;
 using test::RunVelmo;
 using test::TempDir;
-using test::WriteFile;
 
 const std::string kData = VELMO_TEST_DATA "/meteo/";
 constexpr int kCols = 25;
@@ -59,13 +58,6 @@ class MeteoMethodsRun : public ::testing::Test {
   void SetUp() override {
     for (const auto& file : std::filesystem::directory_iterator(kData))
       std::filesystem::copy_file(file.path(), dir / file.path().filename().string());
-  }
-  void Edit(const std::string& file, const std::string& from, const std::string& to) {
-    std::string text = ReadFile(dir / file);
-    const std::size_t at = text.find(from);
-    ASSERT_NE(at, std::string::npos) << from;
-    text.replace(at, from.size(), to);
-    WriteFile(dir / file, text);
   }
   int Velmo() { return RunVelmo(dir.path().string(), "mesh.ctl", dir / "out.txt"); }
   std::string Transcript() const { return ReadFile(dir / "out.txt"); }
@@ -152,12 +144,7 @@ TEST_F(MeteoMethodsRun, InputFailuresEndWithTheirCodes) {
     TempDir case_dir;
     for (const auto& file : std::filesystem::directory_iterator(kData))
       std::filesystem::copy_file(file.path(), case_dir / file.path().filename().string());
-    for (const edit& e : c.edits) {
-      std::string text = ReadFile(case_dir / e.file);
-      const std::size_t at = text.find(e.from);
-      ASSERT_NE(at, std::string::npos) << c.what << ": " << e.from;
-      WriteFile(case_dir / e.file, text.replace(at, e.from.size(), e.to));
-    }
+    for (const edit& e : c.edits) test::ReplaceInFile(case_dir / e.file, e.from, e.to);
     EXPECT_EQ(RunVelmo(case_dir.path().string(), "mesh.ctl", case_dir / "out.txt"), std::min(c.code, 255))
         << c.what;
     const std::string transcript = ReadFile(case_dir / "out.txt");

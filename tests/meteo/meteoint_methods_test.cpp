@@ -40,7 +40,7 @@ std::vector<station> Mesh(const std::vector<double>& columns = {50, 1050, 2050})
   return stations;
 }
 
-class MeshDomain : public ::testing::Test {
+class MeshDomain : public test::MessagesTest {
  public:
   MeshDomain() {
     grid("zones", 1, [](double, double) { return 1.0; });
@@ -137,11 +137,7 @@ class MeshDomain : public ::testing::Test {
     return InverseDistance(m.File(0).Arrays(), x, y, kSquareWeightCode, 2.0, 1e10, kNodata);
   }
 
-  test::TempDir dir;
-  std::ostringstream console;
-  MessageStream ms{dir / "diag.xml", 4, console};
   grid_table table{&ms};
-  memory_handling memory;
   std::vector<owned_matrix> owned;
   zone_record zones[2];
   int zone_map[2] = {0, 1};
@@ -150,9 +146,10 @@ class MeshDomain : public ::testing::Test {
 
  private:
   void grid(const char* name, int index, const std::function<double(double, double)>& value) {
-    owned.emplace_back(memory.matrix(1, kRows, 1, kCols, 0), 1, kRows, kCols);
+    test::Rows rows(kRows, std::vector<double>(kCols));
     for (int r = 1; r <= kRows; ++r)
-      for (int c = 1; c <= kCols; ++c) owned.back()[r][c] = value(CellX(c), CellY(r));
+      for (int c = 1; c <= kCols; ++c) rows[r - 1][c - 1] = value(CellX(c), CellY(r));
+    owned.push_back(test::MatrixOf(rows));
     table[index].name = name;
     table[index].file_name = std::string(name) + ".asc";
     table[index].data = owned.back().get();

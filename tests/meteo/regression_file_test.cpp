@@ -17,8 +17,6 @@
 namespace velmo {
 namespace {
 
-using test::ExpectCode;
-
 constexpr double kNodata = 9999.0;
 
 struct raw_record {
@@ -65,15 +63,12 @@ std::vector<raw_record> Hourly(int count) {
   return records;
 }
 
-class RegressionFile : public ::testing::Test {
+class RegressionFile : public test::MessagesTest {
  public:
   regression_file Open(const std::string& name, const std::string& content) {
     test::WriteFile(dir / name, content);
     return regression_file(&ms, dir / name, kNodata);
   }
-  test::TempDir dir;
-  std::ostringstream console;
-  MessageStream ms{dir / "diag.xml", 4, console};
 };
 
 TEST_F(RegressionFile, TextAndBinaryRecordsAreTheSameAcrossBlocks) {
@@ -150,7 +145,7 @@ TEST_F(RegressionFile, BrokenFilesAreRefused) {
   for (const Case& c : cases) {
     regression_file file = Open("r", c.content);
     const std::string out = ExpectCode(
-        console, c.code, [&] { file.FindStart(c.start, "t"); }, c.label);
+        c.code, [&] { file.FindStart(c.start, "t"); }, c.label);
     EXPECT_NE(out.find(c.entry), std::string::npos) << c.label << ": " << out;
   }
 

@@ -12,13 +12,13 @@
 #include <vector>
 
 #include "framework/diagnostics.h"
-#include "meteo/test_matrix.h"
 #include "support/test_support.h"
 
 namespace velmo {
 namespace {
 
-using test::test_matrix;
+using test::Filled;
+using test::MatrixOf;
 
 constexpr double kMeshMissing = -9999.0;
 
@@ -144,21 +144,21 @@ TEST(Spline, KnotsMissingValuesAndEqualAbscissae) {
 struct mesh_case {
   int n, m;
   grid_header domain;
-  test_matrix x, y, v, y2;
-  test_matrix cell_x, cell_y, mask, out;
+  owned_matrix x, y, v, y2;
+  owned_matrix cell_x, cell_y, mask, out;
 
   mesh_case(int rows, int cols, int domain_cols, int domain_rows, double nodata)
       : n(rows),
         m(cols),
         domain{domain_cols, domain_rows, 0.0, 0.0, 100.0, nodata},
-        x(0, rows + 1, cols + 1),
-        y(0, rows + 1, cols + 1),
-        v(0, rows + 1, cols + 1),
-        y2(0, rows + 1, cols + 1),
-        cell_x(1, domain_rows, domain_cols),
-        cell_y(1, domain_rows, domain_cols),
-        mask(1, domain_rows, domain_cols, 1.0),
-        out(1, domain_rows, domain_cols) {
+        x(MatrixOf(Filled(rows, cols, 0.0))),
+        y(MatrixOf(Filled(rows, cols, 0.0))),
+        v(MatrixOf(Filled(rows, cols, 0.0))),
+        y2(MatrixOf(Filled(rows, cols, 0.0))),
+        cell_x(MatrixOf(Filled(domain_rows, domain_cols, 0.0))),
+        cell_y(MatrixOf(Filled(domain_rows, domain_cols, 0.0))),
+        mask(MatrixOf(Filled(domain_rows, domain_cols, 1.0))),
+        out(MatrixOf(Filled(domain_rows, domain_cols, 0.0))) {
     for (int r = 1; r <= domain_rows; ++r) {
       for (int c = 1; c <= domain_cols; ++c) {
         cell_x[r][c] = (c - 0.5) * 100.0;
@@ -278,14 +278,12 @@ TEST(TSplines, ColumnsFinerAndBentFollowTheirMeshRows) {
 }
 
 TEST(TSplines, EqualAbscissaeInAColumnEndTheRun) {
-  test::TempDir dir;
-  std::ostringstream console;
-  MessageStream messages(dir / "diag.xml", 4, console);
+  test::MessageCapture capture;
   mesh_case mesh(3, 2, 10, 10, -9999.0);
   mesh.Regular(50, 850, 500, 400);
   mesh.y[2][2] = mesh.y[1][2];
   mesh.Field([](double x, double) { return x; });
-  auto splines = mesh.Build(&messages);
+  auto splines = mesh.Build(&capture.ms);
   testing::internal::CaptureStdout();
   EXPECT_EQ(test::ThrownCode([&] { mesh.Run(*splines); }), kEqualAbscissaeCode);
   const std::string out = testing::internal::GetCapturedStdout();
@@ -293,10 +291,10 @@ TEST(TSplines, EqualAbscissaeInAColumnEndTheRun) {
                      "1-D-Splineevaluation are the same!"),
             std::string::npos)
       << out;
-  messages.Close();
-  EXPECT_NE(
-      test::ReadFile(dir / "diag.xml").find("<line level=\"0\" description= \"The two input coordinates 850"),
-      std::string::npos);
+  capture.ms.Close();
+  EXPECT_NE(test::ReadFile(capture.dir / "diag.xml")
+                .find("<line level=\"0\" description= \"The two input coordinates 850"),
+            std::string::npos);
 }
 
 }  // namespace
