@@ -55,9 +55,7 @@ class meteo_interpolator_slot : public interpolator_slot {
     interpolator_->GetCurrentDate(minute, hour, day, month, year);
   }
   int InterpolationMethod() override { return interpolator_->GetMethod(); }
-  // Methods 10 and 11, which fit a regression per step, are refused when an
-  // interpolator is built; there is nothing to fit.
-  void ComputeStationRegression(int) override {}
+  void ComputeStationRegression(int flag) override { interpolator_->ComputeStationRegression(flag); }
   void InterpolateStep(int minute, int hour, int day, int month, int year) override {
     interpolator_->InterpolateStep(minute, hour, day, month, year);
   }
