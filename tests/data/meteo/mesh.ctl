@@ -202,3 +202,7 @@ mesh_dem.asc
 
 [infiltration_model]
 0       infiltration off
+
+[snow_model]
+0       snow model off
+60      time interval in minutes
