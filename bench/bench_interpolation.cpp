@@ -3,10 +3,14 @@
 // missing), Thiessen and Thiessen with a lapse rate, statistics off; and the
 // distance weighting again with a zone statistics table, whose difference is
 // the table's cost. The per-cell station weights and nearest stations are
-// built in the first step, outside the timing.
+// built in the first step, outside the timing. Then the regression methods
+// (a regression file mixed with distance weighting; the fit to the stations
+// alone and mixed, the fit inside the timing) and the mesh methods on a mesh
+// of 20 x 20 stations (bilinear, splines, and the splines alone).
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -18,6 +22,7 @@
 #include "framework/gridtable.h"
 #include "framework/memory.h"
 #include "meteo/meteoint.h"
+#include "meteo/splines.h"
 #include "setup/settings.h"
 
 namespace {
@@ -75,18 +80,31 @@ class Domain {
   ~Domain() { std::filesystem::remove_all(dir_); }
 
   // An interpolator of `method` on `stations` stations; a third of the
-  // values missing with `gaps`, a statistics table with `statistics`.
-  std::unique_ptr<meteointerpol> Interpolator(int method, int stations, bool gaps, bool statistics) {
+  // values missing with `gaps`, a statistics table with `statistics`. With
+  // `mesh`, the stations form a square mesh over the domain with `stations`
+  // stations on a side.
+  std::unique_ptr<meteointerpol> Interpolator(int method, int stations, bool gaps, bool statistics,
+                                              bool mesh = false) {
     std::mt19937 random(11);
     std::uniform_real_distribution<double> where(0.0, kSize * kCell), value(0.0, 20.0), height(200, 2000);
     std::string header[3] = {"YY MM DD HH", "YY MM DD HH", "YY MM DD HH"};
     std::string record = "2000 1 1 1";
-    for (int i = 0; i < stations; ++i) {
+    const int count = mesh ? stations * stations : stations;
+    const double spacing = mesh ? kSize * kCell / (stations - 1) : 0.0;
+    for (int i = 0; i < count; ++i) {
       header[0] += " " + std::to_string(height(random));
-      header[1] += " " + std::to_string(where(random));
-      header[2] += " " + std::to_string(where(random));
+      header[1] += " " + std::to_string(mesh ? (i % stations) * spacing : where(random));
+      header[2] += " " + std::to_string(mesh ? (i / stations) * spacing : where(random));
       record += gaps && i % 3 == 0 ? " -99999" : " " + std::to_string(value(random));
     }
+    std::ofstream(dir_ / "regression.txt")
+        << "jr mo dy hr\n2000 1 1 1 12 -0.005 800 11 -0.004 1500 14 -0.006 "
+           "10 1e-5 -2e-5\n";
+    std::string method_line = "none";
+    if (method == kLapseRateMethod) method_line = "-0.0065 1000 0.002";
+    if (method == kIdwRegressionMethod) method_line = (dir_ / "regression.txt").string();
+    if (method == kStationRegressionMethod || method == kIdwStationRegressionMethod)
+      method_line = "800 1500 100 0 50";
     std::ofstream(dir_ / "stations.txt") << "bench\n"
                                          << header[0] << "\n"
                                          << header[1] << "\n"
@@ -95,7 +113,7 @@ class Domain {
     std::ofstream(dir_ / "bench.ctl") << "[v]\n"
                                       << method << "\n"
                                       << (dir_ / "stations.txt").string() << "\n"
-                                      << (method == kLapseRateMethod ? "-0.0065 1000 0.002" : "none") << "\n"
+                                      << method_line << "\n"
                                       << "v.asc\n0\n1\n"
                                       << (statistics ? "v.stat 2001" : "v.stat 0") << "\n"
                                       << "999\n2\n1\n1000000\n0\n1\n-1e9\n-1e9\n1e9\n1e9\n0\n";
@@ -124,10 +142,14 @@ Domain& TheDomain() {
   return domain;
 }
 
-void RunSteps(benchmark::State& state, int method, bool gaps, bool statistics) {
-  auto interpolator = TheDomain().Interpolator(method, static_cast<int>(state.range(0)), gaps, statistics);
+void RunSteps(benchmark::State& state, int method, bool gaps, bool statistics, bool mesh = false) {
+  auto interpolator =
+      TheDomain().Interpolator(method, static_cast<int>(state.range(0)), gaps, statistics, mesh);
+  interpolator->ComputeStationRegression(0);
   interpolator->InterpolateStep(0, 1, 1, 1, 2000);  // builds what the run does not change
   for (auto _ : state) {
+    // The application fits the regression of methods 10 and 11 every pass.
+    interpolator->ComputeStationRegression(0);
     interpolator->InterpolateStep(0, 1, 1, 1, 2000);
     benchmark::DoNotOptimize(interpolator->ResultGrid()[kSize / 2][kSize / 2]);
   }
@@ -142,11 +164,64 @@ void BM_IdwWithGaps(benchmark::State& state) { RunSteps(state, kIdwMethod, true,
 void BM_Thiessen(benchmark::State& state) { RunSteps(state, kThiessenMethod, false, false); }
 void BM_ThiessenLapseRate(benchmark::State& state) { RunSteps(state, kLapseRateMethod, false, false); }
 void BM_IdwWithStatistics(benchmark::State& state) { RunSteps(state, kIdwMethod, false, true); }
+void BM_RegressionFileIdw(benchmark::State& state) { RunSteps(state, kIdwRegressionMethod, false, false); }
+void BM_StationRegression(benchmark::State& state) {
+  RunSteps(state, kStationRegressionMethod, false, false);
+}
+void BM_StationRegressionIdw(benchmark::State& state) {
+  RunSteps(state, kIdwStationRegressionMethod, false, false);
+}
+void BM_Bilinear(benchmark::State& state) { RunSteps(state, kBilinearMethod, false, false, true); }
+void BM_Splines(benchmark::State& state) { RunSteps(state, kSplineMethod, false, false, true); }
+
+// Both spline stages and the copy onto the grid, without the interpolator:
+// a mesh of n x n points over the domain, cell coordinates at the corners.
+void BM_SplinesAlone(benchmark::State& state) {
+  const int n = static_cast<int>(state.range(0));
+  const double spacing = kSize * kCell / (n - 1);
+  memory_handling memory;
+  owned_matrix x(memory.matrix(0, n + 1, 0, n + 1, n + 1), 0, n + 1, n + 1);
+  owned_matrix y(memory.matrix(0, n + 1, 0, n + 1, n + 1), 0, n + 1, n + 1);
+  owned_matrix v(memory.matrix(0, n + 1, 0, n + 1, n + 1), 0, n + 1, n + 1);
+  owned_matrix y2(memory.matrix(0, n + 1, 0, n + 1, n + 1), 0, n + 1, n + 1);
+  for (int r = 1; r <= n; ++r) {
+    for (int c = 1; c <= n; ++c) {
+      x[r][c] = (c - 1) * spacing;
+      y[r][c] = (n - r) * spacing;
+      v[r][c] = std::sin(x[r][c] * 1e-4) + std::cos(y[r][c] * 7e-5);
+    }
+  }
+  owned_matrix cx(memory.matrix(1, kSize, 1, kSize, 0), 1, kSize, kSize);
+  owned_matrix cy(memory.matrix(1, kSize, 1, kSize, 0), 1, kSize, kSize);
+  owned_matrix out(memory.matrix(1, kSize, 1, kSize, 0), 1, kSize, kSize);
+  for (int r = 1; r <= kSize; ++r) {
+    for (int c = 1; c <= kSize; ++c) {
+      cx[r][c] = (c - 1) * kCell;
+      cy[r][c] = (kSize - r) * kCell;
+    }
+  }
+  const grid_header domain{kSize, kSize, 0.0, 0.0, kCell, -9999.0};
+  TSplines splines(nullptr, x.get(), y.get(), cx.get(), cy.get(), n, n, x[n][1], y[n][1], spacing, spacing,
+                   kMeshMissing, domain, 0.0, 1.0, nullptr, 1, kSize);
+  for (auto _ : state) {
+    splines.PrepareColumns(v.get(), y2.get());
+    splines.Interpolate(v.get(), y2.get(), out.get());
+    benchmark::DoNotOptimize(out[kSize / 2][kSize / 2]);
+  }
+  state.counters["per_cell"] = benchmark::Counter(static_cast<double>(state.iterations()) * kSize * kSize,
+                                                  benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+}
 
 BENCHMARK(BM_Idw)->Arg(10)->Arg(50)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_IdwWithGaps)->Arg(10)->Arg(50)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Thiessen)->Arg(10)->Arg(50)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_ThiessenLapseRate)->Arg(10)->Arg(50)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_IdwWithStatistics)->Arg(10)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_RegressionFileIdw)->Arg(10)->Arg(50)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StationRegression)->Arg(10)->Arg(50)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_StationRegressionIdw)->Arg(10)->Arg(50)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Bilinear)->Arg(20)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Splines)->Arg(20)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_SplinesAlone)->Arg(20)->Unit(benchmark::kMillisecond);
 
 }  // namespace

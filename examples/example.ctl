@@ -5,7 +5,8 @@
 # wind speed and global radiation at three stations (meteo/), interpolated
 # onto the grid, and the sections of the modules built so far: the radiation
 # correction and Penman-Monteith for the potential evapotranspiration, the
-# special output and the soil model with infiltration (lakes off).
+# special output, the snow model (its cover builds up on the heights and melts
+# in the valley) and the soil model with infiltration (lakes off).
 $set $year = 2000
 
 [output_interval]
@@ -185,6 +186,51 @@ rgex.stat 2001  corrected global radiation: zone means every step
 0.6 0.0                         day share of the amplitude, its annual variability
 
 HamonCorrectionOpenWater = 1.0
+
+[snow_model]
+1       on
+60      time interval in minutes
+1       method: 1 degree-day, 2 temperature-wind index, 3 rain-on-snow index (8 to 14: with slides or snow drift)
+0.5     transzone (K): half width of the rain/snow transition around T0R
+0.0     T0R (degrees C): rain/snow threshold
+0.0     T0 (degrees C): melt threshold
+0.1     CWH: liquid water the cover holds, share of its solid storage
+0.5     CRFR: refreezing coefficient (methods 3 and 4)
+1.5 1.8 2.4 3.0 3.5 3.8 4.0 4.0 3.5 2.8 2.0 1.6     DDF (mm per degree C and day), January to December
+2.0     c0 of the temperature-wind index (one value for all months)
+0.5     c1 of the temperature-wind index (per m/s)
+0.01    z0 (m)
+1.0     RMFMIN (mm per degree C and day)
+3.0     RMFMAX
+0.4     ALBsnow_min: albedo of old snow
+0.9     ALBsnow_max: albedo of fresh snow
+rain.asc                    rain grid
+0                           its write code
+rain.stat 2024              rain statistics: daily zone sums
+snowfall.asc                snowfall grid
+0
+snowfall.stat 2024
+snowdays.asc                snow days grid
+0
+snowdays.stat 0
+snowage.asc                 snow age grid
+0
+snowage.stat 0
+albedo.stat 0               albedo statistics
+snowoutflow.asc             outflow of the snow cover
+14                          written at the end of each day, with its sum over the run
+snowoutflow.stat 2024
+snowmelt.asc                outflow of steps with melt
+0
+snowmelt.stat 0
+snowsolid.asc               solid storage
+4                           written at the end of each day
+snowliquid.asc              liquid storage
+0
+snowstorage.stat 2024       statistics of the whole cover: daily zone means
+snowtotal.asc               whole cover
+0
+0       readgrid: 1 reads the initial cover from the grid files above
 
 [model_time]
 startminute = 0

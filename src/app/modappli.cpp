@@ -22,8 +22,8 @@
 #include "routing/abfluss.h"
 #include "setup/defltuzr.h"
 #include "setup/specialout.h"
-#include "setup/statefile.h"
 #include "setup/tracers.h"
+#include "snow/snowmod.h"
 
 namespace velmo {
 namespace {
@@ -55,9 +55,7 @@ class meteo_interpolator_slot : public interpolator_slot {
     interpolator_->GetCurrentDate(minute, hour, day, month, year);
   }
   int InterpolationMethod() override { return interpolator_->GetMethod(); }
-  // Methods 10 and 11, which fit a regression per step, are refused when an
-  // interpolator is built; there is nothing to fit.
-  void ComputeStationRegression(int) override {}
+  void ComputeStationRegression(int flag) override { interpolator_->ComputeStationRegression(flag); }
   void InterpolateStep(int minute, int hour, int day, int month, int year) override {
     interpolator_->InterpolateStep(minute, hour, day, month, year);
   }
@@ -136,6 +134,7 @@ void ModellApplication::BuildSetup() {
   while (!done) defaults->InitializeStage(done);
   defaults->CreateGridStatistics();
   settings = defaults->GetSettings();
+  settings.state_files = &state_files;
   control_file_intern = settings.control_file_name;
   defaults->SetReady(1);
 }
@@ -193,12 +192,11 @@ void ModellApplication::BuildModules() {
               {.set_ready = false});
   evapotranspiration->LinkSoilGrids();
   evapotranspiration->SetRadiationCorrectionGrid(radiation_correction->GetCorrectionGrid());
-  // slot snow_model: BuildModule(snow, schneemodellklasse, {.set_ready =
-  //   false}); SetRadiationCorrectionGrid(radiation_correction->
-  //   GetCorrectionGrid()); then snow->GetSnowStorageGrid() and
-  //   snow->GetMethod() in place of the none and 0 handed on below.
-  evapotranspiration->SetSnowStorageGrid(nullptr);
-  evapotranspiration->SetSnowMethod(0);
+  BuildModule(snow, [&] { return std::make_unique<schneemodellklasse>(messages, settings, grids.get()); },
+              {.set_ready = false});
+  snow->SetRadiationCorrectionGrid(radiation_correction->GetCorrectionGrid());
+  evapotranspiration->SetSnowStorageGrid(snow->GetSnowStorageGrid());
+  evapotranspiration->SetSnowMethod(snow->GetMethod());
   evapotranspiration->SetReady(1);
 
   interception_method = 0;
@@ -206,9 +204,10 @@ void ModellApplication::BuildModules() {
   //   interzeptionsmodellklasse, {.set_ready = false}); interception_method =
   //   interception->GetMethod().
   interception_first = interception_method > kLastSnowFirstInterceptionMethod;
-  // slot interception_model: when interception_first, copy snow->transzone
-  //   and snow->T0R into the interception model's transzone and T0R.
-  // slot snow_model: snow->LinkInputGrids(interception_first).
+  // slot interception_model: when interception_first, copy
+  //   snow->GetTransZone() and snow->GetT0R() into the interception model's
+  //   transzone and T0R.
+  snow->LinkInputGrids(interception_first);
 
   BuildModule(infiltration,
               [&] { return std::make_unique<infiltrationsmodellklasse>(messages, settings, grids.get()); },
@@ -216,8 +215,9 @@ void ModellApplication::BuildModules() {
   infiltration->LinkInputGrids(interception_first);
 
   // Tracer storages (SetUpTracers hands its code back: ThrowHandedBackCode):
-  // slot snow_model: SetUpTracers(error, tracer_count, tracer_descriptions);
-  //   ThrowHandedBackCode(error).
+  int tracer_error = 0;
+  snow->SetUpTracers(tracer_error, tracer_count, tracer_descriptions);
+  ThrowHandedBackCode(tracer_error);
   // slot interception_model: SetUpTracers(error, tracer_count,
   //   tracer_descriptions); ThrowHandedBackCode(error); SetReady(1).
   int error = 0;
@@ -227,13 +227,15 @@ void ModellApplication::BuildModules() {
 
   // Lakes:
   evapotranspiration->InitLakeModel("[lake_model]");
-  // slot snow_model: InitLakeModel("[lake_model]").
+  snow->InitLakeModel("[lake_model]");
 
   BuildRouting();
-  // slot snow_model: when its flow control parameter is above 0:
-  //   SetSubbasinRunoff(infiltration->GetSubbasinRunoff());
-  //   ReadStorageFile(infiltration->GetStorageFileName(),
-  //   infiltration->storage_read_mode); SetReady(1).
+  if (snow->GetFlowControlParameter() > 0) {
+    snow->SetSubbasinRunoff(infiltration->GetSubbasinRunoff());
+    const std::string* storage_file = infiltration->GetStorageFileName();
+    snow->ReadStorageFile(storage_file ? *storage_file : std::string(), infiltration->storage_read_mode);
+    snow->SetReady(1);
+  }
 
   BuildModule(special_output,
               [&] { return std::make_unique<SpecialOutputClass>(messages, settings, grids.get()); },
@@ -330,9 +332,11 @@ void ModellApplication::RunPass() {
   // slot evapotranspiration (snow evaporation): SnowEvaporation(date).
   if (interception_first) {
     // slot interception_model: RunTimeStep(date).
-    // slot snow_model: RunTimeStep(date); RunGlacierStep(date).
+    snow->RunTimeStep(d.minute, d.hour, d.day, d.month, d.year);
+    snow->RunGlacierStep(d.minute, d.hour, d.day, d.month, d.year);
   } else {
-    // slot snow_model: RunTimeStep(date); RunGlacierStep(date).
+    snow->RunTimeStep(d.minute, d.hour, d.day, d.month, d.year);
+    snow->RunGlacierStep(d.minute, d.hour, d.day, d.month, d.year);
     // slot interception_model: RunTimeStep(date).
   }
   infiltration->RunTimeStep(d.minute, d.hour, d.day, d.month, d.year);
@@ -424,7 +428,7 @@ void ModellApplication::CancelAfterCurrentStep() {
   radiation_correction->SetEndDate(d.year, d.month, d.day, d.hour, d.minute);
   // slot RegionalSuperposition: SetEndDate(d.year, d.month, d.day, d.hour, d.minute).
   evapotranspiration->SetEndDate(d.year, d.month, d.day, d.hour, d.minute);
-  // slot snow_model: SetEndDate(d.year, d.month, d.day, d.hour, d.minute).
+  snow->SetEndDate(d.year, d.month, d.day, d.hour, d.minute);
   // slot interception_model: SetEndDate(d.year, d.month, d.day, d.hour, d.minute).
   infiltration->SetEndDate(d.year, d.month, d.day, d.hour, d.minute);
   routing->SetEndDate(d.year, d.month, d.day, d.hour, d.minute);
@@ -438,7 +442,7 @@ void ModellApplication::FlushForMenu() {
     if (interpolator) interpolator->FlushBuffers();
   // slot RegionalSuperposition: FlushBuffers().
   evapotranspiration->FlushBuffers();
-  // slot snow_model: FlushBuffers().
+  snow->FlushBuffers();
   // slot interception_model: FlushBuffers().
   infiltration->FlushBuffers();
   routing->FlushBuffers();
@@ -450,11 +454,10 @@ void ModellApplication::FlushForMenu() {
 
 void ModellApplication::ClearMemory() {
   try {
-    // A state file that could not be written ends the run only once every
-    // other block and module has been cleared.
-    const std::shared_ptr<state_file_record> state_files = settings.state_files;
     Clear();
-    if (state_files && state_files->WriteFailed()) throw ErrorCode{kStateFileWriteErrorCode};
+    // The clearing is complete; a state block that could not be written
+    // still fails the run.
+    if (state_files.Failed()) throw ErrorCode{kStateFileWriteErrorCode};
   } catch (...) {
     *messages << "FATAL: Exception in Modellapplication::ClearMemory() caught!"
               << "[end-entry]";
@@ -472,7 +475,7 @@ void ModellApplication::Clear() {
   for (auto& interpolator : interpolators)
     if (interpolator) interpolator->FlushBuffers();
   if (evapotranspiration) evapotranspiration->FlushBuffers();
-  // slot snow_model: FlushBuffers().
+  if (snow) snow->FlushBuffers();
   // slot interception_model: FlushBuffers().
   if (infiltration) infiltration->FlushBuffers();
   if (routing) routing->FlushBuffers();
@@ -489,7 +492,7 @@ void ModellApplication::Clear() {
             << "[end-entry]";
 
   // Tracer storages.
-  // slot snow_model: FreeTracers().
+  if (snow) snow->FreeTracers();
   // slot interception_model: FreeTracers().
   if (infiltration) infiltration->FreeTracers();
 
@@ -498,7 +501,7 @@ void ModellApplication::Clear() {
   if (routing) routing->CleanUp();
   if (infiltration) infiltration->CleanUp();
   // slot interception_model: CleanUp().
-  // slot snow_model: CleanUp().
+  if (snow) snow->CleanUp();
   if (evapotranspiration) evapotranspiration->CleanUp();
   if (radiation_correction) radiation_correction->CleanUp();
   // slot RegionalSuperposition: CleanUp().
@@ -524,7 +527,7 @@ void ModellApplication::Clear() {
   routing.reset();
   infiltration.reset();
   // slot interception_model: delete it.
-  // slot snow_model: delete it.
+  snow.reset();
   evapotranspiration.reset();
   radiation_correction.reset();
   // slot RegionalSuperposition: delete it.

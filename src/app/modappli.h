@@ -34,6 +34,7 @@
 #include "framework/memory.h"
 #include "framework/types.h"
 #include "setup/settings.h"
+#include "setup/statefile.h"
 
 namespace velmo {
 
@@ -48,6 +49,7 @@ class abflussmodellklasse;
 class infiltrationsmodellklasse;
 class expokorrklasse;
 class verdunstungsmodellklasse;
+class schneemodellklasse;
 
 // Menu answers.
 inline constexpr int kMenuContinue = 0;
@@ -105,6 +107,9 @@ class ModellApplication : public memory_handling {
   const std::vector<tracer_description>* tracer_descriptions = nullptr;
   // Reservoirs and lakes of the routing model, for the data assimilation.
   std::vector<SP_class*> reservoirs;
+  // The state file of the run (settings.state_files points here): when one
+  // of its blocks could not be written, the clearing ends with code 16.
+  state_file_session state_files;
 
   // ---- modules, in construction order
   std::unique_ptr<grid_table> grids;
@@ -115,7 +120,7 @@ class ModellApplication : public memory_handling {
   // slot precipitation_correction: std::unique_ptr<precicorrclass> precipitation_correction;
   std::unique_ptr<expokorrklasse> radiation_correction;
   std::unique_ptr<verdunstungsmodellklasse> evapotranspiration;
-  // slot snow_model: std::unique_ptr<schneemodellklasse> snow;
+  std::unique_ptr<schneemodellklasse> snow;
   // slot interception_model: std::unique_ptr<interzeptionsmodellklasse> interception;
   std::unique_ptr<infiltrationsmodellklasse> infiltration;  // also the soil model
   std::unique_ptr<abflussmodellklasse> routing;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 
 // The clock units (kMinutesPerHour, kHoursPerDay, kMinutesPerDay) come with
 // the physics units.

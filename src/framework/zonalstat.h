@@ -41,6 +41,14 @@ inline constexpr int kOpenErrorCode = 15;
 inline constexpr int kCloseErrorCode = 16;
 inline constexpr int kConstructionErrorCode = 1;
 
+// The weight AddCell gives cell (row, col) of an nrows x ncols domain: its
+// value in `cell_weights` when there is one above kCellWeightThreshold, else 1.
+inline double StatisticsCellWeight(double** cell_weights, int row, int col, int nrows, int ncols) {
+  if (!cell_weights || row < 1 || row > nrows || col < 1 || col > ncols) return 1.0;
+  const double w = cell_weights[row][col];
+  return w > kCellWeightThreshold ? w : 1.0;
+}
+
 // Rows per buffer for a statistics type with the given numbers of zones and
 // listed zones (at least 1).
 int RowCapacity(int type, int zone_count, int selected_count);
@@ -97,6 +105,20 @@ class zonalstatistic {
     }
     z.mean_divisor += weight;
     z.value_sum += value * weight;
+  }
+
+  // Adds cells of zone index `zone` that the caller summed as AddCell would
+  // add them one by one: `weight_sum` the sum of their weights, `value_sum`
+  // of value × cell weight × weight, `mean_divisor` of cell weight × weight
+  // (StatisticsCellWeight). A module that feeds several tables from one cell
+  // loop keeps such sums over the cells of a zone in registers.
+  void AddZoneSums(int zone, double weight_sum, double value_sum, double mean_divisor) {
+    if (type < 0) return;
+    if (static_cast<unsigned>(zone) > static_cast<unsigned>(zone_count)) return;
+    zone_record& z = zones[zone];
+    z.weight_sum += weight_sum;
+    z.mean_divisor += mean_divisor;
+    z.value_sum += value_sum;
   }
 
   virtual void StartStep();

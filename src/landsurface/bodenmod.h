@@ -123,8 +123,8 @@ class bodenmodellklasse : public teilmodellklasse {
   int method = 1;
   int storage_read_mode = 0;
   std::string storage_file_name;
-  std::shared_ptr<state_file_record> state_files;  // of the run
-  int layer_count = 1;                             // vegetation layers
+  state_file_session* state_files = nullptr;  // of the run
+  int layer_count = 1;                        // vegetation layers
 
   // ---- subbasins: ranked "zonegrid_soilmodel", index 1..n
   double** subbasin_grid = nullptr;

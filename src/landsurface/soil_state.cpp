@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
+#include <string>
 
 #include "framework/diagnostics.h"
 #include "landsurface/bodenmod.h"
@@ -57,13 +58,15 @@ void bodenmodellklasse::WriteStorageFile() {
   if (storage_file_name.empty()) return;
   std::string path = storage_file_name;
   PrefixPath(DefaultOutputDirectory.get(), path);
-  if (!state_files) state_files = std::make_shared<state_file_record>();
-  state_file_block block =
-      state_files->OpenBlock(path, messages,
-                             "couldn't open file \"" + path +
-                                 "\" \n(model version doesn't support this feature or write access error)");
-  if (!block) return;
-  std::FILE* file = block.file();
+  // Outside a run (no session) the block is appended.
+  std::FILE* file = state_files ? state_files->OpenBlock(path) : std::fopen(path.c_str(), "a");
+  if (!file) {
+    *messages << "ERROR: couldn't open file \"" << path
+              << "\" \n(model version doesn't support this feature or write access error)"
+              << "[end-entry]";
+    if (state_files) state_files->ReportFailure();
+    return;
+  }
   const int n = subbasin_count;
   std::fprintf(file, "%s\n", kSoilStateSection);
   std::fprintf(file, "%d (number of subasins)\n", n);
@@ -87,7 +90,9 @@ void bodenmodellklasse::WriteStorageFile() {
     std::fprintf(file, " (QD[%d])\n", i);
   }
   std::fprintf(file, "\n");
-  block.Close();
+  if (state_file_session::CloseBlock(file)) return;
+  *messages << "ERROR: error writing the state file " << path << "[end-entry]";
+  if (state_files) state_files->ReportFailure();
 }
 
 void bodenmodellklasse::RaiseStorageMismatch(const std::string& item, double control, double stored) {

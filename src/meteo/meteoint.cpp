@@ -26,11 +26,7 @@ bool IsStationMethod(int method) {
          (method >= kStationRegressionMethod && method <= kLapseRateMethod);
 }
 bool IsMeshMethod(int method) { return method >= kBilinearMethod && method <= kSplineGradientMethod; }
-// Methods whose meshes, splines or regressions this build does not have.
-bool IsUnavailableMethod(int method) {
-  return method == kRegressionMethod || method == kIdwRegressionMethod || IsMeshMethod(method) ||
-         method == kStationRegressionMethod || method == kIdwStationRegressionMethod;
-}
+bool UsesRegressionFile(int method) { return method == kRegressionMethod || method == kIdwRegressionMethod; }
 
 std::string Printf(const char* format, ...) {
   va_list args;
@@ -212,7 +208,12 @@ void meteointerpol::Construct(const model_settings& settings, int entry) {
 
   // 5.
   ReadSection();
-  RefuseUnavailableMethod();
+  RefuseShortStepRegression();
+  // No regression until one is read or fitted.
+  const double missing = MissingResult(section.nodata);
+  regression.a = {0.0, missing, missing, missing};
+  regression.b = {0.0, missing, missing, missing};
+  regression.h1 = regression.h2 = regression.e = regression.f = regression.g = missing;
 
   // 6.
   const bool grid_list_method = section.method == kGridListMethod;
@@ -239,8 +240,9 @@ void meteointerpol::Construct(const model_settings& settings, int entry) {
   }
   record_date = model_date{record_date.minute, unset, unset, unset, unset};
 
-  // 9. and 11.
+  // 9. to 11.
   if (IsStationMethod(section.method)) PositionStationFiles();
+  if (UsesRegressionFile(section.method)) PositionRegressionFile();
   if (grid_list_method) PositionGridList();
 
   // 12.
@@ -272,21 +274,14 @@ void meteointerpol::Construct(const model_settings& settings, int entry) {
   if (scaling > 0) scaling_grid = (*grids)[scaling].data;
 }
 
-void meteointerpol::RefuseUnavailableMethod() {
-  const int method = section.method;
-  if ((method == kRegressionMethod || method == kIdwRegressionMethod) &&
-      time_step < kRegressionMethodsShortestStep)
+// Refused before any input file is opened.
+void meteointerpol::RefuseShortStepRegression() {
+  if (UsesRegressionFile(section.method) && time_step < kRegressionMethodsShortestStep)
     RaiseFatal(
         messages,
         "FATAL: interpolation method 2 or 3 with externally prepared regression files does not work for "
         "time steps less than one hour - please use interpolation methods 10 or 11 instead",
         kShortStepRegressionCode);
-  if (IsUnavailableMethod(method))
-    RaiseFatal(messages,
-               "FATAL: interpolation method " + std::to_string(method) + " for " + name +
-                   " is not available yet: use method 1 (idw), 4 (thiessen), 9 (ReadGrid) or 12 (Thiessen "
-                   "combines with elevation gradient)",
-               kMethodCode);
 }
 
 void meteointerpol::PositionStationFiles() {
@@ -330,6 +325,10 @@ void meteointerpol::PositionStationFiles() {
   section.anisotropy_slope *= kRadiansPerDegree;
   CreateRotatedCoordinates();
   CheckAnisotropy();
+  ComputeStationSpacing(0);
+  if (section.method == kBilinearMethod || section.method == kBilinearGradientMethod)
+    ChooseLookupStations(static_cast<int>(files.size()));
+  if (section.method == kSplineMethod || section.method == kSplineGradientMethod) BuildSplineMesh(0);
   record_date = files[0].date;
 }
 
@@ -477,7 +476,11 @@ void meteointerpol::ReadNextRecord() {
     record_date = files[0].date;
     return;
   }
-  if (!IsStationMethod(section.method)) return;
+  if (IsStationMethod(section.method)) AdvanceStationFiles();
+  if (end_of_data == 0 && UsesRegressionFile(section.method)) AdvanceRegressionFile();
+}
+
+void meteointerpol::AdvanceStationFiles() {
   for (int j = 0; j < static_cast<int>(files.size()); ++j) NextStationRecord(j);
   record_date = files[0].date;
   if (end_of_data != 0) return;
@@ -499,6 +502,11 @@ void meteointerpol::ReadNextRecord() {
 
 void meteointerpol::Rewind() {
   end_of_data = 0;
+  if (regression_input) {
+    regression_input->Rewind();
+    regression = RegressionFromRecord(regression_input->Current().values);
+    if (section.method == kRegressionMethod) record_date = regression_input->Current().date;
+  }
   if (section.method == kGridListMethod) {
     CloseGridList();
     FindGridListStart();
@@ -539,6 +547,7 @@ void meteointerpol::ReleaseEntries() {
 void meteointerpol::CleanUp() {
   *messages << "DEBUG: deleting interpolator for " << name << "[end-entry]";
   ReleaseEntries();
+  splines.reset();
   scenario_grid.reset();
   section.scenario_rows.clear();
   result.reset();
@@ -553,6 +562,17 @@ void meteointerpol::CleanUp() {
   }
   std::vector<double>().swap(cached_weights);
   std::vector<int>().swap(nearest_stations);
+  regression_input.reset();
+  corners.reset();
+  std::vector<int>().swap(corner_keys);
+  for (std::vector<bilinear_square>& file_squares : squares)
+    std::vector<bilinear_square>().swap(file_squares);
+  splines.reset();
+  mesh_x.reset();
+  mesh_y.reset();
+  mesh_values.reset();
+  mesh_y2.reset();
+  second_spline_grid.reset();
   modelobject::CleanUp();
 }
 

@@ -2,16 +2,20 @@
 // "[meteo_names]". It reads the variable's section, positions its station file
 // (or the grid list of method 9) at the model start date, registers its
 // result grid under the variable's name and, once per pass of the time loop,
-// turns the current record into the grid: inverse-distance weighting (method
-// 1), Thiessen (4), grids read from files (9) or Thiessen with a lapse rate
-// (12), then scaling, limits, scenarios and the zone statistics.
+// turns the current record into the grid by one of twelve methods (distance
+// weighting, elevation regressions read or fitted, Thiessen, bilinear and
+// spline station meshes, grids read from files, Thiessen with a lapse rate),
+// then applies scaling, limits, scenarios and the zone statistics.
 //
 // Files: meteoint.cpp (construction, clean-up, accessors), meteoint_section.cpp
 // (the section), meteoint_files.cpp (station files and grid list),
-// meteoint_step.cpp (the step and the point value). Pure pieces:
-// station_files.h, station_weights.h, scenarios.h.
+// meteoint_step.cpp (the step and the point value), meteoint_regression.cpp
+// (regressions and regression files), meteoint_mesh.cpp (station meshes and
+// splines). Pure pieces: station_files.h, station_weights.h, scenarios.h,
+// regression.h, regression_file.h, station_mesh.h, splines.h.
 #pragma once
 
+#include <array>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -19,7 +23,11 @@
 
 #include "framework/memory.h"
 #include "framework/modelobject.h"
+#include "meteo/regression.h"
+#include "meteo/regression_file.h"
 #include "meteo/scenarios.h"
+#include "meteo/splines.h"
+#include "meteo/station_mesh.h"
 #include "meteo/station_weights.h"
 
 namespace velmo {
@@ -61,6 +69,10 @@ inline constexpr int kInterpolatorStatisticsPrecision = 3;
 inline constexpr long long kWeightCacheBudgetBytes = 256LL << 20;
 // Nearest stations kept per cell for Thiessen and the lapse-rate method.
 inline constexpr int kNearestStationsKept = 4;
+// Missing marker of the spline meshes.
+inline constexpr double kMeshMissing = -9999.0;
+// The regression index the system uses.
+inline constexpr int kRegressionIndex = 1;
 
 // The section "[<variable>]" as read.
 struct interpolation_section {
@@ -200,6 +212,29 @@ class meteointerpol : public modelobject {
                                    double upper_lapse_rate);
   virtual int WriteOutputs();
 
+  // Regression files (methods 2 and 3); only file 0 exists. Its blocks are
+  // read as the records are taken.
+  virtual void FindRegressionStart(int file);
+  virtual void NextRegressionRecord(int file);
+  // Station meshes (construction of methods 5 to 8).
+  virtual void ComputeStationSpacing(int file);
+  virtual void ChooseLookupStations(int file_count);
+  virtual void BuildSplineMesh(int file);
+  // The bilinear value of a station file at (x, y) between the corners of
+  // cell (row, col), or distance weighting where they do not serve.
+  virtual double Bilinear(int file, int row, int col, double x, double y, double* scratch);
+  // The regression at a cell; -N - 1 when it is missing.
+  virtual double RegressionValue(int row, int col, double x, double y, double z);
+  // Fits the regression of methods 10 and 11 to the current record; the
+  // model application calls it before every pass's interpolation.
+  virtual void ComputeStationRegression(int flag);
+
+  // The regression of `index` (1) for methods 2, 3, 10 and 11; for the other
+  // methods every value is -N - 1. SetRegression leaves h1 as it is.
+  void GetRegression(int index, double& h1, double& h2, std::array<double, 4>& a,
+                     std::array<double, 4>& b) const;
+  void SetRegression(int index, const std::array<double, 4>& a, const std::array<double, 4>& b, double h2);
+
   // The value of the current record at a point, scaled, limited and with
   // scenarios; a missing value (below -N) is returned unchanged. `scratch`
   // holds one double per station plus one.
@@ -221,11 +256,17 @@ class meteointerpol : public modelobject {
   const std::string& StatisticsHeader() const { return statistics_header; }
   const std::string& CurrentGridName() const { return current_grid_name; }
   model_date CurrentRecordDate() const { return record_date; }
+  const station_regression& Regression() const { return regression; }
+  const station_spacing& Spacing() const { return spacing; }
+  const station_mesh& SplineMesh() const { return spline_mesh; }
 
  private:
   void Construct(const model_settings& settings, int entry);
-  void RefuseUnavailableMethod();
+  void RefuseShortStepRegression();
   void PositionStationFiles();
+  void PositionRegressionFile();
+  void AdvanceStationFiles();
+  void AdvanceRegressionFile();
   void PositionGridList();
   void CreateStatistics();
   std::string ComposeStatisticsHeader() const;
@@ -242,8 +283,23 @@ class meteointerpol : public modelobject {
   void BuildWeightCache();
   void BuildNearestCache(bool later_wins);
   void StepRow(int row, int kind, double equal_value);
-  void IdwRow(int row);
+  void IdwRow(int row, const char* warning);
   void NearestRow(int row, bool lapse);
+  // The regression of the row's active cells into `values`.
+  void RegressionRow(int row, double* values);
+  void FindLocatedRows();
+  void RegressionIdwRow(int row);
+  void BilinearRow(int row);
+  void SplineRow(int row);
+  void PrepareSquares();
+  void RunSplines();
+  void FillMeshValues(int file);
+  // Distance weighting at (x, y) of a station file, plain or anisotropic.
+  double CellInverseDistance(int file, double x, double y);
+  // The x and y of the distance weighting at a cell of the domain; its
+  // georeferenced corner where the grids hold none.
+  void WeightingPoint(int row, int col, double& x, double& y) const;
+  int CornerKey(int row, int col) const;
   void StoreRow(int row);
   void CountRow(int row);
   double AdjustValue(double value, int row, int col, double x, double y);
@@ -313,9 +369,38 @@ class meteointerpol : public modelobject {
   std::vector<double> step_values;
   std::vector<double> step_mask;
   bool step_all_valid = false;
-  std::vector<double> row_values;  // the method's values of a row's active cells
+  std::vector<double> row_values;      // the method's values of a row's active cells
+  std::vector<double> row_regression;  // their regression values (methods 3 and 11)
+  // Per active row: whether every active cell has both coordinates (built
+  // at the first regression step).
+  std::vector<char> located_rows;
   std::vector<double> row_numerator;
   std::vector<double> row_denominator;
+
+  // Elevation regression (methods 2, 3, 10, 11), read or fitted; whether it
+  // serves this step.
+  station_regression regression;
+  bool regression_usable = false;
+  std::unique_ptr<regression_file> regression_input;  // methods 2 and 3
+
+  // Station meshes (methods 5 to 8), in the frame of the mesh.
+  station_spacing spacing;
+  // Bilinear methods: per cell of the active rows (row-major, ncols per row)
+  // the key of its corners, and per key and station file the square of the
+  // current record.
+  std::unique_ptr<corner_lookup> corners;
+  std::vector<int> corner_keys;
+  std::array<std::vector<bilinear_square>, 2> squares;
+  // Spline methods: the stations in mesh rows and columns, their x', y',
+  // current values and second derivatives, the splines, and for method 8 the
+  // grid of the second station file.
+  station_mesh spline_mesh;
+  owned_matrix mesh_x;
+  owned_matrix mesh_y;
+  owned_matrix mesh_values;
+  owned_matrix mesh_y2;
+  std::unique_ptr<TSplines> splines;
+  owned_matrix second_spline_grid;
 };
 
 }  // namespace velmo

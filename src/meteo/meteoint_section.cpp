@@ -2,6 +2,7 @@
 // struct and checked value by value.
 #include <charconv>
 #include <cmath>
+#include <sstream>
 #include <string_view>
 
 #include "framework/diagnostics.h"
@@ -46,6 +47,12 @@ int ScanTokens(const std::vector<std::string_view>& tokens, std::string_view kin
 }
 
 bool ReadWholeLineOf(std::FILE* file, std::string& line) { return file && ReadWholeLine(file, line); }
+
+std::string Text(double value) {
+  std::ostringstream out;
+  out << value;
+  return out.str();
+}
 
 }  // namespace
 
@@ -129,12 +136,17 @@ void meteointerpol::ReadSection() {
       std::string line;
       ReadWholeLineOf(control_file, line);
       const int count = ScanTokens(SplitStationLine(line), "fffdff", values);
-      if (count < 5)
+      const std::string entry =
+          "FATAL: error reading the required 5 or 6 regression parameters <lower inversion> <upper "
+          "inversion> <tolerance> <overlap> <clusterrange> [<lapse rate above upper inversion>] for "
+          "interpolation of " +
+          name;
+      if (count < 5) RaiseFatal(messages, entry, kMethodLineCode);
+      // An inversion layer upside down has no middle segment to fit.
+      if (values[1] < values[0])
         RaiseFatal(messages,
-                   "FATAL: error reading the required 5 or 6 regression parameters <lower inversion> <upper "
-                   "inversion> <tolerance> <overlap> <clusterrange> [<lapse rate above upper inversion>] for "
-                   "interpolation of " +
-                       name,
+                   entry + "\n(the upper inversion " + Text(values[1]) + " lies below the lower inversion " +
+                       Text(values[0]) + ")",
                    kMethodLineCode);
       section.lower_inversion = values[0];
       section.upper_inversion = values[1];

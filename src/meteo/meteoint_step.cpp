@@ -24,7 +24,23 @@ constexpr double kOwnRegion = 0.0;
 constexpr double kCellWeight = 1.0;
 
 // What a step does to the active cells.
-enum step_kind { kKeepPrevious, kFillEqual, kIdwStep, kThiessenStep, kLapseRateStep, kGridStep };
+enum step_kind {
+  kKeepPrevious,
+  kFillEqual,
+  kIdwStep,
+  kThiessenStep,
+  kLapseRateStep,
+  kGridStep,
+  kRegressionStep,     // methods 2 and 10
+  kRegressionIdwStep,  // methods 3 and 11
+  kBilinearStep,       // methods 5 and 6
+  kSplineStep,         // methods 7 and 8
+};
+
+// The warnings of cells without a station in reach: method 1, and the
+// regression methods that mix in distance weighting.
+constexpr const char* kIdwWarning = "WARNING:  at x=";
+constexpr const char* kMixedWarning = "WARNING: at x=";
 
 std::string DateText(const model_date& d) {
   return std::to_string(d.day) + "." + std::to_string(d.month) + "." + std::to_string(d.year) + " " +
@@ -52,7 +68,11 @@ int meteointerpol::InterpolateStep(int minute, int hour, int day, int month, int
 
   int kind = kGridStep;
   double equal_value = 0.0;
-  if (section.method != kGridListMethod) {
+  regression_usable = !IsRegressionMissing(regression, section.nodata);
+  if (section.method == kRegressionMethod || section.method == kStationRegressionMethod) {
+    // A missing regression leaves every cell as it was.
+    kind = regression_usable ? kRegressionStep : kKeepPrevious;
+  } else if (section.method != kGridListMethod) {
     const station_file& file = files[0];
     const double nodata = section.nodata;
     const auto first_valid = std::find_if(file.values.begin() + 1, file.values.end(),
@@ -70,13 +90,27 @@ int meteointerpol::InterpolateStep(int minute, int hour, int day, int month, int
         case kThiessenMethod:
           kind = kThiessenStep;
           break;
+        case kIdwRegressionMethod:
+        case kIdwStationRegressionMethod:
+          kind = kRegressionIdwStep;
+          break;
+        case kBilinearMethod:
+        case kBilinearGradientMethod:
+          kind = kBilinearStep;
+          break;
+        case kSplineMethod:
+        case kSplineGradientMethod:
+          kind = kSplineStep;
+          break;
         default:
           kind = kLapseRateStep;
           break;
       }
     }
   }
-  if (kind == kIdwStep) {
+  if (kind == kBilinearStep) PrepareSquares();
+  if (kind == kSplineStep) RunSplines();
+  if (kind == kIdwStep || kind == kRegressionIdwStep) {
     if (!weight_cache_checked) BuildWeightCache();
     const station_file& file = files[0];
     step_values.resize(static_cast<size_t>(file.count));
@@ -268,7 +302,19 @@ void meteointerpol::StepRow(int r, int kind, double equal_value) {
       std::fill(row_values.begin(), row_values.end(), equal_value);
       break;
     case kIdwStep:
-      IdwRow(r);
+      IdwRow(r, kIdwWarning);
+      break;
+    case kRegressionStep:
+      RegressionRow(r, row_values.data());
+      break;
+    case kRegressionIdwStep:
+      RegressionIdwRow(r);
+      break;
+    case kBilinearStep:
+      BilinearRow(r);
+      break;
+    case kSplineStep:
+      SplineRow(r);
       break;
     case kThiessenStep:
       NearestRow(r, false);
@@ -287,7 +333,7 @@ void meteointerpol::StepRow(int r, int kind, double equal_value) {
   if (statistics && statistics->IsOn()) CountRow(r);
 }
 
-void meteointerpol::IdwRow(int r) {
+void meteointerpol::IdwRow(int r, const char* warning) {
   const size_t row = static_cast<size_t>(r - first_row);
   const size_t begin = static_cast<size_t>(active_begin[row]);
   const size_t m = static_cast<size_t>(active_begin[row + 1]) - begin;
@@ -367,9 +413,138 @@ void meteointerpol::IdwRow(int r) {
   for (size_t k = 0; k < m; ++k) {
     const int c = cols[k];
     if (IsValidValue(values[k], section.nodata)) continue;
-    *messages << "WARNING:  at x=" << weighting_x[r][c] << ", y=" << weighting_y[r][c] << " "
+    *messages << warning << weighting_x[r][c] << ", y=" << weighting_y[r][c] << " "
               << "no station within the specified search radius!"
               << "[end-entry]";
+  }
+}
+
+void meteointerpol::RegressionRow(int r, double* __restrict values) {
+  const size_t row = static_cast<size_t>(r - first_row);
+  const size_t begin = static_cast<size_t>(active_begin[row]);
+  const size_t m = static_cast<size_t>(active_begin[row + 1]) - begin;
+  const int* cols = active_cols.data() + begin;
+  const station_regression& g = regression;
+  const double h1 = g.h1, h2 = g.h2;
+  const double a1 = g.a[1], a2 = g.a[2], a3 = g.a[3];
+  const double b1 = g.b[1], b2 = g.b[2], b3 = g.b[3];
+  // The segment by altitude, chosen without branches: altitudes jump
+  // between valleys and ridges from cell to cell.
+  auto segment = [=](double z) {
+    const double a = z > h2 ? a3 : (z < h1 ? a1 : a2);
+    const double b = z > h2 ? b3 : (z < h1 ? b1 : b2);
+    return a + b * z;
+  };
+  // Rows whose active cells are one run are read straight along.
+  const bool run = m > 0 && static_cast<size_t>(cols[m - 1] - cols[0]) == m - 1;
+  if (run) {
+    const double* __restrict z = elevation[r] + cols[0];
+    for (size_t k = 0; k < m; ++k) values[k] = segment(z[k]);
+  } else {
+    const double* __restrict z = elevation[r];
+    for (size_t k = 0; k < m; ++k) values[k] = segment(z[cols[k]]);
+  }
+  if (!HasTrend(g, section.nodata)) return;
+  // The trend plane carries a1; a cell without coordinates has none.
+  const double e = g.e - a1, f = g.f, gy = g.g;
+  const double nodata = nodata_value;
+  auto trend = [=](double x, double y) { return x != nodata && y != nodata ? e + f * x + gy * y : 0.0; };
+  if (located_rows.empty()) FindLocatedRows();
+  if (run && located_rows[row]) {
+    const double* __restrict x = coord_x[r] + cols[0];
+    const double* __restrict y = coord_y[r] + cols[0];
+    for (size_t k = 0; k < m; ++k) values[k] += e + f * x[k] + gy * y[k];
+  } else {
+    const double* __restrict x = coord_x[r];
+    const double* __restrict y = coord_y[r];
+    for (size_t k = 0; k < m; ++k) values[k] += trend(x[cols[k]], y[cols[k]]);
+  }
+}
+
+void meteointerpol::FindLocatedRows() {
+  located_rows.assign(active_begin.size(), 1);
+  for (int r = first_row; r <= last_row; ++r) {
+    const size_t row = static_cast<size_t>(r - first_row);
+    for (int k = active_begin[row]; k < active_begin[row + 1]; ++k) {
+      const int c = active_cols[static_cast<size_t>(k)];
+      if (coord_x[r][c] == nodata_value || coord_y[r][c] == nodata_value) located_rows[row] = 0;
+    }
+  }
+}
+
+void meteointerpol::RegressionIdwRow(int r) {
+  // The distance weighting first (with its warnings), then mixed with the
+  // regression where both have a value.
+  IdwRow(r, kMixedWarning);
+  if (!regression_usable) return;
+  row_regression.resize(row_values.size());
+  RegressionRow(r, row_regression.data());
+  double* __restrict values = row_values.data();
+  const double* __restrict from_regression = row_regression.data();
+  const double f = section.idw_fraction;
+  const double lowest_valid = -section.nodata;
+  for (size_t k = 0; k < row_values.size(); ++k) {
+    const double from_stations = values[k];
+    values[k] = from_stations >= lowest_valid ? (1.0 - f) * from_regression[k] + f * from_stations
+                                              : from_regression[k];
+  }
+}
+
+void meteointerpol::BilinearRow(int r) {
+  const size_t row = static_cast<size_t>(r - first_row);
+  const size_t begin = static_cast<size_t>(active_begin[row]);
+  const size_t m = static_cast<size_t>(active_begin[row + 1]) - begin;
+  const int* cols = active_cols.data() + begin;
+  double* __restrict values = row_values.data();
+  const int* keys = corner_keys.data() + row * static_cast<size_t>(ncols) - 1;
+  const double* x = weighting_x[r];
+  const double* y = weighting_y[r];
+  const bilinear_square* first = squares[0].data();
+  auto at = [&](int file, const bilinear_square& q, int c) {
+    return q.usable
+               ? BilinearValue(q, x[c], y[c])
+               : velmo::AnisotropicInverseDistance(files[static_cast<size_t>(file)].RotatedArrays(), x[c],
+                                                   y[c], section.anisotropy_ratio, weight_code,
+                                                   section.idw_weight, section.max_distance, section.nodata);
+  };
+  if (section.method == kBilinearMethod) {
+    for (size_t k = 0; k < m; ++k) {
+      const int c = cols[k];
+      values[k] = at(0, first[keys[c]], c);
+    }
+    return;
+  }
+  // The first file's value plus the second's times the elevation; a part
+  // without value leaves the cell without one.
+  const bilinear_square* second = squares[1].data();
+  const double missing = MissingResult(section.nodata);
+  const double* z = elevation[r];
+  for (size_t k = 0; k < m; ++k) {
+    const int c = cols[k];
+    const double part1 = at(0, first[keys[c]], c);
+    const double part2 = at(1, second[keys[c]], c);
+    values[k] = IsValidValue(part1, section.nodata) && IsValidValue(part2, section.nodata)
+                    ? part1 + part2 * z[c]
+                    : missing;
+  }
+}
+
+void meteointerpol::SplineRow(int r) {
+  const size_t row = static_cast<size_t>(r - first_row);
+  const size_t begin = static_cast<size_t>(active_begin[row]);
+  const size_t m = static_cast<size_t>(active_begin[row + 1]) - begin;
+  const int* cols = active_cols.data() + begin;
+  double* __restrict values = row_values.data();
+  const double* first = result[r];
+  const double* second = second_spline_grid ? second_spline_grid[r] : nullptr;
+  const double* z = elevation[r];
+  for (size_t k = 0; k < m; ++k) {
+    const int c = cols[k];
+    const bool missing = first[c] == nodata_value || (second && second[c] == nodata_value);
+    if (missing)
+      values[k] = CellInverseDistance(0, weighting_x[r][c], weighting_y[r][c]);
+    else
+      values[k] = second ? first[c] + z[c] * second[c] : first[c];
   }
 }
 
@@ -494,9 +669,11 @@ double meteointerpol::InterpolateAtPoint(double* scratch, double x, double y, do
     for (scenario_row& row : section.scenario_rows)
       row.day_value = ScenarioDayValue(row, record_date.day, record_date.month);
 
+  // A point without location (x or y nodata) has no distance terms.
+  const bool located = x != nodata_value && y != nodata_value;
   double px = x;
   double py = y;
-  if (section.anisotropy_ratio < 1.0 && x != nodata_value && y != nodata_value)
+  if (section.anisotropy_ratio < 1.0 && located)
     RotatePoint(x, y, xllcorner, yllcorner, section.anisotropy_slope, px, py);
 
   const int row = std::clamp(nrows - static_cast<int>(std::trunc((y - yllcorner) / cellsize)), 1, nrows);
@@ -512,6 +689,53 @@ double meteointerpol::InterpolateAtPoint(double* scratch, double x, double y, do
     case kThiessenMethod:
       value = Thiessen(0, x, y, scratch);
       break;
+    case kRegressionMethod:
+    case kStationRegressionMethod:
+      value = RegressionValue(row, col, x, y, z);
+      break;
+    case kIdwRegressionMethod:
+    case kIdwStationRegressionMethod: {
+      const double from_regression = RegressionValue(row, col, x, y, z);
+      if (!located) {
+        value = from_regression;
+        break;
+      }
+      const double from_stations = section.anisotropy_ratio < 1.0
+                                       ? AnisotropicInverseDistance(0, px, py, scratch)
+                                       : InverseDistance(0, px, py, scratch);
+      if (!IsValidValue(from_regression, section.nodata))
+        value = from_stations;
+      else if (!IsValidValue(from_stations, section.nodata))
+        value = from_regression;
+      else
+        value = (1.0 - section.idw_fraction) * from_regression + section.idw_fraction * from_stations;
+      break;
+    }
+    case kBilinearMethod:
+    case kBilinearGradientMethod: {
+      // Without location, the point of its (clamped) cell.
+      if (!located) WeightingPoint(row, col, px, py);
+      value = Bilinear(0, row, col, px, py, scratch);
+      if (section.method == kBilinearGradientMethod) {
+        const double part2 = Bilinear(1, row, col, px, py, scratch);
+        value = IsValidValue(value, section.nodata) && IsValidValue(part2, section.nodata)
+                    ? value + part2 * z
+                    : MissingResult(section.nodata);
+      }
+      break;
+    }
+    case kSplineMethod:
+    case kSplineGradientMethod: {
+      // The nearest station to the point's cell, in the stations' own frame.
+      double cx = coord_x[row][col];
+      double cy = coord_y[row][col];
+      if (cx == nodata_value || cy == nodata_value) {
+        cx = xllcorner + (col - 1) * cellsize;
+        cy = yllcorner + (nrows - row) * cellsize;
+      }
+      value = Thiessen(0, cx, cy, scratch);
+      break;
+    }
     case kGridListMethod:
       value = result[row][col];
       break;

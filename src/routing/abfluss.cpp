@@ -56,7 +56,7 @@ abflussmodellklasse::abflussmodellklasse(MessageStream* stream, const model_sett
   max_zone_code = subbasins.max_code;
   // A warm start skips the initialisation passes, unless the lake set-up says otherwise.
   skip_initialization_ = storage_read_mode;
-  state_files_ = settings.state_files ? settings.state_files : std::make_shared<state_file_record>();
+  state_files_ = settings.state_files;
   if (flow_control_parameter == 0) return;
   try {
     Construct(subbasins);
@@ -491,14 +491,20 @@ void abflussmodellklasse::WriteStorageFile() {
                   " \n(no filename was given or model version \ndoesn't support this feature or the current "
                   "user "
                   "has no write access)";
-  state_file_block block = state_files_->OpenBlock(path, messages, failure);
-  if (!block) return;
-  std::FILE* file = block.file();
+  // Outside a run (no session) the block replaces the file.
+  std::FILE* file = state_files_ ? state_files_->OpenBlock(path) : std::fopen(path.c_str(), "w");
+  if (!file) {
+    *messages << "ERROR: " << failure << "[end-entry]";
+    if (state_files_) state_files_->ReportFailure();
+    return;
+  }
   std::fprintf(file, "%s\n", kStateSection);
   std::fprintf(file, "%.3f (timestep in minutes)\n", time_interval);
   for (const auto& element : elements_) element->WriteState(file);
   std::fprintf(file, "\n");
-  block.Close();
+  if (state_file_session::CloseBlock(file)) return;
+  *messages << "ERROR: error writing the state file " << path << "[end-entry]";
+  if (state_files_) state_files_->ReportFailure();
 }
 
 void abflussmodellklasse::CollectReservoirs(std::vector<SP_class*>& reservoirs) {

@@ -153,7 +153,7 @@ class abflussmodellklasse : public teilmodellklasse {
   std::vector<long> lake_cells_;  // per region
 
   std::string state_file_name_;
-  std::shared_ptr<state_file_record> state_files_;  // of the run
+  state_file_session* state_files_ = nullptr;  // of the run
 };
 
 }  // namespace velmo

@@ -3,18 +3,17 @@
 // sections of the control file.
 #pragma once
 
-#include <memory>
 #include <string>
 #include <vector>
 
 #include "framework/types.h"
-#include "setup/statefile.h"
 
 namespace velmo {
 
 struct landuse_table_entry;
 struct soil_table_entry;
 struct multilayer_landuse_entry;
+class state_file_session;
 
 // "[output_interval]" (positional values and "timestep"), "[meteo_data_count]",
 // "[coordinates]", "[meteo_names]" and "[output_list]".
@@ -93,9 +92,9 @@ struct model_settings {
   int* partition_cell_counts = nullptr;
   std::vector<int>* halo_send_list = nullptr;
   std::vector<int>* halo_receive_list = nullptr;
-  // The state files of this run, shared by the modules built from these
-  // settings (and their copies); a fresh run has fresh settings.
-  std::shared_ptr<state_file_record> state_files = std::make_shared<state_file_record>();
+  // The state file of the run, held by the model application (null outside
+  // a run): the modules' state blocks go through it.
+  state_file_session* state_files = nullptr;
 
   model_date StartDate() const { return {startminute, starthour, startday, startmonth, startyear}; }
   model_date EndDate() const { return {endminute, endhour, endday, endmonth, endyear}; }

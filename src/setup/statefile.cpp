@@ -1,76 +1,29 @@
-// State file blocks: opening for a run's blocks, value format, and the reader of numbers and section lines.
+// The state file of a run: which paths its blocks have created so far and whether one failed, the value
+// format, and the reader of numbers and section lines.
 #include "setup/statefile.h"
 
 #include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
-#include <filesystem>
-#include <utility>
-
-#include "framework/diagnostics.h"
 
 namespace velmo {
 namespace {
-
-// The path as one spelling, so that two modules naming the same file meet.
-std::string Canonical(const std::string& path) {
-  std::error_code error;
-  const std::filesystem::path absolute = std::filesystem::absolute(path, error);
-  return error ? path : absolute.lexically_normal().string();
-}
 
 bool IsDigit(int c) { return c >= '0' && c <= '9'; }
 
 }  // namespace
 
-// ---------------------------------------------------------------- writing
-
-state_file_block::state_file_block(state_file_block&& other) noexcept
-    : file_(std::exchange(other.file_, nullptr)),
-      path_(std::move(other.path_)),
-      messages_(other.messages_),
-      record_(other.record_) {}
-
-state_file_block& state_file_block::operator=(state_file_block&& other) noexcept {
-  if (this != &other) {
-    Close();
-    file_ = std::exchange(other.file_, nullptr);
-    path_ = std::move(other.path_);
-    messages_ = other.messages_;
-    record_ = other.record_;
-  }
-  return *this;
+std::FILE* state_file_session::OpenBlock(const std::string& path) {
+  const bool created = std::find(created_.begin(), created_.end(), path) != created_.end();
+  std::FILE* file = std::fopen(path.c_str(), created ? "a" : "w");
+  if (file && !created) created_.push_back(path);
+  return file;
 }
 
-state_file_block::~state_file_block() { Close(); }
-
-void state_file_block::Close() {
-  if (!file_) return;
-  const bool write_failed = std::ferror(file_) != 0;
-  const bool close_failed = std::fclose(file_) != 0;
-  file_ = nullptr;
-  if (!write_failed && !close_failed) return;
-  if (record_) record_->failed_ = true;
-  if (messages_) *messages_ << "ERROR: error writing the state file " << path_ << "[end-entry]";
-}
-
-state_file_block state_file_record::OpenBlock(const std::string& path, MessageStream* messages,
-                                              const std::string& failure_text) {
-  const std::string key = Canonical(path);
-  const bool first = std::find(written_.begin(), written_.end(), key) == written_.end();
-  state_file_block block;
-  block.file_ = std::fopen(path.c_str(), first ? "w" : "a");
-  if (!block.file_) {
-    failed_ = true;
-    if (messages) *messages << "ERROR: " << failure_text << "[end-entry]";
-    return block;
-  }
-  if (first) written_.push_back(key);
-  block.path_ = path;
-  block.messages_ = messages;
-  block.record_ = this;
-  return block;
+bool state_file_session::CloseBlock(std::FILE* file) {
+  const bool written = std::ferror(file) == 0;
+  return std::fclose(file) == 0 && written;
 }
 
 void PutStateValue(std::FILE* file, double value, const char* after) {

@@ -1,92 +1,60 @@
-// The state (storage content) file of a warm start. At the end of a run the
-// routing, soil and snow models each write one block of it in their
-// clean-up, in this order, and the next run reads the blocks back while it
-// is built. What the three share lives here:
+// The state file of a run: the routing, soil and snow models each write their
+// block into it while they are cleaned up (in this order), and the next run
+// reads the blocks back while it is built. The first block written in a run
+// creates (replaces) the file, every later block of the run is appended, so
+// a warm start never reads blocks left over from an older run. A block that
+// cannot be written is reported by its module with an ERROR entry; the
+// clearing goes on, and once it is complete the run ends with code 16.
 //
-//   Writing. state_file_record (one per run, held by model_settings, so every
-//   module built from the run's settings sees the same one) opens the file
-//   for a block: the first block of the run creates the file (replacing the
-//   file of an earlier run), later blocks of the run append. A file that
-//   cannot be opened, written or closed gives an ERROR entry naming the path;
-//   the clearing goes on, and the application ends the run with
-//   kStateFileWriteErrorCode once its clearing is complete.
+// Usage (a module's block writer):
+//   std::FILE* file = state_files ? state_files->OpenBlock(path) : std::fopen(path.c_str(), mode);
+//   if (!file) { ERROR entry naming path; if (state_files) state_files->ReportFailure(); return; }
+//   ... write, state values with PutStateValue ...;
+//   if (!state_file_session::CloseBlock(file)) { ERROR entry; ... }
+// The model application owns the session of a run and hands it to the
+// modules through model_settings::state_files; after the clearing it throws
+// kStateFileWriteErrorCode when Failed().
 //
-//     // state_files: the module's copy of settings.state_files
-//     state_file_block block = state_files->OpenBlock(path, messages, text);
-//     if (!block) return;                       // entry logged, failure noted
-//     std::fprintf(block.file(), "[my_block]\n");
-//     PutStateValue(block.file(), value, " (label)\n");
-//     block.Close();                            // or let it go out of scope
+// State values are written with 17 significant digits (kStateValueFormat), so
+// that a warm start reads back exactly the double that was written.
 //
-//   Values are written with 17 significant digits (kStateValueFormat), so that
-//   a warm start reads back exactly the double that was written.
-//
-//   Reading. state_file_reader reads numbers as scanf's "%d"/"%lf" do (white
-//   space, line ends included, is skipped; a number ends where its characters
-//   end, so "0.5(label" gives 0.5), skips the rest of a line, finds the line
-//   that holds a section name (also a last line without a line end) and counts
-//   the lines it has passed for the messages.
+// Reading: state_file_reader reads numbers as scanf's "%d" and "%lf" do
+// (white space, line ends included, is skipped; a number ends where its
+// characters end, so "0.5(label" gives 0.5), skips the rest of a line, finds
+// the line that holds a section name (also a last line without a line end)
+// and counts the lines it has passed for the messages.
 #pragma once
 
 #include <cstdio>
-#include <memory>
 #include <string>
 #include <vector>
 
 namespace velmo {
 
-class MessageStream;
-
-// Name of the state file when the soil model's section names none.
+// Code of a run whose state file could not be written completely (the code of
+// an output file that cannot be written).
+inline constexpr int kStateFileWriteErrorCode = 16;
+// Name of the state file when the soil model's section names none (the
+// routing block alone is written to it).
 inline constexpr const char* kDefaultStateFileName = "storage.ftz";
 // Format of one state value.
 inline constexpr const char* kStateValueFormat = "%.17g";
-// Code of a run whose state file could not be written: that of any output
-// file that cannot be written.
-inline constexpr int kStateFileWriteErrorCode = 16;
 
-class state_file_record;
-
-// One block being written: the open file, closed by Close() or when the
-// object goes. Empty (false) when the file could not be opened.
-class state_file_block {
+class state_file_session {
  public:
-  state_file_block() = default;
-  state_file_block(state_file_block&& other) noexcept;
-  state_file_block& operator=(state_file_block&& other) noexcept;
-  state_file_block(const state_file_block&) = delete;
-  state_file_block& operator=(const state_file_block&) = delete;
-  ~state_file_block();
-
-  explicit operator bool() const { return file_ != nullptr; }
-  std::FILE* file() const { return file_; }
-  // Closes the file. A write or close that failed gives the ERROR entry
-  // "ERROR: error writing the state file " + path and counts as a failure.
-  void Close();
+  // Opens `path` (with its directory already prefixed) for the next block: "w"
+  // for the first block written to that path in this run, "a" afterwards.
+  // Null when it cannot be opened; the caller reports it.
+  std::FILE* OpenBlock(const std::string& path);
+  // Closes a block; false when a write or the close failed (the caller
+  // reports it).
+  static bool CloseBlock(std::FILE* file);
+  // A block could not be written: the run ends with code 16 after clearing.
+  void ReportFailure() { failed_ = true; }
+  bool Failed() const { return failed_; }
 
  private:
-  friend class state_file_record;
-  std::FILE* file_ = nullptr;
-  std::string path_;
-  MessageStream* messages_ = nullptr;
-  state_file_record* record_ = nullptr;
-};
-
-// The state files one run has written to.
-class state_file_record {
- public:
-  // Opens `path` for the next block of this run: the run's first block in
-  // `path` creates the file (an older one is replaced), later ones append.
-  // When the file cannot be opened, logs "ERROR: " + failure_text, notes the
-  // failure and returns an empty block.
-  state_file_block OpenBlock(const std::string& path, MessageStream* messages,
-                             const std::string& failure_text);
-  // Whether a block of this run could not be written completely.
-  bool WriteFailed() const { return failed_; }
-
- private:
-  friend class state_file_block;
-  std::vector<std::string> written_;  // paths, as made absolute
+  std::vector<std::string> created_;
   bool failed_ = false;
 };
 

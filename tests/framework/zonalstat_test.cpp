@@ -304,10 +304,23 @@ TEST_F(ZonalStatFixture, CellWeightsAndPrecision) {
   stat->AddCell(1, 2, 1, 6.0, 2.0);  // divisor 6, sum 36
   stat->AddCell(1, 1, 1, 0.0, 2.0);  // divisor 2, sum 0
   stat->EndStep(2000, 1, 2, 12, 0, 1);
+  // Zone 10's cells of the first step summed by the caller give its mean.
+  stat->StartStep();
+  double count = 0.0, sum = 0.0, divisor = 0.0;
+  for (const Cell& c : {Cell{1, 2.0, 1, 1}, Cell{1, 6.0, 1, 2}, Cell{1, 4.0, 2, 1}, Cell{1, 8.0, 2, 2},
+                        Cell{1, 10.0, 0, 0}}) {
+    const double weight = StatisticsCellWeight(weights.get(), c.row, c.col, 2, 3);
+    count += 1.0;
+    sum += weight * c.value;
+    divisor += weight;
+  }
+  stat->AddZoneSums(1, count, sum, divisor);
+  stat->EndStep(2000, 1, 3, 12, 0, 1);
   stat->CleanUp();
   EXPECT_EQ(Rows(),
             "2000\t 1\t 1\t12\t5.84615\t0\t-9999\t5.84615\n"
-            "2000\t 1\t 2\t12\t4.5\t-9999\t-9999\t4.5\n");
+            "2000\t 1\t 2\t12\t4.5\t-9999\t-9999\t4.5\n"
+            "2000\t 1\t 3\t12\t5.84615\t-9999\t-9999\t5.84615\n");
 }
 
 TEST_F(ZonalStatFixture, FullBufferIsWrittenMidRunAndRowsOnlyOnce) {

@@ -115,6 +115,8 @@ TEST(SoilState, LayoutAndAWarmStartThatTakesTheStateBackExactly) {
   // bit for bit, and writing it again gives the same bytes.
   soil_domain d;
   Cells(d);
+  state_file_session session;  // the warm run's: its block replaces the file
+  d.settings.state_files = &session;
   WriteFile(d.dir / "state.txt", written);
   control.read_mode = 2;
   auto warm = d.Build(control);
@@ -234,7 +236,8 @@ TEST(SoilState, EachRunWritesAFreshFile) {
   WriteFile(d.dir / "state.txt", "[soil_model]\nthe block of an older run\n");
   // Two runs with the routing model off: one soil block, this run's.
   for (int run = 1; run <= 2; ++run) {
-    d.settings.state_files = std::make_shared<state_file_record>();
+    state_file_session run_session;
+    d.settings.state_files = &run_session;
     const std::string text = d.WrittenState(TwoColumns());
     EXPECT_EQ(text.find("[soil_model]"), 0u) << run;
     EXPECT_EQ(text.find("[soil_model]", 1), std::string::npos) << run;
@@ -243,7 +246,8 @@ TEST(SoilState, EachRunWritesAFreshFile) {
   // A state file that cannot be written: an ERROR entry, noted for the end of
   // the run; the clean-up goes on.
   soil_control control = TwoColumns();
-  d.settings.state_files = std::make_shared<state_file_record>();
+  state_file_session session;
+  d.settings.state_files = &session;
   std::filesystem::remove(d.dir / "state.txt");
   std::filesystem::create_directory(d.dir / "state.txt");
   auto model = d.Build(control);
@@ -254,7 +258,7 @@ TEST(SoilState, EachRunWritesAFreshFile) {
               HasSubstr("couldn't open file \"state.txt\" \n(model version doesn't support this "
                         "feature or write access error)\n"));
   EXPECT_THAT(d.console.str(), HasSubstr("deleting module"));
-  EXPECT_TRUE(d.settings.state_files->WriteFailed());
+  EXPECT_TRUE(session.Failed());
 }
 
 }  // namespace

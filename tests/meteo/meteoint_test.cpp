@@ -94,8 +94,11 @@ TEST_F(Interpolator, ConstructionFailures) {
       {"record date unreadable",
        [&](Interpolator& t) { t.Setup(1, t.three, "2000 1 1 1 1 2 3\n2000 1 x 2 1\n"); }, 0, ""},
       {"method 13", [&](Interpolator& t) { t.Setup(13, t.three, ok); }, 53, "(here: 13)\n"},
-      {"method 5", [&](Interpolator& t) { t.Setup(5, t.three, ok); }, 53,
-       "method 5 for rain is not available"},
+      {"method 7 on stations that form no mesh",
+       [&](Interpolator& t) {
+         t.Setup(7, {{0, 0, 100}, {1000, 0, 100}, {0, 1000, 100}}, ok);
+       },
+       70, "Error converting the station coordinates into a grid"},
       {"method 2 at 30 minutes",
        [&](Interpolator& t) {
          t.settings.timestep = 30;
@@ -128,6 +131,9 @@ TEST_F(Interpolator, ConstructionFailures) {
       {"method-10 line with four values",
        [&](Interpolator& t) { t.Setup(10, t.three, ok, "100 1000 1 2\n"); }, 49,
        "required 5 or 6 regression parameters"},
+      {"method-10 line with U below L",
+       [&](Interpolator& t) { t.Setup(10, t.three, ok, "1000 800 100 0 50\n"); }, 49,
+       "(the upper inversion 800 lies below the lower inversion 1000)"},
       {"no station file line", [&](Interpolator& t) { t.WriteControlFile("[rain]\n1\n"); }, 49,
        "error reading station data file name nr. 0 for interpolation of rain"},
       {"nodata value not a number",

@@ -26,13 +26,16 @@ using ::testing::Not;
 
 class RoutingState : public test::RoutingFixture {
  protected:
-  RoutingState() { settings_.InitialStateDirectory = &output_directory_; }
+  RoutingState() {
+    settings_.InitialStateDirectory = &output_directory_;
+    settings_.state_files = &session_;
+  }
 
   // Builds and links a model as a new run does, reading the state file
   // `name` under `read_mode`.
   std::unique_ptr<abflussmodellklasse> Start(const std::string& section, const std::string& name,
                                              int read_mode) {
-    settings_.state_files = std::make_shared<state_file_record>();
+    session_ = state_file_session{};
     auto model = Make(section, 0, read_mode);
     model->LinkInputGrids(false);
     model->SetSubbasinRunoff(runoff_rows_);
@@ -42,6 +45,7 @@ class RoutingState : public test::RoutingFixture {
     return model;
   }
   std::string State(const std::string& name = "state.ftz") { return ReadFile(dir_ / name); }
+  state_file_session session_;  // of the run
   static std::string Text(double value) {
     char text[32];
     std::snprintf(text, sizeof text, "%.17g", value);
@@ -213,7 +217,7 @@ TEST_F(RoutingState, ReadModes) {
   }
   // Mode 1 without the file.
   std::filesystem::remove(dir_ / "state.ftz");
-  settings_.state_files = std::make_shared<state_file_record>();
+  session_ = state_file_session{};
   auto model = Make(RoutingSection(o), 0, 1);
   model->SetSubbasinRunoff(runoff_rows_);
   model->InitializeRouting();
@@ -271,7 +275,7 @@ TEST_F(RoutingState, BlocksThatDoNotFit) {
       if (c.to.empty()) text.erase(at);  // the file ends there
     }
     WriteFile(path, text);
-    settings_.state_files = std::make_shared<state_file_record>();
+    session_ = state_file_session{};
     auto model = Make(section, 0, 1);
     model->SetSubbasinRunoff(runoff_rows_);
     model->InitializeRouting();
@@ -290,7 +294,7 @@ TEST_F(RoutingState, UnwritableStateFile) {
   EXPECT_THAT(console_.str(),
               HasSubstr("couldn't open file \"" + path +
                         "\" \n(model version doesn't support this feature or write access error)\n"));
-  EXPECT_TRUE(settings_.state_files->WriteFailed());
+  EXPECT_TRUE(session_.Failed());
   // The rest of the clean-up went on.
   EXPECT_THAT(console_.str(), HasSubstr("deleting module routing_model"));
 

@@ -10,9 +10,7 @@
 #include <cstdint>
 #include <limits>
 #include <memory>
-#include <sstream>
 
-#include "framework/diagnostics.h"
 #include "support/test_support.h"
 
 namespace velmo {
@@ -21,57 +19,34 @@ namespace {
 using test::ReadFile;
 using test::TempDir;
 using test::WriteFile;
-using ::testing::HasSubstr;
 
 class StateFile : public ::testing::Test {
  protected:
-  StateFile() : stream_(dir_ / "diag.xml", kDebug, console_) {}
-
-  void WriteBlock(state_file_record& record, const std::string& path, const std::string& text) {
-    state_file_block block = record.OpenBlock(path, &stream_, "couldn't open file " + path);
-    if (block) std::fputs(text.c_str(), block.file());
-  }
-
   TempDir dir_;
-  std::ostringstream console_;
-  MessageStream stream_;
 };
 
-TEST_F(StateFile, FirstBlockOfARunReplacesLaterBlocksAppend) {
+TEST_F(StateFile, EachRunReplacesTheFileAndAFailedWriteIsNoticed) {
   const std::string path = dir_ / "state.ftz";
-  WriteFile(path, "[soil_model]\nstale block of an older run\n");
-  state_file_record run;
-  WriteBlock(run, path, "routing\n");
-  // The same file under another spelling is the same file.
-  WriteBlock(run, dir_.path().string() + "/./state.ftz", "soil\n");
-  WriteBlock(run, path, "snow\n");
-  EXPECT_EQ(ReadFile(path), "routing\nsoil\nsnow\n");
-  EXPECT_FALSE(run.WriteFailed());
-
-  // The soil block alone, in the next run, is the whole file.
-  state_file_record next_run;
-  WriteBlock(next_run, path, "soil\n");
+  auto write = [&](state_file_session& run, const char* text) {
+    std::FILE* file = run.OpenBlock(path);
+    ASSERT_NE(file, nullptr);
+    std::fputs(text, file);
+    EXPECT_TRUE(state_file_session::CloseBlock(file));
+  };
+  state_file_session run;
+  write(run, "routing\n");
+  write(run, "soil\n");
+  EXPECT_EQ(ReadFile(path), "routing\nsoil\n");
+  // The soil block alone, in the next run (routing off), is the whole file.
+  state_file_session next_run;
+  write(next_run, "soil\n");
   EXPECT_EQ(ReadFile(path), "soil\n");
-}
-
-TEST_F(StateFile, UnwritableFileIsReportedAndRemembered) {
-  state_file_record run;
-  const std::string missing = dir_ / "no/such/dir/state.ftz";
-  state_file_block block = run.OpenBlock(missing, &stream_, "couldn't open file \"" + missing + "\"");
-  EXPECT_FALSE(block);
-  EXPECT_TRUE(run.WriteFailed());
-  EXPECT_THAT(console_.str(), HasSubstr("couldn't open file \"" + missing + "\""));
-  EXPECT_THAT(ReadFile(dir_ / "diag.xml"),
-              HasSubstr("<line level=\"1\" description= \"couldn&apos;t open file"));
 
   // Writes that fail only when they reach the disk.
-  state_file_record full;
-  block = full.OpenBlock("/dev/full", &stream_, "couldn't open file /dev/full");
-  ASSERT_TRUE(block);
-  PutStateValue(block.file(), 1.0, "\n");
-  block.Close();
-  EXPECT_TRUE(full.WriteFailed());
-  EXPECT_THAT(console_.str(), HasSubstr("error writing the state file /dev/full"));
+  std::FILE* full = run.OpenBlock("/dev/full");
+  ASSERT_NE(full, nullptr);
+  PutStateValue(full, 1.0, "\n");
+  EXPECT_FALSE(state_file_session::CloseBlock(full));
 }
 
 TEST_F(StateFile, ValuesComeBackBitForBit) {
@@ -84,9 +59,10 @@ TEST_F(StateFile, ValuesComeBackBitForBit) {
                            0.0};
   const std::string path = dir_ / "values.txt";
   {
-    state_file_record run;
-    state_file_block block = run.OpenBlock(path, &stream_, "");
-    for (double v : values) PutStateValue(block.file(), v, "\t(label)\n");
+    state_file_session run;
+    std::FILE* file = run.OpenBlock(path);
+    for (double v : values) PutStateValue(file, v, "\t(label)\n");
+    ASSERT_TRUE(state_file_session::CloseBlock(file));
   }
   EXPECT_THAT(ReadFile(path), ::testing::StartsWith("0.10000000000000001\t(label)\n"));
   std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "r"), &std::fclose);

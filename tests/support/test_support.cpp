@@ -58,7 +58,16 @@ int StatisticsRows(const std::string& path) {
 }
 
 void CopyExample(const TempDir& dir) {
-  std::filesystem::copy(VELMO_EXAMPLES, dir.path(), std::filesystem::copy_options::recursive);
+  // Only the example's own files: a run of the example leaves its results
+  // (and appended logs) beside the control file.
+  const std::filesystem::path examples = VELMO_EXAMPLES;
+  std::filesystem::copy(examples / "example.ctl", dir.path());
+  for (const char* folder : {"grids", "meteo"}) {
+    std::filesystem::create_directories(dir.path() / folder);
+    for (const auto& entry : std::filesystem::directory_iterator(examples / folder))
+      if (entry.path().filename().string().find(".intern") == std::string::npos)
+        std::filesystem::copy(entry.path(), dir.path() / folder / entry.path().filename());
+  }
 }
 
 void Replace(std::string& text, const std::string& from, const std::string& to) {

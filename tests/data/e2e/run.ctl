@@ -29,6 +29,10 @@ timestep = 60
 0       flow control parameter: off
 60      time interval (minutes)
 
+[snow_model]
+0       snow model off
+60      time interval in minutes
+
 [model_time]
 startminute = 0
 starthour = 1

@@ -73,6 +73,10 @@ rgex.stat 0
 
 HamonCorrectionOpenWater = 1.0
 
+[snow_model]
+0       snow model off
+1440    time interval in minutes
+
 [model_time]
 startminute = 0
 starthour = 24

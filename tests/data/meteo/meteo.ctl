@@ -72,6 +72,10 @@ temperature.stat 2002   statistics: zone means every two steps
 0       flow control parameter: off
 60      time interval (minutes)
 
+[snow_model]
+0       snow model off
+60      time interval in minutes
+
 [model_time]
 startminute = 0
 starthour = 1

@@ -29,6 +29,10 @@ timestep = 60
 0       off
 60      minutes
 
+[snow_model]
+0       snow model off
+60    time interval in minutes
+
 [model_time]
 startminute = 0
 starthour = 1

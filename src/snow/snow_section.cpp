@@ -1,0 +1,219 @@
+// Reading "[snow_model]" into its parameter struct, each value checked as it is read.
+#include "snow/snow_section.h"
+
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "framework/diagnostics.h"
+#include "setup/teilmod.h"
+
+namespace velmo {
+namespace {
+
+constexpr int kMonths = 12;
+// The first word of the snow-temperature line needs a line of this many
+// characters, its line end counted.
+constexpr std::size_t kShortestMethodLine = 3;
+constexpr double kSteepest = 90.0;        // degrees
+constexpr double kLargestLongWave = 3.0;  // correction factor
+
+// Reads the values of one section in order; the prompt of each value names
+// the section, as the control-file errors show it.
+class section_reader {
+ public:
+  section_reader(teilmodellklasse& module) : m_(module), section_(module.section_buffer) {}
+
+  int Integer(const std::string& prompt) {
+    int value = 0;
+    m_.ReadValue(m_.control_file, value, prompt + section_, rest_);
+    return value;
+  }
+  double Number(const std::string& prompt) {
+    double value = 0.0;
+    m_.ReadValue(m_.control_file, value, prompt + section_, rest_);
+    // "nan" and "inf" read as numbers but are no parameter values.
+    if (!std::isfinite(value)) m_.RaiseControlFileError(prompt + section_, m_.name);
+    return value;
+  }
+  std::string Word(const std::string& prompt) {
+    std::string value;
+    m_.ReadValue(m_.control_file, value, prompt + section_, rest_);
+    return value;
+  }
+  snow_grid_file Grid(const std::string& name_prompt, const std::string& code_prompt) {
+    snow_grid_file grid;
+    grid.name = Word(name_prompt);
+    grid.write_code = Integer(code_prompt);
+    return grid;
+  }
+  snow_statistics_file Statistics(const std::string& prompt) {
+    snow_statistics_file file;
+    m_.ReadTwoValues(m_.control_file, "%s%d", &file.name, &file.code, prompt + section_, rest_);
+    return file;
+  }
+  // One line of monthly values; a line without any number names its table.
+  void Monthly(const std::string& table_name, monthly_table& table) {
+    std::string line;
+    double numbers[kMonths] = {};
+    const int count =
+        ReadRestOfLine(m_.control_file, line) ? ScanLeadingNumbers(line.c_str(), numbers, kMonths) : 0;
+    if (!FillMonthlyTable(numbers, count, table))
+      m_.RaiseControlFileError(table_name + " (a line of 12 monthly values) for " + section_, m_.name);
+  }
+  // The line naming the snow-temperature grid: its first word.
+  std::string FirstWordOfLine() {
+    std::string line;
+    const bool read = ReadRestOfLine(m_.control_file, line);
+    const std::size_t length = line.size() + (read && !std::feof(m_.control_file) ? 1 : 0);
+    const std::size_t start = line.find_first_not_of(" \t");
+    if (!read || length < kShortestMethodLine || start == std::string::npos) {
+      RaiseFatal(m_.messages,
+                 "FATAL: cannot read additional parameters for snow model methods 5 to 11 from " +
+                     m_.control_file_name,
+                 kSnowMethodLinesCode);
+    }
+    const std::size_t end = line.find_first_of(" \t", start);
+    return line.substr(start, end == std::string::npos ? std::string::npos : end - start);
+  }
+  // A number that may follow; false (and the file left where it was) when none does.
+  bool OptionalNumber(double& value) {
+    double read = 0.0;
+    if (std::fscanf(m_.control_file, "%lf", &read) != 1 || !std::isfinite(read)) return false;
+    value = read;
+    ReadRestOfLine(m_.control_file, rest_);
+    return true;
+  }
+
+  void Check(bool within, const std::string& text, double value, int code) {
+    if (within) return;
+    *m_.messages << text << value << "[end-entry]";
+    throw ErrorCode{code};
+  }
+
+  teilmodellklasse& m_;
+
+ private:
+  const std::string& section_;
+  std::string rest_;
+};
+
+void ReadMethod(section_reader& in, snow_parameters& p) {
+  p.method = in.Integer("method for ");
+  p.kind = SnowMethodKind(p.method);
+  MessageStream* messages = in.m_.messages;
+  if (!p.kind.defined) {
+    *messages << "FATAL: error in control file, " << in.m_.section_buffer << ": snow method " << p.method
+              << " is not defined (methods 1 to 14)"
+              << "[end-entry]";
+    throw ErrorCode{kControlFileErrorCode};
+  }
+  if (p.kind.melt == snow_melt_kind::energy_balance) {
+    *messages
+        << "FATAL: snow method " << p.method << " of " << in.m_.section_buffer
+        << " melts snow by an energy balance, which this build of the snow model does not have; the methods "
+           "1 to 4, 8 to 10 and 12 to 14 are available"
+        << "[end-entry]";
+    throw ErrorCode{kSnowFeatureMissingCode};
+  }
+}
+
+// Lines of methods 5 and above: the grids of the energy balance and the
+// slides, the slide parameters and the long-wave corrections.
+void ReadMethodLines(section_reader& in, snow_parameters& p) {
+  p.snow_temperature_grid.name = in.FirstWordOfLine();
+  p.snow_temperature_grid.write_code = in.Integer("Writegrid of the snow pack temperature grid for ");
+  p.snow_temperature_statistics = in.Statistics("Name of the snow pack temperature statistics for ");
+  p.surface_temperature_grid = in.Grid("Name of the snow surface temperature grid for ",
+                                       "Writegrid of the snow surface temperature grid for ");
+  p.surface_temperature_statistics = in.Statistics("Name of the snow surface temperature statistics for ");
+  p.input_mass_grid = in.Grid("Name of the input mass grid for ", "Writegrid of the input mass grid for ");
+  p.input_mass_statistics = in.Statistics("Name of the input mass statistics for ");
+  p.mobile_mass_grid = in.Grid("Name of the mobile mass grid for ", "Writegrid of the mobile mass grid for ");
+  p.mobile_mass_statistics = in.Statistics("Name of the mobile mass statistics for ");
+  p.deposition_grid = in.Grid("Name of the deposition grid for ", "Writegrid of the deposition grid for ");
+  p.deposition_statistics = in.Statistics("Name of the deposition statistics for ");
+
+  p.maxDepositionSlope = in.Number("maximum slope for deposition for ");
+  in.Check(p.maxDepositionSlope >= 0.0 && p.maxDepositionSlope <= kSteepest,
+           "FATAL: maxDepositionSlope not within parameter bounds of [0...90] Here: ", p.maxDepositionSlope,
+           kMaxDepositionSlopeCode);
+  p.maxDepositionFactor = in.Number("maximum deposition factor for ");
+  in.Check(p.maxDepositionFactor > 0.0,
+           "FATAL: maxDepositionFactor not within parameter bounds of (0...inf). Here: ",
+           p.maxDepositionFactor, kMaxDepositionFactorCode);
+  p.minSlideSlope = in.Number("minimum slope for slides for ");
+  in.Check(p.minSlideSlope > 0.0 && p.minSlideSlope <= kSteepest,
+           "FATAL: minSlideSlope not within parameter bounds of [0...90]. Here: ", p.minSlideSlope,
+           kMinSlideSlopeCode);
+  p.slideMassFrac = in.Number("slide mass fraction for ");
+  in.Check(p.slideMassFrac > 0.0 && p.slideMassFrac <= 1.0,
+           "FATAL: slideMassFrac not within parameter bounds of (0...1.0]. Here: ", p.slideMassFrac,
+           kSlideParameterCode);
+  p.LWINcorr = in.Number("incoming long wave radiation correction factor for ");
+  in.Check(p.LWINcorr > 0.0 && p.LWINcorr <= kLargestLongWave,
+           "FATAL: incoming long wave radiation correction factor LWINcorr not within parameter bounds of "
+           "(0...3.0]. Here: ",
+           p.LWINcorr, kSlideParameterCode);
+  p.LWOUTcorr = in.Number("outgoing long wave radiation correction factor for ");
+  in.Check(p.LWOUTcorr > 0.0 && p.LWOUTcorr <= kLargestLongWave,
+           "FATAL: outgoing long wave radiation correction factor LWOUTcorr not within parameter bounds of "
+           "(0...3.0]. Here: ",
+           p.LWOUTcorr, kSlideParameterCode);
+
+  if (!in.OptionalNumber(p.EnBalScaling)) {
+    // The diagnostics file is UTF-8, so is the ö.
+    *in.m_.messages << "WARNING: \n------------- warning: -------------\n"
+                    << "Could not read the optional parameter EnBalScaling (double),\n"
+                    << "for snow melt methods with energy ba\xC3\xB6"
+                    << "ance that will be used for scaling the energy balance (i.e. affect melt rates)\n"
+                    << "Setting default values of 1.0"
+                    << "[end-entry]";
+  }
+}
+
+}  // namespace
+
+void ReadSnowSection(teilmodellklasse& module, snow_parameters& p) {
+  section_reader in(module);
+  ReadMethod(in, p);
+  p.transzone = in.Number("transzone for ");
+  p.T0R = in.Number("T0R for ");
+  p.T0 = in.Number("T0 for ");
+  p.CWH = in.Number("CWH for ");
+  p.CRFR = in.Number("CRFR for ");
+  in.Monthly("DDF", p.DDF);
+  in.Monthly("c0", p.c0);
+  in.Monthly("c1", p.c1);
+  p.z0 = in.Number("z0 for ");
+  p.RMFMIN = in.Number("RMFMIN for ");
+  p.RMFMAX = in.Number("RMFMAX for ");
+  p.ALBsnow_min = in.Number("ALBsnow_min for ");
+  p.ALBsnow_max = in.Number("ALBsnow_max for ");
+
+  p.rain_grid = in.Grid("Name of the rain-grid for ", "Writegrid of rain-grid for ");
+  p.rain_statistics = in.Statistics("Name of the rain statistics for ");
+  p.snow_grid = in.Grid("Name of the snow grid for ", "Writegrid of the snow grid for ");
+  p.snow_statistics = in.Statistics("Name of the snow statistics for ");
+  p.snow_days_grid = in.Grid("Name of the snowdays grid for ", "Writegrid of the snowdays grid for ");
+  p.snow_days_statistics = in.Statistics("Name of the snowdays statistics for ");
+  p.snow_age_grid = in.Grid("Name of the snow age grid for ", "Writegrid of the snow age grid for ");
+  p.snow_age_statistics = in.Statistics("Name of the snow age statistics for ");
+  p.albedo_statistics = in.Statistics("name of the albedo statistics for ");
+  p.outflow_grid = in.Grid("Name of the snow outflow grid for ", "Writegrid of the snow outflow grid for ");
+  p.outflow_statistics = in.Statistics("Name of the snow outflow statistics for ");
+  p.melt_grid = in.Grid("Name of the snow melt only outflow grid for ",
+                        "Writegrid of the snow melt only outflow grid for ");
+  p.melt_statistics = in.Statistics("Name of the snow melt only outflow statistics for ");
+  p.solid_grid = in.Grid("Name of the snow storage grids for ", "Writegrid of the snow storage grids for ");
+  p.liquid_grid =
+      in.Grid("Name of the liquid storage grids for ", "Writegrid of the liquid storage grids for ");
+  p.storage_statistics = in.Statistics("Name of the total snow storage statistics for ");
+  p.total_grid =
+      in.Grid("name of the total snow storage grid for ", "Writegrid of the total snow storage grid for ");
+  p.readgrid = in.Integer("readgrid forr storage grids for ");
+
+  if (p.method >= 5) ReadMethodLines(in, p);
+}
+
+}  // namespace velmo

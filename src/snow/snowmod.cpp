@@ -1,0 +1,816 @@
+// The snow model: construction, links, the cell loop of the step, slides, statistics, outputs and clean-up.
+#include "snow/snowmod.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "framework/diagnostics.h"
+#include "framework/gridtable.h"
+#include "setup/settings.h"
+#include "setup/statefile.h"
+#include "setup/tables.h"
+#include "setup/tracers.h"
+
+namespace velmo {
+namespace {
+
+constexpr const char* kModuleName = "snow_model";
+constexpr const char* kSourceModule = "snowmod";
+// Steps longer than this run the cell step for the night and the day part.
+constexpr double kLongestSinglePart = 720.0;  // minutes
+// Decimals of the outflow tables and of the others.
+constexpr int kOutflowPrecision = 4;
+constexpr int kStatisticsPrecision = 3;
+constexpr int kLastMonth = 12;
+constexpr int kLongestMonth = 31;
+
+// The statistics of a run of cells of one zone, summed as AddCell would add
+// them cell by cell, for N tables that take the same cells.
+template <int N>
+class zone_run {
+ public:
+  zone_run(const std::array<zonalstatistic*, kCoverValueCount>& tables, double nodata)
+      : tables_(tables), nodata_(nodata) {}
+  ~zone_run() { Flush(); }
+  zone_run(const zone_run&) = delete;
+  zone_run& operator=(const zone_run&) = delete;
+
+  // Cell (r, c) of zone index `zone` with statistics weight `weight`.
+  void Add(int r, int c, int zone, double weight, const std::array<double, N>& values) {
+    bool has_nodata = false;
+    for (int k = 0; k < N; ++k) has_nodata |= values[static_cast<std::size_t>(k)] == nodata_;
+    if (has_nodata) {
+      AddEach(r, c, zone, values);
+      return;
+    }
+    if (zone != zone_) {
+      Flush();
+      zone_ = zone;
+    }
+    count_ += 1.0;
+    divisor_ += weight;
+    for (int k = 0; k < N; ++k)
+      sums_[static_cast<std::size_t>(k)] += weight * values[static_cast<std::size_t>(k)];
+  }
+  // The rare paths stay out of the cell loop.
+  [[gnu::noinline]] void AddEach(int r, int c, int zone, const std::array<double, N>& values) {
+    // Each table leaves a nodata value out on its own.
+    for (int k = 0; k < N; ++k)
+      if (tables_[static_cast<std::size_t>(k)])
+        tables_[static_cast<std::size_t>(k)]->AddCell(r, c, zone, values[static_cast<std::size_t>(k)], 1.0);
+  }
+  [[gnu::noinline]] void Flush() {
+    if (count_ > 0.0) {
+      for (int k = 0; k < N; ++k)
+        if (tables_[static_cast<std::size_t>(k)])
+          tables_[static_cast<std::size_t>(k)]->AddZoneSums(zone_, count_, sums_[static_cast<std::size_t>(k)],
+                                                            divisor_);
+    }
+    count_ = divisor_ = 0.0;
+    sums_.fill(0.0);
+  }
+
+ private:
+  const std::array<zonalstatistic*, kCoverValueCount>& tables_;
+  double nodata_;
+  int zone_ = -1;
+  double count_ = 0.0;
+  double divisor_ = 0.0;
+  std::array<double, N> sums_{};
+};
+
+}  // namespace
+
+// ================================================================ construction
+
+schneemodellklasse::schneemodellklasse(MessageStream* stream, const model_settings& settings,
+                                       grid_table* shared_grids)
+    : teilmodellklasse(stream, settings, kModuleName, shared_grids, true) {
+  storage_first_row = first_row;
+  storage_last_row = last_row;
+  state_files_ = settings.state_files;
+  if (flow_control_parameter == 0) return;
+  SetUpModule();
+}
+
+schneemodellklasse::~schneemodellklasse() = default;
+
+void schneemodellklasse::SetUpModule() {
+  *messages << "file " << kSourceModule << ", compiled at " << __DATE__ << ", " << __TIME__ << "[end-entry]";
+  elevation_ = (*grids)[2].data;
+  RankZoneGrid(subbasin_grid_, subbasins_, subbasin_code_map_, subbasin_count, max_subbasin_code_);
+  if (!mpi_regions_data) {
+    mpi_regions_data = OptionalData("MPIRegions");
+    mpi_helper_data = OptionalData("MPIHelper");
+  }
+  // Cells of other regions are left out; when there are none, the cell
+  // loops need not read the region grid.
+  regions_ = nullptr;
+  for (int r = first_row; mpi_regions_data && r <= last_row && !regions_; ++r)
+    for (int c = 1; c <= ncols; ++c)
+      if (zone_grid[r][c] != nodata_value && static_cast<int>(mpi_regions_data[r][c]) != process_index) {
+        regions_ = mpi_regions_data;
+        break;
+      }
+  layer_count = multilayer_table ? std::max(1, multilayer_table[1].LayerCount()) : 1;
+
+  ReadSnowSection(*this, parameters);
+  if (parameters.kind.slides) {
+    storage_first_row = 1;
+    storage_last_row = nrows;
+  }
+  CloseControlFile();
+  CreateStatistics();
+  rmf_mean_ = parameters.RMFMIN + (parameters.RMFMAX - parameters.RMFMIN) / 2.0;
+  rmf_amplitude_ = (parameters.RMFMAX - parameters.RMFMIN) / 2.0;
+
+  FindConstructionGrids();
+  if (grids->FirstFreeEntry() >= kGridTableLimit) {
+    *messages
+        << "FATAL: no free grid left. Please contact the author to set the number of available grids to a "
+           "larger number "
+        << kGridTableLimit << "[end-entry]";
+    throw ErrorCode{kNoFreeGridCode};
+  }
+  if (parameters.kind.slides) {
+    for (int k = 0; k < kSlideNeighbourCount; ++k)
+      slide_fraction_[k] = RequiredData("slidefraction" + std::to_string(k + 1));
+    slope_ = RequiredData("slope_angle");
+  }
+  if (parameters.kind.deposition_index) in_.deposition_index = RequiredData("deposition_index");
+  RegisterSnowGrids();
+
+  if (FindGrid("ThawCoeffPermaFrost", true) > 0 && FindGrid("PermafrostThawDepth", true) > 0) {
+    *messages << "FATAL: the grids ThawCoeffPermaFrost and PermafrostThawDepth ask for permafrost, which "
+                 "this build "
+                 "of the snow model does not have"
+              << "[end-entry]";
+    throw ErrorCode{kSnowFeatureMissingCode};
+  }
+  if (parameters.T0 > parameters.T0R) {
+    *messages << "ERROR: \n-----------------------------------------------------------------------\n"
+              << "   T0R (threshold temperature rain/snow) < T0 (threshold temperature snow melt)  \n"
+              << "   because these thresholds are contradicting each other, T0R was set to T0!               "
+                 "     \n"
+              << "-----------------------------------------------------------------------"
+              << "[end-entry]";
+    parameters.T0R = parameters.T0;
+  }
+
+  constants_.kind = parameters.kind;
+  constants_.t0r = parameters.T0R;
+  constants_.transzone = parameters.transzone;
+  constants_.t0 = parameters.T0;
+  constants_.crfr = parameters.CRFR;
+  constants_.steps_per_day = steps_per_day;
+  ready = 0;
+}
+
+void schneemodellklasse::CloseControlFile() {
+  if (!control_file) return;
+  const int result = std::fclose(control_file);
+  control_file = nullptr;
+  if (result != 0)
+    RaiseFatal(messages, "FATAL: cannot close " + control_file_name, kControlFileCloseErrorCode);
+}
+
+double** schneemodellklasse::RequiredData(const std::string& grid_name) {
+  return DataOf(FindRequiredGrid(grid_name), grid_name);
+}
+
+// The data of an entry found by a required look-up; an entry without data is
+// as good as none.
+double** schneemodellklasse::DataOf(int index, const std::string& grid_name) {
+  double** data = (*grids)[index].data;
+  if (!data)
+    RaiseFatal(messages, "FATAL: the grid " + grid_name + " needed within " + name + " holds no data",
+               kMissingGridCode);
+  return data;
+}
+
+double** schneemodellklasse::OptionalData(const std::string& grid_name) {
+  const int index = FindGrid(grid_name, true);
+  return index > 0 ? (*grids)[index].data : nullptr;
+}
+
+zonalstatistic* schneemodellklasse::AddStatistics(const snow_statistics_file& file, const std::string& label,
+                                                  int precision) {
+  auto table = std::make_unique<statistics_table>();
+  table->zones.assign(zone_table, zone_table + zone_count + 1);
+  for (zone_record& zone : table->zones) zone.weight_sum = zone.value_sum = 0.0;
+  std::string file_name = file.name;
+  int error = 0;
+  table->table = std::make_unique<zonalstatistic>(
+      error, messages, nodata_value, cell_weights, nrows, ncols, table->zones.data(), zone_count, file.code,
+      precision, file_name, DefaultOutputDirectory.get(), output_list_count,
+      output_list.empty() ? nullptr : output_list.data(), time_interval < kMinutesPerHour);
+  if (error != 0) throw ErrorCode{error};
+  table->table->WriteHeader(label, name);
+  zonalstatistic* result = table->table.get();
+  statistics_.push_back(std::move(table));
+  return result;
+}
+
+void schneemodellklasse::CreateStatistics() {
+  const snow_parameters& p = parameters;
+  cover_tables_[kCoverOutflow] = AddStatistics(
+      p.outflow_statistics, "snow_melt_(effective_outflow_from_snow_cover)___", kOutflowPrecision);
+  cover_tables_[kCoverMelt] = AddStatistics(
+      p.melt_statistics, "snow_melt_only(effective_outflow_from_snow_cover)___", kOutflowPrecision);
+  cover_tables_[kCoverStorage] =
+      AddStatistics(p.storage_statistics, "snow_storage_in_mm___", kStatisticsPrecision);
+  cover_tables_[kCoverSnowDays] =
+      AddStatistics(p.snow_days_statistics, "snow_days____", kStatisticsPrecision);
+  cover_tables_[kCoverSnowAge] = AddStatistics(p.snow_age_statistics, "snow_age____", kStatisticsPrecision);
+  cover_tables_[kCoverSnowfall] = AddStatistics(p.snow_statistics, "p_snow____", kStatisticsPrecision);
+  cover_tables_[kCoverRain] = AddStatistics(p.rain_statistics, "p_rain____", kStatisticsPrecision);
+  cover_tables_[kCoverAlbedo] = AddStatistics(p.albedo_statistics, "albedo____", kStatisticsPrecision);
+  if (p.kind.slides) {
+    cover_tables_[kCoverInputMass] =
+        AddStatistics(p.input_mass_statistics, "input_mass____", kStatisticsPrecision);
+    cover_tables_[kCoverMobileMass] =
+        AddStatistics(p.mobile_mass_statistics, "mobile_mass____", kStatisticsPrecision);
+    cover_tables_[kCoverDeposition] =
+        AddStatistics(p.deposition_statistics, "deposition____", kStatisticsPrecision);
+  }
+}
+
+void schneemodellklasse::FindConstructionGrids() {
+  albedo_ = RequiredData("albedo");
+  snow_evaporation_ = OptionalData("snow_evaporation");
+  landuse_.assign(static_cast<std::size_t>(layer_count) + 1, nullptr);
+  for (int l = 1; l <= layer_count; ++l)
+    landuse_[static_cast<std::size_t>(l)] = RequiredData("landuse" + std::to_string(l));
+
+  for (const char* glacier_grid : {"ice_firn", "GlacierizedCells"}) {
+    if (FindGrid(glacier_grid, true) <= 0) continue;
+    *messages << "FATAL: the grid " << glacier_grid
+              << " asks for glaciers, which this build of the snow model does not have"
+              << "[end-entry]";
+    throw ErrorCode{kSnowFeatureMissingCode};
+  }
+  if (parameters.method == 4) in_.vapour_pressure = RequiredData("vapor_pressure");
+  if (time_interval > kLongestSinglePart) in_.night_temperature = RequiredData("temperature_night");
+}
+
+// A grid of the snow cover: a grid of that name already in the table (a
+// standard grid) is used as it is; otherwise the module's own, read from its
+// file or starting at 0 inside the zone grid.
+schneemodellklasse::module_grid schneemodellklasse::StorageGrid(const std::string& grid_name,
+                                                                const snow_grid_file& file, int rows_first,
+                                                                int rows_last, bool read_initial) {
+  const int existing = FindGrid(grid_name, true);
+  if (existing > 0 && (*grids)[existing].data) return {(*grids)[existing].data, existing, false};
+  if (!read_initial) return OwnGrid(grid_name, file.name, file.write_code, rows_first, rows_last, true);
+
+  double** data = nullptr;
+  // Cells of the zone grid without data in the file start without snow.
+  constexpr int kFillWithDefault = 2;
+  ReadGrid(file.name, data, kFillWithDefault, true, false, 0.0, false);
+  matrices_.emplace_back(data, 1, nrows, ncols);
+  const int index = grids->FirstFreeEntry();
+  RegisterGrid(index, file.name, data, nullptr, 0, grid_name, file.write_code, rows_first, rows_last);
+  return {data, index, true};
+}
+
+schneemodellklasse::module_grid schneemodellklasse::OwnGrid(const std::string& grid_name,
+                                                            const std::string& file_name, int write_code,
+                                                            int rows_first, int rows_last, bool fill_zero) {
+  double** data = matrix(rows_first, rows_last, 1, ncols, rows_last);
+  matrices_.emplace_back(data, rows_first, rows_last, ncols);
+  if (fill_zero) {
+    for (int r = rows_first; r <= rows_last; ++r)
+      for (int c = 1; c <= ncols; ++c) data[r][c] = zone_grid[r][c] == nodata_value ? nodata_value : 0.0;
+  }
+  const int index = grids->FirstFreeEntry();
+  RegisterGrid(index, file_name, data, nullptr, 0, grid_name, write_code, rows_first, rows_last);
+  return {data, index, true};
+}
+
+void schneemodellklasse::RegisterSnowGrids() {
+  const snow_parameters& p = parameters;
+  const bool read = p.readgrid == 1;
+  const int s0 = storage_first_row;
+  const int s1 = storage_last_row;
+  solid_ = StorageGrid("snowstorage_solid", p.solid_grid, s0, s1, read);
+  liquid_ = StorageGrid("snowstorage_liquid", p.liquid_grid, s0, s1, read);
+  total_ = StorageGrid("snow_storage_total", p.total_grid, s0, s1, read);
+  snow_days_ = StorageGrid("days_snow", p.snow_days_grid, read ? first_row : s0, read ? last_row : s1, read);
+  snow_age_ = StorageGrid("snow_age", p.snow_age_grid, read ? first_row : s0, read ? last_row : s1, read);
+  if (p.kind.slides) SetUpSlides();
+  snow_fraction_ =
+      OwnGrid("snow_fraction", p.snow_grid.name, p.snow_grid.write_code, first_row, last_row, true);
+  rain_fraction_ =
+      OwnGrid("rain_fraction", p.rain_grid.name, p.rain_grid.write_code, first_row, last_row, true);
+  outflow_ =
+      OwnGrid("snowcover_outflow", p.outflow_grid.name, p.outflow_grid.write_code, first_row, last_row, true);
+  melt_ = OwnGrid("melt_from_snowcover", p.melt_grid.name, p.melt_grid.write_code, first_row, last_row, true);
+  snow_free_albedo_ =
+      owned_matrix(matrix(first_row, last_row, 1, ncols, last_row), first_row, last_row, ncols);
+}
+
+void schneemodellklasse::SetUpSlides() {
+  const snow_parameters& p = parameters;
+  const int existing = FindGrid("max_deposition", true);
+  if (existing > 0 && (*grids)[existing].data) {
+    max_deposition_ = {(*grids)[existing].data, existing, false};
+  } else {
+    max_deposition_ = OwnGrid("max_deposition", "", 0, 1, nrows, false);
+    for (int r = 1; r <= nrows; ++r)
+      for (int c = 1; c <= ncols; ++c)
+        max_deposition_.data[r][c] =
+            zone_grid[r][c] == nodata_value
+                ? nodata_value
+                : MaxDeposition(slope_[r][c], p.maxDepositionSlope, p.maxDepositionFactor);
+  }
+  slide_order_ = ElevationOrder(zone_grid, elevation_, nrows, ncols, nodata_value);
+  order_row_ = OwnGrid("elev_order_row", "", 0, 1, nrows, false);
+  order_col_ = OwnGrid("elev_order_col", "", 0, 1, nrows, false);
+  WriteElevationOrder(slide_order_, zone_grid, nrows, ncols, nodata_value, order_row_.data, order_col_.data);
+  const int s0 = storage_first_row;
+  const int s1 = storage_last_row;
+  input_mass_ = OwnGrid("input_mass", p.input_mass_grid.name, p.input_mass_grid.write_code, s0, s1, true);
+  mobile_mass_ = OwnGrid("mobile_mass", p.mobile_mass_grid.name, p.mobile_mass_grid.write_code, s0, s1, true);
+  deposition_ = OwnGrid("deposition", p.deposition_grid.name, p.deposition_grid.write_code, s0, s1, true);
+}
+
+// ================================================================ links
+
+void schneemodellklasse::SetRadiationCorrectionGrid(double** grid) {
+  if (flow_control_parameter != 0) in_.radiation_correction = grid;
+}
+
+double** schneemodellklasse::GetSnowStorageGrid() {
+  return flow_control_parameter != 0 ? solid_.data : nullptr;
+}
+
+void schneemodellklasse::SetSubbasinRunoff(double** runoff) {
+  if (flow_control_parameter == 0) return;
+  subbasin_runoff_ = runoff;
+  ready = 1;
+}
+
+int schneemodellklasse::GetMethod() { return flow_control_parameter > 0 ? parameters.method : 0; }
+
+void schneemodellklasse::LinkInputGrids(bool interception_first) {
+  if (flow_control_parameter == 0 || linked_) return;
+  in_.water = interception_first ? OptionalData("throughfall0") : nullptr;
+  if (!in_.water) in_.water = RequiredData("precipitation");
+  in_.canopy_unload = OptionalData("Snow_canopy_unload_solid");
+  if (parameters.kind.needs_wind) {
+    in_.wind = OptionalData("Snow_canopy_wind");
+    if (!in_.wind) in_.wind = RequiredData("wind_speed");
+  }
+  in_.temperature = DataOf(
+      FindOneOfFourGrids("Snow_canopy_temperature", "corr_temperature", "temperature", "temperature_14"),
+      "temperature");
+  linked_ = true;
+}
+
+void schneemodellklasse::InitLakeModel(const std::string& section) {
+  if (flow_control_parameter == 0) return;
+  if (FindGrid("lake_codes", true) <= 0) {
+    *messages << "INFO: no LAKE-grid was found in " << name << "\n"
+              << "Lake modelling is switched off for " << name << "."
+              << "[end-entry]";
+    return;
+  }
+  OpenControlFile();
+  if (!control_file) RaiseFatal(messages, "FATAL: error opening " + control_file_name, kLakeSetUpCode);
+  FindSection(section, true);
+  int lake_flow_control = 0;
+  std::string rest;
+  ReadValue(control_file, lake_flow_control, "flow control parameter for " + section, rest);
+  if (lake_flow_control != 0) {
+    in_.lake_codes = OptionalData("lake_codes");
+    in_.pond = OptionalData("ponding_storage");
+    if (!in_.pond) in_.pond = OptionalData("ponding_storage_top");
+    if (!in_.lake_codes || !in_.pond) {
+      *messages << "FATAL: \n\n=======================================\n"
+                << "!!!! ERROR !!!! \n\n"
+                << "\nLAKE-grid was found, but no POND-Grid. For using lakes,"
+                << "\nboth grids as well as the MAXPOND grid must be present."
+                << "\n\n=======================================\n"
+                << "[end-entry]";
+      throw ErrorCode{kLakeSetUpCode};
+    }
+    lakes_on_ = true;
+  }
+  const int result = std::fclose(control_file);
+  control_file = nullptr;
+  if (result != 0) {
+    RaiseFatal(
+        messages,
+        "FATAL: error closing " + control_file_name + "after reading initialization method for " + section,
+        kControlFileCloseErrorCode);
+  }
+}
+
+void schneemodellklasse::SetUpTracers(int& error, int count,
+                                      const std::vector<tracer_description>* descriptions) {
+  error = 0;
+  if (flow_control_parameter == 0) return;
+  teilmodellklasse::SetUpTracers(error, count, descriptions);
+  if (error != 0) throw ErrorCode{error};
+  for (int k = 1; k <= tracer_count; ++k) {
+    const std::string number = std::to_string(k);
+    const int index = FindOneOfThreeGrids("concflux_tracer_" + number + "_irrigation",
+                                          "concflux_tracer_" + number + "_input", "!!_no_entry_!!");
+    tracer_storages[static_cast<std::size_t>(k)].input_grid = (*grids)[index].data;
+  }
+}
+
+void schneemodellklasse::FreeTracers() {
+  if (flow_control_parameter != 0) teilmodellklasse::FreeTracers();
+}
+
+double schneemodellklasse::SeasonalMeltFactor(int day, int month) {
+  return SeasonalFactor(rmf_mean_, rmf_amplitude_, day, month, month_lengths);
+}
+
+double schneemodellklasse::SaturationVapourPressureIce(double t_celsius) {
+  return SaturationVapourPressureIceTetens(t_celsius);
+}
+
+// ================================================================ the step
+
+bool schneemodellklasse::HasDate(int day, int month) {
+  if (month >= 1 && month <= kLastMonth && day >= 1 && day <= kLongestMonth) return true;
+  // A run without meteorological input makes one pass without a date.
+  if (!undated_step_reported_) {
+    *messages << "WARNING: " << name << ": the step of " << day << "." << month
+              << " has no date of the year, so no snow is computed in it"
+              << "[end-entry]";
+    undated_step_reported_ = true;
+  }
+  return false;
+}
+
+// The land-use albedo of every cell for the day. Land uses whose fix points
+// do not move with the altitude or the cell's phenology have one value for
+// all their cells. When the set-up object's daily update may move the
+// phenology of a cell, its step is refreshed too.
+void schneemodellklasse::RefreshSnowFreeAlbedo(int hour, int day, int month, int year) {
+  const date_key_t key = date_key(year, month, day, 0, 0);
+  const bool daily_update =
+      albedo_follows_phenology_ && hour + static_cast<int>(interval_end_shift) == kHoursPerDay;
+  if (key == albedo_date_ && !daily_update) return;
+  albedo_date_ = key;
+
+  const int record_count = landuse_table ? landuse_table[0].code : 0;
+  landuse_cell_day date;
+  date.day = day;
+  date.month = month;
+  date.day_of_year = DayOfYearOfDate(day, month, year);
+  date.month_lengths = LanduseMonthLengths(year);
+  auto day_failure = [&](const landuse_table_entry& record) {
+    WriteDayOfYearFailure(messages, record.Code(), day, month, year);
+    throw ErrorCode{kDayOfYearErrorCode};
+  };
+
+  std::size_t longest = 1;
+  for (int k = 1; k <= record_count; ++k)
+    longest = std::max(longest, static_cast<std::size_t>(landuse_table[k].FixPointCount()) + 1);
+  fix_point_days_.resize(longest);
+
+  // The value of a land use for all its cells; NaN where it varies by cell.
+  std::vector<double> common(static_cast<std::size_t>(record_count) + 1,
+                             std::numeric_limits<double>::quiet_NaN());
+  albedo_follows_phenology_ = false;
+  for (int k = 1; k <= record_count; ++k) {
+    const landuse_table_entry& record = landuse_table[k];
+    const bool phenology = record.Method() >= kMethodDynamicPhenology1;
+    albedo_follows_phenology_ = albedo_follows_phenology_ || phenology;
+    bool moves = phenology;
+    for (std::size_t i = 0; i < record.lists.AltDep.size() && !moves; ++i)
+      moves = record.lists.AltDep[i] != 0.0;
+    if (moves) continue;
+    if (date.day_of_year == kNoDayOfYear) day_failure(record);
+    landuse_cell_day at = date;
+    const fix_point_day_failure failure =
+        record.AtCell(1, 1, 1, kFixPointReferenceAltitude, fix_point_days_, at);
+    if (failure.point > 0) {
+      WriteFixPointDayFailure(messages, failure);
+      throw ErrorCode{kAltitudeCorrectionErrorCode};
+    }
+    common[static_cast<std::size_t>(k)] = record.ValueOn(&landuse_fix_point_lists::Albedo, at);
+  }
+
+  double** landuse = landuse_[1];
+  for (int r = first_row; r <= last_row; ++r) {
+    double* out = snow_free_albedo_[r];
+    const row_range cols = row_ranges ? row_ranges[r] : row_range{1, ncols};
+    for (int c = cols.first; c <= cols.last; ++c) {
+      if (zone_grid[r][c] == nodata_value) continue;
+      const double value = landuse[r][c];
+      const int k = value > nodata_value && value < record_count + 1.0 ? static_cast<int>(value) : 0;
+      if (k < 1) {
+        out[c] = nodata_value;
+        continue;
+      }
+      const double shared = common[static_cast<std::size_t>(k)];
+      if (!std::isnan(shared)) {
+        out[c] = shared;
+        continue;
+      }
+      const landuse_table_entry& record = landuse_table[k];
+      if (date.day_of_year == kNoDayOfYear) day_failure(record);
+      landuse_cell_day at = date;
+      const fix_point_day_failure failure = record.AtCell(1, r, c, elevation_[r][c], fix_point_days_, at);
+      if (failure.point > 0) {
+        WriteFixPointDayFailure(messages, failure);
+        throw ErrorCode{kAltitudeCorrectionErrorCode};
+      }
+      out[c] = record.ValueOn(&landuse_fix_point_lists::Albedo, at);
+    }
+  }
+}
+
+double schneemodellklasse::CellSnowStep(int row, int col, double t_air, double weight, double input_water,
+                                        double& solid, double& liquid, double extra_solid) {
+  snow_cell_forcing f;
+  f.t_air = t_air;
+  f.input_water = input_water;
+  f.canopy_unload = extra_solid;
+  if (in_.wind) f.wind_speed = in_.wind[row][col];
+  if (in_.vapour_pressure) f.vapour_pressure = in_.vapour_pressure[row][col];
+  if (in_.deposition_index) f.deposition_index = in_.deposition_index[row][col];
+  if (in_.radiation_correction) f.radiation_factor = RadiationMeltFactor(in_.radiation_correction[row][col]);
+  f.lake = lakes_on_ && in_.lake_codes[row][col] > 0.0 && in_.pond[row][col] > 0.0;
+  const snow_part_result part = SnowStepPart(constants_, f, weight, solid, liquid);
+  snow_fraction_.data[row][col] = part.snowfall;
+  rain_fraction_.data[row][col] = part.rain;
+  // Only the deposition-index methods change the input water; the others
+  // leave its grid untouched, unwritten.
+  if (constants_.kind.deposition_index) in_.water[row][col] += part.extra_input;
+  return part.melt;
+}
+
+// Flattened so that the cell step and the statistics of a cell are inlined
+// into the cell loop.
+[[gnu::flatten]] void schneemodellklasse::RunTimeStep(int minute, int hour, int day, int month, int year) {
+  ReportProgress(minute, hour, day, month, year);
+  if (flow_control_parameter == 0 || !HasDate(day, month)) return;
+  if (!linked_) LinkInputGrids(false);
+
+  constants_.ddf = MonthlyValueOfDay(parameters.DDF, day, month, month_lengths);
+  constants_.c0 = MonthlyValueOfDay(parameters.c0, day, month, month_lengths);
+  constants_.c1 = MonthlyValueOfDay(parameters.c1, day, month, month_lengths);
+  constants_.rmf = SeasonalMeltFactor(day, month);
+  DaylightFraction();
+  RefreshSnowFreeAlbedo(hour, day, month, year);
+  StartStatistics();
+
+  const bool two_parts = time_interval > kLongestSinglePart;
+  const double first_weight = two_parts ? night_fraction : 1.0;
+  const double step_days = 1.0 / steps_per_day;
+  const double cwh = parameters.CWH;
+  const double t0r = parameters.T0R;
+  const double transzone = parameters.transzone;
+  const double albedo_min = parameters.ALBsnow_min;
+  const double albedo_max = parameters.ALBsnow_max;
+  const bool statistics_here = !parameters.kind.slides;
+  const bool tracers = tracer_count > 0;
+  zone_run<kCoverValuesWithoutSlides> statistics(cover_tables_, nodata_value);
+  double last_exponent = 0.0;
+  double last_decay = 1.0;
+
+  for (int r = first_row; r <= last_row; ++r) {
+    const double* zone_row = zone_grid[r];
+    const double* region_row = regions_ ? regions_[r] : nullptr;
+    const double* temperature_row = in_.temperature[r];
+    const double* first_temperature_row = two_parts ? in_.night_temperature[r] : temperature_row;
+    const double* unload_row = in_.canopy_unload ? in_.canopy_unload[r] : nullptr;
+    const double* snow_free_row = snow_free_albedo_[r];
+    double* water_row = in_.water[r];
+    double* solid_row = solid_.data[r];
+    double* liquid_row = liquid_.data[r];
+    double* total_row = total_.data[r];
+    double* days_row = snow_days_.data[r];
+    double* age_row = snow_age_.data[r];
+    double* albedo_row = albedo_[r];
+    double* snowfall_row = snow_fraction_.data[r];
+    double* rain_row = rain_fraction_.data[r];
+    double* outflow_row = outflow_.data[r];
+    double* melt_row = melt_.data[r];
+    const row_range cols = row_ranges ? row_ranges[r] : row_range{1, ncols};
+    for (int c = cols.first; c <= cols.last; ++c) {
+      const double zone = zone_row[c];
+      if (zone == nodata_value) continue;
+      if (region_row && static_cast<int>(region_row[c]) != process_index) continue;
+
+      const double input_water = water_row[c];
+      const double unload = unload_row ? unload_row[c] : 0.0;
+      double solid = solid_row[c];
+      double liquid = liquid_row[c];
+      if (tracers) TracersBeforeStep(r, c, input_water, solid + liquid);
+      // Steps over 720 minutes: the night part first, then the day part.
+      const double t_air = temperature_row[c];
+      double melt =
+          CellSnowStep(r, c, first_temperature_row[c], first_weight, input_water, solid, liquid, unload);
+      if (two_parts) melt += CellSnowStep(r, c, t_air, day_fraction, input_water, solid, liquid, unload);
+      const double input_after = water_row[c];
+
+      const snow_release release = ReleaseLiquid(melt, cwh, solid, liquid);
+      outflow_row[c] = release.outflow;
+      melt_row[c] = release.melt_outflow;
+      const double cover = solid + liquid;
+      if (tracers) TracersAfterStep(r, c, release.outflow, cover);
+
+      // The albedo before the melt only feeds the energy balance, which
+      // these methods do not have; the cell's albedo is the one after it.
+      const double days = cover > kSnowCoverThreshold ? step_days : 0.0;
+      const double age = SnowAgeAfterStep(age_row[c], t_air, t0r, transzone, input_after, cover, step_days);
+      double albedo = snow_free_row[c];
+      if (cover > kSnowCoverThreshold) {
+        // Neighbouring cells mostly share the age of their snow and the
+        // sign of their temperature: the exp of the last cell is kept.
+        const double exponent = AlbedoDecayExponent(age, t_air);
+        if (exponent != last_exponent) {
+          last_exponent = exponent;
+          last_decay = std::exp(exponent);
+        }
+        albedo = SnowAlbedoOfDecay(albedo_min, albedo_max, last_decay);
+      }
+      days_row[c] = days;
+      age_row[c] = age;
+      albedo_row[c] = albedo;
+      solid_row[c] = solid;
+      liquid_row[c] = liquid;
+      total_row[c] = cover;
+      if (!statistics_here) continue;
+      const int zone_index = zone_code_map[static_cast<int>(zone)];
+      statistics.Add(
+          r, c, zone_index, StatisticsCellWeight(cell_weights, r, c, nrows, ncols),
+          {cover, release.outflow, release.melt_outflow, days, age, snowfall_row[c], rain_row[c], albedo});
+      if (tracers) AddTracerStatistics(r, c, zone_index);
+    }
+  }
+}
+
+void schneemodellklasse::RunGlacierStep(int minute, int hour, int day, int month, int year) {
+  // The progress line of the step was written by RunTimeStep.
+  current_date = model_date{minute, hour, day, month, year};
+  if (flow_control_parameter == 0 || !HasDate(day, month)) return;
+  if (parameters.kind.slides) {
+    slide_grids g;
+    g.zone = zone_grid;
+    for (int k = 0; k < kSlideNeighbourCount; ++k) g.fraction[k] = slide_fraction_[k];
+    g.slope = slope_;
+    g.max_deposition = max_deposition_.data;
+    g.solid = solid_.data;
+    g.liquid = liquid_.data;
+    g.total = total_.data;
+    g.input_mass = input_mass_.data;
+    g.mobile_mass = mobile_mass_.data;
+    g.deposition = deposition_.data;
+    RunSnowSlides(g, slide_parameters{parameters.minSlideSlope, parameters.slideMassFrac}, slide_order_,
+                  nrows, ncols, row_ranges, nodata_value);
+    AccumulateStatistics();
+  }
+  EndStatistics(minute, hour, day, month, year);
+  WriteOutputs();
+}
+
+// ================================================================ tracers
+
+[[gnu::noinline]] void schneemodellklasse::TracersBeforeStep(int r, int c, double input_water, double cover) {
+  for (int k = 1; k <= tracer_count; ++k) {
+    tracer_storage& storage = tracer_storages[static_cast<std::size_t>(k)];
+    const tracer_description& tracer = (*tracer_descriptions)[static_cast<std::size_t>(k)];
+    double& stored = storage.storage_grid[r][c];
+    if (tracer.radioactive == 1) stored *= storage.decay_factor;
+    if (!(input_water > 0.0) || !storage.input_grid) continue;
+    const double input = storage.input_grid[r][c];
+    // An evaporating tracer is kept as a concentration, any other as the mass
+    // the cover holds.
+    stored = tracer.evaporating == 1 ? MixedConcentration(stored, input, cover, input_water)
+                                     : stored + input * input_water;
+  }
+}
+
+[[gnu::noinline]] void schneemodellklasse::TracersAfterStep(int r, int c, double outflow, double cover) {
+  for (int k = 1; k <= tracer_count; ++k) {
+    tracer_storage& storage = tracer_storages[static_cast<std::size_t>(k)];
+    const tracer_description& tracer = (*tracer_descriptions)[static_cast<std::size_t>(k)];
+    double& stored = storage.storage_grid[r][c];
+    double& flux = storage.flux_grid[r][c];
+    if (tracer.evaporating == 1) {
+      flux = stored;
+      continue;
+    }
+    const double water = outflow + cover;
+    const double share = water > 0.0 ? stored * outflow / water : 0.0;
+    const double removed = std::min(outflow * tracer.max_conc, share);
+    stored -= removed;
+    flux = outflow > 0.0 ? removed / outflow : 0.0;
+  }
+}
+
+// ================================================================ statistics and outputs
+
+void schneemodellklasse::StartStatistics() {
+  for (auto& table : statistics_) table->table->StartStep();
+  for (int k = 1; k <= tracer_count; ++k) {
+    zonalstatistic* table = tracer_storages[static_cast<std::size_t>(k)].statistics.get();
+    if (table) table->StartStep();
+  }
+}
+
+[[gnu::noinline]] void schneemodellklasse::AddTracerStatistics(int r, int c, int zone) {
+  for (int k = 1; k <= tracer_count; ++k) {
+    tracer_storage& storage = tracer_storages[static_cast<std::size_t>(k)];
+    if (!storage.statistics) continue;
+    const double stored = storage.storage_grid[r][c];
+    // An evaporating tracer's concentration is weighted by the water of the
+    // cover, any other tracer's mass counts per cell.
+    const bool evaporating = (*tracer_descriptions)[static_cast<std::size_t>(k)].evaporating == 1;
+    storage.statistics->AddCell(r, c, zone, stored,
+                                evaporating ? solid_.data[r][c] + liquid_.data[r][c] : 1.0);
+  }
+}
+
+// The statistics of the cells after the slides.
+void schneemodellklasse::AccumulateStatistics() {
+  zone_run<kCoverValueCount> statistics(cover_tables_, nodata_value);
+  for (int r = first_row; r <= last_row; ++r) {
+    const double* zone_row = zone_grid[r];
+    const double* region_row = regions_ ? regions_[r] : nullptr;
+    const row_range cols = row_ranges ? row_ranges[r] : row_range{1, ncols};
+    for (int c = cols.first; c <= cols.last; ++c) {
+      const double zone = zone_row[c];
+      if (zone == nodata_value) continue;
+      if (region_row && static_cast<int>(region_row[c]) != process_index) continue;
+      const int zone_index = zone_code_map[static_cast<int>(zone)];
+      statistics.Add(
+          r, c, zone_index, StatisticsCellWeight(cell_weights, r, c, nrows, ncols),
+          {solid_.data[r][c] + liquid_.data[r][c], outflow_.data[r][c], melt_.data[r][c],
+           snow_days_.data[r][c], snow_age_.data[r][c], snow_fraction_.data[r][c], rain_fraction_.data[r][c],
+           albedo_[r][c], input_mass_.data[r][c], mobile_mass_.data[r][c], deposition_.data[r][c]});
+      if (tracer_count > 0) AddTracerStatistics(r, c, zone_index);
+    }
+  }
+}
+
+void schneemodellklasse::EndStatistics(int minute, int hour, int day, int month, int year) {
+  constexpr int kEndStepFlag = 1;
+  for (auto& table : statistics_) table->table->EndStep(year, month, day, hour, minute, kEndStepFlag);
+}
+
+void schneemodellklasse::WriteOutputs() {
+  for (const module_grid* grid :
+       {&total_, &solid_, &liquid_, &snow_days_, &snow_age_, &snow_fraction_, &rain_fraction_, &outflow_,
+        &melt_, &input_mass_, &mobile_mass_, &deposition_}) {
+    if (grid->registered) WriteGridOutput(grid->index, 1, false);
+  }
+  const model_date& d = current_date;
+  for (int k = 1; k <= tracer_count; ++k) {
+    tracer_storage& storage = tracer_storages[static_cast<std::size_t>(k)];
+    if (storage.statistics) storage.statistics->EndStep(d.year, d.month, d.day, d.hour, d.minute, 1);
+    if (storage.storage_grid_index > 0) WriteGridOutput(storage.storage_grid_index, 1, false);
+  }
+}
+
+void schneemodellklasse::FlushBuffers() {
+  if (flow_control_parameter == 0) return;
+  for (auto& table : statistics_) table->table->FlushRows();
+  for (int k = 1; k <= tracer_count; ++k) {
+    zonalstatistic* table = tracer_storages[static_cast<std::size_t>(k)].statistics.get();
+    if (table) table->FlushRows();
+  }
+}
+
+// ================================================================ clean-up
+
+void schneemodellklasse::CleanUp() {
+  if (cleaned_up) return;
+  if (flow_control_parameter >= 1) {
+    if (ready) WriteStorageFile(1);
+    // Every table is closed even when one cannot be written; the first
+    // failure is reported afterwards.
+    ErrorCode failure = 0;
+    for (auto& table : statistics_) {
+      try {
+        table->table->CleanUp();
+      } catch (ErrorCode code) {
+        if (failure == 0) failure = code;
+      }
+    }
+    statistics_.clear();
+    cover_tables_.fill(nullptr);
+    for (module_grid* grid :
+         {&solid_, &liquid_, &total_, &snow_days_, &snow_age_, &max_deposition_, &order_row_, &order_col_,
+          &input_mass_, &mobile_mass_, &deposition_, &snow_fraction_, &rain_fraction_, &outflow_, &melt_}) {
+      if (grid->registered) ReleaseGrid(grid->index);
+      grid->registered = false;
+    }
+    if (failure != 0) {
+      modelobject::CleanUp();
+      throw ErrorCode{failure};
+    }
+  }
+  modelobject::CleanUp();
+}
+
+}  // namespace velmo

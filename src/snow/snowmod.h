@@ -1,0 +1,235 @@
+// The snow model "snow_model": splits the input water into rain and snow,
+// keeps the snow cover of every cell (solid and liquid storage), melts it by
+// a temperature-index method, lets the liquid water beyond the holding
+// capacity flow out as "snowcover_outflow", ages the snow and sets the cell
+// albedo; the slide methods move snow downhill once per step. It writes its
+// grids and zone statistics and the snow block of the state file.
+//
+// Built by the model application after the evapotranspiration model; linked
+// through SetRadiationCorrectionGrid, GetSnowStorageGrid/GetMethod (to the
+// evapotranspiration model), LinkInputGrids, SetUpTracers, InitLakeModel,
+// SetSubbasinRunoff and ReadStorageFile. Each step: RunTimeStep, then
+// RunGlacierStep.
+//
+// Glaciers ("ice_firn", "GlacierizedCells"), permafrost and the
+// energy-balance methods 5, 6, 7 and 11 are not part of this build: their
+// grids or methods end the construction with code 80.
+#pragma once
+
+#include <array>
+#include <cstdio>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/memory.h"
+#include "framework/zonalstat.h"
+#include "setup/teilmod.h"
+#include "snow/snow_section.h"
+#include "snow/snow_slides.h"
+
+namespace velmo {
+
+class state_file_session;
+
+// Codes of the snow model.
+inline constexpr int kSnowStateFileCode = 71;  // state block missing or not matching the run
+inline constexpr int kLakeSetUpCode = 28;      // control file not opened, no pond grid
+
+// The values of a cell the module's zone statistics take, one table each.
+enum cover_value : int {
+  kCoverStorage,    // solid + liquid
+  kCoverOutflow,    // "snowcover_outflow"
+  kCoverMelt,       // "melt_from_snowcover"
+  kCoverSnowDays,   // "days_snow"
+  kCoverSnowAge,    // "snow_age"
+  kCoverSnowfall,   // "snow_fraction"
+  kCoverRain,       // "rain_fraction"
+  kCoverAlbedo,     // "albedo"
+  kCoverInputMass,  // slide methods
+  kCoverMobileMass,
+  kCoverDeposition,
+  kCoverValueCount
+};
+inline constexpr int kCoverValuesWithoutSlides = kCoverInputMass;
+
+// The outflows (mm per step) of the three glacier linear storages of a subbasin.
+struct glacier_outflow {
+  double ice = 0.0;   // Qice_slr
+  double firn = 0.0;  // Qfirn_slr
+  double snow = 0.0;  // Qsnow_slr
+};
+
+// The snow block of the state file as text: "[snow_model_v2]", the subbasin
+// count, the time interval, three lines per subbasin (index, tab, value with
+// 17 significant digits, label) and an empty line. Without outflows (no
+// glaciers) every value is 0.
+std::string FormatSnowStateBlock(int subbasin_count, double time_interval,
+                                 const std::vector<glacier_outflow>& outflows);
+
+// Whether a value read from the state file differs from the run's: for a
+// stored 0 any other value, else a relative difference above 1e-5.
+bool StoredValueDiffers(double stored, double control);
+
+class schneemodellklasse : public teilmodellklasse {
+ public:
+  // Reads "[snow_model]" (it must exist) and sets the module up: statistics
+  // files, input grids, the registered grids and, for the slide methods, the
+  // elevation order. Failures write their entry and throw their code.
+  schneemodellklasse(MessageStream* stream, const model_settings& settings, grid_table* shared_grids);
+  ~schneemodellklasse() override;
+
+  // Appends the state block when ready, closes the statistics tables and
+  // releases the registered grids, then the base clean-up.
+  void CleanUp() override;
+  // Base set-up (its code is thrown), then each tracer's input
+  // concentration grid: "concflux_tracer_<k>_irrigation", else
+  // "concflux_tracer_<k>_input".
+  void SetUpTracers(int& error, int count, const std::vector<tracer_description>* descriptions) override;
+  void FreeTracers() override;
+
+  // First half of the step: snow, melt, albedo of every computed cell.
+  virtual void RunTimeStep(int minute, int hour, int day, int month, int year);
+  // Second half: slides, statistics rows, output grids.
+  virtual void RunGlacierStep(int minute, int hour, int day, int month, int year);
+  virtual void FlushBuffers();
+  // Links.
+  virtual void SetRadiationCorrectionGrid(double** grid);
+  virtual double** GetSnowStorageGrid();
+  virtual void SetSubbasinRunoff(double** runoff);
+  virtual double SeasonalMeltFactor(int day, int month);
+  virtual double SaturationVapourPressureIce(double t_celsius);
+  virtual void InitLakeModel(const std::string& section);
+  // State block: reads it (read mode 1) or only keeps the name for writing
+  // (read mode 0); modes 2 and 4 neither read nor write it.
+  virtual void ReadStorageFile(const std::string& file_name, int read_mode);
+  virtual void WriteStorageFile(int append);
+  [[noreturn]] virtual void ReportStateMismatch(const std::string& item, double control_value,
+                                                double stored_value);
+  // Reads the next number of the state file being read and compares it.
+  virtual void CompareStoredValue(double control_value, const std::string& item);
+  virtual int GetMethod();
+  virtual void LinkInputGrids(bool interception_first);
+  virtual void SetTemperatureStackFlag(bool flag) { temperature_stack_ = flag; }
+  virtual bool GetTemperatureStackFlag() { return temperature_stack_; }
+  virtual bool GetLayeredSnowFlag() { return false; }
+
+  // One part (weight w) of the step of cell (row, col) at air temperature T,
+  // with the input water the cell had before the step: adds its snowfall
+  // and rain to the cover, writes them to "snow_fraction" and
+  // "rain_fraction", raises the input water by the deposition-index snow
+  // and returns the melt, not yet taken from the solid storage.
+  double CellSnowStep(int row, int col, double t_air, double weight, double input_water, double& solid,
+                      double& liquid, double extra_solid);
+
+  // The two values the interception model takes over when it runs first.
+  double GetTransZone() const { return parameters.transzone; }
+  double GetT0R() const { return parameters.T0R; }
+
+  snow_parameters parameters;
+  // Outflows of the glacier linear storages per subbasin, index
+  // 1..subbasin_count; empty without glaciers.
+  std::vector<glacier_outflow> glacier_outflows;
+  int subbasin_count = 0;
+  int layer_count = 1;
+  // The storage grids exist over these rows (every row with slides).
+  int storage_first_row = 0;
+  int storage_last_row = 0;
+  std::string state_file_name;  // empty: no state block is written
+
+ private:
+  // A grid the module uses by name: its data and entry, and whether the
+  // module registered it (and so writes and releases it) or found it.
+  struct module_grid {
+    double** data = nullptr;
+    int index = 0;
+    bool registered = false;
+  };
+  struct statistics_table {
+    std::vector<zone_record> zones;
+    std::unique_ptr<zonalstatistic> table;
+  };
+  // The step's input grids, looked up once.
+  struct input_grids {
+    double** water = nullptr;
+    double** temperature = nullptr;
+    double** night_temperature = nullptr;
+    double** wind = nullptr;
+    double** vapour_pressure = nullptr;
+    double** deposition_index = nullptr;
+    double** canopy_unload = nullptr;
+    double** radiation_correction = nullptr;
+    double** lake_codes = nullptr;
+    double** pond = nullptr;
+  };
+
+  void SetUpModule();
+  void CreateStatistics();
+  zonalstatistic* AddStatistics(const snow_statistics_file& file, const std::string& label, int precision);
+  void FindConstructionGrids();
+  void RegisterSnowGrids();
+  module_grid StorageGrid(const std::string& name, const snow_grid_file& file, int rows_first, int rows_last,
+                          bool read_initial);
+  module_grid OwnGrid(const std::string& name, const std::string& file_name, int write_code, int rows_first,
+                      int rows_last, bool fill_zero);
+  void SetUpSlides();
+  void CloseControlFile();
+  double** RequiredData(const std::string& name);
+  double** DataOf(int index, const std::string& name);
+  double** OptionalData(const std::string& name);
+
+  bool HasDate(int day, int month);
+  void RefreshSnowFreeAlbedo(int hour, int day, int month, int year);
+  void StartStatistics();
+  void AccumulateStatistics();
+  void AddTracerStatistics(int r, int c, int zone);
+  void EndStatistics(int minute, int hour, int day, int month, int year);
+  void WriteOutputs();
+  void TracersBeforeStep(int r, int c, double input_water, double cover);
+  void TracersAfterStep(int r, int c, double outflow, double cover);
+  void ReadStateBlock(std::FILE* file, const std::string& path);
+
+  snow_step_constants constants_;
+  double rmf_mean_ = 0.0;
+  double rmf_amplitude_ = 0.0;
+  double** elevation_ = nullptr;
+  double** regions_ = nullptr;  // "MPIRegions" when some cells belong to another region
+  double** subbasin_grid_ = nullptr;
+  std::vector<zone_record> subbasins_;
+  std::vector<int> subbasin_code_map_;
+  int max_subbasin_code_ = 0;
+
+  double** albedo_ = nullptr;
+  double** snow_evaporation_ = nullptr;  // replaced by the energy-balance methods' sublimation
+  std::vector<double**> landuse_;        // index 1..layer_count
+  double** slide_fraction_[kSlideNeighbourCount] = {};
+  double** slope_ = nullptr;
+  input_grids in_;
+  bool linked_ = false;
+  bool lakes_on_ = false;
+  double** subbasin_runoff_ = nullptr;  // the soil model's, not owned; row 0 takes glacier runoff
+  state_file_session* state_files_ = nullptr;
+
+  module_grid solid_, liquid_, total_, snow_days_, snow_age_;
+  module_grid max_deposition_, order_row_, order_col_, input_mass_, mobile_mass_, deposition_;
+  module_grid snow_fraction_, rain_fraction_, outflow_, melt_;
+  std::vector<owned_matrix> matrices_;  // the module's own grids
+  std::vector<slide_cell> slide_order_;
+
+  // Land-use albedo of every computed cell, refreshed once a day.
+  owned_matrix snow_free_albedo_;
+  date_key_t albedo_date_ = -1;
+  bool albedo_follows_phenology_ = false;
+  std::vector<int> fix_point_days_;
+
+  std::vector<std::unique_ptr<statistics_table>> statistics_;
+  // The tables of the cover's values, in the order of cover_value (null
+  // for those the method does not have).
+  std::array<zonalstatistic*, kCoverValueCount> cover_tables_{};
+
+  std::FILE* state_file_being_read_ = nullptr;
+  bool temperature_stack_ = false;
+  bool undated_step_reported_ = false;
+};
+
+}  // namespace velmo
