@@ -1,5 +1,5 @@
-// Runs the real program on the example with a routing section: the state file it leaves (routing block, then
-// soil block), a warm start from it, and a state file that cannot be written.
+// Runs the real program on the example with a routing section: the state file it leaves (routing block, soil
+// block, snow block), a warm start from it, and a state file that cannot be written.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -59,7 +59,7 @@ struct RoutedExample {
   TempDir dir;
 };
 
-TEST(StateFileRun, RoutingThenSoilBlockAndAWarmStartFromThem) {
+TEST(StateFileRun, RoutingSoilAndSnowBlocksAndAWarmStartFromThem) {
   RoutedExample continuous;
   ASSERT_EQ(continuous.Velmo(), 0) << ReadFile(continuous.dir / "out.txt");
   const std::vector<double> expected = continuous.RoutedAt(13);
@@ -77,6 +77,7 @@ TEST(StateFileRun, RoutingThenSoilBlockAndAWarmStartFromThem) {
   const size_t soil = state.find("\n[soil_model]\n2 (number of subasins)\n1\t2\t(code)\n");
   EXPECT_NE(soil, std::string::npos);
   EXPECT_LT(state.find("0 (number of reservoirs)\n"), soil);
+  EXPECT_LT(soil, state.find("\n[snow_model_v2]\n"));
   EXPECT_EQ(state.find("[routing_model_v2]", 1), std::string::npos);
 
   run.Edit("starthour = 1\n", "starthour = 13\n");
