@@ -19,6 +19,7 @@
 #include "landsurface/expokorr.h"
 #include "landsurface/infilt.h"
 #include "meteo/meteoint.h"
+#include "meteo/superposition.h"
 #include "routing/abfluss.h"
 #include "setup/defltuzr.h"
 #include "setup/specialout.h"
@@ -179,9 +180,11 @@ void ModellApplication::TakeTracerDescriptions() {
 // ready unless the slot gives {.set_ready = false}) and then connected to
 // those built before it.
 void ModellApplication::BuildModules() {
-  // slot RegionalSuperposition: BuildModule(superposition, RegionalSuperposition
-  //   (common block with region_count, max_region_code, region_code_map after
-  //   the zone block), {.set_ready = false}).
+  // Never set ready; its constructor catches nothing, so a code thrown while
+  // it reads its entities passes straight on.
+  BuildModule(superposition,
+              [&] { return std::make_unique<RegionalSuperposition>(messages, settings, grids.get()); },
+              {.set_ready = false});
   // slot precipitation_correction: BuildModule(precipitation_correction,
   //   precicorrclass (interpolators, meteo_names, ...), {.set_ready = false});
   //   SetMaxElevation(defaults->GetMaxElevation()); SetReady(1).
@@ -308,7 +311,7 @@ void ModellApplication::RunPass() {
   //   GetFlowControlParameter() is 0: CorrectStationValues().
   for (auto& interpolator : interpolators)
     if (interpolator) interpolator->InterpolateStep(d.minute, d.hour, d.day, d.month, d.year);
-  // slot RegionalSuperposition: RunTimeStep(date).
+  superposition->RunTimeStep(d.minute, d.hour, d.day, d.month, d.year);
   // slot precipitation_correction: when superposition->
   //   GetFlowControlParameter() is not 0 or its grid switch is set:
   //   CorrectGrid().
@@ -325,7 +328,7 @@ void ModellApplication::RunPass() {
 
   for (auto& interpolator : interpolators)
     if (interpolator) interpolator->WriteOutputs();
-  // slot RegionalSuperposition: WriteOutputs().
+  superposition->WriteOutputs();
 
   radiation_correction->RunTimeStep(d.minute, d.hour, d.day, d.month, d.year);
   evapotranspiration->PotentialEvapotranspiration(d.minute, d.hour, d.day, d.month, d.year);
@@ -426,7 +429,7 @@ void ModellApplication::CancelAfterCurrentStep() {
   current_date = DateOfCurrentRecord();
   const model_date& d = current_date;
   radiation_correction->SetEndDate(d.year, d.month, d.day, d.hour, d.minute);
-  // slot RegionalSuperposition: SetEndDate(d.year, d.month, d.day, d.hour, d.minute).
+  superposition->SetEndDate(d.year, d.month, d.day, d.hour, d.minute);
   evapotranspiration->SetEndDate(d.year, d.month, d.day, d.hour, d.minute);
   snow->SetEndDate(d.year, d.month, d.day, d.hour, d.minute);
   // slot interception_model: SetEndDate(d.year, d.month, d.day, d.hour, d.minute).
@@ -440,7 +443,7 @@ void ModellApplication::CancelAfterCurrentStep() {
 void ModellApplication::FlushForMenu() {
   for (auto& interpolator : interpolators)
     if (interpolator) interpolator->FlushBuffers();
-  // slot RegionalSuperposition: FlushBuffers().
+  superposition->FlushBuffers();
   evapotranspiration->FlushBuffers();
   snow->FlushBuffers();
   // slot interception_model: FlushBuffers().
@@ -479,7 +482,7 @@ void ModellApplication::Clear() {
   // slot interception_model: FlushBuffers().
   if (infiltration) infiltration->FlushBuffers();
   if (routing) routing->FlushBuffers();
-  // slot RegionalSuperposition: FlushBuffers().
+  if (superposition) superposition->FlushBuffers();
   if (special_output) special_output->FlushAll();
   // slot data_assimilation: FlushBuffers().
   if (defaults) defaults->FlushBuffers();
@@ -504,7 +507,7 @@ void ModellApplication::Clear() {
   if (snow) snow->CleanUp();
   if (evapotranspiration) evapotranspiration->CleanUp();
   if (radiation_correction) radiation_correction->CleanUp();
-  // slot RegionalSuperposition: CleanUp().
+  if (superposition) superposition->CleanUp();
   // slot precipitation_correction: CleanUp().
   if (tracer_ini) tracer_ini->CleanUp();
   if (special_output) special_output->CleanUp();
@@ -530,7 +533,7 @@ void ModellApplication::Clear() {
   snow.reset();
   evapotranspiration.reset();
   radiation_correction.reset();
-  // slot RegionalSuperposition: delete it.
+  superposition.reset();
   // slot precipitation_correction: delete it.
   special_output.reset();
   // slot data_assimilation: delete it.
