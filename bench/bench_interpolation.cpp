@@ -6,8 +6,9 @@
 // built in the first step, outside the timing. Then the regression methods
 // (a regression file mixed with distance weighting; the fit to the stations
 // alone and mixed, the fit inside the timing) and the mesh methods on a mesh
-// of 20 x 20 stations (bilinear, splines, and the splines alone); and one step of a regional
-// superposition entity with two inputs over three region layers.
+// of 20 x 20 stations (bilinear, splines, and the splines alone); one step of
+// a regional superposition entity with two inputs over three region layers;
+// and the precipitation correction of a grid by temperature and wind speed.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -23,6 +24,7 @@
 #include "framework/gridtable.h"
 #include "framework/memory.h"
 #include "meteo/meteoint.h"
+#include "meteo/precipcorr.h"
 #include "meteo/splines.h"
 #include "meteo/superposition.h"
 #include "setup/settings.h"
@@ -122,6 +124,29 @@ class Domain {
     for (int i = 6; i < kLastEntry; ++i) table_[i].SetInitialState();
     int error = 0;
     return std::make_unique<meteointerpol>(error, &messages_, "v", settings_, &table_, 6);
+  }
+
+  // The correction of the grid "precipitation" by the grids "temperature"
+  // (half the cells below the threshold) and "wind_speed".
+  std::unique_ptr<precicorrclass> Correction() {
+    for (int i = 6; i < kLastEntry; ++i) table_[i].SetInitialState();
+    int index = 6;
+    auto grid = [&](const char* name, auto value) {
+      owned_.emplace_back(memory_.matrix(1, kSize, 1, kSize, 0), 1, kSize, kSize);
+      for (int r = 1; r <= kSize; ++r)
+        for (int c = 1; c <= kSize; ++c) owned_.back()[r][c] = value(r, c);
+      table_[index].name = name;
+      table_[index].file_name = name;
+      table_[index++].data = owned_.back().get();
+    };
+    grid("precipitation", [](int r, int c) { return 0.001 * (r + c); });
+    grid("temperature", [](int r, int c) { return 0.01 * (c - r); });
+    grid("wind_speed", [](int r, int) { return 0.005 * r; });
+    settings_.meteo_names = {""};
+    settings_.meteo_count = 0;
+    std::ofstream(dir_ / "bench.ctl") << "[precipitation_correction]\n1\n0.0\n1.05\n0.02\n1.2\n0.1\n";
+    return std::make_unique<precicorrclass>(&messages_, std::vector<meteointerpol*>{nullptr}, settings_,
+                                            &table_);
   }
 
   // A superposition of two input grids over three regions (columns in
@@ -261,6 +286,18 @@ void BM_Superposition(benchmark::State& state) {
   superposition->CleanUp();
 }
 
+void BM_CorrectGrid(benchmark::State& state) {
+  auto correction = TheDomain().Correction();
+  correction->CorrectGrid();  // finds the computed cells
+  for (auto _ : state) {
+    correction->CorrectGrid();
+    benchmark::ClobberMemory();
+  }
+  state.counters["per_cell"] = benchmark::Counter(static_cast<double>(state.iterations()) * kSize * kSize,
+                                                  benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  correction->CleanUp();
+}
+
 BENCHMARK(BM_Idw)->Arg(10)->Arg(50)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_IdwWithGaps)->Arg(10)->Arg(50)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Thiessen)->Arg(10)->Arg(50)->Unit(benchmark::kMillisecond);
@@ -273,5 +310,6 @@ BENCHMARK(BM_Bilinear)->Arg(20)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Splines)->Arg(20)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SplinesAlone)->Arg(20)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Superposition)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CorrectGrid)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include "landsurface/expokorr.h"
 #include "landsurface/infilt.h"
 #include "meteo/meteoint.h"
+#include "meteo/precipcorr.h"
 #include "meteo/superposition.h"
 #include "routing/abfluss.h"
 #include "setup/defltuzr.h"
@@ -185,9 +186,16 @@ void ModellApplication::BuildModules() {
   BuildModule(superposition,
               [&] { return std::make_unique<RegionalSuperposition>(messages, settings, grids.get()); },
               {.set_ready = false});
-  // slot precipitation_correction: BuildModule(precipitation_correction,
-  //   precicorrclass (interpolators, meteo_names, ...), {.set_ready = false});
-  //   SetMaxElevation(defaults->GetMaxElevation()); SetReady(1).
+  // The correction takes the interpolators themselves (those of the control
+  // file, by the index of their variable), not the time loop's view of them.
+  std::vector<meteointerpol*> meteo(static_cast<std::size_t>(std::max(settings.meteo_count, 0)) + 1, nullptr);
+  for (std::size_t k = 1; k < meteo.size() && k < interpolators.size(); ++k)
+    if (interpolators[k]) meteo[k] = interpolators[k]->Interpolator();
+  BuildModule(precipitation_correction,
+              [&] { return std::make_unique<precicorrclass>(messages, meteo, settings, grids.get()); },
+              {.set_ready = false});
+  precipitation_correction->SetMaxElevation(defaults->GetMaxElevation());
+  precipitation_correction->SetReady(1);
   BuildModule(radiation_correction,
               [&] { return std::make_unique<expokorrklasse>(messages, settings, grids.get()); });
   BuildModule(evapotranspiration,
@@ -307,14 +315,14 @@ void ModellApplication::RunPass() {
     if (method >= kFirstRegressionMethod && method <= kLastRegressionMethod)
       interpolator->ComputeStationRegression(0);
   }
-  // slot precipitation_correction: when superposition->
-  //   GetFlowControlParameter() is 0: CorrectStationValues().
+  // Precipitation is corrected at the stations unless the superposition is
+  // on, then on the grid after it.
+  const bool superposition_on = superposition->GetFlowControlParameter() != 0;
+  if (!superposition_on) precipitation_correction->CorrectStationValues();
   for (auto& interpolator : interpolators)
     if (interpolator) interpolator->InterpolateStep(d.minute, d.hour, d.day, d.month, d.year);
   superposition->RunTimeStep(d.minute, d.hour, d.day, d.month, d.year);
-  // slot precipitation_correction: when superposition->
-  //   GetFlowControlParameter() is not 0 or its grid switch is set:
-  //   CorrectGrid().
+  if (superposition_on || precipitation_correction->GridMode()) precipitation_correction->CorrectGrid();
 
   const int interval = VegetationInterval();
   defaults->ReadPeriodicGrids(d.minute, d.hour, d.day, d.month, d.year, interval);
@@ -508,7 +516,7 @@ void ModellApplication::Clear() {
   if (evapotranspiration) evapotranspiration->CleanUp();
   if (radiation_correction) radiation_correction->CleanUp();
   if (superposition) superposition->CleanUp();
-  // slot precipitation_correction: CleanUp().
+  if (precipitation_correction) precipitation_correction->CleanUp();
   if (tracer_ini) tracer_ini->CleanUp();
   if (special_output) special_output->CleanUp();
   // slot data_assimilation: CleanUp().
@@ -534,7 +542,7 @@ void ModellApplication::Clear() {
   evapotranspiration.reset();
   radiation_correction.reset();
   superposition.reset();
-  // slot precipitation_correction: delete it.
+  precipitation_correction.reset();
   special_output.reset();
   // slot data_assimilation: delete it.
   defaults.reset();

@@ -51,6 +51,7 @@ class expokorrklasse;
 class verdunstungsmodellklasse;
 class schneemodellklasse;
 class RegionalSuperposition;
+class precicorrclass;
 
 // Menu answers.
 inline constexpr int kMenuContinue = 0;
@@ -116,7 +117,7 @@ class ModellApplication : public memory_handling {
   std::vector<std::unique_ptr<interpolator_slot>> interpolators;  // index 1..; 0 unused
   std::unique_ptr<tracer_ini_class> tracer_ini;
   std::unique_ptr<RegionalSuperposition> superposition;
-  // slot precipitation_correction: std::unique_ptr<precicorrclass> precipitation_correction;
+  std::unique_ptr<precicorrclass> precipitation_correction;
   std::unique_ptr<expokorrklasse> radiation_correction;
   std::unique_ptr<verdunstungsmodellklasse> evapotranspiration;
   std::unique_ptr<schneemodellklasse> snow;

@@ -21,8 +21,6 @@ constexpr const char* kLayerRegionNames[kMaxRegionLayers] = {kRegionGridName, "r
                                                              "regression_regions3"};
 constexpr const char* kLayerWeightNames[kMaxRegionLayers] = {"regression_weights1", "regression_weights2",
                                                              "regression_weights3"};
-// Region of the cells this process computes.
-constexpr double kOwnRegion = 0.0;
 // Weight of a cell in the zone statistics.
 constexpr double kCellWeight = 1.0;
 // Last argument of zonalstatistic::EndStep (not used by the writer).
@@ -153,28 +151,10 @@ void cSuperposition::LookUpRegionLayers() {
 }
 
 void cSuperposition::PrepareCells() {
-  const double nodata = owner.nodata_value;
   double** zones = owner.zone_grid;
-  double** regions = owner.mpi_regions_data;
-  auto computed = [&](int r, int c) {
-    return zones[r][c] != nodata && (!regions || regions[r][c] == kOwnRegion);
-  };
-  int offset = 0;
-  for (int r = owner.first_row; r <= owner.last_row; ++r) {
-    const int first = owner.row_ranges ? owner.row_ranges[r].first : 1;
-    const int last = owner.row_ranges ? owner.row_ranges[r].last : owner.ncols;
-    for (int c = first; c <= last;) {
-      if (!computed(r, c)) {
-        ++c;
-        continue;
-      }
-      const int begin = c;
-      while (c <= last && computed(r, c)) ++c;
-      runs.push_back(cell_run{r, begin, c - begin, offset});
-      offset += c - begin;
-    }
-  }
-
+  runs = ComputedCellRuns(zones, owner.mpi_regions_data, owner.nodata_value, owner.row_ranges,
+                          owner.first_row, owner.last_row, owner.ncols);
+  const int offset = runs.empty() ? 0 : runs.back().offset + runs.back().count;
   const std::size_t cells = static_cast<std::size_t>(offset);
   const std::size_t inputs = block.inputs.size();
   std::vector<std::vector<double>> by_rank;

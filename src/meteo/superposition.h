@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "framework/memory.h"
+#include "meteo/computed_cells.h"
 #include "meteo/superposition_weights.h"
 #include "setup/teilmod.h"
 
@@ -128,12 +129,6 @@ class cSuperposition {
   // What the run does not change, fixed at construction: the computed cells
   // as runs along the rows, each cell's zone index, and per input each
   // cell's weight over its region layers.
-  struct cell_run {
-    int row;
-    int first_col;
-    int count;
-    int offset;  // of its first cell in the per-cell arrays
-  };
   std::vector<cell_run> runs;
   std::vector<int> cell_zones;
   std::vector<std::vector<double>> input_weights;  // [input][cell]

@@ -58,6 +58,23 @@ TEST_F(RegionalRun, RegionsBlendAcrossTheirBorder) {
   EXPECT_NE(Transcript().find("deleting module RegionalSuperposition\n"), std::string::npos);
 }
 
+TEST_F(RegionalRun, PrecipitationCorrectedOnTheEntityGrid) {
+  // No temperature and no wind speed: every value is raised by the rain
+  // constant, after the superposition and before the grid and table are
+  // written.
+  Edit(
+      "0       do_it: 0 = precipitation is not corrected for the catch loss of the gauges\n0.0     "
+      "threshold temperature (degrees C): snow at or below it\n1.0",
+      "1\n0.0\n1.1");
+  ASSERT_EQ(Velmo(), 0) << Transcript();
+  const std::string row = "11\t11\t14.6667\t18.3333\t25.6667\t29.3333\t33\t33\n";
+  const std::string grid = ReadFile(dir / "precipitation_20000101.0300");
+  EXPECT_TRUE(grid.ends_with(row + row)) << grid;
+  const std::string statistics = ReadFile(dir / "precipitation.stat");
+  EXPECT_TRUE(statistics.ends_with("2000\t 1\t 1\t 3\t13.7500\t30.2500\t22.0000\n")) << statistics;
+  EXPECT_NE(Transcript().find("deleting module precipitation_correction\n"), std::string::npos);
+}
+
 TEST_F(RegionalRun, MissingEntityCountEndsTheConstruction) {
   Edit("NumberOfEntities = 1;", "Entities = 1;");
   EXPECT_EQ(Velmo(), 133);
