@@ -84,4 +84,35 @@ line_fit RefitLine(double intercept, double slope, double start, double step, do
   return fit;
 }
 
+altitude_segments RefitSegments(const altitude_segments& segments, double nodata, double max_elevation,
+                                const std::function<double(double)>& factor) {
+  altitude_segments r = segments;
+  auto refit = [&](int segment, double start, double step, double end, int max_samples) {
+    const line_fit fit = RefitLine(r.a[segment], r.b[segment], start, step, end, max_samples, factor);
+    r.a[segment] = fit.intercept;
+    r.b[segment] = fit.slope;
+  };
+  const double h1 = segments.h1;
+  const double h2 = segments.h2;
+  if (segments.a[1] >= -nodata) {
+    if (h1 > 0.0 && segments.b[1] != 0.0) {
+      refit(1, 0.0, h1 / kSegmentDivisions, h1, kSegmentDivisions + 1);
+    } else if (h2 >= 0.0) {
+      refit(2, 0.0, h2 / kSegmentDivisions, h2, kSegmentDivisions + 1);
+    }
+    if (segments.b[3] != 0.0 && max_elevation > h2)
+      refit(3, h2, (max_elevation - h2) / kSegmentDivisions, std::max(2.0 * h2, max_elevation),
+            kMaxUpperSamples);
+  }
+  if (r.h1 > 0.0) {
+    if (r.h2 != r.h1) {
+      r.b[2] = ((r.b[3] * r.h2 + r.a[3]) - (r.b[1] * r.h1 + r.a[1])) / (r.h2 - r.h1);
+      r.a[2] = (r.b[1] - r.b[2]) * r.h1 + r.a[1];
+    }
+  } else if (std::fabs(r.b[3] - r.b[2]) > kCrossingSlopeDifference) {
+    r.h2 = (r.a[2] - r.a[3]) / (r.b[3] - r.b[2]);
+  }
+  return r;
+}
+
 }  // namespace velmo

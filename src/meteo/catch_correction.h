@@ -4,6 +4,7 @@
 // line whose values are corrected by that factor. Numbers in, numbers out.
 #pragma once
 
+#include <array>
 #include <functional>
 
 namespace velmo {
@@ -57,5 +58,32 @@ struct line_fit {
 // 0, the line as given).
 line_fit RefitLine(double intercept, double slope, double start, double step, double end, int max_samples,
                    const std::function<double(double)>& factor);
+
+// The three altitude segments of a precipitation regression: below h1 the
+// line a1 + b1·z, from h1 to h2 a2 + b2·z, above h2 a3 + b3·z (index 0 is
+// carried along unused).
+struct altitude_segments {
+  double h1 = 0.0;
+  double h2 = 0.0;
+  std::array<double, 4> a{};
+  std::array<double, 4> b{};
+};
+
+// Segments are sampled in tenths; the upper one, which runs to twice h2 or
+// to the highest cell, takes at most this many samples.
+inline constexpr int kSegmentDivisions = 10;
+inline constexpr int kMaxUpperSamples = 101;
+// Slopes of the middle and upper segments closer than this do not cross.
+inline constexpr double kCrossingSlopeDifference = 0.0001;
+
+// Refits the segments to their values corrected by factor(z). Unless the
+// regression is missing (a1 below -N): the lower segment (segment 1 from 0
+// to h1 when h1 > 0 and b1 != 0, else segment 2 from 0 to h2) and, when
+// b3 != 0 and the highest cell lies above h2, the upper segment from h2 to
+// twice h2 or the highest cell, whichever is higher. Then the middle segment
+// joins the outer two (h1 > 0 and h1 != h2), or h2 moves to where segments 2
+// and 3 cross (h1 <= 0, slopes apart).
+altitude_segments RefitSegments(const altitude_segments& segments, double nodata, double max_elevation,
+                                const std::function<double(double)>& factor);
 
 }  // namespace velmo

@@ -110,5 +110,87 @@ TEST(CatchCorrection, RefitLineThroughCorrectedSamples) {
   EXPECT_EQ(none.slope, 2.0);
 }
 
+// Temperature 10 - 0.0065·z against a threshold of 0 °C: rain (1.1) below
+// 1538.46 m, snow (1.4) above.
+double FactorByAltitude(double z) { return 10.0 - 0.0065 * z > 0.0 ? 1.1 : 1.4; }
+
+TEST(CatchCorrection, RefitOfTheAltitudeSegments) {
+  altitude_segments record;
+  record.h1 = 0.0;
+  record.h2 = 1000.0;
+  record.a = {0.0, 2.0, 2.0, 3.0};
+  record.b = {0.0, 0.0, 0.002, 0.001};
+  const altitude_segments refit = RefitSegments(record, 999.0, 2000.0, FactorByAltitude);
+  EXPECT_NEAR(refit.a[2], 2.2, 1e-12);
+  EXPECT_NEAR(refit.b[2], 0.0022, 1e-15);
+  EXPECT_NEAR(refit.a[3], 0.968182, 1e-6);
+  EXPECT_NEAR(refit.b[3], 0.0030909, 1e-7);
+  EXPECT_NEAR(refit.h2, 1382.653, 1e-3);  // where the two lines now cross
+  EXPECT_EQ(refit.a[1], 2.0);             // segment 1 is not used below h1 = 0
+  EXPECT_NEAR(refit.a[2] + refit.b[2] * 500.0, 3.3, 1e-12);
+  EXPECT_NEAR(refit.a[3] + refit.b[3] * 2000.0, 7.15, 1e-12);
+
+  // With h1 > 0 the middle segment joins the refitted outer two.
+  altitude_segments layered = record;
+  layered.h1 = 400.0;
+  layered.b[1] = 0.001;
+  const altitude_segments joined = RefitSegments(layered, 999.0, 2000.0, FactorByAltitude);
+  EXPECT_NEAR(joined.a[1], 2.2, 1e-12);
+  EXPECT_NEAR(joined.b[1], 0.0011, 1e-15);
+  EXPECT_NEAR(joined.a[1] + joined.b[1] * 400.0, joined.a[2] + joined.b[2] * 400.0, 1e-12);
+  EXPECT_NEAR(joined.a[3] + joined.b[3] * 1000.0, joined.a[2] + joined.b[2] * 1000.0, 1e-12);
+  EXPECT_EQ(joined.h2, 1000.0);
+}
+
+TEST(CatchCorrection, RefitEdgeCases) {
+  altitude_segments record;
+  record.h2 = 1000.0;
+  record.a = {0.0, 2.0, 2.0, 3.0};
+  record.b = {0.0, 0.0, 0.002, 0.002};  // parallel: h2 stays
+  auto one = [](double) { return 1.3; };
+  struct edge {
+    const char* what;
+    std::function<void(altitude_segments&)> change;
+    double max_elevation;
+    std::function<void(const altitude_segments&)> check;
+  };
+  const edge edges[] = {
+      {"slopes within 0.0001: h2 stays", [](altitude_segments&) {}, 2000.0,
+       [](const altitude_segments& r) {
+         EXPECT_EQ(r.h2, 1000.0);
+         EXPECT_NEAR(r.a[3], 3.9, 1e-12);
+       }},
+      {"h2 = 0: no lower refit and no endless sampling",
+       [](altitude_segments& r) {
+         r.h2 = 0.0;
+         r.b[3] = 0.0;
+       },
+       2000.0, [](const altitude_segments& r) { EXPECT_EQ(r.a[2], 2.0); }},
+      {"highest cell below h2: no upper refit", [](altitude_segments&) {}, 900.0,
+       [](const altitude_segments& r) {
+         EXPECT_EQ(r.a[3], 3.0);
+         EXPECT_NEAR(r.a[2], 2.6, 1e-12);
+       }},
+      {"missing regression: no refit", [](altitude_segments& r) { r.a[1] = -1000.0; }, 2000.0,
+       [](const altitude_segments& r) {
+         EXPECT_EQ(r.a[2], 2.0);
+         EXPECT_EQ(r.a[3], 3.0);
+       }},
+      {"h1 = h2: no join (no division by 0)",
+       [](altitude_segments& r) {
+         r.h1 = 1000.0;
+         r.b[1] = 0.001;
+       },
+       2000.0,
+       [](const altitude_segments& r) { EXPECT_TRUE(std::isfinite(r.a[2]) && std::isfinite(r.b[2])); }},
+  };
+  for (const edge& e : edges) {
+    altitude_segments changed = record;
+    e.change(changed);
+    SCOPED_TRACE(e.what);
+    e.check(RefitSegments(changed, 999.0, e.max_elevation, one));
+  }
+}
+
 }  // namespace
 }  // namespace velmo
