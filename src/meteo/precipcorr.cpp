@@ -204,7 +204,19 @@ void precicorrclass::CorrectStationValues() {
   if (UsesStationRegression(method)) RefitRegression();
 }
 
-void precicorrclass::RefitRegression() {}
+void precicorrclass::RefitRegression() {
+  altitude_segments segments;
+  precipitation->GetRegression(kRegressionIndex, segments.h1, segments.h2, segments.a, segments.b);
+  // The temperature and wind speed at an altitude, without location.
+  const double no_location = nodata_value;
+  auto factor = [&](double z) {
+    return CatchFactor(parameters, TemperatureAt(no_location, no_location, z),
+                       WindAt(no_location, no_location, z));
+  };
+  const altitude_segments refit =
+      RefitSegments(segments, precipitation->Section().nodata, max_elevation, factor);
+  precipitation->SetRegression(kRegressionIndex, refit.a, refit.b, refit.h2);
+}
 
 void precicorrclass::CorrectGrid() {
   if (parameters.do_it == 0) return;

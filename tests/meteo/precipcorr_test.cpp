@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <functional>
 
 #include "meteo/meteo_fixture.h"
@@ -172,11 +173,11 @@ class StationCorrection : public PrecipitationCorrection {
   const std::vector<std::string> kAll = {"precipitation", "temperature", "wind_speed"};
 
   void WriteInputs(int precipitation_method, const std::string& precipitation_records,
-                   const std::vector<std::string>& variables) {
+                   const std::vector<std::string>& variables, const std::string& method_line = "none\n") {
     WriteFile(dir / "p.txt", StationFile({{500, 1500, 500}, {2500, 500, 2000}}, precipitation_records));
     WriteFile(dir / "t.txt", StationFile({{1500, 1000, 0}}, "2000 1 1 1 10\n2000 1 1 2 10\n"));
     WriteFile(dir / "u.txt", StationFile({{1500, 1000, 0}}, "2000 1 1 1 3\n2000 1 1 2 3\n"));
-    std::string precipitation_lines = dir / "p.txt" + "\nnone\n";
+    std::string precipitation_lines = dir / "p.txt" + "\n" + method_line;
     if (precipitation_method == kGridListMethod) {
       WriteFile(dir / "g.asc",
                 "ncols 3\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 1000\n"
@@ -233,6 +234,39 @@ TEST_F(StationCorrection, GridModeDecisions) {
     WriteInputs(d.precipitation_method, "2000 1 1 1 1 2\n", d.variables);
     if (d.extra_grid) AddGrid(d.extra_grid, [](int, int) { return 3.0; });
     EXPECT_EQ(Correct()->GridMode(), d.grid_mode) << d.what;
+  }
+}
+
+TEST_F(StationCorrection, WhatEachMethodCorrects) {
+  // Methods 10 and 11 fit their regression to the stations; 10 interpolates
+  // the regression alone, so only the regression is refitted.
+  struct method_case {
+    int method;
+    bool values_corrected, regression_refitted;
+  };
+  const method_case cases[] = {{kThiessenMethod, true, false},
+                               {kStationRegressionMethod, false, true},
+                               {kIdwStationRegressionMethod, true, true}};
+  for (const method_case& m : cases) {
+    for (auto& built_one : built) built_one->CleanUp();
+    built.clear();
+    for (int i = 6; i < kGridTableSize; ++i) table[i].SetInitialState();
+    WriteInputs(m.method, "2000 1 1 1 10 12\n", kAll,
+                m.method == kThiessenMethod ? "none\n" : "800 1500 100 0 50\n");
+    meteointerpol& p = *built[0];
+    p.ComputeStationRegression(0);
+    double h1 = 0, h2 = 0;
+    std::array<double, 4> a{}, b{};
+    p.GetRegression(1, h1, h2, a, b);
+    const auto correction = Correct();
+    correction->SetMaxElevation(2000.0);
+    correction->CorrectStationValues();
+    EXPECT_EQ(p.GetStationValues()[1] != 10.0, m.values_corrected) << m.method;
+    double h1_after = 0, h2_after = 0;
+    std::array<double, 4> a_after{}, b_after{};
+    p.GetRegression(1, h1_after, h2_after, a_after, b_after);
+    EXPECT_EQ(a_after != a, m.regression_refitted) << m.method;
+    EXPECT_EQ(h1_after, h1) << m.method;  // never written back
   }
 }
 
