@@ -6,7 +6,9 @@
 // built in the first step, outside the timing. Then the regression methods
 // (a regression file mixed with distance weighting; the fit to the stations
 // alone and mixed, the fit inside the timing) and the mesh methods on a mesh
-// of 20 x 20 stations (bilinear, splines, and the splines alone).
+// of 20 x 20 stations (bilinear, splines, and the splines alone); one step of
+// a regional superposition entity with two inputs over three region layers;
+// and the precipitation correction of a grid by temperature and wind speed.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -22,7 +24,9 @@
 #include "framework/gridtable.h"
 #include "framework/memory.h"
 #include "meteo/meteoint.h"
+#include "meteo/precipcorr.h"
 #include "meteo/splines.h"
+#include "meteo/superposition.h"
 #include "setup/settings.h"
 
 namespace {
@@ -117,9 +121,66 @@ class Domain {
                                       << "v.asc\n0\n1\n"
                                       << (statistics ? "v.stat 2001" : "v.stat 0") << "\n"
                                       << "999\n2\n1\n1000000\n0\n1\n-1e9\n-1e9\n1e9\n1e9\n0\n";
-    for (int i = 6; i < 20; ++i) table_[i].SetInitialState();
+    for (int i = 6; i < kLastEntry; ++i) table_[i].SetInitialState();
     int error = 0;
     return std::make_unique<meteointerpol>(error, &messages_, "v", settings_, &table_, 6);
+  }
+
+  // The correction of the grid "precipitation" by the grids "temperature"
+  // (half the cells below the threshold) and "wind_speed".
+  std::unique_ptr<precicorrclass> Correction() {
+    for (int i = 6; i < kLastEntry; ++i) table_[i].SetInitialState();
+    int index = 6;
+    auto grid = [&](const char* name, auto value) {
+      owned_.emplace_back(memory_.matrix(1, kSize, 1, kSize, 0), 1, kSize, kSize);
+      for (int r = 1; r <= kSize; ++r)
+        for (int c = 1; c <= kSize; ++c) owned_.back()[r][c] = value(r, c);
+      table_[index].name = name;
+      table_[index].file_name = name;
+      table_[index++].data = owned_.back().get();
+    };
+    grid("precipitation", [](int r, int c) { return 0.001 * (r + c); });
+    grid("temperature", [](int r, int c) { return 0.01 * (c - r); });
+    grid("wind_speed", [](int r, int) { return 0.005 * r; });
+    settings_.meteo_names = {""};
+    settings_.meteo_count = 0;
+    std::ofstream(dir_ / "bench.ctl") << "[precipitation_correction]\n1\n0.0\n1.05\n0.02\n1.2\n0.1\n";
+    return std::make_unique<precicorrclass>(&messages_, std::vector<meteointerpol*>{nullptr}, settings_,
+                                            &table_);
+  }
+
+  // A superposition of two input grids over three regions (columns in
+  // thirds), every cell blending its own region with two others.
+  std::unique_ptr<RegionalSuperposition> Superposition() {
+    for (int i = 6; i < kLastEntry; ++i) table_[i].SetInitialState();
+    int index = 6;
+    auto grid = [&](const char* name, auto value) {
+      owned_.emplace_back(memory_.matrix(1, kSize, 1, kSize, 0), 1, kSize, kSize);
+      for (int r = 1; r <= kSize; ++r)
+        for (int c = 1; c <= kSize; ++c) owned_.back()[r][c] = value(r, c);
+      table_[index].name = name;
+      table_[index].file_name = name;
+      table_[index++].data = owned_.back().get();
+    };
+    auto region = [](int c, int shift) { return static_cast<double>(((c - 1) * 3 / kSize + shift) % 3 + 1); };
+    grid("rain", [](int r, int c) { return 0.01 * (r + c); });
+    grid("snow", [](int r, int) { return 0.02 * r; });
+    grid("regression_regions", [&](int, int c) { return region(c, 0); });
+    grid("regression_regions2", [&](int, int c) { return region(c, 1); });
+    grid("regression_regions3", [&](int, int c) { return region(c, 2); });
+    grid("regression_weights1", [](int, int) { return 0.6; });
+    grid("regression_weights2", [](int, int) { return 0.3; });
+    grid("regression_weights3", [](int, int) { return 0.1; });
+    settings_.region_count = 3;
+    settings_.max_region_code = 3;
+    settings_.region_code_map = region_map_.data();
+    std::ofstream(dir_ / "bench.ctl") << "[RegionalSuperposition]\n1\n60\nNumberOfEntities = 1;\n"
+                                      << "sum {\n"
+                                      << "entityinputgrid = rain; regions = 1, 2, 3; weights = 1, 1.2, 0.8;\n"
+                                      << "entityinputgrid = snow; regions = 1, 2, 3; weights = 0.5, 1, 2;\n"
+                                      << "outputgrid = sum.asc; writecode = 0; outputtable = sum.stat; "
+                                      << "statcode = 0;\n}\n";
+    return std::make_unique<RegionalSuperposition>(&messages_, settings_, &table_);
   }
 
  private:
@@ -133,6 +194,8 @@ class Domain {
   std::vector<owned_matrix> owned_;
   std::vector<zone_record> zones_;
   std::vector<int> zone_map_ = std::vector<int>(11, 0);
+  std::vector<int> region_map_ = {0, 1, 2, 3};
+  static constexpr int kLastEntry = 30;
   std::vector<row_range> ranges_;
   model_settings settings_;
 };
@@ -212,6 +275,29 @@ void BM_SplinesAlone(benchmark::State& state) {
                                                   benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
 }
 
+void BM_Superposition(benchmark::State& state) {
+  auto superposition = TheDomain().Superposition();
+  for (auto _ : state) {
+    superposition->RunTimeStep(0, 1, 1, 1, 2000);
+    benchmark::DoNotOptimize(superposition->entities[0]->OutputGrid()[kSize / 2][kSize / 2]);
+  }
+  state.counters["per_cell"] = benchmark::Counter(static_cast<double>(state.iterations()) * kSize * kSize,
+                                                  benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  superposition->CleanUp();
+}
+
+void BM_CorrectGrid(benchmark::State& state) {
+  auto correction = TheDomain().Correction();
+  correction->CorrectGrid();  // finds the computed cells
+  for (auto _ : state) {
+    correction->CorrectGrid();
+    benchmark::ClobberMemory();
+  }
+  state.counters["per_cell"] = benchmark::Counter(static_cast<double>(state.iterations()) * kSize * kSize,
+                                                  benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  correction->CleanUp();
+}
+
 BENCHMARK(BM_Idw)->Arg(10)->Arg(50)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_IdwWithGaps)->Arg(10)->Arg(50)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Thiessen)->Arg(10)->Arg(50)->Unit(benchmark::kMillisecond);
@@ -223,5 +309,7 @@ BENCHMARK(BM_StationRegressionIdw)->Arg(10)->Arg(50)->Unit(benchmark::kMilliseco
 BENCHMARK(BM_Bilinear)->Arg(20)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Splines)->Arg(20)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_SplinesAlone)->Arg(20)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_Superposition)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CorrectGrid)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -19,6 +19,8 @@
 #include "landsurface/expokorr.h"
 #include "landsurface/infilt.h"
 #include "meteo/meteoint.h"
+#include "meteo/precipcorr.h"
+#include "meteo/superposition.h"
 #include "routing/abfluss.h"
 #include "setup/defltuzr.h"
 #include "setup/specialout.h"
@@ -179,12 +181,21 @@ void ModellApplication::TakeTracerDescriptions() {
 // ready unless the slot gives {.set_ready = false}) and then connected to
 // those built before it.
 void ModellApplication::BuildModules() {
-  // slot RegionalSuperposition: BuildModule(superposition, RegionalSuperposition
-  //   (common block with region_count, max_region_code, region_code_map after
-  //   the zone block), {.set_ready = false}).
-  // slot precipitation_correction: BuildModule(precipitation_correction,
-  //   precicorrclass (interpolators, meteo_names, ...), {.set_ready = false});
-  //   SetMaxElevation(defaults->GetMaxElevation()); SetReady(1).
+  // Never set ready; its constructor catches nothing, so a code thrown while
+  // it reads its entities passes straight on.
+  BuildModule(superposition,
+              [&] { return std::make_unique<RegionalSuperposition>(messages, settings, grids.get()); },
+              {.set_ready = false});
+  // The correction takes the interpolators themselves (those of the control
+  // file, by the index of their variable), not the time loop's view of them.
+  std::vector<meteointerpol*> meteo(static_cast<std::size_t>(std::max(settings.meteo_count, 0)) + 1, nullptr);
+  for (std::size_t k = 1; k < meteo.size() && k < interpolators.size(); ++k)
+    if (interpolators[k]) meteo[k] = interpolators[k]->Interpolator();
+  BuildModule(precipitation_correction,
+              [&] { return std::make_unique<precicorrclass>(messages, meteo, settings, grids.get()); },
+              {.set_ready = false});
+  precipitation_correction->SetMaxElevation(defaults->GetMaxElevation());
+  precipitation_correction->SetReady(1);
   BuildModule(radiation_correction,
               [&] { return std::make_unique<expokorrklasse>(messages, settings, grids.get()); });
   BuildModule(evapotranspiration,
@@ -304,14 +315,14 @@ void ModellApplication::RunPass() {
     if (method >= kFirstRegressionMethod && method <= kLastRegressionMethod)
       interpolator->ComputeStationRegression(0);
   }
-  // slot precipitation_correction: when superposition->
-  //   GetFlowControlParameter() is 0: CorrectStationValues().
+  // Precipitation is corrected at the stations unless the superposition is
+  // on, then on the grid after it.
+  const bool superposition_on = superposition->GetFlowControlParameter() != 0;
+  if (!superposition_on) precipitation_correction->CorrectStationValues();
   for (auto& interpolator : interpolators)
     if (interpolator) interpolator->InterpolateStep(d.minute, d.hour, d.day, d.month, d.year);
-  // slot RegionalSuperposition: RunTimeStep(date).
-  // slot precipitation_correction: when superposition->
-  //   GetFlowControlParameter() is not 0 or its grid switch is set:
-  //   CorrectGrid().
+  superposition->RunTimeStep(d.minute, d.hour, d.day, d.month, d.year);
+  if (superposition_on || precipitation_correction->GridMode()) precipitation_correction->CorrectGrid();
 
   const int interval = VegetationInterval();
   defaults->ReadPeriodicGrids(d.minute, d.hour, d.day, d.month, d.year, interval);
@@ -325,7 +336,7 @@ void ModellApplication::RunPass() {
 
   for (auto& interpolator : interpolators)
     if (interpolator) interpolator->WriteOutputs();
-  // slot RegionalSuperposition: WriteOutputs().
+  superposition->WriteOutputs();
 
   radiation_correction->RunTimeStep(d.minute, d.hour, d.day, d.month, d.year);
   evapotranspiration->PotentialEvapotranspiration(d.minute, d.hour, d.day, d.month, d.year);
@@ -426,7 +437,7 @@ void ModellApplication::CancelAfterCurrentStep() {
   current_date = DateOfCurrentRecord();
   const model_date& d = current_date;
   radiation_correction->SetEndDate(d.year, d.month, d.day, d.hour, d.minute);
-  // slot RegionalSuperposition: SetEndDate(d.year, d.month, d.day, d.hour, d.minute).
+  superposition->SetEndDate(d.year, d.month, d.day, d.hour, d.minute);
   evapotranspiration->SetEndDate(d.year, d.month, d.day, d.hour, d.minute);
   snow->SetEndDate(d.year, d.month, d.day, d.hour, d.minute);
   // slot interception_model: SetEndDate(d.year, d.month, d.day, d.hour, d.minute).
@@ -440,7 +451,7 @@ void ModellApplication::CancelAfterCurrentStep() {
 void ModellApplication::FlushForMenu() {
   for (auto& interpolator : interpolators)
     if (interpolator) interpolator->FlushBuffers();
-  // slot RegionalSuperposition: FlushBuffers().
+  superposition->FlushBuffers();
   evapotranspiration->FlushBuffers();
   snow->FlushBuffers();
   // slot interception_model: FlushBuffers().
@@ -479,7 +490,7 @@ void ModellApplication::Clear() {
   // slot interception_model: FlushBuffers().
   if (infiltration) infiltration->FlushBuffers();
   if (routing) routing->FlushBuffers();
-  // slot RegionalSuperposition: FlushBuffers().
+  if (superposition) superposition->FlushBuffers();
   if (special_output) special_output->FlushAll();
   // slot data_assimilation: FlushBuffers().
   if (defaults) defaults->FlushBuffers();
@@ -504,8 +515,8 @@ void ModellApplication::Clear() {
   if (snow) snow->CleanUp();
   if (evapotranspiration) evapotranspiration->CleanUp();
   if (radiation_correction) radiation_correction->CleanUp();
-  // slot RegionalSuperposition: CleanUp().
-  // slot precipitation_correction: CleanUp().
+  if (superposition) superposition->CleanUp();
+  if (precipitation_correction) precipitation_correction->CleanUp();
   if (tracer_ini) tracer_ini->CleanUp();
   if (special_output) special_output->CleanUp();
   // slot data_assimilation: CleanUp().
@@ -530,8 +541,8 @@ void ModellApplication::Clear() {
   snow.reset();
   evapotranspiration.reset();
   radiation_correction.reset();
-  // slot RegionalSuperposition: delete it.
-  // slot precipitation_correction: delete it.
+  superposition.reset();
+  precipitation_correction.reset();
   special_output.reset();
   // slot data_assimilation: delete it.
   defaults.reset();

@@ -50,6 +50,8 @@ class infiltrationsmodellklasse;
 class expokorrklasse;
 class verdunstungsmodellklasse;
 class schneemodellklasse;
+class RegionalSuperposition;
+class precicorrclass;
 
 // Menu answers.
 inline constexpr int kMenuContinue = 0;
@@ -116,8 +118,8 @@ class ModellApplication : public memory_handling {
   std::unique_ptr<defaultini> defaults;
   std::vector<std::unique_ptr<interpolator_slot>> interpolators;  // index 1..; 0 unused
   std::unique_ptr<tracer_ini_class> tracer_ini;
-  // slot RegionalSuperposition: std::unique_ptr<RegionalSuperposition> superposition;
-  // slot precipitation_correction: std::unique_ptr<precicorrclass> precipitation_correction;
+  std::unique_ptr<RegionalSuperposition> superposition;
+  std::unique_ptr<precicorrclass> precipitation_correction;
   std::unique_ptr<expokorrklasse> radiation_correction;
   std::unique_ptr<verdunstungsmodellklasse> evapotranspiration;
   std::unique_ptr<schneemodellklasse> snow;

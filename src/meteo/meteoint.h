@@ -245,6 +245,10 @@ class meteointerpol : public modelobject {
   double* GetStationX() { return files[0].x.data(); }
   double* GetStationY() { return files[0].y.data(); }
   double* GetStationValues() { return files[0].values.data(); }
+  // To be called after the values of the current record were changed in
+  // place (the precipitation correction): whether every cell can simply take
+  // the one valid value is decided again.
+  void StationValuesChanged();
   int GetMethod() const { return section.method; }
   int GetStationCount() const { return files.empty() ? 0 : files[0].count; }
 

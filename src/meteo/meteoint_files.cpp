@@ -131,6 +131,12 @@ void meteointerpol::FindStationStart(int index) {
   if (!in.Close()) RaiseFatal(messages, "FATAL: error closing " + file.name, kInputFileCloseCode);
 }
 
+void meteointerpol::StationValuesChanged() {
+  if (files.empty()) return;
+  station_file& file = files[0];
+  file.all_valid_equal = AllValidValuesEqual(file.values.data() + 1, file.count, section.nodata);
+}
+
 void meteointerpol::RefillStationBlock(int index) {
   station_file& file = files[static_cast<size_t>(index)];
   file.block_count = 0;
@@ -183,18 +189,7 @@ void meteointerpol::NextStationRecord(int index) {
   file.date = file.block_dates[at];
   const double* record = file.block_values.data() + at * count;
   std::copy(record, record + count, file.values.begin() + 1);
-
-  // All valid values equal (also when there is none): every cell gets it.
-  double smallest = 0.0, largest = 0.0;
-  bool any = false;
-  for (size_t i = 0; i < count; ++i) {
-    const double v = record[i];
-    if (!IsValidValue(v, section.nodata)) continue;
-    if (!any || v < smallest) smallest = v;
-    if (!any || v > largest) largest = v;
-    any = true;
-  }
-  file.all_valid_equal = smallest == largest;
+  file.all_valid_equal = AllValidValuesEqual(record, file.count, section.nodata);
   ++file.read_index;
 }
 

@@ -194,4 +194,17 @@ mesh_orientation DetectMeshOrientation(const double* x, const double* y, int n) 
   return result;
 }
 
+bool AllValidValuesEqual(const double* values, int count, double nodata) {
+  double smallest = 0.0, largest = 0.0;
+  bool any = false;
+  for (int i = 0; i < count; ++i) {
+    const double v = values[i];
+    if (!IsValidValue(v, nodata)) continue;
+    if (!any || v < smallest) smallest = v;
+    if (!any || v > largest) largest = v;
+    any = true;
+  }
+  return smallest == largest;
+}
+
 }  // namespace velmo

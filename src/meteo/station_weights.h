@@ -38,6 +38,9 @@ struct station_arrays {
 
 inline double MissingResult(double nodata) { return -nodata - 1.0; }
 inline bool IsValidValue(double value, double nodata) { return value >= -nodata; }
+// Whether the valid values among values[0..count-1] are all equal (also when
+// none is valid): every cell then takes that value.
+bool AllValidValuesEqual(const double* values, int count, double nodata);
 
 int WeightCode(double weight_exponent);
 

@@ -158,6 +158,18 @@ regress_binary.stat 0   no statistics
 0       flow control parameter: off
 60      time interval (minutes)
 
+[RegionalSuperposition]
+0       flow control parameter: no regional superposition (the precipitation correction then works on the stations)
+60      time interval in minutes
+
+[precipitation_correction]
+0       do_it: 0 = precipitation is not corrected for the catch loss of the gauges
+0.0     threshold temperature (degrees C): snow at or below it
+1.0     rain constant
+0.0     rain slope per unit of wind speed
+1.0     snow constant
+0.0     snow slope per unit of wind speed
+
 [model_time]
 startminute = 0
 starthour = 1

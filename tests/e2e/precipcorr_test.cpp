@@ -1,0 +1,86 @@
+// The real program with the precipitation correction at the stations
+// (tests/data/precip): station values corrected by the temperature and wind
+// speed at each gauge before the interpolation, and a regression read from a
+// file refitted to its corrected values.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+#include <vector>
+
+#include "e2e/xml_check.h"
+#include "support/test_support.h"
+
+namespace velmo {
+namespace {
+
+using test::ReadFile;
+using test::RunVelmo;
+using test::TempDir;
+using test::WriteFile;
+
+const std::string kData = VELMO_TEST_DATA "/precip/";
+
+// The cells of a one-row ASCII grid file.
+std::vector<double> RowOf(const std::string& path) {
+  std::istringstream in(ReadFile(path));
+  std::string line;
+  for (int k = 0; k < 6; ++k) std::getline(in, line);
+  std::vector<double> values;
+  for (double v; in >> v;) values.push_back(v);
+  return values;
+}
+
+class PrecipitationRun : public ::testing::Test {
+ public:
+  void SetUp() override {
+    for (const auto& file : std::filesystem::directory_iterator(kData))
+      std::filesystem::copy_file(file.path(), dir / file.path().filename().string());
+  }
+  void Edit(const std::string& from, const std::string& to) {
+    std::string text = ReadFile(dir / "precip.ctl");
+    const std::size_t at = text.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    WriteFile(dir / "precip.ctl", text.replace(at, from.size(), to));
+  }
+  int Velmo() { return RunVelmo(dir.path().string(), "precip.ctl", dir / "out.txt"); }
+  std::string Transcript() const { return ReadFile(dir / "out.txt"); }
+
+  TempDir dir;
+};
+
+TEST_F(PrecipitationRun, StationValuesBeforeTheInterpolation) {
+  ASSERT_EQ(Velmo(), 0) << Transcript();
+  ASSERT_TRUE(test::WellFormed(dir / "Velmo_Diag.xml"));
+  // 10 mm as rain at 6.75 °C (valley, 500 m) and as snow at -3 °C (summit,
+  // 2000 m), with 3 m/s of wind.
+  for (const char* hour : {"01", "02"}) {
+    const std::vector<double> row = RowOf(dir / ("precipitation_20000101." + std::string(hour) + "00"));
+    ASSERT_EQ(row.size(), 3u) << hour;
+    EXPECT_NEAR(row[0], 11.1, 1e-9) << hour;
+    EXPECT_NEAR(row[2], 15.0, 1e-9) << hour;
+  }
+  EXPECT_NE(Transcript().find("deleting module precipitation_correction\n"), std::string::npos);
+}
+
+TEST_F(PrecipitationRun, RegressionRefittedToItsCorrectedValues) {
+  // Method 2 from a2 = 2, b2 = 0.002 up to h2 = 1000 m and a3 = 3, b3 =
+  // 0.001 above; rain 1.1 below 1538 m, snow 1.4 above; no wind.
+  Edit("4       thiessen\nprecipitation.txt       station file\nnone ",
+       "2       regression\nunused          station file\nregression.txt");
+  Edit("[meteo_data_count]\n3", "[meteo_data_count]\n2");
+  Edit("temperature\nwind_speed\n", "temperature\n");
+  Edit("1.05    rain constant\n0.02    rain slope per m/s of wind speed\n1.2     snow constant\n0.1 ",
+       "1.1\n0\n1.4\n0 ");
+  ASSERT_EQ(Velmo(), 0) << Transcript();
+  for (const char* hour : {"01", "02"}) {
+    const std::vector<double> row = RowOf(dir / ("precipitation_20000101." + std::string(hour) + "00"));
+    ASSERT_EQ(row.size(), 3u) << hour;
+    EXPECT_NEAR(row[0], 3.3, 1e-9) << hour;   // 2.2 + 0.0022 · 500
+    EXPECT_NEAR(row[2], 7.15, 1e-9) << hour;  // 0.968182 + 0.0030909 · 2000
+  }
+  EXPECT_NE(Transcript().find("wind speed is taken as 0"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace velmo

@@ -1,0 +1,90 @@
+// The real program with the regional superposition switched on
+// (tests/data/superposition): two regions blended over 300 m on 100 m cells,
+// the entity's dated grids and statistics table, and a section without its
+// entity count.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "e2e/xml_check.h"
+#include "support/test_support.h"
+
+namespace velmo {
+namespace {
+
+using test::ReadFile;
+using test::RunVelmo;
+using test::TempDir;
+using test::WellFormed;
+using test::WriteFile;
+
+const std::string kData = VELMO_TEST_DATA "/superposition/";
+
+class RegionalRun : public ::testing::Test {
+ public:
+  void SetUp() override {
+    for (const auto& file : std::filesystem::directory_iterator(kData))
+      std::filesystem::copy_file(file.path(), dir / file.path().filename().string());
+  }
+  void Edit(const std::string& from, const std::string& to) {
+    std::string text = ReadFile(dir / "regional.ctl");
+    const std::size_t at = text.find(from);
+    ASSERT_NE(at, std::string::npos) << from;
+    WriteFile(dir / "regional.ctl", text.replace(at, from.size(), to));
+  }
+  int Velmo() { return RunVelmo(dir.path().string(), "regional.ctl", dir / "out.txt"); }
+  std::string Transcript() const { return ReadFile(dir / "out.txt"); }
+
+  TempDir dir;
+};
+
+TEST_F(RegionalRun, RegionsBlendAcrossTheirBorder) {
+  ASSERT_EQ(Velmo(), 0) << Transcript();
+  ASSERT_TRUE(WellFormed(dir / "Velmo_Diag.xml"));
+  EXPECT_EQ(ReadFile(dir / "Velmo_Diag.xml").find("level=\"0\""), std::string::npos);
+  // 10 mm weighted 1 in region 1 and 3 in region 2: cells 3, 2 and 1 cells
+  // from the border (columns 2 to 4) keep 1, 5/6 and 2/3 of their own weight.
+  const std::string row = "10\t10\t13.3333\t16.6667\t23.3333\t26.6667\t30\t30\n";
+  for (const char* hour : {"01", "02", "03"}) {
+    const std::string grid = ReadFile(dir / ("precipitation_20000101." + std::string(hour) + "00"));
+    EXPECT_TRUE(grid.ends_with(row + row)) << hour << "\n" << grid;
+  }
+  const std::string statistics = ReadFile(dir / "precipitation.stat");
+  EXPECT_TRUE(
+      statistics.starts_with("YY\tMM\tDD\tHH\t\"1\"\t\"2\"\ttot_average\n"
+                             "precipitation_submodel:RegionalSuperposition\n"))
+      << statistics;
+  EXPECT_TRUE(statistics.ends_with("2000\t 1\t 1\t 3\t12.5000\t27.5000\t20.0000\n")) << statistics;
+  EXPECT_NE(Transcript().find("deleting module RegionalSuperposition\n"), std::string::npos);
+}
+
+TEST_F(RegionalRun, PrecipitationCorrectedOnTheEntityGrid) {
+  // No temperature and no wind speed: every value is raised by the rain
+  // constant, after the superposition and before the grid and table are
+  // written.
+  Edit(
+      "0       do_it: 0 = precipitation is not corrected for the catch loss of the gauges\n0.0     "
+      "threshold temperature (degrees C): snow at or below it\n1.0",
+      "1\n0.0\n1.1");
+  ASSERT_EQ(Velmo(), 0) << Transcript();
+  const std::string row = "11\t11\t14.6667\t18.3333\t25.6667\t29.3333\t33\t33\n";
+  const std::string grid = ReadFile(dir / "precipitation_20000101.0300");
+  EXPECT_TRUE(grid.ends_with(row + row)) << grid;
+  const std::string statistics = ReadFile(dir / "precipitation.stat");
+  EXPECT_TRUE(statistics.ends_with("2000\t 1\t 1\t 3\t13.7500\t30.2500\t22.0000\n")) << statistics;
+  EXPECT_NE(Transcript().find("deleting module precipitation_correction\n"), std::string::npos);
+}
+
+TEST_F(RegionalRun, MissingEntityCountEndsTheConstruction) {
+  Edit("NumberOfEntities = 1;", "Entities = 1;");
+  EXPECT_EQ(Velmo(), 133);
+  const std::string transcript = Transcript();
+  const std::size_t entry =
+      transcript.find("could not read \"NumberOfEntities\" keyword in section [RegionalSuperposition]");
+  EXPECT_NE(entry, std::string::npos) << transcript;
+  EXPECT_LT(entry, transcript.find("exceptions in ModellApplication::init() caught!"));
+  EXPECT_NE(transcript.find("Program aborted with exit code 133"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace velmo
