@@ -5,7 +5,9 @@
 // order, writes the discharge of every outlet to its statistics table and
 // compares it with observed discharge, writing the efficiency block at the
 // end of the run. It also fills "PrecOnLakes" with the water falling on lake
-// cells when lake modelling is on.
+// cells when lake modelling is on. Its clean-up writes the routing block of
+// the state file, which the next run reads while it links the model, so
+// that the channels go on from where they stood.
 #pragma once
 
 #include <memory>
