@@ -12,7 +12,7 @@ $set $year = 2000
 [output_interval]
 24      progress messages every 24 hours
 0       no warning about cells without a station
-0       routing output in mm per step (1: m3/s)
+1       routing output in m3/s (0: mm per step)
 0       minutes from the data time stamp to the end of the step
 WriteAsciiGrids = 1
 timestep = 60
@@ -366,3 +366,15 @@ infsat.asc      saturation marker
 
 [lake_model]
 0       no lakes in the soil model
+
+[routing_model]
+1       flow control: on
+60      minutes per step
+1 1000 30 2     qmin, qmax (l/s/km2), intervals and sub-intervals of the w-q tables
+qrout.stat 2001 discharge table and its code
+discharge/observed.txt  observed discharge
+1       column descriptors
+2 1     subbasin 2: column 1 of the observed table
+0       steps left out of the efficiency
+TG 2 (AE = 5.5, AV = 1) OL 1 (kh = 2, kv = 10, Bm = 5, Bv = 30, Tm = 1, Mm = 30, Mv = 20, I = 0.01, L = 2000, AE = 2.75)
+end of the routing descriptions

@@ -278,6 +278,18 @@ TEST(Example, Runs) {
   EXPECT_GT(catchment_mean(3), 0.0);
   EXPECT_TRUE(std::filesystem::exists(dir / "etp_000001.01s"));
   EXPECT_TRUE(std::filesystem::exists(dir / "radiation_correction_000001.01m"));
+  // Subbasin 1 is routed to the outlet of subbasin 2: the discharge table in
+  // m3/s (no total column), the w-q table and the comparison with the
+  // observed discharge.
+  const std::string routed = ReadFile(dir / "qrout.stat");
+  EXPECT_TRUE(
+      routed.starts_with("YY\tMM\tDD\tHH\t\"1\"\t\"2\"\nrouted discharge [ m3 per sec ] "
+                         "_submodel:routing_model\n"))
+      << routed;
+  EXPECT_NE(routed.find("\nLIN. R-SQUARE\t0\t"), std::string::npos);
+  EXPECT_NE(routed.find("\nCOEFF.VAR.LOG\t0\t"), std::string::npos);
+  EXPECT_TRUE(std::filesystem::exists(dir / "wq_table.001"));
+  EXPECT_NE(ReadFile(out).find("routing the initialization discharges ("), std::string::npos);
   ASSERT_TRUE(WellFormed(dir / "Velmo_Diag.xml"));
   EXPECT_EQ(ReadFile(dir / "Velmo_Diag.xml").find("level=\"0\""), std::string::npos);
 }

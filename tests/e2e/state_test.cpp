@@ -1,5 +1,5 @@
-// Runs the real program on the example with a routing section: the state file it leaves (routing block, soil
-// block, snow block), a warm start from it, and a state file that cannot be written.
+// Runs the real program on the example, which routes its subbasins: the state file it leaves (routing block,
+// soil block, snow block), a warm start from it, and a state file that cannot be written.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -19,24 +19,10 @@ using test::RunVelmo;
 using test::TempDir;
 using test::WellFormed;
 
-// Subbasin 1 flows to the outlet of subbasin 2 through a channel of 2 km.
-const char* const kRoutingSection = R"(
-[routing_model]
-1       flow control: on
-60      minutes per step
-1 1000 30 2     qmin, qmax (l/s/km2), intervals and sub-intervals of the w-q tables
-qrout.stat 2001 discharge table and its code
-observed.txt    observed discharge (none: no comparison)
-0       column descriptors
-0       steps left out of the efficiency
-TG 2 (AE = 5.5, AV = 1) OL 1 (kh = 2, kv = 10, Bm = 5, Bv = 30, Tm = 1, Mm = 30, Mv = 20, I = 0.01, L = 2000, AE = 2.75)
-end of the routing descriptions
-)";
-
 struct RoutedExample {
   RoutedExample() {
+    // The example's subbasin 1 flows to the outlet of subbasin 2 through a channel of 2 km.
     test::CopyExample(dir);
-    test::WriteFile(dir / "example.ctl", ReadFile(dir / "example.ctl") + kRoutingSection);
   }
   int Velmo(const std::string& out = "out.txt") {
     return RunVelmo(dir.path().string(), "example.ctl", dir / out);

@@ -62,7 +62,7 @@ void CopyExample(const TempDir& dir) {
   // (and appended logs) beside the control file.
   const std::filesystem::path examples = VELMO_EXAMPLES;
   std::filesystem::copy(examples / "example.ctl", dir.path());
-  for (const char* folder : {"grids", "meteo"}) {
+  for (const char* folder : {"grids", "meteo", "discharge"}) {
     std::filesystem::create_directories(dir.path() / folder);
     for (const auto& entry : std::filesystem::directory_iterator(examples / folder))
       if (entry.path().filename().string().find(".intern") == std::string::npos)
