@@ -1,0 +1,474 @@
+// The interception model: construction (grids and statistics), tracers, the
+// step over the cells for one and for several layers, flushing and clean-up.
+#include "landsurface/interzep.h"
+
+#include <algorithm>
+
+#include "framework/diagnostics.h"
+#include "framework/gridtable.h"
+#include "landsurface/layer_names.h"
+#include "setup/tables.h"
+#include "setup/tracers.h"
+
+namespace velmo {
+namespace {
+
+constexpr const char* kSourceModule = "interzep";
+constexpr const char* kModuleName = "interception_model";
+constexpr int kStatisticsPrecision = 5;
+constexpr int kEndStepFlag = 1;
+// Fill mode of ReadGrid: holes inside the zone grid take the default value.
+constexpr int kFillWithDefault = 2;
+// Name that stands for "no third choice" in the look-up of the input water.
+constexpr const char* kNoGridName = "ungueltiger_Name";
+
+std::string LayerFile(const std::string& file, int layer) {
+  return layer == 0 ? file : LayerFileName(file, layer);
+}
+
+// The land-use record at a cell's value of a layer grid, or null for none.
+const landuse_table_entry* LanduseAt(const landuse_table_entry* table, double value, double nodata) {
+  if (!table || !(value > nodata) || !(value >= 1.0)) return nullptr;
+  if (value > table[0].code) return nullptr;
+  return &table[static_cast<int>(value)];
+}
+
+}  // namespace
+
+interzeptionsmodellklasse::interzeptionsmodellklasse(MessageStream* stream, const model_settings& settings,
+                                                     grid_table* shared_grids)
+    : teilmodellklasse(stream, settings, kModuleName, shared_grids) {
+  if (!Active()) {
+    CloseSection();
+    return;
+  }
+  *messages << "file " << kSourceModule << ", compiled at " << __DATE__ << ", " << __TIME__ << "[end-entry]";
+  layer_count =
+      multilayer_table && multilayer_table[0].code >= 1 ? std::max(1, multilayer_table[1].LayerCount()) : 1;
+  const int regions = FindGrid("MPIRegions", false);
+  if (regions > 0) mpi_regions_data = (*grids)[regions].data;
+
+  ReadSection();
+  LookUpGrids();
+  RegisterGrids();
+}
+
+interzeptionsmodellklasse::~interzeptionsmodellklasse() = default;
+
+int interzeptionsmodellklasse::GetMethod() { return Active() ? parameters.method : 0; }
+
+// ---------------------------------------------------------------- grids
+
+double** interzeptionsmodellklasse::Required(const std::string& grid_name) {
+  return (*grids)[FindRequiredGrid(grid_name)].data;
+}
+
+void interzeptionsmodellklasse::LookUpGrids() {
+  const auto layers = static_cast<std::size_t>(layer_count) + 1;
+  for (auto* list :
+       {&landuse, &leaf_area_index, &coverage, &roughness_length, &canopy_resistance,
+        &interception_resistance, &potential_transpiration, &potential_interception, &real_transpiration})
+    list->assign(layers, nullptr);
+  for (int l = 1; l <= layer_count; ++l) {
+    const auto i = static_cast<std::size_t>(l);
+    landuse[i] = Required(LayerGridName("landuse", l));
+    leaf_area_index[i] = Required(LayerGridName("leaf_area_index", l));
+    coverage[i] = Required(LayerGridName("vegetation_coverage_degree", l));
+    roughness_length[i] = Required(LayerGridName("RoughnessLength", l));
+    canopy_resistance[i] = Required(LayerGridName("SurfaceCanopyResistance", l));
+    interception_resistance[i] = Required(LayerGridName("SurfaceIntercepResistance", l));
+  }
+  for (int l = 0; l <= layer_count; ++l) {
+    const auto i = static_cast<std::size_t>(l);
+    potential_transpiration[i] = Required(LayerGridName("pot_transpiration", l));
+    potential_interception[i] = Required(LayerGridName("potential_InterceptionEvap", l));
+    real_transpiration[i] = Required(LayerGridName("real_transpiration", l));
+  }
+  switch (traits.input) {
+    case interception_input::after_snow:
+      input_water = (*grids)[FindOneOfThreeGrids("snowcover_outflow", "precipitation", kNoGridName)].data;
+      break;
+    case interception_input::before_snow:
+      input_water = Required("precipitation");
+      break;
+  }
+  elevation = Required("[elevation_model]");
+}
+
+void interzeptionsmodellklasse::RegisterOwnGrid(owned_grid& grid, const std::string& grid_name,
+                                                const std::string& file_name, int write_code,
+                                                bool from_file) {
+  grid.data = owned_matrix(matrix(1, nrows, 1, ncols, nrows), 1, nrows, ncols);
+  if (from_file) {
+    double** target = grid.data.get();
+    ReadGrid(file_name, target, kFillWithDefault, false, true, 0.0, false);
+  }
+  for (int r = 1; r <= nrows; ++r) {
+    for (int c = 1; c <= ncols; ++c) {
+      double& cell = grid[r][c];
+      if (!Computed(r, c)) {
+        cell = nodata_value;
+      } else if (!from_file) {
+        cell = 0.0;
+      }
+    }
+  }
+  grid.index = grids->FirstFreeEntry();
+  if (grid.index >= kGridTableLimit) {
+    *messages << "FATAL: no free grid left" << kGridTableLimit << "[end-entry]";
+    throw ErrorCode{kNoFreeGridCode};
+  }
+  RegisterGrid(grid.index, file_name, grid.data.get(), nullptr, 0, grid_name, write_code, first_row,
+               last_row);
+}
+
+void interzeptionsmodellklasse::CreateStatistics(owned_grid& grid, const std::string& file_name, int code,
+                                                 const std::string& header) {
+  if (!zone_table) return;
+  grid.zones.assign(zone_table, zone_table + zone_count + 1);
+  for (zone_record& zone : grid.zones) {
+    zone.weight_sum = 0.0;
+    zone.value_sum = 0.0;
+  }
+  std::string file = file_name;
+  int error = 0;
+  const int* selected = output_list.empty() ? nullptr : output_list.data();
+  grid.statistics = std::make_unique<zonalstatistic>(
+      error, messages, nodata_value, cell_weights, nrows, ncols, grid.zones.data(), zone_count, code,
+      kStatisticsPrecision, file, DefaultOutputDirectory.get(), selected ? output_list_count : 0, selected,
+      time_interval < kMinutesPerHour);
+  if (error != 0) throw ErrorCode{error};
+  grid.statistics->WriteHeader(header, name);
+}
+
+void interzeptionsmodellklasse::RegisterGrids() {
+  const interception_parameters& p = parameters;
+  const auto layers = static_cast<std::size_t>(layer_count) + 1;
+  storage.resize(layers);
+  evaporation.resize(layers);
+  throughfall.resize(layers);
+  const bool from_file = p.read_grids == 1;
+  for (int l = 0; l <= layer_count; ++l) {
+    const auto i = static_cast<std::size_t>(l);
+    RegisterOwnGrid(storage[i], LayerGridName("interception_storage", l), LayerFile(p.storage.grid_file, l),
+                    p.storage.write_code, from_file);
+    RegisterOwnGrid(evaporation[i], LayerGridName("interception_evaporation", l),
+                    LayerFile(p.evaporation.grid_file, l), p.evaporation.write_code, false);
+    RegisterOwnGrid(throughfall[i], LayerGridName("throughfall", l), LayerFile(p.throughfall.grid_file, l),
+                    p.throughfall.write_code, false);
+  }
+  for (int l = 0; l <= layer_count; ++l) {
+    const auto i = static_cast<std::size_t>(l);
+    const std::string layer_tail = std::to_string(l) + "_";
+    CreateStatistics(evaporation[i], LayerFile(p.evaporation.stat_file, l), p.evaporation.stat_code,
+                     "interception_evaporation_in_mm_layer_" + layer_tail);
+    CreateStatistics(storage[i], LayerFile(p.storage.stat_file, l), p.storage.stat_code,
+                     "interception_storage_in_mm_layer_" + layer_tail);
+    CreateStatistics(throughfall[i], LayerFile(p.throughfall.stat_file, l), p.throughfall.stat_code,
+                     "throughfall_in_mm_layer_" + layer_tail);
+  }
+  int glacier_index = FindGrid("GlacierizedCells", false);
+  if (glacier_index <= 0) glacier_index = FindGrid("ice_firn", false);
+  if (glacier_index > 0) glacier = (*grids)[glacier_index].data;
+}
+
+int interzeptionsmodellklasse::FirstColumn(int row) const {
+  return row_ranges ? std::max(row_ranges[row].first, 1) : 1;
+}
+int interzeptionsmodellklasse::LastColumn(int row) const {
+  return row_ranges ? std::min(row_ranges[row].last, ncols) : ncols;
+}
+
+int interzeptionsmodellklasse::ZoneIndex(int row, int col) const {
+  if (!zone_code_map) return 0;
+  const int code = ZoneCodeOf(zone_grid[row][col]);
+  return code >= 0 && code <= max_zone_code ? zone_code_map[code] : 0;
+}
+
+void interzeptionsmodellklasse::CanopyOf(int l, int r, int c, double& capacity, double& cover) const {
+  const auto i = static_cast<std::size_t>(l);
+  const landuse_table_entry* record = LanduseAt(landuse_table, landuse[i][r][c], nodata_value);
+  if (!record) {
+    capacity = 0.0;
+    cover = 0.0;
+    return;
+  }
+  capacity = CanopyCapacity(leaf_area_index[i][r][c], record->IntercepCap, parameters.max_thickness);
+  cover = coverage[i][r][c];
+}
+
+// ---------------------------------------------------------------- tracers
+
+void interzeptionsmodellklasse::SetUpTracers(int& error, int count,
+                                             const std::vector<tracer_description>* descriptions) {
+  error = 0;
+  if (!Active()) return;
+  teilmodellklasse::SetUpTracers(error, count, descriptions);
+  if (error != 0) return;
+  try {
+    for (int i = 1; i <= tracer_count; ++i) {
+      const auto name_of = [i](const char* module) {
+        return "concflux_tracer_" + std::to_string(i) + "_" + module;
+      };
+      const int index = FindOneOfThreeGrids(name_of("snow_model"), name_of("irrigation"), name_of("input"));
+      tracer_storages[static_cast<std::size_t>(i)].input_grid = (*grids)[index].data;
+    }
+  } catch (ErrorCode code) {
+    error = code;
+  } catch (...) {
+    error = kTracerSetUpErrorCode;
+  }
+}
+
+void interzeptionsmodellklasse::FreeTracers() {
+  if (Active()) teilmodellklasse::FreeTracers();
+}
+
+void interzeptionsmodellklasse::TracerCell(int r, int c, int zone, double glacier_share,
+                                           double storage_before, const canopy_fill& fill) {
+  for (int t = 1; t <= tracer_count; ++t) {
+    tracer_storage& s = tracer_storages[static_cast<std::size_t>(t)];
+    const tracer_description& d = (*tracer_descriptions)[static_cast<std::size_t>(t)];
+    const canopy_tracer_rules rules{d.evaporating == 1, s.decay_factor, d.max_conc};
+    const canopy_tracer result =
+        CanopyTracerStep(rules, s.storage_grid[r][c], storage_before, s.input_grid[r][c], fill);
+    s.storage_grid[r][c] = result.stored;
+    s.flux_grid[r][c] = result.throughfall_concentration;
+  }
+  TracerStatisticsCell(r, c, zone, 1.0 - glacier_share);
+}
+
+void interzeptionsmodellklasse::GlacierTracerCell(int r, int c, double glacier_share,
+                                                  double canopy_throughfall) {
+  for (int t = 1; t <= tracer_count; ++t) {
+    tracer_storage& s = tracer_storages[static_cast<std::size_t>(t)];
+    double& flux = s.flux_grid[r][c];
+    flux = CellThroughfallConcentration(input_water[r][c], s.input_grid[r][c], glacier_share,
+                                        canopy_throughfall, flux);
+  }
+}
+
+// The stored concentration, by the stored water for an evaporating tracer
+// and by cell for the others.
+void interzeptionsmodellklasse::TracerStatisticsCell(int r, int c, int zone, double weight) {
+  for (int t = 1; t <= tracer_count; ++t) {
+    tracer_storage& s = tracer_storages[static_cast<std::size_t>(t)];
+    if (!s.statistics) continue;
+    const bool evaporating = (*tracer_descriptions)[static_cast<std::size_t>(t)].evaporating == 1;
+    const double cell_weight = evaporating ? weight * storage[0][r][c] : weight;
+    s.statistics->AddCell(r, c, zone, s.storage_grid[r][c], cell_weight);
+  }
+}
+
+// ---------------------------------------------------------------- step
+
+void interzeptionsmodellklasse::RunTimeStep(int minute, int hour, int day, int month, int year) {
+  if (!Active()) return;
+  ReportProgress(minute, hour, day, month, year);
+  day_of_year = month >= 1 && month <= 12 ? DayOfYear(day, month, month_lengths) : 0;
+  StartStatistics();
+  // One place for the variants: the layer count and the evaporation limit.
+  const bool one_layer = layer_count == 1;
+  switch (traits.limit) {
+    case interception_limit::potential_transpiration:
+      one_layer ? OneLayerCells<interception_limit::potential_transpiration>()
+                : LayeredCells<interception_limit::potential_transpiration>();
+      break;
+    case interception_limit::potential_interception:
+      one_layer ? OneLayerCells<interception_limit::potential_interception>()
+                : LayeredCells<interception_limit::potential_interception>();
+      break;
+  }
+  EndStep();
+}
+
+void interzeptionsmodellklasse::StartStatistics() {
+  for (std::vector<owned_grid>* list : {&evaporation, &storage, &throughfall})
+    for (owned_grid& grid : *list)
+      if (grid.statistics) grid.statistics->StartStep();
+  for (int t = 1; t <= tracer_count; ++t)
+    if (auto& s = tracer_storages[static_cast<std::size_t>(t)].statistics) s->StartStep();
+}
+
+void interzeptionsmodellklasse::AddLayerStatistics(int layer, int r, int c, int zone, double weight) {
+  const auto i = static_cast<std::size_t>(layer);
+  if (zonalstatistic* s = evaporation[i].statistics.get())
+    s->AddCell(r, c, zone, evaporation[i][r][c], weight);
+  if (zonalstatistic* s = storage[i].statistics.get()) s->AddCell(r, c, zone, storage[i][r][c], weight);
+  if (zonalstatistic* s = throughfall[i].statistics.get())
+    s->AddCell(r, c, zone, throughfall[i][r][c], weight);
+}
+
+void interzeptionsmodellklasse::AddZeroStatistics(int layer, int r, int c, int zone, double weight) {
+  const auto i = static_cast<std::size_t>(layer);
+  for (std::vector<owned_grid>* list : {&evaporation, &storage, &throughfall})
+    if (zonalstatistic* s = (*list)[i].statistics.get()) s->AddCell(r, c, zone, 0.0, weight);
+}
+
+template <interception_limit Limit>
+void interzeptionsmodellklasse::OneLayerCells() {
+  double** const s1 = storage[1].data.get();
+  double** const s0 = storage[0].data.get();
+  double** const e1 = evaporation[1].data.get();
+  double** const e0 = evaporation[0].data.get();
+  double** const t1 = throughfall[1].data.get();
+  double** const t0 = throughfall[0].data.get();
+  double** const pt1 = potential_transpiration[1];
+  double** const pt0 = potential_transpiration[0];
+  double** const pi1 = potential_interception[1];
+  const bool tracers = tracer_count > 0;
+  for (int r = first_row; r <= last_row; ++r) {
+    for (int c = FirstColumn(r); c <= LastColumn(r); ++c) {
+      if (!Computed(r, c)) {
+        e0[r][c] = e1[r][c] = t0[r][c] = t1[r][c] = nodata_value;
+        continue;
+      }
+      const double w = glacier ? GlacierShare(glacier[r][c]) : 0.0;
+      const double input = input_water[r][c];
+      const int zone = ZoneIndex(r, c);
+      if (w < 1.0) {
+        double capacity = 0.0;
+        double cover = 0.0;
+        CanopyOf(1, r, c, capacity, cover);
+        const double before = s1[r][c];
+        const canopy_fill fill = FillCanopy(input, cover, capacity, before);
+        const canopy_evaporation ev = EvaporateCanopy(Limit, fill.storage, pt1[r][c], pi1[r][c]);
+        s0[r][c] = s1[r][c] = fill.storage - ev.evaporation;
+        e0[r][c] = e1[r][c] = ev.evaporation;
+        t0[r][c] = t1[r][c] = fill.throughfall;
+        pt1[r][c] -= ev.transpiration_cut;
+        pt0[r][c] = pt1[r][c];
+        if (tracers) TracerCell(r, c, zone, w, before, fill);
+        AddLayerStatistics(1, r, c, zone, 1.0 - w);
+        AddLayerStatistics(0, r, c, zone, 1.0 - w);
+      }
+      if (w > 0.0) {
+        if (w >= 1.0) {
+          s0[r][c] = s1[r][c] = e0[r][c] = e1[r][c] = t0[r][c] = t1[r][c] = 0.0;
+        }
+        const double canopy_throughfall = t0[r][c];
+        t0[r][c] = CellThroughfall(input, w, canopy_throughfall);
+        if (tracers) GlacierTracerCell(r, c, w, canopy_throughfall);
+        AddZeroStatistics(1, r, c, zone, w);
+        AddZeroStatistics(0, r, c, zone, w);
+      }
+    }
+  }
+}
+
+template <interception_limit Limit>
+void interzeptionsmodellklasse::LayeredCells() {
+  const int L = layer_count;
+  double** const s0 = storage[0].data.get();
+  double** const e0 = evaporation[0].data.get();
+  double** const t0 = throughfall[0].data.get();
+  double** const pt0 = potential_transpiration[0];
+  for (int r = first_row; r <= last_row; ++r) {
+    for (int c = FirstColumn(r); c <= LastColumn(r); ++c) {
+      if (!Computed(r, c)) {
+        for (int l = 0; l <= L; ++l) {
+          evaporation[static_cast<std::size_t>(l)][r][c] = nodata_value;
+          throughfall[static_cast<std::size_t>(l)][r][c] = nodata_value;
+        }
+        continue;
+      }
+      const double w = glacier ? GlacierShare(glacier[r][c]) : 0.0;
+      const double input = input_water[r][c];
+      const int zone = ZoneIndex(r, c);
+      if (w < 1.0) {
+        double water = input;
+        double evaporation_total = 0.0;
+        double storage_total = 0.0;
+        for (int l = 1; l <= L; ++l) {
+          const auto i = static_cast<std::size_t>(l);
+          double capacity = 0.0;
+          double cover = 0.0;
+          CanopyOf(l, r, c, capacity, cover);
+          const canopy_fill fill = FillCanopy(water, cover, capacity, storage[i][r][c]);
+          const canopy_evaporation ev = EvaporateCanopy(Limit, fill.storage, potential_transpiration[i][r][c],
+                                                        potential_interception[i][r][c]);
+          storage[i][r][c] = fill.storage - ev.evaporation;
+          evaporation[i][r][c] = ev.evaporation;
+          throughfall[i][r][c] = fill.throughfall;
+          potential_transpiration[i][r][c] -= ev.transpiration_cut;
+          pt0[r][c] -= ev.transpiration_cut;
+          evaporation_total += ev.evaporation;
+          storage_total += storage[i][r][c];
+          water = fill.throughfall;
+          AddLayerStatistics(l, r, c, zone, 1.0 - w);
+        }
+        e0[r][c] = evaporation_total;
+        s0[r][c] = storage_total;
+        t0[r][c] = water;
+        AddLayerStatistics(0, r, c, zone, 1.0 - w);
+        // The tracers of several layers keep their grids.
+        if (tracer_count > 0) TracerStatisticsCell(r, c, zone, 1.0 - w);
+      }
+      if (w > 0.0) {
+        if (w >= 1.0) {
+          for (int l = 0; l <= L; ++l) {
+            const auto i = static_cast<std::size_t>(l);
+            storage[i][r][c] = evaporation[i][r][c] = throughfall[i][r][c] = 0.0;
+          }
+        }
+        t0[r][c] = CellThroughfall(input, w, t0[r][c]);
+        for (int l = 0; l <= L; ++l) AddZeroStatistics(l, r, c, zone, w);
+      }
+    }
+  }
+}
+
+void interzeptionsmodellklasse::EndStep() {
+  const model_date& d = current_date;
+  for (std::size_t l = 0; l < storage.size(); ++l) {
+    for (owned_grid* grid : {&evaporation[l], &storage[l], &throughfall[l]})
+      if (grid->statistics) grid->statistics->EndStep(d.year, d.month, d.day, d.hour, d.minute, kEndStepFlag);
+    WriteGridOutput(throughfall[l].index, 1, false);
+    WriteGridOutput(evaporation[l].index, 1, false);
+    WriteGridOutput(storage[l].index, 1, false);
+  }
+  for (int t = 1; t <= tracer_count; ++t) {
+    tracer_storage& s = tracer_storages[static_cast<std::size_t>(t)];
+    if (s.statistics) s.statistics->EndStep(d.year, d.month, d.day, d.hour, d.minute, kEndStepFlag);
+    WriteGridOutput(s.storage_grid_index, 1, false);
+  }
+  previous_date = d;
+}
+
+// ---------------------------------------------------------------- end of run
+
+void interzeptionsmodellklasse::FlushBuffers() {
+  if (!Active()) return;
+  for (std::size_t l = 0; l < storage.size(); ++l)
+    for (owned_grid* grid : {&evaporation[l], &storage[l], &throughfall[l]})
+      if (grid->statistics) grid->statistics->FlushRows();
+  for (int t = 1; t <= tracer_count; ++t)
+    if (auto& s = tracer_storages[static_cast<std::size_t>(t)].statistics) s->FlushRows();
+}
+
+void interzeptionsmodellklasse::CleanUp() {
+  if (cleaned_up) return;
+  int failure = 0;
+  if (Active()) {
+    for (std::vector<owned_grid>* list : {&evaporation, &storage, &throughfall}) {
+      for (owned_grid& grid : *list) {
+        if (grid.statistics) {
+          try {
+            grid.statistics->CleanUp();
+          } catch (ErrorCode code) {
+            if (failure == 0) failure = code;
+          }
+          grid.statistics.reset();
+        }
+        if (grid.index > 0 && (*grids)[grid.index].data == grid.data.get()) ReleaseGrid(grid.index);
+        grid.index = 0;
+        grid.data.reset();
+      }
+      list->clear();
+    }
+  }
+  modelobject::CleanUp();
+  if (failure != 0) throw ErrorCode{failure};
+}
+
+}  // namespace velmo

@@ -1,0 +1,149 @@
+// The interception model: per step and cell, the canopy store of every
+// vegetation layer fills from the water that reaches it, passes the rest on
+// as throughfall, spills what exceeds its capacity and evaporates at the
+// evapotranspiration model's potential rate, which it lowers in place. The
+// total throughfall "throughfall0" is the water input of the later modules;
+// the glacierised share of a cell passes its input straight on.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "framework/memory.h"
+#include "framework/zonalstat.h"
+#include "landsurface/interception_bucket.h"
+#include "setup/teilmod.h"
+
+namespace velmo {
+
+// A method number that is not supported, or not available in this build.
+inline constexpr int kInterceptionMethodCode = 1161;
+
+// Where the input water comes from: after the snow model its outflow (or the
+// precipitation without one), before it the precipitation.
+enum class interception_input { after_snow, before_snow };
+
+// What a method number m = 10·a + b stands for.
+struct interception_method_traits {
+  bool known = false;      // one of 1, 2, 11, 12, 21, 22, 31, 32
+  bool available = false;  // without the snow-canopy model: 1, 2, 11, 12
+  interception_input input = interception_input::after_snow;
+  interception_limit limit = interception_limit::potential_transpiration;
+  bool snow_canopy = false;     // a >= 2
+  bool energy_balance = false;  // a >= 3
+};
+interception_method_traits InterceptionMethodTraits(int method);
+
+// File, write code and statistics of one kind of output grid.
+struct interception_output {
+  std::string grid_file;
+  int write_code = 0;
+  std::string stat_file;
+  int stat_code = 0;
+};
+
+// The values of "[interception_model]" after its head.
+struct interception_parameters {
+  int method = 0;
+  interception_output throughfall;
+  interception_output evaporation;
+  interception_output storage;
+  double max_thickness = 0.0;  // mm of water per unit of leaf area
+  int read_grids = 0;          // 1: the stores start from their grid files
+};
+
+class interzeptionsmodellklasse : public teilmodellklasse {
+ public:
+  // Reads "[interception_model]", looks up the input grids and registers the
+  // module's grids and statistics. Failures throw their code.
+  interzeptionsmodellklasse(MessageStream* stream, const model_settings& settings, grid_table* shared_grids);
+  ~interzeptionsmodellklasse() override;
+
+  void CleanUp() override;
+  // The base's storages, then each tracer's input concentration: the first
+  // of its flux grids of "snow_model", "irrigation" and "input" (33 without).
+  void SetUpTracers(int& error, int count, const std::vector<tracer_description>* descriptions) override;
+  void FreeTracers() override;
+  virtual void FlushBuffers();
+  virtual void RunTimeStep(int minute, int hour, int day, int month, int year);
+  // The method number when the module is on, else 0.
+  virtual int GetMethod();
+
+  int LayerCount() const { return layer_count; }
+
+  interception_parameters parameters;
+  interception_method_traits traits;
+  // The snow model's rain/snow transition range and threshold temperature,
+  // handed over when interception runs first.
+  double transzone = 0.0;  // K
+  double T0R = 0.0;        // °C
+
+  // One owned grid with its grid-table entry and statistics.
+  struct owned_grid {
+    owned_matrix data;
+    int index = 0;
+    std::vector<zone_record> zones;
+    std::unique_ptr<zonalstatistic> statistics;
+    double* operator[](int row) const { return data[row]; }
+  };
+  std::vector<owned_grid> storage;      // layers 0..L, mm
+  std::vector<owned_grid> evaporation;  // layers 0..L, mm per step
+  std::vector<owned_grid> throughfall;  // layers 0..L, mm per step
+
+ private:
+  void ReadSection();
+  void CloseSection();
+  void LookUpGrids();
+  void RegisterGrids();
+  void RegisterOwnGrid(owned_grid& grid, const std::string& grid_name, const std::string& file_name,
+                       int write_code, bool from_file);
+  void CreateStatistics(owned_grid& grid, const std::string& file_name, int code, const std::string& header);
+  double** Required(const std::string& grid_name);
+
+  // Step.
+  void StartStatistics();
+  template <interception_limit Limit>
+  void OneLayerCells();
+  template <interception_limit Limit>
+  void LayeredCells();
+  void TracerCell(int r, int c, int zone, double glacier_share, double storage_before,
+                  const canopy_fill& fill);
+  void GlacierTracerCell(int r, int c, double glacier_share, double canopy_throughfall);
+  void TracerStatisticsCell(int r, int c, int zone, double weight);
+  void AddLayerStatistics(int layer, int r, int c, int zone, double weight);
+  void AddZeroStatistics(int layer, int r, int c, int zone, double weight);
+  void EndStep();
+
+  bool Active() const { return flow_control_parameter > 0; }
+  bool Computed(int row, int col) const {
+    return zone_grid[row][col] != nodata_value &&
+           (!mpi_regions_data || mpi_regions_data[row][col] == process_index);
+  }
+  int ZoneIndex(int row, int col) const;
+  int FirstColumn(int row) const;
+  int LastColumn(int row) const;
+  // Capacity and coverage of layer l in a cell; none (0, 0) where the layer
+  // is absent, so that it passes on what reaches it.
+  void CanopyOf(int l, int r, int c, double& capacity, double& coverage) const;
+
+  int layer_count = 1;
+  int day_of_year = 0;
+  model_date previous_date{-1, -1, -1, -1, -1};
+
+  // Borrowed grids, looked up once.
+  double** input_water = nullptr;
+  double** elevation = nullptr;
+  double** glacier = nullptr;
+  std::vector<double**> landuse;  // layers 1..L
+  std::vector<double**> leaf_area_index;
+  std::vector<double**> coverage;
+  std::vector<double**> roughness_length;
+  std::vector<double**> canopy_resistance;
+  std::vector<double**> interception_resistance;
+  std::vector<double**> potential_transpiration;  // layers 0..L
+  std::vector<double**> potential_interception;
+  std::vector<double**> real_transpiration;
+};
+
+}  // namespace velmo
