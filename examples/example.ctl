@@ -378,3 +378,7 @@ discharge/observed.txt  observed discharge
 0       steps left out of the efficiency
 TG 2 (AE = 5.5, AV = 1) OL 1 (kh = 2, kv = 10, Bm = 5, Bv = 30, Tm = 1, Mm = 30, Mv = 20, I = 0.01, L = 2000, AE = 2.75)
 end of the routing descriptions
+
+[interception_model]
+0       flow control parameter: off
+60      time interval (minutes)

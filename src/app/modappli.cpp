@@ -18,6 +18,7 @@
 #include "landsurface/etpetr.h"
 #include "landsurface/expokorr.h"
 #include "landsurface/infilt.h"
+#include "landsurface/interzep.h"
 #include "meteo/meteoint.h"
 #include "meteo/precipcorr.h"
 #include "meteo/superposition.h"
@@ -210,14 +211,15 @@ void ModellApplication::BuildModules() {
   evapotranspiration->SetSnowMethod(snow->GetMethod());
   evapotranspiration->SetReady(1);
 
-  interception_method = 0;
-  // slot interception_model: BuildModule(interception,
-  //   interzeptionsmodellklasse, {.set_ready = false}); interception_method =
-  //   interception->GetMethod().
+  BuildModule(interception,
+              [&] { return std::make_unique<interzeptionsmodellklasse>(messages, settings, grids.get()); },
+              {.set_ready = false});
+  interception_method = interception->GetMethod();
   interception_first = interception_method > kLastSnowFirstInterceptionMethod;
-  // slot interception_model: when interception_first, copy
-  //   snow->GetTransZone() and snow->GetT0R() into the interception model's
-  //   transzone and T0R.
+  if (interception_first) {
+    interception->transzone = snow->GetTransZone();
+    interception->T0R = snow->GetT0R();
+  }
   snow->LinkInputGrids(interception_first);
 
   BuildModule(infiltration,
@@ -229,9 +231,10 @@ void ModellApplication::BuildModules() {
   int tracer_error = 0;
   snow->SetUpTracers(tracer_error, tracer_count, tracer_descriptions);
   ThrowHandedBackCode(tracer_error);
-  // slot interception_model: SetUpTracers(error, tracer_count,
-  //   tracer_descriptions); ThrowHandedBackCode(error); SetReady(1).
   int error = 0;
+  interception->SetUpTracers(error, tracer_count, tracer_descriptions);
+  ThrowHandedBackCode(error);
+  interception->SetReady(1);
   infiltration->SetUpTracers(error, tracer_count, tracer_descriptions);
   ThrowHandedBackCode(error);
   infiltration->SetReady(1);
@@ -342,13 +345,13 @@ void ModellApplication::RunPass() {
   evapotranspiration->PotentialEvapotranspiration(d.minute, d.hour, d.day, d.month, d.year);
   // slot evapotranspiration (snow evaporation): SnowEvaporation(date).
   if (interception_first) {
-    // slot interception_model: RunTimeStep(date).
+    interception->RunTimeStep(d.minute, d.hour, d.day, d.month, d.year);
     snow->RunTimeStep(d.minute, d.hour, d.day, d.month, d.year);
     snow->RunGlacierStep(d.minute, d.hour, d.day, d.month, d.year);
   } else {
     snow->RunTimeStep(d.minute, d.hour, d.day, d.month, d.year);
     snow->RunGlacierStep(d.minute, d.hour, d.day, d.month, d.year);
-    // slot interception_model: RunTimeStep(date).
+    interception->RunTimeStep(d.minute, d.hour, d.day, d.month, d.year);
   }
   infiltration->RunTimeStep(d.minute, d.hour, d.day, d.month, d.year);
   // slot evapotranspiration (real evapotranspiration): RealEvapotranspiration(date).
@@ -440,7 +443,7 @@ void ModellApplication::CancelAfterCurrentStep() {
   superposition->SetEndDate(d.year, d.month, d.day, d.hour, d.minute);
   evapotranspiration->SetEndDate(d.year, d.month, d.day, d.hour, d.minute);
   snow->SetEndDate(d.year, d.month, d.day, d.hour, d.minute);
-  // slot interception_model: SetEndDate(d.year, d.month, d.day, d.hour, d.minute).
+  interception->SetEndDate(d.year, d.month, d.day, d.hour, d.minute);
   infiltration->SetEndDate(d.year, d.month, d.day, d.hour, d.minute);
   routing->SetEndDate(d.year, d.month, d.day, d.hour, d.minute);
   defaults->SetEndDate(d.year, d.month, d.day, d.hour, d.minute);
@@ -454,7 +457,7 @@ void ModellApplication::FlushForMenu() {
   superposition->FlushBuffers();
   evapotranspiration->FlushBuffers();
   snow->FlushBuffers();
-  // slot interception_model: FlushBuffers().
+  interception->FlushBuffers();
   infiltration->FlushBuffers();
   routing->FlushBuffers();
   special_output->FlushAll();
@@ -487,7 +490,7 @@ void ModellApplication::Clear() {
     if (interpolator) interpolator->FlushBuffers();
   if (evapotranspiration) evapotranspiration->FlushBuffers();
   if (snow) snow->FlushBuffers();
-  // slot interception_model: FlushBuffers().
+  if (interception) interception->FlushBuffers();
   if (infiltration) infiltration->FlushBuffers();
   if (routing) routing->FlushBuffers();
   if (superposition) superposition->FlushBuffers();
@@ -504,14 +507,14 @@ void ModellApplication::Clear() {
 
   // Tracer storages.
   if (snow) snow->FreeTracers();
-  // slot interception_model: FreeTracers().
+  if (interception) interception->FreeTracers();
   if (infiltration) infiltration->FreeTracers();
 
   // Clean-ups; the routing model writes the state file, the soil and snow
   // models append their blocks.
   if (routing) routing->CleanUp();
   if (infiltration) infiltration->CleanUp();
-  // slot interception_model: CleanUp().
+  if (interception) interception->CleanUp();
   if (snow) snow->CleanUp();
   if (evapotranspiration) evapotranspiration->CleanUp();
   if (radiation_correction) radiation_correction->CleanUp();
@@ -537,7 +540,7 @@ void ModellApplication::Clear() {
   tracer_ini.reset();
   routing.reset();
   infiltration.reset();
-  // slot interception_model: delete it.
+  interception.reset();
   snow.reset();
   evapotranspiration.reset();
   radiation_correction.reset();

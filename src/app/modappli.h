@@ -49,6 +49,7 @@ class abflussmodellklasse;
 class infiltrationsmodellklasse;
 class expokorrklasse;
 class verdunstungsmodellklasse;
+class interzeptionsmodellklasse;
 class schneemodellklasse;
 class RegionalSuperposition;
 class precicorrclass;
@@ -123,7 +124,7 @@ class ModellApplication : public memory_handling {
   std::unique_ptr<expokorrklasse> radiation_correction;
   std::unique_ptr<verdunstungsmodellklasse> evapotranspiration;
   std::unique_ptr<schneemodellklasse> snow;
-  // slot interception_model: std::unique_ptr<interzeptionsmodellklasse> interception;
+  std::unique_ptr<interzeptionsmodellklasse> interception;
   std::unique_ptr<infiltrationsmodellklasse> infiltration;  // also the soil model
   std::unique_ptr<abflussmodellklasse> routing;
   std::unique_ptr<SpecialOutputClass> special_output;

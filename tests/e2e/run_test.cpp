@@ -189,6 +189,15 @@ TEST_F(Run, ConstructionFailureEndsWithItsCode) {
       {"tracer descriptions: too many tracers",
        [](std::string& c, const TempDir&) { Replace(c, "0       no tracers", "10"); }, 58,
        "not more than 9 tracer species are allowed"},
+      {"interception: section missing",
+       [](std::string& c, const TempDir&) { Replace(c, "[interception_model]", ""); }, 17,
+       "error in control file, [interception_model]"},
+      {"interception: method 5",
+       [](std::string& c, const TempDir&) {
+         Replace(c, "[interception_model]\n0       flow control parameter: off",
+                 "[interception_model]\n1\n60\n5       method");
+       },
+       1161, "method 5 is not supported in interception model (use one of 1, 2, 11, 12, 21, 22, 31, 32)"},
   };
   const std::string original = ReadFile(kData + "run.ctl");
   for (const Case& c : cases) {

@@ -125,6 +125,8 @@ struct bucket_case {
   double throughfall, storage, evaporation, transpiration_after;
 };
 
+void PrintTo(const bucket_case& k, std::ostream* os) { *os << k.label; }
+
 class OneLayerBucket : public Interception, public ::testing::WithParamInterface<bucket_case> {};
 
 TEST_P(OneLayerBucket, FillsSpillsAndEvaporates) {
@@ -168,6 +170,8 @@ struct layers_case {
   double throughfall1, throughfall2, storage1, storage2, throughfall0, storage0, evaporation0;
   double transpiration0_after;
 };
+
+void PrintTo(const layers_case& k, std::ostream* os) { *os << k.label; }
 
 class TwoLayers : public Interception, public ::testing::WithParamInterface<layers_case> {};
 

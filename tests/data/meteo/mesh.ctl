@@ -218,3 +218,7 @@ mesh_dem.asc
 [snow_model]
 0       snow model off
 60      time interval in minutes
+
+[interception_model]
+0       flow control parameter: off
+60      time interval (minutes)

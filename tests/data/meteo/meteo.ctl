@@ -132,3 +132,7 @@ dem.asc
 
 [infiltration_model]
 0       infiltration off
+
+[interception_model]
+0       flow control parameter: off
+60      time interval (minutes)

@@ -84,6 +84,10 @@ dem.asc
 [substance_transport]
 0       no tracers
 
+[interception_model]
+0       flow control parameter: off
+60      time interval (minutes)
+
 [routing_model]
 1       flow control parameter
 60      time interval [min]

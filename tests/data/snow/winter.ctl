@@ -199,3 +199,7 @@ albedo.asc albedo fillcode = 0 readcode = 0 defaultValue = 0.2
 
 [infiltration_model]
 0       infiltration off
+
+[interception_model]
+0       flow control parameter: off
+1440    time interval (minutes)

@@ -154,3 +154,7 @@ infsat.asc
 
 [lake_model]
 0       lakes off
+
+[interception_model]
+0       flow control parameter: off
+60      time interval (minutes)

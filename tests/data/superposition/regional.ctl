@@ -119,3 +119,7 @@ regions.asc regression_regions fillcode = 0 writecode = 0
 
 [infiltration_model]
 0       infiltration off
+
+[interception_model]
+0       flow control parameter: off
+60      time interval (minutes)
