@@ -17,6 +17,7 @@
 
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
+#include "interception_section.h"
 #include "setup/settings.h"
 #include "setup/tables.h"
 #include "setup/teilmod.h"
@@ -135,19 +136,9 @@ class CanopyDomain : public ::testing::Test {
     }
   }
 
-  // "[interception_model]" with the output names tf.asc, ei.asc and si.asc.
   static std::string Section(int method, double thickness = 1.0, int read_grids = 0, int stat_code = 0,
                              int flow_control = 1) {
-    std::ostringstream s;
-    s << "[interception_model]\n"
-      << flow_control << "  flow control\n60  time interval\n"
-      << method << "  method\n"
-      << "tf.asc  outflow grid\n0\ntf.sta " << stat_code << "\n"
-      << "ei.asc  interception evaporation grid\n0\nei.sta " << stat_code << "\n"
-      << "si.asc  interception storage grid\n0\nsi.sta " << stat_code << "\n"
-      << thickness << "  maximum water layer thickness\n"
-      << read_grids << "  readgrid\n";
-    return s.str();
+    return InterceptionSection(method, thickness, read_grids, stat_code, flow_control);
   }
 
   template <typename Module>
