@@ -171,7 +171,7 @@ evap.stat 0     no table
 evar.asc        real soil evaporation (a later step)
 0
 evar.stat 0
-esnow.asc       snow evaporation (a later step)
+esnow.asc       snow evaporation (with a snow model)
 0
 esnow.stat 0
 eip.asc         potential interception evaporation
@@ -341,7 +341,7 @@ sd.stat 2001
 1e-5    2e-5    Tkorr: transmissivity scaling
 1.0     1.5     Kkorr: drainage scaling
 2       1.5     k_ELS_QD: storage constant of direct runoff, h
-6       4       SHmax: interflow storage capacity, mm
+5       3       SHmax: interflow storage capacity, mm
 10      8       k_ELS_QI: storage constant of interflow, h
 200     150     k_ELS_QBB: storage constant of delayed baseflow, h
 0.05    0.08    alpha: delayed-baseflow recharge at saturation, mm/h

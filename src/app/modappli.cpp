@@ -343,7 +343,7 @@ void ModellApplication::RunPass() {
 
   radiation_correction->RunTimeStep(d.minute, d.hour, d.day, d.month, d.year);
   evapotranspiration->PotentialEvapotranspiration(d.minute, d.hour, d.day, d.month, d.year);
-  // slot evapotranspiration (snow evaporation): SnowEvaporation(date).
+  evapotranspiration->SnowEvaporation(d.minute, d.hour, d.day, d.month, d.year);
   if (interception_first) {
     interception->RunTimeStep(d.minute, d.hour, d.day, d.month, d.year);
     snow->RunTimeStep(d.minute, d.hour, d.day, d.month, d.year);
@@ -354,7 +354,7 @@ void ModellApplication::RunPass() {
     interception->RunTimeStep(d.minute, d.hour, d.day, d.month, d.year);
   }
   infiltration->RunTimeStep(d.minute, d.hour, d.day, d.month, d.year);
-  // slot evapotranspiration (real evapotranspiration): RealEvapotranspiration(date).
+  evapotranspiration->RealEvapotranspiration(d.minute, d.hour, d.day, d.month, d.year);
   routing->RunTimeStep(d.minute, d.hour, d.day, d.month, d.year);
 
   defaults->WriteStandardGrids(d.minute, d.hour, d.day, d.month, d.year);

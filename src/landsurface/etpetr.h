@@ -99,6 +99,14 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   virtual void SetSnowStorageGrid(double** grid);
   virtual void SetRadiationCorrectionGrid(double** grid);
   virtual void PotentialEvapotranspiration(int minute, int hour, int day, int month, int year);
+  // Where a cell has snow, the potential rates of the step are taken from it
+  // first, on its glacierised share from the glacier's snow
+  // (etpetr_real.cpp). Needs the snow model's storage grid.
+  virtual void SnowEvaporation(int minute, int hour, int day, int month, int year);
+  // After the soil step: transpiration limited by the soil moisture and the
+  // soil evaporation leave the soil (or a lake's ponded water), and
+  // "real_transpiration0" sums the cell's real evapotranspiration.
+  virtual void RealEvapotranspiration(int minute, int hour, int day, int month, int year);
   // Reads the lake section `section` when a grid "lake_codes" exists.
   virtual void InitLakeModel(const std::string& section);
   virtual void SetSnowMethod(int method);
@@ -152,6 +160,11 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   void SingleLayerRow(int r);
   void PenmanMonteithRow(int r);
   void FillLayerRows(int r);
+  void LookUpGlacierSnowGrids();
+  void SnowEvaporationRow(int r, bool snow_stops_evaporation);
+  void BeginRealEvapotranspiration(int minute, int hour, int day, int month, int year);
+  void RealEvapotranspirationRow(int r);
+  void EndRealEvapotranspiration();
   void StatisticsRow(int r, int layers);
   void EndStep();
   bool Computed(int row, int col) const {
@@ -193,6 +206,12 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   double** soil_storage = nullptr;
   double** available_soil_moisture = nullptr;
   double** snow_storage = nullptr;
+  // The snow model's glacier snow, looked up at the first snow evaporation.
+  bool glacier_snow_looked_up = false;
+  double** glacier_snow_evaporation = nullptr;  // "SnowEvaporation_onGlacier"
+  double** glacier_snow_storage = nullptr;      // "SolidSnowStorage_onGlacier"
+  // The interception model's total evaporation, looked up until found.
+  double** interception_evaporation = nullptr;
   double** correction = nullptr;
 
   // What the stages of a row hand on, per column.

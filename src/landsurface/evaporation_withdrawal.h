@@ -9,7 +9,7 @@ namespace velmo {
 // below it transpiration falls in proportion.
 inline constexpr double kUnstressedSoilMoisture = 0.6;
 // Open water evaporates from ponding above this depth (mm).
-inline constexpr double kOpenWaterPonding = 1.0;
+inline constexpr double kOpenWaterEvaporationPonding = 1.0;
 
 // Takes `demand` from `store` as far as the store goes; both fall by the
 // amount taken, which is returned. A demand of 0 or less (or missing) takes

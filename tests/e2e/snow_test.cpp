@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <filesystem>
@@ -67,6 +68,7 @@ TEST(SnowExample, SnowBuildsUpOnTheHeightsAndAllWaterIsAccountedFor) {
   ExampleCopy run;
   run.Change("WriteAsciiGrids = 1", "WriteDoubleGrids = 1");
   run.Change("snowtotal.asc               whole cover\n0", "snowtotal.asc\n3");
+  run.Change("esnow.asc       snow evaporation (with a snow model)\n0", "esnow.asc\n14");
   ASSERT_EQ(run.Velmo(), 0) << run.Transcript();
   EXPECT_THAT(run.Transcript(), HasSubstr("deleting module snow_model"));
   ASSERT_TRUE(WellFormed(run.dir / "Velmo_Diag.xml"));
@@ -74,19 +76,23 @@ TEST(SnowExample, SnowBuildsUpOnTheHeightsAndAllWaterIsAccountedFor) {
   EXPECT_EQ(diag.find("level=\"0\""), std::string::npos);
   EXPECT_EQ(diag.find("level=\"1\""), std::string::npos);
 
-  // Every cell: what fell is in the cover or has flowed out of it.
+  // Every cell: what fell is in the cover, has flowed out of it or has
+  // evaporated from it.
   const std::vector<double> precipitation = DoubleGrid(run.dir / "precipitation.sum");
   const std::vector<double> outflow = DoubleGrid(run.dir / "snowoutflow.sum");
+  const std::vector<double> evaporation = DoubleGrid(run.dir / "esnow.sum");
   const std::vector<double> cover = DoubleGrid(run.dir / "snowtotal.asc");
   ASSERT_EQ(cover.size(), 30u);
   ASSERT_EQ(precipitation.size(), 30u);
   ASSERT_EQ(outflow.size(), 30u);
+  ASSERT_EQ(evaporation.size(), 30u);
   int valid = 0;
   for (std::size_t i = 0; i < cover.size(); ++i) {
     if (cover[i] == kNodata) continue;
     ++valid;
-    EXPECT_NEAR(cover[i] + outflow[i], precipitation[i], 1e-12) << i;
+    EXPECT_NEAR(cover[i] + outflow[i] + evaporation[i], precipitation[i], 1e-12) << i;
   }
+  EXPECT_GT(*std::max_element(evaporation.begin(), evaporation.end()), 0.0);
   EXPECT_EQ(valid, 22);
   // The Alp (row 1) keeps its snow; the valley floor (row 5) lets water go.
   EXPECT_GT(cover[1], 10.0);

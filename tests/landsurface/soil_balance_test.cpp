@@ -9,7 +9,10 @@
 #include <cmath>
 #include <functional>
 
+#include "landsurface/et_fixture.h"
 #include "landsurface/infilt.h"
+#include "landsurface/interception_section.h"
+#include "landsurface/interzep.h"
 #include "landsurface/soil_fixture.h"
 #include "setup/vegparams.h"
 
@@ -214,6 +217,114 @@ TEST(SoilBalance, RootDepthChangesMoveWaterButMakeNone) {
       EXPECT_NEAR(RootZoneWater(*model, i), before[i], 1e-12 * before[i])
           << "subbasin " << i << ", step " << step;
   });
+}
+
+// Weighted mean of grid `name` over the cells of subbasin i.
+double SubbasinMean(soil_domain& d, bodenmodellklasse& m, const std::string& name, int i) {
+  double** grid = d.Find(name);
+  double weight = 0.0, sum = 0.0;
+  for (int r = 1; r <= kRows; ++r) {
+    for (int c = 1; c <= kCols; ++c) {
+      if (m.CellSubbasin(r, c) != i) continue;
+      sum += grid[r][c] * m.cell_weights[r][c];
+      weight += m.cell_weights[r][c];
+    }
+  }
+  return sum / weight;
+}
+
+// Interception runs before the soil, the real evapotranspiration after it:
+// the precipitation of every subbasin becomes runoff, the change of the
+// water in soil and canopy, and the cells' whole real evapotranspiration
+// "real_transpiration0". Potential rates of up to 8.5 mm per step dry some
+// soils out; one cell has no land use and one no root-zone capacity.
+TEST(SoilBalance, WithInterceptionAndEvapotranspiration) {
+  soil_domain d;
+  TwoSubbasins(d);
+  std::vector<landuse_table_entry> landuses(3);
+  landuses[0].code = 2;
+  landuses[1].IntercepCap = 0.3;  // mm per unit leaf area; land use 2 takes the section's
+  d.settings.landuse_table = landuses.data();
+  d.Grid("landuse1", {1, 2, 1, N, N, 1, 1, 2, 2, 1, 2, 1, 1, 2, 1, N, 2, 2, 1, 1});
+  d.Grid("leaf_area_index1", {3, 5, 1, 4, N, 2, 6, 3, 4, 1, 5, 2, 3, 4, 6, N, 2, 3, 5, 4});
+  d.Grid("vegetation_coverage_degree1",
+         {0.8, 0.6, 0.9, 0.5, N, 0.7, 0.4, 1.0, 0.8, 0.6, 0.9, 0.7, 0.5, 0.8, 0.6, N, 0.9, 0.7, 0.8, 0.6});
+  d.Grid("RoughnessLength1", {0.1});
+  d.Grid("SurfaceCanopyResistance1", {50.0});
+  d.Grid("SurfaceIntercepResistance1", {10.0});
+  d.Grid("temperature", {15.0});
+  test::et_section hamon;
+  hamon.method = 2;
+  hamon.interval = 60;
+  test::WriteFile(d.settings.control_file_name, test::Section(hamon) + test::InterceptionSection(11, 0.2));
+  verdunstungsmodellklasse evapotranspiration(&d.ms, d.settings, &d.table);
+  evapotranspiration.LinkSoilGrids();
+  interzeptionsmodellklasse interception(&d.ms, d.settings, &d.table);
+  auto soil = d.Build(TwoSubbasinControl(1, 1));
+
+  double** precipitation = d.Find("precipitation");
+  double** theta = d.Find("soil_storage");
+  double** capacity = d.Find("available_soil_moisture");
+  double** transpiration = d.Find("real_transpiration1");
+  double** evaporation = d.Find("real_evaporation");
+  double** total = d.Find("real_transpiration0");
+  double** interception_evaporation = d.Find("interception_evaporation0");
+  double canopy_held = 0.0;
+  for (int step = 1; step <= 40; ++step) {
+    for (int r = 1; r <= kRows; ++r) {
+      for (int c = 1; c <= kCols; ++c) {
+        precipitation[r][c] = InputWater(step, r, c);
+        const double rate = 0.5 + 2.0 * ((r * c + step) % 5);
+        for (const char* grid : {"pot_transpiration0", "pot_transpiration1"}) d.Find(grid)[r][c] = rate;
+        for (const char* grid : {"potential_InterceptionEvap0", "potential_InterceptionEvap1"})
+          d.Find(grid)[r][c] = 0.8 * rate;
+        d.Find("potential_evaporation")[r][c] = 0.3 * rate;
+      }
+    }
+    double input[3] = {}, stored[3] = {};
+    for (int i = 1; i <= 2; ++i) {
+      input[i] = SubbasinMean(d, *soil, "precipitation", i);
+      stored[i] = SubbasinWater(*soil, i) + SubbasinMean(d, *soil, "interception_storage0", i);
+    }
+    const model_date date{0, step % 24, 1 + step / 24, 6, 2001};
+    interception.RunTimeStep(date.minute, date.hour, date.day, date.month, date.year);
+    soil->RunTimeStep(date.minute, date.hour, date.day, date.month, date.year);
+    std::vector<double> theta_before;
+    for (int r = 1; r <= kRows; ++r)
+      for (int c = 1; c <= kCols; ++c) theta_before.push_back(theta[r][c]);
+    evapotranspiration.RealEvapotranspiration(date.minute, date.hour, date.day, date.month, date.year);
+
+    // The soil of every cell loses what transpired and evaporated from it.
+    for (int r = 1; r <= kRows; ++r) {
+      for (int c = 1; c <= kCols; ++c) {
+        if (soil->CellSubbasin(r, c) == 0) continue;
+        const double before = theta_before[static_cast<size_t>((r - 1) * kCols + c - 1)];
+        EXPECT_NEAR((before - theta[r][c]) * capacity[r][c], transpiration[r][c] + evaporation[r][c], 1e-12)
+            << r << " " << c << ", step " << step;
+        EXPECT_NEAR(total[r][c], transpiration[r][c] + interception_evaporation[r][c] + evaporation[r][c],
+                    1e-12);
+      }
+    }
+    for (int i = 1; i <= 2; ++i) {
+      const subbasin_state& s = soil->states[static_cast<size_t>(i)];
+      const double runoff = s.QD + s.QI + s.QB + s.QBB;
+      const double now = SubbasinWater(*soil, i) + SubbasinMean(d, *soil, "interception_storage0", i);
+      const double losses = SubbasinMean(d, *soil, "real_transpiration0", i);
+      const double residual = input[i] - runoff - losses - (now - stored[i]);
+      const double scale = std::max({std::abs(now), std::abs(stored[i]), input[i], runoff, losses});
+      EXPECT_LE(std::abs(residual), 1e-10 * scale) << "subbasin " << i << ", step " << step;
+      canopy_held = std::max(canopy_held, now - SubbasinWater(*soil, i));
+    }
+  }
+  // The run went through the limits it is meant to test.
+  double driest = 1.0;
+  for (int r = 1; r <= kRows; ++r)
+    for (int c = 1; c <= kCols; ++c)
+      if (soil->CellSubbasin(r, c) != 0 && capacity[r][c] > 0.0) driest = std::min(driest, theta[r][c]);
+  EXPECT_LT(driest, 0.1);
+  EXPECT_GT(canopy_held, 0.0);
+  interception.CleanUp();
+  evapotranspiration.CleanUp();
 }
 
 TEST(SoilBalance, DrySpellRecedesTheBaseflow) {

@@ -1,0 +1,238 @@
+// Snow evaporation and real evapotranspiration of the evapotranspiration
+// model: the potential rates of the step become water taken from the snow
+// cover, from a lake's ponded water and from the soil.
+#include <algorithm>
+
+#include "framework/diagnostics.h"
+#include "framework/gridtable.h"
+#include "landsurface/etpetr.h"
+#include "landsurface/evaporation_withdrawal.h"
+
+namespace velmo {
+namespace {
+
+constexpr const char* kSnowProgressText = "snow_evaporation";
+constexpr const char* kRealProgressText = "real evapotranspir.";
+constexpr const char* kInterceptionTotalName = "interception_evaporation0";
+constexpr int kEndStepFlag = 1;
+// The lake switch under which lake cells evaporate from their ponded water.
+constexpr int kOpenWaterLakeModel = 1;
+
+// Snow methods whose snow cover stops transpiration and soil evaporation
+// without evaporating itself here (their snow balance has its own
+// sublimation).
+bool SnowStopsEvaporation(int snow_method) {
+  switch (snow_method) {
+    case 5:
+    case 6:
+    case 7:
+    case 11:
+      return true;
+    default:
+      return false;
+  }
+}
+
+double GlacierisedShare(const double* glacier_row, int c) {
+  return glacier_row ? std::clamp(glacier_row[c], 0.0, 1.0) : 0.0;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- snow evaporation
+
+void verdunstungsmodellklasse::LookUpGlacierSnowGrids() {
+  glacier_snow_looked_up = true;
+  const int evaporation_index = FindGrid("SnowEvaporation_onGlacier", false);
+  if (evaporation_index <= 0 || FindGrid("TotalSnowStorage_onGlacier", false) <= 0) return;
+  glacier_snow_evaporation = (*grids)[evaporation_index].data;
+  const int storage_index = FindGrid("SolidSnowStorage_onGlacier", false);
+  if (storage_index > 0) glacier_snow_storage = (*grids)[storage_index].data;
+}
+
+void verdunstungsmodellklasse::SnowEvaporation(int minute, int hour, int day, int month, int year) {
+  if (flow_control_parameter == 0 || !snow_storage) return;
+  ReportProgress(minute, hour, day, month, year, kSnowProgressText);
+  if (!glacier_snow_looked_up) LookUpGlacierSnowGrids();
+  if (snow_evaporation.statistics) snow_evaporation.statistics->StartStep();
+  const bool snow_stops = SnowStopsEvaporation(snow_method);
+  for (int r = first_row; r <= last_row; ++r) SnowEvaporationRow(r, snow_stops);
+  const model_date& d = current_date;
+  if (snow_evaporation.statistics)
+    snow_evaporation.statistics->EndStep(d.year, d.month, d.day, d.hour, d.minute, kEndStepFlag);
+  WriteGridOutput(snow_evaporation.index, 1, false);
+}
+
+void verdunstungsmodellklasse::SnowEvaporationRow(int r, bool snow_stops) {
+  FillLayerRows(r);
+  const int L = layer_count;
+  const layer_rows* const layers = rows_of_layer.data();
+  const double nodata = nodata_value;
+  const double* const zone_row = zone_grid[r];
+  const double* const region_row = mpi_regions_data ? mpi_regions_data[r] : nullptr;
+  const double region = process_index;
+  const double* const glacier_row = glacier ? glacier[r] : nullptr;
+  double* const snow_row = snow_storage[r];
+  double* const soil_row = potential_evaporation[r];
+  double* const evaporation_row = snow_evaporation[r];
+  double* const glacier_evaporation_row = glacier_snow_evaporation ? glacier_snow_evaporation[r] : nullptr;
+  double* const glacier_snow_row = glacier_snow_storage ? glacier_snow_storage[r] : nullptr;
+  zonalstatistic* const statistics = snow_evaporation.statistics.get();
+
+  for (int c = FirstColumn(r); c <= LastColumn(r); ++c) {
+    if (zone_row[c] == nodata || (region_row && region_row[c] != region)) continue;
+    const double w = GlacierisedShare(glacier_row, c);
+    double& snow = snow_row[c];
+    if (snow_stops) {
+      if (snow > 0.0) {
+        for (int l = 1; l <= L; ++l)
+          if (layers[l].landuse[c] > nodata) layers[l].transpiration[c] = 0.0;
+        soil_row[c] = 0.0;
+      }
+    } else {
+      double& evaporation = evaporation_row[c];
+      evaporation = 0.0;
+      if (glacier_evaporation_row) glacier_evaporation_row[c] = 0.0;
+      if (w < 1.0 && snow > 0.0) {
+        for (int l = 1; l <= L; ++l)
+          if (layers[l].landuse[c] > nodata) evaporation += TakeFromStore(snow, layers[l].transpiration[c]);
+        evaporation += TakeFromStore(snow, soil_row[c]);
+      }
+      // The glacier's snow meets the rates that are left, without lowering them.
+      if (w > 0.0 && glacier_snow_row && glacier_evaporation_row) {
+        double& glacier_snow = glacier_snow_row[c];
+        for (int l = 1; l <= L; ++l) {
+          if (!(layers[l].landuse[c] > nodata)) continue;
+          double rate = layers[l].transpiration[c];
+          glacier_evaporation_row[c] += TakeFromStore(glacier_snow, rate);
+        }
+        double soil_rate = soil_row[c];
+        glacier_evaporation_row[c] += TakeFromStore(glacier_snow, soil_rate);
+      }
+    }
+    if (statistics) statistics->AddCell(r, c, ZoneIndex(r, c), evaporation_row[c], 1.0);
+  }
+}
+
+// ---------------------------------------------------------------- real evapotranspiration
+
+void verdunstungsmodellklasse::RealEvapotranspiration(int minute, int hour, int day, int month, int year) {
+  if (flow_control_parameter == 0) return;
+  BeginRealEvapotranspiration(minute, hour, day, month, year);
+  for (int r = first_row; r <= last_row; ++r) RealEvapotranspirationRow(r);
+  EndRealEvapotranspiration();
+}
+
+void verdunstungsmodellklasse::BeginRealEvapotranspiration(int minute, int hour, int day, int month,
+                                                           int year) {
+  ReportProgress(minute, hour, day, month, year, kRealProgressText);
+  if (!interception_evaporation) {
+    const int index = FindGrid(kInterceptionTotalName, false);
+    if (index > 0) interception_evaporation = (*grids)[index].data;
+  }
+  for (owned_grid& grid : real_transpiration)
+    if (grid.statistics) grid.statistics->StartStep();
+  if (real_evaporation.statistics) real_evaporation.statistics->StartStep();
+}
+
+void verdunstungsmodellklasse::RealEvapotranspirationRow(int r) {
+  FillLayerRows(r);
+  const int L = layer_count;
+  const layer_rows* const layers = rows_of_layer.data();
+  const double nodata = nodata_value;
+  const double* const zone_row = zone_grid[r];
+  const double* const region_row = mpi_regions_data ? mpi_regions_data[r] : nullptr;
+  const double region = process_index;
+  const double* const glacier_row = glacier ? glacier[r] : nullptr;
+  const bool soil_linked = soil_storage && available_soil_moisture;
+  double* const theta_row = soil_linked ? soil_storage[r] : nullptr;
+  const double* const capacity_row = soil_linked ? available_soil_moisture[r] : nullptr;
+  const bool open_water_model = lake.flow_control == kOpenWaterLakeModel && lake_codes && ponding;
+  const double* const lake_row = open_water_model ? lake_codes[r] : nullptr;
+  double* const pond_row = open_water_model ? ponding[r] : nullptr;
+  double* const soil_potential_row = potential_evaporation[r];
+  double* const soil_real_row = real_evaporation[r];
+  const double* const snow_row = snow_evaporation[r];
+  const double* const interception_row = interception_evaporation ? interception_evaporation[r] : nullptr;
+  zonalstatistic* const soil_statistics = real_evaporation.statistics.get();
+  zonalstatistic* const total_statistics = real_transpiration[0].statistics.get();
+  const auto open_water = [&](int c) {
+    return lake_row && lake_row[c] != nodata && pond_row[c] > kOpenWaterEvaporationPonding;
+  };
+
+  for (int c = FirstColumn(r); c <= LastColumn(r); ++c) {
+    if (zone_row[c] == nodata || (region_row && region_row[c] != region)) {
+      for (int l = 0; l <= L; ++l) layers[l].real[c] = nodata;
+      continue;
+    }
+    const double w = GlacierisedShare(glacier_row, c);
+    // A cell under ice keeps the zeros of the potential step.
+    if (w >= 1.0) continue;
+    const int zone = ZoneIndex(r, c);
+    const double capacity = capacity_row ? capacity_row[c] : 0.0;
+    double theta = capacity > 0.0 ? theta_row[c] : 1.0;
+
+    double transpiration = 0.0;
+    bool vegetated = false;
+    for (int l = 1; l <= L; ++l) {
+      const layer_rows& rows = layers[l];
+      zonalstatistic* const statistics = real_transpiration[static_cast<std::size_t>(l)].statistics.get();
+      if (!(rows.landuse[c] > nodata)) {
+        rows.real[c] = 0.0;
+        if (statistics) statistics->AddCell(r, c, zone, 0.0, 1.0);
+        continue;
+      }
+      vegetated = true;
+      double taken = 0.0;
+      if (open_water(c)) {
+        taken = TakeFromStore(pond_row[c], rows.transpiration[c]);
+      } else {
+        const soil_withdrawal soil =
+            WithdrawFromSoil(MoistureLimitedTranspiration(rows.transpiration[c], theta), theta, capacity);
+        taken = soil.taken;
+        theta = soil.theta;
+      }
+      rows.real[c] = taken;
+      transpiration += taken;
+      if (statistics) {
+        statistics->AddCell(r, c, zone, taken, 1.0 - w);
+        statistics->AddCell(r, c, zone, 0.0, w);
+      }
+    }
+
+    // The soil evaporates once per cell, after every layer has transpired.
+    double soil_evaporation = 0.0;
+    if (vegetated && !open_water(c)) {
+      const soil_withdrawal soil = WithdrawFromSoil(soil_potential_row[c], theta, capacity);
+      soil_evaporation = soil.taken;
+      theta = soil.theta;
+    }
+    soil_real_row[c] = soil_evaporation;
+    if (capacity > 0.0) theta_row[c] = theta;
+    if (soil_statistics) {
+      soil_statistics->AddCell(r, c, zone, soil_evaporation, 1.0 - w);
+      soil_statistics->AddCell(r, c, zone, 0.0, w);
+    }
+
+    double total = transpiration + snow_row[c] + soil_evaporation;
+    if (interception_row && interception_row[c] != nodata) total += interception_row[c];
+    layers[0].real[c] = total;
+    if (total_statistics) {
+      total_statistics->AddCell(r, c, zone, total, 1.0 - w);
+      total_statistics->AddCell(r, c, zone, 0.0, w);
+    }
+  }
+}
+
+void verdunstungsmodellklasse::EndRealEvapotranspiration() {
+  const model_date& d = current_date;
+  for (owned_grid& grid : real_transpiration) {
+    if (grid.statistics) grid.statistics->EndStep(d.year, d.month, d.day, d.hour, d.minute, kEndStepFlag);
+    WriteGridOutput(grid.index, 1, false);
+  }
+  if (real_evaporation.statistics)
+    real_evaporation.statistics->EndStep(d.year, d.month, d.day, d.hour, d.minute, kEndStepFlag);
+  WriteGridOutput(real_evaporation.index, 1, false);
+}
+
+}  // namespace velmo
