@@ -5,8 +5,10 @@
 # wind speed and global radiation at three stations (meteo/), interpolated
 # onto the grid, and the sections of the modules built so far: the radiation
 # correction and Penman-Monteith for the potential evapotranspiration, the
-# special output, the snow model (its cover builds up on the heights and melts
-# in the valley) and the soil model with infiltration (lakes off).
+# snow model (its cover builds up on the heights and melts in the valley),
+# the interception of rain and meltwater by the canopy, the special output,
+# the soil model with infiltration (lakes off) and the real
+# evapotranspiration that the soil moisture allows.
 $set $year = 2000
 
 [output_interval]
@@ -162,13 +164,13 @@ shadow.asc      shadows of the terrain
 etp.asc         potential transpiration (with the soil evaporation in layer 0)
 45      write code: a date-stamped grid each day and the daily sum
 etp.stat 2001   zone means every step
-etr.asc         real transpiration (a later step)
+etr.asc         real transpiration (layer 0: the whole real evapotranspiration)
 0       not written
-etr.stat 0      no table
+etr.stat 2001   zone means every step
 evap.asc        potential soil evaporation
 45      write code: a date-stamped grid each day and the daily sum
 evap.stat 0     no table
-evar.asc        real soil evaporation (a later step)
+evar.asc        real soil evaporation
 0
 evar.stat 0
 esnow.asc       snow evaporation (with a snow model)
@@ -380,5 +382,17 @@ TG 2 (AE = 5.5, AV = 1) OL 1 (kh = 2, kv = 10, Bm = 5, Bv = 30, Tm = 1, Mm = 30,
 end of the routing descriptions
 
 [interception_model]
-0       flow control parameter: off
+1       flow control parameter: on
 60      time interval (minutes)
+1       method: after the snow model (its outflow), evaporation limited by the potential transpiration
+tf.asc  throughfall, the soil model's input
+0       not written
+tf.stat 2001    zone means every step
+ei.asc  interception evaporation
+0       not written
+ei.stat 0       no table
+si.asc  interception storage
+0       not written
+si.stat 2001    zone means every step
+0.2     mm of water per unit of leaf area where the land use gives none
+0       the stores start empty

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <functional>
 #include <set>
+#include <sstream>
 
 #include "e2e/xml_check.h"
 #include "support/test_support.h"
@@ -299,6 +300,27 @@ TEST(Example, Runs) {
   EXPECT_NE(routed.find("\nCOEFF.VAR.LOG\t0\t"), std::string::npos);
   EXPECT_TRUE(std::filesystem::exists(dir / "wq_table.001"));
   EXPECT_NE(ReadFile(out).find("routing the initialization discharges ("), std::string::npos);
+  // The canopy holds back part of the day's rain and evaporates it; the
+  // soil gives the real evapotranspiration, which never exceeds the
+  // potential.
+  const auto daily_sum = [&dir](const char* table) {
+    std::istringstream rows(ReadFile(dir / table));
+    std::string line;
+    double sum = 0.0;
+    int count = 0;
+    for (int header = 0; header < 3; ++header) std::getline(rows, line);
+    for (; std::getline(rows, line); ++count) sum += std::stod(line.substr(line.rfind('\t') + 1));
+    EXPECT_EQ(count, 24) << table;
+    return sum;
+  };
+  const double rain = daily_sum("precipitation.stat");
+  const double throughfall = daily_sum("tf.stat");
+  EXPECT_GT(rain, 5.0);
+  EXPECT_LT(throughfall, rain - 0.1);
+  EXPECT_GT(daily_sum("si.stat"), 0.0);
+  const double real = daily_sum("etr.stat");
+  EXPECT_GT(real, 0.0);
+  EXPECT_LE(real, daily_sum("etp.stat"));
   ASSERT_TRUE(WellFormed(dir / "Velmo_Diag.xml"));
   EXPECT_EQ(ReadFile(dir / "Velmo_Diag.xml").find("level=\"0\""), std::string::npos);
 }
