@@ -1,7 +1,9 @@
 // The land-surface steps on 1000 x 1000 cells of hilly terrain: the
-// radiation correction per cell and sub-step with and without shadows, and
-// the potential evapotranspiration per cell and step with Penman-Monteith
-// (one layer, hourly steps through a summer day) and Hamon (daily steps).
+// radiation correction per cell and sub-step with and without shadows, the
+// potential evapotranspiration per cell and step with Penman-Monteith (one
+// layer, hourly steps through a summer day) and Hamon (daily steps), and the
+// steps that turn the potential rates into water taken from snow, canopy and
+// soil (snow evaporation, interception, real evapotranspiration).
 // Statistics are off unless the benchmark says so; with them the difference
 // is the cost of the tables.
 #include <benchmark/benchmark.h>
@@ -20,6 +22,7 @@
 #include "framework/gridtable.h"
 #include "landsurface/etpetr.h"
 #include "landsurface/expokorr.h"
+#include "landsurface/interzep.h"
 #include "landsurface/layer_names.h"
 #include "setup/settings.h"
 #include "setup/tables.h"
@@ -95,6 +98,15 @@ class Domain {
     Add("albedo", 0.2);
     Add("SurfaceEvaporationResistance", 250.0);
     Add("soil_storage", 0.5);
+    Add("available_soil_moisture", 150.0);
+    // Rain on half the cells, snow on a tenth.
+    double** rain = Add("precipitation", 0.0);
+    double** snow = Add("snow_storage", 0.0);
+    for (int r = 1; r <= kSize; ++r)
+      for (int c = 1; c <= kSize; ++c) {
+        rain[r][c] = (r + c) % 2 == 0 ? 0.8 : 0.0;
+        snow[r][c] = (r * 3 + c) % 10 == 0 ? 2.0 : 0.0;
+      }
     for (const auto& [name, value] : {std::pair<const char*, double>{"landuse", 1.0},
                                       {"leaf_area_index", 3.0},
                                       {"root_depth", 0.6},
@@ -113,6 +125,12 @@ class Domain {
   std::unique_ptr<Module> Make(const std::string& control) {
     std::ofstream(settings_.control_file_name) << control;
     return std::make_unique<Module>(&stream_, settings_, &grids_);
+  }
+
+  double** Find(const std::string& name) {
+    for (int i = 1; i < kGridTableLimit && grids_[i].in_use(); ++i)
+      if (grids_[i].name == name) return grids_[i].data;
+    return nullptr;
   }
 
  private:
@@ -211,6 +229,69 @@ void BM_HamonDaily(benchmark::State& state) {
   module->CleanUp();
 }
 BENCHMARK(BM_HamonDaily)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+std::string InterceptionSection(int method) {
+  std::ostringstream t;
+  t << "[interception_model]\n1\n1440\n"
+    << method << "\ntf.asc\n0\ntf.stat 0\nei.asc\n0\nei.stat 0\nsi.asc\n0\nsi.stat 0\n0.2\n0\n";
+  return t.str();
+}
+
+// Daily steps through June, one layer: snow evaporation, interception and
+// real evapotranspiration, time per cell and step. Argument: 0 times the
+// three together, 1 snow evaporation, 2 interception, 3 real
+// evapotranspiration alone (the others run untimed). Between the steps (not
+// timed) Hamon renews the potential rates and the snow and soil get their
+// water back, so that every step meets snow, wet canopies and moist soils.
+void BM_CanopySnowAndRealEvapotranspiration(benchmark::State& state) {
+  const int timed = static_cast<int>(state.range(0));
+  Domain& domain = SharedDomain();
+  auto evapotranspiration = domain.Make<verdunstungsmodellklasse>(EvapotranspirationSection(2, 1440, 0));
+  evapotranspiration->LinkSoilGrids();
+  double** snow = domain.Find("snow_storage");
+  double** theta = domain.Find("soil_storage");
+  evapotranspiration->SetSnowStorageGrid(snow);
+  evapotranspiration->SetSnowMethod(1);
+  auto interception = domain.Make<interzeptionsmodellklasse>(InterceptionSection(1));
+  // Runs operation `k` (1..3), timed when the argument asks for it.
+  const auto run = [&](int k, int day) {
+    const bool untimed = timed != 0 && timed != k;
+    if (untimed) state.PauseTiming();
+    switch (k) {
+      case 1:
+        evapotranspiration->SnowEvaporation(0, 24, day, 6, 2000);
+        break;
+      case 2:
+        interception->RunTimeStep(0, 24, day, 6, 2000);
+        break;
+      case 3:
+        evapotranspiration->RealEvapotranspiration(0, 24, day, 6, 2000);
+        break;
+    }
+    if (untimed) state.ResumeTiming();
+  };
+  int day = 0;
+  for (auto _ : state) {
+    state.PauseTiming();
+    day = day % 30 + 1;
+    evapotranspiration->PotentialEvapotranspiration(0, 24, day, 6, 2000);
+    for (int r = 1; r <= kSize; ++r)
+      for (int c = 1; c <= kSize; ++c) {
+        if ((r * 3 + c) % 10 == 0) snow[r][c] = 2.0;
+        theta[r][c] = 0.3 + 0.001 * ((r + 2 * c) % 400);
+      }
+    state.ResumeTiming();
+    for (int k = 1; k <= 3; ++k) run(k, day);
+  }
+  state.counters["per_cell_step"] =
+      benchmark::Counter(kCells, benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+  interception->CleanUp();
+  evapotranspiration->CleanUp();
+}
+BENCHMARK(BM_CanopySnowAndRealEvapotranspiration)
+    ->DenseRange(0, 3)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace
 }  // namespace velmo

@@ -212,6 +212,8 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   double** glacier_snow_storage = nullptr;      // "SolidSnowStorage_onGlacier"
   // The interception model's total evaporation, looked up until found.
   double** interception_evaporation = nullptr;
+  // The real-transpiration tables of the layers that are written, per row.
+  std::vector<zonalstatistic*> layer_tables;  // layers 0..L
   double** correction = nullptr;
 
   // What the stages of a row hand on, per column.

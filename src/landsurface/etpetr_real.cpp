@@ -33,6 +33,12 @@ bool SnowStopsEvaporation(int snow_method) {
   }
 }
 
+// Stores `value` only where the cell holds another one, so that cells that
+// keep their value step after step are only read.
+inline void Keep(double& cell, double value) {
+  if (cell != value) cell = value;
+}
+
 double GlacierisedShare(const double* glacier_row, int c) {
   return glacier_row ? std::clamp(glacier_row[c], 0.0, 1.0) : 0.0;
 }
@@ -77,9 +83,11 @@ void verdunstungsmodellklasse::SnowEvaporationRow(int r, bool snow_stops) {
   double* const evaporation_row = snow_evaporation[r];
   double* const glacier_evaporation_row = glacier_snow_evaporation ? glacier_snow_evaporation[r] : nullptr;
   double* const glacier_snow_row = glacier_snow_storage ? glacier_snow_storage[r] : nullptr;
-  zonalstatistic* const statistics = snow_evaporation.statistics.get();
+  zonalstatistic* const statistics = snow_evaporation.statistics && snow_evaporation.statistics->IsOn()
+                                         ? snow_evaporation.statistics.get()
+                                         : nullptr;
 
-  for (int c = FirstColumn(r); c <= LastColumn(r); ++c) {
+  for (int c = FirstColumn(r), last = LastColumn(r); c <= last; ++c) {
     if (zone_row[c] == nodata || (region_row && region_row[c] != region)) continue;
     const double w = GlacierisedShare(glacier_row, c);
     double& snow = snow_row[c];
@@ -90,25 +98,26 @@ void verdunstungsmodellklasse::SnowEvaporationRow(int r, bool snow_stops) {
         soil_row[c] = 0.0;
       }
     } else {
-      double& evaporation = evaporation_row[c];
-      evaporation = 0.0;
-      if (glacier_evaporation_row) glacier_evaporation_row[c] = 0.0;
+      double evaporation = 0.0;
       if (w < 1.0 && snow > 0.0) {
         for (int l = 1; l <= L; ++l)
           if (layers[l].landuse[c] > nodata) evaporation += TakeFromStore(snow, layers[l].transpiration[c]);
         evaporation += TakeFromStore(snow, soil_row[c]);
       }
+      Keep(evaporation_row[c], evaporation);
       // The glacier's snow meets the rates that are left, without lowering them.
+      double glacier_evaporation = 0.0;
       if (w > 0.0 && glacier_snow_row && glacier_evaporation_row) {
         double& glacier_snow = glacier_snow_row[c];
         for (int l = 1; l <= L; ++l) {
           if (!(layers[l].landuse[c] > nodata)) continue;
           double rate = layers[l].transpiration[c];
-          glacier_evaporation_row[c] += TakeFromStore(glacier_snow, rate);
+          glacier_evaporation += TakeFromStore(glacier_snow, rate);
         }
         double soil_rate = soil_row[c];
-        glacier_evaporation_row[c] += TakeFromStore(glacier_snow, soil_rate);
+        glacier_evaporation += TakeFromStore(glacier_snow, soil_rate);
       }
+      if (glacier_evaporation_row) Keep(glacier_evaporation_row[c], glacier_evaporation);
     }
     if (statistics) statistics->AddCell(r, c, ZoneIndex(r, c), evaporation_row[c], 1.0);
   }
@@ -126,6 +135,7 @@ void verdunstungsmodellklasse::RealEvapotranspiration(int minute, int hour, int 
 void verdunstungsmodellklasse::BeginRealEvapotranspiration(int minute, int hour, int day, int month,
                                                            int year) {
   ReportProgress(minute, hour, day, month, year, kRealProgressText);
+  layer_tables.assign(real_transpiration.size(), nullptr);
   if (!interception_evaporation) {
     const int index = FindGrid(kInterceptionTotalName, false);
     if (index > 0) interception_evaporation = (*grids)[index].data;
@@ -154,13 +164,22 @@ void verdunstungsmodellklasse::RealEvapotranspirationRow(int r) {
   double* const soil_real_row = real_evaporation[r];
   const double* const snow_row = snow_evaporation[r];
   const double* const interception_row = interception_evaporation ? interception_evaporation[r] : nullptr;
-  zonalstatistic* const soil_statistics = real_evaporation.statistics.get();
-  zonalstatistic* const total_statistics = real_transpiration[0].statistics.get();
+  // The tables that are written; without any, no zone is looked up.
+  const auto written = [](const owned_grid& grid) {
+    return grid.statistics && grid.statistics->IsOn() ? grid.statistics.get() : nullptr;
+  };
+  zonalstatistic* const soil_statistics = written(real_evaporation);
+  zonalstatistic* const total_statistics = written(real_transpiration[0]);
+  bool statistics = soil_statistics || total_statistics;
+  for (int l = 1; l <= L; ++l) {
+    layer_tables[static_cast<std::size_t>(l)] = written(real_transpiration[static_cast<std::size_t>(l)]);
+    statistics = statistics || layer_tables[static_cast<std::size_t>(l)];
+  }
   const auto open_water = [&](int c) {
     return lake_row && lake_row[c] != nodata && pond_row[c] > kOpenWaterEvaporationPonding;
   };
 
-  for (int c = FirstColumn(r); c <= LastColumn(r); ++c) {
+  for (int c = FirstColumn(r), last = LastColumn(r); c <= last; ++c) {
     if (zone_row[c] == nodata || (region_row && region_row[c] != region)) {
       for (int l = 0; l <= L; ++l) layers[l].real[c] = nodata;
       continue;
@@ -168,7 +187,7 @@ void verdunstungsmodellklasse::RealEvapotranspirationRow(int r) {
     const double w = GlacierisedShare(glacier_row, c);
     // A cell under ice keeps the zeros of the potential step.
     if (w >= 1.0) continue;
-    const int zone = ZoneIndex(r, c);
+    const int zone = statistics ? ZoneIndex(r, c) : 0;
     const double capacity = capacity_row ? capacity_row[c] : 0.0;
     double theta = capacity > 0.0 ? theta_row[c] : 1.0;
 
@@ -176,10 +195,10 @@ void verdunstungsmodellklasse::RealEvapotranspirationRow(int r) {
     bool vegetated = false;
     for (int l = 1; l <= L; ++l) {
       const layer_rows& rows = layers[l];
-      zonalstatistic* const statistics = real_transpiration[static_cast<std::size_t>(l)].statistics.get();
+      zonalstatistic* const table = layer_tables[static_cast<std::size_t>(l)];
       if (!(rows.landuse[c] > nodata)) {
-        rows.real[c] = 0.0;
-        if (statistics) statistics->AddCell(r, c, zone, 0.0, 1.0);
+        Keep(rows.real[c], 0.0);
+        if (table) table->AddCell(r, c, zone, 0.0, 1.0);
         continue;
       }
       vegetated = true;
@@ -192,11 +211,11 @@ void verdunstungsmodellklasse::RealEvapotranspirationRow(int r) {
         taken = soil.taken;
         theta = soil.theta;
       }
-      rows.real[c] = taken;
+      Keep(rows.real[c], taken);
       transpiration += taken;
-      if (statistics) {
-        statistics->AddCell(r, c, zone, taken, 1.0 - w);
-        statistics->AddCell(r, c, zone, 0.0, w);
+      if (table) {
+        table->AddCell(r, c, zone, taken, 1.0 - w);
+        table->AddCell(r, c, zone, 0.0, w);
       }
     }
 
@@ -207,8 +226,8 @@ void verdunstungsmodellklasse::RealEvapotranspirationRow(int r) {
       soil_evaporation = soil.taken;
       theta = soil.theta;
     }
-    soil_real_row[c] = soil_evaporation;
-    if (capacity > 0.0) theta_row[c] = theta;
+    Keep(soil_real_row[c], soil_evaporation);
+    if (capacity > 0.0) Keep(theta_row[c], theta);
     if (soil_statistics) {
       soil_statistics->AddCell(r, c, zone, soil_evaporation, 1.0 - w);
       soil_statistics->AddCell(r, c, zone, 0.0, w);
@@ -216,7 +235,7 @@ void verdunstungsmodellklasse::RealEvapotranspirationRow(int r) {
 
     double total = transpiration + snow_row[c] + soil_evaporation;
     if (interception_row && interception_row[c] != nodata) total += interception_row[c];
-    layers[0].real[c] = total;
+    Keep(layers[0].real[c], total);
     if (total_statistics) {
       total_statistics->AddCell(r, c, zone, total, 1.0 - w);
       total_statistics->AddCell(r, c, zone, 0.0, w);

@@ -1,7 +1,10 @@
 // What evaporation can actually take: from the snow cover, from ponded open
 // water and from the soil, whose relative moisture limits transpiration.
-// Numbers in, numbers out; depths in mm per step.
+// Numbers in, numbers out; depths in mm per step. They run for every cell of
+// every step, so they are inline.
 #pragma once
+
+#include <algorithm>
 
 namespace velmo {
 
@@ -14,12 +17,21 @@ inline constexpr double kOpenWaterEvaporationPonding = 1.0;
 // Takes `demand` from `store` as far as the store goes; both fall by the
 // amount taken, which is returned. A demand of 0 or less (or missing) takes
 // nothing.
-double TakeFromStore(double& store, double& demand);
+inline double TakeFromStore(double& store, double& demand) {
+  if (!(demand > 0.0) || !(store > 0.0)) return 0.0;
+  const double taken = std::min(store, demand);
+  store -= taken;
+  demand -= taken;
+  return taken;
+}
 
 // Transpiration the relative soil moisture `theta` lets through of
 // `potential`: all of it from kUnstressedSoilMoisture on, else the share
 // theta / kUnstressedSoilMoisture.
-double MoistureLimitedTranspiration(double potential, double theta);
+inline double MoistureLimitedTranspiration(double potential, double theta) {
+  if (theta >= kUnstressedSoilMoisture) return potential;
+  return potential * theta / kUnstressedSoilMoisture;
+}
 
 // A withdrawal from the soil.
 struct soil_withdrawal {
@@ -32,6 +44,18 @@ struct soil_withdrawal {
 // what the soil did not hold is not taken. A soil without capacity or
 // without water (0 or less) gives nothing and keeps its theta; so does a
 // demand of 0 or less.
-soil_withdrawal WithdrawFromSoil(double demand, double theta, double capacity);
+inline soil_withdrawal WithdrawFromSoil(double demand, double theta, double capacity) {
+  soil_withdrawal result{0.0, theta};
+  if (!(capacity > 0.0) || !(demand > 0.0) || !(theta > 0.0)) return result;
+  result.theta = theta - demand / capacity;
+  result.taken = demand;
+  if (result.theta < 0.0) {
+    // Only what the soil held leaves it.
+    result.taken += capacity * result.theta;
+    result.theta = 0.0;
+  }
+  result.taken = std::max(result.taken, 0.0);
+  return result;
+}
 
 }  // namespace velmo

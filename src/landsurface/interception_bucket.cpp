@@ -1,5 +1,4 @@
-// The canopy bucket of one layer and cell, the glacierised share and the
-// tracer rules of the store.
+// The tracer rules of the canopy store.
 #include "landsurface/interception_bucket.h"
 
 #include <algorithm>
@@ -7,53 +6,6 @@
 #include "setup/tracerstorage.h"
 
 namespace velmo {
-
-double CanopyCapacity(double leaf_area_index, double landuse_thickness, double section_thickness) {
-  const double thickness = landuse_thickness < 0.0 ? section_thickness : landuse_thickness;
-  return leaf_area_index * thickness;
-}
-
-canopy_fill FillCanopy(double input, double coverage, double capacity, double storage) {
-  canopy_fill fill;
-  fill.direct = (1.0 - coverage) * input;
-  fill.caught = coverage * input;
-  fill.storage = storage + fill.caught;
-  if (fill.storage > capacity) {
-    fill.spill = fill.storage - capacity;
-    fill.storage = capacity;
-  }
-  fill.throughfall = fill.direct + fill.spill;
-  return fill;
-}
-
-canopy_evaporation EvaporateCanopy(interception_limit limit, double storage, double potential_transpiration,
-                                   double potential_interception) {
-  const double transpiration = std::max(potential_transpiration, 0.0);
-  canopy_evaporation result;
-  switch (limit) {
-    case interception_limit::potential_transpiration:
-      result.evaporation = std::min(storage, transpiration);
-      result.transpiration_cut = result.evaporation;
-      break;
-    case interception_limit::potential_interception:
-      result.evaporation = std::min(storage, std::max(potential_interception, 0.0));
-      result.transpiration_cut = std::min(transpiration, result.evaporation);
-      break;
-  }
-  // An empty (or, after a fall of capacity, negative) store evaporates nothing.
-  result.evaporation = std::max(result.evaporation, 0.0);
-  result.transpiration_cut = std::max(result.transpiration_cut, 0.0);
-  return result;
-}
-
-double GlacierShare(double value) {
-  if (value >= kFullyGlacierised) return 1.0;
-  return std::clamp(value, 0.0, 1.0);
-}
-
-double CellThroughfall(double input, double glacier_share, double canopy_throughfall) {
-  return input * glacier_share + (1.0 - glacier_share) * canopy_throughfall;
-}
 
 canopy_tracer CanopyTracerStep(const canopy_tracer_rules& rules, double stored, double storage_before,
                                double input_concentration, const canopy_fill& fill) {

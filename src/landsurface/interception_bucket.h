@@ -4,6 +4,8 @@
 // tracer does on the way. Numbers in, numbers out; depths in mm per step.
 #pragma once
 
+#include <algorithm>
+
 namespace velmo {
 
 // What limits the evaporation from the canopy store.
@@ -12,13 +14,18 @@ enum class interception_limit {
   potential_interception,   // the layer's "potential_InterceptionEvap"
 };
 
+// They run for every cell of every step, so they are inline.
+
 // A glacier grid value at or above this counts as a fully glacierised cell.
 inline constexpr double kFullyGlacierised = 0.99999;
 
 // Capacity of a layer's store (mm): the leaf area index times the water
 // layer a unit of leaf area holds, the land use's own (`landuse_thickness`)
-// or, when that is negative, the section's.
-double CanopyCapacity(double leaf_area_index, double landuse_thickness, double section_thickness);
+// or, when that is negative, the section's; never below 0.
+inline double CanopyCapacity(double leaf_area_index, double landuse_thickness, double section_thickness) {
+  const double thickness = landuse_thickness < 0.0 ? section_thickness : landuse_thickness;
+  return std::max(leaf_area_index * thickness, 0.0);
+}
 
 // A layer after the water of the step reached it and the store spilled.
 struct canopy_fill {
@@ -31,7 +38,18 @@ struct canopy_fill {
 
 // `coverage` (0..1) of `input` is caught; the store keeps up to `capacity`.
 // A store above its capacity (the capacity fell) spills the excess as well.
-canopy_fill FillCanopy(double input, double coverage, double capacity, double storage);
+inline canopy_fill FillCanopy(double input, double coverage, double capacity, double storage) {
+  canopy_fill fill;
+  fill.direct = (1.0 - coverage) * input;
+  fill.caught = coverage * input;
+  fill.storage = storage + fill.caught;
+  if (fill.storage > capacity) {
+    fill.spill = fill.storage - capacity;
+    fill.storage = capacity;
+  }
+  fill.throughfall = fill.direct + fill.spill;
+  return fill;
+}
 
 // Evaporation from the store of `storage`.
 struct canopy_evaporation {
@@ -43,16 +61,38 @@ struct canopy_evaporation {
 // or missing potential evaporates nothing. Limited by the potential
 // transpiration, that potential loses the whole evaporation; limited by the
 // potential interception evaporation, it loses as much as it has.
-canopy_evaporation EvaporateCanopy(interception_limit limit, double storage, double potential_transpiration,
-                                   double potential_interception);
+inline canopy_evaporation EvaporateCanopy(interception_limit limit, double storage,
+                                          double potential_transpiration, double potential_interception) {
+  const double transpiration = std::max(potential_transpiration, 0.0);
+  canopy_evaporation result;
+  switch (limit) {
+    case interception_limit::potential_transpiration:
+      result.evaporation = std::min(storage, transpiration);
+      result.transpiration_cut = result.evaporation;
+      break;
+    case interception_limit::potential_interception:
+      result.evaporation = std::min(storage, std::max(potential_interception, 0.0));
+      result.transpiration_cut = std::min(transpiration, result.evaporation);
+      break;
+  }
+  // An empty store evaporates nothing.
+  result.evaporation = std::max(result.evaporation, 0.0);
+  result.transpiration_cut = std::max(result.transpiration_cut, 0.0);
+  return result;
+}
 
 // Glacierised share of a cell from a glacier grid value: limited to 0..1, and
 // 1 from kFullyGlacierised on.
-double GlacierShare(double value);
+inline double GlacierShare(double value) {
+  if (value >= kFullyGlacierised) return 1.0;
+  return std::clamp(value, 0.0, 1.0);
+}
 
 // Water a cell passes on when the share `glacier_share` of it is glacierised:
 // that share passes its input straight on, the rest the canopy throughfall.
-double CellThroughfall(double input, double glacier_share, double canopy_throughfall);
+inline double CellThroughfall(double input, double glacier_share, double canopy_throughfall) {
+  return input * glacier_share + (1.0 - glacier_share) * canopy_throughfall;
+}
 
 // ---------------------------------------------------------------- tracers
 

@@ -26,6 +26,12 @@ std::string LayerFile(const std::string& file, int layer) {
   return layer == 0 ? file : LayerFileName(file, layer);
 }
 
+// Stores `value` only where the cell holds another one, so that cells that
+// keep their value step after step are only read.
+inline void Keep(double& cell, double value) {
+  if (cell != value) cell = value;
+}
+
 // The land-use record at a cell's value of a layer grid, or null for none.
 const landuse_table_entry* LanduseAt(const landuse_table_entry* table, double value, double nodata) {
   if (!table || !(value > nodata) || !(value >= 1.0)) return nullptr;
@@ -53,7 +59,17 @@ interzeptionsmodellklasse::interzeptionsmodellklasse(MessageStream* stream, cons
   RegisterGrids();
 }
 
-interzeptionsmodellklasse::~interzeptionsmodellklasse() = default;
+interzeptionsmodellklasse::~interzeptionsmodellklasse() {
+  // Not cleaned up: the grid table must not keep the grids freed here.
+  for (std::vector<owned_grid>* list : {&evaporation, &storage, &throughfall})
+    for (owned_grid& grid : *list) ReleaseOwnGrid(grid);
+}
+
+void interzeptionsmodellklasse::ReleaseOwnGrid(owned_grid& grid) {
+  if (grid.index > 0 && grids && (*grids)[grid.index].data == grid.data.get()) ReleaseGrid(grid.index);
+  grid.index = 0;
+  grid.data.reset();
+}
 
 int interzeptionsmodellklasse::GetMethod() { return Active() ? parameters.method : 0; }
 
@@ -167,6 +183,10 @@ void interzeptionsmodellklasse::RegisterGrids() {
     CreateStatistics(throughfall[i], LayerFile(p.throughfall.stat_file, l), p.throughfall.stat_code,
                      "throughfall_in_mm_layer_" + layer_tail);
   }
+  for (std::vector<owned_grid>* list : {&evaporation, &storage, &throughfall})
+    for (owned_grid& grid : *list)
+      statistics_on = statistics_on || (grid.statistics && grid.statistics->IsOn());
+  rows_of_layer.assign(layers, canopy_rows{});
   int glacier_index = FindGrid("GlacierizedCells", false);
   if (glacier_index <= 0) glacier_index = FindGrid("ice_firn", false);
   if (glacier_index > 0) glacier = (*grids)[glacier_index].data;
@@ -183,18 +203,6 @@ int interzeptionsmodellklasse::ZoneIndex(int row, int col) const {
   if (!zone_code_map) return 0;
   const int code = ZoneCodeOf(zone_grid[row][col]);
   return code >= 0 && code <= max_zone_code ? zone_code_map[code] : 0;
-}
-
-void interzeptionsmodellklasse::CanopyOf(int l, int r, int c, double& capacity, double& cover) const {
-  const auto i = static_cast<std::size_t>(l);
-  const landuse_table_entry* record = LanduseAt(landuse_table, landuse[i][r][c], nodata_value);
-  if (!record) {
-    capacity = 0.0;
-    cover = 0.0;
-    return;
-  }
-  capacity = CanopyCapacity(leaf_area_index[i][r][c], record->IntercepCap, parameters.max_thickness);
-  cover = coverage[i][r][c];
 }
 
 // ---------------------------------------------------------------- tracers
@@ -305,52 +313,86 @@ void interzeptionsmodellklasse::AddZeroStatistics(int layer, int r, int c, int z
     if (zonalstatistic* s = (*list)[i].statistics.get()) s->AddCell(r, c, zone, 0.0, weight);
 }
 
+inline interzeptionsmodellklasse::canopy_parameters interzeptionsmodellklasse::CanopyAt(
+    const canopy_rows& rows, int c) const {
+  const landuse_table_entry* record = LanduseAt(landuse_table, rows.landuse[c], nodata_value);
+  if (!record) return {};
+  return {CanopyCapacity(rows.leaf_area_index[c], record->IntercepCap, parameters.max_thickness),
+          rows.coverage[c]};
+}
+
+void interzeptionsmodellklasse::FillRows(int r) {
+  for (int l = 0; l <= layer_count; ++l) {
+    const auto i = static_cast<std::size_t>(l);
+    canopy_rows& rows = rows_of_layer[i];
+    rows.storage = storage[i][r];
+    rows.evaporation = evaporation[i][r];
+    rows.throughfall = throughfall[i][r];
+    rows.transpiration = potential_transpiration[i][r];
+    rows.interception = potential_interception[i][r];
+    if (l == 0) continue;
+    rows.landuse = landuse[i][r];
+    rows.leaf_area_index = leaf_area_index[i][r];
+    rows.coverage = coverage[i][r];
+  }
+}
+
 template <interception_limit Limit>
 void interzeptionsmodellklasse::OneLayerCells() {
-  double** const s1 = storage[1].data.get();
-  double** const s0 = storage[0].data.get();
-  double** const e1 = evaporation[1].data.get();
-  double** const e0 = evaporation[0].data.get();
-  double** const t1 = throughfall[1].data.get();
-  double** const t0 = throughfall[0].data.get();
-  double** const pt1 = potential_transpiration[1];
-  double** const pt0 = potential_transpiration[0];
-  double** const pi1 = potential_interception[1];
+  const double nodata = nodata_value;
+  const double region = process_index;
   const bool tracers = tracer_count > 0;
+  const bool statistics = statistics_on;
+  const canopy_rows& one = rows_of_layer[1];
+  const canopy_rows& total = rows_of_layer[0];
   for (int r = first_row; r <= last_row; ++r) {
-    for (int c = FirstColumn(r); c <= LastColumn(r); ++c) {
-      if (!Computed(r, c)) {
-        e0[r][c] = e1[r][c] = t0[r][c] = t1[r][c] = nodata_value;
+    FillRows(r);
+    const double* const zone_row = zone_grid[r];
+    const double* const region_row = mpi_regions_data ? mpi_regions_data[r] : nullptr;
+    const double* const glacier_row = glacier ? glacier[r] : nullptr;
+    const double* const input_row = input_water[r];
+    for (int c = FirstColumn(r), last = LastColumn(r); c <= last; ++c) {
+      if (zone_row[c] == nodata || (region_row && region_row[c] != region)) {
+        one.evaporation[c] = total.evaporation[c] = one.throughfall[c] = total.throughfall[c] = nodata;
         continue;
       }
-      const double w = glacier ? GlacierShare(glacier[r][c]) : 0.0;
-      const double input = input_water[r][c];
-      const int zone = ZoneIndex(r, c);
+      const double w = glacier_row ? GlacierShare(glacier_row[c]) : 0.0;
+      const double input = input_row[c];
+      const int zone = statistics || tracers ? ZoneIndex(r, c) : 0;
       if (w < 1.0) {
-        double capacity = 0.0;
-        double cover = 0.0;
-        CanopyOf(1, r, c, capacity, cover);
-        const double before = s1[r][c];
-        const canopy_fill fill = FillCanopy(input, cover, capacity, before);
-        const canopy_evaporation ev = EvaporateCanopy(Limit, fill.storage, pt1[r][c], pi1[r][c]);
-        s0[r][c] = s1[r][c] = fill.storage - ev.evaporation;
-        e0[r][c] = e1[r][c] = ev.evaporation;
-        t0[r][c] = t1[r][c] = fill.throughfall;
-        pt1[r][c] -= ev.transpiration_cut;
-        pt0[r][c] = pt1[r][c];
+        const canopy_parameters canopy = CanopyAt(one, c);
+        const double before = one.storage[c];
+        const canopy_fill fill = FillCanopy(input, canopy.coverage, canopy.capacity, before);
+        const canopy_evaporation ev =
+            EvaporateCanopy(Limit, fill.storage, one.transpiration[c], one.interception[c]);
+        const double stored = fill.storage - ev.evaporation;
+        Keep(one.storage[c], stored);
+        Keep(total.storage[c], stored);
+        Keep(one.evaporation[c], ev.evaporation);
+        Keep(total.evaporation[c], ev.evaporation);
+        Keep(one.throughfall[c], fill.throughfall);
+        Keep(total.throughfall[c], fill.throughfall);
+        if (ev.transpiration_cut != 0.0) one.transpiration[c] -= ev.transpiration_cut;
+        Keep(total.transpiration[c], one.transpiration[c]);
         if (tracers) TracerCell(r, c, zone, w, before, fill);
-        AddLayerStatistics(1, r, c, zone, 1.0 - w);
-        AddLayerStatistics(0, r, c, zone, 1.0 - w);
+        if (statistics) {
+          AddLayerStatistics(1, r, c, zone, 1.0 - w);
+          AddLayerStatistics(0, r, c, zone, 1.0 - w);
+        }
       }
       if (w > 0.0) {
         if (w >= 1.0) {
-          s0[r][c] = s1[r][c] = e0[r][c] = e1[r][c] = t0[r][c] = t1[r][c] = 0.0;
+          total.storage[c] = one.storage[c] = 0.0;
+          total.evaporation[c] = one.evaporation[c] = 0.0;
+          total.throughfall[c] = one.throughfall[c] = 0.0;
         }
-        const double canopy_throughfall = t0[r][c];
-        t0[r][c] = CellThroughfall(input, w, canopy_throughfall);
+        const double canopy_throughfall = total.throughfall[c];
+        total.throughfall[c] = CellThroughfall(input, w, canopy_throughfall);
         if (tracers) GlacierTracerCell(r, c, w, canopy_throughfall);
-        AddZeroStatistics(1, r, c, zone, w);
-        AddZeroStatistics(0, r, c, zone, w);
+        if (statistics) {
+          AddZeroStatistics(1, r, c, zone, w);
+          AddZeroStatistics(0, r, c, zone, w);
+        }
       }
     }
   }
@@ -359,60 +401,63 @@ void interzeptionsmodellklasse::OneLayerCells() {
 template <interception_limit Limit>
 void interzeptionsmodellklasse::LayeredCells() {
   const int L = layer_count;
-  double** const s0 = storage[0].data.get();
-  double** const e0 = evaporation[0].data.get();
-  double** const t0 = throughfall[0].data.get();
-  double** const pt0 = potential_transpiration[0];
+  const double nodata = nodata_value;
+  const double region = process_index;
+  const bool tracers = tracer_count > 0;
+  const bool statistics = statistics_on;
+  const canopy_rows* const layers = rows_of_layer.data();
+  const canopy_rows& total = layers[0];
   for (int r = first_row; r <= last_row; ++r) {
-    for (int c = FirstColumn(r); c <= LastColumn(r); ++c) {
-      if (!Computed(r, c)) {
-        for (int l = 0; l <= L; ++l) {
-          evaporation[static_cast<std::size_t>(l)][r][c] = nodata_value;
-          throughfall[static_cast<std::size_t>(l)][r][c] = nodata_value;
-        }
+    FillRows(r);
+    const double* const zone_row = zone_grid[r];
+    const double* const region_row = mpi_regions_data ? mpi_regions_data[r] : nullptr;
+    const double* const glacier_row = glacier ? glacier[r] : nullptr;
+    const double* const input_row = input_water[r];
+    for (int c = FirstColumn(r), last = LastColumn(r); c <= last; ++c) {
+      if (zone_row[c] == nodata || (region_row && region_row[c] != region)) {
+        for (int l = 0; l <= L; ++l) layers[l].evaporation[c] = layers[l].throughfall[c] = nodata;
         continue;
       }
-      const double w = glacier ? GlacierShare(glacier[r][c]) : 0.0;
-      const double input = input_water[r][c];
-      const int zone = ZoneIndex(r, c);
+      const double w = glacier_row ? GlacierShare(glacier_row[c]) : 0.0;
+      const double input = input_row[c];
+      const int zone = statistics || tracers ? ZoneIndex(r, c) : 0;
       if (w < 1.0) {
         double water = input;
         double evaporation_total = 0.0;
         double storage_total = 0.0;
         for (int l = 1; l <= L; ++l) {
-          const auto i = static_cast<std::size_t>(l);
-          double capacity = 0.0;
-          double cover = 0.0;
-          CanopyOf(l, r, c, capacity, cover);
-          const canopy_fill fill = FillCanopy(water, cover, capacity, storage[i][r][c]);
-          const canopy_evaporation ev = EvaporateCanopy(Limit, fill.storage, potential_transpiration[i][r][c],
-                                                        potential_interception[i][r][c]);
-          storage[i][r][c] = fill.storage - ev.evaporation;
-          evaporation[i][r][c] = ev.evaporation;
-          throughfall[i][r][c] = fill.throughfall;
-          potential_transpiration[i][r][c] -= ev.transpiration_cut;
-          pt0[r][c] -= ev.transpiration_cut;
+          const canopy_rows& layer = layers[l];
+          const canopy_parameters canopy = CanopyAt(layer, c);
+          const canopy_fill fill = FillCanopy(water, canopy.coverage, canopy.capacity, layer.storage[c]);
+          const canopy_evaporation ev =
+              EvaporateCanopy(Limit, fill.storage, layer.transpiration[c], layer.interception[c]);
+          Keep(layer.storage[c], fill.storage - ev.evaporation);
+          Keep(layer.evaporation[c], ev.evaporation);
+          Keep(layer.throughfall[c], fill.throughfall);
+          if (ev.transpiration_cut != 0.0) {
+            layer.transpiration[c] -= ev.transpiration_cut;
+            total.transpiration[c] -= ev.transpiration_cut;
+          }
           evaporation_total += ev.evaporation;
-          storage_total += storage[i][r][c];
+          storage_total += layer.storage[c];
           water = fill.throughfall;
-          AddLayerStatistics(l, r, c, zone, 1.0 - w);
+          if (statistics) AddLayerStatistics(l, r, c, zone, 1.0 - w);
         }
-        e0[r][c] = evaporation_total;
-        s0[r][c] = storage_total;
-        t0[r][c] = water;
-        AddLayerStatistics(0, r, c, zone, 1.0 - w);
+        Keep(total.evaporation[c], evaporation_total);
+        Keep(total.storage[c], storage_total);
+        Keep(total.throughfall[c], water);
+        if (statistics) AddLayerStatistics(0, r, c, zone, 1.0 - w);
         // The tracers of several layers keep their grids.
-        if (tracer_count > 0) TracerStatisticsCell(r, c, zone, 1.0 - w);
+        if (tracers) TracerStatisticsCell(r, c, zone, 1.0 - w);
       }
       if (w > 0.0) {
         if (w >= 1.0) {
-          for (int l = 0; l <= L; ++l) {
-            const auto i = static_cast<std::size_t>(l);
-            storage[i][r][c] = evaporation[i][r][c] = throughfall[i][r][c] = 0.0;
-          }
+          for (int l = 0; l <= L; ++l)
+            layers[l].storage[c] = layers[l].evaporation[c] = layers[l].throughfall[c] = 0.0;
         }
-        t0[r][c] = CellThroughfall(input, w, t0[r][c]);
-        for (int l = 0; l <= L; ++l) AddZeroStatistics(l, r, c, zone, w);
+        total.throughfall[c] = CellThroughfall(input, w, total.throughfall[c]);
+        if (statistics)
+          for (int l = 0; l <= L; ++l) AddZeroStatistics(l, r, c, zone, w);
       }
     }
   }
@@ -460,9 +505,7 @@ void interzeptionsmodellklasse::CleanUp() {
           }
           grid.statistics.reset();
         }
-        if (grid.index > 0 && (*grids)[grid.index].data == grid.data.get()) ReleaseGrid(grid.index);
-        grid.index = 0;
-        grid.data.reset();
+        ReleaseOwnGrid(grid);
       }
       list->clear();
     }

@@ -100,6 +100,8 @@ class interzeptionsmodellklasse : public teilmodellklasse {
                        int write_code, bool from_file);
   void CreateStatistics(owned_grid& grid, const std::string& file_name, int code, const std::string& header);
   double** Required(const std::string& grid_name);
+  // Releases the grid's table entry while it still holds the grid, and the grid.
+  void ReleaseOwnGrid(owned_grid& grid);
 
   // Step.
   void StartStatistics();
@@ -123,11 +125,29 @@ class interzeptionsmodellklasse : public teilmodellklasse {
   int ZoneIndex(int row, int col) const;
   int FirstColumn(int row) const;
   int LastColumn(int row) const;
-  // Capacity and coverage of layer l in a cell; none (0, 0) where the layer
-  // is absent, so that it passes on what reaches it.
-  void CanopyOf(int l, int r, int c, double& capacity, double& coverage) const;
+  // The current row of one layer's grids (layer 0: the totals only).
+  struct canopy_rows {
+    const double* landuse = nullptr;
+    const double* leaf_area_index = nullptr;
+    const double* coverage = nullptr;
+    double* storage = nullptr;
+    double* evaporation = nullptr;
+    double* throughfall = nullptr;
+    double* transpiration = nullptr;       // potential, lowered by the evaporation
+    const double* interception = nullptr;  // potential interception evaporation
+  };
+  struct canopy_parameters {
+    double capacity = 0.0;  // mm
+    double coverage = 0.0;
+  };
+  void FillRows(int r);
+  // Capacity and coverage of a layer in column c; none (0, 0) where the
+  // layer is absent, so that it passes on what reaches it.
+  canopy_parameters CanopyAt(const canopy_rows& rows, int c) const;
 
   int layer_count = 1;
+  bool statistics_on = false;              // some layer table is written
+  std::vector<canopy_rows> rows_of_layer;  // layers 0..L
   int day_of_year = 0;
   model_date previous_date{-1, -1, -1, -1, -1};
 

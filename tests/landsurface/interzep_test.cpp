@@ -308,6 +308,9 @@ TEST_F(Interception, StoresStartFromTheirGridFiles) {
   EXPECT_EQ(At("interception_storage1", kRows, 1), kNodata);
   Step(*model);
   EXPECT_NEAR(At("interception_storage1"), 0.3, kTol);
+  // A model that goes without its clean-up takes its grids out of the table.
+  model.reset();
+  EXPECT_EQ(Find("interception_storage1"), 0);
 }
 
 // ---------------------------------------------------------------- water balance
