@@ -95,7 +95,7 @@ TEST_F(Interception, SectionFaults) {
               HasSubstr("[interception_model]"));
 }
 
-TEST_F(Interception, MissingInputGridsEndConstruction) {
+TEST_F(Interception, MissingGridsAndAFullTableEndConstruction) {
   AddLayers({layer_values{}});
   // Without precipitation neither method finds its input water.
   for (int method : {1, 11})
@@ -103,6 +103,10 @@ TEST_F(Interception, MissingInputGridsEndConstruction) {
   AddGrid("precipitation", 5.0);
   grids_[Find("pot_transpiration1")].name = "renamed";
   EXPECT_THAT(ExpectCode(kMissingGridCode, [&] { Build(Section(11)); }), HasSubstr("pot_transpiration1"));
+  grids_[Find("renamed")].name = "pot_transpiration1";
+  // No entry left for the module's own grids.
+  for (int i = grids_.FirstFreeEntry(); i < kGridTableLimit; ++i) grids_[i].name = "taken";
+  EXPECT_THAT(ExpectCode(kNoFreeGridCode, [&] { Build(Section(11)); }), HasSubstr("no free grid left"));
 }
 
 TEST_F(Interception, SwitchedOffModuleDoesNothing) {
