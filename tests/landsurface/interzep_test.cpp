@@ -300,8 +300,8 @@ TEST_F(Interception, GridsStatisticsAndFilesOfEachLayer) {
 TEST_F(Interception, StoresStartFromTheirGridFiles) {
   settings_.InitialStateDirectory = &output_directory_;
   const std::string grid =
-      "ncols 3\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 100\nNODATA_value -9999\n"
-      "0.5 0.5 -9999\n-9999 0.5 0.5\n";
+      "ncols 4\nnrows 3\nxllcorner 0\nyllcorner 0\ncellsize 100\nNODATA_value -9999\n"
+      "0.5 0.5 -9999 0.5\n0.5 0.5 0.5 0.5\n-9999 0.5 0.5 0.5\n";
   test::WriteFile(dir_ / "si.asc", grid);
   test::WriteFile(dir_ / "si_Layer_1.asc", grid);
   AddLayers({{1.0, 4.0, 0.8, 0.2}});
