@@ -98,8 +98,9 @@ class AL_class {
   double Area() const { return context_.area; }
   const std::string& ResultPath() const { return result_path_; }
   const operating_rule& Rule() const { return rule_; }
-  // Withdrawal of mode 8 set by its reservoir, m3/s.
-  double withdrawn = 0.0;
+  // What the abstraction took in the last step, m3/s; for mode 8 set by
+  // the reservoir it draws from.
+  double discharge = 0.0;
 
   static double DischargeToDepth(double discharge, double area, double dt);
   static double DepthToDischarge(double depth, double area, double dt);

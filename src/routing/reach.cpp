@@ -517,6 +517,7 @@ void routingclass::Abstract(const model_date& date) {
     if (abstraction->DrawsFromReservoir()) continue;
     const double depth = abstraction->Abstract(flows, abstracted_, base, date);
     const double discharge = DepthToVolume(depth, area) / seconds;
+    abstraction->discharge = discharge;
     abstraction->AddResultRow(date, discharge);
     if (reservoirs_.empty()) {
       outlet_depth -= depth;
@@ -541,7 +542,7 @@ void routingclass::PassReservoirs(const model_date& date) {
     const double taken = last ? DepthToVolume(abstracted_, area) : 0.0;
     reservoir.Balance(0.0, taken, flows, inflow, last ? draws_ : none, date);
     if (last)
-      for (const AL_class* draw : draws_) Deliver(*draw, draw->withdrawn);
+      for (const AL_class* draw : draws_) Deliver(*draw, draw->discharge);
     outlet_depth = VolumeToDepth(reservoir.outflow * seconds, area);
     std::fill(outlet + 1, outlet + context_.subintervals + 1, outlet_depth);
     if (date.month > 0) reservoir.AddResultRow(date);

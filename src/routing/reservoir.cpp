@@ -270,14 +270,14 @@ void SP_class::Balance(double irrigation, double abstraction, const flow_arrays&
   previous_volume_ = volume;
   if (IsLake()) LakeFluxes(seconds);
 
-  volume = std::max(0.0, volume - irrigation - abstraction);
+  const bool advance = date.year >= 1;
+  if (advance) volume = std::max(0.0, volume - irrigation - abstraction);
   date_ = date;
   outflow = ComputeOutflow(flows, draws, inflow, date);
 
   double withdrawn = 0.0;
-  const bool advance = date.year >= 1;
   if (advance) {
-    for (const AL_class* draw : draws) withdrawn += seconds * draw->withdrawn;
+    for (const AL_class* draw : draws) withdrawn += seconds * draw->discharge;
     volume -= withdrawn;
     volume += seconds * inflow;
   }
@@ -327,7 +327,7 @@ double SP_class::ComputeOutflow(const flow_arrays& flows, const std::vector<AL_c
   const double q =
       connected_ ? ConnectionOutflow(flows, draws, inflow, date) : RuleOutflow(flows, draws, inflow, date);
   const double seconds = context_.dt * kSecondsPerMinute;
-  for (size_t i = 0; i < draws.size(); ++i) draws[i]->withdrawn = withdrawals_[i] / seconds;
+  for (size_t i = 0; i < draws.size(); ++i) draws[i]->discharge = withdrawals_[i] / seconds;
   return q;
 }
 
