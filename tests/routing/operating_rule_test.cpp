@@ -109,19 +109,14 @@ TEST(OperatingRule, WindowsWeekdaysAndCap) {
   EXPECT_DOUBLE_EQ(CappedRate(3.5, -1, 400), 3.5);  // no cap
 }
 
-class RuleSection : public ::testing::Test {
+class RuleSection : public test::MessagesTest {
  protected:
-  RuleSection() : messages_(dir_ / "diag.xml", kDebug, console_) {}
   operating_rule Read(const std::string& text, bool rows_optional = false) {
     std::vector<std::string> lines;
     std::istringstream in("[other]\n1\n" + text);
     for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return ReadOperatingRule(control_lines(lines), "[abstraction_rule_abstraction_1]", &messages_,
-                             rows_optional);
+    return ReadOperatingRule(control_lines(lines), "[abstraction_rule_abstraction_1]", &ms, rows_optional);
   }
-  test::TempDir dir_;
-  std::ostringstream console_;
-  MessageStream messages_;
 };
 
 TEST_F(RuleSection, TablesStartDaysAndKeys) {
@@ -181,8 +176,8 @@ TEST_F(RuleSection, Failures) {
        "\"TargetCap\" holds 1 value(s) for 2 table(s) in [abstraction_rule_abstraction_1]"},
   };
   for (const Case& c : cases)
-    EXPECT_THAT(test::ExpectCode(
-                    console_, c.code, [&] { Read(c.text); }, c.text),
+    EXPECT_THAT(ExpectCode(
+                    c.code, [&] { Read(c.text); }, c.text),
                 HasSubstr(c.message))
         << c.text;
 }
@@ -193,7 +188,7 @@ TEST_F(RuleSection, HydraulicConnection) {
     std::istringstream in("[abstraction_rule_reservoir_2]\n1\n0 0\n\n" + block +
                           "[next]\nTargetReservoir = 9\n");
     for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return ReadHydraulicConnection(control_lines(lines), "[abstraction_rule_reservoir_2]", 2, &messages_,
+    return ReadHydraulicConnection(control_lines(lines), "[abstraction_rule_reservoir_2]", 2, &ms,
                                    connection);
   };
   hydraulic_connection c;
@@ -208,18 +203,17 @@ TEST_F(RuleSection, HydraulicConnection) {
   EXPECT_EQ(c.roughness, 30.0);
   // No block within the section: no connection.
   EXPECT_FALSE(read("", c));
-  EXPECT_THAT(test::ExpectCode(
-                  console_, 29,
-                  [&] { read("HydraulicConnection {\n TargetReservoir = 3\n ChannelWidth = x\n}\n", c); }),
-              HasSubstr("reading HydraulicConnection parameters for SP 2: some values could not be read\n"
-                        "HydraulicConnection {\n TargetReservoir = 3\n ChannelWidth = x\n}\n"));
-  EXPECT_THAT(test::ExpectCode(console_, 29,
-                               [&] {
-                                 read(
-                                     "HydraulicConnection {\nTargetReservoir = 3\nChannelWidth = 10\n"
-                                     "ChannelBottom = 1\nChannelLength = 0\nRoughnessCoeff = 30\n}\n",
-                                     c);
-                               }),
+  EXPECT_THAT(
+      ExpectCode(29, [&] { read("HydraulicConnection {\n TargetReservoir = 3\n ChannelWidth = x\n}\n", c); }),
+      HasSubstr("reading HydraulicConnection parameters for SP 2: some values could not be read\n"
+                "HydraulicConnection {\n TargetReservoir = 3\n ChannelWidth = x\n}\n"));
+  EXPECT_THAT(ExpectCode(29,
+                         [&] {
+                           read(
+                               "HydraulicConnection {\nTargetReservoir = 3\nChannelWidth = 10\n"
+                               "ChannelBottom = 1\nChannelLength = 0\nRoughnessCoeff = 30\n}\n",
+                               c);
+                         }),
               HasSubstr("needs a ChannelWidth, ChannelLength and RoughnessCoeff above 0"));
 }
 

@@ -20,13 +20,13 @@ namespace {
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
-class Reservoir : public ::testing::Test {
+class Reservoir : public test::MessagesTest {
  protected:
-  Reservoir() : messages_(dir_ / "diag.xml", kDebug, console_) {
-    context_.messages = &messages_;
+  Reservoir() {
+    context_.messages = &ms;
     context_.outlet_code = 1;
     context_.dt = 60.0;
-    context_.output_directory = dir_.path().string() + "/";
+    context_.output_directory = dir.path().string() + "/";
     flows_.Allocate(2, 0, 1);
   }
 
@@ -49,9 +49,6 @@ class Reservoir : public ::testing::Test {
   }
   static model_date Hour(int step) { return model_date{0, step % 24, 3 + step / 24, 1, 2000}; }
 
-  test::TempDir dir_;
-  std::ostringstream console_;
-  MessageStream messages_;
   reservoir_context context_;
   flow_arrays flows_;
   reservoir_map map_;
@@ -82,12 +79,12 @@ TEST_F(Reservoir, RuleOutflowAndBalanceOfThreeSteps) {
     r->AddResultRow(Hour(step));
   }
   r->FlushResults(1);
-  const std::string table = test::ReadFile(dir_ / "reservoir_1.txt");
+  const std::string table = test::ReadFile(dir / "reservoir_1.txt");
   EXPECT_THAT(table, StartsWith("YY\tMM\tDD\tHH\tW[m]\tA[m2]\tV[m3]\tQin[m3]\tQin[mm]\tQin[m3s]\tQout[m3]"));
   EXPECT_THAT(table, HasSubstr("\tErr[m3]\tErr[mm]\tErr[m3s]\nreservoir_1\nYY\tMM\tDD\tHH\tW[m]"));
   EXPECT_THAT(table, HasSubstr("\n2000\t 1\t 3\t 1\t399.912\t100000\t1.4912e+06\t36000\t360\t10\t"));
-  EXPECT_THAT(console_.str(),
-              HasSubstr("flushing to disk: " + (dir_ / "reservoir_1.txt") + " (2097152 buffersize)"));
+  EXPECT_THAT(console.str(),
+              HasSubstr("flushing to disk: " + (dir / "reservoir_1.txt") + " (2097152 buffersize)"));
 
   // Above the top the inflow passes.
   r->volume = 2.5e6;
@@ -124,7 +121,7 @@ TEST_F(Reservoir, ClosedTablesCapsAndTheRunningAverage) {
 
 TEST_F(Reservoir, SubStepLongerThanTheStep) {
   auto r = Make("(file = r.txt, V0 = 1.5e6, C0 = 0, dTmin = 7200)", kRule);
-  EXPECT_THAT(console_.str(),
+  EXPECT_THAT(console.str(),
               HasSubstr("dTmin of reservoir 1 (7200 s) is longer than the time step (3600 s)"));
   EXPECT_EQ(r->SubSteps(), 1);
   r->Balance(0, 0, flows_, 0.0, {}, Hour(1));
@@ -156,16 +153,16 @@ TEST_F(Reservoir, HydraulicConnection) {
                    "ChannelWidth = 1\nChannelBottom = 0\nChannelLength = 1\nRoughnessCoeff = 1\n}\n",
                    3);
   EXPECT_THAT(
-      test::ExpectCode(console_, 29, [&] { self->CheckConnection(map_); }),
+      ExpectCode(29, [&] { self->CheckConnection(map_); }),
       HasSubstr("the HydraulicConnection of SP 3 leads to reservoir 3, which is the reservoir itself"));
   map_.erase(2);
-  EXPECT_THAT(test::ExpectCode(console_, 29, [&] { upper->CheckConnection(map_); }),
+  EXPECT_THAT(ExpectCode(29, [&] { upper->CheckConnection(map_); }),
               HasSubstr("leads to reservoir 2, which is no reservoir of the routing"));
 }
 
 TEST_F(Reservoir, DrawsOfMode8KeepTheirShareAndTheBalance) {
   abstraction_context ac;
-  ac.messages = &messages_;
+  ac.messages = &ms;
   ac.area = 1.0;
   ac.dt = 60.0;
   ac.output_directory = context_.output_directory;
@@ -205,11 +202,11 @@ TEST_F(Reservoir, MissingRuleSection) {
   reservoir_part p =
       ParseRoutingDescription("TG 1 (AE = 1, AV = 1) SP 4 (file = r.txt, V0 = 1, C0 = 0)").reservoirs.at(0);
   SP_class r(context_, p);
-  EXPECT_THAT(test::ExpectCode(console_, 34, [&] { r.ReadRules(Lines("[other]\n")); }),
+  EXPECT_THAT(ExpectCode(34, [&] { r.ReadRules(Lines("[other]\n")); }),
               HasSubstr("section [abstraction_rule_reservoir_4] not found in control file"));
-  context_.output_directory = (dir_ / "missing") + "/";
+  context_.output_directory = (dir / "missing") + "/";
   SP_class unwritable(context_, p);
-  EXPECT_THAT(test::ExpectCode(console_, 37, [&] { unwritable.SetUp(); }), HasSubstr(" for reservoir 4"));
+  EXPECT_THAT(ExpectCode(37, [&] { unwritable.SetUp(); }), HasSubstr(" for reservoir 4"));
 }
 
 // A lake of three 100 m cells in a row of four, at 500.0, 500.5 and 501.2 m,
@@ -217,47 +214,33 @@ TEST_F(Reservoir, MissingRuleSection) {
 class Lake : public Reservoir {
  protected:
   Lake() {
-    previous_ = std::filesystem::current_path();
-    std::filesystem::current_path(dir_.path());  // the level-volume table goes there
-    for (auto* grid : {&codes_, &ponding_, &max_ponding_, &zones_, &elevation_, &transpiration_, &rain_})
-      grid->assign(2, std::vector<double>(5, 0.0));
-    Fill();
-    for (auto* grid : {&codes_, &ponding_, &max_ponding_, &zones_, &elevation_, &transpiration_, &rain_})
-      rows_.push_back({nullptr, (*grid)[1].data()});
-    lake_.codes = rows_[0].data();
-    lake_.ponding = rows_[1].data();
-    lake_.max_ponding = rows_[2].data();
-    lake_.zones = rows_[3].data();
-    lake_.elevation = rows_[4].data();
-    lake_.transpiration = rows_[5].data();
-    lake_.precipitation = rows_[6].data();
+    lake_.codes = codes_.get();
+    lake_.ponding = ponding_.get();
+    lake_.max_ponding = max_ponding_.get();
+    lake_.zones = zones_.get();
+    lake_.elevation = elevation_.get();
+    lake_.transpiration = transpiration_.get();
+    lake_.precipitation = rain_.get();
     lake_.nrows = 1;
     lake_.ncols = 4;
     lake_.cellsize = 100.0;
     context_.lake = &lake_;
   }
-  ~Lake() override { std::filesystem::current_path(previous_); }
-  // The cells as above, in place: the grids' rows keep their addresses.
-  void Fill() {
-    for (auto* grid : {&codes_, &ponding_, &max_ponding_, &zones_, &elevation_, &transpiration_, &rain_})
-      std::fill((*grid)[1].begin(), (*grid)[1].end(), 0.0);
-    const double codes[] = {0, 1, 1, 1, -9999}, zones[] = {0, 1, 1, 1, 1},
-                 elevation[] = {0, 500.0, 500.5, 501.2, 510}, top[] = {0, 3000, 2500, 1800, 0};
-    std::copy(std::begin(codes), std::end(codes), codes_[1].begin());
-    std::copy(std::begin(zones), std::end(zones), zones_[1].begin());
-    std::copy(std::begin(elevation), std::end(elevation), elevation_[1].begin());
-    std::copy(std::begin(top), std::end(top), max_ponding_[1].begin());
-  }
 
-  std::filesystem::path previous_;
-  std::vector<std::vector<double>> codes_, ponding_, max_ponding_, zones_, elevation_, transpiration_, rain_;
-  std::vector<std::vector<double*>> rows_;
+  test::WorkingDirectory here_{dir.path()};  // the level-volume table goes there
+  owned_matrix codes_ = test::MatrixOf({{1, 1, 1, -9999}});
+  owned_matrix ponding_ = test::MatrixOf(test::Filled(1, 4, 0.0));
+  owned_matrix max_ponding_ = test::MatrixOf({{3000, 2500, 1800, 0}});
+  owned_matrix zones_ = test::MatrixOf(test::Filled(1, 4, 1.0));
+  owned_matrix elevation_ = test::MatrixOf({{500.0, 500.5, 501.2, 510}});
+  owned_matrix transpiration_ = test::MatrixOf(test::Filled(1, 4, 0.0));
+  owned_matrix rain_ = test::MatrixOf(test::Filled(1, 4, 0.0));
   lake_grids lake_;
 };
 
 TEST_F(Lake, LevelVolumeTableAndPonding) {
   auto lake = Make("(file = lake.txt, V0 = 43000, C0 = 0)", "2\n0 0\n73000 10\n");
-  const std::string table = test::ReadFile(dir_ / "W_V_Table_01.dat");
+  const std::string table = test::ReadFile(dir / "W_V_Table_01.dat");
   EXPECT_THAT(
       table,
       StartsWith(
@@ -295,21 +278,23 @@ TEST_F(Lake, CellsThatDoNotFit) {
     std::string message;
   };
   const Case cases[] = {
-      {[this] { max_ponding_[1][2] += 20; }, 213,
+      {[this] { max_ponding_[1][2] = 2520; }, 213,
        "Error in initialization for lake 1.All Cells for a lake must have the same Altitude value for DEM + "
        "MAXPOND\nValue at row 1, col 2 is 503.02\nbut first value of dhm for this lake was 503\n"},
       {[this] { zones_[1][3] = 2; }, 224,
        "error in routing description or LAKE grid:\n Lake 1 must be located completely within subbasin 1."},
-      {[this] { std::fill(codes_[1].begin(), codes_[1].end(), 2.0); }, 224,
-       "lake 1 of subbasin 1 has no cell"},
+      {[this] { std::fill(codes_[1] + 1, codes_[1] + 5, 2.0); }, 224, "lake 1 of subbasin 1 has no cell"},
   };
   const reservoir_part p =
       ParseRoutingDescription("TG 1 (AE = 1, AV = 1) SP 1 (file = l.txt, V0 = 1, C0 = 0)").reservoirs.at(0);
   for (const Case& c : cases) {
-    Fill();
+    // Each case changes the lake above once.
+    max_ponding_[1][2] = 2500;
+    zones_[1][3] = 1;
+    for (int col = 1; col <= 4; ++col) codes_[1][col] = col < 4 ? 1 : -9999;
     c.change();
     SP_class lake(context_, p);
-    EXPECT_THAT(test::ExpectCode(console_, c.code, [&] { lake.SetUp(); }), HasSubstr(c.message));
+    EXPECT_THAT(ExpectCode(c.code, [&] { lake.SetUp(); }), HasSubstr(c.message));
   }
 }
 
