@@ -20,6 +20,7 @@ constexpr double kMissingInput = -9998.0;
 constexpr int kCenturyBelow = 1000;
 constexpr int kCenturyAdded = 1900;
 constexpr int kResultRowValues = 6;          // year, month, day, hour, minute, discharge
+constexpr long kResultRowBytes = 28;         // 8 per tracer + 28, no tracers in the routing
 constexpr double kMinuteColumnBelow = 60.0;  // minutes: shorter steps get a minute column
 
 model_date ReaderDate(const TimeSeriesReader& reader) {
@@ -46,7 +47,7 @@ AL_class::AL_class(const abstraction_context& context, const abstraction_part& p
   maximum_ = part.discharge_unit ? DischargeToDepth(part.maximum, area, context.dt) : part.maximum;
   fraction_ = part.fraction;
   minute_column_ = context.dt < kMinuteColumnBelow;
-  row_capacity_ = std::max(1L, kResultBufferBytes / (8L * 0 + 28L));
+  row_capacity_ = static_cast<int>(std::max(1L, kResultBufferBytes / kResultRowBytes));
 }
 
 double AL_class::DischargeToDepth(double discharge, double area, double dt) {
@@ -106,7 +107,6 @@ void AL_class::Open() {
              << "[end-entry]";
     throw ErrorCode{kAbstractionFileCode};
   }
-  rows_.reserve(static_cast<size_t>(kResultRowValues) * 64);
 }
 
 void AL_class::ReadRules(const control_lines& control) {

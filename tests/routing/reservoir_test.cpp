@@ -17,6 +17,7 @@
 namespace velmo {
 namespace {
 
+using test::ThrownCode;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
@@ -198,12 +199,22 @@ TEST_F(Reservoir, DrawsOfMode8KeepTheirShareAndTheBalance) {
   EXPECT_DOUBLE_EQ(r->Term(kVolumeChangeTerm).volume, -2e4);
 }
 
-TEST_F(Reservoir, MissingRuleSection) {
+TEST_F(Reservoir, MissingSectionAndFilesThatCannotBeWritten) {
   reservoir_part p =
       ParseRoutingDescription("TG 1 (AE = 1, AV = 1) SP 4 (file = r.txt, V0 = 1, C0 = 0)").reservoirs.at(0);
   SP_class r(context_, p);
   EXPECT_THAT(ExpectCode(34, [&] { r.ReadRules(Lines("[other]\n")); }),
               HasSubstr("section [abstraction_rule_reservoir_4] not found in control file"));
+  // A result table that cannot be appended to: the rows are not kept for a
+  // second attempt.
+  r.SetUp();
+  r.AddResultRow(Hour(1));
+  std::filesystem::remove(dir / "r.txt");
+  std::filesystem::create_directory(dir / "r.txt");
+  EXPECT_THAT(ExpectCode(65, [&] { r.FlushResults(1); }),
+              HasSubstr("error opening reservoir file " + (dir / "r.txt")));
+  EXPECT_EQ(ThrownCode([&] { r.FlushResults(1); }), 0);
+
   context_.output_directory = (dir / "missing") + "/";
   SP_class unwritable(context_, p);
   EXPECT_THAT(ExpectCode(37, [&] { unwritable.SetUp(); }), HasSubstr(" for reservoir 4"));

@@ -294,5 +294,57 @@ TEST_F(Storages, WaterBalanceWithReservoirAndAbstractions) {
   EXPECT_NEAR(left + abstracted + reservoir.volume, entered, 1e-9 * entered);
 }
 
+TEST_F(Storages, LakeOfTheRoutingModel) {
+  // One row of three 100 m cells; the lake covers the first two, at 500 and
+  // 500.5 m, full at 502 m, and holds 1 m and 0.5 m of water.
+  settings_.ncols = 3;
+  settings_.cellsize = 100.0;
+  ranges_.assign(2, row_range{1, 3});
+  settings_.row_ranges = ranges_.data();
+  Zones({1}, {1.0}, 0.03);
+  std::vector<owned_matrix> grids;
+  auto put = [&](const char* name, const test::Rows& rows) {
+    grids.push_back(test::MatrixOf(rows));
+    const int index = grids_.FirstFreeEntry();
+    grids_[index].name = name;
+    grids_[index].data = grids.back().get();
+  };
+  put("zonegrid", {{1, 1, 1}});
+  put("[elevation_model]", {{500, 500.5, 510}});
+  put("lake_codes", {{1, 1, -9999}});
+  put("ponding_storage", {{1000, 500, 0}});
+  put("max_ponding_storage", {{2000, 1500, 0}});
+  put("zonegrid_soilmodel", {{1, 1, 1}});
+  put("real_transpiration0", {{0, 0, 0}});
+  put("precipitation", {{2, 2, 2}});
+  double** ponding = grids[3].get();
+  section_options o;
+  o.descriptions = "TG 1 (AE = 0.03, AV = 1) SP 1 (file = lake.txt, V0 = 0, C0 = 0)\n";
+  o.after =
+      "\n[abstraction_rule_reservoir_1]\n2\n0 0\n2e4 1\n[lake_model]\n1 lakes on\n1\n2\n3\n1 readgrids\n";
+  auto model = Make(RoutingSection(o));
+  Link(*model);
+  const SP_class& lake = model->Element(1).Reservoir(1);
+  ASSERT_TRUE(lake.IsLake());
+  EXPECT_NEAR(lake.volume, 15000, 1e-9);  // from the ponding grid
+  EXPECT_NEAR(lake.level, 501.0, 1e-9);
+  EXPECT_DOUBLE_EQ(lake.area, 2e4);
+
+  Step(*model, 1);
+  EXPECT_LT(lake.volume, 15000);
+  EXPECT_NEAR(lake.volume, 15000 - 3600 * lake.outflow, 1e-6);
+  EXPECT_NEAR(ponding[1][1], (lake.level - 500) * 1000, 1e-9);
+  EXPECT_NEAR(ponding[1][2], (lake.level - 500.5) * 1000, 1e-9);
+  EXPECT_EQ(ponding[1][3], 0.0);
+  // The rain on the lake is a flux of its balance; the ponding grid did not
+  // receive it, so it stands in the error.
+  EXPECT_NEAR(lake.Term(kPrecipitationTerm).volume, 40, 1e-9);
+  EXPECT_NEAR(lake.Term(kBalanceErrorTerm).volume, -40, 1e-6);
+  model->CleanUp();
+
+  grids_[5].name = "other";  // no "max_ponding_storage"
+  EXPECT_THAT(ExpectCode(33, [&] { Make(RoutingSection(o)); }), HasSubstr("max_ponding_storage not found"));
+}
+
 }  // namespace
 }  // namespace velmo
