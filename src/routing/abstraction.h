@@ -37,7 +37,6 @@ struct abstraction_context {
   double area = 0.0;     // outlet area A, km2
   double divisor = 1.0;  // area divisor D
   double dt = 0.0;       // minutes
-  int zone_count = 0;
   std::string output_directory;
   double interval_end_shift = 0.0;  // hours
   model_date start;
@@ -139,7 +138,6 @@ class AL_class {
   day_blend blend_;
   bool open_ = false;
   double receiving_flow_ = 0.0;
-  const flow_arrays* flows_ = nullptr;
 };
 
 }  // namespace velmo

@@ -206,7 +206,6 @@ void routingclass::SetAblaufModus(const abstraction_part& part) {
                                     area_,
                                     divisor_,
                                     context_.dt,
-                                    context_.zone_count,
                                     context_.output_directory,
                                     context_.interval_end_shift,
                                     context_.start};
