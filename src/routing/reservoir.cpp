@@ -2,6 +2,7 @@
 #include "routing/reservoir.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -14,6 +15,7 @@
 #include "routing/abstraction.h"
 #include "routing/flow_arrays.h"
 #include "routing/storage_processes.h"
+#include "setup/statefile.h"
 
 namespace velmo {
 namespace {
@@ -426,6 +428,53 @@ double SP_class::ConnectionOutflow(const flow_arrays& /*flows*/, const std::vect
   const double seconds = context_.dt * kSecondsPerMinute;
   if (mean < 0.0 && -mean * seconds > *target.volume) mean = -*target.volume / seconds;
   return mean;
+}
+
+// ============================================================== state file
+
+void SP_class::WriteState(std::FILE* file, int index) const {
+  PutStateValue(file, volume, " ");
+  std::fprintf(file, " (reservoir %d)\n", index);
+  std::fprintf(file, "%d (useRunningAvg reservoir %d)\n", part_.running_average_hours, index);
+  if (part_.running_average_hours <= 0) return;
+  for (double v : running_average) PutStateValue(file, v, " ");
+  std::fputc('\n', file);
+}
+
+bool SP_class::ReadState(state_file_reader& reader) {
+  double stored = 0.0;
+  if (!reader.ReadDouble(stored) || stored < 0.0) return false;
+  reader.SkipRestOfLine();
+  volume = stored;
+  // The volumes of the running average belong to the stored state too.
+  running_average.clear();
+  if (IsLake()) {
+    area = SetLevelFromVolume(volume) * cell_area_;
+  } else if (part_.area > 0.0) {
+    level = part_.level + (volume - part_.initial_volume) / part_.area;
+  }
+
+  std::string line;
+  if (!reader.PeekLine(line) || line.find("useRunningAvg") == std::string::npos) return true;
+  reader.SkipRestOfLine();
+  int length = 0;
+  if (const size_t first = line.find_first_not_of(" \t"); first != std::string::npos)
+    std::from_chars(line.data() + first, line.data() + line.size(), length);
+  if (length <= 0) return true;
+  // The volumes of the list; the current length keeps the latest.
+  reader.ReadLine(line);
+  const char* at = line.data();
+  const char* end = at + line.size();
+  while (at < end) {
+    while (at < end && (*at == ' ' || *at == '\t')) ++at;
+    double v = 0.0;
+    const auto result = std::from_chars(at, end, v);
+    if (result.ec != std::errc{} || !std::isfinite(v)) break;
+    running_average.push_back(v);
+    at = result.ptr;
+  }
+  while (running_average.size() > static_cast<size_t>(RunningAverageLength())) running_average.pop_front();
+  return true;
 }
 
 // ============================================================== result table

@@ -9,6 +9,7 @@
 // groundwater exchange over them.
 #pragma once
 
+#include <cstdio>
 #include <deque>
 #include <map>
 #include <string>
@@ -23,6 +24,7 @@ namespace velmo {
 
 class MessageStream;
 class AL_class;
+class state_file_reader;
 struct flow_arrays;
 
 // Codes of the reservoirs.
@@ -125,6 +127,16 @@ class SP_class {
   // Writes the buffered rows (with flag > 0). A file that cannot be written is
   // code 65.
   virtual void FlushResults(int flag);
+
+  // Its lines of the routing block of the state file (reservoir `index` of
+  // its element): the volume, the length of its running average and the
+  // volumes in it.
+  virtual void WriteState(std::FILE* file, int index) const;
+  // Reads them back: the volume, and the level from it (a lake's from its
+  // table, another's from the initial level and area); the running-average
+  // lines, missing in older files, keep the volumes that fit the current
+  // length. False when the volume cannot be read.
+  virtual bool ReadState(state_file_reader& reader);
 
   // Lakes only (0 otherwise).
   virtual double VolumeToLevel(double volume) const;
