@@ -7,8 +7,10 @@
 # correction and Penman-Monteith for the potential evapotranspiration, the
 # snow model (its cover builds up on the heights and melts in the valley),
 # the interception of rain and meltwater by the canopy, the special output,
-# the soil model with infiltration (lakes off) and the real
-# evapotranspiration that the soil moisture allows.
+# the soil model with infiltration (lakes off), the real evapotranspiration
+# that the soil moisture allows, and the routing model: subbasin 1 flows to
+# the outlet of subbasin 2 into a reservoir, from which an abstraction takes
+# water out of the valley.
 $set $year = 2000
 
 [output_interval]
@@ -379,6 +381,8 @@ discharge/observed.txt  observed discharge
 2 1     subbasin 2: column 1 of the observed table
 0       steps left out of the efficiency
 TG 2 (AE = 5.5, AV = 1) OL 1 (kh = 2, kv = 10, Bm = 5, Bv = 30, Tm = 1, Mm = 30, Mv = 20, I = 0.01, L = 2000, AE = 2.75)
+   AL 1 = extern abstraction_1.txt (Qmin = 0.02, f = 0.5, Qmax = 0.05 m3/s)
+   SP 1 (file = reservoir_1.txt, V0 = 1e5, A0 = 5e4, W0 = 450, C0 = 0, dTmin = 60)
 end of the routing descriptions
 
 [interception_model]
@@ -396,3 +400,9 @@ si.asc  interception storage
 si.stat 2001    zone means every step
 0.2     mm of water per unit of leaf area where the land use gives none
 0       the stores start empty
+
+[abstraction_rule_reservoir_1]
+3       rows of stored volume [m3] and outflow [m3/s]
+0       0
+1e5     2
+5e5     20

@@ -118,16 +118,7 @@ TEST_F(RoutingRun, AbstractionAndReservoirFailuresEndTheRun) {
 
 class RoutingExample : public ::testing::Test {
  protected:
-  // The example's outlet of subbasin 2 gets a reservoir, from which an
-  // abstraction takes water out of the valley.
-  void SetUp() override {
-    test::CopyExample(dir);
-    test::ReplaceInFile(dir / "example.ctl", "end of the routing descriptions",
-                        "   AL 1 = extern abstraction_1.txt (Qmin = 0.02, f = 0.5, Qmax = 0.05 m3/s)\n"
-                        "   SP 1 (file = reservoir_1.txt, V0 = 1e5, A0 = 5e4, W0 = 450, C0 = 0, dTmin = 60)\n"
-                        "end of the routing descriptions\n\n"
-                        "[abstraction_rule_reservoir_1]\n3\n0 0\n1e5 2\n5e5 20\n");
-  }
+  void SetUp() override { test::CopyExample(dir); }
   int Velmo() { return RunVelmo(dir.path().string(), "example.ctl", dir / "out.txt"); }
   std::string Transcript() const { return ReadFile(dir / "out.txt"); }
   TempDir dir;

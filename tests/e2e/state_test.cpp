@@ -62,7 +62,7 @@ TEST(StateFileRun, RoutingSoilAndSnowBlocksAndAWarmStartFromThem) {
       << state;
   const size_t soil = state.find("\n[soil_model]\n2 (number of subasins)\n1\t2\t(code)\n");
   EXPECT_NE(soil, std::string::npos);
-  EXPECT_LT(state.find("0 (number of reservoirs)\n"), soil);
+  EXPECT_LT(state.find("1 (number of reservoirs)\n"), soil);
   EXPECT_LT(soil, state.find("\n[snow_model_v2]\n"));
   EXPECT_EQ(state.find("[routing_model_v2]", 1), std::string::npos);
 
