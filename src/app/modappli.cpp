@@ -291,6 +291,8 @@ void ModellApplication::InstallInterpolator(std::unique_ptr<interpolator_slot> i
   interpolators.push_back(std::move(interpolator));
 }
 
+void ModellApplication::InstallPassObserver(pass_observer observer) { pass_observer_ = std::move(observer); }
+
 // ============================================================== time loop
 
 int ModellApplication::run() {
@@ -365,6 +367,7 @@ void ModellApplication::RunPass() {
   for (auto& interpolator : interpolators)
     if (interpolator) interpolator->ReadNextRecord();
   run_finished = EveryInterpolatorAtEnd();
+  if (pass_observer_) pass_observer_(*this);
 }
 
 model_date ModellApplication::DateOfCurrentRecord() {

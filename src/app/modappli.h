@@ -25,6 +25,7 @@
 #pragma once
 
 #include <csignal>
+#include <functional>
 #include <iosfwd>
 #include <memory>
 #include <string>
@@ -94,6 +95,11 @@ class ModellApplication : public memory_handling {
   // Test hook: adds an interpolator after those of the control file, so that
   // a test can drive the time loop through several steps.
   void InstallInterpolator(std::unique_ptr<interpolator_slot> interpolator);
+  // Test hook: `observer` is called at the end of every pass of the time
+  // loop, so that a test can read the grids and the modules' states in
+  // memory after each step.
+  using pass_observer = std::function<void(ModellApplication&)>;
+  void InstallPassObserver(pass_observer observer);
 
   // 0: no Ctrl-C pending; 1: pressed (set by the handler); 99: cancelled
   // after the current step.
@@ -148,6 +154,8 @@ class ModellApplication : public memory_handling {
   void FlushForMenu();
   void WriteGridStatistics();
   void Clear();
+
+  pass_observer pass_observer_;
 };
 
 }  // namespace velmo

@@ -152,13 +152,14 @@ TEST_F(RoutingExample, ReservoirAndAbstractionTables) {
   EXPECT_TRUE(reservoir.starts_with(head + "reservoir_1\n" + head)) << reservoir;
 
   // The initialisation passes write rows of year 0 that leave the volume as
-  // it was; then one row per hour, in which the volume changes by dV.
+  // it was; then one row per hour of March, in which the volume changes by dV.
   const auto rows = Rows(reservoir);
   const auto taken = Rows(abstraction);
-  ASSERT_GT(rows.size(), 24u);
+  constexpr size_t kHours = 744;
+  ASSERT_GT(rows.size(), kHours);
   ASSERT_EQ(taken.size(), rows.size());
-  const size_t first = rows.size() - 24;
-  double volume = 1e5;
+  const size_t first = rows.size() - kHours;
+  double volume = 2e4;
   for (size_t i = 0; i < rows.size(); ++i) {
     ASSERT_EQ(rows[i].size(), 4u + 3u + 27u) << i;
     EXPECT_EQ(rows[i][0], i < first ? 0.0 : 2000.0) << i;
