@@ -54,7 +54,7 @@ global_radiation
 meteo/precipitation.txt     station file
 none    regression file (not used by idw)
 precipitation.asc           result grid
-13      write code: the sum over the run, written at its end
+15      write code: a date-stamped grid each day and the sum over the run
 1.0     scaling factor
 precipitation.stat 2001 statistics table: zone means every step
 999     nodata value: station values beyond +-999 are missing
@@ -74,7 +74,7 @@ precipitation.stat 2001 statistics table: zone means every step
 meteo/temperature.txt       station file
 -0.0065 lapse rate (degrees C per m)
 temperature.asc             result grid
-0       write code
+85      write code: a date-stamped grid each day and the daily mean
 1.0     scaling factor
 temperature.stat 2024    statistics table: daily zone means
 999     nodata value
@@ -157,7 +157,7 @@ corr_temperature.asc    corrected temperature (not with method 3)
 0       not written
 1.0     scaling factor of the temperature correction
 radiation_correction.asc    correction factor of the radiation
-0       not written
+80      write code: the daily mean
 shadow.asc      shadows of the terrain (not with method 3)
 0       not written
 1       recompute every step
@@ -171,10 +171,10 @@ shadow.asc      shadows of the terrain (not with method 3)
 0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3
 1.0     coast factor (Wendling only)
 etp.asc         potential transpiration (with the soil evaporation in layer 0)
-13      write code: the sum over the run, at its end
+45      write code: a date-stamped grid each day and the daily sum
 etp.stat 2001   zone means every step
 etr.asc         real transpiration (layer 0: the whole real evapotranspiration)
-13      the sum over the run
+13      written at the end, with the sum over the run
 etr.stat 2001   zone means every step
 evap.asc        potential soil evaporation
 0       not written

@@ -292,7 +292,12 @@ TEST(Example, Runs) {
   EXPECT_GT(precipitation, 200.0);
   const std::string temperature = ReadFile(dir / "temperature.stat");
   EXPECT_TRUE(temperature.ends_with("2000\t 3\t31\t24\t5.260\t6.713\t8.762\t6.906\n")) << temperature;
-  EXPECT_TRUE(std::filesystem::exists(dir / "precipitation.sum"));
+  // Grids each day, date-stamped, their daily sums and means, and the sum
+  // over the run.
+  for (const char* grid :
+       {"precipitation_20000301.2400", "temperature_20000331.2400", "temperature_000003.31m",
+        "etp_000003.15s", "radiation_correction_000003.01m", "precipitation.sum", "etr.sum"})
+    EXPECT_TRUE(std::filesystem::exists(dir / grid)) << grid;
   // Humidity, wind and radiation drive Penman-Monteith: more by day than by
   // night.
   const std::string etp = ReadFile(dir / "etp.stat");
