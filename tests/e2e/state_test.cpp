@@ -101,7 +101,8 @@ ModellApplication::pass_observer Recorder(std::vector<step_state>& steps) {
   };
 }
 
-// Largest relative difference of B2 from A on each day of T2, and over T2.
+// Largest relative difference of B2 from A on each day of T2 (the first
+// entry is its first step, 24:00 of 16 March), and over T2.
 struct daily_differences {
   std::vector<double> runoff;  // any subbasin
   std::vector<double> outlet;
@@ -169,10 +170,10 @@ TEST(WarmStart, SnowAndCanopyGoOnExactlyTheSoilAndChannelsApproach) {
   }
   std::string fading = "largest relative difference of B2 from A over T2 in the runoff of subbasins 1, 2, 3:";
   for (int i = 1; i <= kSubbasins; ++i) fading += " " + std::to_string(days.subbasin[static_cast<size_t>(i)]);
-  fading += "; per day of T2 (any subbasin's runoff / outlet discharge):";
+  fading += "; per day of March (any subbasin's runoff / outlet discharge):";
   for (std::size_t d = 0; d < days.runoff.size(); ++d) {
     char text[64];
-    std::snprintf(text, sizeof text, " %zu: %.2g / %.2g", d + 1, days.runoff[d], days.outlet[d]);
+    std::snprintf(text, sizeof text, " %zu.: %.2g / %.2g", kLastDay + d, days.runoff[d], days.outlet[d]);
     fading += text;
   }
   std::printf("%s\n", fading.c_str());
