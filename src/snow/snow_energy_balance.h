@@ -1,0 +1,150 @@
+// Energy-balance snow melt as plain functions of numbers: the terms shared by
+// the cold and the warm case (vapour pressure, incoming long-wave radiation,
+// turbulent transfer, heat of precipitation), the surface-temperature
+// iteration of a cold step, the wet-bulb temperature, and one part of a step
+// of a cell's snow cover with its pack and surface temperatures, refreezing,
+// melt and sublimation. Temperatures of the cover are kelvin, of the air °C;
+// water amounts mm; fluxes W/m².
+#pragma once
+
+namespace velmo {
+
+// ---------------------------------------------------------------- constants
+
+// Cloud factor of the incoming long-wave radiation: with precipitation, and
+// otherwise by the cloudiness of an overcast, a clear and an in-between sky.
+inline constexpr double kCloudFactorPrecipitation = 0.24;
+inline constexpr double kCloudFactorOvercast = 0.2;
+inline constexpr double kCloudFactorClear = 0.08;
+inline constexpr double kCloudFactorBetween = 0.17;
+inline constexpr double kOvercastFrom = 0.6;  // cloudiness
+inline constexpr double kClearUpTo = 0.2;     // cloudiness
+// Brunt's emissivity of clear air, 0.61 + 0.05·sqrt(e), e in hPa.
+inline constexpr double kBruntConstant = 0.61;
+inline constexpr double kBruntSlope = 0.05;  // 1/sqrt(hPa)
+// Turbulent transfer coefficient k = 0.18 + 0.098·u, and the fluxes it
+// carries: latent heat per hPa and sensible heat per kelvin.
+inline constexpr double kTransferCalm = 0.18;
+inline constexpr double kTransferPerWind = 0.098;   // per m/s
+inline constexpr double kLatentTransfer = 32.82;    // W/m² per hPa and unit of k
+inline constexpr double kSensibleTransfer = 18.85;  // W/m² per K and unit of k
+inline constexpr double kGroundHeatFlux = 1.0;      // W/m² into the pack from below
+// Vapour pressure over the surface when it is at 0 °C.
+inline constexpr double kIceVapourPressureAtMelt = 6.1071;  // hPa
+// Vapour pressure below which the square root and the logarithm of the
+// frost point would fail or run away.
+inline constexpr double kSmallestVapourPressure = 0.01;  // hPa
+
+// Surface-temperature iteration of a cold step.
+inline constexpr double kSurfaceStartBelowAir = 3.0;    // K, a cover without a surface temperature yet
+inline constexpr double kIterationStartBelowAir = 2.0;  // K
+inline constexpr double kWarmAirAboveMelt = 2.0;        // K, air above melt + this starts the surface at melt
+inline constexpr double kFirstSurfaceStep = -10.0;      // K
+inline constexpr double kBalanceTolerance = 0.25;       // W/m²
+inline constexpr int kMostSurfacePasses = 150;
+inline constexpr double kLargestSurfaceDeficit = 13.0;  // K, a surface stays at most this below the air
+// A prescribed surface temperature below this is in °C, else in K.
+inline constexpr double kKelvinFrom = 100.0;
+
+// Heat conducted into the pack: 2·λ·ρ over the squared water equivalent.
+inline constexpr double kSnowConductivity = 0.3;  // W/(m·K)
+inline constexpr double kSnowDensity = 300.0;     // kg/m³
+// The pack after all its liquid refroze stays at most this below the surface.
+inline constexpr double kRefrozenPackBelowSurface = 3.0;  // K
+
+// Wet-bulb search: the psychrometer coefficient and its temperature term,
+// the largest number of passes and the step at which it stops.
+inline constexpr double kPsychrometerCoefficient = 0.00066;      // 1/K
+inline constexpr double kPsychrometerTemperatureTerm = 0.00115;  // 1/K
+inline constexpr int kMostWetBulbPasses = 15;
+inline constexpr double kWetBulbResolution = 0.025;  // K
+
+// ---------------------------------------------------------------- inputs and state
+
+// What a run fixes.
+struct snow_balance_constants {
+  double t0 = 0.0;       // °C, melt threshold
+  double lw_in = 1.0;    // "LWINcorr"
+  double lw_out = 1.0;   // "LWOUTcorr"
+  double scaling = 1.0;  // "EnBalScaling", of the warm balance only
+  double step_minutes = 60.0;
+  double nodata = -9999.0;  // the value of a temperature the cover does not have
+};
+
+// What a cell has in a step.
+struct snow_balance_forcing {
+  double t_air = 0.0;       // °C
+  double humidity = 0.0;    // relative, fraction
+  double wind_speed = 0.0;  // m/s
+  double cloudiness = 0.0;  // 0..1
+  double radiation = 0.0;   // global radiation, Wh/m² of the step
+  double albedo = 0.0;
+  double input_water = 0.0;       // mm of the step
+  double snowfall = 0.0;          // mm of the step, every solid input counted
+  double rain = 0.0;              // mm of the step
+  double air_pressure = 1013.25;  // hPa
+  double longwave_in = 0.0;       // W/m² of a long-wave grid; none when not above 0 after correction
+  bool prescribed_surface = false;
+  double surface_temperature = 0.0;  // prescribed: °C below kKelvinFrom, else K
+};
+
+// The cover of a cell, changed by a part of a step.
+struct snow_balance_cell {
+  double solid = 0.0;                // mm
+  double liquid = 0.0;               // mm
+  double pack_temperature = 0.0;     // K; nodata or 0: none yet
+  double surface_temperature = 0.0;  // K; nodata or 0: none yet
+  double evaporation = 0.0;          // mm; the part adds what it sublimates (deposition negative)
+};
+
+struct snow_balance_result {
+  double melt = 0.0;    // mm of the part, not yet taken from the solid storage
+  double energy = 0.0;  // W/m², the warm balance (0 in a cold part)
+};
+
+// ---------------------------------------------------------------- functions
+
+// Terms of a step that do not depend on the surface temperature.
+struct snow_balance_terms {
+  double saturation = 0.0;       // hPa, over ice at or below melt, else over water
+  double vapour_pressure = 0.0;  // hPa
+  double cloud_factor = 0.0;
+  double longwave_in = 0.0;         // W/m²
+  double transfer = 0.0;            // k
+  double precipitation_heat = 0.0;  // W/m²
+  double shortwave = 0.0;           // absorbed, W/m²
+};
+snow_balance_terms SnowBalanceTerms(const snow_balance_constants& k, const snow_balance_forcing& f);
+
+// Residual of the surface balance at surface temperature x (K), with the
+// latent flux it holds.
+struct snow_surface_balance {
+  double temperature = 0.0;  // K
+  double residual = 0.0;     // W/m²
+  double latent = 0.0;       // W/m²
+  int passes = 0;
+};
+snow_surface_balance SurfaceBalance(const snow_balance_constants& k, const snow_balance_terms& t,
+                                    double t_air, double x);
+// Searches the surface temperature that closes the balance from `start`
+// (at most 150 passes, |residual| ≤ 0.25 W/m²); without `iterate` the first
+// evaluation stands.
+snow_surface_balance IterateSurfaceTemperature(const snow_balance_constants& k, const snow_balance_terms& t,
+                                               double t_air, double start, bool iterate);
+
+// Wet-bulb temperature (°C) of air at `t_air` °C with vapour pressure `e`
+// and pressure `air_pressure` (hPa), searched from between the frost point
+// and the air temperature.
+double WetBulbTemperature(double t_air, double e, double air_pressure);
+
+// One part of weight w of a step of a cell whose cover already took the
+// snowfall and rain of the part. A cold part (air at or below T0) iterates
+// the surface temperature, conducts heat into the pack, sublimates or
+// deposits and refreezes liquid water; a warm part warms the pack by the
+// balance and melts what the pack's warming holds, or, at a wet-bulb
+// temperature at or below 0 °C, sublimates instead. Air colder than
+// −273.15 °C (a missing value) changes nothing.
+snow_balance_result SnowEnergyBalancePart(const snow_balance_constants& k, const snow_balance_forcing& f,
+                                          double weight, snow_balance_cell& cell);
+
+}  // namespace velmo
