@@ -153,6 +153,7 @@ struct snow_part_result {
   double snowfall = 0.0;     // mm of the step, before the deposition index
   double rain = 0.0;         // mm of the step
   double extra_input = 0.0;  // mm the deposition index adds to the input water in this part
+  double solid_input = 0.0;  // mm of the step: snowfall, its deposition-index gain and the canopy's unload
   double melt = 0.0;         // mm of this part, not yet taken from the solid storage
 };
 
@@ -173,6 +174,7 @@ inline snow_part_result SnowStepPart(const snow_step_constants& k, const snow_ce
     snow += extra;
   }
   snow += f.canopy_unload;
+  result.solid_input = snow;
   solid += snow * weight;
   liquid += result.rain * weight;
 

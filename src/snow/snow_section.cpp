@@ -108,14 +108,6 @@ void ReadMethod(section_reader& in, snow_parameters& p) {
               << "[end-entry]";
     throw ErrorCode{kControlFileErrorCode};
   }
-  if (p.kind.melt == snow_melt_kind::energy_balance) {
-    *messages
-        << "FATAL: snow method " << p.method << " of " << in.m_.section_buffer
-        << " melts snow by an energy balance, which this build of the snow model does not have; the methods "
-           "1 to 4, 8 to 10 and 12 to 14 are available"
-        << "[end-entry]";
-    throw ErrorCode{kSnowFeatureMissingCode};
-  }
 }
 
 // Lines of methods 5 and above: the grids of the energy balance and the

@@ -4,15 +4,17 @@
 //   [snow_model]
 //   1     flow control parameter (0: off)          (read by the submodel base)
 //   60    time interval in minutes                 (read by the submodel base)
-//   1     method: 1 degree-day, 2 temperature-wind, 3/4 rain-on-snow index;
-//         8, 9, 12, 14 with slides; 9, 10, 13, 14 with the deposition index
+//   1     method: 1 degree-day, 2 temperature-wind, 3/4 rain-on-snow index,
+//         5 energy balance; 6, 7, 8, 9, 12, 14 with slides; 7, 9, 10, 11,
+//         13, 14 with the deposition index
 //   1.0   transzone (K), 0.0 T0R (°C), 0.0 T0 (°C), 0.1 CWH, 0.5 CRFR
 //   3 3 3 3 3 3 3 3 3 3 3 3     DDF, January to December (one number: all months)
 //   2 ...                       c0
 //   0.5 ...                     c1
 //   0.01  z0, 1.0 RMFMIN, 3.0 RMFMAX, 0.4 ALBsnow_min, 0.9 ALBsnow_max
 //   then file names, write codes and statistics (name and code) of the grids,
-//   and the readgrid flag; methods 5 and above add the lines of the slides.
+//   and the readgrid flag; methods 5 and above add the lines of the pack and
+//   surface temperatures, the slides and the long-wave corrections.
 #pragma once
 
 #include <string>
@@ -29,8 +31,8 @@ inline constexpr int kMaxDepositionSlopeCode = 405;   // outside [0, 90]
 inline constexpr int kMaxDepositionFactorCode = 406;  // not above 0
 inline constexpr int kMinSlideSlopeCode = 407;        // outside (0, 90]
 inline constexpr int kSlideParameterCode = 408;       // slide mass fraction, long-wave corrections
-// Glaciers, permafrost and the energy-balance methods, which this build of
-// the snow model does not have (the code of the glacier set-up).
+// Glaciers and permafrost, which this build of the snow model does not have
+// (the code of the glacier set-up).
 inline constexpr int kSnowFeatureMissingCode = 80;
 
 // A grid the module writes: its file name and four-digit write code.
@@ -103,9 +105,8 @@ struct snow_parameters {
 // Reads the values after the time interval from the module's open control
 // file, positioned after the time-interval line. Failures write their FATAL
 // entry and throw: an unreadable value 17 (with its prompt), a method outside
-// 1..14 or a monthly line without any number 17, the range checks 404..408,
-// the energy-balance methods 80. A missing EnBalScaling keeps 1.0 with a
-// WARNING.
+// 1..14 or a monthly line without any number 17, the range checks 404..408.
+// A missing EnBalScaling keeps 1.0 with a WARNING.
 void ReadSnowSection(teilmodellklasse& module, snow_parameters& p);
 
 }  // namespace velmo

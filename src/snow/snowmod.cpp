@@ -139,6 +139,7 @@ void schneemodellklasse::SetUpModule() {
     slope_ = RequiredData("slope_angle");
   }
   if (parameters.kind.deposition_index) in_.deposition_index = RequiredData("deposition_index");
+  if (EnergyBalance()) FindEnergyBalanceGrids();
   RegisterSnowGrids();
 
   if (FindGrid("ThawCoeffPermaFrost", true) > 0 && FindGrid("PermafrostThawDepth", true) > 0) {
@@ -164,6 +165,8 @@ void schneemodellklasse::SetUpModule() {
   constants_.t0 = parameters.T0;
   constants_.crfr = parameters.CRFR;
   constants_.steps_per_day = steps_per_day;
+  balance_ = snow_balance_constants{parameters.T0,           parameters.LWINcorr, parameters.LWOUTcorr,
+                                    parameters.EnBalScaling, time_interval,       nodata_value};
   ready = 0;
 }
 
@@ -226,6 +229,12 @@ void schneemodellklasse::CreateStatistics() {
   cover_tables_[kCoverSnowfall] = AddStatistics(p.snow_statistics, "p_snow____", kStatisticsPrecision);
   cover_tables_[kCoverRain] = AddStatistics(p.rain_statistics, "p_rain____", kStatisticsPrecision);
   cover_tables_[kCoverAlbedo] = AddStatistics(p.albedo_statistics, "albedo____", kStatisticsPrecision);
+  if (EnergyBalance()) {
+    temperature_tables_[0] =
+        AddStatistics(p.snow_temperature_statistics, "snowtemp____", kStatisticsPrecision);
+    temperature_tables_[1] =
+        AddStatistics(p.surface_temperature_statistics, "surftemp____", kStatisticsPrecision);
+  }
   if (p.kind.slides) {
     cover_tables_[kCoverInputMass] =
         AddStatistics(p.input_mass_statistics, "input_mass____", kStatisticsPrecision);
@@ -298,6 +307,7 @@ void schneemodellklasse::RegisterSnowGrids() {
   total_ = StorageGrid("snow_storage_total", p.total_grid, s0, s1, read);
   snow_days_ = StorageGrid("days_snow", p.snow_days_grid, read ? first_row : s0, read ? last_row : s1, read);
   snow_age_ = StorageGrid("snow_age", p.snow_age_grid, read ? first_row : s0, read ? last_row : s1, read);
+  if (EnergyBalance()) RegisterEnergyBalanceGrids();
   if (p.kind.slides) SetUpSlides();
   snow_fraction_ =
       OwnGrid("snow_fraction", p.snow_grid.name, p.snow_grid.write_code, first_row, last_row, true);
@@ -365,6 +375,7 @@ void schneemodellklasse::LinkInputGrids(bool interception_first) {
   in_.temperature = DataOf(
       FindOneOfFourGrids("Snow_canopy_temperature", "corr_temperature", "temperature", "temperature_14"),
       "temperature");
+  if (EnergyBalance()) LinkEnergyBalanceInputs();
   linked_ = true;
 }
 
@@ -544,6 +555,8 @@ double schneemodellklasse::CellSnowStep(int row, int col, double t_air, double w
   // Only the deposition-index methods change the input water; the others
   // leave its grid untouched, unwritten.
   if (constants_.kind.deposition_index) in_.water[row][col] += part.extra_input;
+  if (constants_.kind.melt == snow_melt_kind::energy_balance)
+    return EnergyBalanceCellPart(row, col, f, part, weight, solid, liquid);
   return part.melt;
 }
 
@@ -572,6 +585,7 @@ double schneemodellklasse::CellSnowStep(int row, int col, double t_air, double w
   const double albedo_max = parameters.ALBsnow_max;
   const bool statistics_here = !parameters.kind.slides;
   const bool tracers = tracer_count > 0;
+  const bool energy_balance = EnergyBalance();
   zone_run<kCoverValuesWithoutSlides> statistics(cover_tables_, nodata_value);
   double last_exponent = 0.0;
   double last_decay = 1.0;
@@ -607,6 +621,13 @@ double schneemodellklasse::CellSnowStep(int row, int col, double t_air, double w
       if (tracers) TracersBeforeStep(r, c, input_water, solid + liquid);
       // Steps over 720 minutes: the night part first, then the day part.
       const double t_air = temperature_row[c];
+      if (energy_balance) {
+        // The balance takes the albedo before the melt; the cell's snow
+        // evaporation is what the parts of this step sublimate.
+        albedo_row[c] = CellAlbedo(solid + liquid, kSnowAlbedoThresholdBeforeMelt, albedo_min, albedo_max,
+                                   age_row[c], t_air, snow_free_row[c]);
+        if (snow_evaporation_) snow_evaporation_[r][c] = 0.0;
+      }
       double melt =
           CellSnowStep(r, c, first_temperature_row[c], first_weight, input_water, solid, liquid, unload);
       if (two_parts) melt += CellSnowStep(r, c, t_air, day_fraction, input_water, solid, liquid, unload);
@@ -618,8 +639,7 @@ double schneemodellklasse::CellSnowStep(int row, int col, double t_air, double w
       const double cover = solid + liquid;
       if (tracers) TracersAfterStep(r, c, release.outflow, cover);
 
-      // The albedo before the melt only feeds the energy balance, which
-      // these methods do not have; the cell's albedo is the one after it.
+      // The cell's albedo is the one after the melt.
       const double days = cover > kSnowCoverThreshold ? step_days : 0.0;
       const double age = SnowAgeAfterStep(age_row[c], t_air, t0r, transzone, input_after, cover, step_days);
       double albedo = snow_free_row[c];
@@ -644,6 +664,7 @@ double schneemodellklasse::CellSnowStep(int row, int col, double t_air, double w
       statistics.Add(
           r, c, zone_index, StatisticsCellWeight(cell_weights, r, c, nrows, ncols),
           {cover, release.outflow, release.melt_outflow, days, age, snowfall_row[c], rain_row[c], albedo});
+      if (energy_balance) AddTemperatureStatistics(r, c, zone_index);
       if (tracers) AddTracerStatistics(r, c, zone_index);
     }
   }
@@ -748,6 +769,7 @@ void schneemodellklasse::AccumulateStatistics() {
           {solid_.data[r][c] + liquid_.data[r][c], outflow_.data[r][c], melt_.data[r][c],
            snow_days_.data[r][c], snow_age_.data[r][c], snow_fraction_.data[r][c], rain_fraction_.data[r][c],
            albedo_[r][c], input_mass_.data[r][c], mobile_mass_.data[r][c], deposition_.data[r][c]});
+      if (EnergyBalance()) AddTemperatureStatistics(r, c, zone_index);
       if (tracer_count > 0) AddTracerStatistics(r, c, zone_index);
     }
   }
@@ -761,7 +783,7 @@ void schneemodellklasse::EndStatistics(int minute, int hour, int day, int month,
 void schneemodellklasse::WriteOutputs() {
   for (const module_grid* grid :
        {&total_, &solid_, &liquid_, &snow_days_, &snow_age_, &snow_fraction_, &rain_fraction_, &outflow_,
-        &melt_, &input_mass_, &mobile_mass_, &deposition_}) {
+        &melt_, &input_mass_, &mobile_mass_, &deposition_, &snow_temperature_, &surface_temperature_}) {
     if (grid->registered) WriteGridOutput(grid->index, 1, false);
   }
   const model_date& d = current_date;
@@ -799,9 +821,11 @@ void schneemodellklasse::CleanUp() {
     }
     statistics_.clear();
     cover_tables_.fill(nullptr);
+    temperature_tables_.fill(nullptr);
     for (module_grid* grid :
          {&solid_, &liquid_, &total_, &snow_days_, &snow_age_, &max_deposition_, &order_row_, &order_col_,
-          &input_mass_, &mobile_mass_, &deposition_, &snow_fraction_, &rain_fraction_, &outflow_, &melt_}) {
+          &input_mass_, &mobile_mass_, &deposition_, &snow_fraction_, &rain_fraction_, &outflow_, &melt_,
+          &snow_temperature_, &surface_temperature_, &energy_balance_}) {
       if (grid->registered) ReleaseGrid(grid->index);
       grid->registered = false;
     }

@@ -1,6 +1,8 @@
 // The snow model "snow_model": splits the input water into rain and snow,
 // keeps the snow cover of every cell (solid and liquid storage), melts it by
-// a temperature-index method, lets the liquid water beyond the holding
+// a temperature-index method or an energy balance of the snow surface (with
+// its pack and surface temperatures and sublimation), lets the liquid water
+// beyond the holding
 // capacity flow out as "snowcover_outflow", ages the snow and sets the cell
 // albedo; the slide methods move snow downhill once per step. It writes its
 // grids and zone statistics and the snow block of the state file.
@@ -11,9 +13,8 @@
 // SetSubbasinRunoff and ReadStorageFile. Each step: RunTimeStep, then
 // RunGlacierStep.
 //
-// Glaciers ("ice_firn", "GlacierizedCells"), permafrost and the
-// energy-balance methods 5, 6, 7 and 11 are not part of this build: their
-// grids or methods end the construction with code 80.
+// Glaciers ("ice_firn", "GlacierizedCells") and permafrost are not part of
+// this build: their grids end the construction with code 80.
 #pragma once
 
 #include <array>
@@ -25,6 +26,7 @@
 #include "framework/memory.h"
 #include "framework/zonalstat.h"
 #include "setup/teilmod.h"
+#include "snow/snow_energy_balance.h"
 #include "snow/snow_section.h"
 #include "snow/snow_slides.h"
 
@@ -189,6 +191,23 @@ class schneemodellklasse : public teilmodellklasse {
   void TracersAfterStep(int r, int c, double outflow, double cover);
   void ReadStateBlock(std::FILE* file, const std::string& path);
 
+  // Energy-balance methods (snow_energy_step.cpp).
+  struct energy_balance_inputs {
+    double** humidity = nullptr;   // "Snow_canopy_rh", else "air_humidity"; fraction
+    double** radiation = nullptr;  // "Snow_canopy_rad", else "AspectCorrectedGlobalRadiation"
+    double** longwave = nullptr;   // "Snow_canopy_IR_radiation", optional
+    double** cloudiness = nullptr;
+    double** surface = nullptr;  // "surfacetemperature", optional
+  };
+  bool EnergyBalance() const { return parameters.kind.melt == snow_melt_kind::energy_balance; }
+  void FindEnergyBalanceGrids();
+  void RegisterEnergyBalanceGrids();
+  module_grid TemperatureGrid(const std::string& grid_name, const snow_grid_file& file, bool read_initial);
+  void LinkEnergyBalanceInputs();
+  double EnergyBalanceCellPart(int row, int col, const snow_cell_forcing& f, const snow_part_result& part,
+                               double weight, double& solid, double& liquid);
+  void AddTemperatureStatistics(int r, int c, int zone);
+
   snow_step_constants constants_;
   double rmf_mean_ = 0.0;
   double rmf_amplitude_ = 0.0;
@@ -213,6 +232,7 @@ class schneemodellklasse : public teilmodellklasse {
   module_grid solid_, liquid_, total_, snow_days_, snow_age_;
   module_grid max_deposition_, order_row_, order_col_, input_mass_, mobile_mass_, deposition_;
   module_grid snow_fraction_, rain_fraction_, outflow_, melt_;
+  module_grid snow_temperature_, surface_temperature_, energy_balance_;
   std::vector<owned_matrix> matrices_;  // the module's own grids
   std::vector<slide_cell> slide_order_;
 
@@ -226,6 +246,11 @@ class schneemodellklasse : public teilmodellklasse {
   // The tables of the cover's values, in the order of cover_value (null
   // for those the method does not have).
   std::array<zonalstatistic*, kCoverValueCount> cover_tables_{};
+  // "snowtemp____" and "surftemp____" of the energy-balance methods.
+  std::array<zonalstatistic*, 2> temperature_tables_{};
+  energy_balance_inputs balance_in_;
+  snow_balance_constants balance_;
+  owned_matrix air_pressure_;  // hPa of the active rows, from the elevation
 
   std::FILE* state_file_being_read_ = nullptr;
   bool temperature_stack_ = false;

@@ -63,7 +63,7 @@ struct snow_section_text {
             "melt.asc\n0\nmelt.stat" + s + "solid.asc\n0\nliquid.asc\n0\nstorage.stat" + s + "total.asc\n" +
             total_write_code + "\n" + readgrid + "   readgrid\n";
     if (std::stoi(method) >= 5) {
-      text += snow_temperature_line + "\n0\nsnowtemp.stat 0\nsurftemp.asc\n0\nsurftemp.stat 0\n";
+      text += snow_temperature_line + "\n0\nsnowtemp.stat" + s + "surftemp.asc\n0\nsurftemp.stat" + s;
       text += "input_mass.asc\n0\ninput_mass.stat" + s + "mobile_mass.asc\n0\nmobile_mass.stat" + s;
       text += "deposition.asc\n0\ndeposition.stat" + s;
       for (const std::string* value : {&max_deposition_slope, &max_deposition_factor, &min_slide_slope,

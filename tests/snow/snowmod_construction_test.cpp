@@ -41,7 +41,6 @@ TEST_F(SnowConstruction, SectionFaultsEndWithTheirCodeAndEntry) {
   const fault faults[] = {
       {[](auto& s) { s.method = "0"; }, 17, "snow method 0 is not defined (methods 1 to 14)"},
       {[](auto& s) { s.method = "15"; }, 17, "snow method 15 is not defined"},
-      {[](auto& s) { s.method = "7"; }, 80, "snow method 7 of [snow_model] melts snow by an energy balance"},
       {[](auto& s) { s.ddf = ""; }, 17, "error in control file, DDF (a line of 12 monthly values) for "},
       {[](auto& s) { s.c1 = "x 1 2"; }, 17, "c1 (a line of 12 monthly values)"},
       {[](auto& s) { s.cwh = "x"; }, 17, "error in control file, CWH for [snow_model]; snow_modelnot found!"},
@@ -148,6 +147,7 @@ TEST_F(SnowConstruction, MissingGridsAndGlacierOrPermafrostGridsEndTheConstructi
       {[](auto& t) { t.section.interval = "1440"; }, 33, "temperature_night not found in memory"},
       {[](auto& t) { t.section.method = "8"; }, 33, "slidefraction1 not found in memory"},
       {[](auto& t) { t.section.method = "13"; }, 33, "deposition_index not found in memory"},
+      {[](auto& t) { t.section.method = "5"; }, 33, "cloudiness not found in memory"},
       {[](auto& t) { t.Register("ice_firn", {0}); }, 80, "the grid ice_firn asks for glaciers"},
       {[](auto& t) { t.Register("GlacierizedCells", {0}); }, 80,
        "the grid GlacierizedCells asks for glaciers"},
@@ -210,6 +210,42 @@ TEST_F(SnowConstruction, ReadgridReadsTheInitialCoverFromItsFiles) {
   EXPECT_EQ(solid[1][1], kNodata);
   EXPECT_EQ(Grid("snowstorage_liquid")[2][2], 0.2);
   EXPECT_EQ(Grid("snow_age")[1][2], 3.0);
+}
+
+TEST_F(SnowConstruction, EnergyBalanceMethodsHaveTemperatureGridsAndTables) {
+  section.method = "5";
+  section.statistics_code = "2001";
+  SetDomain(3, 2, {kNodata, 1, 1, 1, 1, 1});
+  Register("cloudiness", {0.5});
+  auto snow = Build();
+  ASSERT_TRUE(snow) << console.str();
+  for (const char* name : {"snowtemp", "surftemp", "EnergyBalance"}) EXPECT_EQ(EntriesNamed(name), 1) << name;
+  // No cover has a temperature yet; the energy balance is 0 everywhere.
+  EXPECT_EQ(Grid("snowtemp")[2][2], kNodata);
+  EXPECT_EQ(Grid("surftemp")[2][2], kNodata);
+  EXPECT_EQ(Grid("EnergyBalance")[1][1], 0.0);
+  EXPECT_THAT(ReadFile(dir / "snowtemp.stat"), HasSubstr("snowtemp_____submodel:snow_model"));
+  EXPECT_THAT(ReadFile(dir / "surftemp.stat"), HasSubstr("surftemp_____submodel:snow_model"));
+  snow->CleanUp();
+  for (const char* name : {"snowtemp", "surftemp", "EnergyBalance"}) EXPECT_EQ(EntriesNamed(name), 0) << name;
+
+  // Read from their files, a cell without a value starts at melt.
+  snow.reset();
+  SetDomain(3, 2, {kNodata, 1, 1, 1, 1, 1});
+  Register("cloudiness", {0.5});
+  const std::string header = "ncols 3\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 100\nnodata_value -9999\n";
+  for (const char* file : {"solid.asc", "liquid.asc", "total.asc", "snowdays.asc", "snowage.asc"})
+    WriteFile(dir / file, header + "-9999 0 0\n0 0 0\n");
+  WriteFile(dir / "snowtemp.asc", header + "-9999 265 -9999\n270 271 272\n");
+  WriteFile(dir / "surftemp.asc", header + "-9999 260 261\n262 263 -9999\n");
+  section.readgrid = "1";
+  section.statistics_code = "0";
+  snow = Build();
+  ASSERT_TRUE(snow) << console.str();
+  EXPECT_EQ(Grid("snowtemp")[1][2], 265.0);
+  EXPECT_EQ(Grid("snowtemp")[1][3], 273.16);
+  EXPECT_EQ(Grid("surftemp")[2][3], 273.16);
+  EXPECT_EQ(Grid("surftemp")[2][1], 262.0);
 }
 
 TEST_F(SnowConstruction, ASwitchedOffModuleHasNothingAndDoesNothing) {

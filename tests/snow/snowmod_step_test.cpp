@@ -1,14 +1,16 @@
 // Snow model steps on a small domain: the cells of an hourly degree-day step, the night and day parts of
 // daily steps, thresholds of snow days, age and albedo, the land-use albedo, lakes, statistics and outputs,
-// tracers, and the water of the cover over a winter for every temperature-index method, with and without
-// slides.
+// tracers, the energy-balance cells, and the water of the cover over a winter for every method, with and
+// without slides.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 
+#include "physics/moist_air.h"
 #include "setup/tracers.h"
 #include "snow/snow_fixture.h"
 
@@ -272,12 +274,110 @@ TEST_F(SnowStep, TracersPassThroughBareCellsAndStayInTheCover) {
   snow->FreeTracers();
 }
 
+TEST_F(SnowStep, EnergyBalanceCellsOfAnHourUnderTheCanopy) {
+  // (1,1) a warm wet cover, (1,2) a cold night, (1,3) dry warm air, (2,1) a
+  // bare warm cell, (2,2) a missing temperature, (2,3) a bare cold cell.
+  // The canopy's grids are the model's input; the open-air ones must not be
+  // taken.
+  section.method = "5";
+  section.albedo = "0.6\n0.6";
+  section.statistics_code = "2001";
+  SetDomain(3, 2, {1}, {1000});
+  Register("Snow_canopy_temperature", {5, -5, 1, 4, -9999, -3});
+  Register("Snow_canopy_rh", {0.7, 0.8, 0.3, 0.5, 0.5, 0.5});
+  Register("air_humidity", {0.05});
+  Register("Snow_canopy_rad", {300, 0, 400, 100, 0, 0});
+  Register("AspectCorrectedGlobalRadiation", {1000});
+  Register("Snow_canopy_IR_radiation", {0});
+  Register("Snow_canopy_wind", {2, 1, 2, 2, 2, 2});
+  Register("cloudiness", {0.5, 0.3, 0.5, 0.5, 0.5, 0.5});
+  // Left from the evapotranspiration model's step: replaced by the
+  // sublimation of this step.
+  double** evaporation = Register("snow_evaporation", {9});
+  auto snow = Build();
+  ASSERT_TRUE(snow) << console.str();
+  Fill(snow->GetSnowStorageGrid(), {100, 50, 100, 0, 0, 0});
+  Fill(Grid("snowstorage_liquid"), {5, 0, 0, 0, 0, 0});
+  Fill(Grid("snowtemp"), {273.16, 268, 273.16, 270, kNodata, 268});
+  Fill(Grid("surftemp"), {270, kNodata, 273.16, 269, kNodata, 266});
+  Step(*snow, {0, 12, 10, 1, 2000});
+
+  double** solid = snow->GetSnowStorageGrid();
+  double** liquid = Grid("snowstorage_liquid");
+  double** pack = Grid("snowtemp");
+  double** surface = Grid("surftemp");
+  EXPECT_NEAR(solid[1][1], 100.0 - 0.973876, 5e-7);
+  EXPECT_NEAR(liquid[1][1], 5.0 + 0.973876, 5e-7);
+  EXPECT_EQ(evaporation[1][1], 0.0);
+  EXPECT_EQ(pack[1][1], 273.16);
+  EXPECT_NEAR(surface[1][2], 260.399038, 5e-7);
+  EXPECT_NEAR(pack[1][2], 267.061824, 5e-7);
+  EXPECT_NEAR(evaporation[1][2], -0.013720, 5e-7);
+  EXPECT_NEAR(evaporation[1][3], 0.100997, 5e-7);
+  EXPECT_NEAR(solid[1][3], 100.0 - 0.100997, 5e-7);
+  for (int c = 1; c <= 3; ++c) {
+    EXPECT_EQ(pack[2][c], kNodata) << c;
+    EXPECT_EQ(surface[2][c], kNodata) << c;
+    EXPECT_EQ(evaporation[2][c], 0.0) << c;
+  }
+  // The albedo the balance took is the snow's before the melt, and the cell's
+  // after it; bare cells have their land use's.
+  EXPECT_DOUBLE_EQ(Grid("albedo")[1][1], 0.6);
+  EXPECT_DOUBLE_EQ(Grid("albedo")[2][1], 0.2);
+  snow->FlushBuffers();
+  // Only the covers with temperatures are in the means.
+  const double mean_pack = (273.16 + pack[1][2] + 273.16) / 3.0;
+  char row[64];
+  std::snprintf(row, sizeof row, "\t%.3f\t%.3f\n", mean_pack, mean_pack);
+  EXPECT_THAT(ReadFile(dir / "snowtemp.stat"), HasSubstr(row));
+}
+
+TEST_F(SnowStep, EnergyBalanceOfADailyStepReportsTheSublimationOfBothParts) {
+  section.method = "5";
+  section.interval = "1440";
+  section.albedo = "0.6\n0.6";
+  SetDomain(3, 2, {1}, {1000});
+  Register("temperature", {1});
+  Register("temperature_night", {2});
+  Register("air_humidity", {0.3});
+  Register("AspectCorrectedGlobalRadiation", {7200});
+  Register("wind_speed", {2});
+  Register("cloudiness", {0.5});
+  double** evaporation = Register("snow_evaporation", {0});
+  auto snow = Build();
+  ASSERT_TRUE(snow) << console.str();
+  Fill(snow->GetSnowStorageGrid(), {100});
+  Fill(Grid("snowtemp"), {273.16});
+  Step(*snow, {0, 24, 21, 3, 2000});
+  ASSERT_GT(snow->night_fraction, 0.3);
+
+  snow_balance_constants k;
+  k.step_minutes = 1440.0;
+  snow_balance_forcing f;
+  f.humidity = 0.3;
+  f.radiation = 7200.0;
+  f.wind_speed = 2.0;
+  f.cloudiness = 0.5;
+  f.albedo = 0.6;
+  f.air_pressure = AirPressureStandardAtmosphere(1000.0);
+  snow_balance_cell cell{100.0, 0.0, 273.16, kNodata, 0.0};
+  f.t_air = 2.0;
+  SnowEnergyBalancePart(k, f, snow->night_fraction, cell);
+  const double night = cell.evaporation;
+  f.t_air = 1.0;
+  SnowEnergyBalancePart(k, f, snow->day_fraction, cell);
+  EXPECT_GT(night, 0.0);
+  EXPECT_GT(cell.evaporation, night);
+  EXPECT_DOUBLE_EQ(evaporation[1][1], cell.evaporation);
+  EXPECT_DOUBLE_EQ(snow->GetSnowStorageGrid()[1][1], 100.0 - cell.evaporation);
+}
+
 // ---- the water of the cover over a winter
 
 // Forcing of step `k` at cell (r, c): a cold and a mild spell, showers every
 // few steps, cells differing by altitude.
 struct winter_forcing {
-  double temperature, night, precipitation, unload;
+  double temperature, night, precipitation, unload, radiation;
 };
 winter_forcing Weather(int k, int steps_per_day, int r, int c) {
   const double day = static_cast<double>(k) / steps_per_day;
@@ -285,12 +385,15 @@ winter_forcing Weather(int k, int steps_per_day, int r, int c) {
   const double daily = 4.0 * std::sin(2.0 * M_PI * (k % steps_per_day) / steps_per_day);
   const double t = season + daily - 0.8 * (r + c);
   const double p = (k % 5 == 0 || k % 7 == 0) ? 0.5 + 0.3 * ((k + r * c) % 4) : 0.0;
-  return {t, t - 5.0, p * 24.0 / steps_per_day, (k % 11 == 0) ? 0.05 * c : 0.0};
+  // Sunshine of the step, Wh/m²: a day's 3000 over the hours of daylight.
+  const double sun = steps_per_day == 1 ? 3000.0 : std::max(0.0, 100.0 * daily);
+  return {t, t - 5.0, p * 24.0 / steps_per_day, (k % 11 == 0) ? 0.05 * c : 0.0, sun * (1.0 + 0.1 * r)};
 }
 
 struct winter_totals {
-  double outflow = 0.0;     // of all cells and steps
-  double peak_cover = 0.0;  // largest cover of a cell
+  double outflow = 0.0;      // of all cells and steps
+  double peak_cover = 0.0;   // largest cover of a cell
+  double evaporation = 0.0;  // sublimation less deposition, of all cells and steps
 };
 
 // Runs `steps` steps and checks the balance of the cover cell by cell (or of
@@ -303,6 +406,8 @@ winter_totals RunWinter(SnowDomain& t, schneemodellklasse& snow, int steps, int 
   double** water = t.Grid("precipitation");
   double** temperature = t.Grid("temperature");
   double** unload = t.Grid("Snow_canopy_unload_solid");
+  double** evaporation = t.Grid("snow_evaporation");
+  double** radiation = t.Grid("AspectCorrectedGlobalRadiation");
   double** night = steps_per_day == 1 ? t.Grid("temperature_night") : nullptr;
   double** zone = t.Grid("[zone_grid]");
   winter_totals totals;
@@ -317,6 +422,7 @@ winter_totals RunWinter(SnowDomain& t, schneemodellklasse& snow, int steps, int 
         temperature[r][c] = w.temperature;
         water[r][c] = w.precipitation;
         unload[r][c] = w.unload;
+        radiation[r][c] = w.radiation;
         if (night) night[r][c] = w.night;
         cell_before.push_back(solid[r][c] + liquid[r][c]);
         before += cell_before.back();
@@ -341,7 +447,7 @@ winter_totals RunWinter(SnowDomain& t, schneemodellklasse& snow, int steps, int 
       for (int c = 1; c <= t.ncols; ++c) {
         if (zone[r][c] == kNodata) continue;
         ++i;
-        const double cell_gain = water[r][c] + unload[r][c] - outflow[r][c];
+        const double cell_gain = water[r][c] + unload[r][c] - outflow[r][c] - evaporation[r][c];
         const double cover = solid[r][c] + liquid[r][c];
         if (per_cell) {
           EXPECT_NEAR(cover - cell_before[i - 1], cell_gain, 1e-12)
@@ -353,6 +459,7 @@ winter_totals RunWinter(SnowDomain& t, schneemodellklasse& snow, int steps, int 
         gained += cell_gain;
         after += cover;
         totals.outflow += outflow[r][c];
+        totals.evaporation += evaporation[r][c];
         totals.peak_cover = std::max(totals.peak_cover, cover);
       }
     EXPECT_NEAR(after - before, gained, 1e-11) << "step " << k;
@@ -366,8 +473,9 @@ TEST_F(SnowStep, TheCoverKeepsItsWaterOverAWinterWithEveryMethod) {
     int method;
     int steps_per_day;
   };
-  const run runs[] = {{1, 24}, {2, 24}, {3, 24}, {4, 24}, {10, 24}, {13, 24}, {1, 1}, {3, 1}, {4, 1},
-                      {10, 1}, {13, 1}, {8, 24}, {9, 24}, {12, 24}, {14, 24}, {9, 1}, {14, 1}};
+  const run runs[] = {{1, 24}, {2, 24}, {3, 24},  {4, 24}, {10, 24}, {13, 24}, {1, 1},   {3, 1},
+                      {4, 1},  {10, 1}, {13, 1},  {8, 24}, {9, 24},  {12, 24}, {14, 24}, {9, 1},
+                      {14, 1}, {5, 24}, {11, 24}, {5, 1},  {11, 1},  {6, 24},  {7, 24},  {7, 1}};
   for (const run& w : runs) {
     SCOPED_TRACE("method " + std::to_string(w.method) + ", steps per day " + std::to_string(w.steps_per_day));
     const bool slides = SnowMethodKind(w.method).slides;
@@ -389,6 +497,12 @@ TEST_F(SnowStep, TheCoverKeepsItsWaterOverAWinterWithEveryMethod) {
     Register("slidefraction2", {0.2});
     Register("slidefraction3", {0.3});
     Register("slidefraction4", {0.4});
+    // The energy balance's: the temperature-index methods leave the snow
+    // evaporation at 0.
+    Register("air_humidity", {0.9, 0.6, 0.3, 0.8, 0.7, 0.5, 0.95, 0.4, 0.6, 0, 0.85, 1.0});
+    Register("AspectCorrectedGlobalRadiation", {0});
+    Register("cloudiness", {0.1, 0.5, 0.9, 0.3, 0.7, 0.2, 0.6, 0.4, 0.8, 0.0, 1.0, 0.5});
+    Register("snow_evaporation", {0});
     auto snow = Build();
     ASSERT_TRUE(snow);
     const int days = 120;
@@ -397,6 +511,11 @@ TEST_F(SnowStep, TheCoverKeepsItsWaterOverAWinterWithEveryMethod) {
     // The winter built a cover and the spring melted it.
     EXPECT_GT(totals.peak_cover, 20.0);
     EXPECT_GT(totals.outflow, 100.0);
+    if (SnowMethodKind(w.method).melt == snow_melt_kind::energy_balance) {
+      EXPECT_GT(totals.evaporation, 1.0);
+    } else {
+      EXPECT_EQ(totals.evaporation, 0.0);
+    }
   }
 }
 

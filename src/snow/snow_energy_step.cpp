@@ -1,0 +1,113 @@
+// The snow model's energy-balance methods 5, 6, 7 and 11: their input grids, pack and surface temperature
+// grids, statistics and the energy-balance part of a cell step.
+#include "framework/diagnostics.h"
+#include "framework/gridtable.h"
+#include "physics/moist_air.h"
+#include "snow/snowmod.h"
+
+namespace velmo {
+namespace {
+
+// A cell of a temperature grid read from its file without a value starts at melt.
+constexpr double kMissingTemperature = 273.16;  // K
+constexpr int kFillWithDefault = 2;
+
+}  // namespace
+
+void schneemodellklasse::FindEnergyBalanceGrids() {
+  balance_in_.cloudiness = RequiredData("cloudiness");
+  balance_in_.surface = OptionalData("surfacetemperature");
+}
+
+// A temperature grid of the cover: a grid of that name already in the table
+// is used as it is; otherwise the module's own, without a value in any cell
+// or read from its file.
+schneemodellklasse::module_grid schneemodellklasse::TemperatureGrid(const std::string& grid_name,
+                                                                    const snow_grid_file& file,
+                                                                    bool read_initial) {
+  const int existing = FindGrid(grid_name, true);
+  if (existing > 0 && (*grids)[existing].data) return {(*grids)[existing].data, existing, false};
+  if (!read_initial) {
+    module_grid grid =
+        OwnGrid(grid_name, file.name, file.write_code, storage_first_row, storage_last_row, false);
+    for (int r = storage_first_row; r <= storage_last_row; ++r)
+      for (int c = 1; c <= ncols; ++c) grid.data[r][c] = nodata_value;
+    return grid;
+  }
+  double** data = nullptr;
+  ReadGrid(file.name, data, kFillWithDefault, true, false, kMissingTemperature, false);
+  matrices_.emplace_back(data, 1, nrows, ncols);
+  const int index = grids->FirstFreeEntry();
+  RegisterGrid(index, file.name, data, nullptr, 0, grid_name, file.write_code, first_row, last_row);
+  return {data, index, true};
+}
+
+void schneemodellklasse::RegisterEnergyBalanceGrids() {
+  const bool read = parameters.readgrid == 1;
+  snow_temperature_ = TemperatureGrid("snowtemp", parameters.snow_temperature_grid, read);
+  surface_temperature_ = TemperatureGrid("surftemp", parameters.surface_temperature_grid, read);
+  const int existing = FindGrid("EnergyBalance", true);
+  if (existing > 0 && (*grids)[existing].data) {
+    energy_balance_ = {(*grids)[existing].data, existing, false};
+    return;
+  }
+  energy_balance_ = OwnGrid("EnergyBalance", "EnergyBalance", 0, storage_first_row, storage_last_row, false);
+  for (int r = storage_first_row; r <= storage_last_row; ++r)
+    for (int c = 1; c <= ncols; ++c) energy_balance_.data[r][c] = 0.0;
+}
+
+void schneemodellklasse::LinkEnergyBalanceInputs() {
+  balance_in_.humidity = OptionalData("Snow_canopy_rh");
+  if (!balance_in_.humidity) balance_in_.humidity = RequiredData("air_humidity");
+  balance_in_.radiation = OptionalData("Snow_canopy_rad");
+  if (!balance_in_.radiation) balance_in_.radiation = RequiredData("AspectCorrectedGlobalRadiation");
+  balance_in_.longwave = OptionalData("Snow_canopy_IR_radiation");
+  // The air pressure of a cell depends on its elevation only.
+  air_pressure_ = owned_matrix(matrix(first_row, last_row, 1, ncols, last_row), first_row, last_row, ncols);
+  for (int r = first_row; r <= last_row; ++r)
+    for (int c = 1; c <= ncols; ++c) air_pressure_[r][c] = AirPressureStandardAtmosphere(elevation_[r][c]);
+}
+
+double schneemodellklasse::EnergyBalanceCellPart(int row, int col, const snow_cell_forcing& f,
+                                                 const snow_part_result& part, double weight, double& solid,
+                                                 double& liquid) {
+  snow_balance_forcing b;
+  b.t_air = f.t_air;
+  b.humidity = balance_in_.humidity[row][col];
+  b.wind_speed = f.wind_speed;
+  b.cloudiness = balance_in_.cloudiness[row][col];
+  b.radiation = balance_in_.radiation[row][col];
+  b.albedo = albedo_[row][col];
+  b.input_water = f.input_water;
+  b.snowfall = part.solid_input;
+  b.rain = part.rain;
+  b.air_pressure = air_pressure_[row][col];
+  if (balance_in_.longwave) b.longwave_in = balance_in_.longwave[row][col];
+  // A cell of the prescribed surface temperature without a value has its
+  // surface temperature computed.
+  if (balance_in_.surface && balance_in_.surface[row][col] != nodata_value) {
+    b.prescribed_surface = true;
+    b.surface_temperature = balance_in_.surface[row][col];
+  }
+  double& pack = snow_temperature_.data[row][col];
+  double& surface = surface_temperature_.data[row][col];
+  double* evaporation = snow_evaporation_ ? &snow_evaporation_[row][col] : nullptr;
+  snow_balance_cell cell{solid, liquid, pack, surface, evaporation ? *evaporation : 0.0};
+  const snow_balance_result result = SnowEnergyBalancePart(balance_, b, weight, cell);
+  solid = cell.solid;
+  liquid = cell.liquid;
+  pack = cell.pack_temperature;
+  surface = cell.surface_temperature;
+  if (evaporation) *evaporation = cell.evaporation;
+  return result.melt;
+}
+
+void schneemodellklasse::AddTemperatureStatistics(int r, int c, int zone) {
+  const double above = nodata_value + 1.0;
+  const double pack = snow_temperature_.data[r][c];
+  const double surface = surface_temperature_.data[r][c];
+  if (temperature_tables_[0] && pack > above) temperature_tables_[0]->AddCell(r, c, zone, pack, 1.0);
+  if (temperature_tables_[1] && surface > above) temperature_tables_[1]->AddCell(r, c, zone, surface, 1.0);
+}
+
+}  // namespace velmo
