@@ -61,7 +61,7 @@ interzeptionsmodellklasse::interzeptionsmodellklasse(MessageStream* stream, cons
 
 interzeptionsmodellklasse::~interzeptionsmodellklasse() {
   // Not cleaned up: the grid table must not keep the grids freed here.
-  for (std::vector<owned_grid>* list : {&evaporation, &storage, &throughfall})
+  for (std::vector<owned_grid>* list : {&evaporation, &storage, &throughfall, &canopy_grids})
     for (owned_grid& grid : *list) ReleaseOwnGrid(grid);
 }
 
@@ -109,15 +109,16 @@ void interzeptionsmodellklasse::LookUpGrids() {
       break;
   }
   elevation = Required("[elevation_model]");
+  if (traits.snow_canopy) LookUpSnowCanopyGrids();
 }
 
 void interzeptionsmodellklasse::RegisterOwnGrid(owned_grid& grid, const std::string& grid_name,
-                                                const std::string& file_name, int write_code,
-                                                bool from_file) {
+                                                const std::string& file_name, int write_code, bool from_file,
+                                                double initial) {
   grid.data = owned_matrix(matrix(1, nrows, 1, ncols, nrows), 1, nrows, ncols);
   if (from_file) {
     double** target = grid.data.get();
-    ReadGrid(file_name, target, kFillWithDefault, false, true, 0.0, false);
+    ReadGrid(file_name, target, kFillWithDefault, false, true, initial, false);
   }
   for (int r = 1; r <= nrows; ++r) {
     for (int c = 1; c <= ncols; ++c) {
@@ -125,7 +126,7 @@ void interzeptionsmodellklasse::RegisterOwnGrid(owned_grid& grid, const std::str
       if (!Computed(r, c)) {
         cell = nodata_value;
       } else if (!from_file) {
-        cell = 0.0;
+        cell = initial;
       }
     }
   }
@@ -187,6 +188,7 @@ void interzeptionsmodellklasse::RegisterGrids() {
     for (owned_grid& grid : *list)
       statistics_on = statistics_on || (grid.statistics && grid.statistics->IsOn());
   rows_of_layer.assign(layers, canopy_rows{});
+  if (traits.snow_canopy) RegisterSnowCanopyGrids();
   int glacier_index = FindGrid("GlacierizedCells", false);
   if (glacier_index <= 0) glacier_index = FindGrid("ice_firn", false);
   if (glacier_index > 0) glacier = (*grids)[glacier_index].data;
@@ -275,6 +277,7 @@ void interzeptionsmodellklasse::RunTimeStep(int minute, int hour, int day, int m
   ReportProgress(minute, hour, day, month, year);
   day_of_year = month >= 1 && month <= 12 ? DayOfYear(day, month, month_lengths) : 0;
   StartStatistics();
+  if (traits.snow_canopy) StartSnowCanopyStep();
   // One place for the variants: the layer count and the evaporation limit.
   const bool one_layer = layer_count == 1;
   switch (traits.limit) {
@@ -334,7 +337,9 @@ void interzeptionsmodellklasse::FillRows(int r) {
     rows.landuse = landuse[i][r];
     rows.leaf_area_index = leaf_area_index[i][r];
     rows.coverage = coverage[i][r];
+    if (traits.snow_canopy) rows.roughness = roughness_length[i][r];
   }
+  if (traits.snow_canopy) FillSnowCanopyRows(r);
 }
 
 template <interception_limit Limit>
@@ -343,6 +348,8 @@ void interzeptionsmodellklasse::OneLayerCells() {
   const double region = process_index;
   const bool tracers = tracer_count > 0;
   const bool statistics = statistics_on;
+  const bool snow_canopy = traits.snow_canopy;
+  const bool canopy_statistics = !canopy_tables.empty();
   const canopy_rows& one = rows_of_layer[1];
   const canopy_rows& total = rows_of_layer[0];
   for (int r = first_row; r <= last_row; ++r) {
@@ -358,11 +365,12 @@ void interzeptionsmodellklasse::OneLayerCells() {
       }
       const double w = glacier_row ? GlacierShare(glacier_row[c]) : 0.0;
       const double input = input_row[c];
-      const int zone = statistics || tracers ? ZoneIndex(r, c) : 0;
+      const int zone = statistics || tracers || canopy_statistics ? ZoneIndex(r, c) : 0;
+      const double reaching = snow_canopy ? SnowCanopyCell(r, c, zone, input, w) : input;
       if (w < 1.0) {
         const canopy_parameters canopy = CanopyAt(one, c);
         const double before = one.storage[c];
-        const canopy_fill fill = FillCanopy(input, canopy.coverage, canopy.capacity, before);
+        const canopy_fill fill = FillCanopy(reaching, canopy.coverage, canopy.capacity, before);
         const canopy_evaporation ev =
             EvaporateCanopy(Limit, fill.storage, one.transpiration[c], one.interception[c]);
         const double stored = fill.storage - ev.evaporation;
@@ -405,6 +413,8 @@ void interzeptionsmodellklasse::LayeredCells() {
   const double region = process_index;
   const bool tracers = tracer_count > 0;
   const bool statistics = statistics_on;
+  const bool snow_canopy = traits.snow_canopy;
+  const bool canopy_statistics = !canopy_tables.empty();
   const canopy_rows* const layers = rows_of_layer.data();
   const canopy_rows& total = layers[0];
   for (int r = first_row; r <= last_row; ++r) {
@@ -420,9 +430,10 @@ void interzeptionsmodellklasse::LayeredCells() {
       }
       const double w = glacier_row ? GlacierShare(glacier_row[c]) : 0.0;
       const double input = input_row[c];
-      const int zone = statistics || tracers ? ZoneIndex(r, c) : 0;
+      const int zone = statistics || tracers || canopy_statistics ? ZoneIndex(r, c) : 0;
+      const double reaching = snow_canopy ? SnowCanopyCell(r, c, zone, input, w) : input;
       if (w < 1.0) {
-        double water = input;
+        double water = reaching;
         double evaporation_total = 0.0;
         double storage_total = 0.0;
         for (int l = 1; l <= L; ++l) {
@@ -477,6 +488,7 @@ void interzeptionsmodellklasse::EndStep() {
     if (s.statistics) s.statistics->EndStep(d.year, d.month, d.day, d.hour, d.minute, kEndStepFlag);
     WriteGridOutput(s.storage_grid_index, 1, false);
   }
+  if (traits.snow_canopy) EndSnowCanopyStep();
   previous_date = d;
 }
 
@@ -489,6 +501,7 @@ void interzeptionsmodellklasse::FlushBuffers() {
       if (grid->statistics) grid->statistics->FlushRows();
   for (int t = 1; t <= tracer_count; ++t)
     if (auto& s = tracer_storages[static_cast<std::size_t>(t)].statistics) s->FlushRows();
+  if (traits.snow_canopy) FlushSnowCanopy();
 }
 
 void interzeptionsmodellklasse::CleanUp() {
@@ -509,6 +522,7 @@ void interzeptionsmodellklasse::CleanUp() {
       }
       list->clear();
     }
+    if (traits.snow_canopy) CleanUpSnowCanopy(failure);
   }
   modelobject::CleanUp();
   if (failure != 0) throw ErrorCode{failure};

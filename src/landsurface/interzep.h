@@ -3,22 +3,31 @@
 // as throughfall, spills what exceeds its capacity and evaporates at the
 // evapotranspiration model's potential rate, which it lowers in place. The
 // total throughfall "throughfall0" is the water input of the later modules;
-// the glacierised share of a cell passes its input straight on.
+// the glacierised share of a cell passes its input straight on. Methods 21
+// and above first hold snow in the canopy (the snow canopy, with its own
+// grids that the snow model takes), from 31 on with the canopy energy
+// balance; the water leaving the snowy canopy is what the layers receive.
 #pragma once
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "framework/memory.h"
 #include "framework/zonalstat.h"
+#include "landsurface/grid_stack.h"
 #include "landsurface/interception_bucket.h"
 #include "setup/teilmod.h"
 
 namespace velmo {
 
-// A method number that is not supported, or not available in this build.
+// A method number that is not supported.
 inline constexpr int kInterceptionMethodCode = 1161;
+// A grid the canopy energy balance needs is missing.
+inline constexpr int kCanopyBalanceInputCode = 1160;
+// The snow canopy's grids need the first free grid-table entry below this.
+inline constexpr int kLastSnowCanopyEntry = 986;
 
 // Where the input water comes from: after the snow model its outflow (or the
 // precipitation without one), before it the precipitation.
@@ -26,8 +35,7 @@ enum class interception_input { after_snow, before_snow };
 
 // What a method number m = 10·a + b stands for.
 struct interception_method_traits {
-  bool known = false;      // one of 1, 2, 11, 12, 21, 22, 31, 32
-  bool available = false;  // without the snow-canopy model: 1, 2, 11, 12
+  bool known = false;  // one of 1, 2, 11, 12, 21, 22, 31, 32
   interception_input input = interception_input::after_snow;
   interception_limit limit = interception_limit::potential_transpiration;
   bool snow_canopy = false;     // a >= 2
@@ -43,6 +51,27 @@ struct interception_output {
   int stat_code = 0;
 };
 
+// The grids of the snow canopy, in the order they are registered.
+enum snow_canopy_grid : int {
+  kCanopyLoad,                   // "Snow_canopy_load", mm
+  kCanopyAlbedo,                 // "Snow_canopy_albedo"
+  kCanopyAge,                    // "Snow_canopy_age", days
+  kCanopySublimation,            // "Snow_canopy_sublim", mm per step
+  kCanopyUnloadSolid,            // "Snow_canopy_unload_solid", mm per step
+  kCanopyUnloadLiquid,           // "Snow_canopy_unload_liquid", mm per step
+  kCanopyTemperature,            // "Snow_canopy_temperature", °C below the canopy
+  kCanopyHumidity,               // "Snow_canopy_rh", fraction
+  kCanopyRadiation,              // "Snow_canopy_rad", Wh/m² per step
+  kCanopyWind,                   // "Snow_canopy_wind", m/s
+  kCanopyLongwave,               // "Snow_canopy_IR_radiation", W/m²
+  kCanopyBalance,                // "Canopy_Energy_balance", W/m² (methods 31, 32)
+  kCanopyBalanceTemperature,     // "CEB_Canopy_Temperature", K
+  kCanopyBalanceTemperatureOld,  // "CEB_Canopy_Temperature_Old", K
+  kCanopyBalanceDifference,      // "CEB_DUMMY", K
+  kSnowCanopyGridCount
+};
+inline constexpr int kSnowCanopyGridsWithoutBalance = kCanopyBalance;
+
 // The values of "[interception_model]" after its head.
 struct interception_parameters {
   int method = 0;
@@ -51,6 +80,13 @@ struct interception_parameters {
   interception_output storage;
   double max_thickness = 0.0;  // mm of water per unit of leaf area
   int read_grids = 0;          // 1: the stores start from their grid files
+
+  // Snow canopy (methods 21 and above); the file of the long-wave grid is
+  // fixed.
+  interception_output canopy[kSnowCanopyGridCount];
+  double min_leaf_area_index = 0.0;  // Lmin: the snow canopy needs more
+  double min_roughness = 0.0;        // z0min, m: the snow canopy needs more
+  double leaf_area_scale = 1.0;      // fL
 };
 
 class interzeptionsmodellklasse : public teilmodellklasse {
@@ -96,8 +132,10 @@ class interzeptionsmodellklasse : public teilmodellklasse {
   void CloseSection();
   void LookUpGrids();
   void RegisterGrids();
+  // A grid of the module from the first free entry: read from its file, or
+  // `initial` inside the domain; nodata outside.
   void RegisterOwnGrid(owned_grid& grid, const std::string& grid_name, const std::string& file_name,
-                       int write_code, bool from_file);
+                       int write_code, bool from_file, double initial = 0.0);
   void CreateStatistics(owned_grid& grid, const std::string& file_name, int code, const std::string& header);
   double** Required(const std::string& grid_name);
   // Releases the grid's table entry while it still holds the grid, and the grid.
@@ -117,6 +155,19 @@ class interzeptionsmodellklasse : public teilmodellklasse {
   void AddZeroStatistics(int layer, int r, int c, int zone, double weight);
   void EndStep();
 
+  // Snow canopy (interzep_canopy.cpp).
+  void ReadSnowCanopySection();
+  void LookUpSnowCanopyGrids();
+  void RegisterSnowCanopyGrids();
+  void StartSnowCanopyStep();
+  // The snow canopy of cell (r, c) with input water `input` and glacierised
+  // share w; returns the water that leaves the canopy as liquid.
+  double SnowCanopyCell(int r, int c, int zone, double input, double w);
+  void EndSnowCanopyStep();
+  void FlushSnowCanopy();
+  void CleanUpSnowCanopy(int& failure);
+  void FillSnowCanopyRows(int r);
+
   bool Active() const { return flow_control_parameter > 0; }
   bool Computed(int row, int col) const {
     return zone_grid[row][col] != nodata_value &&
@@ -135,6 +186,7 @@ class interzeptionsmodellklasse : public teilmodellklasse {
     double* throughfall = nullptr;
     double* transpiration = nullptr;       // potential, lowered by the evaporation
     const double* interception = nullptr;  // potential interception evaporation
+    const double* roughness = nullptr;     // with the snow canopy only
   };
   struct canopy_parameters {
     double capacity = 0.0;  // mm
@@ -164,6 +216,35 @@ class interzeptionsmodellklasse : public teilmodellklasse {
   std::vector<double**> potential_transpiration;  // layers 0..L
   std::vector<double**> potential_interception;
   std::vector<double**> real_transpiration;
+
+  // The snow canopy's grids (index snow_canopy_grid; the energy-balance
+  // ones only from method 31 on), the tables that are written, and the
+  // daily temperatures.
+  std::vector<owned_grid> canopy_grids;
+  std::vector<std::pair<int, zonalstatistic*>> canopy_tables;
+  std::unique_ptr<GridStack> temperature_stack;
+  struct canopy_inputs {
+    double** temperature = nullptr;  // °C
+    double** radiation = nullptr;    // "AspectCorrectedGlobalRadiation", Wh/m² per step
+    double** wind = nullptr;
+    double** humidity = nullptr;  // fraction
+    double** cloudiness = nullptr;
+    double** albedo = nullptr;               // of the ground, energy balance
+    double** snow_storage = nullptr;         // "snow_storage_total", energy balance
+    double** surface_temperature = nullptr;  // "surftemp", K, energy balance
+  } canopy_in;
+  // The current row of each of them.
+  struct canopy_rows_of_step {
+    double* grid[kSnowCanopyGridCount] = {};
+    const double* temperature = nullptr;
+    const double* radiation = nullptr;
+    const double* wind = nullptr;
+    const double* humidity = nullptr;
+    const double* cloudiness = nullptr;
+    const double* albedo = nullptr;
+    const double* snow_storage = nullptr;
+    const double* surface_temperature = nullptr;
+  } canopy_row;
 };
 
 }  // namespace velmo

@@ -29,7 +29,6 @@ interception_method_traits InterceptionMethodTraits(int method) {
   t.limit = b == 1 ? interception_limit::potential_transpiration : interception_limit::potential_interception;
   t.snow_canopy = a >= 2;
   t.energy_balance = a >= 3;
-  t.available = !t.snow_canopy;
   return t;
 }
 
@@ -44,13 +43,6 @@ void interzeptionsmodellklasse::ReadSection() {
   if (!traits.known) {
     *messages << "FATAL: method " << p.method
               << " is not supported in interception model (use one of 1, 2, 11, 12, 21, 22, 31, 32)"
-              << "[end-entry]";
-    throw ErrorCode{kInterceptionMethodCode};
-  }
-  if (!traits.available) {
-    *messages << "FATAL: method " << p.method
-              << " of the interception model needs the snow canopy model, which is not available yet (use "
-                 "one of 1, 2, 11, 12)"
               << "[end-entry]";
     throw ErrorCode{kInterceptionMethodCode};
   }
@@ -71,6 +63,7 @@ void interzeptionsmodellklasse::ReadSection() {
   ReadValue(file, p.max_thickness, "parameter interception storage maximum water layer thickness for " + s,
             rest);
   ReadValue(file, p.read_grids, "readgrid parameter for " + s, rest);
+  if (traits.snow_canopy) ReadSnowCanopySection();
   CloseSection();
 }
 

@@ -21,4 +21,20 @@ inline std::string InterceptionSection(int method, double thickness = 1.0, int r
   return s.str();
 }
 
+// The lines of the snow canopy after the read-grid line (methods 21 and
+// above): grids and tables scn_<name>.asc and scn_<name>.sta, and from
+// method 31 on those of the energy balance, ceb_<name>.
+inline std::string SnowCanopyLines(int method, double min_lai = 1.0, double min_z0 = 0.05,
+                                   double lai_scale = 1.0, int stat_code = 0) {
+  std::ostringstream s;
+  for (const char* name : {"temperature", "rh", "rad", "wind", "load", "age", "albedo", "sublim",
+                           "unload_solid", "unload_liquid"})
+    s << "scn_" << name << ".asc\n0\nscn_" << name << ".sta " << stat_code << "\n";
+  s << min_lai << "  minimum LAI\n" << min_z0 << "  minimum z0\n" << lai_scale << "  LAI scaling\n";
+  if (method >= 31)
+    for (const char* name : {"balance", "temperature", "temperature_old", "dummy"})
+      s << "ceb_" << name << ".asc\n0\nceb_" << name << ".sta " << stat_code << "\n";
+  return s.str();
+}
+
 }  // namespace velmo::test

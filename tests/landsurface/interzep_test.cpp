@@ -84,9 +84,13 @@ TEST_F(Interception, SectionFaults) {
       ExpectCode(kInterceptionMethodCode, [&] { Build(Section(5)); }),
       HasSubstr("method 5 is not supported in interception model (use one of 1, 2, 11, 12, 21, 22, 31, "
                 "32)"));
-  for (int method : {21, 22, 31, 32})
-    EXPECT_THAT(ExpectCode(kInterceptionMethodCode, [&] { Build(Section(method)); }),
-                HasSubstr("not available yet"));
+  // The snow canopy's lines missing, or cut short.
+  EXPECT_THAT(ExpectCode(kControlFileErrorCode, [&] { Build(Section(21)); }),
+              HasSubstr("name sub-canopy temperature grid for [interception_model]"));
+  std::string canopy = test::SnowCanopyLines(32);
+  canopy.resize(canopy.find("ceb_temperature_old"));
+  EXPECT_THAT(ExpectCode(kControlFileErrorCode, [&] { Build(Section(32) + canopy); }),
+              HasSubstr("name canopy energy balance grid for [interception_model]"));
   // The read-grid line is missing.
   std::string text = Section(11);
   text.resize(text.rfind("0  readgrid"));
