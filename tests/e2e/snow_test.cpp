@@ -1,6 +1,6 @@
 // The real program with the snow model: the example's month of snow, a winter of daily steps (night and day
-// parts) whose snow cover grows and melts with every drop of water accounted for, and a control file without
-// a snow section.
+// parts) whose snow cover grows and melts with every drop of water accounted for, a winter of hourly steps
+// under a snow canopy with the energy balance, and a control file without a snow section.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -175,6 +175,107 @@ TEST(SnowWinter, DailyStepsBuildAndMeltACoverAndKeepTheWater) {
   EXPECT_GT(peak, 50.0);
   EXPECT_LT(storage.back().back(), 1e-9);
   EXPECT_GT(storage[120].front(), storage[20].front());
+}
+
+// A winter of hourly steps from 1 December to 31 March at the three stations:
+// snow every fifth day, a cold January, a warm and saturated last day.
+std::string HourlyStationFile(const std::string& title, int what) {
+  std::string text = title +
+                     "\nYYYY\tMM\tDD\tHH\t1450\t1350\t850\nYYYY\tMM\tDD\tHH\t680250\t682750\t681250\n"
+                     "YYYY\tMM\tDD\tHH\t242250\t241750\t240250\nYYYY\tMM\tDD\tHH\tAlp\tRidge\tValley\n";
+  const int lengths[] = {31, 31, 29, 31};  // December .. March, 2000 a leap year
+  const int months[] = {12, 1, 2, 3};
+  const int days = 31 + 31 + 29 + 31;
+  char line[200];
+  int n = 0;
+  for (int m = 0; m < 4; ++m) {
+    for (int d = 1; d <= lengths[m]; ++d) {
+      for (int h = 1; h <= 24; ++h, ++n) {
+        const double day = n / 24.0;
+        const bool last = day >= days - 1;
+        const double diurnal = 3.0 * std::sin(2.0 * M_PI * (h - 9) / 24.0);
+        const double t =
+            last ? 9.0 + diurnal
+                 : -3.0 - 5.0 * std::sin(M_PI * day / 90.0) + (day > 90 ? 0.12 * (day - 90) : 0.0) + diurnal;
+        double p = ((n / 24) % 5 == 0 && h >= 6 && h <= 15 ? 1.5 : 0.0) + (n % 37 == 0 ? 0.4 : 0.0);
+        double humidity = 0.75 + 0.2 * std::sin(n / 13.0);
+        if (last) {
+          p = 0.0;
+          humidity = 1.0;
+        }
+        const double wind = 2.5 + 2.0 * std::sin(n / 29.0);
+        const double sun = h > 8 && h < 17
+                               ? std::max(0.0, std::sin(M_PI * (h - 8) / 9.0)) * (150.0 + 250.0 * day / 120.0)
+                               : 0.0;
+        const int year = months[m] == 12 ? 1999 : 2000;
+        // Alp, Ridge and Valley of each variable.
+        const double stations[5][3] = {{p * 1.3, p * 1.2, p},
+                                       {t - 4.0, t - 3.5, t},
+                                       {humidity, humidity, humidity},
+                                       {wind + 1.0, wind + 0.5, wind},
+                                       {sun * 1.1, sun, sun * 0.9}};
+        const double* values = stations[what];
+        std::snprintf(line, sizeof line, "%d\t%d\t%d\t%d\t%.3f\t%.3f\t%.3f\n", year, months[m], d, h,
+                      values[0], values[1], values[2]);
+        text += line;
+      }
+    }
+  }
+  return text;
+}
+
+TEST(SnowWinter, UnderASnowCanopyTheEnergyBalanceKeepsTheWater) {
+  TempDir dir;
+  for (const char* file : {"canopy_winter.ctl", "zones.asc", "dem.asc"})
+    std::filesystem::copy_file(std::string(VELMO_TEST_DATA "/snow/") + file, dir / file);
+  const char* variables[] = {"precipitation", "temperature", "air_humidity", "wind_speed",
+                             "global_radiation"};
+  for (int k = 0; k < 5; ++k)
+    WriteFile(dir / (std::string(variables[k]) + ".txt"), HourlyStationFile(variables[k], k));
+  ASSERT_EQ(RunVelmo(dir.path().string(), "canopy_winter.ctl", dir / "out.txt"), 0)
+      << ReadFile(dir / "out.txt");
+  ASSERT_TRUE(WellFormed(dir / "Velmo_Diag.xml"));
+  const std::string diag = ReadFile(dir / "Velmo_Diag.xml");
+  EXPECT_EQ(diag.find("level=\"0\""), std::string::npos);
+  EXPECT_EQ(diag.find("level=\"1\""), std::string::npos);
+
+  // Every cell: what fell is in the snow cover, in the canopy's snow or
+  // store, has flowed out of the cover, has sublimated from the canopy, or
+  // has evaporated (the real evapotranspiration over a dry soil: the
+  // interception evaporation and the sublimation of the cover).
+  const std::vector<double> precipitation = DoubleGrid(dir / "precipitation.sum");
+  const std::vector<double> cover = DoubleGrid(dir / "snowtotal.asc");
+  const std::vector<double> load = DoubleGrid(dir / "scn_load.asc");
+  const std::vector<double> store = DoubleGrid(dir / "si.asc");
+  const std::vector<double> sublimation = DoubleGrid(dir / "scn_sublim.sum");
+  const std::vector<double> outflow = DoubleGrid(dir / "snowoutflow.sum");
+  const std::vector<double> evaporation = DoubleGrid(dir / "etr.sum");
+  ASSERT_EQ(cover.size(), 12u);
+  for (const auto* grid : {&precipitation, &load, &store, &sublimation, &outflow, &evaporation})
+    ASSERT_EQ(grid->size(), 12u);
+  double canopy_sublimation = 0.0;
+  double outflows = 0.0;
+  for (std::size_t i = 0; i < cover.size(); ++i) {
+    if (cover[i] == kNodata) continue;
+    EXPECT_GT(precipitation[i], 300.0) << i;
+    EXPECT_NEAR(precipitation[i],
+                cover[i] + load[i] + store[i] + sublimation[i] + outflow[i] + evaporation[i], 1e-10)
+        << i;
+    canopy_sublimation += sublimation[i];
+    outflows += outflow[i];
+  }
+  EXPECT_GT(canopy_sublimation, 100.0);
+  EXPECT_GT(outflows, 100.0);
+
+  // The pack is never warmer than melting snow; the canopy temperatures and
+  // the daily tables of both modules are written.
+  for (double t : DoubleGrid(dir / "snowtemp.asc"))
+    EXPECT_TRUE(t == kNodata || (t > 200.0 && t <= 273.16)) << t;
+  for (double t : DoubleGrid(dir / "ceb_temperature.asc")) EXPECT_TRUE(t == kNodata || t > 240.0) << t;
+  for (const char* table : {"snowtemp.stat", "surftemp.stat", "scn_load.stat", "scn_sublim.stat",
+                            "scn_temperature.stat", "ceb_temperature.stat"})
+    EXPECT_EQ(TableRows(dir / table).size(), 122u) << table;
+  EXPECT_THAT(ReadFile(dir / "scn_load.stat"), HasSubstr("SCN_LOAD_in_mm_submodel:interception_model"));
 }
 
 TEST(SnowExample, AControlFileWithoutSnowSectionEndsWith17) {
