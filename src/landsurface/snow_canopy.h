@@ -51,9 +51,8 @@ inline constexpr double kCanopyAlbedoDecayCold = 0.1;     // 1/day
 // the particle's mass, the exposure coefficient 0.01 and the shape exponent
 // −0.4 of the canopy's load.
 inline constexpr double kVapourDiffusivity = 2.06e-5;   // m²/s at 273 K
-inline constexpr double kDiffusivityReference = 273.0;  // K
-inline constexpr double kDiffusivityExponent = 1.75;
-inline constexpr double kAirConductivity = 0.024;  // W/(m·K)
+inline constexpr double kDiffusivityReference = 273.0;  // K, the exponent is 1.75
+inline constexpr double kAirConductivity = 0.024;       // W/(m·K)
 inline constexpr double kSublimationLatentMolar =
     51067.355;                                 // J/mol: latent heat of sublimation × molar mass
 inline constexpr double kGasConstant = 8.313;  // J/(mol·K)

@@ -226,6 +226,15 @@ TEST_F(SnowConstruction, EnergyBalanceMethodsHaveTemperatureGridsAndTables) {
   EXPECT_EQ(Grid("EnergyBalance")[1][1], 0.0);
   EXPECT_THAT(ReadFile(dir / "snowtemp.stat"), HasSubstr("snowtemp_____submodel:snow_model"));
   EXPECT_THAT(ReadFile(dir / "surftemp.stat"), HasSubstr("surftemp_____submodel:snow_model"));
+  // Linking takes the humidity and the radiation, of the canopy or the open air.
+  Register("wind_speed", {1});
+  console.str("");
+  EXPECT_EQ(ThrownCode([&] { snow->LinkInputGrids(false); }), 33);
+  EXPECT_THAT(console.str(), HasSubstr("air_humidity not found in memory"));
+  Register("air_humidity", {0.8});
+  console.str("");
+  EXPECT_EQ(ThrownCode([&] { snow->LinkInputGrids(false); }), 33);
+  EXPECT_THAT(console.str(), HasSubstr("AspectCorrectedGlobalRadiation not found in memory"));
   snow->CleanUp();
   for (const char* name : {"snowtemp", "surftemp", "EnergyBalance"}) EXPECT_EQ(EntriesNamed(name), 0) << name;
 
