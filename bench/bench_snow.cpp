@@ -60,7 +60,8 @@ class Domain {
     grid("snow_evaporation", [](int, int) { return 0.0; });
     // One layer of trees and what the evapotranspiration model leaves for
     // the interception; the snow model's cover for the canopy balance.
-    grid("leaf_area_index1", [](int, int c) { return 2.0 + 0.001 * c; });
+    // Patches of forest 100 cells wide, each of its own leaf area.
+    grid("leaf_area_index1", [](int, int c) { return 2.0 + 0.1 * ((c - 1) / 100); });
     grid("vegetation_coverage_degree1", [](int, int) { return 0.8; });
     grid("RoughnessLength1", [](int, int) { return 1.5; });
     grid("SurfaceCanopyResistance1", [](int, int) { return 80.0; });

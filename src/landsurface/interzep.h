@@ -18,6 +18,7 @@
 #include "framework/zonalstat.h"
 #include "landsurface/grid_stack.h"
 #include "landsurface/interception_bucket.h"
+#include "landsurface/snow_canopy.h"
 #include "setup/teilmod.h"
 
 namespace velmo {
@@ -244,7 +245,13 @@ class interzeptionsmodellklasse : public teilmodellklasse {
     const double* albedo = nullptr;
     const double* snow_storage = nullptr;
     const double* surface_temperature = nullptr;
+    unsigned char* settled = nullptr;
   } canopy_row;
+  // Per cell (row-major, ncols + 1 a row): whether the canopy held snow in
+  // the last step, was bare for one step or has been bare longer.
+  std::vector<unsigned char> canopy_settled;
+  // The canopy terms of the last cell, for the next one of the same leaf area.
+  canopy_terms canopy_terms_cache;
 };
 
 }  // namespace velmo

@@ -6,7 +6,6 @@
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
 #include "landsurface/interzep.h"
-#include "landsurface/snow_canopy.h"
 #include "physics/units.h"
 
 namespace velmo {
@@ -47,9 +46,10 @@ constexpr canopy_grid_kind kCanopyGrids[kSnowCanopyGridCount] = {
     {"CEB_DUMMY", "CEB_dummy", false, 0.0},
 };
 
-inline void Keep(double& cell, double value) {
-  if (cell != value) cell = value;
-}
+// What a cell's canopy did in the steps before: held snow, was bare for one
+// step (its load fell then), or has been bare since.
+constexpr unsigned char kHeldSnow = 0;
+constexpr unsigned char kBareSettled = 2;
 
 }  // namespace
 
@@ -139,10 +139,13 @@ void interzeptionsmodellklasse::RegisterSnowCanopyGrids() {
   }
   temperature_stack =
       std::make_unique<GridStack>(GridStackCapacity(time_interval), first_row, last_row, ncols);
+  canopy_settled.assign(static_cast<std::size_t>(nrows + 1) * static_cast<std::size_t>(ncols + 1), kHeldSnow);
 }
 
 void interzeptionsmodellklasse::FillSnowCanopyRows(int r) {
   for (std::size_t k = 0; k < canopy_grids.size(); ++k) canopy_row.grid[k] = canopy_grids[k][r];
+  canopy_row.settled =
+      canopy_settled.data() + static_cast<std::size_t>(r) * static_cast<std::size_t>(ncols + 1);
   canopy_row.temperature = canopy_in.temperature[r];
   canopy_row.radiation = canopy_in.radiation[r];
   canopy_row.wind = canopy_in.wind[r];
@@ -208,6 +211,7 @@ double interzeptionsmodellklasse::SnowCanopyCell(int r, int c, int zone, double 
     const double snow = CanopySnowFraction(t, T0R, transzone);
     p.snowfall = input * snow;
     p.rain = input * (1.0 - snow);
+    p.terms = canopy_terms_cache;
     p.CanopySnowStep();
     if (traits.energy_balance) {
       p.surface_temperature = canopy_row.surface_temperature[c];
@@ -229,6 +233,7 @@ double interzeptionsmodellklasse::SnowCanopyCell(int r, int c, int zone, double 
       g[kCanopyBalanceTemperatureOld][c] = p.canopy_temperature;
       g[kCanopyBalanceDifference][c] = p.canopy_air_difference;
     }
+    canopy_terms_cache = p.terms;
     liquid = p.rain;
     g[kCanopyUnloadLiquid][c] = p.rain;
     g[kCanopyUnloadSolid][c] = p.snowfall;
@@ -241,25 +246,35 @@ double interzeptionsmodellklasse::SnowCanopyCell(int r, int c, int zone, double 
     g[kCanopyLoad][c] = p.load;
     g[kCanopyAge][c] = p.age;
     g[kCanopySublimation][c] = p.sublimation;
+    canopy_row.settled[c] = kHeldSnow;
   } else {
-    // Snow a canopy still held when it stopped qualifying falls through.
-    double& load = g[kCanopyLoad][c];
-    Keep(g[kCanopyUnloadSolid][c], load);
-    Keep(load, 0.0);
-    Keep(g[kCanopyUnloadLiquid][c], input);
-    Keep(g[kCanopyTemperature][c], t);
-    Keep(g[kCanopyHumidity][c], canopy_row.humidity[c]);
-    Keep(g[kCanopyRadiation][c], canopy_row.radiation[c]);
-    Keep(g[kCanopyWind][c], canopy_row.wind[c]);
-    Keep(g[kCanopyLongwave][c], 0.0);
-    Keep(g[kCanopyAlbedo][c], kBareCanopyAlbedo);
-    Keep(g[kCanopyAge][c], 0.0);
-    Keep(g[kCanopySublimation][c], 0.0);
+    // The weather passes unchanged.
+    g[kCanopyUnloadLiquid][c] = input;
+    g[kCanopyTemperature][c] = t;
+    g[kCanopyHumidity][c] = canopy_row.humidity[c];
+    g[kCanopyRadiation][c] = canopy_row.radiation[c];
+    g[kCanopyWind][c] = canopy_row.wind[c];
     if (traits.energy_balance) {
-      Keep(g[kCanopyBalance][c], 0.0);
-      Keep(g[kCanopyBalanceTemperature][c], CelsiusToKelvin(t));
-      Keep(g[kCanopyBalanceTemperatureOld][c], CelsiusToKelvin(t));
-      Keep(g[kCanopyBalanceDifference][c], 0.0);
+      g[kCanopyBalanceTemperature][c] = CelsiusToKelvin(t);
+      g[kCanopyBalanceTemperatureOld][c] = CelsiusToKelvin(t);
+    }
+    // Snow a canopy still held when it stopped qualifying falls through;
+    // from its second step without snow a bare canopy's other grids keep
+    // their values.
+    unsigned char& settled = canopy_row.settled[c];
+    if (settled != kBareSettled) {
+      double& load = g[kCanopyLoad][c];
+      g[kCanopyUnloadSolid][c] = load;
+      load = 0.0;
+      g[kCanopyLongwave][c] = 0.0;
+      g[kCanopyAlbedo][c] = kBareCanopyAlbedo;
+      g[kCanopyAge][c] = 0.0;
+      g[kCanopySublimation][c] = 0.0;
+      if (traits.energy_balance) {
+        g[kCanopyBalance][c] = 0.0;
+        g[kCanopyBalanceDifference][c] = 0.0;
+      }
+      ++settled;
     }
   }
   if (w < 1.0)

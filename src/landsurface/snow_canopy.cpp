@@ -67,29 +67,27 @@ double Closure(double leaf_area_index, double offset) {
 
 // The canopy balance with every term that does not depend on the canopy
 // temperature taken once: residual(Tc) = absorbed − emission·Tc⁴ −
-// sensible·(Tc − Ta) − storage·(Tc − Tc_prev).
+// sensible·(Tc − Ta) − storage·(Tc − Tc_prev), kept as
+// constant − emission·Tc⁴ − slope·Tc for the bisection.
 struct canopy_balance {
   double longwave_in = 0.0;
-  double absorbed = 0.0;
-  double emission = 0.0;
-  double sensible = 0.0;
-  double storage = 0.0;
-  double air = 0.0;
-  double previous = 0.0;
-  double resistance = 0.0;  // s/m
+  double constant = 0.0;  // W/m²
+  double emission = 0.0;  // W/(m²·K⁴)
+  double slope = 0.0;     // W/(m²·K)
 
   double Residual(double tc) const {
     const double tc2 = tc * tc;
-    return absorbed - emission * tc2 * tc2 - sensible * (tc - air) - storage * (tc - previous);
+    return constant - emission * tc2 * tc2 - slope * tc;
   }
 };
 
+// The point's terms must fit it (SnowCanopyPoint::RefreshTerms).
 canopy_balance BalanceOf(const SnowCanopyPoint& p) {
   canopy_balance b;
   const double e = VapourPressure(p.air_temperature_above, p.humidity_above);
   b.longwave_in =
       ClearSkyLongwave(p.air_temperature_above, e, CloudFactor(p.precipitation, p.cloudiness), p.cloudiness);
-  const double a = 1.0 - std::exp(-kCanopyShortwaveExtinction * p.leaf_area_index);
+  const double a = 1.0 - p.terms.transmission;
   // Shortwave the canopy snow absorbs, once directly and once reflected
   // from the snow below.
   const double as = p.surface_albedo;
@@ -97,23 +95,46 @@ canopy_balance BalanceOf(const SnowCanopyPoint& p) {
   const double shortwave = ((1.0 - a) * as / (1.0 - a * ac * as) + 1.0) * (1.0 - ac) * p.radiation_above * a;
   const double surface = p.surface_temperature > kNoSurfaceTemperature ? p.surface_temperature
                                                                        : p.temperature - kSurfaceBelowAir;
-  b.absorbed = (BlackBodyFlux(surface) + b.longwave_in) * a + shortwave;
+  const double resistance = p.terms.resistance_wind / (p.wind_above != 0.0 ? p.wind_above : kCalmWind);
+  const double sensible = kAirDensity * kSpecificHeatAir / resistance;
+  const double storage = p.terms.heat_capacity_rate;
+  b.constant = (BlackBodyFlux(surface) + b.longwave_in) * a + shortwave + sensible * p.air_temperature_above +
+               storage * p.previous_canopy_temperature;
   b.emission = 2.0 * kStefanBoltzmann * a;
-  b.resistance = CanopyAerodynamicResistance(p.height, p.wind_above);
-  b.sensible = kAirDensity * kSpecificHeatAir / b.resistance;
-  b.storage = (kWoodPerHeight * p.height + kWoodPerLeafArea * p.leaf_area_index) * kWoodDensity *
-              kWoodHeatCapacity / p.time_step;
-  b.air = p.air_temperature_above;
-  b.previous = p.previous_canopy_temperature;
+  b.slope = sensible + storage;
   return b;
 }
 
 }  // namespace
 
 double CanopyAerodynamicResistance(double height, double wind) {
+  return CanopyTerms(1.0, height, 1.0).resistance_wind / (wind != 0.0 ? wind : kCalmWind);
+}
+
+canopy_terms CanopyTerms(double leaf_area_index, double height, double time_step) {
+  canopy_terms t;
+  t.leaf_area_index = leaf_area_index;
+  t.height = height;
+  t.time_step = time_step;
+  t.transmission = std::exp(-kCanopyShortwaveExtinction * leaf_area_index);
+  t.wind_factor = std::exp((kCanopyWindShape - 1.0) * kCanopyWindScale * leaf_area_index);
+  t.closure = Closure(leaf_area_index, kClosureOffset);
+  t.longwave_share = Closure(leaf_area_index, kLongwaveShareOffset);
+  t.most_load = kLoadPerLeafArea * leaf_area_index;
+  const double days = time_step / kSecondsPerDay;
+  t.albedo_decay_warm = std::exp(-kCanopyAlbedoDecayWarm * days);
+  t.albedo_decay_cold = std::exp(-kCanopyAlbedoDecayCold * days);
   const double profile =
       std::log((kReferenceHeight - kDisplacementPerHeight * height) / (kRoughnessPerHeight * height));
-  return profile * profile / (kKarmanSquared * (wind != 0.0 ? wind : kCalmWind));
+  t.resistance_wind = profile * profile / kKarmanSquared;
+  t.heat_capacity_rate = (kWoodPerHeight * height + kWoodPerLeafArea * leaf_area_index) * kWoodDensity *
+                         kWoodHeatCapacity / time_step;
+  return t;
+}
+
+void SnowCanopyPoint::RefreshTerms() {
+  if (terms.leaf_area_index != leaf_area_index || terms.height != height || terms.time_step != time_step)
+    terms = CanopyTerms(leaf_area_index, height, time_step);
 }
 
 double CanopySnowFraction(double t_celsius, double t0r, double half_width) {
@@ -123,6 +144,7 @@ double CanopySnowFraction(double t_celsius, double t0r, double half_width) {
 }
 
 void SnowCanopyPoint::CanopySnowStep() {
+  RefreshTerms();
   const double days = time_step / kSecondsPerDay;
   // Fresh snow renews the albedo; otherwise the snow ages and its albedo
   // decays, faster at melt.
@@ -131,18 +153,18 @@ void SnowCanopyPoint::CanopySnowStep() {
     age = 0.0;
   } else {
     if (albedo > kCanopyAlbedoMinimum && age > 0.0) {
-      const double decay = temperature >= kMeltingPoint ? kCanopyAlbedoDecayWarm : kCanopyAlbedoDecayCold;
-      albedo = kCanopyAlbedoMinimum + (albedo - kCanopyAlbedoMinimum) * std::exp(-decay * days);
+      const double decay = temperature >= kMeltingPoint ? terms.albedo_decay_warm : terms.albedo_decay_cold;
+      albedo = kCanopyAlbedoMinimum + (albedo - kCanopyAlbedoMinimum) * decay;
     }
     age += days;
   }
 
   const double incoming = shortwave;
-  const double below = std::exp(-kCanopyShortwaveExtinction * leaf_area_index) * incoming;
+  const double below = terms.transmission * incoming;
 
   // Long-wave radiation below: the sky's through the gaps, the canopy's at
   // air temperature under its closure.
-  const double closure = Closure(leaf_area_index, kClosureOffset);
+  const double closure = terms.closure;
   const double e = VapourPressure(temperature, humidity);
   const double air_emission = BlackBodyFlux(temperature);
   longwave =
@@ -152,7 +174,7 @@ void SnowCanopyPoint::CanopySnowStep() {
   air_temperature_above = temperature;
   humidity_above = humidity;
   wind_above = wind_speed;
-  wind_speed *= std::exp((kCanopyWindShape - 1.0) * kCanopyWindScale * leaf_area_index);
+  wind_speed *= terms.wind_factor;
   const double reynolds =
       std::clamp(wind_speed * kParticleDiameter / kAirViscosity, kSmallestReynolds, kLargestReynolds);
   const double sherwood = kSherwoodConstant + kSherwoodSlope * std::sqrt(reynolds);
@@ -163,7 +185,7 @@ void SnowCanopyPoint::CanopySnowStep() {
   temperature -= closure * (temperature - mixed);
 
   // Loading: the canopy takes part of the room it has left.
-  const double most = kLoadPerLeafArea * leaf_area_index;
+  const double most = terms.most_load;
   previous_load = load;
   // Without snowfall the load stays (1 − exp(0) is 0).
   const double intercepted = snowfall != 0.0 ? previous_load + kLoadingEfficiency * (most - previous_load) *
@@ -208,12 +230,14 @@ void SnowCanopyPoint::CanopySnowStep() {
 }
 
 double SnowCanopyPoint::EnergyResidual() {
+  RefreshTerms();
   const canopy_balance b = BalanceOf(*this);
   longwave = b.longwave_in;
   return b.Residual(canopy_temperature);
 }
 
 void SnowCanopyPoint::SolveCanopyTemperature() {
+  RefreshTerms();
   const canopy_balance b = BalanceOf(*this);
   longwave = b.longwave_in;
   const double at_lowest = b.Residual(kCanopyLowest);
@@ -239,7 +263,7 @@ void SnowCanopyPoint::SolveCanopyTemperature() {
     }
   }
   canopy_air_difference = canopy_temperature - air_temperature_above;
-  const double share = Closure(leaf_area_index, kLongwaveShareOffset);
+  const double share = terms.longwave_share;
   const double t2 = canopy_temperature * canopy_temperature;
   longwave = kCanopyEmission * t2 * t2 * share + (1.0 - share) * longwave;
 }

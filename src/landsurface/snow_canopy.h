@@ -97,6 +97,25 @@ inline constexpr int kMostCanopyMidpoints = 300;
 // The residual stored when the bounds do not enclose a root.
 inline constexpr double kNoCanopyRoot = 666.0;
 
+// What a canopy's leaf area and height and the step length fix. Cells that
+// share them share these terms: a point computes them only when its own
+// values differ from those they were made for.
+struct canopy_terms {
+  double leaf_area_index = -1.0;
+  double height = -1.0;       // m
+  double time_step = -1.0;    // s
+  double transmission = 0.0;  // of the shortwave radiation, exp(−0.41·LAI)
+  double wind_factor = 0.0;   // wind below over wind above
+  double closure = 0.0;
+  double longwave_share = 0.0;     // the canopy's in the long-wave radiation below it
+  double most_load = 0.0;          // mm
+  double albedo_decay_warm = 0.0;  // factor of the albedo above its minimum per step
+  double albedo_decay_cold = 0.0;
+  double resistance_wind = 0.0;     // aerodynamic resistance times wind speed, m
+  double heat_capacity_rate = 0.0;  // canopy heat capacity per step length, W/(m²·K)
+};
+canopy_terms CanopyTerms(double leaf_area_index, double height, double time_step);
+
 // The canopy of one cell in one step. Set the inputs, call CanopySnowStep,
 // then (with the energy balance) set its inputs and call
 // SolveCanopyTemperature; read the results from the same fields.
@@ -136,6 +155,9 @@ struct SnowCanopyPoint {
   double wind_above = 0.0;
   double residual = -2000.0;           // W/m²
   double canopy_air_difference = 0.0;  // K
+  // Terms of the leaf area, height and step length (taken over from a
+  // neighbouring cell or computed when they do not fit).
+  canopy_terms terms;
 
   // Loads, ages, sublimates and melts the canopy snow and sets the climate
   // below the canopy.
@@ -147,6 +169,8 @@ struct SnowCanopyPoint {
   // and the canopy-air difference, and mixes the canopy's emission into the
   // long-wave radiation below it.
   void SolveCanopyTemperature();
+  // Computes `terms` when they were made for another leaf area, height or step.
+  void RefreshTerms();
 };
 
 // Aerodynamic resistance (s/m) above a canopy of `height` m at a wind speed

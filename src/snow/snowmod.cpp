@@ -624,8 +624,16 @@ double schneemodellklasse::CellSnowStep(int row, int col, double t_air, double w
       if (energy_balance) {
         // The balance takes the albedo before the melt; the cell's snow
         // evaporation is what the parts of this step sublimate.
-        albedo_row[c] = CellAlbedo(solid + liquid, kSnowAlbedoThresholdBeforeMelt, albedo_min, albedo_max,
-                                   age_row[c], t_air, snow_free_row[c]);
+        double before = snow_free_row[c];
+        if (solid + liquid > kSnowAlbedoThresholdBeforeMelt) {
+          const double exponent = AlbedoDecayExponent(age_row[c], t_air);
+          if (exponent != last_exponent) {
+            last_exponent = exponent;
+            last_decay = std::exp(exponent);
+          }
+          before = SnowAlbedoOfDecay(albedo_min, albedo_max, last_decay);
+        }
+        albedo_row[c] = before;
         if (snow_evaporation_) snow_evaporation_[r][c] = 0.0;
       }
       double melt =

@@ -56,10 +56,9 @@ TEST_F(SnowCanopyModel, InputsOfTheEnergyBalanceAndTheTableLimit) {
               HasSubstr("total snow storage not available in advanced snow interception model with "
                         "canopy energy balance (use any snow model to have this grid been created for you)"));
   AddGrid("snow_storage_total", 0.0);
-  EXPECT_THAT(
-      ExpectCode(kCanopyBalanceInputCode, [&] { Make<interzeptionsmodellklasse>(text); }),
-      HasSubstr("snow surface temperatur not available in advanced snow interception model with "
-                "canopy energy balance (in snow model, an energy balance approach should be used)"));
+  EXPECT_THAT(ExpectCode(kCanopyBalanceInputCode, [&] { Make<interzeptionsmodellklasse>(text); }),
+              HasSubstr("snow surface temperatur not available in advanced snow interception model with "
+                        "canopy energy balance (in snow model, an energy balance approach should be used)"));
   AddGrid("surftemp", 270.0);
   // The method 21 needs no grid of the snow model, but the weather.
   grids_[Find("cloudiness")].name = "renamed";
@@ -196,9 +195,10 @@ TEST_F(SnowCanopyModel, TheCanopyKeepsItsWaterOverChangingSteps) {
   struct weather {
     double t, precipitation, radiation, wind, humidity, leaf_area;
   };
-  const weather steps[] = {{-4, 6, 0, 2, 0.9, 2},     {-6, 2, 50, 5, 0.5, 2}, {-1, 0, 300, 1, 0.4, 2},
-                           {0.5, 3, 200, 3, 0.95, 2}, {4, 0, 500, 2, 0.6, 2}, {-3, 8, 0, 0, 0.8, 2},
-                           {-3, 1, 100, 4, 0.7, 0.5}, {2, 4, 300, 2, 0.9, 3}, {6, 0, 600, 6, 0.3, 3}};
+  const weather steps[] = {{-4, 6, 0, 2, 0.9, 2},     {-6, 2, 50, 5, 0.5, 2},  {-1, 0, 300, 1, 0.4, 2},
+                           {0.5, 3, 200, 3, 0.95, 2}, {4, 0, 500, 2, 0.6, 2},  {-3, 8, 0, 0, 0.8, 2},
+                           {-3, 1, 100, 4, 0.7, 0.5}, {-2, 2, 0, 1, 0.8, 0.5}, {-1, 3, 0, 1, 0.8, 0.5},
+                           {2, 4, 300, 2, 0.9, 3},    {6, 0, 600, 6, 0.3, 3}};
   for (int method : {21, 32}) {
     SCOPED_TRACE(method);
     for (int i = 3; i < kGridTableLimit; ++i) grids_[i].SetInitialState();
@@ -214,7 +214,7 @@ TEST_F(SnowCanopyModel, TheCanopyKeepsItsWaterOverChangingSteps) {
         Data("AspectCorrectedGlobalRadiation")[1][c] = w.radiation;
         Data("wind_speed")[1][c] = w.wind;
         Data("air_humidity")[1][c] = w.humidity;
-        // The trees of column 4 lose their leaves in step 7 while they hold snow.
+        // The trees of column 4 lose their leaves for steps 7 to 9 while they hold snow.
         Data("leaf_area_index1")[1][c] = c == 4 ? w.leaf_area : 2.0;
         if (method >= 31) Data("snow_storage_total")[1][c] = c == 2 ? 0.0 : 20.0;
         load[c] = At("Snow_canopy_load", 1, c);
