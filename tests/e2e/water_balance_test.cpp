@@ -6,7 +6,9 @@
 // baseflow), as means over the subbasin's cells weighted by "RelCellArea".
 // Precipitation less evapotranspiration, runoff and the change of the stores
 // is round-off in every step and over the run, for soil methods 1 and 2, with
-// constant root depths and with a land use whose roots grow and shrink. The
+// constant root depths and with a land use whose roots grow and shrink, and
+// with the snow held in the forest's canopy before an energy-balance snow
+// cover (the canopy's snow a store, its sublimation a loss). The
 // terms of every step go to a table beside the run's outputs (kept when the
 // test fails); the statistics tables the run wrote must show the same values.
 #include <gtest/gtest.h>
@@ -32,14 +34,25 @@ using test::GridOf;
 
 constexpr int kSubbasins = 3;
 
-enum store : int { kCanopy, kSnow, kSoil, kGroundwater, kTransit, kDirectStore, kDelayedStore, kStoreCount };
+enum store : int {
+  kCanopy,
+  kSnowCanopy,
+  kSnow,
+  kSoil,
+  kGroundwater,
+  kTransit,
+  kDirectStore,
+  kDelayedStore,
+  kStoreCount
+};
 constexpr std::array<const char*, kStoreCount> kStoreNames = {
-    "canopy", "snow", "soil", "groundwater", "transit", "QD_store", "QBB_store"};
+    "canopy", "snow_canopy", "snow", "soil", "groundwater", "transit", "QD_store", "QBB_store"};
 
 // One subbasin after a pass, in mm over its area.
 struct subbasin_water {
   double precipitation = 0.0;
   double evapotranspiration = 0.0;  // "real_transpiration0": transpiration, interception, snow and soil
+  double canopy_sublimation = 0.0;  // "Snow_canopy_sublim" of the snow canopy
   double runoff = 0.0;              // row 0 of subbasin_runoff
   std::array<double, kStoreCount> stores{};
 
@@ -51,6 +64,14 @@ struct subbasin_water {
 };
 using catchment_water = std::array<subbasin_water, kSubbasins + 1>;  // index 0: the whole catchment
 
+// Data of the grid `name`, or null without it.
+double** OptionalGrid(ModellApplication& app, const std::string& name) {
+  const grid_table& table = *app.grids;
+  for (int i = 1; i < kGridTableLimit && table[i].in_use(); ++i)
+    if (table[i].name == name) return table[i].data;
+  return nullptr;
+}
+
 // The water of every subbasin as the modules hold it in memory.
 catchment_water Measure(ModellApplication& app) {
   bodenmodellklasse& soil = *app.infiltration;
@@ -60,6 +81,8 @@ catchment_water Measure(ModellApplication& app) {
   double** canopy = GridOf(app, "interception_storage0");
   double** solid = GridOf(app, "snowstorage_solid");
   double** liquid = GridOf(app, "snowstorage_liquid");
+  double** canopy_snow = OptionalGrid(app, "Snow_canopy_load");
+  double** canopy_sublimation = OptionalGrid(app, "Snow_canopy_sublim");
   double** drainage = soil.grid(bodenmodellklasse::kDrainageGrid);
   double** interflow = soil.grid(bodenmodellklasse::kInterflowStoreGrid);
   double** inactive_moisture = soil.grid(bodenmodellklasse::kInactiveMoistureGrid);
@@ -79,6 +102,10 @@ catchment_water Measure(ModellApplication& app) {
         s.evapotranspiration += w * evapotranspiration[r][c];
         s.stores[kCanopy] += w * canopy[r][c];
         s.stores[kSnow] += w * (solid[r][c] + liquid[r][c]);
+        if (canopy_snow) {
+          s.stores[kSnowCanopy] += w * canopy_snow[r][c];
+          s.canopy_sublimation += w * canopy_sublimation[r][c];
+        }
         // The inactive soil below the roots counted by its water.
         s.stores[kSoil] +=
             w * (soil.soil_storage[r][c] * soil.available_soil_moisture[r][c] + drainage[r][c] +
@@ -92,6 +119,7 @@ catchment_water Measure(ModellApplication& app) {
     const double w = weight[static_cast<size_t>(i)];
     s.precipitation /= w;
     s.evapotranspiration /= w;
+    s.canopy_sublimation /= w;
     for (int k = kCanopy; k <= kSoil; ++k) s.stores[static_cast<size_t>(k)] /= w;
     if (i == 0) continue;
     const subbasin_state& state = soil.states[static_cast<size_t>(i)];
@@ -109,6 +137,7 @@ struct balance_variant {
   std::string name;
   int soil_method;
   bool changing_roots;
+  bool snow_canopy = false;  // interception method 31 before snow method 5
 };
 void PrintTo(const balance_variant& variant, std::ostream* out) { *out << variant.name; }
 
@@ -124,6 +153,28 @@ const char* const kChangingRoots =
     "  rsc = 90 90 90 90 90 90 90;\n"
     "  rs_interception = 10 10 10 10 10 10 10;\n"
     "  rs_evaporation = 300 300 300 300 300 300 300;\n";
+// The forest's canopy holds snow (its leaf area is above 3, its roughness
+// above 0.5 m), the meadow's does not.
+const char* const kSnowCanopyLines =
+    "0       the stores start empty\n"
+    "scn_temperature.asc\n0\nscn_temperature.stat 0\nscn_rh.asc\n0\nscn_rh.stat 0\n"
+    "scn_rad.asc\n0\nscn_rad.stat 0\nscn_wind.asc\n0\nscn_wind.stat 0\n"
+    "scn_load.asc\n0\nscn_load.stat 2001\nscn_age.asc\n0\nscn_age.stat 0\n"
+    "scn_albedo.asc\n0\nscn_albedo.stat 0\nscn_sublim.asc\n0\nscn_sublim.stat 2001\n"
+    "scn_unload_solid.asc\n0\nscn_unload_solid.stat 0\nscn_unload_liquid.asc\n0\nscn_unload_liquid.stat 0\n"
+    "3.0     minimum leaf area index of a snow canopy\n"
+    "0.5     minimum roughness length (m) of a snow canopy\n"
+    "1.0     leaf area index scaling\n"
+    "ceb_balance.asc\n0\nceb_balance.stat 0\nceb_temperature.asc\n0\nceb_temperature.stat 2001\n"
+    "ceb_temperature_old.asc\n0\nceb_temperature_old.stat 0\nceb_dummy.asc\n0\nceb_dummy.stat 0\n";
+// The snow cover's energy balance: its temperature grids and tables, the
+// slide and long-wave lines it reads too.
+const char* const kEnergyBalanceLines =
+    "0       readgrid: 1 reads the initial cover from the grid files above\n"
+    "snowtemp.asc\n0\nsnowtemp.stat 2001\nsurftemp.asc\n0\nsurftemp.stat 2001\n"
+    "input_mass.asc\n0\ninput_mass.stat 0\nmobile_mass.asc\n0\nmobile_mass.stat 0\n"
+    "deposition.asc\n0\ndeposition.stat 0\n55\n1\n30\n0.01\n1.0\n1.0\n1.0\n";
+
 const char* const kForestLists =
     "JulDays = 1 120 240 366;\n"
     "  Albedo = 0.12 0.12 0.12 0.12;\n"
@@ -152,12 +203,21 @@ TEST_P(WaterBalance, EverySubbasinKeepsItsWaterInEveryStep) {
   if (variant.soil_method == 2)
     run.Change("1       method: without delayed baseflow", "2       method: with delayed");
   if (variant.changing_roots) run.Change(kForestLists, kChangingRoots);
+  if (variant.snow_canopy) {
+    run.Change("1       method: 1 degree-day", "5       method: energy balance, not 1 degree-day");
+    run.Change("0       readgrid: 1 reads the initial cover from the grid files above\n",
+               kEnergyBalanceLines);
+    run.Change("1       method: after the snow model",
+               "31      method: the snow canopy before the snow model");
+    run.Change("0       the stores start empty\n", kSnowCanopyLines);
+  }
 
   const std::unique_ptr<std::FILE, int (*)(std::FILE*)> table_file(
       std::fopen((run.dir / "water_balance.txt").c_str(), "w"), &std::fclose);
   ASSERT_NE(table_file, nullptr);
   std::FILE* table = table_file.get();
-  std::fprintf(table, "YYYY\tMM\tDD\tHH\tsubbasin\tprecipitation\tevapotranspiration\trunoff");
+  std::fprintf(table,
+               "YYYY\tMM\tDD\tHH\tsubbasin\tprecipitation\tevapotranspiration\tcanopy_sublimation\trunoff");
   for (const char* name : kStoreNames) std::fprintf(table, "\td_%s", name);
   std::fprintf(table, "\tresidual\trunning_residual\n");
 
@@ -174,15 +234,17 @@ TEST_P(WaterBalance, EverySubbasinKeepsItsWaterInEveryStep) {
     for (int i = 1; i <= kSubbasins; ++i) {
       const subbasin_water& a = before[static_cast<size_t>(i)];
       const subbasin_water& b = now[static_cast<size_t>(i)];
-      double scale = std::abs(b.precipitation) + std::abs(b.evapotranspiration) + std::abs(b.runoff);
-      std::fprintf(table, "%d\t%d\t%d\t%d\t%d\t%.12g\t%.12g\t%.12g", d.year, d.month, d.day, d.hour, i,
-                   b.precipitation, b.evapotranspiration, b.runoff);
+      double scale = std::abs(b.precipitation) + std::abs(b.evapotranspiration) + std::abs(b.runoff) +
+                     std::abs(b.canopy_sublimation);
+      std::fprintf(table, "%d\t%d\t%d\t%d\t%d\t%.12g\t%.12g\t%.12g\t%.12g", d.year, d.month, d.day, d.hour, i,
+                   b.precipitation, b.evapotranspiration, b.canopy_sublimation, b.runoff);
       for (int k = 0; k < kStoreCount; ++k) {
         const double change = b.stores[static_cast<size_t>(k)] - a.stores[static_cast<size_t>(k)];
         std::fprintf(table, "\t%.12g", change);
         scale += std::abs(a.stores[static_cast<size_t>(k)]) + std::abs(b.stores[static_cast<size_t>(k)]);
       }
-      const double residual = b.precipitation - b.evapotranspiration - b.runoff - (b.Stored() - a.Stored());
+      const double residual = b.precipitation - b.evapotranspiration - b.canopy_sublimation - b.runoff -
+                              (b.Stored() - a.Stored());
       double& sum = running[static_cast<size_t>(i)];
       sum += residual;
       precipitation_so_far[static_cast<size_t>(i)] += b.precipitation;
@@ -225,14 +287,21 @@ TEST_P(WaterBalance, EverySubbasinKeepsItsWaterInEveryStep) {
 
   // The run went through what it is meant to test: snow built up and melted,
   // the canopy held water, soils ran off, and the roots moved or stood still.
-  double most_snow = 0.0, most_canopy = 0.0;
+  double most_snow = 0.0, most_canopy = 0.0, most_canopy_snow = 0.0, canopy_sublimation = 0.0;
   for (const catchment_water& w : steps) {
     most_snow = std::max(most_snow, w[0].stores[kSnow]);
     most_canopy = std::max(most_canopy, w[0].stores[kCanopy]);
+    most_canopy_snow = std::max(most_canopy_snow, w[0].stores[kSnowCanopy]);
+    canopy_sublimation += w[0].canopy_sublimation;
   }
   EXPECT_GT(most_snow, 50.0);
-  EXPECT_LT(steps.back()[3].stores[kSnow], 1.0);
+  // The energy balance leaves the valley a little more of its snow.
+  EXPECT_LT(steps.back()[3].stores[kSnow], variant.snow_canopy ? 2.0 : 1.0);
   EXPECT_GT(most_canopy, 0.3);
+  if (variant.snow_canopy) {
+    EXPECT_GT(most_canopy_snow, 1.0);
+    EXPECT_GT(canopy_sublimation, 0.1);
+  }
   EXPECT_EQ(steps.back()[1].stores[kDelayedStore] > 0.0, variant.soil_method == 2);
   if (variant.changing_roots) {
     EXPECT_GT(largest_root_change, 0.1);
@@ -280,6 +349,7 @@ TEST_P(WaterBalance, EverySubbasinKeepsItsWaterInEveryStep) {
   };
   stored_in_table("si.stat", kCanopy);
   stored_in_table("snowstorage.stat", kSnow);
+  if (variant.snow_canopy) stored_in_table("scn_load.stat", kSnowCanopy);
 
   if (HasFailure()) {
     run.dir.Keep();
@@ -291,10 +361,13 @@ INSTANTIATE_TEST_SUITE_P(SoilMethodsAndRoots, WaterBalance,
                          ::testing::Values(balance_variant{"method 1, constant roots", 1, false},
                                            balance_variant{"method 2, constant roots", 2, false},
                                            balance_variant{"method 1, growing and shrinking roots", 1, true},
-                                           balance_variant{"method 2, growing and shrinking roots", 2, true}),
+                                           balance_variant{"method 2, growing and shrinking roots", 2, true},
+                                           balance_variant{"method 2, snow canopy and energy balance", 2,
+                                                           false, true}),
                          [](const auto& info) {
                            return "Method" + std::to_string(info.param.soil_method) +
-                                  (info.param.changing_roots ? "ChangingRoots" : "ConstantRoots");
+                                  (info.param.changing_roots ? "ChangingRoots" : "ConstantRoots") +
+                                  (info.param.snow_canopy ? "SnowCanopy" : "");
                          });
 
 }  // namespace
