@@ -13,6 +13,8 @@ namespace {
 
 constexpr double kMeltingPoint = kTriplePointOfWater;  // K, 0 °C of the canopy snow
 constexpr double kPercent = 100.0;
+// Below this an air temperature is a missing value.
+constexpr double kLowestAirTemperature = -273.15;  // °C
 // A canopy temperature of the last step of 0 is none.
 constexpr double kNoCanopyTemperature = 0.0;
 // The canopy starts its energy balance this much above the air below it.
@@ -187,9 +189,9 @@ double interzeptionsmodellklasse::SnowCanopyCell(int r, int c, int zone, double 
   }
   const double effective = parameters.leaf_area_scale * leaf_area;
   // The glacierised part of a cell has no canopy; neither has a cell of
-  // small trees.
+  // small trees. A missing air temperature passes the weather on.
   const bool snowy = w < 1.0 && leaf_area > parameters.min_leaf_area_index &&
-                     roughness > parameters.min_roughness && effective > 0.0;
+                     roughness > parameters.min_roughness && effective > 0.0 && t >= kLowestAirTemperature;
   double liquid = input;
   if (snowy) {
     SnowCanopyPoint p;

@@ -1,7 +1,7 @@
 // The interception model's snow canopy on a small domain: the inputs the energy balance needs and the table
 // limit, the grids with their files, tables and initial values, a snowfall through the module beside a
-// glacier and a cell of small trees, the water of the canopy over changing steps, and the canopy energy
-// balance.
+// glacier, a cell of small trees and a missing temperature, the water of the canopy over changing steps, and
+// the canopy energy balance.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -189,6 +189,14 @@ TEST_F(SnowCanopyModel, SnowfallBesideAGlacierAndSmallTrees) {
     EXPECT_EQ(At("Snow_canopy_albedo", 1, c), 0.2);
   }
   EXPECT_EQ(At("throughfall0", 1, 2), 5.0);
+
+  // A missing air temperature passes the weather on; the canopy's snow falls.
+  Data("temperature")[1][1] = -9999.0;
+  Step(*model, 13);
+  EXPECT_NEAR(At("Snow_canopy_unload_solid"), 2.644043, 5e-7);
+  EXPECT_EQ(At("Snow_canopy_load"), 0.0);
+  EXPECT_EQ(At("Snow_canopy_unload_liquid"), 5.0);
+  EXPECT_EQ(At("Snow_canopy_temperature"), -9999.0);
 }
 
 TEST_F(SnowCanopyModel, TheCanopyKeepsItsWaterOverChangingSteps) {
