@@ -1,6 +1,6 @@
-// Runs the real program with a "[data_assimilation]" section: faulty rules end the run with their full
-// code (exit status 255), and in the example an observed level sets the reservoir of the routing model
-// in the pass of its date, before the reservoir's balance of that step.
+// Runs with a "[data_assimilation]" section: faulty rules end the real program with their full code
+// (exit status 255); in the example, run in-process, an observed level sets the reservoir of the routing
+// model in the pass of its date, before the reservoir's balance of that step.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -9,7 +9,10 @@
 #include <string>
 #include <vector>
 
+#include "app/modappli.h"
+#include "e2e/example_run.h"
 #include "e2e/xml_check.h"
+#include "routing/reservoir.h"
 #include "support/test_support.h"
 
 namespace velmo {
@@ -65,44 +68,39 @@ TEST(AssimilationRun, FaultyRulesEndTheRunWithTheirCode) {
   }
 }
 
-// Rows of a table after its three head lines, split at tabs.
-std::vector<std::vector<double>> Rows(const std::string& text) {
-  std::vector<std::vector<double>> rows;
-  std::istringstream lines(text);
-  std::string line;
-  for (int head = 0; head < 3; ++head) std::getline(lines, line);
-  while (std::getline(lines, line)) {
-    std::istringstream values(line);
-    rows.emplace_back();
-    for (double v; values >> v;) rows.back().push_back(v);
-  }
-  return rows;
-}
-
 TEST(AssimilationRun, AnObservedLevelSetsTheReservoirOfTheExample) {
-  TempDir dir;
-  test::CopyExample(dir);
-  // Reservoir 1: V0 1e5 m3 at W0 450 m, area 5e4 m2.
-  WriteFile(dir / "example.ctl",
-            ReadFile(dir / "example.ctl") +
-                Section("reservoir { lake-ID = 1; AverageWaterTable = 450; listfilename = levels.txt; }"));
-  WriteFile(dir / "levels.txt", kListHead + "2000 1 1 12 450.5\n");
-  ASSERT_EQ(RunVelmo(dir.path().string(), "example.ctl", dir / "out.txt"), 0) << ReadFile(dir / "out.txt");
-  EXPECT_THAT(ReadFile(dir / "out.txt"),
-              HasSubstr("data assimilation: reservoir 1 on 2000-01-01 12:00: level "));
-  EXPECT_THAT(ReadFile(dir / "out.txt"), HasSubstr(" -> 450.5 m, volume "));
-
-  // The row of 12 h starts from the assimilated volume and level; every other
-  // step goes on from the row before.
-  const auto rows = Rows(ReadFile(dir / "reservoir_1.txt"));
-  ASSERT_GT(rows.size(), 24u);
-  for (size_t i = rows.size() - 24; i < rows.size(); ++i) {
-    const double hour = rows[i][3], level = rows[i][4], volume = rows[i][6], change = rows[i][25];
-    const double start = hour == 12 ? 1.25e5 : rows[i - 1][6];
-    EXPECT_NEAR(volume - change, start, 1e-5 * volume) << hour;
-    // The table holds six digits.
-    if (hour == 12) EXPECT_NEAR(level - change / 5e4, 450.5, 1e-3);
-  }
+  test::example_run example;
+  // Reservoir 1: V0 2e4 m3 at W0 1250 m, area 1e4 m2.
+  WriteFile(example.dir / "example.ctl",
+            ReadFile(example.dir / "example.ctl") +
+                Section("reservoir { lake-ID = 1; AverageWaterTable = 1250; listfilename = levels.txt; }"));
+  WriteFile(example.dir / "levels.txt", kListHead + "2000 3 10 12 1250.5\n");
+  int steps = 0;
+  int observed_steps = 0;
+  double previous_volume = 0.0;
+  const auto after_pass = [&](ModellApplication& application) {
+    ASSERT_EQ(application.reservoirs.size(), 1u);
+    const SP_class& reservoir = *application.reservoirs[0];
+    const double change = reservoir.Term(kVolumeChangeTerm).volume;
+    const model_date& d = application.current_date;
+    // The step of the observation starts from its volume and level; every
+    // other step goes on from the one before.
+    if (d.month == 3 && d.day == 10 && d.hour == 12) {
+      EXPECT_NEAR(reservoir.volume - change, 2.5e4, 1e-9 * 2.5e4);
+      EXPECT_NEAR(reservoir.level - change / 1e4, 1250.5, 1e-9);
+      ++observed_steps;
+    } else if (steps > 0) {
+      EXPECT_NEAR(reservoir.volume - change, previous_volume, 1e-9 * previous_volume)
+          << d.day << " " << d.hour;
+    }
+    previous_volume = reservoir.volume;
+    ++steps;
+  };
+  EXPECT_EQ(example.Run({}, after_pass), 0);
+  EXPECT_EQ(observed_steps, 1);
+  EXPECT_THAT(example.transcript, HasSubstr("data assimilation: reservoir 1 on 2000-03-10 12:00: level "));
+  EXPECT_THAT(example.transcript, HasSubstr(" -> 1250.5 m, volume "));
+  EXPECT_THAT(example.transcript, HasSubstr(" -> 25000 m3"));
 }
 
 }  // namespace
