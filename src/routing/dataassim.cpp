@@ -6,6 +6,7 @@
 #include <iomanip>
 #include <limits>
 #include <sstream>
+#include <string_view>
 
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
@@ -36,6 +37,13 @@ constexpr int kHeaderItems = 4;
 constexpr int kHeaderWords = 4;
 // Lines of a "bafu" list's head after its first line.
 constexpr int kBafuHeadLinesSkipped = 2;
+// Year, month, day and hour of a record.
+constexpr int kDateFields = 4;
+// Hyphens of the frame of the FATAL entries: before and after the title, and
+// the closing line.
+constexpr int kFrameLead = 22;
+constexpr int kFrameTrail = 19;
+constexpr int kFrameClose = 71;
 
 std::string NotAvailableText(const std::string& grid_name) {
   return "entity " + grid_name + " not available as grid in the actual model configuration";
@@ -59,9 +67,10 @@ std::string DateText(const model_date& date) {
 
 void RaiseAssimilationError(MessageStream* messages, const std::string& text, int code) {
   *messages << "FATAL: \n"
-            << std::string(22, '-') << " error in data assimilation model " << std::string(19, '-') << " \n"
+            << std::string(kFrameLead, '-') << " error in data assimilation model "
+            << std::string(kFrameTrail, '-') << " \n"
             << text << "\n"
-            << std::string(71, '-') << "\n"
+            << std::string(kFrameClose, '-') << "\n"
             << "[end-entry]";
   throw ErrorCode{code};
 }
@@ -122,25 +131,20 @@ void data_assimilation_entity::ReadHeader(std::array<double, 3>& numbers, std::s
 }
 
 bool data_assimilation_entity::ReadTokenRecord(std::string& value) {
-  std::string fields[4];
-  for (std::string& field : fields) {
-    if (!list_.Token(field)) {
-      if (&field != &fields[0])
-        *messages_ << "WARNING: data assimilation: the last record of " << RecordPlace()
-                   << " is incomplete and not taken"
-                   << "[end-entry]";
-      return false;
-    }
-  }
+  std::array<std::string, kDateFields> fields;
+  int read = 0;
+  while (read < kDateFields && list_.Token(fields[static_cast<std::size_t>(read)])) ++read;
   const int line = list_.LineNumber();
-  if (!list_.Token(value)) {
-    *messages_ << "WARNING: data assimilation: the last record of " << RecordPlace()
-               << " is incomplete and not taken"
-               << "[end-entry]";
+  if (read < kDateFields || !list_.Token(value)) {
+    // The end of the list; a record it cuts short is no record.
+    if (read > 0)
+      *messages_ << "WARNING: data assimilation: the last record of " << RecordPlace()
+                 << " is incomplete and not taken"
+                 << "[end-entry]";
     return false;
   }
-  int date[4] = {};
-  for (int i = 0; i < 4; ++i) {
+  std::array<int, kDateFields> date{};
+  for (std::size_t i = 0; i < date.size(); ++i) {
     if (!ParseWholeNumber(fields[i], date[i]))
       Fail("error reading datetime format in " + list_name_ + " for " + label_ + " (line " +
                std::to_string(line) + ": " + fields[0] + " " + fields[1] + " " + fields[2] + " " + fields[3] +

@@ -177,8 +177,6 @@ class data_assimilation_grid_entity : public data_assimilation_entity {
 
   void Apply(int minute, int hour, int day, int month, int year) override;
 
-  const grid_rule& Rule() const { return rule_; }
-
  private:
   bool ReadRecord() override;
   // Reads the record's grid and puts it in place.
@@ -213,10 +211,6 @@ class data_assimilation_reservoir_entity : public data_assimilation_entity {
                                      const reservoir_rule& rule);
 
   void Apply(int minute, int hour, int day, int month, int year) override;
-
-  const reservoir_rule& Rule() const { return rule_; }
-  SP_class& Reservoir() const { return *reservoir_; }
-  double NextLevel() const { return next_level_; }
 
  private:
   bool ReadRecord() override;

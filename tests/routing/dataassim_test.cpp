@@ -459,7 +459,7 @@ TEST_F(LakeAssimilation, ObservedLevelsSetTheLakeAndItsPonding) {
 TEST_F(Assimilation, PlainReservoirTakesItsPrismaticVolumeAndTheLaterRuleWins) {
   Domain({1});
   SP_class& reservoir = Reservoir(1, "(file = r.txt, V0 = 1.5e6, A0 = 1e5, W0 = 400, C0 = 0)");
-  const std::string first = List("first.txt", "2000 1 1 1 399.80\n");
+  const std::string first = List("first.txt", "2000 1 1 1 399.80\n2000 1 1\n");
   // A level that is no number is skipped, and the next record of the step applies.
   const std::string second = List("second.txt", "2000 1 1 1 n/a\n2000 1 1 1 399.90\n");
   auto model = Make(2, ReservoirRule(1, first) + ReservoirRule(1, second));
@@ -468,6 +468,8 @@ TEST_F(Assimilation, PlainReservoirTakesItsPrismaticVolumeAndTheLaterRuleWins) {
   EXPECT_DOUBLE_EQ(reservoir.level, 399.90);
   EXPECT_THAT(console_.str(), HasSubstr("level 400 -> 399.8 m, volume 1.5e+06 -> 1.48e+06 m3"));
   EXPECT_THAT(console_.str(), HasSubstr("level 399.8 -> 399.9 m, volume 1.48e+06 -> 1.49e+06 m3"));
+  EXPECT_THAT(Diag(), HasSubstr(Entry(kWarning, "data assimilation: the last record of " + first +
+                                                    ", line 7 is incomplete and not taken")));
   EXPECT_THAT(Diag(), HasSubstr(Entry(kWarning, "data assimilation: the level &quot;n/a&quot; of " + second +
                                                     ", line 6 is no number; the record is skipped")));
 }
