@@ -14,9 +14,12 @@ TEST(SnowSplit, KeepsTheProportionOrTakesTheDefaultPercentage) {
     snow_pair expected;
   };
   const Case cases[] = {
-      {100, {10, 30}, 10, {25, 75}}, {80, {5, 0}, 10, {8, 72}},  // no solid snow: the default, not the
-                                                                 // all-liquid share
-      {60, {0, 40}, 10, {0, 60}},    {50, {0, 0}, 0, {0, 50}},  {0, {10, 30}, 10, {0, 0}},
+      {100, {10, 30}, 10, {25, 75}},
+      {80, {5, 0}, 10, {8, 72}},  // no solid snow: the default, not the
+                                  // all-liquid share
+      {60, {0, 40}, 10, {0, 60}},
+      {50, {0, 0}, 0, {0, 50}},
+      {0, {10, 30}, 10, {0, 0}},
   };
   for (const Case& c : cases) {
     const snow_pair split = SplitSnowTotal(c.total, c.current, c.percentage);
