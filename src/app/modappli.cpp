@@ -23,6 +23,7 @@
 #include "meteo/precipcorr.h"
 #include "meteo/superposition.h"
 #include "routing/abfluss.h"
+#include "routing/dataassim.h"
 #include "setup/defltuzr.h"
 #include "setup/specialout.h"
 #include "setup/tracers.h"
@@ -255,8 +256,11 @@ void ModellApplication::BuildModules() {
               [&] { return std::make_unique<SpecialOutputClass>(messages, settings, grids.get()); },
               {.other_failure = kSpecialOutputErrorCode, .set_ready = false});
   if (routing->GetFlowControlParameter() != 0) routing->CollectReservoirs(reservoirs);
-  // slot data_assimilation: BuildModule(assimilation, data_assimilation
-  //   (reservoirs, 1), {.set_ready = false}).
+  // Never set ready by the application; it marks itself ready once its rules are read.
+  BuildModule(
+      assimilation,
+      [&] { return std::make_unique<data_assimilation>(messages, settings, grids.get(), reservoirs); },
+      {.set_ready = false});
 }
 
 // The routing model works on the soil model's subbasins and takes its runoff,
@@ -337,7 +341,8 @@ void ModellApplication::RunPass() {
                                        infiltration->grid(bodenmodellklasse::kSaturatedPartitionGrid),
                                        infiltration->grid(bodenmodellklasse::kInactiveCapacityGrid),
                                        infiltration->grid(bodenmodellklasse::kInactiveMoistureGrid));
-  // slot data_assimilation: RunTimeStep(date).
+  // Observed states replace the modelled ones before any grid is written or process runs.
+  assimilation->RunTimeStep(d.minute, d.hour, d.day, d.month, d.year);
 
   for (auto& interpolator : interpolators)
     if (interpolator) interpolator->WriteOutputs();
@@ -498,7 +503,7 @@ void ModellApplication::Clear() {
   if (routing) routing->FlushBuffers();
   if (superposition) superposition->FlushBuffers();
   if (special_output) special_output->FlushAll();
-  // slot data_assimilation: FlushBuffers().
+  if (assimilation) assimilation->FlushBuffers();
   if (defaults) defaults->FlushBuffers();
 
   // Interpolators, last to first.
@@ -525,7 +530,7 @@ void ModellApplication::Clear() {
   if (precipitation_correction) precipitation_correction->CleanUp();
   if (tracer_ini) tracer_ini->CleanUp();
   if (special_output) special_output->CleanUp();
-  // slot data_assimilation: CleanUp().
+  if (assimilation) assimilation->CleanUp();
   if (defaults) defaults->CleanUp();
 
   control_file.clear();
@@ -550,7 +555,7 @@ void ModellApplication::Clear() {
   superposition.reset();
   precipitation_correction.reset();
   special_output.reset();
-  // slot data_assimilation: delete it.
+  assimilation.reset();
   defaults.reset();
   // The table goes last, so that no module outlives the table it points into.
   grids.reset();

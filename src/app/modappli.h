@@ -54,6 +54,7 @@ class interzeptionsmodellklasse;
 class schneemodellklasse;
 class RegionalSuperposition;
 class precicorrclass;
+class data_assimilation;
 
 // Menu answers.
 inline constexpr int kMenuContinue = 0;
@@ -134,7 +135,7 @@ class ModellApplication : public memory_handling {
   std::unique_ptr<infiltrationsmodellklasse> infiltration;  // also the soil model
   std::unique_ptr<abflussmodellklasse> routing;
   std::unique_ptr<SpecialOutputClass> special_output;
-  // slot data_assimilation: std::unique_ptr<data_assimilation> assimilation;
+  std::unique_ptr<data_assimilation> assimilation;
 
  private:
   void init(int argc, char** argv, int position);

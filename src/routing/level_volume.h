@@ -33,4 +33,11 @@ level_volume_table BuildLevelVolumeTable(std::vector<double> elevations, double 
 double VolumeToLevel(const level_volume_table& table, double volume);
 double LevelToVolume(const level_volume_table& table, double level);
 
+// The volume (m3) at `level` of a reservoir without a table: its walls are
+// upright, so from the initial level and volume it grows by the area (m2)
+// for each metre.
+inline double PrismaticVolume(double level, double initial_level, double initial_volume, double area) {
+  return initial_volume + (level - initial_level) * area;
+}
+
 }  // namespace velmo
