@@ -271,6 +271,7 @@ void schneemodellklasse::RegisterGlacierGrids() {
   solid_on_glacier_ = ReadOrOwnGrid("SolidSnowStorage_onGlacier", p.solid_on_glacier_grid, s0, s1, read);
   liquid_on_glacier_ = ReadOrOwnGrid("LiquidSnowStorage_onGlacier", p.liquid_on_glacier_grid, s0, s1, read);
   total_on_glacier_ = ReadOrOwnGrid("TotalSnowStorage_onGlacier", p.total_on_glacier_grid, s0, s1, read);
+  if (EnergyBalance()) RegisterGlacierEnergyBalanceGrids();
   old_shares_ = OwnGrid("GlacierizedCellsOld", "GlacierizedCellsOld", 0, s0, s1, false);
   old_codes_ = OwnGrid("GlacierCodesOld", "GlacierCodesOld", 0, s0, s1, false);
   for (int r = s0; r <= s1; ++r)
@@ -552,9 +553,12 @@ void schneemodellklasse::WriteGlacierOutputs() {
   for (const module_grid* grid : {&firn_melt_, &ice_melt_}) WriteGridOutput(grid->index, 1, false);
   if (!glacier.kind.dynamic) return;
   WriteStackOutput(firn_sum_.index);
-  for (const module_grid* grid : {&mass_balance_, &old_mass_balance_, &solid_on_glacier_, &liquid_on_glacier_,
-                                  &total_on_glacier_, &snow_melt_on_glacier_, &snow_evaporation_on_glacier_})
-    WriteGridOutput(grid->index, 1, false);
+  for (const module_grid* grid :
+       {&mass_balance_, &old_mass_balance_, &solid_on_glacier_, &liquid_on_glacier_, &total_on_glacier_,
+        &snow_melt_on_glacier_, &surface_temperature_on_glacier_, &snow_temperature_on_glacier_,
+        &snow_evaporation_on_glacier_}) {
+    if (grid->registered) WriteGridOutput(grid->index, 1, false);
+  }
 }
 
 }  // namespace velmo

@@ -19,6 +19,18 @@ void schneemodellklasse::FindEnergyBalanceGrids() {
   balance_in_.surface = OptionalData("surfacetemperature");
 }
 
+// A temperature grid read from its file, registered over the rows given.
+schneemodellklasse::module_grid schneemodellklasse::ReadTemperatureGrid(const std::string& grid_name,
+                                                                        const snow_grid_file& file,
+                                                                        int rows_first, int rows_last) {
+  double** data = nullptr;
+  ReadGrid(file.name, data, kFillWithDefault, true, false, kMissingTemperature, false);
+  matrices_.emplace_back(data, 1, nrows, ncols);
+  const int index = grids->FirstFreeEntry();
+  RegisterGrid(index, file.name, data, nullptr, 0, grid_name, file.write_code, rows_first, rows_last);
+  return {data, index, true};
+}
+
 // A temperature grid of the cover: a grid of that name already in the table
 // is used as it is; otherwise the module's own, without a value in any cell
 // or read from its file.
@@ -27,19 +39,12 @@ schneemodellklasse::module_grid schneemodellklasse::TemperatureGrid(const std::s
                                                                     bool read_initial) {
   const int existing = FindGrid(grid_name, true);
   if (existing > 0 && (*grids)[existing].data) return {(*grids)[existing].data, existing, false};
-  if (!read_initial) {
-    module_grid grid =
-        OwnGrid(grid_name, file.name, file.write_code, storage_first_row, storage_last_row, false);
-    for (int r = storage_first_row; r <= storage_last_row; ++r)
-      for (int c = 1; c <= ncols; ++c) grid.data[r][c] = nodata_value;
-    return grid;
-  }
-  double** data = nullptr;
-  ReadGrid(file.name, data, kFillWithDefault, true, false, kMissingTemperature, false);
-  matrices_.emplace_back(data, 1, nrows, ncols);
-  const int index = grids->FirstFreeEntry();
-  RegisterGrid(index, file.name, data, nullptr, 0, grid_name, file.write_code, first_row, last_row);
-  return {data, index, true};
+  if (read_initial) return ReadTemperatureGrid(grid_name, file, first_row, last_row);
+  module_grid grid =
+      OwnGrid(grid_name, file.name, file.write_code, storage_first_row, storage_last_row, false);
+  for (int r = storage_first_row; r <= storage_last_row; ++r)
+    for (int c = 1; c <= ncols; ++c) grid.data[r][c] = nodata_value;
+  return grid;
 }
 
 void schneemodellklasse::RegisterEnergyBalanceGrids() {
@@ -56,6 +61,29 @@ void schneemodellklasse::RegisterEnergyBalanceGrids() {
     for (int c = 1; c <= ncols; ++c) energy_balance_.data[r][c] = 0.0;
 }
 
+// The snow on the glacier share of dynamic glaciers has its own pack and
+// surface temperatures (read with the glacier grids, or kept when present, or
+// starting without any: 0) and energy balance.
+void schneemodellklasse::RegisterGlacierEnergyBalanceGrids() {
+  const glacier_parameters& p = glacier;
+  const auto kept_or_own = [this](const std::string& grid_name, const snow_grid_file& file) -> module_grid {
+    const int existing = FindGrid(grid_name, true);
+    if (existing > 0 && (*grids)[existing].data) return {(*grids)[existing].data, existing, false};
+    return OwnGrid(grid_name, file.name, file.write_code, storage_first_row, storage_last_row, true);
+  };
+  if (p.readgrid == 1) {
+    surface_temperature_on_glacier_ =
+        ReadTemperatureGrid("surftemp_onGlacier", p.surface_temperature_on_glacier_grid, first_row, last_row);
+    snow_temperature_on_glacier_ =
+        ReadTemperatureGrid("snowtemp_onGlacier", p.snow_temperature_on_glacier_grid, first_row, last_row);
+  } else {
+    surface_temperature_on_glacier_ =
+        kept_or_own("surftemp_onGlacier", p.surface_temperature_on_glacier_grid);
+    snow_temperature_on_glacier_ = kept_or_own("snowtemp_onGlacier", p.snow_temperature_on_glacier_grid);
+  }
+  energy_balance_on_glacier_ = kept_or_own("EnergyBalance_onGlacier", {"EnergyBalance_onGlacier", 0});
+}
+
 void schneemodellklasse::LinkEnergyBalanceInputs() {
   balance_in_.humidity = OptionalData("Snow_canopy_rh");
   if (!balance_in_.humidity) balance_in_.humidity = RequiredData("air_humidity");
@@ -66,11 +94,14 @@ void schneemodellklasse::LinkEnergyBalanceInputs() {
   air_pressure_ = owned_matrix(matrix(first_row, last_row, 1, ncols, last_row), first_row, last_row, ncols);
   for (int r = first_row; r <= last_row; ++r)
     for (int c = 1; c <= ncols; ++c) air_pressure_[r][c] = AirPressureStandardAtmosphere(elevation_[r][c]);
+  balance_cover_ = {snow_temperature_.data, surface_temperature_.data, snow_evaporation_};
+  balance_cover_on_glacier_ = {snow_temperature_on_glacier_.data, surface_temperature_on_glacier_.data,
+                               snow_evaporation_on_glacier_.data};
 }
 
 double schneemodellklasse::EnergyBalanceCellPart(int row, int col, const snow_cell_forcing& f,
                                                  const snow_part_result& part, double weight, double& solid,
-                                                 double& liquid) {
+                                                 double& liquid, const balance_cover& cover) {
   snow_balance_forcing b;
   b.t_air = f.t_air;
   b.humidity = balance_in_.humidity[row][col];
@@ -89,9 +120,9 @@ double schneemodellklasse::EnergyBalanceCellPart(int row, int col, const snow_ce
     b.prescribed_surface = true;
     b.surface_temperature = balance_in_.surface[row][col];
   }
-  double& pack = snow_temperature_.data[row][col];
-  double& surface = surface_temperature_.data[row][col];
-  double* evaporation = snow_evaporation_ ? &snow_evaporation_[row][col] : nullptr;
+  double& pack = cover.pack[row][col];
+  double& surface = cover.surface[row][col];
+  double* evaporation = cover.evaporation ? &cover.evaporation[row][col] : nullptr;
   snow_balance_cell cell{solid, liquid, pack, surface, evaporation ? *evaporation : 0.0};
   const snow_balance_result result = SnowEnergyBalancePart(balance_, b, weight, cell);
   solid = cell.solid;

@@ -550,7 +550,7 @@ double schneemodellklasse::CellSnowStep(int row, int col, double t_air, double w
   // leave its grid untouched, unwritten.
   if (constants_.kind.deposition_index) in_.water[row][col] += part.extra_input;
   if (constants_.kind.melt == snow_melt_kind::energy_balance)
-    return EnergyBalanceCellPart(row, col, f, part, weight, solid, liquid);
+    return EnergyBalanceCellPart(row, col, f, part, weight, solid, liquid, balance_cover_);
   return part.melt;
 }
 
@@ -562,7 +562,10 @@ double schneemodellklasse::GlacierSnowPart(int r, int c, double t_air, double we
   if (in_.wind) f.wind_speed = in_.wind[r][c];
   if (in_.vapour_pressure) f.vapour_pressure = in_.vapour_pressure[r][c];
   if (in_.radiation_correction) f.radiation_factor = RadiationMeltFactor(in_.radiation_correction[r][c]);
-  return SnowStepPart(glacier_snow_constants_, f, weight, solid, liquid).melt;
+  const snow_part_result part = SnowStepPart(glacier_snow_constants_, f, weight, solid, liquid);
+  if (glacier_snow_constants_.kind.melt == snow_melt_kind::energy_balance)
+    return EnergyBalanceCellPart(r, c, f, part, weight, solid, liquid, balance_cover_on_glacier_);
+  return part.melt;
 }
 
 schneemodellklasse::glacier_row schneemodellklasse::GlacierRow(int r) const {
@@ -614,6 +617,9 @@ inline schneemodellklasse::glacier_cell_outcome schneemodellklasse::GlacierCell(
     const snow_release release = ReleaseLiquid(melt, parameters.CWH, solid, liquid);
     o.outflow = release.outflow;
     o.melt_outflow = release.melt_outflow;
+    // The energy balance reports what the parts of this step sublimate from
+    // the snow on the glacier share.
+    if (EnergyBalance()) snow_evaporation_on_glacier_.data[r][c] = 0.0;
     double glacier_melt =
         GlacierSnowPart(r, c, t_first, first_weight, input_water, *glacier_solid, *glacier_liquid);
     if (two_parts)
@@ -1111,7 +1117,10 @@ void schneemodellklasse::CleanUp() {
                               &snow_cover_days_,
                               &snow_temperature_,
                               &surface_temperature_,
-                              &energy_balance_}) {
+                              &energy_balance_,
+                              &snow_temperature_on_glacier_,
+                              &surface_temperature_on_glacier_,
+                              &energy_balance_on_glacier_}) {
       if (grid->registered) ReleaseGrid(grid->index);
       grid->registered = false;
     }

@@ -312,13 +312,23 @@ class schneemodellklasse : public teilmodellklasse {
     double** cloudiness = nullptr;
     double** surface = nullptr;  // "surfacetemperature", optional
   };
+  // The grids of a cover the balance changes: the ordinary cover's or the
+  // snow's on the glacier share.
+  struct balance_cover {
+    double** pack = nullptr;
+    double** surface = nullptr;
+    double** evaporation = nullptr;  // none: the sublimation is not reported
+  };
   bool EnergyBalance() const { return parameters.kind.melt == snow_melt_kind::energy_balance; }
   void FindEnergyBalanceGrids();
   void RegisterEnergyBalanceGrids();
+  void RegisterGlacierEnergyBalanceGrids();
   module_grid TemperatureGrid(const std::string& grid_name, const snow_grid_file& file, bool read_initial);
+  module_grid ReadTemperatureGrid(const std::string& grid_name, const snow_grid_file& file, int rows_first,
+                                  int rows_last);
   void LinkEnergyBalanceInputs();
   double EnergyBalanceCellPart(int row, int col, const snow_cell_forcing& f, const snow_part_result& part,
-                               double weight, double& solid, double& liquid);
+                               double weight, double& solid, double& liquid, const balance_cover& cover);
   void AddTemperatureStatistics(int r, int c, int zone);
 
   snow_step_constants constants_;
@@ -346,6 +356,8 @@ class schneemodellklasse : public teilmodellklasse {
   module_grid max_deposition_, order_row_, order_col_, input_mass_, mobile_mass_, deposition_;
   module_grid snow_fraction_, rain_fraction_, outflow_, melt_;
   module_grid snow_temperature_, surface_temperature_, energy_balance_;
+  // Dynamic glaciers: the same of the snow on the glacier share.
+  module_grid snow_temperature_on_glacier_, surface_temperature_on_glacier_, energy_balance_on_glacier_;
   std::vector<owned_matrix> matrices_;  // the module's own grids
   std::vector<slide_cell> slide_order_;
 
@@ -362,6 +374,8 @@ class schneemodellklasse : public teilmodellklasse {
   // "snowtemp____" and "surftemp____" of the energy-balance methods.
   std::array<zonalstatistic*, 2> temperature_tables_{};
   energy_balance_inputs balance_in_;
+  balance_cover balance_cover_;             // the ordinary cover
+  balance_cover balance_cover_on_glacier_;  // the snow on the glacier share (glacier method 13)
   snow_balance_constants balance_;
   owned_matrix air_pressure_;  // hPa of the active rows, from the elevation
 

@@ -25,6 +25,7 @@ struct ice_firn_text {
   std::string volume_area_line = "28.5 1.36 2 0   VAscaling VAexponent numElevBands extraWeightFactorBand0";
   std::string debris_scaling = "1.0";
   std::string new_glacier_line = "1000 0.25   maxSnowPackToCreateGlacier relSizeNewGlacier";
+  std::string on_glacier_write_code = "0";  // of the seven grids of the snow on the glacier share
 
   bool Dynamic() const { return std::stoi(method) > 10; }
   std::string Text() const {
@@ -38,7 +39,7 @@ struct ice_firn_text {
     text += "firn.stk\n0\nfirn.stat" + s + "balance.asc\n0\nbalance_old.asc\n0\nbalance1.stat" + s +
             "balance2.stat" + s + debris_scaling + "\nwithout.stat" + s;
     for (const char* grid : {"gsolid", "gliquid", "gtotal", "gmelt", "gsurf", "gtemp", "gevap"})
-      text += std::string(grid) + ".asc\n0\n";
+      text += std::string(grid) + ".asc\n" + on_glacier_write_code + "\n";
     return text + new_glacier_line + "\n";
   }
 };

@@ -8,8 +8,10 @@
 #include <filesystem>
 #include <functional>
 
+#include "physics/moist_air.h"
 #include "setup/statefile.h"
 #include "snow/glacier_fixture.h"
+#include "snow/snow_energy_balance.h"
 
 namespace velmo::test {
 namespace {
@@ -246,8 +248,9 @@ TEST_F(SnowGlacier, StoragesHandTheGlacierRunoffToTheSoilModel) {
 
 // The water of every subbasin over a season of hourly steps: what fell is in
 // the covers, the firn or the storages, went to the soil (the glacier-free
-// share of the cover's outflow) or left as glacier runoff; melted ice is the
-// only source. Each storage alone closes too.
+// share of the cover's outflow), left as glacier runoff or sublimated from
+// either cover (energy-balance methods); melted ice is the only source. Each
+// storage alone closes too.
 class GlacierSeason : public SnowGlacier {
  protected:
   struct storage_sums {
@@ -264,7 +267,8 @@ class GlacierSeason : public SnowGlacier {
     Fill(snow->GetSnowStorageGrid(), {40, 0, 10, 120, 5, 0});
     const double start[3] = {0.0, Water(*snow, 1), Water(*snow, 2)};
     glacier_outflow first[3] = {{}, snow->glacier_outflows[1], snow->glacier_outflows[2]};
-    double fallen[3] = {}, to_soil[3] = {}, glacier_runoff[3] = {}, ice_melt[3] = {};
+    double fallen[3] = {}, to_soil[3] = {}, glacier_runoff[3] = {}, ice_melt[3] = {}, sublimated[3] = {};
+    double** evaporation = EntriesNamed("snow_evaporation") > 0 ? Grid("snow_evaporation") : nullptr;
     storage_sums sums[3][3] = {};
     double** share_grid = Grid(dynamic ? "GlacierizedCells" : "ice_firn");
     for (int step = 0; step < steps; ++step) {
@@ -278,6 +282,8 @@ class GlacierSeason : public SnowGlacier {
           const double g = CellGlacierShare(share_grid[r][c]);
           fallen[r] += Grid("precipitation")[r][c];
           to_soil[r] += (1.0 - g) * Grid("snowcover_outflow")[r][c];
+          if (evaporation) sublimated[r] += (1.0 - g) * evaporation[r][c];
+          if (dynamic) sublimated[r] += g * Grid("SnowEvaporation_onGlacier")[r][c];
           // Static glaciers keep no firn: their firn melt comes from outside too.
           ice_melt[r] += g * (Grid("melt_from_ice")[r][c] + (dynamic ? 0.0 : Grid("melt_from_firn")[r][c]));
           const double snow_melt = dynamic   ? Grid("SnowMelt_onGlacier")[r][c]
@@ -302,7 +308,8 @@ class GlacierSeason : public SnowGlacier {
       const double end = Water(*snow, s);
       const double scale = fallen[s] + start[s];
       EXPECT_GT(glacier_runoff[s], 1.0) << s;
-      EXPECT_NEAR(start[s] + fallen[s] + ice_melt[s], end + to_soil[s] + glacier_runoff[s], 1e-10 * scale)
+      EXPECT_NEAR(start[s] + fallen[s] + ice_melt[s], end + to_soil[s] + glacier_runoff[s] + sublimated[s],
+                  1e-10 * scale)
           << s;
       // Each storage: Σ Q + Q_end·e/(1 − e) = Σ M/V + Q_start·e/(1 − e).
       const glacier_outflow& q = snow->glacier_outflows[static_cast<std::size_t>(s)];
@@ -374,11 +381,194 @@ TEST_F(GlacierSeason, GlaciersWithTheSnowMethodsMeltKeepTheWater) {
   RunSeason(600);
 }
 
+TEST_F(GlacierSeason, EnergyBalanceSnowOnGlaciersKeepsTheWater) {
+  // Glacier method 13 with the energy balance (snow method 5) on both
+  // covers: each sublimates and deposits on its own.
+  DynamicGlaciers();
+  ice.method = "13";
+  section.method = "5";
+  Register("global_radiation", {150});
+  Register("AspectCorrectedGlobalRadiation", {120, 200, 80, 150, 60, 250});
+  Register("air_humidity", {0.6, 0.9, 0.4, 0.75, 0.5, 0.85});
+  Register("wind_speed", {2});
+  Register("cloudiness", {0.1, 0.7, 0.4, 0.3, 0.9, 0.5});
+  Register("snow_evaporation", {0});
+  RunSeason(600);
+}
+
 TEST_F(GlacierSeason, StaticGlaciersKeepTheWater) {
   StaticGlaciers();
   Register("ice_firn", {1, 0.5, 2, 1, 0.3, kNodata});
   ice.initial = "0.05\n0.2\n0.1";
   RunSeason(600);
+}
+
+// The energy balance's weather on the glacier domain.
+void EnergyBalanceWeather(SnowGlacier& t) {
+  t.Register("global_radiation", {150});
+  t.Register("AspectCorrectedGlobalRadiation", {300});
+  t.Register("air_humidity", {0.7});
+  t.Register("wind_speed", {2});
+  t.Register("cloudiness", {0.5});
+}
+
+TEST_F(SnowGlacier, EnergyBalanceSnowOnTheGlacierShareHasItsOwnTemperaturesAndSublimation) {
+  DynamicGlaciers();
+  ice.method = "13";
+  section.method = "5";
+  section.albedo = "0.6\n0.6";
+  ice.on_glacier_write_code = "1";
+  EnergyBalanceWeather(*this);
+  double** evaporation = Register("snow_evaporation", {9});
+  auto snow = BuildGlacier();
+  ASSERT_TRUE(snow) << console.str();
+  for (const char* name : {"surftemp_onGlacier", "snowtemp_onGlacier", "EnergyBalance_onGlacier"})
+    EXPECT_EQ(EntriesNamed(name), 1) << name;
+
+  // Cell (1,1) lies at 3000 m, all glacier: its ordinary cover and the snow
+  // on its glacier start from different states.
+  Fill(snow->GetSnowStorageGrid(), {50});
+  Fill(Grid("snowtemp"), {268});
+  double** glacier_solid = Grid("SolidSnowStorage_onGlacier");
+  double** glacier_liquid = Grid("LiquidSnowStorage_onGlacier");
+  double** glacier_pack = Grid("snowtemp_onGlacier");
+  double** glacier_surface = Grid("surftemp_onGlacier");
+  double** glacier_evaporation = Grid("SnowEvaporation_onGlacier");
+  Fill(glacier_solid, {80});
+  Fill(glacier_liquid, {0});
+  Fill(glacier_pack, {262});
+
+  // A cold night hour with 1 mm of snow.
+  Register("temperature", {-5});
+  Register("AspectCorrectedGlobalRadiation", {0});
+  Register("precipitation", {1});
+  Hour(*snow, 2);
+  snow_balance_constants k;
+  k.nodata = kNodata;
+  snow_balance_forcing f;
+  f.t_air = -5.0;
+  f.humidity = 0.7;
+  f.wind_speed = 2.0;
+  f.cloudiness = 0.5;
+  f.albedo = 0.6;
+  f.input_water = 1.0;
+  f.snowfall = 1.0;
+  f.air_pressure = AirPressureStandardAtmosphere(3000.0);
+  snow_balance_cell ordinary{51.0, 0.0, 268.0, kNodata, 0.0};
+  snow_balance_cell on_glacier{81.0, 0.0, 262.0, 0.0, 0.0};
+  SnowEnergyBalancePart(k, f, 1.0, ordinary);
+  SnowEnergyBalancePart(k, f, 1.0, on_glacier);
+  ASSERT_NE(ordinary.pack_temperature, on_glacier.pack_temperature);
+  EXPECT_EQ(Grid("snowtemp")[1][1], ordinary.pack_temperature);
+  EXPECT_EQ(Grid("surftemp")[1][1], ordinary.surface_temperature);
+  EXPECT_EQ(evaporation[1][1], ordinary.evaporation);
+  EXPECT_EQ(glacier_pack[1][1], on_glacier.pack_temperature);
+  EXPECT_EQ(glacier_surface[1][1], on_glacier.surface_temperature);
+  EXPECT_EQ(glacier_evaporation[1][1], on_glacier.evaporation);
+  EXPECT_LT(on_glacier.evaporation, 0.0);  // deposition
+  EXPECT_EQ(glacier_solid[1][1], on_glacier.solid);
+
+  // A warm sunny hour: the snow on the glacier melts by its own balance,
+  // and no ice melts under it.
+  Register("temperature", {5});
+  Register("AspectCorrectedGlobalRadiation", {300});
+  Register("precipitation", {0});
+  Fill(glacier_liquid, {7.9});
+  Fill(glacier_pack, {273.16});
+  Hour(*snow, 12);
+  f.t_air = 5.0;
+  f.radiation = 300.0;
+  f.input_water = f.snowfall = 0.0;
+  on_glacier.liquid = 7.9;
+  on_glacier.pack_temperature = 273.16;
+  const double melt = SnowEnergyBalancePart(k, f, 1.0, on_glacier).melt;
+  ASSERT_GT(melt, 0.5);
+  const snow_release release = ReleaseLiquid(melt, 0.1, on_glacier.solid, on_glacier.liquid);
+  ASSERT_GT(release.outflow, 0.5);
+  EXPECT_NEAR(Grid("SnowMelt_onGlacier")[1][1], release.outflow, 1e-12);
+  EXPECT_NEAR(glacier_solid[1][1], on_glacier.solid, 1e-12);
+  EXPECT_EQ(glacier_pack[1][1], 273.16);
+  // Condensation onto melting snow is no sublimation.
+  EXPECT_EQ(glacier_evaporation[1][1], 0.0);
+  EXPECT_EQ(Grid("melt_from_ice")[1][1], 0.0);
+  EXPECT_EQ(Grid("melt_from_firn")[1][1], 0.0);
+  // Written every step.
+  EXPECT_THAT(ReadFile(dir / "gtemp.asc"), HasSubstr("\n273.16\t"));
+  EXPECT_TRUE(std::filesystem::exists(dir / "gsurf.asc"));
+  EXPECT_TRUE(std::filesystem::exists(dir / "gevap.asc"));
+  snow->CleanUp();
+  EXPECT_EQ(EntriesNamed("snowtemp_onGlacier"), 0);
+}
+
+TEST_F(SnowGlacier, EnergyBalanceCoversOfGlacierisedCellsKeepTheirWaterInEveryStep) {
+  // Both covers of every cell, methods 5 and 11 (deposition index on the
+  // ordinary cover only), hourly and daily: the ordinary cover gains the
+  // input water as the deposition index raised it, the snow on the glacier
+  // share the input water as it fell.
+  struct run {
+    const char* method;
+    int minutes;
+  } runs[] = {{"5", 60}, {"11", 60}, {"5", 1440}, {"11", 1440}};
+  for (const run& w : runs) {
+    SCOPED_TRACE(std::string("method ") + w.method + ", " + std::to_string(w.minutes) + " minutes");
+    Reset();
+    DynamicGlaciers();
+    ice.method = "13";
+    section.method = w.method;
+    section.interval = std::to_string(w.minutes);
+    settings.timestep = w.minutes;
+    EnergyBalanceWeather(*this);
+    Register("air_humidity", {0.6, 0.9, 0.4, 0.75, 0.3, 0.85});
+    Register("cloudiness", {0.1, 0.7, 0.4, 0.3, 0.9, 0.5});
+    Register("deposition_index", {0.3, -0.1, 0.2, 0, 0.5, 0.1});
+    Register("temperature_night", {0});
+    double** evaporation = Register("snow_evaporation", {0});
+    auto snow = BuildGlacier();
+    ASSERT_TRUE(snow) << console.str();
+    Fill(snow->GetSnowStorageGrid(), {40, 0, 10, 120, 5, 0});
+    Fill(Grid("SolidSnowStorage_onGlacier"), {30, 60, 0, 5, 0, 0});
+    double** solid = snow->GetSnowStorageGrid();
+    double** liquid = Grid("snowstorage_liquid");
+    double** glacier_solid = Grid("SolidSnowStorage_onGlacier");
+    double** glacier_liquid = Grid("LiquidSnowStorage_onGlacier");
+    double** water = Grid("precipitation");
+    const int steps = w.minutes == 60 ? 24 * 30 : 60;
+    double sublimated = 0.0, melted = 0.0;
+    for (int step = 0; step < steps; ++step) {
+      const double t = -4.0 + 8.0 * std::sin(step * (w.minutes == 60 ? 0.26 : 0.9)) + step * 0.01;
+      Register("temperature", {t, t - 0.5, t - 1, t - 1.5, t - 2, t - 2.5});
+      Register("temperature_night", {t - 3});
+      Register("AspectCorrectedGlobalRadiation", {w.minutes == 60 ? 200.0 * (step % 24 > 8) : 3000.0});
+      Register("precipitation", {step % 5 == 0 ? 2.0 * w.minutes / 60.0 : 0.0});
+      double before[3][4] = {}, glacier_before[3][4] = {}, fallen[3][4] = {};
+      for (int r = 1; r <= 2; ++r)
+        for (int c = 1; c <= 3; ++c) {
+          before[r][c] = solid[r][c] + liquid[r][c];
+          glacier_before[r][c] = glacier_solid[r][c] + glacier_liquid[r][c];
+          fallen[r][c] = water[r][c];
+        }
+      const int days = w.minutes == 60 ? step / 24 : step;
+      const int hour = w.minutes == 60 ? step % 24 + 1 : 24;
+      Step(*snow, {0, hour, 1 + days % 30, 5 + days / 30, 2000});
+      for (int r = 1; r <= 2; ++r)
+        for (int c = 1; c <= 3; ++c) {
+          EXPECT_NEAR(solid[r][c] + liquid[r][c] - before[r][c],
+                      water[r][c] - Grid("snowcover_outflow")[r][c] - evaporation[r][c], 1e-12)
+              << "step " << step << " cell " << r << "," << c;
+          if (CellGlacierShare(Grid("GlacierizedCells")[r][c]) <= 0.0) continue;
+          const double glacier_evaporation = Grid("SnowEvaporation_onGlacier")[r][c];
+          EXPECT_NEAR(glacier_solid[r][c] + glacier_liquid[r][c] - glacier_before[r][c],
+                      fallen[r][c] - Grid("SnowMelt_onGlacier")[r][c] - glacier_evaporation, 1e-12)
+              << "step " << step << " glacier cell " << r << "," << c;
+          sublimated += glacier_evaporation;
+          melted += Grid("SnowMelt_onGlacier")[r][c];
+        }
+      if (HasFailure()) return;
+    }
+    EXPECT_GT(sublimated, 0.1);
+    EXPECT_GT(melted, 1.0);
+    snow->CleanUp();
+  }
 }
 
 TEST_F(SnowGlacier, TheYearlyEvaluationTurnsSnowIntoFirnAndDeepSnowIntoANewGlacier) {
