@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
 #include "landsurface/etpetr.h"
@@ -39,7 +40,7 @@ constexpr double kCells = static_cast<double>(kSize) * kSize;
 class Domain {
  public:
   Domain()
-      : directory_(std::filesystem::temp_directory_path() / ("velmo_bench_et_" + std::to_string(getpid()))),
+      : directory_(velmo::bench::ScratchPath("et")),
         stream_((std::filesystem::create_directories(directory_), (directory_ / "diag.xml").string()), kFatal,
                 console_),
         grids_(&stream_) {

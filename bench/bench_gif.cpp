@@ -9,6 +9,7 @@
 #include <unordered_map>
 #include <vector>
 
+#include "bench_support.h"
 #include "framework/gifreader.h"
 
 namespace velmo {
@@ -91,8 +92,7 @@ std::vector<std::uint8_t> GifFile(const std::vector<std::uint8_t>& pixels) {
 }
 
 struct Setup {
-  std::filesystem::path file =
-      std::filesystem::temp_directory_path() / ("velmo_bench_gif_" + std::to_string(getpid()) + ".gif");
+  std::filesystem::path file = bench::ScratchPath("gif").replace_extension(".gif");
   std::vector<std::uint8_t> pixels = RadarImage();
   std::vector<double> cells = std::vector<double>(static_cast<size_t>(kSide + 1) * (kSide + 1));
   std::vector<double*> rows = std::vector<double*>(kSide + 1);
@@ -114,10 +114,7 @@ Setup& Shared() {
   return setup;
 }
 
-void CountCells(benchmark::State& state) {
-  state.counters["per_cell"] = benchmark::Counter(kCells * static_cast<double>(state.iterations()),
-                                                  benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-}
+void CountCells(benchmark::State& state) { bench::CountPerCell(state, kCells); }
 
 void BM_DecodeGif(benchmark::State& state) {
   Setup& s = Shared();

@@ -1,14 +1,7 @@
 // Reading and writing a 2000 x 2000 grid as ASCII and as binary doubles.
 #include <benchmark/benchmark.h>
-#include <unistd.h>
 
-#include <filesystem>
-#include <iostream>
-#include <memory>
-#include <sstream>
-
-#include "framework/diagnostics.h"
-#include "framework/modelobject.h"
+#include "bench_support.h"
 
 namespace velmo {
 namespace {
@@ -18,34 +11,17 @@ constexpr double kCells = static_cast<double>(kSide) * kSide;
 
 // One model object on a 2000 x 2000 domain with a grid of elevation-like
 // values and both files written once.
-struct Setup {
-  std::filesystem::path directory =
-      std::filesystem::temp_directory_path() / ("velmo_bench_gridio_" + std::to_string(getpid()));
-  std::ostringstream console;
-  std::unique_ptr<MessageStream> messages;
-  std::unique_ptr<modelobject> object;
+struct Setup : bench::square_object {
   double** grid = nullptr;
 
-  Setup() {
-    std::filesystem::create_directories(directory);
-    messages = std::make_unique<MessageStream>((directory / "diag.xml").string(), 0, console);
-    object = std::make_unique<modelobject>(messages.get(), "none");
-    object->ncols = object->nrows = object->last_row = kSide;
-    object->xllcorner = 600000;
-    object->yllcorner = 200000;
-    object->cellsize = 25;
-    object->DefaultOutputDirectory = std::make_unique<std::string>(directory.string() + "/");
-    object->InitialStateDirectory = std::make_unique<std::string>(directory.string() + "/");
+  Setup() : square_object("gridio", kSide, 25) {
     grid = object->matrix(1, kSide, 1, kSide, kSide);
     for (int r = 1; r <= kSide; ++r)
       for (int c = 1; c <= kSide; ++c) grid[r][c] = 400.0 + ((r * 7919 + c * 104729) % 300000) * 0.01;
     object->WriteGrid("grid.asc", grid, true, false, false);
     object->WriteGrid("grid.dbl", grid, false, true, false);
   }
-  ~Setup() {
-    object->FreeMatrix(grid, 1, kSide, 1, kSide, kSide);
-    std::filesystem::remove_all(directory);
-  }
+  ~Setup() { object->FreeMatrix(grid, 1, kSide, 1, kSide, kSide); }
 };
 
 Setup& Shared() {

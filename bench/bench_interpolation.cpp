@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
 #include "framework/memory.h"
@@ -41,20 +42,12 @@ class Domain {
   Domain() {
     std::filesystem::create_directories(dir_);
     out_ = dir_.string() + "/";
-    auto grid = [this](const char* name, int index, auto value) {
-      owned_.emplace_back(memory_.matrix(1, kSize, 1, kSize, 0), 1, kSize, kSize);
-      for (int r = 1; r <= kSize; ++r)
-        for (int c = 1; c <= kSize; ++c) owned_.back()[r][c] = value(r, c);
-      table_[index].name = name;
-      table_[index].file_name = name;
-      table_[index].data = owned_.back().get();
-    };
     // Ten zones of 100 rows each.
-    grid("zones", 1, [](int r, int) { return static_cast<double>((r - 1) / 100 + 1); });
-    grid("dem", 2, [](int r, int c) { return 200.0 + r + 0.5 * c; });
-    grid("RelCellArea", 3, [](int, int) { return 1.0; });
-    grid("CoordX", 4, [](int, int c) { return (c - 1) * kCell; });
-    grid("CoordY", 5, [](int r, int) { return (kSize - r) * kCell; });
+    Grid("zones", 1, [](int r, int) { return static_cast<double>((r - 1) / 100 + 1); });
+    Grid("dem", 2, [](int r, int c) { return 200.0 + r + 0.5 * c; });
+    Grid("RelCellArea", 3, [](int, int) { return 1.0; });
+    Grid("CoordX", 4, [](int, int c) { return (c - 1) * kCell; });
+    Grid("CoordY", 5, [](int r, int) { return (kSize - r) * kCell; });
     zones_.resize(11);
     for (int z = 1; z <= 10; ++z) {
       zones_[static_cast<size_t>(z)].code = z;
@@ -131,14 +124,7 @@ class Domain {
   std::unique_ptr<precicorrclass> Correction() {
     for (int i = 6; i < kLastEntry; ++i) table_[i].SetInitialState();
     int index = 6;
-    auto grid = [&](const char* name, auto value) {
-      owned_.emplace_back(memory_.matrix(1, kSize, 1, kSize, 0), 1, kSize, kSize);
-      for (int r = 1; r <= kSize; ++r)
-        for (int c = 1; c <= kSize; ++c) owned_.back()[r][c] = value(r, c);
-      table_[index].name = name;
-      table_[index].file_name = name;
-      table_[index++].data = owned_.back().get();
-    };
+    auto grid = [&](const char* name, auto value) { Grid(name, index++, value); };
     grid("precipitation", [](int r, int c) { return 0.001 * (r + c); });
     grid("temperature", [](int r, int c) { return 0.01 * (c - r); });
     grid("wind_speed", [](int r, int) { return 0.005 * r; });
@@ -154,14 +140,7 @@ class Domain {
   std::unique_ptr<RegionalSuperposition> Superposition() {
     for (int i = 6; i < kLastEntry; ++i) table_[i].SetInitialState();
     int index = 6;
-    auto grid = [&](const char* name, auto value) {
-      owned_.emplace_back(memory_.matrix(1, kSize, 1, kSize, 0), 1, kSize, kSize);
-      for (int r = 1; r <= kSize; ++r)
-        for (int c = 1; c <= kSize; ++c) owned_.back()[r][c] = value(r, c);
-      table_[index].name = name;
-      table_[index].file_name = name;
-      table_[index++].data = owned_.back().get();
-    };
+    auto grid = [&](const char* name, auto value) { Grid(name, index++, value); };
     auto region = [](int c, int shift) { return static_cast<double>(((c - 1) * 3 / kSize + shift) % 3 + 1); };
     grid("rain", [](int r, int c) { return 0.01 * (r + c); });
     grid("snow", [](int r, int) { return 0.02 * r; });
@@ -184,8 +163,18 @@ class Domain {
   }
 
  private:
-  std::filesystem::path dir_ =
-      std::filesystem::temp_directory_path() / ("velmo_bench_interpolation_" + std::to_string(getpid()));
+  // A grid of the domain with the cells `value(r, c)` in entry `index` of the table.
+  template <typename F>
+  void Grid(const char* name, int index, F value) {
+    owned_.emplace_back(memory_.matrix(1, kSize, 1, kSize, 0), 1, kSize, kSize);
+    for (int r = 1; r <= kSize; ++r)
+      for (int c = 1; c <= kSize; ++c) owned_.back()[r][c] = value(r, c);
+    table_[index].name = name;
+    table_[index].file_name = name;
+    table_[index].data = owned_.back().get();
+  }
+
+  std::filesystem::path dir_ = bench::ScratchPath("interpolation");
   std::string out_;
   std::ofstream null_{"/dev/null"};
   MessageStream messages_{(dir_ / "diag.xml").string(), 0, null_};
@@ -216,9 +205,7 @@ void RunSteps(benchmark::State& state, int method, bool gaps, bool statistics, b
     interpolator->InterpolateStep(0, 1, 1, 1, 2000);
     benchmark::DoNotOptimize(interpolator->ResultGrid()[kSize / 2][kSize / 2]);
   }
-  // Seconds per cell and step ("13n" = 13 ns).
-  state.counters["per_cell"] = benchmark::Counter(static_cast<double>(state.iterations()) * kSize * kSize,
-                                                  benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  bench::CountPerCell(state, static_cast<double>(kSize) * kSize);  // per cell and step
   interpolator->CleanUp();
 }
 
@@ -271,8 +258,7 @@ void BM_SplinesAlone(benchmark::State& state) {
     splines.Interpolate(v.get(), y2.get(), out.get());
     benchmark::DoNotOptimize(out[kSize / 2][kSize / 2]);
   }
-  state.counters["per_cell"] = benchmark::Counter(static_cast<double>(state.iterations()) * kSize * kSize,
-                                                  benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  bench::CountPerCell(state, static_cast<double>(kSize) * kSize);
 }
 
 void BM_Superposition(benchmark::State& state) {
@@ -281,8 +267,7 @@ void BM_Superposition(benchmark::State& state) {
     superposition->RunTimeStep(0, 1, 1, 1, 2000);
     benchmark::DoNotOptimize(superposition->entities[0]->OutputGrid()[kSize / 2][kSize / 2]);
   }
-  state.counters["per_cell"] = benchmark::Counter(static_cast<double>(state.iterations()) * kSize * kSize,
-                                                  benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  bench::CountPerCell(state, static_cast<double>(kSize) * kSize);
   superposition->CleanUp();
 }
 
@@ -293,8 +278,7 @@ void BM_CorrectGrid(benchmark::State& state) {
     correction->CorrectGrid();
     benchmark::ClobberMemory();
   }
-  state.counters["per_cell"] = benchmark::Counter(static_cast<double>(state.iterations()) * kSize * kSize,
-                                                  benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  bench::CountPerCell(state, static_cast<double>(kSize) * kSize);
   correction->CleanUp();
 }
 

@@ -8,6 +8,7 @@
 #include <memory>
 #include <sstream>
 
+#include "bench_support.h"
 #include "framework/diagnostics.h"
 #include "framework/modelobject.h"
 #include "framework/netcdfgrid.h"
@@ -22,24 +23,10 @@ constexpr int kStoredRecords = 8;
 
 // One model object on a 1000 x 1000 domain with a smooth temperature-like
 // field, and a file of kStoredRecords records of it.
-struct Setup {
-  std::filesystem::path directory =
-      std::filesystem::temp_directory_path() / ("velmo_bench_netcdf_" + std::to_string(getpid()));
-  std::ostringstream console;
-  std::unique_ptr<MessageStream> messages;
-  std::unique_ptr<modelobject> object;
+struct Setup : bench::square_object {
   double** grid = nullptr;
 
-  Setup() {
-    std::filesystem::create_directories(directory);
-    messages = std::make_unique<MessageStream>((directory / "diag.xml").string(), 0, console);
-    object = std::make_unique<modelobject>(messages.get(), "none");
-    object->ncols = object->nrows = object->last_row = kSide;
-    object->xllcorner = 600000;
-    object->yllcorner = 200000;
-    object->cellsize = 100;
-    object->DefaultOutputDirectory = std::make_unique<std::string>(directory.string() + "/");
-    object->InitialStateDirectory = std::make_unique<std::string>(directory.string() + "/");
+  Setup() : square_object("netcdf", kSide, 100) {
     grid = object->matrix(1, kSide, 1, kSide, kSide);
     for (int r = 1; r <= kSide; ++r)
       for (int c = 1; c <= kSide; ++c)
@@ -49,7 +36,6 @@ struct Setup {
   ~Setup() {
     object->FreeMatrix(grid, 1, kSide, 1, kSide, kSide);
     object->netcdf_reader->CloseAll();
-    std::filesystem::remove_all(directory);
   }
 };
 
@@ -59,10 +45,7 @@ Setup& Shared() {
 }
 
 // Time per cell.
-void CountCells(benchmark::State& state) {
-  state.counters["per_cell"] = benchmark::Counter(kCells * static_cast<double>(state.iterations()),
-                                                  benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
-}
+void CountCells(benchmark::State& state) { bench::CountPerCell(state, kCells); }
 
 void BM_AppendFloatRecord(benchmark::State& state) {
   Setup& s = Shared();

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "framework/diagnostics.h"
 #include "framework/memory.h"
 #include "routing/flow_arrays.h"
@@ -20,8 +21,7 @@
 namespace {
 
 struct Bench {
-  std::filesystem::path directory =
-      std::filesystem::temp_directory_path() / ("velmo_bench_reservoirs_" + std::to_string(getpid()));
+  std::filesystem::path directory = velmo::bench::ScratchPath("reservoirs");
   std::filesystem::path previous = std::filesystem::current_path();
   std::ostringstream console;
   std::unique_ptr<velmo::MessageStream> messages;

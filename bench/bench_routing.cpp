@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
 #include "routing/abfluss.h"
@@ -26,8 +27,7 @@ constexpr const char* kChannel =
     "(kh = 2, kv = 10, Bm = 10, Bv = 50, Tm = 10, Mm = 30, Mv = 20, I = 0.001, L = 10000, AE = 100)";
 
 struct Chain {
-  std::filesystem::path directory =
-      std::filesystem::temp_directory_path() / ("velmo_bench_routing_" + std::to_string(getpid()));
+  std::filesystem::path directory = velmo::bench::ScratchPath("routing");
   std::filesystem::path previous = std::filesystem::current_path();
   std::ostringstream console;
   std::unique_ptr<velmo::MessageStream> messages;

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
 #include "framework/memory.h"
@@ -44,8 +45,7 @@ std::string ControlText(int subbasin_tables, int cell_tables) {
 
 // A catchment of 100 subbasins and the grids the two models read.
 struct Catchment {
-  std::filesystem::path dir =
-      std::filesystem::temp_directory_path() / ("velmo_bench_soil_" + std::to_string(getpid()));
+  std::filesystem::path dir = velmo::bench::ScratchPath("soil");
   std::filesystem::path previous = std::filesystem::current_path();
   std::ostringstream console;
   std::unique_ptr<velmo::MessageStream> messages;

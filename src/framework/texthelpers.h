@@ -2,11 +2,33 @@
 // lists, brace blocks and token lists. They work on text, never on files.
 #pragma once
 
+#include <charconv>
+#include <cmath>
 #include <cstddef>
 #include <string>
+#include <string_view>
+#include <system_error>
+#include <type_traits>
 #include <vector>
 
 namespace velmo {
+
+// The whole of `text` as a number, a leading plus sign taken as scanf takes
+// it; a floating-point number must be finite. `value` changes only when the
+// text is such a number.
+template <typename T>
+bool ParseNumber(std::string_view text, T& value) {
+  const char* first = text.data();
+  const char* last = first + text.size();
+  if (first != last && *first == '+') ++first;
+  T parsed{};
+  const auto result = std::from_chars(first, last, parsed);
+  if (result.ec != std::errc{} || result.ptr != last) return false;
+  if constexpr (std::is_floating_point_v<T>)
+    if (!std::isfinite(parsed)) return false;
+  value = parsed;
+  return true;
+}
 
 // Separators of the items of a value list.
 inline constexpr const char* kListSeparators = "\t ;,";

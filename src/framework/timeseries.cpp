@@ -5,14 +5,13 @@
 
 #include <algorithm>
 #include <cctype>
-#include <charconv>
 #include <cmath>
 #include <cstdio>
 #include <memory>
 #include <string_view>
-#include <type_traits>
 
 #include "framework/diagnostics.h"
+#include "framework/texthelpers.h"
 
 namespace velmo {
 namespace {
@@ -50,18 +49,6 @@ bool ReadToken(std::FILE* file, std::string& token) {
     c = std::getc(file);
   }
   if (c != EOF) std::ungetc(c, file);
-  return true;
-}
-
-// A whole token as a number; a leading plus sign is taken as scanf takes it.
-template <typename T>
-bool ParseNumber(const std::string& token, T& value) {
-  const char* first = token.data();
-  const char* last = first + token.size();
-  if (first != last && *first == '+') ++first;
-  const auto result = std::from_chars(first, last, value);
-  if (result.ec != std::errc{} || result.ptr != last) return false;
-  if constexpr (std::is_floating_point_v<T>) return std::isfinite(value);
   return true;
 }
 

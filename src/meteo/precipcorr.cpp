@@ -11,6 +11,7 @@
 #include "framework/gridtable.h"
 #include "meteo/meteoint.h"
 #include "setup/settings.h"
+#include "setup/teilmod.h"
 
 namespace velmo {
 namespace {
@@ -47,15 +48,7 @@ precicorrclass::precicorrclass(MessageStream* stream, const std::vector<meteoint
       variables(settings.meteo_names) {
   name = kPrecipitationCorrectionName;
   grids = shared_grids;
-  row_ranges = settings.row_ranges;
-  ncols = settings.ncols;
-  nrows = settings.nrows;
-  first_row = settings.first_row;
-  last_row = settings.last_row;
-  xllcorner = settings.xllcorner;
-  yllcorner = settings.yllcorner;
-  cellsize = settings.cellsize;
-  nodata_value = settings.nodata_value;
+  TakeDomain(*this, settings);
   region_count = settings.region_count;
 
   ReadSection();

@@ -1,27 +1,11 @@
 // Reading "[routing_model]" after its head into routing_parameters, checked as it is read.
-#include <charconv>
-#include <cmath>
 #include <sstream>
 
 #include "framework/diagnostics.h"
+#include "framework/texthelpers.h"
 #include "routing/abfluss.h"
 
 namespace velmo {
-namespace {
-
-// A whole token as a number.
-template <typename T>
-bool ParseToken(const std::string& token, T& value) {
-  const char* first = token.data();
-  const char* last = first + token.size();
-  if (first != last && *first == '+') ++first;
-  const auto result = std::from_chars(first, last, value);
-  if (result.ec != std::errc{} || result.ptr != last) return false;
-  if constexpr (std::is_floating_point_v<T>) return std::isfinite(value);
-  return true;
-}
-
-}  // namespace
 
 void abflussmodellklasse::ReadSection() {
   routing_parameters& p = parameters_;
@@ -33,8 +17,8 @@ void abflussmodellklasse::ReadSection() {
   std::istringstream values(line);
   std::string tokens[4];
   const bool complete = (values >> tokens[0] >> tokens[1] >> tokens[2] >> tokens[3]) &&
-                        ParseToken(tokens[0], p.wq.qmin) && ParseToken(tokens[1], p.wq.qmax) &&
-                        ParseToken(tokens[2], p.wq.intervals) && ParseToken(tokens[3], p.wq.subintervals);
+                        ParseNumber(tokens[0], p.wq.qmin) && ParseNumber(tokens[1], p.wq.qmax) &&
+                        ParseNumber(tokens[2], p.wq.intervals) && ParseNumber(tokens[3], p.wq.subintervals);
   if (!complete || !ValidWqSettings(p.wq)) {
     *messages
         << "FATAL: values for min/max specific discharge and/or discharge and time interval splitting   \n"
@@ -68,14 +52,14 @@ void abflussmodellklasse::ReadColumnDescriptors(int count) {
   std::string token;
   for (int i = 0; i < count; ++i) {
     column_descriptor descriptor;
-    if (!ReadToken(control_file, token) || !ParseToken(token, descriptor.code) ||
+    if (!ReadToken(control_file, token) || !ParseNumber(token, descriptor.code) ||
         ZoneIndex(descriptor.code) == 0) {
       *messages << "FATAL: error reading a subbasin index for column indexing in routing model"
                 << " (read: \"" << token << "\", which is no subbasin code)"
                 << "[end-entry]";
       throw ErrorCode{kControlFileErrorCode};
     }
-    if (!ReadToken(control_file, token) || !ParseToken(token, descriptor.column)) {
+    if (!ReadToken(control_file, token) || !ParseNumber(token, descriptor.column)) {
       *messages << "FATAL: error reading a column number for column indexing in routing model"
                 << " (read: \"" << token << "\" for subbasin " << descriptor.code << ")"
                 << "[end-entry]";

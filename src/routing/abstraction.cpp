@@ -224,6 +224,34 @@ double AL_class::TimedRate(double volume) const {
   return rate;
 }
 
+void FlushResultRows(MessageStream& messages, const std::string& path, std::vector<double>& rows,
+                     int row_values, bool minute_column) {
+  InterruptGuard no_interrupt;
+  messages << "flushing to disk: " << path << " (" << kResultBufferBytes << " buffersize)"
+           << "[end-entry]";
+  std::vector<double> pending;
+  pending.swap(rows);  // written at most once, also when writing fails
+  std::FILE* file = std::fopen(path.c_str(), "a+");
+  if (!file) {
+    messages << "FATAL: error opening reservoir file " << path << "[end-entry]";
+    throw ErrorCode{kStorageResultWriteCode};
+  }
+  for (size_t i = 0; i < pending.size(); i += static_cast<size_t>(row_values)) {
+    const double* row = &pending[i];
+    std::fprintf(file, "%2.0lf\t%2.0lf\t%2.0lf\t%2.0lf", row[0], row[1], row[2], row[3]);
+    if (minute_column) std::fprintf(file, "\t%2.0lf", row[4]);
+    for (int j = 5; j < row_values; ++j) std::fprintf(file, "\t%lg", row[j]);
+    std::fputc('\n', file);
+  }
+  const bool failed = std::ferror(file) != 0;
+  if (std::fclose(file) != 0 || failed) {
+    messages << "FATAL: error writing reservoir file " << path << "[end-entry]";
+    throw ErrorCode{kStorageResultWriteCode};
+  }
+  rows.swap(pending);  // keeps the buffer's capacity
+  rows.clear();
+}
+
 void AL_class::AddResultRow(const model_date& date, double discharge) {
   if (!WritesResults()) return;
   if (static_cast<int>(rows_.size() / kResultRowValues) >= row_capacity_) FlushResults(1);
@@ -234,30 +262,7 @@ void AL_class::AddResultRow(const model_date& date, double discharge) {
 
 void AL_class::FlushResults(int force) {
   if (!WritesResults() || rows_.empty() || force <= 0) return;
-  InterruptGuard no_interrupt;
-  MessageStream& messages = *context_.messages;
-  messages << "flushing to disk: " << result_path_ << " (" << kResultBufferBytes << " buffersize)"
-           << "[end-entry]";
-  std::vector<double> rows;
-  rows.swap(rows_);  // written at most once, also when writing fails
-  std::FILE* file = std::fopen(result_path_.c_str(), "a+");
-  if (!file) {
-    messages << "FATAL: error opening reservoir file " << result_path_ << "[end-entry]";
-    throw ErrorCode{kStorageResultWriteCode};
-  }
-  for (size_t i = 0; i < rows.size(); i += kResultRowValues) {
-    const double* row = &rows[i];
-    std::fprintf(file, "%2.0lf\t%2.0lf\t%2.0lf\t%2.0lf", row[0], row[1], row[2], row[3]);
-    if (minute_column_) std::fprintf(file, "\t%2.0lf", row[4]);
-    std::fprintf(file, "\t%lg\n", row[5]);
-  }
-  const bool failed = std::ferror(file) != 0;
-  if (std::fclose(file) != 0 || failed) {
-    messages << "FATAL: error writing reservoir file " << result_path_ << "[end-entry]";
-    throw ErrorCode{kStorageResultWriteCode};
-  }
-  rows_.swap(rows);
-  rows_.clear();
+  FlushResultRows(*context_.messages, result_path_, rows_, kResultRowValues, minute_column_);
 }
 
 }  // namespace velmo

@@ -30,6 +30,15 @@ inline constexpr long kAbstractionInputBudget = 1000000;  // bytes of a block of
 // Bytes of the row buffer of a result table.
 inline constexpr long kResultBufferBytes = 2097152;
 
+// Appends the rows buffered in `rows` (`row_values` numbers each: year,
+// month, day, hour, minute, then the values) to the result table `path`: the
+// date as whole numbers, the minute only with `minute_column`, the values as
+// "%lg". The buffer is emptied also when writing fails, so that no row is
+// written twice; a file that cannot be opened or written throws
+// kStorageResultWriteCode.
+void FlushResultRows(MessageStream& messages, const std::string& path, std::vector<double>& rows,
+                     int row_values, bool minute_column);
+
 // What an abstraction needs of its element and the routing model.
 struct abstraction_context {
   MessageStream* messages = nullptr;

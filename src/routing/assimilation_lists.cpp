@@ -2,11 +2,11 @@
 #include "routing/assimilation_lists.h"
 
 #include <cctype>
-#include <charconv>
 #include <chrono>
 #include <cmath>
 
 #include "framework/gridio.h"
+#include "framework/texthelpers.h"
 #include "physics/units.h"
 
 namespace velmo {
@@ -50,14 +50,7 @@ int AssimilationHourShift(double time_interval, double min_to_int_end) {
   return static_cast<int>((time_interval - min_to_int_end) / kMinutesPerHour);
 }
 
-bool ParseWholeNumber(std::string_view text, int& value) {
-  text = Trimmed(text);
-  if (!text.empty() && text.front() == '+') text.remove_prefix(1);
-  if (text.empty()) return false;
-  const char* end = text.data() + text.size();
-  const auto result = std::from_chars(text.data(), end, value);
-  return result.ec == std::errc{} && result.ptr == end;
-}
+bool ParseWholeNumber(std::string_view text, int& value) { return ParseNumber(Trimmed(text), value); }
 
 bool ParseDecimalNumber(std::string_view text, double& value) {
   text = Trimmed(text);

@@ -1,9 +1,9 @@
 // Reading the rule sections of abstractions and reservoirs, and a reservoir's hydraulic connection.
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 
 #include "framework/diagnostics.h"
+#include "framework/texthelpers.h"
 #include "routing/operating_rule.h"
 
 namespace velmo {
@@ -36,11 +36,7 @@ std::vector<double> Numbers(const std::string& text, size_t at = 0,
     const size_t end = text.find_first_not_of(characters, at);
     const size_t stop = end == std::string::npos ? text.size() : end;
     double value = 0.0;
-    const char* first = text.data() + at;
-    const char* last = text.data() + stop;
-    if (first != last && *first == '+') ++first;
-    const auto result = std::from_chars(first, last, value);
-    if (stop == at || result.ec != std::errc{} || result.ptr != last || !std::isfinite(value)) return numbers;
+    if (!ParseNumber(std::string_view(text).substr(at, stop - at), value)) return numbers;
     numbers.push_back(value);
     at = stop;
   }

@@ -489,33 +489,7 @@ void SP_class::AddResultRow(const model_date& date) {
 
 void SP_class::FlushResults(int flag) {
   if (flag <= 0 || rows_.empty()) return;
-  InterruptGuard no_interrupt;
-  MessageStream& messages = *context_.messages;
-  messages << "flushing to disk: " << result_path_ << " (" << kResultBufferBytes << " buffersize)"
-           << "[end-entry]";
-  std::vector<double> rows;
-  rows.swap(rows_);  // written at most once, also when writing fails
-  std::FILE* file = std::fopen(result_path_.c_str(), "a+");
-  if (!file) {
-    messages << "FATAL: error opening reservoir file " << result_path_ << "[end-entry]";
-    throw ErrorCode{kStorageResultWriteCode};
-  }
-  for (size_t i = 0; i < rows.size(); i += kResultRowValues) {
-    const double* row = &rows[i];
-    if (minute_column_)
-      std::fprintf(file, "%2.0lf\t%2.0lf\t%2.0lf\t%2.0lf\t%2.0lf", row[0], row[1], row[2], row[3], row[4]);
-    else
-      std::fprintf(file, "%2.0lf\t%2.0lf\t%2.0lf\t%2.0lf", row[0], row[1], row[2], row[3]);
-    for (int j = 5; j < kResultRowValues; ++j) std::fprintf(file, "\t%lg", row[j]);
-    std::fputc('\n', file);
-  }
-  const bool failed = std::ferror(file) != 0;
-  if (std::fclose(file) != 0 || failed) {
-    messages << "FATAL: error writing reservoir file " << result_path_ << "[end-entry]";
-    throw ErrorCode{kStorageResultWriteCode};
-  }
-  rows_.swap(rows);
-  rows_.clear();
+  FlushResultRows(*context_.messages, result_path_, rows_, kResultRowValues, minute_column_);
 }
 
 }  // namespace velmo

@@ -4,8 +4,9 @@
 
 #include <algorithm>
 #include <cctype>
-#include <charconv>
 #include <cmath>
+
+#include "framework/texthelpers.h"
 
 namespace velmo {
 namespace {
@@ -92,30 +93,10 @@ std::string state_file_reader::NumberText(bool fraction) {
   return text;
 }
 
-bool state_file_reader::ReadInt(int& value) {
-  if (!SkipSpace()) return false;
-  const std::string text = NumberText(false);
-  const char* first = text.data();
-  const char* last = first + text.size();
-  if (first != last && *first == '+') ++first;
-  int parsed = 0;
-  const auto result = std::from_chars(first, last, parsed);
-  if (result.ec != std::errc{} || result.ptr != last) return false;
-  value = parsed;
-  return true;
-}
+bool state_file_reader::ReadInt(int& value) { return SkipSpace() && ParseNumber(NumberText(false), value); }
 
 bool state_file_reader::ReadDouble(double& value) {
-  if (!SkipSpace()) return false;
-  const std::string text = NumberText(true);
-  const char* first = text.data();
-  const char* last = first + text.size();
-  if (first != last && *first == '+') ++first;
-  double parsed = 0.0;
-  const auto result = std::from_chars(first, last, parsed);
-  if (result.ec != std::errc{} || result.ptr != last || !std::isfinite(parsed)) return false;
-  value = parsed;
-  return true;
+  return SkipSpace() && ParseNumber(NumberText(true), value);
 }
 
 void state_file_reader::SkipRestOfLine() {

@@ -22,6 +22,18 @@ constexpr const char* kCellAreaGridName = "RelCellArea";
 
 }  // namespace
 
+void TakeDomain(modelobject& object, const model_settings& settings) {
+  object.row_ranges = settings.row_ranges;
+  object.ncols = settings.ncols;
+  object.nrows = settings.nrows;
+  object.first_row = settings.first_row;
+  object.last_row = settings.last_row;
+  object.xllcorner = settings.xllcorner;
+  object.yllcorner = settings.yllcorner;
+  object.cellsize = settings.cellsize;
+  object.nodata_value = settings.nodata_value;
+}
+
 // ---------------------------------------------------------------- day of the year, progress line
 
 int DayOfYear(int day, int month, const std::array<int, 13>& month_lengths) {
@@ -129,17 +141,9 @@ teilmodellklasse::teilmodellklasse(MessageStream* stream, const model_settings& 
   grids = shared_grids;
   zone_code_map = settings.zone_code_map;
   zone_table = settings.zone_table;
-  row_ranges = settings.row_ranges;
   zone_count = settings.zone_count;
   max_zone_code = settings.max_zone_code;
-  ncols = settings.ncols;
-  nrows = settings.nrows;
-  first_row = settings.first_row;
-  last_row = settings.last_row;
-  xllcorner = settings.xllcorner;
-  yllcorner = settings.yllcorner;
-  cellsize = settings.cellsize;
-  nodata_value = settings.nodata_value;
+  TakeDomain(*this, settings);
   start_date = settings.StartDate();
   end_date = settings.EndDate();
   end_date_key = date_key(end_date);

@@ -33,6 +33,10 @@ inline constexpr int kNoValidZoneCellCode = 7;
 // Any other failure of a tracer set-up.
 inline constexpr int kTracerSetUpErrorCode = 103;
 
+// Copies the model domain of `settings` into `object`: rows and columns,
+// the row ranges, corner, cell size and nodata value.
+void TakeDomain(modelobject& object, const model_settings& settings);
+
 // ---------------------------------------------------------------- day of the year, progress line
 
 // Day of the year (1 January = 1); month 1..12.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/modappli.h"
+#include "e2e/control_run.h"
 #include "e2e/example_run.h"
 #include "e2e/xml_check.h"
 #include "routing/reservoir.h"
@@ -56,8 +57,7 @@ TEST(AssimilationRun, FaultyRulesEndTheRunWithTheirCode) {
   };
   for (const Case& c : cases) {
     TempDir dir;
-    for (const char* file : {"run.ctl", "zones.asc", "dem.asc"})
-      std::filesystem::copy_file(std::string(VELMO_TEST_DATA "/e2e/") + file, dir / file);
+    test::CopyTestData(dir, "e2e", {"run.ctl", "zones.asc", "dem.asc"});
     WriteFile(dir / "run.ctl", ReadFile(dir / "run.ctl") + Section(c.rule));
     WriteFile(dir / "list.txt", kListHead);
     EXPECT_EQ(RunVelmo(dir.path().string(), "run.ctl", dir / "out.txt"), 255) << c.rule;

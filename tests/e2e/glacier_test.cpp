@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "e2e/control_run.h"
 #include "support/test_support.h"
 
 namespace velmo {
@@ -86,9 +87,9 @@ void WriteStations(const TempDir& dir) {
 
 TEST(GlacierYears, TwoYearsOfDynamicGlaciersAreEvaluatedOnceAYear) {
   TempDir dir;
-  for (const char* file :
-       {"glacier.ctl", "zones.asc", "glacier_dem.asc", "glacier_shares.asc", "glacier_codes.asc"})
-    std::filesystem::copy_file(std::string(VELMO_TEST_DATA "/snow/") + file, dir / file);
+  test::CopyTestData(
+      dir, "snow",
+      {"glacier.ctl", "zones.asc", "glacier_dem.asc", "glacier_shares.asc", "glacier_codes.asc"});
   WriteStations(dir);
   ASSERT_EQ(RunVelmo(dir.path().string(), "glacier.ctl", dir / "out.txt"), 0) << ReadFile(dir / "out.txt");
   const std::string diag = ReadFile(dir / "Velmo_Diag.xml");

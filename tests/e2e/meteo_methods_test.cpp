@@ -9,6 +9,7 @@
 #include <sstream>
 #include <vector>
 
+#include "e2e/control_run.h"
 #include "e2e/xml_check.h"
 #include "support/test_support.h"
 
@@ -19,7 +20,6 @@ using test::ReadFile;
 using test::RunVelmo;
 using test::TempDir;
 
-const std::string kData = VELMO_TEST_DATA "/meteo/";
 constexpr int kCols = 25;
 constexpr int kRows = 35;
 // Cells are located by their lower-left corners, which start at -50.
@@ -53,16 +53,9 @@ std::vector<std::vector<double>> GridValues(const std::string& path) {
   return values;
 }
 
-class MeteoMethodsRun : public ::testing::Test {
+class MeteoMethodsRun : public test::ControlRunTest {
  public:
-  void SetUp() override {
-    for (const auto& file : std::filesystem::directory_iterator(kData))
-      std::filesystem::copy_file(file.path(), dir / file.path().filename().string());
-  }
-  int Velmo() { return RunVelmo(dir.path().string(), "mesh.ctl", dir / "out.txt"); }
-  std::string Transcript() const { return ReadFile(dir / "out.txt"); }
-
-  TempDir dir;
+  MeteoMethodsRun() : ControlRunTest("meteo", "mesh.ctl") {}
 };
 
 TEST_F(MeteoMethodsRun, MeshesAndRegressions) {
@@ -142,8 +135,7 @@ TEST_F(MeteoMethodsRun, InputFailuresEndWithTheirCodes) {
   };
   for (const Case& c : cases) {
     TempDir case_dir;
-    for (const auto& file : std::filesystem::directory_iterator(kData))
-      std::filesystem::copy_file(file.path(), case_dir / file.path().filename().string());
+    test::CopyTestData(case_dir, "meteo");
     for (const edit& e : c.edits) test::ReplaceInFile(case_dir / e.file, e.from, e.to);
     EXPECT_EQ(RunVelmo(case_dir.path().string(), "mesh.ctl", case_dir / "out.txt"), std::min(c.code, 255))
         << c.what;

@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <sstream>
 
+#include "e2e/control_run.h"
 #include "e2e/xml_check.h"
 #include "support/test_support.h"
 
@@ -26,24 +27,12 @@ using test::TempDir;
 using test::WellFormed;
 using test::WriteFile;
 
-const std::string kData = VELMO_TEST_DATA "/meteo/";
-
 // Table rows of a statistics file (after its three header lines).
 int Rows(const std::string& path) { return test::StatisticsRows(path); }
 
-class MeteoRun : public ::testing::Test {
+class MeteoRun : public test::ControlRunTest {
  public:
-  void SetUp() override {
-    for (const auto& file : std::filesystem::directory_iterator(kData))
-      std::filesystem::copy_file(file.path(), dir / file.path().filename().string());
-  }
-  void Edit(const std::string& file, const std::string& from, const std::string& to) {
-    test::ReplaceInFile(dir / file, from, to);
-  }
-  int Velmo() { return RunVelmo(dir.path().string(), "meteo.ctl", dir / "out.txt"); }
-  std::string Transcript() const { return ReadFile(dir / "out.txt"); }
-
-  TempDir dir;
+  MeteoRun() : ControlRunTest("meteo", "meteo.ctl") {}
 };
 
 TEST_F(MeteoRun, OnePassPerRecord) {
@@ -90,8 +79,7 @@ TEST_F(MeteoRun, FailuresEndWithTheirCodes) {
   };
   for (const Case& c : cases) {
     TempDir case_dir;
-    for (const auto& file : std::filesystem::directory_iterator(kData))
-      std::filesystem::copy_file(file.path(), case_dir / file.path().filename().string());
+    test::CopyTestData(case_dir, "meteo");
     std::string control = ReadFile(case_dir / "meteo.ctl");
     Replace(control, c.from, c.to);
     WriteFile(case_dir / "meteo.ctl", control);

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <vector>
 
+#include "e2e/control_run.h"
 #include "e2e/xml_check.h"
 #include "support/test_support.h"
 
@@ -19,8 +20,6 @@ using test::RunVelmo;
 using test::TempDir;
 using test::WriteFile;
 
-const std::string kData = VELMO_TEST_DATA "/precip/";
-
 // The cells of a one-row ASCII grid file.
 std::vector<double> RowOf(const std::string& path) {
   std::istringstream in(ReadFile(path));
@@ -31,22 +30,9 @@ std::vector<double> RowOf(const std::string& path) {
   return values;
 }
 
-class PrecipitationRun : public ::testing::Test {
+class PrecipitationRun : public test::ControlRunTest {
  public:
-  void SetUp() override {
-    for (const auto& file : std::filesystem::directory_iterator(kData))
-      std::filesystem::copy_file(file.path(), dir / file.path().filename().string());
-  }
-  void Edit(const std::string& from, const std::string& to) {
-    std::string text = ReadFile(dir / "precip.ctl");
-    const std::size_t at = text.find(from);
-    ASSERT_NE(at, std::string::npos) << from;
-    WriteFile(dir / "precip.ctl", text.replace(at, from.size(), to));
-  }
-  int Velmo() { return RunVelmo(dir.path().string(), "precip.ctl", dir / "out.txt"); }
-  std::string Transcript() const { return ReadFile(dir / "out.txt"); }
-
-  TempDir dir;
+  PrecipitationRun() : ControlRunTest("precip", "precip.ctl") {}
 };
 
 TEST_F(PrecipitationRun, StationValuesBeforeTheInterpolation) {

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "e2e/control_run.h"
 #include "e2e/xml_check.h"
 #include "support/test_support.h"
 
@@ -24,19 +25,10 @@ using test::WriteFile;
 
 const std::string kData = VELMO_TEST_DATA "/routing/";
 
-class RoutingRun : public ::testing::Test {
+class RoutingRun : public test::ControlRunTest {
  protected:
-  void SetUp() override {
-    for (const char* file : {"routing.ctl", "zones.asc", "dem.asc", "observed.txt"})
-      std::filesystem::copy_file(kData + file, dir / file);
-  }
-  void Edit(const std::string& from, const std::string& to) {
-    test::ReplaceInFile(dir / "routing.ctl", from, to);
-  }
-  int Velmo() { return RunVelmo(dir.path().string(), "routing.ctl", dir / "out.txt"); }
-  std::string Transcript() const { return ReadFile(dir / "out.txt"); }
-
-  TempDir dir;
+  RoutingRun()
+      : ControlRunTest("routing", "routing.ctl", {"routing.ctl", "zones.asc", "dem.asc", "observed.txt"}) {}
 };
 
 // Whether `pieces` occur in `text` in this order.
@@ -116,12 +108,9 @@ TEST_F(RoutingRun, AbstractionAndReservoirFailuresEndTheRun) {
   }
 }
 
-class RoutingExample : public ::testing::Test {
+class RoutingExample : public test::ControlRunTest {
  protected:
-  void SetUp() override { test::CopyExample(dir); }
-  int Velmo() { return RunVelmo(dir.path().string(), "example.ctl", dir / "out.txt"); }
-  std::string Transcript() const { return ReadFile(dir / "out.txt"); }
-  TempDir dir;
+  RoutingExample() : ControlRunTest("", "example.ctl") {}
 };
 
 // Rows of a table after its three head lines, split at tabs.

@@ -13,6 +13,7 @@
 #include <set>
 #include <sstream>
 
+#include "e2e/control_run.h"
 #include "e2e/xml_check.h"
 #include "support/test_support.h"
 
@@ -42,19 +43,10 @@ testing::AssertionResult InOrder(const std::string& text, const std::vector<std:
   return testing::AssertionSuccess();
 }
 
-class Run : public ::testing::Test {
+class Run : public test::ControlRunTest {
  protected:
-  void SetUp() override {
-    for (const char* file : {"run.ctl", "zones.asc", "dem.asc"})
-      std::filesystem::copy_file(kData + file, dir / file);
-  }
-  int Velmo(const std::string& arguments) {
-    return RunVelmo(dir.path().string(), arguments, dir / "out.txt");
-  }
-  std::string Transcript() const { return ReadFile(dir / "out.txt"); }
+  Run() : ControlRunTest("e2e", "run.ctl", {"run.ctl", "zones.asc", "dem.asc"}) {}
   std::string Diagnostics() const { return ReadFile(dir / "Velmo_Diag.xml"); }
-
-  TempDir dir;
 };
 
 // The construction messages, then the clearing in its order.
@@ -203,8 +195,7 @@ TEST_F(Run, ConstructionFailureEndsWithItsCode) {
   const std::string original = ReadFile(kData + "run.ctl");
   for (const Case& c : cases) {
     TempDir case_dir;
-    for (const char* grid : {"zones.asc", "dem.asc"})
-      std::filesystem::copy_file(kData + grid, case_dir / grid);
+    test::CopyTestData(case_dir, "e2e", {"zones.asc", "dem.asc"});
     std::string control = original;
     c.change(control, case_dir);
     WriteFile(case_dir / "run.ctl", control);
@@ -338,16 +329,10 @@ TEST(Example, Runs) {
 }
 
 // The example in a directory of its own.
-struct ExampleCopy {
-  ExampleCopy() { test::CopyExample(dir); }
-  int Velmo() { return RunVelmo(dir.path().string(), "example.ctl", dir / "out.txt"); }
-  void Change(const std::string& from, const std::string& to) {
-    test::ReplaceInFile(dir / "example.ctl", from, to);
-  }
+struct ExampleCopy : test::ControlRun {
+  ExampleCopy() : ControlRun("example.ctl") { test::CopyExample(dir); }
   // Only the first day of the month.
-  void OneDay() { Change("endday = 1\nendmonth = 4", "endday = 2\nendmonth = 3"); }
-  std::string Transcript() const { return ReadFile(dir / "out.txt"); }
-  TempDir dir;
+  void OneDay() { Edit("endday = 1\nendmonth = 4", "endday = 2\nendmonth = 3"); }
 };
 
 // Output of a shell command run in `directory`.
@@ -372,10 +357,10 @@ TEST(ExampleRun, NetcdfGridsAreWrittenAndReadBackBitForBit) {
   WriteFile(
       run.dir / "grids/fractions.asc",
       "ncols 20\nnrows 15\nxllcorner 681000\nyllcorner 240000\ncellsize 100\nnodata_value -9999\n" + rows);
-  run.Change("WriteAsciiGrids = 1", "WriteDoubleGrids = 1\nWriteNetcdfGrids = 1");
-  run.Change("[standard_grids]\n7       further input grids",
-             "[standard_grids]\n8\ngrids/fractions.asc fractions fillcode = 0 writecode = 1 outname = "
-             "fractions.asc");
+  run.Edit("WriteAsciiGrids = 1", "WriteDoubleGrids = 1\nWriteNetcdfGrids = 1");
+  run.Edit("[standard_grids]\n7       further input grids",
+           "[standard_grids]\n8\ngrids/fractions.asc fractions fillcode = 0 writecode = 1 outname = "
+           "fractions.asc");
   ASSERT_EQ(run.Velmo(), 0) << run.Transcript();
   EXPECT_FALSE(std::filesystem::exists(run.dir / "fractions.asc"));
 
@@ -390,9 +375,9 @@ TEST(ExampleRun, NetcdfGridsAreWrittenAndReadBackBitForBit) {
 
   // A later run reads the first record (one per hourly step) as a standard
   // grid and writes it as a binary double grid.
-  run.Change("WriteDoubleGrids = 1\nWriteNetcdfGrids = 1", "WriteDoubleGrids = 1");
-  run.Change("grids/fractions.asc fractions fillcode = 0 writecode = 1 outname = fractions.asc",
-             "fractions.asc.nc<fractions>0 copy fillcode = 0 writecode = 1 outname = copy.dbl");
+  run.Edit("WriteDoubleGrids = 1\nWriteNetcdfGrids = 1", "WriteDoubleGrids = 1");
+  run.Edit("grids/fractions.asc fractions fillcode = 0 writecode = 1 outname = fractions.asc",
+           "fractions.asc.nc<fractions>0 copy fillcode = 0 writecode = 1 outname = copy.dbl");
   ASSERT_EQ(run.Velmo(), 0) << run.Transcript();
   const std::string copy = ReadFile(run.dir / "copy.dbl");
   ASSERT_EQ(copy.size(), 96u + kRows * kCols * 8u);
@@ -449,7 +434,7 @@ TEST(ExampleRun, SpecialOutputFaultsEndTheRun) {
   };
   for (const auto& c : cases) {
     ExampleCopy run;
-    run.Change(c.from, c.to);
+    run.Edit(c.from, c.to);
     EXPECT_EQ(run.Velmo(), c.code > 255 ? 255 : c.code) << c.message;
     EXPECT_TRUE(InOrder(run.Transcript(), {c.message, "exceptions in ModellApplication::init() caught!",
                                            "Program aborted with exit code " + std::to_string(c.code)}))

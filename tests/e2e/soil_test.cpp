@@ -9,6 +9,7 @@
 #include <sstream>
 #include <vector>
 
+#include "e2e/control_run.h"
 #include "e2e/xml_check.h"
 #include "support/test_support.h"
 
@@ -23,18 +24,13 @@ using test::WriteFile;
 
 const std::string kData = VELMO_TEST_DATA "/soil/";
 
-void CopyData(const TempDir& dir) {
-  for (const auto& file : std::filesystem::directory_iterator(kData))
-    std::filesystem::copy_file(file.path(), dir / file.path().filename().string());
-}
-
 bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
 }
 
 TEST(SoilRun, WritesTablesGridsAndTheTravelTimeLog) {
   TempDir dir;
-  CopyData(dir);
+  test::CopyTestData(dir, "soil");
   const std::string out = dir / "out.txt";
   ASSERT_EQ(RunVelmo(dir.path().string(), "soil.ctl", out), 0) << ReadFile(out);
   ASSERT_TRUE(WellFormed(dir / "Velmo_Diag.xml"));
@@ -125,7 +121,7 @@ TEST(SoilRun, ConstructionFailuresEndTheRunWithTheirCode) {
   const std::string original = ReadFile(kData + "soil.ctl");
   for (const Case& c : cases) {
     TempDir dir;
-    CopyData(dir);
+    test::CopyTestData(dir, "soil");
     std::string control = original;
     const size_t at = control.find(c.from);
     ASSERT_NE(at, std::string::npos) << c.what;

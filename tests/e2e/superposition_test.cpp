@@ -6,6 +6,7 @@
 
 #include <filesystem>
 
+#include "e2e/control_run.h"
 #include "e2e/xml_check.h"
 #include "support/test_support.h"
 
@@ -18,24 +19,9 @@ using test::TempDir;
 using test::WellFormed;
 using test::WriteFile;
 
-const std::string kData = VELMO_TEST_DATA "/superposition/";
-
-class RegionalRun : public ::testing::Test {
+class RegionalRun : public test::ControlRunTest {
  public:
-  void SetUp() override {
-    for (const auto& file : std::filesystem::directory_iterator(kData))
-      std::filesystem::copy_file(file.path(), dir / file.path().filename().string());
-  }
-  void Edit(const std::string& from, const std::string& to) {
-    std::string text = ReadFile(dir / "regional.ctl");
-    const std::size_t at = text.find(from);
-    ASSERT_NE(at, std::string::npos) << from;
-    WriteFile(dir / "regional.ctl", text.replace(at, from.size(), to));
-  }
-  int Velmo() { return RunVelmo(dir.path().string(), "regional.ctl", dir / "out.txt"); }
-  std::string Transcript() const { return ReadFile(dir / "out.txt"); }
-
-  TempDir dir;
+  RegionalRun() : ControlRunTest("superposition", "regional.ctl") {}
 };
 
 TEST_F(RegionalRun, RegionsBlendAcrossTheirBorder) {

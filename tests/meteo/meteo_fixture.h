@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <memory>
 #include <sstream>
 #include <string>
@@ -22,6 +23,9 @@ namespace velmo::test {
 inline constexpr int kColumns = 3;
 inline constexpr int kRows = 2;
 inline constexpr double kCell = 1000.0;
+
+// Value of a cell of the domain, [row][col] from 1.
+using cell_values = std::function<double(int r, int c)>;
 
 // One station: x, y, altitude.
 struct station {
@@ -63,6 +67,19 @@ class MeteoDomain : public MessagesTest {
     settings.nodata_value = -9999.0;
     settings.WriteAsciiGrids = true;
     SetPeriod({0, 1, 1, 1, 2000}, {0, 3, 1, 1, 2000});
+  }
+
+  // Registers a grid of the domain in the first free entry.
+  double** AddGrid(const std::string& grid_name, const cell_values& value) {
+    Rows rows(kRows, std::vector<double>(kColumns));
+    for (int r = 1; r <= kRows; ++r)
+      for (int c = 1; c <= kColumns; ++c) rows[r - 1][c - 1] = value(r, c);
+    owned.push_back(MatrixOf(rows));
+    const int index = table.FirstFreeEntry();
+    table[index].name = grid_name;
+    table[index].file_name = grid_name + ".asc";
+    table[index].data = owned.back().get();
+    return owned.back().get();
   }
 
   void SetPeriod(model_date start, model_date end) {

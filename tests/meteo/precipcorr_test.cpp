@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <functional>
 
 #include "meteo/meteo_fixture.h"
 
@@ -21,7 +20,6 @@ using test::ThrownCode;
 using test::WriteFile;
 
 constexpr double kNodata = -9999.0;
-using cell_values = std::function<double(int r, int c)>;
 
 // Rain 1.05 + 0.02·u, snow 1.2 + 0.1·u, threshold 0 °C.
 const std::string kFactors =
@@ -29,17 +27,6 @@ const std::string kFactors =
 
 class PrecipitationCorrection : public MeteoDomain {
  public:
-  double** AddGrid(const std::string& grid_name, const cell_values& value) {
-    test::Rows rows(kRows, std::vector<double>(kColumns));
-    for (int r = 1; r <= kRows; ++r)
-      for (int c = 1; c <= kColumns; ++c) rows[r - 1][c - 1] = value(r, c);
-    owned.push_back(test::MatrixOf(rows));
-    const int index = table.FirstFreeEntry();
-    table[index].name = grid_name;
-    table[index].file_name = grid_name + ".asc";
-    table[index].data = owned.back().get();
-    return owned.back().get();
-  }
   static std::string Correction(int do_it = 1, const std::string& factors = kFactors) {
     return "[precipitation_correction]\n" + std::to_string(do_it) + "  do_it\n" + factors;
   }

@@ -5,14 +5,13 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
-
 #include "framework/zonalstat.h"
 #include "meteo/meteo_fixture.h"
 
 namespace velmo {
 namespace {
 
+using test::cell_values;
 using test::kColumns;
 using test::kRows;
 using test::MeteoDomain;
@@ -20,22 +19,9 @@ using test::ReadFile;
 using test::ThrownCode;
 
 constexpr double kNodata = -9999.0;
-using cell_values = std::function<double(int r, int c)>;
 
 class Superposition : public MeteoDomain {
  public:
-  // Registers a grid of the domain in the first free entry.
-  double** AddGrid(const std::string& grid_name, const cell_values& value) {
-    test::Rows rows(kRows, std::vector<double>(kColumns));
-    for (int r = 1; r <= kRows; ++r)
-      for (int c = 1; c <= kColumns; ++c) rows[r - 1][c - 1] = value(r, c);
-    owned.push_back(test::MatrixOf(rows));
-    const int index = table.FirstFreeEntry();
-    table[index].name = grid_name;
-    table[index].file_name = grid_name + ".asc";
-    table[index].data = owned.back().get();
-    return owned.back().get();
-  }
   // Regions ranked from the ascending `codes`.
   void Rank(const std::vector<int>& codes) {
     code_map.assign(static_cast<size_t>(codes.back()) + 1, 0);

@@ -25,16 +25,7 @@ using ::testing::Not;
 
 const std::string kReferenceChannel = Channel("2 10 10 50 10 30 20 0.001 10000 100");
 
-class RoutingModel : public test::RoutingFixture {
- protected:
-  std::string Statistics() { return ReadFile(dir_ / "qstat.txt"); }
-  // The last line of the statistics table (its last row).
-  std::string LastRow() {
-    const std::string text = Statistics();
-    const size_t end = text.find_last_of('\n', text.size() - 2);
-    return text.substr(end + 1);
-  }
-};
+using RoutingModel = test::RoutingFixture;
 
 // ---------------------------------------------------------------- construction
 

@@ -33,10 +33,6 @@ class ExternalInflow : public test::RoutingFixture {
     }
     return text;
   }
-  std::string LastRow() {
-    const std::string text = ReadFile(dir_ / "qstat.txt");
-    return text.substr(text.find_last_of('\n', text.size() - 2) + 1);
-  }
 };
 
 TEST_F(ExternalInflow, TableColumnsAddToTheOutletAsConstantInflowsDo) {

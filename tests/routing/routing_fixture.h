@@ -113,6 +113,12 @@ class RoutingFixture : public ModuleSettingsTest {
                       settings_.startyear);
   }
   double& Runoff(int zone) { return runoff_values_[static_cast<size_t>(zone)]; }
+  // The statistics table "qstat.txt" and its last line (its last row).
+  std::string Statistics() const { return ReadFile(dir_ / "qstat.txt"); }
+  std::string LastRow() const {
+    const std::string text = Statistics();
+    return text.substr(text.find_last_of('\n', text.size() - 2) + 1);
+  }
 
   WorkingDirectory in_dir_{dir_.path()};
   std::vector<zone_record> zones_;
