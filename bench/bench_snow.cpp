@@ -13,7 +13,6 @@
 // canopy too small to hold snow (21), and without the snow canopy (11) as
 // the reference.
 #include <benchmark/benchmark.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <filesystem>
@@ -22,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
 #include "framework/memory.h"
@@ -196,8 +196,7 @@ class Domain {
     table_[index].data = owned_.back().get();
   }
 
-  std::filesystem::path dir_ =
-      std::filesystem::temp_directory_path() / ("velmo_bench_snow_" + std::to_string(getpid()));
+  std::filesystem::path dir_ = bench::ScratchPath("snow");
   std::string out_;
   std::ofstream null_{"/dev/null"};
   MessageStream messages_{(dir_ / "diag.xml").string(), 0, null_};
@@ -226,8 +225,7 @@ void RunSteps(benchmark::State& state, int method, int statistics_code, int glac
     ++step;
   }
   // Seconds per cell and step ("20n" = 20 ns).
-  state.counters["per_cell"] = benchmark::Counter(static_cast<double>(state.iterations()) * kSize * kSize,
-                                                  benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  bench::CountPerCell(state, static_cast<double>(kSize) * kSize);
   snow->CleanUp();
 }
 
@@ -259,8 +257,7 @@ void EnergyBalanceSteps(benchmark::State& state, double t_air) {
     benchmark::DoNotOptimize(solid[kSize / 2][kSize / 2]);
     ++step;
   }
-  state.counters["per_cell"] = benchmark::Counter(static_cast<double>(state.iterations()) * kSize * kSize,
-                                                  benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  bench::CountPerCell(state, static_cast<double>(kSize) * kSize);
   snow->CleanUp();
 }
 
@@ -276,8 +273,7 @@ void InterceptionSteps(benchmark::State& state, int method, double min_leaf_area
     interception->RunTimeStep(0, hour, 10, 1, 2000);
     ++step;
   }
-  state.counters["per_cell"] = benchmark::Counter(static_cast<double>(state.iterations()) * kSize * kSize,
-                                                  benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+  bench::CountPerCell(state, static_cast<double>(kSize) * kSize);
   interception->CleanUp();
 }
 
