@@ -199,12 +199,6 @@ int interzeptionsmodellklasse::LastColumn(int row) const {
   return row_ranges ? std::min(row_ranges[row].last, ncols) : ncols;
 }
 
-int interzeptionsmodellklasse::ZoneIndex(int row, int col) const {
-  if (!zone_code_map) return 0;
-  const int code = ZoneCodeOf(zone_grid[row][col]);
-  return code >= 0 && code <= max_zone_code ? zone_code_map[code] : 0;
-}
-
 // ---------------------------------------------------------------- tracers
 
 void interzeptionsmodellklasse::SetUpTracers(int& error, int count,
@@ -299,18 +293,15 @@ void interzeptionsmodellklasse::StartStatistics() {
 }
 
 void interzeptionsmodellklasse::AddLayerStatistics(int layer, int r, int c, int zone, double weight) {
-  const auto i = static_cast<std::size_t>(layer);
-  if (zonalstatistic* s = evaporation[i].statistics.get())
-    s->AddCell(r, c, zone, evaporation[i][r][c], weight);
-  if (zonalstatistic* s = storage[i].statistics.get()) s->AddCell(r, c, zone, storage[i][r][c], weight);
-  if (zonalstatistic* s = throughfall[i].statistics.get())
-    s->AddCell(r, c, zone, throughfall[i][r][c], weight);
+  const auto l = static_cast<std::size_t>(layer);
+  for (std::size_t k = fed_begin[l]; k < fed_begin[l + 1]; ++k)
+    fed_tables[k].table->AddCell(r, c, zone, fed_tables[k].values[c], weight);
 }
 
 void interzeptionsmodellklasse::AddZeroStatistics(int layer, int r, int c, int zone, double weight) {
-  const auto i = static_cast<std::size_t>(layer);
-  for (std::vector<owned_grid>* list : {&evaporation, &storage, &throughfall})
-    if (zonalstatistic* s = (*list)[i].statistics.get()) s->AddCell(r, c, zone, 0.0, weight);
+  const auto l = static_cast<std::size_t>(layer);
+  for (std::size_t k = fed_begin[l]; k < fed_begin[l + 1]; ++k)
+    fed_tables[k].table->AddCell(r, c, zone, 0.0, weight);
 }
 
 inline interzeptionsmodellklasse::canopy_parameters interzeptionsmodellklasse::CanopyAt(
@@ -322,6 +313,8 @@ inline interzeptionsmodellklasse::canopy_parameters interzeptionsmodellklasse::C
 }
 
 void interzeptionsmodellklasse::FillRows(int r) {
+  fed_tables.clear();
+  fed_begin.resize(static_cast<std::size_t>(layer_count) + 2);
   for (int l = 0; l <= layer_count; ++l) {
     const auto i = static_cast<std::size_t>(l);
     canopy_rows& rows = rows_of_layer[i];
@@ -330,6 +323,11 @@ void interzeptionsmodellklasse::FillRows(int r) {
     rows.throughfall = throughfall[i][r];
     rows.transpiration = potential_transpiration[i][r];
     rows.interception = potential_interception[i][r];
+    fed_begin[i] = fed_tables.size();
+    for (owned_grid* grid : {&evaporation[i], &storage[i], &throughfall[i]})
+      if (grid->statistics && grid->statistics->IsOn())
+        fed_tables.push_back({grid->statistics.get(), grid->data[r]});
+    fed_begin[i + 1] = fed_tables.size();
     if (l == 0) continue;
     rows.landuse = landuse[i][r];
     rows.leaf_area_index = leaf_area_index[i][r];
@@ -351,6 +349,7 @@ void interzeptionsmodellklasse::OneLayerCells() {
     const double* const region_row = mpi_regions_data ? mpi_regions_data[r] : nullptr;
     const double* const glacier_row = glacier ? glacier[r] : nullptr;
     const double* const input_row = input_water[r];
+    const int* const zones = statistics || tracers ? ZoneIndexRow(r) : nullptr;
     for (int c = FirstColumn(r), last = LastColumn(r); c <= last; ++c) {
       if (zone_row[c] == nodata || (region_row && region_row[c] != region)) {
         one.evaporation[c] = total.evaporation[c] = one.throughfall[c] = total.throughfall[c] = nodata;
@@ -358,7 +357,7 @@ void interzeptionsmodellklasse::OneLayerCells() {
       }
       const double w = glacier_row ? GlacierShare(glacier_row[c]) : 0.0;
       const double input = input_row[c];
-      const int zone = statistics || tracers ? ZoneIndex(r, c) : 0;
+      const int zone = zones ? zones[c] : 0;
       if (w < 1.0) {
         const canopy_parameters canopy = CanopyAt(one, c);
         const double before = one.storage[c];
@@ -413,6 +412,7 @@ void interzeptionsmodellklasse::LayeredCells() {
     const double* const region_row = mpi_regions_data ? mpi_regions_data[r] : nullptr;
     const double* const glacier_row = glacier ? glacier[r] : nullptr;
     const double* const input_row = input_water[r];
+    const int* const zones = statistics || tracers ? ZoneIndexRow(r) : nullptr;
     for (int c = FirstColumn(r), last = LastColumn(r); c <= last; ++c) {
       if (zone_row[c] == nodata || (region_row && region_row[c] != region)) {
         for (int l = 0; l <= L; ++l) layers[l].evaporation[c] = layers[l].throughfall[c] = nodata;
@@ -420,7 +420,7 @@ void interzeptionsmodellklasse::LayeredCells() {
       }
       const double w = glacier_row ? GlacierShare(glacier_row[c]) : 0.0;
       const double input = input_row[c];
-      const int zone = statistics || tracers ? ZoneIndex(r, c) : 0;
+      const int zone = zones ? zones[c] : 0;
       if (w < 1.0) {
         double water = input;
         double evaporation_total = 0.0;

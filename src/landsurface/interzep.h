@@ -122,7 +122,6 @@ class interzeptionsmodellklasse : public teilmodellklasse {
     return zone_grid[row][col] != nodata_value &&
            (!mpi_regions_data || mpi_regions_data[row][col] == process_index);
   }
-  int ZoneIndex(int row, int col) const;
   int FirstColumn(int row) const;
   int LastColumn(int row) const;
   // The current row of one layer's grids (layer 0: the totals only).
@@ -144,6 +143,15 @@ class interzeptionsmodellklasse : public teilmodellklasse {
   // Capacity and coverage of a layer in column c; none (0, 0) where the
   // layer is absent, so that it passes on what reaches it.
   canopy_parameters CanopyAt(const canopy_rows& rows, int c) const;
+
+  // The layer tables that are written and the grid rows they take, gathered
+  // per row: those of layer l at fed_begin[l] .. fed_begin[l + 1] - 1.
+  struct fed_table {
+    zonalstatistic* table = nullptr;
+    const double* values = nullptr;
+  };
+  std::vector<fed_table> fed_tables;
+  std::vector<std::size_t> fed_begin;  // layers 0..L + 1
 
   int layer_count = 1;
   bool statistics_on = false;              // some layer table is written
