@@ -107,6 +107,64 @@ class zonalstatistic {
     z.value_sum += value * weight;
   }
 
+  // Adds the cells first..last of row `row` in column order, each as
+  // AddCell(row, c, zone_of(c), value_of(c), 1.0) would add it; a cell whose
+  // zone index is negative is left out. The sums of the zone at hand stay in
+  // registers while the cells stay in it, so a table fed row by row after a
+  // module's cell loop costs an addition per sum and cell. A table whose zone
+  // records another table shares must not be fed between its rows.
+  template <typename ZoneOf, typename ValueOf>
+  void AddRow(int row, int first, int last, ZoneOf zone_of, ValueOf value_of) {
+    AddCells(
+        row, first, last + 1, [](int c) { return c; }, zone_of, value_of);
+  }
+  // The same for the cells (row, column_of(k)), k = begin..end - 1, in that
+  // order.
+  template <typename ColumnOf, typename ZoneOf, typename ValueOf>
+  void AddCells(int row, int begin, int end, ColumnOf column_of, ZoneOf zone_of, ValueOf value_of) {
+    if (type < 0) return;
+    const double* row_weights = cell_weights && row >= 1 && row <= nrows ? cell_weights[row] : nullptr;
+    const auto count = static_cast<unsigned>(zone_count);
+    zone_record* z = nullptr;
+    int current = -1;
+    double weight_sum = 0.0;
+    double mean_divisor = 0.0;
+    double value_sum = 0.0;
+    for (int k = begin; k < end; ++k) {
+      const int c = column_of(k);
+      const int zone = zone_of(c);
+      if (zone < 0 || static_cast<unsigned>(zone) > count) continue;
+      const double value = value_of(c);
+      if (value == nodata_value) continue;
+      if (zone != current) {
+        if (z) {
+          z->weight_sum = weight_sum;
+          z->mean_divisor = mean_divisor;
+          z->value_sum = value_sum;
+        }
+        z = &zones[zone];
+        current = zone;
+        weight_sum = z->weight_sum;
+        mean_divisor = z->mean_divisor;
+        value_sum = z->value_sum;
+      }
+      weight_sum += 1.0;
+      const double w = row_weights && c >= 1 && c <= ncols ? row_weights[c] : weight_threshold;
+      if (w > weight_threshold) {
+        mean_divisor += w;
+        value_sum += w * value;
+      } else {
+        mean_divisor += 1.0;
+        value_sum += value;
+      }
+    }
+    if (z) {
+      z->weight_sum = weight_sum;
+      z->mean_divisor = mean_divisor;
+      z->value_sum = value_sum;
+    }
+  }
+
   // Adds cells of zone index `zone` that the caller summed as AddCell would
   // add them one by one: `weight_sum` the sum of their weights, `value_sum`
   // of value × cell weight × weight, `mean_divisor` of cell weight × weight

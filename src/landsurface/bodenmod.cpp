@@ -833,6 +833,14 @@ void bodenmodellklasse::SubbasinResults() {
   }
 }
 
+void bodenmodellklasse::AddSubbasinRow(zonalstatistic& table, int r, const row_range& cols,
+                                       const double* values) const {
+  const int* subbasin_row = cell_subbasin.data() + static_cast<size_t>(r) * (ncols + 1);
+  table.AddRow(
+      r, cols.first, cols.last, [subbasin_row](int c) { return subbasin_row[c] != 0 ? subbasin_row[c] : -1; },
+      [values](int c) { return values[c]; });
+}
+
 void bodenmodellklasse::WriteStatistics() {
   const model_date& d = current_date;
   auto per_subbasin = [&](soil_table_kind kind, auto&& value_of) {
@@ -848,10 +856,7 @@ void bodenmodellklasse::WriteStatistics() {
     table->StartStep();
     for (int r = std::max(first_row, 1); r <= std::min(last_row, nrows); ++r) {
       const row_range cols = row_ranges ? row_ranges[r] : row_range{1, ncols};
-      for (int c = cols.first; c <= cols.last; ++c) {
-        const int z = CellSubbasin(r, c);
-        if (z != 0) table->AddCell(r, c, z, values[r][c], 1.0);
-      }
+      AddSubbasinRow(*table, r, cols, values[r]);
     }
     table->EndStep(d.year, d.month, d.day, d.hour, d.minute, 1);
   };

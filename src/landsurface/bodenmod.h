@@ -194,6 +194,8 @@ class bodenmodellklasse : public teilmodellklasse {
   std::vector<int> cell_slot;
   std::vector<int> slot_subbasin;
   int CellSubbasin(int r, int c) const { return cell_subbasin[static_cast<size_t>(r) * (ncols + 1) + c]; }
+  // Adds the cells cols of row r that lie in a subbasin to `table`, with their `values`.
+  void AddSubbasinRow(zonalstatistic& table, int r, const row_range& cols, const double* values) const;
   // Drainable porosity and suction of every soil record (by position).
   std::vector<double> drainable_porosity;
   std::vector<double> soil_suction;

@@ -791,11 +791,11 @@ void verdunstungsmodellklasse::StatisticsRow(int r, int layers) {
   }
   for (const owned_grid* grid : {&potential_evaporation, &corrected_radiation, &cloudiness}) feed(*grid);
   const int* const zones = ZoneIndexRow(r);
-  for (int c = FirstColumn(r), last = LastColumn(r); c <= last; ++c) {
-    if (!radiation_row[static_cast<std::size_t>(c)].computed) continue;
-    const int zone = zones[c];
-    for (const fed_table& fed : fed_tables) fed.table->AddCell(r, c, zone, fed.values[c], 1.0);
-  }
+  const cell_radiation* const cells = radiation_row.data();
+  for (const fed_table& fed : fed_tables)
+    fed.table->AddRow(
+        r, FirstColumn(r), LastColumn(r), [&](int c) { return cells[c].computed ? zones[c] : -1; },
+        [&](int c) { return fed.values[c]; });
 }
 
 void verdunstungsmodellklasse::EndStep() {

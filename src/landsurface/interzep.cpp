@@ -298,6 +298,18 @@ void interzeptionsmodellklasse::AddLayerStatistics(int layer, int r, int c, int 
     fed_tables[k].table->AddCell(r, c, zone, fed_tables[k].values[c], weight);
 }
 
+void interzeptionsmodellklasse::AddRowStatistics(int r, const int* zones) {
+  const double* const zone_row = zone_grid[r];
+  const double* const region_row = mpi_regions_data ? mpi_regions_data[r] : nullptr;
+  const double nodata = nodata_value;
+  const double region = process_index;
+  const auto zone_of = [&](int c) {
+    return zone_row[c] != nodata && (!region_row || region_row[c] == region) ? zones[c] : -1;
+  };
+  for (const fed_table& fed : fed_tables)
+    fed.table->AddRow(r, FirstColumn(r), LastColumn(r), zone_of, [&fed](int c) { return fed.values[c]; });
+}
+
 void interzeptionsmodellklasse::AddZeroStatistics(int layer, int r, int c, int zone, double weight) {
   const auto l = static_cast<std::size_t>(layer);
   for (std::size_t k = fed_begin[l]; k < fed_begin[l + 1]; ++k)
@@ -340,7 +352,6 @@ void interzeptionsmodellklasse::OneLayerCells() {
   const double nodata = nodata_value;
   const double region = process_index;
   const bool tracers = tracer_count > 0;
-  const bool statistics = statistics_on;
   const canopy_rows& one = rows_of_layer[1];
   const canopy_rows& total = rows_of_layer[0];
   for (int r = first_row; r <= last_row; ++r) {
@@ -349,7 +360,9 @@ void interzeptionsmodellklasse::OneLayerCells() {
     const double* const region_row = mpi_regions_data ? mpi_regions_data[r] : nullptr;
     const double* const glacier_row = glacier ? glacier[r] : nullptr;
     const double* const input_row = input_water[r];
-    const int* const zones = statistics || tracers ? ZoneIndexRow(r) : nullptr;
+    const int* const zones = statistics_on || tracers ? ZoneIndexRow(r) : nullptr;
+    // Without glaciers the tables take the row's values after the cells.
+    const bool statistics = statistics_on && glacier_row;
     for (int c = FirstColumn(r), last = LastColumn(r); c <= last; ++c) {
       if (zone_row[c] == nodata || (region_row && region_row[c] != region)) {
         one.evaporation[c] = total.evaporation[c] = one.throughfall[c] = total.throughfall[c] = nodata;
@@ -394,6 +407,7 @@ void interzeptionsmodellklasse::OneLayerCells() {
         }
       }
     }
+    if (statistics_on && !glacier_row) AddRowStatistics(r, zones);
   }
 }
 
@@ -403,7 +417,6 @@ void interzeptionsmodellklasse::LayeredCells() {
   const double nodata = nodata_value;
   const double region = process_index;
   const bool tracers = tracer_count > 0;
-  const bool statistics = statistics_on;
   const canopy_rows* const layers = rows_of_layer.data();
   const canopy_rows& total = layers[0];
   for (int r = first_row; r <= last_row; ++r) {
@@ -412,7 +425,9 @@ void interzeptionsmodellklasse::LayeredCells() {
     const double* const region_row = mpi_regions_data ? mpi_regions_data[r] : nullptr;
     const double* const glacier_row = glacier ? glacier[r] : nullptr;
     const double* const input_row = input_water[r];
-    const int* const zones = statistics || tracers ? ZoneIndexRow(r) : nullptr;
+    const int* const zones = statistics_on || tracers ? ZoneIndexRow(r) : nullptr;
+    // Without glaciers the tables take the row's values after the cells.
+    const bool statistics = statistics_on && glacier_row;
     for (int c = FirstColumn(r), last = LastColumn(r); c <= last; ++c) {
       if (zone_row[c] == nodata || (region_row && region_row[c] != region)) {
         for (int l = 0; l <= L; ++l) layers[l].evaporation[c] = layers[l].throughfall[c] = nodata;
@@ -460,6 +475,7 @@ void interzeptionsmodellklasse::LayeredCells() {
           for (int l = 0; l <= L; ++l) AddZeroStatistics(l, r, c, zone, w);
       }
     }
+    if (statistics_on && !glacier_row) AddRowStatistics(r, zones);
   }
 }
 

@@ -115,6 +115,8 @@ class interzeptionsmodellklasse : public teilmodellklasse {
   void TracerStatisticsCell(int r, int c, int zone, double weight);
   void AddLayerStatistics(int layer, int r, int c, int zone, double weight);
   void AddZeroStatistics(int layer, int r, int c, int zone, double weight);
+  // Every table of row r, from the grid rows after the cells (no glaciers).
+  void AddRowStatistics(int r, const int* zones);
   void EndStep();
 
   bool Active() const { return flow_control_parameter > 0; }

@@ -20,8 +20,6 @@ constexpr const char* kHelperName = "MPIHelper";
 constexpr int kProgressNameWidth = 20;
 // Region of the cells this process computes.
 constexpr double kOwnRegion = 0.0;
-// Weight of a cell in the zone statistics.
-constexpr double kCellWeight = 1.0;
 
 // What a step does to the active cells.
 enum step_kind {
@@ -623,17 +621,22 @@ void meteointerpol::StoreRow(int r) {
   }
 }
 
+// Every cell of the zone means weighs 1.
 void meteointerpol::CountRow(int r) {
   const size_t row = static_cast<size_t>(r - first_row);
   const double* out = result[r];
   const double* zones = zone_grid[r];
-  for (int k = active_begin[row]; k < active_begin[row + 1]; ++k) {
-    const int c = active_cols[static_cast<size_t>(k)];
-    // A cell still missing after the limits stays out of the zone means.
-    if (!IsValidValue(out[c], section.nodata)) continue;
-    const int zone = zone_code_map ? zone_code_map[static_cast<int>(zones[c])] : 0;
-    statistics->AddCell(r, c, zone, out[c], kCellWeight);
-  }
+  const int* cols = active_cols.data();
+  const int* code_map = zone_code_map;
+  const double missing = section.nodata;
+  statistics->AddCells(
+      r, active_begin[row], active_begin[row + 1], [cols](int k) { return cols[k]; },
+      // A cell still missing after the limits stays out of the zone means.
+      [&](int c) {
+        if (!IsValidValue(out[c], missing)) return -1;
+        return code_map ? code_map[static_cast<int>(zones[c])] : 0;
+      },
+      [out](int c) { return out[c]; });
 }
 
 double meteointerpol::ScenarioValue(int r, int c, double x, double y) {

@@ -323,6 +323,43 @@ TEST_F(ZonalStatFixture, CellWeightsAndPrecision) {
             "2000\t 1\t 3\t12\t5.84615\t-9999\t-9999\t5.84615\n");
 }
 
+TEST_F(ZonalStatFixture, ARowAddsWhatItsCellsAddOneByOne) {
+  // Row 2 of a 2 x 5 grid of cell weights fed through columns 1..7: a weight
+  // at the threshold, columns beyond the grid, a nodata value, a cell left
+  // out (negative zone), a zone beyond the table and a zone met again; the
+  // sums go on from those of an earlier row.
+  const owned_matrix weights =
+      test::MatrixOf({{1.0, 1.0, 1.0, 1.0, 1.0}, {0.3, kCellWeightThreshold, 0.7, 1.1, 0.9}});
+  const std::vector<int> cell_zones = {0, 1, 1, -1, 2, 2, 9, 1};
+  const std::vector<double> values = {0.0, 0.1, 0.7, 5.0, 0.3, kNodata, 0.3, 1.0 / 3.0};
+  std::vector<zone_record> by_cell = zones;
+  std::vector<zone_record> by_row = zones;
+  const auto make = [&](std::vector<zone_record>& records) {
+    int error = -1;
+    std::string name = "stat.txt";
+    auto table = std::make_unique<zonalstatistic>(error, &ms, kNodata, weights.get(), 2, 5, records.data(), 3,
+                                                  2001, 3, name, &output_dir, 0, nullptr, false);
+    EXPECT_EQ(error, 0);
+    for (zone_record& z : records) z.value_sum = z.weight_sum = z.mean_divisor = 0.2;
+    return table;
+  };
+  auto cell_table = make(by_cell);
+  auto row_table = make(by_row);
+  for (int c = 1; c <= 7; ++c)
+    cell_table->AddCell(2, c, cell_zones[static_cast<size_t>(c)], values[static_cast<size_t>(c)], 1.0);
+  row_table->AddRow(
+      2, 1, 7, [&](int c) { return cell_zones[static_cast<size_t>(c)]; },
+      [&](int c) { return values[static_cast<size_t>(c)]; });
+  for (size_t z = 0; z < zones.size(); ++z) {
+    EXPECT_EQ(by_row[z].weight_sum, by_cell[z].weight_sum) << z;
+    EXPECT_EQ(by_row[z].mean_divisor, by_cell[z].mean_divisor) << z;
+    EXPECT_EQ(by_row[z].value_sum, by_cell[z].value_sum) << z;
+  }
+  EXPECT_EQ(by_row[1].weight_sum, 3.2);
+  EXPECT_EQ(by_row[2].weight_sum, 1.2);
+  EXPECT_EQ(by_row[3].weight_sum, 0.2);
+}
+
 TEST_F(ZonalStatFixture, FullBufferIsWrittenMidRunAndRowsOnlyOnce) {
   EXPECT_EQ(RowCapacity(1, 500, 0), kTotalOnlyRows);
   EXPECT_EQ(RowCapacity(2, 3, 0), 2097152 / 48);
