@@ -792,10 +792,8 @@ void verdunstungsmodellklasse::StatisticsRow(int r, int layers) {
   for (const owned_grid* grid : {&potential_evaporation, &corrected_radiation, &cloudiness}) feed(*grid);
   const int* const zones = ZoneIndexRow(r);
   const cell_radiation* const cells = radiation_row.data();
-  for (const fed_table& fed : fed_tables)
-    fed.table->AddRow(
-        r, FirstColumn(r), LastColumn(r), [&](int c) { return cells[c].computed ? zones[c] : -1; },
-        [&](int c) { return fed.values[c]; });
+  AddRowToTables(fed_tables, r, FirstColumn(r), LastColumn(r),
+                 [cells, zones](int c) { return cells[c].computed ? zones[c] : -1; });
 }
 
 void verdunstungsmodellklasse::EndStep() {

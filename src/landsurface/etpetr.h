@@ -214,11 +214,7 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   // The real-transpiration tables of the layers that are written, per row.
   std::vector<zonalstatistic*> layer_tables;  // layers 0..L
   // The tables a row feeds and the grid rows they take, gathered per row.
-  struct fed_table {
-    zonalstatistic* table = nullptr;
-    const double* values = nullptr;
-  };
-  std::vector<fed_table> fed_tables;
+  std::vector<table_row> fed_tables;
   double** correction = nullptr;
 
   // What the stages of a row hand on, per column.

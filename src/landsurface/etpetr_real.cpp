@@ -254,13 +254,14 @@ void verdunstungsmodellklasse::RealEvapotranspirationRow(int r) {
   const auto zone_of = [&](int c) {
     return zone_row[c] != nodata && (!region_row || region_row[c] == region) ? zones[c] : -1;
   };
-  const auto add_row = [&](zonalstatistic* table, const double* values) {
-    if (table)
-      table->AddRow(r, FirstColumn(r), LastColumn(r), zone_of, [values](int c) { return values[c]; });
+  fed_tables.clear();
+  const auto feed = [&](zonalstatistic* table, const double* values) {
+    if (table) fed_tables.push_back({table, values});
   };
-  for (int l = 1; l <= L; ++l) add_row(layer_tables[static_cast<std::size_t>(l)], layers[l].real);
-  add_row(soil_statistics, soil_real_row);
-  add_row(total_statistics, layers[0].real);
+  for (int l = 1; l <= L; ++l) feed(layer_tables[static_cast<std::size_t>(l)], layers[l].real);
+  feed(soil_statistics, soil_real_row);
+  feed(total_statistics, layers[0].real);
+  AddRowToTables(fed_tables, r, FirstColumn(r), LastColumn(r), zone_of);
 }
 
 void verdunstungsmodellklasse::EndRealEvapotranspiration() {

@@ -306,8 +306,7 @@ void interzeptionsmodellklasse::AddRowStatistics(int r, const int* zones) {
   const auto zone_of = [&](int c) {
     return zone_row[c] != nodata && (!region_row || region_row[c] == region) ? zones[c] : -1;
   };
-  for (const fed_table& fed : fed_tables)
-    fed.table->AddRow(r, FirstColumn(r), LastColumn(r), zone_of, [&fed](int c) { return fed.values[c]; });
+  AddRowToTables(fed_tables, r, FirstColumn(r), LastColumn(r), zone_of);
 }
 
 void interzeptionsmodellklasse::AddZeroStatistics(int layer, int r, int c, int zone, double weight) {

@@ -148,11 +148,7 @@ class interzeptionsmodellklasse : public teilmodellklasse {
 
   // The layer tables that are written and the grid rows they take, gathered
   // per row: those of layer l at fed_begin[l] .. fed_begin[l + 1] - 1.
-  struct fed_table {
-    zonalstatistic* table = nullptr;
-    const double* values = nullptr;
-  };
-  std::vector<fed_table> fed_tables;
+  std::vector<table_row> fed_tables;
   std::vector<std::size_t> fed_begin;  // layers 0..L + 1
 
   int layer_count = 1;
