@@ -135,17 +135,18 @@ class zonalstatistic {
         ++k;
         continue;
       }
-      // The run of cells of this zone; a cell left out ends it.
+      // The run of cells of this zone; a cell left out ends it. Its cells
+      // are counted and added to the weight sum at its end.
       zone_record& z = zones[zone];
-      double weight_sum = z.weight_sum;
       double mean_divisor = z.mean_divisor;
       double value_sum = z.value_sum;
+      int cells = 0;
       for (; k < end; ++k) {
         const int c = column_of(k);
         if (zone_of(c) != zone) break;
         const double value = value_of(c);
         if (value == nodata) continue;
-        weight_sum += 1.0;
+        ++cells;
         const double w = row_weights && c >= 1 && c <= last_weighted ? row_weights[c] : threshold;
         if (w > threshold) {
           mean_divisor += w;
@@ -157,8 +158,18 @@ class zonalstatistic {
       }
       z.value_sum = value_sum;
       z.mean_divisor = mean_divisor;
-      z.weight_sum = weight_sum;
+      z.weight_sum = PlusOnes(z.weight_sum, cells);
     }
+  }
+
+  // `sum` + 1.0 + 1.0 + ... (`ones` times, one after the other): at once
+  // where that is exact, a whole number well below 2^53 (a count of cells).
+  static double PlusOnes(double sum, int ones) {
+    constexpr double kExactBelow = 4503599627370496.0;  // 2^52
+    if (sum >= 0.0 && sum < kExactBelow && static_cast<double>(static_cast<long long>(sum)) == sum)
+      return sum + ones;
+    for (int i = 0; i < ones; ++i) sum += 1.0;
+    return sum;
   }
 
   // Adds the cells first..last of row `row` to each of the N tables as
@@ -182,12 +193,11 @@ class zonalstatistic {
         ++c;
         continue;
       }
-      std::array<double, N> weight_sum;
+      std::array<int, N> cells{};
       std::array<double, N> mean_divisor;
       std::array<double, N> value_sum;
       for (std::size_t t = 0; t < N; ++t) {
         const zone_record& z = tables[t]->zones[zone];
-        weight_sum[t] = z.weight_sum;
         mean_divisor[t] = z.mean_divisor;
         value_sum[t] = z.value_sum;
       }
@@ -198,14 +208,14 @@ class zonalstatistic {
         for (std::size_t t = 0; t < N; ++t) {
           const double value = value_of(t, c);
           if (value == nodata) continue;
-          weight_sum[t] += 1.0;
+          ++cells[t];
           mean_divisor[t] += w;
           value_sum[t] += weighted ? w * value : value;
         }
       }
       for (std::size_t t = 0; t < N; ++t) {
         zone_record& z = tables[t]->zones[zone];
-        z.weight_sum = weight_sum[t];
+        z.weight_sum = PlusOnes(z.weight_sum, cells[t]);
         z.mean_divisor = mean_divisor[t];
         z.value_sum = value_sum[t];
       }
