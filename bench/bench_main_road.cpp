@@ -431,6 +431,8 @@ std::string PartName(pass_phase phase, int index, const ModellApplication& appli
     case pass_phase::kSetupUpdate:
     case pass_phase::kSetupOutput:
       return "setup";
+    case pass_phase::kAssimilation:
+      return "assimilation";
     case pass_phase::kRadiationCorrection:
       return "radiation_corr";
     case pass_phase::kPotentialEvapotranspiration:

@@ -3,7 +3,9 @@
 // statistics tables (daily rows, weighted by "RelCellArea") and without
 // them, the rain-on-snow index, and the degree-day method with slides. The
 // date moves on an hour per step, so the daily land-use albedo is paid as
-// in a run.
+// in a run. With every cell glacierised: static glaciers (glacier method 1)
+// and dynamic ones (11, with a firn stack of three levels on the upper
+// cells), their tables and storages; the yearly update is not timed.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -88,8 +90,9 @@ class Domain {
   ~Domain() { std::filesystem::remove_all(dir_); }
 
   // The snow model of `method` with statistics tables of `code` (0: none),
-  // with 50 mm of snow on every cell.
-  std::unique_ptr<schneemodellklasse> Snow(int method, int code) {
+  // with 50 mm of snow on every cell; glaciers of `glacier_method` (0: none)
+  // cover every cell.
+  std::unique_ptr<schneemodellklasse> Snow(int method, int code, int glacier_method = 0) {
     const std::string s = " " + std::to_string(code) + "\n";
     std::ofstream control(dir_ / "bench.ctl");
     control << "[snow_model]\n1\n60\n"
@@ -101,6 +104,21 @@ class Domain {
     if (method >= 5)
       control << "st.asc\n0\nst.stat 0\nsf.asc\n0\nsf.stat 0\nin.asc\n0\nin.stat" << s
               << "mob.asc\n0\nmob.stat" << s << "dep.asc\n0\ndep.stat" << s << "55\n1\n30\n0.01\n1\n1\n1\n";
+    if (glacier_method > 0) {
+      control << "[ice_firn]\n"
+              << glacier_method << "\n6\n4\n3\n2\n0.0005\n0.001\n0.0003\n0.0006\n10\n20\n5\n0\n0\n0\n"
+              << "firnmelt.asc\n0\nqfirn.stat" << s << "icemelt.asc\n0\nqice.stat" << s << "qglac.stat" << s;
+      if (glacier_method > 10) {
+        control << "qsnow.stat" << s << "0\n3 2500 0.1\n30 9\n28.5 1.36 2 0\nfirn.stk\n0\nfirn.stat" << s
+                << "mb.asc\n0\nmbold.asc\n0\nmb1.stat" << s << "mb2.stat" << s << "1.0\nwithout.stat" << s;
+        for (const char* grid : {"gs", "gl", "gt", "gm", "gsurf", "gtemp", "gevap"})
+          control << grid << ".asc\n0\n";
+        control << "1000 0.25\n";
+      }
+      const char* shares = glacier_method > 10 ? "GlacierizedCells" : "ice_firn";
+      grid(shares, [](int, int) { return 1.0; });
+      grid("GlacierCodes", [](int r, int) { return static_cast<double>((r - 1) / 100 + 1); });
+    }
     control.close();
     for (int i = first_module_entry_; i < kGridTableLimit; ++i) table_[i].SetInitialState();
     auto snow = std::make_unique<schneemodellklasse>(&messages_, settings_, &table_);
@@ -140,9 +158,9 @@ class Domain {
   model_settings settings_;
 };
 
-void RunSteps(benchmark::State& state, int method, int statistics_code) {
+void RunSteps(benchmark::State& state, int method, int statistics_code, int glacier_method = 0) {
   Domain domain;
-  auto snow = domain.Snow(method, statistics_code);
+  auto snow = domain.Snow(method, statistics_code, glacier_method);
   long step = 0;
   for (auto _ : state) {
     const int hour = static_cast<int>(step % 24) + 1;
@@ -163,10 +181,14 @@ void BM_DegreeDayWithStatistics(benchmark::State& state) { RunSteps(state, 1, 20
 void BM_DegreeDayWithoutStatistics(benchmark::State& state) { RunSteps(state, 1, 0); }
 void BM_RainOnSnowWithStatistics(benchmark::State& state) { RunSteps(state, 3, 2024); }
 void BM_DegreeDaySlidesWithStatistics(benchmark::State& state) { RunSteps(state, 8, 2024); }
+void BM_StaticGlaciersWithStatistics(benchmark::State& state) { RunSteps(state, 1, 2024, 1); }
+void BM_DynamicGlaciersWithStatistics(benchmark::State& state) { RunSteps(state, 1, 2024, 11); }
 
 BENCHMARK(BM_DegreeDayWithStatistics)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_DegreeDayWithoutStatistics)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_RainOnSnowWithStatistics)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(BM_DegreeDaySlidesWithStatistics)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_StaticGlaciersWithStatistics)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(BM_DynamicGlaciersWithStatistics)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 
 }  // namespace

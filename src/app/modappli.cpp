@@ -23,6 +23,7 @@
 #include "meteo/precipcorr.h"
 #include "meteo/superposition.h"
 #include "routing/abfluss.h"
+#include "routing/dataassim.h"
 #include "setup/defltuzr.h"
 #include "setup/specialout.h"
 #include "setup/tracers.h"
@@ -255,8 +256,11 @@ void ModellApplication::BuildModules() {
               [&] { return std::make_unique<SpecialOutputClass>(messages, settings, grids.get()); },
               {.other_failure = kSpecialOutputErrorCode, .set_ready = false});
   if (routing->GetFlowControlParameter() != 0) routing->CollectReservoirs(reservoirs);
-  // slot data_assimilation: BuildModule(assimilation, data_assimilation
-  //   (reservoirs, 1), {.set_ready = false}).
+  // Never set ready by the application; it marks itself ready once its rules are read.
+  BuildModule(
+      assimilation,
+      [&] { return std::make_unique<data_assimilation>(messages, settings, grids.get(), reservoirs); },
+      {.set_ready = false});
 }
 
 // The routing model works on the soil model's subbasins and takes its runoff,
@@ -290,6 +294,8 @@ void ModellApplication::InstallInterpolator(std::unique_ptr<interpolator_slot> i
   if (interpolators.empty()) interpolators.resize(1);
   interpolators.push_back(std::move(interpolator));
 }
+
+void ModellApplication::InstallPassObserver(pass_observer observer) { pass_observer_ = std::move(observer); }
 
 // ============================================================== time loop
 
@@ -341,8 +347,10 @@ void ModellApplication::RunPass() {
                                        infiltration->grid(bodenmodellklasse::kSaturatedPartitionGrid),
                                        infiltration->grid(bodenmodellklasse::kInactiveCapacityGrid),
                                        infiltration->grid(bodenmodellklasse::kInactiveMoistureGrid));
-  // slot data_assimilation: RunTimeStep(date).
   PhaseDone(pass_phase::kSetupUpdate);
+  // Observed states replace the modelled ones before any grid is written or process runs.
+  assimilation->RunTimeStep(d.minute, d.hour, d.day, d.month, d.year);
+  PhaseDone(pass_phase::kAssimilation);
 
   for (std::size_t k = 0; k < slots; ++k) {
     if (!interpolators[k]) continue;
@@ -394,6 +402,7 @@ void ModellApplication::RunPass() {
     PhaseDone(pass_phase::kNextRecord, static_cast<int>(k));
   }
   run_finished = EveryInterpolatorAtEnd();
+  if (pass_observer_) pass_observer_(*this);
 }
 
 model_date ModellApplication::DateOfCurrentRecord() {
@@ -524,7 +533,7 @@ void ModellApplication::Clear() {
   if (routing) routing->FlushBuffers();
   if (superposition) superposition->FlushBuffers();
   if (special_output) special_output->FlushAll();
-  // slot data_assimilation: FlushBuffers().
+  if (assimilation) assimilation->FlushBuffers();
   if (defaults) defaults->FlushBuffers();
 
   // Interpolators, last to first.
@@ -551,7 +560,7 @@ void ModellApplication::Clear() {
   if (precipitation_correction) precipitation_correction->CleanUp();
   if (tracer_ini) tracer_ini->CleanUp();
   if (special_output) special_output->CleanUp();
-  // slot data_assimilation: CleanUp().
+  if (assimilation) assimilation->CleanUp();
   if (defaults) defaults->CleanUp();
 
   control_file.clear();
@@ -576,7 +585,7 @@ void ModellApplication::Clear() {
   superposition.reset();
   precipitation_correction.reset();
   special_output.reset();
-  // slot data_assimilation: delete it.
+  assimilation.reset();
   defaults.reset();
   // The table goes last, so that no module outlives the table it points into.
   grids.reset();

@@ -54,6 +54,7 @@ class interzeptionsmodellklasse;
 class schneemodellklasse;
 class RegionalSuperposition;
 class precicorrclass;
+class data_assimilation;
 
 // Menu answers.
 inline constexpr int kMenuContinue = 0;
@@ -75,6 +76,7 @@ enum class pass_phase : int {
   kInterpolation,                   // per variable
   kSuperpositionAndGridCorrection,
   kSetupUpdate,         // periodic grids, vegetation parameters
+  kAssimilation,        // observed states
   kInterpolatorOutput,  // per variable: grids and statistics tables
   kSuperpositionOutput,
   kRadiationCorrection,
@@ -126,6 +128,11 @@ class ModellApplication : public memory_handling {
   // Benchmark hook: called at the end of each part of a pass (phase, the
   // interpolator's index or 0), so that a clock can take the parts' times.
   std::function<void(pass_phase, int)> phase_done;
+  // Test hook: `observer` is called at the end of every pass of the time
+  // loop, so that a test can read the grids and the modules' states in
+  // memory after each step.
+  using pass_observer = std::function<void(ModellApplication&)>;
+  void InstallPassObserver(pass_observer observer);
 
   // 0: no Ctrl-C pending; 1: pressed (set by the handler); 99: cancelled
   // after the current step.
@@ -160,7 +167,7 @@ class ModellApplication : public memory_handling {
   std::unique_ptr<infiltrationsmodellklasse> infiltration;  // also the soil model
   std::unique_ptr<abflussmodellklasse> routing;
   std::unique_ptr<SpecialOutputClass> special_output;
-  // slot data_assimilation: std::unique_ptr<data_assimilation> assimilation;
+  std::unique_ptr<data_assimilation> assimilation;
 
  private:
   void init(int argc, char** argv, int position);
@@ -182,6 +189,8 @@ class ModellApplication : public memory_handling {
   void FlushForMenu();
   void WriteGridStatistics();
   void Clear();
+
+  pass_observer pass_observer_;
 };
 
 }  // namespace velmo

@@ -136,7 +136,7 @@ void bodenmodellklasse::LookUpGrids() {
   solid_snow = optional("snowstorage_solid");
   flow_times = optional("flow_times");
   if (!flow_times) *messages << kNoFlowTimesInfo << "[end-entry]";
-  ice_firn = optional("ice_firn");
+  LookUpGlacierShares();
 
   // The soil records by position (the set-up object has replaced the codes
   // of "soil_types" by positions).
@@ -478,12 +478,12 @@ void bodenmodellklasse::InitialiseSubbasins() {
     value[z] += (1.0 - parameters[z].k_ELS_QI) * sif[r][c] * w;
   });
   for (size_t i = 1; i <= n; ++i) subbasin_runoff[0][i] = value[i] / weight[i] + states[i].QB;
+}
 
-  if (ice_firn) {
-    for_each_cell([&](int r, int c, size_t z, double) {
-      if (ice_firn[r][c] > nodata_value && subbasin_grid[r][c] > nodata_value) states[z].glacier = 1;
-    });
-  }
+void bodenmodellklasse::LookUpGlacierShares() {
+  int index = FindGrid("GlacierizedCells", true);
+  if (index <= 0) index = FindGrid("ice_firn", true);
+  glacier_shares = index > 0 ? (*grids)[index].data : nullptr;
 }
 
 void bodenmodellklasse::LookUpStabilityGrids() {
@@ -681,6 +681,7 @@ void bodenmodellklasse::CellLoop() {
     double* interflow = grid(kInterflowGrid)[r];
     double* peakflow = grid(kPeakflowGrid)[r];
     double* water = input_water[r];
+    const double* glacier_row = glacier_shares ? glacier_shares[r] : nullptr;
     const double* snow = solid_snow ? solid_snow[r] : nullptr;
     double* excess_row = infiltration_excess ? infiltration_excess[r] : nullptr;
     double* fp_row = kInfiltrate ? infiltration_cells.fillable_porosity[r] : nullptr;
@@ -697,7 +698,9 @@ void bodenmodellklasse::CellLoop() {
       double root_depth = root_depth_row[c];  // the deepest roots of the layers
       for (int l = 2; l <= layer_count; ++l)
         root_depth = std::max(root_depth, root_depths[static_cast<size_t>(l)][r][c]);
-      double input = water[c];
+      // The glacier share's water drains through the snow model's glacier storages.
+      const double share = glacier_row ? GlacierShareAt(r, c) : 0.0;
+      double input = share > 0.0 ? water[c] * (1.0 - share) : water[c];
 
       if constexpr (kInfiltrate) {
         // Green-Ampt at the start of the step, on the states the step found.
@@ -823,10 +826,6 @@ void bodenmodellklasse::SubbasinResults() {
     st.QD = LinearStoreOutflow(st.QDin, st.QD, RecessionFactor(dt, p.k_ELS_QD));
     st.QI = s.interflow / s.weight;
     st.recharge = s.drainage / s.weight;
-    if (st.glacier != 0) {
-      st.QB = st.QBB = st.QBBin = st.SDmean = 0.0;
-      continue;
-    }
     st.QB = std::exp(-st.SDmean / p.m) * st.Q0;
     if (method == kDelayedBaseflowMethod) {
       st.QBBin = s.delayed / s.weight;
@@ -835,7 +834,8 @@ void bodenmodellklasse::SubbasinResults() {
       st.QBB = st.QBBin = 0.0;
     }
     st.SDmean = s.deficit / s.weight + st.QB - st.recharge + st.QBBin;
-    subbasin_runoff[0][i] = st.QI + st.QD + st.QB + st.QBB;
+    subbasin_runoff[0][i] = st.QI + st.QD + st.QB + st.QBB + subbasin_runoff[1][i];
+    subbasin_runoff[1][i] = 0.0;
   }
 }
 

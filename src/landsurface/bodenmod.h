@@ -6,6 +6,12 @@
 // interflow, baseflow and, with method 2, delayed baseflow. Their sum per
 // subbasin is row 0 of `subbasin_runoff`, which the routing model reads.
 //
+// A glacierised cell (share g of "GlacierizedCells", else of "ice_firn")
+// takes only the glacier-free share 1 − g of its input water: the snow model
+// drains the glacier share through its glacier storages and hands their
+// runoff in through row 1 of `subbasin_runoff`, which the step adds to its
+// own in row 0 and then clears. A fully glacierised cell holds no soil.
+//
 // The model is built only as the base of the infiltration model
 // (landsurface/infilt.h): one object is both.
 #pragma once
@@ -67,7 +73,6 @@ struct subbasin_state {
   double SDmean = 0.0;    // mean saturation deficit
   double lambda = 0.0;    // mean topographic index
   double Q0 = 0.0;        // baseflow at zero deficit
-  int glacier = 0;        // 1: a cell of the subbasin holds ice_firn
   int maxzeit = 1;        // travel-time zones
   int first_zone = 0;     // position of zone 0 in travel_zones
 };
@@ -138,7 +143,7 @@ class bodenmodellklasse : public teilmodellklasse {
   std::vector<subbasin_state> states;
   std::vector<travel_zone> travel_zones;  // zones 0..maxzeit of every subbasin, one block each
   std::vector<subbasin_sums> sums;
-  owned_matrix subbasin_runoff;  // rows 0..1, columns 0..n+1
+  owned_matrix subbasin_runoff;  // rows 0..1, columns 0..n+1; row 1: glacier runoff handed in
 
   travel_zone* zoneFZT(int subbasin) {
     return travel_zones.data() + states[static_cast<size_t>(subbasin)].first_zone;
@@ -169,9 +174,9 @@ class bodenmodellklasse : public teilmodellklasse {
   double** available_soil_moisture = nullptr;
   std::vector<double**> root_depths;  // layers 1..L (element 0 unused)
   double** soil_types = nullptr;
-  double** solid_snow = nullptr;  // "snowstorage_solid"
-  double** flow_times = nullptr;  // whole steps after construction
-  double** ice_firn = nullptr;
+  double** solid_snow = nullptr;      // "snowstorage_solid"
+  double** flow_times = nullptr;      // whole steps after construction
+  double** glacier_shares = nullptr;  // "GlacierizedCells", else "ice_firn"
   double** lake_codes = nullptr;
   bool lake_modelling = false;
   double** input_water = nullptr;
@@ -226,8 +231,16 @@ class bodenmodellklasse : public teilmodellklasse {
   bool HasSoilRecord(double soil) const {
     return soil >= 1.0 && soil < static_cast<double>(drainable_porosity.size());
   }
-  bool IsGlacierCell(int r, int c) const { return ice_firn && std::trunc(ice_firn[r][c]) != nodata_value; }
-  // Lake and glacier cells take no water and hold fixed states.
+  // The glacier share of a cell, 0..1.
+  double GlacierShareAt(int r, int c) const {
+    if (!glacier_shares) return 0.0;
+    const double share = glacier_shares[r][c];
+    return share > 1.0 ? 1.0 : (share > 0.0 ? share : 0.0);
+  }
+  bool IsGlacierCell(int r, int c) const { return GlacierShareAt(r, c) >= 1.0; }
+  // The glacier grid of the cells' shares, as the snow model's.
+  void LookUpGlacierShares();
+  // Lake and fully glacierised cells take no water and hold fixed states.
   bool IsSpecialCell(int r, int c) const {
     return IsGlacierCell(r, c) || (lake_modelling && std::trunc(lake_codes[r][c]) != nodata_value);
   }

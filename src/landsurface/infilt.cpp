@@ -83,8 +83,7 @@ void infiltrationsmodellklasse::BuildInfiltration() {
     *messages << "ERROR: error closing " << control_file_name << "[end-entry]";
     throw ErrorCode{kControlFileCloseErrorCode};
   }
-  const int ice = FindGrid("ice_firn", true);
-  ice_firn = ice > 0 ? (*grids)[ice].data : nullptr;
+  LookUpGlacierShares();
 }
 
 int infiltrationsmodellklasse::RegisterInfiltrationGrid(owned_matrix& data,

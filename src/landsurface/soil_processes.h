@@ -128,11 +128,13 @@ struct capillary_failure {
 };
 
 // Contact of the root zone (capacity nFK) with the groundwater at root reach
-// X. Beyond reach, the inactive soil grows with the water table's distance;
+// X. Beyond reach, the inactive soil below the roots (which only shrinking
+// roots leave behind) shrinks to the part beyond the water table's reach;
 // within reach, capillary rise fills the root zone by the saturated share and
-// the inactive soil joins the saturated zone. The deficit SD carries every
-// flux, so no water is made or lost. A root zone without capacity takes no
-// capillary water.
+// the inactive soil joins the saturated zone. Inactive soil that joins the
+// saturated zone brings its water, SBia times its capacity, so the deficit
+// falls by it: the water of the cell, SB nFK + SBia nFKia + SUZ + SIF - SD,
+// stays as it is. A root zone without capacity takes no capillary water.
 inline capillary_failure GroundwaterContact(soil_cell& c, double nFK, double X) {
   capillary_failure failure;
   if (X <= c.SD) {
@@ -140,8 +142,7 @@ inline capillary_failure GroundwaterContact(soil_cell& c, double nFK, double X) 
     const double q = nFK > 0.0 ? 1.0 - c.nFKia / nFK : 1.0;
     if (r > q) {
       const double nfk_new = -(r * nFK);
-      const double flux = (1.0 - c.SBia) * (c.nFKia - nfk_new);
-      c.SD += flux;
+      c.SD -= c.SBia * (c.nFKia - nfk_new);
       c.nFKia = nfk_new;
     }
     c.SSP = r;
@@ -170,7 +171,7 @@ inline capillary_failure GroundwaterContact(soil_cell& c, double nFK, double X) 
     c.SD += flux;
     c.SB += flux / nFK;
   }
-  c.SD += (1.0 - c.SBia) * c.nFKia;
+  c.SD -= c.SBia * c.nFKia;
   c.nFKia = 0.0;
   c.SBia = 1.0;
   return failure;
@@ -191,7 +192,9 @@ inline void SoilInput(soil_cell& c, double W, double nFK, double Pgrenz) {
 }
 
 // A root zone above capacity overflows into the inactive soil (when it has
-// one of at least 1 mm) and from there, or directly, into the drainage storage.
+// one of at least 1 mm) and from there, or directly, into the drainage
+// storage. A filled inactive soil stays, holding its water, until the
+// groundwater reaches it.
 inline void SoilOverflow(soil_cell& c, double nFK) {
   if (!(c.SB > 1.0) || !(nFK > 0.0)) return;
   if (c.nFKia < 1.0) {
@@ -204,7 +207,6 @@ inline void SoilOverflow(soil_cell& c, double nFK) {
   if (c.SBia > 1.0) {
     c.SUZ += (c.SBia - 1.0) * c.nFKia;
     c.SBia = 1.0;
-    c.nFKia = 0.0;
   }
 }
 

@@ -3,6 +3,7 @@
 //   CelsiusToKelvin, KelvinToCelsius    temperature, 0 °C = 273.15 K
 //   MeanFluxOfStep, EnergyOfStep        radiation: Wh/m² per step <-> mean W/m²
 //   DischargeToDepth, DepthToDischarge  m³/s <-> mm per step over an area in km²
+//   DepthToVolume, VolumeToDepth        mm over an area in km² <-> m³ (exact)
 // Constants: kMinutesPerHour, kHoursPerDay, kMinutesPerDay, kSecondsPerMinute,
 // kZeroCelsius (273.15 K), kTriplePointOfWater (273.16 K).
 #pragma once
@@ -52,6 +53,18 @@ constexpr double DischargeToDepth(double discharge_m3_per_s, double area_km2, do
 }
 constexpr double DepthToDischarge(double depth_mm, double area_km2, double step_minutes) {
   return depth_mm * area_km2 * kDepthToDischargeFactor / step_minutes;
+}
+
+// Volumes of stores (reservoirs, abstractions) from and to depths, with the
+// exact factor, so that water passed between a depth and a store keeps its
+// volume to round-off. A discharge of a step is the volume over
+// step_minutes * kSecondsPerMinute.
+inline constexpr double kCubicMetresPerMillimetreSquareKilometre = 1000.0;
+constexpr double DepthToVolume(double depth_mm, double area_km2) {
+  return depth_mm * area_km2 * kCubicMetresPerMillimetreSquareKilometre;
+}
+constexpr double VolumeToDepth(double volume_m3, double area_km2) {
+  return volume_m3 / (area_km2 * kCubicMetresPerMillimetreSquareKilometre);
 }
 
 }  // namespace velmo

@@ -95,9 +95,11 @@ void abflussmodellklasse::Construct(const subbasin_zones& subbasins) {
 
   InitLakeModel(kLakeSection);
   RegisterPrecipitationOnLakes();
+  if (lake_switch_ != 0 && parameters_.totals.reservoirs > 0) LookUpLakeGrids();
 
   for (size_t i = 0; i < parameters_.descriptions.size(); ++i)
     BuildElement(static_cast<int>(i) + 1, parameters_.descriptions[i]);
+  SetUpStorages();
   int largest = 0;
   for (const auto& element : elements_) largest = element->MaxStorageElements(largest);
   for (const auto& element : elements_) {
@@ -109,6 +111,61 @@ void abflussmodellklasse::Construct(const subbasin_zones& subbasins) {
   observed_ =
       std::make_unique<observed_discharge>(messages, parameters_.observed_file, start_date, column_map_);
   CloseSectionFile();
+}
+
+void abflussmodellklasse::LookUpLakeGrids() {
+  lake_grids& g = lake_grids_;
+  auto data = [this](const char* grid_name) { return (*grids)[FindRequiredGrid(grid_name)].data; };
+  auto optional = [this](const char* grid_name) {
+    const int index = FindGrid(grid_name, false);
+    return index > 0 ? (*grids)[index].data : nullptr;
+  };
+  g.codes = data("lake_codes");
+  g.ponding = FindGrid("ponding_storage", false) > 0 ? data("ponding_storage") : data("ponding_storage_top");
+  g.max_ponding = data("max_ponding_storage");
+  g.zones = data("zonegrid_soilmodel");
+  g.elevation = data("[elevation_model]");
+  g.transpiration = data("real_transpiration0");
+  g.downward = optional("q_downext");
+  g.baseflow = optional("baseflow");
+  g.precipitation = precipitation_on_lakes_.get();
+  g.nrows = nrows;
+  g.ncols = ncols;
+  g.cellsize = cellsize;
+  g.nodata = nodata_value;
+}
+
+void abflussmodellklasse::SetUpStorages() {
+  connection_flags_.assign(static_cast<size_t>(zone_count) + 1, 0);
+  if (parameters_.totals.abstractions == 0 && parameters_.totals.reservoirs == 0) {
+    for (const auto& element : elements_) element->SetConnectionFlagMap(connection_flags_);
+    return;
+  }
+  // The rule sections are read from the control file's lines.
+  std::vector<std::string> lines;
+  std::rewind(control_file);
+  for (std::string line; ReadWholeLine(control_file, line);) lines.push_back(line);
+  const control_lines control(std::move(lines));
+
+  for (const auto& element : elements_) {
+    element->ReadReservoirRules(control);
+    element->SetReservoirMap(reservoir_map_);
+    element->SetConnectionFlagMap(connection_flags_);
+  }
+  // A connection may lead to a reservoir of a later element.
+  for (const auto& element : elements_) element->CheckReservoirConnections(reservoir_map_);
+  for (size_t e = 0; e < elements_.size(); ++e) {
+    routingclass& element = *elements_[e];
+    element.InitReservoirOutflows();
+    element.ReadAbstractionRules(control);
+    for (int a = 1; a <= element.AbstractionCount(); ++a) {
+      if (!element.Abstraction(a).DrawsFromReservoir() || element.ReservoirCount() > 0) continue;
+      *messages << "WARNING: abstraction AL " << element.Abstraction(a).Number() << " of routing description "
+                << e + 1 << " (TG " << element.OutletCode()
+                << ") draws from a reservoir, but the description has none: it takes nothing"
+                << "[end-entry]";
+    }
+  }
 }
 
 void abflussmodellklasse::RegisterPrecipitationOnLakes() {
@@ -171,6 +228,9 @@ void abflussmodellklasse::BuildElement(int number, const std::string& text) {
               << error.what << " not found in:\n"
               << text << "[end-entry]";
     throw ErrorCode{kDescriptionReadCode};
+  } catch (const part_error& error) {
+    *messages << "FATAL: " << error.message << "[end-entry]";
+    throw ErrorCode{error.code};
   }
 
   const int outlet = ZoneIndex(d.outlet_code);
@@ -210,6 +270,11 @@ void abflussmodellklasse::BuildElement(int number, const std::string& text) {
   context.nodata_value = nodata_value;
   context.areas = &areas_;
   context.flows = &flows_;
+  context.start = start_date;
+  context.output_directory = DefaultOutputDirectory ? *DefaultOutputDirectory : std::string();
+  context.interval_end_shift = GetIntervalEndShift();
+  context.lake = lake_switch_ != 0 ? &lake_grids_ : nullptr;
+  context.lake_volume_from_ponding = skip_initialization_ != 0;
   auto element = std::make_unique<routingclass>(messages, context, d.outlet_code, d.area, d.divisor);
   element_number_[static_cast<size_t>(outlet)] = number;
   elements_.push_back(std::move(element));
@@ -271,18 +336,8 @@ void abflussmodellklasse::BuildElement(int number, const std::string& text) {
       }
     }
   }
-  if (d.has_abstraction) {
-    *messages << "FATAL: routing description " << number << " (TG " << d.outlet_code
-              << ") holds an abstraction (AL): abstractions are not available in this version"
-              << "[end-entry]";
-    throw ErrorCode{kDescriptionCodeErrorCode};
-  }
-  if (d.has_reservoir) {
-    *messages << "FATAL: routing description " << number << " (TG " << d.outlet_code
-              << ") holds a reservoir (SP): reservoirs and lakes are not available in this version"
-              << "[end-entry]";
-    throw ErrorCode{kDescriptionCodeErrorCode};
-  }
+  for (const abstraction_part& part : d.abstractions) e.SetAblaufModus(part);
+  for (const reservoir_part& part : d.reservoirs) e.SetSpeicherParams(part);
 }
 
 void abflussmodellklasse::OpenStatistics() {
@@ -404,20 +459,7 @@ void abflussmodellklasse::InitializeRouting() {
 
   *messages << "checking connection of internal inflows and abstractions"
             << "[end-entry]";
-  for (size_t e = 0; e < elements_.size(); ++e) {
-    for (const channel_row& row : elements_[e]->Rows()) {
-      if (row.kind != channel_kind::inflow || row.mode != inflow_mode::internal) continue;
-      // No abstraction can feed it: abstractions are refused while reading.
-      *messages << "FATAL: \n ---> Error in connecting internal abstractions with internal inflows:\n"
-                << "in routing description " << static_cast<int>(e) + 1 << " for TG "
-                << elements_[e]->OutletCode() << ":\n"
-                << "Internal Inflow ZL " << row.inflow_number
-                << " has no conenction to an internal abstraction.\n"
-                << "this is not allowed\n"
-                << "[end-entry]";
-      throw ErrorCode{kUnconnectedInflowCode};
-    }
-  }
+  ConnectAbstractions();
 
   for (const auto& element : elements_) element->InitChannelStorages();
   long hours = 0;
@@ -439,6 +481,72 @@ void abflussmodellklasse::InitializeRouting() {
     std::copy(kept.begin() + 1, kept.begin() + zone_count + 1, flows_.step.begin() + 1);
   }
   *messages << "[end-entry]";
+}
+
+void abflussmodellklasse::ConnectAbstractions() {
+  constexpr const char* kHead =
+      "FATAL: \n ---> Error in connecting internal abstractions with internal inflows:\n";
+  for (size_t e = 0; e < elements_.size(); ++e) {
+    const routingclass& receiving = *elements_[e];
+    for (const channel_row& row : receiving.Rows()) {
+      if (row.kind != channel_kind::inflow || row.mode != inflow_mode::internal) continue;
+      const int k = row.inflow_number;
+      bool found = false;
+      for (size_t f = 0; f < elements_.size(); ++f) {
+        const routingclass& giving = *elements_[f];
+        for (int a = 1; a <= giving.AbstractionCount(); ++a) {
+          AL_class& abstraction = giving.Abstraction(a);
+          if (!abstraction.Internal() || abstraction.Number() != k) continue;
+          if (found) {
+            *messages << kHead << "in routing description " << f + 1 << " for TG " << giving.OutletCode()
+                      << ":\n"
+                      << "Inflow " << k << " is already connected to an internal abstraction.\n"
+                      << "Each abstaction (AL-element) must be conencted to exactly one internal "
+                         "inflow(ZL-element)\n"
+                      << "[end-entry]";
+            throw ErrorCode{kInflowConnectedTwiceCode};
+          }
+          if (giving.OutletCode() == receiving.OutletCode()) {
+            *messages << kHead << "Abstraction AL " << abstraction.Number() << " from routing description "
+                      << f + 1 << " and inflow ZL " << k
+                      << " are both defined for the same routing-subbasin TG " << giving.OutletCode() << ".\n"
+                      << "this is not allowed\n"
+                      << "[end-entry]";
+            throw ErrorCode{kSameOutletConnectionCode};
+          }
+          // The cap of a rule looks at the receiving element's first
+          // tributary, in m3/s over the area its depth lies on.
+          const channel_row* first = receiving.RowCount() > 0 && receiving.Row(1).kind != channel_kind::inflow
+                                         ? &receiving.Row(1)
+                                         : nullptr;
+          const int tributary = first ? first->position : 0;
+          abstraction.Connect(receiving.OutletPosition(), receiving.Area(), receiving.Divisor(), tributary,
+                              tributary > 0 ? areas_.PositionArea(tributary) : 0.0);
+          found = true;
+        }
+      }
+      if (!found) {
+        *messages << kHead << "in routing description " << e + 1 << " for TG " << receiving.OutletCode()
+                  << ":\n"
+                  << "Internal Inflow ZL " << k << " has no conenction to an internal abstraction.\n"
+                  << "this is not allowed\n"
+                  << "[end-entry]";
+        throw ErrorCode{kUnconnectedInflowCode};
+      }
+    }
+  }
+  for (size_t f = 0; f < elements_.size(); ++f) {
+    const routingclass& giving = *elements_[f];
+    for (int a = 1; a <= giving.AbstractionCount(); ++a) {
+      const AL_class& abstraction = giving.Abstraction(a);
+      if (!abstraction.Internal() || abstraction.Connected()) continue;
+      *messages << kHead << "in routing description " << f + 1 << " for TG " << giving.OutletCode() << ":\n"
+                << "Internal abstraction AL " << abstraction.Number()
+                << " is not connected to any internal inflow.\n"
+                << "[end-entry]";
+      throw ErrorCode{kUnconnectedAbstractionCode};
+    }
+  }
 }
 
 void abflussmodellklasse::ReadStorageFile(const std::string& file_name, int read_mode) {
@@ -564,6 +672,7 @@ void abflussmodellklasse::WriteStatistics(int minute, int hour, int day, int mon
 void abflussmodellklasse::FlushBuffers() {
   if (flow_control_parameter == 0 || !statistics_) return;
   statistics_->FlushRows();
+  for (const auto& element : elements_) element->FlushResults();
 }
 
 // ============================================================== clean-up

@@ -35,7 +35,11 @@ inline constexpr int kDescriptionCodeErrorCode = 41;
 inline constexpr int kInflowErrorCode = 42;
 inline constexpr int kNoRunoffCode = 43;
 inline constexpr int kStateFileOpenErrorCode = 64;
+// Internal abstractions and inflows.
+inline constexpr int kInflowConnectedTwiceCode = 300;
+inline constexpr int kSameOutletConnectionCode = 301;
 inline constexpr int kUnconnectedInflowCode = 302;
+inline constexpr int kUnconnectedAbstractionCode = 303;
 
 // The soil model's subbasins (its ranking of "zonegrid_soilmodel"); the
 // routing model works on them in place of the global zone table.
@@ -117,6 +121,12 @@ class abflussmodellklasse : public teilmodellklasse {
   // Zone index of a subbasin code, 0 when the code names none.
   int ZoneIndex(int code) const;
   void CheckTributary(int number, const routing_description& d, int channel, int code, bool summed);
+  // Construction step 12: rules, maps and initial outflows of the
+  // reservoirs, the abstractions' rules.
+  void SetUpStorages();
+  void LookUpLakeGrids();
+  // Ties every internal abstraction to the internal inflow of its number.
+  void ConnectAbstractions();
   void OpenStatistics();
   void ReadOutputUnit();
   void CompareWithObserved();
@@ -132,6 +142,9 @@ class abflussmodellklasse : public teilmodellklasse {
   std::vector<int> column_map_;      // per zone index: observed column, 0 for none
   std::vector<int> inflow_element_;  // per inflow number: element that holds it
   std::vector<std::unique_ptr<routingclass>> elements_;
+  reservoir_map reservoir_map_;
+  connection_flags connection_flags_;  // per zone index
+  lake_grids lake_grids_;
   flow_arrays flows_;
   double** runoff_ = nullptr;  // the soil model's, read only
   int inflow_count_ = 0;

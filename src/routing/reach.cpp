@@ -8,6 +8,7 @@
 #include <memory>
 
 #include "framework/diagnostics.h"
+#include "physics/units.h"
 
 namespace velmo {
 namespace {
@@ -193,8 +194,72 @@ void routingclass::CheckBasinArea() {
                 << grid_area << " (adjusted to the latter)"
                 << "[end-entry]";
     }
+    // Thresholds and maxima keep their discharges over the new area.
+    for (const auto& abstraction : abstractions_) abstraction->RescaleArea(grid_area);
     area_ = grid_area;
   }
+}
+
+void routingclass::SetAblaufModus(const abstraction_part& part) {
+  const abstraction_context context{messages,
+                                    outlet_code_,
+                                    area_,
+                                    divisor_,
+                                    context_.dt,
+                                    context_.output_directory,
+                                    context_.interval_end_shift,
+                                    context_.start};
+  auto abstraction = std::make_unique<AL_class>(context, part);
+  abstraction->Open();
+  if (abstraction->DrawsFromReservoir()) draws_.push_back(abstraction.get());
+  abstractions_.push_back(std::move(abstraction));
+}
+
+void routingclass::SetSpeicherParams(const reservoir_part& part) {
+  const reservoir_context context{messages,
+                                  outlet_code_,
+                                  context_.dt,
+                                  context_.output_directory,
+                                  context_.interval_end_shift,
+                                  context_.lake,
+                                  context_.lake_volume_from_ponding};
+  auto reservoir = std::make_unique<SP_class>(context, part);
+  reservoir->SetUp();
+  reservoirs_.push_back(std::move(reservoir));
+}
+
+void routingclass::ReadReservoirRules(const control_lines& control) {
+  for (const auto& reservoir : reservoirs_) reservoir->ReadRules(control);
+}
+
+void routingclass::SetReservoirMap(reservoir_map& map) {
+  for (const auto& reservoir : reservoirs_) reservoir->RegisterReservoir(map);
+}
+
+void routingclass::SetConnectionFlagMap(connection_flags& flags) {
+  connection_flags_ = &flags;
+  if (!reservoirs_.empty()) flags[static_cast<size_t>(outlet_position_)] = reservoirs_.back()->Connected();
+}
+
+void routingclass::CheckReservoirConnections(const reservoir_map& map) const {
+  for (const auto& reservoir : reservoirs_) reservoir->CheckConnection(map);
+}
+
+void routingclass::InitReservoirOutflows() {
+  for (const auto& reservoir : reservoirs_) reservoir->InitOutflow(*context_.flows, context_.start);
+}
+
+void routingclass::ReadAbstractionRules(const control_lines& control) {
+  for (const auto& abstraction : abstractions_) abstraction->ReadRules(control);
+}
+
+void routingclass::CollectReservoirs(std::vector<SP_class*>& list) const {
+  for (const auto& reservoir : reservoirs_) list.push_back(reservoir.get());
+}
+
+void routingclass::FlushResults() {
+  for (const auto& abstraction : abstractions_) abstraction->FlushResults(1);
+  for (const auto& reservoir : reservoirs_) reservoir->FlushResults(1);
 }
 
 void routingclass::WriteWqTables() {
@@ -353,7 +418,7 @@ void routingclass::RouteChannel(channel_row& row) {
   }
 }
 
-void routingclass::RouteStep(int /*year*/, int /*month*/, int /*day*/, int /*hour*/, int /*minute*/) {
+void routingclass::RouteStep(int year, int month, int day, int hour, int minute) {
   flow_arrays& flows = *context_.flows;
   const std::vector<double>& fraction = context_.areas->fraction;
   const std::vector<double>& divisor = context_.areas->divisor;
@@ -380,10 +445,23 @@ void routingclass::RouteStep(int /*year*/, int /*month*/, int /*day*/, int /*hou
       }
       row.summed_weight = weights;
     }
+    if (row.kind == channel_kind::inflow && row.mode == inflow_mode::internal) {
+      // An abstraction delivered a discharge; the channel takes a depth.
+      for (int s = 1; s <= s_count; ++s)
+        source[s] = DischargeToDepth(source[s], row.values.area, context_.dt);
+    }
     for (int s = 1; s <= s_count; ++s)
       channel_[static_cast<size_t>(s)] = SourceValue(row, row.position, source[s]);
 
-    RouteChannel(row);
+    if (row.position <= context_.zone_count && connection_flags_ &&
+        (*connection_flags_)[static_cast<size_t>(row.position)]) {
+      // The flow of the hydraulic connection of the reservoir at the source
+      // stands for this channel: it passes its input on unchanged.
+      for (int s = 1; s <= s_count; ++s)
+        row.delay_line[static_cast<size_t>(s)] = channel_[static_cast<size_t>(s)];
+    } else {
+      RouteChannel(row);
+    }
 
     double factor = 0.0;
     switch (row.kind) {
@@ -407,6 +485,67 @@ void routingclass::RouteStep(int /*year*/, int /*month*/, int /*day*/, int /*hou
     total += outlet_[static_cast<size_t>(s)];
   }
   flows.step[static_cast<size_t>(outlet_position_)] = total / s_count;
+
+  const model_date date{minute, hour, day, month, year};
+  Abstract(date);
+  if (!reservoirs_.empty()) PassReservoirs(date);
+}
+
+void routingclass::Deliver(const AL_class& abstraction, double discharge) {
+  if (!abstraction.Connected()) return;
+  flow_arrays& flows = *context_.flows;
+  const int position = context_.zone_count + abstraction.Number();
+  double* sub = flows.Sub(position);
+  std::fill(sub + 1, sub + context_.subintervals + 1, discharge);
+  flows.step[static_cast<size_t>(position)] = discharge;
+}
+
+// The abstractions in order, each from what the earlier ones left: from the
+// outlet, or, with reservoirs, from the last reservoir's volume, which then
+// gives up what they took in its balance.
+void routingclass::Abstract(const model_date& date) {
+  abstracted_ = 0.0;
+  if (abstractions_.empty()) return;
+  flow_arrays& flows = *context_.flows;
+  const double area = OutletArea();
+  const double seconds = context_.dt * kSecondsPerMinute;
+  double& outlet_depth = flows.step[static_cast<size_t>(outlet_position_)];
+  double* outlet = flows.Sub(outlet_position_);
+  const double base = reservoirs_.empty() ? outlet_depth : VolumeToDepth(reservoirs_.back()->volume, area);
+  for (const auto& abstraction : abstractions_) {
+    if (abstraction->DrawsFromReservoir()) continue;
+    const double depth = abstraction->Abstract(flows, abstracted_, base, date);
+    const double discharge = DepthToVolume(depth, area) / seconds;
+    abstraction->discharge = discharge;
+    abstraction->AddResultRow(date, discharge);
+    if (reservoirs_.empty()) {
+      outlet_depth -= depth;
+      for (int s = 1; s <= context_.subintervals; ++s) outlet[s] -= depth;
+    }
+    if (abstraction->Internal()) Deliver(*abstraction, discharge);
+  }
+}
+
+// The reservoirs in series on the outlet's flow.
+void routingclass::PassReservoirs(const model_date& date) {
+  flow_arrays& flows = *context_.flows;
+  const double area = OutletArea();
+  const double seconds = context_.dt * kSecondsPerMinute;
+  double& outlet_depth = flows.step[static_cast<size_t>(outlet_position_)];
+  double* outlet = flows.Sub(outlet_position_);
+  const std::vector<AL_class*> none;
+  for (size_t j = 0; j < reservoirs_.size(); ++j) {
+    SP_class& reservoir = *reservoirs_[j];
+    const bool last = j + 1 == reservoirs_.size();
+    const double inflow = DepthToVolume(outlet_depth, area) / seconds;
+    const double taken = last ? DepthToVolume(abstracted_, area) : 0.0;
+    reservoir.Balance(0.0, taken, flows, inflow, last ? draws_ : none, date);
+    if (last)
+      for (const AL_class* draw : draws_) Deliver(*draw, draw->discharge);
+    outlet_depth = VolumeToDepth(reservoir.outflow * seconds, area);
+    std::fill(outlet + 1, outlet + context_.subintervals + 1, outlet_depth);
+    if (date.month > 0) reservoir.AddResultRow(date);
+  }
 }
 
 int routingclass::MaxStorageElements(int current) const {
@@ -442,9 +581,21 @@ void routingclass::CleanUp() {
     for (const channel_row& row : rows_)
       if (row.kind == channel_kind::inflow) *messages << " " << row.inflow_number << ",";
   }
+  if (!abstractions_.empty()) {
+    *messages << ", --> ALs...";
+    for (const auto& abstraction : abstractions_) *messages << " " << abstraction->Number() << ",";
+  }
+  if (!reservoirs_.empty()) {
+    *messages << ", --> SPs...";
+    for (size_t j = 1; j <= reservoirs_.size(); ++j) *messages << " " << j << " ";
+  }
   *messages << " Rest..."
             << " ok"
             << "[end-entry]";
+  FlushResults();
+  draws_.clear();
+  abstractions_.clear();
+  reservoirs_.clear();
   rows_.clear();
   modelobject::CleanUp();
 }

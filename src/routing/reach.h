@@ -7,17 +7,21 @@
 #pragma once
 
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "framework/modelobject.h"
+#include "framework/types.h"
+#include "routing/abstraction.h"
 #include "routing/channel_hydraulics.h"
+#include "routing/flow_arrays.h"
 #include "routing/inflow_table.h"
+#include "routing/reservoir.h"
 #include "routing/routing_description.h"
 
 namespace velmo {
 
-class SP_class;
 class state_file_reader;
 
 // Codes of the inflow tables and of the routing block of the state file.
@@ -29,33 +33,6 @@ inline constexpr int kStateContentErrorCode = 71;
 // Format of the current routing block ("[routing_model_v2]"), whose position
 // lines carry the sizes of the channel that wrote them.
 inline constexpr int kStateFormatWithSizes = 2;
-
-// Flow arrays shared by the elements, owned by the routing model. A position
-// is a subbasin outlet (1..zone_count, its zone index) or an inflow
-// (zone_count + inflow number). Water is a depth in mm per step over the area
-// that belongs to the position.
-struct flow_arrays {
-  int positions = 0;                // zone_count + inflows
-  int subintervals = 1;             // S
-  std::vector<double> step;         // value of the step, by position
-  std::vector<double> subinterval;  // by position, then sub-interval 0..S
-
-  void Allocate(int position_count, int extra, int subinterval_count);
-  double* Sub(int position) {
-    return subinterval.data() + static_cast<size_t>(position) * (subintervals + 1);
-  }
-  const double* Sub(int position) const {
-    return subinterval.data() + static_cast<size_t>(position) * (subintervals + 1);
-  }
-};
-
-// Per zone index 0..zone_count: the area fraction (entry 0 the total area in
-// km2) and the area divisor. An element rewrites its outlet's entries to the
-// fraction of its whole upstream area and its divisor.
-struct area_table {
-  std::vector<double> fraction;
-  std::vector<double> divisor;
-};
 
 // Observed discharges the channels may take in place of the routed ones.
 class observed_values {
@@ -77,7 +54,18 @@ struct reach_context {
   double nodata_value = -9999.0;
   area_table* areas = nullptr;
   flow_arrays* flows = nullptr;
+  // For abstractions and reservoirs.
+  model_date start;
+  std::string output_directory;
+  double interval_end_shift = 0.0;        // hours
+  const lake_grids* lake = nullptr;       // lake modelling on
+  bool lake_volume_from_ponding = false;  // "readgrids" of the lake set-up
 };
+
+// Per zone index: whether the last reservoir of the element with that outlet
+// leads through a hydraulic connection, whose flow then stands for the
+// channel from that outlet.
+using connection_flags = std::vector<char>;
 
 // One channel row of an element.
 struct channel_row {
@@ -147,6 +135,19 @@ class routingclass : public modelobject {
   // One "wq_table.%.3d" / "wq_tabZL.%.3d" file per row, in the working
   // directory. A file that cannot be created is reported and skipped.
   void WriteWqTables();
+  // An "AL" part: the abstraction is built and opens its tables.
+  void SetAblaufModus(const abstraction_part& part);
+  // An "SP" part: the reservoir is built and set up.
+  void SetSpeicherParams(const reservoir_part& part);
+  void ReadReservoirRules(const control_lines& control);
+  void SetReservoirMap(reservoir_map& map);
+  // Flags the outlet when its last reservoir is connected, and keeps the
+  // flags of every outlet for the channels of this element.
+  void SetConnectionFlagMap(connection_flags& flags);
+  void CheckReservoirConnections(const reservoir_map& map) const;
+  void InitReservoirOutflows();
+  void ReadAbstractionRules(const control_lines& control);
+
   // Inflow depths from their discharges and full delay lines.
   void InitFlowArrays(const observed_values* observed, const std::vector<int>* column_map);
   // Storages in equilibrium with the depth of each row's source.
@@ -167,7 +168,12 @@ class routingclass : public modelobject {
   // Largest whole number of hours of the flow time at the lowest class.
   int LargestLowFlowHours() const;
   int ClassIndex(int row, double depth) const { return velmo::ClassIndex(rows_[row - 1].table, depth); }
-  void CollectReservoirs(std::vector<SP_class*>& /*list*/) const {}
+  void CollectReservoirs(std::vector<SP_class*>& list) const;
+  // Writes the buffered rows of every abstraction, then of every reservoir.
+  void FlushResults();
+  // Depth (over A/D) the abstractions took in the last step.
+  double GetAbstractedDepth() const { return abstracted_; }
+  // Logs what is freed, flushes the result tables and frees the element.
   void CleanUp() override;
 
   int OutletCode() const { return outlet_code_; }
@@ -178,6 +184,12 @@ class routingclass : public modelobject {
   int RowCount() const { return static_cast<int>(rows_.size()); }
   const channel_row& Row(int row) const { return rows_[static_cast<size_t>(row) - 1]; }
   const std::vector<channel_row>& Rows() const { return rows_; }
+  int AbstractionCount() const { return static_cast<int>(abstractions_.size()); }
+  AL_class& Abstraction(int number) const { return *abstractions_[static_cast<size_t>(number) - 1]; }
+  int ReservoirCount() const { return static_cast<int>(reservoirs_.size()); }
+  SP_class& Reservoir(int number) const { return *reservoirs_[static_cast<size_t>(number) - 1]; }
+  // Area over which the outlet's depths lie, km2.
+  double OutletArea() const { return area_ / divisor_; }
 
   static double DischargeToDepth(double discharge, double area, double dt) {
     return velmo::DischargeToDepth(discharge, area, dt);
@@ -192,6 +204,11 @@ class routingclass : public modelobject {
   double SourceValue(const channel_row& row, int position, double value) const;
   void RouteChannel(channel_row& row);
   void WriteWqTable(const channel_row& row) const;
+  void Abstract(const model_date& date);
+  void PassReservoirs(const model_date& date);
+  // Writes a discharge (m3/s) into every sub-interval and the step of an
+  // internal inflow.
+  void Deliver(const AL_class& abstraction, double discharge);
 
   // reach_state.cpp
   void WritePosition(std::FILE* file, const channel_row& row, int position, const std::vector<double>& line,
@@ -223,6 +240,12 @@ class routingclass : public modelobject {
   // Scratch of a step, sub-intervals 0..S.
   std::vector<double> outlet_;
   std::vector<double> channel_;
+
+  std::vector<std::unique_ptr<AL_class>> abstractions_;
+  std::vector<std::unique_ptr<SP_class>> reservoirs_;
+  std::vector<AL_class*> draws_;  // the abstractions of mode 8, drawn by the last reservoir
+  const connection_flags* connection_flags_ = nullptr;
+  double abstracted_ = 0.0;
 };
 
 }  // namespace velmo

@@ -12,7 +12,6 @@ namespace {
 
 // Only water travels through the channels; its tracer index is 0.
 constexpr int kWaterIndex = 0;
-constexpr int kReservoirCount = 0;
 
 // Sub-channels from..to (from 1) of the current channel that take stored
 // sub-channel d of `stored` when the channel has `current` of them.
@@ -81,7 +80,8 @@ void routingclass::WriteState(std::FILE* file) const {
     WritePosition(file, row, row.position, row.delay_line, " ", "external inflow");
     WriteStorages(file, row, "inflow", inflow);
   }
-  std::fprintf(file, "%d (number of reservoirs)\n", kReservoirCount);
+  std::fprintf(file, "%d (number of reservoirs)\n", ReservoirCount());
+  for (int j = 1; j <= ReservoirCount(); ++j) Reservoir(j).WriteState(file, j);
   std::fprintf(file, "\n\n");
 }
 
@@ -111,9 +111,12 @@ void routingclass::ReadState(state_file_reader& reader, const std::string& file_
       ReadPosition(reader, row, row.position, row.delay_line, stored_step, format);
 
   int reservoirs = 0;
-  if (!reader.ReadInt(reservoirs) || reservoirs != kReservoirCount)
+  if (!reader.ReadInt(reservoirs) || reservoirs != ReservoirCount())
     RaiseStateError("error reading reservoir code", reader);
   reader.SkipRestOfLine();
+  for (int j = 1; j <= ReservoirCount(); ++j)
+    if (!Reservoir(j).ReadState(reader))
+      RaiseStateError("error reading the volume of reservoir " + std::to_string(j), reader);
 }
 
 void routingclass::ReadPosition(state_file_reader& reader, channel_row& row, int position,

@@ -1,10 +1,12 @@
 // Routing descriptions: keyword search and counts, and the parser of one description text.
 #include "routing/routing_description.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
 #include <string_view>
+#include <utility>
 
 namespace velmo {
 namespace {
@@ -75,6 +77,162 @@ void ReadChannelValues(const std::string& text, std::size_t& at, const std::stri
     if (!ReadValueAfterEquals(text, at, channel.values[static_cast<std::size_t>(i)]))
       throw description_error{"channel value " + std::to_string(i + 1) + " of " + part};
   }
+}
+
+// Where the part that starts at `hit` ends: at the next keyword of any part.
+std::size_t PartEnd(const std::string& text, std::size_t hit) {
+  std::size_t end = text.size();
+  for (const char* keyword : {kOutletKeyword, kTributaryKeyword, kSummedKeyword, kInflowKeyword,
+                              kAbstractionKeyword, kReservoirKeyword})
+    end = std::min(end, FindKeyword(text, keyword, hit + 1));
+  return end;
+}
+
+// A word of a part (a mode, a file name): it ends at a blank, and a ")" or
+// "," ends it too, as at the end of the part's parentheses.
+std::string CutWord(std::string word) {
+  const std::size_t cut = word.find_first_of("),");
+  if (cut != std::string::npos) word.erase(cut);
+  return word;
+}
+
+// The word after the next "=" from `at`; empty when there is none.
+std::string WordAfterEquals(const std::string& text, std::size_t& at) {
+  const std::size_t equals = text.find('=', at);
+  if (equals == std::string::npos) return {};
+  at = equals + 1;
+  return CutWord(ReadWord(text, at));
+}
+
+// A file name that follows a mode word: the next word itself, or, when that
+// word is a label ("file =", "(file=name"), the word after its "=".
+std::string FileNameAt(const std::string& text, std::size_t& at) {
+  std::size_t after = at;
+  std::string word = ReadWord(text, after);
+  if (!word.empty() && word.front() == '(') word.erase(0, 1);
+  std::size_t next = after;
+  SkipSpace(text, next);
+  if (word.find('=') != std::string::npos || (next < text.size() && text[next] == '=')) {
+    std::string name = WordAfterEquals(text, at);
+    return name;
+  }
+  at = after;
+  return CutWord(word);
+}
+
+abstraction_part ParseAbstractionPart(const std::string& text, std::size_t hit) {
+  abstraction_part a;
+  std::size_t at = 0;
+  a.number = CodeAfter(text, hit, kAbstractionKeyword, at);
+  a.text = text.substr(hit, PartEnd(text, hit) - hit);
+  const std::string part = Quoted(kAbstractionKeyword, a.number);
+  at -= hit;  // positions within the part from here on
+  const std::string& t = a.text;
+  // The mode word ends at a blank or a bracket: what follows it is read on.
+  const std::size_t equals = t.find('=', at);
+  if (equals != std::string::npos) {
+    at = equals + 1;
+    SkipSpace(t, at);
+    const std::size_t end = std::min(t.size(), t.find_first_of(" \t\r\n(),", at));
+    a.mode_word = t.substr(at, end - at);
+    at = end;
+  }
+  if (a.mode_word.empty()) throw description_error{"the mode of " + part};
+  a.mode = AbstractionMode(a.mode_word);
+  auto value = [&](double& target, const char* what) {
+    if (!ReadValueAfterEquals(t, at, target)) throw description_error{std::string(what) + " of " + part};
+  };
+  auto file = [&](std::string name, const char* what) {
+    if (name.empty()) throw description_error{std::string(what) + " of " + part};
+    return name;
+  };
+  switch (a.mode) {
+    case abstraction_mode::none:
+      throw part_error{
+          kAbstractionModeCode,
+          "the modus \"" + a.mode_word + "\" is not supported for abstraction " + std::to_string(a.number)};
+    case abstraction_mode::external:
+      a.result_file = file(FileNameAt(t, at), "the result file");
+      [[fallthrough]];
+    case abstraction_mode::internal: {
+      value(a.threshold, "the threshold");
+      value(a.fraction, "the fraction");
+      value(a.maximum, "the maximum");
+      // The unit stands after the maximum, up to the end of its parentheses.
+      const std::string unit = t.substr(at, t.find(')', at) - at);
+      for (const char* word : {"m^3/s", "m3/s", "m3s"})
+        if (unit.find(word) != std::string::npos) a.discharge_unit = true;
+      break;
+    }
+    case abstraction_mode::from_file: {
+      const std::size_t key = t.find("input_file", at);
+      if (key == std::string::npos) throw description_error{"\"input_file\" of " + part};
+      at = key;
+      a.input_file = file(WordAfterEquals(t, at), "the input file");
+      double column = 0.0;
+      value(column, "the column of the input file");
+      if (column < 1.0 || column != std::floor(column) || column > 1e6)
+        throw description_error{"a column of 1 or more of the input file of " + part};
+      a.column = static_cast<int>(column);
+      a.result_file = file(WordAfterEquals(t, at), "the result file");
+      break;
+    }
+    case abstraction_mode::external_rule:
+      a.result_file = file(FileNameAt(t, at), "the result file");
+      break;
+    case abstraction_mode::internal_rule:
+    case abstraction_mode::reservoir_rule:
+      break;
+  }
+  return a;
+}
+
+reservoir_part ParseReservoirPart(const std::string& text, std::size_t hit) {
+  reservoir_part r;
+  std::size_t at = 0;
+  r.code = CodeAfter(text, hit, kReservoirKeyword, at);
+  r.text = text.substr(hit, PartEnd(text, hit) - hit);
+  const std::string& t = r.text;
+  const std::string head = "for reservoir " + std::to_string(r.code) + ": ";
+  auto missing = [&](const char* key) {
+    return part_error{kReservoirKeyCode, head + "no \"" + key + " =\" found!"};
+  };
+  // Each value follows the next "=" after its key.
+  auto find = [&](const char* key, std::size_t& from) {
+    const std::size_t found = FindKeyword(t, key, 1);
+    if (found == std::string::npos) return false;
+    from = found + std::string(key).size();
+    return t.find('=', from) != std::string::npos;
+  };
+  auto number = [&](const char* key, double& target, bool required) {
+    std::size_t from = 0;
+    if (!find(key, from)) {
+      if (required) throw missing(key);
+      return;
+    }
+    if (!ReadValueAfterEquals(t, from, target))
+      throw part_error{kReservoirKeyCode, head + "the value of \"" + std::string(key) + "\" cannot be read"};
+  };
+
+  std::size_t from = 0;
+  if (!find("file", from)) throw missing("file");
+  r.result_file = WordAfterEquals(t, from);
+  if (r.result_file.empty()) throw missing("file");
+  number("V0", r.initial_volume, true);
+  if (r.initial_volume < 0.0)
+    throw part_error{kReservoirKeyCode,
+                     head + "\"V0\" must not be below 0, not " + std::to_string(r.initial_volume)};
+  number("A0", r.area, false);
+  number("W0", r.level, false);
+  if (!find("C0", from)) throw missing("C0");
+  number("dTmin", r.minimum_step, false);
+  if (!(r.minimum_step > 0.0))
+    throw part_error{kReservoirKeyCode,
+                     head + "\"dTmin\" must be above 0 s, not " + std::to_string(r.minimum_step)};
+  double hours = 0.0;
+  number("UseRunningAvg", hours, false);
+  r.running_average_hours = static_cast<int>(std::clamp(hours, 0.0, 1e6));
+  return r;
 }
 
 inflow_mode ModeOf(const std::string& word) {
@@ -205,9 +363,27 @@ routing_description ParseRoutingDescription(const std::string& text) {
     d.channels.push_back(channel);
   }
 
-  d.has_abstraction = d.counts.abstractions > 0;
-  d.has_reservoir = d.counts.reservoirs > 0;
+  for (std::size_t hit = FindKeyword(text, kAbstractionKeyword); hit != std::string::npos;
+       hit = FindKeyword(text, kAbstractionKeyword, hit + 1))
+    d.abstractions.push_back(ParseAbstractionPart(text, hit));
+  for (std::size_t hit = FindKeyword(text, kReservoirKeyword); hit != std::string::npos;
+       hit = FindKeyword(text, kReservoirKeyword, hit + 1))
+    d.reservoirs.push_back(ParseReservoirPart(text, hit));
   return d;
+}
+
+abstraction_mode AbstractionMode(const std::string& word) {
+  static const std::pair<const char*, abstraction_mode> kModes[] = {
+      {"intern", abstraction_mode::internal},
+      {"extern", abstraction_mode::external},
+      {"from_file", abstraction_mode::from_file},
+      {"intern_with_rule", abstraction_mode::internal_rule},
+      {"extern_with_rule", abstraction_mode::external_rule},
+      {"intern_with_rule_from_reservoir", abstraction_mode::reservoir_rule},
+  };
+  for (const auto& [name, mode] : kModes)
+    if (word == name) return mode;
+  return abstraction_mode::none;
 }
 
 bool ValidWqSettings(const wq_settings& s) {

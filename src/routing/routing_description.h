@@ -68,8 +68,56 @@ struct channel_part {
   std::array<double, kChannelValueCount> values{};
 };
 
+// Modes of an abstraction; the numbers are those of the result records.
+enum class abstraction_mode {
+  none = 0,
+  internal = 3,        // "intern": threshold, fraction, maximum; to an internal inflow
+  external = 4,        // "extern": the same, out of the system
+  from_file = 5,       // "from_file": a column of a table, out of the system
+  internal_rule = 6,   // "intern_with_rule": a rule on the outlet flow, to an internal inflow
+  external_rule = 7,   // "extern_with_rule": the same, out of the system
+  reservoir_rule = 8,  // "intern_with_rule_from_reservoir": a rule on the volume, drawn by the reservoir
+};
+// The mode of a word, none for a word that names none.
+abstraction_mode AbstractionMode(const std::string& word);
+// Whether the water goes to an internal inflow.
+inline bool IsInternal(abstraction_mode mode) {
+  return mode == abstraction_mode::internal || mode == abstraction_mode::internal_rule ||
+         mode == abstraction_mode::reservoir_rule;
+}
+
+// An "AL" part: "AL n = mode", then by mode the result file, threshold,
+// fraction and maximum with a unit, or "input_file" with its column.
+struct abstraction_part {
+  std::string text;  // from "AL" to the next part
+  int number = 0;    // also the number of the internal inflow it feeds
+  abstraction_mode mode = abstraction_mode::none;
+  std::string mode_word;
+  std::string result_file;  // modes 4, 5, 7
+  std::string input_file;   // mode 5, used as written
+  int column = 0;           // mode 5, from 1
+  double threshold = 0.0;   // modes 3, 4: as given (depth per step, or m3/s with the unit)
+  double fraction = 0.0;
+  double maximum = 0.0;
+  bool discharge_unit = false;  // threshold and maximum in m3/s
+};
+
+// An "SP" part: the reservoir's code and its keys.
+inline constexpr double kDefaultMinimumStep = 60.0;  // s
+struct reservoir_part {
+  std::string text;  // from "SP" to the next part
+  int code = 0;
+  std::string result_file;
+  double initial_volume = 0.0;                // "V0", m3
+  double area = 0.0;                          // "A0", m2
+  double level = 0.0;                         // "W0", m a.s.l.
+  double minimum_step = kDefaultMinimumStep;  // "dTmin", s
+  int running_average_hours = 0;              // "UseRunningAvg"
+};
+
 // One routing description: the outlet and the channels that reach it, in row
-// order (tributaries, summed channels, inflows).
+// order (tributaries, summed channels, inflows), its abstractions and
+// reservoirs in the order they stand.
 struct routing_description {
   std::string text;  // the lines joined with a blank
   int outlet_code = 0;
@@ -77,8 +125,8 @@ struct routing_description {
   double divisor = 0.0;  // area divisor D
   keyword_counts counts;
   std::vector<channel_part> channels;
-  bool has_abstraction = false;
-  bool has_reservoir = false;
+  std::vector<abstraction_part> abstractions;
+  std::vector<reservoir_part> reservoirs;
 };
 
 // A description that cannot be parsed: what was looked for, in words
@@ -86,7 +134,17 @@ struct routing_description {
 struct description_error {
   std::string what;
 };
-// Parses a description text; throws description_error.
+// A part whose form is right but whose content cannot be used: the FATAL
+// text (without "FATAL: ") and its code.
+struct part_error {
+  int code = 0;
+  std::string message;
+};
+inline constexpr int kAbstractionModeCode = 44;
+inline constexpr int kReservoirKeyCode = 35;
+// Parses a description text; throws description_error, or part_error for an
+// abstraction mode that does not exist (44) or a reservoir key that is
+// missing or out of range (35).
 routing_description ParseRoutingDescription(const std::string& text);
 
 // A column of the observed-discharge table that belongs to a subbasin.

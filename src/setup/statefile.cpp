@@ -123,6 +123,27 @@ void state_file_reader::SkipRestOfLine() {
   while (c != EOF && c != '\n') c = Get();
 }
 
+bool state_file_reader::ReadLine(std::string& line) {
+  line.clear();
+  int c = Get();
+  if (c == EOF) return false;
+  while (c != EOF && c != '\n') {
+    line += static_cast<char>(c);
+    c = Get();
+  }
+  if (!line.empty() && line.back() == '\r') line.pop_back();
+  return true;
+}
+
+bool state_file_reader::PeekLine(std::string& line) {
+  const long position = std::ftell(file_);
+  const int line_number = line_;
+  const bool read = ReadLine(line);
+  if (position >= 0) std::fseek(file_, position, SEEK_SET);
+  line_ = line_number;
+  return read;
+}
+
 bool state_file_reader::FindLineContaining(const std::string& text) {
   std::string line;
   while (true) {

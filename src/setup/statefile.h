@@ -79,6 +79,12 @@ class state_file_reader {
   bool ReadDouble(double& value);
   // Skips to the start of the next line.
   void SkipRestOfLine();
+  // The rest of the current line, without its line end; the reader then
+  // stands at the start of the next line. False at the end of the file.
+  bool ReadLine(std::string& line);
+  // The same, but the reader stays where it was (older blocks lack lines
+  // that newer ones have).
+  bool PeekLine(std::string& line);
   // Number of the line the reader stands in, from 1.
   int Line() const { return line_; }
 

@@ -3,6 +3,8 @@
 
 #include <algorithm>
 
+#include "snow/glacier.h"
+
 namespace velmo {
 namespace {
 
@@ -43,6 +45,19 @@ void Deposit(double amount, double& deposition, double& mobile, double limit) {
 void SetTotal(double new_total, double old_total, double& solid, double& liquid) {
   liquid = new_total * (liquid / old_total);
   solid = new_total - liquid;
+}
+
+// Deposited snow joins a cover; a bare cover takes it as solid.
+void AddToCover(double added, double& solid, double& liquid, double& total) {
+  const double before = solid + liquid;
+  if (before > 0.0) {
+    SetTotal(before + added, before, solid, liquid);
+    total = before + added;
+  } else {
+    liquid = 0.0;
+    solid = added;
+    total = added;
+  }
 }
 
 }  // namespace
@@ -111,12 +126,22 @@ void RunSnowSlides(const slide_grids& g, const slide_parameters& p, const std::v
     double& solid = g.solid[r][c];
     double& liquid = g.liquid[r][c];
     const double total = solid + liquid;
+    const double glacier = g.glacier_share ? CellGlacierShare(g.glacier_share[r][c]) : 0.0;
+    const double glacier_total = glacier > 0.0 ? g.solid_on_glacier[r][c] + g.liquid_on_glacier[r][c] : 0.0;
     double released = 0.0;
-    if (total > 0.0 && g.slope[r][c] >= p.min_slide_slope) {
-      released = total * p.slide_mass_fraction;
-      const double remaining = total * keep;
-      SetTotal(remaining, total, solid, liquid);
-      g.total[r][c] = remaining;
+    if ((total > 0.0 || glacier_total > 0.0) && g.slope[r][c] >= p.min_slide_slope) {
+      if (glacier < 1.0 && total > 0.0) {
+        released = total * p.slide_mass_fraction * (1.0 - glacier);
+        const double remaining = total * keep;
+        SetTotal(remaining, total, solid, liquid);
+        g.total[r][c] = remaining;
+      }
+      if (glacier_total > 0.0) {
+        released += glacier_total * p.slide_mass_fraction * glacier;
+        const double remaining = glacier_total * keep;
+        SetTotal(remaining, glacier_total, g.solid_on_glacier[r][c], g.liquid_on_glacier[r][c]);
+        g.total_on_glacier[r][c] = remaining;
+      }
     }
     g.input_mass[r][c] = released;
 
@@ -142,17 +167,10 @@ void RunSnowSlides(const slide_grids& g, const slide_parameters& p, const std::v
       if (g.zone[r][c] == nodata) continue;
       const double added = g.deposition[r][c] + g.mobile_mass[r][c];
       if (added == 0.0) continue;
-      double& solid = g.solid[r][c];
-      double& liquid = g.liquid[r][c];
-      const double total = solid + liquid;
-      if (total > 0.0) {
-        SetTotal(total + added, total, solid, liquid);
-        g.total[r][c] = total + added;
-      } else {
-        liquid = 0.0;
-        solid = added;
-        g.total[r][c] = added;
-      }
+      const double glacier = g.glacier_share ? CellGlacierShare(g.glacier_share[r][c]) : 0.0;
+      if (glacier < 1.0) AddToCover(added, g.solid[r][c], g.liquid[r][c], g.total[r][c]);
+      if (glacier > 0.0)
+        AddToCover(added, g.solid_on_glacier[r][c], g.liquid_on_glacier[r][c], g.total_on_glacier[r][c]);
     }
   }
 }

@@ -59,6 +59,13 @@ struct slide_grids {
   double** input_mass = nullptr;   // snow leaving a cell
   double** mobile_mass = nullptr;  // snow passing through or held as mobile
   double** deposition = nullptr;   // snow a cell took up from its neighbours
+  // With snow on glacier shares: the share g of each cell ("GlacierizedCells",
+  // clamped to 0..1) and the snow on it, a depth over g as the ordinary cover
+  // is one over 1 − g. Null without.
+  double** glacier_share = nullptr;
+  double** solid_on_glacier = nullptr;
+  double** liquid_on_glacier = nullptr;
+  double** total_on_glacier = nullptr;
 };
 
 struct slide_parameters {
@@ -71,6 +78,8 @@ struct slide_parameters {
 // and the mobile snow go to the neighbours by their shares, each taking up to
 // its deposition limit and passing the rest on as mobile snow; at the end the
 // deposited and the mobile snow join the cover of the cell where they lie.
+// On a glacierised cell both covers release and both receive, each by its
+// share of the cell.
 // `row_ranges` (null: every column) bounds the reset of the three result
 // grids.
 void RunSnowSlides(const slide_grids& g, const slide_parameters& p, const std::vector<slide_cell>& order,

@@ -126,6 +126,8 @@ void schneemodellklasse::SetUpModule() {
   rmf_amplitude_ = (parameters.RMFMAX - parameters.RMFMIN) / 2.0;
 
   FindConstructionGrids();
+  if (parameters.method == 4) in_.vapour_pressure = RequiredData("vapor_pressure");
+  if (time_interval > kLongestSinglePart) in_.night_temperature = RequiredData("temperature_night");
   if (grids->FirstFreeEntry() >= kGridTableLimit) {
     *messages
         << "FATAL: no free grid left. Please contact the author to set the number of available grids to a "
@@ -140,14 +142,9 @@ void schneemodellklasse::SetUpModule() {
   }
   if (parameters.kind.deposition_index) in_.deposition_index = RequiredData("deposition_index");
   RegisterSnowGrids();
-
-  if (FindGrid("ThawCoeffPermaFrost", true) > 0 && FindGrid("PermafrostThawDepth", true) > 0) {
-    *messages << "FATAL: the grids ThawCoeffPermaFrost and PermafrostThawDepth ask for permafrost, which "
-                 "this build "
-                 "of the snow model does not have"
-              << "[end-entry]";
-    throw ErrorCode{kSnowFeatureMissingCode};
-  }
+  if (glaciers_on) RegisterGlacierGrids();
+  if (FindGrid("ThawCoeffPermaFrost", true) > 0 && FindGrid("PermafrostThawDepth", true) > 0)
+    SetUpPermafrost();
   if (parameters.T0 > parameters.T0R) {
     *messages << "ERROR: \n-----------------------------------------------------------------------\n"
               << "   T0R (threshold temperature rain/snow) < T0 (threshold temperature snow melt)  \n"
@@ -195,14 +192,19 @@ double** schneemodellklasse::OptionalData(const std::string& grid_name) {
 }
 
 zonalstatistic* schneemodellklasse::AddStatistics(const snow_statistics_file& file, const std::string& label,
-                                                  int precision) {
+                                                  int precision, bool subbasins) {
   auto table = std::make_unique<statistics_table>();
-  table->zones.assign(zone_table, zone_table + zone_count + 1);
-  for (zone_record& zone : table->zones) zone.weight_sum = zone.value_sum = 0.0;
+  if (subbasins) {
+    table->zones = subbasins_;
+  } else {
+    table->zones.assign(zone_table, zone_table + zone_count + 1);
+  }
+  for (zone_record& zone : table->zones) zone.weight_sum = zone.value_sum = zone.mean_divisor = 0.0;
+  const int count = static_cast<int>(table->zones.size()) - 1;
   std::string file_name = file.name;
   int error = 0;
   table->table = std::make_unique<zonalstatistic>(
-      error, messages, nodata_value, cell_weights, nrows, ncols, table->zones.data(), zone_count, file.code,
+      error, messages, nodata_value, cell_weights, nrows, ncols, table->zones.data(), count, file.code,
       precision, file_name, DefaultOutputDirectory.get(), output_list_count,
       output_list.empty() ? nullptr : output_list.data(), time_interval < kMinutesPerHour);
   if (error != 0) throw ErrorCode{error};
@@ -243,15 +245,7 @@ void schneemodellklasse::FindConstructionGrids() {
   for (int l = 1; l <= layer_count; ++l)
     landuse_[static_cast<std::size_t>(l)] = RequiredData("landuse" + std::to_string(l));
 
-  for (const char* glacier_grid : {"ice_firn", "GlacierizedCells"}) {
-    if (FindGrid(glacier_grid, true) <= 0) continue;
-    *messages << "FATAL: the grid " << glacier_grid
-              << " asks for glaciers, which this build of the snow model does not have"
-              << "[end-entry]";
-    throw ErrorCode{kSnowFeatureMissingCode};
-  }
-  if (parameters.method == 4) in_.vapour_pressure = RequiredData("vapor_pressure");
-  if (time_interval > kLongestSinglePart) in_.night_temperature = RequiredData("temperature_night");
+  if (FindGrid("ice_firn", true) > 0 || FindGrid("GlacierizedCells", true) > 0) SetUpGlaciers();
 }
 
 // A grid of the snow cover: a grid of that name already in the table (a
@@ -547,6 +541,180 @@ double schneemodellklasse::CellSnowStep(int row, int col, double t_air, double w
   return part.melt;
 }
 
+double schneemodellklasse::GlacierSnowPart(int r, int c, double t_air, double weight, double input_water,
+                                           double& solid, double& liquid) {
+  snow_cell_forcing f;
+  f.t_air = t_air;
+  f.input_water = input_water;
+  if (in_.wind) f.wind_speed = in_.wind[r][c];
+  if (in_.vapour_pressure) f.vapour_pressure = in_.vapour_pressure[r][c];
+  if (in_.radiation_correction) f.radiation_factor = RadiationMeltFactor(in_.radiation_correction[r][c]);
+  return SnowStepPart(glacier_snow_constants_, f, weight, solid, liquid).melt;
+}
+
+schneemodellklasse::glacier_row schneemodellklasse::GlacierRow(int r) const {
+  glacier_row g;
+  g.shares = glacier_shares_[r];
+  g.subbasins = subbasin_grid_[r];
+  g.firn_melt = firn_melt_.data[r];
+  g.ice_melt = ice_melt_.data[r];
+  g.snowfall = snow_fraction_.data[r];
+  g.rain = rain_fraction_.data[r];
+  g.radiation = radiation_ ? radiation_[r] : nullptr;
+  g.debris = debris_ ? debris_[r] : nullptr;
+  if (!glacier.kind.dynamic) return g;
+  g.solid = solid_on_glacier_.data[r];
+  g.liquid = liquid_on_glacier_.data[r];
+  g.total = total_on_glacier_.data[r];
+  g.snow_melt = snow_melt_on_glacier_.data[r];
+  g.firn_sum = firn_sum_.data[r];
+  g.balance = mass_balance_.data[r];
+  g.evaporation = snow_evaporation_on_glacier_.data[r];
+  g.firn = firn_stack_.get()[r];
+  return g;
+}
+
+// The glacier branch of the cell step: both covers, then firn or ice.
+inline schneemodellklasse::glacier_cell_outcome schneemodellklasse::GlacierCell(
+    const glacier_row& g, int r, int c, double t_first, double first_weight, double t_air, bool two_parts,
+    double input_water, double unload, double& solid, double& liquid) {
+  glacier_cell_outcome o;
+  const bool dynamic = glacier.kind.dynamic;
+  double* glacier_solid = dynamic ? &g.solid[c] : nullptr;
+  double* glacier_liquid = dynamic ? &g.liquid[c] : nullptr;
+  const double radiation = g.radiation ? g.radiation[c] : 0.0;
+  double snow_melt = 0.0;
+  if (!glacier.kind.snow_method) {
+    const glacier_cover_result cover =
+        GlacierIndexCovers(glacier_constants_, t_air, input_water, unload, radiation, solid, liquid,
+                           glacier_solid, glacier_liquid);
+    g.snowfall[c] = cover.snowfall;
+    g.rain[c] = cover.rain;
+    o.outflow = cover.outflow;
+    o.melt_outflow = cover.melt_outflow;
+    o.glacier_outflow = cover.glacier_outflow;
+    snow_melt = cover.glacier_melt;
+  } else {
+    // Method 13: both covers by the snow method, with its night and day parts.
+    double melt = CellSnowStep(r, c, t_first, first_weight, input_water, solid, liquid, unload);
+    if (two_parts) melt += CellSnowStep(r, c, t_air, day_fraction, input_water, solid, liquid, unload);
+    const snow_release release = ReleaseLiquid(melt, parameters.CWH, solid, liquid);
+    o.outflow = release.outflow;
+    o.melt_outflow = release.melt_outflow;
+    double glacier_melt =
+        GlacierSnowPart(r, c, t_first, first_weight, input_water, *glacier_solid, *glacier_liquid);
+    if (two_parts)
+      glacier_melt +=
+          GlacierSnowPart(r, c, t_air, day_fraction, input_water, *glacier_solid, *glacier_liquid);
+    snow_melt = glacier_melt < *glacier_solid ? glacier_melt : *glacier_solid;
+    o.glacier_outflow = ReleaseLiquid(snow_melt, parameters.CWH, *glacier_solid, *glacier_liquid).outflow;
+  }
+
+  // Firn shows where the stack holds some (static: "ice_firn" code 2).
+  constexpr long kFirnCode = 2;
+  const bool firn_surface = dynamic ? g.firn_sum[c] > 0.0 : std::lround(g.shares[c]) == kFirnCode;
+  const double debris = g.debris ? DebrisFactor(g.debris[c], nodata_value) : 1.0;
+  firn_ice_melt melt = FirnAndIceMelt(glacier_constants_, t_air, dynamic ? *glacier_solid : solid,
+                                      firn_surface, debris, radiation, snow_melt);
+  if (dynamic && melt.firn > 0.0) {
+    // What the firn cannot supply melts from the ice below it.
+    double* levels = g.firn[c];
+    const double rest = TakeFromFirn(levels, firn_levels, melt.firn, nodata_value);
+    melt.firn -= rest;
+    melt.ice += rest;
+    g.firn_sum[c] = levels[0];
+  }
+  o.firn_melt = melt.firn;
+  o.ice_melt = melt.ice;
+  // Most cells melt as much as in the step before, or nothing.
+  if (g.firn_melt[c] != melt.firn) g.firn_melt[c] = melt.firn;
+  if (g.ice_melt[c] != melt.ice) g.ice_melt[c] = melt.ice;
+  if (dynamic) {
+    const double total = *glacier_solid + *glacier_liquid;
+    if (g.snow_melt[c] != o.glacier_outflow) g.snow_melt[c] = o.glacier_outflow;
+    if (g.total[c] != total) g.total[c] = total;
+  }
+  return o;
+}
+
+// Sums of the glacier tables over a run of cells of one subbasin and one
+// zone, in registers; they go to the module's sums when the run ends.
+class schneemodellklasse::glacier_run {
+ public:
+  explicit glacier_run(schneemodellklasse& m) : m_(m) {}
+  ~glacier_run() { Flush(); }
+  glacier_run(const glacier_run&) = delete;
+  glacier_run& operator=(const glacier_run&) = delete;
+
+  // Cell `c` of the row `g` in model zone `zone`, after its step; the
+  // dynamic methods first add the step to its mass balance (`slide_gain`:
+  // what the slides brought).
+  void Add(const glacier_row& g, int c, int zone, double cell_weight, double share, double cover,
+           const glacier_cell_outcome& o, double slide_gain) {
+    const double subbasin_value = g.subbasins[c];
+    if (subbasin_value != subbasin_value_ || zone != zone_) Change(subbasin_value, zone);
+    sum_.cells += 1.0;
+    sum_.divisor += cell_weight;
+    zone_sum_.value += cell_weight * cover * (1.0 - share);
+    if (!(share > 0.0)) return;
+    const double w = cell_weight * share;
+    const double firn = g.firn_sum ? g.firn_sum[c] : 0.0;
+    sum_.ice += w * o.ice_melt;
+    // The snow melt of a firn cell counts with the firn.
+    if (firn > 0.0) {
+      sum_.firn += w * (o.firn_melt + o.glacier_outflow);
+    } else {
+      sum_.firn += w * o.firn_melt;
+      sum_.snow += w * o.glacier_outflow;
+    }
+    if (!g.balance) return;
+    // The snow evaporation of the glacier share left before the step.
+    double& balance = g.balance[c];
+    balance += g.rain[c] + g.snowfall[c] - o.glacier_outflow - o.firn_melt - o.ice_melt + slide_gain -
+               g.evaporation[c];
+    sum_.firn_water += w * firn;
+    sum_.balance += w * balance;
+    sum_.shares += share;
+    sum_.share_divisor += w;
+  }
+
+ private:
+  [[gnu::noinline]] void Change(double subbasin_value, int zone) {
+    Flush();
+    subbasin_value_ = subbasin_value;
+    subbasin_ = m_.SubbasinOf(subbasin_value);
+    zone_ = zone;
+  }
+  void Flush() {
+    if (sum_.cells == 0.0) return;
+    glacier_subbasin_sums& to = m_.glacier_sums_[static_cast<std::size_t>(subbasin_)];
+    to.cells += sum_.cells;
+    to.divisor += sum_.divisor;
+    to.ice += sum_.ice;
+    to.firn += sum_.firn;
+    to.snow += sum_.snow;
+    to.firn_water += sum_.firn_water;
+    to.balance += sum_.balance;
+    to.shares += sum_.shares;
+    to.share_divisor += sum_.share_divisor;
+    if (!m_.storage_without_glaciers_sums_.empty()) {
+      zone_sums& z = m_.storage_without_glaciers_sums_[static_cast<std::size_t>(zone_)];
+      z.cells += sum_.cells;
+      z.divisor += sum_.divisor;
+      z.value += zone_sum_.value;
+    }
+    sum_ = glacier_subbasin_sums{};
+    zone_sum_ = zone_sums{};
+  }
+
+  schneemodellklasse& m_;
+  double subbasin_value_ = std::numeric_limits<double>::quiet_NaN();
+  int subbasin_ = 0;
+  int zone_ = -1;
+  glacier_subbasin_sums sum_;
+  zone_sums zone_sum_;
+};
+
 // Flattened so that the cell step and the statistics of a cell are inlined
 // into the cell loop.
 [[gnu::flatten]] void schneemodellklasse::RunTimeStep(int minute, int hour, int day, int month, int year) {
@@ -558,6 +726,17 @@ double schneemodellklasse::CellSnowStep(int row, int col, double t_air, double w
   constants_.c0 = MonthlyValueOfDay(parameters.c0, day, month, month_lengths);
   constants_.c1 = MonthlyValueOfDay(parameters.c1, day, month, month_lengths);
   constants_.rmf = SeasonalMeltFactor(day, month);
+  if (glaciers_on) {
+    if (glacier_cells_changed_) ClearGlacierFreeCells();
+    glacier_constants_ = GlacierStepConstants(glacier, steps_per_day, SeasonalSnowFactor(day, month),
+                                              SeasonalIceFactor(day, month));
+    glacier_constants_.t0 = parameters.T0;
+    glacier_constants_.t0r = parameters.T0R;
+    glacier_constants_.transzone = parameters.transzone;
+    glacier_constants_.cwh = parameters.CWH;
+    glacier_snow_constants_ = constants_;
+    glacier_snow_constants_.kind.deposition_index = false;
+  }
   DaylightFraction();
   RefreshSnowFreeAlbedo(hour, day, month, year);
   StartStatistics();
@@ -572,7 +751,9 @@ double schneemodellklasse::CellSnowStep(int row, int col, double t_air, double w
   const double albedo_max = parameters.ALBsnow_max;
   const bool statistics_here = !parameters.kind.slides;
   const bool tracers = tracer_count > 0;
+  const bool glaciers = glaciers_on;
   zone_run<kCoverValuesWithoutSlides> statistics(cover_tables_, nodata_value);
+  glacier_run glacier_statistics(*this);
   double last_exponent = 0.0;
   double last_decay = 1.0;
 
@@ -594,6 +775,8 @@ double schneemodellklasse::CellSnowStep(int row, int col, double t_air, double w
     double* rain_row = rain_fraction_.data[r];
     double* outflow_row = outflow_.data[r];
     double* melt_row = melt_.data[r];
+    const glacier_row glacier_cells = glaciers ? GlacierRow(r) : glacier_row{};
+    const double* share_row = glacier_cells.shares;
     const row_range cols = row_ranges ? row_ranges[r] : row_range{1, ncols};
     for (int c = cols.first; c <= cols.last; ++c) {
       const double zone = zone_row[c];
@@ -604,19 +787,27 @@ double schneemodellklasse::CellSnowStep(int row, int col, double t_air, double w
       const double unload = unload_row ? unload_row[c] : 0.0;
       double solid = solid_row[c];
       double liquid = liquid_row[c];
-      if (tracers) TracersBeforeStep(r, c, input_water, solid + liquid);
-      // Steps over 720 minutes: the night part first, then the day part.
       const double t_air = temperature_row[c];
-      double melt =
-          CellSnowStep(r, c, first_temperature_row[c], first_weight, input_water, solid, liquid, unload);
-      if (two_parts) melt += CellSnowStep(r, c, t_air, day_fraction, input_water, solid, liquid, unload);
+      const double share = share_row ? CellGlacierShare(share_row[c]) : 0.0;
+      glacier_cell_outcome glacier_cell;
+      snow_release release;
+      if (share > 0.0) {
+        glacier_cell = GlacierCell(glacier_cells, r, c, first_temperature_row[c], first_weight, t_air,
+                                   two_parts, input_water, unload, solid, liquid);
+        release = {glacier_cell.outflow, glacier_cell.melt_outflow};
+      } else {
+        if (tracers) TracersBeforeStep(r, c, input_water, solid + liquid);
+        // Steps over 720 minutes: the night part first, then the day part.
+        double melt =
+            CellSnowStep(r, c, first_temperature_row[c], first_weight, input_water, solid, liquid, unload);
+        if (two_parts) melt += CellSnowStep(r, c, t_air, day_fraction, input_water, solid, liquid, unload);
+        release = ReleaseLiquid(melt, cwh, solid, liquid);
+        if (tracers) TracersAfterStep(r, c, release.outflow, solid + liquid);
+      }
       const double input_after = water_row[c];
-
-      const snow_release release = ReleaseLiquid(melt, cwh, solid, liquid);
       outflow_row[c] = release.outflow;
       melt_row[c] = release.melt_outflow;
       const double cover = solid + liquid;
-      if (tracers) TracersAfterStep(r, c, release.outflow, cover);
 
       // The albedo before the melt only feeds the energy balance, which
       // these methods do not have; the cell's albedo is the one after it.
@@ -639,14 +830,34 @@ double schneemodellklasse::CellSnowStep(int row, int col, double t_air, double w
       solid_row[c] = solid;
       liquid_row[c] = liquid;
       total_row[c] = cover;
-      if (!statistics_here) continue;
       const int zone_index = zone_code_map[static_cast<int>(zone)];
+      const double cell_weight = StatisticsCellWeight(cell_weights, r, c, nrows, ncols);
+      if (permafrost_on) PermafrostCell(r, c, zone_index, cell_weight, cover, step_days);
+      if (!statistics_here) continue;
       statistics.Add(
-          r, c, zone_index, StatisticsCellWeight(cell_weights, r, c, nrows, ncols),
+          r, c, zone_index, cell_weight,
           {cover, release.outflow, release.melt_outflow, days, age, snowfall_row[c], rain_row[c], albedo});
-      if (tracers) AddTracerStatistics(r, c, zone_index);
+      if (glaciers)
+        glacier_statistics.Add(glacier_cells, c, zone_index, cell_weight, share, cover, glacier_cell, 0.0);
+      if (tracers && share <= 0.0) AddTracerStatistics(r, c, zone_index);
     }
   }
+}
+
+[[gnu::noinline]] void schneemodellklasse::PermafrostCell(int r, int c, int zone, double cell_weight,
+                                                          double cover, double step_days) {
+  const double coefficient = thaw_coefficient_[r][c];
+  // Without a thaw coefficient a cell has no permafrost.
+  if (coefficient == nodata_value) return;
+  permafrost_cell cell{snow_cover_days_.data[r][c], snow_free_days_.data[r][c], thaw_depth_[r][c]};
+  PermafrostStep(permafrost, cover, coefficient, step_days, cell, root_depth_[r][c]);
+  snow_cover_days_.data[r][c] = cell.snow_cover_days;
+  snow_free_days_.data[r][c] = cell.snow_free_days;
+  thaw_depth_[r][c] = cell.thaw_depth;
+  zone_sums& sum = thaw_depth_sums_[static_cast<std::size_t>(zone)];
+  sum.cells += 1.0;
+  sum.divisor += cell_weight;
+  sum.value += cell_weight * cell.thaw_depth;
 }
 
 void schneemodellklasse::RunGlacierStep(int minute, int hour, int day, int month, int year) {
@@ -665,11 +876,31 @@ void schneemodellklasse::RunGlacierStep(int minute, int hour, int day, int month
     g.input_mass = input_mass_.data;
     g.mobile_mass = mobile_mass_.data;
     g.deposition = deposition_.data;
+    if (glaciers_on && glacier.kind.dynamic) {
+      g.glacier_share = glacier_shares_;
+      g.solid_on_glacier = solid_on_glacier_.data;
+      g.liquid_on_glacier = liquid_on_glacier_.data;
+      g.total_on_glacier = total_on_glacier_.data;
+    }
     RunSnowSlides(g, slide_parameters{parameters.minSlideSlope, parameters.slideMassFrac}, slide_order_,
                   nrows, ncols, row_ranges, nodata_value);
     AccumulateStatistics();
   }
+  if (glaciers_on) {
+    FeedGlacierTables();
+    RunGlacierStorages();
+  }
+  if (permafrost_on) {
+    for (int z = 1; z <= zone_count; ++z) {
+      const zone_sums& sum = thaw_depth_sums_[static_cast<std::size_t>(z)];
+      thaw_depth_table_->AddZoneSums(z, sum.cells, sum.value, sum.divisor);
+    }
+  }
   EndStatistics(minute, hour, day, month, year);
+  const bool evaluation_day = day == glacier.GMBEvalDay && month == glacier.GMBEvalMonth;
+  const int step_end = hour * kMinutesPerHour + minute + static_cast<int>(min_to_int_end);
+  if (glaciers_on && glacier.kind.dynamic && evaluation_day && step_end == kMinutesPerDay)
+    EvaluateGlacierYear();
   WriteOutputs();
 }
 
@@ -712,6 +943,9 @@ void schneemodellklasse::RunGlacierStep(int minute, int hour, int day, int month
 
 void schneemodellklasse::StartStatistics() {
   for (auto& table : statistics_) table->table->StartStep();
+  std::fill(glacier_sums_.begin(), glacier_sums_.end(), glacier_subbasin_sums{});
+  std::fill(storage_without_glaciers_sums_.begin(), storage_without_glaciers_sums_.end(), zone_sums{});
+  std::fill(thaw_depth_sums_.begin(), thaw_depth_sums_.end(), zone_sums{});
   for (int k = 1; k <= tracer_count; ++k) {
     zonalstatistic* table = tracer_storages[static_cast<std::size_t>(k)].statistics.get();
     if (table) table->StartStep();
@@ -734,6 +968,7 @@ void schneemodellklasse::StartStatistics() {
 // The statistics of the cells after the slides.
 void schneemodellklasse::AccumulateStatistics() {
   zone_run<kCoverValueCount> statistics(cover_tables_, nodata_value);
+  glacier_run glacier_statistics(*this);
   for (int r = first_row; r <= last_row; ++r) {
     const double* zone_row = zone_grid[r];
     const double* region_row = regions_ ? regions_[r] : nullptr;
@@ -743,12 +978,26 @@ void schneemodellklasse::AccumulateStatistics() {
       if (zone == nodata_value) continue;
       if (region_row && static_cast<int>(region_row[c]) != process_index) continue;
       const int zone_index = zone_code_map[static_cast<int>(zone)];
+      const double cell_weight = StatisticsCellWeight(cell_weights, r, c, nrows, ncols);
+      const double cover = solid_.data[r][c] + liquid_.data[r][c];
       statistics.Add(
-          r, c, zone_index, StatisticsCellWeight(cell_weights, r, c, nrows, ncols),
-          {solid_.data[r][c] + liquid_.data[r][c], outflow_.data[r][c], melt_.data[r][c],
-           snow_days_.data[r][c], snow_age_.data[r][c], snow_fraction_.data[r][c], rain_fraction_.data[r][c],
-           albedo_[r][c], input_mass_.data[r][c], mobile_mass_.data[r][c], deposition_.data[r][c]});
-      if (tracer_count > 0) AddTracerStatistics(r, c, zone_index);
+          r, c, zone_index, cell_weight,
+          {cover, outflow_.data[r][c], melt_.data[r][c], snow_days_.data[r][c], snow_age_.data[r][c],
+           snow_fraction_.data[r][c], rain_fraction_.data[r][c], albedo_[r][c], input_mass_.data[r][c],
+           mobile_mass_.data[r][c], deposition_.data[r][c]});
+      const double share = glaciers_on ? CellGlacierShare(glacier_shares_[r][c]) : 0.0;
+      if (glaciers_on) {
+        const glacier_row g = GlacierRow(r);
+        glacier_cell_outcome o;
+        if (share > 0.0) {
+          o.firn_melt = g.firn_melt[c];
+          o.ice_melt = g.ice_melt[c];
+          o.glacier_outflow = g.snow_melt ? g.snow_melt[c] : outflow_.data[r][c];
+        }
+        const double slide_gain = mobile_mass_.data[r][c] + deposition_.data[r][c] - input_mass_.data[r][c];
+        glacier_statistics.Add(g, c, zone_index, cell_weight, share, cover, o, slide_gain);
+      }
+      if (tracer_count > 0 && share <= 0.0) AddTracerStatistics(r, c, zone_index);
     }
   }
 }
@@ -764,6 +1013,7 @@ void schneemodellklasse::WriteOutputs() {
         &melt_, &input_mass_, &mobile_mass_, &deposition_}) {
     if (grid->registered) WriteGridOutput(grid->index, 1, false);
   }
+  if (glaciers_on) WriteGlacierOutputs();
   const model_date& d = current_date;
   for (int k = 1; k <= tracer_count; ++k) {
     tracer_storage& storage = tracer_storages[static_cast<std::size_t>(k)];
@@ -799,12 +1049,44 @@ void schneemodellklasse::CleanUp() {
     }
     statistics_.clear();
     cover_tables_.fill(nullptr);
-    for (module_grid* grid :
-         {&solid_, &liquid_, &total_, &snow_days_, &snow_age_, &max_deposition_, &order_row_, &order_col_,
-          &input_mass_, &mobile_mass_, &deposition_, &snow_fraction_, &rain_fraction_, &outflow_, &melt_}) {
+    for (module_grid* grid : {&solid_,
+                              &liquid_,
+                              &total_,
+                              &snow_days_,
+                              &snow_age_,
+                              &max_deposition_,
+                              &order_row_,
+                              &order_col_,
+                              &input_mass_,
+                              &mobile_mass_,
+                              &deposition_,
+                              &snow_fraction_,
+                              &rain_fraction_,
+                              &outflow_,
+                              &melt_,
+                              &firn_melt_,
+                              &ice_melt_,
+                              &firn_sum_,
+                              &mass_balance_,
+                              &old_mass_balance_,
+                              &solid_on_glacier_,
+                              &liquid_on_glacier_,
+                              &total_on_glacier_,
+                              &old_shares_,
+                              &old_codes_,
+                              &snow_melt_on_glacier_,
+                              &snow_evaporation_on_glacier_,
+                              &snow_free_days_,
+                              &snow_cover_days_}) {
       if (grid->registered) ReleaseGrid(grid->index);
       grid->registered = false;
     }
+    firn_melt_table_ = ice_melt_table_ = snow_melt_table_ = total_melt_table_ = nullptr;
+    storage_without_glaciers_table_ = firn_table_ = mass_balance_table_ = glacier_mass_balance_table_ =
+        nullptr;
+    thaw_depth_table_ = nullptr;
+    glaciers.records.clear();
+    glaciers.positions.clear();
     if (failure != 0) {
       modelobject::CleanUp();
       throw ErrorCode{failure};

@@ -11,9 +11,16 @@
 // SetSubbasinRunoff and ReadStorageFile. Each step: RunTimeStep, then
 // RunGlacierStep.
 //
-// Glaciers ("ice_firn", "GlacierizedCells"), permafrost and the
-// energy-balance methods 5, 6, 7 and 11 are not part of this build: their
-// grids or methods end the construction with code 80.
+// With the grid "ice_firn" or "GlacierizedCells" the module also runs
+// glaciers ("[ice_firn]"): every cell with a glacier share takes the glacier
+// branch of the cell step (snow, firn and ice melt), the melt of each
+// subbasin passes three linear storages into the runoff of the subbasin, and
+// the dynamic methods update the glaciers once a year. With the grids
+// "ThawCoeffPermaFrost" and "PermafrostThawDepth" it keeps the permafrost
+// thaw depth ("[permafrost]"), which limits "root_depth1".
+//
+// The energy-balance methods 5, 6, 7 and 11 are not part of this build: they
+// end the construction with code 80.
 #pragma once
 
 #include <array>
@@ -25,6 +32,9 @@
 #include "framework/memory.h"
 #include "framework/zonalstat.h"
 #include "setup/teilmod.h"
+#include "snow/glacier.h"
+#include "snow/glacier_geometry.h"
+#include "snow/permafrost.h"
 #include "snow/snow_section.h"
 #include "snow/snow_slides.h"
 
@@ -98,6 +108,9 @@ class schneemodellklasse : public teilmodellklasse {
   virtual double** GetSnowStorageGrid();
   virtual void SetSubbasinRunoff(double** runoff);
   virtual double SeasonalMeltFactor(int day, int month);
+  // Seasonal factors Aice and Asnow of the glacier radiation index.
+  virtual double SeasonalIceFactor(int day, int month);
+  virtual double SeasonalSnowFactor(int day, int month);
   virtual double SaturationVapourPressureIce(double t_celsius);
   virtual void InitLakeModel(const std::string& section);
   // State block: reads it (read mode 1) or only keeps the name for writing
@@ -122,6 +135,13 @@ class schneemodellklasse : public teilmodellklasse {
   double CellSnowStep(int row, int col, double t_air, double weight, double input_water, double& solid,
                       double& liquid, double extra_solid);
 
+  // The glacier list from "GlacierCodes", with volumes, old areas and bands.
+  void BuildGlacierList();
+  // The yearly update of the glacier shares by the volume-area relation, and
+  // the mass balance of lost shares spread over the cells the glaciers keep.
+  void UpdateGlacierGeometry();
+  void RedistributeGlacierBalance();
+
   // The two values the interception model takes over when it runs first.
   double GetTransZone() const { return parameters.transzone; }
   double GetT0R() const { return parameters.T0R; }
@@ -136,6 +156,22 @@ class schneemodellklasse : public teilmodellklasse {
   int storage_first_row = 0;
   int storage_last_row = 0;
   std::string state_file_name;  // empty: no state block is written
+
+  // Glaciers: on with a glacier grid. Per subbasin (index 1..subbasin_count)
+  // whether it has glaciers, the sum of its cells' glacier shares and the
+  // sum of their glacier-free shares.
+  struct glacier_fraction {
+    bool glacierised = false;
+    double glacier_area = 0.0;
+    double free_area = 0.0;
+  };
+  bool glaciers_on = false;
+  glacier_parameters glacier;
+  std::vector<glacier_fraction> glacier_fractions;
+  glacier_list glaciers;  // dynamic methods
+  int firn_levels = 0;
+  bool permafrost_on = false;
+  permafrost_parameters permafrost;
 
  private:
   // A grid the module uses by name: its data and entry, and whether the
@@ -163,9 +199,88 @@ class schneemodellklasse : public teilmodellklasse {
     double** pond = nullptr;
   };
 
+  // What a glacierised cell hands back to the cell loop.
+  struct glacier_cell_outcome {
+    double outflow = 0.0;  // of the ordinary cover
+    double melt_outflow = 0.0;
+    double glacier_outflow = 0.0;  // of the snow on the glacier share
+    double firn_melt = 0.0;
+    double ice_melt = 0.0;
+  };
+  // Per-step sums of a subbasin's glacier tables, as AddCell would sum them
+  // (value × cell weight × weight): melt values weigh g, their glacier-free
+  // rest 0 with weight 1 − g, so each cell weighs 1 in all.
+  struct glacier_subbasin_sums {
+    double cells = 0.0;
+    double divisor = 0.0;  // Σ cell weight
+    double ice = 0.0;
+    double firn = 0.0;
+    double snow = 0.0;
+    double firn_water = 0.0;
+    double balance = 0.0;
+    double shares = 0.0;         // Σ g, the weights of the glacier-part table
+    double share_divisor = 0.0;  // Σ cell weight × g
+  };
+  struct zone_sums {
+    double cells = 0.0;
+    double divisor = 0.0;
+    double value = 0.0;
+  };
+
   void SetUpModule();
+  // Glacier set-up before and after the snow grids, permafrost after them.
+  void SetUpGlaciers();
+  void CheckGlacierGrids();
+  void CreateGlacierStatistics();
+  void ComputeGlacierFractions();
+  void RegisterGlacierGrids();
+  void SetUpFirnStack();
+  module_grid ReadOrOwnGrid(const std::string& name, const snow_grid_file& file, int rows_first,
+                            int rows_last, bool read_initial);
+  void SetUpPermafrost();
+  glacier_grids GeometryGrids();
+  glacier_geometry_parameters GeometryParameters() const;
+  // Subbasin index of a "zonegrid_soilmodel" value (0: none).
+  int SubbasinOf(double value) const;
+  // The step's parts of the glaciers.
+  // The glacier grids of a row (null where a method has none).
+  struct glacier_row {
+    const double* shares = nullptr;
+    const double* subbasins = nullptr;
+    double* firn_melt = nullptr;
+    double* ice_melt = nullptr;
+    double* snowfall = nullptr;
+    double* rain = nullptr;
+    const double* radiation = nullptr;
+    const double* debris = nullptr;
+    double* solid = nullptr;  // snow on the glacier share
+    double* liquid = nullptr;
+    double* total = nullptr;
+    double* snow_melt = nullptr;
+    double* firn_sum = nullptr;
+    double* balance = nullptr;
+    const double* evaporation = nullptr;  // from the snow on the glacier share
+    double** firn = nullptr;              // levels of each cell
+  };
+  class glacier_run;
+  glacier_row GlacierRow(int r) const;
+  glacier_cell_outcome GlacierCell(const glacier_row& g, int r, int c, double t_first, double first_weight,
+                                   double t_air, bool two_parts, double input_water, double unload,
+                                   double& solid, double& liquid);
+  // One part of the step for the snow on the glacier share (method 13).
+  double GlacierSnowPart(int r, int c, double t_air, double weight, double input_water, double& solid,
+                         double& liquid);
+  void FeedGlacierTables();
+  void ClearGlacierFreeCells();
+  void PermafrostCell(int r, int c, int zone, double cell_weight, double cover, double step_days);
+  void RunGlacierStorages();
+  void EvaluateGlacierYear();
+  void RecomputeGlacierFractions();
+  void WriteGlacierOutputs();
   void CreateStatistics();
-  zonalstatistic* AddStatistics(const snow_statistics_file& file, const std::string& label, int precision);
+  // A table over the model zones, or over the subbasins when `subbasins`.
+  zonalstatistic* AddStatistics(const snow_statistics_file& file, const std::string& label, int precision,
+                                bool subbasins = false);
   void FindConstructionGrids();
   void RegisterSnowGrids();
   module_grid StorageGrid(const std::string& name, const snow_grid_file& file, int rows_first, int rows_last,
@@ -226,6 +341,44 @@ class schneemodellklasse : public teilmodellklasse {
   // The tables of the cover's values, in the order of cover_value (null
   // for those the method does not have).
   std::array<zonalstatistic*, kCoverValueCount> cover_tables_{};
+
+  // Glaciers.
+  double** glacier_shares_ = nullptr;  // "ice_firn" (static) or "GlacierizedCells"
+  double** glacier_codes_ = nullptr;   // "GlacierCodes"
+  std::string glacier_codes_file_;
+  double** debris_ = nullptr;
+  double** radiation_ = nullptr;  // "global_radiation" or "Ieff_max"
+  module_grid firn_melt_, ice_melt_, firn_sum_, mass_balance_, old_mass_balance_;
+  module_grid solid_on_glacier_, liquid_on_glacier_, total_on_glacier_;
+  module_grid old_shares_, old_codes_, snow_melt_on_glacier_, snow_evaporation_on_glacier_;
+  owned_stack firn_stack_;
+  double a_snow_mean_ = 0.0;
+  double a_snow_amplitude_ = 0.0;
+  double a_ice_mean_ = 0.0;
+  double a_ice_amplitude_ = 0.0;
+  glacier_step_constants glacier_constants_;
+  snow_step_constants glacier_snow_constants_;  // the snow method without deposition index
+  // The cells without glacier share still have to be cleared of glacier
+  // values (at the start and after each yearly update).
+  bool glacier_cells_changed_ = true;
+  zonalstatistic* firn_melt_table_ = nullptr;
+  zonalstatistic* ice_melt_table_ = nullptr;
+  zonalstatistic* snow_melt_table_ = nullptr;
+  zonalstatistic* total_melt_table_ = nullptr;
+  zonalstatistic* storage_without_glaciers_table_ = nullptr;
+  zonalstatistic* firn_table_ = nullptr;
+  zonalstatistic* mass_balance_table_ = nullptr;
+  zonalstatistic* glacier_mass_balance_table_ = nullptr;
+  std::vector<glacier_subbasin_sums> glacier_sums_;       // index 0..subbasin_count
+  std::vector<zone_sums> storage_without_glaciers_sums_;  // index 0..zone_count
+
+  // Permafrost.
+  module_grid snow_free_days_, snow_cover_days_;
+  double** thaw_coefficient_ = nullptr;
+  double** thaw_depth_ = nullptr;
+  double** root_depth_ = nullptr;
+  zonalstatistic* thaw_depth_table_ = nullptr;
+  std::vector<zone_sums> thaw_depth_sums_;
 
   std::FILE* state_file_being_read_ = nullptr;
   bool temperature_stack_ = false;

@@ -33,6 +33,7 @@ TEST(PassPhases, EveryPartOfAPassReportsItsEndOnceInPassOrder) {
                                                         {p::kInterpolation, 1},
                                                         {p::kSuperpositionAndGridCorrection, 0},
                                                         {p::kSetupUpdate, 0},
+                                                        {p::kAssimilation, 0},
                                                         {p::kInterpolatorOutput, 1},
                                                         {p::kSuperpositionOutput, 0},
                                                         {p::kRadiationCorrection, 0},

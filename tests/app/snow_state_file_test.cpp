@@ -51,7 +51,7 @@ TEST(SnowStateFile, TheLinkedSnowModelWritesItsBlockAtTheEnd) {
   // The first block of the run replaces the file.
   EXPECT_THAT(
       ReadFile(dir / "state.txt"),
-      StartsWith("[snow_model_v2]\n2 (number of subasins)\n60.000 (timestep in minutes)\n1\t0(TG code and "
+      StartsWith("[snow_model_v2]\n3 (number of subasins)\n60.000 (timestep in minutes)\n1\t0(TG code and "
                  "Qice_slr value)\n"));
 }
 

@@ -1,11 +1,14 @@
 // Runs the real program with a routing section (tests/data/routing): the
 // routing model is built, writes its w-q table and the head of its discharge
 // table and opens the observed discharge; without a soil model to hand it the
-// runoff, the run then ends with code 43.
+// runoff, the run then ends with code 43. The example routes the soil model's
+// runoff into a reservoir with an abstraction.
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sstream>
 #include <string>
+#include <vector>
 
 #include "e2e/xml_check.h"
 #include "support/test_support.h"
@@ -83,6 +86,111 @@ TEST_F(RoutingRun, DescriptionThatNamesNoSubbasin) {
   EXPECT_EQ(Velmo(), 41);
   EXPECT_TRUE(
       InOrder(Transcript(), {"there is no subbasin with code 7", "Program aborted with exit code 41"}));
+  EXPECT_TRUE(WellFormed(dir / "Velmo_Diag.xml"));
+}
+
+TEST_F(RoutingRun, AbstractionAndReservoirFailuresEndTheRun) {
+  struct Case {
+    std::string what, from, to;
+    int code;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"abstraction mode", "   OL 1", "   AL 1 = bogus OL 1", 44,
+       "the modus \"bogus\" is not supported for abstraction 1"},
+      {"reservoir without V0", "   OL 1", "   SP 1 (file = r.txt, C0 = 0) OL 1", 35,
+       "for reservoir 1: no \"V0 =\" found!"},
+      {"reservoir without rule", "   OL 1", "   SP 1 (file = r.txt, V0 = 1, C0 = 0) OL 1", 34,
+       "section [abstraction_rule_reservoir_1] not found in control file"},
+  };
+  const std::string original = ReadFile(kData + "routing.ctl");
+  for (const Case& c : cases) {
+    WriteFile(dir / "routing.ctl", original);
+    Edit(c.from, c.to);
+    EXPECT_EQ(Velmo(), c.code) << c.what;
+    EXPECT_TRUE(
+        InOrder(Transcript(), {c.message, "Program aborted with exit code " + std::to_string(c.code)}))
+        << c.what << "\n"
+        << Transcript();
+    EXPECT_TRUE(WellFormed(dir / "Velmo_Diag.xml")) << c.what;
+  }
+}
+
+class RoutingExample : public ::testing::Test {
+ protected:
+  void SetUp() override { test::CopyExample(dir); }
+  int Velmo() { return RunVelmo(dir.path().string(), "example.ctl", dir / "out.txt"); }
+  std::string Transcript() const { return ReadFile(dir / "out.txt"); }
+  TempDir dir;
+};
+
+// Rows of a table after its three head lines, split at tabs.
+std::vector<std::vector<double>> Rows(const std::string& text) {
+  std::vector<std::vector<double>> rows;
+  std::istringstream lines(text);
+  std::string line;
+  for (int head = 0; head < 3; ++head) std::getline(lines, line);
+  while (std::getline(lines, line)) {
+    std::istringstream values(line);
+    rows.emplace_back();
+    for (double v; values >> v;) rows.back().push_back(v);
+  }
+  return rows;
+}
+
+TEST_F(RoutingExample, ReservoirAndAbstractionTables) {
+  ASSERT_EQ(Velmo(), 0) << Transcript();
+  const std::string abstraction = ReadFile(dir / "abstraction_1.txt");
+  EXPECT_TRUE(abstraction.starts_with("YY\tMM\tDD\tHH\tm^3/s\nabstraction_1\nYY\tMM\tDD\tHH\tm^3/s\n"))
+      << abstraction;
+  const std::string reservoir = ReadFile(dir / "reservoir_1.txt");
+  const std::string head =
+      "YY\tMM\tDD\tHH\tW[m]\tA[m2]\tV[m3]\tQin[m3]\tQin[mm]\tQin[m3s]\tQout[m3]\tQout[mm]\tQout[m3s]\tIrrig["
+      "m3]"
+      "\tIrrig[mm]\tIrrig[m3s]\tQGW[m3]\tQGW[mm]\tQGW[m3s]\tETR[m3]\tETR[mm]\tETR[m3s]\tPREC[m3]\tPREC[mm]"
+      "\tPREC[m3s]\tdV[m3]\tdV[mm]\tdV[m3s]\tAbstr[m3]\tAbstr[mm]\tAbstr[m3s]\tErr[m3]\tErr[mm]\tErr[m3s]\n";
+  EXPECT_TRUE(reservoir.starts_with(head + "reservoir_1\n" + head)) << reservoir;
+
+  // The initialisation passes write rows of year 0 that leave the volume as
+  // it was; then one row per hour of March, in which the volume changes by dV.
+  const auto rows = Rows(reservoir);
+  const auto taken = Rows(abstraction);
+  constexpr size_t kHours = 744;
+  ASSERT_GT(rows.size(), kHours);
+  ASSERT_EQ(taken.size(), rows.size());
+  const size_t first = rows.size() - kHours;
+  double volume = 2e4;
+  for (size_t i = 0; i < rows.size(); ++i) {
+    ASSERT_EQ(rows[i].size(), 4u + 3u + 27u) << i;
+    EXPECT_EQ(rows[i][0], i < first ? 0.0 : 2000.0) << i;
+    const double v = rows[i][6], dv = rows[i][25];
+    EXPECT_NEAR(v - volume, i < first ? 0.0 : dv, 1e-5 * v) << i;
+    // What the abstraction wrote is what the reservoir gave up.
+    EXPECT_NEAR(taken[i][4], rows[i][30], 1e-5) << i;
+    volume = v;
+  }
+  EXPECT_EQ(rows.back()[3], 24.0);
+  EXPECT_TRUE(
+      InOrder(Transcript(),
+              {"number of abstractions         (AL)  : 1\n", "number reservoirs              (SP)  : 1\n",
+               "flushing to disk: ", "abstraction_1.txt (2097152 buffersize)",
+               "free memory TG 2, OL 1 (Subb. 1), --> ALs... 1,, --> SPs... 1  Rest... ok"}))
+      << Transcript();
+}
+
+TEST_F(RoutingExample, UnconnectedInflowEndsWithAFullCode) {
+  std::string control = ReadFile(dir / "example.ctl");
+  const std::string abstraction = "   AL 1 = extern";
+  control.insert(
+      control.find(abstraction),
+      "   ZL 1 = intern (kh = 2, kv = 10, Bm = 5, Bv = 20, Tm = 1, Mm = 30, Mv = 20, I = 0.01, L = 2000, "
+      "AE = 1)\n");
+  WriteFile(dir / "example.ctl", control);
+  // Codes above 255 leave the program with 255.
+  EXPECT_EQ(Velmo(), 255);
+  EXPECT_TRUE(InOrder(Transcript(), {"Internal Inflow ZL 1 has no conenction to an internal abstraction.",
+                                     "Program aborted with exit code 302"}))
+      << Transcript();
   EXPECT_TRUE(WellFormed(dir / "Velmo_Diag.xml"));
 }
 

@@ -261,68 +261,80 @@ TEST_F(Run, DiagnosticsStayWellFormedWhateverTheInputHolds) {
   }
 }
 
+// The sum of the last column (the catchment) of a statistics table.
+double CatchmentSum(const std::string& table, int& rows) {
+  std::istringstream lines(ReadFile(table));
+  std::string line;
+  double sum = 0.0;
+  rows = 0;
+  for (int header = 0; header < 3; ++header) std::getline(lines, line);
+  for (; std::getline(lines, line) && !line.starts_with("--"); ++rows)
+    sum += std::stod(line.substr(line.rfind('\t') + 1));
+  return sum;
+}
+
+// The example as the README's first command runs it: a month of hourly
+// records from the stations to the discharge at the outlet.
 TEST(Example, Runs) {
   TempDir dir;
   test::CopyExample(dir);
   const std::string out = dir / "out.txt";
   ASSERT_EQ(RunVelmo(dir.path().string(), "example.ctl", out), 0) << ReadFile(out);
   EXPECT_TRUE(InOrder(ReadFile(out), kRunMessages));
-  // Precipitation and temperature from three stations, one pass per hourly
-  // record of the day.
-  EXPECT_TRUE(std::filesystem::exists(dir / "precipitation_20000101.2400"));
-  EXPECT_TRUE(std::filesystem::exists(dir / "temperature_20000101.2400"));
-  const std::string rows = ReadFile(dir / "precipitation.stat");
-  EXPECT_EQ(std::count(rows.begin(), rows.end(), '\n'), 3 + 24) << rows;
-  EXPECT_TRUE(ReadFile(dir / "temperature.stat").ends_with("2000\t 1\t 1\t24\t-2.044\t-2.255\t-2.149\n"));
-  // Humidity, wind and radiation from the same stations drive the radiation
-  // correction and Penman-Monteith: a row per hour, more by day than by night.
+  ASSERT_TRUE(WellFormed(dir / "Velmo_Diag.xml"));
+  EXPECT_EQ(ReadFile(dir / "Velmo_Diag.xml").find("level=\"0\""), std::string::npos);
+
+  // One pass per hourly record of March 2000; the daily temperature means
+  // of the three subbasins fall with their height.
+  int rows = 0;
+  const double precipitation = CatchmentSum(dir / "precipitation.stat", rows);
+  EXPECT_EQ(rows, 744);
+  EXPECT_GT(precipitation, 200.0);
+  const std::string temperature = ReadFile(dir / "temperature.stat");
+  EXPECT_TRUE(temperature.ends_with("2000\t 3\t31\t24\t5.260\t6.713\t8.762\t6.906\n")) << temperature;
+  // Grids each day, date-stamped, their daily sums and means, and the sum
+  // over the run.
+  for (const char* grid :
+       {"precipitation_20000301.2400", "temperature_20000331.2400", "temperature_000003.31m",
+        "etp_000003.15s", "radiation_correction_000003.01m", "precipitation.sum", "etr.sum"})
+    EXPECT_TRUE(std::filesystem::exists(dir / grid)) << grid;
+  // Humidity, wind and radiation drive Penman-Monteith: more by day than by
+  // night.
   const std::string etp = ReadFile(dir / "etp.stat");
-  EXPECT_EQ(std::count(etp.begin(), etp.end(), '\n'), 3 + 24) << etp;
-  const auto catchment_mean = [&etp](int hour) {
-    const std::size_t row =
-        etp.find("2000\t 1\t 1\t" + std::string(hour < 10 ? " " : "") + std::to_string(hour) + "\t");
+  const auto catchment_mean = [&etp](int day, int hour) {
+    const std::string date = "2000\t 3\t" + std::string(day < 10 ? " " : "") + std::to_string(day) + "\t" +
+                             std::string(hour < 10 ? " " : "") + std::to_string(hour) + "\t";
+    const std::size_t row = etp.find(date);
+    EXPECT_NE(row, std::string::npos) << date;
     const std::size_t last_tab = etp.rfind('\t', etp.find('\n', row));
     return std::stod(etp.substr(last_tab + 1));
   };
-  EXPECT_GT(catchment_mean(13), 10.0 * catchment_mean(3));
-  EXPECT_GT(catchment_mean(3), 0.0);
-  EXPECT_TRUE(std::filesystem::exists(dir / "etp_000001.01s"));
-  EXPECT_TRUE(std::filesystem::exists(dir / "radiation_correction_000001.01m"));
-  // Subbasin 1 is routed to the outlet of subbasin 2: the discharge table in
-  // m3/s (no total column), the w-q table and the comparison with the
-  // observed discharge.
+  EXPECT_GT(catchment_mean(22, 13), 5.0 * catchment_mean(22, 3));
+  // The canopy holds back part of the water and evaporates it; the real
+  // evapotranspiration never exceeds the potential.
+  const double throughfall = CatchmentSum(dir / "tf.stat", rows);
+  EXPECT_LT(throughfall, precipitation - 5.0);
+  EXPECT_GT(CatchmentSum(dir / "ei_Layer_1.stat", rows), 0.0);
+  const double real = CatchmentSum(dir / "etr.stat", rows);
+  EXPECT_GT(real, 5.0);
+  EXPECT_LE(real, CatchmentSum(dir / "etp.stat", rows));
+  // Snow built up on the heights and melted in the valley.
+  const std::string snow = ReadFile(dir / "snowstorage.stat");
+  EXPECT_TRUE(snow.ends_with("\t0.000\t13.305\n")) << snow.substr(snow.size() - 200);
+
+  // The subbasins are routed through two channels to the outlet: the
+  // discharge table in m3/s (no total column), the w-q tables and the
+  // comparison with the observed discharge at the outlet.
   const std::string routed = ReadFile(dir / "qrout.stat");
   EXPECT_TRUE(
-      routed.starts_with("YY\tMM\tDD\tHH\t\"1\"\t\"2\"\nrouted discharge [ m3 per sec ] "
+      routed.starts_with("YY\tMM\tDD\tHH\t\"1\"\t\"2\"\t\"3\"\nrouted discharge [ m3 per sec ] "
                          "_submodel:routing_model\n"))
-      << routed;
-  EXPECT_NE(routed.find("\nLIN. R-SQUARE\t0\t"), std::string::npos);
+      << routed.substr(0, 200);
+  EXPECT_NE(routed.find("\nLIN. R-SQUARE\t0\t-9999.0000\t-9999.0000\t0.9"), std::string::npos);
   EXPECT_NE(routed.find("\nCOEFF.VAR.LOG\t0\t"), std::string::npos);
   EXPECT_TRUE(std::filesystem::exists(dir / "wq_table.001"));
+  EXPECT_TRUE(std::filesystem::exists(dir / "wq_table.002"));
   EXPECT_NE(ReadFile(out).find("routing the initialization discharges ("), std::string::npos);
-  // The canopy holds back part of the day's rain and evaporates it; the
-  // soil gives the real evapotranspiration, which never exceeds the
-  // potential.
-  const auto daily_sum = [&dir](const char* table) {
-    std::istringstream rows(ReadFile(dir / table));
-    std::string line;
-    double sum = 0.0;
-    int count = 0;
-    for (int header = 0; header < 3; ++header) std::getline(rows, line);
-    for (; std::getline(rows, line); ++count) sum += std::stod(line.substr(line.rfind('\t') + 1));
-    EXPECT_EQ(count, 24) << table;
-    return sum;
-  };
-  const double rain = daily_sum("precipitation.stat");
-  const double throughfall = daily_sum("tf.stat");
-  EXPECT_GT(rain, 5.0);
-  EXPECT_LT(throughfall, rain - 0.1);
-  EXPECT_GT(daily_sum("si.stat"), 0.0);
-  const double real = daily_sum("etr.stat");
-  EXPECT_GT(real, 0.0);
-  EXPECT_LE(real, daily_sum("etp.stat"));
-  ASSERT_TRUE(WellFormed(dir / "Velmo_Diag.xml"));
-  EXPECT_EQ(ReadFile(dir / "Velmo_Diag.xml").find("level=\"0\""), std::string::npos);
 }
 
 // The example in a directory of its own.
@@ -332,6 +344,8 @@ struct ExampleCopy {
   void Change(const std::string& from, const std::string& to) {
     test::ReplaceInFile(dir / "example.ctl", from, to);
   }
+  // Only the first day of the month.
+  void OneDay() { Change("endday = 1\nendmonth = 4", "endday = 2\nendmonth = 3"); }
   std::string Transcript() const { return ReadFile(dir / "out.txt"); }
   TempDir dir;
 };
@@ -346,14 +360,18 @@ std::string CommandOutput(const std::string& directory, const std::string& comma
 
 TEST(ExampleRun, NetcdfGridsAreWrittenAndReadBackBitForBit) {
   ExampleCopy run;
-  // Values an ASCII grid holds exactly as doubles, written as a standard grid.
+  run.OneDay();
+  // Values an ASCII grid holds exactly as doubles, written as a standard grid
+  // on the example's raster of 20 x 15 cells.
   const std::vector<std::string> texts = {"-9999", "1250.125", "0.1", "1e-07", "3.3333333333333335", "-9999"};
+  constexpr int kCols = 20, kRows = 15;
   std::string rows;
-  for (int r = 0; r < 5; ++r)
-    for (int c = 0; c < 6; ++c) rows += texts[static_cast<size_t>((r + c) % 6)] + (c == 5 ? "\n" : " ");
+  for (int r = 0; r < kRows; ++r)
+    for (int c = 0; c < kCols; ++c)
+      rows += texts[static_cast<size_t>((r + c) % 6)] + (c == kCols - 1 ? "\n" : " ");
   WriteFile(
       run.dir / "grids/fractions.asc",
-      "ncols 6\nnrows 5\nxllcorner 680000\nyllcorner 240000\ncellsize 500\nnodata_value -9999\n" + rows);
+      "ncols 20\nnrows 15\nxllcorner 681000\nyllcorner 240000\ncellsize 100\nnodata_value -9999\n" + rows);
   run.Change("WriteAsciiGrids = 1", "WriteDoubleGrids = 1\nWriteNetcdfGrids = 1");
   run.Change("[standard_grids]\n7       further input grids",
              "[standard_grids]\n8\ngrids/fractions.asc fractions fillcode = 0 writecode = 1 outname = "
@@ -363,8 +381,8 @@ TEST(ExampleRun, NetcdfGridsAreWrittenAndReadBackBitForBit) {
 
   const std::string header = CommandOutput(run.dir.path().string(), "ncdump -hs fractions.asc.nc");
   for (const char* piece :
-       {"x = 6 ;", "y = 5 ;", "t = UNLIMITED ; // (24 currently)", "double fractions(t, x, y) ;",
-        "fractions:missing_value = -9999. ;", "fractions:default_cellsize = 500. ;",
+       {"x = 20 ;", "y = 15 ;", "t = UNLIMITED ; // (24 currently)", "double fractions(t, x, y) ;",
+        "fractions:missing_value = -9999. ;", "fractions:default_cellsize = 100. ;",
         "fractions:_FillValue = -9999. ;", "fractions:_DeflateLevel = 3 ;", "double x(x) ;",
         "x:units = \"m East of reference point\" ;"})
     EXPECT_THAT(header, HasSubstr(piece));
@@ -377,26 +395,43 @@ TEST(ExampleRun, NetcdfGridsAreWrittenAndReadBackBitForBit) {
              "fractions.asc.nc<fractions>0 copy fillcode = 0 writecode = 1 outname = copy.dbl");
   ASSERT_EQ(run.Velmo(), 0) << run.Transcript();
   const std::string copy = ReadFile(run.dir / "copy.dbl");
-  ASSERT_EQ(copy.size(), 96u + 30u * 8u);
+  ASSERT_EQ(copy.size(), 96u + kRows * kCols * 8u);
   // A record on the domain keeps its values inside the zone grid only.
-  const std::set<size_t> outside = {0, 5, 18, 23, 24, 25, 28, 29};
-  for (size_t i = 0; i < 30; ++i) {
+  std::istringstream zones(ReadFile(run.dir / "grids/subbasins.asc"));
+  std::string word;
+  for (int header_word = 0; header_word < 12; ++header_word) zones >> word;
+  for (size_t i = 0; i < kRows * kCols; ++i) {
+    double zone = 0.0;
+    zones >> zone;
     double expected = -9999.0;
-    const std::string& text = texts[(i / 6 + i % 6) % 6];
-    if (!outside.contains(i)) std::from_chars(text.data(), text.data() + text.size(), expected);
+    const std::string& text = texts[(i / kCols + i % kCols) % 6];
+    if (zone != -9999.0) std::from_chars(text.data(), text.data() + text.size(), expected);
     double value = 0.0;
     std::memcpy(&value, copy.data() + 96 + i * 8, 8);
     EXPECT_EQ(value, expected) << i;
   }
 }
 
-TEST(ExampleRun, SpecialOutputSamplesTheElevationModel) {
+TEST(ExampleRun, SpecialOutputSamplesTheElevationModelAndTheSnow) {
   ExampleCopy run;
+  run.OneDay();
   ASSERT_EQ(run.Velmo(), 0) << run.Transcript();
-  // One row per hourly step of the meteorological records.
-  std::string rows = "YY\tMM\tDD\tHH\telev/3/2\nelevation\nYY\tMM\tDD\tHH\telev/681250/241750\n";
-  for (int hour = 1; hour <= 24; ++hour) rows += "2000\t1\t1\t" + std::to_string(hour) + "\t1150\n";
-  EXPECT_EQ(ReadFile(run.dir / "points.txt"), rows);
+  // One row per hourly step of the meteorological records at the valley
+  // station (column 12, row 14): its height and the snow that fell there.
+  const std::string points = ReadFile(run.dir / "points.txt");
+  EXPECT_TRUE(
+      points.starts_with("YY\tMM\tDD\tHH\telev/12/14\tsnow/12/14\nvalley_station\n"
+                         "YY\tMM\tDD\tHH\telev/682150/240150\tsnow/682150/240150\n"
+                         "2000\t3\t1\t1\t1076.3\t"))
+      << points;
+  std::istringstream rows(points);
+  std::string line;
+  int count = 0;
+  double snow = 0.0;
+  for (int header = 0; header < 3; ++header) std::getline(rows, line);
+  for (; std::getline(rows, line); ++count) snow = std::stod(line.substr(line.rfind('\t') + 1));
+  EXPECT_EQ(count, 24);
+  EXPECT_GT(snow, 10.0);
   EXPECT_TRUE(InOrder(run.Transcript(), {"end of simulation reached successfully!", "write points.txt\n",
                                          "deleting module special_output\n", "deleting module defaults\n"}));
 }
@@ -408,8 +443,8 @@ TEST(ExampleRun, SpecialOutputFaultsEndTheRun) {
     int code;
     std::string message;
   } cases[] = {
-      {"Xcoords = 681250;", "Xcoords = 680000;", 1008, "x-coordinate 680000, defined as point 0 for entity"},
-      {"Xcoords = 681250;", "Xcoords = 681250 681750;", 1006, "count of X coordinates dos not match"},
+      {"Xcoords = 682150;", "Xcoords = 680000;", 1008, "x-coordinate 680000, defined as point 0 for entity"},
+      {"Xcoords = 682150;", "Xcoords = 682150 682250;", 1006, "count of X coordinates dos not match"},
       {"filename = points.txt;", "", 104, "key filename not found"},
   };
   for (const auto& c : cases) {

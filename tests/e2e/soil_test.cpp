@@ -76,20 +76,23 @@ TEST(SoilRun, WritesTablesGridsAndTheTravelTimeLog) {
             "TG\t   2\t(  3\tZonen):\t0.200\t0.400\t0.400\n");
 }
 
-TEST(SoilRun, TheExampleRunsTheSoilModelThroughItsDay) {
+TEST(SoilRun, TheExampleRunsTheSoilModelThroughItsMonth) {
   TempDir dir;
   test::CopyExample(dir);
   const std::string out = dir / "out.txt";
   ASSERT_EQ(RunVelmo(dir.path().string(), "example.ctl", out), 0) << ReadFile(out);
+  // Travel times of 1 to 4 steps: the head of the valley reaches its outlet
+  // within two hours, the lower valley within four.
   EXPECT_EQ(ReadFile(dir / "modell.log"),
-            "Fliesszeitverteilung:\nTG\t   1\t(  3\tZonen):\t0.364\t0.364\t0.273\n"
-            "TG\t   2\t(  3\tZonen):\t0.364\t0.364\t0.273\n");
-  // 24 hourly rows after the three header lines, the last at the day's end.
+            "Fliesszeitverteilung:\nTG\t   1\t(  2\tZonen):\t0.562\t0.438\n"
+            "TG\t   2\t(  3\tZonen):\t0.506\t0.443\t0.051\n"
+            "TG\t   3\t(  4\tZonen):\t0.138\t0.415\t0.308\t0.138\n");
+  // 744 hourly rows after the three header lines, the last at the month's end.
   std::istringstream table(ReadFile(dir / "qges.stat"));
   std::vector<std::string> rows;
   for (std::string line; std::getline(table, line);) rows.push_back(line);
-  ASSERT_EQ(rows.size(), 27u);
-  EXPECT_TRUE(rows.back().starts_with("2000\t 1\t 1\t24\t")) << rows.back();
+  ASSERT_EQ(rows.size(), 747u);
+  EXPECT_TRUE(rows.back().starts_with("2000\t 3\t31\t24\t")) << rows.back();
   // The peaks of direct runoff, written at the end of the run: the wet valley
   // cells ran off.
   std::istringstream peakflow(ReadFile(dir / "peakflow.asc"));

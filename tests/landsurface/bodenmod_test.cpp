@@ -323,6 +323,45 @@ TEST(SoilStep, LakeCellsTakeNoWater) {
                    model->states[1].QD + model->states[1].QI + model->states[1].QB + model->states[1].QBB);
 }
 
+TEST(SoilStep, GlacierisedCellsTakeTheirGlacierFreeShareAndTheGlacierRunoffJoinsRowZero) {
+  // Shares 0, 0.5 and 1 of "GlacierizedCells" (the fully glacierised cell
+  // has no soil) give the same soil as glacier-free cells with half and no
+  // input water; the snow model's glacier runoff in row 1 joins row 0 once.
+  auto build = [](soil_domain& d, bool glaciers) {
+    d.Domain(1, 4, {1, 1, 1, 1});
+    if (glaciers) {
+      d.Grid("GlacierizedCells", {N, 0.0, 0.5, 1.0});
+      d.Grid("ice_firn", {1, 1, 1, 1});  // the shares come from "GlacierizedCells"
+      d.Grid("soil_types", {1, 1, 1, N});
+    }
+    d.StandardGrids(12.0);
+    return d.Build(soil_control{});
+  };
+  soil_domain glacier_domain, plain_domain;
+  auto glacier = build(glacier_domain, true);
+  auto plain = build(plain_domain, false);
+  double** plain_water = plain_domain.Find("precipitation");
+  plain_water[1][3] = 6.0;
+  plain_water[1][4] = 0.0;
+  plain_domain.Find("soil_storage")[1][4] = 1.0;
+  glacier->subbasin_runoff[1][1] = 0.7;
+  for (int step = 1; step <= 3; ++step) {
+    glacier->RunTimeStep(0, step, 1, 6, 2001);
+    plain->RunTimeStep(0, step, 1, 6, 2001);
+    for (int c = 1; c <= 3; ++c)
+      EXPECT_EQ(glacier->grid(bodenmodellklasse::kDirectflowGrid)[1][c],
+                plain->grid(bodenmodellklasse::kDirectflowGrid)[1][c])
+          << c;
+    EXPECT_EQ(glacier->grid(bodenmodellklasse::kDirectflowGrid)[1][4], 0.0);
+    EXPECT_EQ(glacier->subbasin_runoff[1][1], 0.0);
+    if (step > 1) continue;
+    // The fully glacierised cell is in the subbasin's area, but without water.
+    const double soil = glacier->states[1].QD + glacier->states[1].QI + glacier->states[1].QB;
+    EXPECT_DOUBLE_EQ(glacier->subbasin_runoff[0][1], soil + 0.7);
+    EXPECT_GT(glacier->states[1].QB, 0.0);
+  }
+}
+
 TEST(SoilStep, LakeMethodTwoLowersTheElevationModel) {
   for (int method : {1, 2}) {
     soil_domain d;

@@ -78,8 +78,8 @@ double InputWater(int step, int r, int c) {
   return 0.3 * ((r + c + step) % 4);
 }
 
-// Water of subbasin i as the soil step keeps it: the cell stores less the
-// mean deficit (the inactive soil counted by its deficit), the water in
+// Water of subbasin i as the soil step keeps it: the cell stores (the
+// inactive soil counted by its water) less the mean deficit, the water in
 // transit and the content of the two linear stores.
 double SubbasinWater(bodenmodellklasse& m, int i) {
   double weight = 0.0, stores = 0.0;
@@ -89,8 +89,8 @@ double SubbasinWater(bodenmodellklasse& m, int i) {
       const double w = m.cell_weights[r][c];
       const double V = m.soil_storage[r][c] * m.available_soil_moisture[r][c] +
                        m.grid(bodenmodellklasse::kDrainageGrid)[r][c] +
-                       m.grid(bodenmodellklasse::kInterflowStoreGrid)[r][c] -
-                       (1.0 - m.grid(bodenmodellklasse::kInactiveMoistureGrid)[r][c]) *
+                       m.grid(bodenmodellklasse::kInterflowStoreGrid)[r][c] +
+                       m.grid(bodenmodellklasse::kInactiveMoistureGrid)[r][c] *
                            m.grid(bodenmodellklasse::kInactiveCapacityGrid)[r][c];
       stores += V * w;
       weight += w;
@@ -150,13 +150,15 @@ void ChangeRootDepths(soil_domain& d, bodenmodellklasse& m, const std::function<
 
 // Runs `steps` steps and checks every subbasin's balance in each: the mean
 // input water before infiltration equals the runoff plus the change of the
-// subbasin's water. `before_step` may change the domain between steps.
+// subbasin's water. `before_step` may change the domain between steps (it
+// moves water, so it belongs to the step's balance).
 void RunAndBalance(soil_domain& d, infiltrationsmodellklasse& m, int steps,
                    const std::function<void(int)>& before_step = {}) {
   double** water = d.Find("precipitation");
   for (int step = 1; step <= steps; ++step) {
-    if (before_step) before_step(step);
     double input[3] = {0.0, 0.0, 0.0}, weight[3] = {0.0, 0.0, 0.0}, stored[3] = {0.0, 0.0, 0.0};
+    for (int i = 1; i <= 2; ++i) stored[i] = SubbasinWater(m, i);
+    if (before_step) before_step(step);
     for (int r = 1; r <= kRows; ++r) {
       for (int c = 1; c <= kCols; ++c) {
         water[r][c] = InputWater(step, r, c);
@@ -166,7 +168,6 @@ void RunAndBalance(soil_domain& d, infiltrationsmodellklasse& m, int steps,
         weight[i] += m.cell_weights[r][c];
       }
     }
-    for (int i = 1; i <= 2; ++i) stored[i] = SubbasinWater(m, i);
     m.RunTimeStep(0, step % 24, 1 + step / 24, 6, 2001);
     for (int i = 1; i <= 2; ++i) {
       const subbasin_state& s = m.states[static_cast<size_t>(i)];

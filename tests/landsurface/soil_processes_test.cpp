@@ -140,10 +140,8 @@ TEST(SlopeStability, InfiniteSlopeFactorOfSafety) {
 }
 
 // Water of a cell as the soil step keeps it: the stores less the deficit,
-// the inactive soil counted by its deficit (1 - SBia) * nFKia.
-double Water(const soil_cell& c, double nFK) {
-  return c.SB * nFK + c.SUZ + c.SIF - (1.0 - c.SBia) * c.nFKia - c.SD;
-}
+// the inactive soil counted by its water SBia * nFKia.
+double Water(const soil_cell& c, double nFK) { return c.SB * nFK + c.SUZ + c.SIF + c.SBia * c.nFKia - c.SD; }
 
 // Every cell process moves water between the stores (or out of the cell, as
 // it reports) and makes or loses none, whatever the state, also without a
@@ -207,7 +205,8 @@ TEST(SoilCell, CapillaryRiseFillsByTheSaturatedShare) {
   const double flux = ((1.0 - 0.4) * 100.0 - base) * (0.5 - 0.25) / 0.75 + base;
   EXPECT_DOUBLE_EQ(c.SSP, 0.5);
   EXPECT_DOUBLE_EQ(c.SB, 0.4 + flux / 100.0);
-  EXPECT_DOUBLE_EQ(c.SD, 100.0 + flux + 0.5 * 40.0);
+  // The inactive soil joins the saturated zone with its water.
+  EXPECT_DOUBLE_EQ(c.SD, 100.0 + flux - 0.5 * 40.0);
   EXPECT_EQ(c.nFKia, 0.0);
   EXPECT_EQ(c.SBia, 1.0);
   // Deficit at most 0.1 mm: the root zone fills.
@@ -221,6 +220,26 @@ TEST(SoilCell, CapillaryRiseFillsByTheSaturatedShare) {
   const capillary_failure failure = GroundwaterContact(c, 100.0, 200.0);
   EXPECT_TRUE(failure.failed);
   EXPECT_DOUBLE_EQ(failure.SSPneu, 0.5);
+}
+
+TEST(SoilCell, TheInactiveSoilKeepsItsWater) {
+  // Water table beyond the roots' reach (X 50 mm, SD 60 mm) and 130 mm of
+  // inactive soil at 0.4 left by shrinking roots: it shrinks to the 20 mm
+  // beyond the reach, and the 110 mm given up join the saturated zone with
+  // their 44 mm of water.
+  soil_cell c{60.0, 0.0, 0.0, 0.5, 0.5, 0.4, 130.0, 0.0};
+  ASSERT_FALSE(GroundwaterContact(c, 100.0, 50.0).failed);
+  EXPECT_DOUBLE_EQ(c.nFKia, 20.0);
+  EXPECT_DOUBLE_EQ(c.SD, 16.0);
+  EXPECT_DOUBLE_EQ(c.SSP, -0.2);
+  // A root zone 30 mm over its capacity fills the inactive soil (12 mm of
+  // room) and the rest drains; the filled inactive soil stays.
+  c.SB = 1.3;
+  SoilOverflow(c, 100.0);
+  EXPECT_DOUBLE_EQ(c.SB, 1.0);
+  EXPECT_DOUBLE_EQ(c.SBia, 1.0);
+  EXPECT_DOUBLE_EQ(c.nFKia, 20.0);
+  EXPECT_NEAR(c.SUZ, 18.0, 1e-12);
 }
 
 TEST(SoilCell, WithoutRootZoneCapacityTheWaterDrains) {

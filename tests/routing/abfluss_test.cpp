@@ -174,11 +174,12 @@ TEST_F(RoutingModel, ConstructionFailures) {
       {"area divisor of 0",
        [&](section_options& o) { o.descriptions = "TG 3 (AE = 1, AV = 0) " + ol1 + "\n"; }, 41,
        "the area divisor of TG 3 in routing description 1 must be above 0, not 0"},
-      {"abstraction",
-       [&](section_options& o) { o.descriptions = "TG 3 (AE = 1, AV = 1) " + ol1 + "\nAL 1 = x\n"; }, 41,
-       "holds an abstraction (AL): abstractions are not available in this version"},
-      {"reservoir", [&](section_options& o) { o.descriptions = "TG 3 (AE = 1, AV = 1) SP 1 (V = 3)\n"; }, 41,
-       "holds a reservoir (SP): reservoirs and lakes are not available in this version"},
+      {"abstraction mode",
+       [&](section_options& o) { o.descriptions = "TG 3 (AE = 1, AV = 1) " + ol1 + "\nAL 1 = bogus\n"; }, 44,
+       "the modus \"bogus\" is not supported for abstraction 1"},
+      {"reservoir without V0",
+       [&](section_options& o) { o.descriptions = "TG 3 (AE = 1, AV = 1) SP 1 (file = r.txt, C0 = 0)\n"; },
+       35, "for reservoir 1: no \"V0 =\" found!"},
       {"unknown inflow mode",
        [&](section_options& o) {
          o.descriptions = "TG 3 (AE = 1, AV = 1) ZL 1 = foo " + kFixedChannel + "\n";

@@ -136,6 +136,100 @@ TEST_F(RoutingState, WarmStartGoesOnAsTheContinuousRun) {
   }
 }
 
+TEST_F(RoutingState, ReservoirsGoOnAsInTheContinuousRun) {
+  // 3 gathers 1 and 2 into a reservoir with a running average of 4 hours,
+  // from which an abstraction takes water out of the valley and another
+  // feeds the inflow of 6; 6 takes 3 and the inflow into a second reservoir.
+  Zones({1, 2, 3, 6}, {0.2, 0.3, 0.25, 0.25}, 40.0);
+  section_options o;
+  o.descriptions =
+      "TG 3 (AE = 30, AV = 1) OL 1 " + kFixedChannel + " OL 2 " + kFixedChannel +
+      " AL 1 = intern (Qmin = 0.1, f = 0.3, Qmax = 0.4)"
+      " AL 2 = extern ex.txt (Qmin = 0, f = 0.2, Qmax = 0.5)"
+      " SP 1 (file = upper.txt, V0 = 2e5, A0 = 1e5, W0 = 400, C0 = 0, dTmin = 300, UseRunningAvg = 4)\n"
+      "TG 6 (AE = 40, AV = 1) OL 3 " +
+      kFixedChannel + " ZL 1 = intern " + test::Channel("3 3 10 50 5 30 20 0.001 10000 5") +
+      " SP 2 (file = lower.txt, V0 = 5e4, A0 = 2e4, W0 = 300, C0 = 0)\n";
+  o.after =
+      "\n[abstraction_rule_reservoir_1]\n3\n0 0\n1e5 2\n1e6 30\n"
+      "[abstraction_rule_reservoir_2]\n2\n0 0\n1e5 5\n";
+  const std::string section = RoutingSection(o);
+  constexpr int kSteps = 30, kFirstPart = 12;
+  auto runoff = [&](int step) {
+    for (int z = 1; z <= 4; ++z) Runoff(z) = 0.5 * z + (step % 4) * 0.7 + (step == 5 ? 6.0 : 0.0);
+  };
+  // Every reservoir's volume, level and outflow after each step.
+  auto state = [](const abflussmodellklasse& m) {
+    std::vector<double> values;
+    for (int e = 1; e <= 2; ++e) {
+      const SP_class& r = m.Element(e).Reservoir(1);
+      values.insert(values.end(), {r.volume, r.level, r.outflow});
+    }
+    values.push_back(m.Flows().step[4]);
+    return values;
+  };
+
+  runoff(0);
+  auto continuous = Start(section, "", 0);
+  std::vector<std::vector<double>> expected;
+  for (int step = 1; step <= kSteps; ++step) {
+    runoff(step);
+    Step(*continuous, step);
+    expected.push_back(state(*continuous));
+  }
+  continuous->CleanUp();
+  const std::string whole_table = ReadFile(dir_ / "upper.txt");
+
+  runoff(0);
+  auto first = Start(section, "state.ftz", 0);
+  for (int step = 1; step <= kFirstPart; ++step) {
+    runoff(step);
+    Step(*first, step);
+  }
+  const SP_class& stored = first->Element(1).Reservoir(1);
+  ASSERT_EQ(stored.running_average.size(), 4u);
+  // Each element's block ends with its reservoirs.
+  std::string upper =
+      "1 (number of reservoirs)\n" + Text(stored.volume) + "  (reservoir 1)\n4 (useRunningAvg reservoir 1)\n";
+  for (double v : stored.running_average) upper += Text(v) + " ";
+  const std::string lower = "1 (number of reservoirs)\n" + Text(first->Element(2).Reservoir(1).volume) +
+                            "  (reservoir 1)\n0 (useRunningAvg reservoir 1)\n\n\n";
+  first->CleanUp();
+  EXPECT_THAT(State(), HasSubstr(upper + "\n\n\n6 (routing subbasin"));
+  EXPECT_TRUE(State().ends_with(lower + "\n")) << State();
+
+  settings_.starthour += kFirstPart;
+  runoff(99);
+  auto second = Start(section, "state.ftz", 1);
+  for (int step = kFirstPart + 1; step <= kSteps; ++step) {
+    runoff(step);
+    Step(*second, step - kFirstPart);
+    const std::vector<double> values = state(*second);
+    for (size_t i = 0; i < values.size(); ++i)
+      ASSERT_NEAR(values[i], expected[static_cast<size_t>(step) - 1][i], 1e-12 * std::fabs(values[i]))
+          << step << " " << i;
+  }
+  const double lower_volume = second->Element(2).Reservoir(1).volume;
+  second->CleanUp();
+  // The second part's rows are the continuous run's last rows.
+  const std::string part = ReadFile(dir_ / "upper.txt");
+  const std::string rows = part.substr(part.find("\n2000\t"));
+  EXPECT_TRUE(whole_table.ends_with(rows)) << rows;
+
+  // An older block without the running-average lines leaves the line after
+  // each volume to what follows.
+  std::string older =
+      std::regex_replace(State(), std::regex("4 \\(useRunningAvg reservoir 1\\)\n[^\n]*\n"), "");
+  older = std::regex_replace(older, std::regex("0 \\(useRunningAvg reservoir 1\\)\n"), "");
+  ASSERT_EQ(older.find("useRunningAvg"), std::string::npos);
+  WriteFile(dir_ / "older.ftz", older);
+  console_.str("");
+  auto from_older = Start(section, "older.ftz", 1);
+  EXPECT_THAT(console_.str(), Not(HasSubstr("FATAL")));
+  EXPECT_EQ(from_older->Element(2).Reservoir(1).volume, lower_volume);
+  EXPECT_TRUE(from_older->Element(1).Reservoir(1).running_average.empty());
+}
+
 TEST_F(RoutingState, ReadingAndWritingAgainGivesTheSameBytes) {
   section_options o;
   Chain(o);

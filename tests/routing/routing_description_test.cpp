@@ -67,12 +67,12 @@ TEST(Description, PartsInRowOrder) {
   EXPECT_EQ(d.channels[2].constant, 2.5);
   EXPECT_EQ(d.channels[2].values[9], 50.0);
   EXPECT_EQ(d.channels[3].mode, inflow_mode::internal);
-  EXPECT_FALSE(d.has_abstraction);
-  EXPECT_FALSE(d.has_reservoir);
+  EXPECT_TRUE(d.abstractions.empty());
+  EXPECT_TRUE(d.reservoirs.empty());
 
-  const routing_description modes =
-      ParseRoutingDescription(std::string("TG 1 (AE=1, AV=1) ZL 1 = extern q.txt 1 2 ") + kValues +
-                              " ZL 2 = foo " + kValues + " AL 1 SP");
+  const routing_description modes = ParseRoutingDescription(
+      std::string("TG 1 (AE=1, AV=1) ZL 1 = extern q.txt 1 2 ") + kValues + " ZL 2 = foo " + kValues +
+      " AL 1 = intern_with_rule SP 4 (file = r.txt, V0 = 1, C0 = 0)");
   EXPECT_EQ(modes.channels[0].mode, inflow_mode::external);
   EXPECT_EQ(modes.channels[0].file, "q.txt");
   EXPECT_EQ(modes.channels[0].start_row, 1);
@@ -80,8 +80,95 @@ TEST(Description, PartsInRowOrder) {
   EXPECT_EQ(modes.channels[0].values[0], 3.0);
   EXPECT_EQ(modes.channels[1].mode, inflow_mode::unknown);
   EXPECT_EQ(modes.channels[1].mode_word, "foo");
-  EXPECT_TRUE(modes.has_abstraction);
-  EXPECT_TRUE(modes.has_reservoir);
+  ASSERT_EQ(modes.abstractions.size(), 1u);
+  EXPECT_EQ(modes.abstractions[0].mode, abstraction_mode::internal_rule);
+  ASSERT_EQ(modes.reservoirs.size(), 1u);
+  EXPECT_EQ(modes.reservoirs[0].code, 4);
+}
+
+TEST(Description, AbstractionParts) {
+  struct Case {
+    std::string part;
+    abstraction_mode mode;
+    std::string result_file, input_file;
+    int column;
+    double threshold, fraction, maximum;
+    bool discharge_unit;
+  };
+  const Case cases[] = {
+      // The file name follows the mode word, or a label and its "=".
+      {"AL 1 = extern abstraction_1.txt (Qmin = 2, f = 0.5, Qmax = 3 m3/s)", abstraction_mode::external,
+       "abstraction_1.txt", "", 0, 2, 0.5, 3, true},
+      {"AL 1 = extern (file = out.txt, Qmin = 2, f = 0.5, Qmax = 3, unit = m^3/s)",
+       abstraction_mode::external, "out.txt", "", 0, 2, 0.5, 3, true},
+      {"AL 2 = intern (Qmin = 0.1, f = 1, Qmax = 4, unit = mm)", abstraction_mode::internal, "", "", 0, 0.1,
+       1, 4, false},
+      {"AL 3 = intern (Qmin = 0.1, f = 1, Qmax = 4) m3/s", abstraction_mode::internal, "", "", 0, 0.1, 1, 4,
+       false},
+      {"AL 4 = from_file (input_file = in.txt, column = 3, file = taken.txt)", abstraction_mode::from_file,
+       "taken.txt", "in.txt", 3, 0, 0, 0, false},
+      {"AL 5 = extern_with_rule(file=rule.txt)", abstraction_mode::external_rule, "rule.txt", "", 0, 0, 0, 0,
+       false},
+      {"AL 6 = intern_with_rule_from_reservoir)", abstraction_mode::reservoir_rule, "", "", 0, 0, 0, 0,
+       false},
+  };
+  for (const Case& c : cases) {
+    const routing_description d =
+        ParseRoutingDescription("TG 1 (AE = 1, AV = 1) " + c.part + " OL 2 " + kValues);
+    ASSERT_EQ(d.abstractions.size(), 1u) << c.part;
+    const abstraction_part& a = d.abstractions[0];
+    EXPECT_EQ(a.text, c.part + " ") << c.part;  // up to the next part
+    EXPECT_EQ(a.mode, c.mode) << c.part;
+    EXPECT_EQ(a.result_file, c.result_file) << c.part;
+    EXPECT_EQ(a.input_file, c.input_file) << c.part;
+    EXPECT_EQ(a.column, c.column) << c.part;
+    EXPECT_EQ(a.threshold, c.threshold) << c.part;
+    EXPECT_EQ(a.fraction, c.fraction) << c.part;
+    EXPECT_EQ(a.maximum, c.maximum) << c.part;
+    EXPECT_EQ(a.discharge_unit, c.discharge_unit) << c.part;
+  }
+}
+
+TEST(Description, ReservoirParts) {
+  const routing_description d = ParseRoutingDescription(
+      "TG 1 (AE = 1, AV = 1) SP 3 (file = res.txt, V0 = 1.5e6, A0 = 1e5, W0 = 400, C0 = 0 0, dTmin = 30, "
+      "UseRunningAvg = 24) SP 4 (file = b.txt, V0 = 0, C0 = 0)");
+  ASSERT_EQ(d.reservoirs.size(), 2u);
+  const reservoir_part& r = d.reservoirs[0];
+  EXPECT_EQ(r.code, 3);
+  EXPECT_EQ(r.result_file, "res.txt");
+  EXPECT_EQ(r.initial_volume, 1.5e6);
+  EXPECT_EQ(r.area, 1e5);
+  EXPECT_EQ(r.level, 400.0);
+  EXPECT_EQ(r.minimum_step, 30.0);
+  EXPECT_EQ(r.running_average_hours, 24);
+  // Keys are looked for in the reservoir's own part: the defaults hold.
+  EXPECT_EQ(d.reservoirs[1].area, 0.0);
+  EXPECT_EQ(d.reservoirs[1].minimum_step, 60.0);
+  EXPECT_EQ(d.reservoirs[1].running_average_hours, 0);
+
+  struct Case {
+    std::string part;
+    int code;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"AL 1 = bogus", 44, "the modus \"bogus\" is not supported for abstraction 1"},
+      {"SP 2 (V0 = 1, C0 = 0)", 35, "for reservoir 2: no \"file =\" found!"},
+      {"SP 2 (file = a.txt, C0 = 0)", 35, "for reservoir 2: no \"V0 =\" found!"},
+      {"SP 2 (file = a.txt, V0 = 1)", 35, "for reservoir 2: no \"C0 =\" found!"},
+      {"SP 2 (file = a.txt, V0 = -1, C0 = 0)", 35, "for reservoir 2: \"V0\" must not be below 0"},
+      {"SP 2 (file = a.txt, V0 = 1, C0 = 0, dTmin = 0)", 35, "for reservoir 2: \"dTmin\" must be above 0 s"},
+  };
+  for (const Case& c : cases) {
+    try {
+      ParseRoutingDescription("TG 1 (AE = 1, AV = 1) " + c.part);
+      ADD_FAILURE() << "no error for " << c.part;
+    } catch (const part_error& error) {
+      EXPECT_EQ(error.code, c.code) << c.part;
+      EXPECT_EQ(error.message.rfind(c.message, 0), 0u) << c.part << ": " << error.message;
+    }
+  }
 }
 
 TEST(Description, WhatCannotBeRead) {
@@ -102,6 +189,12 @@ TEST(Description, WhatCannotBeRead) {
       {"TG 5 (AE = 1, AV = 1) ZL 1 = extern " + std::string(kValues), "the table file of \"ZL 1\""},
       {"TG 5 (AE = 1, AV = 1) ZL 1 = extern q.txt 1 " + std::string(kValues), "the column of \"ZL 1\""},
       {"TG 5 (AE = 1, AV = 1) ZL 1 = extern q.txt x 5 " + std::string(kValues), "the start row of \"ZL 1\""},
+      {"TG 5 (AE = 1, AV = 1) AL 1 extern", "the mode of \"AL 1\""},
+      {"TG 5 (AE = 1, AV = 1) AL 1 = intern (Qmin = 1, f = 2)", "the maximum of \"AL 1\""},
+      {"TG 5 (AE = 1, AV = 1) AL 1 = from_file (file = x.txt)", "\"input_file\" of \"AL 1\""},
+      {"TG 5 (AE = 1, AV = 1) AL 1 = from_file (input_file = x.txt, column = 0, file = y)",
+       "a column of 1 or more of the input file of \"AL 1\""},
+      {"TG 5 (AE = 1, AV = 1) SP (file = a)", "the code after \"SP\""},
   };
   for (const Case& c : cases) {
     try {

@@ -115,5 +115,30 @@ TEST_F(StateFile, SectionOnTheLastLineWithoutLineEnd) {
   EXPECT_FALSE(reader.FindLineContaining("soil_model"));
 }
 
+TEST_F(StateFile, LinesReadOrPeeked) {
+  const std::string path = dir_ / "lines.txt";
+  WriteFile(path, "1.5 (volume)\n4 (useRunningAvg)\r\n1 2 3\nlast");
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path.c_str(), "r"), &std::fclose);
+  state_file_reader reader(file.get());
+  double d = 0;
+  ASSERT_TRUE(reader.ReadDouble(d));
+  std::string line;
+  ASSERT_TRUE(reader.ReadLine(line));
+  EXPECT_EQ(line, " (volume)");
+  // A peeked line is read again, and the line count stays.
+  ASSERT_TRUE(reader.PeekLine(line));
+  EXPECT_EQ(line, "4 (useRunningAvg)");
+  EXPECT_EQ(reader.Line(), 2);
+  int i = 0;
+  ASSERT_TRUE(reader.ReadInt(i));
+  EXPECT_EQ(i, 4);
+  reader.SkipRestOfLine();
+  ASSERT_TRUE(reader.ReadLine(line));
+  EXPECT_EQ(line, "1 2 3");
+  ASSERT_TRUE(reader.ReadLine(line));
+  EXPECT_EQ(line, "last");
+  EXPECT_FALSE(reader.PeekLine(line));
+}
+
 }  // namespace
 }  // namespace velmo

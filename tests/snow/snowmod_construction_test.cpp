@@ -135,7 +135,7 @@ TEST_F(SnowConstruction, T0RBelowT0IsRaisedWithOneError) {
   EXPECT_THAT(console.str(), Not(HasSubstr("T0R was set")));
 }
 
-TEST_F(SnowConstruction, MissingGridsAndGlacierOrPermafrostGridsEndTheConstruction) {
+TEST_F(SnowConstruction, MissingGridsAndTheSectionsGlacierOrPermafrostGridsAskForEndTheConstruction) {
   struct missing {
     std::function<void(SnowConstruction&)> change;
     int code;
@@ -148,14 +148,20 @@ TEST_F(SnowConstruction, MissingGridsAndGlacierOrPermafrostGridsEndTheConstructi
       {[](auto& t) { t.section.interval = "1440"; }, 33, "temperature_night not found in memory"},
       {[](auto& t) { t.section.method = "8"; }, 33, "slidefraction1 not found in memory"},
       {[](auto& t) { t.section.method = "13"; }, 33, "deposition_index not found in memory"},
-      {[](auto& t) { t.Register("ice_firn", {0}); }, 80, "the grid ice_firn asks for glaciers"},
-      {[](auto& t) { t.Register("GlacierizedCells", {0}); }, 80,
-       "the grid GlacierizedCells asks for glaciers"},
+      {[](auto& t) { t.Register("ice_firn", {0}); }, 17,
+       "error in control file, [ice_firn]; (EOF)not found!"},
+      {[](auto& t) { t.Register("GlacierizedCells", {0}); }, 17, "[ice_firn]; (EOF)not found!"},
       {[](auto& t) {
          t.Register("ThawCoeffPermaFrost", {0});
          t.Register("PermafrostThawDepth", {0});
        },
-       80, "ThawCoeffPermaFrost and PermafrostThawDepth ask for permafrost"},
+       33, "root_depth1 not found in memory"},
+      {[](auto& t) {
+         t.Register("ThawCoeffPermaFrost", {0});
+         t.Register("PermafrostThawDepth", {0});
+         t.Register("root_depth1", {1});
+       },
+       17, "error in control file, [permafrost]; (EOF)not found!"},
   };
   for (const missing& m : cases) {
     SetDomain(3, 2, {1});

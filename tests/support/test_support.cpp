@@ -22,6 +22,7 @@ TempDir::TempDir() {
 }
 
 TempDir::~TempDir() {
+  if (keep_) return;
   std::error_code ignored;
   std::filesystem::remove_all(path_, ignored);
 }

@@ -27,9 +27,12 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
   const std::filesystem::path& path() const { return path_; }
   std::string operator/(const std::string& name) const { return (path_ / name).string(); }
+  // Leaves the directory in place (for a failing test's files).
+  void Keep() { keep_ = true; }
 
  private:
   std::filesystem::path path_;
+  bool keep_ = false;
 };
 
 // Makes `directory` the working directory while it lives.

@@ -1,0 +1,167 @@
+// The section of the data assimilation: the rule count, the rule blocks and the keys of each rule.
+#include <cstdio>
+#include <stdexcept>
+
+#include "framework/diagnostics.h"
+#include "framework/texthelpers.h"
+#include "routing/dataassim.h"
+#include "routing/snow_split.h"
+
+namespace velmo {
+namespace {
+
+constexpr const char* kRuleCountPrompt = "number of data-assimilation rules ";
+constexpr const char* kBlanks = " \t\r\n";
+constexpr const char* kOptionsKey = "options";
+constexpr const char* kTrue = "true";
+
+bool IsBlank(const std::string& line) { return line.find_first_not_of(kBlanks) == std::string::npos; }
+// A line that opens the next section.
+bool IsSectionHeader(const std::string& line) {
+  const std::size_t first = line.find_first_not_of(kBlanks);
+  return first != std::string::npos && line[first] == '[';
+}
+
+// Reads the keys of one rule and reports what is wrong with them.
+class rule_keys {
+ public:
+  rule_keys(const std::string& block, int number, MessageStream* messages)
+      : body_(RuleBody(block)),
+        name_("rule " + std::to_string(number) + " of [data_assimilation]"),
+        messages_(messages) {
+    // "options" before a block in braces; the word alone may stand in a
+    // file name.
+    for (std::size_t at = FindKey(body_, kOptionsKey); at != std::string::npos;
+         at = FindKey(body_, kOptionsKey, at + 1)) {
+      const std::size_t next = body_.find_first_not_of(kBlanks, at + std::string(kOptionsKey).size());
+      if (next == std::string::npos || body_[next] != '{') continue;
+      std::string rest = body_.substr(next);
+      options_ = ExtractBraceBlock(rest);
+      has_options_ = true;
+      break;
+    }
+  }
+
+  bool HasOptions() const { return has_options_; }
+  const std::string& Name() const { return name_; }
+
+  // The first word of the value of `key` in the rule or in its options.
+  std::string Word(const std::string& key, bool in_options) const {
+    const std::string& text = in_options ? options_ : body_;
+    std::string word;
+    try {
+      ReadKeyString(text, key, word);
+    } catch (const std::out_of_range&) {
+      Fail("key \"" + key + "\" not found " + (in_options ? "in the options of " : "in ") + name_);
+    }
+    if (word.empty()) Fail("key \"" + key + "\" of " + name_ + " has no value (\"" + key + " = value;\")");
+    return word;
+  }
+  double Number(const std::string& key, bool in_options) const {
+    const std::string word = Word(key, in_options);
+    double value = 0.0;
+    if (!ParseDecimalNumber(word, value)) Fail(key + " = " + word + " of " + name_ + " is no number");
+    return value;
+  }
+  int WholeNumber(const std::string& key, bool in_options) const {
+    const std::string word = Word(key, in_options);
+    int value = 0;
+    if (!ParseWholeNumber(word, value)) Fail(key + " = " + word + " of " + name_ + " is no whole number");
+    return value;
+  }
+  [[noreturn]] void Fail(const std::string& text, int code = kAssimilationRuleCode) const {
+    RaiseAssimilationError(messages_, text, code);
+  }
+
+ private:
+  std::string body_;
+  std::string options_;
+  bool has_options_ = false;
+  std::string name_;
+  MessageStream* messages_;
+};
+
+}  // namespace
+
+std::string RuleBody(const std::string& block) {
+  const std::size_t open = block.find('{');
+  if (open == std::string::npos) return {};
+  int depth = 0;
+  for (std::size_t i = open; i < block.size(); ++i) {
+    if (block[i] == '{') {
+      ++depth;
+    } else if (block[i] == '}' && --depth == 0) {
+      return block.substr(open + 1, i - open - 1);
+    }
+  }
+  return block.substr(open + 1);
+}
+
+grid_rule ParseGridRule(const std::string& block, int number, MessageStream* messages) {
+  const rule_keys keys(block, number, messages);
+  grid_rule rule;
+  rule.grid = keys.Word("grid-ID", false);
+  rule.list_file = keys.Word("listfilename", false);
+  if (!keys.HasOptions()) return rule;
+  rule.split = keys.Word("split-into-liquid-and-solid", true) == kTrue;
+  rule.glacier = keys.Word("weighing-by-glacierized-fraction", true) == kTrue;
+  if (rule.split) {
+    rule.liquid_percentage = keys.Number("default-liquid-percentage", true);
+    if (rule.liquid_percentage < 0.0 || rule.liquid_percentage > kWholePercentage)
+      keys.Fail("default-liquid-percentage = " + keys.Word("default-liquid-percentage", true) + " of " +
+                keys.Name() + " (grid " + rule.grid + ") lies outside 0 to 100");
+  }
+  return rule;
+}
+
+reservoir_rule ParseReservoirRule(const std::string& block, int number, MessageStream* messages) {
+  const rule_keys keys(block, number, messages);
+  reservoir_rule rule;
+  rule.reservoir = keys.WholeNumber("lake-ID", false);
+  rule.average_water_table = keys.Number("AverageWaterTable", false);
+  rule.list_file = keys.Word("listfilename", false);
+  if (!keys.HasOptions()) return rule;
+  rule.format_name = keys.Word("format", true);
+  if (rule.format_name.find("bafu") != std::string::npos) {
+    rule.format = level_format::bafu;
+  } else if (rule.format_name.find("velmo") == std::string::npos) {
+    keys.Fail(
+        "for reservoir " + std::to_string(rule.reservoir) + ": format " + rule.format_name + "not defined ",
+        kAssimilationReservoirCode);
+  }
+  rule.skip_rows = keys.WholeNumber("skiprows", true);
+  if (rule.skip_rows < 0)
+    keys.Fail("skiprows = " + std::to_string(rule.skip_rows) + " of " + keys.Name() + " is negative");
+  return rule;
+}
+
+void data_assimilation::ReadRules() {
+  std::string rest;
+  ReadValue(control_file, rule_count, kRuleCountPrompt, rest);
+  if (rule_count < 0)
+    RaiseControlFileError(std::string(kRuleCountPrompt) + "(at least 0) for " + section_buffer, name);
+
+  std::string line;
+  for (int k = 1; k <= rule_count; ++k) {
+    const std::string which = "rule " + std::to_string(k) + " of " + std::to_string(rule_count);
+    bool have_line = ReadWholeLine(control_file, line);
+    while (have_line && IsBlank(line)) have_line = ReadWholeLine(control_file, line);
+    if (!have_line || IsSectionHeader(line))
+      RaiseAssimilationError(messages, "the section " + section_buffer + " ends before " + which,
+                             kAssimilationRuleCode);
+    BraceBlockCollector block;
+    const std::string first_line = line;
+    block.AddLine(line);
+    while (!block.complete()) {
+      if (!ReadWholeLine(control_file, line) || IsSectionHeader(line))
+        RaiseAssimilationError(messages,
+                               "the section " + section_buffer + " ends inside " + which +
+                                   ", whose braces do not close: " + first_line,
+                               kAssimilationRuleCode);
+      block.AddLine(line);
+    }
+    BuildRule(block.text(), k);
+  }
+}
+
+}  // namespace velmo

@@ -1,0 +1,207 @@
+// Reading the rule sections of abstractions and reservoirs, and a reservoir's hydraulic connection.
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+#include "framework/diagnostics.h"
+#include "routing/operating_rule.h"
+
+namespace velmo {
+namespace {
+
+// Characters a number of the rule lines may hold; weekdays and hours have
+// their own.
+constexpr const char* kNumberCharacters = "0123456789.eE+-";
+constexpr const char* kWeekdayCharacters = "1234567";
+constexpr const char* kHourCharacters = "1234567890";
+// Keys of the lines after the rows, in their precedence.
+constexpr const char* kCapKey = "TargetCap";
+constexpr const char* kWeekdaysKey = "WeekDays";
+constexpr const char* kStartHourKey = "start_hour";
+constexpr const char* kStopHourKey = "stop_hour";
+constexpr const char* kTableIndexKey = "TableIndex";
+constexpr const char* kFlowIndexWord = "Flow";
+constexpr const char* kConnectionKey = "HydraulicConnection";
+
+// Numbers stand apart by blanks or tabs; a comma between them is taken as one too.
+bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == ','; }
+
+// The numbers of `text` from `at` on, each a run of `characters` after blanks;
+// reading ends at the first run that is no number.
+std::vector<double> Numbers(const std::string& text, size_t at = 0,
+                            const char* characters = kNumberCharacters) {
+  std::vector<double> numbers;
+  while (true) {
+    while (at < text.size() && IsBlank(text[at])) ++at;
+    const size_t end = text.find_first_not_of(characters, at);
+    const size_t stop = end == std::string::npos ? text.size() : end;
+    double value = 0.0;
+    const char* first = text.data() + at;
+    const char* last = text.data() + stop;
+    if (first != last && *first == '+') ++first;
+    const auto result = std::from_chars(first, last, value);
+    if (stop == at || result.ec != std::errc{} || result.ptr != last || !std::isfinite(value)) return numbers;
+    numbers.push_back(value);
+    at = stop;
+  }
+}
+
+bool Ends(const std::string& line) {
+  return line.find('[') != std::string::npos || line.find_first_not_of(" \t\r") == std::string::npos;
+}
+
+[[noreturn]] void Fail(MessageStream* messages, const std::string& section, const std::string& what) {
+  *messages << "FATAL: " << what << " in " << section << "[end-entry]";
+  throw ErrorCode{kRuleErrorCode};
+}
+
+// One value per table from a key line, after its "=".
+std::vector<double> KeyValues(const std::string& line, const char* key, const char* characters, int tables,
+                              MessageStream* messages, const std::string& section) {
+  const size_t equals = line.find('=', line.find(key));
+  std::vector<double> values =
+      equals == std::string::npos ? std::vector<double>{} : Numbers(line, equals + 1, characters);
+  if (static_cast<int>(values.size()) < tables)
+    Fail(messages, section,
+         "\"" + std::string(key) + "\" holds " + std::to_string(values.size()) + " value(s) for " +
+             std::to_string(tables) + " table(s)");
+  values.resize(static_cast<size_t>(tables));
+  return values;
+}
+
+std::vector<int> Whole(const std::vector<double>& values) {
+  std::vector<int> whole;
+  for (double v : values) whole.push_back(static_cast<int>(std::clamp(v, -1e9, 1e9)));
+  return whole;
+}
+
+}  // namespace
+
+operating_rule ReadOperatingRule(const control_lines& control, const std::string& section,
+                                 MessageStream* messages, bool rows_optional) {
+  const std::vector<std::string>& lines = control.lines();
+  const int head = control.FindSection(section);
+  if (head < 0) {
+    *messages << "FATAL: section " << section << " not found in control file"
+              << "[end-entry]";
+    throw ErrorCode{kRuleSectionMissingCode};
+  }
+  size_t at = static_cast<size_t>(head) + 1;
+  auto line = [&](size_t i) -> const std::string& {
+    static const std::string kNone;
+    return i < lines.size() ? lines[i] : kNone;
+  };
+
+  operating_rule rule;
+  const std::vector<double> first = Numbers(line(at));
+  const double row_count = first.empty() ? 0.0 : first[0];
+  if (rows_optional && row_count == 0.0 && !first.empty()) return rule;
+  if (!(row_count >= 1.0) || row_count != std::floor(row_count))
+    Fail(messages, section, "the rule has no rows (first line: \"" + line(at) + "\")");
+  // More rows than lines fail at the end of the file.
+  const int rows = static_cast<int>(std::min(row_count, static_cast<double>(lines.size()) + 1.0));
+  const int tables = first.size() <= 2 ? 1 : static_cast<int>(first.size()) - 1;
+  rule.start_day.assign(static_cast<size_t>(tables), 1);
+  for (int t = 1; tables > 1 && t <= tables; ++t) {
+    const double day = first[static_cast<size_t>(t)];
+    const double previous = t > 1 ? first[static_cast<size_t>(t) - 1] : 0.0;
+    if (day != std::floor(day) || day < 1.0 || day > kRuleDaysPerYear || day <= previous)
+      Fail(messages, section,
+           "the start days of the tables must rise within 1.." + std::to_string(kRuleDaysPerYear) +
+               " (first line: \"" + line(at) + "\")");
+    rule.start_day[static_cast<size_t>(t) - 1] = static_cast<int>(day);
+  }
+  ++at;
+
+  rule.y.assign(static_cast<size_t>(tables), {});
+  for (int r = 1; r <= rows; ++r, ++at) {
+    const std::vector<double> values = Numbers(line(at));
+    if (static_cast<int>(values.size()) < tables + 1)
+      Fail(messages, section,
+           "row " + std::to_string(r) + " holds " + std::to_string(values.size()) + " value(s), " +
+               std::to_string(tables + 1) + " needed (\"" + line(at) + "\")");
+    if (r > 1 && values[0] < rule.x.back())
+      Fail(messages, section,
+           "the first column falls at row " + std::to_string(r) + " (\"" + line(at) + "\")");
+    rule.x.push_back(values[0]);
+    for (int t = 0; t < tables; ++t)
+      rule.y[static_cast<size_t>(t)].push_back(values[static_cast<size_t>(t) + 1]);
+  }
+
+  rule.cap.assign(static_cast<size_t>(tables), -1.0);
+  rule.weekdays.assign(static_cast<size_t>(tables), -1);
+  rule.start_hour.assign(static_cast<size_t>(tables), -1);
+  rule.stop_hour.assign(static_cast<size_t>(tables), -1);
+  for (; at < lines.size() && !Ends(lines[at]); ++at) {
+    const std::string& text = lines[at];
+    if (text.find(kCapKey) != std::string::npos) {
+      rule.cap = KeyValues(text, kCapKey, kNumberCharacters, tables, messages, section);
+    } else if (text.find(kWeekdaysKey) != std::string::npos) {
+      rule.weekdays = Whole(KeyValues(text, kWeekdaysKey, kWeekdayCharacters, tables, messages, section));
+    } else if (text.find(kStartHourKey) != std::string::npos) {
+      rule.start_hour = Whole(KeyValues(text, kStartHourKey, kHourCharacters, tables, messages, section));
+    } else if (text.find(kStopHourKey) != std::string::npos) {
+      rule.stop_hour = Whole(KeyValues(text, kStopHourKey, kHourCharacters, tables, messages, section));
+    } else if (const size_t key = text.find(kTableIndexKey); key != std::string::npos) {
+      const size_t equals = text.find('=', key);
+      rule.flow_indexed =
+          equals != std::string::npos && text.find(kFlowIndexWord, equals) != std::string::npos;
+    }
+  }
+  DeriveSlopes(rule);
+  return rule;
+}
+
+bool ReadHydraulicConnection(const control_lines& control, const std::string& section, int reservoir_code,
+                             MessageStream* messages, hydraulic_connection& connection) {
+  const std::vector<std::string>& lines = control.lines();
+  size_t at = static_cast<size_t>(control.FindSection(section)) + 1;
+  // The block may stand anywhere in the section, up to the next section.
+  for (; at < lines.size(); ++at) {
+    const size_t first = lines[at].find_first_not_of(" \t");
+    if (first != std::string::npos && lines[at][first] == '[') return false;
+    if (lines[at].find(kConnectionKey) != std::string::npos) break;
+  }
+  if (at >= lines.size()) return false;
+  std::string block;
+  for (; at < lines.size(); ++at) {
+    block += lines[at] + "\n";
+    if (lines[at].find('}') != std::string::npos) break;
+  }
+
+  // Each value follows its key, after blanks and an "=" or ":".
+  bool complete = true;
+  auto value = [&](const char* key) {
+    const size_t found = block.find(key);
+    if (found == std::string::npos) {
+      complete = false;
+      return 0.0;
+    }
+    size_t from = found + std::string(key).size();
+    while (from < block.size() && (IsBlank(block[from]) || block[from] == '=' || block[from] == ':')) ++from;
+    const std::vector<double> numbers = Numbers(block.substr(from, block.find('\n', from) - from));
+    if (numbers.empty()) complete = false;
+    return numbers.empty() ? 0.0 : numbers[0];
+  };
+  const double target = value("TargetReservoir");
+  connection.width = value("ChannelWidth");
+  connection.bottom = value("ChannelBottom");
+  connection.length = value("ChannelLength");
+  connection.roughness = value("RoughnessCoeff");
+  if (!complete || target != std::floor(target) || std::fabs(target) > 1e9) {
+    *messages << "FATAL: reading HydraulicConnection parameters for SP " << reservoir_code
+              << ": some values could not be read\n"
+              << block << "[end-entry]";
+    throw ErrorCode{kRuleErrorCode};
+  }
+  connection.target = static_cast<int>(target);
+  if (!(connection.width > 0.0 && connection.length > 0.0 && connection.roughness > 0.0)) {
+    *messages << "FATAL: the HydraulicConnection of SP " << reservoir_code
+              << " needs a ChannelWidth, ChannelLength and RoughnessCoeff above 0\n"
+              << block << "[end-entry]";
+    throw ErrorCode{kRuleErrorCode};
+  }
+  return true;
+}
+
+}  // namespace velmo

@@ -1,0 +1,38 @@
+// Reading "[permafrost]" into the permafrost parameters.
+#include "snow/permafrost.h"
+
+#include <cstdio>
+#include <string>
+
+#include "framework/diagnostics.h"
+#include "setup/teilmod.h"
+#include "snow/glacier.h"
+#include "snow/section_reader.h"
+
+namespace velmo {
+
+void ReadPermafrostSection(teilmodellklasse& module, permafrost_parameters& p) {
+  constexpr const char* kSection = "[permafrost]";
+  constexpr int kSquareRootMethod = 1;
+  module.OpenControlFile();
+  if (!module.control_file)
+    RaiseFatal(module.messages, "FATAL: error opening " + module.control_file_name,
+               kControlFileOpenErrorCode);
+  module.FindSection(kSection, true);
+  section_reader in(module, kSection);
+  p.method = in.Integer("Permafrost-Method for ");
+  if (p.method != kSquareRootMethod)
+    RaiseFatal(module.messages, "FATAL: method for permafrost melt must be 1 (alpha*sqrt(time))",
+               kGlacierSetUpCode);
+  p.Min_Snow_Age_Refreeze = in.Number("Min_Snow_Age_Refreeze for ");
+  p.Max_SWE_SnowFree = in.Number("Max_SWE_SnowFree for ");
+  p.thaw_depth_statistics = in.Statistics("name of thaw depth statistics file ");
+  p.reduced_k_sat = in.Number("reduced k_sat (in m/s)");
+  const int closed = std::fclose(module.control_file);
+  module.control_file = nullptr;
+  if (closed != 0)
+    RaiseFatal(module.messages, "FATAL: cannot close " + module.control_file_name,
+               kControlFileCloseErrorCode);
+}
+
+}  // namespace velmo

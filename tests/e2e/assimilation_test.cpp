@@ -1,0 +1,107 @@
+// Runs with a "[data_assimilation]" section: faulty rules end the real program with their full code
+// (exit status 255); in the example, run in-process, an observed level sets the reservoir of the routing
+// model in the pass of its date, before the reservoir's balance of that step.
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "app/modappli.h"
+#include "e2e/example_run.h"
+#include "e2e/xml_check.h"
+#include "routing/reservoir.h"
+#include "support/test_support.h"
+
+namespace velmo {
+namespace {
+
+using test::ReadFile;
+using test::RunVelmo;
+using test::TempDir;
+using test::WriteFile;
+using ::testing::HasSubstr;
+
+const std::string kListHead =
+    "observed values\nnumber of grid columns 3\nnumber of grid rows 2\ncell size in metres 100\n"
+    "unit of the values mm\n";
+
+std::string Section(const std::string& rule) {
+  return "\n[data_assimilation]\n1       flow control parameter\n60      time interval (minutes)\n"
+         "1       number of data-assimilation rules\n" +
+         rule + "\n";
+}
+
+TEST(AssimilationRun, FaultyRulesEndTheRunWithTheirCode) {
+  struct Case {
+    std::string rule;
+    int code;
+    std::string message;
+  };
+  const Case cases[] = {
+      {"grid { grid-ID = nosuchgrid; listfilename = list.txt; }", 1210,
+       "\n---------------------- error in data assimilation model ------------------- \n"
+       "entity nosuchgrid not available as grid in the actual model configuration\n"
+       "-----------------------------------------------------------------------\n"},
+      {"grid { grid-ID = [elevation_model]; listfilename = none.txt; }", 1200,
+       "error opening input list file none.txt for grid-type data assimilation in entity [elevation_model]"},
+      {"grid { grid-ID = [elevation_model]; listfilename = list.txt;\n"
+       "  options { split-into-liquid-and-solid = false; } }",
+       1299, "key \"weighing-by-glacierized-fraction\" not found in the options of rule 1"},
+      // Without a routing model there are no reservoirs.
+      {"reservoir { lake-ID = 9; AverageWaterTable = 500; listfilename = list.txt; }", 1220,
+       "reservoir 9 as defined for data assimilation not found in the actual model configuration"},
+  };
+  for (const Case& c : cases) {
+    TempDir dir;
+    for (const char* file : {"run.ctl", "zones.asc", "dem.asc"})
+      std::filesystem::copy_file(std::string(VELMO_TEST_DATA "/e2e/") + file, dir / file);
+    WriteFile(dir / "run.ctl", ReadFile(dir / "run.ctl") + Section(c.rule));
+    WriteFile(dir / "list.txt", kListHead);
+    EXPECT_EQ(RunVelmo(dir.path().string(), "run.ctl", dir / "out.txt"), 255) << c.rule;
+    const std::string transcript = ReadFile(dir / "out.txt");
+    EXPECT_THAT(transcript, HasSubstr(c.message)) << c.rule;
+    EXPECT_THAT(transcript, HasSubstr("Program aborted with exit code " + std::to_string(c.code))) << c.rule;
+    EXPECT_TRUE(test::WellFormed(dir / "Velmo_Diag.xml")) << c.rule;
+  }
+}
+
+TEST(AssimilationRun, AnObservedLevelSetsTheReservoirOfTheExample) {
+  test::example_run example;
+  // Reservoir 1: V0 2e4 m3 at W0 1250 m, area 1e4 m2.
+  WriteFile(example.dir / "example.ctl",
+            ReadFile(example.dir / "example.ctl") +
+                Section("reservoir { lake-ID = 1; AverageWaterTable = 1250; listfilename = levels.txt; }"));
+  WriteFile(example.dir / "levels.txt", kListHead + "2000 3 10 12 1250.5\n");
+  int steps = 0;
+  int observed_steps = 0;
+  double previous_volume = 0.0;
+  const auto after_pass = [&](ModellApplication& application) {
+    ASSERT_EQ(application.reservoirs.size(), 1u);
+    const SP_class& reservoir = *application.reservoirs[0];
+    const double change = reservoir.Term(kVolumeChangeTerm).volume;
+    const model_date& d = application.current_date;
+    // The step of the observation starts from its volume and level; every
+    // other step goes on from the one before.
+    if (d.month == 3 && d.day == 10 && d.hour == 12) {
+      EXPECT_NEAR(reservoir.volume - change, 2.5e4, 1e-9 * 2.5e4);
+      EXPECT_NEAR(reservoir.level - change / 1e4, 1250.5, 1e-9);
+      ++observed_steps;
+    } else if (steps > 0) {
+      EXPECT_NEAR(reservoir.volume - change, previous_volume, 1e-9 * previous_volume)
+          << d.day << " " << d.hour;
+    }
+    previous_volume = reservoir.volume;
+    ++steps;
+  };
+  EXPECT_EQ(example.Run({}, after_pass), 0);
+  EXPECT_EQ(observed_steps, 1);
+  EXPECT_THAT(example.transcript, HasSubstr("data assimilation: reservoir 1 on 2000-03-10 12:00: level "));
+  EXPECT_THAT(example.transcript, HasSubstr(" -> 1250.5 m, volume "));
+  EXPECT_THAT(example.transcript, HasSubstr(" -> 25000 m3"));
+}
+
+}  // namespace
+}  // namespace velmo
