@@ -116,13 +116,12 @@ class zonalstatistic {
   // records another table shares must not be fed between its rows.
   template <typename ZoneOf, typename ValueOf>
   void AddRow(int row, int first, int last, ZoneOf zone_of, ValueOf value_of) {
-    AddCells(
-        row, first, last + 1, [](int c) { return c; }, zone_of, value_of);
+    AddCells(row, first, last + 1, zone_of, value_of, [](int c) { return c; });
   }
   // The same for the cells (row, column_of(k)), k = begin..end - 1, in that
-  // order.
-  template <typename ColumnOf, typename ZoneOf, typename ValueOf>
-  void AddCells(int row, int begin, int end, ColumnOf column_of, ZoneOf zone_of, ValueOf value_of) {
+  // order, their zones and values given by k (zone_of(k), value_of(k)).
+  template <typename ZoneOf, typename ValueOf, typename ColumnOf>
+  void AddCells(int row, int begin, int end, ZoneOf zone_of, ValueOf value_of, ColumnOf column_of) {
     if (type < 0) return;
     const double* row_weights = cell_weights && row >= 1 && row <= nrows ? cell_weights[row] : nullptr;
     const auto count = static_cast<unsigned>(zone_count);
@@ -130,7 +129,7 @@ class zonalstatistic {
     const double threshold = weight_threshold;
     const double nodata = nodata_value;
     for (int k = begin; k < end;) {
-      const int zone = zone_of(column_of(k));
+      const int zone = zone_of(k);
       if (zone < 0 || static_cast<unsigned>(zone) > count) {
         ++k;
         continue;
@@ -142,11 +141,11 @@ class zonalstatistic {
       double value_sum = z.value_sum;
       int cells = 0;
       for (; k < end; ++k) {
-        const int c = column_of(k);
-        if (zone_of(c) != zone) break;
-        const double value = value_of(c);
+        if (zone_of(k) != zone) break;
+        const double value = value_of(k);
         if (value == nodata) continue;
         ++cells;
+        const int c = column_of(k);
         const double w = row_weights && c >= 1 && c <= last_weighted ? row_weights[c] : threshold;
         if (w > threshold) {
           mean_divisor += w;

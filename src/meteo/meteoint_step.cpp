@@ -625,18 +625,29 @@ void meteointerpol::StoreRow(int r) {
 void meteointerpol::CountRow(int r) {
   const size_t row = static_cast<size_t>(r - first_row);
   const double* out = result[r];
-  const double* zones = zone_grid[r];
   const int* cols = active_cols.data();
-  const int* code_map = zone_code_map;
+  if (active_zones.size() != active_cols.size()) FindActiveZones();
+  const int* zones = active_zones.data();
   const double missing = section.nodata;
+  // The cells are walked by their index k among the active cells, so that
+  // a cell's zone is one look-up; the table takes each cell's column.
   statistics->AddCells(
-      r, active_begin[row], active_begin[row + 1], [cols](int k) { return cols[k]; },
+      r, active_begin[row], active_begin[row + 1],
       // A cell still missing after the limits stays out of the zone means.
-      [&](int c) {
-        if (!IsValidValue(out[c], missing)) return -1;
-        return code_map ? code_map[static_cast<int>(zones[c])] : 0;
-      },
-      [out](int c) { return out[c]; });
+      [&](int k) { return IsValidValue(out[cols[k]], missing) ? zones[k] : -1; },
+      [out, cols](int k) { return out[cols[k]]; }, [cols](int k) { return cols[k]; });
+}
+
+void meteointerpol::FindActiveZones() {
+  active_zones.assign(active_cols.size(), 0);
+  if (!zone_code_map) return;
+  for (int r = first_row; r <= last_row; ++r) {
+    const size_t row = static_cast<size_t>(r - first_row);
+    const double* zones = zone_grid[r];
+    for (int k = active_begin[row]; k < active_begin[row + 1]; ++k)
+      active_zones[static_cast<size_t>(k)] =
+          zone_code_map[static_cast<int>(zones[active_cols[static_cast<size_t>(k)]])];
+  }
 }
 
 double meteointerpol::ScenarioValue(int r, int c, double x, double y) {
