@@ -238,8 +238,7 @@ inline pm_layer_result PenmanMonteithLayer(const pm_part_terms& terms, const pm_
 
   // Open water keeps its daytime (zero) resistance at night.
   const bool night_form = !daylight && !(layer.lowest && layer.lake);
-  const double rs = detail::ResistanceFromLight(layer.canopy_resistance, layer.leaf_area_index,
-                                                layer.coverage, night_form, vegetation.light_term);
+  const double rs = night_form ? vegetation.night_resistance : vegetation.day_resistance;
   // The three rates share ra, Δ/γ and the aerodynamic term.
   const double inverse_ra = 1.0 / ra;
   const double aerodynamic = terms.aerodynamic_numerator * inverse_ra;
