@@ -222,6 +222,7 @@ std::string ControlFile(bool tables) {
   };
   constexpr int kEveryStep = 2001;
   constexpr int kDaily = 2024;
+  constexpr int kDailySums = 4024;
   constexpr int kAtEnd = 3;  // write code: the grid at the end of the run
   std::ostringstream t;
   t << "[output_interval]\n24\n0\n1\n0\nWriteAsciiGrids = 0\nWriteDoubleGrids = 1\ntimestep = 60\n\n";
@@ -233,7 +234,7 @@ std::string ControlFile(bool tables) {
     << Interpolation("temperature", 12, "-0.0065", kAtEnd, tables ? kDaily : 0, -60, 50)
     << Interpolation("air_humidity", 1, "none", 0, 0, 0, 1)
     << Interpolation("wind_speed", 1, "none", 0, 0, 0, 60)
-    << Interpolation("global_radiation", 1, "none", 0, tables ? kEveryStep : 0, 0, 1500);
+    << Interpolation("global_radiation", 1, "none", 0, tables ? kDaily : 0, 0, 1500);
   t << "[radiation_correction]\n1\n60\n4\ncorr_temperature.mpr\n0\n1.0\nradiation_correction.mpr\n"
     << kAtEnd << "\nshadow.mpr\n0\n1\n4\n\n";
   t << "[evapotranspiration]\n1\n60\n1\n1 1 1 1 1 1 1 1 1 1 1 1\n0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3 0.3 "
@@ -244,7 +245,7 @@ std::string ControlFile(bool tables) {
     << stat("etr.stat", kEveryStep) << "evap.mpr\n"
     << kAtEnd
     << "\nevap.stat 0\nevar.mpr\n0\nevar.stat 0\nesnow.mpr\n0\nesnow.stat 0\neip.mpr\n0\neip.stat 0\n"
-    << stat("rgex.stat", kEveryStep)
+    << stat("rgex.stat", kDaily)
     << "0.23 0.29 0.28 0.2\n0.072 -0.808 1.749 -0.239\n0.7 0.05\n1000\n4 5 6 7 8 8 9 8 7 6 5 4\n0.6 0.0\n\n"
     << "HamonCorrectionOpenWater = 1.0\n\n";
   t << "[snow_model]\n1\n60\n1\n0.5\n0.0\n0.0\n0.1\n0.5\n1.5 1.8 2.4 3.0 3.5 3.8 4.0 4.0 3.5 2.8 2.0 1.6\n"
@@ -254,9 +255,9 @@ std::string ControlFile(bool tables) {
     << stat("snowfall.stat", kDaily) << "snowdays.mpr\n0\nsnowdays.stat 0\nsnowage.mpr\n0\nsnowage.stat 0\n"
     << "albedo.stat 0\nsnowoutflow.mpr\n"
     << kAtEnd << "\n"
-    << stat("snowoutflow.stat", kDaily) << "snowmelt.mpr\n0\nsnowmelt.stat 0\nsnowsolid.mpr\n"
+    << stat("snowoutflow.stat", kDailySums) << "snowmelt.mpr\n0\nsnowmelt.stat 0\nsnowsolid.mpr\n"
     << kAtEnd << "\nsnowliquid.mpr\n0\n"
-    << stat("snowstorage.stat", kDaily) << "snowtotal.mpr\n0\n0\n\n";
+    << stat("snowstorage.stat", kEveryStep) << "snowtotal.mpr\n0\n0\n\n";
   t << "[RegionalSuperposition]\n0\n60\n\n[precipitation_correction]\n0\n0.0\n1.0\n0.0\n1.0\n0.0\n\n";
   t << "[model_time]\nstartminute = 0\nstarthour = 1\nstartday = 1\nstartmonth = " << kFirstMonth
     << "\nstartyear = " << kYear
@@ -292,8 +293,10 @@ std::string ControlFile(bool tables) {
     << kAtEnd << "\nqd.mpr\n"
     << kAtEnd << "\nqi.mpr\n"
     << kAtEnd << "\npeakflow.mpr\n";
-  for (const char* table : {"qd", "qi", "qb", "qbb", "qges", "sb", "suz", "sif", "sd"})
+  for (const char* table : {"qd", "qi", "qb", "qbb", "qges"})
     t << stat((std::string(table) + ".stat").c_str(), kEveryStep);
+  for (const char* table : {"sb", "suz", "sif", "sd"})
+    t << stat((std::string(table) + ".stat").c_str(), kDaily);
   t << "1 100\n0.025 0.02\n1e-5 2e-5\n1.0 1.5\n2 1.5\n5 3\n10 8\n200 150\n0.05 0.08\n0 0\n5 3\n0.4 0.5\n"
     << "8 6\n0.6 0.5\n0.2 0.2\n0\nstate.ftz\n\n";
   t << "[infiltration_model]\n1\n60\ninfex.mpr\n"
@@ -304,7 +307,8 @@ std::string ControlFile(bool tables) {
     << stat("qrout.stat", kEveryStep) << "discharge/observed.txt\n1\n100 1\n0\n"
     << RoutingDescriptions() << "end of the routing descriptions\n\n";
   t << "[interception_model]\n1\n60\n1\ntf.mpr\n0\n"
-    << stat("tf.stat", kEveryStep) << "ei.mpr\n0\nei.stat 0\nsi.mpr\n0\n"
+    << stat("tf.stat", kEveryStep) << "ei.mpr\n0\n"
+    << stat("ei.stat", kDaily) << "si.mpr\n0\n"
     << stat("si.stat", kEveryStep) << "0.2\n0\n";
   return t.str();
 }
