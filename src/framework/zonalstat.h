@@ -228,6 +228,18 @@ class zonalstatistic {
            zones != other.zones;
   }
 
+  // Takes this step's sums from `twin`, a table fed like this one (FeedsLike)
+  // whose grid holds the same values in every cell it counts: feeding this
+  // table would add the same numbers in the same order.
+  void TakeStepSums(const zonalstatistic& twin) {
+    if (type < 0) return;
+    for (int z = 0; z <= zone_count; ++z) {
+      zones[z].weight_sum = twin.zones[z].weight_sum;
+      zones[z].mean_divisor = twin.zones[z].mean_divisor;
+      zones[z].value_sum = twin.zones[z].value_sum;
+    }
+  }
+
   // Adds cells of zone index `zone` that the caller summed as AddCell would
   // add them one by one: `weight_sum` the sum of their weights, `value_sum`
   // of value × cell weight × weight, `mean_divisor` of cell weight × weight

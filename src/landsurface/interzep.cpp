@@ -309,6 +309,12 @@ void interzeptionsmodellklasse::AddRowStatistics(int r, const int* zones) {
   AddRowToTables(fed_tables, r, FirstColumn(r), LastColumn(r), zone_of);
 }
 
+bool interzeptionsmodellklasse::IsTwin(const zonalstatistic* table) const {
+  for (const auto& twin : twin_tables)
+    if (twin.first == table) return true;
+  return false;
+}
+
 void interzeptionsmodellklasse::AddZeroStatistics(int layer, int r, int c, int zone, double weight) {
   const auto l = static_cast<std::size_t>(layer);
   for (std::size_t k = fed_begin[l]; k < fed_begin[l + 1]; ++k)
@@ -336,7 +342,7 @@ void interzeptionsmodellklasse::FillRows(int r) {
     rows.interception = potential_interception[i][r];
     fed_begin[i] = fed_tables.size();
     for (owned_grid* grid : {&evaporation[i], &storage[i], &throughfall[i]})
-      if (grid->statistics && grid->statistics->IsOn())
+      if (grid->statistics && grid->statistics->IsOn() && !IsTwin(grid->statistics.get()))
         fed_tables.push_back({grid->statistics.get(), grid->data[r]});
     fed_begin[i + 1] = fed_tables.size();
     if (l == 0) continue;
@@ -353,6 +359,15 @@ void interzeptionsmodellklasse::OneLayerCells() {
   const bool tracers = tracer_count > 0;
   const canopy_rows& one = rows_of_layer[1];
   const canopy_rows& total = rows_of_layer[0];
+  twin_tables.clear();
+  if (statistics_on && !glacier) {
+    for (std::vector<owned_grid>* list : {&evaporation, &storage, &throughfall}) {
+      zonalstatistic* const totals = (*list)[0].statistics.get();
+      const zonalstatistic* const layer = (*list)[1].statistics.get();
+      if (totals && layer && totals->IsOn() && totals->FeedsLike(*layer))
+        twin_tables.emplace_back(totals, layer);
+    }
+  }
   for (int r = first_row; r <= last_row; ++r) {
     FillRows(r);
     const double* const zone_row = zone_grid[r];
@@ -408,6 +423,8 @@ void interzeptionsmodellklasse::OneLayerCells() {
     }
     if (statistics_on && !glacier_row) AddRowStatistics(r, zones);
   }
+  for (const auto& [totals, layer] : twin_tables) totals->TakeStepSums(*layer);
+  twin_tables.clear();
 }
 
 template <interception_limit Limit>

@@ -8,6 +8,7 @@
 
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "framework/memory.h"
@@ -115,6 +116,8 @@ class interzeptionsmodellklasse : public teilmodellklasse {
   void TracerStatisticsCell(int r, int c, int zone, double weight);
   void AddLayerStatistics(int layer, int r, int c, int zone, double weight);
   void AddZeroStatistics(int layer, int r, int c, int zone, double weight);
+  // Whether `table` takes its sums from its layer's table this step.
+  bool IsTwin(const zonalstatistic* table) const;
   // Every table of row r, from the grid rows after the cells (no glaciers).
   void AddRowStatistics(int r, const int* zones);
   void EndStep();
@@ -150,6 +153,9 @@ class interzeptionsmodellklasse : public teilmodellklasse {
   // per row: those of layer l at fed_begin[l] .. fed_begin[l + 1] - 1.
   std::vector<table_row> fed_tables;
   std::vector<std::size_t> fed_begin;  // layers 0..L + 1
+  // One layer without glaciers: the totals' grids hold the layer's values,
+  // so each totals' table takes the sums of its layer's table (total, layer).
+  std::vector<std::pair<zonalstatistic*, const zonalstatistic*>> twin_tables;
 
   int layer_count = 1;
   bool statistics_on = false;              // some layer table is written
