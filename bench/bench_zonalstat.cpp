@@ -4,7 +4,9 @@
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
+#include <array>
 #include <filesystem>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -60,13 +62,19 @@ struct Field {
 };
 
 // One step: every cell into its zone, then the end of the step (a row of 100
-// zone means each step; the buffer is written every 2545 steps).
-void Step(velmo::zonalstatistic& stat, const Field& f, int step) {
+// zone means each step; the buffer is written every 2545 steps). `by_row`
+// feeds each row with AddRow instead of cell by cell.
+void Step(velmo::zonalstatistic& stat, const Field& f, int step, bool by_row) {
   stat.StartStep();
   for (int r = 1; r <= kSize; ++r) {
     const double* row = f.values[r];
     const int* zone = &f.zone_of_cell[static_cast<size_t>(r) * (kSize + 1)];
-    for (int c = 1; c <= kSize; ++c) stat.AddCell(r, c, zone[c], row[c], 1.0);
+    if (by_row) {
+      stat.AddRow(
+          r, 1, kSize, [zone](int c) { return zone[c]; }, [row](int c) { return row[c]; });
+    } else {
+      for (int c = 1; c <= kSize; ++c) stat.AddCell(r, c, zone[c], row[c], 1.0);
+    }
   }
   stat.EndStep(2000, 1, 1 + step % 28, step % 24, 0, 1);
 }
@@ -74,11 +82,12 @@ void Step(velmo::zonalstatistic& stat, const Field& f, int step) {
 void BM_ZonalStatisticsStep(benchmark::State& state) {
   const bool with_weights = state.range(0) != 0;
   const int nodata_every = static_cast<int>(state.range(1));
+  const bool by_row = state.range(2) != 0;
   Field field(nodata_every);
   auto stat = field.Table(2001, with_weights);
   int step = 0;
   for (auto _ : state) {
-    Step(*stat, field, step++);
+    Step(*stat, field, step++, by_row);
     benchmark::ClobberMemory();
   }
   stat->CleanUp();
@@ -88,11 +97,67 @@ void BM_ZonalStatisticsStep(benchmark::State& state) {
                          benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 BENCHMARK(BM_ZonalStatisticsStep)
-    ->ArgNames({"weights", "nodata_every"})
-    ->Args({1, 0})
-    ->Args({0, 0})
-    ->Args({1, 10})
+    ->ArgNames({"weights", "nodata_every", "by_row"})
+    ->Args({1, 0, 0})
+    ->Args({0, 0, 0})
+    ->Args({1, 10, 0})
+    ->Args({1, 0, 1})
+    ->Args({1, 10, 1})
     ->Unit(benchmark::kMillisecond);
+
+// Four tables of one module fed from the same cells (each with zone records
+// of its own), as a module's cell loop feeds its tables: time per cell for
+// the four. Argument: 0 AddCell of the four in turn for every cell, 1 AddRow
+// table by table, 2 AddRowToEach.
+void BM_FourTablesStep(benchmark::State& state) {
+  const int mode = static_cast<int>(state.range(0));
+  Field field(0);
+  std::array<std::vector<velmo::zone_record>, 4> records;
+  std::array<std::unique_ptr<velmo::zonalstatistic>, 4> owned;
+  std::array<velmo::zonalstatistic*, 4> tables{};
+  for (size_t t = 0; t < 4; ++t) {
+    records[t] = field.zones;
+    int error = 0;
+    std::string name = field.file_name + std::to_string(t);
+    owned[t] = std::make_unique<velmo::zonalstatistic>(error, nullptr, kNodata, field.weights, kSize, kSize,
+                                                       records[t].data(), kZoneCount, 2001, 5, name, nullptr,
+                                                       0, nullptr, false);
+    owned[t]->WriteHeader("bench", "(default)");
+    tables[t] = owned[t].get();
+  }
+  int step = 0;
+  for (auto _ : state) {
+    for (auto* table : tables) table->StartStep();
+    for (int r = 1; r <= kSize; ++r) {
+      const double* row = field.values[r];
+      const int* zone = &field.zone_of_cell[static_cast<size_t>(r) * (kSize + 1)];
+      const auto zone_of = [zone](int c) { return zone[c]; };
+      if (mode == 0) {
+        for (int c = 1; c <= kSize; ++c)
+          for (size_t t = 0; t < 4; ++t)
+            tables[t]->AddCell(r, c, zone[c], row[c] + static_cast<double>(t), 1.0);
+      } else if (mode == 1) {
+        for (size_t t = 0; t < 4; ++t)
+          tables[t]->AddRow(r, 1, kSize, zone_of,
+                            [row, t](int c) { return row[c] + static_cast<double>(t); });
+      } else {
+        velmo::zonalstatistic::AddRowToEach(
+            tables, r, 1, kSize, zone_of, [row](size_t t, int c) { return row[c] + static_cast<double>(t); });
+      }
+    }
+    for (auto* table : tables) table->EndStep(2000, 1, 1 + step % 28, step % 24, 0, 1);
+    ++step;
+    benchmark::ClobberMemory();
+  }
+  for (size_t t = 0; t < 4; ++t) {
+    tables[t]->CleanUp();
+    std::filesystem::remove(field.file_name + std::to_string(t));
+  }
+  state.counters["time/cell"] =
+      benchmark::Counter(static_cast<double>(kSize) * kSize,
+                         benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
+}
+BENCHMARK(BM_FourTablesStep)->ArgName("mode")->DenseRange(0, 2)->Unit(benchmark::kMillisecond);
 
 // Formatting and appending one full buffer of 2545 rows of 101 values.
 void BM_FlushFullBuffer(benchmark::State& state) {

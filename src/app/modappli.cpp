@@ -317,6 +317,7 @@ void ModellApplication::RunPass() {
 
   current_date = DateOfCurrentRecord();
   const model_date d = current_date;
+  const std::size_t slots = interpolators.size();
 
   for (auto& interpolator : interpolators) {
     if (!interpolator) continue;
@@ -328,10 +329,15 @@ void ModellApplication::RunPass() {
   // on, then on the grid after it.
   const bool superposition_on = superposition->GetFlowControlParameter() != 0;
   if (!superposition_on) precipitation_correction->CorrectStationValues();
-  for (auto& interpolator : interpolators)
-    if (interpolator) interpolator->InterpolateStep(d.minute, d.hour, d.day, d.month, d.year);
+  PhaseDone(pass_phase::kStationRegressionAndCorrection);
+  for (std::size_t k = 0; k < slots; ++k) {
+    if (!interpolators[k]) continue;
+    interpolators[k]->InterpolateStep(d.minute, d.hour, d.day, d.month, d.year);
+    PhaseDone(pass_phase::kInterpolation, static_cast<int>(k));
+  }
   superposition->RunTimeStep(d.minute, d.hour, d.day, d.month, d.year);
   if (superposition_on || precipitation_correction->GridMode()) precipitation_correction->CorrectGrid();
+  PhaseDone(pass_phase::kSuperpositionAndGridCorrection);
 
   const int interval = VegetationInterval();
   defaults->ReadPeriodicGrids(d.minute, d.hour, d.day, d.month, d.year, interval);
@@ -341,36 +347,60 @@ void ModellApplication::RunPass() {
                                        infiltration->grid(bodenmodellklasse::kSaturatedPartitionGrid),
                                        infiltration->grid(bodenmodellklasse::kInactiveCapacityGrid),
                                        infiltration->grid(bodenmodellklasse::kInactiveMoistureGrid));
+  PhaseDone(pass_phase::kSetupUpdate);
   // Observed states replace the modelled ones before any grid is written or process runs.
   assimilation->RunTimeStep(d.minute, d.hour, d.day, d.month, d.year);
+  PhaseDone(pass_phase::kAssimilation);
 
-  for (auto& interpolator : interpolators)
-    if (interpolator) interpolator->WriteOutputs();
+  for (std::size_t k = 0; k < slots; ++k) {
+    if (!interpolators[k]) continue;
+    interpolators[k]->WriteOutputs();
+    PhaseDone(pass_phase::kInterpolatorOutput, static_cast<int>(k));
+  }
   superposition->WriteOutputs();
+  PhaseDone(pass_phase::kSuperpositionOutput);
 
   radiation_correction->RunTimeStep(d.minute, d.hour, d.day, d.month, d.year);
+  PhaseDone(pass_phase::kRadiationCorrection);
   evapotranspiration->PotentialEvapotranspiration(d.minute, d.hour, d.day, d.month, d.year);
+  PhaseDone(pass_phase::kPotentialEvapotranspiration);
   evapotranspiration->SnowEvaporation(d.minute, d.hour, d.day, d.month, d.year);
+  PhaseDone(pass_phase::kSnowEvaporation);
+  const auto run_snow = [&] {
+    snow->RunTimeStep(d.minute, d.hour, d.day, d.month, d.year);
+    snow->RunGlacierStep(d.minute, d.hour, d.day, d.month, d.year);
+    PhaseDone(pass_phase::kSnow);
+  };
+  const auto run_interception = [&] {
+    interception->RunTimeStep(d.minute, d.hour, d.day, d.month, d.year);
+    PhaseDone(pass_phase::kInterception);
+  };
   if (interception_first) {
-    interception->RunTimeStep(d.minute, d.hour, d.day, d.month, d.year);
-    snow->RunTimeStep(d.minute, d.hour, d.day, d.month, d.year);
-    snow->RunGlacierStep(d.minute, d.hour, d.day, d.month, d.year);
+    run_interception();
+    run_snow();
   } else {
-    snow->RunTimeStep(d.minute, d.hour, d.day, d.month, d.year);
-    snow->RunGlacierStep(d.minute, d.hour, d.day, d.month, d.year);
-    interception->RunTimeStep(d.minute, d.hour, d.day, d.month, d.year);
+    run_snow();
+    run_interception();
   }
   infiltration->RunTimeStep(d.minute, d.hour, d.day, d.month, d.year);
+  PhaseDone(pass_phase::kSoil);
   evapotranspiration->RealEvapotranspiration(d.minute, d.hour, d.day, d.month, d.year);
+  PhaseDone(pass_phase::kRealEvapotranspiration);
   routing->RunTimeStep(d.minute, d.hour, d.day, d.month, d.year);
+  PhaseDone(pass_phase::kRouting);
 
   defaults->WriteStandardGrids(d.minute, d.hour, d.day, d.month, d.year);
   defaults->WriteVariableGrids(d.minute, d.hour, d.day, d.month, d.year);
   WriteGridStatistics();
+  PhaseDone(pass_phase::kSetupOutput);
   for (auto& file : special_output->output_files) file->RecordStep(d.minute, d.hour, d.day, d.month, d.year);
+  PhaseDone(pass_phase::kSpecialOutput);
 
-  for (auto& interpolator : interpolators)
-    if (interpolator) interpolator->ReadNextRecord();
+  for (std::size_t k = 0; k < slots; ++k) {
+    if (!interpolators[k]) continue;
+    interpolators[k]->ReadNextRecord();
+    PhaseDone(pass_phase::kNextRecord, static_cast<int>(k));
+  }
   run_finished = EveryInterpolatorAtEnd();
   if (pass_observer_) pass_observer_(*this);
 }

@@ -68,6 +68,30 @@ inline constexpr int kCancelledNowCode = 98;
 // Date fields of a pass without any interpolator.
 inline constexpr int kNoDate = -9999;
 
+// The parts of a pass of the time loop, in their order. The pass reports the
+// end of each to ModellApplication::phase_done; the index is the
+// interpolator's (1..) for the per-variable parts, else 0.
+enum class pass_phase : int {
+  kStationRegressionAndCorrection,  // regressions, precipitation correction at the stations
+  kInterpolation,                   // per variable
+  kSuperpositionAndGridCorrection,
+  kSetupUpdate,         // periodic grids, vegetation parameters
+  kAssimilation,        // observed states
+  kInterpolatorOutput,  // per variable: grids and statistics tables
+  kSuperpositionOutput,
+  kRadiationCorrection,
+  kPotentialEvapotranspiration,
+  kSnowEvaporation,
+  kInterception,
+  kSnow,  // with the glacier step
+  kSoil,  // infiltration and soil
+  kRealEvapotranspiration,
+  kRouting,
+  kSetupOutput,  // standard and variable grids, their statistics tables
+  kSpecialOutput,
+  kNextRecord,  // per variable: reading the next input record
+};
+
 // Reads one whitespace-delimited word of any length and returns the menu
 // answer it stands for: its leading decimal integer when that is 0..3, else 0
 // (also for a word that is no number and at the end of the input).
@@ -93,9 +117,17 @@ class ModellApplication : public memory_handling {
   // once all that is done.
   virtual void ClearMemory();
 
+  // One pass of the time loop: the current record's step through every
+  // module; run() calls it until the input ends. Benchmarks call it step by
+  // step.
+  void RunPass();
+
   // Test hook: adds an interpolator after those of the control file, so that
   // a test can drive the time loop through several steps.
   void InstallInterpolator(std::unique_ptr<interpolator_slot> interpolator);
+  // Benchmark hook: called at the end of each part of a pass (phase, the
+  // interpolator's index or 0), so that a clock can take the parts' times.
+  std::function<void(pass_phase, int)> phase_done;
   // Test hook: `observer` is called at the end of every pass of the time
   // loop, so that a test can read the grids and the modules' states in
   // memory after each step.
@@ -146,7 +178,9 @@ class ModellApplication : public memory_handling {
   void BuildModules();
   void BuildRouting();
 
-  void RunPass();
+  void PhaseDone(pass_phase phase, int index = 0) {
+    if (phase_done) phase_done(phase, index);
+  }
   model_date DateOfCurrentRecord();
   bool EveryInterpolatorAtEnd();
   int VegetationInterval();

@@ -460,8 +460,11 @@ void UpdateVegetationPeriod(modelobject& owner, grid_entry& entry, const cell_ma
   }
 }
 
-// Caches the data of "MPIRegions" and "MPIHelper" once they are in the table.
+// Caches the data of "MPIRegions" and "MPIHelper" when they are in the table
+// at the object's first grid output; without them it computes the whole domain.
 void CacheRegionGrids(modelobject& owner) {
+  if (owner.region_grids_looked_up) return;
+  owner.region_grids_looked_up = true;
   if (!owner.mpi_regions_data) {
     const int index = owner.FindGrid("MPIRegions", false);
     if (index > 0) owner.mpi_regions_data = (*owner.grids)[index].data;

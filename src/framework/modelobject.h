@@ -249,6 +249,10 @@ class modelobject : public memory_handling {
   grid_table* grids = nullptr;
   double** mpi_regions_data = nullptr;
   double** mpi_helper_data = nullptr;
+  // Whether the grid output has looked "MPIRegions" and "MPIHelper" up in
+  // the table: once, at its first call, since the set-up object registers
+  // them before any module is built (and sets its own pointers itself).
+  bool region_grids_looked_up = false;
   int process_index = 0;
   int process_count = 1;
   int message_interval = 1;  // hours

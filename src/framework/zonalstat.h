@@ -3,6 +3,7 @@
 // memory (about 2 MB per table) and appended to the file in blocks.
 #pragma once
 
+#include <array>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -107,6 +108,138 @@ class zonalstatistic {
     z.value_sum += value * weight;
   }
 
+  // Adds the cells first..last of row `row` in column order, each as
+  // AddCell(row, c, zone_of(c), value_of(c), 1.0) would add it; a cell whose
+  // zone index is negative is left out. The sums of the zone at hand stay in
+  // registers while the cells stay in it, so a table fed row by row after a
+  // module's cell loop costs an addition per sum and cell. A table whose zone
+  // records another table shares must not be fed between its rows.
+  template <typename ZoneOf, typename ValueOf>
+  void AddRow(int row, int first, int last, ZoneOf zone_of, ValueOf value_of) {
+    AddCells(row, first, last + 1, zone_of, value_of, [](int c) { return c; });
+  }
+  // The same for the cells (row, column_of(k)), k = begin..end - 1, in that
+  // order, their zones and values given by k (zone_of(k), value_of(k)).
+  template <typename ZoneOf, typename ValueOf, typename ColumnOf>
+  void AddCells(int row, int begin, int end, ZoneOf zone_of, ValueOf value_of, ColumnOf column_of) {
+    if (type < 0) return;
+    const double* row_weights = cell_weights && row >= 1 && row <= nrows ? cell_weights[row] : nullptr;
+    const auto count = static_cast<unsigned>(zone_count);
+    const int last_weighted = ncols;
+    const double threshold = weight_threshold;
+    const double nodata = nodata_value;
+    for (int k = begin; k < end;) {
+      const int zone = zone_of(k);
+      if (zone < 0 || static_cast<unsigned>(zone) > count) {
+        ++k;
+        continue;
+      }
+      // The run of cells of this zone; a cell left out ends it. Its cells
+      // are counted and added to the weight sum at its end.
+      zone_record& z = zones[zone];
+      double mean_divisor = z.mean_divisor;
+      double value_sum = z.value_sum;
+      int cells = 0;
+      for (; k < end; ++k) {
+        if (zone_of(k) != zone) break;
+        const double value = value_of(k);
+        if (value == nodata) continue;
+        ++cells;
+        const int c = column_of(k);
+        const double w = row_weights && c >= 1 && c <= last_weighted ? row_weights[c] : threshold;
+        if (w > threshold) {
+          mean_divisor += w;
+          value_sum += w * value;
+        } else {
+          mean_divisor += 1.0;
+          value_sum += value;
+        }
+      }
+      z.value_sum = value_sum;
+      z.mean_divisor = mean_divisor;
+      z.weight_sum = PlusOnes(z.weight_sum, cells);
+    }
+  }
+
+  // `sum` + 1.0 + 1.0 + ... (`ones` times, one after the other): at once
+  // where that is exact, a whole number well below 2^53 (a count of cells).
+  static double PlusOnes(double sum, int ones) {
+    constexpr double kExactBelow = 4503599627370496.0;  // 2^52
+    if (sum >= 0.0 && sum < kExactBelow && static_cast<double>(static_cast<long long>(sum)) == sum)
+      return sum + ones;
+    for (int i = 0; i < ones; ++i) sum += 1.0;
+    return sum;
+  }
+
+  // Adds the cells first..last of row `row` to each of the N tables as
+  // AddRow would, value_of(t, c) being cell c's value for table t; the sums
+  // of the tables run side by side. The tables must share their cell
+  // weights, grid, zone count and nodata value (as the tables of one module
+  // do, see FeedsLike), each with zone records of its own.
+  template <std::size_t N, typename ZoneOf, typename ValueOf>
+  static void AddRowToEach(const std::array<zonalstatistic*, N>& tables, int row, int first, int last,
+                           ZoneOf zone_of, ValueOf value_of) {
+    const zonalstatistic& lead = *tables[0];
+    const double* row_weights =
+        lead.cell_weights && row >= 1 && row <= lead.nrows ? lead.cell_weights[row] : nullptr;
+    const auto count = static_cast<unsigned>(lead.zone_count);
+    const int last_weighted = lead.ncols;
+    const double threshold = lead.weight_threshold;
+    const double nodata = lead.nodata_value;
+    for (int c = first; c <= last;) {
+      const int zone = zone_of(c);
+      if (zone < 0 || static_cast<unsigned>(zone) > count) {
+        ++c;
+        continue;
+      }
+      std::array<int, N> cells{};
+      std::array<double, N> mean_divisor;
+      std::array<double, N> value_sum;
+      for (std::size_t t = 0; t < N; ++t) {
+        const zone_record& z = tables[t]->zones[zone];
+        mean_divisor[t] = z.mean_divisor;
+        value_sum[t] = z.value_sum;
+      }
+      for (; c <= last && zone_of(c) == zone; ++c) {
+        const double cell_weight = row_weights && c >= 1 && c <= last_weighted ? row_weights[c] : threshold;
+        const bool weighted = cell_weight > threshold;
+        const double w = weighted ? cell_weight : 1.0;
+        for (std::size_t t = 0; t < N; ++t) {
+          const double value = value_of(t, c);
+          if (value == nodata) continue;
+          ++cells[t];
+          mean_divisor[t] += w;
+          value_sum[t] += weighted ? w * value : value;
+        }
+      }
+      for (std::size_t t = 0; t < N; ++t) {
+        zone_record& z = tables[t]->zones[zone];
+        z.weight_sum = PlusOnes(z.weight_sum, cells[t]);
+        z.mean_divisor = mean_divisor[t];
+        z.value_sum = value_sum[t];
+      }
+    }
+  }
+  // Whether this table can be fed side by side with `other` (AddRowToEach).
+  bool FeedsLike(const zonalstatistic& other) const {
+    return type >= 0 && other.type >= 0 && cell_weights == other.cell_weights && nrows == other.nrows &&
+           ncols == other.ncols && zone_count == other.zone_count &&
+           weight_threshold == other.weight_threshold && nodata_value == other.nodata_value &&
+           zones != other.zones;
+  }
+
+  // Takes this step's sums from `twin`, a table fed like this one (FeedsLike)
+  // whose grid holds the same values in every cell it counts: feeding this
+  // table would add the same numbers in the same order.
+  void TakeStepSums(const zonalstatistic& twin) {
+    if (type < 0) return;
+    for (int z = 0; z <= zone_count; ++z) {
+      zones[z].weight_sum = twin.zones[z].weight_sum;
+      zones[z].mean_divisor = twin.zones[z].mean_divisor;
+      zones[z].value_sum = twin.zones[z].value_sum;
+    }
+  }
+
   // Adds cells of zone index `zone` that the caller summed as AddCell would
   // add them one by one: `weight_sum` the sum of their weights, `value_sum`
   // of value × cell weight × weight, `mean_divisor` of cell weight × weight
@@ -187,5 +320,53 @@ class zonalstatistic {
   std::vector<int> selected_index;  // index 1..selected_count
   std::vector<double> step_means;   // scratch, index 0..zone_count
 };
+
+// A table and the row of values a module's cell loop hands it.
+struct table_row {
+  zonalstatistic* table = nullptr;
+  const double* values = nullptr;
+};
+
+// Adds the cells first..last of row `row` to every table of `rows` with its
+// values, as AddRow would: up to four tables that can be fed side by side
+// (FeedsLike) at a time.
+template <typename ZoneOf>
+void AddRowToTables(const std::vector<table_row>& rows, int row, int first, int last, ZoneOf zone_of) {
+  constexpr std::size_t kSideBySide = 4;
+  std::size_t begin = 0;
+  while (begin < rows.size()) {
+    std::size_t end = begin + 1;
+    while (end < rows.size() && end - begin < kSideBySide && rows[begin].table->FeedsLike(*rows[end].table)) {
+      bool fits = true;
+      for (std::size_t k = begin + 1; k < end; ++k) fits = fits && rows[k].table->FeedsLike(*rows[end].table);
+      if (!fits) break;
+      ++end;
+    }
+    const table_row* group = rows.data() + begin;
+    const auto value_of = [group](std::size_t t, int c) { return group[t].values[c]; };
+    switch (end - begin) {
+      case 4:
+        zonalstatistic::AddRowToEach(
+            std::array<zonalstatistic*, 4>{group[0].table, group[1].table, group[2].table, group[3].table},
+            row, first, last, zone_of, value_of);
+        break;
+      case 3:
+        zonalstatistic::AddRowToEach(
+            std::array<zonalstatistic*, 3>{group[0].table, group[1].table, group[2].table}, row, first, last,
+            zone_of, value_of);
+        break;
+      case 2:
+        zonalstatistic::AddRowToEach(std::array<zonalstatistic*, 2>{group[0].table, group[1].table}, row,
+                                     first, last, zone_of, value_of);
+        break;
+      default: {
+        const double* values = group[0].values;
+        group[0].table->AddRow(row, first, last, zone_of, [values](int c) { return values[c]; });
+        break;
+      }
+    }
+    begin = end;
+  }
+}
 
 }  // namespace velmo

@@ -324,10 +324,16 @@ void bodenmodellklasse::CreateStatisticsTables() {
   for (int t = 0; t < kSoilTableKinds; ++t) {
     if (t == kDelayedBaseflowTable && method != kDelayedBaseflowMethod) continue;
     statistics_setting& setting = section.tables[static_cast<size_t>(t)];
+    zone_record* records = subbasin_zones.data();
+    for (size_t k = 0; k < kCellTables.size(); ++k) {
+      if (kCellTables[k] != t) continue;
+      cell_table_zones[k] = subbasin_zones;
+      records = cell_table_zones[k].data();
+    }
     int error = 0;
     auto table = std::make_unique<zonalstatistic>(
-        error, messages, nodata_value, cell_weights, nrows, ncols, subbasin_zones.data(), subbasin_count,
-        setting.code, kTableDecimals, setting.file_name, DefaultOutputDirectory.get(), output_list_count,
+        error, messages, nodata_value, cell_weights, nrows, ncols, records, subbasin_count, setting.code,
+        kTableDecimals, setting.file_name, DefaultOutputDirectory.get(), output_list_count,
         output_list.empty() ? nullptr : output_list.data(), with_minutes);
     if (error != 0) throw ErrorCode{error};
     table->WriteHeader(kTableTitles[static_cast<size_t>(t)], name);
@@ -833,6 +839,14 @@ void bodenmodellklasse::SubbasinResults() {
   }
 }
 
+void bodenmodellklasse::AddSubbasinRow(zonalstatistic& table, int r, const row_range& cols,
+                                       const double* values) const {
+  const int* subbasin_row = cell_subbasin.data() + static_cast<size_t>(r) * (ncols + 1);
+  table.AddRow(
+      r, cols.first, cols.last, [subbasin_row](int c) { return subbasin_row[c] != 0 ? subbasin_row[c] : -1; },
+      [values](int c) { return values[c]; });
+}
+
 void bodenmodellklasse::WriteStatistics() {
   const model_date& d = current_date;
   auto per_subbasin = [&](soil_table_kind kind, auto&& value_of) {
@@ -842,18 +856,28 @@ void bodenmodellklasse::WriteStatistics() {
     for (int i = 1; i <= subbasin_count; ++i) table->AddCell(0, 0, i, value_of(i), 1.0);
     table->EndStep(d.year, d.month, d.day, d.hour, d.minute, 1);
   };
-  auto per_cell = [&](soil_table_kind kind, double** values) {
-    zonalstatistic* table = tables[static_cast<size_t>(kind)].get();
-    if (!table || !table->IsOn()) return;
-    table->StartStep();
-    for (int r = std::max(first_row, 1); r <= std::min(last_row, nrows); ++r) {
-      const row_range cols = row_ranges ? row_ranges[r] : row_range{1, ncols};
-      for (int c = cols.first; c <= cols.last; ++c) {
-        const int z = CellSubbasin(r, c);
-        if (z != 0) table->AddCell(r, c, z, values[r][c], 1.0);
-      }
+  // The tables of cell values, side by side over the cells.
+  const auto cell_tables = [&] {
+    cell_table_rows.clear();
+    std::array<double**, kCellTables.size()> values{};
+    for (const soil_table_kind kind : kCellTables) {
+      zonalstatistic* table = tables[static_cast<size_t>(kind)].get();
+      if (!table || !table->IsOn()) continue;
+      values[cell_table_rows.size()] = kind == kSoilStorageTable ? soil_storage
+                                       : kind == kDrainageTable  ? grid(kDrainageGrid)
+                                                                 : grid(kInterflowStoreGrid);
+      table->StartStep();
+      cell_table_rows.push_back({table, nullptr});
     }
-    table->EndStep(d.year, d.month, d.day, d.hour, d.minute, 1);
+    for (int r = std::max(first_row, 1); r <= std::min(last_row, nrows) && !cell_table_rows.empty(); ++r) {
+      const row_range cols = row_ranges ? row_ranges[r] : row_range{1, ncols};
+      const int* subbasin_row = cell_subbasin.data() + static_cast<size_t>(r) * (ncols + 1);
+      for (size_t k = 0; k < cell_table_rows.size(); ++k) cell_table_rows[k].values = values[k][r];
+      AddRowToTables(cell_table_rows, r, cols.first, cols.last,
+                     [subbasin_row](int c) { return subbasin_row[c] != 0 ? subbasin_row[c] : -1; });
+    }
+    for (const table_row& fed : cell_table_rows)
+      fed.table->EndStep(d.year, d.month, d.day, d.hour, d.minute, 1);
   };
   auto state = [this](int i) -> const subbasin_state& { return states[static_cast<size_t>(i)]; };
   per_subbasin(kDirectRunoffTable, [&](int i) { return state(i).QD; });
@@ -861,10 +885,8 @@ void bodenmodellklasse::WriteStatistics() {
   per_subbasin(kBaseflowTable, [&](int i) { return state(i).QBB + state(i).QB; });
   per_subbasin(kDelayedBaseflowTable, [&](int i) { return state(i).QBB; });
   per_subbasin(kTotalRunoffTable, [&](int i) { return subbasin_runoff[0][i]; });
-  per_cell(kDrainageTable, grid(kDrainageGrid));
-  per_cell(kInterflowStoreTable, grid(kInterflowStoreGrid));
   per_subbasin(kDeficitTable, [&](int i) { return state(i).SDmean; });
-  per_cell(kSoilStorageTable, soil_storage);
+  cell_tables();
 }
 
 // ============================================================== end of run

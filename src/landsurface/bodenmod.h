@@ -133,7 +133,7 @@ class bodenmodellklasse : public teilmodellklasse {
 
   // ---- subbasins: ranked "zonegrid_soilmodel", index 1..n
   double** subbasin_grid = nullptr;
-  std::vector<zone_record> subbasin_zones;  // 0..n; also the statistics tables' zones
+  std::vector<zone_record> subbasin_zones;  // 0..n; also the zones of the subbasin-value tables
   std::vector<int> subbasin_code_map;       // 0..largest code
   int subbasin_count = 0;
   int largest_subbasin_code = 0;
@@ -199,12 +199,21 @@ class bodenmodellklasse : public teilmodellklasse {
   std::vector<int> cell_slot;
   std::vector<int> slot_subbasin;
   int CellSubbasin(int r, int c) const { return cell_subbasin[static_cast<size_t>(r) * (ncols + 1) + c]; }
+  // Adds the cells cols of row r that lie in a subbasin to `table`, with their `values`.
+  void AddSubbasinRow(zonalstatistic& table, int r, const row_range& cols, const double* values) const;
   // Drainable porosity and suction of every soil record (by position).
   std::vector<double> drainable_porosity;
   std::vector<double> soil_suction;
 
   // ---- statistics
+  // The tables of cell values (SB, SUZ, SIF) sum into zone records of their
+  // own, so that one pass over the cells feeds them side by side; the
+  // records outlive the tables.
+  static constexpr std::array<soil_table_kind, 3> kCellTables = {kSoilStorageTable, kDrainageTable,
+                                                                 kInterflowStoreTable};
+  std::array<std::vector<zone_record>, kCellTables.size()> cell_table_zones;
   std::array<std::unique_ptr<zonalstatistic>, kSoilTableKinds> tables;
+  std::vector<table_row> cell_table_rows;  // scratch of WriteStatistics
 
   // Green-Ampt infiltration, which the infiltration model runs in the soil
   // model's pass over the cells, each cell before its soil step.

@@ -297,12 +297,6 @@ int verdunstungsmodellklasse::LastColumn(int row) const {
   return row_ranges ? std::min(row_ranges[row].last, ncols) : ncols;
 }
 
-int verdunstungsmodellklasse::ZoneIndex(int row, int col) const {
-  if (!zone_code_map) return 0;
-  const int code = ZoneCodeOf(zone_grid[row][col]);
-  return code >= 0 && code <= max_zone_code ? zone_code_map[code] : 0;
-}
-
 // ---------------------------------------------------------------- links
 
 int verdunstungsmodellklasse::QuadraticRoots(double p, double q, double& x1, double& x2) {
@@ -786,22 +780,20 @@ void verdunstungsmodellklasse::FillLayerRows(int r) {
 // Step 8 of a row: the layer-0 totals (and with `layers` the layers 1..L),
 // the potential soil evaporation, the corrected radiation and the cloudiness.
 void verdunstungsmodellklasse::StatisticsRow(int r, int layers) {
-  for (int c = FirstColumn(r); c <= LastColumn(r); ++c) {
-    const cell_radiation& cell = radiation_row[static_cast<std::size_t>(c)];
-    if (!cell.computed) continue;
-    const int zone = ZoneIndex(r, c);
-    for (int l = layers; l >= 0; --l) {
-      const auto i = static_cast<std::size_t>(l);
-      if (zonalstatistic* s = potential_transpiration[i].statistics.get())
-        s->AddCell(r, c, zone, potential_transpiration[i][r][c], 1.0);
-      if (zonalstatistic* s = potential_interception[i].statistics.get())
-        s->AddCell(r, c, zone, potential_interception[i][r][c], 1.0);
-    }
-    if (zonalstatistic* s = potential_evaporation.statistics.get())
-      s->AddCell(r, c, zone, potential_evaporation[r][c], 1.0);
-    if (zonalstatistic* s = corrected_radiation.statistics.get()) s->AddCell(r, c, zone, cell.global, 1.0);
-    if (zonalstatistic* s = cloudiness.statistics.get()) s->AddCell(r, c, zone, cell.cloudiness, 1.0);
+  // The tables that are written, with the rows they take.
+  fed_tables.clear();
+  const auto feed = [&](const owned_grid& grid) {
+    if (grid.statistics && grid.statistics->IsOn()) fed_tables.push_back({grid.statistics.get(), grid[r]});
+  };
+  for (int l = layers; l >= 0; --l) {
+    feed(potential_transpiration[static_cast<std::size_t>(l)]);
+    feed(potential_interception[static_cast<std::size_t>(l)]);
   }
+  for (const owned_grid* grid : {&potential_evaporation, &corrected_radiation, &cloudiness}) feed(*grid);
+  const int* const zones = ZoneIndexRow(r);
+  const cell_radiation* const cells = radiation_row.data();
+  AddRowToTables(fed_tables, r, FirstColumn(r), LastColumn(r),
+                 [cells, zones](int c) { return cells[c].computed ? zones[c] : -1; });
 }
 
 void verdunstungsmodellklasse::EndStep() {

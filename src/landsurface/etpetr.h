@@ -171,7 +171,6 @@ class verdunstungsmodellklasse : public teilmodellklasse {
     return zone_grid[row][col] != nodata_value &&
            (!mpi_regions_data || mpi_regions_data[row][col] == process_index);
   }
-  int ZoneIndex(int row, int col) const;
   int FirstColumn(int row) const;
   int LastColumn(int row) const;
 
@@ -214,6 +213,8 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   double** interception_evaporation = nullptr;
   // The real-transpiration tables of the layers that are written, per row.
   std::vector<zonalstatistic*> layer_tables;  // layers 0..L
+  // The tables a row feeds and the grid rows they take, gathered per row.
+  std::vector<table_row> fed_tables;
   double** correction = nullptr;
 
   // What the stages of a row hand on, per column.

@@ -86,6 +86,7 @@ void verdunstungsmodellklasse::SnowEvaporationRow(int r, bool snow_stops) {
   zonalstatistic* const statistics = snow_evaporation.statistics && snow_evaporation.statistics->IsOn()
                                          ? snow_evaporation.statistics.get()
                                          : nullptr;
+  const int* const zones = statistics ? ZoneIndexRow(r) : nullptr;
 
   for (int c = FirstColumn(r), last = LastColumn(r); c <= last; ++c) {
     if (zone_row[c] == nodata || (region_row && region_row[c] != region)) continue;
@@ -119,7 +120,14 @@ void verdunstungsmodellklasse::SnowEvaporationRow(int r, bool snow_stops) {
       }
       if (glacier_evaporation_row) Keep(glacier_evaporation_row[c], glacier_evaporation);
     }
-    if (statistics) statistics->AddCell(r, c, ZoneIndex(r, c), evaporation_row[c], 1.0);
+  }
+  if (statistics) {
+    const auto computed = [&](int c) {
+      return zone_row[c] != nodata && (!region_row || region_row[c] == region);
+    };
+    statistics->AddRow(
+        r, FirstColumn(r), LastColumn(r), [&](int c) { return computed(c) ? zones[c] : -1; },
+        [&](int c) { return evaporation_row[c]; });
   }
 }
 
@@ -178,6 +186,16 @@ void verdunstungsmodellklasse::RealEvapotranspirationRow(int r) {
   const auto open_water = [&](int c) {
     return lake_row && lake_row[c] != nodata && pond_row[c] > kOpenWaterEvaporationPonding;
   };
+  const int* const zones = statistics ? ZoneIndexRow(r) : nullptr;
+  // Without glaciers the tables take the row's values after the cells;
+  // with them each cell's value weighs 1 - w and its glacierised share w
+  // adds nothing (a share of 0 adds zeros, which leaves the sums as they
+  // are).
+  const bool cell_by_cell = statistics && glacier_row;
+  const auto add = [r](zonalstatistic* table, int c, int zone, double value, double w) {
+    table->AddCell(r, c, zone, value, 1.0 - w);
+    if (w != 0.0) table->AddCell(r, c, zone, 0.0, w);
+  };
 
   for (int c = FirstColumn(r), last = LastColumn(r); c <= last; ++c) {
     if (zone_row[c] == nodata || (region_row && region_row[c] != region)) {
@@ -187,7 +205,7 @@ void verdunstungsmodellklasse::RealEvapotranspirationRow(int r) {
     const double w = GlacierisedShare(glacier_row, c);
     // A cell under ice keeps the zeros of the potential step.
     if (w >= 1.0) continue;
-    const int zone = statistics ? ZoneIndex(r, c) : 0;
+    const int zone = cell_by_cell ? zones[c] : 0;
     const double capacity = capacity_row ? capacity_row[c] : 0.0;
     double theta = capacity > 0.0 ? theta_row[c] : 1.0;
 
@@ -198,7 +216,7 @@ void verdunstungsmodellklasse::RealEvapotranspirationRow(int r) {
       zonalstatistic* const table = layer_tables[static_cast<std::size_t>(l)];
       if (!(rows.landuse[c] > nodata)) {
         Keep(rows.real[c], 0.0);
-        if (table) table->AddCell(r, c, zone, 0.0, 1.0);
+        if (cell_by_cell && table) table->AddCell(r, c, zone, 0.0, 1.0);
         continue;
       }
       vegetated = true;
@@ -213,10 +231,7 @@ void verdunstungsmodellklasse::RealEvapotranspirationRow(int r) {
       }
       Keep(rows.real[c], taken);
       transpiration += taken;
-      if (table) {
-        table->AddCell(r, c, zone, taken, 1.0 - w);
-        table->AddCell(r, c, zone, 0.0, w);
-      }
+      if (cell_by_cell && table) add(table, c, zone, taken, w);
     }
 
     // The soil evaporates once per cell, after every layer has transpired.
@@ -228,19 +243,25 @@ void verdunstungsmodellklasse::RealEvapotranspirationRow(int r) {
     }
     Keep(soil_real_row[c], soil_evaporation);
     if (capacity > 0.0) Keep(theta_row[c], theta);
-    if (soil_statistics) {
-      soil_statistics->AddCell(r, c, zone, soil_evaporation, 1.0 - w);
-      soil_statistics->AddCell(r, c, zone, 0.0, w);
-    }
+    if (cell_by_cell && soil_statistics) add(soil_statistics, c, zone, soil_evaporation, w);
 
     double total = transpiration + snow_row[c] + soil_evaporation;
     if (interception_row && interception_row[c] != nodata) total += interception_row[c];
     Keep(layers[0].real[c], total);
-    if (total_statistics) {
-      total_statistics->AddCell(r, c, zone, total, 1.0 - w);
-      total_statistics->AddCell(r, c, zone, 0.0, w);
-    }
+    if (cell_by_cell && total_statistics) add(total_statistics, c, zone, total, w);
   }
+  if (!statistics || cell_by_cell) return;
+  const auto zone_of = [&](int c) {
+    return zone_row[c] != nodata && (!region_row || region_row[c] == region) ? zones[c] : -1;
+  };
+  fed_tables.clear();
+  const auto feed = [&](zonalstatistic* table, const double* values) {
+    if (table) fed_tables.push_back({table, values});
+  };
+  for (int l = 1; l <= L; ++l) feed(layer_tables[static_cast<std::size_t>(l)], layers[l].real);
+  feed(soil_statistics, soil_real_row);
+  feed(total_statistics, layers[0].real);
+  AddRowToTables(fed_tables, r, FirstColumn(r), LastColumn(r), zone_of);
 }
 
 void verdunstungsmodellklasse::EndRealEvapotranspiration() {

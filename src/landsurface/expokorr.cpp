@@ -202,14 +202,7 @@ void expokorrklasse::RunTimeStep(int minute, int hour, int day, int month, int y
 }
 
 void expokorrklasse::ComputeStep(int day, int month, int hour, int minute) {
-  for (int r = first_row; r <= last_row; ++r) {
-    for (int c = FirstColumn(r); c <= LastColumn(r); ++c) {
-      if (!InRegion(r, c)) continue;
-      correction[r][c] = 0.0;
-      sloped_radiation[r][c] = 0.0;
-    }
-  }
-
+  // The sun of every sub-step first: the cells need only its terms.
   const sun_times sun = SunriseSunsetHours(SolarDeclination(day, month), EquationOfTime(day, month), latitude,
                                            longitude, reference_meridian);
   const int count = parameters.sub_steps;
@@ -217,48 +210,58 @@ void expokorrklasse::ComputeStep(int day, int month, int hour, int minute) {
   const double h = step_hours / count;
   const double step_end = hour + interval_end_shift + minute / static_cast<double>(kMinutesPerHour);
   const double first_centre = step_end - (1.0 - 0.5 / count) * step_hours + time_shift;
-  const shadow_terrain terrain{elevation, zone_grid, nrows, ncols, nodata_value, cellsize};
-  const bool march = features.casts_shadows && process_index == 0;
-  const int stride = ncols + 1;
   horizontal_radiation = 0.0;
-
+  sub_steps.assign(static_cast<std::size_t>(count), sub_step_sun{});
   for (int i = 0; i < count; ++i) {
     // Clock hour of the centre; a centre before midnight belongs to the
     // previous day's same hour.
     const double centre = first_centre + i * h;
     const double clock = centre - kHoursPerDay * std::floor(centre / kHoursPerDay);
     const substep_daylight part = SubStepDaylight(sun, clock - h / 2.0, clock + h / 2.0);
+    sub_step_sun& step = sub_steps[static_cast<std::size_t>(i)];
+    if (part.is_night) continue;
+    SunPosition(day, month, latitude, longitude,
+                clock + part.night_before_sunrise - part.night_fraction * h / 2.0, step.azimuth,
+                step.elevation);
+    step.daylight = true;
+    step.sun = SunTerms(step.azimuth, pi * 0.5 - step.elevation);
+    step.beam = BeamRadiation(step.elevation, part.day_fraction, h);
+    horizontal_radiation += step.beam * step.sun.up;
+  }
 
-    double beam = 0.0;
-    sun_terms sun_now;
-    double sun_azimuth = 0.0;
-    double sun_elevation = 0.0;
-    if (!part.is_night) {
-      SunPosition(day, month, latitude, longitude,
-                  clock + part.night_before_sunrise - part.night_fraction * h / 2.0, sun_azimuth,
-                  sun_elevation);
-      const double zenith = pi * 0.5 - sun_elevation;
-      sun_now = SunTerms(sun_azimuth, zenith);
-      beam = BeamRadiation(sun_elevation, part.day_fraction, h);
-      horizontal_radiation += beam * sun_now.up;
-    }
-    // Without a march the shadows stay 0 from the start.
-    if (march) {
-      ClearShadows();
-      if (!part.is_night) CastShadows(terrain, sun_azimuth, sun_elevation, shadow.get());
-    }
+  if (features.casts_shadows && process_index == 0) {
+    SumShadedSubSteps();
+  } else {
+    // Without shadows every cell's sum is made in one pass at the end.
+    for (int i = 0; i < count; ++i) WriteGridOutput(shadow_index, 1, true);
+  }
+}
 
+// With shadows each sub-step's march marks the cells in the shade before the
+// cells add their share of its beam.
+void expokorrklasse::SumShadedSubSteps() {
+  for (int r = first_row; r <= last_row; ++r) {
+    for (int c = FirstColumn(r); c <= LastColumn(r); ++c) {
+      if (!InRegion(r, c)) continue;
+      correction[r][c] = 0.0;
+    }
+  }
+  const shadow_terrain terrain{elevation, zone_grid, nrows, ncols, nodata_value, cellsize};
+  const int stride = ncols + 1;
+  for (const sub_step_sun& step : sub_steps) {
+    ClearShadows();
+    if (step.daylight) CastShadows(terrain, step.azimuth, step.elevation, shadow.get());
     // A sub-step without beam radiation adds nothing to any cell.
-    if (beam > 0.0) {
+    if (step.beam > 0.0) {
       for (int r = first_row; r <= last_row; ++r) {
-        const double* shade = march ? shadow[r] : nullptr;
+        const double* shade = shadow[r];
         const double* dull_row = sunshine ? sunshine[r] : nullptr;
         const slope_terms* slope_row = slopes.data() + static_cast<std::size_t>(r) * stride;
         double* sum = correction[r];
         for (int c = FirstColumn(r); c <= LastColumn(r); ++c) {
-          if (shade && shade[c] >= 0.5) continue;
+          if (shade[c] >= 0.5) continue;
           const bool dull = dull_row && dull_row[c] < kDullSunshine;
-          sum[c] += beam * IncidenceFactor(IncidenceCosine(slope_row[c], sun_now), sun_now.up, dull);
+          sum[c] += step.beam * IncidenceFactor(IncidenceCosine(slope_row[c], step.sun), step.sun.up, dull);
         }
       }
     }
@@ -266,22 +269,49 @@ void expokorrklasse::ComputeStep(int day, int month, int hour, int minute) {
   }
 }
 
+// The cell's radiation on the slope, its factor and the corrected
+// temperature. Without shadows the sum over the sub-steps is made here, added
+// in sub-step order from 0 as the shaded sum is.
 void expokorrklasse::FinishStep() {
   const double sum = horizontal_radiation;
   const bool sunlit = sum > 0.0;
   const bool correct_temperature = temperature_index > 0 && temperature;
+  const bool summed = features.casts_shadows && process_index == 0;
+  const int stride = ncols + 1;
+  beamed.clear();
+  for (const sub_step_sun& step : sub_steps)
+    if (step.beam > 0.0) beamed.push_back(step);
+  const sub_step_sun* const first_beam = beamed.data();
+  const sub_step_sun* const end_beam = first_beam + beamed.size();
   for (int r = first_row; r <= last_row; ++r) {
     double* factor = correction[r];
     double* sloped = sloped_radiation[r];
     double* corrected = correct_temperature ? corrected_temperature[r] : nullptr;
     const double* t = correct_temperature ? temperature[r] : nullptr;
     const double* sun = sunshine ? sunshine[r] : nullptr;
-    if (corrected)
-      for (int c = 1; c <= ncols; ++c) corrected[c] = nodata_value;
-    for (int c = FirstColumn(r); c <= LastColumn(r); ++c) {
-      if (!InRegion(r, c)) continue;
-      sloped[c] = factor[c];
-      factor[c] = sunlit ? factor[c] / sum : 0.0;
+    const slope_terms* slope_row = slopes.data() + static_cast<std::size_t>(r) * stride;
+    const int first = FirstColumn(r);
+    const int last = LastColumn(r);
+    if (corrected) {
+      for (int c = 1; c < first; ++c) corrected[c] = nodata_value;
+      for (int c = last + 1; c <= ncols; ++c) corrected[c] = nodata_value;
+    }
+    for (int c = first; c <= last; ++c) {
+      if (!InRegion(r, c)) {
+        if (corrected) corrected[c] = nodata_value;
+        continue;
+      }
+      double on_slope = 0.0;
+      if (summed) {
+        on_slope = factor[c];
+      } else {
+        const bool dull = sun && sun[c] < kDullSunshine;
+        for (const sub_step_sun* step = first_beam; step != end_beam; ++step)
+          on_slope +=
+              step->beam * IncidenceFactor(IncidenceCosine(slope_row[c], step->sun), step->sun.up, dull);
+      }
+      sloped[c] = on_slope;
+      factor[c] = sunlit ? on_slope / sum : 0.0;
       if (corrected) {
         const double relative_sunshine = sun ? sun[c] : kDefaultRelativeSunshine;
         corrected[c] =

@@ -72,6 +72,7 @@ class expokorrklasse : public teilmodellklasse {
   void PrepareSlopeTerms();
   void ClearShadows();
   void ComputeStep(int day, int month, int hour, int minute);
+  void SumShadedSubSteps();
   void FinishStep();
   bool InRegion(int row, int col) const {
     return zone_grid[row][col] != nodata_value &&
@@ -100,6 +101,16 @@ class expokorrklasse : public teilmodellklasse {
   // computed step (the soil model's lake set-up may still change the slopes
   // while the modules are built).
   std::vector<slope_terms> slopes;
+  // The sun of each sub-step of the step, and those with beam radiation.
+  struct sub_step_sun {
+    bool daylight = false;
+    double azimuth = 0.0;    // radians
+    double elevation = 0.0;  // radians
+    sun_terms sun;
+    double beam = 0.0;
+  };
+  std::vector<sub_step_sun> sub_steps;
+  std::vector<sub_step_sun> beamed;
   int countdown = 0;
   bool date_warning_given = false;
 };

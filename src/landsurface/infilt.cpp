@@ -120,8 +120,7 @@ void infiltrationsmodellklasse::RunTimeStep(int minute, int hour, int day, int m
     excess_table->StartStep();
     for (int r = std::max(first_row, 1); r <= std::min(last_row, nrows); ++r) {
       const row_range cols = row_ranges ? row_ranges[r] : row_range{1, ncols};
-      for (int c = cols.first; c <= cols.last; ++c)
-        if (const int z = CellSubbasin(r, c); z != 0) excess_table->AddCell(r, c, z, excess_grid[r][c], 1.0);
+      AddSubbasinRow(*excess_table, r, cols, excess_grid[r]);
     }
     excess_table->EndStep(year, month, day, hour, minute, 1);
   }

@@ -201,12 +201,6 @@ int interzeptionsmodellklasse::LastColumn(int row) const {
   return row_ranges ? std::min(row_ranges[row].last, ncols) : ncols;
 }
 
-int interzeptionsmodellklasse::ZoneIndex(int row, int col) const {
-  if (!zone_code_map) return 0;
-  const int code = ZoneCodeOf(zone_grid[row][col]);
-  return code >= 0 && code <= max_zone_code ? zone_code_map[code] : 0;
-}
-
 // ---------------------------------------------------------------- tracers
 
 void interzeptionsmodellklasse::SetUpTracers(int& error, int count,
@@ -302,18 +296,32 @@ void interzeptionsmodellklasse::StartStatistics() {
 }
 
 void interzeptionsmodellklasse::AddLayerStatistics(int layer, int r, int c, int zone, double weight) {
-  const auto i = static_cast<std::size_t>(layer);
-  if (zonalstatistic* s = evaporation[i].statistics.get())
-    s->AddCell(r, c, zone, evaporation[i][r][c], weight);
-  if (zonalstatistic* s = storage[i].statistics.get()) s->AddCell(r, c, zone, storage[i][r][c], weight);
-  if (zonalstatistic* s = throughfall[i].statistics.get())
-    s->AddCell(r, c, zone, throughfall[i][r][c], weight);
+  const auto l = static_cast<std::size_t>(layer);
+  for (std::size_t k = fed_begin[l]; k < fed_begin[l + 1]; ++k)
+    fed_tables[k].table->AddCell(r, c, zone, fed_tables[k].values[c], weight);
+}
+
+void interzeptionsmodellklasse::AddRowStatistics(int r, const int* zones) {
+  const double* const zone_row = zone_grid[r];
+  const double* const region_row = mpi_regions_data ? mpi_regions_data[r] : nullptr;
+  const double nodata = nodata_value;
+  const double region = process_index;
+  const auto zone_of = [&](int c) {
+    return zone_row[c] != nodata && (!region_row || region_row[c] == region) ? zones[c] : -1;
+  };
+  AddRowToTables(fed_tables, r, FirstColumn(r), LastColumn(r), zone_of);
+}
+
+bool interzeptionsmodellklasse::IsTwin(const zonalstatistic* table) const {
+  for (const auto& twin : twin_tables)
+    if (twin.first == table) return true;
+  return false;
 }
 
 void interzeptionsmodellklasse::AddZeroStatistics(int layer, int r, int c, int zone, double weight) {
-  const auto i = static_cast<std::size_t>(layer);
-  for (std::vector<owned_grid>* list : {&evaporation, &storage, &throughfall})
-    if (zonalstatistic* s = (*list)[i].statistics.get()) s->AddCell(r, c, zone, 0.0, weight);
+  const auto l = static_cast<std::size_t>(layer);
+  for (std::size_t k = fed_begin[l]; k < fed_begin[l + 1]; ++k)
+    fed_tables[k].table->AddCell(r, c, zone, 0.0, weight);
 }
 
 inline interzeptionsmodellklasse::canopy_parameters interzeptionsmodellklasse::CanopyAt(
@@ -325,6 +333,8 @@ inline interzeptionsmodellklasse::canopy_parameters interzeptionsmodellklasse::C
 }
 
 void interzeptionsmodellklasse::FillRows(int r) {
+  fed_tables.clear();
+  fed_begin.resize(static_cast<std::size_t>(layer_count) + 2);
   for (int l = 0; l <= layer_count; ++l) {
     const auto i = static_cast<std::size_t>(l);
     canopy_rows& rows = rows_of_layer[i];
@@ -333,6 +343,11 @@ void interzeptionsmodellklasse::FillRows(int r) {
     rows.throughfall = throughfall[i][r];
     rows.transpiration = potential_transpiration[i][r];
     rows.interception = potential_interception[i][r];
+    fed_begin[i] = fed_tables.size();
+    for (owned_grid* grid : {&evaporation[i], &storage[i], &throughfall[i]})
+      if (grid->statistics && grid->statistics->IsOn() && !IsTwin(grid->statistics.get()))
+        fed_tables.push_back({grid->statistics.get(), grid->data[r]});
+    fed_begin[i + 1] = fed_tables.size();
     if (l == 0) continue;
     rows.landuse = landuse[i][r];
     rows.leaf_area_index = leaf_area_index[i][r];
@@ -347,17 +362,28 @@ void interzeptionsmodellklasse::OneLayerCells() {
   const double nodata = nodata_value;
   const double region = process_index;
   const bool tracers = tracer_count > 0;
-  const bool statistics = statistics_on;
   const bool snow_canopy = traits.snow_canopy;
   const bool canopy_statistics = !canopy_tables.empty();
   const canopy_rows& one = rows_of_layer[1];
   const canopy_rows& total = rows_of_layer[0];
+  twin_tables.clear();
+  if (statistics_on && !glacier) {
+    for (std::vector<owned_grid>* list : {&evaporation, &storage, &throughfall}) {
+      zonalstatistic* const totals = (*list)[0].statistics.get();
+      const zonalstatistic* const layer = (*list)[1].statistics.get();
+      if (totals && layer && totals->IsOn() && totals->FeedsLike(*layer))
+        twin_tables.emplace_back(totals, layer);
+    }
+  }
   for (int r = first_row; r <= last_row; ++r) {
     FillRows(r);
     const double* const zone_row = zone_grid[r];
     const double* const region_row = mpi_regions_data ? mpi_regions_data[r] : nullptr;
     const double* const glacier_row = glacier ? glacier[r] : nullptr;
     const double* const input_row = input_water[r];
+    const int* const zones = statistics_on || tracers || canopy_statistics ? ZoneIndexRow(r) : nullptr;
+    // Without glaciers the tables take the row's values after the cells.
+    const bool statistics = statistics_on && glacier_row;
     for (int c = FirstColumn(r), last = LastColumn(r); c <= last; ++c) {
       if (zone_row[c] == nodata || (region_row && region_row[c] != region)) {
         one.evaporation[c] = total.evaporation[c] = one.throughfall[c] = total.throughfall[c] = nodata;
@@ -365,7 +391,7 @@ void interzeptionsmodellklasse::OneLayerCells() {
       }
       const double w = glacier_row ? GlacierShare(glacier_row[c]) : 0.0;
       const double input = input_row[c];
-      const int zone = statistics || tracers || canopy_statistics ? ZoneIndex(r, c) : 0;
+      const int zone = zones ? zones[c] : 0;
       const double reaching = snow_canopy ? SnowCanopyCell(r, c, zone, input, w) : input;
       if (w < 1.0) {
         const canopy_parameters canopy = CanopyAt(one, c);
@@ -403,7 +429,10 @@ void interzeptionsmodellklasse::OneLayerCells() {
         }
       }
     }
+    if (statistics_on && !glacier_row) AddRowStatistics(r, zones);
   }
+  for (const auto& [totals, layer] : twin_tables) totals->TakeStepSums(*layer);
+  twin_tables.clear();
 }
 
 template <interception_limit Limit>
@@ -412,7 +441,6 @@ void interzeptionsmodellklasse::LayeredCells() {
   const double nodata = nodata_value;
   const double region = process_index;
   const bool tracers = tracer_count > 0;
-  const bool statistics = statistics_on;
   const bool snow_canopy = traits.snow_canopy;
   const bool canopy_statistics = !canopy_tables.empty();
   const canopy_rows* const layers = rows_of_layer.data();
@@ -423,6 +451,9 @@ void interzeptionsmodellklasse::LayeredCells() {
     const double* const region_row = mpi_regions_data ? mpi_regions_data[r] : nullptr;
     const double* const glacier_row = glacier ? glacier[r] : nullptr;
     const double* const input_row = input_water[r];
+    const int* const zones = statistics_on || tracers || canopy_statistics ? ZoneIndexRow(r) : nullptr;
+    // Without glaciers the tables take the row's values after the cells.
+    const bool statistics = statistics_on && glacier_row;
     for (int c = FirstColumn(r), last = LastColumn(r); c <= last; ++c) {
       if (zone_row[c] == nodata || (region_row && region_row[c] != region)) {
         for (int l = 0; l <= L; ++l) layers[l].evaporation[c] = layers[l].throughfall[c] = nodata;
@@ -430,7 +461,7 @@ void interzeptionsmodellklasse::LayeredCells() {
       }
       const double w = glacier_row ? GlacierShare(glacier_row[c]) : 0.0;
       const double input = input_row[c];
-      const int zone = statistics || tracers || canopy_statistics ? ZoneIndex(r, c) : 0;
+      const int zone = zones ? zones[c] : 0;
       const double reaching = snow_canopy ? SnowCanopyCell(r, c, zone, input, w) : input;
       if (w < 1.0) {
         double water = reaching;
@@ -471,6 +502,7 @@ void interzeptionsmodellklasse::LayeredCells() {
           for (int l = 0; l <= L; ++l) AddZeroStatistics(l, r, c, zone, w);
       }
     }
+    if (statistics_on && !glacier_row) AddRowStatistics(r, zones);
   }
 }
 

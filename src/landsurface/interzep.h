@@ -154,6 +154,10 @@ class interzeptionsmodellklasse : public teilmodellklasse {
   void TracerStatisticsCell(int r, int c, int zone, double weight);
   void AddLayerStatistics(int layer, int r, int c, int zone, double weight);
   void AddZeroStatistics(int layer, int r, int c, int zone, double weight);
+  // Whether `table` takes its sums from its layer's table this step.
+  bool IsTwin(const zonalstatistic* table) const;
+  // Every table of row r, from the grid rows after the cells (no glaciers).
+  void AddRowStatistics(int r, const int* zones);
   void EndStep();
 
   // Snow canopy (interzep_canopy.cpp).
@@ -174,7 +178,6 @@ class interzeptionsmodellklasse : public teilmodellklasse {
     return zone_grid[row][col] != nodata_value &&
            (!mpi_regions_data || mpi_regions_data[row][col] == process_index);
   }
-  int ZoneIndex(int row, int col) const;
   int FirstColumn(int row) const;
   int LastColumn(int row) const;
   // The current row of one layer's grids (layer 0: the totals only).
@@ -197,6 +200,14 @@ class interzeptionsmodellklasse : public teilmodellklasse {
   // Capacity and coverage of a layer in column c; none (0, 0) where the
   // layer is absent, so that it passes on what reaches it.
   canopy_parameters CanopyAt(const canopy_rows& rows, int c) const;
+
+  // The layer tables that are written and the grid rows they take, gathered
+  // per row: those of layer l at fed_begin[l] .. fed_begin[l + 1] - 1.
+  std::vector<table_row> fed_tables;
+  std::vector<std::size_t> fed_begin;  // layers 0..L + 1
+  // One layer without glaciers: the totals' grids hold the layer's values,
+  // so each totals' table takes the sums of its layer's table (total, layer).
+  std::vector<std::pair<zonalstatistic*, const zonalstatistic*>> twin_tables;
 
   int layer_count = 1;
   bool statistics_on = false;              // some layer table is written

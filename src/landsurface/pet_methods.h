@@ -6,13 +6,20 @@
 // mm per step, radiation in Wh/m² per step, resistances in s/m, pressures in
 // hPa, temperatures in °C. The properties of moist air (saturation vapour
 // pressure and its slope, psychrometric constant, latent heat, barometric
-// pressure) come from physics/moist_air.h.
+// pressure) come from physics/moist_air.h. What runs for every cell and step
+// is defined here, inline, so that the cell loops keep their values in
+// registers.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <limits>
 
+#include "physics/heat.h"
 #include "physics/moist_air.h"
+#include "physics/solar.h"
+#include "physics/units.h"
 
 namespace velmo {
 
@@ -58,21 +65,80 @@ struct pm_part_terms {
   double aerodynamic_numerator = 0.0;  // mm s/m: the aerodynamic term times ra
 };
 
-pm_part_terms PenmanMonteithPart(const pm_part_input& part);
-
 // Longwave loss of a part, Wh/m² per step.
-double LongwaveLoss(double vapour_pressure, double relative_sunshine, double diffuse_fraction,
-                    double temperature, double step_minutes, double fraction);
-// Aerodynamic resistance of the uppermost layer.
-double AerodynamicResistance(double roughness_length, double wind_speed);
-// Surface resistance of a layer; `night_form` for an upper layer at night.
-double SurfaceResistance(double canopy_resistance, double leaf_area_index, double coverage, bool night_form);
+inline double LongwaveLoss(double vapour_pressure, double relative_sunshine, double diffuse_fraction,
+                           double temperature, double step_minutes, double fraction) {
+  const double emissivity = kLongwaveEmissivityBase - kLongwaveEmissivityVapour * std::sqrt(vapour_pressure);
+  const double cloud_term = diffuse_fraction + (1.0 - diffuse_fraction) * relative_sunshine;
+  return emissivity * cloud_term * EnergyOfStep(BlackBodyFlux(CelsiusToKelvin(temperature)), step_minutes) *
+         fraction;
+}
+
 // Aerodynamic term in mm for one part.
-double AerodynamicTerm(double vapour_pressure_deficit, double temperature, double ra, double step_minutes,
-                       double fraction);
+inline double AerodynamicTerm(double vapour_pressure_deficit, double temperature, double ra,
+                              double step_minutes, double fraction) {
+  return kAerodynamicTermFactor * kSecondsPerMinute * step_minutes * fraction * vapour_pressure_deficit /
+         ((kZeroCelsius + temperature) * ra);
+}
+
+inline pm_part_terms PenmanMonteithPart(const pm_part_input& part) {
+  pm_part_terms terms;
+  const double water_equivalent = EvaporationEnergyPerMillimetre(part.temperature);
+  if (part.net_radiation_given) {
+    terms.net_energy = part.net_radiation * part.fraction / water_equivalent;
+  } else {
+    const double longwave = LongwaveLoss(part.vapour_pressure, part.relative_sunshine, part.diffuse_fraction,
+                                         part.temperature, part.step_minutes, part.fraction);
+    terms.net_energy = part.daylight
+                           ? kNetRadiationShare * (part.absorbed_shortwave - longwave) / water_equivalent
+                           : -longwave / water_equivalent;
+  }
+  terms.delta_over_gamma = SaturationVapourPressureSlopeTetens(part.temperature) /
+                           PsychrometricConstant(part.pressure, part.temperature);
+  const double deficit = std::max(0.0, part.saturation_vapour_pressure - part.vapour_pressure);
+  // Aerodynamic term times ra; the layer divides by its own ra.
+  terms.aerodynamic_numerator =
+      AerodynamicTerm(deficit, part.temperature, 1.0, part.step_minutes, part.fraction);
+  return terms;
+}
+
+// ln 0.6: 0.6^x is taken as exp(x·ln 0.6), the same number at a third of the cost.
+inline const double kLogCanopyLightBase = std::log(kCanopyLightBase);
+
+namespace detail {
+inline double ResistanceFromProfile(double roughness_length, double log_profile, double wind_speed) {
+  if (roughness_length > kTallRoughnessLength) return kTallCanopyResistance;
+  return kAerodynamicResistanceFactor * log_profile * log_profile /
+         (1.0 + kAerodynamicWindFactor * wind_speed);
+}
+
+inline double ResistanceFromLight(double canopy_resistance, double leaf_area_index, double coverage,
+                                  bool night_form, double light_term) {
+  if (canopy_resistance <= 0.0) return 0.0;
+  if (leaf_area_index <= 0.0 || coverage <= 0.0) return kClosedStomataResistance;
+  if (night_form) return kClosedStomataResistance / (leaf_area_index * coverage);
+  return canopy_resistance / (1.0 - light_term);
+}
+}  // namespace detail
+
+// Aerodynamic resistance of the uppermost layer.
+inline double AerodynamicResistance(double roughness_length, double wind_speed) {
+  return detail::ResistanceFromProfile(roughness_length,
+                                       std::log(kResistanceReferenceHeight / roughness_length), wind_speed);
+}
+
+// Surface resistance of a layer; `night_form` for an upper layer at night.
+inline double SurfaceResistance(double canopy_resistance, double leaf_area_index, double coverage,
+                                bool night_form) {
+  return detail::ResistanceFromLight(canopy_resistance, leaf_area_index, coverage, night_form,
+                                     std::exp(kLogCanopyLightBase * leaf_area_index * coverage));
+}
+
 // The Penman-Monteith combination: (energy·Δ/γ + Aa)/(r_surface/ra + Δ/γ + 1).
-double PenmanMonteithRate(double energy, double delta_over_gamma, double aerodynamic_term,
-                          double surface_resistance, double ra);
+inline double PenmanMonteithRate(double energy, double delta_over_gamma, double aerodynamic_term,
+                                 double surface_resistance, double ra) {
+  return (energy * delta_over_gamma + aerodynamic_term) / (surface_resistance / ra + delta_over_gamma + 1.0);
+}
 
 // One vegetation layer of a cell.
 struct pm_layer_input {
@@ -104,14 +170,11 @@ struct pm_layer_result {
   double soil = 0.0;           // mm
 };
 
-pm_layer_result PenmanMonteithLayer(const pm_part_terms& terms, const pm_layer_input& layer, bool daylight,
-                                    pm_layer_state& state);
-
 // The exponentials and the logarithm of a layer's vegetation: the light
 // passing the canopy, the light term of the daytime surface resistance and
-// the logarithmic wind profile. They depend on the land use alone, so a
-// caller that keeps them from cell to cell recomputes them only where the
-// values change.
+// the logarithmic wind profile, and the surface resistances of day and night
+// made from them. They depend on the land use alone, so a caller that keeps
+// them from cell to cell recomputes them only where the values change.
 struct pm_vegetation_terms {
   static constexpr double kNone = std::numeric_limits<double>::quiet_NaN();  // equals no value
   double extinction_leaf_area = kNone;                                       // k·LAI they were computed for
@@ -120,13 +183,86 @@ struct pm_vegetation_terms {
   double light_term = 1.0;                                                   // 0.6^(LAI·coverage)
   double roughness_length = kNone;                                           // z0 of the uppermost layer
   double log_profile = 0.0;                                                  // ln(20 m / z0)
+  // rsc, LAI and coverage the resistances were made for.
+  double canopy_resistance = kNone;
+  double leaf_area_index = kNone;
+  double coverage = kNone;
+  double day_resistance = 0.0;    // s/m
+  double night_resistance = 0.0;  // s/m, the night form of an upper layer
 };
 // Brings `terms` up to the layer's values.
-void UpdateVegetationTerms(const pm_layer_input& layer, pm_vegetation_terms& terms);
-// The same layer computation with terms already up to date.
-pm_layer_result PenmanMonteithLayer(const pm_part_terms& terms, const pm_layer_input& layer,
-                                    const pm_vegetation_terms& vegetation, bool daylight,
-                                    pm_layer_state& state);
+inline void UpdateVegetationTerms(const pm_layer_input& layer, pm_vegetation_terms& terms) {
+  const double extinction_leaf_area = layer.extinction * layer.leaf_area_index;
+  if (extinction_leaf_area != terms.extinction_leaf_area) {
+    terms.extinction_leaf_area = extinction_leaf_area;
+    terms.canopy_transmission = std::exp(-extinction_leaf_area);
+  }
+  const double active_leaf_area = layer.leaf_area_index * layer.coverage;
+  if (active_leaf_area != terms.active_leaf_area) {
+    terms.active_leaf_area = active_leaf_area;
+    terms.light_term = std::exp(kLogCanopyLightBase * active_leaf_area);
+  }
+  if (layer.top && layer.roughness_length != terms.roughness_length) {
+    terms.roughness_length = layer.roughness_length;
+    terms.log_profile = std::log(kResistanceReferenceHeight / layer.roughness_length);
+  }
+  if (layer.canopy_resistance != terms.canopy_resistance || layer.leaf_area_index != terms.leaf_area_index ||
+      layer.coverage != terms.coverage) {
+    terms.canopy_resistance = layer.canopy_resistance;
+    terms.leaf_area_index = layer.leaf_area_index;
+    terms.coverage = layer.coverage;
+    terms.day_resistance = detail::ResistanceFromLight(layer.canopy_resistance, layer.leaf_area_index,
+                                                       layer.coverage, false, terms.light_term);
+    terms.night_resistance = detail::ResistanceFromLight(layer.canopy_resistance, layer.leaf_area_index,
+                                                         layer.coverage, true, terms.light_term);
+  }
+}
+
+// The layer computation with terms already up to date.
+inline pm_layer_result PenmanMonteithLayer(const pm_part_terms& terms, const pm_layer_input& layer,
+                                           const pm_vegetation_terms& vegetation, bool daylight,
+                                           pm_layer_state& state) {
+  // Energy: the uppermost layer takes the net radiation, each layer below
+  // what the layers above left; the canopy absorbs its share.
+  const double canopy_share = layer.coverage * (1.0 - vegetation.canopy_transmission);
+  const double incoming = layer.top ? terms.net_energy : state.energy;
+  const double absorbed = canopy_share * incoming;
+  const double remaining = std::max(0.0, incoming - absorbed);
+  state.energy = remaining;
+
+  if (layer.top)
+    state.top_resistance =
+        detail::ResistanceFromProfile(layer.roughness_length, vegetation.log_profile, layer.wind_speed);
+  const double ra =
+      layer.top ? state.top_resistance : layer.leaf_area_above * layer.leaf_area_scale + state.top_resistance;
+
+  // Open water keeps its daytime (zero) resistance at night.
+  const bool night_form = !daylight && !(layer.lowest && layer.lake);
+  const double rs = night_form ? vegetation.night_resistance : vegetation.day_resistance;
+  // The three rates share ra, Δ/γ and the aerodynamic term.
+  const double inverse_ra = 1.0 / ra;
+  const double aerodynamic = terms.aerodynamic_numerator * inverse_ra;
+  const double dg = terms.delta_over_gamma;
+  const auto rate = [&](double energy, double surface_resistance) {
+    return (energy * dg + aerodynamic) / (surface_resistance * inverse_ra + dg + 1.0);
+  };
+
+  const double canopy_energy = layer.lake ? remaining + absorbed : absorbed;
+  const double soil_energy = layer.lake ? 0.0 : remaining;
+  pm_layer_result result;
+  if (layer.lowest && !layer.lake) result.soil = rate(soil_energy, layer.soil_resistance);
+  if (!layer.lake) result.interception = rate(canopy_energy, layer.interception_resistance);
+  result.transpiration = rate(canopy_energy, rs);
+  return result;
+}
+
+// The same for one layer alone, its vegetation terms computed afresh.
+inline pm_layer_result PenmanMonteithLayer(const pm_part_terms& terms, const pm_layer_input& layer,
+                                           bool daylight, pm_layer_state& state) {
+  pm_vegetation_terms vegetation;
+  UpdateVegetationTerms(layer, vegetation);
+  return PenmanMonteithLayer(terms, layer, vegetation, daylight, state);
+}
 
 // ---------------------------------------------------------------- Hamon, Wendling, Haude
 
@@ -187,18 +323,41 @@ struct sunshine_threshold {
 // coefficients of s(r) = cs0 + cs1·r + cs2·r² + cs3·r³; it must lie in 0..1.
 sunshine_threshold SunshineThreshold(const std::array<double, 4>& cs);
 
-double Cubic(const std::array<double, 4>& c, double x);
+inline double Cubic(const std::array<double, 4>& c, double x) {
+  return c[0] + x * (c[1] + x * (c[2] + x * c[3]));
+}
+
 // Relative sunshine from the radiation ratio r (0 at or below r0), in 0..1.
-double RelativeSunshine(double ratio, const std::array<double, 4>& cs, double r0);
+inline double RelativeSunshine(double ratio, const std::array<double, 4>& cs, double r0) {
+  const double s = ratio > r0 ? Cubic(cs, ratio) : 0.0;
+  return std::clamp(s, 0.0, 1.0);
+}
+
+// Cloudiness as a quadratic of the radiation ratio.
+inline constexpr double kCloudinessBase = 0.997;
+inline constexpr double kCloudinessLinear = 0.4473;
+inline constexpr double kCloudinessQuadratic = -1.4059;
 // Cloudiness from the radiation ratio, at most 1.
-double Cloudiness(double ratio);
+inline double Cloudiness(double ratio) {
+  if (ratio > 1.0) return 0.0;
+  return std::min(1.0, kCloudinessBase + kCloudinessLinear * ratio + kCloudinessQuadratic * ratio * ratio);
+}
 // Atmospheric transmissivity of the day.
 double Transmissivity(double mean, double amplitude, int day, int month);
 // Clear-sky radiation (Wh/m²) summed over the daylight sub-steps of length
 // h hours with the given zenith cosines, for ln of the day's transmissivity;
 // sub-steps with the sun below the horizon add nothing.
-double ClearSkyRadiation(const double* cos_zenith, int count, double h, double log_transmissivity,
-                         double pressure);
+inline double ClearSkyRadiation(const double* cos_zenith, int count, double h, double log_transmissivity,
+                                double pressure) {
+  const double relative_pressure = pressure / kReferencePressure;
+  double sum = 0.0;
+  for (int i = 0; i < count; ++i) {
+    const double cz = cos_zenith[i];
+    if (cz <= 0.0) continue;
+    sum += std::exp(log_transmissivity * relative_pressure / cz) * kSolarConstant * h * cz;
+  }
+  return sum;
+}
 
 // Daily temperature amplitude of the day: linear between mid-months (index
 // as monthly_table).

@@ -292,6 +292,7 @@ class meteointerpol : public modelobject {
   // The regression of the row's active cells into `values`.
   void RegressionRow(int row, double* values);
   void FindLocatedRows();
+  void FindActiveZones();
   void RegressionIdwRow(int row);
   void BilinearRow(int row);
   void SplineRow(int row);
@@ -378,6 +379,9 @@ class meteointerpol : public modelobject {
   // Per active row: whether every active cell has both coordinates (built
   // at the first regression step).
   std::vector<char> located_rows;
+  // Per active cell: its zone's index in the statistics table (built at the
+  // first step that feeds the table).
+  std::vector<int> active_zones;
   std::vector<double> row_numerator;
   std::vector<double> row_denominator;
 

@@ -20,8 +20,6 @@ constexpr const char* kHelperName = "MPIHelper";
 constexpr int kProgressNameWidth = 20;
 // Region of the cells this process computes.
 constexpr double kOwnRegion = 0.0;
-// Weight of a cell in the zone statistics.
-constexpr double kCellWeight = 1.0;
 
 // What a step does to the active cells.
 enum step_kind {
@@ -623,16 +621,32 @@ void meteointerpol::StoreRow(int r) {
   }
 }
 
+// Every cell of the zone means weighs 1.
 void meteointerpol::CountRow(int r) {
   const size_t row = static_cast<size_t>(r - first_row);
   const double* out = result[r];
-  const double* zones = zone_grid[r];
-  for (int k = active_begin[row]; k < active_begin[row + 1]; ++k) {
-    const int c = active_cols[static_cast<size_t>(k)];
-    // A cell still missing after the limits stays out of the zone means.
-    if (!IsValidValue(out[c], section.nodata)) continue;
-    const int zone = zone_code_map ? zone_code_map[static_cast<int>(zones[c])] : 0;
-    statistics->AddCell(r, c, zone, out[c], kCellWeight);
+  const int* cols = active_cols.data();
+  if (active_zones.size() != active_cols.size()) FindActiveZones();
+  const int* zones = active_zones.data();
+  const double missing = section.nodata;
+  // The cells are walked by their index k among the active cells, so that
+  // a cell's zone is one look-up; the table takes each cell's column.
+  statistics->AddCells(
+      r, active_begin[row], active_begin[row + 1],
+      // A cell still missing after the limits stays out of the zone means.
+      [&](int k) { return IsValidValue(out[cols[k]], missing) ? zones[k] : -1; },
+      [out, cols](int k) { return out[cols[k]]; }, [cols](int k) { return cols[k]; });
+}
+
+void meteointerpol::FindActiveZones() {
+  active_zones.assign(active_cols.size(), 0);
+  if (!zone_code_map) return;
+  for (int r = first_row; r <= last_row; ++r) {
+    const size_t row = static_cast<size_t>(r - first_row);
+    const double* zones = zone_grid[r];
+    for (int k = active_begin[row]; k < active_begin[row + 1]; ++k)
+      active_zones[static_cast<size_t>(k)] =
+          zone_code_map[static_cast<int>(zones[active_cols[static_cast<size_t>(k)]])];
   }
 }
 

@@ -58,6 +58,21 @@ bool ProgressLineDue(int message_interval, double time_interval, double interval
 
 int ZoneCodeOf(double value) { return static_cast<int>(std::floor(value + 0.5)); }
 
+const int* teilmodellklasse::ZoneIndexRow(int row) {
+  const auto width = static_cast<size_t>(ncols) + 1;
+  if (cell_zone_indices.empty()) {
+    cell_zone_indices.assign(static_cast<size_t>(std::max(0, last_row - first_row + 1)) * width, 0);
+    for (int r = first_row; r <= last_row && zone_grid && zone_code_map; ++r) {
+      int* zones = cell_zone_indices.data() + static_cast<size_t>(r - first_row) * width;
+      for (int c = 1; c <= ncols; ++c) {
+        const int code = ZoneCodeOf(zone_grid[r][c]);
+        zones[c] = code >= 0 && code <= max_zone_code ? zone_code_map[code] : 0;
+      }
+    }
+  }
+  return cell_zone_indices.data() + static_cast<size_t>(row - first_row) * width;
+}
+
 zone_ranking_fault RankZones(double** grid, int nrows, int ncols, const row_range* row_ranges,
                              double nodata_value, double** cell_weights, double cellsize,
                              zone_ranking& result) {

@@ -150,6 +150,13 @@ class teilmodellklasse : public modelobject {
   void RankZoneGrid(double**& grid_data, std::vector<zone_record>& zones, std::vector<int>& code_map,
                     int& zone_count_out, int& max_code_out);
 
+  // Zone indices (into the zone table of the settings) of the cells of row
+  // `row` (first_row..last_row) of the zone grid, columns 1..ncols: the zone
+  // of the cell's code (ZoneCodeOf), 0 where no zone has that code. Built at
+  // the first call, since the zone grid keeps its values through a run; a
+  // cell loop that feeds zone tables takes its zones from here.
+  const int* ZoneIndexRow(int row);
+
   int flow_control_parameter = 0;  // 0 = module off
   double time_interval = 0.0;      // minutes
   double steps_per_day = 0.0;
@@ -191,6 +198,8 @@ class teilmodellklasse : public modelobject {
  private:
   void ReadSectionHead(bool section_required);
   void CloseControlFile();
+
+  std::vector<int> cell_zone_indices;  // rows first_row..last_row of ncols + 1 columns
 };
 
 }  // namespace velmo

@@ -1122,13 +1122,15 @@ deepest_roots UpdateCellParameters(defaultini& setup, const landuse_cell_day& da
 
   const landuse_table_entry* first =
       RecordAt(setup.landuse_table, setup.landuse_layer_grids[1][r][c], nodata);
+  // The day of the first layer's land use serves that layer too.
+  landuse_cell_day first_day;
   if (!first) {
     lists.albedo[r][c] = nodata;
     lists.evaporation_resistance[r][c] = nodata;
   } else {
-    const landuse_cell_day at = CellDay(setup, *first, date, year, 1, r, c, z, days, false);
-    lists.albedo[r][c] = first->ValueOn(&lists_of::Albedo, at);
-    lists.evaporation_resistance[r][c] = first->ResistanceOn(&lists_of::rs_evaporation, at);
+    first_day = CellDay(setup, *first, date, year, 1, r, c, z, days, false);
+    lists.albedo[r][c] = first->ValueOn(&lists_of::Albedo, first_day);
+    lists.evaporation_resistance[r][c] = first->ResistanceOn(&lists_of::rs_evaporation, first_day);
   }
 
   deepest_roots deepest{data[kRootDepthGrid][1][r][c], 1};
@@ -1145,7 +1147,8 @@ deepest_roots UpdateCellParameters(defaultini& setup, const landuse_cell_day& da
       continue;
     }
     if (row[kRootDepthGrid][c] > deepest.depth) deepest = {row[kRootDepthGrid][c], l};
-    const landuse_cell_day at = CellDay(setup, *record, date, year, l, r, c, z, days, true);
+    const landuse_cell_day at =
+        l == 1 && record == first ? first_day : CellDay(setup, *record, date, year, l, r, c, z, days, true);
     row[kRootDepthGrid][c] = record->ValueOn(&lists_of::RootDepth, at);
     row[kLeafAreaIndexGrid][c] = record->ValueOn(&lists_of::LAI, at);
     row[kVegetationCoverGrid][c] = record->ValueOn(&lists_of::VCF, at);

@@ -8,6 +8,7 @@
 #include <malloc.h>
 #endif
 
+#include <array>
 #include <csignal>
 #include <filesystem>
 #include <memory>
@@ -321,6 +322,62 @@ TEST_F(ZonalStatFixture, CellWeightsAndPrecision) {
             "2000\t 1\t 1\t12\t5.84615\t0\t-9999\t5.84615\n"
             "2000\t 1\t 2\t12\t4.5\t-9999\t-9999\t4.5\n"
             "2000\t 1\t 3\t12\t5.84615\t-9999\t-9999\t5.84615\n");
+}
+
+TEST_F(ZonalStatFixture, ARowAddsWhatItsCellsAddOneByOne) {
+  // Row 2 of a 2 x 5 grid of cell weights fed through columns 1..7: a weight
+  // at the threshold, columns beyond the grid, a nodata value, a cell left
+  // out (negative zone), a zone beyond the table and a zone met again; the
+  // sums go on from those of an earlier row (a count of cells, or sums of
+  // weights that are no whole numbers). Two tables fed side by side take
+  // the values and three times the values.
+  const owned_matrix weights =
+      test::MatrixOf({{1.0, 1.0, 1.0, 1.0, 1.0}, {0.3, kCellWeightThreshold, 0.7, 1.1, 0.9}});
+  const std::vector<int> cell_zones = {0, 1, 1, -1, 2, 2, 9, 1};
+  const std::vector<double> values = {0.0, 0.1, 0.7, 5.0, 0.3, kNodata, 0.3, 1.0 / 3.0};
+  const auto value_of = [&](size_t t, int c) {
+    const double v = values[static_cast<size_t>(c)];
+    return v == kNodata ? v : v * static_cast<double>(2 * t + 1);
+  };
+  const auto zone_of = [&](int c) { return cell_zones[static_cast<size_t>(c)]; };
+  for (const double start : {7.0, 0.2}) {
+    SCOPED_TRACE(start);
+    std::array<std::vector<zone_record>, 5>
+        records;  // by cell (values, 3 x values), by row, side by side (2)
+    std::array<std::unique_ptr<zonalstatistic>, 5> tables;
+    for (size_t i = 0; i < records.size(); ++i) {
+      records[i] = zones;
+      int error = -1;
+      std::string name = "stat" + std::to_string(i) + ".txt";
+      tables[i] =
+          std::make_unique<zonalstatistic>(error, &ms, kNodata, weights.get(), 2, 5, records[i].data(), 3,
+                                           2001, 3, name, &output_dir, 0, nullptr, false);
+      EXPECT_EQ(error, 0);
+      for (zone_record& z : records[i]) z.value_sum = z.weight_sum = z.mean_divisor = start;
+    }
+    for (int c = 1; c <= 7; ++c)
+      for (size_t t = 0; t < 2; ++t) tables[t]->AddCell(2, c, zone_of(c), value_of(t, c), 1.0);
+    tables[2]->AddRow(2, 1, 7, zone_of, [&](int c) { return value_of(0, c); });
+    ASSERT_TRUE(tables[3]->FeedsLike(*tables[4]));
+    zonalstatistic::AddRowToEach(std::array<zonalstatistic*, 2>{tables[3].get(), tables[4].get()}, 2, 1, 7,
+                                 zone_of, value_of);
+    const auto same = [](const std::vector<zone_record>& a, const std::vector<zone_record>& b,
+                         const char* what) {
+      for (size_t z = 0; z < a.size(); ++z) {
+        EXPECT_EQ(a[z].weight_sum, b[z].weight_sum) << what << " " << z;
+        EXPECT_EQ(a[z].mean_divisor, b[z].mean_divisor) << what << " " << z;
+        EXPECT_EQ(a[z].value_sum, b[z].value_sum) << what << " " << z;
+      }
+    };
+    same(records[2], records[0], "by row");
+    same(records[3], records[0], "side by side, values");
+    same(records[4], records[1], "side by side, 3 x values");
+    EXPECT_EQ(records[0][1].weight_sum, start + 1.0 + 1.0 + 1.0);
+    EXPECT_EQ(records[0][2].weight_sum, start + 1.0);
+    EXPECT_EQ(records[0][3].weight_sum, start);
+    // Tables that share zone records are fed one after the other.
+    EXPECT_FALSE(tables[3]->FeedsLike(*tables[3]));
+  }
 }
 
 TEST_F(ZonalStatFixture, FullBufferIsWrittenMidRunAndRowsOnlyOnce) {

@@ -158,5 +158,30 @@ TEST_F(Evapotranspiration, TotalCountsTheInterceptionOnceItsGridExists) {
   EXPECT_NEAR(Cell("real_transpiration0"), 1.3, kTol);
 }
 
+TEST_F(Evapotranspiration, TablesCountAGlacierisedShareAsZero) {
+  // Every cell transpires its 1 mm; a glacierised share adds its weight to a
+  // table with the value 0.
+  AddGrid("soil_storage", 0.8);
+  AddGrid("available_soil_moisture", 100.0);
+  double** glacier = AddGrid("GlacierizedCells", 0.0);
+  for (const double share : {0.0, 0.25}) {
+    SCOPED_TRACE(share);
+    for (int r = 1; r <= settings_.nrows; ++r)
+      for (int c = 1; c <= settings_.ncols; ++c) glacier[r][c] = share;
+    et_section v;
+    v.stat_code = 1001;
+    auto module = Build(v);
+    module->LinkSoilGrids();
+    for (int r = 1; r <= settings_.nrows; ++r)
+      for (int c = 1; c <= settings_.ncols; ++c) Data("pot_transpiration1")[r][c] = 1.0;
+    module->RealEvapotranspiration(0, 24, 15, 7, 2000);
+    module->FlushBuffers();
+    const std::string mean = share == 0.0 ? "\t1.00000\n" : "\t0.75000\n";
+    for (const char* table : {"etr.stat", "etr_Layer_1.stat"})
+      EXPECT_NE(test::ReadFile(dir_ / table).find(mean), std::string::npos) << table;
+    module->CleanUp();
+  }
+}
+
 }  // namespace
 }  // namespace velmo

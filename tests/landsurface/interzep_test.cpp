@@ -301,6 +301,40 @@ TEST_F(Interception, GridsStatisticsAndFilesOfEachLayer) {
   EXPECT_THAT(console_.str(), HasSubstr("deleting module interception_model"));
 }
 
+TEST_F(Interception, TotalsTablesOfOneLayerShowItsRows) {
+  // One layer: the totals' tables show the layer's rows, also with a
+  // glacierised share (it adds nothing to the tables of either).
+  const auto rows = [&](const std::string& file) {
+    const std::string text = test::ReadFile(dir_ / file);
+    std::size_t at = 0;
+    for (int line = 0; line < 3 && at != std::string::npos; ++line) at = text.find('\n', at) + 1;
+    return text.substr(at);
+  };
+  for (const double share : {0.0, 0.5}) {
+    SCOPED_TRACE(share);
+    for (int i = 3; i < kGridTableLimit; ++i) grids_[i].SetInitialState();
+    AddLayers({{1.0, 4.0, 0.8, 0.3, 0.3}});
+    AddGrid("precipitation", 0.0);
+    if (share > 0.0) AddGrid("GlacierizedCells", share);
+    auto model = Build(Section(11, 1.0, 0, 1001));
+    double** precipitation = Data("precipitation");
+    for (int step = 0; step < 3; ++step) {
+      for (int r = 1; r <= kRows; ++r)
+        for (int c = 1; c <= kCols; ++c) precipitation[r][c] = (step == 1 ? 0.0 : 1.0) * (r + 2 * c);
+      Step(*model, step);
+    }
+    model->FlushBuffers();
+    EXPECT_EQ(rows("si.sta"), rows("si_Layer_1.sta"));
+    EXPECT_EQ(rows("ei.sta"), rows("ei_Layer_1.sta"));
+    EXPECT_EQ(rows("tf.sta"), rows("tf_Layer_1.sta"));
+    // Each table takes its own grid's sums.
+    EXPECT_NE(rows("si.sta"), rows("ei.sta"));
+    EXPECT_NE(rows("ei.sta"), rows("tf.sta"));
+    EXPECT_NE(rows("si.sta"), rows("tf.sta"));
+    model->CleanUp();
+  }
+}
+
 TEST_F(Interception, StoresStartFromTheirGridFiles) {
   settings_.InitialStateDirectory = &output_directory_;
   const std::string grid =

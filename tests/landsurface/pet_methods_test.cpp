@@ -190,34 +190,39 @@ TEST(PenmanMonteith, KeptVegetationTermsFollowTheValues) {
   struct Cell {
     double lai, coverage, z0, extinction;
     bool top;
+    double canopy_resistance;
   };
-  const Cell cells[] = {{3.0, 0.8, 0.1, 0.3, true},  {3.0, 0.8, 0.1, 0.3, true}, {2.0, 0.8, 0.1, 0.3, true},
-                        {2.0, 0.5, 0.1, 0.3, true},  {2.0, 0.5, 0.5, 0.3, true}, {2.0, 0.5, 0.5, 0.6, true},
-                        {3.0, 0.8, 0.1, 0.3, false}, {3.0, 0.8, 0.7, 0.3, true}, {0.0, 0.0, 3.0, 0.3, true}};
-  pm_vegetation_terms kept;
-  for (const Cell& cell : cells) {
-    pm_layer_input layer;
-    layer.top = cell.top;
-    layer.coverage = cell.coverage;
-    layer.leaf_area_index = cell.lai;
-    layer.extinction = cell.extinction;
-    layer.roughness_length = cell.z0;
-    layer.canopy_resistance = 50.0;
-    layer.interception_resistance = 10.0;
-    layer.soil_resistance = 300.0;
-    layer.wind_speed = 2.0;
-    pm_layer_state fresh_state, kept_state;
-    fresh_state.top_resistance = kept_state.top_resistance = 40.0;
-    fresh_state.energy = kept_state.energy = 2.0;
-    const pm_layer_result fresh = PenmanMonteithLayer(terms, layer, true, fresh_state);
-    UpdateVegetationTerms(layer, kept);
-    const pm_layer_result reused = PenmanMonteithLayer(terms, layer, kept, true, kept_state);
-    EXPECT_EQ(reused.transpiration, fresh.transpiration)
-        << cell.lai << " " << cell.coverage << " " << cell.z0;
-    EXPECT_EQ(reused.interception, fresh.interception) << cell.lai;
-    EXPECT_EQ(reused.soil, fresh.soil) << cell.lai;
-    EXPECT_EQ(kept_state.energy, fresh_state.energy) << cell.lai;
-    EXPECT_EQ(kept_state.top_resistance, fresh_state.top_resistance) << cell.z0;
+  const Cell cells[] = {
+      {3.0, 0.8, 0.1, 0.3, true, 50.0},  {3.0, 0.8, 0.1, 0.3, true, 50.0}, {2.0, 0.8, 0.1, 0.3, true, 50.0},
+      {2.0, 0.5, 0.1, 0.3, true, 50.0},  {2.0, 0.5, 0.5, 0.3, true, 50.0}, {2.0, 0.5, 0.5, 0.6, true, 50.0},
+      {3.0, 0.8, 0.1, 0.3, false, 50.0}, {3.0, 0.8, 0.7, 0.3, true, 50.0}, {0.0, 0.0, 3.0, 0.3, true, 50.0},
+      {3.0, 0.8, 0.7, 0.3, true, 80.0},  {3.0, 0.8, 0.7, 0.3, true, 0.0},  {3.0, 0.8, 0.7, 0.3, true, 50.0}};
+  for (const bool daylight : {true, false}) {
+    pm_vegetation_terms kept;
+    for (const Cell& cell : cells) {
+      pm_layer_input layer;
+      layer.top = cell.top;
+      layer.coverage = cell.coverage;
+      layer.leaf_area_index = cell.lai;
+      layer.extinction = cell.extinction;
+      layer.roughness_length = cell.z0;
+      layer.canopy_resistance = cell.canopy_resistance;
+      layer.interception_resistance = 10.0;
+      layer.soil_resistance = 300.0;
+      layer.wind_speed = 2.0;
+      pm_layer_state fresh_state, kept_state;
+      fresh_state.top_resistance = kept_state.top_resistance = 40.0;
+      fresh_state.energy = kept_state.energy = 2.0;
+      const pm_layer_result fresh = PenmanMonteithLayer(terms, layer, daylight, fresh_state);
+      UpdateVegetationTerms(layer, kept);
+      const pm_layer_result reused = PenmanMonteithLayer(terms, layer, kept, daylight, kept_state);
+      EXPECT_EQ(reused.transpiration, fresh.transpiration)
+          << daylight << " " << cell.lai << " " << cell.coverage << " " << cell.canopy_resistance;
+      EXPECT_EQ(reused.interception, fresh.interception) << cell.lai;
+      EXPECT_EQ(reused.soil, fresh.soil) << cell.lai;
+      EXPECT_EQ(kept_state.energy, fresh_state.energy) << cell.lai;
+      EXPECT_EQ(kept_state.top_resistance, fresh_state.top_resistance) << cell.z0;
+    }
   }
 }
 

@@ -168,6 +168,20 @@ TEST_F(Submodel, CopiesTheSettings) {
   EXPECT_EQ(module->latitude, 47.0);
 }
 
+TEST_F(Submodel, ZoneIndexRowsGiveTheZoneOfEveryCellsRoundedCode) {
+  // Codes 2 and 3 are zones 1 and 2; 4 and 5 have no zone; 7 is above the largest code.
+  const owned_matrix zones = MatrixOf({{2.4, 3.0, -9999.0}, {7.0, 2.6, 4.0}});
+  Register(1, "zone grid", zones.get());
+  std::vector<int> code_map = {0, 0, 1, 2, 0, 0};
+  settings_.zone_code_map = code_map.data();
+  settings_.max_zone_code = 5;
+  auto module = Make("[snow_model]\n1\n60\n");
+  const int* first = module->ZoneIndexRow(1);
+  const int* second = module->ZoneIndexRow(2);
+  EXPECT_EQ(std::vector<int>(first + 1, first + 4), (std::vector<int>{1, 2, 0}));
+  EXPECT_EQ(std::vector<int>(second + 1, second + 4), (std::vector<int>{0, 2, 0}));
+}
+
 // ---------------------------------------------------------------- solar geometry
 
 // Spencer's Fourier series (1971), independent of the model's formulas.

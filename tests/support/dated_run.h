@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <filesystem>
+#include <functional>
 #include <iostream>
 #include <memory>
 #include <sstream>
@@ -56,12 +57,14 @@ inline std::vector<model_date> DailySteps(int count) {
 
 // Runs the program on `control` in `dir` (which holds it and its grids) with
 // `dates` as the steps; returns the exit status, the console text in
-// `transcript`.
+// `transcript`. `prepare`, when given, sees the application before its run.
 inline int RunWithSteps(const TempDir& dir, const std::string& control, const std::vector<model_date>& dates,
-                        std::string& transcript) {
+                        std::string& transcript,
+                        const std::function<void(ModellApplication&)>& prepare = {}) {
   const ApplicationFactory factory = [&](MessageStream* messages, int argc, char** argv, int position) {
     auto application = std::make_unique<ModellApplication>(messages, argc, argv, position);
     application->InstallInterpolator(std::make_unique<DatedInterpolator>(dates));
+    if (prepare) prepare(*application);
     return application;
   };
   std::string program = "velmo";
