@@ -25,6 +25,10 @@ class GridStack : public memory_handling {
   owned_matrix Spare();
   // Appends `grid`; beyond the capacity the oldest grid is dropped.
   void Push(owned_matrix grid);
+  // Appends a grid of value(row, col) for every cell, as Spare, filling and
+  // Push would, in one pass over the cells instead of three.
+  template <typename CellValue>
+  void PushCells(CellValue value);
   // Mean of the cell over the grids held (0 without any).
   double CellMean(int row, int col) const { return count_ > 0 ? sum_[row][col] / count_ : 0.0; }
   int Count() const { return count_; }
@@ -41,5 +45,32 @@ class GridStack : public memory_handling {
   std::deque<owned_matrix> grids_;  // oldest first
   owned_matrix sum_;
 };
+
+template <typename CellValue>
+void GridStack::PushCells(CellValue value) {
+  const bool full = count_ >= capacity_;
+  owned_matrix grid;
+  if (full) {
+    grid = std::move(grids_.front());
+    grids_.pop_front();
+    --count_;
+  } else {
+    grid = owned_matrix(matrix(first_row_, last_row_, 1, ncols_, last_row_), first_row_, last_row_, ncols_);
+  }
+  for (int r = first_row_; r <= last_row_; ++r) {
+    double* sum = sum_[r];
+    double* cells = grid[r];
+    for (int c = 1; c <= ncols_; ++c) {
+      const double v = value(r, c);
+      // The oldest leaves the sum before the newest joins it, as in Spare
+      // and Push, so the sum is the same to the last bit.
+      if (full) sum[c] -= cells[c];
+      sum[c] += v;
+      cells[c] = v;
+    }
+  }
+  grids_.push_back(std::move(grid));
+  ++count_;
+}
 
 }  // namespace velmo

@@ -261,8 +261,10 @@ class interzeptionsmodellklasse : public teilmodellklasse {
   // Per cell (row-major, ncols + 1 a row): whether the canopy held snow in
   // the last step, was bare for one step or has been bare longer.
   std::vector<unsigned char> canopy_settled;
-  // The canopy terms of the last cell, for the next one of the same leaf area.
-  canopy_terms canopy_terms_cache;
+  // The canopy of the cell being computed, reused from cell to cell: a fresh
+  // one would be filled from its defaults each time, and it keeps the last
+  // cell's terms for the next one of the same leaf area.
+  SnowCanopyPoint canopy_point;
 };
 
 }  // namespace velmo

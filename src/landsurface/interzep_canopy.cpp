@@ -164,12 +164,9 @@ void interzeptionsmodellklasse::StartSnowCanopyStep() {
   const model_date& d = current_date;
   const model_date& p = previous_date;
   if (d.hour != p.hour || d.day != p.day || d.month != p.month || d.year != p.year) {
-    owned_matrix grid = temperature_stack->Spare();
-    for (int r = first_row; r <= last_row; ++r) {
-      double* row = grid[r];
-      for (int c = 1; c <= ncols; ++c) row[c] = Computed(r, c) ? canopy_in.temperature[r][c] : 0.0;
-    }
-    temperature_stack->Push(std::move(grid));
+    double** const temperature = canopy_in.temperature;
+    temperature_stack->PushCells(
+        [this, temperature](int r, int c) { return Computed(r, c) ? temperature[r][c] : 0.0; });
   }
   for (owned_grid& grid : canopy_grids)
     if (grid.statistics) grid.statistics->StartStep();
@@ -194,7 +191,7 @@ double interzeptionsmodellklasse::SnowCanopyCell(int r, int c, int zone, double 
                      roughness > parameters.min_roughness && effective > 0.0 && t >= kLowestAirTemperature;
   double liquid = input;
   if (snowy) {
-    SnowCanopyPoint p;
+    SnowCanopyPoint& p = canopy_point;
     p.precipitation = input;
     p.temperature = t + kMeltingPoint;
     p.daily_mean_temperature = temperature_stack->CellMean(r, c) + kMeltingPoint;
@@ -213,7 +210,6 @@ double interzeptionsmodellklasse::SnowCanopyCell(int r, int c, int zone, double 
     const double snow = CanopySnowFraction(t, T0R, transzone);
     p.snowfall = input * snow;
     p.rain = input * (1.0 - snow);
-    p.terms = canopy_terms_cache;
     p.CanopySnowStep();
     if (traits.energy_balance) {
       p.surface_temperature = canopy_row.surface_temperature[c];
@@ -230,12 +226,12 @@ double interzeptionsmodellklasse::SnowCanopyCell(int r, int c, int zone, double 
       } else {
         g[kCanopyBalance][c] = 0.0;
         p.canopy_temperature = p.temperature;
+        p.canopy_air_difference = 0.0;
       }
       g[kCanopyBalanceTemperature][c] = p.canopy_temperature;
       g[kCanopyBalanceTemperatureOld][c] = p.canopy_temperature;
       g[kCanopyBalanceDifference][c] = p.canopy_air_difference;
     }
-    canopy_terms_cache = p.terms;
     liquid = p.rain;
     g[kCanopyUnloadLiquid][c] = p.rain;
     g[kCanopyUnloadSolid][c] = p.snowfall;

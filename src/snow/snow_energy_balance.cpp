@@ -169,26 +169,53 @@ snow_balance_terms SnowBalanceTerms(const snow_balance_constants& k, const snow_
   return t;
 }
 
+namespace {
+
+// The surface balance of a cell's step with the terms free of the surface
+// temperature summed once: a pass of the iteration then adds only what
+// moves with it, and the chain from one pass's saturation pressure to the
+// next surface temperature is shorter.
+struct surface_residual {
+  double fixed = 0.0;     // W/m²: shortwave, incoming long-wave, heat of precipitation, ground
+  double emission = 0.0;  // LWOUTcorr
+  double sensible = 0.0;  // W/m² per K
+  double latent = 0.0;    // W/m² per hPa
+  double vapour = 0.0;    // hPa
+  double air = 0.0;       // K
+
+  surface_residual(const snow_balance_constants& k, const snow_balance_terms& t, double t_air)
+      : fixed(t.shortwave + t.longwave_in + t.precipitation_heat + kGroundHeatFlux),
+        emission(k.lw_out),
+        sensible(kSensibleTransfer * t.transfer),
+        latent(kLatentTransfer * t.transfer),
+        vapour(t.vapour_pressure),
+        air(t_air + kMeltingPoint) {}
+
+  snow_surface_balance At(double x) const {
+    snow_surface_balance b;
+    b.temperature = x;
+    b.latent = latent * (vapour - SaturationVapourPressureIceSnowBalance(x - kMeltingPoint));
+    b.residual = (fixed - emission * BlackBodyFlux(x) + sensible * (air - x)) + b.latent;
+    return b;
+  }
+};
+
+}  // namespace
+
 snow_surface_balance SurfaceBalance(const snow_balance_constants& k, const snow_balance_terms& t,
                                     double t_air, double x) {
-  snow_surface_balance b;
-  b.temperature = x;
-  b.latent = kLatentTransfer * t.transfer *
-             (t.vapour_pressure - SaturationVapourPressureIceSnowBalance(x - kMeltingPoint));
-  b.residual = t.shortwave + t.longwave_in - k.lw_out * BlackBodyFlux(x) +
-               kSensibleTransfer * t.transfer * (t_air + kMeltingPoint - x) + b.latent +
-               t.precipitation_heat + kGroundHeatFlux;
-  return b;
+  return surface_residual(k, t, t_air).At(x);
 }
 
 snow_surface_balance IterateSurfaceTemperature(const snow_balance_constants& k, const snow_balance_terms& t,
                                                double t_air, double start, bool iterate) {
+  const surface_residual balance(k, t, t_air);
   double x = start;
   double step = kFirstSurfaceStep;
   double previous = 0.0;
   bool halving = false;
   for (int pass = 1;; ++pass) {
-    snow_surface_balance b = SurfaceBalance(k, t, t_air, x);
+    snow_surface_balance b = balance.At(x);
     b.passes = pass;
     const double g = b.residual;
     if (std::fabs(g) <= kBalanceTolerance || !iterate || pass >= kMostSurfacePasses) return b;

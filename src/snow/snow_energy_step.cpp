@@ -102,24 +102,25 @@ void schneemodellklasse::LinkEnergyBalanceInputs() {
 double schneemodellklasse::EnergyBalanceCellPart(int row, int col, const snow_cell_forcing& f,
                                                  const snow_part_result& part, double weight, double& solid,
                                                  double& liquid, const balance_cover& cover) {
-  snow_balance_forcing b;
-  b.t_air = f.t_air;
-  b.humidity = balance_in_.humidity[row][col];
-  b.wind_speed = f.wind_speed;
-  b.cloudiness = balance_in_.cloudiness[row][col];
-  b.radiation = balance_in_.radiation[row][col];
-  b.albedo = albedo_[row][col];
-  b.input_water = f.input_water;
-  b.snowfall = part.solid_input;
-  b.rain = part.rain;
-  b.air_pressure = air_pressure_[row][col];
-  if (balance_in_.longwave) b.longwave_in = balance_in_.longwave[row][col];
   // A cell of the prescribed surface temperature without a value has its
   // surface temperature computed.
-  if (balance_in_.surface && balance_in_.surface[row][col] != nodata_value) {
-    b.prescribed_surface = true;
-    b.surface_temperature = balance_in_.surface[row][col];
-  }
+  const double prescribed = balance_in_.surface ? balance_in_.surface[row][col] : nodata_value;
+  const bool has_prescribed = prescribed != nodata_value;
+  // Every field is given here: a forcing built field by field is zeroed
+  // first, and the balance's first reads of it then wait for that store.
+  const snow_balance_forcing b{f.t_air,
+                               balance_in_.humidity[row][col],
+                               f.wind_speed,
+                               balance_in_.cloudiness[row][col],
+                               balance_in_.radiation[row][col],
+                               albedo_[row][col],
+                               f.input_water,
+                               part.solid_input,
+                               part.rain,
+                               air_pressure_[row][col],
+                               balance_in_.longwave ? balance_in_.longwave[row][col] : 0.0,
+                               has_prescribed,
+                               has_prescribed ? prescribed : 0.0};
   double& pack = cover.pack[row][col];
   double& surface = cover.surface[row][col];
   double* evaporation = cover.evaporation ? &cover.evaporation[row][col] : nullptr;

@@ -771,6 +771,8 @@ class schneemodellklasse::glacier_run {
   const bool statistics_here = !parameters.kind.slides;
   const bool tracers = tracer_count > 0;
   const bool energy_balance = EnergyBalance();
+  // Without a table of the pack or surface temperature no cell visits them.
+  const bool temperature_statistics = energy_balance && (temperature_tables_[0] || temperature_tables_[1]);
   const bool glaciers = glaciers_on;
   zone_run<kCoverValuesWithoutSlides> statistics(cover_tables_, nodata_value);
   glacier_run glacier_statistics(*this);
@@ -871,7 +873,7 @@ class schneemodellklasse::glacier_run {
       statistics.Add(
           r, c, zone_index, cell_weight,
           {cover, release.outflow, release.melt_outflow, days, age, snowfall_row[c], rain_row[c], albedo});
-      if (energy_balance) AddTemperatureStatistics(r, c, zone_index);
+      if (temperature_statistics) AddTemperatureStatistics(r, c, zone_index);
       if (glaciers)
         glacier_statistics.Add(glacier_cells, c, zone_index, cell_weight, share, cover, glacier_cell, 0.0);
       if (tracers && share <= 0.0) AddTracerStatistics(r, c, zone_index);
