@@ -81,6 +81,14 @@ inline double AerodynamicTerm(double vapour_pressure_deficit, double temperature
          ((kZeroCelsius + temperature) * ra);
 }
 
+// Δ/γ: the slope of the Tetens curve over the psychrometric constant,
+// Δ·λ/(c_p/ε·p) written over one denominator (one division, not four).
+inline double DeltaOverGamma(double temperature, double pressure) {
+  const double d = temperature + kTetensWaterB;
+  return kTetensSlopeNumerator * std::exp(kTetensSlopeA * temperature / d) *
+         LatentHeatOfVaporisation(temperature) / (d * d * kPsychrometricCoefficient * pressure);
+}
+
 inline pm_part_terms PenmanMonteithPart(const pm_part_input& part) {
   pm_part_terms terms;
   const double water_equivalent = EvaporationEnergyPerMillimetre(part.temperature);
@@ -93,8 +101,7 @@ inline pm_part_terms PenmanMonteithPart(const pm_part_input& part) {
                            ? kNetRadiationShare * (part.absorbed_shortwave - longwave) / water_equivalent
                            : -longwave / water_equivalent;
   }
-  terms.delta_over_gamma = SaturationVapourPressureSlopeTetens(part.temperature) /
-                           PsychrometricConstant(part.pressure, part.temperature);
+  terms.delta_over_gamma = DeltaOverGamma(part.temperature, part.pressure);
   const double deficit = std::max(0.0, part.saturation_vapour_pressure - part.vapour_pressure);
   // Aerodynamic term times ra; the layer divides by its own ra.
   terms.aerodynamic_numerator =
@@ -344,17 +351,42 @@ inline double Cloudiness(double ratio) {
 }
 // Atmospheric transmissivity of the day.
 double Transmissivity(double mean, double amplitude, int day, int month);
-// Clear-sky radiation (Wh/m²) summed over the daylight sub-steps of length
-// h hours with the given zenith cosines, for ln of the day's transmissivity;
-// sub-steps with the sun below the horizon add nothing.
-inline double ClearSkyRadiation(const double* cos_zenith, int count, double h, double log_transmissivity,
-                                double pressure) {
-  const double relative_pressure = pressure / kReferencePressure;
-  double sum = 0.0;
+// What one daylight sub-step with the sun above the horizon gives the
+// clear-sky radiation of every cell: ln τ / cos z and S0·h·cos z. They are
+// the same for all cells of a step, so the cells only multiply and take exp.
+struct clear_sky_substep {
+  double log_transmission = 0.0;  // ln τ / cos z, per unit of relative pressure
+  double energy = 0.0;            // Wh/m², S0·h·cos z
+};
+// The sub-steps of length h hours with the given zenith cosines, for ln of
+// the day's transmissivity; sub-steps with the sun below the horizon add
+// nothing and are left out. Returns their number.
+inline int ClearSkySubsteps(const double* cos_zenith, int count, double h, double log_transmissivity,
+                            clear_sky_substep* substeps) {
+  int kept = 0;
   for (int i = 0; i < count; ++i) {
     const double cz = cos_zenith[i];
     if (cz <= 0.0) continue;
-    sum += std::exp(log_transmissivity * relative_pressure / cz) * kSolarConstant * h * cz;
+    substeps[kept++] = {log_transmissivity / cz, kSolarConstant * h * cz};
+  }
+  return kept;
+}
+// Clear-sky radiation (Wh/m²) summed over the sub-steps at the pressure
+// p/1013 hPa.
+inline double ClearSkyRadiation(const clear_sky_substep* substeps, int count, double relative_pressure) {
+  double sum = 0.0;
+  for (int i = 0; i < count; ++i)
+    sum += std::exp(substeps[i].log_transmission * relative_pressure) * substeps[i].energy;
+  return sum;
+}
+// The same from the zenith cosines of the daylight sub-steps, at `pressure` hPa.
+inline double ClearSkyRadiation(const double* cos_zenith, int count, double h, double log_transmissivity,
+                                double pressure) {
+  double sum = 0.0;
+  for (int i = 0; i < count; ++i) {
+    clear_sky_substep substep;
+    if (ClearSkySubsteps(cos_zenith + i, 1, h, log_transmissivity, &substep) == 1)
+      sum += ClearSkyRadiation(&substep, 1, pressure / kReferencePressure);
   }
   return sum;
 }
