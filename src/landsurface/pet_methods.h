@@ -118,6 +118,13 @@ inline double ResistanceFromProfile(double roughness_length, double log_profile,
   return kAerodynamicResistanceFactor * log_profile * log_profile /
          (1.0 + kAerodynamicWindFactor * wind_speed);
 }
+// 1/ra from 1/(4.72·ln²(20 m/z0)), which depends on the land use alone: the
+// wind then only multiplies.
+inline double InverseResistanceFromProfile(double roughness_length, double inverse_profile,
+                                           double wind_speed) {
+  if (roughness_length > kTallRoughnessLength) return 1.0 / kTallCanopyResistance;
+  return (1.0 + kAerodynamicWindFactor * wind_speed) * inverse_profile;
+}
 
 inline double ResistanceFromLight(double canopy_resistance, double leaf_area_index, double coverage,
                                   bool night_form, double light_term) {
@@ -167,7 +174,7 @@ struct pm_layer_input {
 // What passes from layer to layer within one part: the aerodynamic
 // resistance of the uppermost layer and the energy the layers above left.
 struct pm_layer_state {
-  double top_resistance = 0.0;  // s/m
+  double top_resistance = 0.0;  // s/m; set by an uppermost layer with layers below
   double energy = 0.0;          // mm
 };
 
@@ -190,6 +197,7 @@ struct pm_vegetation_terms {
   double light_term = 1.0;                                                   // 0.6^(LAI·coverage)
   double roughness_length = kNone;                                           // z0 of the uppermost layer
   double log_profile = 0.0;                                                  // ln(20 m / z0)
+  double inverse_profile = 0.0;  // 1/(4.72 s/m · ln²(20 m / z0))
   // rsc, LAI and coverage the resistances were made for.
   double canopy_resistance = kNone;
   double leaf_area_index = kNone;
@@ -212,6 +220,7 @@ inline void UpdateVegetationTerms(const pm_layer_input& layer, pm_vegetation_ter
   if (layer.top && layer.roughness_length != terms.roughness_length) {
     terms.roughness_length = layer.roughness_length;
     terms.log_profile = std::log(kResistanceReferenceHeight / layer.roughness_length);
+    terms.inverse_profile = 1.0 / (kAerodynamicResistanceFactor * terms.log_profile * terms.log_profile);
   }
   if (layer.canopy_resistance != terms.canopy_resistance || layer.leaf_area_index != terms.leaf_area_index ||
       layer.coverage != terms.coverage) {
@@ -237,17 +246,21 @@ inline pm_layer_result PenmanMonteithLayer(const pm_part_terms& terms, const pm_
   const double remaining = std::max(0.0, incoming - absorbed);
   state.energy = remaining;
 
-  if (layer.top)
-    state.top_resistance =
-        detail::ResistanceFromProfile(layer.roughness_length, vegetation.log_profile, layer.wind_speed);
-  const double ra =
-      layer.top ? state.top_resistance : layer.leaf_area_above * layer.leaf_area_scale + state.top_resistance;
+  // The rates take 1/ra; the uppermost layer has it without a division and
+  // makes ra itself only for the layers below.
+  double inverse_ra = 0.0;
+  if (layer.top) {
+    inverse_ra = detail::InverseResistanceFromProfile(layer.roughness_length, vegetation.inverse_profile,
+                                                      layer.wind_speed);
+    if (!layer.lowest) state.top_resistance = 1.0 / inverse_ra;
+  } else {
+    inverse_ra = 1.0 / (layer.leaf_area_above * layer.leaf_area_scale + state.top_resistance);
+  }
 
   // Open water keeps its daytime (zero) resistance at night.
   const bool night_form = !daylight && !(layer.lowest && layer.lake);
   const double rs = night_form ? vegetation.night_resistance : vegetation.day_resistance;
-  // The three rates share ra, Δ/γ and the aerodynamic term.
-  const double inverse_ra = 1.0 / ra;
+  // The three rates share 1/ra, Δ/γ and the aerodynamic term.
   const double aerodynamic = terms.aerodynamic_numerator * inverse_ra;
   const double dg = terms.delta_over_gamma;
   const auto rate = [&](double energy, double surface_resistance) {
