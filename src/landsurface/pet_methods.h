@@ -81,31 +81,36 @@ inline double AerodynamicTerm(double vapour_pressure_deficit, double temperature
          ((kZeroCelsius + temperature) * ra);
 }
 
-// Δ/γ: the slope of the Tetens curve over the psychrometric constant,
-// Δ·λ/(c_p/ε·p) written over one denominator (one division, not four).
-inline double DeltaOverGamma(double temperature, double pressure) {
-  const double d = temperature + kTetensWaterB;
-  return kTetensSlopeNumerator * std::exp(kTetensSlopeA * temperature / d) *
-         LatentHeatOfVaporisation(temperature) / (d * d * kPsychrometricCoefficient * pressure);
-}
-
+// The terms share one reciprocal: the energy divides by the latent heat as
+// water equivalent w, the aerodynamic term by the air temperature in kelvin
+// k, and Δ/γ = Δ·λ/(c_p/ε·p) by g = (t + 237.3)²·c_p/ε·p; 1/(w·k·g) times
+// the other two factors stands for each division.
 inline pm_part_terms PenmanMonteithPart(const pm_part_input& part) {
-  pm_part_terms terms;
-  const double water_equivalent = EvaporationEnergyPerMillimetre(part.temperature);
+  const double t = part.temperature;
+  const double water_equivalent = EvaporationEnergyPerMillimetre(t);
+  const double kelvin = kZeroCelsius + t;
+  const double d = t + kTetensWaterB;
+  const double gamma_denominator = d * d * kPsychrometricCoefficient * part.pressure;
+  const double reciprocal = 1.0 / (water_equivalent * kelvin * gamma_denominator);
+
+  double energy = 0.0;  // Wh/m², times 1/w gives mm
   if (part.net_radiation_given) {
-    terms.net_energy = part.net_radiation * part.fraction / water_equivalent;
+    energy = part.net_radiation * part.fraction;
   } else {
     const double longwave = LongwaveLoss(part.vapour_pressure, part.relative_sunshine, part.diffuse_fraction,
-                                         part.temperature, part.step_minutes, part.fraction);
-    terms.net_energy = part.daylight
-                           ? kNetRadiationShare * (part.absorbed_shortwave - longwave) / water_equivalent
-                           : -longwave / water_equivalent;
+                                         t, part.step_minutes, part.fraction);
+    energy = part.daylight ? kNetRadiationShare * (part.absorbed_shortwave - longwave) : -longwave;
   }
-  terms.delta_over_gamma = DeltaOverGamma(part.temperature, part.pressure);
   const double deficit = std::max(0.0, part.saturation_vapour_pressure - part.vapour_pressure);
+  const double slope_times_latent_heat =
+      kTetensSlopeNumerator * std::exp(kTetensSlopeA * t / d) * LatentHeatOfVaporisation(t);
+
+  pm_part_terms terms;
+  terms.net_energy = energy * (kelvin * gamma_denominator) * reciprocal;
+  terms.delta_over_gamma = slope_times_latent_heat * (water_equivalent * kelvin) * reciprocal;
   // Aerodynamic term times ra; the layer divides by its own ra.
-  terms.aerodynamic_numerator =
-      AerodynamicTerm(deficit, part.temperature, 1.0, part.step_minutes, part.fraction);
+  terms.aerodynamic_numerator = kAerodynamicTermFactor * kSecondsPerMinute * part.step_minutes *
+                                part.fraction * deficit * (water_equivalent * gamma_denominator) * reciprocal;
   return terms;
 }
 
