@@ -373,6 +373,9 @@ bool verdunstungsmodellklasse::BeginStep(int minute, int hour, int day, int mont
   if (!night && !(radiation && sunshine)) SetUpSubSteps();
   log_transmissivity = std::log(
       Transmissivity(parameters.transmissivity_mean, parameters.transmissivity_amplitude, day, month));
+  clear_sky_substeps.resize(cos_zenith.size());
+  clear_sky_steps = ClearSkySubsteps(cos_zenith.data(), daylight_steps, daylight_step_hours,
+                                     log_transmissivity, clear_sky_substeps.data());
   if (time_interval < kLongStepMinutes) UpdateMeanSunshine();
   if (method == kPenmanMonteith && time_interval > kLongStepMinutes) {
     amplitude = MonthlyAmplitude(parameters.amplitudes, day, month, month_lengths);
@@ -480,10 +483,8 @@ void verdunstungsmodellklasse::RadiationRow(int r) {
   const double nodata = nodata_value;
   const double region = process_index;
   const double lake_albedo = lake.albedo;
-  const double* const cos_z = cos_zenith.data();
-  const int steps = daylight_steps;
-  const double hours = daylight_step_hours;
-  const double log_tau = log_transmissivity;
+  const clear_sky_substep* const substeps = clear_sky_substeps.data();
+  const int steps = clear_sky_steps;
 
   for (int c = first; c <= last; ++c) {
     cell_radiation& cell = radiation_row[static_cast<std::size_t>(c)];
@@ -511,8 +512,15 @@ void verdunstungsmodellklasse::RadiationRow(int r) {
     if (!night) {
       double clear = 0.0;
       if (clear_sky) {
-        cell.pressure = pressure_row ? pressure_row[c] : AirPressureBarometric(elevation_row[c], t);
-        clear = ClearSkyRadiation(cos_z, steps, hours, log_tau, cell.pressure);
+        double relative_pressure = 0.0;
+        if (pressure_row) {
+          cell.pressure = pressure_row[c];
+          relative_pressure = cell.pressure / kReferencePressure;
+        } else {
+          relative_pressure = RelativeAirPressureBarometric(elevation_row[c], t);
+          cell.pressure = kReferencePressure * relative_pressure;
+        }
+        clear = ClearSkyRadiation(substeps, steps, relative_pressure);
       }
       if (!sunshine_row) {
         if (clear > 0.0) {

@@ -252,8 +252,10 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   std::vector<pm_vegetation_terms> vegetation_terms;
 
   // Per-step scratch.
-  std::vector<double> cos_zenith;  // daylight sub-steps
-  int daylight_steps = 0;          // K
+  std::vector<double> cos_zenith;                     // daylight sub-steps
+  std::vector<clear_sky_substep> clear_sky_substeps;  // those with the sun up
+  int clear_sky_steps = 0;                            // of them in use
+  int daylight_steps = 0;                             // K
   double daylight_step_hours = 0.0;
   bool night = false;
   double log_transmissivity = 0.0;  // of the day

@@ -81,24 +81,36 @@ inline double AerodynamicTerm(double vapour_pressure_deficit, double temperature
          ((kZeroCelsius + temperature) * ra);
 }
 
+// The terms share one reciprocal: the energy divides by the latent heat as
+// water equivalent w, the aerodynamic term by the air temperature in kelvin
+// k, and Δ/γ = Δ·λ/(c_p/ε·p) by g = (t + 237.3)²·c_p/ε·p; 1/(w·k·g) times
+// the other two factors stands for each division.
 inline pm_part_terms PenmanMonteithPart(const pm_part_input& part) {
-  pm_part_terms terms;
-  const double water_equivalent = EvaporationEnergyPerMillimetre(part.temperature);
+  const double t = part.temperature;
+  const double water_equivalent = EvaporationEnergyPerMillimetre(t);
+  const double kelvin = kZeroCelsius + t;
+  const double d = t + kTetensWaterB;
+  const double gamma_denominator = d * d * kPsychrometricCoefficient * part.pressure;
+  const double reciprocal = 1.0 / (water_equivalent * kelvin * gamma_denominator);
+
+  double energy = 0.0;  // Wh/m², times 1/w gives mm
   if (part.net_radiation_given) {
-    terms.net_energy = part.net_radiation * part.fraction / water_equivalent;
+    energy = part.net_radiation * part.fraction;
   } else {
     const double longwave = LongwaveLoss(part.vapour_pressure, part.relative_sunshine, part.diffuse_fraction,
-                                         part.temperature, part.step_minutes, part.fraction);
-    terms.net_energy = part.daylight
-                           ? kNetRadiationShare * (part.absorbed_shortwave - longwave) / water_equivalent
-                           : -longwave / water_equivalent;
+                                         t, part.step_minutes, part.fraction);
+    energy = part.daylight ? kNetRadiationShare * (part.absorbed_shortwave - longwave) : -longwave;
   }
-  terms.delta_over_gamma = SaturationVapourPressureSlopeTetens(part.temperature) /
-                           PsychrometricConstant(part.pressure, part.temperature);
   const double deficit = std::max(0.0, part.saturation_vapour_pressure - part.vapour_pressure);
+  const double slope_times_latent_heat =
+      kTetensSlopeNumerator * std::exp(kTetensSlopeA * t / d) * LatentHeatOfVaporisation(t);
+
+  pm_part_terms terms;
+  terms.net_energy = energy * (kelvin * gamma_denominator) * reciprocal;
+  terms.delta_over_gamma = slope_times_latent_heat * (water_equivalent * kelvin) * reciprocal;
   // Aerodynamic term times ra; the layer divides by its own ra.
-  terms.aerodynamic_numerator =
-      AerodynamicTerm(deficit, part.temperature, 1.0, part.step_minutes, part.fraction);
+  terms.aerodynamic_numerator = kAerodynamicTermFactor * kSecondsPerMinute * part.step_minutes *
+                                part.fraction * deficit * (water_equivalent * gamma_denominator) * reciprocal;
   return terms;
 }
 
@@ -110,6 +122,13 @@ inline double ResistanceFromProfile(double roughness_length, double log_profile,
   if (roughness_length > kTallRoughnessLength) return kTallCanopyResistance;
   return kAerodynamicResistanceFactor * log_profile * log_profile /
          (1.0 + kAerodynamicWindFactor * wind_speed);
+}
+// 1/ra from 1/(4.72·ln²(20 m/z0)), which depends on the land use alone: the
+// wind then only multiplies.
+inline double InverseResistanceFromProfile(double roughness_length, double inverse_profile,
+                                           double wind_speed) {
+  if (roughness_length > kTallRoughnessLength) return 1.0 / kTallCanopyResistance;
+  return (1.0 + kAerodynamicWindFactor * wind_speed) * inverse_profile;
 }
 
 inline double ResistanceFromLight(double canopy_resistance, double leaf_area_index, double coverage,
@@ -160,7 +179,7 @@ struct pm_layer_input {
 // What passes from layer to layer within one part: the aerodynamic
 // resistance of the uppermost layer and the energy the layers above left.
 struct pm_layer_state {
-  double top_resistance = 0.0;  // s/m
+  double top_resistance = 0.0;  // s/m; set by an uppermost layer with layers below
   double energy = 0.0;          // mm
 };
 
@@ -183,6 +202,7 @@ struct pm_vegetation_terms {
   double light_term = 1.0;                                                   // 0.6^(LAI·coverage)
   double roughness_length = kNone;                                           // z0 of the uppermost layer
   double log_profile = 0.0;                                                  // ln(20 m / z0)
+  double inverse_profile = 0.0;  // 1/(4.72 s/m · ln²(20 m / z0))
   // rsc, LAI and coverage the resistances were made for.
   double canopy_resistance = kNone;
   double leaf_area_index = kNone;
@@ -205,6 +225,7 @@ inline void UpdateVegetationTerms(const pm_layer_input& layer, pm_vegetation_ter
   if (layer.top && layer.roughness_length != terms.roughness_length) {
     terms.roughness_length = layer.roughness_length;
     terms.log_profile = std::log(kResistanceReferenceHeight / layer.roughness_length);
+    terms.inverse_profile = 1.0 / (kAerodynamicResistanceFactor * terms.log_profile * terms.log_profile);
   }
   if (layer.canopy_resistance != terms.canopy_resistance || layer.leaf_area_index != terms.leaf_area_index ||
       layer.coverage != terms.coverage) {
@@ -230,17 +251,21 @@ inline pm_layer_result PenmanMonteithLayer(const pm_part_terms& terms, const pm_
   const double remaining = std::max(0.0, incoming - absorbed);
   state.energy = remaining;
 
-  if (layer.top)
-    state.top_resistance =
-        detail::ResistanceFromProfile(layer.roughness_length, vegetation.log_profile, layer.wind_speed);
-  const double ra =
-      layer.top ? state.top_resistance : layer.leaf_area_above * layer.leaf_area_scale + state.top_resistance;
+  // The rates take 1/ra; the uppermost layer has it without a division and
+  // makes ra itself only for the layers below.
+  double inverse_ra = 0.0;
+  if (layer.top) {
+    inverse_ra = detail::InverseResistanceFromProfile(layer.roughness_length, vegetation.inverse_profile,
+                                                      layer.wind_speed);
+    if (!layer.lowest) state.top_resistance = 1.0 / inverse_ra;
+  } else {
+    inverse_ra = 1.0 / (layer.leaf_area_above * layer.leaf_area_scale + state.top_resistance);
+  }
 
   // Open water keeps its daytime (zero) resistance at night.
   const bool night_form = !daylight && !(layer.lowest && layer.lake);
   const double rs = night_form ? vegetation.night_resistance : vegetation.day_resistance;
-  // The three rates share ra, Δ/γ and the aerodynamic term.
-  const double inverse_ra = 1.0 / ra;
+  // The three rates share 1/ra, Δ/γ and the aerodynamic term.
   const double aerodynamic = terms.aerodynamic_numerator * inverse_ra;
   const double dg = terms.delta_over_gamma;
   const auto rate = [&](double energy, double surface_resistance) {
@@ -344,17 +369,42 @@ inline double Cloudiness(double ratio) {
 }
 // Atmospheric transmissivity of the day.
 double Transmissivity(double mean, double amplitude, int day, int month);
-// Clear-sky radiation (Wh/m²) summed over the daylight sub-steps of length
-// h hours with the given zenith cosines, for ln of the day's transmissivity;
-// sub-steps with the sun below the horizon add nothing.
-inline double ClearSkyRadiation(const double* cos_zenith, int count, double h, double log_transmissivity,
-                                double pressure) {
-  const double relative_pressure = pressure / kReferencePressure;
-  double sum = 0.0;
+// What one daylight sub-step with the sun above the horizon gives the
+// clear-sky radiation of every cell: ln τ / cos z and S0·h·cos z. They are
+// the same for all cells of a step, so the cells only multiply and take exp.
+struct clear_sky_substep {
+  double log_transmission = 0.0;  // ln τ / cos z, per unit of relative pressure
+  double energy = 0.0;            // Wh/m², S0·h·cos z
+};
+// The sub-steps of length h hours with the given zenith cosines, for ln of
+// the day's transmissivity; sub-steps with the sun below the horizon add
+// nothing and are left out. Returns their number.
+inline int ClearSkySubsteps(const double* cos_zenith, int count, double h, double log_transmissivity,
+                            clear_sky_substep* substeps) {
+  int kept = 0;
   for (int i = 0; i < count; ++i) {
     const double cz = cos_zenith[i];
     if (cz <= 0.0) continue;
-    sum += std::exp(log_transmissivity * relative_pressure / cz) * kSolarConstant * h * cz;
+    substeps[kept++] = {log_transmissivity / cz, kSolarConstant * h * cz};
+  }
+  return kept;
+}
+// Clear-sky radiation (Wh/m²) summed over the sub-steps at the pressure
+// p/1013 hPa.
+inline double ClearSkyRadiation(const clear_sky_substep* substeps, int count, double relative_pressure) {
+  double sum = 0.0;
+  for (int i = 0; i < count; ++i)
+    sum += std::exp(substeps[i].log_transmission * relative_pressure) * substeps[i].energy;
+  return sum;
+}
+// The same from the zenith cosines of the daylight sub-steps, at `pressure` hPa.
+inline double ClearSkyRadiation(const double* cos_zenith, int count, double h, double log_transmissivity,
+                                double pressure) {
+  double sum = 0.0;
+  for (int i = 0; i < count; ++i) {
+    clear_sky_substep substep;
+    if (ClearSkySubsteps(cos_zenith + i, 1, h, log_transmissivity, &substep) == 1)
+      sum += ClearSkyRadiation(&substep, 1, pressure / kReferencePressure);
   }
   return sum;
 }

@@ -22,6 +22,7 @@
 //   EvaporationEnergyPerMillimetre       Wh/m²   Penman-Monteith (energy that evaporates 1 mm)
 //   PsychrometricConstant                hPa/K   Penman-Monteith (γ)
 //   AirPressureBarometric                hPa     evapotranspiration without an air-pressure grid
+//   RelativeAirPressureBarometric        1       the same over the sea-level pressure (clear sky)
 //   AirPressureStandardAtmosphere        hPa     energy-balance snow melt (wet-bulb temperature)
 //   VapourDensity                        kg/m³   canopy snow sublimation
 #pragma once
@@ -156,9 +157,12 @@ constexpr double PsychrometricConstant(double pressure_hpa, double t_celsius) {
 inline constexpr double kReferencePressure = 1013.0;         // hPa at sea level
 inline constexpr double kScaleHeightPerKelvin = 29.33;       // m/K
 inline constexpr double kScaleHeightAtZeroCelsius = 7991.0;  // m
+// The same as a share of the sea-level pressure.
+inline double RelativeAirPressureBarometric(double elevation_m, double t_celsius) {
+  return std::exp(-elevation_m / (kScaleHeightPerKelvin * t_celsius + kScaleHeightAtZeroCelsius));
+}
 inline double AirPressureBarometric(double elevation_m, double t_celsius) {
-  return kReferencePressure *
-         std::exp(-elevation_m / (kScaleHeightPerKelvin * t_celsius + kScaleHeightAtZeroCelsius));
+  return kReferencePressure * RelativeAirPressureBarometric(elevation_m, t_celsius);
 }
 
 // ICAO standard atmosphere (troposphere).
