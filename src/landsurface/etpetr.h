@@ -14,6 +14,7 @@
 
 #include "framework/memory.h"
 #include "framework/zonalstat.h"
+#include "landsurface/owned_grid.h"
 #include "landsurface/pet_methods.h"
 #include "setup/teilmod.h"
 
@@ -118,14 +119,6 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   etp_parameters parameters;
   etp_lake_parameters lake;
 
-  // One owned grid with its grid-table entry and statistics.
-  struct owned_grid {
-    owned_matrix data;
-    int index = 0;
-    std::vector<zone_record> zones;
-    std::unique_ptr<zonalstatistic> statistics;
-    double* operator[](int row) const { return data[row]; }
-  };
   std::vector<owned_grid> potential_transpiration;  // layers 0..L
   std::vector<owned_grid> real_transpiration;       // layers 0..L
   std::vector<owned_grid> potential_interception;   // layers 0..L

@@ -62,13 +62,7 @@ interzeptionsmodellklasse::interzeptionsmodellklasse(MessageStream* stream, cons
 interzeptionsmodellklasse::~interzeptionsmodellklasse() {
   // Not cleaned up: the grid table must not keep the grids freed here.
   for (std::vector<owned_grid>* list : {&evaporation, &storage, &throughfall, &canopy_grids})
-    for (owned_grid& grid : *list) ReleaseOwnGrid(grid);
-}
-
-void interzeptionsmodellklasse::ReleaseOwnGrid(owned_grid& grid) {
-  if (grid.index > 0 && grids && (*grids)[grid.index].data == grid.data.get()) ReleaseGrid(grid.index);
-  grid.index = 0;
-  grid.data.reset();
+    for (owned_grid& grid : *list) ReleaseOwnedGrid(*this, grid);
 }
 
 int interzeptionsmodellklasse::GetMethod() { return Active() ? parameters.method : 0; }
@@ -141,21 +135,7 @@ void interzeptionsmodellklasse::RegisterOwnGrid(owned_grid& grid, const std::str
 
 void interzeptionsmodellklasse::CreateStatistics(owned_grid& grid, const std::string& file_name, int code,
                                                  const std::string& header) {
-  if (!zone_table) return;
-  grid.zones.assign(zone_table, zone_table + zone_count + 1);
-  for (zone_record& zone : grid.zones) {
-    zone.weight_sum = 0.0;
-    zone.value_sum = 0.0;
-  }
-  std::string file = file_name;
-  int error = 0;
-  const int* selected = output_list.empty() ? nullptr : output_list.data();
-  grid.statistics = std::make_unique<zonalstatistic>(
-      error, messages, nodata_value, cell_weights, nrows, ncols, grid.zones.data(), zone_count, code,
-      kStatisticsPrecision, file, DefaultOutputDirectory.get(), selected ? output_list_count : 0, selected,
-      time_interval < kMinutesPerHour);
-  if (error != 0) throw ErrorCode{error};
-  grid.statistics->WriteHeader(header, name);
+  CreateOwnedGridStatistics(*this, grid, file_name, code, kStatisticsPrecision, header, name);
 }
 
 void interzeptionsmodellklasse::RegisterGrids() {
@@ -541,17 +521,7 @@ void interzeptionsmodellklasse::CleanUp() {
   int failure = 0;
   if (Active()) {
     for (std::vector<owned_grid>* list : {&evaporation, &storage, &throughfall}) {
-      for (owned_grid& grid : *list) {
-        if (grid.statistics) {
-          try {
-            grid.statistics->CleanUp();
-          } catch (ErrorCode code) {
-            if (failure == 0) failure = code;
-          }
-          grid.statistics.reset();
-        }
-        ReleaseOwnGrid(grid);
-      }
+      for (owned_grid& grid : *list) CleanUpOwnedGrid(*this, grid, failure);
       list->clear();
     }
     if (traits.snow_canopy) CleanUpSnowCanopy(failure);

@@ -18,6 +18,7 @@
 #include "framework/zonalstat.h"
 #include "landsurface/grid_stack.h"
 #include "landsurface/interception_bucket.h"
+#include "landsurface/owned_grid.h"
 #include "landsurface/snow_canopy.h"
 #include "setup/teilmod.h"
 
@@ -116,14 +117,6 @@ class interzeptionsmodellklasse : public teilmodellklasse {
   double transzone = 0.0;  // K
   double T0R = 0.0;        // °C
 
-  // One owned grid with its grid-table entry and statistics.
-  struct owned_grid {
-    owned_matrix data;
-    int index = 0;
-    std::vector<zone_record> zones;
-    std::unique_ptr<zonalstatistic> statistics;
-    double* operator[](int row) const { return data[row]; }
-  };
   std::vector<owned_grid> storage;      // layers 0..L, mm
   std::vector<owned_grid> evaporation;  // layers 0..L, mm per step
   std::vector<owned_grid> throughfall;  // layers 0..L, mm per step
@@ -139,8 +132,6 @@ class interzeptionsmodellklasse : public teilmodellklasse {
                        int write_code, bool from_file, double initial = 0.0);
   void CreateStatistics(owned_grid& grid, const std::string& file_name, int code, const std::string& header);
   double** Required(const std::string& grid_name);
-  // Releases the grid's table entry while it still holds the grid, and the grid.
-  void ReleaseOwnGrid(owned_grid& grid);
 
   // Step.
   void StartStatistics();
