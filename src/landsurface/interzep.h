@@ -188,6 +188,29 @@ class interzeptionsmodellklasse : public teilmodellklasse {
     double coverage = 0.0;
   };
   void FillRows(int r);
+  // What both cell loops read of a row besides the layers' rows.
+  struct input_row {
+    const double* zone = nullptr;
+    const double* region = nullptr;   // none without partitions
+    const double* glacier = nullptr;  // none without glaciers
+    const double* water = nullptr;
+    const int* zones = nullptr;    // none when no table, tracer or canopy table takes cells
+    bool cell_statistics = false;  // with glaciers the tables take the cells one by one
+    bool Skipped(int c, double nodata, double process) const {
+      return zone[c] == nodata || (region && region[c] != process);
+    }
+  };
+  // Fills the layers' rows of row r and returns its inputs.
+  input_row StartRow(int r, bool zones_needed);
+  // The glacierised share, the input, the zone and the water reaching the
+  // layers of cell c (after the snow canopy, where there is one).
+  struct cell_input {
+    double w = 0.0;
+    double input = 0.0;
+    int zone = 0;
+    double reaching = 0.0;
+  };
+  cell_input CellInput(const input_row& row, int r, int c, bool snow_canopy);
   // Capacity and coverage of a layer in column c; none (0, 0) where the
   // layer is absent, so that it passes on what reaches it.
   canopy_parameters CanopyAt(const canopy_rows& rows, int c) const;
