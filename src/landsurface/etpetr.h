@@ -154,6 +154,17 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   void PenmanMonteithRow(int r);
   void FillLayerRows(int r);
   void LookUpGlacierSnowGrids();
+  // The rows that tell the cells of the snow and real steps apart.
+  struct domain_row {
+    const double* zone = nullptr;
+    const double* region = nullptr;   // none without partitions
+    const double* glacier = nullptr;  // none without glaciers
+    double nodata = 0.0;
+    double process = 0.0;
+    bool Computed(int c) const { return zone[c] != nodata && (!region || region[c] == process); }
+  };
+  // Fills the layers' rows of row r and returns its domain rows.
+  domain_row StartRealRow(int r);
   void SnowEvaporationRow(int r, bool snow_stops_evaporation);
   void BeginRealEvapotranspiration(int minute, int hour, int day, int month, int year);
   void RealEvapotranspirationRow(int r);
