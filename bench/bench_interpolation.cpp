@@ -37,11 +37,9 @@ using namespace velmo;
 constexpr int kSize = 1000;
 constexpr double kCell = 100.0;
 
-class Domain {
+class Domain : public bench::grid_domain {
  public:
-  Domain() {
-    std::filesystem::create_directories(dir_);
-    out_ = dir_.string() + "/";
+  Domain() : grid_domain("interpolation", kSize) {
     // Ten zones of 100 rows each.
     Grid("zones", 1, [](int r, int) { return static_cast<double>((r - 1) / 100 + 1); });
     Grid("dem", 2, [](int r, int c) { return 200.0 + r + 0.5 * c; });
@@ -74,7 +72,6 @@ class Domain {
     settings_.starthour = 1;
     settings_.endhour = 2;
   }
-  ~Domain() { std::filesystem::remove_all(dir_); }
 
   // An interpolator of `method` on `stations` stations; a third of the
   // values missing with `gaps`, a statistics table with `statistics`. With
@@ -163,24 +160,6 @@ class Domain {
   }
 
  private:
-  // A grid of the domain with the cells `value(r, c)` in entry `index` of the table.
-  template <typename F>
-  void Grid(const char* name, int index, F value) {
-    owned_.emplace_back(memory_.matrix(1, kSize, 1, kSize, 0), 1, kSize, kSize);
-    for (int r = 1; r <= kSize; ++r)
-      for (int c = 1; c <= kSize; ++c) owned_.back()[r][c] = value(r, c);
-    table_[index].name = name;
-    table_[index].file_name = name;
-    table_[index].data = owned_.back().get();
-  }
-
-  std::filesystem::path dir_ = bench::ScratchPath("interpolation");
-  std::string out_;
-  std::ofstream null_{"/dev/null"};
-  MessageStream messages_{(dir_ / "diag.xml").string(), 0, null_};
-  grid_table table_{&messages_};
-  memory_handling memory_;
-  std::vector<owned_matrix> owned_;
   std::vector<zone_record> zones_;
   std::vector<int> zone_map_ = std::vector<int>(11, 0);
   std::vector<int> region_map_ = {0, 1, 2, 3};

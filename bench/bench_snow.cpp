@@ -38,11 +38,9 @@ constexpr int kSize = 1000;
 constexpr double kCell = 100.0;
 constexpr int kZones = 10;
 
-class Domain {
+class Domain : public bench::grid_domain {
  public:
-  Domain() {
-    std::filesystem::create_directories(dir_);
-    out_ = dir_.string() + "/";
+  Domain() : grid_domain("snow", kSize) {
     grid("zones", [](int r, int) { return static_cast<double>((r - 1) / 100 + 1); });
     grid("[elevation_model]", [](int r, int c) { return 400.0 + 2.0 * r + c; });
     grid("RelCellArea", [](int, int c) { return 0.95 + 0.0001 * c; });
@@ -112,7 +110,6 @@ class Domain {
     settings_.endmonth = 12;
     settings_.endyear = 2001;
   }
-  ~Domain() { std::filesystem::remove_all(dir_); }
 
   // Sets every cell of grid `name` to value(r, c).
   template <typename F>
@@ -187,23 +184,10 @@ class Domain {
  private:
   template <typename F>
   void grid(const char* name, F value) {
-    owned_.emplace_back(memory_.matrix(1, kSize, 1, kSize, 0), 1, kSize, kSize);
-    for (int r = 1; r <= kSize; ++r)
-      for (int c = 1; c <= kSize; ++c) owned_.back()[r][c] = value(r, c);
-    const int index = first_module_entry_++;
-    table_[index].name = name;
-    table_[index].file_name = name;
-    table_[index].data = owned_.back().get();
+    Grid(name, first_module_entry_++, value);
   }
 
-  std::filesystem::path dir_ = bench::ScratchPath("snow");
-  std::string out_;
-  std::ofstream null_{"/dev/null"};
-  MessageStream messages_{(dir_ / "diag.xml").string(), 0, null_};
-  grid_table table_{&messages_};
   int first_module_entry_ = 1;
-  memory_handling memory_;
-  std::vector<owned_matrix> owned_;
   std::vector<zone_record> zones_;
   std::vector<int> zone_map_ = std::vector<int>(kZones + 1, 0);
   std::vector<landuse_table_entry> landuse_;

@@ -1,16 +1,21 @@
 // Pieces the benchmarks share: a scratch directory of the process, the
-// per-cell counter, and a model object on a square domain writing there.
+// per-cell counter, a model object on a square domain writing there, and a
+// grid table of square grids the benchmark fills.
 #pragma once
 
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
 #include <memory>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "framework/diagnostics.h"
+#include "framework/gridtable.h"
+#include "framework/memory.h"
 #include "framework/modelobject.h"
 
 namespace velmo::bench {
@@ -48,6 +53,42 @@ struct square_object {
   std::ostringstream console;
   std::unique_ptr<MessageStream> messages;
   std::unique_ptr<modelobject> object;
+};
+
+// A scratch directory (removed when this goes) with a message stream that
+// writes nowhere and a grid table of side x side grids entered by name.
+class grid_domain {
+ public:
+  grid_domain(const std::string& name, int side) : dir_(ScratchPath(name)), side_(side) {
+    std::filesystem::create_directories(dir_);
+    out_ = dir_.string() + "/";
+  }
+  ~grid_domain() { std::filesystem::remove_all(dir_); }
+  grid_domain(const grid_domain&) = delete;
+  grid_domain& operator=(const grid_domain&) = delete;
+
+ protected:
+  // A grid of cells value(r, c) in entry `index` of the table.
+  template <typename F>
+  void Grid(const char* name, int index, F value) {
+    owned_.emplace_back(memory_.matrix(1, side_, 1, side_, 0), 1, side_, side_);
+    for (int r = 1; r <= side_; ++r)
+      for (int c = 1; c <= side_; ++c) owned_.back()[r][c] = value(r, c);
+    table_[index].name = name;
+    table_[index].file_name = name;
+    table_[index].data = owned_.back().get();
+  }
+
+  std::filesystem::path dir_;
+  std::string out_;  // the directory with its separator
+  std::ofstream null_{"/dev/null"};
+  MessageStream messages_{(dir_ / "diag.xml").string(), 0, null_};
+  grid_table table_{&messages_};
+
+ private:
+  int side_;
+  memory_handling memory_;
+  std::vector<owned_matrix> owned_;
 };
 
 }  // namespace velmo::bench
