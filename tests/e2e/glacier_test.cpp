@@ -12,13 +12,9 @@
 #include "e2e/control_run.h"
 #include "support/test_support.h"
 
-namespace velmo {
+namespace velmo::test {
 namespace {
 
-using test::ReadFile;
-using test::RunVelmo;
-using test::TempDir;
-using test::WriteFile;
 using ::testing::HasSubstr;
 
 int Count(const std::string& text, const std::string& part) {
@@ -67,9 +63,8 @@ void WriteStations(const TempDir& dir) {
 
 TEST(GlacierYears, TwoYearsOfDynamicGlaciersAreEvaluatedOnceAYear) {
   TempDir dir;
-  test::CopyTestData(
-      dir, "snow",
-      {"glacier.ctl", "zones.asc", "glacier_dem.asc", "glacier_shares.asc", "glacier_codes.asc"});
+  CopyTestData(dir, "snow",
+               {"glacier.ctl", "zones.asc", "glacier_dem.asc", "glacier_shares.asc", "glacier_codes.asc"});
   WriteStations(dir);
   ASSERT_EQ(RunVelmo(dir.path().string(), "glacier.ctl", dir / "out.txt"), 0) << ReadFile(dir / "out.txt");
   const std::string diag = ReadFile(dir / "Velmo_Diag.xml");
@@ -85,8 +80,8 @@ TEST(GlacierYears, TwoYearsOfDynamicGlaciersAreEvaluatedOnceAYear) {
 
   // Daily rows of both subbasins; the glaciers melt in summer and their
   // runoff goes on after the melt.
-  const std::vector<std::vector<double>> ice = test::TableValues(dir / "qice.stat");
-  const std::vector<std::vector<double>> total = test::TableValues(dir / "qglac.stat");
+  const std::vector<std::vector<double>> ice = TableValues(dir / "qice.stat");
+  const std::vector<std::vector<double>> total = TableValues(dir / "qglac.stat");
   ASSERT_EQ(ice.size(), 731u);
   ASSERT_EQ(total.size(), 731u);
   ASSERT_EQ(ice[0].size(), 3u);
@@ -97,8 +92,8 @@ TEST(GlacierYears, TwoYearsOfDynamicGlaciersAreEvaluatedOnceAYear) {
   }
   EXPECT_GT(melted, 10.0);
   EXPECT_GT(drained, melted);
-  EXPECT_EQ(test::TableValues(dir / "firn.stat").size(), 731u);
-  EXPECT_EQ(test::TableValues(dir / "balance2.stat").size(), 731u);
+  EXPECT_EQ(TableValues(dir / "firn.stat").size(), 731u);
+  EXPECT_EQ(TableValues(dir / "balance2.stat").size(), 731u);
 
   // The grids and the stack of the end of the run.
   for (const char* file : {"firnmelt.sum", "icemelt.sum", "balance.asc", "gtotal.asc", "gmelt.sum"})
@@ -121,4 +116,4 @@ TEST(GlacierYears, TwoYearsOfDynamicGlaciersAreEvaluatedOnceAYear) {
 }
 
 }  // namespace
-}  // namespace velmo
+}  // namespace velmo::test

@@ -14,14 +14,9 @@
 #include "e2e/xml_check.h"
 #include "support/test_support.h"
 
-namespace velmo {
+namespace velmo::test {
 namespace {
 
-using test::ReadFile;
-using test::RunVelmo;
-using test::TempDir;
-using test::WellFormed;
-using test::WriteFile;
 using ::testing::HasSubstr;
 
 constexpr double kNodata = -9999.0;
@@ -35,7 +30,7 @@ std::vector<double> DoubleGrid(const std::string& path) {
 }
 
 // A copy of the example, run on "example.ctl".
-class SnowExample : public test::ControlRunTest {
+class SnowExample : public ControlRunTest {
  protected:
   SnowExample() : ControlRunTest("", "example.ctl") {}
 };
@@ -73,7 +68,7 @@ TEST_F(SnowExample, SnowBuildsUpOnTheHeightsAndAllWaterIsAccountedFor) {
   EXPECT_GT(cover[1 * 20 + 4], 50.0);
   EXPECT_EQ(cover[13 * 20 + 9], 0.0);
   EXPECT_GT(outflow[13 * 20 + 9], 100.0);
-  EXPECT_EQ(test::TableValues(dir / "snowstorage.stat").size(), 744u);
+  EXPECT_EQ(TableValues(dir / "snowstorage.stat").size(), 744u);
 }
 
 // A winter of daily steps from 1 November to 30 April at the example's three
@@ -119,7 +114,7 @@ std::string StationFile(const std::string& title, const std::vector<winter_day>&
 
 TEST(SnowWinter, DailyStepsBuildAndMeltACoverAndKeepTheWater) {
   TempDir dir;
-  test::CopyTestData(dir, "snow", {"winter.ctl", "zones.asc", "dem.asc"});
+  CopyTestData(dir, "snow", {"winter.ctl", "zones.asc", "dem.asc"});
   const std::vector<winter_day> days = Winter();
   WriteFile(dir / "precipitation.txt", StationFile("precipitation (mm per day)", days, 0));
   WriteFile(dir / "temperature.txt", StationFile("daily mean temperature", days, 1));
@@ -142,7 +137,7 @@ TEST(SnowWinter, DailyStepsBuildAndMeltACoverAndKeepTheWater) {
 
   // One row a day: the cover of both subbasins grows into the winter and is
   // gone by the end of April.
-  const std::vector<std::vector<double>> storage = test::TableValues(dir / "snowstorage.stat");
+  const std::vector<std::vector<double>> storage = TableValues(dir / "snowstorage.stat");
   ASSERT_EQ(storage.size(), days.size());
   double peak = 0.0;
   for (const auto& row : storage) peak = std::max(peak, row.back());
@@ -200,7 +195,7 @@ std::string HourlyStationFile(const std::string& title, int what) {
 
 TEST(SnowWinter, UnderASnowCanopyTheEnergyBalanceKeepsTheWater) {
   TempDir dir;
-  test::CopyTestData(dir, "snow", {"canopy_winter.ctl", "zones.asc", "dem.asc"});
+  CopyTestData(dir, "snow", {"canopy_winter.ctl", "zones.asc", "dem.asc"});
   const char* variables[] = {"precipitation", "temperature", "air_humidity", "wind_speed",
                              "global_radiation"};
   for (int k = 0; k < 5; ++k)
@@ -247,7 +242,7 @@ TEST(SnowWinter, UnderASnowCanopyTheEnergyBalanceKeepsTheWater) {
   for (double t : DoubleGrid(dir / "ceb_temperature.asc")) EXPECT_TRUE(t == kNodata || t > 240.0) << t;
   for (const char* table : {"snowtemp.stat", "surftemp.stat", "scn_load.stat", "scn_sublim.stat",
                             "scn_temperature.stat", "ceb_temperature.stat"})
-    EXPECT_EQ(test::TableValues(dir / table).size(), 122u) << table;
+    EXPECT_EQ(TableValues(dir / table).size(), 122u) << table;
   EXPECT_THAT(ReadFile(dir / "scn_load.stat"), HasSubstr("SCN_LOAD_in_mm_submodel:interception_model"));
 }
 
@@ -258,4 +253,4 @@ TEST_F(SnowExample, AControlFileWithoutSnowSectionEndsWith17) {
 }
 
 }  // namespace
-}  // namespace velmo
+}  // namespace velmo::test
