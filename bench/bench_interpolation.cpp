@@ -46,26 +46,7 @@ class Domain : public bench::grid_domain {
     Grid("RelCellArea", 3, [](int, int) { return 1.0; });
     Grid("CoordX", 4, [](int, int c) { return (c - 1) * kCell; });
     Grid("CoordY", 5, [](int r, int) { return (kSize - r) * kCell; });
-    zones_.resize(11);
-    for (int z = 1; z <= 10; ++z) {
-      zones_[static_cast<size_t>(z)].code = z;
-      zones_[static_cast<size_t>(z)].area_fraction = 0.1;
-      zone_map_[static_cast<size_t>(z)] = z;
-    }
-    ranges_.assign(kSize + 1, row_range{1, kSize});
-    settings_.control_file_name = (dir_ / "bench.ctl").string();
-    settings_.timestep = 60;
-    settings_.zone_table = zones_.data();
-    settings_.zone_code_map = zone_map_.data();
-    settings_.zone_count = 10;
-    settings_.max_zone_code = 10;
-    settings_.row_ranges = ranges_.data();
-    settings_.ncols = settings_.nrows = kSize;
-    settings_.first_row = 1;
-    settings_.last_row = kSize;
-    settings_.cellsize = kCell;
-    settings_.nodata_value = -9999.0;
-    settings_.DefaultOutputDirectory = &out_;
+    SquareSettings(kCell, 10);
     settings_.startday = settings_.endday = 1;
     settings_.startmonth = settings_.endmonth = 1;
     settings_.startyear = settings_.endyear = 2000;
@@ -160,12 +141,8 @@ class Domain : public bench::grid_domain {
   }
 
  private:
-  std::vector<zone_record> zones_;
-  std::vector<int> zone_map_ = std::vector<int>(11, 0);
   std::vector<int> region_map_ = {0, 1, 2, 3};
   static constexpr int kLastEntry = 30;
-  std::vector<row_range> ranges_;
-  model_settings settings_;
 };
 
 Domain& TheDomain() {

@@ -17,6 +17,7 @@
 #include "framework/gridtable.h"
 #include "framework/memory.h"
 #include "framework/modelobject.h"
+#include "setup/settings.h"
 
 namespace velmo::bench {
 
@@ -79,11 +80,42 @@ class grid_domain {
     table_[index].data = owned_.back().get();
   }
 
+  // Settings of the square: `zone_count` zones (codes 1.., area fraction 0.1
+  // each), every row whole, hourly steps, the control file "bench.ctl" and
+  // the output in the directory.
+  void SquareSettings(double cellsize, int zone_count) {
+    zones_.assign(static_cast<std::size_t>(zone_count) + 1, zone_record{});
+    zone_map_.assign(static_cast<std::size_t>(zone_count) + 1, 0);
+    for (int z = 1; z <= zone_count; ++z) {
+      zones_[static_cast<std::size_t>(z)].code = z;
+      zones_[static_cast<std::size_t>(z)].area_fraction = 0.1;
+      zone_map_[static_cast<std::size_t>(z)] = z;
+    }
+    ranges_.assign(static_cast<std::size_t>(side_) + 1, row_range{1, side_});
+    settings_.control_file_name = (dir_ / "bench.ctl").string();
+    settings_.timestep = 60;
+    settings_.zone_table = zones_.data();
+    settings_.zone_code_map = zone_map_.data();
+    settings_.zone_count = zone_count;
+    settings_.max_zone_code = zone_count;
+    settings_.row_ranges = ranges_.data();
+    settings_.ncols = settings_.nrows = side_;
+    settings_.first_row = 1;
+    settings_.last_row = side_;
+    settings_.cellsize = cellsize;
+    settings_.nodata_value = -9999.0;
+    settings_.DefaultOutputDirectory = &out_;
+  }
+
   std::filesystem::path dir_;
   std::string out_;  // the directory with its separator
   std::ofstream null_{"/dev/null"};
   MessageStream messages_{(dir_ / "diag.xml").string(), 0, null_};
   grid_table table_{&messages_};
+  std::vector<zone_record> zones_;
+  std::vector<int> zone_map_;
+  std::vector<row_range> ranges_;
+  model_settings settings_;
 
  private:
   int side_;
