@@ -37,44 +37,22 @@ using namespace velmo;
 constexpr int kSize = 1000;
 constexpr double kCell = 100.0;
 
-class Domain {
+class Domain : public bench::grid_domain {
  public:
-  Domain() {
-    std::filesystem::create_directories(dir_);
-    out_ = dir_.string() + "/";
+  Domain() : grid_domain("interpolation", kSize) {
     // Ten zones of 100 rows each.
     Grid("zones", 1, [](int r, int) { return static_cast<double>((r - 1) / 100 + 1); });
     Grid("dem", 2, [](int r, int c) { return 200.0 + r + 0.5 * c; });
     Grid("RelCellArea", 3, [](int, int) { return 1.0; });
     Grid("CoordX", 4, [](int, int c) { return (c - 1) * kCell; });
     Grid("CoordY", 5, [](int r, int) { return (kSize - r) * kCell; });
-    zones_.resize(11);
-    for (int z = 1; z <= 10; ++z) {
-      zones_[static_cast<size_t>(z)].code = z;
-      zones_[static_cast<size_t>(z)].area_fraction = 0.1;
-      zone_map_[static_cast<size_t>(z)] = z;
-    }
-    ranges_.assign(kSize + 1, row_range{1, kSize});
-    settings_.control_file_name = (dir_ / "bench.ctl").string();
-    settings_.timestep = 60;
-    settings_.zone_table = zones_.data();
-    settings_.zone_code_map = zone_map_.data();
-    settings_.zone_count = 10;
-    settings_.max_zone_code = 10;
-    settings_.row_ranges = ranges_.data();
-    settings_.ncols = settings_.nrows = kSize;
-    settings_.first_row = 1;
-    settings_.last_row = kSize;
-    settings_.cellsize = kCell;
-    settings_.nodata_value = -9999.0;
-    settings_.DefaultOutputDirectory = &out_;
+    SquareSettings(kCell, 10);
     settings_.startday = settings_.endday = 1;
     settings_.startmonth = settings_.endmonth = 1;
     settings_.startyear = settings_.endyear = 2000;
     settings_.starthour = 1;
     settings_.endhour = 2;
   }
-  ~Domain() { std::filesystem::remove_all(dir_); }
 
   // An interpolator of `method` on `stations` stations; a third of the
   // values missing with `gaps`, a statistics table with `statistics`. With
@@ -163,30 +141,8 @@ class Domain {
   }
 
  private:
-  // A grid of the domain with the cells `value(r, c)` in entry `index` of the table.
-  template <typename F>
-  void Grid(const char* name, int index, F value) {
-    owned_.emplace_back(memory_.matrix(1, kSize, 1, kSize, 0), 1, kSize, kSize);
-    for (int r = 1; r <= kSize; ++r)
-      for (int c = 1; c <= kSize; ++c) owned_.back()[r][c] = value(r, c);
-    table_[index].name = name;
-    table_[index].file_name = name;
-    table_[index].data = owned_.back().get();
-  }
-
-  std::filesystem::path dir_ = bench::ScratchPath("interpolation");
-  std::string out_;
-  std::ofstream null_{"/dev/null"};
-  MessageStream messages_{(dir_ / "diag.xml").string(), 0, null_};
-  grid_table table_{&messages_};
-  memory_handling memory_;
-  std::vector<owned_matrix> owned_;
-  std::vector<zone_record> zones_;
-  std::vector<int> zone_map_ = std::vector<int>(11, 0);
   std::vector<int> region_map_ = {0, 1, 2, 3};
   static constexpr int kLastEntry = 30;
-  std::vector<row_range> ranges_;
-  model_settings settings_;
 };
 
 Domain& TheDomain() {

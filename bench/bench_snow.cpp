@@ -38,11 +38,9 @@ constexpr int kSize = 1000;
 constexpr double kCell = 100.0;
 constexpr int kZones = 10;
 
-class Domain {
+class Domain : public bench::grid_domain {
  public:
-  Domain() {
-    std::filesystem::create_directories(dir_);
-    out_ = dir_.string() + "/";
+  Domain() : grid_domain("snow", kSize) {
     grid("zones", [](int r, int) { return static_cast<double>((r - 1) / 100 + 1); });
     grid("[elevation_model]", [](int r, int c) { return 400.0 + 2.0 * r + c; });
     grid("RelCellArea", [](int, int c) { return 0.95 + 0.0001 * c; });
@@ -75,44 +73,24 @@ class Domain {
     grid("snow_storage_total", [](int r, int) { return r % 4 == 0 ? 0.0 : 50.0; });
     grid("surftemp", [](int, int) { return 268.0; });
 
-    zones_.assign(kZones + 1, zone_record{});
+    SquareSettings(kCell, kZones);
     zones_[0].area_fraction = kSize * kCell * kSize * kCell / 1e6;
-    for (int z = 1; z <= kZones; ++z) {
-      zones_[static_cast<size_t>(z)].code = z;
-      zones_[static_cast<size_t>(z)].area_fraction = 0.1;
-      zone_map_[static_cast<size_t>(z)] = z;
-    }
     landuse_.resize(2);
     landuse_[0].code = 1;
     landuse_[1].ParsePositional(
         &messages_,
         "1 meadow 0.2 50 50 50 60 70 70 70 70 60 50 50 50 1 120 240 366 1 2 3 1 0.01 0.02 "
         "0.03 0.01 0.5 0.8 0.9 0.5 0.1 0.2 0.3 0.1");
-    ranges_.assign(kSize + 1, row_range{1, kSize});
-    settings_.control_file_name = (dir_ / "bench.ctl").string();
-    settings_.timestep = 60;
     settings_.latitude = 47.0;
     settings_.longitude = 8.5;
     settings_.reference_meridian = 15.0;
-    settings_.zone_table = zones_.data();
-    settings_.zone_code_map = zone_map_.data();
-    settings_.zone_count = kZones;
-    settings_.max_zone_code = kZones;
-    settings_.row_ranges = ranges_.data();
-    settings_.ncols = settings_.nrows = kSize;
-    settings_.first_row = 1;
-    settings_.last_row = kSize;
-    settings_.cellsize = kCell;
-    settings_.nodata_value = -9999.0;
     settings_.landuse_table = landuse_.data();
-    settings_.DefaultOutputDirectory = &out_;
     settings_.startday = settings_.startmonth = 1;
     settings_.startyear = 2000;
     settings_.endday = 31;
     settings_.endmonth = 12;
     settings_.endyear = 2001;
   }
-  ~Domain() { std::filesystem::remove_all(dir_); }
 
   // Sets every cell of grid `name` to value(r, c).
   template <typename F>
@@ -187,28 +165,11 @@ class Domain {
  private:
   template <typename F>
   void grid(const char* name, F value) {
-    owned_.emplace_back(memory_.matrix(1, kSize, 1, kSize, 0), 1, kSize, kSize);
-    for (int r = 1; r <= kSize; ++r)
-      for (int c = 1; c <= kSize; ++c) owned_.back()[r][c] = value(r, c);
-    const int index = first_module_entry_++;
-    table_[index].name = name;
-    table_[index].file_name = name;
-    table_[index].data = owned_.back().get();
+    Grid(name, first_module_entry_++, value);
   }
 
-  std::filesystem::path dir_ = bench::ScratchPath("snow");
-  std::string out_;
-  std::ofstream null_{"/dev/null"};
-  MessageStream messages_{(dir_ / "diag.xml").string(), 0, null_};
-  grid_table table_{&messages_};
   int first_module_entry_ = 1;
-  memory_handling memory_;
-  std::vector<owned_matrix> owned_;
-  std::vector<zone_record> zones_;
-  std::vector<int> zone_map_ = std::vector<int>(kZones + 1, 0);
   std::vector<landuse_table_entry> landuse_;
-  std::vector<row_range> ranges_;
-  model_settings settings_;
 };
 
 void RunSteps(benchmark::State& state, int method, int statistics_code, int glacier_method = 0) {

@@ -206,22 +206,8 @@ void verdunstungsmodellklasse::RegisterOwnGrid(owned_grid& grid, const std::stri
 void verdunstungsmodellklasse::CreateStatistics(owned_grid& grid, const std::string& file_name, int code,
                                                 int precision, const std::string& header,
                                                 const std::string& title) {
-  if (!zone_table) return;
-  grid.zones.assign(zone_table, zone_table + zone_count + 1);
-  for (zone_record& zone : grid.zones) {
-    zone.weight_sum = 0.0;
-    zone.value_sum = 0.0;
-  }
-  std::string file = file_name;
-  int error = 0;
-  const int* selected = output_list.empty() ? nullptr : output_list.data();
-  grid.statistics = std::make_unique<zonalstatistic>(
-      error, messages, nodata_value, cell_weights, nrows, ncols, grid.zones.data(), zone_count, code,
-      precision, file, DefaultOutputDirectory.get(), selected ? output_list_count : 0, selected,
-      time_interval < kMinutesPerHour);
-  if (error != 0) throw ErrorCode{error};
-  grid.statistics->WriteHeader(header, title);
-  statistics_on = statistics_on || grid.statistics->IsOn();
+  CreateOwnedGridStatistics(*this, grid, file_name, code, precision, header, title);
+  if (grid.statistics) statistics_on = statistics_on || grid.statistics->IsOn();
 }
 
 void verdunstungsmodellklasse::RegisterGrids() {
@@ -848,19 +834,7 @@ void verdunstungsmodellklasse::FlushBuffers() {
 void verdunstungsmodellklasse::CleanUp() {
   if (cleaned_up) return;
   int failure = 0;
-  const auto release = [&](owned_grid& grid) {
-    if (grid.statistics) {
-      try {
-        grid.statistics->CleanUp();
-      } catch (ErrorCode code) {
-        if (failure == 0) failure = code;
-      }
-      grid.statistics.reset();
-    }
-    if (grid.index > 0) ReleaseGrid(grid.index);
-    grid.index = 0;
-    grid.data.reset();
-  };
+  const auto release = [&](owned_grid& grid) { CleanUpOwnedGrid(*this, grid, failure); };
   if (flow_control_parameter > 0) {
     for (std::vector<owned_grid>* list :
          {&potential_transpiration, &real_transpiration, &potential_interception}) {

@@ -14,6 +14,7 @@
 
 #include "framework/memory.h"
 #include "framework/zonalstat.h"
+#include "landsurface/owned_grid.h"
 #include "landsurface/pet_methods.h"
 #include "setup/teilmod.h"
 
@@ -118,14 +119,6 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   etp_parameters parameters;
   etp_lake_parameters lake;
 
-  // One owned grid with its grid-table entry and statistics.
-  struct owned_grid {
-    owned_matrix data;
-    int index = 0;
-    std::vector<zone_record> zones;
-    std::unique_ptr<zonalstatistic> statistics;
-    double* operator[](int row) const { return data[row]; }
-  };
   std::vector<owned_grid> potential_transpiration;  // layers 0..L
   std::vector<owned_grid> real_transpiration;       // layers 0..L
   std::vector<owned_grid> potential_interception;   // layers 0..L
@@ -161,6 +154,17 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   void PenmanMonteithRow(int r);
   void FillLayerRows(int r);
   void LookUpGlacierSnowGrids();
+  // The rows that tell the cells of the snow and real steps apart.
+  struct domain_row {
+    const double* zone = nullptr;
+    const double* region = nullptr;   // none without partitions
+    const double* glacier = nullptr;  // none without glaciers
+    double nodata = 0.0;
+    double process = 0.0;
+    bool Computed(int c) const { return zone[c] != nodata && (!region || region[c] == process); }
+  };
+  // Fills the layers' rows of row r and returns its domain rows.
+  domain_row StartRealRow(int r);
   void SnowEvaporationRow(int r, bool snow_stops_evaporation);
   void BeginRealEvapotranspiration(int minute, int hour, int day, int month, int year);
   void RealEvapotranspirationRow(int r);

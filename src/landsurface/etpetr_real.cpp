@@ -47,6 +47,17 @@ double GlacierisedShare(const double* glacier_row, int c) {
 
 // ---------------------------------------------------------------- snow evaporation
 
+verdunstungsmodellklasse::domain_row verdunstungsmodellklasse::StartRealRow(int r) {
+  FillLayerRows(r);
+  domain_row row;
+  row.zone = zone_grid[r];
+  row.region = mpi_regions_data ? mpi_regions_data[r] : nullptr;
+  row.glacier = glacier ? glacier[r] : nullptr;
+  row.nodata = nodata_value;
+  row.process = process_index;
+  return row;
+}
+
 void verdunstungsmodellklasse::LookUpGlacierSnowGrids() {
   glacier_snow_looked_up = true;
   const int evaporation_index = FindGrid("SnowEvaporation_onGlacier", false);
@@ -70,14 +81,10 @@ void verdunstungsmodellklasse::SnowEvaporation(int minute, int hour, int day, in
 }
 
 void verdunstungsmodellklasse::SnowEvaporationRow(int r, bool snow_stops) {
-  FillLayerRows(r);
+  const domain_row row = StartRealRow(r);
   const int L = layer_count;
   const layer_rows* const layers = rows_of_layer.data();
   const double nodata = nodata_value;
-  const double* const zone_row = zone_grid[r];
-  const double* const region_row = mpi_regions_data ? mpi_regions_data[r] : nullptr;
-  const double region = process_index;
-  const double* const glacier_row = glacier ? glacier[r] : nullptr;
   double* const snow_row = snow_storage[r];
   double* const soil_row = potential_evaporation[r];
   double* const evaporation_row = snow_evaporation[r];
@@ -89,8 +96,8 @@ void verdunstungsmodellklasse::SnowEvaporationRow(int r, bool snow_stops) {
   const int* const zones = statistics ? ZoneIndexRow(r) : nullptr;
 
   for (int c = FirstColumn(r), last = LastColumn(r); c <= last; ++c) {
-    if (zone_row[c] == nodata || (region_row && region_row[c] != region)) continue;
-    const double w = GlacierisedShare(glacier_row, c);
+    if (!row.Computed(c)) continue;
+    const double w = GlacierisedShare(row.glacier, c);
     double& snow = snow_row[c];
     if (snow_stops) {
       if (snow > 0.0) {
@@ -122,11 +129,8 @@ void verdunstungsmodellklasse::SnowEvaporationRow(int r, bool snow_stops) {
     }
   }
   if (statistics) {
-    const auto computed = [&](int c) {
-      return zone_row[c] != nodata && (!region_row || region_row[c] == region);
-    };
     statistics->AddRow(
-        r, FirstColumn(r), LastColumn(r), [&](int c) { return computed(c) ? zones[c] : -1; },
+        r, FirstColumn(r), LastColumn(r), [&](int c) { return row.Computed(c) ? zones[c] : -1; },
         [&](int c) { return evaporation_row[c]; });
   }
 }
@@ -154,14 +158,10 @@ void verdunstungsmodellklasse::BeginRealEvapotranspiration(int minute, int hour,
 }
 
 void verdunstungsmodellklasse::RealEvapotranspirationRow(int r) {
-  FillLayerRows(r);
+  const domain_row row = StartRealRow(r);
   const int L = layer_count;
   const layer_rows* const layers = rows_of_layer.data();
   const double nodata = nodata_value;
-  const double* const zone_row = zone_grid[r];
-  const double* const region_row = mpi_regions_data ? mpi_regions_data[r] : nullptr;
-  const double region = process_index;
-  const double* const glacier_row = glacier ? glacier[r] : nullptr;
   const bool soil_linked = soil_storage && available_soil_moisture;
   double* const theta_row = soil_linked ? soil_storage[r] : nullptr;
   const double* const capacity_row = soil_linked ? available_soil_moisture[r] : nullptr;
@@ -191,18 +191,18 @@ void verdunstungsmodellklasse::RealEvapotranspirationRow(int r) {
   // with them each cell's value weighs 1 - w and its glacierised share w
   // adds nothing (a share of 0 adds zeros, which leaves the sums as they
   // are).
-  const bool cell_by_cell = statistics && glacier_row;
+  const bool cell_by_cell = statistics && row.glacier;
   const auto add = [r](zonalstatistic* table, int c, int zone, double value, double w) {
     table->AddCell(r, c, zone, value, 1.0 - w);
     if (w != 0.0) table->AddCell(r, c, zone, 0.0, w);
   };
 
   for (int c = FirstColumn(r), last = LastColumn(r); c <= last; ++c) {
-    if (zone_row[c] == nodata || (region_row && region_row[c] != region)) {
+    if (!row.Computed(c)) {
       for (int l = 0; l <= L; ++l) layers[l].real[c] = nodata;
       continue;
     }
-    const double w = GlacierisedShare(glacier_row, c);
+    const double w = GlacierisedShare(row.glacier, c);
     // A cell under ice keeps the zeros of the potential step.
     if (w >= 1.0) continue;
     const int zone = cell_by_cell ? zones[c] : 0;
@@ -251,9 +251,7 @@ void verdunstungsmodellklasse::RealEvapotranspirationRow(int r) {
     if (cell_by_cell && total_statistics) add(total_statistics, c, zone, total, w);
   }
   if (!statistics || cell_by_cell) return;
-  const auto zone_of = [&](int c) {
-    return zone_row[c] != nodata && (!region_row || region_row[c] == region) ? zones[c] : -1;
-  };
+  const auto zone_of = [&](int c) { return row.Computed(c) ? zones[c] : -1; };
   fed_tables.clear();
   const auto feed = [&](zonalstatistic* table, const double* values) {
     if (table) fed_tables.push_back({table, values});

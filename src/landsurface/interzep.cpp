@@ -62,13 +62,7 @@ interzeptionsmodellklasse::interzeptionsmodellklasse(MessageStream* stream, cons
 interzeptionsmodellklasse::~interzeptionsmodellklasse() {
   // Not cleaned up: the grid table must not keep the grids freed here.
   for (std::vector<owned_grid>* list : {&evaporation, &storage, &throughfall, &canopy_grids})
-    for (owned_grid& grid : *list) ReleaseOwnGrid(grid);
-}
-
-void interzeptionsmodellklasse::ReleaseOwnGrid(owned_grid& grid) {
-  if (grid.index > 0 && grids && (*grids)[grid.index].data == grid.data.get()) ReleaseGrid(grid.index);
-  grid.index = 0;
-  grid.data.reset();
+    for (owned_grid& grid : *list) ReleaseOwnedGrid(*this, grid);
 }
 
 int interzeptionsmodellklasse::GetMethod() { return Active() ? parameters.method : 0; }
@@ -141,21 +135,7 @@ void interzeptionsmodellklasse::RegisterOwnGrid(owned_grid& grid, const std::str
 
 void interzeptionsmodellklasse::CreateStatistics(owned_grid& grid, const std::string& file_name, int code,
                                                  const std::string& header) {
-  if (!zone_table) return;
-  grid.zones.assign(zone_table, zone_table + zone_count + 1);
-  for (zone_record& zone : grid.zones) {
-    zone.weight_sum = 0.0;
-    zone.value_sum = 0.0;
-  }
-  std::string file = file_name;
-  int error = 0;
-  const int* selected = output_list.empty() ? nullptr : output_list.data();
-  grid.statistics = std::make_unique<zonalstatistic>(
-      error, messages, nodata_value, cell_weights, nrows, ncols, grid.zones.data(), zone_count, code,
-      kStatisticsPrecision, file, DefaultOutputDirectory.get(), selected ? output_list_count : 0, selected,
-      time_interval < kMinutesPerHour);
-  if (error != 0) throw ErrorCode{error};
-  grid.statistics->WriteHeader(header, name);
+  CreateOwnedGridStatistics(*this, grid, file_name, code, kStatisticsPrecision, header, name);
 }
 
 void interzeptionsmodellklasse::RegisterGrids() {
@@ -357,6 +337,29 @@ void interzeptionsmodellklasse::FillRows(int r) {
   if (traits.snow_canopy) FillSnowCanopyRows(r);
 }
 
+interzeptionsmodellklasse::input_row interzeptionsmodellklasse::StartRow(int r, bool zones_needed) {
+  FillRows(r);
+  input_row row;
+  row.zone = zone_grid[r];
+  row.region = mpi_regions_data ? mpi_regions_data[r] : nullptr;
+  row.glacier = glacier ? glacier[r] : nullptr;
+  row.water = input_water[r];
+  row.zones = zones_needed ? ZoneIndexRow(r) : nullptr;
+  // Without glaciers the tables take the row's values after the cells.
+  row.cell_statistics = statistics_on && row.glacier;
+  return row;
+}
+
+inline interzeptionsmodellklasse::cell_input interzeptionsmodellklasse::CellInput(const input_row& row, int r,
+                                                                                  int c, bool snow_canopy) {
+  cell_input cell;
+  cell.w = row.glacier ? GlacierShare(row.glacier[c]) : 0.0;
+  cell.input = row.water[c];
+  cell.zone = row.zones ? row.zones[c] : 0;
+  cell.reaching = snow_canopy ? SnowCanopyCell(r, c, cell.zone, cell.input, cell.w) : cell.input;
+  return cell;
+}
+
 template <interception_limit Limit>
 void interzeptionsmodellklasse::OneLayerCells() {
   const double nodata = nodata_value;
@@ -376,23 +379,15 @@ void interzeptionsmodellklasse::OneLayerCells() {
     }
   }
   for (int r = first_row; r <= last_row; ++r) {
-    FillRows(r);
-    const double* const zone_row = zone_grid[r];
-    const double* const region_row = mpi_regions_data ? mpi_regions_data[r] : nullptr;
-    const double* const glacier_row = glacier ? glacier[r] : nullptr;
-    const double* const input_row = input_water[r];
-    const int* const zones = statistics_on || tracers || canopy_statistics ? ZoneIndexRow(r) : nullptr;
-    // Without glaciers the tables take the row's values after the cells.
-    const bool statistics = statistics_on && glacier_row;
+    const input_row row = StartRow(r, statistics_on || tracers || canopy_statistics);
+    const int* const zones = row.zones;
+    const bool statistics = row.cell_statistics;
     for (int c = FirstColumn(r), last = LastColumn(r); c <= last; ++c) {
-      if (zone_row[c] == nodata || (region_row && region_row[c] != region)) {
+      if (row.Skipped(c, nodata, region)) {
         one.evaporation[c] = total.evaporation[c] = one.throughfall[c] = total.throughfall[c] = nodata;
         continue;
       }
-      const double w = glacier_row ? GlacierShare(glacier_row[c]) : 0.0;
-      const double input = input_row[c];
-      const int zone = zones ? zones[c] : 0;
-      const double reaching = snow_canopy ? SnowCanopyCell(r, c, zone, input, w) : input;
+      const auto [w, input, zone, reaching] = CellInput(row, r, c, snow_canopy);
       if (w < 1.0) {
         const canopy_parameters canopy = CanopyAt(one, c);
         const double before = one.storage[c];
@@ -429,7 +424,7 @@ void interzeptionsmodellklasse::OneLayerCells() {
         }
       }
     }
-    if (statistics_on && !glacier_row) AddRowStatistics(r, zones);
+    if (statistics_on && !row.glacier) AddRowStatistics(r, zones);
   }
   for (const auto& [totals, layer] : twin_tables) totals->TakeStepSums(*layer);
   twin_tables.clear();
@@ -446,23 +441,15 @@ void interzeptionsmodellklasse::LayeredCells() {
   const canopy_rows* const layers = rows_of_layer.data();
   const canopy_rows& total = layers[0];
   for (int r = first_row; r <= last_row; ++r) {
-    FillRows(r);
-    const double* const zone_row = zone_grid[r];
-    const double* const region_row = mpi_regions_data ? mpi_regions_data[r] : nullptr;
-    const double* const glacier_row = glacier ? glacier[r] : nullptr;
-    const double* const input_row = input_water[r];
-    const int* const zones = statistics_on || tracers || canopy_statistics ? ZoneIndexRow(r) : nullptr;
-    // Without glaciers the tables take the row's values after the cells.
-    const bool statistics = statistics_on && glacier_row;
+    const input_row row = StartRow(r, statistics_on || tracers || canopy_statistics);
+    const int* const zones = row.zones;
+    const bool statistics = row.cell_statistics;
     for (int c = FirstColumn(r), last = LastColumn(r); c <= last; ++c) {
-      if (zone_row[c] == nodata || (region_row && region_row[c] != region)) {
+      if (row.Skipped(c, nodata, region)) {
         for (int l = 0; l <= L; ++l) layers[l].evaporation[c] = layers[l].throughfall[c] = nodata;
         continue;
       }
-      const double w = glacier_row ? GlacierShare(glacier_row[c]) : 0.0;
-      const double input = input_row[c];
-      const int zone = zones ? zones[c] : 0;
-      const double reaching = snow_canopy ? SnowCanopyCell(r, c, zone, input, w) : input;
+      const auto [w, input, zone, reaching] = CellInput(row, r, c, snow_canopy);
       if (w < 1.0) {
         double water = reaching;
         double evaporation_total = 0.0;
@@ -502,7 +489,7 @@ void interzeptionsmodellklasse::LayeredCells() {
           for (int l = 0; l <= L; ++l) AddZeroStatistics(l, r, c, zone, w);
       }
     }
-    if (statistics_on && !glacier_row) AddRowStatistics(r, zones);
+    if (statistics_on && !row.glacier) AddRowStatistics(r, zones);
   }
 }
 
@@ -541,17 +528,7 @@ void interzeptionsmodellklasse::CleanUp() {
   int failure = 0;
   if (Active()) {
     for (std::vector<owned_grid>* list : {&evaporation, &storage, &throughfall}) {
-      for (owned_grid& grid : *list) {
-        if (grid.statistics) {
-          try {
-            grid.statistics->CleanUp();
-          } catch (ErrorCode code) {
-            if (failure == 0) failure = code;
-          }
-          grid.statistics.reset();
-        }
-        ReleaseOwnGrid(grid);
-      }
+      for (owned_grid& grid : *list) CleanUpOwnedGrid(*this, grid, failure);
       list->clear();
     }
     if (traits.snow_canopy) CleanUpSnowCanopy(failure);

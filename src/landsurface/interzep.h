@@ -18,6 +18,7 @@
 #include "framework/zonalstat.h"
 #include "landsurface/grid_stack.h"
 #include "landsurface/interception_bucket.h"
+#include "landsurface/owned_grid.h"
 #include "landsurface/snow_canopy.h"
 #include "setup/teilmod.h"
 
@@ -116,14 +117,6 @@ class interzeptionsmodellklasse : public teilmodellklasse {
   double transzone = 0.0;  // K
   double T0R = 0.0;        // °C
 
-  // One owned grid with its grid-table entry and statistics.
-  struct owned_grid {
-    owned_matrix data;
-    int index = 0;
-    std::vector<zone_record> zones;
-    std::unique_ptr<zonalstatistic> statistics;
-    double* operator[](int row) const { return data[row]; }
-  };
   std::vector<owned_grid> storage;      // layers 0..L, mm
   std::vector<owned_grid> evaporation;  // layers 0..L, mm per step
   std::vector<owned_grid> throughfall;  // layers 0..L, mm per step
@@ -139,8 +132,6 @@ class interzeptionsmodellklasse : public teilmodellklasse {
                        int write_code, bool from_file, double initial = 0.0);
   void CreateStatistics(owned_grid& grid, const std::string& file_name, int code, const std::string& header);
   double** Required(const std::string& grid_name);
-  // Releases the grid's table entry while it still holds the grid, and the grid.
-  void ReleaseOwnGrid(owned_grid& grid);
 
   // Step.
   void StartStatistics();
@@ -197,6 +188,29 @@ class interzeptionsmodellklasse : public teilmodellklasse {
     double coverage = 0.0;
   };
   void FillRows(int r);
+  // What both cell loops read of a row besides the layers' rows.
+  struct input_row {
+    const double* zone = nullptr;
+    const double* region = nullptr;   // none without partitions
+    const double* glacier = nullptr;  // none without glaciers
+    const double* water = nullptr;
+    const int* zones = nullptr;    // none when no table, tracer or canopy table takes cells
+    bool cell_statistics = false;  // with glaciers the tables take the cells one by one
+    bool Skipped(int c, double nodata, double process) const {
+      return zone[c] == nodata || (region && region[c] != process);
+    }
+  };
+  // Fills the layers' rows of row r and returns its inputs.
+  input_row StartRow(int r, bool zones_needed);
+  // The glacierised share, the input, the zone and the water reaching the
+  // layers of cell c (after the snow canopy, where there is one).
+  struct cell_input {
+    double w = 0.0;
+    double input = 0.0;
+    int zone = 0;
+    double reaching = 0.0;
+  };
+  cell_input CellInput(const input_row& row, int r, int c, bool snow_canopy);
   // Capacity and coverage of a layer in column c; none (0, 0) where the
   // layer is absent, so that it passes on what reaches it.
   canopy_parameters CanopyAt(const canopy_rows& rows, int c) const;

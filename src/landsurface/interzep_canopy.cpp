@@ -297,17 +297,7 @@ void interzeptionsmodellklasse::FlushSnowCanopy() {
 void interzeptionsmodellklasse::CleanUpSnowCanopy(int& failure) {
   temperature_stack.reset();
   canopy_tables.clear();
-  for (owned_grid& grid : canopy_grids) {
-    if (grid.statistics) {
-      try {
-        grid.statistics->CleanUp();
-      } catch (ErrorCode code) {
-        if (failure == 0) failure = code;
-      }
-      grid.statistics.reset();
-    }
-    ReleaseOwnGrid(grid);
-  }
+  for (owned_grid& grid : canopy_grids) CleanUpOwnedGrid(*this, grid, failure);
   canopy_grids.clear();
 }
 

@@ -177,11 +177,7 @@ void ReadDynamicValues(section_reader& in, glacier_parameters& p) {
 }  // namespace
 
 void OpenGlacierSection(teilmodellklasse& module, glacier_parameters& p) {
-  module.OpenControlFile();
-  if (!module.control_file)
-    RaiseFatal(module.messages, "FATAL: error opening " + module.control_file_name,
-               kControlFileOpenErrorCode);
-  module.FindSection(kSection, true);
+  OpenSection(module, kSection);
   section_reader in(module, kSection);
   p.method = in.Integer("Glacier-Method for ");
   p.kind = GlacierMethodKind(p.method);
@@ -232,11 +228,7 @@ void ReadGlacierValues(teilmodellklasse& module, glacier_parameters& p) {
                               p.total_melt_statistics.code};
   }
 
-  const int closed = std::fclose(module.control_file);
-  module.control_file = nullptr;
-  if (closed != 0)
-    RaiseFatal(module.messages, "FATAL: cannot close " + module.control_file_name,
-               kControlFileCloseErrorCode);
+  CloseSection(module);
 }
 
 }  // namespace velmo

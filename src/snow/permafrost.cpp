@@ -1,7 +1,6 @@
 // Reading "[permafrost]" into the permafrost parameters.
 #include "snow/permafrost.h"
 
-#include <cstdio>
 #include <string>
 
 #include "framework/diagnostics.h"
@@ -14,11 +13,7 @@ namespace velmo {
 void ReadPermafrostSection(teilmodellklasse& module, permafrost_parameters& p) {
   constexpr const char* kSection = "[permafrost]";
   constexpr int kSquareRootMethod = 1;
-  module.OpenControlFile();
-  if (!module.control_file)
-    RaiseFatal(module.messages, "FATAL: error opening " + module.control_file_name,
-               kControlFileOpenErrorCode);
-  module.FindSection(kSection, true);
+  OpenSection(module, kSection);
   section_reader in(module, kSection);
   p.method = in.Integer("Permafrost-Method for ");
   if (p.method != kSquareRootMethod)
@@ -28,11 +23,7 @@ void ReadPermafrostSection(teilmodellklasse& module, permafrost_parameters& p) {
   p.Max_SWE_SnowFree = in.Number("Max_SWE_SnowFree for ");
   p.thaw_depth_statistics = in.Statistics("name of thaw depth statistics file ");
   p.reduced_k_sat = in.Number("reduced k_sat (in m/s)");
-  const int closed = std::fclose(module.control_file);
-  module.control_file = nullptr;
-  if (closed != 0)
-    RaiseFatal(module.messages, "FATAL: cannot close " + module.control_file_name,
-               kControlFileCloseErrorCode);
+  CloseSection(module);
 }
 
 }  // namespace velmo

@@ -102,4 +102,22 @@ class section_reader {
   std::string rest_;
 };
 
+// Opens the module's control file at `section`, which must be there.
+inline void OpenSection(teilmodellklasse& module, const std::string& section) {
+  module.OpenControlFile();
+  if (!module.control_file)
+    RaiseFatal(module.messages, "FATAL: error opening " + module.control_file_name,
+               kControlFileOpenErrorCode);
+  module.FindSection(section, true);
+}
+
+// Closes the control file once a section has been read.
+inline void CloseSection(teilmodellklasse& module) {
+  const int closed = std::fclose(module.control_file);
+  module.control_file = nullptr;
+  if (closed != 0)
+    RaiseFatal(module.messages, "FATAL: cannot close " + module.control_file_name,
+               kControlFileCloseErrorCode);
+}
+
 }  // namespace velmo

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -63,5 +64,24 @@ class ControlRunTest : public ::testing::Test, public ControlRun {
   std::string folder_;
   std::vector<std::string> files_;
 };
+
+// The values of the rows of a statistics table (after its three header
+// lines), the `date_columns` date columns left out.
+inline std::vector<std::vector<double>> TableValues(const std::string& path, int date_columns = 4) {
+  std::istringstream in(ReadFile(path));
+  std::vector<std::vector<double>> rows;
+  std::string line;
+  for (int header = 0; header < 3 && std::getline(in, line); ++header) {
+  }
+  while (std::getline(in, line)) {
+    std::istringstream cells(line);
+    std::vector<double> row;
+    double v = 0.0;
+    for (int i = 0; cells >> v; ++i)
+      if (i >= date_columns) row.push_back(v);
+    if (!row.empty()) rows.push_back(row);
+  }
+  return rows;
+}
 
 }  // namespace velmo::test

@@ -6,45 +6,21 @@
 #include <cmath>
 #include <cstring>
 #include <filesystem>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "e2e/control_run.h"
 #include "support/test_support.h"
 
-namespace velmo {
+namespace velmo::test {
 namespace {
 
-using test::ReadFile;
-using test::RunVelmo;
-using test::TempDir;
-using test::WriteFile;
 using ::testing::HasSubstr;
 
 int Count(const std::string& text, const std::string& part) {
   int count = 0;
   for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++count;
   return count;
-}
-
-// The values of the rows of a statistics table (after its three header
-// lines), the four date columns left out.
-std::vector<std::vector<double>> TableRows(const std::string& path) {
-  std::istringstream in(ReadFile(path));
-  std::vector<std::vector<double>> rows;
-  std::string line;
-  for (int header = 0; header < 3 && std::getline(in, line); ++header) {
-  }
-  while (std::getline(in, line)) {
-    std::istringstream cells(line);
-    std::vector<double> row;
-    double v = 0.0;
-    for (int i = 0; cells >> v; ++i)
-      if (i >= 4) row.push_back(v);
-    if (!row.empty()) rows.push_back(row);
-  }
-  return rows;
 }
 
 // Station files of daily values from 1 October 1999 to 30 September 2001 at
@@ -87,9 +63,8 @@ void WriteStations(const TempDir& dir) {
 
 TEST(GlacierYears, TwoYearsOfDynamicGlaciersAreEvaluatedOnceAYear) {
   TempDir dir;
-  test::CopyTestData(
-      dir, "snow",
-      {"glacier.ctl", "zones.asc", "glacier_dem.asc", "glacier_shares.asc", "glacier_codes.asc"});
+  CopyTestData(dir, "snow",
+               {"glacier.ctl", "zones.asc", "glacier_dem.asc", "glacier_shares.asc", "glacier_codes.asc"});
   WriteStations(dir);
   ASSERT_EQ(RunVelmo(dir.path().string(), "glacier.ctl", dir / "out.txt"), 0) << ReadFile(dir / "out.txt");
   const std::string diag = ReadFile(dir / "Velmo_Diag.xml");
@@ -105,8 +80,8 @@ TEST(GlacierYears, TwoYearsOfDynamicGlaciersAreEvaluatedOnceAYear) {
 
   // Daily rows of both subbasins; the glaciers melt in summer and their
   // runoff goes on after the melt.
-  const std::vector<std::vector<double>> ice = TableRows(dir / "qice.stat");
-  const std::vector<std::vector<double>> total = TableRows(dir / "qglac.stat");
+  const std::vector<std::vector<double>> ice = TableValues(dir / "qice.stat");
+  const std::vector<std::vector<double>> total = TableValues(dir / "qglac.stat");
   ASSERT_EQ(ice.size(), 731u);
   ASSERT_EQ(total.size(), 731u);
   ASSERT_EQ(ice[0].size(), 3u);
@@ -117,8 +92,8 @@ TEST(GlacierYears, TwoYearsOfDynamicGlaciersAreEvaluatedOnceAYear) {
   }
   EXPECT_GT(melted, 10.0);
   EXPECT_GT(drained, melted);
-  EXPECT_EQ(TableRows(dir / "firn.stat").size(), 731u);
-  EXPECT_EQ(TableRows(dir / "balance2.stat").size(), 731u);
+  EXPECT_EQ(TableValues(dir / "firn.stat").size(), 731u);
+  EXPECT_EQ(TableValues(dir / "balance2.stat").size(), 731u);
 
   // The grids and the stack of the end of the run.
   for (const char* file : {"firnmelt.sum", "icemelt.sum", "balance.asc", "gtotal.asc", "gmelt.sum"})
@@ -141,4 +116,4 @@ TEST(GlacierYears, TwoYearsOfDynamicGlaciersAreEvaluatedOnceAYear) {
 }
 
 }  // namespace
-}  // namespace velmo
+}  // namespace velmo::test

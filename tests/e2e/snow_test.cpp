@@ -7,22 +7,16 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
-#include <filesystem>
-#include <sstream>
 #include <string>
 #include <vector>
 
+#include "e2e/control_run.h"
 #include "e2e/xml_check.h"
 #include "support/test_support.h"
 
-namespace velmo {
+namespace velmo::test {
 namespace {
 
-using test::ReadFile;
-using test::RunVelmo;
-using test::TempDir;
-using test::WellFormed;
-using test::WriteFile;
 using ::testing::HasSubstr;
 
 constexpr double kNodata = -9999.0;
@@ -35,52 +29,28 @@ std::vector<double> DoubleGrid(const std::string& path) {
   return values.size() > 12 ? std::vector<double>(values.begin() + 12, values.end()) : std::vector<double>{};
 }
 
-// The values of the rows of a statistics table (after its three header
-// lines), the date columns left out.
-std::vector<std::vector<double>> TableRows(const std::string& path, int date_columns = 4) {
-  std::istringstream in(ReadFile(path));
-  std::vector<std::vector<double>> rows;
-  std::string line;
-  for (int header = 0; header < 3 && std::getline(in, line); ++header) {
-  }
-  while (std::getline(in, line)) {
-    std::istringstream cells(line);
-    std::vector<double> row;
-    double v = 0.0;
-    for (int i = 0; cells >> v; ++i)
-      if (i >= date_columns) row.push_back(v);
-    if (!row.empty()) rows.push_back(row);
-  }
-  return rows;
-}
-
-struct ExampleCopy {
-  ExampleCopy() { test::CopyExample(dir); }
-  void Change(const std::string& from, const std::string& to) {
-    test::ReplaceInFile(dir / "example.ctl", from, to);
-  }
-  int Velmo() { return RunVelmo(dir.path().string(), "example.ctl", dir / "out.txt"); }
-  std::string Transcript() const { return ReadFile(dir / "out.txt"); }
-  TempDir dir;
+// A copy of the example, run on "example.ctl".
+class SnowExample : public ControlRunTest {
+ protected:
+  SnowExample() : ControlRunTest("", "example.ctl") {}
 };
 
-TEST(SnowExample, SnowBuildsUpOnTheHeightsAndAllWaterIsAccountedFor) {
-  ExampleCopy run;
-  run.Change("WriteAsciiGrids = 1", "WriteDoubleGrids = 1");
-  run.Change("esnow.asc       snow evaporation (with a snow model)\n0", "esnow.asc\n10");
-  ASSERT_EQ(run.Velmo(), 0) << run.Transcript();
-  EXPECT_THAT(run.Transcript(), HasSubstr("deleting module snow_model"));
-  ASSERT_TRUE(WellFormed(run.dir / "Velmo_Diag.xml"));
-  const std::string diag = ReadFile(run.dir / "Velmo_Diag.xml");
+TEST_F(SnowExample, SnowBuildsUpOnTheHeightsAndAllWaterIsAccountedFor) {
+  Edit("WriteAsciiGrids = 1", "WriteDoubleGrids = 1");
+  Edit("esnow.asc       snow evaporation (with a snow model)\n0", "esnow.asc\n10");
+  ASSERT_EQ(Velmo(), 0) << Transcript();
+  EXPECT_THAT(Transcript(), HasSubstr("deleting module snow_model"));
+  ASSERT_TRUE(WellFormed(dir / "Velmo_Diag.xml"));
+  const std::string diag = ReadFile(dir / "Velmo_Diag.xml");
   EXPECT_EQ(diag.find("level=\"0\""), std::string::npos);
   EXPECT_EQ(diag.find("level=\"1\""), std::string::npos);
 
   // Every cell, over the month: what fell is in the cover, has flowed out of
   // it or has evaporated from it.
-  const std::vector<double> precipitation = DoubleGrid(run.dir / "precipitation.sum");
-  const std::vector<double> outflow = DoubleGrid(run.dir / "snowoutflow.sum");
-  const std::vector<double> evaporation = DoubleGrid(run.dir / "esnow.sum");
-  const std::vector<double> cover = DoubleGrid(run.dir / "snowtotal.asc");
+  const std::vector<double> precipitation = DoubleGrid(dir / "precipitation.sum");
+  const std::vector<double> outflow = DoubleGrid(dir / "snowoutflow.sum");
+  const std::vector<double> evaporation = DoubleGrid(dir / "esnow.sum");
+  const std::vector<double> cover = DoubleGrid(dir / "snowtotal.asc");
   ASSERT_EQ(cover.size(), 300u);
   ASSERT_EQ(precipitation.size(), 300u);
   ASSERT_EQ(outflow.size(), 300u);
@@ -98,7 +68,7 @@ TEST(SnowExample, SnowBuildsUpOnTheHeightsAndAllWaterIsAccountedFor) {
   EXPECT_GT(cover[1 * 20 + 4], 50.0);
   EXPECT_EQ(cover[13 * 20 + 9], 0.0);
   EXPECT_GT(outflow[13 * 20 + 9], 100.0);
-  EXPECT_EQ(TableRows(run.dir / "snowstorage.stat").size(), 744u);
+  EXPECT_EQ(TableValues(dir / "snowstorage.stat").size(), 744u);
 }
 
 // A winter of daily steps from 1 November to 30 April at the example's three
@@ -144,8 +114,7 @@ std::string StationFile(const std::string& title, const std::vector<winter_day>&
 
 TEST(SnowWinter, DailyStepsBuildAndMeltACoverAndKeepTheWater) {
   TempDir dir;
-  for (const char* file : {"winter.ctl", "zones.asc", "dem.asc"})
-    std::filesystem::copy_file(std::string(VELMO_TEST_DATA "/snow/") + file, dir / file);
+  CopyTestData(dir, "snow", {"winter.ctl", "zones.asc", "dem.asc"});
   const std::vector<winter_day> days = Winter();
   WriteFile(dir / "precipitation.txt", StationFile("precipitation (mm per day)", days, 0));
   WriteFile(dir / "temperature.txt", StationFile("daily mean temperature", days, 1));
@@ -168,7 +137,7 @@ TEST(SnowWinter, DailyStepsBuildAndMeltACoverAndKeepTheWater) {
 
   // One row a day: the cover of both subbasins grows into the winter and is
   // gone by the end of April.
-  const std::vector<std::vector<double>> storage = TableRows(dir / "snowstorage.stat");
+  const std::vector<std::vector<double>> storage = TableValues(dir / "snowstorage.stat");
   ASSERT_EQ(storage.size(), days.size());
   double peak = 0.0;
   for (const auto& row : storage) peak = std::max(peak, row.back());
@@ -226,8 +195,7 @@ std::string HourlyStationFile(const std::string& title, int what) {
 
 TEST(SnowWinter, UnderASnowCanopyTheEnergyBalanceKeepsTheWater) {
   TempDir dir;
-  for (const char* file : {"canopy_winter.ctl", "zones.asc", "dem.asc"})
-    std::filesystem::copy_file(std::string(VELMO_TEST_DATA "/snow/") + file, dir / file);
+  CopyTestData(dir, "snow", {"canopy_winter.ctl", "zones.asc", "dem.asc"});
   const char* variables[] = {"precipitation", "temperature", "air_humidity", "wind_speed",
                              "global_radiation"};
   for (int k = 0; k < 5; ++k)
@@ -274,16 +242,15 @@ TEST(SnowWinter, UnderASnowCanopyTheEnergyBalanceKeepsTheWater) {
   for (double t : DoubleGrid(dir / "ceb_temperature.asc")) EXPECT_TRUE(t == kNodata || t > 240.0) << t;
   for (const char* table : {"snowtemp.stat", "surftemp.stat", "scn_load.stat", "scn_sublim.stat",
                             "scn_temperature.stat", "ceb_temperature.stat"})
-    EXPECT_EQ(TableRows(dir / table).size(), 122u) << table;
+    EXPECT_EQ(TableValues(dir / table).size(), 122u) << table;
   EXPECT_THAT(ReadFile(dir / "scn_load.stat"), HasSubstr("SCN_LOAD_in_mm_submodel:interception_model"));
 }
 
-TEST(SnowExample, AControlFileWithoutSnowSectionEndsWith17) {
-  ExampleCopy run;
-  run.Change("[snow_model]", "[snow_model_off]");
-  EXPECT_EQ(run.Velmo(), 17);
-  EXPECT_THAT(run.Transcript(), HasSubstr("error in control file, [snow_model]; (EOF)not found!"));
+TEST_F(SnowExample, AControlFileWithoutSnowSectionEndsWith17) {
+  Edit("[snow_model]", "[snow_model_off]");
+  EXPECT_EQ(Velmo(), 17);
+  EXPECT_THAT(Transcript(), HasSubstr("error in control file, [snow_model]; (EOF)not found!"));
 }
 
 }  // namespace
-}  // namespace velmo
+}  // namespace velmo::test

@@ -10,14 +10,8 @@
 #include "landsurface/infilt.h"
 #include "landsurface/soil_fixture.h"
 
-namespace velmo {
+namespace velmo::test {
 namespace {
-
-using test::N;
-using test::ReadFile;
-using test::soil_column;
-using test::soil_control;
-using test::soil_domain;
 
 bool Contains(const std::string& text, const std::string& part) {
   return text.find(part) != std::string::npos;
@@ -71,9 +65,9 @@ TEST(SoilConstruction, StoredStateGridsAreReadWithReadModeOne) {
     // The six state grids as a warm start would hand them over.
     const char* names[] = {"sd", "suz", "sif", "sbia", "nfkia", "ssp"};
     for (int g = 0; g < 6; ++g)
-      test::WriteFile(d.dir / (std::string(names[g]) + ".asc"),
-                      "ncols 4\nnrows 1\nxllcorner 0\nyllcorner 0\ncellsize 100\nnodata_value -9999\n" +
-                          std::to_string(10 * (g + 1)) + " " + std::to_string(10 * (g + 1) + 2) + " 0 1\n");
+      WriteFile(d.dir / (std::string(names[g]) + ".asc"),
+                "ncols 4\nnrows 1\nxllcorner 0\nyllcorner 0\ncellsize 100\nnodata_value -9999\n" +
+                    std::to_string(10 * (g + 1)) + " " + std::to_string(10 * (g + 1) + 2) + " 0 1\n");
     soil_control control;
     // Every read mode but 0 also reads the soil block of the state file.
     std::string state;
@@ -82,7 +76,7 @@ TEST(SoilConstruction, StoredStateGridsAreReadWithReadModeOne) {
       FourCells(writer);
       state = writer.WrittenState(control);
     }
-    test::WriteFile(d.dir / "state.txt", state);
+    WriteFile(d.dir / "state.txt", state);
     control.read_mode = read_mode;
     auto model = d.Build(control);
     SCOPED_TRACE("read mode " + std::to_string(read_mode));
@@ -274,10 +268,10 @@ TEST(SoilConstruction, FailuresNameWhatIsWrong) {
     d.StandardGrids();
     soil_control control;
     c.change(d, control);
-    std::string text = test::SoilControlText(control);
+    std::string text = SoilControlText(control);
     if (!c.from.empty()) text.replace(text.find(c.from), c.from.size(), c.to);
-    test::WriteFile(d.settings.control_file_name, text);
-    const int code = test::ThrownCode([&] { infiltrationsmodellklasse model(&d.ms, d.settings, &d.table); });
+    WriteFile(d.settings.control_file_name, text);
+    const int code = ThrownCode([&] { infiltrationsmodellklasse model(&d.ms, d.settings, &d.table); });
     EXPECT_EQ(code, c.code) << c.what << "\n" << d.console.str();
     const std::string log = std::filesystem::exists("modell.log") ? ReadFile("modell.log") : "";
     for (const std::string& message : c.messages)
@@ -399,9 +393,9 @@ TEST(SoilStep, InputWaterComesFromTheFirstGridPresent) {
     for (const std::string& grid_name : c.grids) d.Grid(grid_name, {1.0});
     d.StandardGrids();
     d.table[d.table.FirstFreeEntry() - 1].name = "no_precipitation";  // the fixture's own one
-    test::WriteFile(d.settings.control_file_name, test::SoilControlText(soil_control{}));
+    WriteFile(d.settings.control_file_name, SoilControlText(soil_control{}));
     infiltrationsmodellklasse model(&d.ms, d.settings, &d.table);
-    const int code = test::ThrownCode([&] { model.LinkInputGrids(c.interception_first); });
+    const int code = ThrownCode([&] { model.LinkInputGrids(c.interception_first); });
     if (c.chosen.empty()) {
       EXPECT_EQ(code, 33);
       EXPECT_TRUE(Contains(d.console.str(), "Wether"));
@@ -463,7 +457,7 @@ TEST(SoilStep, CapillaryFailureIsLoggedWithItsCell) {
   auto model = d.Build(soil_control{});
   // A saturated share that is no number: the rise cannot be computed.
   model->grid(bodenmodellklasse::kSaturatedPartitionGrid)[1][2] = std::nan("");
-  const std::string text = test::ExpectCode(d.console, 55, [&] { model->RunTimeStep(0, 1, 1, 1, 2001); });
+  const std::string text = ExpectCode(d.console, 55, [&] { model->RunTimeStep(0, 1, 1, 1, 2001); });
   EXPECT_TRUE(Contains(text, "Fehler bei Kapillarflow in Zelle 1,2dump: SSPneu = 0.5, kapillarflow = "))
       << text;
   EXPECT_TRUE(Contains(ReadFile("modell.log"),
@@ -471,4 +465,4 @@ TEST(SoilStep, CapillaryFailureIsLoggedWithItsCell) {
 }
 
 }  // namespace
-}  // namespace velmo
+}  // namespace velmo::test

@@ -16,13 +16,8 @@
 #include "landsurface/soil_fixture.h"
 #include "setup/vegparams.h"
 
-namespace velmo {
+namespace velmo::test {
 namespace {
-
-using test::N;
-using test::soil_column;
-using test::soil_control;
-using test::soil_domain;
 
 constexpr int kRows = 4;
 constexpr int kCols = 5;
@@ -254,10 +249,10 @@ TEST(SoilBalance, WithInterceptionAndEvapotranspiration) {
   d.Grid("SurfaceCanopyResistance1", {50.0});
   d.Grid("SurfaceIntercepResistance1", {10.0});
   d.Grid("temperature", {15.0});
-  test::et_section hamon;
+  et_section hamon;
   hamon.method = 2;
   hamon.interval = 60;
-  test::WriteFile(d.settings.control_file_name, test::Section(hamon) + test::InterceptionSection(11, 0.2));
+  WriteFile(d.settings.control_file_name, Section(hamon) + InterceptionSection(11, 0.2));
   verdunstungsmodellklasse evapotranspiration(&d.ms, d.settings, &d.table);
   evapotranspiration.LinkSoilGrids();
   interzeptionsmodellklasse interception(&d.ms, d.settings, &d.table);
@@ -355,4 +350,4 @@ TEST(SoilBalance, DrySpellRecedesTheBaseflow) {
 }
 
 }  // namespace
-}  // namespace velmo
+}  // namespace velmo::test

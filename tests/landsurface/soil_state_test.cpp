@@ -13,15 +13,9 @@
 #include "landsurface/soil_fixture.h"
 #include "setup/statefile.h"
 
-namespace velmo {
+namespace velmo::test {
 namespace {
 
-using test::N;
-using test::ReadFile;
-using test::soil_column;
-using test::soil_control;
-using test::soil_domain;
-using test::WriteFile;
 using ::testing::HasSubstr;
 using ::testing::StartsWith;
 
@@ -262,4 +256,4 @@ TEST(SoilState, EachRunWritesAFreshFile) {
 }
 
 }  // namespace
-}  // namespace velmo
+}  // namespace velmo::test
