@@ -89,7 +89,15 @@ verdunstungsmodellklasse::verdunstungsmodellklasse(MessageStream* stream, const 
   rows_of_layer.assign(static_cast<std::size_t>(layer_count) + 1, layer_rows{});
 }
 
-verdunstungsmodellklasse::~verdunstungsmodellklasse() = default;
+verdunstungsmodellklasse::~verdunstungsmodellklasse() {
+  // Not cleaned up: the grid table must not keep the grids freed here.
+  for (std::vector<owned_grid>* list :
+       {&potential_transpiration, &real_transpiration, &potential_interception})
+    for (owned_grid& grid : *list) ReleaseOwnedGrid(*this, grid);
+  for (owned_grid* grid : {&potential_evaporation, &real_evaporation, &snow_evaporation, &corrected_radiation,
+                           &cloudiness, &mean_sunshine})
+    ReleaseOwnedGrid(*this, *grid);
+}
 
 // ---------------------------------------------------------------- grids
 

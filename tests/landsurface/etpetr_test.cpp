@@ -193,6 +193,21 @@ TEST_F(Evapotranspiration, GridsAndFilesPerLayer) {
   EXPECT_EQ(Find("SSDTemp"), 0);
 }
 
+// A model that goes without its clean-up takes its grids out of the table,
+// which would otherwise point at freed rows.
+TEST_F(Evapotranspiration, GridsLeaveTheTableWithoutCleanUp) {
+  UseTwoLayers();
+  et_section v;
+  v.interval = 60;
+  auto module = Build(v);
+  ASSERT_GT(Find("pot_transpiration2"), 0);
+  module.reset();
+  for (const char* name :
+       {"pot_transpiration0", "pot_transpiration2", "potential_InterceptionEvap1", "real_evaporation",
+        "snow_evaporation", "AspectCorrectedGlobalRadiation", "SSDTemp"})
+    EXPECT_EQ(Find(name), 0) << name;
+}
+
 TEST_F(Evapotranspiration, LakeSetUp) {
   auto module = Build(et_section{});
   module->InitLakeModel("[lake_model]");
