@@ -701,6 +701,8 @@ void bodenmodellklasse::CellLoop() {
       // The glacier share's water drains through the snow model's glacier storages.
       const double share = glacier_row ? GlacierShareAt(r, c) : 0.0;
       double input = share > 0.0 ? water[c] * (1.0 - share) : water[c];
+      // Looked up once for both models; only cells that compute a soil need it.
+      int record = 0;
 
       if constexpr (kInfiltrate) {
         // Green-Ampt at the start of the step, on the states the step found.
@@ -709,7 +711,7 @@ void bodenmodellklasse::CellLoop() {
           if (excess_row[c] != 0.0) excess_row[c] = 0.0;
           if (marker_row[c] != 0.0) marker_row[c] = 0.0;
         } else {
-          const int record = SoilRecordAt(r, c, soil[c]);
+          record = SoilRecordAt(r, c, soil[c]);
           const double fp = FillablePorosity(sd[c], suz[c], drainable_porosity[static_cast<size_t>(record)],
                                              sb[c], capacity, root_depth);
           fp_row[c] = fp;
@@ -739,7 +741,8 @@ void bodenmodellklasse::CellLoop() {
                      old_sbia,
                      old_nfkia,
                      ssp[c]};
-      const double dp = drainable_porosity[static_cast<size_t>(SoilRecordAt(r, c, soil[c]))];
+      if (!kInfiltrate) record = SoilRecordAt(r, c, soil[c]);
+      const double dp = drainable_porosity[static_cast<size_t>(record)];
 
       Reinfiltrate(cell, capacity, p.SHmax, p.Rrueck);
       const capillary_failure failure =
