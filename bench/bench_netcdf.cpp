@@ -60,8 +60,8 @@ void BM_ReadRecordOfOpenFile(benchmark::State& state) {
   netcdf_record_info info;
   int record = 0;
   for (auto _ : state) {
-    std::string specification = file;
-    s.object->netcdf_reader->ReadRecord(values, specification, info, record);
+    std::string record_path = file;
+    s.object->netcdf_reader->ReadRecord(values, record_path, info, record);
     record = (record + 1) % kStoredRecords;
     benchmark::DoNotOptimize(values.data());
   }

@@ -331,10 +331,10 @@ double** DomainMask(const modelobject& owner, double** grid) {
 void ReadNetcdfGrid(modelobject& owner, const std::string& file, const std::string& record_part,
                     double** grid) {
   if (!owner.netcdf_reader) owner.netcdf_reader = std::make_unique<NetcdfGridReader>(owner.messages);
-  std::string specification = file + record_part;
+  std::string record_path = file + record_part;
   std::vector<double> values;
   netcdf_record_info info;
-  owner.netcdf_reader->ReadRecord(values, specification, info, 0);
+  owner.netcdf_reader->ReadRecord(values, record_path, info, 0);
   const size_t nrows = static_cast<size_t>(info.nrows);
 
   if (!HasSourceGeoreference(owner)) {
@@ -518,10 +518,10 @@ namespace {
 int ReadNetcdfStack(modelobject& owner, const std::string& file, double***& target) {
   if (!owner.netcdf_reader) owner.netcdf_reader = std::make_unique<NetcdfGridReader>(owner.messages);
   NetcdfGridReader& reader = *owner.netcdf_reader;
-  std::string specification = file;
+  std::string record_path = file;
   std::vector<double> values;
   netcdf_record_info info;
-  reader.ReadRecord(values, specification, info, 0);
+  reader.ReadRecord(values, record_path, info, 0);
   if (info.ncols != owner.ncols || info.nrows != owner.nrows ||
       std::floor(info.xllcorner) != std::floor(owner.xllcorner) ||
       std::floor(info.yllcorner) != std::floor(owner.yllcorner) || info.cellsize != owner.cellsize) {
@@ -553,7 +553,7 @@ int ReadNetcdfStack(modelobject& owner, const std::string& file, double***& targ
   double*** data = stack.get();
   const size_t nrows = static_cast<size_t>(owner.nrows);
   for (int l = 0; l <= numlevels; ++l) {
-    if (l > 0) reader.ReadRecord(values, specification, info, l);
+    if (l > 0) reader.ReadRecord(values, record_path, info, l);
     for (int c = 1; c <= owner.ncols; ++c) {
       const double* column = values.data() + static_cast<size_t>(c - 1) * nrows;
       for (int r = 1; r <= owner.nrows; ++r) {

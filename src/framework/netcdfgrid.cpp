@@ -23,7 +23,7 @@ constexpr int kNoShuffle = 0;
 constexpr int kDeflate = 1;
 // Cell size given for a grid of a single row without any other spacing.
 constexpr double kSingleRowCellsize = 10.0;
-// Characters of a specification read as the record number.
+// Characters of a record path read as the record number.
 constexpr size_t kRecordDigits = 10;
 
 constexpr const char* kRecordDimension = "t";
@@ -392,7 +392,7 @@ struct unpacking {
   double missing = 0.0;  // as stored, in the variable's type
 };
 
-// The record number of a specification's tail: blanks, a sign and digits of
+// The record number of a record path's tail: blanks, a sign and digits of
 // at most its first ten characters; 0 without digits, -1 beyond an int.
 int RecordNumber(std::string_view tail) {
   tail = tail.substr(0, std::min(tail.size(), kRecordDigits));
@@ -433,20 +433,20 @@ int NetcdfGridReader::OpenCached(const std::string& file_name) {
   return id;
 }
 
-void NetcdfGridReader::ReadRecord(std::vector<double>& values, std::string& specification,
+void NetcdfGridReader::ReadRecord(std::vector<double>& values, std::string& record_path,
                                   netcdf_record_info& info, int record_index) {
   // "file<variable>record": the file name, the variable and the record.
   std::string variable_name;
-  const size_t open_bracket = specification.find('<');
-  const size_t close_bracket = specification.find('>');
+  const size_t open_bracket = record_path.find('<');
+  const size_t close_bracket = record_path.find('>');
   const bool named = open_bracket != std::string::npos && close_bracket != std::string::npos &&
                      open_bracket > 0 && close_bracket > open_bracket;
   if (named) {
-    variable_name = specification.substr(open_bracket + 1, close_bracket - open_bracket - 1);
-    record_index = RecordNumber(std::string_view(specification).substr(close_bracket + 1));
-    specification.resize(open_bracket);
+    variable_name = record_path.substr(open_bracket + 1, close_bracket - open_bracket - 1);
+    record_index = RecordNumber(std::string_view(record_path).substr(close_bracket + 1));
+    record_path.resize(open_bracket);
   }
-  const std::string& file_name = specification;
+  const std::string& file_name = record_path;
   auto fail = [&](const std::string& text) {
     RaiseFatal(messages_,
                "FATAL: exception occured when reading from netCDF file " + file_name +

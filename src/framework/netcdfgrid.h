@@ -98,8 +98,8 @@ class NetcdfGridReader {
   NetcdfGridReader& operator=(const NetcdfGridReader&) = delete;
 
   // Reads one record of a grid variable into `values` (ncols x nrows
-  // doubles in record order, missing cells as NaN). `specification` is
-  // "file<variable>record" or a bare file name; a specification with both
+  // doubles in record order, missing cells as NaN). `record_path` is
+  // "file<variable>record" or a bare file name; a record path with both
   // brackets is cut to its file name and names its own record, otherwise
   // `record_index` is read. `info` receives the grid's size, georeference,
   // missing value and record count; fields the file does not give keep
@@ -114,7 +114,7 @@ class NetcdfGridReader {
   //
   // Files stay open until CloseAll. Failures write their FATAL entry and
   // throw 26 (1100 for the 1001st file).
-  void ReadRecord(std::vector<double>& values, std::string& specification, netcdf_record_info& info,
+  void ReadRecord(std::vector<double>& values, std::string& record_path, netcdf_record_info& info,
                   int record_index);
   // Closes every file held open.
   void CloseAll();

@@ -138,9 +138,9 @@ struct NetcdfTest : test::ModelObjectTest {
   // ReadGrid's cells, row by row from the north.
   std::vector<double> Read(const std::string& name) { return ReadCells(name); }
   // One record straight from the reader.
-  std::vector<double> Record(const std::string& specification, netcdf_record_info& info, int record = 0) {
+  std::vector<double> Record(const std::string& record_path, netcdf_record_info& info, int record = 0) {
     std::vector<double> values;
-    std::string text = specification;
+    std::string text = record_path;
     object.netcdf_reader->ReadRecord(values, text, info, record);
     return values;
   }
@@ -306,7 +306,7 @@ TEST_F(NetcdfTest, GridsReadBackBitForBit) {
   EXPECT_EQ(info.record_count, 1);
 }
 
-TEST_F(NetcdfTest, TheSpecificationNamesVariableAndRecord) {
+TEST_F(NetcdfTest, TheRecordPathNamesVariableAndRecord) {
   // Thirteen records of "tair" in "temperature.nc"; record k holds k everywhere.
   std::filesystem::create_directory("in");
   object.InitialStateDirectory = std::make_unique<std::string>("in/");
@@ -425,7 +425,7 @@ TEST_F(NetcdfTest, UnreadableRecordsEndTheRunNamingTheFault) {
   }
   const std::string exception = "exception occured when reading from netCDF file f.nc. Internal message is: ";
   struct {
-    std::string specification;
+    std::string record_path;
     std::string message;
   } cases[] = {
       {"f.nc<v>0", "cannot find variable \"v\" in file \"f.nc\" for reading from netCDF."},
@@ -439,8 +439,7 @@ TEST_F(NetcdfTest, UnreadableRecordsEndTheRunNamingTheFault) {
   };
   for (const auto& c : cases) {
     netcdf_record_info info;
-    EXPECT_THAT(ExpectCode(26, [&] { Record(c.specification, info); }), HasSubstr(c.message))
-        << c.specification;
+    EXPECT_THAT(ExpectCode(26, [&] { Record(c.record_path, info); }), HasSubstr(c.message)) << c.record_path;
   }
   EXPECT_EQ(object.netcdf_reader->open_files.count("none.nc"), 0u);
 }
