@@ -197,6 +197,10 @@ int modelobject::FindRequiredGrid(const std::string& grid_name) {
   throw ErrorCode{kMissingGridCode};
 }
 
+double** modelobject::RequiredGridData(const std::string& grid_name) {
+  return (*grids)[FindRequiredGrid(grid_name)].data;
+}
+
 namespace {
 
 // Index of the first name (in the given order) that the table holds; none

@@ -121,14 +121,14 @@ bodenmodellklasse::bodenmodellklasse(MessageStream* stream, const model_settings
 bodenmodellklasse::~bodenmodellklasse() = default;
 
 void bodenmodellklasse::LookUpGrids() {
-  conductivity = (*grids)[FindRequiredGrid("hydraulic_conductivity")].data;
-  topographic = (*grids)[FindRequiredGrid("topographic_faktor")].data;
-  soil_storage = (*grids)[FindRequiredGrid("soil_storage")].data;
-  available_soil_moisture = (*grids)[FindRequiredGrid("available_soil_moisture")].data;
+  conductivity = RequiredGridData("hydraulic_conductivity");
+  topographic = RequiredGridData("topographic_faktor");
+  soil_storage = RequiredGridData("soil_storage");
+  available_soil_moisture = RequiredGridData("available_soil_moisture");
   root_depths.assign(static_cast<size_t>(layer_count) + 1, nullptr);
   for (int l = 1; l <= layer_count; ++l)
-    root_depths[static_cast<size_t>(l)] = (*grids)[FindRequiredGrid("root_depth" + std::to_string(l))].data;
-  soil_types = (*grids)[FindRequiredGrid("soil_types")].data;
+    root_depths[static_cast<size_t>(l)] = RequiredGridData("root_depth" + std::to_string(l));
+  soil_types = RequiredGridData("soil_types");
   auto optional = [this](const char* grid_name) -> double** {
     const int index = FindGrid(grid_name, true);
     return index > 0 ? (*grids)[index].data : nullptr;
@@ -492,14 +492,13 @@ void bodenmodellklasse::LookUpStabilityGrids() {
       "soil_depth",    "soil_stability_index", "slope_angle"};
   for (const char* grid_name : kStabilityGrids)
     if (FindGrid(grid_name, true) == 0) return;
-  auto data = [this](const char* grid_name) { return (*grids)[FindRequiredGrid(grid_name)].data; };
-  root_cohesion = data("root_cohesion");
-  soil_cohesion = data("soil_cohesion");
-  wet_soil_density = data("wet_soil_density");
-  friction_angle = data("internal_friction_angle");
-  soil_depth = data("soil_depth");
-  stability_index = data("soil_stability_index");
-  slope_angle = data("slope_angle");
+  root_cohesion = RequiredGridData("root_cohesion");
+  soil_cohesion = RequiredGridData("soil_cohesion");
+  wet_soil_density = RequiredGridData("wet_soil_density");
+  friction_angle = RequiredGridData("internal_friction_angle");
+  soil_depth = RequiredGridData("soil_depth");
+  stability_index = RequiredGridData("soil_stability_index");
+  slope_angle = RequiredGridData("slope_angle");
   stability_on = true;
 }
 
@@ -533,7 +532,7 @@ void bodenmodellklasse::InitLakeModel(const std::string& lake_section) {
   }
   if (lake_switch == 0) return;
 
-  lake_codes = (*grids)[FindRequiredGrid("lake_codes")].data;
+  lake_codes = RequiredGridData("lake_codes");
   lake_modelling = true;
   if (lake_method != kLakeMethodUnchanged && lake_method != kLakeMethodLowerElevation) {
     *messages << "\n\n=======================================\n"
@@ -548,7 +547,7 @@ void bodenmodellklasse::InitLakeModel(const std::string& lake_section) {
     throw ErrorCode{kLakeMethodErrorCode};
   }
   FindRequiredGrid("ponding_storage_top");
-  double** max_ponding = (*grids)[FindRequiredGrid("max_ponding_storage")].data;
+  double** max_ponding = RequiredGridData("max_ponding_storage");
 
   // Metres to mm where there is a depth (nodata stays nodata).
   for (int r = std::max(first_row, 1); r <= std::min(last_row, nrows); ++r) {

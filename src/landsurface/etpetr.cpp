@@ -101,10 +101,6 @@ verdunstungsmodellklasse::~verdunstungsmodellklasse() {
 
 // ---------------------------------------------------------------- grids
 
-double** verdunstungsmodellklasse::Required(const std::string& grid_name) {
-  return (*grids)[FindRequiredGrid(grid_name)].data;
-}
-
 double** verdunstungsmodellklasse::Optional(const std::string& grid_name, int bit) {
   const int index = FindGrid(grid_name, false);
   if (index <= 0) return nullptr;
@@ -157,43 +153,44 @@ void verdunstungsmodellklasse::LookUpGrids() {
   }
 
   if (method == kHaude) {
-    temperature = Required("temperature_14");
+    temperature = RequiredGridData("temperature_14");
   } else {
     temperature = (*grids)[FindOneOfThreeGrids("corr_temperature", "temperature", "temperature")].data;
   }
   availability |= kTemperatureBit;
-  elevation = Required("[elevation_model]");
-  if (layer_count > 1) multilayer_landuse = Required("landuse");
+  elevation = RequiredGridData("[elevation_model]");
+  if (layer_count > 1) multilayer_landuse = RequiredGridData("landuse");
   const auto layers = static_cast<std::size_t>(layer_count) + 1;
   for (auto* list : {&landuse, &leaf_area_index, &root_depth, &coverage, &canopy_resistance,
                      &interception_resistance, &roughness_length})
     list->assign(layers, nullptr);
   for (int l = 1; l <= layer_count; ++l) {
     const auto i = static_cast<std::size_t>(l);
-    landuse[i] = Required(LayerGridName("landuse", l));
-    leaf_area_index[i] = Required(LayerGridName("leaf_area_index", l));
-    root_depth[i] = Required(LayerGridName("root_depth", l));
-    coverage[i] = Required(LayerGridName("vegetation_coverage_degree", l));
-    canopy_resistance[i] = Required(LayerGridName("SurfaceCanopyResistance", l));
-    interception_resistance[i] = Required(LayerGridName("SurfaceIntercepResistance", l));
-    roughness_length[i] = Required(LayerGridName("RoughnessLength", l));
+    landuse[i] = RequiredGridData(LayerGridName("landuse", l));
+    leaf_area_index[i] = RequiredGridData(LayerGridName("leaf_area_index", l));
+    root_depth[i] = RequiredGridData(LayerGridName("root_depth", l));
+    coverage[i] = RequiredGridData(LayerGridName("vegetation_coverage_degree", l));
+    canopy_resistance[i] = RequiredGridData(LayerGridName("SurfaceCanopyResistance", l));
+    interception_resistance[i] = RequiredGridData(LayerGridName("SurfaceIntercepResistance", l));
+    roughness_length[i] = RequiredGridData(LayerGridName("RoughnessLength", l));
   }
   if (method == kPenmanMonteith) {
-    wind_speed = Required("wind_speed");
-    soil_resistance = Required("SurfaceEvaporationResistance");
+    wind_speed = RequiredGridData("wind_speed");
+    soil_resistance = RequiredGridData("SurfaceEvaporationResistance");
   }
-  if (method == kPenmanMonteith || method == kWendling) albedo = Required("albedo");
+  if (method == kPenmanMonteith || method == kWendling) albedo = RequiredGridData("albedo");
   night_temperature = method == kPenmanMonteith && time_interval > kLongStepMinutes
-                          ? Required("temperature_night")
+                          ? RequiredGridData("temperature_night")
                           : temperature;
 
   if (availability & kRadiationBit)
-    radiation = Required(net_radiation ? "net_radiation" : "global_radiation");
-  if (availability & kSunshineBit) sunshine = Required("sunshine_duration");
+    radiation = RequiredGridData(net_radiation ? "net_radiation" : "global_radiation");
+  if (availability & kSunshineBit) sunshine = RequiredGridData("sunshine_duration");
   if (availability & kVapourPressureBit)
-    vapour_pressure = Required(method == kHaude ? "vapor_pressure_14" : "vapor_pressure");
-  if (availability & kHumidityBit) humidity = Required(method == kHaude ? "air_humidity_14" : "air_humidity");
-  if (availability & kAirPressureBit) air_pressure = Required("air_pressure");
+    vapour_pressure = RequiredGridData(method == kHaude ? "vapor_pressure_14" : "vapor_pressure");
+  if (availability & kHumidityBit)
+    humidity = RequiredGridData(method == kHaude ? "air_humidity_14" : "air_humidity");
+  if (availability & kAirPressureBit) air_pressure = RequiredGridData("air_pressure");
 
   int glacier_index = FindGrid("GlacierizedCells", false);
   if (glacier_index <= 0) glacier_index = FindGrid("ice_firn", false);
@@ -303,8 +300,8 @@ double verdunstungsmodellklasse::SaturationVapourPressure(double t) {
 
 void verdunstungsmodellklasse::LinkSoilGrids() {
   if (flow_control_parameter == 0) return;
-  soil_storage = Required("soil_storage");
-  available_soil_moisture = Required("available_soil_moisture");
+  soil_storage = RequiredGridData("soil_storage");
+  available_soil_moisture = RequiredGridData("available_soil_moisture");
 }
 
 void verdunstungsmodellklasse::SetSnowStorageGrid(double** grid) {

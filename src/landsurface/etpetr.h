@@ -138,7 +138,6 @@ class verdunstungsmodellklasse : public teilmodellklasse {
                        int write_code, double inside_value);
   void CreateStatistics(owned_grid& grid, const std::string& file_name, int code, int precision,
                         const std::string& header, const std::string& title);
-  double** Required(const std::string& grid_name);
   double** Optional(const std::string& grid_name, int bit);
 
   // Step.

@@ -95,9 +95,9 @@ void expokorrklasse::ReadSection() {
 }
 
 void expokorrklasse::LookUpGrids() {
-  elevation = (*grids)[FindRequiredGrid("[elevation_model]")].data;
-  slope_aspect = (*grids)[FindRequiredGrid("slope_aspect")].data;
-  slope_angle = (*grids)[FindRequiredGrid("slope_angle")].data;
+  elevation = RequiredGridData("[elevation_model]");
+  slope_aspect = RequiredGridData("slope_aspect");
+  slope_angle = RequiredGridData("slope_angle");
   const int sunshine_index = FindGrid("sunshine_duration", false);
   if (sunshine_index > 0) sunshine = (*grids)[sunshine_index].data;
 }

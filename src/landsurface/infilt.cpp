@@ -61,7 +61,7 @@ void infiltrationsmodellklasse::BuildInfiltration() {
     }
     time_interval = infiltration.time_interval;
     steps_per_day = kMinutesPerDay / time_interval;
-    fillable_porosity = (*grids)[FindRequiredGrid("fillable_porosity")].data;
+    fillable_porosity = RequiredGridData("fillable_porosity");
     excess_index = RegisterInfiltrationGrid(excess_grid, infiltration.excess, "infiltration_excess");
     saturation_index =
         RegisterInfiltrationGrid(saturation_grid, infiltration.saturation, "infiltration_saturation");

@@ -69,10 +69,6 @@ int interzeptionsmodellklasse::GetMethod() { return Active() ? parameters.method
 
 // ---------------------------------------------------------------- grids
 
-double** interzeptionsmodellklasse::Required(const std::string& grid_name) {
-  return (*grids)[FindRequiredGrid(grid_name)].data;
-}
-
 void interzeptionsmodellklasse::LookUpGrids() {
   const auto layers = static_cast<std::size_t>(layer_count) + 1;
   for (auto* list :
@@ -81,28 +77,28 @@ void interzeptionsmodellklasse::LookUpGrids() {
     list->assign(layers, nullptr);
   for (int l = 1; l <= layer_count; ++l) {
     const auto i = static_cast<std::size_t>(l);
-    landuse[i] = Required(LayerGridName("landuse", l));
-    leaf_area_index[i] = Required(LayerGridName("leaf_area_index", l));
-    coverage[i] = Required(LayerGridName("vegetation_coverage_degree", l));
-    roughness_length[i] = Required(LayerGridName("RoughnessLength", l));
-    canopy_resistance[i] = Required(LayerGridName("SurfaceCanopyResistance", l));
-    interception_resistance[i] = Required(LayerGridName("SurfaceIntercepResistance", l));
+    landuse[i] = RequiredGridData(LayerGridName("landuse", l));
+    leaf_area_index[i] = RequiredGridData(LayerGridName("leaf_area_index", l));
+    coverage[i] = RequiredGridData(LayerGridName("vegetation_coverage_degree", l));
+    roughness_length[i] = RequiredGridData(LayerGridName("RoughnessLength", l));
+    canopy_resistance[i] = RequiredGridData(LayerGridName("SurfaceCanopyResistance", l));
+    interception_resistance[i] = RequiredGridData(LayerGridName("SurfaceIntercepResistance", l));
   }
   for (int l = 0; l <= layer_count; ++l) {
     const auto i = static_cast<std::size_t>(l);
-    potential_transpiration[i] = Required(LayerGridName("pot_transpiration", l));
-    potential_interception[i] = Required(LayerGridName("potential_InterceptionEvap", l));
-    real_transpiration[i] = Required(LayerGridName("real_transpiration", l));
+    potential_transpiration[i] = RequiredGridData(LayerGridName("pot_transpiration", l));
+    potential_interception[i] = RequiredGridData(LayerGridName("potential_InterceptionEvap", l));
+    real_transpiration[i] = RequiredGridData(LayerGridName("real_transpiration", l));
   }
   switch (traits.input) {
     case interception_input::after_snow:
       input_water = (*grids)[FindOneOfThreeGrids("snowcover_outflow", "precipitation", kNoGridName)].data;
       break;
     case interception_input::before_snow:
-      input_water = Required("precipitation");
+      input_water = RequiredGridData("precipitation");
       break;
   }
-  elevation = Required("[elevation_model]");
+  elevation = RequiredGridData("[elevation_model]");
   if (traits.snow_canopy) LookUpSnowCanopyGrids();
 }
 

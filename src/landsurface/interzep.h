@@ -131,7 +131,6 @@ class interzeptionsmodellklasse : public teilmodellklasse {
   void RegisterOwnGrid(owned_grid& grid, const std::string& grid_name, const std::string& file_name,
                        int write_code, bool from_file, double initial = 0.0);
   void CreateStatistics(owned_grid& grid, const std::string& file_name, int code, const std::string& header);
-  double** Required(const std::string& grid_name);
 
   // Step.
   void StartStatistics();

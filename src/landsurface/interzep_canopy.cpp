@@ -92,10 +92,10 @@ void interzeptionsmodellklasse::ReadSnowCanopySection() {
 void interzeptionsmodellklasse::LookUpSnowCanopyGrids() {
   canopy_in.temperature =
       (*grids)[FindOneOfThreeGrids("corr_temperature", "temperature", "temperature_14")].data;
-  canopy_in.radiation = Required("AspectCorrectedGlobalRadiation");
-  canopy_in.wind = Required("wind_speed");
-  canopy_in.humidity = Required("air_humidity");
-  canopy_in.cloudiness = Required("cloudiness");
+  canopy_in.radiation = RequiredGridData("AspectCorrectedGlobalRadiation");
+  canopy_in.wind = RequiredGridData("wind_speed");
+  canopy_in.humidity = RequiredGridData("air_humidity");
+  canopy_in.cloudiness = RequiredGridData("cloudiness");
   if (!traits.energy_balance) return;
   const auto snow_grid = [&](const char* grid_name, const char* missing) {
     const int index = FindGrid(grid_name, true);

@@ -201,8 +201,8 @@ void meteointerpol::Construct(const model_settings& settings, int entry) {
         "please contact the author.\n-----------------------------------------------------------\n\n",
         kNoCellAreaCode);
   cell_weights = (*grids)[cell_area].data;
-  coord_x = (*grids)[FindRequiredGrid(kCoordXName)].data;
-  coord_y = (*grids)[FindRequiredGrid(kCoordYName)].data;
+  coord_x = RequiredGridData(kCoordXName);
+  coord_y = RequiredGridData(kCoordYName);
   weighting_x = coord_x;
   weighting_y = coord_y;
 

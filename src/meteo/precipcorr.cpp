@@ -57,7 +57,7 @@ precicorrclass::precicorrclass(MessageStream* stream, const std::vector<meteoint
 
   precipitation = InterpolatorAt(FindVariable(kPrecipitationName));
   if (!precipitation) grid_mode = true;
-  precipitation_grid = (*grids)[FindRequiredGrid(kPrecipitationName)].data;
+  precipitation_grid = RequiredGridData(kPrecipitationName);
 
   temperature = InterpolatorAt(FindVariable(kTemperatureName));
   if (!temperature) {
@@ -67,7 +67,7 @@ precicorrclass::precicorrclass(MessageStream* stream, const std::vector<meteoint
       no_temperature = true;
     }
   }
-  if (!no_temperature) temperature_grid = (*grids)[FindRequiredGrid(kTemperatureName)].data;
+  if (!no_temperature) temperature_grid = RequiredGridData(kTemperatureName);
 
   wind = InterpolatorAt(FindVariable(kWindName));
   if (!wind) {
@@ -77,7 +77,7 @@ precicorrclass::precicorrclass(MessageStream* stream, const std::vector<meteoint
       no_wind = true;
     }
   }
-  if (!no_wind) wind_grid = (*grids)[FindRequiredGrid(kWindName)].data;
+  if (!no_wind) wind_grid = RequiredGridData(kWindName);
 
   // Values below these are missing: below -N of the interpolator that made
   // them, else at or below the domain's nodata value.
@@ -216,7 +216,7 @@ void precicorrclass::CorrectGrid() {
   // "MPIRegions" is looked up until it exists; the cells follow it.
   if (!regions_found) {
     if (FindGrid(kMpiRegionsName, true) > 0) {
-      mpi_regions_data = (*grids)[FindRequiredGrid(kMpiRegionsName)].data;
+      mpi_regions_data = RequiredGridData(kMpiRegionsName);
       regions_found = true;
       runs_built = false;
     }

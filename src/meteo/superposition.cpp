@@ -145,8 +145,8 @@ void cSuperposition::CreateStatistics() {
 void cSuperposition::LookUpRegionLayers() {
   layer_count = std::min(owner.region_count, kMaxRegionLayers);
   for (int l = 0; l < layer_count; ++l) {
-    layer_regions[l] = (*owner.grids)[owner.FindRequiredGrid(kLayerRegionNames[l])].data;
-    layer_weights[l] = (*owner.grids)[owner.FindRequiredGrid(kLayerWeightNames[l])].data;
+    layer_regions[l] = owner.RequiredGridData(kLayerRegionNames[l]);
+    layer_weights[l] = owner.RequiredGridData(kLayerWeightNames[l]);
   }
 }
 

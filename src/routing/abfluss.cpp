@@ -115,7 +115,7 @@ void abflussmodellklasse::Construct(const subbasin_zones& subbasins) {
 
 void abflussmodellklasse::LookUpLakeGrids() {
   lake_grids& g = lake_grids_;
-  auto data = [this](const char* grid_name) { return (*grids)[FindRequiredGrid(grid_name)].data; };
+  auto data = [this](const char* grid_name) { return RequiredGridData(grid_name); };
   auto optional = [this](const char* grid_name) {
     const int index = FindGrid(grid_name, false);
     return index > 0 ? (*grids)[index].data : nullptr;

@@ -433,7 +433,7 @@ data_assimilation::data_assimilation(MessageStream* stream, const model_settings
   *messages << "file " << kSourceModule << ", compiled at " << __DATE__ << ", " << __TIME__ << "[end-entry]";
   if (const int regions = FindGrid(kMpiRegionsName, true); regions > 0) {
     mpi_regions_data = (*grids)[regions].data;
-    mpi_helper_data = (*grids)[FindRequiredGrid(kMpiHelperName)].data;
+    mpi_helper_data = RequiredGridData(kMpiHelperName);
   }
   ReadRules();
   const int closed = std::fclose(control_file);

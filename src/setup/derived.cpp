@@ -351,8 +351,7 @@ void defaultini::make_nFK_kWert_and_Na() {
 
   // The root depth is needed only when the soil moisture is computed.
   double** root_depth = nullptr;
-  if (FindGridWithData(*this, "available_soil_moisture") == 0)
-    root_depth = (*grids)[FindRequiredGrid(kRootDepthName)].data;
+  if (FindGridWithData(*this, "available_soil_moisture") == 0) root_depth = RequiredGridData(kRootDepthName);
   derive("available_soil_moisture", kSoilMoistureSuffix, kNoFreeGrid, "", available_soil_moisture,
          [&](int r, int k) {
            return zone[r][k] > nodata_value

@@ -170,8 +170,7 @@ teilmodellklasse::teilmodellklasse(MessageStream* stream, const model_settings& 
   halo_receive_list = settings.halo_receive_list;
   if (grids) zone_grid = (*grids)[1].data;
 
-  if (grids && FindGrid(kCellAreaGridName, false) > 0)
-    cell_weights = (*grids)[FindRequiredGrid(kCellAreaGridName)].data;
+  if (grids && FindGrid(kCellAreaGridName, false) > 0) cell_weights = RequiredGridData(kCellAreaGridName);
 
   latitude = settings.latitude;
   longitude = settings.longitude;
