@@ -465,10 +465,7 @@ void UpdateVegetationPeriod(modelobject& owner, grid_entry& entry, const cell_ma
 void CacheRegionGrids(modelobject& owner) {
   if (owner.region_grids_looked_up) return;
   owner.region_grids_looked_up = true;
-  if (!owner.mpi_regions_data) {
-    const int index = owner.FindGrid("MPIRegions", false);
-    if (index > 0) owner.mpi_regions_data = (*owner.grids)[index].data;
-  }
+  if (!owner.mpi_regions_data) owner.mpi_regions_data = owner.OptionalGridData("MPIRegions", false);
   if (!owner.mpi_helper_data) {
     const int index = owner.FindGrid("MPIHelper", false);
     if (index > 0) owner.mpi_helper_data = (*owner.grids)[index].data;

@@ -201,6 +201,11 @@ double** modelobject::RequiredGridData(const std::string& grid_name) {
   return (*grids)[FindRequiredGrid(grid_name)].data;
 }
 
+double** modelobject::OptionalGridData(const std::string& grid_name, bool look_past_empty) {
+  const int index = FindGrid(grid_name, look_past_empty);
+  return index > 0 ? (*grids)[index].data : nullptr;
+}
+
 namespace {
 
 // Index of the first name (in the given order) that the table holds; none

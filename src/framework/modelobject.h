@@ -71,6 +71,8 @@ class modelobject : public memory_handling {
   virtual int FindRequiredGrid(const std::string& grid_name);
   // Rows of the grid `grid_name`; a missing grid is fatal as above.
   double** RequiredGridData(const std::string& grid_name);
+  // Rows of the grid `grid_name`, or null when FindGrid finds none.
+  double** OptionalGridData(const std::string& grid_name, bool look_past_empty);
   // Index of the first of the names (in argument order, not table order)
   // that is present; none present is fatal (code 33).
   virtual int FindOneOfThreeGrids(const std::string& name1, const std::string& name2,

@@ -77,8 +77,7 @@ verdunstungsmodellklasse::verdunstungsmodellklasse(MessageStream* stream, const 
   *messages << "file " << kSourceModule << ", compiled at " << __DATE__ << ", " << __TIME__ << "[end-entry]";
   layer_count =
       multilayer_table && multilayer_table[0].code >= 1 ? std::max(1, multilayer_table[1].LayerCount()) : 1;
-  const int regions = FindGrid("MPIRegions", false);
-  if (regions > 0) mpi_regions_data = (*grids)[regions].data;
+  mpi_regions_data = OptionalGridData("MPIRegions", false);
 
   ReadSection();
   LookUpGrids();

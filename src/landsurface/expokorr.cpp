@@ -39,8 +39,7 @@ radiation_correction_method RadiationCorrectionMethod(int method) {
 expokorrklasse::expokorrklasse(MessageStream* stream, const model_settings& settings,
                                grid_table* shared_grids)
     : teilmodellklasse(stream, settings, kModuleName, shared_grids) {
-  const int regions = FindGrid("MPIRegions", false);
-  if (regions > 0) mpi_regions_data = (*grids)[regions].data;
+  mpi_regions_data = OptionalGridData("MPIRegions", false);
 
   if (flow_control_parameter != 0) {
     *messages << "file " << kSourceModule << ", compiled at " << __DATE__ << ", " << __TIME__

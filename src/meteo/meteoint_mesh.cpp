@@ -29,8 +29,7 @@ void meteointerpol::ComputeStationSpacing(int index) {
 
 void meteointerpol::ChooseLookupStations(int file_count) {
   if (!mpi_regions_data) {
-    const int regions = FindGrid(kRegionsName, true);
-    mpi_regions_data = regions > 0 ? (*grids)[regions].data : nullptr;
+    mpi_regions_data = OptionalGridData(kRegionsName, true);
   }
   *messages << "choosing look-up-stations...";
   // The station files of one interpolator hold the same stations, so one

@@ -52,8 +52,7 @@ int meteointerpol::InterpolateStep(int minute, int hour, int day, int month, int
   CheckStepDate(pass);
   current_date = pass;
   if (first_step) {
-    const int regions = FindGrid(kRegionsName, true);
-    mpi_regions_data = regions > 0 ? (*grids)[regions].data : nullptr;
+    mpi_regions_data = OptionalGridData(kRegionsName, true);
     const int helper = FindGrid(kHelperName, true);
     mpi_helper_data = helper > 0 ? (*grids)[helper].data : nullptr;
     BuildActiveCells();

@@ -404,7 +404,7 @@ void abflussmodellklasse::LinkInputGrids(bool interception_first) {
                         ? FindOneOfThreeGrids("snowcover_outflow", "throughfall0", "precipitation")
                         : FindOneOfThreeGrids("throughfall0", "snowcover_outflow", "precipitation");
   lake_input_ = (*grids)[input].data;
-  if (const int regions = FindGrid("MPIRegions", false); regions > 0) regions_ = (*grids)[regions].data;
+  if (double** regions = OptionalGridData("MPIRegions", false)) regions_ = regions;
 
   double** zones = (*grids)[1].data;
   for (int r = 1; r <= nrows; ++r) {

@@ -107,7 +107,7 @@ constexpr int kFillWithDefault = 2;  // cells of the zone grid missing in a file
 
 void schneemodellklasse::SetUpGlaciers() {
   OpenGlacierSection(*this, glacier);
-  debris_ = OptionalData("debris_on_glaciers");
+  debris_ = OptionalGridData("debris_on_glaciers", true);
   if (glacier.kind.dynamic) {
     storage_first_row = 1;
     storage_last_row = nrows;

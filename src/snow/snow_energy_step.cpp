@@ -16,7 +16,7 @@ constexpr int kFillWithDefault = 2;
 
 void schneemodellklasse::FindEnergyBalanceGrids() {
   balance_in_.cloudiness = RequiredData("cloudiness");
-  balance_in_.surface = OptionalData("surfacetemperature");
+  balance_in_.surface = OptionalGridData("surfacetemperature", true);
 }
 
 // A temperature grid read from its file, registered over the rows given.
@@ -85,11 +85,11 @@ void schneemodellklasse::RegisterGlacierEnergyBalanceGrids() {
 }
 
 void schneemodellklasse::LinkEnergyBalanceInputs() {
-  balance_in_.humidity = OptionalData("Snow_canopy_rh");
+  balance_in_.humidity = OptionalGridData("Snow_canopy_rh", true);
   if (!balance_in_.humidity) balance_in_.humidity = RequiredData("air_humidity");
-  balance_in_.radiation = OptionalData("Snow_canopy_rad");
+  balance_in_.radiation = OptionalGridData("Snow_canopy_rad", true);
   if (!balance_in_.radiation) balance_in_.radiation = RequiredData("AspectCorrectedGlobalRadiation");
-  balance_in_.longwave = OptionalData("Snow_canopy_IR_radiation");
+  balance_in_.longwave = OptionalGridData("Snow_canopy_IR_radiation", true);
   // The air pressure of a cell depends on its elevation only.
   air_pressure_ = owned_matrix(matrix(first_row, last_row, 1, ncols, last_row), first_row, last_row, ncols);
   for (int r = first_row; r <= last_row; ++r)

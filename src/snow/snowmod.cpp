@@ -101,8 +101,8 @@ void schneemodellklasse::SetUpModule() {
   elevation_ = (*grids)[2].data;
   RankZoneGrid(subbasin_grid_, subbasins_, subbasin_code_map_, subbasin_count, max_subbasin_code_);
   if (!mpi_regions_data) {
-    mpi_regions_data = OptionalData("MPIRegions");
-    mpi_helper_data = OptionalData("MPIHelper");
+    mpi_regions_data = OptionalGridData("MPIRegions", true);
+    mpi_helper_data = OptionalGridData("MPIHelper", true);
   }
   // Cells of other regions are left out; when there are none, the cell
   // loops need not read the region grid.
@@ -189,11 +189,6 @@ double** schneemodellklasse::DataOf(int index, const std::string& grid_name) {
   return data;
 }
 
-double** schneemodellklasse::OptionalData(const std::string& grid_name) {
-  const int index = FindGrid(grid_name, true);
-  return index > 0 ? (*grids)[index].data : nullptr;
-}
-
 zonalstatistic* schneemodellklasse::AddStatistics(const snow_statistics_file& file, const std::string& label,
                                                   int precision, bool subbasins) {
   auto table = std::make_unique<statistics_table>();
@@ -249,7 +244,7 @@ void schneemodellklasse::CreateStatistics() {
 
 void schneemodellklasse::FindConstructionGrids() {
   albedo_ = RequiredData("albedo");
-  snow_evaporation_ = OptionalData("snow_evaporation");
+  snow_evaporation_ = OptionalGridData("snow_evaporation", true);
   landuse_.assign(static_cast<std::size_t>(layer_count) + 1, nullptr);
   for (int l = 1; l <= layer_count; ++l)
     landuse_[static_cast<std::size_t>(l)] = RequiredData("landuse" + std::to_string(l));
@@ -359,11 +354,11 @@ int schneemodellklasse::GetMethod() { return flow_control_parameter > 0 ? parame
 
 void schneemodellklasse::LinkInputGrids(bool interception_first) {
   if (flow_control_parameter == 0 || linked_) return;
-  in_.water = interception_first ? OptionalData("throughfall0") : nullptr;
+  in_.water = interception_first ? OptionalGridData("throughfall0", true) : nullptr;
   if (!in_.water) in_.water = RequiredData("precipitation");
-  in_.canopy_unload = OptionalData("Snow_canopy_unload_solid");
+  in_.canopy_unload = OptionalGridData("Snow_canopy_unload_solid", true);
   if (parameters.kind.needs_wind) {
-    in_.wind = OptionalData("Snow_canopy_wind");
+    in_.wind = OptionalGridData("Snow_canopy_wind", true);
     if (!in_.wind) in_.wind = RequiredData("wind_speed");
   }
   in_.temperature = DataOf(
@@ -388,9 +383,9 @@ void schneemodellklasse::InitLakeModel(const std::string& section) {
   std::string rest;
   ReadValue(control_file, lake_flow_control, "flow control parameter for " + section, rest);
   if (lake_flow_control != 0) {
-    in_.lake_codes = OptionalData("lake_codes");
-    in_.pond = OptionalData("ponding_storage");
-    if (!in_.pond) in_.pond = OptionalData("ponding_storage_top");
+    in_.lake_codes = OptionalGridData("lake_codes", true);
+    in_.pond = OptionalGridData("ponding_storage", true);
+    if (!in_.pond) in_.pond = OptionalGridData("ponding_storage_top", true);
     if (!in_.lake_codes || !in_.pond) {
       *messages << "FATAL: \n\n=======================================\n"
                 << "!!!! ERROR !!!! \n\n"

@@ -291,7 +291,6 @@ class schneemodellklasse : public teilmodellklasse {
   void CloseControlFile();
   double** RequiredData(const std::string& name);
   double** DataOf(int index, const std::string& name);
-  double** OptionalData(const std::string& name);
 
   bool HasDate(int day, int month);
   void RefreshSnowFreeAlbedo(int hour, int day, int month, int year);
