@@ -59,34 +59,27 @@ bool state_file_reader::SkipSpace() {
 std::string state_file_reader::NumberText(bool fraction) {
   std::string text;
   int c = Get();
-  if (c == '+' || c == '-') {
+  const auto take = [&] {
     text += static_cast<char>(c);
     c = Get();
-  }
-  while (IsDigit(c)) {
-    text += static_cast<char>(c);
-    c = Get();
-  }
+  };
+  const auto take_sign = [&] {
+    if (c == '+' || c == '-') take();
+  };
+  const auto take_digits = [&] {
+    while (IsDigit(c)) take();
+  };
+  take_sign();
+  take_digits();
   if (fraction) {
     if (c == '.') {
-      text += static_cast<char>(c);
-      c = Get();
-      while (IsDigit(c)) {
-        text += static_cast<char>(c);
-        c = Get();
-      }
+      take();
+      take_digits();
     }
     if ((c == 'e' || c == 'E') && !text.empty()) {
-      text += static_cast<char>(c);
-      c = Get();
-      if (c == '+' || c == '-') {
-        text += static_cast<char>(c);
-        c = Get();
-      }
-      while (IsDigit(c)) {
-        text += static_cast<char>(c);
-        c = Get();
-      }
+      take();
+      take_sign();
+      take_digits();
     }
   }
   Unget(c);
