@@ -75,8 +75,7 @@ verdunstungsmodellklasse::verdunstungsmodellklasse(MessageStream* stream, const 
     : teilmodellklasse(stream, settings, kModuleName, shared_grids) {
   if (flow_control_parameter == 0) return;
   *messages << "file " << kSourceModule << ", compiled at " << __DATE__ << ", " << __TIME__ << "[end-entry]";
-  layer_count =
-      multilayer_table && multilayer_table[0].code >= 1 ? std::max(1, multilayer_table[1].LayerCount()) : 1;
+  layer_count = VegetationLayerCount();
   mpi_regions_data = OptionalGridData("MPIRegions", false);
 
   ReadSection();

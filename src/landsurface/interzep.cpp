@@ -49,8 +49,7 @@ interzeptionsmodellklasse::interzeptionsmodellklasse(MessageStream* stream, cons
     return;
   }
   *messages << "file " << kSourceModule << ", compiled at " << __DATE__ << ", " << __TIME__ << "[end-entry]";
-  layer_count =
-      multilayer_table && multilayer_table[0].code >= 1 ? std::max(1, multilayer_table[1].LayerCount()) : 1;
+  layer_count = VegetationLayerCount();
   mpi_regions_data = OptionalGridData("MPIRegions", false);
 
   ReadSection();

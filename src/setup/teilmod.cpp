@@ -58,6 +58,11 @@ bool ProgressLineDue(int message_interval, double time_interval, double interval
 
 int ZoneCodeOf(double value) { return static_cast<int>(std::floor(value + 0.5)); }
 
+int teilmodellklasse::VegetationLayerCount() const {
+  return multilayer_table && multilayer_table[0].code >= 1 ? std::max(1, multilayer_table[1].LayerCount())
+                                                           : 1;
+}
+
 const int* teilmodellklasse::ZoneIndexRow(int row) {
   const auto width = static_cast<size_t>(ncols) + 1;
   if (cell_zone_indices.empty()) {

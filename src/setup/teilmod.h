@@ -157,6 +157,10 @@ class teilmodellklasse : public modelobject {
   // cell loop that feeds zone tables takes its zones from here.
   const int* ZoneIndexRow(int row);
 
+  // Vegetation layers of the land uses: those of the multi-layer table's first
+  // entry when it has land uses, at least 1; 1 without such a table.
+  int VegetationLayerCount() const;
+
   int flow_control_parameter = 0;  // 0 = module off
   double time_interval = 0.0;      // minutes
   double steps_per_day = 0.0;
