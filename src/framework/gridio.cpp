@@ -105,9 +105,6 @@ template bool WriteLittleEndianValues<float>(std::FILE*, const double*, size_t, 
 
 namespace {
 
-// Exact powers of ten as doubles.
-constexpr double kExactPowersOfTen[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                                        1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
 // Most digits whose value a double holds exactly.
 constexpr int kExactDigits = 15;
 
@@ -128,7 +125,8 @@ const char* ParsePlainDecimal(const char* p, const char* last, double& value) {
       digits_value = digits_value * 10 + (*p - '0');
   }
   if (digits == 0 || digits > kExactDigits || (p != last && (*p == 'e' || *p == 'E'))) return nullptr;
-  const double magnitude = static_cast<double>(digits_value) / kExactPowersOfTen[fraction_digits];
+  const double magnitude =
+      static_cast<double>(digits_value) / general_format::kExactPowersOfTen[fraction_digits];
   value = negative ? -magnitude : magnitude;
   return p;
 }
@@ -153,10 +151,8 @@ bool ParseGridNumber(std::string_view token, double& value) {
   return ParseNumberPrefix(token.data(), end, value) == end;
 }
 
-char* FormatGeneral(char* out, char* end, double value) {
-  // to_chars with a precision is printf's "%.6g", which is "%g".
-  constexpr int kGeneralPrecision = 6;
-  return std::to_chars(out, end, value, std::chars_format::general, kGeneralPrecision).ptr;
+char* FormatGeneralExactly(char* out, char* end, double value) {
+  return std::to_chars(out, end, value, std::chars_format::general, general_format::kPrecision).ptr;
 }
 
 bool PlausibleDimension(double value) {

@@ -32,6 +32,8 @@
 #include <type_traits>
 #include <vector>
 
+#include "framework/general_format.h"
+
 namespace velmo {
 
 class MessageStream;
@@ -136,9 +138,6 @@ class GridFile {
 
 // Size of an open file in bytes, or -1.
 long long FileSize(std::FILE* file);
-
-// Formats `value` as printf's "%g" would, into `out`; returns the end.
-char* FormatGeneral(char* out, char* end, double value);
 
 // Whitespace-delimited tokens of a file read in large blocks, for grids of
 // millions of values.

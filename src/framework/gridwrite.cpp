@@ -1,7 +1,10 @@
 // Grid and stack writing of the model object.
 #include <algorithm>
 #include <array>
+#include <bit>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 
 #include "framework/diagnostics.h"
 #include "framework/gridio.h"
@@ -16,6 +19,8 @@ namespace {
 // Longest text of one value in "%g" ("-1.23457e-308") with its separator,
 // rounded up.
 constexpr size_t kMaxValueChars = 32;
+// Text gathered before it goes to the file in one write.
+constexpr size_t kTextBufferBytes = size_t{1} << 20;
 
 struct column_span {
   int first = 1;
@@ -71,6 +76,43 @@ void AddRowToStatistics(modelobject& owner, const double* cells, int row, bool m
     owner.modelobject::AddToStatistics(cells[c], weights ? weights[c] : 1.0);
 }
 
+// Text of an ASCII file gathered in a large buffer that goes to the file
+// whenever the next row might not fit, and at the end.
+class text_rows {
+ public:
+  text_rows(modelobject& owner, const std::string& file, std::FILE* out, size_t row_bytes)
+      : owner_(owner),
+        file_(file),
+        out_(out),
+        row_bytes_(row_bytes),
+        buffer_(std::max(kTextBufferBytes, row_bytes)),
+        end_(buffer_.data()) {}
+
+  // Where the next row's text starts; room for row_bytes.
+  char* Row() {
+    if (static_cast<size_t>(buffer_.data() + buffer_.size() - end_) < row_bytes_) Flush();
+    return end_;
+  }
+  // The row's text ends at `end`.
+  void Done(char* end) { end_ = end; }
+  void Flush() {
+    const size_t length = static_cast<size_t>(end_ - buffer_.data());
+    if (std::fwrite(buffer_.data(), 1, length, out_) != length)
+      owner_.RaiseWriteError(file_, kWriteErrorCode);
+    end_ = buffer_.data();
+  }
+  // One past the last byte a row may use.
+  char* Limit() { return buffer_.data() + buffer_.size(); }
+
+ private:
+  modelobject& owner_;
+  const std::string& file_;
+  std::FILE* out_;
+  size_t row_bytes_;
+  std::vector<char> buffer_;
+  char* end_;
+};
+
 void WriteAsciiGrid(modelobject& owner, const std::string& file, double** grid, bool masked) {
   GridFile out(std::fopen(file.c_str(), "w"));
   if (!out)
@@ -82,30 +124,33 @@ void WriteAsciiGrid(modelobject& owner, const std::string& file, double** grid, 
                    owner.nodata_value) < 0)
     owner.RaiseWriteError(file, kWriteErrorCode);
 
-  std::vector<char> line(static_cast<size_t>(owner.ncols) * kMaxValueChars + 1);
-  char* const end = line.data() + line.size();
+  text_rows text(owner, file, out.get(), static_cast<size_t>(owner.ncols) * kMaxValueChars + 1);
+  // Nodata is written from its text, found by its bits (so that -0 is not 0).
   std::array<char, kMaxValueChars> nodata_text{};
   const size_t nodata_length = static_cast<size_t>(
       FormatGeneral(nodata_text.data(), nodata_text.data() + nodata_text.size(), owner.nodata_value) -
       nodata_text.data());
+  const auto nodata_bits = std::bit_cast<std::uint64_t>(owner.nodata_value);
   for (int r = 1; r <= owner.nrows; ++r) {
     double* cells = grid[r];
     if (cells && masked) MaskRow(cells, owner.ncols, ValidColumns(owner, r), owner.nodata_value);
-    char* p = line.data();
+    char* p = text.Row();
+    char* const end = text.Limit();
     for (int c = 1; c <= owner.ncols; ++c) {
       if (c > 1) *p++ = '\t';
-      if (cells) {
-        p = FormatGeneral(p, end, cells[c]);
+      // A missing row is nodata, as the header says.
+      if (!cells || std::bit_cast<std::uint64_t>(cells[c]) == nodata_bits) {
+        // The whole block: a row has room for kMaxValueChars a value.
+        std::memcpy(p, nodata_text.data(), kMaxValueChars);
+        p += nodata_length;
       } else {
-        // A missing row is nodata, as the header says.
-        p = std::copy_n(nodata_text.data(), nodata_length, p);
+        p = FormatGeneral(p, end, cells[c]);
       }
     }
     *p++ = '\n';
-    const size_t length = static_cast<size_t>(p - line.data());
-    if (std::fwrite(line.data(), 1, length, out.get()) != length)
-      owner.RaiseWriteError(file, kWriteErrorCode);
+    text.Done(p);
   }
+  text.Flush();
   if (!out.Close()) RaiseFatal(owner.messages, "FATAL: error closing " + file, kWrittenFileCloseErrorCode);
 }
 
@@ -250,19 +295,19 @@ void WriteBinaryStackValues(modelobject& owner, const std::string& file, std::FI
 void WriteAsciiStackValues(modelobject& owner, const std::string& file, std::FILE* out, double*** stack,
                            int numlevels) {
   const size_t depth = static_cast<size_t>(numlevels) + 1;
-  std::vector<char> text(static_cast<size_t>(owner.ncols) * depth * kMaxValueChars);
-  char* const end = text.data() + text.size();
+  text_rows text(owner, file, out, static_cast<size_t>(owner.ncols) * depth * kMaxValueChars);
   for (int r = 1; r <= owner.nrows; ++r) {
-    char* p = text.data();
+    char* p = text.Row();
+    char* const end = text.Limit();
     for (int c = 1; c <= owner.ncols; ++c) {
       for (size_t l = 0; l < depth; ++l) {
         p = FormatGeneral(p, end, stack[r] ? stack[r][c][l] : owner.nodata_value);
         *p++ = '\n';
       }
     }
-    const size_t length = static_cast<size_t>(p - text.data());
-    if (std::fwrite(text.data(), 1, length, out) != length) owner.RaiseWriteError(file, kWriteErrorCode);
+    text.Done(p);
   }
+  text.Flush();
 }
 
 }  // namespace

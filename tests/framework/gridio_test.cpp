@@ -4,6 +4,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <csignal>
@@ -147,6 +148,101 @@ TEST(GridFormat, NumbersReadExactlyAsFromChars) {
   }
 }
 
+// Values whose "%g" text is easy to get wrong: signs, zeros, nodata,
+// subnormals, the limits, exact and near ties of the sixth digit, the borders
+// between fixed and exponent notation and the powers of ten one unit of the
+// last place either side.
+std::vector<double> TrickyValues() {
+  std::vector<double> values = {0.0,
+                                -0.0,
+                                kNodata,
+                                -99,
+                                1,
+                                0.5,
+                                2.5,
+                                1.0 / 3.0,
+                                123456.5,
+                                123457.5,
+                                1234565,
+                                1234575,
+                                999999.5,
+                                999999.4999999,
+                                99999.95,
+                                9.999995,
+                                0.1234565,
+                                0.000099999949,
+                                0.00009999995,
+                                0.0001,
+                                0.00001,
+                                100000,
+                                999999,
+                                1000000,
+                                123456789,
+                                1.0e15,
+                                1.0e16,
+                                1.0e-15,
+                                1.0e-16,
+                                std::ldexp(1.0, 50),
+                                std::ldexp(1.0, -49),
+                                1.7976931348623157e308,
+                                2.2250738585072014e-308,
+                                2.2250738585072009e-308,
+                                4.9406564584124654e-324,
+                                1e-310,
+                                HUGE_VAL,
+                                NAN,
+                                400.01,
+                                2399.37,
+                                0.15,
+                                1.05e-5,
+                                3.14159e-7};
+  for (int e = -16; e <= 16; ++e) {
+    const double power = std::pow(10.0, e);
+    values.insert(values.end(), {power, std::nextafter(power, 0.0), std::nextafter(power, HUGE_VAL),
+                                 9.999995 * power, 9.999994999 * power, 1.000005 * power});
+  }
+  const size_t positive = values.size();
+  for (size_t i = 0; i < positive; ++i) values.push_back(-values[i]);
+  return values;
+}
+
+std::string PrintfG(double value) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%g", value);
+  return text;
+}
+
+std::string Formatted(double value, char* (*format)(char*, char*, double)) {
+  char text[64];
+  return std::string(text, format(text, text + sizeof text, value));
+}
+
+TEST(GridFormat, ValuesAreWrittenAsPrintfG) {
+  // The writer's fast conversion must give the bytes of "%g" (and of the
+  // exact conversion it replaced) for every value.
+  std::vector<double> values = TrickyValues();
+  std::mt19937_64 random(7);
+  std::uniform_real_distribution<double> magnitude(-17.0, 17.0);
+  std::uniform_int_distribution<long long> six_digits(100000, 999999);
+  for (int i = 0; i < 40000; ++i) {
+    // Any bits; any size; grid-like values in two decimals; and values next
+    // to a tie of the sixth significant digit.
+    values.push_back(std::bit_cast<double>(random()));
+    values.push_back(std::pow(10.0, magnitude(random)));
+    values.push_back(std::round(std::pow(10.0, magnitude(random) / 4.0) * 100.0) / 100.0 - 5.0);
+    const double tie = (static_cast<double>(six_digits(random)) + 0.5) * std::pow(10.0, i % 30 - 18);
+    values.insert(values.end(), {tie, std::nextafter(tie, 0.0), std::nextafter(tie, HUGE_VAL)});
+  }
+  for (double v : values) {
+    const std::string expected = PrintfG(v);
+    ASSERT_EQ(Formatted(v, FormatGeneral), expected) << std::hexfloat << v;
+    ASSERT_EQ(Formatted(v, FormatGeneralExactly), expected) << std::hexfloat << v;
+  }
+  // A short buffer is never overrun.
+  char small[8];
+  EXPECT_EQ(std::string(small, FormatGeneral(small, small + sizeof small, -1.5)), "-1.5");
+}
+
 TEST(GridFormat, TokensSpanningBlockBoundariesStayWhole) {
   TempDir dir;
   const std::string path = dir / "t.txt";
@@ -239,6 +335,43 @@ TEST_F(GridIoTest, AsciiOutputFollowsTheHeaderGridConventions) {
   grid[2] = second;
   EXPECT_THAT(ReadFile(dir / "missing.asc"),
               HasSubstr("nodata_value\t-99.000000\n1.5\t2\t-9999\n-99\t-99\t-99\n"));
+}
+
+TEST_F(GridIoTest, AsciiGridsHoldThePrintfTextOfEveryValue) {
+  // Rows of the tricky values, nodata among them, a missing row and a
+  // masked grid.
+  const std::vector<double> values = TrickyValues();
+  const int ncols = 9;
+  const int nrows = static_cast<int>(values.size()) / ncols;
+  SetDomain(ncols, nrows + 1, 100, 200, 10);
+  Rows rows(static_cast<size_t>(nrows) + 1, std::vector<double>(ncols, kNodata));
+  std::string expected;
+  for (int r = 0; r < nrows; ++r) {
+    for (int c = 0; c < ncols; ++c) {
+      rows[static_cast<size_t>(r)][static_cast<size_t>(c)] = values[static_cast<size_t>(r * ncols + c)];
+      expected += (c > 0 ? "\t" : "") + PrintfG(rows[static_cast<size_t>(r)][static_cast<size_t>(c)]);
+    }
+    expected += "\n";
+  }
+  double** grid = Grid(rows);
+  grid[nrows + 1] = nullptr;
+  expected += "-9999\t-9999\t-9999\t-9999\t-9999\t-9999\t-9999\t-9999\t-9999\n";
+  object.WriteGrid("tricky.asc", grid, true, false, false);
+  const std::string text = ReadFile(dir / "tricky.asc");
+  const size_t header_end = text.find("nodata_value\t-9999.000000\n");
+  ASSERT_NE(header_end, std::string::npos);
+  EXPECT_EQ(text.substr(header_end + 26), expected);
+
+  // A grid larger than the text buffer goes out in several writes.
+  SetDomain(1500, 100, 100, 200, 10);
+  double** wide = Grid(Rows(100, std::vector<double>(1500, -1.0 / 3.0)));
+  object.WriteGrid("wide.asc", wide, true, false, false);
+  std::string row;
+  for (int c = 0; c < 1500; ++c) row += c > 0 ? "\t-0.333333" : "-0.333333";
+  row += "\n";
+  const std::string wide_text = ReadFile(dir / "wide.asc");
+  EXPECT_EQ(wide_text.size(), wide_text.find("-0.333333") + 100 * row.size());
+  EXPECT_EQ(wide_text.substr(wide_text.size() - row.size()), row);
 }
 
 TEST_F(GridIoTest, GridsRoundTripInEveryFormat) {
