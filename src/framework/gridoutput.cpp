@@ -294,6 +294,7 @@ struct cell_mask {
     return row;
   }
   int RowCount() const { return std::max(0, row_hi - row_lo + 1); }
+  bool Covers(int r) const { return r >= row_lo && r <= row_hi; }
   // Stride of per-cell side arrays laid out row by row, columns 0..ncols.
   size_t Stride() const { return static_cast<size_t>(ncols) + 1; }
 };
@@ -312,16 +313,18 @@ cell_mask MakeCellMask(const modelobject& owner, const grid_entry& entry, bool r
   return mask;
 }
 
-// Sets valid cells to `valid_value(cell value)` and the other cells of the row
-// ranges to nodata.
+// Sets the valid cells of row r to `valid_value(cell value, r, c)` and the
+// other cells of its range to nodata.
+template <typename ValidValue>
+void MapRangeRow(const cell_mask& mask, int r, double* cells, ValidValue valid_value) {
+  const mask_row row = mask.Row(r);
+  for (int c = row.first; c <= row.last; ++c)
+    cells[c] = row.Valid(c) ? valid_value(cells[c], r, c) : mask.nodata;
+}
+
 template <typename ValidValue>
 void MapRangeCells(const cell_mask& mask, double** grid, ValidValue valid_value) {
-  for (int r = mask.row_lo; r <= mask.row_hi; ++r) {
-    const mask_row row = mask.Row(r);
-    double* cells = grid[r];
-    for (int c = row.first; c <= row.last; ++c)
-      cells[c] = row.Valid(c) ? valid_value(cells[c], r, c) : mask.nodata;
-  }
+  for (int r = mask.row_lo; r <= mask.row_hi; ++r) MapRangeRow(mask, r, grid[r], valid_value);
 }
 
 void CopyFirstLayer(const cell_mask& mask, double** data, double*** layers) {
@@ -334,71 +337,61 @@ void CopyFirstLayer(const cell_mask& mask, double** data, double*** layers) {
   }
 }
 
-// Adds the values of valid cells that are not nodata to the period sum and
-// counts them; the other cells of the row ranges hold nodata.
-void AccumulatePeriod(const cell_mask& mask, double** data, double** sum, int* counts) {
-  const size_t stride = mask.Stride();
-  for (int r = mask.row_lo; r <= mask.row_hi; ++r) {
-    const mask_row row = mask.Row(r);
-    const double* values = data[r];
-    double* sums = sum[r];
-    int* row_counts = counts + static_cast<size_t>(r - mask.row_lo) * stride;
-    for (int c = row.first; c <= row.last; ++c) {
-      if (!row.Valid(c)) {
-        sums[c] = mask.nodata;
-      } else if (values[c] != mask.nodata) {
-        sums[c] += values[c];
-        ++row_counts[c];
-      }
+// The per-cell counts of row r of the mask.
+template <typename Count>
+Count* RowCounts(const cell_mask& mask, int r, Count* counts) {
+  return counts + static_cast<size_t>(r - mask.row_lo) * mask.Stride();
+}
+
+// Adds the values of valid cells of row r that are not nodata to the period
+// sum and counts them; the other cells of the row's range hold nodata.
+void AccumulatePeriodRow(const cell_mask& mask, int r, const double* values, double* sums, int* counts) {
+  const mask_row row = mask.Row(r);
+  int* row_counts = RowCounts(mask, r, counts);
+  for (int c = row.first; c <= row.last; ++c) {
+    if (!row.Valid(c)) {
+      sums[c] = mask.nodata;
+    } else if (values[c] != mask.nodata) {
+      sums[c] += values[c];
+      ++row_counts[c];
     }
   }
 }
 
-// Turns the period sums into the file's values: the sum, or the mean over the
-// values taken; nodata where a cell took none.
-void FinishPeriod(const cell_mask& mask, double** sum, const int* counts, bool mean) {
-  const size_t stride = mask.Stride();
+// Turns the period sums of row r into the file's values: the sum, or the mean
+// over the values taken; nodata where a cell took none.
+void FinishPeriodRow(const cell_mask& mask, int r, double* sums, const int* counts, bool mean) {
+  const int* row_counts = RowCounts(mask, r, counts);
   const double nodata = mask.nodata;
-  MapRangeCells(mask, sum, [&](double value, int r, int c) {
-    const int taken = counts[static_cast<size_t>(r - mask.row_lo) * stride + static_cast<size_t>(c)];
+  MapRangeRow(mask, r, sums, [&](double value, int, int c) {
+    const int taken = row_counts[c];
     if (taken == 0) return nodata;
     return mean ? value / taken : value;
   });
 }
 
-void ResetValidCells(const cell_mask& mask, double** grid, double value) {
-  for (int r = mask.row_lo; r <= mask.row_hi; ++r) {
-    const mask_row row = mask.Row(r);
-    double* cells = grid[r];
-    for (int c = row.first; c <= row.last; ++c)
-      if (row.Valid(c)) cells[c] = value;
-  }
+void ResetValidRow(const cell_mask& mask, int r, double* cells, double value) {
+  const mask_row row = mask.Row(r);
+  for (int c = row.first; c <= row.last; ++c)
+    if (row.Valid(c)) cells[c] = value;
 }
 
-// Starts the extremes from the first step: data at valid cells, nodata at the
-// others of the row ranges.
-void StartExtremes(const cell_mask& mask, double** data, double** extremes) {
-  for (int r = mask.row_lo; r <= mask.row_hi; ++r) {
-    const mask_row row = mask.Row(r);
-    const double* values = data[r];
-    double* cells = extremes[r];
-    for (int c = row.first; c <= row.last; ++c) cells[c] = row.Valid(c) ? values[c] : mask.nodata;
-  }
+// Starts the extremes of row r from the first step: data at valid cells,
+// nodata at the others of the row's range.
+void StartExtremesRow(const cell_mask& mask, int r, const double* values, double* cells) {
+  const mask_row row = mask.Row(r);
+  for (int c = row.first; c <= row.last; ++c) cells[c] = row.Valid(c) ? values[c] : mask.nodata;
 }
 
 // A nodata extreme means the cell has taken no value yet; a nodata value is
 // never taken.
 template <typename Better>
-void UpdateExtremes(const cell_mask& mask, double** data, double** extremes, Better better) {
-  for (int r = mask.row_lo; r <= mask.row_hi; ++r) {
-    const mask_row row = mask.Row(r);
-    const double* values = data[r];
-    double* cells = extremes[r];
-    for (int c = row.first; c <= row.last; ++c) {
-      const double v = values[c];
-      if (v == mask.nodata || !row.Valid(c)) continue;
-      if (cells[c] == mask.nodata || better(v, cells[c])) cells[c] = v;
-    }
+void UpdateExtremesRow(const cell_mask& mask, int r, const double* values, double* cells, Better better) {
+  const mask_row row = mask.Row(r);
+  for (int c = row.first; c <= row.last; ++c) {
+    const double v = values[c];
+    if (v == mask.nodata || !row.Valid(c)) continue;
+    if (cells[c] == mask.nodata || better(v, cells[c])) cells[c] = v;
   }
 }
 
@@ -491,38 +484,55 @@ void modelobject::WriteGridOutput(int index, int restrict_to_region, bool skip_p
   const bool accumulates = entry.period_code > 0 || entry.min_flag > 0 || entry.max_flag > 0;
   if (entry.layers && accumulates) CopyFirstLayer(mask, entry.data, entry.layers);
 
-  std::vector<int>* counts = nullptr;
+  // The period sums and the extremes of this step, one row at a time: in the
+  // pass that writes the grid when that is due, else on their own.
+  int* counts = nullptr;
+  bool period_starts = false;
   if (entry.period_code != 0 && entry.sum_grid) {
-    counts = &entry.period_value_counts;
+    std::vector<int>& period_counts = entry.period_value_counts;
     const size_t cells = static_cast<size_t>(mask.RowCount()) * mask.Stride();
     // The first step of a period (also after a new registration) starts the
     // counts and sums afresh, whatever an earlier period left in cells that
     // were not valid then.
-    if (counts->size() != cells || entry.step_count == 1.0) {
-      counts->assign(cells, 0);
-      ResetValidCells(mask, entry.sum_grid, 0.0);
+    if (period_counts.size() != cells || entry.step_count == 1.0) {
+      period_counts.assign(cells, 0);
+      period_starts = true;
     }
-    AccumulatePeriod(mask, entry.data, entry.sum_grid, counts->data());
+    counts = period_counts.data();
   }
-
-  if (entry.min_flag || entry.max_flag) {
-    if (entry.extremes_started == 0) {
-      if (entry.min_flag && entry.min_grid) StartExtremes(mask, entry.data, entry.min_grid);
-      if (entry.max_flag && entry.max_grid) StartExtremes(mask, entry.data, entry.max_grid);
-      entry.extremes_started = 1;
-    } else {
-      if (entry.min_flag && entry.min_grid)
-        UpdateExtremes(mask, entry.data, entry.min_grid, [](double v, double m) { return v < m; });
-      if (entry.max_flag && entry.max_grid)
-        UpdateExtremes(mask, entry.data, entry.max_grid, [](double v, double m) { return v > m; });
-    }
+  double* const* min_grid = entry.min_flag && entry.min_grid ? entry.min_grid : nullptr;
+  double* const* max_grid = entry.max_flag && entry.max_grid ? entry.max_grid : nullptr;
+  const bool start_extremes = entry.extremes_started == 0;
+  if (entry.min_flag || entry.max_flag) entry.extremes_started = 1;
+  grid_row_work accumulate;
+  if (counts || min_grid || max_grid) {
+    accumulate.before = [&](int r) {
+      if (!mask.Covers(r)) return;
+      const double* values = entry.data[r];
+      if (counts) {
+        if (period_starts) ResetValidRow(mask, r, entry.sum_grid[r], 0.0);
+        AccumulatePeriodRow(mask, r, values, entry.sum_grid[r], counts);
+      }
+      if (start_extremes) {
+        if (min_grid) StartExtremesRow(mask, r, values, min_grid[r]);
+        if (max_grid) StartExtremesRow(mask, r, values, max_grid[r]);
+      } else {
+        if (min_grid)
+          UpdateExtremesRow(mask, r, values, min_grid[r], [](double v, double m) { return v < m; });
+        if (max_grid)
+          UpdateExtremesRow(mask, r, values, max_grid[r], [](double v, double m) { return v > m; });
+      }
+    };
   }
+  const interval_ends ends = IntervalEnds(current_date, interval_end_shift, date_key_factors, end_date_key);
+  const int code = entry.write_code;
+  const bool write_due = GridWriteDue(code, ends);
+  if (accumulate.before && !write_due)
+    for (int r = mask.row_lo; r <= mask.row_hi; ++r) accumulate.before(r);
 
   if (entry.vegetation_code != 0 && entry.vegetation_grid) UpdateVegetationPeriod(*this, entry, mask);
 
-  const interval_ends ends = IntervalEnds(current_date, interval_end_shift, date_key_factors, end_date_key);
-  const int code = entry.write_code;
-  if (GridWriteDue(code, ends)) {
+  if (write_due) {
     std::string file = entry.outname;
     if (code == kWriteFilledOnce) {
       file += ".filled";
@@ -530,7 +540,7 @@ void modelobject::WriteGridOutput(int index, int restrict_to_region, bool skip_p
     } else if (!WritesPlainName(code)) {
       file = DatedGridName(entry, entry.outname, current_date);
     }
-    WriteGrid(file, entry.data, WriteAsciiGrids, WriteDoubleGrids, WriteNetcdfGrids);
+    WriteGridRows(file, entry.data, WriteAsciiGrids, WriteDoubleGrids, WriteNetcdfGrids, false, accumulate);
     if (!WritesPlainName(code) && ends.run_end)
       WriteGrid(entry.outname, entry.data, WriteAsciiGrids, WriteDoubleGrids, WriteNetcdfGrids);
   }
@@ -545,11 +555,19 @@ void modelobject::WriteGridOutput(int index, int restrict_to_region, bool skip_p
                       WriteDoubleGrids, WriteNetcdfGrids);
   }
   if (counts && PeriodEnded(entry.period_code, ends)) {
-    FinishPeriod(mask, entry.sum_grid, counts->data(), IsPeriodMean(entry.period_code));
-    WriteMaskedGrid(PeriodFileName(entry.sum_file_name, entry.period_code, current_date), entry.sum_grid,
-                    WriteAsciiGrids, WriteDoubleGrids, WriteNetcdfGrids);
+    // Each row is finished just before it is written and starts the next
+    // period just after.
+    const bool mean = IsPeriodMean(entry.period_code);
+    grid_row_work finish;
+    finish.before = [&](int r) {
+      if (mask.Covers(r)) FinishPeriodRow(mask, r, entry.sum_grid[r], counts, mean);
+    };
+    finish.after = [&](int r) {
+      if (mask.Covers(r)) ResetValidRow(mask, r, entry.sum_grid[r], 0.0);
+    };
+    WriteGridRows(PeriodFileName(entry.sum_file_name, entry.period_code, current_date), entry.sum_grid,
+                  WriteAsciiGrids, WriteDoubleGrids, WriteNetcdfGrids, true, finish);
     entry.step_count = 0.0;
-    ResetValidCells(mask, entry.sum_grid, 0.0);
   }
 }
 

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 
 #include "framework/diagnostics.h"
 #include "framework/gridio.h"
@@ -113,7 +114,8 @@ class text_rows {
   char* end_;
 };
 
-void WriteAsciiGrid(modelobject& owner, const std::string& file, double** grid, bool masked) {
+void WriteAsciiGrid(modelobject& owner, const std::string& file, double** grid, bool masked,
+                    const grid_row_work& work) {
   GridFile out(std::fopen(file.c_str(), "w"));
   if (!out)
     RaiseFatal(owner.messages, "FATAL: error creating " + file + " for writing in text mode.",
@@ -132,6 +134,7 @@ void WriteAsciiGrid(modelobject& owner, const std::string& file, double** grid, 
       nodata_text.data());
   const auto nodata_bits = std::bit_cast<std::uint64_t>(owner.nodata_value);
   for (int r = 1; r <= owner.nrows; ++r) {
+    if (work.before) work.before(r);
     double* cells = grid[r];
     if (cells && masked) MaskRow(cells, owner.ncols, ValidColumns(owner, r), owner.nodata_value);
     char* p = text.Row();
@@ -149,13 +152,15 @@ void WriteAsciiGrid(modelobject& owner, const std::string& file, double** grid, 
     }
     *p++ = '\n';
     text.Done(p);
+    if (work.after) work.after(r);
   }
   text.Flush();
   if (!out.Close()) RaiseFatal(owner.messages, "FATAL: error closing " + file, kWrittenFileCloseErrorCode);
 }
 
 template <typename T>
-void WriteBinaryGrid(modelobject& owner, const std::string& file, double** grid, bool masked) {
+void WriteBinaryGrid(modelobject& owner, const std::string& file, double** grid, bool masked,
+                     const grid_row_work& work) {
   GridFile out(std::fopen(file.c_str(), "wb"));
   if (!out)
     RaiseFatal(owner.messages, "FATAL: error creating " + file + " for writing in binary mode.",
@@ -168,6 +173,7 @@ void WriteBinaryGrid(modelobject& owner, const std::string& file, double** grid,
   owner.ResetStatistics(owner.nodata_value);
   const std::vector<double> nodata_row(static_cast<size_t>(owner.ncols), owner.nodata_value);
   for (int r = 1; r <= owner.nrows; ++r) {
+    if (work.before) work.before(r);
     double* cells = grid[r];
     const double* values = nodata_row.data();
     if (cells) {
@@ -177,6 +183,7 @@ void WriteBinaryGrid(modelobject& owner, const std::string& file, double** grid,
     }
     if (!WriteLittleEndianValues<T>(out.get(), values, static_cast<size_t>(owner.ncols), scratch))
       owner.RaiseWriteError(file, kWriteErrorCode);
+    if (work.after) work.after(r);
   }
 
   // The statistics go over the zeros written in their place.
@@ -259,19 +266,25 @@ class NetcdfRecordWriter {
 };
 
 void WriteGridFile(modelobject& owner, const std::string& grid_name, double** grid, bool ascii,
-                   bool double_precision, bool netcdf, bool masked) {
+                   bool double_precision, bool netcdf, bool masked, const grid_row_work& work) {
   InterruptGuard no_interrupt;
   std::string file = grid_name;
   modelobject::PrefixPath(owner.DefaultOutputDirectory.get(), file);
   if (netcdf) {
-    // netCDF output is never masked.
+    // netCDF output is never masked; its record takes the whole grid at once.
+    auto each_row = [&](const std::function<void(int)>& step) {
+      if (step)
+        for (int r = 1; r <= owner.nrows; ++r) step(r);
+    };
+    each_row(work.before);
     NetcdfRecordWriter(owner, file, double_precision).Write(grid);
+    each_row(work.after);
   } else if (ascii) {
-    WriteAsciiGrid(owner, file, grid, masked);
+    WriteAsciiGrid(owner, file, grid, masked, work);
   } else if (double_precision) {
-    WriteBinaryGrid<double>(owner, file, grid, masked);
+    WriteBinaryGrid<double>(owner, file, grid, masked, work);
   } else {
-    WriteBinaryGrid<float>(owner, file, grid, masked);
+    WriteBinaryGrid<float>(owner, file, grid, masked, work);
   }
 }
 
@@ -314,12 +327,17 @@ void WriteAsciiStackValues(modelobject& owner, const std::string& file, std::FIL
 
 void modelobject::WriteGrid(const std::string& grid_name, double** grid, bool ascii, bool double_precision,
                             bool netcdf) {
-  WriteGridFile(*this, grid_name, grid, ascii, double_precision, netcdf, false);
+  WriteGridFile(*this, grid_name, grid, ascii, double_precision, netcdf, false, {});
 }
 
 void modelobject::WriteMaskedGrid(const std::string& grid_name, double** grid, bool ascii,
                                   bool double_precision, bool netcdf) {
-  WriteGridFile(*this, grid_name, grid, ascii, double_precision, netcdf, true);
+  WriteGridFile(*this, grid_name, grid, ascii, double_precision, netcdf, true, {});
+}
+
+void modelobject::WriteGridRows(const std::string& grid_name, double** grid, bool ascii,
+                                bool double_precision, bool netcdf, bool masked, const grid_row_work& work) {
+  WriteGridFile(*this, grid_name, grid, ascii, double_precision, netcdf, masked, work);
 }
 
 void modelobject::WriteStack(const std::string& stack_name, double*** stack, int numlevels, bool ascii,

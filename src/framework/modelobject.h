@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdio>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -45,6 +46,13 @@ std::string ModelLogName(int process_index);
 // take the code of the source cell holding the target point, never a blend
 // of codes that may name nothing.
 enum class grid_content { values, codes };
+
+// Work on the rows of a grid in the pass that writes it: each of both may be
+// empty.
+struct grid_row_work {
+  std::function<void(int row)> before;
+  std::function<void(int row)> after;
+};
 
 class modelobject : public memory_handling {
  public:
@@ -151,6 +159,11 @@ class modelobject : public memory_handling {
   // to nodata in `grid` itself (not for netCDF output).
   virtual void WriteMaskedGrid(const std::string& grid_name, double** grid, bool ascii, bool double_precision,
                                bool netcdf);
+  // As WriteGrid or WriteMaskedGrid, with work on each row done in the same
+  // pass: `work.before(r)` just before row r is written, `work.after(r)` just
+  // after (for netCDF output: before every row, then the record, then after).
+  virtual void WriteGridRows(const std::string& grid_name, double** grid, bool ascii, bool double_precision,
+                             bool netcdf, bool masked, const grid_row_work& work);
 
   // --- per-step output of grid-table entries (framework/gridoutput.cpp)
   // Called once per step after entry `index` has been computed: writes the

@@ -710,6 +710,43 @@ TEST_F(GridIoTest, MaskedGridsAreCutToTheRowRanges) {
                 "-9999\t-9999\t-9999\t-9999\t-9999\t-9999\t-9999\t-9999\t-9999\t-9999\t-9999\t-9999\n"));
 }
 
+TEST_F(GridIoTest, RowWorkIsDoneAroundEachRowInTheWritingPass) {
+  // Each row is filled just before it is written and cleared just after: the
+  // file holds the filled rows, the grid ends cleared, in every format.
+  struct {
+    const char* file;
+    bool ascii;
+    bool double_precision;
+    bool netcdf;
+    const char* written;
+  } formats[] = {{"rows.asc", true, false, false, "rows.asc"},
+                 {"rows.dbl", false, true, false, "rows.dbl"},
+                 {"rows.flt", false, false, false, "rows.flt"},
+                 {"rows_nc.asc", false, true, true, "rows_nc.asc.nc"}};
+  const Rows filled = {{1, 1, 1, 1}, {2, 2, 2, 2}, {3, 3, 3, 3}};
+  for (const auto& f : formats) {
+    double** grid = Grid(test::Filled(3, 4, 0.0));
+    std::vector<std::string> order;
+    grid_row_work work;
+    work.before = [&](int r) {
+      order.push_back("before " + std::to_string(r));
+      for (int c = 1; c <= 4; ++c) grid[r][c] = r;
+    };
+    work.after = [&](int r) {
+      order.push_back("after " + std::to_string(r));
+      for (int c = 1; c <= 4; ++c) grid[r][c] = -1.0;
+    };
+    object.WriteGridRows(f.file, grid, f.ascii, f.double_precision, f.netcdf, false, work);
+    EXPECT_EQ(Values(grid), test::Filled(3, 4, -1.0)) << f.file;
+    EXPECT_EQ(Read(f.written), filled) << f.file;
+    const std::vector<std::string> interleaved = {"before 1", "after 1",  "before 2",
+                                                  "after 2",  "before 3", "after 3"};
+    const std::vector<std::string> around = {"before 1", "before 2", "before 3",
+                                             "after 1",  "after 2",  "after 3"};
+    EXPECT_EQ(order, f.netcdf ? around : interleaved) << f.file;
+  }
+}
+
 TEST_F(GridIoTest, SwitchesChooseOneFormat) {
   double** grid = Grid({{1, 2, 3, 4}, {5, 6, 7, 8}, {9, 10, 11, 12}});
   object.WriteGrid("both", grid, true, true, false);

@@ -40,6 +40,14 @@ class recording_object : public modelobject {
   void WriteMaskedGrid(const std::string& grid_name, double** grid, bool, bool, bool) override {
     Record("masked", grid_name, grid);
   }
+  void WriteGridRows(const std::string& grid_name, double** grid, bool, bool, bool, bool masked,
+                     const grid_row_work& work) override {
+    for (int r = 1; r <= kRows; ++r)
+      if (work.before) work.before(r);
+    Record(masked ? "masked" : "grid", grid_name, grid);
+    for (int r = 1; r <= kRows; ++r)
+      if (work.after) work.after(r);
+  }
   void WriteStack(const std::string& stack_name, double***, int, bool, bool, bool) override {
     written.push_back({"stack", stack_name, {}});
   }
@@ -392,6 +400,51 @@ TEST_F(NodataSeries, EachPeriodStartsAfresh) {
   EXPECT_DOUBLE_EQ(Cell(second, 1, 1), 2.0);
   EXPECT_DOUBLE_EQ(Cell(second, 1, 2), ND);
   EXPECT_DOUBLE_EQ(Cell(second, 1, 4), 5.0);
+}
+
+TEST_F(NodataSeries, TheWritingPassKeepsWhatSeparatePassesKeep) {
+  // The real writer accumulates in the pass that writes the grid (written
+  // every call) and finishes the period in the pass that writes its file:
+  // its files hold what the recorder took in separate passes, with nodata
+  // outside the row ranges.
+  TempDir dir;
+  modelobject writer(&ms, "none");
+  writer.grids = &table;
+  writer.ncols = kCols;
+  writer.nrows = kRows;
+  writer.nodata_value = ND;
+  writer.row_ranges = ranges.data();
+  writer.interval_end_shift = 1.0;
+  writer.WriteAsciiGrids = true;
+  writer.DefaultOutputDirectory = std::make_unique<std::string>(dir.path().string() + "/");
+  object.SetEndDate(2023, 11, 12, 12, 0);
+  writer.SetEndDate(2023, 11, 12, 12, 0);
+  const int recorded = Register("tempr.asc", data, 351);
+  const int written = table.FirstFreeEntry();
+  writer.RegisterGrid(written, "tempr.asc", data, nullptr, 1, "tempr_written", 351, 1, kRows);
+  for (size_t s = 0; s < steps.size(); ++s) {
+    Fill(steps[s]);
+    At(2023, 11, 12, 10 + static_cast<int>(s));
+    writer.current_date = object.current_date;
+    object.WriteGridOutput(recorded, 1, false);
+    writer.WriteGridOutput(written, 1, false);
+  }
+  for (const char* file : {"tempr.mit", "tempr.min", "tempr.max"}) {
+    SCOPED_TRACE(file);
+    const written_file* f = object.Find(file);
+    ASSERT_NE(f, nullptr);
+    std::istringstream text(test::ReadFile(dir / file));
+    std::string line;
+    for (int header = 0; header < 6; ++header) std::getline(text, line);
+    for (int r = 1; r <= kRows; ++r)
+      for (int c = 1; c <= kCols; ++c) {
+        double value = 0.0;
+        ASSERT_TRUE(text >> value);
+        const bool in_range =
+            c >= ranges[static_cast<size_t>(r)].first && c <= ranges[static_cast<size_t>(r)].last;
+        EXPECT_EQ(value, in_range ? Cell(*f, r, c) : ND) << r << "," << c;
+      }
+  }
 }
 
 TEST_F(GridOutputFixture, SkippingPeriodFilesWritesOnlyTheGrid) {
