@@ -13,8 +13,9 @@ run on the example's own raster, the bytes per grid cell.
 The phases are split at the time each transcript line arrives (the program
 flushes its console at every entry): the set-up ends with the last line before
 the first progress line ("... 1.3.2000 24. h"), the passes with "end of
-simulation reached successfully!", the clearing when the process exits. Peak
-memory is the process's maximum resident set (getrusage of the child). The
+simulation reached successfully!", the clearing when the process exits; each
+phase in wall-clock seconds and, on the "cpu" line, in the program's CPU
+seconds (user and system, read from /proc at the same lines). Peak memory is the process's maximum resident set (getrusage of the child). The
 machine's load average is printed beside each run: on a shared machine, repeat
 and compare ranges; --cpu pins the runs to one core (taskset).
 """
@@ -38,6 +39,18 @@ PROGRESS = re.compile(r"\d{1,2}\.\d{1,2}\.\d{4} \d+\. h")
 PASSES_END = "end of simulation reached successfully!"
 ACTIVE_CELLS = re.compile(r"MPI num cells: (\d+)")
 NS = 1e9
+TICKS = os.sysconf("SC_CLK_TCK")
+
+
+def cpu_seconds(pid):
+    """User and system seconds of a running process so far (from /proc), or None."""
+    try:
+        with open(f"/proc/{pid}/stat") as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+    except OSError:
+        return None
+    # utime and stime, fields 14 and 15 of the line: 12 and 13 after the name.
+    return (int(fields[11]) + int(fields[12])) / TICKS
 
 
 def run_once(velmo, source, work, cpu):
@@ -53,11 +66,16 @@ def run_once(velmo, source, work, cpu):
     process = subprocess.Popen(command, cwd=work, stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
     setup_end = passes_end = None
     last_before_progress = start
+    # CPU seconds at the same lines: on a loaded machine they move less than
+    # the wall clock.
+    cpu_setup_end = cpu_passes_end = None
+    cpu_before_progress = 0.0
     active = None
     # The transcript with the seconds from the start at which each line came.
     with open(os.path.join(work, "transcript.txt"), "wb") as transcript:
         for raw in iter(process.stdout.readline, b""):
             now = time.monotonic()
+            cpu_now = cpu_seconds(process.pid)
             transcript.write(f"{now - start:9.3f} ".encode() + raw)
             line = raw.decode("utf-8", "replace")
             if active is None:
@@ -66,22 +84,27 @@ def run_once(velmo, source, work, cpu):
                     active = int(found.group(1))
             if setup_end is None:
                 if PROGRESS.search(line):
-                    setup_end = last_before_progress
+                    setup_end, cpu_setup_end = last_before_progress, cpu_before_progress
                 else:
-                    last_before_progress = now
+                    last_before_progress, cpu_before_progress = now, cpu_now
             if passes_end is None and PASSES_END in line:
-                passes_end = now
+                passes_end, cpu_passes_end = now, cpu_now
     _, status, usage = os.wait4(process.pid, 0)
     end = time.monotonic()
     process.returncode = os.waitstatus_to_exitcode(status)
     if setup_end is None or passes_end is None:
         sys.exit(f"run in {work} ended with {process.returncode} before its passes ended (see transcript.txt)")
+    cpu_total = usage.ru_utime + usage.ru_stime
+    split = cpu_setup_end is not None and cpu_passes_end is not None
     return {
+        "cpu_setup": cpu_setup_end if split else None,
+        "cpu_passes": cpu_passes_end - cpu_setup_end if split else None,
+        "cpu_clearing": cpu_total - cpu_passes_end if split else None,
         "setup": setup_end - start,
         "passes": passes_end - setup_end,
         "clearing": end - passes_end,
         "total": end - start,
-        "cpu": usage.ru_utime + usage.ru_stime,
+        "cpu": cpu_total,
         "peak_kib": usage.ru_maxrss,  # KiB on Linux
         "active": active,
         "load": load,
@@ -100,12 +123,21 @@ def report(runs, size, fixed):
         print(f"{i:>3} {r['load']:>5.1f} {r['total']:>8.2f} {r['setup']:>9.2f} {r['passes']:>9.2f}"
               f" {r['clearing']:>8.2f} | {'':24} {ns['total']:>6.0f} {ns['setup']:>6.0f} {ns['passes']:>6.0f}"
               f" {ns['clearing']:>6.0f} | {r['peak_kib'] / 1024:>8.1f}")
+        if r["cpu_setup"] is not None:
+            cpu = {k: r["cpu_" + k] * NS / cell_steps for k in ("setup", "passes", "clearing")}
+            print(f"{'cpu':>9} {r['cpu']:>8.2f} {r['cpu_setup']:>9.2f} {r['cpu_passes']:>9.2f}"
+                  f" {r['cpu_clearing']:>8.2f} | {'':24} {r['cpu'] * NS / cell_steps:>6.0f} {cpu['setup']:>6.0f}"
+                  f" {cpu['passes']:>6.0f} {cpu['clearing']:>6.0f} |")
     if len(runs) > 1:
-        for key, label in (("total", "total"), ("setup", "set-up"), ("passes", "passes"), ("clearing", "clearing")):
-            values = [r[key] for r in runs]
-            print(f"{label:>9}: {min(values):.2f} - {max(values):.2f} s (median {statistics.median(values):.2f}),"
-                  f" {min(values) * NS / cell_steps:.0f} - {max(values) * NS / cell_steps:.0f} ns per active"
-                  f" cell-step")
+        phases = (("total", "total"), ("setup", "set-up"), ("passes", "passes"), ("clearing", "clearing"))
+        for clock, prefix in (("wall", ""), ("cpu", "cpu_")):
+            for key, label in phases:
+                name = "cpu" if clock == "cpu" and key == "total" else prefix + key
+                values = [r[name] for r in runs if r.get(name) is not None]
+                if values:
+                    print(f"{clock:>4} {label:>8}: {min(values):.2f} - {max(values):.2f} s (median"
+                          f" {statistics.median(values):.2f}), {min(values) * NS / cell_steps:.0f} -"
+                          f" {max(values) * NS / cell_steps:.0f} ns per active cell-step")
     peak = max(r["peak_kib"] for r in runs)
     print(f"peak resident memory {peak / 1024:.1f} MB, {peak * 1024 / size['grid_cells']:.0f} bytes per grid cell"
           f" in all")
