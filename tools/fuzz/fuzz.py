@@ -424,6 +424,9 @@ class Report:
         (folder / "failures").mkdir(parents=True)
         self.rows = []
         self.lock = threading.Lock()
+        # Rows as the cases end, so that a pass cut short still tells.
+        self.running = open(folder / "cases.tsv", "w")
+        self.running.write(HEAD)
 
     def add(self, case, outcome, case_folder):
         t, m = case.target, case.mutation
@@ -432,6 +435,8 @@ class Report:
                outcome.detail + ("; " + "; ".join(outcome.notes) if outcome.notes else "")]
         with self.lock:
             self.rows.append(row)
+            self.running.write("\t".join(row) + "\n")
+            self.running.flush()
         if outcome.cls in FAILURES:
             keep = self.folder / "failures" / case.id
             keep.mkdir()
@@ -444,26 +449,34 @@ class Report:
                 shutil.copy(case_folder / "Velmo_Diag.xml", keep / "Velmo_Diag.xml")
 
     def write(self, seed, elapsed):
-        rows = sorted(self.rows, key=lambda r: int(r[0].split("-")[1]))
-        head = "id\treader\tfile\tmutation\tdetail\tdamaged\tclass\texit\tcode\tseconds\twhere\n"
-        (self.folder / "cases.tsv").write_text(head + "".join("\t".join(r) + "\n" for r in rows))
-        review = [r for r in rows if r[6] == "exit-0" and r[5] == "yes"]
-        (self.folder / "review.tsv").write_text(head + "".join("\t".join(r) + "\n" for r in review))
-        counts = {}
-        for r in rows:
-            counts.setdefault(r[1], dict.fromkeys(CLASSES, 0))[r[6]] += 1
-        width = max([len(r) for r in counts] + [6])
-        text = [f"fuzz pass: seed {seed}, {len(rows)} cases in {elapsed:.0f} s", "",
-                "reader".ljust(width) + "".join(f"{c:>10}" for c in CLASSES)]
-        for reader in sorted(counts):
-            text.append(reader.ljust(width) + "".join(f"{counts[reader][c]:>10}" for c in CLASSES))
-        text.append("total".ljust(width) + "".join(f"{sum(v[c] for v in counts.values()):>10}" for c in CLASSES))
-        failures = [r for r in rows if r[6] in FAILURES]
-        text += ["", f"failures: {len(failures)}"] + [f"  {r[0]}  {r[6]}  {r[1]}  {r[2]}  {r[3]} {r[4]}  -> {r[10]}"
-                                                       for r in failures]
-        text += ["", f"exit 0 after a damaged number or a cut file, for a look: {len(review)} (review.tsv)"]
-        (self.folder / "summary.txt").write_text("\n".join(text) + "\n")
-        return "\n".join(text)
+        self.running.close()
+        return summarize(self.folder, self.rows, f"seed {seed}, {len(self.rows)} cases in {elapsed:.0f} s")
+
+
+HEAD = "id\treader\tfile\tmutation\tdetail\tdamaged\tclass\texit\tcode\tseconds\twhere\n"
+
+
+def summarize(folder, rows, title):
+    """cases.tsv in case order, review.tsv and summary.txt of a report."""
+    rows = sorted(rows, key=lambda r: int(r[0].split("-")[1]))
+    (folder / "cases.tsv").write_text(HEAD + "".join("\t".join(r) + "\n" for r in rows))
+    review = [r for r in rows if r[6] == "exit-0" and r[5] == "yes"]
+    (folder / "review.tsv").write_text(HEAD + "".join("\t".join(r) + "\n" for r in review))
+    counts = {}
+    for r in rows:
+        counts.setdefault(r[1], dict.fromkeys(CLASSES, 0))[r[6]] += 1
+    width = max([len(r) for r in counts] + [6])
+    text = [f"fuzz pass: {title}", "",
+            "reader".ljust(width) + "".join(f"{c:>10}" for c in CLASSES)]
+    for reader in sorted(counts):
+        text.append(reader.ljust(width) + "".join(f"{counts[reader][c]:>10}" for c in CLASSES))
+    text.append("total".ljust(width) + "".join(f"{sum(v[c] for v in counts.values()):>10}" for c in CLASSES))
+    failures = [r for r in rows if r[6] in FAILURES]
+    text += ["", f"failures: {len(failures)}"] + [f"  {r[0]}  {r[6]}  {r[1]}  {r[2]}  {r[3]} {r[4]}  -> {r[10]}"
+                                                   for r in failures]
+    text += ["", f"exit 0 after a damaged number or a cut file, for a look: {len(review)} (review.tsv)"]
+    (folder / "summary.txt").write_text("\n".join(text) + "\n")
+    return "\n".join(text)
 
 
 # ---------------------------------------------------------------- commands
@@ -576,8 +589,15 @@ def main():
     parser.add_argument("--reproduce", metavar="ID", help="run case ID again and keep its folder")
     parser.add_argument("--keep", help="with --reproduce: the folder to keep the case in")
     parser.add_argument("--list", action="store_true", help="list the readers and their inputs")
+    parser.add_argument("--summarize", action="store_true", help="write the summary of the --report folder anew "
+                        "from its cases.tsv (after a pass cut short)")
     parser.add_argument("--self-check", action="store_true", help="check the seeds and the mutations")
     args = parser.parse_args()
+    if args.summarize:
+        folder = Path(args.report)
+        rows = [line.split("\t") for line in (folder / "cases.tsv").read_text().splitlines()[1:]]
+        print(summarize(folder, rows, f"{len(rows)} cases"))
+        return 0
     pass_ = Pass(Path(args.seeds))
     if args.list:
         for reader in pass_.readers:
