@@ -194,8 +194,15 @@ def mutate_text(rng, data, target):
     candidates = []
     for k in [i] + [rng.randrange(first, min(end, len(lines))) for _ in range(30)]:
         body, _ = strip_end(lines[k])
-        pattern = FILE_NAME if name == "long name" else (NUMBER if rng.random() < 0.8 else TOKEN)
-        spans = [m.span() for m in pattern.finditer(body)] or [m.span() for m in TOKEN.finditer(body)]
+        tokens = [m.span() for m in TOKEN.finditer(body)]
+        if name != "long name" and tokens and rng.random() < 0.5:
+            # Most lines hold their value first and a comment after it.
+            a, b = tokens[0]
+            number = NUMBER.search(body, a, b)
+            spans = [number.span() if number else (a, b)]
+        else:
+            pattern = FILE_NAME if name == "long name" else (NUMBER if rng.random() < 0.8 else TOKEN)
+            spans = [m.span() for m in pattern.finditer(body)] or tokens
         if spans:
             candidates = [(k, span) for span in spans]
             break
@@ -514,6 +521,7 @@ def run_pass(args, pass_):
     shutil.rmtree(workdir, ignore_errors=True)
     print(report.write(args.seed, time.monotonic() - start))
     print(f"report: {report.folder}")
+    print(f"fuzz: {done - failed} passed, {failed} failed")
     return 1 if failed else 0
 
 
