@@ -342,22 +342,28 @@ def environment():
 
 SANITIZER = re.compile(r"ERROR: (AddressSanitizer|LeakSanitizer|UndefinedBehaviorSanitizer)|runtime error:")
 CRASH = re.compile(r"AddressSanitizer: (SEGV|stack-overflow|BUS|FPE|ILL|ABRT)|AddressSanitizer:DEADLYSIGNAL")
-OUR_FRAME = re.compile(r"#\d+ 0x[0-9a-f]+ in (.+?) (\S*/src/\S+)")
+FRAME = re.compile(r"#\d+ 0x[0-9a-f]+ in (.+) (\S+:\d+)(?::\d+)?$", re.M)
 UBSAN_AT = re.compile(r"(\S*src/\S+?:\d+):\d+: runtime error: (.*)")
+
+
+def our_frame(stderr):
+    """The first stack frame in velmo's own sources: function and file:line."""
+    for m in FRAME.finditer(stderr):
+        path = m.group(2)
+        if re.search(r"(^|/)src/", path) and "libsanitizer" not in path and not path.startswith("/usr/"):
+            return m.group(1), re.split(r"(?:^|/)src/", path)[-1]
+    return None
 
 
 def where(stderr):
     """The sanitizer's kind and the first frame in velmo's own sources."""
+    frame = our_frame(stderr)
     ub = UBSAN_AT.search(stderr)
     if ub:
-        frame = OUR_FRAME.search(stderr)
-        func = f" in {frame.group(1)}" if frame else ""
-        return f"{ub.group(2)} at {ub.group(1).split('src/', 1)[-1]}{func}"
+        return f"{ub.group(2)} at {re.split(r'(?:^|/)src/', ub.group(1))[-1]}" + (f" in {frame[0]}" if frame else "")
     summary = re.search(r"SUMMARY: \w+Sanitizer: (\S+)", stderr)
-    kind = summary.group(1) if summary else "signal"
-    frame = OUR_FRAME.search(stderr)
-    at = f" in {frame.group(1)} at {frame.group(2).split('/src/', 1)[-1]}" if frame else ""
-    return kind + at
+    kind = "memory leak" if "ERROR: LeakSanitizer" in stderr else summary.group(1) if summary else "signal"
+    return kind + (f" in {frame[0]} at {frame[1]}" if frame else "")
 
 
 def fatal_entries(diag):
