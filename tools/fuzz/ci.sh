@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The fuzz pass of CI: the seeds checked, then 300 seeded cases spread over the readers, on the
-# sanitizer build that `bash scripts/test.sh sanitize` leaves in build/sanitize.
+# The fuzz pass of CI: the seeds checked, then 300 seeded cases spread over
+# the readers, on the sanitizer build that `bash scripts/test.sh sanitize`
+# leaves in build/sanitize.
 # Fails on any crash, sanitizer report, timeout, malformed diagnostics file or
 # non-zero exit without a FATAL entry; the report goes to build/fuzz.
 set -euo pipefail
