@@ -536,7 +536,7 @@ def progress(result, done, failed, args):
     done += 1
     if outcome.cls in FAILURES:
         failed += 1
-        print(f"FAIL {case.id} {outcome.cls} [{case.target.reader}] {describe(case)}: {case.mutation.name} "
+        print(f"FAIL {case.id} {outcome.cls} {case.target.reader}: {describe(case)}: {case.mutation.name} "
               f"{case.mutation.detail} -> {outcome.detail}", flush=True)
     if done % 100 == 0:
         print(f"... {done} cases, {failed} failed", file=sys.stderr, flush=True)
@@ -553,7 +553,7 @@ def reproduce(args, pass_):
         if keep.exists():
             shutil.rmtree(keep)
         folder.rename(keep)
-    print(f"case {case.id}: [{case.target.reader}] {describe(case)}\nmutation: {case.mutation.name} "
+    print(f"case {case.id}: {case.target.reader}: {describe(case)}\nmutation: {case.mutation.name} "
           f"{case.mutation.detail}\nclass: {outcome.cls} (exit {outcome.exit}{', code ' + outcome.code if outcome.code else ''})"
           f"\n{outcome.detail}\nfolder: {keep} (velmo {case.target.control}; stderr.txt, transcript.txt)")
     return 1 if outcome.cls in FAILURES else 0
