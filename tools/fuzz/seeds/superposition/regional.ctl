@@ -1,0 +1,125 @@
+# Two regression regions of four columns each, 300 m of transition on 100 m
+# cells; rain of 10 mm from one gauge, hourly from 01:00 to 03:00, weighted
+# 1 in region 1 and 3 in region 2 into the grid "precipitation".
+[output_interval]
+24      progress messages every 24 hours
+0       no warning about cells without a station
+0       routing output in mm per step (1: m3/s)
+0       minutes from the data time stamp to the end of the step
+WriteAsciiGrids = 1
+timestep = 60
+
+[output_list]
+0       no subbasins listed
+
+[coordinates]
+47.0    geographic latitude
+8.0     geographic longitude
+15.0    reference meridian
+0.0     time shift of the data time to local time
+
+[meteo_data_count]
+1
+
+[meteo_names]
+rain
+
+[rain]
+4       thiessen
+rain.txt        station file
+none            regression file
+rain.asc        result grid
+0               write code
+1.0             scaling factor
+rain.stat 0     no statistics
+999             nodata value
+2               idw weight
+1               fraction of idw
+100000          maximum distance (m)
+0               anisotropy slope
+1               anisotropy ratio
+0               lower limit
+0               replacement below it
+500             upper limit
+500             replacement above it
+0               no scenarios
+
+[radiation_correction]
+0       flow control parameter: off
+60      time interval (minutes)
+
+[evapotranspiration]
+0       flow control parameter: off
+60      time interval (minutes)
+
+[snow_model]
+0       snow model off
+60      time interval in minutes
+
+[RegionalSuperposition]
+1       flow control parameter: on
+60      time interval in minutes
+NumberOfEntities = 1;
+precipitation {
+  entityinputgrid = rain; regions = 1, 2; weights = 1, 3;
+  outputgrid = precipitation.asc; writecode = 2;
+  outputtable = precipitation.stat; statcode = 2001;
+}
+
+[precipitation_correction]
+0       do_it: 0 = precipitation is not corrected for the catch loss of the gauges
+0.0     threshold temperature (degrees C): snow at or below it
+1.0     rain constant
+0.0     rain slope per unit of wind speed
+1.0     snow constant
+0.0     snow slope per unit of wind speed
+
+[model_time]
+startminute = 0
+starthour = 1
+startday = 1
+startmonth = 1
+startyear = 2000
+endminute = 0
+endhour = 3
+endday = 1
+endmonth = 1
+endyear = 2000
+
+[landuse_table]
+1   number of land uses
+1 meadow 0.2 50 50 50 60 70 70 70 70 60 50 50 50 1 120 240 366 1 2 3 1 0.01 0.02 0.03 0.01 0.5 0.8 0.9 0.5 0.1 0.2 0.3 0.1
+
+[soil_table]
+1   number of soil types
+1 loam 25 35 0.00001 300
+
+[zone_grid]
+zones.asc
+
+[elevation_model]
+dem.asc
+
+[standard_grids]
+1
+regions.asc regression_regions fillcode = 0 writecode = 0
+
+[variable_grids]
+0       no variable grids
+
+[region_transition_distance]
+300     transition distance (m)
+
+[substance_transport]
+0       no tracers
+
+[soil_model]
+0       soil model off
+60      minutes
+
+[infiltration_model]
+0       infiltration off
+
+[interception_model]
+0       flow control parameter: off
+60      time interval (minutes)
