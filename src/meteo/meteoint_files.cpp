@@ -173,7 +173,7 @@ void meteointerpol::RefillStationBlock(int index) {
 
 void meteointerpol::NextStationRecord(int index) {
   station_file& file = files[static_cast<size_t>(index)];
-  if (date_key(file.date, date_key_factors) >= end_date_key) {
+  if (AtOrAfter(file.date, end_date)) {
     end_of_data = 1;
     return;
   }
@@ -240,7 +240,7 @@ void meteointerpol::FindGridListStart() {
 
 void meteointerpol::NextGridListRecord() {
   station_file& list = files[0];
-  if (date_key(list.date, date_key_factors) >= end_date_key) {
+  if (AtOrAfter(list.date, end_date)) {
     end_of_data = 1;
     CloseGridList();
   }
