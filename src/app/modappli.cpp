@@ -66,6 +66,7 @@ class meteo_interpolator_slot : public interpolator_slot {
   void WriteOutputs() override { interpolator_->WriteOutputs(); }
   void ReadNextRecord() override { interpolator_->ReadNextRecord(); }
   bool IsEndOfData() override { return interpolator_->IsEndOfData(); }
+  bool InputEndsWithCurrentRecord() override { return interpolator_->InputEndsWithCurrentRecord(); }
   void SetEndDateToCurrent() override { interpolator_->SetEndDateToCurrent(); }
   void FlushBuffers() override { interpolator_->FlushBuffers(); }
   void CleanUp() override { interpolator_->CleanUp(); }
@@ -314,6 +315,9 @@ int ModellApplication::run() {
 
 void ModellApplication::RunPass() {
   if (interrupt_state == 1) ShowInterruptMenu();
+  // Input that ends before the end date closes the run with this step, as
+  // the menu's answer 1 does, so that every end-of-run output is written.
+  if (InputEndsWithCurrentRecord()) EndWithCurrentStep();
 
   current_date = DateOfCurrentRecord();
   const model_date d = current_date;
@@ -415,6 +419,14 @@ model_date ModellApplication::DateOfCurrentRecord() {
   return model_date{kNoDate, kNoDate, kNoDate, kNoDate, kNoDate};
 }
 
+bool ModellApplication::InputEndsWithCurrentRecord() {
+  bool ends = false;
+  // Every interpolator is asked, so that each one that ends gives its warning.
+  for (auto& interpolator : interpolators)
+    if (interpolator && interpolator->InputEndsWithCurrentRecord()) ends = true;
+  return ends;
+}
+
 bool ModellApplication::EveryInterpolatorAtEnd() {
   return std::ranges::all_of(interpolators,
                              [](auto& interpolator) { return !interpolator || interpolator->IsEndOfData(); });
@@ -453,7 +465,8 @@ void ModellApplication::ShowInterruptMenu() {
   interrupt_state = answer;
   switch (answer) {
     case kMenuCancelAfterStep:
-      CancelAfterCurrentStep();
+      EndWithCurrentStep();
+      interrupt_state = kCancelledAfterStep;
       break;
     case kMenuCancelNow:
       *messages << "WARNING: program manually killed by pressing Ctrl-C and selecting 2![end-entry]";
@@ -472,7 +485,7 @@ void ModellApplication::ShowInterruptMenu() {
 // so that every output interval closes with it. Without an interpolator the
 // date is that of the pass to come (all fields -9999), which every module then
 // takes as the end of the run.
-void ModellApplication::CancelAfterCurrentStep() {
+void ModellApplication::EndWithCurrentStep() {
   for (auto& interpolator : interpolators)
     if (interpolator) interpolator->SetEndDateToCurrent();
   current_date = DateOfCurrentRecord();
@@ -486,7 +499,6 @@ void ModellApplication::CancelAfterCurrentStep() {
   routing->SetEndDate(d.year, d.month, d.day, d.hour, d.minute);
   defaults->SetEndDate(d.year, d.month, d.day, d.hour, d.minute);
   special_output->SetEndDate(d.year, d.month, d.day, d.hour, d.minute);
-  interrupt_state = kCancelledAfterStep;
 }
 
 void ModellApplication::FlushForMenu() {

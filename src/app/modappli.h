@@ -183,9 +183,10 @@ class ModellApplication : public memory_handling {
   }
   model_date DateOfCurrentRecord();
   bool EveryInterpolatorAtEnd();
+  bool InputEndsWithCurrentRecord();
   int VegetationInterval();
   void ShowInterruptMenu();
-  void CancelAfterCurrentStep();
+  void EndWithCurrentStep();
   void FlushForMenu();
   void WriteGridStatistics();
   void Clear();

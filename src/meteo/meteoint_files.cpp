@@ -193,6 +193,32 @@ void meteointerpol::NextStationRecord(int index) {
   ++file.read_index;
 }
 
+bool meteointerpol::StationFileHasNextRecord(int index) {
+  station_file& file = files[static_cast<size_t>(index)];
+  if (file.read_index < file.block_count) return true;
+  // The current record's values were copied out of the block.
+  RefillStationBlock(index);
+  return file.block_count > 0;
+}
+
+bool meteointerpol::GridListHasNextRecord() const {
+  const station_file& list = files[0];
+  // A file that cannot be read again is reported when the record is taken.
+  GridFile in(std::fopen(list.name.c_str(), "rb"));
+  if (!in || !Seek(in.get(), list.next_position)) return true;
+  std::string line;
+  std::string grid_name;
+  std::vector<std::string_view> tokens;
+  model_date date;
+  while (ReadWholeLine(in.get(), line)) {
+    const record_status status =
+        ParseGridListRecord(line, list.has_minutes, list.additional_columns, date, grid_name, tokens);
+    if (status == record_status::kBlank) continue;
+    return status != record_status::kEndMark;
+  }
+  return false;
+}
+
 void meteointerpol::FindGridListStart() {
   station_file& list = files[0];
   char date_text[64];

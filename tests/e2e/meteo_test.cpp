@@ -64,6 +64,8 @@ TEST_F(MeteoRun, StationFilesEndingBeforeTheEndDate) {
   EXPECT_EQ(Rows(dir / "rain.stat"), 10);
   EXPECT_TRUE(std::filesystem::exists(dir / "rain_20000101.1000"));
   EXPECT_FALSE(std::filesystem::exists(dir / "rain_20000101.1100"));
+  // The run closes with the last record: the end-of-run grid is written.
+  EXPECT_TRUE(std::filesystem::exists(dir / "temperature.asc"));
 }
 
 TEST_F(MeteoRun, FailuresEndWithTheirCodes) {

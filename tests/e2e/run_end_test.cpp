@@ -1,5 +1,5 @@
 // How a run ends, on the real program: the end date in real time, records
-// stamped 00:00 in place of 24:00.
+// stamped 00:00 in place of 24:00, input that ends before the end date.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
@@ -153,6 +153,38 @@ TEST_F(RunEnd, RecordsStampedAtMidnightGiveTheResultsOfThoseStamped2400) {
     } else if (name.find(".2400") == std::string::npos) {
       EXPECT_EQ(ReadFile(stamped_at_midnight / name), ReadFile(dir / name));
     }
+  }
+}
+
+TEST_F(RunEnd, InputThatEndsEarlyClosesTheRunAsAnEarlierEndDateDoes) {
+  // The reference: the end date three days earlier, 29 March 00:00.
+  Edit("endhour = 0\nendday = 1\nendmonth = 4", "endhour = 0\nendday = 29\nendmonth = 3");
+  ASSERT_EQ(Velmo(), 0) << Transcript();
+  const std::vector<std::string> outputs = Outputs(dir);
+  ASSERT_TRUE(std::find(outputs.begin(), outputs.end(), "peakflow.asc") != outputs.end());
+
+  const auto cut = [&](model_date& d) { return !AtOrAfter(d, model_date{0, 1, 29, 3, 2000}); };
+  // The records of every variable end three days early, or those of one
+  // variable (the first, whose records give the date of a step, or a later
+  // one) while the others go on.
+  const std::vector<std::vector<std::string>> cases = {
+      {std::begin(kStationFiles), std::end(kStationFiles)}, {"precipitation.txt"}, {"wind_speed.txt"}};
+  for (const std::vector<std::string>& cut_files : cases) {
+    SCOPED_TRACE(cut_files.front() + (cut_files.size() > 1 ? " and the others" : ""));
+    TempDir early;
+    CopyExample(early);
+    for (const std::string& file : cut_files) RewriteRecords(early / ("meteo/" + file), cut);
+    ASSERT_EQ(RunVelmo(early.path().string(), "example.ctl", early / "out.txt"), 0)
+        << ReadFile(early / "out.txt");
+    EXPECT_EQ(Outputs(early), outputs);
+    for (const std::string& name : outputs) EXPECT_EQ(ReadFile(early / name), ReadFile(dir / name)) << name;
+    // One warning per variable whose records end, naming the file and its
+    // last record.
+    const std::string diag = ReadFile(early / "Velmo_Diag.xml");
+    for (const std::string& file : cut_files)
+      EXPECT_THAT(diag, HasSubstr("end with the record of 28.3.2000 24:00 in meteo/" + file +
+                                  ", before the end date"));
+    EXPECT_EQ(diag.find("level=\"0\""), std::string::npos);
   }
 }
 
