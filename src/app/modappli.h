@@ -29,6 +29,7 @@
 #include <iosfwd>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/interpolator_slot.h"
@@ -190,8 +191,21 @@ class ModellApplication : public memory_handling {
   void FlushForMenu();
   void WriteGridStatistics();
   void Clear();
+  // Flushes every module's buffered rows, each module even when an earlier
+  // one failed (KeepGoing); the clearing's order.
+  void FlushOutputs();
+  // Runs one module's part of the closing of the run: a failure is noted
+  // with the message stream (an allocation failure reported first) and the
+  // closing goes on.
+  template <typename Step>
+  void KeepGoing(std::string_view module, Step&& step);
+  void WriteRowsAfterFatalError(int code);
+  // The module at work, named in the report of an allocation failure.
+  void Running(std::size_t interpolator);
 
   pass_observer pass_observer_;
+  std::string_view running_ = "ModellApplication";
+  long long steps_computed_ = 0;
 };
 
 }  // namespace velmo

@@ -142,6 +142,9 @@ meteointerpol::meteointerpol(int& error_code, MessageStream* stream, const std::
   } catch (ErrorCode code) {
     error_code = code;
     throw;
+  } catch (const std::bad_alloc&) {
+    error_code = kMemoryErrorCode;
+    RaiseMemoryError(messages, name, "while it is built");
   } catch (...) {
     error_code = kUnexpectedErrorCode;
     throw ErrorCode{kUnexpectedErrorCode};

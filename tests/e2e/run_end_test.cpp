@@ -1,9 +1,16 @@
 // How a run ends, on the real program: the end date in real time, records
-// stamped 00:00 in place of 24:00, input that ends before the end date.
+// stamped 00:00 in place of 24:00, input that ends before the end date, a
+// fatal error in the time loop, outputs that cannot be written while the run
+// is cleared, and too little memory.
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <map>
@@ -221,6 +228,129 @@ TEST(EndDate, TheRunEndsAt2400OfTheLastDayOfAShortMonth) {
     // The end-of-run grid of the temperature.
     EXPECT_TRUE(fs::exists(run.dir / "temperature.asc"));
   }
+}
+
+// The program run in `dir` on `arguments` (one word each) with `resource`
+// limited to `limit`, its standard output in `out` (a pipe would not be
+// limited, but a file is enough here); its exit status, -1 when it did not
+// exit.
+int RunLimited(const TempDir& dir, const std::vector<std::string>& arguments, int resource, rlim_t limit,
+               const std::string& out = "/dev/null") {
+  const pid_t child = fork();
+  if (child == 0) {
+    if (chdir(dir.path().c_str()) != 0) _exit(200);
+    const int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (fd < 0 || dup2(fd, STDOUT_FILENO) < 0 || dup2(fd, STDERR_FILENO) < 0) _exit(201);
+    // A file that reaches the size limit fails its write instead of ending
+    // the process.
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit bound{limit, limit};
+    if (setrlimit(resource, &bound) != 0) _exit(202);
+    std::vector<char*> argv{const_cast<char*>("velmo")};
+    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    execv(VELMO_BINARY, argv.data());
+    _exit(203);
+  }
+  int status = 0;
+  if (child < 0 || waitpid(child, &status, 0) != child) return -1;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(FatalError, TheTablesGetTheRowsOfEveryStepComputed) {
+  // Rain read from a grid list whose grid of step 101 is missing.
+  ControlRun run("meteo.ctl");
+  CopyTestData(run.dir, "meteo");
+  run.Edit("1       idw\nrain.txt        station file\nnone",
+           "9       ReadGrid\nlist.txt\n8.9e-5 0.0767 127 6e-6 0.098");
+  run.Edit("endhour = 10\nendday = 1", "endhour = 24\nendday = 5");
+  std::string list = ReadFile(run.dir / "list.txt");
+  list.resize(list.find("2000 1 1 1 "));
+  std::string temperatures = ReadFile(run.dir / "temperature.txt");
+  temperatures.resize(temperatures.find("2000 1 1 1 "));
+  for (int step = 1; step <= 120; ++step) {
+    const std::string date =
+        "2000 1 " + std::to_string(1 + (step - 1) / 24) + " " + std::to_string((step - 1) % 24 + 1);
+    list += date + (step == 101 ? " gone.asc\n" : " dem.asc\n");
+    temperatures += date + " 1 2 3\n";
+  }
+  WriteFile(run.dir / "list.txt", list);
+  WriteFile(run.dir / "temperature.txt", temperatures);
+
+  EXPECT_EQ(run.Velmo(), 21) << run.Transcript();
+  EXPECT_EQ(StatisticsRows(run.dir / "rain.stat"), 100);
+  EXPECT_EQ(StatisticsRows(run.dir / "temperature.stat"), 50);  // a row every two steps
+  const std::string diag = ReadFile(run.dir / "Velmo_Diag.xml");
+  EXPECT_THAT(diag, HasSubstr("still error opening gone.asc"));
+  EXPECT_THAT(diag, HasSubstr("the run ends with code 21 after 100 steps: the rows of the steps computed are "
+                              "written to the tables; no state file is written"));
+  EXPECT_THAT(run.Transcript(), Not(HasSubstr("end of simulation reached successfully!")));
+}
+
+TEST_F(RunEnd, OutputsThatCannotBeWrittenStopNothingOfTheClearing) {
+  // The reference run, then the same with every file limited to 16 KiB: the
+  // tables that grow beyond it fail when they are written at the end (disk
+  // full), every other output is written as in the reference.
+  constexpr rlim_t kFileLimit = 16384;
+  ASSERT_EQ(Velmo(), 0) << Transcript();
+  TempDir full;
+  CopyExample(full);
+  EXPECT_EQ(RunLimited(full, {"example.ctl", "-diaglevel:ERROR"}, RLIMIT_FSIZE, kFileLimit), 16);
+
+  const std::string diag = ReadFile(full / "Velmo_Diag.xml");
+  int failed = 0;
+  for (const std::string& name : Outputs(dir)) {
+    SCOPED_TRACE(name);
+    if (fs::file_size(dir / name) > kFileLimit) {
+      // Reported by name; the first cut table gives the code, 16.
+      EXPECT_THAT(diag, HasSubstr(name + "\"/>"));
+      ++failed;
+    } else {
+      EXPECT_EQ(ReadFile(full / name), ReadFile(dir / name));
+    }
+  }
+  EXPECT_GE(failed, 10);
+  // The failures are ERROR entries: the clearing went on after each.
+  EXPECT_THAT(diag, HasSubstr("<line level=\"1\" description= \"cannot close qrout.stat\"/>"));
+  EXPECT_THAT(diag, Not(HasSubstr("level=\"0\" description= \"cannot close")));
+  EXPECT_THAT(diag, HasSubstr("not every output could be written (the ERROR entries name the files); the run "
+                              "ends with code 16"));
+  for (const auto& entry : fs::directory_iterator(full.path()))
+    if (entry.is_regular_file()) {
+      EXPECT_GT(entry.file_size(), 0u) << entry.path();
+    }
+}
+
+#if defined(__SANITIZE_ADDRESS__)
+#define VELMO_ADDRESS_SANITIZER 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VELMO_ADDRESS_SANITIZER 1
+#endif
+#endif
+
+TEST_F(RunEnd, TooLittleMemoryEndsWithTheAllocationCode) {
+#ifdef VELMO_ADDRESS_SANITIZER
+  GTEST_SKIP() << "the address sanitizer cannot run under a bound of the address space";
+#else
+  // The address space that the program needs to start (its usage message
+  // ends with 2), found in steps of 4 MiB.
+  constexpr rlim_t kStep = 4 << 20;
+  rlim_t start = kStep;
+  while (start < (rlim_t{1} << 32) && RunLimited(dir, {}, RLIMIT_AS, start) != 2) start += kStep;
+  ASSERT_LT(start, rlim_t{1} << 32);
+  // The example needs some 70 MiB beyond that: with less it fails where the
+  // memory runs out, in the set-up or in a module that is built.
+  for (const rlim_t extra : {rlim_t{8} << 20, rlim_t{40} << 20}) {
+    SCOPED_TRACE(extra);
+    TempDir short_of_memory;
+    CopyExample(short_of_memory);
+    EXPECT_EQ(RunLimited(short_of_memory, {"example.ctl"}, RLIMIT_AS, start + extra), 81);
+    const std::string diag = ReadFile(short_of_memory / "Velmo_Diag.xml");
+    EXPECT_THAT(diag, HasSubstr("<line level=\"0\" description= \"memory allocation error in "));
+    EXPECT_THAT(diag, HasSubstr("Program aborted with exit code 81"));
+  }
+#endif
 }
 
 }  // namespace
