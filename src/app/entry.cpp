@@ -105,6 +105,8 @@ CommandLine ParseCommandLine(int argc, char** argv) {
 int ExitStatusOf(int code) { return code >= 1 && code <= kMaxExitStatus ? code : kMaxExitStatus; }
 
 int VelmoMain(int argc, char** argv, const ApplicationFactory& make_application) {
+  // From the start: a press during the set-up is kept for the first step.
+  ArmInterruptHandler();
   const CommandLine options = ParseCommandLine(argc, argv);
   std::unique_ptr<MessageStream> ms;
   int last_exit_code = 0;

@@ -541,7 +541,8 @@ void ModellApplication::WriteGridStatistics() {
 // ============================================================== Ctrl-C menu
 
 void ModellApplication::ShowInterruptMenu() {
-  interrupt_state = 0;
+  // Presses while the menu waits for its answer are ignored.
+  interrupt_state = kMenuOpen;
   *messages << kMenuText << "[end-entry]";
   const int answer = ReadMenuAnswer(std::cin);
   interrupt_state = answer;

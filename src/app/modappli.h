@@ -66,6 +66,8 @@ inline constexpr int kMenuFlushAndContinue = 3;
 // an immediate cancellation.
 inline constexpr int kCancelledAfterStep = 99;
 inline constexpr int kCancelledNowCode = 98;
+// The interrupt state while the menu waits for its answer.
+inline constexpr int kMenuOpen = -1;
 // Date fields of a pass without any interpolator.
 inline constexpr int kNoDate = -9999;
 
@@ -135,8 +137,8 @@ class ModellApplication : public memory_handling {
   using pass_observer = std::function<void(ModellApplication&)>;
   void InstallPassObserver(pass_observer observer);
 
-  // 0: no Ctrl-C pending; 1: pressed (set by the handler); 99: cancelled
-  // after the current step.
+  // 0: no Ctrl-C pending; 1: pressed (set by the handler); kMenuOpen while
+  // the menu waits for its answer; 99: cancelled after the current step.
   volatile std::sig_atomic_t interrupt_state = 0;
   bool run_finished = false;
   std::string control_file;
