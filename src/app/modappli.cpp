@@ -151,6 +151,9 @@ void ModellApplication::BuildSetup() {
               {.set_ready = false});
   bool done = false;
   while (!done) defaults->InitializeStage(done);
+  // Before the first output file: another run writing to the same folder
+  // ends this one here.
+  output_lock = run_lock::Take(messages, defaults->DefaultOutputDirectory.get());
   defaults->CreateGridStatistics();
   settings = defaults->GetSettings();
   settings.state_files = &state_files;

@@ -33,6 +33,7 @@
 #include <vector>
 
 #include "app/interpolator_slot.h"
+#include "app/run_lock.h"
 #include "framework/memory.h"
 #include "framework/types.h"
 #include "setup/settings.h"
@@ -155,6 +156,10 @@ class ModellApplication : public memory_handling {
   // The state file of the run (settings.state_files points here): when one
   // of its blocks could not be written, the clearing ends with code 16.
   state_file_session state_files;
+
+  // The lock of the output folder, taken at the set-up and released when
+  // the application goes (after its modules), also after a fatal error.
+  std::unique_ptr<run_lock> output_lock;
 
   // ---- modules, in construction order
   std::unique_ptr<grid_table> grids;

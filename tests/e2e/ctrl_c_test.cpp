@@ -2,19 +2,13 @@
 // the real program (tests/data/meteo): a FIFO in place of an output file
 // holds the program at the moment the test chooses, the test sends SIGINT
 // there, and the menu (answered with 1 from a file) must follow.
-#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
-#include <csignal>
 #include <string>
 
 #include "e2e/control_run.h"
+#include "e2e/fifo_run.h"
 #include "support/test_support.h"
 
 namespace velmo::test {
@@ -23,97 +17,6 @@ namespace {
 using ::testing::HasSubstr;
 
 constexpr const char* kMenu = "choose one of the above options:";
-constexpr int kWaitMilliseconds = 60000;
-
-// The program on "meteo.ctl" in `dir`, its answers from "answers.txt", its
-// output on a pipe; the test reads the output and a FIFO of the run.
-class FifoRun {
- public:
-  FifoRun(const TempDir& dir, const std::string& fifo) {
-    std::signal(SIGPIPE, SIG_IGN);
-    WriteFile(dir / "answers.txt", "1\n");
-    fifo_path_ = dir / fifo;
-    if (mkfifo(fifo_path_.c_str(), 0644) != 0 || pipe(out_) != 0) return;
-    started_ = true;
-    if (child_.Fork() == 0) {
-      const int in = open((dir / "answers.txt").c_str(), O_RDONLY);
-      if (chdir(dir.path().c_str()) != 0 || in < 0) _exit(200);
-      dup2(out_[1], STDOUT_FILENO);
-      dup2(out_[1], STDERR_FILENO);
-      dup2(in, STDIN_FILENO);
-      close(out_[0]);
-      execl(VELMO_BINARY, "velmo", "meteo.ctl", static_cast<char*>(nullptr));
-      _exit(201);
-    }
-    close(out_[1]);
-  }
-  ~FifoRun() {
-    if (out_[0] >= 0) close(out_[0]);
-    if (fifo_ >= 0) close(fifo_);
-  }
-
-  // Opens the FIFO for reading without waiting for a writer.
-  void OpenFifo() { fifo_ = open(fifo_path_.c_str(), O_RDONLY | O_NONBLOCK); }
-  // Reads output and FIFO until `done` holds; false when the program ended
-  // or the time ran out first.
-  template <typename Done>
-  bool ReadUntil(Done done) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kWaitMilliseconds);
-    while (!done()) {
-      if (std::chrono::steady_clock::now() > deadline) return false;
-      pollfd fds[2] = {{out_[0], POLLIN, 0}, {fifo_, POLLIN, 0}};
-      if (poll(fds, fifo_ >= 0 ? 2 : 1, 100) < 0) return false;
-      if (fds[0].revents & (POLLIN | POLLHUP)) {
-        char buffer[65536];
-        const ssize_t n = read(out_[0], buffer, sizeof buffer);
-        if (n <= 0) return done();
-        output_.append(buffer, static_cast<std::size_t>(n));
-      }
-      if (fifo_ >= 0 && (fds[1].revents & POLLIN)) {
-        fifo_seen_ = true;
-        if (draining_) DrainFifo();
-      }
-    }
-    return true;
-  }
-  // From now on the FIFO is read, and the program can go on writing it.
-  void Drain() {
-    draining_ = true;
-    DrainFifo();
-  }
-  void Interrupt() { child_.Signal(SIGINT); }
-  int Finish() {
-    Drain();
-    ReadUntil([] { return false; });
-    return child_.Wait(std::chrono::milliseconds(kWaitMilliseconds));
-  }
-
-  bool started() const { return started_; }
-  bool fifo_seen() const { return fifo_seen_; }
-  const std::string& output() const { return output_; }
-  std::size_t fifo_bytes() const { return fifo_bytes_; }
-  const std::string& fifo_tail() const { return fifo_tail_; }
-
- private:
-  void DrainFifo() {
-    char buffer[65536];
-    for (ssize_t n; (n = read(fifo_, buffer, sizeof buffer)) > 0;) {
-      fifo_bytes_ += static_cast<std::size_t>(n);
-      fifo_tail_.assign(buffer, static_cast<std::size_t>(n));
-    }
-  }
-
-  std::string fifo_path_;
-  int out_[2] = {-1, -1};
-  int fifo_ = -1;
-  bool started_ = false;
-  bool fifo_seen_ = false;
-  bool draining_ = false;
-  std::string output_;
-  std::size_t fifo_bytes_ = 0;
-  std::string fifo_tail_;
-  ChildProcess child_;
-};
 
 // An ASCII grid of `n` x `n` cells of 10 m, all `value`.
 std::string SquareGrid(int n, double value) {
