@@ -17,7 +17,6 @@ namespace {
 constexpr const char* kSourceModule = "abfluss";
 constexpr const char* kOutputIntervalSection = "[output_interval]";
 constexpr int kOutputUnitLine = 3;  // the unit is the first value of this line of "[output_interval]"
-constexpr int kDischargeUnit = 1;   // m3/s; 0 is mm per step
 // Statistics tables of routing models with shorter steps get a minute column.
 constexpr double kMinuteColumnBelow = 60.0;
 constexpr int kUnusedRegion = 0;  // the region this process computes
@@ -36,7 +35,7 @@ std::string Title(int unit) {
   switch (unit) {
     case 0:
       return "routed discharge [mm per subbasin] ";
-    case kDischargeUnit:
+    case kDischargeOutputUnit:
       return "routed discharge [ m3 per sec ] ";
     default:
       return "routed discharge (unknown measure)";
@@ -268,6 +267,7 @@ void abflussmodellklasse::BuildElement(int number, const std::string& text) {
   context.code_map = zone_code_map;
   context.max_code = max_zone_code;
   context.nodata_value = nodata_value;
+  context.output_unit = &output_unit_;
   context.areas = &areas_;
   context.flows = &flows_;
   context.start = start_date;
@@ -624,7 +624,7 @@ void abflussmodellklasse::CollectReservoirs(std::vector<SP_class*>& reservoirs) 
 
 double abflussmodellklasse::SimulatedDischarge(int zone) const {
   const double depth = flows_.step[static_cast<size_t>(zone)];
-  if (output_unit_ != kDischargeUnit) return depth;
+  if (output_unit_ != kDischargeOutputUnit) return depth;
   // An outlet's depth lies over its whole upstream area divided by its divisor.
   return depth * areas_.fraction[0] * areas_.fraction[static_cast<size_t>(zone)] * kDepthToDischargeFactor /
          time_interval / areas_.divisor[static_cast<size_t>(zone)];

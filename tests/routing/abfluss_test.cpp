@@ -418,6 +418,29 @@ TEST_F(RoutingModel, ObservedDischargeTakesThePlaceOfTheRoutedOne) {
   }
 }
 
+TEST_F(RoutingModel, ObservedDischargeInCubicMetresEntersAsTheDepthOfItsSubbasin) {
+  // An observed 4 m3/s at subbasin 1, routing written in m3/s: the outlet of
+  // subbasin 2 (no runoff of its own) carries those 4 m3/s.
+  std::string rows;
+  for (int h = 0; h < 240; ++h)
+    rows += "2000 1 " + std::to_string(1 + (1 + h) / 24) + " " + std::to_string((1 + h) % 24) + " 4\n";
+  WriteFile(dir_ / "observed.txt", "YY MM DD HH Q\n" + rows);
+  section_options o;
+  o.flow_control = 2;
+  o.descriptors = {"1 1"};
+  o.descriptions = "TG 2 (AE = 100, AV = 1) OL 1 " + kFixedChannel + "\n";
+  auto model = Make(RoutingSection(o), 1);
+  Link(*model);
+  for (int step = 1; step <= 150; ++step) Step(*model, step);
+  model->CleanUp();
+  // The last row before the efficiency block.
+  const std::string table = Statistics();
+  const std::size_t block = table.find("\n----");
+  ASSERT_NE(block, std::string::npos);
+  EXPECT_EQ(table.substr(table.rfind('\n', block - 1) + 1, block - table.rfind('\n', block - 1) - 1),
+            "2000\t 1\t 7\t 6\t0.00000\t4.00000");
+}
+
 TEST_F(RoutingModel, AfterTheObservedTableEndsTheRoutedDischargeReturns) {
   // Five observed hours of 4 mm, then the table ends: neither its last row
   // nor zeros may stand in for the routed 2 mm afterwards.
