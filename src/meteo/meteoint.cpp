@@ -212,6 +212,10 @@ void meteointerpol::Construct(const model_settings& settings, int entry) {
 
   // 5.
   ReadSection();
+  if (section.scenario_use == 1 && !IsGridScenario(section.scenario_method) && section.scenario_rows.empty())
+    *messages << "WARNING: the scenarios of " << name << " (method " << section.scenario_method
+              << ") have no scenario rows: its values stay as they are interpolated"
+              << "[end-entry]";
   RefuseShortStepRegression();
   // No regression until one is read or fitted.
   const double missing = MissingResult(section.nodata);

@@ -277,6 +277,24 @@ TEST_F(Interpolator, Scenarios) {
   }
 }
 
+TEST_F(Interpolator, ScenariosWithoutRowsChangeNothing) {
+  // Multiplying, in percent and adding: no row leaves the value of 10.
+  for (const int method : {2, 3, 1}) {
+    SCOPED_TRACE(method);
+    SetPeriod({0, 1, 1, 6, 2000}, {0, 1, 30, 6, 2000});
+    Setup(4, {{0, 0, 0}}, "2000 6 1 1 10\n", "none\n", Rest({{14, "1\n" + std::to_string(method) + "\n0"}}));
+    console.str("");
+    auto m = Build();
+    EXPECT_NE(console.str().find("the scenarios of rain (method " + std::to_string(method) +
+                                 ") have no scenario rows: its values stay as they are interpolated"),
+              std::string::npos)
+        << console.str();
+    Step(*m);
+    EXPECT_EQ(m->ResultGrid()[2][2], 10.0);
+    m->CleanUp();
+  }
+}
+
 TEST_F(Interpolator, EndOfDataAndEndDate) {
   Setup(4, {{0, 0, 0}}, "2000 1 1 1 1\n2000 1 1 2 2\n\n");
   settings.endhour = 9;
