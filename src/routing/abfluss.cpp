@@ -217,6 +217,31 @@ void abflussmodellklasse::CheckTributary(int number, const routing_description& 
   }
 }
 
+// Reservoir codes and result files are names: an observed level set by the
+// data assimilation, a rule section, a file must each find one reservoir or
+// abstraction.
+void abflussmodellklasse::CheckStorageNames(int number, const routing_description& d) {
+  const std::string here =
+      " of routing description " + std::to_string(number) + " (TG " + std::to_string(d.outlet_code) + ")";
+  const auto refuse = [&](const std::string& what, const std::string& first, const std::string& second) {
+    *messages << "FATAL: " << what << " is given twice: " << first << " and " << second << "[end-entry]";
+    throw ErrorCode{kDescriptionCodeErrorCode};
+  };
+  const auto result_file = [&](const std::string& file, const std::string& owner) {
+    if (file.empty()) return;
+    const auto [at, added] = result_file_owners_.emplace(file, owner);
+    if (!added) refuse("the result file " + file, at->second, owner);
+  };
+  for (const reservoir_part& reservoir : d.reservoirs) {
+    const std::string owner = "SP " + std::to_string(reservoir.code) + here;
+    const auto [at, added] = reservoir_owners_.emplace(reservoir.code, owner);
+    if (!added) refuse("the reservoir code " + std::to_string(reservoir.code), at->second, owner);
+    result_file(reservoir.result_file, owner);
+  }
+  for (const abstraction_part& abstraction : d.abstractions)
+    result_file(abstraction.result_file, "AL " + std::to_string(abstraction.number) + here);
+}
+
 void abflussmodellklasse::BuildElement(int number, const std::string& text) {
   *messages << "reading routing description " << number << "[end-entry]";
   routing_description d;
@@ -259,6 +284,7 @@ void abflussmodellklasse::BuildElement(int number, const std::string& text) {
               << " must be above 0, not " << d.divisor << "[end-entry]";
     throw ErrorCode{kDescriptionCodeErrorCode};
   }
+  CheckStorageNames(number, d);
 
   reach_context context;
   context.dt = time_interval;

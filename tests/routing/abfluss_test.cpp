@@ -99,6 +99,9 @@ TEST_F(RoutingModel, DescriptionsOverSeveralLinesAndColumnDescriptorsOnOneLine) 
 TEST_F(RoutingModel, ConstructionFailures) {
   Zones({1, 2, 3}, {0.3, 0.3, 0.4}, 30.0);
   const std::string ol1 = "OL 1 " + kFixedChannel;
+  const auto Reservoir = [](int code, const std::string& file) {
+    return "SP " + std::to_string(code) + " (file = " + file + ", V0 = 1, A0 = 1, W0 = 1, C0 = 0)";
+  };
   // The console shows the entries without their level prefix.
   struct Case {
     std::string what;
@@ -171,6 +174,32 @@ TEST_F(RoutingModel, ConstructionFailures) {
       {"reservoir without V0",
        [&](section_options& o) { o.descriptions = "TG 3 (AE = 1, AV = 1) SP 1 (file = r.txt, C0 = 0)\n"; },
        35, "for reservoir 1: no \"V0 =\" found!"},
+      {"same reservoir code twice",
+       [&](section_options& o) {
+         o.descriptions = "TG 2 (AE = 1, AV = 1) " + ol1 + " " + Reservoir(1, "a.txt") +
+                          "\nTG 3 (AE = 1, AV = 1) OL 2 " + kFixedChannel + " " + Reservoir(1, "b.txt") +
+                          "\n";
+       },
+       41,
+       "the reservoir code 1 is given twice: SP 1 of routing description 1 (TG 2) and SP 1 of routing "
+       "description 2 (TG 3)"},
+      {"same result file twice",
+       [&](section_options& o) {
+         o.descriptions = "TG 3 (AE = 1, AV = 1) " + ol1 + " " + Reservoir(1, "r.txt") + " " +
+                          Reservoir(2, "r.txt") + "\n";
+       },
+       41,
+       "the result file r.txt is given twice: SP 1 of routing description 1 (TG 3) and SP 2 of routing "
+       "description 1 (TG 3)"},
+      {"an abstraction writes to a reservoir's file",
+       [&](section_options& o) {
+         o.descriptions = "TG 3 (AE = 1, AV = 1) " + ol1 +
+                          " AL 1 = extern r.txt (Qmin = 1, f = 0.5, Qmax = 2) " + Reservoir(1, "r.txt") +
+                          "\n";
+       },
+       41,
+       "the result file r.txt is given twice: SP 1 of routing description 1 (TG 3) and AL 1 of routing "
+       "description 1 (TG 3)"},
       {"unknown inflow mode",
        [&](section_options& o) {
          o.descriptions = "TG 3 (AE = 1, AV = 1) ZL 1 = foo " + kFixedChannel + "\n";
