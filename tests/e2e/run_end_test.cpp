@@ -195,6 +195,39 @@ TEST_F(RunEnd, InputThatEndsEarlyClosesTheRunAsAnEarlierEndDateDoes) {
   }
 }
 
+TEST_F(RunEnd, BackslashesInPathsAreFolderSeparators) {
+  // The reference run, then the same with the paths written as on other
+  // systems.
+  ASSERT_EQ(Velmo(), 0) << Transcript();
+  TempDir backslashes;
+  CopyExample(backslashes);
+  std::string control = ReadFile(backslashes / "example.ctl");
+  for (const std::string folder : {"meteo", "grids", "discharge"})
+    for (std::size_t at = control.find(folder + "/"); at != std::string::npos;
+         at = control.find(folder + "/", at))
+      control[at + folder.size()] = '\\';
+  ASSERT_NE(control.find("meteo\\precipitation.txt"), std::string::npos);
+  WriteFile(backslashes / "example.ctl", control);
+  ASSERT_EQ(RunVelmo(backslashes.path().string(), "example.ctl", backslashes / "out.txt"), 0)
+      << ReadFile(backslashes / "out.txt");
+  for (const std::string name : {"qrout.stat", "precipitation.sum", "snowtotal.asc", "state.ftz"})
+    EXPECT_EQ(ReadFile(backslashes / name), ReadFile(dir / name)) << name;
+}
+
+TEST(GridList, BackslashesInGridNamesAreFolderSeparators) {
+  ControlRun run("meteo.ctl");
+  CopyTestData(run.dir, "meteo");
+  fs::create_directory(run.dir / "sub");
+  fs::copy_file(run.dir / "dem.asc", run.dir / "sub/dem.asc");
+  run.Edit("1       idw\nrain.txt        station file\nnone",
+           "9       ReadGrid\nlist.txt\n8.9e-5 0.0767 127 6e-6 0.098");
+  run.Edit("endhour = 10", "endhour = 2");
+  run.Edit("list.txt", "2000 1 1 1 -9999\n2000 1 1 2 dem.asc",
+           "2000 1 1 1 sub\\dem.asc\n2000 1 1 2 sub\\dem.asc");
+  ASSERT_EQ(run.Velmo(), 0) << run.Transcript();
+  EXPECT_EQ(StatisticsRows(run.dir / "rain.stat"), 2);
+}
+
 // A copy of tests/data/meteo with hourly records from 30 April 20:00 to
 // `last` and the end date 1 May 00:00.
 void EndOfApril(const ControlRun& run, const model_date& last) {
