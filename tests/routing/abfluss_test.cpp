@@ -220,9 +220,9 @@ TEST_F(RoutingModel, ConstructionFailures) {
                           kFixedChannel + "\n";
        },
        42, "inflow 1 is named in routing description 1 and again in routing description 2"},
-      {"end of file in a description",
+      {"end of file before the descriptions",
        [&](section_options& o) {
-         o.descriptions = "TG 3 (AE = 1, AV = 1) " + ol1;
+         o.descriptions = "";
          o.after = "";
        },
        38, "error reading a routing description from control file! (eof reached)."},
@@ -293,6 +293,20 @@ TEST_F(RoutingModel, OffOrWithoutSection) {
     model->CleanUp();
     EXPECT_FALSE(std::filesystem::exists(dir_ / "qstat.txt"));
     EXPECT_THAT(console_.str(), HasSubstr("deleting module routing_model"));
+  }
+}
+
+TEST_F(RoutingModel, DescriptionsThatEndTheControlFileAreRead) {
+  // The last description line is the file's last line, with and without its
+  // line end.
+  for (const std::string end : {"\n", ""}) {
+    section_options o;
+    o.descriptions = "TG 2 (AE = 100, AV = 1)\nOL 1 " + kFixedChannel + end;
+    o.after = "";
+    auto model = Make(RoutingSection(o));
+    Link(*model);
+    EXPECT_EQ(model->Element(1).Row(1).table.delay[1], 7) << end.size();
+    model->CleanUp();
   }
 }
 
