@@ -489,8 +489,8 @@ void ModellApplication::WriteRowsAfterFatalError(int code) {
   messages->BeginClosing();
   FlushOutputs();
   messages->EndClosing();
-  *messages << "ERROR: the run ends with code " << code << " after " << steps_computed_
-            << " steps: the rows of the steps computed are written to the tables; no state file is written"
+  *messages << "ERROR: the run ends with code " << code << " in its step " << steps_computed_ + 1
+            << ": the rows of the steps computed are written to the tables; no state file is written"
             << "[end-entry]";
 }
 

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "e2e/control_run.h"
+#include "e2e/example_run.h"
 #include "framework/types.h"
 #include "support/test_support.h"
 
@@ -33,27 +34,11 @@ namespace fs = std::filesystem;
 const char* const kStationFiles[] = {"air_humidity.txt", "global_radiation.txt", "precipitation.txt",
                                      "temperature.txt", "wind_speed.txt"};
 
-// The rows of a table after its three header lines whose first four fields
-// are a date: the date in real time and the rest of the row's numbers.
-struct dated_row {
-  long long minutes = 0;
-  std::vector<double> values;
-  bool operator==(const dated_row&) const = default;
-};
-std::vector<dated_row> DatedRows(const std::string& path) {
-  std::istringstream in(ReadFile(path));
-  std::vector<dated_row> rows;
-  std::string line;
-  for (int header = 0; header < 3 && std::getline(in, line); ++header) {
-  }
-  while (std::getline(in, line)) {
-    std::istringstream cells(line);
-    model_date d;
-    if (!(cells >> d.year >> d.month >> d.day >> d.hour)) continue;
-    dated_row row{CalendarMinutes(d), {}};
-    for (double v = 0.0; cells >> v;) row.values.push_back(v);
-    rows.push_back(row);
-  }
+// The rows of a table: the date in real time and the values as written.
+std::vector<std::pair<long long, std::vector<std::string>>> DatedRows(const std::string& path) {
+  std::vector<std::pair<long long, std::vector<std::string>>> rows;
+  for (const table_row& row : TableRows(path))
+    rows.emplace_back(CalendarMinutes({0, row.date[3], row.date[2], row.date[1], row.date[0]}), row.values);
   return rows;
 }
 
@@ -315,7 +300,7 @@ TEST(FatalError, TheTablesGetTheRowsOfEveryStepComputed) {
   EXPECT_EQ(StatisticsRows(run.dir / "temperature.stat"), 50);  // a row every two steps
   const std::string diag = ReadFile(run.dir / "Velmo_Diag.xml");
   EXPECT_THAT(diag, HasSubstr("still error opening gone.asc"));
-  EXPECT_THAT(diag, HasSubstr("the run ends with code 21 after 100 steps: the rows of the steps computed are "
+  EXPECT_THAT(diag, HasSubstr("the run ends with code 21 in its step 101: the rows of the steps computed are "
                               "written to the tables; no state file is written"));
   EXPECT_THAT(run.Transcript(), Not(HasSubstr("end of simulation reached successfully!")));
 }
