@@ -4,10 +4,12 @@
 #include <exception>
 #include <iostream>
 #include <memory>
+#include <new>
 
 #include "app/modappli.h"
 #include "framework/diagnostics.h"
 #include "framework/interrupt.h"
+#include "framework/memory.h"
 
 namespace velmo {
 namespace {
@@ -103,6 +105,8 @@ CommandLine ParseCommandLine(int argc, char** argv) {
 int ExitStatusOf(int code) { return code >= 1 && code <= kMaxExitStatus ? code : kMaxExitStatus; }
 
 int VelmoMain(int argc, char** argv, const ApplicationFactory& make_application) {
+  // From the start: a press during the set-up is kept for the first step.
+  ArmInterruptHandler();
   const CommandLine options = ParseCommandLine(argc, argv);
   std::unique_ptr<MessageStream> ms;
   int last_exit_code = 0;
@@ -124,6 +128,9 @@ int VelmoMain(int argc, char** argv, const ApplicationFactory& make_application)
     return last_exit_code;
   } catch (ErrorCode code) {
     return AbortWith(ms, code, "");
+  } catch (const std::bad_alloc&) {
+    if (ms) *ms << "FATAL: memory allocation error in velmo (outside the modules)[end-entry]";
+    return AbortWith(ms, kMemoryErrorCode, "");
   } catch (const std::exception& e) {
     return AbortWith(ms, kUnexpectedErrorCode, e.what());
   } catch (...) {

@@ -21,6 +21,9 @@ class interpolator_slot {
   virtual void WriteOutputs() = 0;
   virtual void ReadNextRecord() = 0;
   virtual bool IsEndOfData() = 0;
+  // Whether the input ends with the current record before the end date (the
+  // run then ends with this step); the interpolator logs its WARNING.
+  virtual bool InputEndsWithCurrentRecord() { return false; }
   // Makes the current record the last one (cancel after the current step).
   virtual void SetEndDateToCurrent() = 0;
   virtual void FlushBuffers() = 0;

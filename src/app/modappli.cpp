@@ -8,7 +8,9 @@
 
 #include <algorithm>
 #include <charconv>
+#include <cstdio>
 #include <iostream>
+#include <new>
 
 #include "app/module_builder.h"
 #include "framework/diagnostics.h"
@@ -66,6 +68,7 @@ class meteo_interpolator_slot : public interpolator_slot {
   void WriteOutputs() override { interpolator_->WriteOutputs(); }
   void ReadNextRecord() override { interpolator_->ReadNextRecord(); }
   bool IsEndOfData() override { return interpolator_->IsEndOfData(); }
+  bool InputEndsWithCurrentRecord() override { return interpolator_->InputEndsWithCurrentRecord(); }
   void SetEndDateToCurrent() override { interpolator_->SetEndDateToCurrent(); }
   void FlushBuffers() override { interpolator_->FlushBuffers(); }
   void CleanUp() override { interpolator_->CleanUp(); }
@@ -74,6 +77,13 @@ class meteo_interpolator_slot : public interpolator_slot {
  private:
   std::unique_ptr<meteointerpol> interpolator_;
 };
+
+// A date as the messages of the application show it.
+std::string DateText(const model_date& d) {
+  char text[64];
+  std::snprintf(text, sizeof text, "%d.%d.%d %02d:%02d", d.day, d.month, d.year, d.hour, d.minute);
+  return text;
+}
 
 }  // namespace
 
@@ -103,7 +113,11 @@ ModellApplication::ModellApplication(MessageStream* stream, int argc, char** arg
     : memory_handling(stream) {
   name = "ModellApplication";
   try {
-    init(argc, argv, position);
+    try {
+      init(argc, argv, position);
+    } catch (const std::bad_alloc&) {
+      RaiseMemoryError(messages, std::string(running_), "while it is built");
+    }
   } catch (...) {
     *messages << "FATAL: exceptions in ModellApplication::init() caught!"
               << "[end-entry]";
@@ -127,6 +141,7 @@ void ModellApplication::init(int /*argc*/, char** argv, int position) {
 }
 
 void ModellApplication::BuildSetup() {
+  running_ = "defaults";
   // Ready once every stage has run.
   BuildModule(defaults,
               [&] {
@@ -136,6 +151,9 @@ void ModellApplication::BuildSetup() {
               {.set_ready = false});
   bool done = false;
   while (!done) defaults->InitializeStage(done);
+  // Before the first output file: another run writing to the same folder
+  // ends this one here.
+  output_lock = run_lock::Take(messages, defaults->DefaultOutputDirectory.get());
   defaults->CreateGridStatistics();
   settings = defaults->GetSettings();
   settings.state_files = &state_files;
@@ -148,6 +166,7 @@ void ModellApplication::BuildInterpolators() {
   interpolators.resize(static_cast<std::size_t>(std::max(settings.meteo_count, 0)) + 1);
   for (int k = 1; k <= settings.meteo_count; ++k) {
     const int result_entry = ReserveInterpolatorEntry(*grids, messages);
+    running_ = settings.meteo_names[static_cast<std::size_t>(k)];
     int error = 0;
     // The constructor throws its own code.
     auto interpolator =
@@ -162,6 +181,7 @@ void ModellApplication::BuildInterpolators() {
 }
 
 void ModellApplication::BuildTracerDescriptions() {
+  running_ = "tracer_ini";
   BuildModule(tracer_ini, [&] {
     return MakeHandingBackCode<tracer_ini_class>(
         messages, control_file_intern, settings.WriteAsciiGrids, settings.WriteDoubleGrids,
@@ -185,6 +205,7 @@ void ModellApplication::TakeTracerDescriptions() {
 void ModellApplication::BuildModules() {
   // Never set ready; its constructor catches nothing, so a code thrown while
   // it reads its entities passes straight on.
+  running_ = "RegionalSuperposition";
   BuildModule(superposition,
               [&] { return std::make_unique<RegionalSuperposition>(messages, settings, grids.get()); },
               {.set_ready = false});
@@ -193,18 +214,22 @@ void ModellApplication::BuildModules() {
   std::vector<meteointerpol*> meteo(static_cast<std::size_t>(std::max(settings.meteo_count, 0)) + 1, nullptr);
   for (std::size_t k = 1; k < meteo.size() && k < interpolators.size(); ++k)
     if (interpolators[k]) meteo[k] = interpolators[k]->Interpolator();
+  running_ = "precipitation_correction";
   BuildModule(precipitation_correction,
               [&] { return std::make_unique<precicorrclass>(messages, meteo, settings, grids.get()); },
               {.set_ready = false});
   precipitation_correction->SetMaxElevation(defaults->GetMaxElevation());
   precipitation_correction->SetReady(1);
+  running_ = "radiation_correction";
   BuildModule(radiation_correction,
               [&] { return std::make_unique<expokorrklasse>(messages, settings, grids.get()); });
+  running_ = "evapotranspiration";
   BuildModule(evapotranspiration,
               [&] { return std::make_unique<verdunstungsmodellklasse>(messages, settings, grids.get()); },
               {.set_ready = false});
   evapotranspiration->LinkSoilGrids();
   evapotranspiration->SetRadiationCorrectionGrid(radiation_correction->GetCorrectionGrid());
+  running_ = "snow_model";
   BuildModule(snow, [&] { return std::make_unique<schneemodellklasse>(messages, settings, grids.get()); },
               {.set_ready = false});
   snow->SetRadiationCorrectionGrid(radiation_correction->GetCorrectionGrid());
@@ -212,6 +237,7 @@ void ModellApplication::BuildModules() {
   evapotranspiration->SetSnowMethod(snow->GetMethod());
   evapotranspiration->SetReady(1);
 
+  running_ = "interception_model";
   BuildModule(interception,
               [&] { return std::make_unique<interzeptionsmodellklasse>(messages, settings, grids.get()); },
               {.set_ready = false});
@@ -223,6 +249,7 @@ void ModellApplication::BuildModules() {
   }
   snow->LinkInputGrids(interception_first);
 
+  running_ = "infiltration_model";
   BuildModule(infiltration,
               [&] { return std::make_unique<infiltrationsmodellklasse>(messages, settings, grids.get()); },
               {.set_ready = false});
@@ -245,6 +272,7 @@ void ModellApplication::BuildModules() {
   snow->InitLakeModel("[lake_model]");
 
   BuildRouting();
+  running_ = "snow_model";
   if (snow->GetFlowControlParameter() > 0) {
     snow->SetSubbasinRunoff(infiltration->GetSubbasinRunoff());
     const std::string* storage_file = infiltration->GetStorageFileName();
@@ -252,11 +280,13 @@ void ModellApplication::BuildModules() {
     snow->SetReady(1);
   }
 
+  running_ = "special_output";
   BuildModule(special_output,
               [&] { return std::make_unique<SpecialOutputClass>(messages, settings, grids.get()); },
               {.other_failure = kSpecialOutputErrorCode, .set_ready = false});
   if (routing->GetFlowControlParameter() != 0) routing->CollectReservoirs(reservoirs);
   // Never set ready by the application; it marks itself ready once its rules are read.
+  running_ = "data_assimilation";
   BuildModule(
       assimilation,
       [&] { return std::make_unique<data_assimilation>(messages, settings, grids.get(), reservoirs); },
@@ -275,6 +305,7 @@ void ModellApplication::BuildRouting() {
   const std::string* storage_file = infiltration->GetStorageFileName();
   const std::string storage_file_name = storage_file ? *storage_file : std::string();
   const int storage_read_mode = infiltration->storage_read_mode;
+  running_ = "routing_model";
   BuildModule(routing,
               [&] {
                 return std::make_unique<abflussmodellklasse>(messages, settings, grids.get(), subbasins,
@@ -300,11 +331,31 @@ void ModellApplication::InstallPassObserver(pass_observer observer) { pass_obser
 // ============================================================== time loop
 
 int ModellApplication::run() {
-  try {
-    while (!run_finished) RunPass();
-  } catch (...) {
+  const auto failed = [this] {
     *messages << "FATAL: Exception in Modellapplication::run() caught!"
               << "[end-entry]";
+  };
+  try {
+    while (!run_finished) {
+      RunPass();
+      ++steps_computed_;
+    }
+  } catch (ErrorCode code) {
+    // Cancelling without saving (answer 2) keeps its meaning: nothing is written.
+    if (code != kCancelledNowCode) WriteRowsAfterFatalError(code);
+    failed();
+    throw;
+  } catch (const std::bad_alloc&) {
+    try {
+      RaiseMemoryError(messages, std::string(running_), "in its step of " + DateText(current_date));
+    } catch (ErrorCode code) {
+      WriteRowsAfterFatalError(code);
+      failed();
+      throw;
+    }
+  } catch (...) {
+    WriteRowsAfterFatalError(kUnexpectedErrorCode);
+    failed();
     throw;
   }
   // A Ctrl-C in the last pass had no pass left to show the menu; its pending
@@ -314,31 +365,40 @@ int ModellApplication::run() {
 
 void ModellApplication::RunPass() {
   if (interrupt_state == 1) ShowInterruptMenu();
+  // Input that ends before the end date closes the run with this step, as
+  // the menu's answer 1 does, so that every end-of-run output is written.
+  if (InputEndsWithCurrentRecord()) EndWithCurrentStep();
 
   current_date = DateOfCurrentRecord();
   const model_date d = current_date;
   const std::size_t slots = interpolators.size();
 
-  for (auto& interpolator : interpolators) {
-    if (!interpolator) continue;
-    const int method = interpolator->InterpolationMethod();
+  for (std::size_t k = 0; k < slots; ++k) {
+    if (!interpolators[k]) continue;
+    Running(k);
+    const int method = interpolators[k]->InterpolationMethod();
     if (method >= kFirstRegressionMethod && method <= kLastRegressionMethod)
-      interpolator->ComputeStationRegression(0);
+      interpolators[k]->ComputeStationRegression(0);
   }
   // Precipitation is corrected at the stations unless the superposition is
   // on, then on the grid after it.
   const bool superposition_on = superposition->GetFlowControlParameter() != 0;
+  running_ = precipitation_correction->name;
   if (!superposition_on) precipitation_correction->CorrectStationValues();
   PhaseDone(pass_phase::kStationRegressionAndCorrection);
   for (std::size_t k = 0; k < slots; ++k) {
     if (!interpolators[k]) continue;
+    Running(k);
     interpolators[k]->InterpolateStep(d.minute, d.hour, d.day, d.month, d.year);
     PhaseDone(pass_phase::kInterpolation, static_cast<int>(k));
   }
+  running_ = superposition->name;
   superposition->RunTimeStep(d.minute, d.hour, d.day, d.month, d.year);
+  running_ = precipitation_correction->name;
   if (superposition_on || precipitation_correction->GridMode()) precipitation_correction->CorrectGrid();
   PhaseDone(pass_phase::kSuperpositionAndGridCorrection);
 
+  running_ = defaults->name;
   const int interval = VegetationInterval();
   defaults->ReadPeriodicGrids(d.minute, d.hour, d.day, d.month, d.year, interval);
   // The soil model's grids (none while it is off).
@@ -349,29 +409,36 @@ void ModellApplication::RunPass() {
                                        infiltration->grid(bodenmodellklasse::kInactiveMoistureGrid));
   PhaseDone(pass_phase::kSetupUpdate);
   // Observed states replace the modelled ones before any grid is written or process runs.
+  running_ = assimilation->name;
   assimilation->RunTimeStep(d.minute, d.hour, d.day, d.month, d.year);
   PhaseDone(pass_phase::kAssimilation);
 
   for (std::size_t k = 0; k < slots; ++k) {
     if (!interpolators[k]) continue;
+    Running(k);
     interpolators[k]->WriteOutputs();
     PhaseDone(pass_phase::kInterpolatorOutput, static_cast<int>(k));
   }
+  running_ = superposition->name;
   superposition->WriteOutputs();
   PhaseDone(pass_phase::kSuperpositionOutput);
 
+  running_ = radiation_correction->name;
   radiation_correction->RunTimeStep(d.minute, d.hour, d.day, d.month, d.year);
   PhaseDone(pass_phase::kRadiationCorrection);
+  running_ = evapotranspiration->name;
   evapotranspiration->PotentialEvapotranspiration(d.minute, d.hour, d.day, d.month, d.year);
   PhaseDone(pass_phase::kPotentialEvapotranspiration);
   evapotranspiration->SnowEvaporation(d.minute, d.hour, d.day, d.month, d.year);
   PhaseDone(pass_phase::kSnowEvaporation);
   const auto run_snow = [&] {
+    running_ = snow->name;
     snow->RunTimeStep(d.minute, d.hour, d.day, d.month, d.year);
     snow->RunGlacierStep(d.minute, d.hour, d.day, d.month, d.year);
     PhaseDone(pass_phase::kSnow);
   };
   const auto run_interception = [&] {
+    running_ = interception->name;
     interception->RunTimeStep(d.minute, d.hour, d.day, d.month, d.year);
     PhaseDone(pass_phase::kInterception);
   };
@@ -382,27 +449,49 @@ void ModellApplication::RunPass() {
     run_snow();
     run_interception();
   }
+  running_ = infiltration->name;
   infiltration->RunTimeStep(d.minute, d.hour, d.day, d.month, d.year);
   PhaseDone(pass_phase::kSoil);
+  running_ = evapotranspiration->name;
   evapotranspiration->RealEvapotranspiration(d.minute, d.hour, d.day, d.month, d.year);
   PhaseDone(pass_phase::kRealEvapotranspiration);
+  running_ = routing->name;
   routing->RunTimeStep(d.minute, d.hour, d.day, d.month, d.year);
   PhaseDone(pass_phase::kRouting);
 
+  running_ = defaults->name;
   defaults->WriteStandardGrids(d.minute, d.hour, d.day, d.month, d.year);
   defaults->WriteVariableGrids(d.minute, d.hour, d.day, d.month, d.year);
   WriteGridStatistics();
   PhaseDone(pass_phase::kSetupOutput);
+  running_ = special_output->name;
   for (auto& file : special_output->output_files) file->RecordStep(d.minute, d.hour, d.day, d.month, d.year);
   PhaseDone(pass_phase::kSpecialOutput);
 
   for (std::size_t k = 0; k < slots; ++k) {
     if (!interpolators[k]) continue;
+    Running(k);
     interpolators[k]->ReadNextRecord();
     PhaseDone(pass_phase::kNextRecord, static_cast<int>(k));
   }
   run_finished = EveryInterpolatorAtEnd();
   if (pass_observer_) pass_observer_(*this);
+}
+
+void ModellApplication::Running(std::size_t interpolator) {
+  meteointerpol* module = interpolators[interpolator]->Interpolator();
+  running_ = module ? std::string_view(module->name) : std::string_view("meteorological interpolator");
+}
+
+// Every table gets the rows of the steps computed; the state file is not
+// written, as the modules' states need not fit together after a failure.
+void ModellApplication::WriteRowsAfterFatalError(int code) {
+  messages->BeginClosing();
+  FlushOutputs();
+  messages->EndClosing();
+  *messages << "ERROR: the run ends with code " << code << " in its step " << steps_computed_ + 1
+            << ": the rows of the steps computed are written to the tables; no state file is written"
+            << "[end-entry]";
 }
 
 model_date ModellApplication::DateOfCurrentRecord() {
@@ -413,6 +502,14 @@ model_date ModellApplication::DateOfCurrentRecord() {
     return d;
   }
   return model_date{kNoDate, kNoDate, kNoDate, kNoDate, kNoDate};
+}
+
+bool ModellApplication::InputEndsWithCurrentRecord() {
+  bool ends = false;
+  // Every interpolator is asked, so that each one that ends gives its warning.
+  for (auto& interpolator : interpolators)
+    if (interpolator && interpolator->InputEndsWithCurrentRecord()) ends = true;
+  return ends;
 }
 
 bool ModellApplication::EveryInterpolatorAtEnd() {
@@ -447,13 +544,15 @@ void ModellApplication::WriteGridStatistics() {
 // ============================================================== Ctrl-C menu
 
 void ModellApplication::ShowInterruptMenu() {
-  interrupt_state = 0;
+  // Presses while the menu waits for its answer are ignored.
+  interrupt_state = kMenuOpen;
   *messages << kMenuText << "[end-entry]";
   const int answer = ReadMenuAnswer(std::cin);
   interrupt_state = answer;
   switch (answer) {
     case kMenuCancelAfterStep:
-      CancelAfterCurrentStep();
+      EndWithCurrentStep();
+      interrupt_state = kCancelledAfterStep;
       break;
     case kMenuCancelNow:
       *messages << "WARNING: program manually killed by pressing Ctrl-C and selecting 2![end-entry]";
@@ -472,7 +571,7 @@ void ModellApplication::ShowInterruptMenu() {
 // so that every output interval closes with it. Without an interpolator the
 // date is that of the pass to come (all fields -9999), which every module then
 // takes as the end of the run.
-void ModellApplication::CancelAfterCurrentStep() {
+void ModellApplication::EndWithCurrentStep() {
   for (auto& interpolator : interpolators)
     if (interpolator) interpolator->SetEndDateToCurrent();
   current_date = DateOfCurrentRecord();
@@ -486,7 +585,6 @@ void ModellApplication::CancelAfterCurrentStep() {
   routing->SetEndDate(d.year, d.month, d.day, d.hour, d.minute);
   defaults->SetEndDate(d.year, d.month, d.day, d.hour, d.minute);
   special_output->SetEndDate(d.year, d.month, d.day, d.hour, d.minute);
-  interrupt_state = kCancelledAfterStep;
 }
 
 void ModellApplication::FlushForMenu() {
@@ -506,15 +604,60 @@ void ModellApplication::FlushForMenu() {
 
 void ModellApplication::ClearMemory() {
   try {
+    // A file that cannot be written stops nothing: every module is flushed
+    // and cleaned up, and the run ends with the first failure's code.
+    messages->BeginClosing();
     Clear();
-    // The clearing is complete; a state block that could not be written
-    // still fails the run.
-    if (state_files.Failed()) throw ErrorCode{kStateFileWriteErrorCode};
+    int failure = messages->EndClosing();
+    if (failure == 0 && state_files.Failed()) failure = kStateFileWriteErrorCode;
+    if (failure != 0) {
+      *messages
+          << "FATAL: not every output could be written (the ERROR entries name the files); the run ends "
+             "with code "
+          << failure << "[end-entry]";
+      throw ErrorCode{failure};
+    }
   } catch (...) {
+    messages->EndClosing();
     *messages << "FATAL: Exception in Modellapplication::ClearMemory() caught!"
               << "[end-entry]";
     throw;
   }
+}
+
+template <typename Step>
+void ModellApplication::KeepGoing(std::string_view module, Step&& step) {
+  try {
+    try {
+      step();
+    } catch (const std::bad_alloc&) {
+      RaiseMemoryError(messages, std::string(module), "while its outputs are written");
+    }
+  } catch (ErrorCode code) {
+    messages->NoteOutputFailure(code);
+  } catch (...) {
+    messages->NoteOutputFailure(kUnexpectedErrorCode);
+  }
+}
+
+void ModellApplication::FlushOutputs() {
+  for (std::size_t k = 0; k < interpolators.size(); ++k) {
+    if (!interpolators[k]) continue;
+    Running(k);
+    KeepGoing(running_, [&] { interpolators[k]->FlushBuffers(); });
+  }
+  const auto flush = [this](auto& module) {
+    if (module) KeepGoing(module->name, [&] { module->FlushBuffers(); });
+  };
+  flush(evapotranspiration);
+  flush(snow);
+  flush(interception);
+  flush(infiltration);
+  flush(routing);
+  flush(superposition);
+  if (special_output) KeepGoing(special_output->name, [&] { special_output->FlushAll(); });
+  flush(assimilation);
+  flush(defaults);
 }
 
 void ModellApplication::Clear() {
@@ -523,45 +666,43 @@ void ModellApplication::Clear() {
   *messages << "free memory ..."
             << "[end-entry]";
 
-  // Buffered outputs.
-  for (auto& interpolator : interpolators)
-    if (interpolator) interpolator->FlushBuffers();
-  if (evapotranspiration) evapotranspiration->FlushBuffers();
-  if (snow) snow->FlushBuffers();
-  if (interception) interception->FlushBuffers();
-  if (infiltration) infiltration->FlushBuffers();
-  if (routing) routing->FlushBuffers();
-  if (superposition) superposition->FlushBuffers();
-  if (special_output) special_output->FlushAll();
-  if (assimilation) assimilation->FlushBuffers();
-  if (defaults) defaults->FlushBuffers();
+  FlushOutputs();
 
   // Interpolators, last to first.
-  for (std::size_t k = interpolators.size(); k-- > 1;)
-    if (interpolators[k]) interpolators[k]->CleanUp();
+  for (std::size_t k = interpolators.size(); k-- > 1;) {
+    if (!interpolators[k]) continue;
+    Running(k);
+    KeepGoing(running_, [&] { interpolators[k]->CleanUp(); });
+  }
   settings.meteo_names.clear();
   *messages << "meteointerpolators are freed..."
             << "[end-entry]";
 
   // Tracer storages.
-  if (snow) snow->FreeTracers();
-  if (interception) interception->FreeTracers();
-  if (infiltration) infiltration->FreeTracers();
+  const auto free_tracers = [this](auto& module) {
+    if (module) KeepGoing(module->name, [&] { module->FreeTracers(); });
+  };
+  free_tracers(snow);
+  free_tracers(interception);
+  free_tracers(infiltration);
 
   // Clean-ups; the routing model writes the state file, the soil and snow
   // models append their blocks.
-  if (routing) routing->CleanUp();
-  if (infiltration) infiltration->CleanUp();
-  if (interception) interception->CleanUp();
-  if (snow) snow->CleanUp();
-  if (evapotranspiration) evapotranspiration->CleanUp();
-  if (radiation_correction) radiation_correction->CleanUp();
-  if (superposition) superposition->CleanUp();
-  if (precipitation_correction) precipitation_correction->CleanUp();
-  if (tracer_ini) tracer_ini->CleanUp();
-  if (special_output) special_output->CleanUp();
-  if (assimilation) assimilation->CleanUp();
-  if (defaults) defaults->CleanUp();
+  const auto clean_up = [this](auto& module) {
+    if (module) KeepGoing(module->name, [&] { module->CleanUp(); });
+  };
+  clean_up(routing);
+  clean_up(infiltration);
+  clean_up(interception);
+  clean_up(snow);
+  clean_up(evapotranspiration);
+  clean_up(radiation_correction);
+  clean_up(superposition);
+  clean_up(precipitation_correction);
+  clean_up(tracer_ini);
+  clean_up(special_output);
+  clean_up(assimilation);
+  clean_up(defaults);
 
   control_file.clear();
   control_file_intern.clear();

@@ -29,9 +29,11 @@
 #include <iosfwd>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "app/interpolator_slot.h"
+#include "app/run_lock.h"
 #include "framework/memory.h"
 #include "framework/types.h"
 #include "setup/settings.h"
@@ -65,6 +67,8 @@ inline constexpr int kMenuFlushAndContinue = 3;
 // an immediate cancellation.
 inline constexpr int kCancelledAfterStep = 99;
 inline constexpr int kCancelledNowCode = 98;
+// The interrupt state while the menu waits for its answer.
+inline constexpr int kMenuOpen = -1;
 // Date fields of a pass without any interpolator.
 inline constexpr int kNoDate = -9999;
 
@@ -134,8 +138,8 @@ class ModellApplication : public memory_handling {
   using pass_observer = std::function<void(ModellApplication&)>;
   void InstallPassObserver(pass_observer observer);
 
-  // 0: no Ctrl-C pending; 1: pressed (set by the handler); 99: cancelled
-  // after the current step.
+  // 0: no Ctrl-C pending; 1: pressed (set by the handler); kMenuOpen while
+  // the menu waits for its answer; 99: cancelled after the current step.
   volatile std::sig_atomic_t interrupt_state = 0;
   bool run_finished = false;
   std::string control_file;
@@ -152,6 +156,10 @@ class ModellApplication : public memory_handling {
   // The state file of the run (settings.state_files points here): when one
   // of its blocks could not be written, the clearing ends with code 16.
   state_file_session state_files;
+
+  // The lock of the output folder, taken at the set-up and released when
+  // the application goes (after its modules), also after a fatal error.
+  std::unique_ptr<run_lock> output_lock;
 
   // ---- modules, in construction order
   std::unique_ptr<grid_table> grids;
@@ -183,14 +191,28 @@ class ModellApplication : public memory_handling {
   }
   model_date DateOfCurrentRecord();
   bool EveryInterpolatorAtEnd();
+  bool InputEndsWithCurrentRecord();
   int VegetationInterval();
   void ShowInterruptMenu();
-  void CancelAfterCurrentStep();
+  void EndWithCurrentStep();
   void FlushForMenu();
   void WriteGridStatistics();
   void Clear();
+  // Flushes every module's buffered rows, each module even when an earlier
+  // one failed (KeepGoing); the clearing's order.
+  void FlushOutputs();
+  // Runs one module's part of the closing of the run: a failure is noted
+  // with the message stream (an allocation failure reported first) and the
+  // closing goes on.
+  template <typename Step>
+  void KeepGoing(std::string_view module, Step&& step);
+  void WriteRowsAfterFatalError(int code);
+  // The module at work, named in the report of an allocation failure.
+  void Running(std::size_t interpolator);
 
   pass_observer pass_observer_;
+  std::string_view running_ = "ModellApplication";
+  long long steps_computed_ = 0;
 };
 
 }  // namespace velmo

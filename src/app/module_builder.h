@@ -3,6 +3,7 @@
 #pragma once
 
 #include <memory>
+#include <new>
 #include <utility>
 
 #include "framework/diagnostics.h"
@@ -13,7 +14,7 @@ namespace velmo {
 inline constexpr int kSpecialOutputErrorCode = 104;
 
 struct module_build_options {
-  // Code for an exception that is no code (bad_alloc, a library's exception).
+  // Code for an exception that is no code (a library's exception).
   int other_failure = kUnexpectedErrorCode;
   // False for a module that is set ready only once it is linked: the caller
   // calls SetReady(1) where that module's slot says so.
@@ -23,14 +24,18 @@ struct module_build_options {
 // Builds a module with `make` (a callable returning std::unique_ptr<Module>),
 // sets it ready and stores it in `slot`. A thrown code passes unchanged: the
 // module has logged its entry, and the application's handler adds its own
-// line. Any other exception becomes `options.other_failure`, without an entry
-// of its own. On failure `slot` is left as it was.
+// line. So does a failed allocation (std::bad_alloc), which the application
+// reports naming the module it was building. Any other exception becomes
+// `options.other_failure`, without an entry of its own. On failure `slot` is
+// left as it was.
 template <typename Module, typename Make>
 Module& BuildModule(std::unique_ptr<Module>& slot, Make&& make, module_build_options options = {}) {
   std::unique_ptr<Module> module;
   try {
     module = std::forward<Make>(make)();
   } catch (ErrorCode) {
+    throw;
+  } catch (const std::bad_alloc&) {
     throw;
   } catch (...) {
     throw ErrorCode{options.other_failure};

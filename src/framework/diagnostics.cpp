@@ -3,6 +3,7 @@
 
 #include <ctime>
 #include <iostream>
+#include <utility>
 
 namespace velmo {
 namespace {
@@ -15,6 +16,11 @@ constexpr int kDiagOpenError = 320;
 void RaiseFatal(MessageStream* messages, const std::string& text, int code) {
   if (messages) *messages << text << "[end-entry]";
   throw ErrorCode{code};
+}
+
+void OutputFailed(MessageStream* messages, ErrorCode code) {
+  if (!messages || !messages->Closing()) throw ErrorCode{code};
+  messages->NoteOutputFailure(code);
 }
 
 std::string LocalTimeStamp() {
@@ -183,12 +189,28 @@ void MessageStream::Close() {
   piece_xml_.clear();
 }
 
+void MessageStream::BeginClosing() {
+  closing_ = true;
+  first_output_failure_ = 0;
+}
+
+int MessageStream::EndClosing() {
+  closing_ = false;
+  return std::exchange(first_output_failure_, 0);
+}
+
+void MessageStream::NoteOutputFailure(int code) {
+  if (first_output_failure_ == 0) first_output_failure_ = code;
+}
+
 void MessageStream::WriteDiagPiece(const std::string* piece) {
   std::string text;
   if (piece) {
     size_t prefix_length = 0;
     int level = PrefixLevel(*piece, &prefix_length);
     if (level >= 0) {
+      // The closing goes on after a failed file: not a fatal entry.
+      if (level == kFatal && closing_) level = kError;
       entry_level_ = level;
       if (!at_entry_start_) {
         if (element_open_ && FileWritable()) file_ << "\"/>\n";

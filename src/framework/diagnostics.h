@@ -49,6 +49,16 @@ class MessageStream {
   const std::string& DiagFileName() const { return diag_file_name_; }
   int MaxLevel() const { return max_level_; }
 
+  // While a run is being closed (its clearing, or its tables written after a
+  // fatal error) a failed output file must not stop the closing: its FATAL
+  // entry is kept as an ERROR entry, the writer notes its code here
+  // (WriteOutputFile) and the closing goes on with the next file.
+  // EndClosing returns the first code noted, 0 when every file was written.
+  void BeginClosing();
+  int EndClosing();
+  bool Closing() const { return closing_; }
+  void NoteOutputFailure(int code);
+
   // Level of a prefix at the start of `text`, or -1 when it has none.
   static int PrefixLevel(std::string_view text, size_t* prefix_length = nullptr);
   // The XML escaping of one text piece (without the end-marker handling);
@@ -75,10 +85,28 @@ class MessageStream {
   std::string diag_file_name_;
   int max_level_ = kDebug;
   bool closed_ = false;
+  bool closing_ = false;
+  int first_output_failure_ = 0;
 };
 
 // Writes `text` as one entry (when there is a stream) and throws `code`.
 [[noreturn]] void RaiseFatal(MessageStream* messages, const std::string& text, int code);
+
+// A failed output file (its entry written): while the run is being closed
+// its code is noted with the message stream, so that the closing goes on;
+// otherwise the code is thrown on.
+void OutputFailed(MessageStream* messages, ErrorCode code);
+
+// Runs `write`, the writing of one output file whose failures throw their
+// code after their entry, and hands a failure to OutputFailed.
+template <typename Write>
+void WriteOutputFile(MessageStream* messages, Write&& write) {
+  try {
+    write();
+  } catch (ErrorCode code) {
+    OutputFailed(messages, code);
+  }
+}
 
 // Local time as YYYY-MM-DDTHH:MM:SS.
 std::string LocalTimeStamp();

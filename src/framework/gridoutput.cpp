@@ -61,16 +61,18 @@ struct interval_ends {
 };
 
 // The step ends a day when its end, shifted by interval_end_shift hours, is
-// midnight.
+// midnight (`date` in its end-of-day form).
 bool IsEndOfDay(const model_date& date, double interval_end_shift) {
   const int shifted_minute = static_cast<int>(date.minute + kMinutesPerHour * interval_end_shift);
   return shifted_minute + kMinutesPerHour * date.hour == kMinutesPerDay;
 }
 
-interval_ends IntervalEnds(const model_date& date, double interval_end_shift,
-                           const std::array<int, 5>& key_factors, date_key_t end_date_key) {
+// `day_form`: the step's date in its end-of-day form (EndOfDayForm).
+interval_ends IntervalEnds(const model_date& step, const model_date& day_form, double interval_end_shift,
+                           const model_date& end_date) {
   interval_ends ends;
-  ends.run_end = date_key(date, key_factors) >= end_date_key;
+  ends.run_end = AtOrAfter(step, end_date);
+  const model_date& date = day_form;
   ends.day_end = IsEndOfDay(date, interval_end_shift);
   const bool valid_month = date.month >= 1 && date.month <= kLastMonth;
   ends.month_end = ends.day_end && valid_month && date.day == DaysInMonth(date.month, date.year);
@@ -524,7 +526,8 @@ void modelobject::WriteGridOutput(int index, int restrict_to_region, bool skip_p
       }
     };
   }
-  const interval_ends ends = IntervalEnds(current_date, interval_end_shift, date_key_factors, end_date_key);
+  const model_date day_form = EndOfDayForm(current_date, interval_end_shift);
+  const interval_ends ends = IntervalEnds(current_date, day_form, interval_end_shift, end_date);
   const int code = entry.write_code;
   const bool write_due = GridWriteDue(code, ends);
   if (accumulate.before && !write_due)
@@ -565,7 +568,8 @@ void modelobject::WriteGridOutput(int index, int restrict_to_region, bool skip_p
     finish.after = [&](int r) {
       if (mask.Covers(r)) ResetValidRow(mask, r, entry.sum_grid[r], 0.0);
     };
-    WriteGridRows(PeriodFileName(entry.sum_file_name, entry.period_code, current_date), entry.sum_grid,
+    // Named after the period that ends, also when its last step is stamped 00:00.
+    WriteGridRows(PeriodFileName(entry.sum_file_name, entry.period_code, day_form), entry.sum_grid,
                   WriteAsciiGrids, WriteDoubleGrids, WriteNetcdfGrids, true, finish);
     entry.step_count = 0.0;
   }
@@ -576,7 +580,8 @@ void modelobject::WriteStackOutput(int index) {
   grid_entry& entry = (*grids)[index];
   if ((entry.write_code == 0 && entry.period_code == 0) || !entry.layers) return;
 
-  const interval_ends ends = IntervalEnds(current_date, interval_end_shift, date_key_factors, end_date_key);
+  const interval_ends ends = IntervalEnds(current_date, EndOfDayForm(current_date, interval_end_shift),
+                                          interval_end_shift, end_date);
   const int code = entry.write_code;
   if (!StackWriteDue(code, ends)) return;
   const std::string file =

@@ -106,10 +106,8 @@ int PeriodNameOwner(const grid_table& table, int index, const std::string& sourc
 
 // The table, or the table object itself, cannot be had.
 [[noreturn]] void RaiseTableAllocationError(MessageStream* messages) {
-  if (messages)
-    *messages << "FATAL: no free grid found in memory(1) \n"
-              << "[end-entry]";
-  throw ErrorCode{kGridTableAllocationCode};
+  RaiseMemoryError(messages, "ModellApplication",
+                   "grid table of " + std::to_string(kGridTableSize) + " entries");
 }
 
 }  // namespace

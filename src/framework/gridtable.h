@@ -41,7 +41,6 @@ inline constexpr int kGridTableSize = 1001;
 inline constexpr int kGridTableLimit = 1000;
 
 // Codes of the grid table.
-inline constexpr int kGridTableAllocationCode = 1;
 inline constexpr int kNoFreeGridCode = 12;
 inline constexpr int kMissingGridCode = 33;
 

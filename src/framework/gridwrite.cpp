@@ -5,7 +5,9 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <filesystem>
 #include <functional>
+#include <system_error>
 
 #include "framework/diagnostics.h"
 #include "framework/gridio.h"
@@ -265,8 +267,21 @@ class NetcdfRecordWriter {
   std::vector<float> floats_;
 };
 
+// After a failed write of a grid or stack file: a file of its own that the
+// write left cut or empty is removed; while the run is being closed the
+// failure is noted and the closing goes on, else it ends the run.
+void AfterFailedWrite(modelobject& owner, const std::string& name, bool netcdf, ErrorCode code) {
+  if (!netcdf) {
+    std::string file = name;
+    modelobject::PrefixPath(owner.DefaultOutputDirectory.get(), file);
+    std::error_code ignored;
+    if (std::filesystem::is_regular_file(file, ignored)) std::filesystem::remove(file, ignored);
+  }
+  OutputFailed(owner.messages, code);
+}
+
 void WriteGridFile(modelobject& owner, const std::string& grid_name, double** grid, bool ascii,
-                   bool double_precision, bool netcdf, bool masked, const grid_row_work& work) {
+                   bool double_precision, bool netcdf, bool masked, const grid_row_work& work) try {
   InterruptGuard no_interrupt;
   std::string file = grid_name;
   modelobject::PrefixPath(owner.DefaultOutputDirectory.get(), file);
@@ -286,6 +301,8 @@ void WriteGridFile(modelobject& owner, const std::string& grid_name, double** gr
   } else {
     WriteBinaryGrid<float>(owner, file, grid, masked, work);
   }
+} catch (ErrorCode code) {
+  AfterFailedWrite(owner, grid_name, netcdf, code);
 }
 
 template <typename T>
@@ -341,7 +358,7 @@ void modelobject::WriteGridRows(const std::string& grid_name, double** grid, boo
 }
 
 void modelobject::WriteStack(const std::string& stack_name, double*** stack, int numlevels, bool ascii,
-                             bool double_precision, bool netcdf) {
+                             bool double_precision, bool netcdf) try {
   InterruptGuard no_interrupt;
   std::string file = stack_name;
   PrefixPath(DefaultOutputDirectory.get(), file);
@@ -390,6 +407,8 @@ void modelobject::WriteStack(const std::string& stack_name, double*** stack, int
     WriteAsciiStackValues(*this, file, out.get(), stack, numlevels);
   }
   if (!out.Close()) RaiseFatal(messages, "FATAL: error closing " + file, kWrittenFileCloseErrorCode);
+} catch (ErrorCode code) {
+  AfterFailedWrite(*this, stack_name, netcdf, code);
 }
 
 }  // namespace velmo

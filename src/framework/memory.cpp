@@ -10,7 +10,6 @@ namespace velmo {
 namespace {
 
 constexpr int kMatrixAllocationCode = 1;
-constexpr int kObjectAllocationCode = 81;
 
 long long PowerOfTwo(double exponent) { return 1LL << static_cast<int>(exponent); }
 
@@ -53,7 +52,20 @@ std::vector<int> MatrixBlockRows(int row_lo, int row_hi, int col_hi) {
   return blocks;
 }
 
+void RaiseMemoryError(MessageStream* messages, const std::string& owner, const std::string& what) {
+  if (messages) *messages << "FATAL: memory allocation error in " << owner << " (" << what << ")[end-entry]";
+  throw ErrorCode{kMemoryErrorCode};
+}
+
 double memory_handling::CountHalvings(double x) { return HalvingsOf(x); }
+
+namespace {
+
+std::string MatrixText(long long rows, long long values) {
+  return "matrix of " + std::to_string(rows) + " rows of " + std::to_string(values) + " values";
+}
+
+}  // namespace
 
 double** memory_handling::matrix(int row_lo, int row_hi, int /*col_lo*/, int col_hi, int table_hi) {
   const std::vector<int> blocks = MatrixBlockRows(row_lo, row_hi, col_hi);
@@ -61,12 +73,20 @@ double** memory_handling::matrix(int row_lo, int row_hi, int /*col_lo*/, int col
     RaiseFatal(messages, "FATAL: too long matrix rows", kMatrixAllocationCode);
   const int top = std::max(row_hi, table_hi);
   auto** table = static_cast<double**>(std::calloc(static_cast<size_t>(top) + 1, sizeof(double*)));
-  if (!table) RaiseFatal(messages, "FATAL: memory allocation error 1 in matrix()", kMatrixAllocationCode);
+  const long long row_count = std::max(row_hi - row_lo + 1, 0);
+  if (!table) RaiseMemoryError(messages, name, MatrixText(row_count, col_hi + 1LL));
   const size_t row_length = static_cast<size_t>(col_hi) + 1;
   int row = row_lo;
   for (int rows : blocks) {
     auto* block = static_cast<double*>(std::calloc(static_cast<size_t>(rows) * row_length, sizeof(double)));
-    if (!block) RaiseFatal(messages, "FATAL: memory allocation error 2 in matrix()", kMatrixAllocationCode);
+    if (!block) {
+      // The blocks made so far go (each is owned by its first row), so that
+      // the report can be written.
+      for (int first = row_lo, k = 0; first < row; first += blocks[static_cast<size_t>(k++)])
+        std::free(table[first]);
+      std::free(table);
+      RaiseMemoryError(messages, name, MatrixText(row_count, col_hi + 1LL));
+    }
     for (int r = 0; r < rows; ++r) table[row + r] = block + static_cast<size_t>(r) * row_length;
     row += rows;
   }
@@ -92,16 +112,23 @@ void memory_handling::FreeMatrix(double** table, int row_lo, int row_hi, int /*c
 double*** memory_handling::Matrix3D(int i_lo, int i_hi, int /*j_lo*/, int j_hi, int k_hi, int table_hi) {
   const int top = std::max(i_hi, table_hi);
   auto*** table = static_cast<double***>(std::calloc(static_cast<size_t>(top) + 1, sizeof(double**)));
-  if (!table)
-    RaiseFatal(messages, "FATAL: memory allocation error (1) in 3_d_matrix()", kMatrixAllocationCode);
+  const auto failed = [&](double*** allocated) {
+    Free3DMatrix(allocated, i_lo, i_hi, 0, j_hi, k_hi, table_hi);
+    RaiseMemoryError(messages, name,
+                     "stack of " + std::to_string(std::max(i_hi - i_lo + 1, 0)) + " rows of " +
+                         std::to_string(j_hi + 1LL) + " columns of " + std::to_string(k_hi + 1LL) +
+                         " levels");
+  };
+  if (!table) failed(nullptr);
   const size_t depth = static_cast<size_t>(k_hi) + 1;
   for (int i = i_lo; i <= i_hi; ++i) {
     auto** rows = static_cast<double**>(std::calloc(static_cast<size_t>(j_hi) + 1, sizeof(double*)));
-    if (!rows)
-      RaiseFatal(messages, "FATAL: memory allocation error (2) in 3_d_matrix()", kMatrixAllocationCode);
+    if (!rows) failed(table);
     auto* block = static_cast<double*>(std::calloc((static_cast<size_t>(j_hi) + 1) * depth, sizeof(double)));
-    if (!block)
-      RaiseFatal(messages, "FATAL: memory allocation error (3) in 3_d_matrix()", kMatrixAllocationCode);
+    if (!block) {
+      std::free(rows);
+      failed(table);
+    }
     // Entry 0 owns the block; entries 1.. address it by column.
     for (int j = 0; j <= j_hi; ++j) rows[j] = block + static_cast<size_t>(j) * depth;
     table[i] = rows;
@@ -131,7 +158,7 @@ void* memory_handling::AllocateZeroed(std::size_t byte_count, int error_number) 
 void memory_handling::RaiseAllocationError(int error_number) {
   if (messages)
     *messages << "FATAL: memory allocation error in " << name << " (" << error_number << "[end-entry]";
-  throw ErrorCode{kObjectAllocationCode};
+  throw ErrorCode{kMemoryErrorCode};
 }
 
 owned_matrix& owned_matrix::operator=(owned_matrix&& other) noexcept {

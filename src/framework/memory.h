@@ -17,6 +17,15 @@ inline constexpr long long kMaxBlockBytes = 2147480000LL;
 // Bookkeeping bytes the block sizing reserves per block.
 inline constexpr long long kBlockOverhead = 24;
 
+// Code of a run that ends because memory could not be allocated.
+inline constexpr int kMemoryErrorCode = 81;
+
+// Logs "FATAL: memory allocation error in <owner> (<what>)" and throws 81:
+// the one report of every allocation that fails, naming the module and what
+// was being allocated.
+[[noreturn]] void RaiseMemoryError(MessageStream* messages, const std::string& owner,
+                                   const std::string& what);
+
 // Number of rows per data block that `memory_handling::matrix` uses for a
 // matrix of rows row_lo..row_hi with col_hi + 1 doubles per row. Returns an
 // empty list when a single row is too long.

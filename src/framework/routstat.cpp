@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <limits>
 
+#include "framework/diagnostics.h"
 #include "framework/interrupt.h"
 
 namespace velmo {
@@ -158,10 +159,12 @@ void routstatistic::WriteEfficiency(const comparison_sums& linear, const compari
     zones[z].weight_sum = 1.0;
   }
 
-  InterruptGuard guard;
-  OpenFile("a");
-  std::fwrite(text.data(), 1, text.size(), file);
-  CloseFile();
+  WriteOutputFile(messages, [&] {
+    InterruptGuard guard;
+    OpenFile("a");
+    std::fwrite(text.data(), 1, text.size(), file);
+    CloseFile();
+  });
 }
 
 }  // namespace velmo

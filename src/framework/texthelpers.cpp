@@ -1,6 +1,7 @@
 // Readers of the key syntax: "key = value;" pairs, value lists, brace blocks and token lists.
 #include "framework/texthelpers.h"
 
+#include <algorithm>
 #include <cctype>
 #include <sstream>
 #include <stdexcept>
@@ -142,5 +143,7 @@ void KeepSubstring(std::string& buffer, std::size_t start, long last_offset) {
   }
   buffer = buffer.substr(start, static_cast<std::size_t>(last_offset) + 1);
 }
+
+void UseSlashes(std::string& path) { std::replace(path.begin(), path.end(), '\\', '/'); }
 
 }  // namespace velmo

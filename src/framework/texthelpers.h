@@ -84,6 +84,11 @@ class BraceBlockCollector {
 // the quote is a separator). Returns the size of `tokens` afterwards.
 int SplitTokens(const std::string& text, const std::string& separators, std::vector<std::string>& tokens);
 
+// A file path as this system takes it: a backslash (as control files and
+// lists written on other systems hold them, "meteo\precipitation.txt") is a
+// folder separator.
+void UseSlashes(std::string& path);
+
 // Offset of the first occurrence of `pattern`; 0 when it does not occur.
 std::size_t FindSubstringOffset(const std::string& text, const std::string& pattern);
 

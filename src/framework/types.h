@@ -45,6 +45,48 @@ constexpr int DaysInMonth(int month, int year) {
   return month == 2 && IsLeapYear(year) ? 29 : kMonthLengths[static_cast<size_t>(month)];
 }
 
+// Minutes from a fixed origin of the Gregorian calendar to a date: the real
+// time, so that 24:00 of a day is 00:00 of the next one and a month counts its
+// own days. Days, hours and minutes beyond their range count on (day 31 of
+// April is 1 May). Used where a date is compared with the end of the run.
+constexpr long long CalendarMinutes(const model_date& d) {
+  // Days from 1 March of year 0, months counted from March so that the leap
+  // day comes last (a year of 365 or 366 days, a 400-year cycle of 146097).
+  const long long year = static_cast<long long>(d.year) - (d.month <= 2 ? 1 : 0);
+  const long long era = (year >= 0 ? year : year - 399) / 400;
+  const long long year_of_era = year - era * 400;
+  const long long month = d.month > 2 ? d.month - 3 : d.month + 9;
+  const long long day_of_year = (153 * month + 2) / 5 + d.day - 1;
+  const long long day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
+  const long long days = era * 146097 + day_of_era;
+  return (days * kHoursPerDay + d.hour) * kMinutesPerHour + d.minute;
+}
+
+// Whether `date` lies at or after `end` in real time.
+constexpr bool AtOrAfter(const model_date& date, const model_date& end) {
+  return CalendarMinutes(date) >= CalendarMinutes(end);
+}
+
+// The date that the day-based terms of a step take (the sun of the day, the
+// end of a day, month or year): a step that ends at 00:00 ends the day
+// before, as one stamped 24:00 does, so it becomes hour 24 of that day. Every
+// other date stays as it is. `interval_end_shift` (hours) moves the data time
+// to the end of the step.
+constexpr model_date EndOfDayForm(const model_date& step, double interval_end_shift) {
+  const int end_of_step =
+      static_cast<int>(step.minute + kMinutesPerHour * interval_end_shift) + kMinutesPerHour * step.hour;
+  if (end_of_step != 0 || step.month < 1 || step.month > 12) return step;
+  model_date day_before = step;
+  day_before.hour += kHoursPerDay;
+  if (--day_before.day >= 1) return day_before;
+  if (--day_before.month < 1) {
+    day_before.month = 12;
+    --day_before.year;
+  }
+  day_before.day = DaysInMonth(day_before.month, day_before.year);
+  return day_before;
+}
+
 // Georeference of a raster as in the ASCII header; row 1 is the northernmost.
 struct grid_header {
   int ncols = 0;

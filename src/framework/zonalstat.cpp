@@ -157,12 +157,12 @@ zonalstatistic::zonalstatistic(int& error_code, MessageStream* messages_, double
         carried_divisor.assign(static_cast<size_t>(zone_count) + 1, 0.0);
       }
     } catch (const std::bad_alloc&) {
-      if (messages)
-        *messages << "FATAL: no free memory in zonalstatistik::zonalstatistik "
-                  << "[end-entry]";
       row_dates = {};
       row_values = {};
-      error_code = kConstructionErrorCode;
+      if (messages)
+        *messages << "FATAL: memory allocation error in " << file_name << " (rows of the statistics table)"
+                  << "[end-entry]";
+      error_code = kMemoryErrorCode;
       return;
     }
     ClearSums(zones, zone_count);
@@ -321,6 +321,10 @@ int zonalstatistic::EndStep(int year, int month, int day, int hour, int minute, 
 
 void zonalstatistic::FlushRows() {
   if (type < 0 || row_count == 0) return;
+  WriteOutputFile(messages, [this] { AppendRows(); });
+}
+
+void zonalstatistic::AppendRows() {
   InterruptGuard guard;
   OpenFile("a");
   std::string text;

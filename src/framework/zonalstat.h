@@ -86,7 +86,9 @@ class zonalstatistic {
   virtual void OpenFile(const char* mode);
   // Closes the file; throws 16 when a write or the close failed.
   virtual void CloseFile();
-  // Appends the buffered rows to the file.
+  // Appends the buffered rows to the file (rows are written once, also when
+  // writing fails; while the run is being closed a failure is noted, not
+  // thrown: WriteOutputFile).
   virtual void FlushRows();
 
   // Adds one cell of zone index `zone` with value `value` and weight `weight`.
@@ -273,6 +275,7 @@ class zonalstatistic {
   const std::string& FileName() const { return file_name; }
 
  protected:
+  void AppendRows();
   bool Averages() const { return type == 1 || type == 2 || type == 5; }
   bool HasZoneColumns() const { return type == 2 || type == 4; }
   bool HasListedColumns() const { return type == 5 || type == 6; }

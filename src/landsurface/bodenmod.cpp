@@ -54,6 +54,18 @@ std::string Formatted(const char* format, auto... values) {
 
 // ============================================================== construction
 
+// The delayed baseflow storage starts empty whatever QBBini says: one warning
+// for the run, naming the first subbasin that gives another value.
+void bodenmodellklasse::WarnOfUnusedInitialBaseflow() {
+  for (size_t i = 1; i < parameters.size(); ++i) {
+    if (parameters[i].QBBini == 0.0) continue;
+    *messages << "WARNING: QBBini of subbasin " << code[i] << " is " << parameters[i].QBBini << " in "
+              << section_buffer << ", but the delayed baseflow storage starts empty: QBBini is not used"
+              << "[end-entry]";
+    return;
+  }
+}
+
 bodenmodellklasse::bodenmodellklasse(MessageStream* stream, const model_settings& settings,
                                      grid_table* shared_grids)
     : teilmodellklasse(stream, settings, kSoilModelName, shared_grids, true) {
@@ -92,6 +104,7 @@ bodenmodellklasse::bodenmodellklasse(MessageStream* stream, const model_settings
 
   parameters =
       ReadSubbasinParameters(*this, code, subbasin_code_map.data(), largest_subbasin_code, time_interval);
+  WarnOfUnusedInitialBaseflow();
   // The subbasin values the cell step uses, side by side.
   cell_parameters.resize(parameters.size());
   for (size_t i = 1; i < parameters.size(); ++i) {

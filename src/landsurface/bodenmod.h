@@ -248,6 +248,7 @@ class bodenmodellklasse : public teilmodellklasse {
                                    double value) const;
 
  private:
+  void WarnOfUnusedInitialBaseflow();
   // Construction, in its order.
   void LookUpGrids();
   void CheckCellInputs();

@@ -356,6 +356,10 @@ bool verdunstungsmodellklasse::BeginStep(int minute, int hour, int day, int mont
     if (grid->statistics) grid->statistics->StartStep();
 
   DaylightFraction();
+  // The seasonal terms of a step that ends at 00:00 are those of the day it ends.
+  const model_date step = EndOfDayForm(current_date, interval_end_shift);
+  day = step.day;
+  month = step.month;
   const int method = parameters.method;
   night = is_night != 0 || method == kHamon || method == kHaude;
   daylight_steps = 0;
@@ -381,13 +385,14 @@ void verdunstungsmodellklasse::SetUpSubSteps() {
   daylight_steps = std::max(1, static_cast<int>(std::ceil(daylight_hours - kSubStepRounding)));
   daylight_step_hours = daylight_hours / daylight_steps;
   cos_zenith.resize(static_cast<std::size_t>(daylight_steps));
-  const double start =
-      current_date.hour + time_shift + interval_end_shift - step_hours + night_before_sunrise;
+  // A step that ends at 00:00 lies in the day it ends.
+  const model_date step = EndOfDayForm(current_date, interval_end_shift);
+  const double start = step.hour + time_shift + interval_end_shift - step_hours + night_before_sunrise;
   for (int i = 0; i < daylight_steps; ++i) {
     double azimuth = 0.0;
     double elevation_angle = 0.0;
-    SunPosition(current_date.day, current_date.month, latitude, longitude,
-                start + (i + 0.5) * daylight_step_hours, azimuth, elevation_angle);
+    SunPosition(step.day, step.month, latitude, longitude, start + (i + 0.5) * daylight_step_hours, azimuth,
+                elevation_angle);
     cos_zenith[static_cast<std::size_t>(i)] = std::cos(pi * 0.5 - elevation_angle);
   }
 }
@@ -553,9 +558,10 @@ void verdunstungsmodellklasse::SingleLayerRow(int r) {
   const etp_parameters& p = parameters;
   const double dt = time_interval;
   const double fd = day_fraction;
-  const int month = current_date.month;
+  const model_date step = EndOfDayForm(current_date, interval_end_shift);
+  const int month = step.month;
   const double hamon_factor =
-      Method == kHamon ? HamonMonthlyFactor(p.hamon_factors, current_date.day, month, month_lengths) : 0.0;
+      Method == kHamon ? HamonMonthlyFactor(p.hamon_factors, step.day, month, month_lengths) : 0.0;
   const double haude_factor = p.haude_factors[static_cast<std::size_t>(month)];
   const double open_water_factor = p.hamon_open_water_factor;
   const double coast_factor = p.coast_factor;

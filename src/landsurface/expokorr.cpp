@@ -196,7 +196,9 @@ void expokorrklasse::RunTimeStep(int minute, int hour, int day, int month, int y
     return;
   }
   if (slopes.empty()) PrepareSlopeTerms();
-  ComputeStep(day, month, hour, minute);
+  // A step that ends at 00:00 lies in the day it ends.
+  const model_date step = EndOfDayForm(model_date{minute, hour, day, month, year}, interval_end_shift);
+  ComputeStep(step.day, step.month, step.hour, step.minute);
   FinishStep();
 }
 

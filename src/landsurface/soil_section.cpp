@@ -206,7 +206,7 @@ std::vector<subbasin_parameters> ReadSubbasinParameters(modelobject& reader,
       // Baseflow divides by m and takes the logarithm of Tkorr.
       if (row == kRowM && !(value > 0.0))
         RaiseNonPositive(
-            reader, "recession parameter m for subbasin " + std::to_string(code) + " is negative!", value);
+            reader, "recession parameter m for subbasin " + std::to_string(code) + " must be above 0", value);
       if (row == kRowTkorr && !(value > 0.0))
         RaiseNonPositive(
             reader, "transmissivity scaling Tkorr for subbasin " + std::to_string(code) + " is not positive!",

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdarg>
+#include <cstdio>
 #include <new>
 
 #include "framework/diagnostics.h"
@@ -141,6 +142,9 @@ meteointerpol::meteointerpol(int& error_code, MessageStream* stream, const std::
   } catch (ErrorCode code) {
     error_code = code;
     throw;
+  } catch (const std::bad_alloc&) {
+    error_code = kMemoryErrorCode;
+    RaiseMemoryError(messages, name, "while it is built");
   } catch (...) {
     error_code = kUnexpectedErrorCode;
     throw ErrorCode{kUnexpectedErrorCode};
@@ -208,6 +212,10 @@ void meteointerpol::Construct(const model_settings& settings, int entry) {
 
   // 5.
   ReadSection();
+  if (section.scenario_use == 1 && !IsGridScenario(section.scenario_method) && section.scenario_rows.empty())
+    *messages << "WARNING: the scenarios of " << name << " (method " << section.scenario_method
+              << ") have no scenario rows: its values stay as they are interpolated"
+              << "[end-entry]";
   RefuseShortStepRegression();
   // No regression until one is read or fitted.
   const double missing = MissingResult(section.nodata);
@@ -468,6 +476,32 @@ void meteointerpol::GetCurrentDate(int& minute, int& hour, int& day, int& month,
 void meteointerpol::SetEndDateToCurrent() {
   end_date = record_date;
   end_date_key = date_key(end_date, date_key_factors);
+}
+
+bool meteointerpol::InputEndsWithCurrentRecord() {
+  if (end_of_data != 0 || AtOrAfter(record_date, end_date)) return false;
+  std::string ended;
+  if (section.method == kGridListMethod) {
+    if (!GridListHasNextRecord()) ended = files[0].name;
+  } else {
+    if (IsStationMethod(section.method)) {
+      for (int j = 0; j < static_cast<int>(files.size()) && ended.empty(); ++j)
+        if (!StationFileHasNextRecord(j)) ended = files[static_cast<size_t>(j)].name;
+    }
+    if (ended.empty() && UsesRegressionFile(section.method) && !regression_input->HasNext())
+      ended = regression_input->FileName();
+  }
+  if (ended.empty()) return false;
+  const auto date_text = [](const model_date& d) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%d.%d.%d %02d:%02d", d.day, d.month, d.year, d.hour, d.minute);
+    return std::string(text);
+  };
+  *messages << "WARNING: the data of " << name << " end with the record of " << date_text(record_date)
+            << " in " << ended << ", before the end date " << date_text(end_date)
+            << ": the run ends with this record, and every output due at the end of the run is written for it"
+            << "[end-entry]";
+  return true;
 }
 
 void meteointerpol::ReadNextRecord() {

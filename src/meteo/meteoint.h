@@ -190,6 +190,10 @@ class meteointerpol : public modelobject {
   virtual int InterpolateStep(int minute, int hour, int day, int month, int year);
   virtual void ReadNextRecord();
   virtual bool IsEndOfData() { return end_of_data != 0; }
+  // Whether the input ends with the current record although the end date
+  // lies later (a file that ends early or holds the end mark); logs the
+  // WARNING that names the file and its last record.
+  virtual bool InputEndsWithCurrentRecord();
   virtual void SetEndDateToCurrent();
   virtual void FlushBuffers();
   // Returns every input file to its start record.
@@ -311,6 +315,10 @@ class meteointerpol : public modelobject {
 
   // File helpers (meteoint_files.cpp).
   [[noreturn]] void RaiseRecordError(const station_file& file, long long line) const;
+  // Whether a record follows the current one (the next block of a station
+  // file is read when the current block is used up).
+  bool StationFileHasNextRecord(int file);
+  bool GridListHasNextRecord() const;
   void CloseGridList();
 
   interpolation_section section;

@@ -173,7 +173,7 @@ void meteointerpol::RefillStationBlock(int index) {
 
 void meteointerpol::NextStationRecord(int index) {
   station_file& file = files[static_cast<size_t>(index)];
-  if (date_key(file.date, date_key_factors) >= end_date_key) {
+  if (AtOrAfter(file.date, end_date)) {
     end_of_data = 1;
     return;
   }
@@ -191,6 +191,32 @@ void meteointerpol::NextStationRecord(int index) {
   std::copy(record, record + count, file.values.begin() + 1);
   file.all_valid_equal = AllValidValuesEqual(record, file.count, section.nodata);
   ++file.read_index;
+}
+
+bool meteointerpol::StationFileHasNextRecord(int index) {
+  station_file& file = files[static_cast<size_t>(index)];
+  if (file.read_index < file.block_count) return true;
+  // The current record's values were copied out of the block.
+  RefillStationBlock(index);
+  return file.block_count > 0;
+}
+
+bool meteointerpol::GridListHasNextRecord() const {
+  const station_file& list = files[0];
+  // A file that cannot be read again is reported when the record is taken.
+  GridFile in(std::fopen(list.name.c_str(), "rb"));
+  if (!in || !Seek(in.get(), list.next_position)) return true;
+  std::string line;
+  std::string grid_name;
+  std::vector<std::string_view> tokens;
+  model_date date;
+  while (ReadWholeLine(in.get(), line)) {
+    const record_status status =
+        ParseGridListRecord(line, list.has_minutes, list.additional_columns, date, grid_name, tokens);
+    if (status == record_status::kBlank) continue;
+    return status != record_status::kEndMark;
+  }
+  return false;
 }
 
 void meteointerpol::FindGridListStart() {
@@ -240,7 +266,7 @@ void meteointerpol::FindGridListStart() {
 
 void meteointerpol::NextGridListRecord() {
   station_file& list = files[0];
-  if (date_key(list.date, date_key_factors) >= end_date_key) {
+  if (AtOrAfter(list.date, end_date)) {
     end_of_data = 1;
     CloseGridList();
   }

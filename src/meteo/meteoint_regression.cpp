@@ -43,7 +43,7 @@ void meteointerpol::NextRegressionRecord(int) {
 
 void meteointerpol::AdvanceRegressionFile() {
   const model_date station_date = record_date;
-  if (section.method == kRegressionMethod && date_key(record_date, date_key_factors) >= end_date_key) {
+  if (section.method == kRegressionMethod && AtOrAfter(record_date, end_date)) {
     end_of_data = 1;
     return;
   }

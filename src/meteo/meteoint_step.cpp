@@ -650,7 +650,9 @@ void meteointerpol::FindActiveZones() {
 }
 
 double meteointerpol::ScenarioValue(int r, int c, double x, double y) {
-  if (IsGridScenario(section.scenario_method)) return scenario_grid ? scenario_grid[r][c] : 0.0;
+  const int method = section.scenario_method;
+  if (IsGridScenario(method)) return scenario_grid ? scenario_grid[r][c] : ScenarioIdentity(method);
+  if (section.scenario_rows.empty()) return ScenarioIdentity(method);
   return NearestScenarioValue(section.scenario_rows, x, y);
 }
 

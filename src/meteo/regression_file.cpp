@@ -205,6 +205,12 @@ bool regression_file::Next() {
   return true;
 }
 
+bool regression_file::HasNext() {
+  if (read_index_ < block_count_) return true;
+  Refill();
+  return block_count_ > 0;
+}
+
 void regression_file::Rewind() {
   current_ = start_record_;
   next_position_ = start_next_position_;

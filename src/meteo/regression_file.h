@@ -58,6 +58,9 @@ class regression_file {
   void FindStart(const model_date& start, const std::string& variable);
   // Takes the next record; false when the data have ended.
   bool Next();
+  // Whether a record follows the current one (reads the next block when the
+  // current one is used up).
+  bool HasNext();
   // Back to the start record.
   void Rewind();
 

@@ -43,6 +43,10 @@ double ScenarioDayValue(const scenario_row& row, int day, int month);
 // distance); 0 without rows.
 double NearestScenarioValue(const std::vector<scenario_row>& rows, double x, double y);
 
+// The scenario value that changes nothing: 0 for the adding methods, 1 for
+// the multiplying ones. It stands in where a scenario gives no value.
+inline double ScenarioIdentity(int method) { return IsAddingScenario(method) ? 0.0 : 1.0; }
+
 inline double ApplyScenario(double value, double scenario, int method) {
   return IsAddingScenario(method) ? value + scenario : value * scenario;
 }

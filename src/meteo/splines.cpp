@@ -93,6 +93,17 @@ TSplines::TSplines(MessageStream* messages, double** mesh_x, double** mesh_y, do
       first_row_(first_row),
       last_row_(last_row) {
   name = "TSplines";
+  // A y at or below the missing marker is taken as missing (Abscissa): in a
+  // frame of such coordinates the mesh would be bent without a word.
+  for (int i = 1; i <= n_ && messages; ++i) {
+    for (int j = 1; j <= m_; ++j) {
+      if (mesh_y_[i][j] > missing_) continue;
+      *messages << "WARNING: the station at row " << i << ", column " << j
+                << " of the spline mesh has y = " << mesh_y_[i][j] << ", at or below " << missing_
+                << ": it counts as missing, and the splines place the station by the mesh spacing"
+                << "[end-entry]";
+    }
+  }
   // Lattice bounds: the western column, the eastern column, the southern and
   // the northern row of the mesh.
   min_x_ = max_x_ = corner_x_;

@@ -5,6 +5,7 @@
 #include <charconv>
 
 #include "framework/gridio.h"
+#include "framework/texthelpers.h"
 
 namespace velmo {
 namespace {
@@ -120,6 +121,7 @@ record_status ParseGridListRecord(std::string_view line, bool has_minutes, int a
   if (status != record_status::kRecord) return status;
   const size_t at = static_cast<size_t>(FirstValueToken(has_minutes, additional_columns));
   grid_name = at < tokens.size() ? std::string(tokens[at]) : std::string();
+  UseSlashes(grid_name);
   return status;
 }
 

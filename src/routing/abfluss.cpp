@@ -17,7 +17,6 @@ namespace {
 constexpr const char* kSourceModule = "abfluss";
 constexpr const char* kOutputIntervalSection = "[output_interval]";
 constexpr int kOutputUnitLine = 3;  // the unit is the first value of this line of "[output_interval]"
-constexpr int kDischargeUnit = 1;   // m3/s; 0 is mm per step
 // Statistics tables of routing models with shorter steps get a minute column.
 constexpr double kMinuteColumnBelow = 60.0;
 constexpr int kUnusedRegion = 0;  // the region this process computes
@@ -36,7 +35,7 @@ std::string Title(int unit) {
   switch (unit) {
     case 0:
       return "routed discharge [mm per subbasin] ";
-    case kDischargeUnit:
+    case kDischargeOutputUnit:
       return "routed discharge [ m3 per sec ] ";
     default:
       return "routed discharge (unknown measure)";
@@ -218,6 +217,31 @@ void abflussmodellklasse::CheckTributary(int number, const routing_description& 
   }
 }
 
+// Reservoir codes and result files are names: an observed level set by the
+// data assimilation, a rule section, a file must each find one reservoir or
+// abstraction.
+void abflussmodellklasse::CheckStorageNames(int number, const routing_description& d) {
+  const std::string here =
+      " of routing description " + std::to_string(number) + " (TG " + std::to_string(d.outlet_code) + ")";
+  const auto refuse = [&](const std::string& what, const std::string& first, const std::string& second) {
+    *messages << "FATAL: " << what << " is given twice: " << first << " and " << second << "[end-entry]";
+    throw ErrorCode{kDescriptionCodeErrorCode};
+  };
+  const auto result_file = [&](const std::string& file, const std::string& owner) {
+    if (file.empty()) return;
+    const auto [at, added] = result_file_owners_.emplace(file, owner);
+    if (!added) refuse("the result file " + file, at->second, owner);
+  };
+  for (const reservoir_part& reservoir : d.reservoirs) {
+    const std::string owner = "SP " + std::to_string(reservoir.code) + here;
+    const auto [at, added] = reservoir_owners_.emplace(reservoir.code, owner);
+    if (!added) refuse("the reservoir code " + std::to_string(reservoir.code), at->second, owner);
+    result_file(reservoir.result_file, owner);
+  }
+  for (const abstraction_part& abstraction : d.abstractions)
+    result_file(abstraction.result_file, "AL " + std::to_string(abstraction.number) + here);
+}
+
 void abflussmodellklasse::BuildElement(int number, const std::string& text) {
   *messages << "reading routing description " << number << "[end-entry]";
   routing_description d;
@@ -260,6 +284,7 @@ void abflussmodellklasse::BuildElement(int number, const std::string& text) {
               << " must be above 0, not " << d.divisor << "[end-entry]";
     throw ErrorCode{kDescriptionCodeErrorCode};
   }
+  CheckStorageNames(number, d);
 
   reach_context context;
   context.dt = time_interval;
@@ -268,6 +293,7 @@ void abflussmodellklasse::BuildElement(int number, const std::string& text) {
   context.code_map = zone_code_map;
   context.max_code = max_zone_code;
   context.nodata_value = nodata_value;
+  context.output_unit = &output_unit_;
   context.areas = &areas_;
   context.flows = &flows_;
   context.start = start_date;
@@ -624,7 +650,7 @@ void abflussmodellklasse::CollectReservoirs(std::vector<SP_class*>& reservoirs) 
 
 double abflussmodellklasse::SimulatedDischarge(int zone) const {
   const double depth = flows_.step[static_cast<size_t>(zone)];
-  if (output_unit_ != kDischargeUnit) return depth;
+  if (output_unit_ != kDischargeOutputUnit) return depth;
   // An outlet's depth lies over its whole upstream area divided by its divisor.
   return depth * areas_.fraction[0] * areas_.fraction[static_cast<size_t>(zone)] * kDepthToDischargeFactor /
          time_interval / areas_.divisor[static_cast<size_t>(zone)];

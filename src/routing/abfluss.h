@@ -10,6 +10,7 @@
 // that the channels go on from where they stood.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -118,6 +119,9 @@ class abflussmodellklasse : public teilmodellklasse {
   void Construct(const subbasin_zones& subbasins);
   void RegisterPrecipitationOnLakes();
   void BuildElement(int number, const std::string& text);
+  // Refuses (41) a reservoir code or a result file that an earlier
+  // reservoir or abstraction has.
+  void CheckStorageNames(int number, const routing_description& d);
   // Zone index of a subbasin code, 0 when the code names none.
   int ZoneIndex(int code) const;
   void CheckTributary(int number, const routing_description& d, int channel, int code, bool summed);
@@ -139,6 +143,9 @@ class abflussmodellklasse : public teilmodellklasse {
   std::vector<int> tributaries_;     // zone indices in description order
   std::vector<int> downstream_;      // per zone index: zone index of its outlet, 0 for none
   std::vector<int> element_number_;  // per zone index: element whose outlet it is, 0 for none
+  // Reservoir codes and result file names, with the part that has them.
+  std::map<int, std::string> reservoir_owners_;
+  std::map<std::string, std::string> result_file_owners_;
   std::vector<int> column_map_;      // per zone index: observed column, 0 for none
   std::vector<int> inflow_element_;  // per inflow number: element that holds it
   std::vector<std::unique_ptr<routingclass>> elements_;

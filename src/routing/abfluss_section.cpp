@@ -76,15 +76,16 @@ void abflussmodellklasse::ReadColumnDescriptors(int count) {
 // that holds none of the keywords. A description is a line with "TG" and the
 // keyword lines after it without "TG", joined with a blank.
 void abflussmodellklasse::ReadDescriptionLines() {
-  auto next_line = [this](std::string& line) {
-    if (!ReadWholeLine(control_file, line)) {
-      *messages << "FATAL: error reading a routing description from control file! (eof reached)."
-                << "[end-entry]";
-      throw ErrorCode{kDescriptionReadCode};
-    }
-  };
   std::string line;
-  next_line(line);
+  if (!ReadWholeLine(control_file, line)) {
+    *messages << "FATAL: error reading a routing description from control file! (eof reached)."
+              << "[end-entry]";
+    throw ErrorCode{kDescriptionReadCode};
+  }
+  // The end of the file ends the descriptions as a line of no keyword does.
+  const auto next_line = [this](std::string& line) {
+    if (!ReadWholeLine(control_file, line)) line.clear();
+  };
   while (IsDescriptionLine(line)) {
     parameters_.totals += CountKeywords(line);
     if (FindKeyword(line, kOutletKeyword) != std::string::npos) {

@@ -225,7 +225,7 @@ double AL_class::TimedRate(double volume) const {
 }
 
 void FlushResultRows(MessageStream& messages, const std::string& path, std::vector<double>& rows,
-                     int row_values, bool minute_column) {
+                     int row_values, bool minute_column) try {
   InterruptGuard no_interrupt;
   messages << "flushing to disk: " << path << " (" << kResultBufferBytes << " buffersize)"
            << "[end-entry]";
@@ -250,6 +250,8 @@ void FlushResultRows(MessageStream& messages, const std::string& path, std::vect
   }
   rows.swap(pending);  // keeps the buffer's capacity
   rows.clear();
+} catch (ErrorCode code) {
+  OutputFailed(&messages, code);
 }
 
 void AL_class::AddResultRow(const model_date& date, double discharge) {

@@ -10,6 +10,7 @@
 
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
+#include "framework/texthelpers.h"
 #include "routing/level_volume.h"
 #include "routing/reservoir.h"
 #include "routing/snow_split.h"
@@ -267,7 +268,11 @@ double** data_assimilation_grid_entity::StorageGrid(const std::string& grid_name
   return data;
 }
 
-bool data_assimilation_grid_entity::ReadRecord() { return ReadTokenRecord(next_grid_file_); }
+bool data_assimilation_grid_entity::ReadRecord() {
+  if (!ReadTokenRecord(next_grid_file_)) return false;
+  UseSlashes(next_grid_file_);
+  return true;
+}
 
 void data_assimilation_grid_entity::Apply(int /*minute*/, int hour, int day, int month, int year) {
   if (!FirstRecordDue(hour, day, month, year)) return;

@@ -337,7 +337,12 @@ double routingclass::SourceValue(const channel_row& row, int position, double va
   const int column = (*column_map_)[static_cast<size_t>(position)];
   if (column <= 0) return value;
   const double observed = observed_->StepValue(column);
-  return observed > context_.nodata_value ? observed : value;
+  if (!(observed > context_.nodata_value)) return value;
+  // A discharge in m3/s enters as the depth per step that the routing writes
+  // as that discharge at the position.
+  if (context_.output_unit && *context_.output_unit == kDischargeOutputUnit)
+    return DischargeToDepth(observed, context_.areas->PositionArea(position), context_.dt);
+  return observed;
 }
 
 void routingclass::InitFlowArrays(const observed_values* observed, const std::vector<int>* column_map) {

@@ -44,6 +44,9 @@ class observed_values {
   virtual double StepValue(int column) const = 0;
 };
 
+// The routing output unit of m3/s.
+inline constexpr int kDischargeOutputUnit = 1;  // 0 is mm per step
+
 // What an element needs of the routing model.
 struct reach_context {
   double dt = 0.0;       // minutes
@@ -52,6 +55,10 @@ struct reach_context {
   const int* code_map = nullptr;  // code -> zone index
   int max_code = 0;
   double nodata_value = -9999.0;
+  // The output unit of the routing (read after the elements are built):
+  // observed discharges are in that unit, m3/s when it is
+  // kDischargeOutputUnit, else mm per step.
+  const int* output_unit = nullptr;
   area_table* areas = nullptr;
   flow_arrays* flows = nullptr;
   // For abstractions and reservoirs.

@@ -55,6 +55,9 @@ defaultini::defaultini(int& error, MessageStream* stream, const std::string& con
   } catch (ErrorCode code) {
     error = code;
   } catch (const std::bad_alloc&) {
+    if (messages)
+      *messages << "FATAL: memory allocation error in defaults (while it is built)"
+                << "[end-entry]";
     error = kConstructionAllocationCode;
   } catch (...) {
     error = kUnexpectedErrorCode;

@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "framework/diagnostics.h"
+#include "framework/texthelpers.h"
 #include "setup/defltuzr.h"
 
 namespace velmo {
@@ -228,6 +229,9 @@ void defaultini::CompileSymbols(const std::string& source_name, std::string& int
     if (had_line_end) work.push_back('\n');
     SubstituteSymbols(work, line_number, symbol_names, symbol_values, symbol_count, 0);
     if (work.size() > 1 && work[1] == '$') continue;
+    // Paths written on other systems: a backslash in the copy, which the
+    // modules read, is a folder separator.
+    UseSlashes(work);
     copy << std::string_view(work).substr(1);
   }
 

@@ -190,7 +190,7 @@ void SpecialOutputFile::RecordStep(int minute, int hour, int day, int month, int
   if (row_count >= row_capacity) WriteRows();
 }
 
-void SpecialOutputFile::WriteRows() {
+void SpecialOutputFile::WriteRows() try {
   if (row_count == 0) return;
   InterruptGuard no_interrupt;
   MessageStream* messages = owner_.messages;
@@ -225,6 +225,8 @@ void SpecialOutputFile::WriteRows() {
   *messages << "(" << static_cast<long>(point_count + 2) * rows * 8 << " of " << kSpecialOutputBufferBytes
             << " buffer-bytes)"
             << "[end-entry]";
+} catch (ErrorCode code) {
+  OutputFailed(owner_.messages, code);
 }
 
 void SpecialOutputFile::Release() {

@@ -293,11 +293,13 @@ void teilmodellklasse::SunriseSunset(int day, int month, double lat, double lon,
 
 void teilmodellklasse::DaylightFraction() {
   if (!(time_interval > 0.0)) return;  // a module that is off has no steps
-  const int day = current_date.day;
-  const int month = current_date.month;
+  // A step that ends at 00:00 takes the sun of the day it ends.
+  const model_date step = EndOfDayForm(current_date, interval_end_shift);
+  const int day = step.day;
+  const int month = step.month;
   const sun_times sun = SunriseSunsetHours(SolarDeclination(day, month), EquationOfTime(day, month), latitude,
                                            longitude, reference_meridian);
-  const daylight_parts parts = DaylightParts(sun, current_date.hour + interval_end_shift, time_interval);
+  const daylight_parts parts = DaylightParts(sun, step.hour + interval_end_shift, time_interval);
   sunrise = parts.sunrise;
   sunset = parts.sunset;
   night_before_sunrise = parts.night_before_sunrise;

@@ -1250,11 +1250,17 @@ void CountVegetationPeriodSteps(defaultini& setup, int L) {
 
 }  // namespace
 
-void defaultini::UpdateVegetationParameters(int /*minute*/, int hour, int day, int month, int year,
+void defaultini::UpdateVegetationParameters(int minute, int hour, int day, int month, int year,
                                             double time_step_minutes, double** soil_storage_old,
                                             double** saturated_soil_partition,
                                             double** inaktive_field_capacity,
                                             double** inaktive_soil_moisture) {
+  // A step that ends at 00:00 ends the day before: the day's update is due.
+  const model_date step = EndOfDayForm(model_date{minute, hour, day, month, year}, interval_end_shift);
+  hour = step.hour;
+  day = step.day;
+  month = step.month;
+  year = step.year;
   vegetation_grid_lists& lists = parameter_grid_lists;
   const bool dynamic = lists.dynamic_phenology && lists.temperature_avg;
   const soil_model_grids soil{soil_storage_old, saturated_soil_partition, inaktive_field_capacity,

@@ -736,14 +736,17 @@ class schneemodellklasse::glacier_run {
   if (flow_control_parameter == 0 || !HasDate(day, month)) return;
   if (!linked_) LinkInputGrids(false);
 
-  constants_.ddf = MonthlyValueOfDay(parameters.DDF, day, month, month_lengths);
-  constants_.c0 = MonthlyValueOfDay(parameters.c0, day, month, month_lengths);
-  constants_.c1 = MonthlyValueOfDay(parameters.c1, day, month, month_lengths);
-  constants_.rmf = SeasonalMeltFactor(day, month);
+  // The seasonal terms of a step that ends at 00:00 are those of the day it ends.
+  const model_date step = EndOfDayForm(model_date{minute, hour, day, month, year}, interval_end_shift);
+  constants_.ddf = MonthlyValueOfDay(parameters.DDF, step.day, step.month, month_lengths);
+  constants_.c0 = MonthlyValueOfDay(parameters.c0, step.day, step.month, month_lengths);
+  constants_.c1 = MonthlyValueOfDay(parameters.c1, step.day, step.month, month_lengths);
+  constants_.rmf = SeasonalMeltFactor(step.day, step.month);
   if (glaciers_on) {
     if (glacier_cells_changed_) ClearGlacierFreeCells();
-    glacier_constants_ = GlacierStepConstants(glacier, steps_per_day, SeasonalSnowFactor(day, month),
-                                              SeasonalIceFactor(day, month));
+    glacier_constants_ =
+        GlacierStepConstants(glacier, steps_per_day, SeasonalSnowFactor(step.day, step.month),
+                             SeasonalIceFactor(step.day, step.month));
     glacier_constants_.t0 = parameters.T0;
     glacier_constants_.t0r = parameters.T0R;
     glacier_constants_.transzone = parameters.transzone;
@@ -752,7 +755,7 @@ class schneemodellklasse::glacier_run {
     glacier_snow_constants_.kind.deposition_index = false;
   }
   DaylightFraction();
-  RefreshSnowFreeAlbedo(hour, day, month, year);
+  RefreshSnowFreeAlbedo(step.hour, step.day, step.month, step.year);
   StartStatistics();
 
   const bool two_parts = time_interval > kLongestSinglePart;
@@ -929,8 +932,10 @@ void schneemodellklasse::RunGlacierStep(int minute, int hour, int day, int month
     }
   }
   EndStatistics(minute, hour, day, month, year);
-  const bool evaluation_day = day == glacier.GMBEvalDay && month == glacier.GMBEvalMonth;
-  const int step_end = hour * kMinutesPerHour + minute + static_cast<int>(min_to_int_end);
+  // A step that ends at 00:00 ends the day before.
+  const model_date step = EndOfDayForm(model_date{minute, hour, day, month, year}, interval_end_shift);
+  const bool evaluation_day = step.day == glacier.GMBEvalDay && step.month == glacier.GMBEvalMonth;
+  const int step_end = step.hour * kMinutesPerHour + step.minute + static_cast<int>(min_to_int_end);
   if (glaciers_on && glacier.kind.dynamic && evaluation_day && step_end == kMinutesPerDay)
     EvaluateGlacierYear();
   WriteOutputs();

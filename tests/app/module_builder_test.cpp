@@ -19,6 +19,9 @@ struct fake_module {
   int ready = 0;
 };
 
+// The exception itself passes on.
+constexpr int kPassesOn = -1;
+
 TEST(ModuleBuilder, FailuresBecomeCodesAndLeaveTheSlot) {
   struct Case {
     const char* what;
@@ -30,7 +33,10 @@ TEST(ModuleBuilder, FailuresBecomeCodesAndLeaveTheSlot) {
       {"built and ready", [] { return std::make_unique<fake_module>(2); }, {}, 0},
       {"built, ready later", [] { return std::make_unique<fake_module>(2); }, {.set_ready = false}, 0},
       {"a thrown code passes", []() -> std::unique_ptr<fake_module> { throw ErrorCode{17}; }, {}, 17},
-      {"allocation failure", []() -> std::unique_ptr<fake_module> { throw std::bad_alloc(); }, {}, 103},
+      {"allocation failure: the caller names the module",
+       []() -> std::unique_ptr<fake_module> { throw std::bad_alloc(); },
+       {},
+       kPassesOn},
       {"special output",
        []() -> std::unique_ptr<fake_module> { throw std::runtime_error("x"); },
        {.other_failure = kSpecialOutputErrorCode},
@@ -52,6 +58,8 @@ TEST(ModuleBuilder, FailuresBecomeCodesAndLeaveTheSlot) {
       ADD_FAILURE() << "no code thrown";
     } catch (ErrorCode code) {
       EXPECT_EQ(code, c.code);
+    } catch (const std::bad_alloc&) {
+      EXPECT_EQ(c.code, kPassesOn);
     }
     ASSERT_NE(slot, nullptr);
     EXPECT_EQ(slot->id, 1);

@@ -64,6 +64,8 @@ TEST_F(MeteoRun, StationFilesEndingBeforeTheEndDate) {
   EXPECT_EQ(Rows(dir / "rain.stat"), 10);
   EXPECT_TRUE(std::filesystem::exists(dir / "rain_20000101.1000"));
   EXPECT_FALSE(std::filesystem::exists(dir / "rain_20000101.1100"));
+  // The run closes with the last record: the end-of-run grid is written.
+  EXPECT_TRUE(std::filesystem::exists(dir / "temperature.asc"));
 }
 
 TEST_F(MeteoRun, FailuresEndWithTheirCodes) {
@@ -133,16 +135,18 @@ class InterruptedRun {
     output_.append(buffer, static_cast<size_t>(n));
     return true;
   }
-  // Sends Ctrl-C until the menu shows, then answers; true when it showed.
-  bool InterruptAndAnswer(const std::string& answer) {
+  // Sends one Ctrl-C, waits for the menu, then (after `second_press` more
+  // presses while the menu waits) answers; true when it showed.
+  bool InterruptAndAnswer(const std::string& answer, int second_press = 0) {
     const auto deadline = std::chrono::steady_clock::now() + kWait;
     while (output_.find("rain 1.1.2000 2. h") == std::string::npos)
       if (!Read(100) || std::chrono::steady_clock::now() > deadline) return false;
-    // A press during a file operation is ignored: press until one lands.
-    while (output_.find(kMenu) == std::string::npos) {
-      child_.Signal(SIGINT);
-      if (!Read(2) || std::chrono::steady_clock::now() > deadline) return false;
-    }
+    // One press is enough, whatever the program is doing.
+    child_.Signal(SIGINT);
+    while (output_.find(kMenu) == std::string::npos)
+      if (!Read(100) || std::chrono::steady_clock::now() > deadline) return false;
+    // The menu waits for its answer: these presses come while it is open.
+    for (int press = 0; press < second_press; ++press) child_.Signal(SIGINT);
     const bool written = write(in_[1], answer.data(), answer.size()) == static_cast<ssize_t>(answer.size());
     close(in_[1]);
     in_[1] = -1;
@@ -204,6 +208,15 @@ TEST_F(CtrlC, CancelNowEndsWith98WithoutOutputs) {
             std::string::npos);
   EXPECT_FALSE(std::filesystem::exists(dir / "temperature.asc"));
   EXPECT_EQ(Rows(dir / "rain.stat"), 0);
+}
+
+TEST_F(CtrlC, PressesWhileTheMenuWaitsAreIgnored) {
+  InterruptedRun run(dir);
+  ASSERT_TRUE(run.InterruptAndAnswer("0\n", 2)) << run.Output();
+  EXPECT_EQ(run.Finish(), 0);
+  const std::string& output = run.Output();
+  EXPECT_EQ(output.find(kMenu), output.rfind(kMenu));
+  EXPECT_EQ(Rows(dir / "rain.stat"), kDays * 24);
 }
 
 TEST_F(CtrlC, FlushAndGoOn) {

@@ -110,7 +110,7 @@ TEST(SoilRun, ConstructionFailuresEndTheRunWithTheirCode) {
       {"no soil section", "[soil_model]", "[soil]", 17,
        "error in control file, [soil_model]; (EOF)not found!"},
       {"m of 0", "0.02    0.03    m", "0.02    0       m", 1,
-       "recession parameter m for subbasin 2 is negative!"},
+       "recession parameter m for subbasin 2 must be above 0 (0)"},
       {"infiltration without soil model", "1       flow control\n60      minutes\n2       method",
        "0       flow control\n60      minutes\n", 47, "Das Infiltrationsmodell kann nur ausgefuehrt werden"},
       {"intervals differ", "1       on\n60      minutes", "1       on\n30      minutes", 67,

@@ -3,6 +3,9 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <bit>
 #include <charconv>
@@ -12,6 +15,7 @@
 #include <cstring>
 #include <filesystem>
 #include <iomanip>
+#include <iostream>
 #include <random>
 #include <sstream>
 
@@ -653,6 +657,33 @@ TEST_F(GridIoTest, AFailingCloseOfAWrittenGridIsReported) {
   EXPECT_THAT(ExpectCode(18, [&] { object.WriteGrid("/dev/full", wide, false, true, false); }),
               HasSubstr("write error /dev/full ! (18)"));
   SetDomain(4, 3, 100, 200, 10);
+}
+
+TEST_F(GridIoTest, AGridThatCannotBeWrittenCompletelyIsRemoved) {
+  // A disk that fills: files of at most 64 bytes, in a child process.
+  double** grid = Grid({{1, 2, 3, 4}, {5, 6, 7, 8}, {9, 10, 11, 12}});
+  for (const bool ascii : {true, false}) {
+    SCOPED_TRACE(ascii ? "ascii" : "binary");
+    const std::string failing = ascii ? "g.asc" : "g.dbl", closing = ascii ? "c.asc" : "c.dbl";
+    std::cout.flush();
+    const pid_t child = fork();
+    if (child == 0) {
+      std::signal(SIGXFSZ, SIG_IGN);
+      const rlimit bound{64, 64};
+      if (setrlimit(RLIMIT_FSIZE, &bound) != 0) _exit(3);
+      const int thrown = test::ThrownCode([&] { object.WriteGrid(failing, grid, ascii, true, false); });
+      // While the run is being closed the failure is noted, not thrown.
+      ms.BeginClosing();
+      const int inner = test::ThrownCode([&] { object.WriteGrid(closing, grid, ascii, true, false); });
+      const int noted = ms.EndClosing();
+      _exit(thrown != 0 && inner == 0 && noted == thrown ? 0 : 1);
+    }
+    int status = -1;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    EXPECT_FALSE(std::filesystem::exists(dir / failing));
+    EXPECT_FALSE(std::filesystem::exists(dir / closing));
+  }
 }
 
 TEST_F(GridIoTest, OpeningRetriesFiveTimesBeforeGivingUp) {

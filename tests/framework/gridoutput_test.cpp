@@ -241,6 +241,40 @@ TEST_F(GridOutputFixture, PeriodFilesAreNamedAfterTheirPeriod) {
   }
 }
 
+TEST_F(GridOutputFixture, StepsStampedAtMidnightNameTheirFilesAfterTheDayBefore) {
+  struct Case {
+    int code;
+    dated_call end;
+    Names expected;
+  };
+  const Case cases[] = {
+      {40, {2023, 11, 13, 0}, {"tempr_002311.12s"}},
+      {30, {2023, 12, 1, 0}, {"tempr_202311.sum"}},
+      {20, {2024, 1, 1, 0}, {"tempr_002300.sum"}},
+  };
+  object.interval_end_shift = 0.0;
+  double** data = NewGrid(1.0);
+  for (const Case& c : cases) {
+    SCOPED_TRACE("code " + std::to_string(c.code));
+    const int index = Register("tempr.asc", data, c.code);
+    At(c.end.year, c.end.month, c.end.day, c.end.hour);
+    object.WriteGridOutput(index, 1, false);
+    EXPECT_EQ(object.TakeNames(), c.expected);
+  }
+}
+
+TEST_F(GridOutputFixture, TheRunEndIsComparedInRealTime) {
+  // 30 April 24:00 is the end date 1 May 00:00; one step earlier is not.
+  object.SetEndDate(2023, 5, 1, 0, 0);
+  const int index = Register("g.asc", NewGrid(1.0), 3);
+  At(2023, 4, 30, 23);
+  object.WriteGridOutput(index, 1, false);
+  EXPECT_TRUE(object.TakeNames().empty());
+  At(2023, 4, 30, 24);
+  object.WriteGridOutput(index, 1, false);
+  EXPECT_EQ(object.TakeNames(), Names{"g.asc"});
+}
+
 TEST_F(GridOutputFixture, GridsReadFromOneFileKeepTheirPeriodFilesApart) {
   struct Case {
     std::string first_file;
@@ -295,13 +329,26 @@ TEST_F(GridOutputFixture, IntervalEndsFollowTheShiftAndTheCalendar) {
     bool day_end, month_end, year_end;
   };
   const Case cases[] = {
-      {2023, 11, 12, 23, 0, 1.0, true, false, false},  {2023, 11, 12, 22, 0, 1.0, false, false, false},
-      {2023, 11, 12, 23, 30, 0.5, true, false, false}, {2023, 11, 12, 23, 0, 0.5, false, false, false},
-      {2023, 11, 13, 0, 0, 24.0, true, false, false},  {2023, 11, 12, 23, 0, 59.9 / 60, false, false, false},
-      {2023, 11, 30, 23, 0, 1.0, true, true, false},   {2023, 2, 28, 23, 0, 1.0, true, true, false},
-      {2024, 2, 28, 23, 0, 1.0, true, false, false},   {2024, 2, 29, 23, 0, 1.0, true, true, false},
-      {1900, 2, 28, 23, 0, 1.0, true, true, false},    {2000, 2, 29, 23, 0, 1.0, true, true, false},
-      {2023, 12, 31, 23, 0, 1.0, true, true, true},    {2023, 12, 31, 22, 0, 1.0, false, false, false},
+      {2023, 11, 12, 23, 0, 1.0, true, false, false},
+      {2023, 11, 12, 22, 0, 1.0, false, false, false},
+      {2023, 11, 12, 23, 30, 0.5, true, false, false},
+      {2023, 11, 12, 23, 0, 0.5, false, false, false},
+      {2023, 11, 13, 0, 0, 24.0, true, false, false},
+      {2023, 11, 12, 23, 0, 59.9 / 60, false, false, false},
+      {2023, 11, 30, 23, 0, 1.0, true, true, false},
+      {2023, 2, 28, 23, 0, 1.0, true, true, false},
+      {2024, 2, 28, 23, 0, 1.0, true, false, false},
+      {2024, 2, 29, 23, 0, 1.0, true, true, false},
+      {1900, 2, 28, 23, 0, 1.0, true, true, false},
+      {2000, 2, 29, 23, 0, 1.0, true, true, false},
+      {2023, 12, 31, 23, 0, 1.0, true, true, true},
+      {2023, 12, 31, 22, 0, 1.0, false, false, false},
+      // A step stamped 00:00 ends the day, month and year before it.
+      {2023, 11, 13, 0, 0, 0.0, true, false, false},
+      {2023, 12, 1, 0, 0, 0.0, true, true, false},
+      {2024, 3, 1, 0, 0, 0.0, true, true, false},
+      {2024, 1, 1, 0, 0, 0.0, true, true, true},
+      {2023, 11, 13, 0, 30, 0.0, false, false, false},
   };
   double** data = NewGrid(1.0);
   const int daily = Register("d.asc", data, 4);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <sstream>
+#include <tuple>
 
 #include "framework/diagnostics.h"
 #include "support/test_support.h"
@@ -30,6 +31,61 @@ TEST(DateKey, OrdersDatesButIsNoDuration) {
   // The placeholder date of a run without meteorological input, and far years.
   EXPECT_LT(date_key(-9999, -9999, -9999, -9999, -9999), date_key(2001, 1, 1, 0, 0));
   EXPECT_GT(date_key(9999, 12, 31, 23, 59), date_key(4009, 1, 1, 0, 0));
+}
+
+TEST(CalendarTime, DatesCompareInRealTime) {
+  struct Case {
+    model_date date, end;
+    bool at_or_after;
+  };
+  const Case cases[] = {
+      // 24:00 of the last day of a month of 30 or 28 days is 00:00 of the 1st.
+      {{0, 24, 30, 4, 2023}, {0, 0, 1, 5, 2023}, true},
+      {{0, 23, 30, 4, 2023}, {0, 0, 1, 5, 2023}, false},
+      {{0, 24, 28, 2, 2023}, {0, 0, 1, 3, 2023}, true},
+      {{0, 24, 28, 2, 2024}, {0, 0, 1, 3, 2024}, false},  // 29 February comes first
+      {{0, 24, 29, 2, 2024}, {0, 0, 1, 3, 2024}, true},
+      {{0, 24, 31, 12, 2023}, {0, 0, 1, 1, 2024}, true},
+      {{0, 1, 1, 5, 2023}, {0, 0, 1, 5, 2023}, true},
+      {{59, 23, 31, 12, 1999}, {0, 0, 1, 1, 2000}, false},
+      // The date of a run without meteorological input lies before any end.
+      {{-9999, -9999, -9999, -9999, -9999}, {0, 0, 1, 1, 2000}, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(std::to_string(c.date.day) + "." + std::to_string(c.date.month) + "." +
+                 std::to_string(c.date.year) + " " + std::to_string(c.date.hour));
+    EXPECT_EQ(AtOrAfter(c.date, c.end), c.at_or_after);
+  }
+  EXPECT_EQ(CalendarMinutes({0, 0, 1, 3, 2024}) - CalendarMinutes({0, 0, 28, 2, 2024}), 2 * 1440);
+  EXPECT_EQ(CalendarMinutes({30, 0, 1, 1, 2001}) - CalendarMinutes({0, 0, 1, 1, 2000}), 366 * 1440 + 30);
+}
+
+TEST(CalendarTime, StepsEndingAtMidnightBelongToTheDayBefore) {
+  struct Case {
+    model_date step;
+    double shift;  // hours from the data time to the end of the step
+    model_date day_form;
+  };
+  const Case cases[] = {
+      {{0, 0, 2, 3, 2000}, 0.0, {0, 24, 1, 3, 2000}},
+      {{0, 0, 1, 3, 2000}, 0.0, {0, 24, 29, 2, 2000}},
+      {{0, 0, 1, 3, 2001}, 0.0, {0, 24, 28, 2, 2001}},
+      {{0, 0, 1, 1, 2001}, 0.0, {0, 24, 31, 12, 2000}},
+      // Other steps keep their date: one stamped 24:00, one that ends later,
+      // and a 00:00 record that the shift moves to 01:00.
+      {{0, 24, 1, 3, 2000}, 0.0, {0, 24, 1, 3, 2000}},
+      {{30, 0, 2, 3, 2000}, 0.0, {30, 0, 2, 3, 2000}},
+      {{0, 0, 2, 3, 2000}, 1.0, {0, 0, 2, 3, 2000}},
+      {{-9999, -9999, -9999, -9999, -9999}, 0.0, {-9999, -9999, -9999, -9999, -9999}},
+  };
+  for (const Case& c : cases) {
+    const model_date d = EndOfDayForm(c.step, c.shift);
+    EXPECT_EQ(std::make_tuple(d.minute, d.hour, d.day, d.month, d.year),
+              std::make_tuple(c.day_form.minute, c.day_form.hour, c.day_form.day, c.day_form.month,
+                              c.day_form.year))
+        << c.step.day << "." << c.step.month << "." << c.step.year << " " << c.step.hour << ":"
+        << c.step.minute;
+  }
 }
 
 TEST_F(ModelObjectFixture, FindSection) {

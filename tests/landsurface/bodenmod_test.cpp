@@ -135,6 +135,24 @@ TEST(SoilConstruction, ParameterColumnsFollowTheCodeRow) {
   }
 }
 
+TEST(SoilConstruction, AnInitialDelayedBaseflowIsNotUsedAndSaysSo) {
+  for (const double qbb : {0.0, 3.5}) {
+    soil_domain d;
+    d.Domain(2, 4, {1, 1, 1, 1, 2, 2, 2, 2});
+    d.StandardGrids();
+    soil_control control;
+    control.codes = "1 2";
+    control.columns.assign(2, soil_column{});
+    control.columns[1].QBBini = qbb;
+    d.console.str("");
+    d.Build(control);
+    const std::string warning =
+        "QBBini of subbasin 2 is 3.5 in [soil_model], but the delayed baseflow storage "
+        "starts empty: QBBini is not used";
+    EXPECT_EQ(d.console.str().find(warning) != std::string::npos, qbb != 0.0) << d.console.str();
+  }
+}
+
 TEST(SoilConstruction, TravelTimeZones) {
   soil_domain d;
   d.Domain(2, 3, {1, 1, 1, 2, 2, N});
@@ -184,7 +202,7 @@ TEST(SoilConstruction, FailuresNameWhatIsWrong) {
       {"m of 0",
        [](soil_domain&, soil_control& c) { c.columns[0].m = 0.0; },
        1,
-       {"recession parameter m for subbasin 1 is negative! (0)\npossible error by using the same"}},
+       {"recession parameter m for subbasin 1 must be above 0 (0)\npossible error by using the same"}},
       {"Tkorr of 0",
        [](soil_domain&, soil_control& c) { c.columns[0].Tkorr = 0.0; },
        1,

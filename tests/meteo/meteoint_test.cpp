@@ -277,6 +277,24 @@ TEST_F(Interpolator, Scenarios) {
   }
 }
 
+TEST_F(Interpolator, ScenariosWithoutRowsChangeNothing) {
+  // Multiplying, in percent and adding: no row leaves the value of 10.
+  for (const int method : {2, 3, 1}) {
+    SCOPED_TRACE(method);
+    SetPeriod({0, 1, 1, 6, 2000}, {0, 1, 30, 6, 2000});
+    Setup(4, {{0, 0, 0}}, "2000 6 1 1 10\n", "none\n", Rest({{14, "1\n" + std::to_string(method) + "\n0"}}));
+    console.str("");
+    auto m = Build();
+    EXPECT_NE(console.str().find("the scenarios of rain (method " + std::to_string(method) +
+                                 ") have no scenario rows: its values stay as they are interpolated"),
+              std::string::npos)
+        << console.str();
+    Step(*m);
+    EXPECT_EQ(m->ResultGrid()[2][2], 10.0);
+    m->CleanUp();
+  }
+}
+
 TEST_F(Interpolator, EndOfDataAndEndDate) {
   Setup(4, {{0, 0, 0}}, "2000 1 1 1 1\n2000 1 1 2 2\n\n");
   settings.endhour = 9;
@@ -300,6 +318,65 @@ TEST_F(Interpolator, EndOfDataAndEndDate) {
   EXPECT_TRUE(m->IsEndOfData());
   EXPECT_EQ(m->GetStationValues()[1], 1.0);
   m->CleanUp();
+}
+
+TEST_F(Interpolator, InputThatEndsBeforeTheEndDateIsSeenAtItsLastRecord) {
+  const std::string grid =
+      "ncols 3\nnrows 2\nxllcorner 0\nyllcorner 0\ncellsize 1000\nnodata_value -9999\n1 1 2\n3 4 5\n";
+  WriteFile(dir / "g.asc", grid);
+  const std::string g = dir / "g.asc";
+  struct Case {
+    std::string what;
+    int method;
+    std::string input;        // the records of the file named in the section
+    std::string method_line;  // the section's line after the file name (methods 4 and 9)
+    int end_hour;
+    int last_hour;  // 0: the input does not end before the end date
+  };
+  const std::string regression_line = " 10 -0.005 400 9 -0.0025 1500 14 -0.006 -10000 0 0\n";
+  const Case cases[] = {
+      {"station file", 4, "2000 1 1 1 1\n2000 1 1 2 2\n2000 1 1 3 3\n", "none\n", 9, 3},
+      {"end mark", 4, "2000 1 1 1 1\n2000 1 1 2 2\n0 0 0 0 0\n2000 1 1 3 3\n", "none\n", 9, 2},
+      {"records up to the end date", 4, "2000 1 1 1 1\n2000 1 1 2 2\n", "none\n", 2, 0},
+      {"grid list", 9, "2000 1 1 1 " + g + "\n2000 1 1 2 " + g + "\n\n", "8.9e-5 0.0767 127 6e-6 0.098\n", 9,
+       2},
+      {"regression file", 2,
+       "jr mo dy hr a1 b1 h1 a2 b2 h2 a3 b3 e f g\n2000 1 1 1" + regression_line + "2000 1 1 2" +
+           regression_line,
+       "", 9, 2},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    if (c.method == 2) {
+      WriteFile(dir / "rain.txt", c.input);
+    } else {
+      WriteFile(dir / "rain.txt", StationFile({{0, 0, 1000}}, c.input));
+    }
+    // Method 2 names its regression file in place of the method line.
+    const std::string file_lines =
+        c.method == 2 ? "unused\n" + dir / "rain.txt" + "\n" : dir / "rain.txt" + "\n" + c.method_line;
+    WriteControlFile(Section("rain", c.method, file_lines));
+    settings.endhour = c.end_hour;
+    auto m = Build();
+    for (int hour = 1;; ++hour) {
+      console.str("");
+      const bool ends = m->InputEndsWithCurrentRecord();
+      EXPECT_EQ(ends, hour == c.last_hour) << hour;
+      if (ends) {
+        EXPECT_NE(console.str().find("the data of rain end with the record of 1.1.2000 0" +
+                                     std::to_string(hour) + ":00 in " + dir / "rain.txt" +
+                                     ", before the end date 1.1.2000 0" + std::to_string(c.end_hour) + ":00"),
+                  std::string::npos)
+            << console.str();
+      }
+      // Looking ahead takes no record.
+      EXPECT_EQ(m->CurrentRecordDate().hour, hour);
+      Step(*m);
+      m->ReadNextRecord();
+      if (m->IsEndOfData()) break;
+    }
+    m->CleanUp();
+  }
 }
 
 TEST_F(Interpolator, RecordNotInStepWithThePass) {
@@ -363,11 +440,15 @@ TEST_F(Interpolator, RecordsInSeveralBlocks) {
   auto m = Build();
   EXPECT_EQ(m->File(0).capacity, 6);
   for (int hour = 2; hour <= 14; ++hour) {
+    // Looking ahead at the end of a block reads the next one and leaves the
+    // record to be taken.
+    EXPECT_FALSE(m->InputEndsWithCurrentRecord());
     m->ReadNextRecord();
     ASSERT_FALSE(m->IsEndOfData()) << hour;
     EXPECT_EQ(m->CurrentRecordDate().hour, hour);
     EXPECT_EQ(m->GetStationValues()[kStations], hour);
   }
+  EXPECT_TRUE(m->InputEndsWithCurrentRecord());
   m->ReadNextRecord();
   EXPECT_TRUE(m->IsEndOfData());
   m->CleanUp();

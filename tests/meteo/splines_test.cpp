@@ -257,6 +257,18 @@ TEST(TSplines, MissingMeshValuesReachTheGridAsTheDomainsNodata) {
   }
 }
 
+TEST(TSplines, MeshCoordinatesTakenAsMissingAreReported) {
+  mesh_case mesh(4, 3, 25, 35, -9999.0);
+  mesh.Regular(50, 3050, 1000, 1000);
+  mesh.y[4][2] = -9999.0;
+  test::MessageCapture capture;
+  mesh.Build(&capture.ms);
+  EXPECT_EQ(
+      capture.console.str(),
+      "the station at row 4, column 2 of the spline mesh has y = -9999, at or below -9999: it counts as "
+      "missing, and the splines place the station by the mesh spacing\n");
+}
+
 TEST(TSplines, ColumnsFinerAndBentFollowTheirMeshRows) {
   // Mesh rows 30 m apart under 100 m cells, columns 1000 m apart that bend
   // 300 m east between the last two rows; every column holds its number, so

@@ -99,6 +99,9 @@ TEST_F(RoutingModel, DescriptionsOverSeveralLinesAndColumnDescriptorsOnOneLine) 
 TEST_F(RoutingModel, ConstructionFailures) {
   Zones({1, 2, 3}, {0.3, 0.3, 0.4}, 30.0);
   const std::string ol1 = "OL 1 " + kFixedChannel;
+  const auto Reservoir = [](int code, const std::string& file) {
+    return "SP " + std::to_string(code) + " (file = " + file + ", V0 = 1, A0 = 1, W0 = 1, C0 = 0)";
+  };
   // The console shows the entries without their level prefix.
   struct Case {
     std::string what;
@@ -171,6 +174,32 @@ TEST_F(RoutingModel, ConstructionFailures) {
       {"reservoir without V0",
        [&](section_options& o) { o.descriptions = "TG 3 (AE = 1, AV = 1) SP 1 (file = r.txt, C0 = 0)\n"; },
        35, "for reservoir 1: no \"V0 =\" found!"},
+      {"same reservoir code twice",
+       [&](section_options& o) {
+         o.descriptions = "TG 2 (AE = 1, AV = 1) " + ol1 + " " + Reservoir(1, "a.txt") +
+                          "\nTG 3 (AE = 1, AV = 1) OL 2 " + kFixedChannel + " " + Reservoir(1, "b.txt") +
+                          "\n";
+       },
+       41,
+       "the reservoir code 1 is given twice: SP 1 of routing description 1 (TG 2) and SP 1 of routing "
+       "description 2 (TG 3)"},
+      {"same result file twice",
+       [&](section_options& o) {
+         o.descriptions = "TG 3 (AE = 1, AV = 1) " + ol1 + " " + Reservoir(1, "r.txt") + " " +
+                          Reservoir(2, "r.txt") + "\n";
+       },
+       41,
+       "the result file r.txt is given twice: SP 1 of routing description 1 (TG 3) and SP 2 of routing "
+       "description 1 (TG 3)"},
+      {"an abstraction writes to a reservoir's file",
+       [&](section_options& o) {
+         o.descriptions = "TG 3 (AE = 1, AV = 1) " + ol1 +
+                          " AL 1 = extern r.txt (Qmin = 1, f = 0.5, Qmax = 2) " + Reservoir(1, "r.txt") +
+                          "\n";
+       },
+       41,
+       "the result file r.txt is given twice: SP 1 of routing description 1 (TG 3) and AL 1 of routing "
+       "description 1 (TG 3)"},
       {"unknown inflow mode",
        [&](section_options& o) {
          o.descriptions = "TG 3 (AE = 1, AV = 1) ZL 1 = foo " + kFixedChannel + "\n";
@@ -191,9 +220,9 @@ TEST_F(RoutingModel, ConstructionFailures) {
                           kFixedChannel + "\n";
        },
        42, "inflow 1 is named in routing description 1 and again in routing description 2"},
-      {"end of file in a description",
+      {"end of file before the descriptions",
        [&](section_options& o) {
-         o.descriptions = "TG 3 (AE = 1, AV = 1) " + ol1;
+         o.descriptions = "";
          o.after = "";
        },
        38, "error reading a routing description from control file! (eof reached)."},
@@ -264,6 +293,20 @@ TEST_F(RoutingModel, OffOrWithoutSection) {
     model->CleanUp();
     EXPECT_FALSE(std::filesystem::exists(dir_ / "qstat.txt"));
     EXPECT_THAT(console_.str(), HasSubstr("deleting module routing_model"));
+  }
+}
+
+TEST_F(RoutingModel, DescriptionsThatEndTheControlFileAreRead) {
+  // The last description line is the file's last line, with and without its
+  // line end.
+  for (const std::string end : {"\n", ""}) {
+    section_options o;
+    o.descriptions = "TG 2 (AE = 100, AV = 1)\nOL 1 " + kFixedChannel + end;
+    o.after = "";
+    auto model = Make(RoutingSection(o));
+    Link(*model);
+    EXPECT_EQ(model->Element(1).Row(1).table.delay[1], 7) << end.size();
+    model->CleanUp();
   }
 }
 
@@ -416,6 +459,29 @@ TEST_F(RoutingModel, ObservedDischargeTakesThePlaceOfTheRoutedOne) {
     EXPECT_NEAR(model->Flows().step[2], flow_control == 2 ? 2.0 : 0.0, 1e-9) << flow_control;
     model->CleanUp();
   }
+}
+
+TEST_F(RoutingModel, ObservedDischargeInCubicMetresEntersAsTheDepthOfItsSubbasin) {
+  // An observed 4 m3/s at subbasin 1, routing written in m3/s: the outlet of
+  // subbasin 2 (no runoff of its own) carries those 4 m3/s.
+  std::string rows;
+  for (int h = 0; h < 240; ++h)
+    rows += "2000 1 " + std::to_string(1 + (1 + h) / 24) + " " + std::to_string((1 + h) % 24) + " 4\n";
+  WriteFile(dir_ / "observed.txt", "YY MM DD HH Q\n" + rows);
+  section_options o;
+  o.flow_control = 2;
+  o.descriptors = {"1 1"};
+  o.descriptions = "TG 2 (AE = 100, AV = 1) OL 1 " + kFixedChannel + "\n";
+  auto model = Make(RoutingSection(o), 1);
+  Link(*model);
+  for (int step = 1; step <= 150; ++step) Step(*model, step);
+  model->CleanUp();
+  // The last row before the efficiency block.
+  const std::string table = Statistics();
+  const std::size_t block = table.find("\n----");
+  ASSERT_NE(block, std::string::npos);
+  EXPECT_EQ(table.substr(table.rfind('\n', block - 1) + 1, block - table.rfind('\n', block - 1) - 1),
+            "2000\t 1\t 7\t 6\t0.00000\t4.00000");
 }
 
 TEST_F(RoutingModel, AfterTheObservedTableEndsTheRoutedDischargeReturns) {

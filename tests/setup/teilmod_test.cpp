@@ -328,6 +328,12 @@ TEST_F(Submodel, DaylightFractionOfTheCurrentStep) {
   module->DaylightFraction();
   EXPECT_NEAR(module->day_fraction, 0.5, 0.02);
   EXPECT_NEAR(module->night_before_sunrise, module->sunrise, 1e-12);
+  // A daily record stamped 00:00 of the next day is the same day, not a night.
+  const double day_fraction = module->day_fraction;
+  module->current_date = model_date{0, 0, 22, 3, 2023};
+  module->DaylightFraction();
+  EXPECT_EQ(module->day_fraction, day_fraction);
+  EXPECT_EQ(module->is_night, 0);
 }
 
 // ---------------------------------------------------------------- progress line
