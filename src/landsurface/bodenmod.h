@@ -10,7 +10,10 @@
 // takes only the glacier-free share 1 − g of its input water: the snow model
 // drains the glacier share through its glacier storages and hands their
 // runoff in through row 1 of `subbasin_runoff`, which the step adds to its
-// own in row 0 and then clears. A fully glacierised cell holds no soil.
+// own in row 0 and then clears. A fully glacierised cell holds no soil, nor
+// does a lake cell: the groundwater lies under the soil cells, so the mean
+// deficit, baseflow and delayed baseflow are those of the soil cells, and
+// the runoff takes them by the soil cells' share of the subbasin.
 //
 // The model is built only as the base of the infiltration model
 // (landsurface/infilt.h): one object is both.
@@ -73,17 +76,25 @@ struct subbasin_state {
   double SDmean = 0.0;    // mean saturation deficit
   double lambda = 0.0;    // mean topographic index
   double Q0 = 0.0;        // baseflow at zero deficit
-  int maxzeit = 1;        // travel-time zones
-  int first_zone = 0;     // position of zone 0 in travel_zones
+  // QB, QBB, QBBin, recharge and SDmean are depths over the soil cells,
+  // which make up this share of the subbasin's weight (1 without lake and
+  // fully glacierised cells).
+  double soil_share = 1.0;
+  double weight = 0.0;  // Σ cell weight of all the subbasin's cells
+  int maxzeit = 1;      // travel-time zones
+  int first_zone = 0;   // position of zone 0 in travel_zones
 };
 
-// What the step adds up per subbasin.
+// What the step adds up per subbasin, over its soil cells.
 struct subbasin_sums {
   double weight = 0.0;
   double drainage = 0.0;   // qb
   double deficit = 0.0;    // SD
   double interflow = 0.0;  // interflow
   double delayed = 0.0;    // qbb
+  // Σ weight × topographic deviation of the cells without soil: the soil
+  // cells' deviations sum to its negative instead of to 0.
+  double special_deviation = 0.0;
 };
 
 class bodenmodellklasse : public teilmodellklasse {
@@ -266,7 +277,7 @@ class bodenmodellklasse : public teilmodellklasse {
   void AdvanceTravelZones();
   template <bool kInfiltrate>
   void CellLoop();
-  void SpecialCell(int r, int c, int z, double w);
+  void SpecialCell(int r, int c, int z, double w, double deviation);
   void SubbasinResults();
   void WriteStatistics();
   [[noreturn]] void RaiseMissingStoredValue(const std::string& item, const state_file_reader& reader);
