@@ -585,6 +585,10 @@ void bodenmodellklasse::LinkInputGrids(bool interception_before_snow) {
                         ? FindOneOfThreeGrids("snowcover_outflow", throughfall, "precipitation")
                         : FindOneOfThreeGrids(throughfall, "snowcover_outflow", "precipitation");
   input_water = (*grids)[index].data;
+  if (glacier_shares && !interception_first && (*grids)[index].name == throughfall) {
+    canopy_input = OptionalGridData("snowcover_outflow", false);
+    if (!canopy_input) canopy_input = OptionalGridData("precipitation", false);
+  }
 }
 
 // ============================================================== state file (blocks: soil_state.cpp)
@@ -708,7 +712,9 @@ void bodenmodellklasse::CellLoop() {
         root_depth = std::max(root_depth, root_depths[static_cast<size_t>(l)][r][c]);
       // The glacier share's water drains through the snow model's glacier storages.
       const double share = glacier_row ? GlacierShareAt(r, c) : 0.0;
-      double input = share > 0.0 ? water[c] * (1.0 - share) : water[c];
+      double input = share > 0.0
+                         ? GlacierFreeInput(water[c], share, canopy_input ? &canopy_input[r][c] : nullptr)
+                         : water[c];
       // Looked up once for both models; only cells that compute a soil need it.
       int record = 0;
 

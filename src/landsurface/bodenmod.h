@@ -7,7 +7,7 @@
 // subbasin is row 0 of `subbasin_runoff`, which the routing model reads.
 //
 // A glacierised cell (share g of "GlacierizedCells", else of "ice_firn")
-// takes only the glacier-free share 1 − g of its input water: the snow model
+// takes only the glacier-free share's input water: the snow model
 // drains the glacier share through its glacier storages and hands their
 // runoff in through row 1 of `subbasin_runoff`, which the step adds to its
 // own in row 0 and then clears. A fully glacierised cell holds no soil, nor
@@ -191,6 +191,9 @@ class bodenmodellklasse : public teilmodellklasse {
   double** lake_codes = nullptr;
   bool lake_modelling = false;
   double** input_water = nullptr;
+  // The canopy's input water when the input is the total throughfall of an
+  // interception after the snow: it passes the glacier shares unchanged.
+  double** canopy_input = nullptr;
   bool interception_first = false;
   double** infiltration_excess = nullptr;  // set by the infiltration model
   // Slope stability: all seven grids or none.

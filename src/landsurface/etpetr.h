@@ -106,7 +106,9 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   virtual void SnowEvaporation(int minute, int hour, int day, int month, int year);
   // After the soil step: transpiration limited by the soil moisture and the
   // soil evaporation leave the soil (or a lake's ponded water), and
-  // "real_transpiration0" sums the cell's real evapotranspiration.
+  // "real_transpiration0" sums the cell's real evapotranspiration. On a
+  // glacierised cell the rates are depths over its glacier-free share, the
+  // only share the soil feeds, and the tables weigh them by that share.
   virtual void RealEvapotranspiration(int minute, int hour, int day, int month, int year);
   // Reads the lake section `section` when a grid "lake_codes" exists.
   virtual void InitLakeModel(const std::string& section);

@@ -108,9 +108,14 @@ void verdunstungsmodellklasse::SnowEvaporationRow(int r, bool snow_stops) {
     } else {
       double evaporation = 0.0;
       if (w < 1.0 && snow > 0.0) {
+        // Without snow of its own on the glacier share (a static glacier's
+        // cell), the cover lies over the whole cell and only the
+        // glacier-free share evaporates from it.
+        const double free = glacier_snow_row ? 1.0 : 1.0 - w;
         for (int l = 1; l <= L; ++l)
-          if (layers[l].landuse[c] > nodata) evaporation += TakeFromStore(snow, layers[l].transpiration[c]);
-        evaporation += TakeFromStore(snow, soil_row[c]);
+          if (layers[l].landuse[c] > nodata)
+            evaporation += TakeFromCoverOfShare(snow, layers[l].transpiration[c], free);
+        evaporation += TakeFromCoverOfShare(snow, soil_row[c], free);
       }
       Keep(evaporation_row[c], evaporation);
       // The glacier's snow meets the rates that are left, without lowering them.
@@ -206,6 +211,8 @@ void verdunstungsmodellklasse::RealEvapotranspirationRow(int r) {
     // A cell under ice keeps the zeros of the potential step.
     if (w >= 1.0) continue;
     const int zone = cell_by_cell ? zones[c] : 0;
+    // The soil feeds the glacier-free share's rates (depths over that share).
+    const double free = 1.0 - w;
     const double capacity = capacity_row ? capacity_row[c] : 0.0;
     double theta = capacity > 0.0 ? theta_row[c] : 1.0;
 
@@ -224,8 +231,8 @@ void verdunstungsmodellklasse::RealEvapotranspirationRow(int r) {
       if (open_water(c)) {
         taken = TakeFromStore(pond_row[c], rows.transpiration[c]);
       } else {
-        const soil_withdrawal soil =
-            WithdrawFromSoil(MoistureLimitedTranspiration(rows.transpiration[c], theta), theta, capacity);
+        const soil_withdrawal soil = WithdrawFromSoilOfShare(
+            MoistureLimitedTranspiration(rows.transpiration[c], theta), theta, capacity, free);
         taken = soil.taken;
         theta = soil.theta;
       }
@@ -237,7 +244,7 @@ void verdunstungsmodellklasse::RealEvapotranspirationRow(int r) {
     // The soil evaporates once per cell, after every layer has transpired.
     double soil_evaporation = 0.0;
     if (vegetated && !open_water(c)) {
-      const soil_withdrawal soil = WithdrawFromSoil(soil_potential_row[c], theta, capacity);
+      const soil_withdrawal soil = WithdrawFromSoilOfShare(soil_potential_row[c], theta, capacity, free);
       soil_evaporation = soil.taken;
       theta = soil.theta;
     }

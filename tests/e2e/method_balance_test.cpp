@@ -371,25 +371,36 @@ void RadiationCorrectionOff(example_run& run) {
              "0       flow control parameter: off\n60      time interval (minutes)\n3       method: slope");
 }
 
-// A glacier (code 1) on the highest cells of the head of the valley: its
-// upper row wholly under ice, the row below it partly.
-void Glacier(example_run& run, int method) {
+// A glacier (code 1) on the lowest cells of the valley: its lower row
+// wholly under ice, the row above it partly. Its storages drain the melt of
+// earlier days. In the week of 12 March its cells have no snow at the start,
+// so its ice and firn melt. The static methods (1, 2) take the shares from
+// "ice_firn" (fractions count as ice).
+void Glacier(example_run& run, int method, bool thaw = true) {
+  if (thaw) {
+    run.Change("startday = 1", "startday = 12");
+    run.Change("endday = 7", "endday = 18");
+  }
   const auto share = [](int r, int c) {
-    return r == 2 && c >= 4 && c <= 9 ? 1.0 : r == 3 && c >= 3 && c <= 9 ? 0.4 : 0.0;
+    return r == 14 && c >= 7 && c <= 12 ? 1.0 : r == 13 && c >= 6 && c <= 12 ? 0.4 : 0.0;
   };
   WriteGrid(run, "glacier_shares.asc", share);
-  WriteGrid(run, "glacier_codes.asc", [&](int r, int c) { return share(r, c) > 0.0 ? 1.0 : 0.0; });
-  AddStandardGrids(run, {"glacier_shares.asc GlacierizedCells fillcode = 0",
-                         "glacier_codes.asc GlacierCodes fillcode = 0"});
-  run.Change(
-      "[RegionalSuperposition]",
-      "[ice_firn]\n" + std::to_string(method) +
-          "\n6.0\n4.5\n3.0\n2.0\n0.0005\n0.001\n0.0003\n0.0006\n20\n40\n10\n0\n0\n0\n"
-          "firnmelt.asc\n0\nqfirn.stat 0\nicemelt.asc\n0\nqice.stat 0\nqglac.stat 0\nqsnowglac.stat 0\n"
-          "0\n3 1500 0.5\n30 9\n28.5 1.36 2 0\nfirn.stack\n0\nfirn.stat 0\nbalance.asc\n0\n"
-          "balance_old.asc\n0\nbalance1.stat 0\nbalance2.stat 0\n1.0\nsnow_without_glaciers.stat 0\n"
-          "gsolid.asc\n0\ngliquid.asc\n0\ngtotal.asc\n0\ngmelt.asc\n0\ngsurf.asc\n0\ngtemp.asc\n0\n"
-          "gevap.asc\n0\n1000 0.25\n\n[RegionalSuperposition]");
+  std::string section = "[ice_firn]\n" + std::to_string(method) +
+                        "\n6.0\n4.5\n3.0\n2.0\n0.0005\n0.001\n0.0003\n0.0006\n20\n40\n10\n0.5\n0.2\n0.1\n"
+                        "firnmelt.asc\n0\nqfirn.stat 0\nicemelt.asc\n0\nqice.stat 0\nqglac.stat 0\n";
+  if (method < 10) {
+    AddStandardGrids(run, {"glacier_shares.asc ice_firn fillcode = 0"});
+  } else {
+    WriteGrid(run, "glacier_codes.asc", [&](int r, int c) { return share(r, c) > 0.0 ? 1.0 : 0.0; });
+    AddStandardGrids(run, {"glacier_shares.asc GlacierizedCells fillcode = 0",
+                           "glacier_codes.asc GlacierCodes fillcode = 0"});
+    section +=
+        "qsnowglac.stat 0\n0\n3 1050 0.5\n30 9\n28.5 1.36 2 0\nfirn.stack\n0\nfirn.stat 0\nbalance.asc\n0\n"
+        "balance_old.asc\n0\nbalance1.stat 0\nbalance2.stat 0\n1.0\nsnow_without_glaciers.stat 0\n"
+        "gsolid.asc\n0\ngliquid.asc\n0\ngtotal.asc\n0\ngmelt.asc\n0\ngsurf.asc\n0\ngtemp.asc\n0\n"
+        "gevap.asc\n0\n1000 0.25\n";
+  }
+  run.Change("[RegionalSuperposition]", section + "\n[RegionalSuperposition]");
 }
 
 // Permafrost under the whole valley: snow-free ground thaws 0.1 m a day at
@@ -453,6 +464,26 @@ std::vector<method_case> Cases() {
        true},
       {"permafrost", Permafrost},
   };
+  for (int m : {1, 2, 11, 12, 13})
+    cases.push_back(
+        {"glacier method " + std::to_string(m),
+         [m](example_run& run) { Glacier(run, m); },
+         {kGlacierMelt},
+         m > 10 ? std::vector<store>{kFirn, kGlacierStores} : std::vector<store>{kGlacierStores}});
+  cases.push_back({"glacier method 11, interception before the snow",
+                   [](example_run& run) {
+                     Glacier(run, 11);
+                     Interception(run, 11);
+                   },
+                   {kGlacierMelt},
+                   {kFirn, kGlacierStores}});
+  cases.push_back({"glacier method 13, energy balance",
+                   [](example_run& run) {
+                     Glacier(run, 13, false);
+                     SnowMethod(run, 5);
+                   },
+                   {kGlacierSnowEvaporation},
+                   {kGlacierStores}});
   for (int m : {2, 3, 4, 5, 6, 8, 12})
     cases.push_back({"snow method " + std::to_string(m), [m](example_run& run) { SnowMethod(run, m); }});
   for (int m : {2, 11, 12, 21, 22, 31, 32}) {

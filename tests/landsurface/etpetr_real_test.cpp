@@ -66,7 +66,10 @@ INSTANTIATE_TEST_SUITE_P(
                       // The glacier's snow meets what the snow left, without lowering it.
                       snow_case{"half glacierised", 1, 2.0, 0.5, 10.0, 2.0, 0.0, 1.0, 1.0, 2.0, 8.0},
                       snow_case{"under ice", 1, 2.0, 1.0, 10.0, 0.0, 2.0, 3.0, 1.0, 4.0, 6.0},
-                      snow_case{"no glacier snow grid", 1, 2.0, 0.5, kNone, 2.0, 0.0, 1.0, 1.0, 0.0, 0.0}),
+                      // Without snow of its own on the glacier share the
+                      // cover lies over the whole cell; only its glacier-free
+                      // half evaporates from it.
+                      snow_case{"no glacier snow grid", 1, 2.0, 0.5, kNone, 3.0, 0.5, 1.0, 0.0, 0.0, 0.0}),
     [](const auto& info) { return "case" + std::to_string(info.index); });
 
 // ---------------------------------------------------------------- real evapotranspiration
@@ -117,13 +120,16 @@ TEST_P(RealEvapotranspiration, SoilMoistureAndOpenWaterLimitTheRates) {
   } else {
     EXPECT_EQ(Cell("real_transpiration0"), 0.0);  // a cell under ice keeps the zeros of the potential step
   }
-  // What left the soil and the pond is what evaporated from them.
+  // What left the soil and the pond is what evaporated from them, the rates
+  // of a glacierised cell being depths over its glacier-free share.
   double ponded = 0.0;
   if (k.ponding != kNone) {
     EXPECT_NEAR(Cell("ponding_storage"), k.ponding_after, kTol);
     ponded = k.ponding - k.ponding_after;
   }
-  EXPECT_NEAR((k.theta - Cell("soil_storage")) * k.capacity + ponded, transpiration + k.evaporation, kTol);
+  const double free = k.glacier_share == kNone ? 1.0 : 1.0 - k.glacier_share;
+  EXPECT_NEAR((k.theta - Cell("soil_storage")) * k.capacity + ponded, free * (transpiration + k.evaporation),
+              kTol);
   EXPECT_EQ(Cell("real_transpiration0", settings_.nrows, 1), kNodata);
 }
 
@@ -141,7 +147,8 @@ INSTANTIATE_TEST_SUITE_P(
                   0.0},
         real_case{"two layers, the soil evaporates once", true, 0.7, 100.0, 1.0, 0.5, kNone, kNone, 1.0, 1.0,
                   0.5, 0.675, 0.0},
-        real_case{"half glacierised", false, 0.3, 100.0, 2.0, 0.5, kNone, 0.5, 1.0, 0.0, 0.5, 0.285, 0.0},
+        // The soil of a half glacierised cell feeds the glacier-free half's rates.
+        real_case{"half glacierised", false, 0.3, 100.0, 2.0, 0.5, kNone, 0.5, 1.0, 0.0, 0.5, 0.2925, 0.0},
         real_case{"under ice", false, 0.3, 100.0, 2.0, 0.5, kNone, 1.0, 0.0, 0.0, 0.0, 0.3, 0.0}),
     [](const auto& info) { return "case" + std::to_string(info.index); });
 
