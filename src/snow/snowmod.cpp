@@ -528,7 +528,7 @@ void schneemodellklasse::RefreshSnowFreeAlbedo(int hour, int day, int month, int
 }
 
 double schneemodellklasse::CellSnowStep(int row, int col, double t_air, double weight, double input_water,
-                                        double& solid, double& liquid, double extra_solid) {
+                                        double& solid, double& liquid, double extra_solid, bool second_part) {
   snow_cell_forcing f;
   f.t_air = t_air;
   f.input_water = input_water;
@@ -539,8 +539,11 @@ double schneemodellklasse::CellSnowStep(int row, int col, double t_air, double w
   if (in_.radiation_correction) f.radiation_factor = RadiationMeltFactor(in_.radiation_correction[row][col]);
   f.lake = lakes_on_ && in_.lake_codes[row][col] > 0.0 && in_.pond[row][col] > 0.0;
   const snow_part_result part = SnowStepPart(constants_, f, weight, solid, liquid);
-  snow_fraction_.data[row][col] = part.snowfall;
-  rain_fraction_.data[row][col] = part.rain;
+  // The step's snowfall and rain are those of its parts, each by its weight.
+  double& snowfall = snow_fraction_.data[row][col];
+  double& rain = rain_fraction_.data[row][col];
+  snowfall = (second_part ? snowfall : 0.0) + weight * part.snowfall;
+  rain = (second_part ? rain : 0.0) + weight * part.rain;
   // Only the deposition-index methods change the input water; the others
   // leave its grid untouched, unwritten.
   if (constants_.kind.deposition_index) in_.water[row][col] += part.extra_input;
@@ -608,7 +611,7 @@ inline schneemodellklasse::glacier_cell_outcome schneemodellklasse::GlacierCell(
   } else {
     // Method 13: both covers by the snow method, with its night and day parts.
     double melt = CellSnowStep(r, c, t_first, first_weight, input_water, solid, liquid, unload);
-    if (two_parts) melt += CellSnowStep(r, c, t_air, day_fraction, input_water, solid, liquid, unload);
+    if (two_parts) melt += CellSnowStep(r, c, t_air, day_fraction, input_water, solid, liquid, unload, true);
     const snow_release release = ReleaseLiquid(melt, parameters.CWH, solid, liquid);
     o.outflow = release.outflow;
     o.melt_outflow = release.melt_outflow;
@@ -832,7 +835,8 @@ class schneemodellklasse::glacier_run {
         // Steps over 720 minutes: the night part first, then the day part.
         double melt =
             CellSnowStep(r, c, first_temperature_row[c], first_weight, input_water, solid, liquid, unload);
-        if (two_parts) melt += CellSnowStep(r, c, t_air, day_fraction, input_water, solid, liquid, unload);
+        if (two_parts)
+          melt += CellSnowStep(r, c, t_air, day_fraction, input_water, solid, liquid, unload, true);
         release = ReleaseLiquid(melt, cwh, solid, liquid);
         if (tracers) TracersAfterStep(r, c, release.outflow, solid + liquid);
       }

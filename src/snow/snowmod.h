@@ -129,11 +129,12 @@ class schneemodellklasse : public teilmodellklasse {
 
   // One part (weight w) of the step of cell (row, col) at air temperature T,
   // with the input water the cell had before the step: adds its snowfall
-  // and rain to the cover, writes them to "snow_fraction" and
-  // "rain_fraction", raises the input water by the deposition-index snow
-  // and returns the melt, not yet taken from the solid storage.
+  // and rain to the cover and, weighted, to "snow_fraction" and
+  // "rain_fraction" (which the first part of a step starts from 0), raises
+  // the input water by the deposition-index snow and returns the melt, not
+  // yet taken from the solid storage.
   double CellSnowStep(int row, int col, double t_air, double weight, double input_water, double& solid,
-                      double& liquid, double extra_solid);
+                      double& liquid, double extra_solid, bool second_part = false);
 
   // The glacier list from "GlacierCodes", with volumes, old areas and bands.
   void BuildGlacierList();

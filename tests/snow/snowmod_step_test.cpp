@@ -92,8 +92,10 @@ TEST_F(SnowStep, ADailyStepRunsANightAndADayPartAndHalfADayOnePart) {
   EXPECT_DOUBLE_EQ(snow->GetSnowStorageGrid()[1][1], solid);
   EXPECT_DOUBLE_EQ(Grid("snowstorage_liquid")[1][1], liquid);
   EXPECT_DOUBLE_EQ(Grid("snowcover_outflow")[1][1], release.outflow);
-  // The grids of the fall hold the day part's: all rain at 6 °C.
-  EXPECT_EQ(Grid("rain_fraction")[1][1], 10.0);
+  // The step's fall is that of both parts: snow by the night at -2 °C, rain
+  // by the day at 6 °C.
+  EXPECT_DOUBLE_EQ(Grid("snow_fraction")[1][1], 10.0 * snow->night_fraction);
+  EXPECT_DOUBLE_EQ(Grid("rain_fraction")[1][1], 10.0 * snow->day_fraction);
 
   // 720 minutes: one part at the air temperature, no night grid needed.
   snow.reset();
