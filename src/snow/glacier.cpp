@@ -86,11 +86,7 @@ bool StepsEndAtMidnight(int interval, int end_shift, int start_minute_of_day) {
 }
 
 std::string SnowOnGlacierTableName(const std::string& qglac_name) {
-  const std::size_t file_start = qglac_name.find_last_of("/\\");
-  const std::size_t dot = qglac_name.rfind('.');
-  const bool in_file_part = dot != std::string::npos && (file_start == std::string::npos || dot > file_start);
-  if (!in_file_part) return qglac_name + "_qsgl_";
-  return qglac_name.substr(0, dot) + "_qsgl_" + qglac_name.substr(dot);
+  return FileNameWithMarker(qglac_name, "_qsgl_");
 }
 
 // ================================================================ the snow model's glaciers

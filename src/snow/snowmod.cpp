@@ -24,6 +24,9 @@ constexpr int kOutflowPrecision = 4;
 constexpr int kStatisticsPrecision = 3;
 constexpr int kLastMonth = 12;
 constexpr int kLongestMonth = 31;
+// The files of the deposition index's gain are the snowfall's with this
+// before their extension.
+constexpr const char* kDepositionGainMarker = "_deposition_index";
 
 // The statistics of a run of cells of one zone, summed as AddCell would add
 // them cell by cell, for N tables that take the same cells.
@@ -226,6 +229,10 @@ void schneemodellklasse::CreateStatistics() {
   cover_tables_[kCoverSnowfall] = AddStatistics(p.snow_statistics, "p_snow____", kStatisticsPrecision);
   cover_tables_[kCoverRain] = AddStatistics(p.rain_statistics, "p_rain____", kStatisticsPrecision);
   cover_tables_[kCoverAlbedo] = AddStatistics(p.albedo_statistics, "albedo____", kStatisticsPrecision);
+  if (p.kind.deposition_index)
+    cover_tables_[kCoverDepositionGain] = AddStatistics(
+        {FileNameWithMarker(p.snow_statistics.name, kDepositionGainMarker), p.snow_statistics.code},
+        "deposition_index_gain____", kStatisticsPrecision);
   if (EnergyBalance()) {
     temperature_tables_[0] =
         AddStatistics(p.snow_temperature_statistics, "snowtemp____", kStatisticsPrecision);
@@ -302,6 +309,10 @@ void schneemodellklasse::RegisterSnowGrids() {
       OwnGrid("snow_fraction", p.snow_grid.name, p.snow_grid.write_code, first_row, last_row, true);
   rain_fraction_ =
       OwnGrid("rain_fraction", p.rain_grid.name, p.rain_grid.write_code, first_row, last_row, true);
+  if (p.kind.deposition_index)
+    deposition_gain_ =
+        OwnGrid("deposition_index_gain", FileNameWithMarker(p.snow_grid.name, kDepositionGainMarker),
+                p.snow_grid.write_code, first_row, last_row, true);
   outflow_ =
       OwnGrid("snowcover_outflow", p.outflow_grid.name, p.outflow_grid.write_code, first_row, last_row, true);
   melt_ = OwnGrid("melt_from_snowcover", p.melt_grid.name, p.melt_grid.write_code, first_row, last_row, true);
@@ -546,7 +557,11 @@ double schneemodellklasse::CellSnowStep(int row, int col, double t_air, double w
   rain = (second_part ? rain : 0.0) + weight * part.rain;
   // Only the deposition-index methods change the input water; the others
   // leave its grid untouched, unwritten.
-  if (constants_.kind.deposition_index) in_.water[row][col] += part.extra_input;
+  if (constants_.kind.deposition_index) {
+    in_.water[row][col] += part.extra_input;
+    double& gain = deposition_gain_.data[row][col];
+    gain = (second_part ? gain : 0.0) + part.extra_input;
+  }
   if (constants_.kind.melt == snow_melt_kind::energy_balance)
     return EnergyBalanceCellPart(row, col, f, part, weight, solid, liquid, balance_cover_);
   return part.melt;
@@ -612,6 +627,9 @@ inline schneemodellklasse::glacier_cell_outcome schneemodellklasse::GlacierCell(
     // Method 13: both covers by the snow method, with its night and day parts.
     double melt = CellSnowStep(r, c, t_first, first_weight, input_water, solid, liquid, unload);
     if (two_parts) melt += CellSnowStep(r, c, t_air, day_fraction, input_water, solid, liquid, unload, true);
+    // The deposition index adds to the ordinary cover, which lies over the
+    // glacier-free share.
+    if (deposition_gain_.data) deposition_gain_.data[r][c] *= 1.0 - CellGlacierShare(g.shares[c]);
     const snow_release release = ReleaseLiquid(melt, parameters.CWH, solid, liquid);
     o.outflow = release.outflow;
     o.melt_outflow = release.melt_outflow;
@@ -793,6 +811,7 @@ class schneemodellklasse::glacier_run {
     double* albedo_row = albedo_[r];
     double* snowfall_row = snow_fraction_.data[r];
     double* rain_row = rain_fraction_.data[r];
+    const double* gain_row = deposition_gain_.data ? deposition_gain_.data[r] : nullptr;
     double* outflow_row = outflow_.data[r];
     double* melt_row = melt_.data[r];
     const glacier_row glacier_cells = glaciers ? GlacierRow(r) : glacier_row{};
@@ -869,9 +888,9 @@ class schneemodellklasse::glacier_run {
       const double cell_weight = StatisticsCellWeight(cell_weights, r, c, nrows, ncols);
       if (permafrost_on) PermafrostCell(r, c, zone_index, cell_weight, cover, step_days);
       if (!statistics_here) continue;
-      statistics.Add(
-          r, c, zone_index, cell_weight,
-          {cover, release.outflow, release.melt_outflow, days, age, snowfall_row[c], rain_row[c], albedo});
+      statistics.Add(r, c, zone_index, cell_weight,
+                     {cover, release.outflow, release.melt_outflow, days, age, snowfall_row[c], rain_row[c],
+                      albedo, gain_row ? gain_row[c] : 0.0});
       if (temperature_statistics) AddTemperatureStatistics(r, c, zone_index);
       if (glaciers)
         glacier_statistics.Add(glacier_cells, c, zone_index, cell_weight, share, cover, glacier_cell, 0.0);
@@ -1016,11 +1035,11 @@ void schneemodellklasse::AccumulateStatistics() {
       const int zone_index = zone_code_map[static_cast<int>(zone)];
       const double cell_weight = StatisticsCellWeight(cell_weights, r, c, nrows, ncols);
       const double cover = solid_.data[r][c] + liquid_.data[r][c];
-      statistics.Add(
-          r, c, zone_index, cell_weight,
-          {cover, outflow_.data[r][c], melt_.data[r][c], snow_days_.data[r][c], snow_age_.data[r][c],
-           snow_fraction_.data[r][c], rain_fraction_.data[r][c], albedo_[r][c], input_mass_.data[r][c],
-           mobile_mass_.data[r][c], deposition_.data[r][c]});
+      statistics.Add(r, c, zone_index, cell_weight,
+                     {cover, outflow_.data[r][c], melt_.data[r][c], snow_days_.data[r][c],
+                      snow_age_.data[r][c], snow_fraction_.data[r][c], rain_fraction_.data[r][c],
+                      albedo_[r][c], deposition_gain_.data ? deposition_gain_.data[r][c] : 0.0,
+                      input_mass_.data[r][c], mobile_mass_.data[r][c], deposition_.data[r][c]});
       if (EnergyBalance()) AddTemperatureStatistics(r, c, zone_index);
       const double share = glaciers_on ? CellGlacierShare(glacier_shares_[r][c]) : 0.0;
       if (glaciers_on) {
@@ -1045,9 +1064,9 @@ void schneemodellklasse::EndStatistics(int minute, int hour, int day, int month,
 }
 
 void schneemodellklasse::WriteOutputs() {
-  for (const module_grid* grid :
-       {&total_, &solid_, &liquid_, &snow_days_, &snow_age_, &snow_fraction_, &rain_fraction_, &outflow_,
-        &melt_, &input_mass_, &mobile_mass_, &deposition_, &snow_temperature_, &surface_temperature_}) {
+  for (const module_grid* grid : {&total_, &solid_, &liquid_, &snow_days_, &snow_age_, &snow_fraction_,
+                                  &rain_fraction_, &deposition_gain_, &outflow_, &melt_, &input_mass_,
+                                  &mobile_mass_, &deposition_, &snow_temperature_, &surface_temperature_}) {
     if (grid->registered) WriteGridOutput(grid->index, 1, false);
   }
   if (glaciers_on) WriteGlacierOutputs();
@@ -1100,6 +1119,7 @@ void schneemodellklasse::CleanUp() {
                               &deposition_,
                               &snow_fraction_,
                               &rain_fraction_,
+                              &deposition_gain_,
                               &outflow_,
                               &melt_,
                               &firn_melt_,

@@ -13,6 +13,11 @@
 // SetSubbasinRunoff and ReadStorageFile. Each step: RunTimeStep, then
 // RunGlacierStep.
 //
+// The deposition-index methods raise the snowfall by the index; what that
+// adds is the grid "deposition_index_gain" (mm per step), written and
+// summed like the snowfall, to files named after the snowfall's with
+// "_deposition_index" before their extension.
+//
 // With the grid "ice_firn" or "GlacierizedCells" the module also runs
 // glaciers ("[ice_firn]"): every cell with a glacier share takes the glacier
 // branch of the cell step (snow, firn and ice melt), the melt of each
@@ -48,15 +53,16 @@ inline constexpr int kLakeSetUpCode = 28;      // control file not opened, no po
 
 // The values of a cell the module's zone statistics take, one table each.
 enum cover_value : int {
-  kCoverStorage,    // solid + liquid
-  kCoverOutflow,    // "snowcover_outflow"
-  kCoverMelt,       // "melt_from_snowcover"
-  kCoverSnowDays,   // "days_snow"
-  kCoverSnowAge,    // "snow_age"
-  kCoverSnowfall,   // "snow_fraction"
-  kCoverRain,       // "rain_fraction"
-  kCoverAlbedo,     // "albedo"
-  kCoverInputMass,  // slide methods
+  kCoverStorage,         // solid + liquid
+  kCoverOutflow,         // "snowcover_outflow"
+  kCoverMelt,            // "melt_from_snowcover"
+  kCoverSnowDays,        // "days_snow"
+  kCoverSnowAge,         // "snow_age"
+  kCoverSnowfall,        // "snow_fraction"
+  kCoverRain,            // "rain_fraction"
+  kCoverAlbedo,          // "albedo"
+  kCoverDepositionGain,  // "deposition_index_gain" (deposition-index methods)
+  kCoverInputMass,       // slide methods
   kCoverMobileMass,
   kCoverDeposition,
   kCoverValueCount
@@ -355,6 +361,9 @@ class schneemodellklasse : public teilmodellklasse {
   module_grid solid_, liquid_, total_, snow_days_, snow_age_;
   module_grid max_deposition_, order_row_, order_col_, input_mass_, mobile_mass_, deposition_;
   module_grid snow_fraction_, rain_fraction_, outflow_, melt_;
+  // Deposition-index methods: the snowfall the index adds to the cover, a
+  // gain of water that the precipitation does not show.
+  module_grid deposition_gain_;
   module_grid snow_temperature_, surface_temperature_, energy_balance_;
   // Dynamic glaciers: the same of the snow on the glacier share.
   module_grid snow_temperature_on_glacier_, surface_temperature_on_glacier_, energy_balance_on_glacier_;

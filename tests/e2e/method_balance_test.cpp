@@ -477,6 +477,13 @@ std::vector<method_case> Cases() {
                    },
                    {kGlacierMelt},
                    {kFirn, kGlacierStores}});
+  cases.push_back({"glacier method 13, deposition index",
+                   [](example_run& run) {
+                     Glacier(run, 13, false);
+                     SnowMethod(run, 10);
+                   },
+                   {kDepositionGain},
+                   {kGlacierStores}});
   cases.push_back({"glacier method 13, energy balance",
                    [](example_run& run) {
                      Glacier(run, 13, false);
@@ -484,8 +491,12 @@ std::vector<method_case> Cases() {
                    },
                    {kGlacierSnowEvaporation},
                    {kGlacierStores}});
-  for (int m : {2, 3, 4, 5, 6, 8, 12})
-    cases.push_back({"snow method " + std::to_string(m), [m](example_run& run) { SnowMethod(run, m); }});
+  for (int m = 2; m <= 14; ++m) {
+    std::vector<term> terms;
+    if (SnowMethodKind(m).deposition_index) terms.push_back(kDepositionGain);
+    cases.push_back(
+        {"snow method " + std::to_string(m), [m](example_run& run) { SnowMethod(run, m); }, terms});
+  }
   for (int m : {2, 11, 12, 21, 22, 31, 32}) {
     std::vector<store> stores;
     if (m > 20) stores.push_back(kSnowCanopy);
