@@ -49,6 +49,10 @@ double GlacierisedShare(const double* glacier_row, int c) {
 
 verdunstungsmodellklasse::domain_row verdunstungsmodellklasse::StartRealRow(int r) {
   FillLayerRows(r);
+  return DomainRow(r);
+}
+
+verdunstungsmodellklasse::domain_row verdunstungsmodellklasse::DomainRow(int r) const {
   domain_row row;
   row.zone = zone_grid[r];
   row.region = mpi_regions_data ? mpi_regions_data[r] : nullptr;
@@ -71,13 +75,35 @@ void verdunstungsmodellklasse::SnowEvaporation(int minute, int hour, int day, in
   if (flow_control_parameter == 0 || !snow_storage) return;
   ReportProgress(minute, hour, day, month, year, kSnowProgressText);
   if (!glacier_snow_looked_up) LookUpGlacierSnowGrids();
-  if (snow_evaporation.statistics) snow_evaporation.statistics->StartStep();
   const bool snow_stops = SnowStopsEvaporation(snow_method);
+  // The energy balance of those methods sublimates the snow within the snow
+  // step: their snow evaporation is written after it, with the real
+  // evapotranspiration.
+  if (!snow_stops) StartSnowEvaporationOutputs();
   for (int r = first_row; r <= last_row; ++r) SnowEvaporationRow(r, snow_stops);
+  if (!snow_stops) EndSnowEvaporationOutputs();
+}
+
+void verdunstungsmodellklasse::StartSnowEvaporationOutputs() {
+  if (snow_evaporation.statistics) snow_evaporation.statistics->StartStep();
+}
+
+void verdunstungsmodellklasse::EndSnowEvaporationOutputs() {
   const model_date& d = current_date;
   if (snow_evaporation.statistics)
     snow_evaporation.statistics->EndStep(d.year, d.month, d.day, d.hour, d.minute, kEndStepFlag);
   WriteGridOutput(snow_evaporation.index, 1, false);
+}
+
+// The snow evaporation of a row into its table.
+void verdunstungsmodellklasse::AddSnowEvaporationRow(int r, const domain_row& row) {
+  zonalstatistic* const statistics = snow_evaporation.statistics.get();
+  if (!statistics || !statistics->IsOn()) return;
+  const int* const zones = ZoneIndexRow(r);
+  const double* const evaporation_row = snow_evaporation[r];
+  statistics->AddRow(
+      r, FirstColumn(r), LastColumn(r), [&](int c) { return row.Computed(c) ? zones[c] : -1; },
+      [&](int c) { return evaporation_row[c]; });
 }
 
 void verdunstungsmodellklasse::SnowEvaporationRow(int r, bool snow_stops) {
@@ -90,11 +116,6 @@ void verdunstungsmodellklasse::SnowEvaporationRow(int r, bool snow_stops) {
   double* const evaporation_row = snow_evaporation[r];
   double* const glacier_evaporation_row = glacier_snow_evaporation ? glacier_snow_evaporation[r] : nullptr;
   double* const glacier_snow_row = glacier_snow_storage ? glacier_snow_storage[r] : nullptr;
-  zonalstatistic* const statistics = snow_evaporation.statistics && snow_evaporation.statistics->IsOn()
-                                         ? snow_evaporation.statistics.get()
-                                         : nullptr;
-  const int* const zones = statistics ? ZoneIndexRow(r) : nullptr;
-
   for (int c = FirstColumn(r), last = LastColumn(r); c <= last; ++c) {
     if (!row.Computed(c)) continue;
     const double w = GlacierisedShare(row.glacier, c);
@@ -133,11 +154,7 @@ void verdunstungsmodellklasse::SnowEvaporationRow(int r, bool snow_stops) {
       if (glacier_evaporation_row) Keep(glacier_evaporation_row[c], glacier_evaporation);
     }
   }
-  if (statistics) {
-    statistics->AddRow(
-        r, FirstColumn(r), LastColumn(r), [&](int c) { return row.Computed(c) ? zones[c] : -1; },
-        [&](int c) { return evaporation_row[c]; });
-  }
+  if (!snow_stops) AddSnowEvaporationRow(r, row);
 }
 
 // ---------------------------------------------------------------- real evapotranspiration
@@ -145,7 +162,14 @@ void verdunstungsmodellklasse::SnowEvaporationRow(int r, bool snow_stops) {
 void verdunstungsmodellklasse::RealEvapotranspiration(int minute, int hour, int day, int month, int year) {
   if (flow_control_parameter == 0) return;
   BeginRealEvapotranspiration(minute, hour, day, month, year);
-  for (int r = first_row; r <= last_row; ++r) RealEvapotranspirationRow(r);
+  // The snow evaporation of the energy balance, as the snow step left it.
+  const bool sublimation = snow_storage && SnowStopsEvaporation(snow_method);
+  if (sublimation) StartSnowEvaporationOutputs();
+  for (int r = first_row; r <= last_row; ++r) {
+    RealEvapotranspirationRow(r);
+    if (sublimation) AddSnowEvaporationRow(r, DomainRow(r));
+  }
+  if (sublimation) EndSnowEvaporationOutputs();
   EndRealEvapotranspiration();
 }
 

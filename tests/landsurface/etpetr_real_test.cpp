@@ -165,6 +165,32 @@ TEST_F(Evapotranspiration, TotalCountsTheInterceptionOnceItsGridExists) {
   EXPECT_NEAR(Cell("real_transpiration0"), 1.3, kTol);
 }
 
+TEST_F(Evapotranspiration, EnergyBalanceSnowShowsItsSublimationInTheSnowEvaporationTable) {
+  // The snow step of method 5 sublimates 0.4 mm, after the snow
+  // evaporation step: the table shows it, and the total counts it once.
+  AddGrid("soil_storage", 0.8);
+  AddGrid("available_soil_moisture", 100.0);
+  double** snow = AddGrid("snow", 20.0);
+  et_section v;
+  v.stat_code = 1001;
+  auto module = Build(v);
+  module->LinkSoilGrids();
+  module->SetSnowStorageGrid(snow);
+  module->SetSnowMethod(5);
+  double** evaporation = Data("snow_evaporation");
+  for (int step = 1; step <= 2; ++step) {
+    module->SnowEvaporation(0, 24, step, 2, 2000);
+    for (int r = 1; r <= settings_.nrows; ++r)
+      for (int c = 1; c <= settings_.ncols; ++c) evaporation[r][c] = step == 1 ? 0.4 : -0.1;
+    module->RealEvapotranspiration(0, 24, step, 2, 2000);
+    EXPECT_NEAR(Cell("real_transpiration0"), evaporation[1][1], kTol);
+  }
+  module->FlushBuffers();
+  const std::string table = test::ReadFile(dir_ / "esnow.stat");
+  EXPECT_NE(table.find("2000\t 2\t 1\t24\t0.40000"), std::string::npos) << table;
+  EXPECT_NE(table.find("2000\t 2\t 2\t24\t-0.10000"), std::string::npos) << table;
+}
+
 TEST_F(Evapotranspiration, TablesCountAGlacierisedShareAsZero) {
   // Every cell transpires its 1 mm; a glacierised share adds its weight to a
   // table with the value 0.
