@@ -554,7 +554,9 @@ void bodenmodellklasse::InitLakeModel(const std::string& lake_section) {
               << "[end-entry]";
     throw ErrorCode{kLakeMethodErrorCode};
   }
-  FindRequiredGrid("ponding_storage_top");
+  const int top = FindRequiredGrid("ponding_storage_top");
+  ponding = OptionalGridData("ponding_storage", false);
+  if (!ponding) ponding = (*grids)[top].data;
   double** max_ponding = RequiredGridData("max_ponding_storage");
 
   // Metres to mm where there is a depth (nodata stays nodata).
@@ -720,8 +722,8 @@ void bodenmodellklasse::CellLoop() {
 
       if constexpr (kInfiltrate) {
         // Green-Ampt at the start of the step, on the states the step found.
-        // Glaciers, and lakes without a soil, take up nothing.
-        if (glacier || (special && !HasSoilRecord(soil[c]))) {
+        // Glaciers and lakes take up nothing.
+        if (special) {
           if (excess_row[c] != 0.0) excess_row[c] = 0.0;
           if (marker_row[c] != 0.0) marker_row[c] = 0.0;
         } else {
@@ -740,6 +742,8 @@ void bodenmodellklasse::CellLoop() {
       }
 
       if (special) {
+        // A lake's water is its ponded water.
+        if (!glacier) ponding[r][c] += input;
         SpecialCell(r, c, z, w, tf[c]);
         continue;
       }

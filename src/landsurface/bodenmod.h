@@ -189,6 +189,9 @@ class bodenmodellklasse : public teilmodellklasse {
   double** flow_times = nullptr;      // whole steps after construction
   double** glacier_shares = nullptr;  // "GlacierizedCells", else "ice_firn"
   double** lake_codes = nullptr;
+  // The ponded water of the lakes ("ponding_storage", else
+  // "ponding_storage_top"): a lake cell's input water goes there.
+  double** ponding = nullptr;
   bool lake_modelling = false;
   double** input_water = nullptr;
   // The canopy's input water when the input is the total throughfall of an

@@ -239,6 +239,9 @@ void verdunstungsmodellklasse::RealEvapotranspirationRow(int r) {
     const double free = 1.0 - w;
     const double capacity = capacity_row ? capacity_row[c] : 0.0;
     double theta = capacity > 0.0 ? theta_row[c] : 1.0;
+    // A lake cell evaporates its ponded water only: the soil model keeps the
+    // lake's bed saturated, a soil that holds no water of its own.
+    const bool lake_bed = lake_row && lake_row[c] != nodata;
 
     double transpiration = 0.0;
     bool vegetated = false;
@@ -254,7 +257,7 @@ void verdunstungsmodellklasse::RealEvapotranspirationRow(int r) {
       double taken = 0.0;
       if (open_water(c)) {
         taken = TakeFromStore(pond_row[c], rows.transpiration[c]);
-      } else {
+      } else if (!lake_bed) {
         const soil_withdrawal soil = WithdrawFromSoilOfShare(
             MoistureLimitedTranspiration(rows.transpiration[c], theta), theta, capacity, free);
         taken = soil.taken;
@@ -267,7 +270,7 @@ void verdunstungsmodellklasse::RealEvapotranspirationRow(int r) {
 
     // The soil evaporates once per cell, after every layer has transpired.
     double soil_evaporation = 0.0;
-    if (vegetated && !open_water(c)) {
+    if (vegetated && !lake_bed) {
       const soil_withdrawal soil = WithdrawFromSoilOfShare(soil_potential_row[c], theta, capacity, free);
       soil_evaporation = soil.taken;
       theta = soil.theta;

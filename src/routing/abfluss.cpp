@@ -126,6 +126,9 @@ void abflussmodellklasse::LookUpLakeGrids() {
   g.zones = data("zonegrid_soilmodel");
   g.elevation = data("[elevation_model]");
   g.transpiration = data("real_transpiration0");
+  g.interception = optional("interception_evaporation0");
+  g.snow_evaporation = optional("snow_evaporation");
+  g.soil_evaporation = optional("real_evaporation");
   g.downward = optional("q_downext");
   g.baseflow = optional("baseflow");
   g.precipitation = precipitation_on_lakes_.get();

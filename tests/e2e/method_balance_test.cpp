@@ -463,6 +463,7 @@ std::vector<method_case> Cases() {
        {},
        true},
       {"permafrost", Permafrost},
+      {"lake", Lake, {kLakeExchange}, {kPonding}},
   };
   for (int m : {1, 2, 11, 12, 13})
     cases.push_back(
@@ -570,6 +571,23 @@ TEST_P(MethodBalance, EverySubbasinKeepsItsWaterInEveryStep) {
         ++failures;
         ADD_FAILURE() << c.name << ": subbasin " << i << " on " << d.day << "." << d.month << ". " << d.hour
                       << " h: residual " << residual << " mm of terms and stores " << scale << " mm";
+      }
+    }
+    // A lake's own balance (its error column) closes as well.
+    const abflussmodellklasse& routing = *app.routing;
+    for (int e = 1; e <= routing.ElementCount(); ++e) {
+      for (int k = 1; k <= routing.Element(e).ReservoirCount(); ++k) {
+        const SP_class& reservoir = routing.Element(e).Reservoir(k);
+        if (!reservoir.IsLake()) continue;
+        double scale = reservoir.volume;
+        for (int t = 0; t < kBalanceTerms; ++t)
+          scale += std::abs(reservoir.Term(static_cast<balance_term>(t)).volume);
+        const double error = reservoir.Term(kBalanceErrorTerm).volume;
+        if (failures < 5 && !(std::abs(error) <= 1e-9 * scale)) {
+          ++failures;
+          ADD_FAILURE() << c.name << ": lake " << reservoir.Code() << " on " << d.day << "." << d.month
+                        << ". " << d.hour << " h: balance error " << error << " m3 of " << scale << " m3";
+        }
       }
     }
     before = now;

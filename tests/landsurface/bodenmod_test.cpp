@@ -283,10 +283,11 @@ TEST(SoilConstruction, FailuresNameWhatIsWrong) {
 
 TEST(SoilStep, LakeCellsTakeNoWater) {
   soil_domain d;
-  // One subbasin of three cells, the middle one a lake.
+  // One subbasin of three cells, the middle one a lake: its input water
+  // goes to its ponded water.
   d.Domain(1, 3, {1, 1, 1});
   d.Grid("lake_codes", {N, 5, N});
-  d.Grid("ponding_storage_top", {0.0});
+  double** pond = d.Grid("ponding_storage_top", {0.0});
   double** ponding = d.Grid("max_ponding_storage", {N, 2.0, 0.5});
   d.Grid("snowstorage_solid", {20.0});  // a share of the input runs off directly
   d.Grid("hydraulic_conductivity", {1.0e-7});
@@ -308,6 +309,8 @@ TEST(SoilStep, LakeCellsTakeNoWater) {
   EXPECT_EQ(model->grid(bodenmodellklasse::kDeficitGrid)[1][2], 0.0);
   EXPECT_EQ(d.Find("soil_storage")[1][2], 1.0);
   EXPECT_EQ(model->grid(bodenmodellklasse::kDirectflowGrid)[1][2], 0.0);
+  EXPECT_EQ(pond[1][2], 12.0);
+  EXPECT_EQ(pond[1][1], 0.0);
   // The lake cell counts in the travel-time zone with its area, not its water.
   const double* direct = model->grid(bodenmodellklasse::kDirectflowGrid)[1];
   EXPECT_NEAR(model->states[1].QDin, (direct[1] + direct[3]) / 3.0, 1e-15);
