@@ -11,6 +11,7 @@
 #include "setup/statefile.h"
 #include "setup/tables.h"
 #include "setup/tracers.h"
+#include "setup/vegparams.h"
 
 namespace velmo {
 namespace {
@@ -905,14 +906,56 @@ class schneemodellklasse::glacier_run {
   // Without a thaw coefficient a cell has no permafrost.
   if (coefficient == nodata_value) return;
   permafrost_cell cell{snow_cover_days_.data[r][c], snow_free_days_.data[r][c], thaw_depth_[r][c]};
-  PermafrostStep(permafrost, cover, coefficient, step_days, cell, root_depth_[r][c]);
+  PermafrostStep(permafrost, cover, coefficient, step_days, cell);
   snow_cover_days_.data[r][c] = cell.snow_cover_days;
   snow_free_days_.data[r][c] = cell.snow_free_days;
   thaw_depth_[r][c] = cell.thaw_depth;
+  if (cell.thaw_depth < root_depth_[r][c]) CutRootZone(r, c, cell.thaw_depth);
   zone_sums& sum = thaw_depth_sums_[static_cast<std::size_t>(zone)];
   sum.cells += 1.0;
   sum.divisor += cell_weight;
   sum.value += cell_weight * cell.thaw_depth;
+}
+
+void schneemodellklasse::FindRootZone() {
+  root_zone_found_ = true;
+  root_zone_.roots.assign(static_cast<std::size_t>(layer_count) + 1, nullptr);
+  for (int l = 1; l <= layer_count; ++l)
+    root_zone_.roots[static_cast<std::size_t>(l)] = OptionalGridData("root_depth" + std::to_string(l), true);
+  root_zone_.roots[1] = root_depth_;
+  root_zone_.capacity = OptionalGridData("available_soil_moisture", true);
+  root_zone_.storage = OptionalGridData("soil_storage", true);
+  root_zone_.inactive_capacity = OptionalGridData("inaktive_field_capacity", true);
+  root_zone_.inactive_moisture = OptionalGridData("inaktive_soil_moisture", true);
+  root_zone_.saturated_partition = OptionalGridData("saturated_soil_partition", true);
+}
+
+// The roots of layer 1 end at `depth`; when that shallows the root zone (the
+// deepest roots of the layers) its capacity shrinks as with any change of
+// root depth, and the water of that capacity goes to the inactive soil.
+[[gnu::noinline]] void schneemodellklasse::CutRootZone(int r, int c, double depth) {
+  if (!root_zone_found_) FindRootZone();
+  const auto deepest = [&] {
+    double roots = root_depth_[r][c];
+    for (std::size_t l = 2; l < root_zone_.roots.size(); ++l)
+      if (root_zone_.roots[l] && root_zone_.roots[l][r][c] > roots) roots = root_zone_.roots[l][r][c];
+    return roots;
+  };
+  const double before = deepest();
+  root_depth_[r][c] = depth;
+  const double after = deepest();
+  const root_zone_grids& g = root_zone_;
+  if (!(after < before) || !g.capacity || !g.storage || !g.inactive_capacity || !g.inactive_moisture ||
+      !g.saturated_partition)
+    return;
+  root_zone_state state{g.capacity[r][c], g.storage[r][c], g.inactive_capacity[r][c],
+                        g.inactive_moisture[r][c], g.saturated_partition[r][c]};
+  if (!RootZoneStep(state, before, after)) return;
+  g.capacity[r][c] = state.available;
+  g.storage[r][c] = state.storage;
+  g.inactive_capacity[r][c] = state.inactive_capacity;
+  g.inactive_moisture[r][c] = state.inactive_moisture;
+  g.saturated_partition[r][c] = state.saturated_partition;
 }
 
 void schneemodellklasse::RunGlacierStep(int minute, int hour, int day, int month, int year) {

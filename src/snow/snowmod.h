@@ -423,6 +423,21 @@ class schneemodellklasse : public teilmodellklasse {
   double** thaw_coefficient_ = nullptr;
   double** thaw_depth_ = nullptr;
   double** root_depth_ = nullptr;
+  // The root zone the thaw depth cuts: the roots of every layer and the
+  // soil model's root-zone grids, found at the first step (none without a
+  // soil model).
+  struct root_zone_grids {
+    std::vector<double**> roots;  // layers 1..L
+    double** capacity = nullptr;  // "available_soil_moisture"
+    double** storage = nullptr;   // "soil_storage"
+    double** inactive_capacity = nullptr;
+    double** inactive_moisture = nullptr;
+    double** saturated_partition = nullptr;
+  };
+  root_zone_grids root_zone_;
+  bool root_zone_found_ = false;
+  void FindRootZone();
+  void CutRootZone(int r, int c, double depth);
   zonalstatistic* thaw_depth_table_ = nullptr;
   std::vector<zone_sums> thaw_depth_sums_;
 

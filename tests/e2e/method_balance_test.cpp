@@ -356,14 +356,66 @@ void DailyStations(example_run& run) {
   }
 }
 
-void Daily(example_run& run) {
-  DailyStations(run);
+// Every module steps a day (its radiation may sum up to 30000 Wh/m2).
+void DailySteps(example_run& run) {
   ReplaceAll(run, "timestep = 60", "timestep = 1440");
   ReplaceAll(run, "\n60      time interval", "\n1440    time interval");
   ReplaceAll(run, "\n60      minutes per step", "\n1440    minutes per step");
   run.Change("1500     upper limit of results\n1500", "30000    upper limit of results\n30000");
   run.Change("starthour = 1", "starthour = 24");
+}
+
+void Daily(example_run& run) {
+  DailyStations(run);
+  DailySteps(run);
   run.Change("endhour = 0\nendday = 7\nendmonth = 3", "endhour = 24\nendday = 31\nendmonth = 3");
+}
+
+// The year 2000 in daily steps at the example's stations: a seasonal
+// temperature (coldest in mid-January) that falls by 0.6 K per 100 m, rain
+// or snow every third day, radiation that follows the sun.
+void DailyYear(example_run& run) {
+  constexpr double kPi = 3.14159265358979;
+  const int lengths[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const double heights[] = {1780.0, 1420.0, 940.0};
+  std::map<std::string, std::string> files;
+  for (const char* variable :
+       {"precipitation", "temperature", "air_humidity", "wind_speed", "global_radiation"}) {
+    std::istringstream in(ReadFile(run.dir / ("meteo/" + std::string(variable) + ".txt")));
+    std::string line;
+    for (int k = 0; k < 5 && std::getline(in, line); ++k) files[variable] += line + "\n";
+  }
+  int n = 0;
+  for (int month = 1; month <= 12; ++month) {
+    for (int day = 1; day <= lengths[month - 1]; ++day, ++n) {
+      const double season = std::cos(2.0 * kPi * (n - 15) / 366.0);
+      std::array<std::array<double, 3>, 5> values{};
+      for (int k = 0; k < 3; ++k) {
+        values[0][static_cast<size_t>(k)] = n % 3 == 0 ? 6.0 + n % 7 : 0.0;
+        values[1][static_cast<size_t>(k)] =
+            10.0 - 11.0 * season - 0.006 * (heights[k] - 940.0) + 2.0 * std::sin(n * 1.3);
+        values[2][static_cast<size_t>(k)] = n % 3 == 0 ? 0.95 : 0.7;
+        values[3][static_cast<size_t>(k)] = 2.0 + n % 4;
+        values[4][static_cast<size_t>(k)] = (n % 3 == 0 ? 0.4 : 1.0) * (4500.0 - 3000.0 * season);
+      }
+      int v = 0;
+      for (const char* variable :
+           {"precipitation", "temperature", "air_humidity", "wind_speed", "global_radiation"}) {
+        char row[128];
+        const auto& x = values[static_cast<size_t>(v++)];
+        std::snprintf(row, sizeof row, "2000\t%d\t%d\t24\t%.3f\t%.3f\t%.3f\n", month, day, x[0], x[1], x[2]);
+        files[variable] += row;
+      }
+    }
+  }
+  for (const auto& [variable, text] : files) WriteFile(run.dir / ("meteo/" + variable + ".txt"), text);
+  DailySteps(run);
+  // No grid of every day.
+  for (const char* code :
+       {"15      write code", "85      write code", "80      write code", "45      write code"})
+    run.Change(code, "0       write code");
+  run.Change("startday = 1\nstartmonth = 3", "startday = 1\nstartmonth = 1");
+  run.Change("endhour = 0\nendday = 1\nendmonth = 4", "endhour = 24\nendday = 31\nendmonth = 12");
 }
 
 void RadiationCorrectionOff(example_run& run) {
@@ -404,12 +456,12 @@ void Glacier(example_run& run, int method, bool thaw = true) {
 }
 
 // Permafrost under the whole valley: snow-free ground thaws 0.1 m a day at
-// first, and half a day under more than 5 mm of snow freezes it again.
-void Permafrost(example_run& run) {
+// first, and `refreeze_days` under more than 5 mm of snow freeze it again.
+void Permafrost(example_run& run, double refreeze_days = 0.5) {
   AddStandardGrids(run, {"thaw.asc ThawCoeffPermaFrost fillcode = 0 readcode = 0 defaultValue = 0.1",
                          "thawdepth.asc PermafrostThawDepth fillcode = 0 readcode = 0 defaultValue = 0"});
-  run.Change("[RegionalSuperposition]",
-             "[permafrost]\n1\n0.5\n5\nthaw.stat 0\n1e-7\n\n[RegionalSuperposition]");
+  run.Change("[RegionalSuperposition]", "[permafrost]\n1\n" + std::to_string(refreeze_days) +
+                                            "\n5\nthaw.stat 0\n1e-7\n\n[RegionalSuperposition]");
 }
 
 // The reservoir at the outlet of subbasin 2 becomes a lake of one cell.
@@ -462,7 +514,7 @@ std::vector<method_case> Cases() {
        {},
        {},
        true},
-      {"permafrost", Permafrost},
+      {"permafrost", [](example_run& run) { Permafrost(run); }},
       {"lake", Lake, {kLakeExchange}, {kPonding}},
   };
   for (int m : {1, 2, 11, 12, 13})
@@ -511,43 +563,65 @@ std::vector<method_case> Cases() {
   return cases;
 }
 
-class MethodBalance : public ::testing::TestWithParam<method_case> {};
+// Runs the example in `run` and closes every subbasin's balance (and every
+// lake's) after every pass; `also` sees the application after each pass.
+// The terms of every step go to "method_balance.txt" in the run's
+// directory, which is kept when the test fails.
+class balance_run {
+ public:
+  balance_run(example_run& run, std::string name) : run_(run), name_(std::move(name)) {}
 
-TEST_P(MethodBalance, EverySubbasinKeepsItsWaterInEveryStep) {
-  const method_case& c = GetParam();
-  example_run run;
-  run.Change("endhour = 0\nendday = 1\nendmonth = 4", "endhour = 0\nendday = 7\nendmonth = 3");
-  c.set_up(run);
-  if (HasFailure()) return;
+  int Run(const std::function<void(ModellApplication&)>& also = {},
+          const std::function<void(ModellApplication&)>& at_start = {}) {
+    table_.reset(std::fopen((run_.dir / "method_balance.txt").c_str(), "w"));
+    if (!table_) {
+      ADD_FAILURE() << "cannot write the balance table";
+      return -1;
+    }
+    std::fprintf(table_.get(), "YYYY\tMM\tDD\tHH\tsubbasin");
+    for (const char* name : kTermNames) std::fprintf(table_.get(), "\t%s", name);
+    for (const char* name : kStoreNames) std::fprintf(table_.get(), "\td_%s", name);
+    std::fprintf(table_.get(), "\tresidual\n");
+    const auto built = [&](ModellApplication& app) {
+      if (at_start) at_start(app);
+      before_ = Measure(app, precipitation_);
+      app.phase_done = [&](pass_phase phase, int) {
+        if (phase == pass_phase::kPotentialEvapotranspiration) precipitation_ = Precipitation(app);
+      };
+    };
+    const int result = run_.Run(built, [&](ModellApplication& app) {
+      Check(app);
+      if (also) also(app);
+    });
+    std::fflush(table_.get());
+    return result;
+  }
+  // Keeps the run's files when the test has failed.
+  void KeepOnFailure() const {
+    if (!::testing::Test::HasFailure()) return;
+    run_.dir.Keep();
+    ADD_FAILURE() << "the terms of every step are in " << (run_.dir / "method_balance.txt");
+  }
 
-  const std::unique_ptr<std::FILE, int (*)(std::FILE*)> table_file(
-      std::fopen((run.dir / "method_balance.txt").c_str(), "w"), &std::fclose);
-  ASSERT_NE(table_file, nullptr);
-  std::FILE* table = table_file.get();
-  std::fprintf(table, "YYYY\tMM\tDD\tHH\tsubbasin");
-  for (const char* name : kTermNames) std::fprintf(table, "\t%s", name);
-  for (const char* name : kStoreNames) std::fprintf(table, "\td_%s", name);
-  std::fprintf(table, "\tresidual\n");
-
-  subbasin_sums precipitation{};
-  catchment_water before{};
-  int steps = 0, failures = 0;
+  int steps = 0;
   // What the run went through: every term's largest value, every store's
   // largest change.
   std::array<double, kTermCount> largest_term{};
   std::array<double, kStoreCount> largest_change{};
-  const auto built = [&](ModellApplication& app) {
-    before = Measure(app, precipitation);
-    app.phase_done = [&](pass_phase phase, int) {
-      if (phase == pass_phase::kPotentialEvapotranspiration) precipitation = Precipitation(app);
-    };
-  };
-  const auto after_pass = [&](ModellApplication& app) {
-    const catchment_water now = Measure(app, precipitation);
+
+ private:
+  void Failure(const model_date& d, const std::string& what) {
+    if (failures_++ < 5)
+      ADD_FAILURE() << name_ << ": " << d.day << "." << d.month << "." << d.year << " " << d.hour
+                    << " h: " << what;
+  }
+  void Check(ModellApplication& app) {
+    const catchment_water now = Measure(app, precipitation_);
     const model_date& d = app.current_date;
+    std::FILE* table = table_.get();
     ++steps;
     for (int i = 1; i <= kSubbasins; ++i) {
-      const subbasin_water& a = before[static_cast<size_t>(i)];
+      const subbasin_water& a = before_[static_cast<size_t>(i)];
       const subbasin_water& b = now[static_cast<size_t>(i)];
       double scale = 0.0;
       std::fprintf(table, "%d\t%d\t%d\t%d\t%d", d.year, d.month, d.day, d.hour, i);
@@ -567,11 +641,9 @@ TEST_P(MethodBalance, EverySubbasinKeepsItsWaterInEveryStep) {
       }
       const double residual = b.Net() - (b.Stored() - a.Stored());
       std::fprintf(table, "\t%.3g\n", residual);
-      if (failures < 5 && !(std::abs(residual) <= 1e-9 * scale)) {
-        ++failures;
-        ADD_FAILURE() << c.name << ": subbasin " << i << " on " << d.day << "." << d.month << ". " << d.hour
-                      << " h: residual " << residual << " mm of terms and stores " << scale << " mm";
-      }
+      if (!(std::abs(residual) <= 1e-9 * scale))
+        Failure(d, "subbasin " + std::to_string(i) + ": residual " + std::to_string(residual) +
+                       " mm of terms and stores " + std::to_string(scale) + " mm");
     }
     // A lake's own balance (its error column) closes as well.
     const abflussmodellklasse& routing = *app.routing;
@@ -583,27 +655,91 @@ TEST_P(MethodBalance, EverySubbasinKeepsItsWaterInEveryStep) {
         for (int t = 0; t < kBalanceTerms; ++t)
           scale += std::abs(reservoir.Term(static_cast<balance_term>(t)).volume);
         const double error = reservoir.Term(kBalanceErrorTerm).volume;
-        if (failures < 5 && !(std::abs(error) <= 1e-9 * scale)) {
-          ++failures;
-          ADD_FAILURE() << c.name << ": lake " << reservoir.Code() << " on " << d.day << "." << d.month
-                        << ". " << d.hour << " h: balance error " << error << " m3 of " << scale << " m3";
-        }
+        if (!(std::abs(error) <= 1e-9 * scale))
+          Failure(d, "lake " + std::to_string(reservoir.Code()) + ": balance error " + std::to_string(error) +
+                         " m3 of " + std::to_string(scale) + " m3");
       }
     }
-    before = now;
-  };
-  ASSERT_EQ(run.Run(built, after_pass), 0) << run.transcript;
-  EXPECT_EQ(steps, c.daily ? 31 : 144);
+    before_ = now;
+  }
+
+  example_run& run_;
+  std::string name_;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> table_{nullptr, &std::fclose};
+  subbasin_sums precipitation_{};
+  catchment_water before_{};
+  int failures_ = 0;
+};
+
+class MethodBalance : public ::testing::TestWithParam<method_case> {};
+
+TEST_P(MethodBalance, EverySubbasinKeepsItsWaterInEveryStep) {
+  const method_case& c = GetParam();
+  example_run run;
+  run.Change("endhour = 0\nendday = 1\nendmonth = 4", "endhour = 0\nendday = 7\nendmonth = 3");
+  c.set_up(run);
+  if (HasFailure()) return;
+  balance_run balance(run, c.name);
+  ASSERT_EQ(balance.Run(), 0) << run.transcript;
+  EXPECT_EQ(balance.steps, c.daily ? 31 : 144);
   std::vector<term> terms = {kPrecipitation, kEvapotranspiration, kRunoff};
   terms.insert(terms.end(), c.terms.begin(), c.terms.end());
-  for (term t : terms) EXPECT_GT(largest_term[t], 0.0) << kTermNames[t];
+  for (term t : terms) EXPECT_GT(balance.largest_term[t], 0.0) << kTermNames[t];
   std::vector<store> stores = {kCanopy, kSnow, kSoil, kGroundwater};
   stores.insert(stores.end(), c.stores.begin(), c.stores.end());
-  for (store k : stores) EXPECT_GT(largest_change[k], 0.0) << kStoreNames[k];
-  if (HasFailure()) {
-    run.dir.Keep();
-    ADD_FAILURE() << "the terms of every step are in " << (run.dir / "method_balance.txt");
-  }
+  for (store k : stores) EXPECT_GT(balance.largest_change[k], 0.0) << kStoreNames[k];
+  balance.KeepOnFailure();
+}
+
+TEST(PermafrostYear, TheRootZoneFollowsTheThawDepthToNothingAndBack) {
+  // A year of daily steps: the ground thaws in spring, ten days of snow
+  // freeze it in autumn. The root zone loses its capacity with the thaw
+  // depth and regains it, never beyond the field capacity of its roots.
+  example_run run;
+  DailyYear(run);
+  Permafrost(run, 10.0);
+  balance_run balance(run, "permafrost over a year");
+  // Per cell: its capacity before the first step, the field capacity of the
+  // roots of its land use, and its thaw depth and capacity of the last step.
+  std::vector<double> full_capacity, last_thaw, last_capacity;
+  int frozen = 0, thawed = 0, emptied = 0, refilled = 0;
+  const auto each_cell = [](ModellApplication& app, auto&& visit) {
+    bodenmodellklasse& soil = *app.infiltration;
+    std::size_t cell = 0;
+    for (int r = 1; r <= soil.nrows; ++r)
+      for (int c = 1; c <= soil.ncols; ++c)
+        if (soil.CellSubbasin(r, c) != 0) visit(cell++, r, c);
+  };
+  const auto at_start = [&](ModellApplication& app) {
+    double** thaw = GridOf(app, "PermafrostThawDepth");
+    each_cell(app, [&](std::size_t, int r, int c) {
+      full_capacity.push_back(app.infiltration->available_soil_moisture[r][c]);
+      last_thaw.push_back(thaw[r][c]);
+      last_capacity.push_back(full_capacity.back());
+    });
+  };
+  const int result = balance.Run(
+      [&](ModellApplication& app) {
+        double** thaw = GridOf(app, "PermafrostThawDepth");
+        each_cell(app, [&](std::size_t cell, int r, int c) {
+          const double capacity = app.infiltration->available_soil_moisture[r][c];
+          EXPECT_LE(capacity, full_capacity[cell] * (1.0 + 1e-12)) << r << " " << c;
+          frozen += last_thaw[cell] > 0.0 && thaw[r][c] == 0.0;
+          thawed += last_thaw[cell] == 0.0 && thaw[r][c] > 0.0;
+          emptied += last_capacity[cell] > 0.0 && capacity == 0.0;
+          refilled += last_capacity[cell] == 0.0 && capacity > 0.0;
+          last_thaw[cell] = thaw[r][c];
+          last_capacity[cell] = capacity;
+        });
+      },
+      at_start);
+  ASSERT_EQ(result, 0) << run.transcript;
+  EXPECT_EQ(balance.steps, 366);
+  EXPECT_GT(frozen, 0);
+  EXPECT_GT(thawed, 0);
+  EXPECT_GT(emptied, 0);
+  EXPECT_GT(refilled, 0);
+  balance.KeepOnFailure();
 }
 
 INSTANTIATE_TEST_SUITE_P(Configurations, MethodBalance, ::testing::ValuesIn(Cases()), [](const auto& info) {

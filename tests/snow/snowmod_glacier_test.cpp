@@ -622,6 +622,12 @@ TEST_F(SnowGlacier, PermafrostThawsWithTheSnowFreeDaysAndLimitsTheRoots) {
   Register("ThawCoeffPermaFrost", {0.1});
   Register("PermafrostThawDepth", {0});
   Register("root_depth1", {1});
+  // The soil model's root zone: 100 mm of capacity, half full.
+  double** capacity = Register("available_soil_moisture", {100});
+  double** storage = Register("soil_storage", {0.5});
+  double** inactive_capacity = Register("inaktive_field_capacity", {0});
+  double** inactive_moisture = Register("inaktive_soil_moisture", {1});
+  Register("saturated_soil_partition", {0});
   Register("temperature", {10, 10, 10, -5, -5, -5});
   permafrost = PermafrostText();
   extra_sections = permafrost;
@@ -643,6 +649,15 @@ TEST_F(SnowGlacier, PermafrostThawsWithTheSnowFreeDaysAndLimitsTheRoots) {
   EXPECT_NEAR(Grid("SnowCoverDaysGrid")[2][1], 4.0, 1e-12);
   EXPECT_EQ(Grid("PermafrostThawDepth")[2][1], 0.0);
   EXPECT_EQ(Grid("root_depth1")[2][1], 0.0);
+  // The capacity went with the roots, its water to the inactive soil below:
+  // under frozen ground the root zone holds nothing.
+  EXPECT_EQ(capacity[2][1], 0.0);
+  EXPECT_NEAR(inactive_capacity[2][1], 100.0, 1e-12);
+  for (int r = 1; r <= 2; ++r)
+    for (int c = 1; c <= 3; ++c)
+      EXPECT_NEAR(capacity[r][c] * storage[r][c] + inactive_capacity[r][c] * inactive_moisture[r][c], 50.0,
+                  1e-9)
+          << r << " " << c;
 }
 
 TEST_F(SnowGlacier, AWarmStartContinuesTheStoragesExactly) {
