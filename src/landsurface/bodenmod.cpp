@@ -1,6 +1,8 @@
 // The soil model: construction, lake set-up, input water, time step, statistics and clean-up.
 #include "landsurface/bodenmod.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -799,6 +801,10 @@ void bodenmodellklasse::CellLoop() {
                                                     wet_soil_density[r][c], soil_cohesion[r][c],
                                                     root_cohesion[r][c], cell.SD, dp);
 
+      // The water of the cell in one test; a value that is no number stops the run here.
+      if (!std::isfinite(cell.SD + cell.SUZ + cell.SIF + cell.SB + cell.SBia + cell.nFKia + direct))
+          [[unlikely]]
+        RaiseNotFiniteCell(r, c, cell, direct);
       sd[c] = cell.SD;
       suz[c] = cell.SUZ;
       sif[c] = cell.SIF;
@@ -810,6 +816,23 @@ void bodenmodellklasse::CellLoop() {
       if (cell.nFKia != old_nfkia) nfkia[c] = cell.nFKia;
     }
   }
+}
+
+void bodenmodellklasse::RaiseNotFiniteCell(int r, int c, const soil_cell& cell, double direct) const {
+  const std::array<std::pair<const char*, double>, 7> values = {{{"saturation_deficite", cell.SD},
+                                                                 {"unsaturated_zone_storage", cell.SUZ},
+                                                                 {"interflow_storage", cell.SIF},
+                                                                 {"soil_storage", cell.SB},
+                                                                 {"inaktive_soil_moisture", cell.SBia},
+                                                                 {"inaktive_field_capacity", cell.nFKia},
+                                                                 {"directflow", direct}}};
+  for (const auto& [grid_name, value] : values)
+    if (!std::isfinite(value)) RaiseNotFinite(grid_name, r, c, value);
+  // Finite values whose sum is not: the largest of them is beyond any water.
+  const auto largest = std::max_element(values.begin(), values.end(), [](const auto& a, const auto& b) {
+    return std::abs(a.second) < std::abs(b.second);
+  });
+  RaiseNotFinite(largest->first, r, c, largest->second);
 }
 
 void bodenmodellklasse::RaiseCapillaryFailure(int r, int c, const capillary_failure& failure, double SSP,
@@ -866,6 +889,10 @@ void bodenmodellklasse::SubbasinResults() {
     subbasin_runoff[0][i] =
         st.QI + st.QD + st.soil_share * st.QB + st.soil_share * st.QBB + subbasin_runoff[1][i];
     subbasin_runoff[1][i] = 0.0;
+    if (!std::isfinite(subbasin_runoff[0][i])) [[unlikely]]
+      RaiseNotFiniteSubbasin("runoff", code[static_cast<size_t>(i)], subbasin_runoff[0][i]);
+    if (!std::isfinite(st.SDmean)) [[unlikely]]
+      RaiseNotFiniteSubbasin("mean saturation deficit", code[static_cast<size_t>(i)], st.SDmean);
   }
 }
 

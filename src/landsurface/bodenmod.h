@@ -287,6 +287,7 @@ class bodenmodellklasse : public teilmodellklasse {
   void SubbasinResults();
   void WriteStatistics();
   [[noreturn]] void RaiseMissingStoredValue(const std::string& item, const state_file_reader& reader);
+  [[noreturn]] void RaiseNotFiniteCell(int r, int c, const soil_cell& cell, double direct) const;
   [[noreturn]] void RaiseCapillaryFailure(int r, int c, const capillary_failure& failure, double SSP,
                                           double nFK, double SB, double SD);
 };

@@ -2,11 +2,13 @@
 // model: the potential rates of the step become water taken from the snow
 // cover, from a lake's ponded water and from the soil.
 #include <algorithm>
+#include <cmath>
 
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
 #include "landsurface/etpetr.h"
 #include "landsurface/evaporation_withdrawal.h"
+#include "landsurface/layer_names.h"
 
 namespace velmo {
 namespace {
@@ -281,6 +283,8 @@ void verdunstungsmodellklasse::RealEvapotranspirationRow(int r) {
 
     double total = transpiration + snow_row[c] + soil_evaporation;
     if (interception_row && interception_row[c] != nodata) total += interception_row[c];
+    if (!std::isfinite(total)) [[unlikely]]
+      RaiseNotFinite(LayerGridName("real_transpiration", 0), r, c, total);
     Keep(layers[0].real[c], total);
     if (cell_by_cell && total_statistics) add(total_statistics, c, zone, total, w);
   }

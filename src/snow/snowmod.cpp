@@ -864,6 +864,8 @@ class schneemodellklasse::glacier_run {
       outflow_row[c] = release.outflow;
       melt_row[c] = release.melt_outflow;
       const double cover = solid + liquid;
+      if (!std::isfinite(cover + release.outflow)) [[unlikely]]
+        RaiseNotFiniteCover(r, c, solid, liquid, release.outflow);
 
       // The cell's albedo is the one after the melt.
       const double days = cover > kSnowCoverThreshold ? step_days : 0.0;
@@ -898,6 +900,13 @@ class schneemodellklasse::glacier_run {
       if (tracers && share <= 0.0) AddTracerStatistics(r, c, zone_index);
     }
   }
+}
+
+void schneemodellklasse::RaiseNotFiniteCover(int r, int c, double solid, double liquid,
+                                             double outflow) const {
+  if (!std::isfinite(solid)) RaiseNotFinite("snowstorage_solid", r, c, solid);
+  if (!std::isfinite(liquid)) RaiseNotFinite("snowstorage_liquid", r, c, liquid);
+  RaiseNotFinite("snowcover_outflow", r, c, outflow);
 }
 
 [[gnu::noinline]] void schneemodellklasse::PermafrostCell(int r, int c, int zone, double cell_weight,

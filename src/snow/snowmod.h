@@ -280,6 +280,8 @@ class schneemodellklasse : public teilmodellklasse {
   void FeedGlacierTables();
   void ClearGlacierFreeCells();
   void PermafrostCell(int r, int c, int zone, double cell_weight, double cover, double step_days);
+  // A cover whose water is NaN or infinite ends the run.
+  [[noreturn]] void RaiseNotFiniteCover(int r, int c, double solid, double liquid, double outflow) const;
   void RunGlacierStorages();
   void EvaluateGlacierYear();
   void RecomputeGlacierFractions();

@@ -28,10 +28,10 @@ class example_run {
   // Builds the application in the example's directory, calls `built` on it,
   // runs the time loop with `after_pass` called after every pass, calls
   // `after_run` and clears it. Returns the result of the time loop; a thrown
-  // code fails the test.
+  // code fails the test, unless `thrown` takes it.
   int Run(const std::function<void(ModellApplication&)>& built,
           const ModellApplication::pass_observer& after_pass,
-          const std::function<void(ModellApplication&)>& after_run = {}) {
+          const std::function<void(ModellApplication&)>& after_run = {}, int* thrown = nullptr) {
     const WorkingDirectory working(dir.path());
     std::ostringstream console;
     int result = -1;
@@ -46,7 +46,11 @@ class example_run {
       if (after_run) after_run(application);
       application.ClearMemory();
     } catch (ErrorCode code) {
-      ADD_FAILURE() << "the example ended with code " << code << "\n" << console.str();
+      if (thrown) {
+        *thrown = code;
+      } else {
+        ADD_FAILURE() << "the example ended with code " << code << "\n" << console.str();
+      }
     }
     transcript = console.str();
     return result;

@@ -742,6 +742,37 @@ TEST(PermafrostYear, TheRootZoneFollowsTheThawDepthToNothingAndBack) {
   balance.KeepOnFailure();
 }
 
+TEST(NotFinite, AValueThatIsNoNumberEndsTheRunWithItsEntryAndCode) {
+  // A NaN in an input of the soil, or of the snow, on cell (8, 10): the
+  // first module that computes water from it stops the run, naming itself,
+  // the grid and the cell.
+  struct poison_case {
+    const char* grid;
+    pass_phase phase;   // the NaN comes after it; kNextRecord: before the first pass
+    const char* entry;  // the FATAL entry as the console shows it
+  };
+  const poison_case cases[] = {
+      {"topographic_faktor", pass_phase::kNextRecord,
+       "soil_model: the grid saturation_deficite holds nan at row 8, column 10"},
+      {"precipitation", pass_phase::kInterpolatorOutput,
+       "snow_model: the grid snowstorage_solid holds nan at row 8, column 10"},
+  };
+  for (const poison_case& k : cases) {
+    example_run run;
+    const auto poison = [&](ModellApplication& app) { GridOf(app, k.grid)[8][10] = std::nan(""); };
+    const auto built = [&](ModellApplication& app) {
+      if (k.phase == pass_phase::kNextRecord) poison(app);
+      app.phase_done = [&, &app = app](pass_phase phase, int) {
+        if (phase == k.phase) poison(app);
+      };
+    };
+    int code = 0;
+    run.Run(built, {}, {}, &code);
+    EXPECT_EQ(code, kNotFiniteCode) << k.grid;
+    EXPECT_NE(run.transcript.find(k.entry), std::string::npos) << k.grid << "\n" << run.transcript;
+  }
+}
+
 INSTANTIATE_TEST_SUITE_P(Configurations, MethodBalance, ::testing::ValuesIn(Cases()), [](const auto& info) {
   std::string name;
   for (char ch : info.param.name)
