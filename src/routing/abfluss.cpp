@@ -689,6 +689,15 @@ void abflussmodellklasse::CleanUp() {
     observed_.reset();
     if (statistics_) statistics_->CleanUp();
     statistics_.reset();
+    // Changes of discharge class move water into or out of the channels'
+    // compensation volumes, which keep it: what a run left there.
+    if (ready)
+      for (const auto& element : elements_)
+        if (element->RowCount() > 0)
+          *messages << "INFO: routing element TG " << element->OutletCode()
+                    << ": the compensation volume of its channels' changes of discharge class holds "
+                    << element->CompensationVolume() << " m3 (below 0: water that longer delays created)"
+                    << "[end-entry]";
     for (const auto& element : elements_) element->CleanUp();
     elements_.clear();
     flows_ = flow_arrays{};
