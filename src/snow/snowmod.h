@@ -171,6 +171,9 @@ class schneemodellklasse : public teilmodellklasse {
     bool glacierised = false;
     double glacier_area = 0.0;
     double free_area = 0.0;
+    // The glacier share of the subbasin its storages drained in the last
+    // step (their outflows are depths over it).
+    double drained_share = 0.0;
   };
   bool glaciers_on = false;
   glacier_parameters glacier;

@@ -239,6 +239,17 @@ TEST_F(SnowGlacier, StoragesHandTheGlacierRunoffToTheSoilModel) {
   EXPECT_EQ(runoff[0][2], 7.0);
   EXPECT_EQ(runoff[1][2], 0.0);
 
+  // When its glaciers are gone the subbasin's runoff takes what the storage
+  // held: e/(1 - e) times its last outflow, over the glacier share it had (all).
+  const double e = std::exp(-1.0 / 10.0);
+  const double held = snow->glacier_outflows[1].ice * e / (1.0 - e);
+  snow->glacier_fractions[1].glacier_area = 0.0;
+  Hour(*snow, 3);
+  EXPECT_NEAR(runoff[0][1], held, 1e-12);
+  EXPECT_EQ(snow->glacier_outflows[1].ice, 0.0);
+  Hour(*snow, 4);
+  EXPECT_EQ(runoff[0][1], 0.0);
+
   // The tables: the ice melt of the subbasins and the whole, and the runoff.
   snow->CleanUp();
   EXPECT_THAT(ReadFile(dir / "qice.stat"), HasSubstr("2000\t 6\t 1\t 3\t1.00000\t0.00000\t0.50000"));
