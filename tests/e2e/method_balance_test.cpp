@@ -514,6 +514,22 @@ std::vector<method_case> Cases() {
        {},
        {},
        true},
+      {"daily steps, deposition index",
+       [](example_run& run) {
+         Daily(run);
+         SnowMethod(run, 10);
+       },
+       {kDepositionGain},
+       {},
+       true},
+      {"daily steps, glacier method 13",
+       [](example_run& run) {
+         Daily(run);
+         Glacier(run, 13, false);
+       },
+       {kGlacierMelt},
+       {kFirn, kGlacierStores},
+       true},
       {"permafrost", [](example_run& run) { Permafrost(run); }},
       {"lake", Lake, {kLakeExchange}, {kPonding}},
   };
