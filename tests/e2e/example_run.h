@@ -13,6 +13,7 @@
 #include "app/modappli.h"
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
+#include "landsurface/bodenmod.h"
 #include "support/test_support.h"
 
 namespace velmo::test {
@@ -64,22 +65,29 @@ class example_run {
   std::string transcript;
 };
 
-// Data of the grid `name` of the application's grid table; fails the test
-// and returns null without it.
-inline double** GridOf(ModellApplication& application, const std::string& name) {
-  const grid_table& table = *application.grids;
-  for (int i = 1; i < kGridTableLimit && table[i].in_use(); ++i)
-    if (table[i].name == name) return table[i].data;
-  ADD_FAILURE() << "no grid " << name;
-  return nullptr;
-}
-
-// Data of the grid `name`, or null without it.
+// Data of the grid `name` of the application's grid table, or null without it.
 inline double** OptionalGridOf(ModellApplication& application, const std::string& name) {
   const grid_table& table = *application.grids;
   for (int i = 1; i < kGridTableLimit && table[i].in_use(); ++i)
     if (table[i].name == name) return table[i].data;
   return nullptr;
+}
+
+// The same; a grid that is not there fails the test.
+inline double** GridOf(ModellApplication& application, const std::string& name) {
+  double** data = OptionalGridOf(application, name);
+  if (!data) ADD_FAILURE() << "no grid " << name;
+  return data;
+}
+
+// The water of a cell's soil (mm): the root zone, the drainage and interflow
+// storages, and the inactive soil below the roots counted by its water.
+inline double CellSoilWater(const bodenmodellklasse& soil, int r, int c) {
+  return soil.soil_storage[r][c] * soil.available_soil_moisture[r][c] +
+         soil.grid(bodenmodellklasse::kDrainageGrid)[r][c] +
+         soil.grid(bodenmodellklasse::kInterflowStoreGrid)[r][c] +
+         soil.grid(bodenmodellklasse::kInactiveMoistureGrid)[r][c] *
+             soil.grid(bodenmodellklasse::kInactiveCapacityGrid)[r][c];
 }
 
 // The example's snow section is that of method 1; from method 5 on it also

@@ -133,10 +133,6 @@ catchment_water Measure(ModellApplication& app, const subbasin_sums& precipitati
   double** glacier_liquid = OptionalGridOf(app, "LiquidSnowStorage_onGlacier");
   double** glacier_evaporation = OptionalGridOf(app, "SnowEvaporation_onGlacier");
   double** ponding = OptionalGridOf(app, "ponding_storage");
-  double** drainage = soil.grid(bodenmodellklasse::kDrainageGrid);
-  double** interflow = soil.grid(bodenmodellklasse::kInterflowStoreGrid);
-  double** inactive_moisture = soil.grid(bodenmodellklasse::kInactiveMoistureGrid);
-  double** inactive_capacity = soil.grid(bodenmodellklasse::kInactiveCapacityGrid);
 
   catchment_water water{};
   subbasin_sums weight{}, soil_weight{};
@@ -172,8 +168,7 @@ catchment_water Measure(ModellApplication& app, const subbasin_sums& precipitati
       // Cells without a soil (fully glacierised, lakes) hold fixed states.
       if (g >= 1.0 || lake) continue;
       soil_weight[static_cast<size_t>(i)] += w;
-      s.stores[kSoil] += w * (soil.soil_storage[r][c] * soil.available_soil_moisture[r][c] + drainage[r][c] +
-                              interflow[r][c] + inactive_moisture[r][c] * inactive_capacity[r][c]);
+      s.stores[kSoil] += w * test::CellSoilWater(soil, r, c);
     }
   }
 

@@ -75,10 +75,6 @@ catchment_water Measure(ModellApplication& app) {
   double** liquid = GridOf(app, "snowstorage_liquid");
   double** canopy_snow = test::OptionalGridOf(app, "Snow_canopy_load");
   double** canopy_sublimation = test::OptionalGridOf(app, "Snow_canopy_sublim");
-  double** drainage = soil.grid(bodenmodellklasse::kDrainageGrid);
-  double** interflow = soil.grid(bodenmodellklasse::kInterflowStoreGrid);
-  double** inactive_moisture = soil.grid(bodenmodellklasse::kInactiveMoistureGrid);
-  double** inactive_capacity = soil.grid(bodenmodellklasse::kInactiveCapacityGrid);
 
   catchment_water water{};
   std::array<double, kSubbasins + 1> weight{};
@@ -98,10 +94,7 @@ catchment_water Measure(ModellApplication& app) {
           s.stores[kSnowCanopy] += w * canopy_snow[r][c];
           s.canopy_sublimation += w * canopy_sublimation[r][c];
         }
-        // The inactive soil below the roots counted by its water.
-        s.stores[kSoil] +=
-            w * (soil.soil_storage[r][c] * soil.available_soil_moisture[r][c] + drainage[r][c] +
-                 interflow[r][c] + inactive_moisture[r][c] * inactive_capacity[r][c]);
+        s.stores[kSoil] += w * test::CellSoilWater(soil, r, c);
       }
     }
   }
