@@ -620,6 +620,8 @@ inline schneemodellklasse::glacier_cell_outcome schneemodellklasse::GlacierCell(
                            glacier_solid, glacier_liquid);
     g.snowfall[c] = cover.snowfall;
     g.rain[c] = cover.rain;
+    // The glacier's index methods take the snowfall as it fell.
+    if (deposition_gain_.data) deposition_gain_.data[r][c] = 0.0;
     o.outflow = cover.outflow;
     o.melt_outflow = cover.melt_outflow;
     o.glacier_outflow = cover.glacier_outflow;
