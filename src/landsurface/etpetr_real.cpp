@@ -97,15 +97,26 @@ void verdunstungsmodellklasse::EndSnowEvaporationOutputs() {
   WriteGridOutput(snow_evaporation.index, 1, false);
 }
 
-// The snow evaporation of a row into its table.
+// The snow evaporation of a row into its table. The value of a glacierised
+// cell is a depth over its glacier-free share: it weighs 1 - w, its glacier
+// share w adds 0.
 void verdunstungsmodellklasse::AddSnowEvaporationRow(int r, const domain_row& row) {
   zonalstatistic* const statistics = snow_evaporation.statistics.get();
   if (!statistics || !statistics->IsOn()) return;
   const int* const zones = ZoneIndexRow(r);
   const double* const evaporation_row = snow_evaporation[r];
-  statistics->AddRow(
-      r, FirstColumn(r), LastColumn(r), [&](int c) { return row.Computed(c) ? zones[c] : -1; },
-      [&](int c) { return evaporation_row[c]; });
+  if (!row.glacier) {
+    statistics->AddRow(
+        r, FirstColumn(r), LastColumn(r), [&](int c) { return row.Computed(c) ? zones[c] : -1; },
+        [&](int c) { return evaporation_row[c]; });
+    return;
+  }
+  for (int c = FirstColumn(r), last = LastColumn(r); c <= last; ++c) {
+    if (!row.Computed(c)) continue;
+    const double w = GlacierisedShare(row.glacier, c);
+    statistics->AddCell(r, c, zones[c], evaporation_row[c], 1.0 - w);
+    if (w != 0.0) statistics->AddCell(r, c, zones[c], 0.0, w);
+  }
 }
 
 void verdunstungsmodellklasse::SnowEvaporationRow(int r, bool snow_stops) {

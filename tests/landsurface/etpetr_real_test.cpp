@@ -192,6 +192,26 @@ TEST_F(Evapotranspiration, EnergyBalanceSnowShowsItsSublimationInTheSnowEvaporat
   EXPECT_NE(table.find("2000\t 2\t 2\t24\t-0.10000"), std::string::npos) << table;
 }
 
+TEST_F(Evapotranspiration, SnowEvaporationOfAGlacierisedCellCountsOverItsGlacierFreeShare) {
+  // A quarter of every cell under ice, a cover over the whole cell: 1 mm
+  // evaporates over the rest, which the cover and the table count as 0.75 mm.
+  double** snow = AddGrid("snow", 20.0);
+  AddGrid("GlacierizedCells", 0.25);
+  et_section v;
+  v.method = 2;
+  v.stat_code = 1001;
+  auto module = Build(v);
+  module->SetSnowStorageGrid(snow);
+  module->SetSnowMethod(1);
+  for (int r = 1; r <= settings_.nrows; ++r)
+    for (int c = 1; c <= settings_.ncols; ++c) Data("pot_transpiration1")[r][c] = 1.0;
+  module->SnowEvaporation(0, 24, 15, 1, 2000);
+  module->FlushBuffers();
+  EXPECT_NEAR(Cell("snow_evaporation"), 1.0, kTol);
+  EXPECT_NEAR(snow[1][1], 19.25, kTol);
+  EXPECT_NE(test::ReadFile(dir_ / "esnow.stat").find("\t0.75000\n"), std::string::npos);
+}
+
 TEST_F(Evapotranspiration, TablesCountAGlacierisedShareAsZero) {
   // Every cell transpires its 1 mm; a glacierised share adds its weight to a
   // table with the value 0.
