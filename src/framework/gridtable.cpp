@@ -326,4 +326,12 @@ void modelobject::ReleaseGrid(int index) {
   }
 }
 
+std::string FileNameWithMarker(const std::string& name, const std::string& marker) {
+  const std::size_t separator = name.find_last_of("/\\");
+  const std::size_t file_start = separator == std::string::npos ? 0 : separator + 1;
+  const std::size_t dot = name.find_last_of('.');
+  if (dot == std::string::npos || dot < file_start) return name + marker;
+  return name.substr(0, dot) + marker + name.substr(dot);
+}
+
 }  // namespace velmo

@@ -141,6 +141,11 @@ class grid_table {
 // what every period file named from it begins with.
 std::string PeriodFileStem(const std::string& source_name);
 
+// A file name with `marker` before the last "." of its file part ("et.grd"
+// and "_Layer_1" give "et_Layer_1.grd"), or appended when that part has none:
+// the name of a file that goes with the one named.
+std::string FileNameWithMarker(const std::string& name, const std::string& marker);
+
 // Splits a four-digit write code d4 d3 d2 d1 into the entry's write_code
 // (d1), period_code (d2), min_flag/max_flag (d3: 1 min, 2 max, 3 both) and
 // vegetation_code (d4); digits above the fourth are ignored.

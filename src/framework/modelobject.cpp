@@ -330,6 +330,22 @@ void modelobject::SetSourceGeoreference(double x, double y, double size, double*
   source_mask = mask;
 }
 
+void modelobject::RaiseNotFinite(const std::string& grid, int row, int col, double value) const {
+  if (messages)
+    *messages << "FATAL: " << name << ": the grid " << grid << " holds " << value << " at row " << row
+              << ", column " << col << ", which is not a number the water balance can take"
+              << "[end-entry]";
+  throw ErrorCode{kNotFiniteCode};
+}
+
+void modelobject::RaiseNotFiniteSubbasin(const std::string& what, int subbasin, double value) const {
+  if (messages)
+    *messages << "FATAL: " << name << ": the " << what << " of subbasin " << subbasin << " is " << value
+              << ", which is not a number the water balance can take"
+              << "[end-entry]";
+  throw ErrorCode{kNotFiniteCode};
+}
+
 void modelobject::CleanUp() {
   if (messages) *messages << "DEBUG: deleting module " << name << "[end-entry]";
   netcdf_writer.reset();

@@ -27,6 +27,9 @@ inline constexpr int kReadErrorCode = 19;
 // The control file (or a copy of it) cannot be opened, or closed again.
 inline constexpr int kControlFileOpenErrorCode = 28;
 inline constexpr int kControlFileCloseErrorCode = 11;
+// A computed value is not a number or infinite: water the model cannot
+// account for, which must not reach its tables, grids and state file.
+inline constexpr int kNotFiniteCode = 69;
 
 // Reads the next whitespace-delimited token, of any length.
 // Returns false at end of file before any character of a token.
@@ -179,6 +182,12 @@ class modelobject : public memory_handling {
   virtual double Interpolate(double x1, double y1, double x2, double y2, double x);
   virtual void SetReady(int flag) { ready = flag; }
   virtual void CleanUp();
+
+  // A value of grid `grid` at (row, col), or the value `what` of the
+  // subbasin of code `subbasin`, is NaN or infinite: the FATAL entry names
+  // the module, and the run ends with kNotFiniteCode.
+  [[noreturn]] void RaiseNotFinite(const std::string& grid, int row, int col, double value) const;
+  [[noreturn]] void RaiseNotFiniteSubbasin(const std::string& what, int subbasin, double value) const;
 
   // Prepends `directory` to `name` unless the name is absolute (a drive, "\\"
   // or a leading "/") or there is no directory.

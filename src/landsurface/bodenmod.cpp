@@ -1,6 +1,8 @@
 // The soil model: construction, lake set-up, input water, time step, statistics and clean-up.
 #include "landsurface/bodenmod.h"
 
+#include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -124,8 +126,9 @@ bodenmodellklasse::bodenmodellklasse(MessageStream* stream, const model_settings
 
   RegisterStateGrids();
   RegisterFlowGrids();
-  InitialiseSubbasins();
+  // The subbasins' means are over the soil cells, so the lake cells come first.
   InitLakeModel("[lake_model]");
+  InitialiseSubbasins();
   CheckSoilCells();
   if (storage_read_mode != 0) ReadStorageFile();
   LookUpStabilityGrids();
@@ -471,16 +474,22 @@ void bodenmodellklasse::InitialiseSubbasins() {
     states[i].Q0 = BaseflowAtZeroDeficit(parameters[i].Tkorr, states[i].lambda, dt);
   }
 
-  // Topographic deviations, mean deficit and baseflow.
+  // Topographic deviations, mean deficit (of the soil cells) and baseflow.
   double** sd = grid(kDeficitGrid);
+  std::vector<double> soil_weight(n + 1, 0.0);
   std::fill(value.begin(), value.end(), 0.0);
   for_each_cell([&](int r, int c, size_t z, double w) {
     topographic[r][c] = (topographic[r][c] - states[z].lambda) * parameters[z].m;
+    if (IsSpecialCell(r, c)) return;
     value[z] += sd[r][c] * w;
+    soil_weight[z] += w;
   });
   for (size_t i = 1; i <= n; ++i) {
-    states[i].SDmean = value[i] / weight[i];
-    states[i].QB = std::exp(-states[i].SDmean / parameters[i].m) * states[i].Q0;
+    subbasin_state& st = states[i];
+    st.weight = weight[i];
+    st.soil_share = soil_weight[i] / weight[i];
+    st.SDmean = soil_weight[i] > 0.0 ? value[i] / soil_weight[i] : 0.0;
+    st.QB = soil_weight[i] > 0.0 ? std::exp(-st.SDmean / parameters[i].m) * st.Q0 : 0.0;
   }
 
   // Cell deficits from the mean, and the first runoff: interflow and baseflow.
@@ -488,9 +497,10 @@ void bodenmodellklasse::InitialiseSubbasins() {
   std::fill(value.begin(), value.end(), 0.0);
   for_each_cell([&](int r, int c, size_t z, double w) {
     sd[r][c] = states[z].SDmean - topographic[r][c];
-    value[z] += (1.0 - parameters[z].k_ELS_QI) * sif[r][c] * w;
+    if (!IsSpecialCell(r, c)) value[z] += (1.0 - parameters[z].k_ELS_QI) * sif[r][c] * w;
   });
-  for (size_t i = 1; i <= n; ++i) subbasin_runoff[0][i] = value[i] / weight[i] + states[i].QB;
+  for (size_t i = 1; i <= n; ++i)
+    subbasin_runoff[0][i] = value[i] / weight[i] + states[i].soil_share * states[i].QB;
 }
 
 void bodenmodellklasse::LookUpGlacierShares() {
@@ -559,7 +569,9 @@ void bodenmodellklasse::InitLakeModel(const std::string& lake_section) {
               << "[end-entry]";
     throw ErrorCode{kLakeMethodErrorCode};
   }
-  FindRequiredGrid("ponding_storage_top");
+  const int top = FindRequiredGrid("ponding_storage_top");
+  ponding = OptionalGridData("ponding_storage", false);
+  if (!ponding) ponding = (*grids)[top].data;
   double** max_ponding = RequiredGridData("max_ponding_storage");
 
   // Metres to mm where there is a depth (nodata stays nodata).
@@ -590,6 +602,10 @@ void bodenmodellklasse::LinkInputGrids(bool interception_before_snow) {
                         ? FindOneOfThreeGrids("snowcover_outflow", throughfall, "precipitation")
                         : FindOneOfThreeGrids(throughfall, "snowcover_outflow", "precipitation");
   input_water = (*grids)[index].data;
+  if (glacier_shares && !interception_first && (*grids)[index].name == throughfall) {
+    canopy_input = OptionalGridData("snowcover_outflow", false);
+    if (!canopy_input) canopy_input = OptionalGridData("precipitation", false);
+  }
 }
 
 // ============================================================== state file (blocks: soil_state.cpp)
@@ -642,7 +658,7 @@ void bodenmodellklasse::AdvanceTravelZones() {
   }
 }
 
-void bodenmodellklasse::SpecialCell(int r, int c, int z, double w) {
+void bodenmodellklasse::SpecialCell(int r, int c, int z, double w, double deviation) {
   // Within the one pass of both models the lake cells keep their excess
   // until the infiltration model has written it.
   if (infiltration_excess && !infiltrate_in_step) infiltration_excess[r][c] = 0.0;
@@ -658,7 +674,8 @@ void bodenmodellklasse::SpecialCell(int r, int c, int z, double w) {
   grid(kInterflowStoreGrid)[r][c] = 0.0;
   grid(kSaturatedPartitionGrid)[r][c] = 1.0;
   if (stability_on) stability_index[r][c] = 0.0;
-  sums[static_cast<size_t>(z)].weight += w;
+  // The cell has no groundwater: it takes no part in the mean deficit.
+  sums[static_cast<size_t>(z)].special_deviation += deviation * w;
   travel_zone& zone = travel_zones[static_cast<size_t>(cell_slot[static_cast<size_t>(r) * (ncols + 1) + c])];
   zone.n += 1.0;
   zone.RelCellSum += w;
@@ -712,14 +729,16 @@ void bodenmodellklasse::CellLoop() {
         root_depth = std::max(root_depth, root_depths[static_cast<size_t>(l)][r][c]);
       // The glacier share's water drains through the snow model's glacier storages.
       const double share = glacier_row ? GlacierShareAt(r, c) : 0.0;
-      double input = share > 0.0 ? water[c] * (1.0 - share) : water[c];
+      double input = share > 0.0
+                         ? GlacierFreeInput(water[c], share, canopy_input ? &canopy_input[r][c] : nullptr)
+                         : water[c];
       // Looked up once for both models; only cells that compute a soil need it.
       int record = 0;
 
       if constexpr (kInfiltrate) {
         // Green-Ampt at the start of the step, on the states the step found.
-        // Glaciers, and lakes without a soil, take up nothing.
-        if (glacier || (special && !HasSoilRecord(soil[c]))) {
+        // Glaciers and lakes take up nothing.
+        if (special) {
           if (excess_row[c] != 0.0) excess_row[c] = 0.0;
           if (marker_row[c] != 0.0) marker_row[c] = 0.0;
         } else {
@@ -738,7 +757,9 @@ void bodenmodellklasse::CellLoop() {
       }
 
       if (special) {
-        SpecialCell(r, c, z, w);
+        // A lake's water is its ponded water.
+        if (!glacier) ponding[r][c] += input;
+        SpecialCell(r, c, z, w, tf[c]);
         continue;
       }
       const soil_cell_parameters& p = cell_parameters[static_cast<size_t>(z)];
@@ -793,6 +814,10 @@ void bodenmodellklasse::CellLoop() {
                                                     wet_soil_density[r][c], soil_cohesion[r][c],
                                                     root_cohesion[r][c], cell.SD, dp);
 
+      // The water of the cell in one test; a value that is no number stops the run here.
+      if (!std::isfinite(cell.SD + cell.SUZ + cell.SIF + cell.SB + cell.SBia + cell.nFKia + direct))
+          [[unlikely]]
+        RaiseNotFiniteCell(r, c, cell, direct);
       sd[c] = cell.SD;
       suz[c] = cell.SUZ;
       sif[c] = cell.SIF;
@@ -804,6 +829,23 @@ void bodenmodellklasse::CellLoop() {
       if (cell.nFKia != old_nfkia) nfkia[c] = cell.nFKia;
     }
   }
+}
+
+void bodenmodellklasse::RaiseNotFiniteCell(int r, int c, const soil_cell& cell, double direct) const {
+  const std::array<std::pair<const char*, double>, 7> values = {{{"saturation_deficite", cell.SD},
+                                                                 {"unsaturated_zone_storage", cell.SUZ},
+                                                                 {"interflow_storage", cell.SIF},
+                                                                 {"soil_storage", cell.SB},
+                                                                 {"inaktive_soil_moisture", cell.SBia},
+                                                                 {"inaktive_field_capacity", cell.nFKia},
+                                                                 {"directflow", direct}}};
+  for (const auto& [grid_name, value] : values)
+    if (!std::isfinite(value)) RaiseNotFinite(grid_name, r, c, value);
+  // Finite values whose sum is not: the largest of them is beyond any water.
+  const auto largest = std::max_element(values.begin(), values.end(), [](const auto& a, const auto& b) {
+    return std::abs(a.second) < std::abs(b.second);
+  });
+  RaiseNotFinite(largest->first, r, c, largest->second);
 }
 
 void bodenmodellklasse::RaiseCapillaryFailure(int r, int c, const capillary_failure& failure, double SSP,
@@ -839,18 +881,31 @@ void bodenmodellklasse::SubbasinResults() {
     const travel_zone& outlet = zoneFZT(i)[1];
     st.QDin = outlet.sx / outlet.RelCellSum;
     st.QD = LinearStoreOutflow(st.QDin, st.QD, RecessionFactor(dt, p.k_ELS_QD));
-    st.QI = s.interflow / s.weight;
-    st.recharge = s.drainage / s.weight;
-    st.QB = std::exp(-st.SDmean / p.m) * st.Q0;
-    if (method == kDelayedBaseflowMethod) {
-      st.QBBin = s.delayed / s.weight;
-      st.QBB = LinearStoreOutflow(st.QBBin, st.QBB, RecessionFactor(dt, p.k_ELS_QBB));
+    st.QI = s.interflow / st.weight;
+    st.soil_share = s.weight / st.weight;
+    if (s.weight > 0.0) {
+      st.recharge = s.drainage / s.weight;
+      st.QB = std::exp(-st.SDmean / p.m) * st.Q0;
+      if (method == kDelayedBaseflowMethod) {
+        st.QBBin = s.delayed / s.weight;
+        st.QBB = LinearStoreOutflow(st.QBBin, st.QBB, RecessionFactor(dt, p.k_ELS_QBB));
+      } else {
+        st.QBB = st.QBBin = 0.0;
+      }
+      // The cells' deficits follow the mean by their deviations, which sum
+      // to 0 over the soil cells only without cells that have no soil.
+      st.SDmean = (s.deficit - s.special_deviation) / s.weight + st.QB - st.recharge + st.QBBin;
     } else {
-      st.QBB = st.QBBin = 0.0;
+      // Without a soil cell there is no groundwater to run off.
+      st.recharge = st.QB = st.QBB = st.QBBin = 0.0;
     }
-    st.SDmean = s.deficit / s.weight + st.QB - st.recharge + st.QBBin;
-    subbasin_runoff[0][i] = st.QI + st.QD + st.QB + st.QBB + subbasin_runoff[1][i];
+    subbasin_runoff[0][i] =
+        st.QI + st.QD + st.soil_share * st.QB + st.soil_share * st.QBB + subbasin_runoff[1][i];
     subbasin_runoff[1][i] = 0.0;
+    if (!std::isfinite(subbasin_runoff[0][i])) [[unlikely]]
+      RaiseNotFiniteSubbasin("runoff", code[static_cast<size_t>(i)], subbasin_runoff[0][i]);
+    if (!std::isfinite(st.SDmean)) [[unlikely]]
+      RaiseNotFiniteSubbasin("mean saturation deficit", code[static_cast<size_t>(i)], st.SDmean);
   }
 }
 
@@ -895,10 +950,13 @@ void bodenmodellklasse::WriteStatistics() {
       fed.table->EndStep(d.year, d.month, d.day, d.hour, d.minute, 1);
   };
   auto state = [this](int i) -> const subbasin_state& { return states[static_cast<size_t>(i)]; };
+  // The runoff tables are depths over the subbasin, the baseflows come from its soil cells.
+  auto soil = [&](int i, double value) { return state(i).soil_share * value; };
   per_subbasin(kDirectRunoffTable, [&](int i) { return state(i).QD; });
-  per_subbasin(kInterflowTable, [&](int i) { return state(i).QI + state(i).QB + state(i).QBB; });
-  per_subbasin(kBaseflowTable, [&](int i) { return state(i).QBB + state(i).QB; });
-  per_subbasin(kDelayedBaseflowTable, [&](int i) { return state(i).QBB; });
+  per_subbasin(kInterflowTable,
+               [&](int i) { return state(i).QI + soil(i, state(i).QB) + soil(i, state(i).QBB); });
+  per_subbasin(kBaseflowTable, [&](int i) { return soil(i, state(i).QBB) + soil(i, state(i).QB); });
+  per_subbasin(kDelayedBaseflowTable, [&](int i) { return soil(i, state(i).QBB); });
   per_subbasin(kTotalRunoffTable, [&](int i) { return subbasin_runoff[0][i]; });
   per_subbasin(kDeficitTable, [&](int i) { return state(i).SDmean; });
   cell_tables();

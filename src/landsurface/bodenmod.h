@@ -7,10 +7,13 @@
 // subbasin is row 0 of `subbasin_runoff`, which the routing model reads.
 //
 // A glacierised cell (share g of "GlacierizedCells", else of "ice_firn")
-// takes only the glacier-free share 1 − g of its input water: the snow model
+// takes only the glacier-free share's input water: the snow model
 // drains the glacier share through its glacier storages and hands their
 // runoff in through row 1 of `subbasin_runoff`, which the step adds to its
-// own in row 0 and then clears. A fully glacierised cell holds no soil.
+// own in row 0 and then clears. A fully glacierised cell holds no soil, nor
+// does a lake cell: the groundwater lies under the soil cells, so the mean
+// deficit, baseflow and delayed baseflow are those of the soil cells, and
+// the runoff takes them by the soil cells' share of the subbasin.
 //
 // The model is built only as the base of the infiltration model
 // (landsurface/infilt.h): one object is both.
@@ -73,17 +76,25 @@ struct subbasin_state {
   double SDmean = 0.0;    // mean saturation deficit
   double lambda = 0.0;    // mean topographic index
   double Q0 = 0.0;        // baseflow at zero deficit
-  int maxzeit = 1;        // travel-time zones
-  int first_zone = 0;     // position of zone 0 in travel_zones
+  // QB, QBB, QBBin, recharge and SDmean are depths over the soil cells,
+  // which make up this share of the subbasin's weight (1 without lake and
+  // fully glacierised cells).
+  double soil_share = 1.0;
+  double weight = 0.0;  // Σ cell weight of all the subbasin's cells
+  int maxzeit = 1;      // travel-time zones
+  int first_zone = 0;   // position of zone 0 in travel_zones
 };
 
-// What the step adds up per subbasin.
+// What the step adds up per subbasin, over its soil cells.
 struct subbasin_sums {
   double weight = 0.0;
   double drainage = 0.0;   // qb
   double deficit = 0.0;    // SD
   double interflow = 0.0;  // interflow
   double delayed = 0.0;    // qbb
+  // Σ weight × topographic deviation of the cells without soil: the soil
+  // cells' deviations sum to its negative instead of to 0.
+  double special_deviation = 0.0;
 };
 
 class bodenmodellklasse : public teilmodellklasse {
@@ -178,8 +189,14 @@ class bodenmodellklasse : public teilmodellklasse {
   double** flow_times = nullptr;      // whole steps after construction
   double** glacier_shares = nullptr;  // "GlacierizedCells", else "ice_firn"
   double** lake_codes = nullptr;
+  // The ponded water of the lakes ("ponding_storage", else
+  // "ponding_storage_top"): a lake cell's input water goes there.
+  double** ponding = nullptr;
   bool lake_modelling = false;
   double** input_water = nullptr;
+  // The canopy's input water when the input is the total throughfall of an
+  // interception after the snow: it passes the glacier shares unchanged.
+  double** canopy_input = nullptr;
   bool interception_first = false;
   double** infiltration_excess = nullptr;  // set by the infiltration model
   // Slope stability: all seven grids or none.
@@ -267,10 +284,11 @@ class bodenmodellklasse : public teilmodellklasse {
   void AdvanceTravelZones();
   template <bool kInfiltrate>
   void CellLoop();
-  void SpecialCell(int r, int c, int z, double w);
+  void SpecialCell(int r, int c, int z, double w, double deviation);
   void SubbasinResults();
   void WriteStatistics();
   [[noreturn]] void RaiseMissingStoredValue(const std::string& item, const state_file_reader& reader);
+  [[noreturn]] void RaiseNotFiniteCell(int r, int c, const soil_cell& cell, double direct) const;
   [[noreturn]] void RaiseCapillaryFailure(int r, int c, const capillary_failure& failure, double SSP,
                                           double nFK, double SB, double SD);
 };

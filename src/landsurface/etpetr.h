@@ -102,11 +102,16 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   virtual void PotentialEvapotranspiration(int minute, int hour, int day, int month, int year);
   // Where a cell has snow, the potential rates of the step are taken from it
   // first, on its glacierised share from the glacier's snow
-  // (etpetr_real.cpp). Needs the snow model's storage grid.
+  // (etpetr_real.cpp). Needs the snow model's storage grid. With the
+  // energy-balance snow methods the snow model puts the sublimation of its
+  // step into "snow_evaporation" (negative for deposition), whose table and
+  // grid are then written with the real evapotranspiration.
   virtual void SnowEvaporation(int minute, int hour, int day, int month, int year);
   // After the soil step: transpiration limited by the soil moisture and the
   // soil evaporation leave the soil (or a lake's ponded water), and
-  // "real_transpiration0" sums the cell's real evapotranspiration.
+  // "real_transpiration0" sums the cell's real evapotranspiration. On a
+  // glacierised cell the rates are depths over its glacier-free share, the
+  // only share the soil feeds, and the tables weigh them by that share.
   virtual void RealEvapotranspiration(int minute, int hour, int day, int month, int year);
   // Reads the lake section `section` when a grid "lake_codes" exists.
   virtual void InitLakeModel(const std::string& section);
@@ -164,7 +169,11 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   };
   // Fills the layers' rows of row r and returns its domain rows.
   domain_row StartRealRow(int r);
+  domain_row DomainRow(int r) const;
   void SnowEvaporationRow(int r, bool snow_stops_evaporation);
+  void StartSnowEvaporationOutputs();
+  void AddSnowEvaporationRow(int r, const domain_row& row);
+  void EndSnowEvaporationOutputs();
   void BeginRealEvapotranspiration(int minute, int hour, int day, int month, int year);
   void RealEvapotranspirationRow(int r);
   void EndRealEvapotranspiration();

@@ -2,11 +2,13 @@
 // model: the potential rates of the step become water taken from the snow
 // cover, from a lake's ponded water and from the soil.
 #include <algorithm>
+#include <cmath>
 
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
 #include "landsurface/etpetr.h"
 #include "landsurface/evaporation_withdrawal.h"
+#include "landsurface/layer_names.h"
 
 namespace velmo {
 namespace {
@@ -49,6 +51,10 @@ double GlacierisedShare(const double* glacier_row, int c) {
 
 verdunstungsmodellklasse::domain_row verdunstungsmodellklasse::StartRealRow(int r) {
   FillLayerRows(r);
+  return DomainRow(r);
+}
+
+verdunstungsmodellklasse::domain_row verdunstungsmodellklasse::DomainRow(int r) const {
   domain_row row;
   row.zone = zone_grid[r];
   row.region = mpi_regions_data ? mpi_regions_data[r] : nullptr;
@@ -71,13 +77,46 @@ void verdunstungsmodellklasse::SnowEvaporation(int minute, int hour, int day, in
   if (flow_control_parameter == 0 || !snow_storage) return;
   ReportProgress(minute, hour, day, month, year, kSnowProgressText);
   if (!glacier_snow_looked_up) LookUpGlacierSnowGrids();
-  if (snow_evaporation.statistics) snow_evaporation.statistics->StartStep();
   const bool snow_stops = SnowStopsEvaporation(snow_method);
+  // The energy balance of those methods sublimates the snow within the snow
+  // step: their snow evaporation is written after it, with the real
+  // evapotranspiration.
+  if (!snow_stops) StartSnowEvaporationOutputs();
   for (int r = first_row; r <= last_row; ++r) SnowEvaporationRow(r, snow_stops);
+  if (!snow_stops) EndSnowEvaporationOutputs();
+}
+
+void verdunstungsmodellklasse::StartSnowEvaporationOutputs() {
+  if (snow_evaporation.statistics) snow_evaporation.statistics->StartStep();
+}
+
+void verdunstungsmodellklasse::EndSnowEvaporationOutputs() {
   const model_date& d = current_date;
   if (snow_evaporation.statistics)
     snow_evaporation.statistics->EndStep(d.year, d.month, d.day, d.hour, d.minute, kEndStepFlag);
   WriteGridOutput(snow_evaporation.index, 1, false);
+}
+
+// The snow evaporation of a row into its table. The value of a glacierised
+// cell is a depth over its glacier-free share: it weighs 1 - w, its glacier
+// share w adds 0.
+void verdunstungsmodellklasse::AddSnowEvaporationRow(int r, const domain_row& row) {
+  zonalstatistic* const statistics = snow_evaporation.statistics.get();
+  if (!statistics || !statistics->IsOn()) return;
+  const int* const zones = ZoneIndexRow(r);
+  const double* const evaporation_row = snow_evaporation[r];
+  if (!row.glacier) {
+    statistics->AddRow(
+        r, FirstColumn(r), LastColumn(r), [&](int c) { return row.Computed(c) ? zones[c] : -1; },
+        [&](int c) { return evaporation_row[c]; });
+    return;
+  }
+  for (int c = FirstColumn(r), last = LastColumn(r); c <= last; ++c) {
+    if (!row.Computed(c)) continue;
+    const double w = GlacierisedShare(row.glacier, c);
+    statistics->AddCell(r, c, zones[c], evaporation_row[c], 1.0 - w);
+    if (w != 0.0) statistics->AddCell(r, c, zones[c], 0.0, w);
+  }
 }
 
 void verdunstungsmodellklasse::SnowEvaporationRow(int r, bool snow_stops) {
@@ -90,11 +129,6 @@ void verdunstungsmodellklasse::SnowEvaporationRow(int r, bool snow_stops) {
   double* const evaporation_row = snow_evaporation[r];
   double* const glacier_evaporation_row = glacier_snow_evaporation ? glacier_snow_evaporation[r] : nullptr;
   double* const glacier_snow_row = glacier_snow_storage ? glacier_snow_storage[r] : nullptr;
-  zonalstatistic* const statistics = snow_evaporation.statistics && snow_evaporation.statistics->IsOn()
-                                         ? snow_evaporation.statistics.get()
-                                         : nullptr;
-  const int* const zones = statistics ? ZoneIndexRow(r) : nullptr;
-
   for (int c = FirstColumn(r), last = LastColumn(r); c <= last; ++c) {
     if (!row.Computed(c)) continue;
     const double w = GlacierisedShare(row.glacier, c);
@@ -108,9 +142,14 @@ void verdunstungsmodellklasse::SnowEvaporationRow(int r, bool snow_stops) {
     } else {
       double evaporation = 0.0;
       if (w < 1.0 && snow > 0.0) {
+        // Without snow of its own on the glacier share (a static glacier's
+        // cell), the cover lies over the whole cell and only the
+        // glacier-free share evaporates from it.
+        const double free = glacier_snow_row ? 1.0 : 1.0 - w;
         for (int l = 1; l <= L; ++l)
-          if (layers[l].landuse[c] > nodata) evaporation += TakeFromStore(snow, layers[l].transpiration[c]);
-        evaporation += TakeFromStore(snow, soil_row[c]);
+          if (layers[l].landuse[c] > nodata)
+            evaporation += TakeFromCoverOfShare(snow, layers[l].transpiration[c], free);
+        evaporation += TakeFromCoverOfShare(snow, soil_row[c], free);
       }
       Keep(evaporation_row[c], evaporation);
       // The glacier's snow meets the rates that are left, without lowering them.
@@ -128,11 +167,7 @@ void verdunstungsmodellklasse::SnowEvaporationRow(int r, bool snow_stops) {
       if (glacier_evaporation_row) Keep(glacier_evaporation_row[c], glacier_evaporation);
     }
   }
-  if (statistics) {
-    statistics->AddRow(
-        r, FirstColumn(r), LastColumn(r), [&](int c) { return row.Computed(c) ? zones[c] : -1; },
-        [&](int c) { return evaporation_row[c]; });
-  }
+  if (!snow_stops) AddSnowEvaporationRow(r, row);
 }
 
 // ---------------------------------------------------------------- real evapotranspiration
@@ -140,7 +175,14 @@ void verdunstungsmodellklasse::SnowEvaporationRow(int r, bool snow_stops) {
 void verdunstungsmodellklasse::RealEvapotranspiration(int minute, int hour, int day, int month, int year) {
   if (flow_control_parameter == 0) return;
   BeginRealEvapotranspiration(minute, hour, day, month, year);
-  for (int r = first_row; r <= last_row; ++r) RealEvapotranspirationRow(r);
+  // The snow evaporation of the energy balance, as the snow step left it.
+  const bool sublimation = snow_storage && SnowStopsEvaporation(snow_method);
+  if (sublimation) StartSnowEvaporationOutputs();
+  for (int r = first_row; r <= last_row; ++r) {
+    RealEvapotranspirationRow(r);
+    if (sublimation) AddSnowEvaporationRow(r, DomainRow(r));
+  }
+  if (sublimation) EndSnowEvaporationOutputs();
   EndRealEvapotranspiration();
 }
 
@@ -206,8 +248,13 @@ void verdunstungsmodellklasse::RealEvapotranspirationRow(int r) {
     // A cell under ice keeps the zeros of the potential step.
     if (w >= 1.0) continue;
     const int zone = cell_by_cell ? zones[c] : 0;
+    // The soil feeds the glacier-free share's rates (depths over that share).
+    const double free = 1.0 - w;
     const double capacity = capacity_row ? capacity_row[c] : 0.0;
     double theta = capacity > 0.0 ? theta_row[c] : 1.0;
+    // A lake cell evaporates its ponded water only: the soil model keeps the
+    // lake's bed saturated, a soil that holds no water of its own.
+    const bool lake_bed = lake_row && lake_row[c] != nodata;
 
     double transpiration = 0.0;
     bool vegetated = false;
@@ -223,9 +270,9 @@ void verdunstungsmodellklasse::RealEvapotranspirationRow(int r) {
       double taken = 0.0;
       if (open_water(c)) {
         taken = TakeFromStore(pond_row[c], rows.transpiration[c]);
-      } else {
-        const soil_withdrawal soil =
-            WithdrawFromSoil(MoistureLimitedTranspiration(rows.transpiration[c], theta), theta, capacity);
+      } else if (!lake_bed) {
+        const soil_withdrawal soil = WithdrawFromSoilOfShare(
+            MoistureLimitedTranspiration(rows.transpiration[c], theta), theta, capacity, free);
         taken = soil.taken;
         theta = soil.theta;
       }
@@ -236,8 +283,8 @@ void verdunstungsmodellklasse::RealEvapotranspirationRow(int r) {
 
     // The soil evaporates once per cell, after every layer has transpired.
     double soil_evaporation = 0.0;
-    if (vegetated && !open_water(c)) {
-      const soil_withdrawal soil = WithdrawFromSoil(soil_potential_row[c], theta, capacity);
+    if (vegetated && !lake_bed) {
+      const soil_withdrawal soil = WithdrawFromSoilOfShare(soil_potential_row[c], theta, capacity, free);
       soil_evaporation = soil.taken;
       theta = soil.theta;
     }
@@ -247,6 +294,8 @@ void verdunstungsmodellklasse::RealEvapotranspirationRow(int r) {
 
     double total = transpiration + snow_row[c] + soil_evaporation;
     if (interception_row && interception_row[c] != nodata) total += interception_row[c];
+    if (!std::isfinite(total)) [[unlikely]]
+      RaiseNotFinite(LayerGridName("real_transpiration", 0), r, c, total);
     Keep(layers[0].real[c], total);
     if (cell_by_cell && total_statistics) add(total_statistics, c, zone, total, w);
   }

@@ -58,4 +58,25 @@ inline soil_withdrawal WithdrawFromSoil(double demand, double theta, double capa
   return result;
 }
 
+// The same for a cell whose glacier-free share is `free` (0 < free <= 1):
+// the soil's depths are over the whole cell, the demand and what is taken a
+// depth over the glacier-free share, which the soil feeds alone.
+inline soil_withdrawal WithdrawFromSoilOfShare(double demand, double theta, double capacity, double free) {
+  soil_withdrawal result = WithdrawFromSoil(demand * free, theta, capacity);
+  result.taken /= free;
+  return result;
+}
+
+// Takes `demand` (a depth over the glacier-free share `free` of a cell) from
+// a snow cover that lies evenly over the whole cell, as the cover of a
+// static glacier's cell does: the share takes at most the cover's depth, and
+// the cover loses that over the share only. Returns what the share took.
+inline double TakeFromCoverOfShare(double& cover, double& demand, double free) {
+  if (!(demand > 0.0) || !(cover > 0.0)) return 0.0;
+  const double taken = std::min(cover, demand);
+  cover -= taken * free;
+  demand -= taken;
+  return taken;
+}
+
 }  // namespace velmo

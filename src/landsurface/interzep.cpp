@@ -3,6 +3,7 @@
 #include "landsurface/interzep.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
@@ -389,6 +390,8 @@ void interzeptionsmodellklasse::OneLayerCells() {
         const canopy_evaporation ev =
             EvaporateCanopy(Limit, fill.storage, one.transpiration[c], one.interception[c]);
         const double stored = fill.storage - ev.evaporation;
+        if (!std::isfinite(stored + fill.throughfall)) [[unlikely]]
+          RaiseNotFiniteCanopy(r, c, stored, fill.throughfall);
         Keep(one.storage[c], stored);
         Keep(total.storage[c], stored);
         Keep(one.evaporation[c], ev.evaporation);
@@ -466,6 +469,8 @@ void interzeptionsmodellklasse::LayeredCells() {
           water = fill.throughfall;
           if (statistics) AddLayerStatistics(l, r, c, zone, 1.0 - w);
         }
+        if (!std::isfinite(storage_total + water)) [[unlikely]]
+          RaiseNotFiniteCanopy(r, c, storage_total, water);
         Keep(total.evaporation[c], evaporation_total);
         Keep(total.storage[c], storage_total);
         Keep(total.throughfall[c], water);
@@ -485,6 +490,11 @@ void interzeptionsmodellklasse::LayeredCells() {
     }
     if (statistics_on && !row.glacier) AddRowStatistics(r, zones);
   }
+}
+
+void interzeptionsmodellklasse::RaiseNotFiniteCanopy(int r, int c, double stored, double throughfall) const {
+  if (!std::isfinite(stored)) RaiseNotFinite(LayerGridName("interception_storage", 0), r, c, stored);
+  RaiseNotFinite(LayerGridName("throughfall", 0), r, c, throughfall);
 }
 
 void interzeptionsmodellklasse::EndStep() {

@@ -149,6 +149,8 @@ class interzeptionsmodellklasse : public teilmodellklasse {
   // Every table of row r, from the grid rows after the cells (no glaciers).
   void AddRowStatistics(int r, const int* zones);
   void EndStep();
+  // A canopy whose water is NaN or infinite ends the run.
+  [[noreturn]] void RaiseNotFiniteCanopy(int r, int c, double stored, double throughfall) const;
 
   // Snow canopy (interzep_canopy.cpp).
   void ReadSnowCanopySection();

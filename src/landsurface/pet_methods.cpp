@@ -54,7 +54,10 @@ double HamonPotentialEvapotranspiration(double temperature, double day_fraction,
 
 double WendlingPotentialEvapotranspiration(double global_radiation, double albedo, double coast_factor,
                                            double temperature, double step_minutes) {
-  const double energy = global_radiation * kWendlingRadiationFactor * (kWendlingAlbedoBase - albedo) +
+  // The formula is one of daily values: the radiation of a step of another
+  // length enters as its daily rate, so that the steps of a day sum to it.
+  const double daily_radiation = global_radiation * (kMinutesPerDay / step_minutes);
+  const double energy = daily_radiation * kWendlingRadiationFactor * (kWendlingAlbedoBase - albedo) +
                         kWendlingCoastTerm * coast_factor;
   return energy * (temperature + kWendlingTemperatureOffset) /
          ((temperature + kWendlingTemperatureDivisor) * kWendlingDivisor) * (step_minutes / kMinutesPerDay);

@@ -317,7 +317,8 @@ inline constexpr double kWendlingTemperatureDivisor = 123.0;  // °C
 inline constexpr double kWendlingDivisor = 150.0;
 
 // Wendling potential evapotranspiration in mm per step from the corrected
-// global radiation (Wh/m² per step).
+// global radiation (Wh/m² per step), which enters the daily formula as its
+// daily rate.
 double WendlingPotentialEvapotranspiration(double global_radiation, double albedo, double coast_factor,
                                            double temperature, double step_minutes);
 

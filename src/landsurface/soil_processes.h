@@ -247,6 +247,16 @@ inline double Drainage(soil_cell& c, double K, double Kkorr, double deficit_fact
   return qb;
 }
 
+// Input water (mm over the cell) of the soil of a cell whose glacier share is
+// 0 < g < 1: the glacier share's water drains through the glaciers, the
+// soil takes the glacier-free share's. Where the input is the canopy's total
+// throughfall, the glacier share's part of it is the canopy's input water
+// `passed` on unchanged (g of it); any other input is the water of the
+// glacier-free share as a depth over that share.
+inline double GlacierFreeInput(double input, double share, const double* passed) {
+  return passed ? input - share * *passed : input * (1.0 - share);
+}
+
 // Share of the input water that solid snow (mm) sends off as surface runoff.
 inline double SnowmeltRunoff(double W, double solid_snow, double qdsnow) {
   return solid_snow > kSnowmeltRunoffStorage && W > 0.0 ? qdsnow * W : 0.0;

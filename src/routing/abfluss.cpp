@@ -125,6 +125,9 @@ void abflussmodellklasse::LookUpLakeGrids() {
   g.zones = data("zonegrid_soilmodel");
   g.elevation = data("[elevation_model]");
   g.transpiration = data("real_transpiration0");
+  g.interception = optional("interception_evaporation0");
+  g.snow_evaporation = optional("snow_evaporation");
+  g.soil_evaporation = optional("real_evaporation");
   g.downward = optional("q_downext");
   g.baseflow = optional("baseflow");
   g.precipitation = precipitation_on_lakes_.get();
@@ -712,6 +715,15 @@ void abflussmodellklasse::CleanUp() {
     observed_.reset();
     if (statistics_) statistics_->CleanUp();
     statistics_.reset();
+    // Changes of discharge class move water into or out of the channels'
+    // compensation volumes, which keep it: what a run left there.
+    if (ready)
+      for (const auto& element : elements_)
+        if (element->RowCount() > 0)
+          *messages << "INFO: routing element TG " << element->OutletCode()
+                    << ": the compensation volume of its channels' changes of discharge class holds "
+                    << element->CompensationVolume() << " m3 (below 0: water that longer delays created)"
+                    << "[end-entry]";
     for (const auto& element : elements_) element->CleanUp();
     elements_.clear();
     flows_ = flow_arrays{};

@@ -553,6 +553,25 @@ void routingclass::PassReservoirs(const model_date& date) {
   }
 }
 
+double routingclass::CompensationVolume() const {
+  const area_table& areas = *context_.areas;
+  double volume = 0.0;
+  for (const channel_row& row : rows_) {
+    // A row's depths lie over the area its water comes from; a sub-interval
+    // is 1/S of a step.
+    double area = row.values.area;
+    if (row.kind != channel_kind::inflow) {
+      area = areas.PositionArea(row.position);
+      for (int p : row.joined_positions) area += areas.PositionArea(p);
+    }
+    double depth = 0.0;
+    for (int k = 1; k <= row.table.sub_channels; ++k)
+      depth += row.compensation[static_cast<size_t>(k)] / row.settings.subintervals;
+    volume += DepthToVolume(depth, area);
+  }
+  return volume;
+}
+
 int routingclass::MaxStorageElements(int current) const {
   for (const channel_row& row : rows_) current = std::max(current, row.table.storage_elements);
   return current;

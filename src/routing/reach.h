@@ -180,6 +180,10 @@ class routingclass : public modelobject {
   void FlushResults();
   // Depth (over A/D) the abstractions took in the last step.
   double GetAbstractedDepth() const { return abstracted_; }
+  // What the compensation volumes of the channels hold, m3: the water that
+  // falling discharge classes put there less what rising ones took out
+  // (water their longer delays created).
+  double CompensationVolume() const;
   // Logs what is freed, flushes the result tables and frees the element.
   void CleanUp() override;
 

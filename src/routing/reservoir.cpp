@@ -188,6 +188,13 @@ void SP_class::InitOutflow(const flow_arrays& flows, const model_date& start) {
 
 // ============================================================== lake
 
+double PondedWaterEvaporation(const lake_grids& g, int r, int c) {
+  double evaporation = g.transpiration[r][c];
+  for (double** other : {g.interception, g.snow_evaporation, g.soil_evaporation})
+    if (other && other[r][c] != g.nodata) evaporation -= other[r][c];
+  return evaporation;
+}
+
 double SP_class::VolumeToLevel(double v) const { return IsLake() ? velmo::VolumeToLevel(table_, v) : 0.0; }
 
 double SP_class::LevelToVolume(double w) const { return IsLake() ? velmo::LevelToVolume(table_, w) : 0.0; }
@@ -230,8 +237,10 @@ void SP_class::InitLakeVolume() {
   if (IsLake()) LakeVolumeFromPonding(volume);
 }
 
-// The lake's fluxes over its wet cells, then its water from the ponding grid,
-// levelled.
+// The lake's fluxes, then its water from the ponding grid, levelled. What
+// fell on and evaporated from every cell of the lake (a dry one too: the
+// step may have wetted or dried it) went to and came from its ponded water;
+// the cells' evaporation from the canopy, the snow and the soil did not.
 void SP_class::LakeFluxes(double seconds) {
   const lake_grids& g = *context_.lake;
   const bool exchange = g.downward && g.baseflow;
@@ -242,10 +251,10 @@ void SP_class::LakeFluxes(double seconds) {
   for (const lake_cell& cell : cells_) {
     const int r = cell.row;
     const int c = cell.col;
+    evaporation += PondedWaterEvaporation(g, r, c);
+    precipitation += g.precipitation[r][c];
     const double p = g.ponding[r][c];
     if (!(p > 0.0)) continue;
-    evaporation += g.transpiration[r][c];
-    precipitation += g.precipitation[r][c];
     ponded += p;
     if (exchange) {
       const double x = g.downward[r][c];

@@ -41,6 +41,11 @@ struct lake_grids {
   double** zones = nullptr;          // "zonegrid_soilmodel"
   double** elevation = nullptr;      // "[elevation_model]", m a.s.l.
   double** transpiration = nullptr;  // "real_transpiration0", mm per step
+  // What of it did not leave the ponded water (each optional, mm per step):
+  // "interception_evaporation0", "snow_evaporation", "real_evaporation".
+  double** interception = nullptr;
+  double** snow_evaporation = nullptr;
+  double** soil_evaporation = nullptr;
   double** downward = nullptr;       // "q_downext" (optional)
   double** baseflow = nullptr;       // "baseflow" (optional)
   double** precipitation = nullptr;  // "PrecOnLakes", mm per step
@@ -49,6 +54,10 @@ struct lake_grids {
   double cellsize = 0.0;
   double nodata = -9999.0;
 };
+
+// The evaporation from the ponded water of lake cell (r, c): its total real
+// evapotranspiration less what came from its canopy, snow and soil.
+double PondedWaterEvaporation(const lake_grids& g, int r, int c);
 
 // What a reservoir needs of its element and the routing model.
 struct reservoir_context {

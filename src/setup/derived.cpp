@@ -18,8 +18,6 @@ constexpr const char* kElevationGridName = "[elevation_model]";
 constexpr const char* kRootDepthName = "root_depth1";  // root depth of vegetation layer 1
 constexpr const char* kIceFirnName = "ice_firn";
 
-// Field capacity (vol-%) times root depth (m) gives mm of water.
-constexpr double kPercentMetresToMillimetres = 10.0;
 constexpr double kPercentToFraction = 0.01;
 
 constexpr int kInvalidSoilPositionCode = 32;
@@ -354,9 +352,8 @@ void defaultini::make_nFK_kWert_and_Na() {
   if (FindGridWithData(*this, "available_soil_moisture") == 0) root_depth = RequiredGridData(kRootDepthName);
   derive("available_soil_moisture", kSoilMoistureSuffix, kNoFreeGrid, "", available_soil_moisture,
          [&](int r, int k) {
-           return zone[r][k] > nodata_value
-                      ? record_at(r, k).FCap * root_depth[r][k] * kPercentMetresToMillimetres
-                      : nodata_value;
+           return zone[r][k] > nodata_value ? record_at(r, k).CapacityPerMetre() * root_depth[r][k]
+                                            : nodata_value;
          });
   derive("hydraulic_conductivity", kConductivitySuffix, kNoFreeGridTypo, ")", hydraulic_conductivity,
          [&](int r, int k) {

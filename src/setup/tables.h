@@ -293,13 +293,18 @@ struct landuse_table_entry {
 inline constexpr int kGrainFractionCount = 7;  // sand, silt, clay, stones1..stones4
 inline constexpr int kSuParCount = 11;         // "SU_PAR00".."SU_PAR10"
 
+// Field capacity (vol-%) times root depth (m) gives mm of water.
+inline constexpr double kPercentMetresToMillimetres = 10.0;
+
 // One soil type of "[soil_table]". Per-layer arrays are indexed 0..n_L with
 // element 0 a copy of layer 1.
 struct soil_table_entry {
   std::string name;
   int code = 0;
   double FCap = 0.0;  // vol-%
-  double mSB = 0.0;   // vol-%
+  // The root zone's capacity per metre of roots, mm/m.
+  double CapacityPerMetre() const { return FCap * kPercentMetresToMillimetres; }
+  double mSB = 0.0;  // vol-%
   double drainable_porosity = 0.0;
   double ksat_topmodel = 0.0;
   double suction = 0.0;

@@ -483,11 +483,19 @@ void PhenologyStep(const landuse_table_entry& record, int day, phenology_cell& c
   }
 }
 
-bool RootZoneStep(root_zone_state& s, double old_depth, double new_depth) {
-  if (!(old_depth > 0.0) || !(new_depth > 0.0) || !(s.available > 0.0)) return false;
+bool RootZoneStep(root_zone_state& s, double old_depth, double new_depth, double capacity_per_metre) {
+  if (!(new_depth >= 0.0)) return false;
   const double before = s.available;
-  // The root zone's capacity is proportional to its depth.
-  const double after = before * new_depth / old_depth;
+  // The root zone's capacity is proportional to its depth; one without
+  // depth or capacity (frozen ground) grows back by its field capacity.
+  double after = 0.0;
+  if (old_depth > 0.0 && before > 0.0) {
+    after = before * new_depth / old_depth;
+  } else if (capacity_per_metre > 0.0 && new_depth > 0.0) {
+    after = capacity_per_metre * new_depth;
+  } else {
+    return false;
+  }
   if (after > before) {
     const double gained = after - before;
     if (s.inactive_capacity >= gained) {
@@ -506,7 +514,8 @@ bool RootZoneStep(root_zone_state& s, double old_depth, double new_depth) {
         (lost * s.storage + s.inactive_capacity * s.inactive_moisture) / (s.inactive_capacity + lost);
     s.inactive_capacity += lost;
   }
-  s.saturated_partition = (s.saturated_partition - 1.0) * before / after + 1.0;
+  // The unsaturated part of the capacity keeps its size.
+  if (after > 0.0) s.saturated_partition = (s.saturated_partition - 1.0) * before / after + 1.0;
   s.available = after;
   return true;
 }
@@ -525,7 +534,7 @@ void vegetation_grid_lists::Release() {
   start_times1_index = 0;
   dynamic_phenology = start_time_lists_used = false;
   max_fix_point_count = 0;
-  temperature = available_soil_moisture = soil_storage = nullptr;
+  temperature = available_soil_moisture = soil_storage = soil_types = nullptr;
   root_zone_grids_found = false;
   mean_day_count = 0;
   created_grids.clear();
@@ -1176,7 +1185,15 @@ void UpdateCellRootZone(defaultini& setup, const soil_model_grids& soil, deepest
                         soil.inactive_capacity[r][c], soil.inactive_moisture[r][c],
                         soil.saturated_partition[r][c]};
   const double new_depth = lists.layer_data[kRootDepthGrid][static_cast<std::size_t>(deepest.layer)][r][c];
-  if (RootZoneStep(state, deepest.depth, new_depth)) {
+  // Frozen ground can leave a root zone without capacity; it grows back by
+  // the field capacity of the cell's soil.
+  double per_metre = 0.0;
+  if (!(state.available > 0.0) && lists.soil_types) {
+    const double position = lists.soil_types[r][c];
+    if (position >= 1.0 && position < static_cast<double>(setup.soil_table.size()))
+      per_metre = setup.soil_table[static_cast<std::size_t>(position)].CapacityPerMetre();
+  }
+  if (RootZoneStep(state, deepest.depth, new_depth, per_metre)) {
     lists.available_soil_moisture[r][c] = state.available;
     lists.soil_storage[r][c] = state.storage;
     soil.inactive_capacity[r][c] = state.inactive_capacity;
@@ -1193,8 +1210,10 @@ void UpdateParameterGrids(defaultini& setup, int day, int month, int year, int L
   if (!lists.root_zone_grids_found) {
     const int moisture = setup.FindGrid("available_soil_moisture", true);
     const int storage = setup.FindGrid("soil_storage", true);
+    const int soils = setup.FindGrid(kSoilTypesName, true);
     lists.available_soil_moisture = moisture > 0 ? (*setup.grids)[moisture].data : nullptr;
     lists.soil_storage = storage > 0 ? (*setup.grids)[storage].data : nullptr;
+    lists.soil_types = soils > 0 ? (*setup.grids)[soils].data : nullptr;
     lists.root_zone_grids_found = true;
   }
   const bool root_zone = lists.available_soil_moisture && lists.soil_storage;

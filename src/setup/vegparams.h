@@ -91,6 +91,7 @@ struct vegetation_grid_lists {
   // Root-zone grids, found at the first daily update (null: not present).
   double** available_soil_moisture = nullptr;
   double** soil_storage = nullptr;
+  double** soil_types = nullptr;  // soil table positions
   bool root_zone_grids_found = false;
 
   std::vector<owned_matrix> created_grids;
@@ -165,8 +166,12 @@ struct root_zone_state {
   double inactive_moisture = 0.0;    // "inaktive_soil_moisture" (IM), relative
   double saturated_partition = 0.0;  // "saturated_soil_partition" (SP)
 };
-// The capacity follows the root depth (A' = A * new / old). Returns false,
-// with the state unchanged, when a depth or the capacity is not positive.
-bool RootZoneStep(root_zone_state& state, double old_depth, double new_depth);
+// The capacity follows the root depth (A' = A * new / old), down to 0 when
+// the roots lose all depth (frozen ground). A root zone without depth or
+// capacity grows back to `capacity_per_metre` (mm per metre of roots) times
+// the new depth. Returns false, with the state unchanged, when it can do
+// neither (or a depth is negative or missing).
+bool RootZoneStep(root_zone_state& state, double old_depth, double new_depth,
+                  double capacity_per_metre = 0.0);
 
 }  // namespace velmo

@@ -86,11 +86,7 @@ bool StepsEndAtMidnight(int interval, int end_shift, int start_minute_of_day) {
 }
 
 std::string SnowOnGlacierTableName(const std::string& qglac_name) {
-  const std::size_t file_start = qglac_name.find_last_of("/\\");
-  const std::size_t dot = qglac_name.rfind('.');
-  const bool in_file_part = dot != std::string::npos && (file_start == std::string::npos || dot > file_start);
-  if (!in_file_part) return qglac_name + "_qsgl_";
-  return qglac_name.substr(0, dot) + "_qsgl_" + qglac_name.substr(dot);
+  return FileNameWithMarker(qglac_name, "_qsgl_");
 }
 
 // ================================================================ the snow model's glaciers
@@ -438,24 +434,31 @@ void schneemodellklasse::RunGlacierStorages() {
     double runoff_sum = 0.0;
     const bool weighed = sum.cells > 0.0 && sum.divisor > 0.0;
     if (glacier_fractions[i].glacierised) {
-      const glacier_fraction& f = glacier_fractions[i];
+      glacier_fraction& f = glacier_fractions[i];
       const double area = f.glacier_area + f.free_area;
       const double share = area > 0.0 ? f.glacier_area / area : 0.0;
       glacier_outflow& q = glacier_outflows[i];
+      double runoff = 0.0;  // a depth over the subbasin
       if (share > 0.0) {
         // Table means over the whole subbasin, as depths over its glacier share.
         const double scale = weighed ? 1.0 / (sum.divisor * share) : 0.0;
         q.ice = LinearStorageOutflow(sum.ice * scale, q.ice, ice);
         q.firn = LinearStorageOutflow(sum.firn * scale, q.firn, firn);
         q.snow = LinearStorageOutflow(sum.snow * scale, q.snow, snow);
+        runoff = (q.ice + q.firn + q.snow) * share;
       } else {
+        // A subbasin whose glaciers are gone hands what their storages held
+        // to its runoff.
+        runoff = (LinearStorageContent(q.ice, ice) + LinearStorageContent(q.firn, firn) +
+                  LinearStorageContent(q.snow, snow)) *
+                 f.drained_share;
         q = glacier_outflow{};
       }
-      runoff_sum = (q.ice + q.firn + q.snow) * share * sum.cells;
+      f.drained_share = share;
+      runoff_sum = runoff * sum.divisor;
       if (subbasin_runoff_) {
         // Row 0 is the subbasin's runoff; row 1 hands the glacier's part to
         // the soil step, which adds its own.
-        const double runoff = weighed ? runoff_sum / sum.divisor : 0.0;
         subbasin_runoff_[0][s] = runoff;
         subbasin_runoff_[1][s] = runoff;
       }

@@ -289,6 +289,11 @@ inline double StorageRecession(double step_hours, double k_hours) {
 inline double LinearStorageOutflow(double inflow, double previous, double recession) {
   return (1.0 - recession) * inflow + recession * previous;
 }
+// Water a linear storage of recession e holds after a step with outflow
+// `outflow`: e/(1 − e) times the outflow (nothing for e = 0).
+inline double LinearStorageContent(double outflow, double recession) {
+  return recession > 0.0 ? outflow * recession / (1.0 - recession) : 0.0;
+}
 
 // Whether a run of steps of `interval` minutes, the first carrying the clock
 // time `start_minute_of_day` and every time `end_shift` minutes before the

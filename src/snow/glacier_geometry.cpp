@@ -417,6 +417,16 @@ void UpdateGlacierGeometry(const glacier_grids& g, const glacier_geometry_parame
     const double smallest = record->c * std::pow(kMinimumGlacierArea, record->gamma);
     double new_area = kMinimumGlacierArea;
     if (smallest >= record->volume) {
+      // Held at its minimum area, a glacier that melted more than it had
+      // goes on with ice the year did not leave it: said once.
+      if (record->volume < 0.0 && !record->melt_beyond_volume_reported) {
+        record->melt_beyond_volume_reported = true;
+        *messages << "WARNING: glacier " << code << " melted more than its volume in the year up to this "
+                  << "evaluation (" << -record->volume << " 10^6 m3 of ice beyond it); it is held at its "
+                  << "minimum area of " << kMinimumGlacierArea << " km2 with " << smallest
+                  << " 10^6 m3 of ice, which its melt does not count"
+                  << "[end-entry]";
+      }
       record->volume = smallest;
     } else {
       new_area = std::pow(record->volume / record->c, 1.0 / record->gamma);

@@ -107,6 +107,9 @@ struct glacier_record {
   double removed_balance = 0.0;
   double new_share_sum = 0.0;
   double balance_per_share = 0.0;
+  // A year's melt beyond its volume, with the glacier held at its minimum
+  // area, has been reported.
+  bool melt_beyond_volume_reported = false;
   std::vector<elevation_band> bands;  // lowest first
 
   // km² of one cell.

@@ -1,6 +1,8 @@
 // Permafrost under the snow model: the thaw depth grows with the square root
 // of the snow-free days, and a long enough snow cover lets the ground freeze
-// again; the thaw depth limits the root zone ("root_depth1").
+// again; the thaw depth limits the root zone ("root_depth1"): when it cuts
+// the roots, the root zone's capacity shrinks with them and its water goes
+// to the inactive soil below, from where deeper roots take it back.
 //
 //   [permafrost]
 //   1       method: alpha·sqrt(snow-free days)
@@ -35,15 +37,15 @@ void ReadPermafrostSection(teilmodellklasse& module, permafrost_parameters& p);
 // The permafrost of a cell after a step of `step_days`: the days of snow
 // cover grow while the cover exceeds Max_SWE_SnowFree, and are 0 otherwise;
 // snow-free days thaw the ground to coefficient·sqrt(snow-free days), a cover
-// of Min_Snow_Age_Refreeze days or more freezes it again. The root zone
-// reaches no deeper than the thaw depth.
+// of Min_Snow_Age_Refreeze days or more freezes it again. (The root zone
+// reaches no deeper than the thaw depth: the snow model cuts it.)
 struct permafrost_cell {
   double snow_cover_days = 0.0;
   double snow_free_days = 0.0;
   double thaw_depth = 0.0;  // m
 };
 inline void PermafrostStep(const permafrost_parameters& p, double cover, double thaw_coefficient,
-                           double step_days, permafrost_cell& cell, double& root_depth) {
+                           double step_days, permafrost_cell& cell) {
   if (cover > p.Max_SWE_SnowFree) {
     cell.snow_cover_days += step_days;
   } else {
@@ -56,7 +58,6 @@ inline void PermafrostStep(const permafrost_parameters& p, double cover, double 
     cell.snow_free_days = 0.0;
     cell.thaw_depth = 0.0;
   }
-  if (cell.thaw_depth < root_depth) root_depth = cell.thaw_depth;
 }
 
 }  // namespace velmo

@@ -11,6 +11,7 @@
 #include "setup/statefile.h"
 #include "setup/tables.h"
 #include "setup/tracers.h"
+#include "setup/vegparams.h"
 
 namespace velmo {
 namespace {
@@ -24,6 +25,9 @@ constexpr int kOutflowPrecision = 4;
 constexpr int kStatisticsPrecision = 3;
 constexpr int kLastMonth = 12;
 constexpr int kLongestMonth = 31;
+// The files of the deposition index's gain are the snowfall's with this
+// before their extension.
+constexpr const char* kDepositionGainMarker = "_deposition_index";
 
 // The statistics of a run of cells of one zone, summed as AddCell would add
 // them cell by cell, for N tables that take the same cells.
@@ -226,6 +230,10 @@ void schneemodellklasse::CreateStatistics() {
   cover_tables_[kCoverSnowfall] = AddStatistics(p.snow_statistics, "p_snow____", kStatisticsPrecision);
   cover_tables_[kCoverRain] = AddStatistics(p.rain_statistics, "p_rain____", kStatisticsPrecision);
   cover_tables_[kCoverAlbedo] = AddStatistics(p.albedo_statistics, "albedo____", kStatisticsPrecision);
+  if (p.kind.deposition_index)
+    cover_tables_[kCoverDepositionGain] = AddStatistics(
+        {FileNameWithMarker(p.snow_statistics.name, kDepositionGainMarker), p.snow_statistics.code},
+        "deposition_index_gain____", kStatisticsPrecision);
   if (EnergyBalance()) {
     temperature_tables_[0] =
         AddStatistics(p.snow_temperature_statistics, "snowtemp____", kStatisticsPrecision);
@@ -302,6 +310,10 @@ void schneemodellklasse::RegisterSnowGrids() {
       OwnGrid("snow_fraction", p.snow_grid.name, p.snow_grid.write_code, first_row, last_row, true);
   rain_fraction_ =
       OwnGrid("rain_fraction", p.rain_grid.name, p.rain_grid.write_code, first_row, last_row, true);
+  if (p.kind.deposition_index)
+    deposition_gain_ =
+        OwnGrid("deposition_index_gain", FileNameWithMarker(p.snow_grid.name, kDepositionGainMarker),
+                p.snow_grid.write_code, first_row, last_row, true);
   outflow_ =
       OwnGrid("snowcover_outflow", p.outflow_grid.name, p.outflow_grid.write_code, first_row, last_row, true);
   melt_ = OwnGrid("melt_from_snowcover", p.melt_grid.name, p.melt_grid.write_code, first_row, last_row, true);
@@ -528,7 +540,7 @@ void schneemodellklasse::RefreshSnowFreeAlbedo(int hour, int day, int month, int
 }
 
 double schneemodellklasse::CellSnowStep(int row, int col, double t_air, double weight, double input_water,
-                                        double& solid, double& liquid, double extra_solid) {
+                                        double& solid, double& liquid, double extra_solid, bool second_part) {
   snow_cell_forcing f;
   f.t_air = t_air;
   f.input_water = input_water;
@@ -539,11 +551,18 @@ double schneemodellklasse::CellSnowStep(int row, int col, double t_air, double w
   if (in_.radiation_correction) f.radiation_factor = RadiationMeltFactor(in_.radiation_correction[row][col]);
   f.lake = lakes_on_ && in_.lake_codes[row][col] > 0.0 && in_.pond[row][col] > 0.0;
   const snow_part_result part = SnowStepPart(constants_, f, weight, solid, liquid);
-  snow_fraction_.data[row][col] = part.snowfall;
-  rain_fraction_.data[row][col] = part.rain;
+  // The step's snowfall and rain are those of its parts, each by its weight.
+  double& snowfall = snow_fraction_.data[row][col];
+  double& rain = rain_fraction_.data[row][col];
+  snowfall = (second_part ? snowfall : 0.0) + weight * part.snowfall;
+  rain = (second_part ? rain : 0.0) + weight * part.rain;
   // Only the deposition-index methods change the input water; the others
   // leave its grid untouched, unwritten.
-  if (constants_.kind.deposition_index) in_.water[row][col] += part.extra_input;
+  if (constants_.kind.deposition_index) {
+    in_.water[row][col] += part.extra_input;
+    double& gain = deposition_gain_.data[row][col];
+    gain = (second_part ? gain : 0.0) + part.extra_input;
+  }
   if (constants_.kind.melt == snow_melt_kind::energy_balance)
     return EnergyBalanceCellPart(row, col, f, part, weight, solid, liquid, balance_cover_);
   return part.melt;
@@ -601,6 +620,8 @@ inline schneemodellklasse::glacier_cell_outcome schneemodellklasse::GlacierCell(
                            glacier_solid, glacier_liquid);
     g.snowfall[c] = cover.snowfall;
     g.rain[c] = cover.rain;
+    // The glacier's index methods take the snowfall as it fell.
+    if (deposition_gain_.data) deposition_gain_.data[r][c] = 0.0;
     o.outflow = cover.outflow;
     o.melt_outflow = cover.melt_outflow;
     o.glacier_outflow = cover.glacier_outflow;
@@ -608,7 +629,10 @@ inline schneemodellklasse::glacier_cell_outcome schneemodellklasse::GlacierCell(
   } else {
     // Method 13: both covers by the snow method, with its night and day parts.
     double melt = CellSnowStep(r, c, t_first, first_weight, input_water, solid, liquid, unload);
-    if (two_parts) melt += CellSnowStep(r, c, t_air, day_fraction, input_water, solid, liquid, unload);
+    if (two_parts) melt += CellSnowStep(r, c, t_air, day_fraction, input_water, solid, liquid, unload, true);
+    // The deposition index adds to the ordinary cover, which lies over the
+    // glacier-free share.
+    if (deposition_gain_.data) deposition_gain_.data[r][c] *= 1.0 - CellGlacierShare(g.shares[c]);
     const snow_release release = ReleaseLiquid(melt, parameters.CWH, solid, liquid);
     o.outflow = release.outflow;
     o.melt_outflow = release.melt_outflow;
@@ -793,6 +817,7 @@ class schneemodellklasse::glacier_run {
     double* albedo_row = albedo_[r];
     double* snowfall_row = snow_fraction_.data[r];
     double* rain_row = rain_fraction_.data[r];
+    const double* gain_row = deposition_gain_.data ? deposition_gain_.data[r] : nullptr;
     double* outflow_row = outflow_.data[r];
     double* melt_row = melt_.data[r];
     const glacier_row glacier_cells = glaciers ? GlacierRow(r) : glacier_row{};
@@ -835,7 +860,8 @@ class schneemodellklasse::glacier_run {
         // Steps over 720 minutes: the night part first, then the day part.
         double melt =
             CellSnowStep(r, c, first_temperature_row[c], first_weight, input_water, solid, liquid, unload);
-        if (two_parts) melt += CellSnowStep(r, c, t_air, day_fraction, input_water, solid, liquid, unload);
+        if (two_parts)
+          melt += CellSnowStep(r, c, t_air, day_fraction, input_water, solid, liquid, unload, true);
         release = ReleaseLiquid(melt, cwh, solid, liquid);
         if (tracers) TracersAfterStep(r, c, release.outflow, solid + liquid);
       }
@@ -843,6 +869,8 @@ class schneemodellklasse::glacier_run {
       outflow_row[c] = release.outflow;
       melt_row[c] = release.melt_outflow;
       const double cover = solid + liquid;
+      if (!std::isfinite(cover + release.outflow)) [[unlikely]]
+        RaiseNotFiniteCover(r, c, solid, liquid, release.outflow);
 
       // The cell's albedo is the one after the melt.
       const double days = cover > kSnowCoverThreshold ? step_days : 0.0;
@@ -868,9 +896,9 @@ class schneemodellklasse::glacier_run {
       const double cell_weight = StatisticsCellWeight(cell_weights, r, c, nrows, ncols);
       if (permafrost_on) PermafrostCell(r, c, zone_index, cell_weight, cover, step_days);
       if (!statistics_here) continue;
-      statistics.Add(
-          r, c, zone_index, cell_weight,
-          {cover, release.outflow, release.melt_outflow, days, age, snowfall_row[c], rain_row[c], albedo});
+      statistics.Add(r, c, zone_index, cell_weight,
+                     {cover, release.outflow, release.melt_outflow, days, age, snowfall_row[c], rain_row[c],
+                      albedo, gain_row ? gain_row[c] : 0.0});
       if (temperature_statistics) AddTemperatureStatistics(r, c, zone_index);
       if (glaciers)
         glacier_statistics.Add(glacier_cells, c, zone_index, cell_weight, share, cover, glacier_cell, 0.0);
@@ -879,20 +907,69 @@ class schneemodellklasse::glacier_run {
   }
 }
 
+void schneemodellklasse::RaiseNotFiniteCover(int r, int c, double solid, double liquid,
+                                             double outflow) const {
+  if (!std::isfinite(solid)) RaiseNotFinite("snowstorage_solid", r, c, solid);
+  if (!std::isfinite(liquid)) RaiseNotFinite("snowstorage_liquid", r, c, liquid);
+  RaiseNotFinite("snowcover_outflow", r, c, outflow);
+}
+
 [[gnu::noinline]] void schneemodellklasse::PermafrostCell(int r, int c, int zone, double cell_weight,
                                                           double cover, double step_days) {
   const double coefficient = thaw_coefficient_[r][c];
   // Without a thaw coefficient a cell has no permafrost.
   if (coefficient == nodata_value) return;
   permafrost_cell cell{snow_cover_days_.data[r][c], snow_free_days_.data[r][c], thaw_depth_[r][c]};
-  PermafrostStep(permafrost, cover, coefficient, step_days, cell, root_depth_[r][c]);
+  PermafrostStep(permafrost, cover, coefficient, step_days, cell);
   snow_cover_days_.data[r][c] = cell.snow_cover_days;
   snow_free_days_.data[r][c] = cell.snow_free_days;
   thaw_depth_[r][c] = cell.thaw_depth;
+  if (cell.thaw_depth < root_depth_[r][c]) CutRootZone(r, c, cell.thaw_depth);
   zone_sums& sum = thaw_depth_sums_[static_cast<std::size_t>(zone)];
   sum.cells += 1.0;
   sum.divisor += cell_weight;
   sum.value += cell_weight * cell.thaw_depth;
+}
+
+void schneemodellklasse::FindRootZone() {
+  root_zone_found_ = true;
+  root_zone_.roots.assign(static_cast<std::size_t>(layer_count) + 1, nullptr);
+  for (int l = 1; l <= layer_count; ++l)
+    root_zone_.roots[static_cast<std::size_t>(l)] = OptionalGridData("root_depth" + std::to_string(l), true);
+  root_zone_.roots[1] = root_depth_;
+  root_zone_.capacity = OptionalGridData("available_soil_moisture", true);
+  root_zone_.storage = OptionalGridData("soil_storage", true);
+  root_zone_.inactive_capacity = OptionalGridData("inaktive_field_capacity", true);
+  root_zone_.inactive_moisture = OptionalGridData("inaktive_soil_moisture", true);
+  root_zone_.saturated_partition = OptionalGridData("saturated_soil_partition", true);
+}
+
+// The roots of layer 1 end at `depth`; when that shallows the root zone (the
+// deepest roots of the layers) its capacity shrinks as with any change of
+// root depth, and the water of that capacity goes to the inactive soil.
+[[gnu::noinline]] void schneemodellklasse::CutRootZone(int r, int c, double depth) {
+  if (!root_zone_found_) FindRootZone();
+  const auto deepest = [&] {
+    double roots = root_depth_[r][c];
+    for (std::size_t l = 2; l < root_zone_.roots.size(); ++l)
+      if (root_zone_.roots[l] && root_zone_.roots[l][r][c] > roots) roots = root_zone_.roots[l][r][c];
+    return roots;
+  };
+  const double before = deepest();
+  root_depth_[r][c] = depth;
+  const double after = deepest();
+  const root_zone_grids& g = root_zone_;
+  if (!(after < before) || !g.capacity || !g.storage || !g.inactive_capacity || !g.inactive_moisture ||
+      !g.saturated_partition)
+    return;
+  root_zone_state state{g.capacity[r][c], g.storage[r][c], g.inactive_capacity[r][c],
+                        g.inactive_moisture[r][c], g.saturated_partition[r][c]};
+  if (!RootZoneStep(state, before, after)) return;
+  g.capacity[r][c] = state.available;
+  g.storage[r][c] = state.storage;
+  g.inactive_capacity[r][c] = state.inactive_capacity;
+  g.inactive_moisture[r][c] = state.inactive_moisture;
+  g.saturated_partition[r][c] = state.saturated_partition;
 }
 
 void schneemodellklasse::RunGlacierStep(int minute, int hour, int day, int month, int year) {
@@ -1017,11 +1094,11 @@ void schneemodellklasse::AccumulateStatistics() {
       const int zone_index = zone_code_map[static_cast<int>(zone)];
       const double cell_weight = StatisticsCellWeight(cell_weights, r, c, nrows, ncols);
       const double cover = solid_.data[r][c] + liquid_.data[r][c];
-      statistics.Add(
-          r, c, zone_index, cell_weight,
-          {cover, outflow_.data[r][c], melt_.data[r][c], snow_days_.data[r][c], snow_age_.data[r][c],
-           snow_fraction_.data[r][c], rain_fraction_.data[r][c], albedo_[r][c], input_mass_.data[r][c],
-           mobile_mass_.data[r][c], deposition_.data[r][c]});
+      statistics.Add(r, c, zone_index, cell_weight,
+                     {cover, outflow_.data[r][c], melt_.data[r][c], snow_days_.data[r][c],
+                      snow_age_.data[r][c], snow_fraction_.data[r][c], rain_fraction_.data[r][c],
+                      albedo_[r][c], deposition_gain_.data ? deposition_gain_.data[r][c] : 0.0,
+                      input_mass_.data[r][c], mobile_mass_.data[r][c], deposition_.data[r][c]});
       if (EnergyBalance()) AddTemperatureStatistics(r, c, zone_index);
       const double share = glaciers_on ? CellGlacierShare(glacier_shares_[r][c]) : 0.0;
       if (glaciers_on) {
@@ -1046,9 +1123,9 @@ void schneemodellklasse::EndStatistics(int minute, int hour, int day, int month,
 }
 
 void schneemodellklasse::WriteOutputs() {
-  for (const module_grid* grid :
-       {&total_, &solid_, &liquid_, &snow_days_, &snow_age_, &snow_fraction_, &rain_fraction_, &outflow_,
-        &melt_, &input_mass_, &mobile_mass_, &deposition_, &snow_temperature_, &surface_temperature_}) {
+  for (const module_grid* grid : {&total_, &solid_, &liquid_, &snow_days_, &snow_age_, &snow_fraction_,
+                                  &rain_fraction_, &deposition_gain_, &outflow_, &melt_, &input_mass_,
+                                  &mobile_mass_, &deposition_, &snow_temperature_, &surface_temperature_}) {
     if (grid->registered) WriteGridOutput(grid->index, 1, false);
   }
   if (glaciers_on) WriteGlacierOutputs();
@@ -1101,6 +1178,7 @@ void schneemodellklasse::CleanUp() {
                               &deposition_,
                               &snow_fraction_,
                               &rain_fraction_,
+                              &deposition_gain_,
                               &outflow_,
                               &melt_,
                               &firn_melt_,

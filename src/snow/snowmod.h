@@ -13,6 +13,11 @@
 // SetSubbasinRunoff and ReadStorageFile. Each step: RunTimeStep, then
 // RunGlacierStep.
 //
+// The deposition-index methods raise the snowfall by the index; what that
+// adds is the grid "deposition_index_gain" (mm per step), written and
+// summed like the snowfall, to files named after the snowfall's with
+// "_deposition_index" before their extension.
+//
 // With the grid "ice_firn" or "GlacierizedCells" the module also runs
 // glaciers ("[ice_firn]"): every cell with a glacier share takes the glacier
 // branch of the cell step (snow, firn and ice melt), the melt of each
@@ -48,15 +53,16 @@ inline constexpr int kLakeSetUpCode = 28;      // control file not opened, no po
 
 // The values of a cell the module's zone statistics take, one table each.
 enum cover_value : int {
-  kCoverStorage,    // solid + liquid
-  kCoverOutflow,    // "snowcover_outflow"
-  kCoverMelt,       // "melt_from_snowcover"
-  kCoverSnowDays,   // "days_snow"
-  kCoverSnowAge,    // "snow_age"
-  kCoverSnowfall,   // "snow_fraction"
-  kCoverRain,       // "rain_fraction"
-  kCoverAlbedo,     // "albedo"
-  kCoverInputMass,  // slide methods
+  kCoverStorage,         // solid + liquid
+  kCoverOutflow,         // "snowcover_outflow"
+  kCoverMelt,            // "melt_from_snowcover"
+  kCoverSnowDays,        // "days_snow"
+  kCoverSnowAge,         // "snow_age"
+  kCoverSnowfall,        // "snow_fraction"
+  kCoverRain,            // "rain_fraction"
+  kCoverAlbedo,          // "albedo"
+  kCoverDepositionGain,  // "deposition_index_gain" (deposition-index methods)
+  kCoverInputMass,       // slide methods
   kCoverMobileMass,
   kCoverDeposition,
   kCoverValueCount
@@ -129,11 +135,12 @@ class schneemodellklasse : public teilmodellklasse {
 
   // One part (weight w) of the step of cell (row, col) at air temperature T,
   // with the input water the cell had before the step: adds its snowfall
-  // and rain to the cover, writes them to "snow_fraction" and
-  // "rain_fraction", raises the input water by the deposition-index snow
-  // and returns the melt, not yet taken from the solid storage.
+  // and rain to the cover and, weighted, to "snow_fraction" and
+  // "rain_fraction" (which the first part of a step starts from 0), raises
+  // the input water by the deposition-index snow and returns the melt, not
+  // yet taken from the solid storage.
   double CellSnowStep(int row, int col, double t_air, double weight, double input_water, double& solid,
-                      double& liquid, double extra_solid);
+                      double& liquid, double extra_solid, bool second_part = false);
 
   // The glacier list from "GlacierCodes", with volumes, old areas and bands.
   void BuildGlacierList();
@@ -164,6 +171,9 @@ class schneemodellklasse : public teilmodellklasse {
     bool glacierised = false;
     double glacier_area = 0.0;
     double free_area = 0.0;
+    // The glacier share of the subbasin its storages drained in the last
+    // step (their outflows are depths over it).
+    double drained_share = 0.0;
   };
   bool glaciers_on = false;
   glacier_parameters glacier;
@@ -273,6 +283,8 @@ class schneemodellklasse : public teilmodellklasse {
   void FeedGlacierTables();
   void ClearGlacierFreeCells();
   void PermafrostCell(int r, int c, int zone, double cell_weight, double cover, double step_days);
+  // A cover whose water is NaN or infinite ends the run.
+  [[noreturn]] void RaiseNotFiniteCover(int r, int c, double solid, double liquid, double outflow) const;
   void RunGlacierStorages();
   void EvaluateGlacierYear();
   void RecomputeGlacierFractions();
@@ -354,6 +366,9 @@ class schneemodellklasse : public teilmodellklasse {
   module_grid solid_, liquid_, total_, snow_days_, snow_age_;
   module_grid max_deposition_, order_row_, order_col_, input_mass_, mobile_mass_, deposition_;
   module_grid snow_fraction_, rain_fraction_, outflow_, melt_;
+  // Deposition-index methods: the snowfall the index adds to the cover, a
+  // gain of water that the precipitation does not show.
+  module_grid deposition_gain_;
   module_grid snow_temperature_, surface_temperature_, energy_balance_;
   // Dynamic glaciers: the same of the snow on the glacier share.
   module_grid snow_temperature_on_glacier_, surface_temperature_on_glacier_, energy_balance_on_glacier_;
@@ -413,6 +428,21 @@ class schneemodellklasse : public teilmodellklasse {
   double** thaw_coefficient_ = nullptr;
   double** thaw_depth_ = nullptr;
   double** root_depth_ = nullptr;
+  // The root zone the thaw depth cuts: the roots of every layer and the
+  // soil model's root-zone grids, found at the first step (none without a
+  // soil model).
+  struct root_zone_grids {
+    std::vector<double**> roots;  // layers 1..L
+    double** capacity = nullptr;  // "available_soil_moisture"
+    double** storage = nullptr;   // "soil_storage"
+    double** inactive_capacity = nullptr;
+    double** inactive_moisture = nullptr;
+    double** saturated_partition = nullptr;
+  };
+  root_zone_grids root_zone_;
+  bool root_zone_found_ = false;
+  void FindRootZone();
+  void CutRootZone(int r, int c, double depth);
   zonalstatistic* thaw_depth_table_ = nullptr;
   std::vector<zone_sums> thaw_depth_sums_;
 

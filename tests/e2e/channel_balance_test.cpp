@@ -30,7 +30,7 @@ constexpr double kCubicMetresPerMillimetreSquareKilometre = 1000.0;
 // Water in the channels, m3: per row the delay line's entries still to come
 // out and the linear stores of its sub-channels, each a depth per step over
 // the area its water comes from, a sub-interval being 1/S of a step.
-double ChannelContent(const abflussmodellklasse& routing, bool with_compensation = false) {
+double ChannelContent(const abflussmodellklasse& routing) {
   const area_table& areas = routing.Areas();
   const double total_area = areas.fraction[0];
   double content = 0.0;
@@ -51,7 +51,6 @@ double ChannelContent(const abflussmodellklasse& routing, bool with_compensation
         const double share = row.outflow_share[static_cast<size_t>(k)];
         const double r = (1.0 - share) * row.recession_main + share * row.recession_flood;
         for (int j = 1; j <= S; ++j) depth += row.Outflow(k, j) * r / (1.0 - r) / S;
-        if (with_compensation) depth += row.compensation[static_cast<size_t>(k)] / S;
       }
       content += depth * area * total_area * kCubicMetresPerMillimetreSquareKilometre;
     }
@@ -99,7 +98,9 @@ channel_step Measure(ModellApplication& app) {
   step.channels = ChannelContent(routing);
   step.content = step.channels;
   AddReservoirs(routing, step);
-  step.with_compensation = ChannelContent(routing, true) - step.channels + step.content;
+  step.with_compensation = step.content;
+  for (int e = 1; e <= routing.ElementCount(); ++e)
+    step.with_compensation += routing.Element(e).CompensationVolume();
   return step;
 }
 
@@ -177,6 +178,19 @@ TEST(ChannelBalance, LogSpacedClassesLoseOrGainThroughTheCompensationVolumes) {
   EXPECT_LT(std::abs(residual), 1e-3 * totals.runoff);
   EXPECT_GT(std::abs(residual), 1e-5 * totals.runoff);
   EXPECT_NEAR(residual, compensation, 1e-9 * totals.runoff);
+
+  // The end of the run reports what each element's compensation volumes hold.
+  const std::string marker = "the compensation volume of its channels' changes of discharge class holds ";
+  double reported = 0.0;
+  int elements = 0;
+  for (std::size_t at = run.transcript.find(marker); at != std::string::npos;
+       at = run.transcript.find(marker, at + 1)) {
+    reported += std::stod(run.transcript.substr(at + marker.size()));
+    ++elements;
+  }
+  EXPECT_EQ(elements, 2) << run.transcript;
+  const double held = steps.back().with_compensation - steps.back().content;
+  EXPECT_NEAR(reported, held, 1e-5 * std::abs(held));
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include "app/modappli.h"
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
+#include "landsurface/bodenmod.h"
 #include "support/test_support.h"
 
 namespace velmo::test {
@@ -28,10 +29,10 @@ class example_run {
   // Builds the application in the example's directory, calls `built` on it,
   // runs the time loop with `after_pass` called after every pass, calls
   // `after_run` and clears it. Returns the result of the time loop; a thrown
-  // code fails the test.
+  // code fails the test, unless `thrown` takes it.
   int Run(const std::function<void(ModellApplication&)>& built,
           const ModellApplication::pass_observer& after_pass,
-          const std::function<void(ModellApplication&)>& after_run = {}) {
+          const std::function<void(ModellApplication&)>& after_run = {}, int* thrown = nullptr) {
     const WorkingDirectory working(dir.path());
     std::ostringstream console;
     int result = -1;
@@ -46,7 +47,11 @@ class example_run {
       if (after_run) after_run(application);
       application.ClearMemory();
     } catch (ErrorCode code) {
-      ADD_FAILURE() << "the example ended with code " << code << "\n" << console.str();
+      if (thrown) {
+        *thrown = code;
+      } else {
+        ADD_FAILURE() << "the example ended with code " << code << "\n" << console.str();
+      }
     }
     transcript = console.str();
     return result;
@@ -60,15 +65,57 @@ class example_run {
   std::string transcript;
 };
 
-// Data of the grid `name` of the application's grid table; fails the test
-// and returns null without it.
-inline double** GridOf(ModellApplication& application, const std::string& name) {
+// Data of the grid `name` of the application's grid table, or null without it.
+inline double** OptionalGridOf(ModellApplication& application, const std::string& name) {
   const grid_table& table = *application.grids;
   for (int i = 1; i < kGridTableLimit && table[i].in_use(); ++i)
     if (table[i].name == name) return table[i].data;
-  ADD_FAILURE() << "no grid " << name;
   return nullptr;
 }
+
+// The same; a grid that is not there fails the test.
+inline double** GridOf(ModellApplication& application, const std::string& name) {
+  double** data = OptionalGridOf(application, name);
+  if (!data) ADD_FAILURE() << "no grid " << name;
+  return data;
+}
+
+// The water of a cell's soil (mm): the root zone, the drainage and interflow
+// storages, and the inactive soil below the roots counted by its water.
+inline double CellSoilWater(const bodenmodellklasse& soil, int r, int c) {
+  return soil.soil_storage[r][c] * soil.available_soil_moisture[r][c] +
+         soil.grid(bodenmodellklasse::kDrainageGrid)[r][c] +
+         soil.grid(bodenmodellklasse::kInterflowStoreGrid)[r][c] +
+         soil.grid(bodenmodellklasse::kInactiveMoistureGrid)[r][c] *
+             soil.grid(bodenmodellklasse::kInactiveCapacityGrid)[r][c];
+}
+
+// The example's snow section is that of method 1; from method 5 on it also
+// has the lines of the energy balance (with the pack and surface
+// temperature tables) and of the slides.
+inline const char* const kSnowReadgridLine =
+    "0       readgrid: 1 reads the initial cover from the grid files above\n";
+inline const char* const kEnergyBalanceLines =
+    "0       readgrid: 1 reads the initial cover from the grid files above\n"
+    "snowtemp.asc\n0\nsnowtemp.stat 2001\nsurftemp.asc\n0\nsurftemp.stat 2001\n"
+    "input_mass.asc\n0\ninput_mass.stat 0\nmobile_mass.asc\n0\nmobile_mass.stat 0\n"
+    "deposition.asc\n0\ndeposition.stat 0\n55\n1\n30\n0.01\n1.0\n1.0\n1.0\n";
+// The interception section's end for methods above 20: the snow canopy,
+// which the forest's canopy holds (its leaf area is above 3, its roughness
+// above 0.5 m) and the meadow's does not, and the canopy's energy balance.
+inline const char* const kCanopyStoresLine = "0       the stores start empty\n";
+inline const char* const kSnowCanopyLines =
+    "0       the stores start empty\n"
+    "scn_temperature.asc\n0\nscn_temperature.stat 0\nscn_rh.asc\n0\nscn_rh.stat 0\n"
+    "scn_rad.asc\n0\nscn_rad.stat 0\nscn_wind.asc\n0\nscn_wind.stat 0\n"
+    "scn_load.asc\n0\nscn_load.stat 2001\nscn_age.asc\n0\nscn_age.stat 0\n"
+    "scn_albedo.asc\n0\nscn_albedo.stat 0\nscn_sublim.asc\n0\nscn_sublim.stat 2001\n"
+    "scn_unload_solid.asc\n0\nscn_unload_solid.stat 0\nscn_unload_liquid.asc\n0\nscn_unload_liquid.stat 0\n"
+    "3.0     minimum leaf area index of a snow canopy\n"
+    "0.5     minimum roughness length (m) of a snow canopy\n"
+    "1.0     leaf area index scaling\n"
+    "ceb_balance.asc\n0\nceb_balance.stat 0\nceb_temperature.asc\n0\nceb_temperature.stat 2001\n"
+    "ceb_temperature_old.asc\n0\nceb_temperature_old.stat 0\nceb_dummy.asc\n0\nceb_dummy.stat 0\n";
 
 // One row of a statistics table: its date fields and its values as written.
 struct table_row {

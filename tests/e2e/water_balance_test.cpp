@@ -64,14 +64,6 @@ struct subbasin_water {
 };
 using catchment_water = std::array<subbasin_water, kSubbasins + 1>;  // index 0: the whole catchment
 
-// Data of the grid `name`, or null without it.
-double** OptionalGrid(ModellApplication& app, const std::string& name) {
-  const grid_table& table = *app.grids;
-  for (int i = 1; i < kGridTableLimit && table[i].in_use(); ++i)
-    if (table[i].name == name) return table[i].data;
-  return nullptr;
-}
-
 // The water of every subbasin as the modules hold it in memory.
 catchment_water Measure(ModellApplication& app) {
   bodenmodellklasse& soil = *app.infiltration;
@@ -81,12 +73,8 @@ catchment_water Measure(ModellApplication& app) {
   double** canopy = GridOf(app, "interception_storage0");
   double** solid = GridOf(app, "snowstorage_solid");
   double** liquid = GridOf(app, "snowstorage_liquid");
-  double** canopy_snow = OptionalGrid(app, "Snow_canopy_load");
-  double** canopy_sublimation = OptionalGrid(app, "Snow_canopy_sublim");
-  double** drainage = soil.grid(bodenmodellklasse::kDrainageGrid);
-  double** interflow = soil.grid(bodenmodellklasse::kInterflowStoreGrid);
-  double** inactive_moisture = soil.grid(bodenmodellklasse::kInactiveMoistureGrid);
-  double** inactive_capacity = soil.grid(bodenmodellklasse::kInactiveCapacityGrid);
+  double** canopy_snow = test::OptionalGridOf(app, "Snow_canopy_load");
+  double** canopy_sublimation = test::OptionalGridOf(app, "Snow_canopy_sublim");
 
   catchment_water water{};
   std::array<double, kSubbasins + 1> weight{};
@@ -106,10 +94,7 @@ catchment_water Measure(ModellApplication& app) {
           s.stores[kSnowCanopy] += w * canopy_snow[r][c];
           s.canopy_sublimation += w * canopy_sublimation[r][c];
         }
-        // The inactive soil below the roots counted by its water.
-        s.stores[kSoil] +=
-            w * (soil.soil_storage[r][c] * soil.available_soil_moisture[r][c] + drainage[r][c] +
-                 interflow[r][c] + inactive_moisture[r][c] * inactive_capacity[r][c]);
+        s.stores[kSoil] += w * test::CellSoilWater(soil, r, c);
       }
     }
   }
@@ -153,28 +138,6 @@ const char* const kChangingRoots =
     "  rsc = 90 90 90 90 90 90 90;\n"
     "  rs_interception = 10 10 10 10 10 10 10;\n"
     "  rs_evaporation = 300 300 300 300 300 300 300;\n";
-// The forest's canopy holds snow (its leaf area is above 3, its roughness
-// above 0.5 m), the meadow's does not.
-const char* const kSnowCanopyLines =
-    "0       the stores start empty\n"
-    "scn_temperature.asc\n0\nscn_temperature.stat 0\nscn_rh.asc\n0\nscn_rh.stat 0\n"
-    "scn_rad.asc\n0\nscn_rad.stat 0\nscn_wind.asc\n0\nscn_wind.stat 0\n"
-    "scn_load.asc\n0\nscn_load.stat 2001\nscn_age.asc\n0\nscn_age.stat 0\n"
-    "scn_albedo.asc\n0\nscn_albedo.stat 0\nscn_sublim.asc\n0\nscn_sublim.stat 2001\n"
-    "scn_unload_solid.asc\n0\nscn_unload_solid.stat 0\nscn_unload_liquid.asc\n0\nscn_unload_liquid.stat 0\n"
-    "3.0     minimum leaf area index of a snow canopy\n"
-    "0.5     minimum roughness length (m) of a snow canopy\n"
-    "1.0     leaf area index scaling\n"
-    "ceb_balance.asc\n0\nceb_balance.stat 0\nceb_temperature.asc\n0\nceb_temperature.stat 2001\n"
-    "ceb_temperature_old.asc\n0\nceb_temperature_old.stat 0\nceb_dummy.asc\n0\nceb_dummy.stat 0\n";
-// The snow cover's energy balance: its temperature grids and tables, the
-// slide and long-wave lines it reads too.
-const char* const kEnergyBalanceLines =
-    "0       readgrid: 1 reads the initial cover from the grid files above\n"
-    "snowtemp.asc\n0\nsnowtemp.stat 2001\nsurftemp.asc\n0\nsurftemp.stat 2001\n"
-    "input_mass.asc\n0\ninput_mass.stat 0\nmobile_mass.asc\n0\nmobile_mass.stat 0\n"
-    "deposition.asc\n0\ndeposition.stat 0\n55\n1\n30\n0.01\n1.0\n1.0\n1.0\n";
-
 const char* const kForestLists =
     "JulDays = 1 120 240 366;\n"
     "  Albedo = 0.12 0.12 0.12 0.12;\n"
@@ -205,11 +168,10 @@ TEST_P(WaterBalance, EverySubbasinKeepsItsWaterInEveryStep) {
   if (variant.changing_roots) run.Change(kForestLists, kChangingRoots);
   if (variant.snow_canopy) {
     run.Change("1       method: 1 degree-day", "5       method: energy balance, not 1 degree-day");
-    run.Change("0       readgrid: 1 reads the initial cover from the grid files above\n",
-               kEnergyBalanceLines);
+    run.Change(test::kSnowReadgridLine, test::kEnergyBalanceLines);
     run.Change("1       method: after the snow model",
                "31      method: the snow canopy before the snow model");
-    run.Change("0       the stores start empty\n", kSnowCanopyLines);
+    run.Change(test::kCanopyStoresLine, test::kSnowCanopyLines);
   }
 
   const std::unique_ptr<std::FILE, int (*)(std::FILE*)> table_file(

@@ -301,10 +301,11 @@ TEST(SoilConstruction, FailuresNameWhatIsWrong) {
 
 TEST(SoilStep, LakeCellsTakeNoWater) {
   soil_domain d;
-  // One subbasin of three cells, the middle one a lake.
+  // One subbasin of three cells, the middle one a lake: its input water
+  // goes to its ponded water.
   d.Domain(1, 3, {1, 1, 1});
   d.Grid("lake_codes", {N, 5, N});
-  d.Grid("ponding_storage_top", {0.0});
+  double** pond = d.Grid("ponding_storage_top", {0.0});
   double** ponding = d.Grid("max_ponding_storage", {N, 2.0, 0.5});
   d.Grid("snowstorage_solid", {20.0});  // a share of the input runs off directly
   d.Grid("hydraulic_conductivity", {1.0e-7});
@@ -326,13 +327,18 @@ TEST(SoilStep, LakeCellsTakeNoWater) {
   EXPECT_EQ(model->grid(bodenmodellklasse::kDeficitGrid)[1][2], 0.0);
   EXPECT_EQ(d.Find("soil_storage")[1][2], 1.0);
   EXPECT_EQ(model->grid(bodenmodellklasse::kDirectflowGrid)[1][2], 0.0);
+  EXPECT_EQ(pond[1][2], 12.0);
+  EXPECT_EQ(pond[1][1], 0.0);
   // The lake cell counts in the travel-time zone with its area, not its water.
   const double* direct = model->grid(bodenmodellklasse::kDirectflowGrid)[1];
   EXPECT_NEAR(model->states[1].QDin, (direct[1] + direct[3]) / 3.0, 1e-15);
   EXPECT_GT(model->states[1].QDin, 0.0);
   EXPECT_NEAR(model->states[1].QD, (1.0 - std::exp(-1.0)) * model->states[1].QDin, 1e-15);
-  EXPECT_DOUBLE_EQ(model->subbasin_runoff[0][1],
-                   model->states[1].QD + model->states[1].QI + model->states[1].QB + model->states[1].QBB);
+  // The baseflow comes from the two soil cells of the three.
+  EXPECT_DOUBLE_EQ(model->states[1].soil_share, 2.0 / 3.0);
+  EXPECT_DOUBLE_EQ(
+      model->subbasin_runoff[0][1],
+      model->states[1].QD + model->states[1].QI + 2.0 / 3.0 * (model->states[1].QB + model->states[1].QBB));
 }
 
 TEST(SoilStep, GlacierisedCellsTakeTheirGlacierFreeShareAndTheGlacierRunoffJoinsRowZero) {
@@ -367,11 +373,57 @@ TEST(SoilStep, GlacierisedCellsTakeTheirGlacierFreeShareAndTheGlacierRunoffJoins
     EXPECT_EQ(glacier->grid(bodenmodellklasse::kDirectflowGrid)[1][4], 0.0);
     EXPECT_EQ(glacier->subbasin_runoff[1][1], 0.0);
     if (step > 1) continue;
-    // The fully glacierised cell is in the subbasin's area, but without water.
-    const double soil = glacier->states[1].QD + glacier->states[1].QI + glacier->states[1].QB;
+    // The fully glacierised cell is in the subbasin's area, but without
+    // water; the baseflow comes from the three soil cells.
+    const double soil = glacier->states[1].QD + glacier->states[1].QI + 0.75 * glacier->states[1].QB;
     EXPECT_DOUBLE_EQ(glacier->subbasin_runoff[0][1], soil + 0.7);
     EXPECT_GT(glacier->states[1].QB, 0.0);
   }
+}
+
+TEST(SoilStep, CellsWithoutSoilTakeNoPartInTheGroundwater) {
+  // Three soil cells alone, and beside a fully glacierised cell whose
+  // topographic index is their mean: the soil cells keep the same deficit
+  // and baseflow, and the subbasin's runoff is theirs over its larger area.
+  // Under ice alone a subbasin has no baseflow.
+  auto build = [](soil_domain& d, int glacier_cells) {
+    const int cells = 3 + glacier_cells;
+    d.Domain(1, cells, std::vector<double>(static_cast<size_t>(cells), 1.0));
+    std::vector<double> index = {8, 10, 12, 10}, shares = {0, 0, 0, 1}, soils = {1, 1, 1, N};
+    if (glacier_cells == 1) {
+      d.Grid("GlacierizedCells", shares);
+      d.Grid("ice_firn", {1, 1, 1, 1});
+      d.Grid("soil_types", soils);
+    }
+    index.resize(static_cast<size_t>(cells));
+    d.Grid("topographic_faktor", index);
+    d.StandardGrids(3.0);
+    return d.Build(soil_control{});
+  };
+  soil_domain alone_domain, beside_domain;
+  auto alone = build(alone_domain, 0);
+  auto beside = build(beside_domain, 1);
+  for (int step = 1; step <= 24; ++step) {
+    alone->RunTimeStep(0, step, 1, 6, 2001);
+    beside->RunTimeStep(0, step, 1, 6, 2001);
+    EXPECT_DOUBLE_EQ(beside->states[1].SDmean, alone->states[1].SDmean) << step;
+    EXPECT_DOUBLE_EQ(beside->states[1].QB, alone->states[1].QB) << step;
+    EXPECT_DOUBLE_EQ(beside->subbasin_runoff[0][1], 0.75 * alone->subbasin_runoff[0][1]) << step;
+  }
+  EXPECT_GT(alone->states[1].QB, 0.0);
+
+  soil_domain ice;
+  ice.Domain(1, 2, {1, 1});
+  ice.Grid("GlacierizedCells", {1, 1.2});
+  ice.Grid("ice_firn", {1, 1});
+  ice.Grid("soil_types", {N});
+  ice.StandardGrids(3.0);
+  auto glacier = ice.Build(soil_control{});
+  glacier->subbasin_runoff[1][1] = 0.4;
+  glacier->RunTimeStep(0, 1, 1, 6, 2001);
+  EXPECT_EQ(glacier->states[1].soil_share, 0.0);
+  EXPECT_EQ(glacier->states[1].QB, 0.0);
+  EXPECT_EQ(glacier->subbasin_runoff[0][1], 0.4);
 }
 
 TEST(SoilStep, LakeMethodTwoLowersTheElevationModel) {

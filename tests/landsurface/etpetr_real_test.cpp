@@ -66,7 +66,10 @@ INSTANTIATE_TEST_SUITE_P(
                       // The glacier's snow meets what the snow left, without lowering it.
                       snow_case{"half glacierised", 1, 2.0, 0.5, 10.0, 2.0, 0.0, 1.0, 1.0, 2.0, 8.0},
                       snow_case{"under ice", 1, 2.0, 1.0, 10.0, 0.0, 2.0, 3.0, 1.0, 4.0, 6.0},
-                      snow_case{"no glacier snow grid", 1, 2.0, 0.5, kNone, 2.0, 0.0, 1.0, 1.0, 0.0, 0.0}),
+                      // Without snow of its own on the glacier share the
+                      // cover lies over the whole cell; only its glacier-free
+                      // half evaporates from it.
+                      snow_case{"no glacier snow grid", 1, 2.0, 0.5, kNone, 3.0, 0.5, 1.0, 0.0, 0.0, 0.0}),
     [](const auto& info) { return "case" + std::to_string(info.index); });
 
 // ---------------------------------------------------------------- real evapotranspiration
@@ -117,13 +120,16 @@ TEST_P(RealEvapotranspiration, SoilMoistureAndOpenWaterLimitTheRates) {
   } else {
     EXPECT_EQ(Cell("real_transpiration0"), 0.0);  // a cell under ice keeps the zeros of the potential step
   }
-  // What left the soil and the pond is what evaporated from them.
+  // What left the soil and the pond is what evaporated from them, the rates
+  // of a glacierised cell being depths over its glacier-free share.
   double ponded = 0.0;
   if (k.ponding != kNone) {
     EXPECT_NEAR(Cell("ponding_storage"), k.ponding_after, kTol);
     ponded = k.ponding - k.ponding_after;
   }
-  EXPECT_NEAR((k.theta - Cell("soil_storage")) * k.capacity + ponded, transpiration + k.evaporation, kTol);
+  const double free = k.glacier_share == kNone ? 1.0 : 1.0 - k.glacier_share;
+  EXPECT_NEAR((k.theta - Cell("soil_storage")) * k.capacity + ponded, free * (transpiration + k.evaporation),
+              kTol);
   EXPECT_EQ(Cell("real_transpiration0", settings_.nrows, 1), kNodata);
 }
 
@@ -137,11 +143,13 @@ INSTANTIATE_TEST_SUITE_P(
         real_case{"the soil runs dry", false, 0.005, 100.0, 60.0, 0.5, kNone, kNone, 0.5, 0.0, 0.0, 0.0, 0.0},
         real_case{"no capacity", false, 0.4, 0.0, 2.0, 0.5, kNone, kNone, 0.0, 0.0, 0.0, 0.4, 0.0},
         real_case{"lake cell", false, 0.3, 100.0, 4.0, 0.5, 10.0, kNone, 4.0, 0.0, 0.0, 0.3, 6.0},
-        real_case{"lake cell running low", false, 0.3, 100.0, 4.0, 0.5, 1.5, kNone, 1.5, 0.0, 0.5, 0.295,
-                  0.0},
+        // A lake's bed is no store of the soil: it evaporates nothing.
+        real_case{"lake cell running low", false, 0.3, 100.0, 4.0, 0.5, 1.5, kNone, 1.5, 0.0, 0.0, 0.3, 0.0},
+        real_case{"lake cell with 1 mm", false, 0.3, 100.0, 4.0, 0.5, 1.0, kNone, 0.0, 0.0, 0.0, 0.3, 1.0},
         real_case{"two layers, the soil evaporates once", true, 0.7, 100.0, 1.0, 0.5, kNone, kNone, 1.0, 1.0,
                   0.5, 0.675, 0.0},
-        real_case{"half glacierised", false, 0.3, 100.0, 2.0, 0.5, kNone, 0.5, 1.0, 0.0, 0.5, 0.285, 0.0},
+        // The soil of a half glacierised cell feeds the glacier-free half's rates.
+        real_case{"half glacierised", false, 0.3, 100.0, 2.0, 0.5, kNone, 0.5, 1.0, 0.0, 0.5, 0.2925, 0.0},
         real_case{"under ice", false, 0.3, 100.0, 2.0, 0.5, kNone, 1.0, 0.0, 0.0, 0.0, 0.3, 0.0}),
     [](const auto& info) { return "case" + std::to_string(info.index); });
 
@@ -156,6 +164,52 @@ TEST_F(Evapotranspiration, TotalCountsTheInterceptionOnceItsGridExists) {
   AddGrid("interception_evaporation0", 0.3);
   module->RealEvapotranspiration(0, 24, 16, 7, 2000);
   EXPECT_NEAR(Cell("real_transpiration0"), 1.3, kTol);
+}
+
+TEST_F(Evapotranspiration, EnergyBalanceSnowShowsItsSublimationInTheSnowEvaporationTable) {
+  // The snow step of method 5 sublimates 0.4 mm, after the snow
+  // evaporation step: the table shows it, and the total counts it once.
+  AddGrid("soil_storage", 0.8);
+  AddGrid("available_soil_moisture", 100.0);
+  double** snow = AddGrid("snow", 20.0);
+  et_section v;
+  v.stat_code = 1001;
+  auto module = Build(v);
+  module->LinkSoilGrids();
+  module->SetSnowStorageGrid(snow);
+  module->SetSnowMethod(5);
+  double** evaporation = Data("snow_evaporation");
+  for (int step = 1; step <= 2; ++step) {
+    module->SnowEvaporation(0, 24, step, 2, 2000);
+    for (int r = 1; r <= settings_.nrows; ++r)
+      for (int c = 1; c <= settings_.ncols; ++c) evaporation[r][c] = step == 1 ? 0.4 : -0.1;
+    module->RealEvapotranspiration(0, 24, step, 2, 2000);
+    EXPECT_NEAR(Cell("real_transpiration0"), evaporation[1][1], kTol);
+  }
+  module->FlushBuffers();
+  const std::string table = test::ReadFile(dir_ / "esnow.stat");
+  EXPECT_NE(table.find("2000\t 2\t 1\t24\t0.40000"), std::string::npos) << table;
+  EXPECT_NE(table.find("2000\t 2\t 2\t24\t-0.10000"), std::string::npos) << table;
+}
+
+TEST_F(Evapotranspiration, SnowEvaporationOfAGlacierisedCellCountsOverItsGlacierFreeShare) {
+  // A quarter of every cell under ice, a cover over the whole cell: 1 mm
+  // evaporates over the rest, which the cover and the table count as 0.75 mm.
+  double** snow = AddGrid("snow", 20.0);
+  AddGrid("GlacierizedCells", 0.25);
+  et_section v;
+  v.method = 2;
+  v.stat_code = 1001;
+  auto module = Build(v);
+  module->SetSnowStorageGrid(snow);
+  module->SetSnowMethod(1);
+  for (int r = 1; r <= settings_.nrows; ++r)
+    for (int c = 1; c <= settings_.ncols; ++c) Data("pot_transpiration1")[r][c] = 1.0;
+  module->SnowEvaporation(0, 24, 15, 1, 2000);
+  module->FlushBuffers();
+  EXPECT_NEAR(Cell("snow_evaporation"), 1.0, kTol);
+  EXPECT_NEAR(snow[1][1], 19.25, kTol);
+  EXPECT_NE(test::ReadFile(dir_ / "esnow.stat").find("\t0.75000\n"), std::string::npos);
 }
 
 TEST_F(Evapotranspiration, TablesCountAGlacierisedShareAsZero) {

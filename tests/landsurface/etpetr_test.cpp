@@ -7,6 +7,7 @@
 
 #include <cmath>
 #include <filesystem>
+#include <vector>
 
 #include "landsurface/et_fixture.h"
 #include "landsurface/layer_names.h"
@@ -314,6 +315,34 @@ TEST_F(Evapotranspiration, HaudeAndWendlingSteps) {
   w->PotentialEvapotranspiration(0, 24, 10, 5, 2000);
   EXPECT_EQ(Cell("AspectCorrectedGlobalRadiation"), 5000.0);
   EXPECT_NEAR(Cell("pot_transpiration0"), 3.06188, 5e-6);
+}
+
+TEST_F(Evapotranspiration, HourlyAndDailyWendlingOfTheSameDayAgree) {
+  // 10 May at 15 °C, 4000 Wh/m² of radiation over the hours from 8 to 16.
+  std::vector<double> radiation(25, 0.0);
+  for (int hour = 9; hour <= 16; ++hour) radiation[static_cast<size_t>(hour)] = 500.0;
+  const auto fill = [&](double** grid, double value) {
+    for (int r = 1; r <= settings_.nrows; ++r)
+      for (int c = 1; c <= settings_.ncols; ++c) grid[r][c] = value;
+  };
+  fill(temperature_, 15.0);
+  et_section v;
+  v.method = 3;
+  v.interval = 60;
+  auto hourly = Build(v);
+  double by_the_hour = 0.0;
+  for (int hour = 1; hour <= 24; ++hour) {
+    fill(radiation_, radiation[static_cast<size_t>(hour)]);
+    hourly->PotentialEvapotranspiration(0, hour, 10, 5, 2000);
+    by_the_hour += Cell("pot_transpiration0");
+  }
+  hourly->CleanUp();
+  v.interval = 1440;
+  auto daily = Build(v);
+  fill(radiation_, 4000.0);
+  daily->PotentialEvapotranspiration(0, 24, 10, 5, 2000);
+  EXPECT_NEAR(by_the_hour / Cell("pot_transpiration0"), 1.0, 0.05)
+      << by_the_hour << " mm by the hour, " << Cell("pot_transpiration0") << " mm by the day";
 }
 
 // Penman-Monteith, daily: the temperature cycle in the shared grids, the

@@ -61,5 +61,42 @@ TEST(EvaporationWithdrawal, SoilMoistureLimitsTranspirationAndWithdrawal) {
   EXPECT_EQ(dry.theta, 0.0);
 }
 
+TEST(EvaporationWithdrawal, GlacierFreeShareTakesItsPartOfTheWholeCellsStores) {
+  // Rates and what is taken are depths over the glacier-free share; the
+  // stores hold depths over the whole cell.
+  struct Case {
+    const char* label;
+    double free, theta, demand;
+    double taken, theta_after;
+  };
+  const Case soils[] = {
+      {"the whole cell", 1.0, 0.3, 1.0, 1.0, 0.29},
+      {"a quarter of it", 0.25, 0.3, 1.0, 1.0, 0.2975},
+      {"a quarter running dry", 0.25, 0.001, 1.0, 0.4, 0.0},
+  };
+  for (const Case& k : soils) {
+    const soil_withdrawal w = WithdrawFromSoilOfShare(k.demand, k.theta, 100.0, k.free);
+    EXPECT_NEAR(w.taken, k.taken, kTol) << k.label;
+    EXPECT_NEAR(w.theta, k.theta_after, kTol) << k.label;
+  }
+  struct CoverCase {
+    const char* label;
+    double free, cover, demand;
+    double taken, cover_after, demand_after;
+  };
+  const CoverCase covers[] = {
+      {"the whole cell", 1.0, 2.0, 3.0, 2.0, 0.0, 1.0},
+      {"half of it", 0.5, 2.0, 3.0, 2.0, 1.0, 1.0},
+      {"half of it, the rate goes", 0.5, 2.0, 1.5, 1.5, 1.25, 0.0},
+  };
+  for (const CoverCase& k : covers) {
+    double cover = k.cover;
+    double demand = k.demand;
+    EXPECT_NEAR(TakeFromCoverOfShare(cover, demand, k.free), k.taken, kTol) << k.label;
+    EXPECT_NEAR(cover, k.cover_after, kTol) << k.label;
+    EXPECT_NEAR(demand, k.demand_after, kTol) << k.label;
+  }
+}
+
 }  // namespace
 }  // namespace velmo

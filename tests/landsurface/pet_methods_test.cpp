@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 
 #include "framework/types.h"
@@ -254,6 +255,40 @@ TEST(HaudeAndWendling, DailyValues) {
   EXPECT_DOUBLE_EQ(HaudePotentialEvapotranspiration(20.0, 0.5, 1.0, kMinutesPerDay), 7.0);
 
   EXPECT_NEAR(WendlingPotentialEvapotranspiration(5000.0, 0.2, 1.0, 15.0, kMinutesPerDay), 3.06188, 5e-6);
+}
+
+TEST(Wendling, TheStepsOfADaySumToItsDailyValue) {
+  // A day's radiation spread over its steps (a half sine over the daylight
+  // hours) at the day's temperature: steps of any length sum to the daily
+  // value, the radiation entering as its daily rate.
+  struct Case {
+    const char* label;
+    double radiation, daylight_hours, temperature, step_minutes;
+  };
+  const Case cases[] = {
+      {"a clear summer day by the hour", 7000.0, 15.0, 18.0, 60.0},
+      {"a dull day in March by the hour", 1200.0, 11.0, 3.0, 60.0},
+      {"a frosty day in three-hour steps", 1500.0, 9.0, -8.0, 180.0},
+      {"a clear summer day in halves", 7000.0, 15.0, 18.0, 720.0},
+  };
+  constexpr double kPi = 3.14159265358979;
+  for (const Case& k : cases) {
+    const int steps = static_cast<int>(kMinutesPerDay / k.step_minutes);
+    const double hours = k.step_minutes / 60.0;
+    double sum = 0.0;
+    for (int s = 0; s < steps; ++s) {
+      // The share of the day's radiation between the step's start and end.
+      const auto before = [&](double hour) {
+        const double x = std::clamp((hour - 12.0) / k.daylight_hours, -0.5, 0.5);
+        return (std::sin(kPi * x) + 1.0) / 2.0;
+      };
+      const double radiation = k.radiation * (before((s + 1) * hours) - before(s * hours));
+      sum += WendlingPotentialEvapotranspiration(radiation, 0.2, 1.0, k.temperature, k.step_minutes);
+    }
+    const double daily =
+        WendlingPotentialEvapotranspiration(k.radiation, 0.2, 1.0, k.temperature, kMinutesPerDay);
+    EXPECT_NEAR(sum, daily, 1e-9 * daily) << k.label;
+  }
 }
 
 TEST(Sunshine, ThresholdAndRelativeSunshine) {

@@ -291,6 +291,16 @@ TEST(SoilCell, SaturatedFlowsShareOneDeficitFactor) {
   EXPECT_EQ(SnowmeltRunoff(0.0, 50.0, 0.3), 0.0);
 }
 
+TEST(SoilCell, AGlacierisedCellsSoilTakesTheGlacierFreeShare) {
+  // 0.4 of the cell under ice: 10 mm of snow cover outflow (a depth over
+  // the glacier-free share) give 6 mm over the cell; a canopy that kept 2
+  // of the 10 mm over that share passes the glacier share's 10 mm on, so
+  // the total throughfall 0.4 * 10 + 0.6 * 8 = 8.8 mm holds 4.8 for the soil.
+  EXPECT_DOUBLE_EQ(GlacierFreeInput(10.0, 0.4, nullptr), 6.0);
+  const double canopy_input = 10.0;
+  EXPECT_NEAR(GlacierFreeInput(8.8, 0.4, &canopy_input), 4.8, 1e-12);
+}
+
 TEST(CodeRow, ColumnsServeTheCodesUpToTheNextListedOne) {
   // Codes 1..8 and 14, at indices 1..9.
   std::vector<int> map(15, 0);

@@ -268,11 +268,14 @@ TEST_F(Lake, LevelVolumeTableAndPonding) {
 
   // The ponding changed by the other modules is the lake's water: rain on
   // the lake and evaporation from it are its fluxes, and the error shows
-  // what they do not explain.
+  // what they do not explain. The canopy's evaporation over the lake is not
+  // the lake's.
+  const owned_matrix interception = test::MatrixOf(test::Filled(1, 4, 0.5));
+  lake_.interception = interception.get();
   for (int c = 1; c <= 3; ++c) {
     ponding_[1][c] += 10.0;
     rain_[1][c] = 12.0;
-    transpiration_[1][c] = 2.0;
+    transpiration_[1][c] = 2.5;
   }
   lake->Balance(0, 0, flows_, 0.0, {}, Hour(1));
   EXPECT_NEAR(lake->Term(kPrecipitationTerm).volume, 360.0, 1e-9);

@@ -814,6 +814,25 @@ TEST_F(VegetationFormulas, RootZoneStepMovesWaterWithTheCapacity) {
   }
 }
 
+TEST_F(VegetationFormulas, RootZoneStepToFrozenGroundAndBack) {
+  // Roots cut to nothing leave no capacity; its water waits in the inactive
+  // soil until the roots grow back, by the soil's field capacity.
+  root_zone_state s{100.0, 0.6, 50.0, 0.2, 0.5};
+  ASSERT_TRUE(RootZoneStep(s, 1.0, 0.0));
+  EXPECT_EQ(s.available, 0.0);
+  EXPECT_DOUBLE_EQ(s.inactive_capacity, 150.0);
+  EXPECT_DOUBLE_EQ(s.inactive_capacity * s.inactive_moisture, 70.0);
+  EXPECT_EQ(s.saturated_partition, 0.5);
+  // Without a field capacity nothing grows back.
+  root_zone_state frozen = s;
+  EXPECT_FALSE(RootZoneStep(frozen, 0.0, 1.0));
+  EXPECT_EQ(frozen.available, 0.0);
+  ASSERT_TRUE(RootZoneStep(s, 0.0, 0.4, 250.0));
+  EXPECT_DOUBLE_EQ(s.available, 100.0);
+  EXPECT_DOUBLE_EQ(s.inactive_capacity, 50.0);
+  EXPECT_NEAR(s.available * s.storage + s.inactive_capacity * s.inactive_moisture, 70.0, 1e-12);
+}
+
 TEST_F(VegetationFormulas, RootZoneStepKeepsTheWaterOfRootZoneAndInactiveSoil) {
   // Root-zone water A * Y and inactive water IC * IM; the unsaturated share
   // (1 - SP) of the capacity scales with it.

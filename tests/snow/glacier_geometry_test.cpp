@@ -172,6 +172,20 @@ TEST_F(GlacierGeometry, ASmallGlacierKeepsTheSmallestArea) {
   UpdateGlacierGeometry(Grids(), parameters, list, &messages);
   EXPECT_NEAR(glacier.volume, 0.542216, 1e-6);
   EXPECT_EQ(glacier.area, kMinimumGlacierArea);
+  EXPECT_EQ(console.str().find("melted more than its volume"), std::string::npos);
+
+  // A year whose melt exceeds that volume: one warning names the glacier,
+  // however many such years follow.
+  for (int year = 0; year < 2; ++year) {
+    balance[2][2] -= 1.0e6;
+    UpdateGlacierGeometry(Grids(), parameters, list, &messages);
+    EXPECT_EQ(glacier.area, kMinimumGlacierArea);
+  }
+  const std::string text = console.str();
+  const std::string warning = "glacier 2 melted more than its volume";
+  const std::size_t first = text.find(warning);
+  EXPECT_NE(first, std::string::npos) << text;
+  EXPECT_EQ(text.find(warning, first + warning.size()), std::string::npos) << text;
 }
 
 TEST_F(GlacierGeometry, NewCellsJoinTheFirstNeighbouringGlacierOrStartOne) {

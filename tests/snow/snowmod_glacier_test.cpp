@@ -239,6 +239,17 @@ TEST_F(SnowGlacier, StoragesHandTheGlacierRunoffToTheSoilModel) {
   EXPECT_EQ(runoff[0][2], 7.0);
   EXPECT_EQ(runoff[1][2], 0.0);
 
+  // When its glaciers are gone the subbasin's runoff takes what the storage
+  // held: e/(1 - e) times its last outflow, over the glacier share it had (all).
+  const double e = std::exp(-1.0 / 10.0);
+  const double held = snow->glacier_outflows[1].ice * e / (1.0 - e);
+  snow->glacier_fractions[1].glacier_area = 0.0;
+  Hour(*snow, 3);
+  EXPECT_NEAR(runoff[0][1], held, 1e-12);
+  EXPECT_EQ(snow->glacier_outflows[1].ice, 0.0);
+  Hour(*snow, 4);
+  EXPECT_EQ(runoff[0][1], 0.0);
+
   // The tables: the ice melt of the subbasins and the whole, and the runoff.
   snow->CleanUp();
   EXPECT_THAT(ReadFile(dir / "qice.stat"), HasSubstr("2000\t 6\t 1\t 3\t1.00000\t0.00000\t0.50000"));
@@ -622,6 +633,12 @@ TEST_F(SnowGlacier, PermafrostThawsWithTheSnowFreeDaysAndLimitsTheRoots) {
   Register("ThawCoeffPermaFrost", {0.1});
   Register("PermafrostThawDepth", {0});
   Register("root_depth1", {1});
+  // The soil model's root zone: 100 mm of capacity, half full.
+  double** capacity = Register("available_soil_moisture", {100});
+  double** storage = Register("soil_storage", {0.5});
+  double** inactive_capacity = Register("inaktive_field_capacity", {0});
+  double** inactive_moisture = Register("inaktive_soil_moisture", {1});
+  Register("saturated_soil_partition", {0});
   Register("temperature", {10, 10, 10, -5, -5, -5});
   permafrost = PermafrostText();
   extra_sections = permafrost;
@@ -643,6 +660,15 @@ TEST_F(SnowGlacier, PermafrostThawsWithTheSnowFreeDaysAndLimitsTheRoots) {
   EXPECT_NEAR(Grid("SnowCoverDaysGrid")[2][1], 4.0, 1e-12);
   EXPECT_EQ(Grid("PermafrostThawDepth")[2][1], 0.0);
   EXPECT_EQ(Grid("root_depth1")[2][1], 0.0);
+  // The capacity went with the roots, its water to the inactive soil below:
+  // under frozen ground the root zone holds nothing.
+  EXPECT_EQ(capacity[2][1], 0.0);
+  EXPECT_NEAR(inactive_capacity[2][1], 100.0, 1e-12);
+  for (int r = 1; r <= 2; ++r)
+    for (int c = 1; c <= 3; ++c)
+      EXPECT_NEAR(capacity[r][c] * storage[r][c] + inactive_capacity[r][c] * inactive_moisture[r][c], 50.0,
+                  1e-9)
+          << r << " " << c;
 }
 
 TEST_F(SnowGlacier, AWarmStartContinuesTheStoragesExactly) {

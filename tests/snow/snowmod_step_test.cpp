@@ -92,8 +92,10 @@ TEST_F(SnowStep, ADailyStepRunsANightAndADayPartAndHalfADayOnePart) {
   EXPECT_DOUBLE_EQ(snow->GetSnowStorageGrid()[1][1], solid);
   EXPECT_DOUBLE_EQ(Grid("snowstorage_liquid")[1][1], liquid);
   EXPECT_DOUBLE_EQ(Grid("snowcover_outflow")[1][1], release.outflow);
-  // The grids of the fall hold the day part's: all rain at 6 °C.
-  EXPECT_EQ(Grid("rain_fraction")[1][1], 10.0);
+  // The step's fall is that of both parts: snow by the night at -2 °C, rain
+  // by the day at 6 °C.
+  EXPECT_DOUBLE_EQ(Grid("snow_fraction")[1][1], 10.0 * snow->night_fraction);
+  EXPECT_DOUBLE_EQ(Grid("rain_fraction")[1][1], 10.0 * snow->day_fraction);
 
   // 720 minutes: one part at the air temperature, no night grid needed.
   snow.reset();
@@ -106,6 +108,40 @@ TEST_F(SnowStep, ADailyStepRunsANightAndADayPartAndHalfADayOnePart) {
   Fill(snow->GetSnowStorageGrid(), {50});
   Step(*snow, {0, 12, 21, 3, 2000});
   EXPECT_DOUBLE_EQ(snow->GetSnowStorageGrid()[1][1], 50.0 - 3.0 * 6.0 / 2.0);
+}
+
+TEST_F(SnowStep, TheDepositionIndexGainIsAGridAndATableBesideTheSnowfall) {
+  // Method 10 on a day of 10 mm: snow by the night at -5 °C, rain by the
+  // day at 5 °C; the index 0.5 adds half the night's snowfall. Methods
+  // without the index have no such grid.
+  section.interval = "1440";
+  section.statistics_code = "2001";
+  Register("temperature_night", {-5});
+  auto plain = Build();
+  ASSERT_TRUE(plain);
+  EXPECT_EQ(EntriesNamed("deposition_index_gain"), 0);
+  plain.reset();
+
+  SetDomain(3, 2, {1});
+  section.method = "10";
+  section.ddf = "0";  // no melt
+  Register("temperature", {5});
+  Register("temperature_night", {-5});
+  double** water = Register("precipitation", {10});
+  Register("deposition_index", {0.5});
+  auto snow = Build();
+  ASSERT_TRUE(snow) << console.str();
+  Step(*snow, {0, 24, 21, 3, 2000});
+  snow->FlushBuffers();
+  const double gain = 0.5 * 10.0 * snow->night_fraction;
+  EXPECT_DOUBLE_EQ(Grid("deposition_index_gain")[1][1], gain);
+  EXPECT_DOUBLE_EQ(water[1][1], 10.0 + gain);
+  EXPECT_DOUBLE_EQ(snow->GetSnowStorageGrid()[1][1], Grid("snow_fraction")[1][1] + gain);
+  char row[64];
+  std::snprintf(row, sizeof row, "\t%.3f\n", gain);
+  const std::string table = ReadFile(dir / "snow_deposition_index.stat");
+  EXPECT_THAT(table, HasSubstr("deposition_index_gain_____submodel:snow_model"));
+  EXPECT_THAT(table, HasSubstr(row));
 }
 
 TEST_F(SnowStep, RainOnSnowMeltOfMarchWithAndWithoutRadiationCorrection) {

@@ -1,0 +1,795 @@
+// Every method keeps its water. The example catchment runs once per
+// configuration, each changing the example's set-up in one respect (six days
+// of hourly steps with snowfall, frost, a thaw and rain on snow; the month in
+// daily steps), and after every pass the test closes the balance of each
+// subbasin: what fell (and what the deposition index added to the snowfall,
+// and what the glaciers' ice gave), less what evaporated, ran off and left
+// for a lake, is the change of every store (canopy, snow canopy, snow cover
+// with its part on glaciers, firn, soil, groundwater, direct runoff on its
+// way to the outlet, the linear stores, the glaciers' storages, the ponded
+// water of lake cells). The terms of every step go to a table beside the
+// run's outputs, kept when the test fails.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <map>
+#include <memory>
+#include <ostream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "e2e/example_run.h"
+#include "landsurface/infilt.h"
+#include "landsurface/soil_processes.h"
+#include "routing/abfluss.h"
+#include "routing/reservoir.h"
+#include "snow/glacier.h"
+#include "snow/snowmod.h"
+
+namespace velmo {
+namespace {
+
+using test::example_run;
+using test::GridOf;
+using test::OptionalGridOf;
+using test::ReadFile;
+using test::Replace;
+using test::WriteFile;
+
+constexpr int kSubbasins = 3;
+constexpr double kCubicMetresPerMillimetreSquareMetre = 1.0e-3;
+
+// Terms of a step, mm over the subbasin; the first ones bring water in.
+enum term : int {
+  kPrecipitation,
+  kDepositionGain,  // snowfall the deposition index adds
+  kGlacierMelt,     // melt of ice (static glaciers: of firn too), which no store holds
+  kLakeExchange,    // what the routing brought into a lake less what it took out
+  kEvapotranspiration,
+  kGlacierSnowEvaporation,
+  kCanopySublimation,
+  kRunoff,
+  kTermCount
+};
+constexpr int kFirstLoss = kEvapotranspiration;
+constexpr std::array<const char*, kTermCount> kTermNames = {
+    "precipitation",      "deposition_gain",          "glacier_melt",       "lake_exchange",
+    "evapotranspiration", "glacier_snow_evaporation", "canopy_sublimation", "runoff"};
+
+enum store : int {
+  kCanopy,
+  kSnowCanopy,
+  kSnow,
+  kFirn,
+  kSoil,
+  kGroundwater,
+  kTransit,
+  kDirectStore,
+  kDelayedStore,
+  kGlacierStores,
+  kPonding,
+  kStoreCount
+};
+constexpr std::array<const char*, kStoreCount> kStoreNames = {
+    "canopy",  "snow_canopy", "snow",      "firn",           "soil",   "groundwater",
+    "transit", "QD_store",    "QBB_store", "glacier_stores", "ponding"};
+
+struct subbasin_water {
+  std::array<double, kTermCount> terms{};
+  std::array<double, kStoreCount> stores{};
+  double Stored() const {
+    double sum = 0.0;
+    for (double s : stores) sum += s;
+    return sum;
+  }
+  double Net() const {
+    double sum = 0.0;
+    for (int t = 0; t < kTermCount; ++t) sum += (t < kFirstLoss ? 1.0 : -1.0) * terms[static_cast<size_t>(t)];
+    return sum;
+  }
+};
+using catchment_water = std::array<subbasin_water, kSubbasins + 1>;  // index 0 unused
+
+// Per subbasin the precipitation of the pass, taken before the snow model
+// can raise the grid by the deposition index.
+using subbasin_sums = std::array<double, kSubbasins + 1>;
+subbasin_sums Precipitation(ModellApplication& app) {
+  bodenmodellklasse& soil = *app.infiltration;
+  double** weights = GridOf(app, "RelCellArea");
+  double** precipitation = GridOf(app, "precipitation");
+  subbasin_sums sums{};
+  for (int r = 1; r <= soil.nrows; ++r)
+    for (int c = 1; c <= soil.ncols; ++c)
+      if (const int i = soil.CellSubbasin(r, c); i != 0)
+        sums[static_cast<size_t>(i)] += weights[r][c] * precipitation[r][c];
+  return sums;
+}
+
+// The water of every subbasin as the modules hold it in memory, as means
+// over the subbasin's cells weighted by "RelCellArea".
+catchment_water Measure(ModellApplication& app, const subbasin_sums& precipitation) {
+  bodenmodellklasse& soil = *app.infiltration;
+  schneemodellklasse& snow = *app.snow;
+  double** weights = GridOf(app, "RelCellArea");
+  double** evapotranspiration = GridOf(app, "real_transpiration0");
+  double** canopy = GridOf(app, "interception_storage0");
+  double** solid = GridOf(app, "snowstorage_solid");
+  double** liquid = GridOf(app, "snowstorage_liquid");
+  double** canopy_snow = OptionalGridOf(app, "Snow_canopy_load");
+  double** canopy_sublimation = OptionalGridOf(app, "Snow_canopy_sublim");
+  double** deposition_gain = OptionalGridOf(app, "deposition_index_gain");
+  double** shares = OptionalGridOf(app, "GlacierizedCells");
+  if (!shares) shares = OptionalGridOf(app, "ice_firn");
+  const bool dynamic = shares && snow.glacier.kind.dynamic;
+  double** ice_melt = OptionalGridOf(app, "melt_from_ice");
+  double** firn_melt = OptionalGridOf(app, "melt_from_firn");
+  double** firn = OptionalGridOf(app, "firn_WE_stack");
+  double** glacier_solid = OptionalGridOf(app, "SolidSnowStorage_onGlacier");
+  double** glacier_liquid = OptionalGridOf(app, "LiquidSnowStorage_onGlacier");
+  double** glacier_evaporation = OptionalGridOf(app, "SnowEvaporation_onGlacier");
+  double** ponding = OptionalGridOf(app, "ponding_storage");
+
+  catchment_water water{};
+  subbasin_sums weight{}, soil_weight{};
+  for (int r = 1; r <= soil.nrows; ++r) {
+    for (int c = 1; c <= soil.ncols; ++c) {
+      const int i = soil.CellSubbasin(r, c);
+      if (i == 0) continue;
+      const double w = weights[r][c];
+      const double g = shares ? CellGlacierShare(shares[r][c]) : 0.0;
+      const bool lake = soil.lake_modelling && std::trunc(soil.lake_codes[r][c]) != soil.nodata_value;
+      subbasin_water& s = water[static_cast<size_t>(i)];
+      weight[static_cast<size_t>(i)] += w;
+      // The glacier-free share's values are depths over that share.
+      const double free = w * (1.0 - g);
+      s.terms[kEvapotranspiration] += free * evapotranspiration[r][c];
+      s.stores[kCanopy] += free * canopy[r][c];
+      if (canopy_snow) {
+        s.stores[kSnowCanopy] += free * canopy_snow[r][c];
+        s.terms[kCanopySublimation] += free * canopy_sublimation[r][c];
+      }
+      if (deposition_gain) s.terms[kDepositionGain] += w * deposition_gain[r][c];
+      // A static glacier's cover is the cell's whole cover.
+      s.stores[kSnow] += (dynamic ? free : w) * (solid[r][c] + liquid[r][c]);
+      if (g > 0.0) {
+        s.terms[kGlacierMelt] += w * g * (ice_melt[r][c] + (dynamic ? 0.0 : firn_melt[r][c]));
+        if (dynamic) {
+          s.stores[kSnow] += w * g * (glacier_solid[r][c] + glacier_liquid[r][c]);
+          s.stores[kFirn] += w * g * firn[r][c];
+          s.terms[kGlacierSnowEvaporation] += w * g * glacier_evaporation[r][c];
+        }
+      }
+      if (lake && ponding) s.stores[kPonding] += w * ponding[r][c];
+      // Cells without a soil (fully glacierised, lakes) hold fixed states.
+      if (g >= 1.0 || lake) continue;
+      soil_weight[static_cast<size_t>(i)] += w;
+      s.stores[kSoil] += w * test::CellSoilWater(soil, r, c);
+    }
+  }
+
+  const double dt = soil.time_interval;
+  for (int i = 1; i <= kSubbasins; ++i) {
+    subbasin_water& s = water[static_cast<size_t>(i)];
+    const double w = weight[static_cast<size_t>(i)];
+    for (double& t : s.terms) t /= w;
+    for (double& v : s.stores) v /= w;
+    s.terms[kPrecipitation] = precipitation[static_cast<size_t>(i)] / w;
+    const subbasin_state& state = soil.states[static_cast<size_t>(i)];
+    const subbasin_parameters& p = soil.parameters[static_cast<size_t>(i)];
+    // The groundwater lies under the soil cells.
+    const double soil_share = soil_weight[static_cast<size_t>(i)] / w;
+    s.terms[kRunoff] = soil.subbasin_runoff[0][i];
+    s.stores[kGroundwater] = -soil_share * state.SDmean;
+    for (int k = 2; k <= state.maxzeit; ++k) s.stores[kTransit] += soil.zoneFZT(i)[k].sx / w;
+    s.stores[kDirectStore] = LinearStoreContent(state.QD, RecessionFactor(dt, p.k_ELS_QD));
+    s.stores[kDelayedStore] = soil_share * LinearStoreContent(state.QBB, RecessionFactor(dt, p.k_ELS_QBB));
+    if (!snow.glacier_outflows.empty() && snow.glacier_fractions[static_cast<size_t>(i)].glacierised) {
+      const auto& f = snow.glacier_fractions[static_cast<size_t>(i)];
+      const double share = f.glacier_area / (f.glacier_area + f.free_area);
+      const glacier_outflow& q = snow.glacier_outflows[static_cast<size_t>(i)];
+      const double hours = dt / 60.0;
+      const auto content = [&](double outflow, double k) {
+        const double e = StorageRecession(hours, k);
+        return outflow * e / (1.0 - e);
+      };
+      s.stores[kGlacierStores] =
+          share * (content(q.ice, snow.glacier.kice_els) + content(q.firn, snow.glacier.kfirn_els) +
+                   content(q.snow, snow.glacier.ksnow_els));
+    }
+  }
+
+  // A lake of a subbasin exchanges water with the routing.
+  const abflussmodellklasse& routing = *app.routing;
+  for (int e = 1; e <= routing.ElementCount(); ++e) {
+    const routingclass& element = routing.Element(e);
+    for (int k = 1; k <= element.ReservoirCount(); ++k) {
+      const SP_class& reservoir = element.Reservoir(k);
+      if (!reservoir.IsLake()) continue;
+      const int i = soil.subbasin_code_map[static_cast<size_t>(element.OutletCode())];
+      const double volume = reservoir.Term(kInflowTerm).volume - reservoir.Term(kOutflowTerm).volume -
+                            reservoir.Term(kAbstractionTerm).volume - reservoir.Term(kIrrigationTerm).volume;
+      const double area = weight[static_cast<size_t>(i)] * soil.cellsize * soil.cellsize;
+      water[static_cast<size_t>(i)].terms[kLakeExchange] +=
+          volume / area / kCubicMetresPerMillimetreSquareMetre;
+    }
+  }
+  return water;
+}
+
+// ---------------------------------------------------------------- configurations
+
+void ReplaceAll(example_run& run, const std::string& from, const std::string& to) {
+  std::string text = ReadFile(run.dir / "example.ctl");
+  std::size_t count = 0;
+  for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+    ++count;
+  }
+  ASSERT_GT(count, 0u) << from;
+  WriteFile(run.dir / "example.ctl", text);
+}
+
+// Adds standard grids (lines as in the section) to "[standard_grids]".
+void AddStandardGrids(example_run& run, const std::vector<std::string>& lines) {
+  std::string text = ReadFile(run.dir / "example.ctl");
+  const std::string head = "[standard_grids]\n";
+  const std::size_t at = text.find(head);
+  ASSERT_NE(at, std::string::npos);
+  const std::size_t count_end = text.find_first_of(" \t", at + head.size());
+  const int count = std::stoi(text.substr(at + head.size(), count_end - at - head.size()));
+  std::string added;
+  for (const std::string& line : lines) added += line + "\n";
+  const std::size_t next_line = text.find('\n', at + head.size()) + 1;
+  text.insert(next_line, added);
+  text.replace(at + head.size(), count_end - at - head.size(),
+               std::to_string(count + static_cast<int>(lines.size())));
+  WriteFile(run.dir / "example.ctl", text);
+}
+
+// A grid of the example's domain: `value_at(row, col)` where the subbasin
+// grid has a cell, nodata elsewhere.
+void WriteGrid(example_run& run, const std::string& file, const std::function<double(int, int)>& value_at) {
+  const std::string subbasins = ReadFile(run.dir / "grids/subbasins.asc");
+  std::istringstream in(subbasins);
+  std::string out, line;
+  for (int k = 0; k < 6 && std::getline(in, line); ++k) out += line + "\n";
+  for (int r = 1; std::getline(in, line); ++r) {
+    std::istringstream cells(line);
+    double v = 0.0;
+    for (int c = 1; cells >> v; ++c) {
+      char value[32];
+      std::snprintf(value, sizeof value, "%g", v == -9999.0 ? -9999.0 : value_at(r, c));
+      out += (c > 1 ? " " : "") + std::string(value);
+    }
+    out += "\n";
+  }
+  WriteFile(run.dir / file, out);
+}
+
+void SnowMethod(example_run& run, int method) {
+  run.Change("1       method: 1 degree-day", std::to_string(method) + "       method:");
+  if (method >= 5) run.Change(test::kSnowReadgridLine, test::kEnergyBalanceLines);
+  const snow_method_kind kind = SnowMethodKind(method);
+  if (kind.slides)
+    AddStandardGrids(run, {"sf1.asc slidefraction1 fillcode = 0 readcode = 0 defaultValue = 0.25",
+                           "sf2.asc slidefraction2 fillcode = 0 readcode = 0 defaultValue = 0.25",
+                           "sf3.asc slidefraction3 fillcode = 0 readcode = 0 defaultValue = 0.25",
+                           "sf4.asc slidefraction4 fillcode = 0 readcode = 0 defaultValue = 0.25"});
+  if (kind.deposition_index)
+    AddStandardGrids(run, {"di.asc deposition_index fillcode = 0 readcode = 0 defaultValue = 0.5"});
+  if (method == 4)
+    AddStandardGrids(run, {"vp.asc vapor_pressure fillcode = 0 readcode = 0 defaultValue = 4"});
+}
+
+void Interception(example_run& run, int method) {
+  run.Change("1       method: after the snow model", std::to_string(method) + "      method:");
+  if (method > 20) run.Change(test::kCanopyStoresLine, test::kSnowCanopyLines);
+  // The canopy's energy balance takes the snow cover's surface temperature.
+  if (method > 30) SnowMethod(run, 5);
+}
+
+// Copies the section of variable `from` as variable `to`, with its own result files.
+void CopyMeteoVariable(example_run& run, const std::string& from, const std::string& to) {
+  std::string text = ReadFile(run.dir / "example.ctl");
+  const std::size_t at = text.find("[" + from + "]\n");
+  const std::size_t end = text.find("\n[", at + 1);
+  std::string section = text.substr(at, end - at + 1);
+  Replace(section, "[" + from + "]", "[" + to + "]");
+  Replace(section, from + ".asc", to + ".asc");
+  Replace(section, from + ".stat", to + ".stat");
+  text.insert(end + 1, section);
+  WriteFile(run.dir / "example.ctl", text);
+}
+
+void Evapotranspiration(example_run& run, int method) {
+  run.Change("1       method: Penman-Monteith", std::to_string(method) + "       method:");
+  if (method != 4) return;
+  CopyMeteoVariable(run, "temperature", "temperature_14");
+  CopyMeteoVariable(run, "air_humidity", "air_humidity_14");
+  run.Change("5       meteorological variables", "7       meteorological variables");
+  run.Change("global_radiation\n\n", "global_radiation\ntemperature_14\nair_humidity_14\n\n");
+}
+
+void Soil(example_run& run, int method, bool infiltration) {
+  if (method == 2) run.Change("1       method: without delayed baseflow", "2       method: with delayed");
+  if (!infiltration) run.Change("1       infiltration on", "0       infiltration off");
+}
+
+// The station records of each day, summed (precipitation, radiation) or
+// averaged, at the day's end.
+void DailyStations(example_run& run) {
+  for (const char* variable :
+       {"precipitation", "temperature", "air_humidity", "wind_speed", "global_radiation"}) {
+    const bool summed =
+        std::string(variable) == "precipitation" || std::string(variable) == "global_radiation";
+    std::istringstream in(ReadFile(run.dir / ("meteo/" + std::string(variable) + ".txt")));
+    std::string out, line;
+    for (int k = 0; k < 5 && std::getline(in, line); ++k) out += line + "\n";
+    std::map<int, std::array<double, 3>> days;
+    std::map<int, int> hours;
+    while (std::getline(in, line)) {
+      std::istringstream fields(line);
+      int y = 0, m = 0, d = 0, h = 0;
+      std::array<double, 3> v{};
+      if (!(fields >> y >> m >> d >> h >> v[0] >> v[1] >> v[2])) continue;
+      for (int k = 0; k < 3; ++k) days[d][static_cast<size_t>(k)] += v[static_cast<size_t>(k)];
+      ++hours[d];
+    }
+    for (const auto& [d, sums] : days) {
+      char row[128];
+      const double n = summed ? 1.0 : hours[d];
+      std::snprintf(row, sizeof row, "2000\t3\t%d\t24\t%.4f\t%.4f\t%.4f\n", d, sums[0] / n, sums[1] / n,
+                    sums[2] / n);
+      out += row;
+    }
+    WriteFile(run.dir / ("meteo/" + std::string(variable) + ".txt"), out);
+  }
+}
+
+// Every module steps a day (its radiation may sum up to 30000 Wh/m2).
+void DailySteps(example_run& run) {
+  ReplaceAll(run, "timestep = 60", "timestep = 1440");
+  ReplaceAll(run, "\n60      time interval", "\n1440    time interval");
+  ReplaceAll(run, "\n60      minutes per step", "\n1440    minutes per step");
+  run.Change("1500     upper limit of results\n1500", "30000    upper limit of results\n30000");
+  run.Change("starthour = 1", "starthour = 24");
+}
+
+void Daily(example_run& run) {
+  DailyStations(run);
+  DailySteps(run);
+  run.Change("endhour = 0\nendday = 7\nendmonth = 3", "endhour = 24\nendday = 31\nendmonth = 3");
+}
+
+// The year 2000 in daily steps at the example's stations: a seasonal
+// temperature (coldest in mid-January) that falls by 0.6 K per 100 m, rain
+// or snow every third day, radiation that follows the sun.
+void DailyYear(example_run& run) {
+  constexpr double kPi = 3.14159265358979;
+  const int lengths[] = {31, 29, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  const double heights[] = {1780.0, 1420.0, 940.0};
+  std::map<std::string, std::string> files;
+  for (const char* variable :
+       {"precipitation", "temperature", "air_humidity", "wind_speed", "global_radiation"}) {
+    std::istringstream in(ReadFile(run.dir / ("meteo/" + std::string(variable) + ".txt")));
+    std::string line;
+    for (int k = 0; k < 5 && std::getline(in, line); ++k) files[variable] += line + "\n";
+  }
+  int n = 0;
+  for (int month = 1; month <= 12; ++month) {
+    for (int day = 1; day <= lengths[month - 1]; ++day, ++n) {
+      const double season = std::cos(2.0 * kPi * (n - 15) / 366.0);
+      std::array<std::array<double, 3>, 5> values{};
+      for (int k = 0; k < 3; ++k) {
+        values[0][static_cast<size_t>(k)] = n % 3 == 0 ? 6.0 + n % 7 : 0.0;
+        values[1][static_cast<size_t>(k)] =
+            10.0 - 11.0 * season - 0.006 * (heights[k] - 940.0) + 2.0 * std::sin(n * 1.3);
+        values[2][static_cast<size_t>(k)] = n % 3 == 0 ? 0.95 : 0.7;
+        values[3][static_cast<size_t>(k)] = 2.0 + n % 4;
+        values[4][static_cast<size_t>(k)] = (n % 3 == 0 ? 0.4 : 1.0) * (4500.0 - 3000.0 * season);
+      }
+      int v = 0;
+      for (const char* variable :
+           {"precipitation", "temperature", "air_humidity", "wind_speed", "global_radiation"}) {
+        char row[128];
+        const auto& x = values[static_cast<size_t>(v++)];
+        std::snprintf(row, sizeof row, "2000\t%d\t%d\t24\t%.3f\t%.3f\t%.3f\n", month, day, x[0], x[1], x[2]);
+        files[variable] += row;
+      }
+    }
+  }
+  for (const auto& [variable, text] : files) WriteFile(run.dir / ("meteo/" + variable + ".txt"), text);
+  DailySteps(run);
+  // No grid of every day.
+  for (const char* code :
+       {"15      write code", "85      write code", "80      write code", "45      write code"})
+    run.Change(code, "0       write code");
+  run.Change("startday = 1\nstartmonth = 3", "startday = 1\nstartmonth = 1");
+  run.Change("endhour = 0\nendday = 1\nendmonth = 4", "endhour = 24\nendday = 31\nendmonth = 12");
+}
+
+void RadiationCorrectionOff(example_run& run) {
+  run.Change("1       flow control parameter: on\n60      time interval (minutes)\n3       method: slope",
+             "0       flow control parameter: off\n60      time interval (minutes)\n3       method: slope");
+}
+
+// A glacier (code 1) on the lowest cells of the valley: its lower row
+// wholly under ice, the row above it partly. Its storages drain the melt of
+// earlier days. In the week of 12 March its cells have no snow at the start,
+// so its ice and firn melt. The static methods (1, 2) take the shares from
+// "ice_firn" (fractions count as ice).
+void Glacier(example_run& run, int method, bool thaw = true) {
+  if (thaw) {
+    run.Change("startday = 1", "startday = 12");
+    run.Change("endday = 7", "endday = 18");
+  }
+  const auto share = [](int r, int c) {
+    return r == 14 && c >= 7 && c <= 12 ? 1.0 : r == 13 && c >= 6 && c <= 12 ? 0.4 : 0.0;
+  };
+  WriteGrid(run, "glacier_shares.asc", share);
+  std::string section = "[ice_firn]\n" + std::to_string(method) +
+                        "\n6.0\n4.5\n3.0\n2.0\n0.0005\n0.001\n0.0003\n0.0006\n20\n40\n10\n0.5\n0.2\n0.1\n"
+                        "firnmelt.asc\n0\nqfirn.stat 0\nicemelt.asc\n0\nqice.stat 0\nqglac.stat 0\n";
+  if (method < 10) {
+    AddStandardGrids(run, {"glacier_shares.asc ice_firn fillcode = 0"});
+  } else {
+    WriteGrid(run, "glacier_codes.asc", [&](int r, int c) { return share(r, c) > 0.0 ? 1.0 : 0.0; });
+    AddStandardGrids(run, {"glacier_shares.asc GlacierizedCells fillcode = 0",
+                           "glacier_codes.asc GlacierCodes fillcode = 0"});
+    section +=
+        "qsnowglac.stat 0\n0\n3 1050 0.5\n30 9\n28.5 1.36 2 0\nfirn.stack\n0\nfirn.stat 0\nbalance.asc\n0\n"
+        "balance_old.asc\n0\nbalance1.stat 0\nbalance2.stat 0\n1.0\nsnow_without_glaciers.stat 0\n"
+        "gsolid.asc\n0\ngliquid.asc\n0\ngtotal.asc\n0\ngmelt.asc\n0\ngsurf.asc\n0\ngtemp.asc\n0\n"
+        "gevap.asc\n0\n1000 0.25\n";
+  }
+  run.Change("[RegionalSuperposition]", section + "\n[RegionalSuperposition]");
+}
+
+// Permafrost under the whole valley: snow-free ground thaws 0.1 m a day at
+// first, and `refreeze_days` under more than 5 mm of snow freeze it again.
+void Permafrost(example_run& run, double refreeze_days = 0.5) {
+  AddStandardGrids(run, {"thaw.asc ThawCoeffPermaFrost fillcode = 0 readcode = 0 defaultValue = 0.1",
+                         "thawdepth.asc PermafrostThawDepth fillcode = 0 readcode = 0 defaultValue = 0"});
+  run.Change("[RegionalSuperposition]", "[permafrost]\n1\n" + std::to_string(refreeze_days) +
+                                            "\n5\nthaw.stat 0\n1e-7\n\n[RegionalSuperposition]");
+}
+
+// The reservoir at the outlet of subbasin 2 becomes a lake of one cell.
+constexpr int kLakeRow = 8;
+constexpr int kLakeColumn = 10;
+void Lake(example_run& run) {
+  const auto at = [](double lake, double other) {
+    return [=](int r, int c) { return r == kLakeRow && c == kLakeColumn ? lake : other; };
+  };
+  WriteGrid(run, "lakes.asc", at(1.0, -9999.0));
+  WriteGrid(run, "pond.asc", at(800.0, 0.0));
+  WriteGrid(run, "maxpond.asc", at(2.0, 0.0));
+  run.Change("lakes.asc lake_codes fillcode = 0 readcode = 0 defaultValue = -9999   no lake",
+             "lakes.asc lake_codes fillcode = 0");
+  AddStandardGrids(run, {"pond.asc ponding_storage fillcode = 0", "pond.asc ponding_storage_top fillcode = 0",
+                         "maxpond.asc max_ponding_storage fillcode = 0"});
+  run.Change(
+      "[lake_model]\n0       no lakes in the soil model",
+      "[lake_model]\n1       lakes on\n1       method: no change of grids\n0.08    albedo of open water\n"
+      "0.001   roughness length of open water\n1       lake volumes from the ponding grid");
+}
+
+struct method_case {
+  std::string name;
+  std::function<void(example_run&)> set_up;
+  // Terms and stores the configuration must have used (besides
+  // precipitation, runoff, evapotranspiration and the canopy, snow and soil).
+  std::vector<term> terms = {};
+  std::vector<store> stores = {};
+  bool daily = false;
+};
+void PrintTo(const method_case& c, std::ostream* out) { *out << c.name; }
+
+std::vector<method_case> Cases() {
+  std::vector<method_case> cases = {
+      {"reservoir and abstraction (the example)", [](example_run&) {}, {}, {kTransit, kDirectStore}},
+      {"radiation correction off", RadiationCorrectionOff},
+      {"soil method 2", [](example_run& run) { Soil(run, 2, true); }, {}, {kDelayedStore}},
+      {"soil method 1 without infiltration", [](example_run& run) { Soil(run, 1, false); }},
+      {"soil method 2 without infiltration",
+       [](example_run& run) { Soil(run, 2, false); },
+       {},
+       {kDelayedStore}},
+      {"daily steps", Daily, {}, {}, true},
+      {"daily steps, energy balance",
+       [](example_run& run) {
+         Daily(run);
+         SnowMethod(run, 5);
+       },
+       {},
+       {},
+       true},
+      {"daily steps, deposition index",
+       [](example_run& run) {
+         Daily(run);
+         SnowMethod(run, 10);
+       },
+       {kDepositionGain},
+       {},
+       true},
+      {"daily steps, glacier method 13",
+       [](example_run& run) {
+         Daily(run);
+         Glacier(run, 13, false);
+       },
+       {kGlacierMelt},
+       {kFirn, kGlacierStores},
+       true},
+      {"permafrost", [](example_run& run) { Permafrost(run); }},
+      {"lake", Lake, {kLakeExchange}, {kPonding}},
+  };
+  for (int m : {1, 2, 11, 12, 13})
+    cases.push_back(
+        {"glacier method " + std::to_string(m),
+         [m](example_run& run) { Glacier(run, m); },
+         {kGlacierMelt},
+         m > 10 ? std::vector<store>{kFirn, kGlacierStores} : std::vector<store>{kGlacierStores}});
+  cases.push_back({"glacier method 11, interception before the snow",
+                   [](example_run& run) {
+                     Glacier(run, 11);
+                     Interception(run, 11);
+                   },
+                   {kGlacierMelt},
+                   {kFirn, kGlacierStores}});
+  cases.push_back({"glacier method 13, deposition index",
+                   [](example_run& run) {
+                     Glacier(run, 13, false);
+                     SnowMethod(run, 10);
+                   },
+                   {kDepositionGain},
+                   {kGlacierStores}});
+  cases.push_back({"glacier method 13, energy balance",
+                   [](example_run& run) {
+                     Glacier(run, 13, false);
+                     SnowMethod(run, 5);
+                   },
+                   {kGlacierSnowEvaporation},
+                   {kGlacierStores}});
+  for (int m = 2; m <= 14; ++m) {
+    std::vector<term> terms;
+    if (SnowMethodKind(m).deposition_index) terms.push_back(kDepositionGain);
+    cases.push_back(
+        {"snow method " + std::to_string(m), [m](example_run& run) { SnowMethod(run, m); }, terms});
+  }
+  for (int m : {2, 11, 12, 21, 22, 31, 32}) {
+    std::vector<store> stores;
+    if (m > 20) stores.push_back(kSnowCanopy);
+    cases.push_back({"interception method " + std::to_string(m),
+                     [m](example_run& run) { Interception(run, m); },
+                     m > 20 ? std::vector<term>{kCanopySublimation} : std::vector<term>{}, stores});
+  }
+  for (int m = 2; m <= 4; ++m)
+    cases.push_back({"evapotranspiration method " + std::to_string(m),
+                     [m](example_run& run) { Evapotranspiration(run, m); }});
+  return cases;
+}
+
+// Runs the example in `run` and closes every subbasin's balance (and every
+// lake's) after every pass; `also` sees the application after each pass.
+// The terms of every step go to "method_balance.txt" in the run's
+// directory, which is kept when the test fails.
+class balance_run {
+ public:
+  balance_run(example_run& run, std::string name) : run_(run), name_(std::move(name)) {}
+
+  int Run(const std::function<void(ModellApplication&)>& also = {},
+          const std::function<void(ModellApplication&)>& at_start = {}) {
+    table_.reset(std::fopen((run_.dir / "method_balance.txt").c_str(), "w"));
+    if (!table_) {
+      ADD_FAILURE() << "cannot write the balance table";
+      return -1;
+    }
+    std::fprintf(table_.get(), "YYYY\tMM\tDD\tHH\tsubbasin");
+    for (const char* name : kTermNames) std::fprintf(table_.get(), "\t%s", name);
+    for (const char* name : kStoreNames) std::fprintf(table_.get(), "\td_%s", name);
+    std::fprintf(table_.get(), "\tresidual\n");
+    const auto built = [&](ModellApplication& app) {
+      if (at_start) at_start(app);
+      before_ = Measure(app, precipitation_);
+      app.phase_done = [&](pass_phase phase, int) {
+        if (phase == pass_phase::kPotentialEvapotranspiration) precipitation_ = Precipitation(app);
+      };
+    };
+    const int result = run_.Run(built, [&](ModellApplication& app) {
+      Check(app);
+      if (also) also(app);
+    });
+    std::fflush(table_.get());
+    return result;
+  }
+  // Keeps the run's files when the test has failed.
+  void KeepOnFailure() const {
+    if (!::testing::Test::HasFailure()) return;
+    run_.dir.Keep();
+    ADD_FAILURE() << "the terms of every step are in " << (run_.dir / "method_balance.txt");
+  }
+
+  int steps = 0;
+  // What the run went through: every term's largest value, every store's
+  // largest change.
+  std::array<double, kTermCount> largest_term{};
+  std::array<double, kStoreCount> largest_change{};
+
+ private:
+  void Failure(const model_date& d, const std::string& what) {
+    if (failures_++ < 5)
+      ADD_FAILURE() << name_ << ": " << d.day << "." << d.month << "." << d.year << " " << d.hour
+                    << " h: " << what;
+  }
+  void Check(ModellApplication& app) {
+    const catchment_water now = Measure(app, precipitation_);
+    const model_date& d = app.current_date;
+    std::FILE* table = table_.get();
+    ++steps;
+    for (int i = 1; i <= kSubbasins; ++i) {
+      const subbasin_water& a = before_[static_cast<size_t>(i)];
+      const subbasin_water& b = now[static_cast<size_t>(i)];
+      double scale = 0.0;
+      std::fprintf(table, "%d\t%d\t%d\t%d\t%d", d.year, d.month, d.day, d.hour, i);
+      for (int t = 0; t < kTermCount; ++t) {
+        const double value = b.terms[static_cast<size_t>(t)];
+        std::fprintf(table, "\t%.12g", value);
+        scale += std::abs(value);
+        largest_term[static_cast<size_t>(t)] =
+            std::max(largest_term[static_cast<size_t>(t)], std::abs(value));
+      }
+      for (int k = 0; k < kStoreCount; ++k) {
+        const double change = b.stores[static_cast<size_t>(k)] - a.stores[static_cast<size_t>(k)];
+        std::fprintf(table, "\t%.12g", change);
+        scale += std::abs(a.stores[static_cast<size_t>(k)]) + std::abs(b.stores[static_cast<size_t>(k)]);
+        largest_change[static_cast<size_t>(k)] =
+            std::max(largest_change[static_cast<size_t>(k)], std::abs(change));
+      }
+      const double residual = b.Net() - (b.Stored() - a.Stored());
+      std::fprintf(table, "\t%.3g\n", residual);
+      if (!(std::abs(residual) <= 1e-9 * scale))
+        Failure(d, "subbasin " + std::to_string(i) + ": residual " + std::to_string(residual) +
+                       " mm of terms and stores " + std::to_string(scale) + " mm");
+    }
+    // A lake's own balance (its error column) closes as well.
+    const abflussmodellklasse& routing = *app.routing;
+    for (int e = 1; e <= routing.ElementCount(); ++e) {
+      for (int k = 1; k <= routing.Element(e).ReservoirCount(); ++k) {
+        const SP_class& reservoir = routing.Element(e).Reservoir(k);
+        if (!reservoir.IsLake()) continue;
+        double scale = reservoir.volume;
+        for (int t = 0; t < kBalanceTerms; ++t)
+          scale += std::abs(reservoir.Term(static_cast<balance_term>(t)).volume);
+        const double error = reservoir.Term(kBalanceErrorTerm).volume;
+        if (!(std::abs(error) <= 1e-9 * scale))
+          Failure(d, "lake " + std::to_string(reservoir.Code()) + ": balance error " + std::to_string(error) +
+                         " m3 of " + std::to_string(scale) + " m3");
+      }
+    }
+    before_ = now;
+  }
+
+  example_run& run_;
+  std::string name_;
+  std::unique_ptr<std::FILE, int (*)(std::FILE*)> table_{nullptr, &std::fclose};
+  subbasin_sums precipitation_{};
+  catchment_water before_{};
+  int failures_ = 0;
+};
+
+class MethodBalance : public ::testing::TestWithParam<method_case> {};
+
+TEST_P(MethodBalance, EverySubbasinKeepsItsWaterInEveryStep) {
+  const method_case& c = GetParam();
+  example_run run;
+  run.Change("endhour = 0\nendday = 1\nendmonth = 4", "endhour = 0\nendday = 7\nendmonth = 3");
+  c.set_up(run);
+  if (HasFailure()) return;
+  balance_run balance(run, c.name);
+  ASSERT_EQ(balance.Run(), 0) << run.transcript;
+  EXPECT_EQ(balance.steps, c.daily ? 31 : 144);
+  std::vector<term> terms = {kPrecipitation, kEvapotranspiration, kRunoff};
+  terms.insert(terms.end(), c.terms.begin(), c.terms.end());
+  for (term t : terms) EXPECT_GT(balance.largest_term[t], 0.0) << kTermNames[t];
+  std::vector<store> stores = {kCanopy, kSnow, kSoil, kGroundwater};
+  stores.insert(stores.end(), c.stores.begin(), c.stores.end());
+  for (store k : stores) EXPECT_GT(balance.largest_change[k], 0.0) << kStoreNames[k];
+  balance.KeepOnFailure();
+}
+
+TEST(PermafrostYear, TheRootZoneFollowsTheThawDepthToNothingAndBack) {
+  // A year of daily steps: the ground thaws in spring, ten days of snow
+  // freeze it in autumn. The root zone loses its capacity with the thaw
+  // depth and regains it, never beyond the field capacity of its roots.
+  example_run run;
+  DailyYear(run);
+  Permafrost(run, 10.0);
+  balance_run balance(run, "permafrost over a year");
+  // Per cell: its capacity before the first step, the field capacity of the
+  // roots of its land use, and its thaw depth and capacity of the last step.
+  std::vector<double> full_capacity, last_thaw, last_capacity;
+  int frozen = 0, thawed = 0, emptied = 0, refilled = 0;
+  const auto each_cell = [](ModellApplication& app, auto&& visit) {
+    bodenmodellklasse& soil = *app.infiltration;
+    std::size_t cell = 0;
+    for (int r = 1; r <= soil.nrows; ++r)
+      for (int c = 1; c <= soil.ncols; ++c)
+        if (soil.CellSubbasin(r, c) != 0) visit(cell++, r, c);
+  };
+  const auto at_start = [&](ModellApplication& app) {
+    double** thaw = GridOf(app, "PermafrostThawDepth");
+    each_cell(app, [&](std::size_t, int r, int c) {
+      full_capacity.push_back(app.infiltration->available_soil_moisture[r][c]);
+      last_thaw.push_back(thaw[r][c]);
+      last_capacity.push_back(full_capacity.back());
+    });
+  };
+  const int result = balance.Run(
+      [&](ModellApplication& app) {
+        double** thaw = GridOf(app, "PermafrostThawDepth");
+        each_cell(app, [&](std::size_t cell, int r, int c) {
+          const double capacity = app.infiltration->available_soil_moisture[r][c];
+          EXPECT_LE(capacity, full_capacity[cell] * (1.0 + 1e-12)) << r << " " << c;
+          frozen += last_thaw[cell] > 0.0 && thaw[r][c] == 0.0;
+          thawed += last_thaw[cell] == 0.0 && thaw[r][c] > 0.0;
+          emptied += last_capacity[cell] > 0.0 && capacity == 0.0;
+          refilled += last_capacity[cell] == 0.0 && capacity > 0.0;
+          last_thaw[cell] = thaw[r][c];
+          last_capacity[cell] = capacity;
+        });
+      },
+      at_start);
+  ASSERT_EQ(result, 0) << run.transcript;
+  EXPECT_EQ(balance.steps, 366);
+  EXPECT_GT(frozen, 0);
+  EXPECT_GT(thawed, 0);
+  EXPECT_GT(emptied, 0);
+  EXPECT_GT(refilled, 0);
+  balance.KeepOnFailure();
+}
+
+TEST(NotFinite, AValueThatIsNoNumberEndsTheRunWithItsEntryAndCode) {
+  // A NaN in an input of the soil, or of the snow, on cell (8, 10): the
+  // first module that computes water from it stops the run, naming itself,
+  // the grid and the cell.
+  struct poison_case {
+    const char* grid;
+    pass_phase phase;   // the NaN comes after it; kNextRecord: before the first pass
+    const char* entry;  // the FATAL entry as the console shows it
+  };
+  const poison_case cases[] = {
+      {"topographic_faktor", pass_phase::kNextRecord,
+       "soil_model: the grid saturation_deficite holds nan at row 8, column 10"},
+      {"precipitation", pass_phase::kInterpolatorOutput,
+       "snow_model: the grid snowstorage_solid holds nan at row 8, column 10"},
+  };
+  for (const poison_case& k : cases) {
+    example_run run;
+    const auto poison = [&](ModellApplication& app) { GridOf(app, k.grid)[8][10] = std::nan(""); };
+    const auto built = [&](ModellApplication& app) {
+      if (k.phase == pass_phase::kNextRecord) poison(app);
+      app.phase_done = [&, &app = app](pass_phase phase, int) {
+        if (phase == k.phase) poison(app);
+      };
+    };
+    int code = 0;
+    run.Run(built, {}, {}, &code);
+    EXPECT_EQ(code, kNotFiniteCode) << k.grid;
+    EXPECT_NE(run.transcript.find(k.entry), std::string::npos) << k.grid << "\n" << run.transcript;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(Configurations, MethodBalance, ::testing::ValuesIn(Cases()), [](const auto& info) {
+  std::string name;
+  for (char ch : info.param.name)
+    if (std::isalnum(static_cast<unsigned char>(ch))) name += ch;
+  return name;
+});
+
+}  // namespace
+}  // namespace velmo
