@@ -23,16 +23,13 @@ constexpr const char* kTableIndexKey = "TableIndex";
 constexpr const char* kFlowIndexWord = "Flow";
 constexpr const char* kConnectionKey = "HydraulicConnection";
 
-// Numbers stand apart by blanks or tabs; a comma between them is taken as one too.
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == ','; }
-
 // The numbers of `text` from `at` on, each a run of `characters` after blanks;
 // reading ends at the first run that is no number.
 std::vector<double> Numbers(const std::string& text, size_t at = 0,
                             const char* characters = kNumberCharacters) {
   std::vector<double> numbers;
   while (true) {
-    while (at < text.size() && IsBlank(text[at])) ++at;
+    while (at < text.size() && IsNumberSeparator(text[at])) ++at;
     const size_t end = text.find_first_not_of(characters, at);
     const size_t stop = end == std::string::npos ? text.size() : end;
     double value = 0.0;
@@ -174,7 +171,9 @@ bool ReadHydraulicConnection(const control_lines& control, const std::string& se
       return 0.0;
     }
     size_t from = found + std::string(key).size();
-    while (from < block.size() && (IsBlank(block[from]) || block[from] == '=' || block[from] == ':')) ++from;
+    while (from < block.size() &&
+           (IsNumberSeparator(block[from]) || block[from] == '=' || block[from] == ':'))
+      ++from;
     const std::vector<double> numbers = Numbers(block.substr(from, block.find('\n', from) - from));
     if (numbers.empty()) complete = false;
     return numbers.empty() ? 0.0 : numbers[0];

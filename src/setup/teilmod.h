@@ -201,7 +201,6 @@ class teilmodellklasse : public modelobject {
 
  private:
   void ReadSectionHead(bool section_required);
-  void CloseControlFile();
 
   std::vector<int> cell_zone_indices;  // rows first_row..last_row of ncols + 1 columns
 };

@@ -1,9 +1,7 @@
 // Snow physics of the temperature-index methods: the method table, monthly and seasonal values of the day.
 #include "snow/snow_melt.h"
 
-#include <cctype>
 #include <cmath>
-#include <cstdlib>
 
 namespace velmo {
 namespace {
@@ -83,21 +81,6 @@ snow_method_kind SnowMethodKind(int method) {
   }
   kind.needs_wind = kind.melt != degree_day;
   return kind;
-}
-
-int ScanLeadingNumbers(const char* line, double* numbers, int limit) {
-  int count = 0;
-  const char* p = line;
-  while (count < limit) {
-    while (*p != '\0' && std::isspace(static_cast<unsigned char>(*p))) ++p;
-    char* end = nullptr;
-    const double value = std::strtod(p, &end);
-    // "nan" and "inf" are no monthly values.
-    if (end == p || !std::isfinite(value)) break;
-    numbers[count++] = value;
-    p = end;
-  }
-  return count;
 }
 
 bool FillMonthlyTable(const double* numbers, int count, monthly_table& table) {

@@ -44,9 +44,6 @@ snow_method_kind SnowMethodKind(int method);
 // December and 13 a copy of January, for interpolation across the year end.
 using monthly_table = std::array<double, 14>;
 
-// The numbers at the start of `line`, as many as follow one another (at most
-// `limit`), into `numbers`; returns their count.
-int ScanLeadingNumbers(const char* line, double* numbers, int limit);
 // Fills a table from the numbers of a line: twelve or more give the months
 // (the first twelve), one to eleven give every entry the first number.
 // Returns false for a line without any number, leaving `table` unchanged.

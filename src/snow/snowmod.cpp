@@ -7,6 +7,7 @@
 
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
+#include "setup/section_reader.h"
 #include "setup/settings.h"
 #include "setup/statefile.h"
 #include "setup/tables.h"
@@ -115,12 +116,13 @@ void schneemodellklasse::SetUpModule() {
       }
   layer_count = multilayer_table ? std::max(1, multilayer_table[1].LayerCount()) : 1;
 
-  ReadSnowSection(*this, parameters);
+  section_reader in(*this, kReadingOn);
+  ReadSnowSection(in, parameters);
   if (parameters.kind.slides) {
     storage_first_row = 1;
     storage_last_row = nrows;
   }
-  CloseControlFile();
+  CloseSection(in);
   CreateStatistics();
   rmf_mean_ = parameters.RMFMIN + (parameters.RMFMAX - parameters.RMFMIN) / 2.0;
   rmf_amplitude_ = (parameters.RMFMAX - parameters.RMFMIN) / 2.0;
@@ -167,12 +169,8 @@ void schneemodellklasse::SetUpModule() {
   ready = 0;
 }
 
-void schneemodellklasse::CloseControlFile() {
-  if (!control_file) return;
-  const int result = std::fclose(control_file);
-  control_file = nullptr;
-  if (result != 0)
-    RaiseFatal(messages, "FATAL: cannot close " + control_file_name, kControlFileCloseErrorCode);
+void schneemodellklasse::CloseSection(section_reader& in) {
+  in.Close("FATAL: cannot close " + control_file_name);
 }
 
 double** schneemodellklasse::RequiredData(const std::string& grid_name) {
@@ -189,7 +187,7 @@ double** schneemodellklasse::DataOf(int index, const std::string& grid_name) {
   return data;
 }
 
-zonalstatistic* schneemodellklasse::AddStatistics(const snow_statistics_file& file, const std::string& label,
+zonalstatistic* schneemodellklasse::AddStatistics(const statistics_file& table_file, const std::string& label,
                                                   int precision, bool subbasins) {
   auto table = std::make_unique<statistics_table>();
   if (subbasins) {
@@ -199,10 +197,10 @@ zonalstatistic* schneemodellklasse::AddStatistics(const snow_statistics_file& fi
   }
   for (zone_record& zone : table->zones) zone.weight_sum = zone.value_sum = zone.mean_divisor = 0.0;
   const int count = static_cast<int>(table->zones.size()) - 1;
-  std::string file_name = file.name;
+  std::string file_name = table_file.file;
   int error = 0;
   table->table = std::make_unique<zonalstatistic>(
-      error, messages, nodata_value, cell_weights, nrows, ncols, table->zones.data(), count, file.code,
+      error, messages, nodata_value, cell_weights, nrows, ncols, table->zones.data(), count, table_file.code,
       precision, file_name, DefaultOutputDirectory.get(), output_list_count,
       output_list.empty() ? nullptr : output_list.data(), time_interval < kMinutesPerHour);
   if (error != 0) throw ErrorCode{error};
@@ -256,19 +254,19 @@ void schneemodellklasse::FindConstructionGrids() {
 // standard grid) is used as it is; otherwise the module's own, read from its
 // file or starting at 0 inside the zone grid.
 schneemodellklasse::module_grid schneemodellklasse::StorageGrid(const std::string& grid_name,
-                                                                const snow_grid_file& file, int rows_first,
+                                                                const output_grid& output, int rows_first,
                                                                 int rows_last, bool read_initial) {
   const int existing = FindGrid(grid_name, true);
   if (existing > 0 && (*grids)[existing].data) return {(*grids)[existing].data, existing, false};
-  if (!read_initial) return OwnGrid(grid_name, file.name, file.write_code, rows_first, rows_last, true);
+  if (!read_initial) return OwnGrid(grid_name, output.file, output.write_code, rows_first, rows_last, true);
 
   double** data = nullptr;
   // Cells of the zone grid without data in the file start without snow.
   constexpr int kFillWithDefault = 2;
-  ReadGrid(file.name, data, kFillWithDefault, true, false, 0.0, false);
+  ReadGrid(output.file, data, kFillWithDefault, true, false, 0.0, false);
   matrices_.emplace_back(data, 1, nrows, ncols);
   const int index = grids->FirstFreeEntry();
-  RegisterGrid(index, file.name, data, nullptr, 0, grid_name, file.write_code, rows_first, rows_last);
+  RegisterGrid(index, output.file, data, nullptr, 0, grid_name, output.write_code, rows_first, rows_last);
   return {data, index, true};
 }
 
@@ -299,12 +297,12 @@ void schneemodellklasse::RegisterSnowGrids() {
   if (EnergyBalance()) RegisterEnergyBalanceGrids();
   if (p.kind.slides) SetUpSlides();
   snow_fraction_ =
-      OwnGrid("snow_fraction", p.snow_grid.name, p.snow_grid.write_code, first_row, last_row, true);
+      OwnGrid("snow_fraction", p.snow_grid.file, p.snow_grid.write_code, first_row, last_row, true);
   rain_fraction_ =
-      OwnGrid("rain_fraction", p.rain_grid.name, p.rain_grid.write_code, first_row, last_row, true);
+      OwnGrid("rain_fraction", p.rain_grid.file, p.rain_grid.write_code, first_row, last_row, true);
   outflow_ =
-      OwnGrid("snowcover_outflow", p.outflow_grid.name, p.outflow_grid.write_code, first_row, last_row, true);
-  melt_ = OwnGrid("melt_from_snowcover", p.melt_grid.name, p.melt_grid.write_code, first_row, last_row, true);
+      OwnGrid("snowcover_outflow", p.outflow_grid.file, p.outflow_grid.write_code, first_row, last_row, true);
+  melt_ = OwnGrid("melt_from_snowcover", p.melt_grid.file, p.melt_grid.write_code, first_row, last_row, true);
   snow_free_albedo_ =
       owned_matrix(matrix(first_row, last_row, 1, ncols, last_row), first_row, last_row, ncols);
 }
@@ -329,9 +327,9 @@ void schneemodellklasse::SetUpSlides() {
   WriteElevationOrder(slide_order_, zone_grid, nrows, ncols, nodata_value, order_row_.data, order_col_.data);
   const int s0 = storage_first_row;
   const int s1 = storage_last_row;
-  input_mass_ = OwnGrid("input_mass", p.input_mass_grid.name, p.input_mass_grid.write_code, s0, s1, true);
-  mobile_mass_ = OwnGrid("mobile_mass", p.mobile_mass_grid.name, p.mobile_mass_grid.write_code, s0, s1, true);
-  deposition_ = OwnGrid("deposition", p.deposition_grid.name, p.deposition_grid.write_code, s0, s1, true);
+  input_mass_ = OwnGrid("input_mass", p.input_mass_grid.file, p.input_mass_grid.write_code, s0, s1, true);
+  mobile_mass_ = OwnGrid("mobile_mass", p.mobile_mass_grid.file, p.mobile_mass_grid.write_code, s0, s1, true);
+  deposition_ = OwnGrid("deposition", p.deposition_grid.file, p.deposition_grid.write_code, s0, s1, true);
 }
 
 // ================================================================ links

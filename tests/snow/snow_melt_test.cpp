@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "framework/texthelpers.h"
 #include "framework/types.h"
 
 namespace velmo {
@@ -197,9 +198,9 @@ TEST(SnowRelease, HoldsCwhTimesTheSolidStorage) {
 
 TEST(MonthlyValues, LinesFillTheTableAndDaysInterpolate) {
   monthly_table table{};
-  double numbers[12];
-  EXPECT_EQ(ScanLeadingNumbers("  1 2 3 4 5 6 7 8 9 10 11 12 13 comment", numbers, 12), 12);
-  ASSERT_TRUE(FillMonthlyTable(numbers, 12, table));
+  leading_numbers line = LeadingNumbers("  1 2 3 4 5 6 7 8 9 10 11 12 13 comment", 12);
+  EXPECT_EQ(line.values.size(), 12u);
+  ASSERT_TRUE(FillMonthlyTable(line.values.data(), 12, table));
   EXPECT_EQ(table[0], 12.0);
   EXPECT_EQ(table[13], 1.0);
   EXPECT_NEAR(MonthlyValueOfDay(table, 20, 1, kMonthLengths), 1.129032, 1e-6);
@@ -207,12 +208,13 @@ TEST(MonthlyValues, LinesFillTheTableAndDaysInterpolate) {
   EXPECT_NEAR(MonthlyValueOfDay(table, 20, 12, kMonthLengths), 10.580645, 1e-6);
   EXPECT_EQ(MonthlyValueOfDay(table, 16, 6, kMonthLengths), 6.0);
 
-  EXPECT_EQ(ScanLeadingNumbers("2.5 3 x 4", numbers, 12), 2);
-  ASSERT_TRUE(FillMonthlyTable(numbers, 2, table));
+  line = LeadingNumbers("2.5 3 x 4", 12);
+  EXPECT_EQ(line.values.size(), 2u);
+  ASSERT_TRUE(FillMonthlyTable(line.values.data(), 2, table));
   for (double v : table) EXPECT_EQ(v, 2.5);
-  EXPECT_EQ(ScanLeadingNumbers("DDF 1 2", numbers, 12), 0);
-  EXPECT_EQ(ScanLeadingNumbers("nan 1", numbers, 12), 0);
-  EXPECT_FALSE(FillMonthlyTable(numbers, 0, table));
+  EXPECT_TRUE(LeadingNumbers("DDF 1 2", 12).values.empty());
+  EXPECT_TRUE(LeadingNumbers("nan 1", 12).values.empty());
+  EXPECT_FALSE(FillMonthlyTable(nullptr, 0, table));
   EXPECT_EQ(table[5], 2.5);
 }
 

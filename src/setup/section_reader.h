@@ -1,0 +1,105 @@
+// Reading a section of the control file value by value, as every module
+// reads its own: each value with its prompt, which ends with the section
+// name, so that an error tells the user where to look.
+//
+// A value is a whole token: it ends at the first blank, tab or line end, and
+// the rest of its line is a comment. A number must be a number as a whole and
+// finite: "3,5", "3x", "12abc", "1.2.3", "1e", "nan", "inf", "1e309" and whole
+// numbers beyond int are refused, never read by their first characters. An
+// unreadable value ends the run with the entries of the control-file reader
+// (the next token, then "FATAL: error in control file, <prompt>; <module>not
+// found!", naming the token that is no number) and code 17.
+//
+// The reader works on the module's control file (modelobject::control_file):
+// the submodel base opens it and reads the head of the section, the module
+// reads on, and Close() ends it. Entries and codes that differ between the
+// modules are passed in, so that each keeps its own.
+#pragma once
+
+#include <string>
+
+#include "framework/modelobject.h"
+#include "setup/output_settings.h"
+
+namespace velmo {
+
+// How a reader opens its section.
+struct section_opening {
+  // false: a missing section is no error; the reader finds nothing
+  // (Found()) and closes the file.
+  bool required = true;
+  // false: prompts stand as given, without the section after them (the
+  // interpolators, the precipitation correction and the data assimilation
+  // name the section in their prompts or not at all).
+  bool section_in_prompts = true;
+  // The entry of a control file that cannot be opened (28) starts with this;
+  // the file name follows.
+  std::string open_entry = "FATAL: error opening ";
+};
+
+// Tag of the reader that goes on where the module's open control file stands.
+struct reading_on {};
+inline constexpr reading_on kReadingOn{};
+
+class section_reader {
+ public:
+  // Opens the module's control file and finds `section` ("[name]"). A file
+  // that cannot be opened ends with the opening entry and 28, a missing
+  // required section with "FATAL: error in control file, <section>;
+  // (EOF)not found!" and 17.
+  section_reader(modelobject& module, std::string section, const section_opening& opening = {});
+  // Reads on in the module's open control file from where it stands, in
+  // `section` (the module's own, section_buffer, when empty).
+  section_reader(modelobject& module, reading_on, const std::string& section = {});
+
+  // Whether the section was found (always, when it is required).
+  bool Found() const { return found_; }
+  const std::string& Section() const { return section_; }
+  modelobject& Module() const { return m_; }
+
+  // The next value, then the rest of its line.
+  int Integer(const std::string& prompt);
+  double Number(const std::string& prompt);
+  std::string Word(const std::string& prompt);
+  // A grid's file name and write code, each on its own line.
+  output_grid Grid(const std::string& name_prompt, const std::string& code_prompt);
+  // A statistics table's file name and code, as a pair.
+  statistics_file Statistics(const std::string& prompt);
+  // A number that may follow: false, and the file left where it was, when
+  // the next token does not start as a number (or there is none).
+  bool OptionalNumber(const std::string& prompt, double& value);
+
+  // The next token, wherever it stands; false at the end of the file.
+  bool Token(std::string& token);
+  // The next line, or the rest of the current one, without its line end;
+  // false at the end of the file.
+  bool Line(std::string& line);
+
+  // Unless `condition` holds: the entry `text` followed by `value`, and `code`.
+  void Check(bool condition, const std::string& text, double value, int code);
+  // The entry of a value named by `prompt` that is missing (an empty
+  // `token`) or no number (`token`, `what` saying what it should be), 17.
+  [[noreturn]] void RaiseUnreadable(const std::string& prompt, const std::string& token,
+                                    const std::string& what);
+
+  // Closes the control file: a close that fails writes "FATAL: error closing
+  // <file>" (or `entry`) and throws `code`.
+  void Close();
+  void Close(const std::string& entry, int code = kControlFileCloseErrorCode);
+
+ private:
+  // The next token read as a number of type T; refused with the entries of
+  // an unreadable value.
+  template <typename T>
+  T NextNumber(const std::string& prompt, const std::string& what, bool debug_entries);
+  // The FATAL entry of a value that is missing or no number, 17.
+  [[noreturn]] void RaiseNoValue(const std::string& prompt, const std::string& token,
+                                 const std::string& what);
+
+  modelobject& m_;
+  std::string section_;
+  std::string suffix_;  // ends every prompt
+  bool found_ = true;
+};
+
+}  // namespace velmo
