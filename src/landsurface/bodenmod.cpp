@@ -7,6 +7,7 @@
 
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
+#include "setup/section_reader.h"
 #include "setup/tables.h"
 
 namespace velmo {
@@ -61,7 +62,8 @@ bodenmodellklasse::bodenmodellklasse(MessageStream* stream, const model_settings
   *messages << "file " << kSourceModule << ", compiled at " << __DATE__ << ", " << __TIME__ << "[end-entry]";
   layer_count = multilayer_table ? std::max(multilayer_table[1].LayerCount(), 1) : 1;
 
-  section = ReadSoilSectionValues(*this);
+  section_reader in(*this, kReadingOn);
+  section = ReadSoilSectionValues(in);
   method = section.method;
 
   RankZoneGrid(subbasin_grid, subbasin_zones, subbasin_code_map, subbasin_count, largest_subbasin_code);
@@ -91,23 +93,18 @@ bodenmodellklasse::bodenmodellklasse(MessageStream* stream, const model_settings
   subbasin_runoff = owned_matrix(matrix(0, 1, 0, subbasin_count + 1, 0), 0, 1, subbasin_count + 1);
 
   parameters =
-      ReadSubbasinParameters(*this, code, subbasin_code_map.data(), largest_subbasin_code, time_interval);
+      ReadSubbasinParameters(in, code, subbasin_code_map.data(), largest_subbasin_code, time_interval);
   // The subbasin values the cell step uses, side by side.
   cell_parameters.resize(parameters.size());
   for (size_t i = 1; i < parameters.size(); ++i) {
     const subbasin_parameters& p = parameters[i];
     cell_parameters[i] = {p.m, p.Kkorr, p.SHmax, p.k_ELS_QI, p.alpha, p.Pgrenz, p.Rrueck, p.QDsnow};
   }
-  ReadStateSettings(*this, section);
+  ReadStateSettings(in, section);
   storage_read_mode = section.read_mode;
   storage_file_name = section.storage_file;
   state_files = settings.state_files;
-  const int closed = std::fclose(control_file);
-  control_file = nullptr;
-  if (closed != 0) {
-    *messages << "FATAL: error closing " << control_file_name << "[end-entry]";
-    throw ErrorCode{kControlFileCloseErrorCode};
-  }
+  in.Close();
 
   RegisterStateGrids();
   RegisterFlowGrids();
@@ -323,7 +320,7 @@ void bodenmodellklasse::CreateStatisticsTables() {
   const bool with_minutes = time_interval < kMinutesPerHour;
   for (int t = 0; t < kSoilTableKinds; ++t) {
     if (t == kDelayedBaseflowTable && method != kDelayedBaseflowMethod) continue;
-    statistics_setting& setting = section.tables[static_cast<size_t>(t)];
+    statistics_file& setting = section.tables[static_cast<size_t>(t)];
     zone_record* records = subbasin_zones.data();
     for (size_t k = 0; k < kCellTables.size(); ++k) {
       if (kCellTables[k] != t) continue;
@@ -333,7 +330,7 @@ void bodenmodellklasse::CreateStatisticsTables() {
     int error = 0;
     auto table = std::make_unique<zonalstatistic>(
         error, messages, nodata_value, cell_weights, nrows, ncols, records, subbasin_count, setting.code,
-        kTableDecimals, setting.file_name, DefaultOutputDirectory.get(), output_list_count,
+        kTableDecimals, setting.file, DefaultOutputDirectory.get(), output_list_count,
         output_list.empty() ? nullptr : output_list.data(), with_minutes);
     if (error != 0) throw ErrorCode{error};
     table->WriteHeader(kTableTitles[static_cast<size_t>(t)], name);
@@ -367,7 +364,7 @@ int bodenmodellklasse::RegisterOwnGrid(own_grid g, const std::string& file_name,
 void bodenmodellklasse::RegisterStateGrids() {
   struct state_grid {
     own_grid kind;
-    const grid_output_setting* setting;
+    const output_grid* setting;
     const char* grid_name;
     double initial;
   };
@@ -382,10 +379,10 @@ void bodenmodellklasse::RegisterStateGrids() {
   for (const state_grid& s : state_grids) {
     if (storage_read_mode == 1) {
       double** data = nullptr;
-      ReadGrid(s.setting->file_name, data, 0, true, true, 0.0, false);
+      ReadGrid(s.setting->file, data, 0, true, true, 0.0, false);
       own_grids[static_cast<size_t>(s.kind)] = owned_matrix(data, 1, nrows, ncols);
     }
-    RegisterOwnGrid(s.kind, s.setting->file_name, s.grid_name, s.setting->write_code, s.initial, false);
+    RegisterOwnGrid(s.kind, s.setting->file, s.grid_name, s.setting->write_code, s.initial, false);
   }
   if (storage_read_mode == 1) return;
   // The deficit and the interflow storage start from the subbasin's values.
@@ -412,9 +409,9 @@ void bodenmodellklasse::RegisterFlowGrids() {
   for (int r = 1; r <= nrows; ++r)
     for (int c = 1; c <= ncols; ++c) old[r][c] = soil_storage[r][c];
   RegisterOwnGrid(kSoilStorageOldGrid, kSoilStorageOldFile, "soil_storage_old", 0, 0.0, false);
-  RegisterOwnGrid(kDirectflowGrid, section.directflow.file_name, "directflow", section.directflow.write_code,
-                  0.0, true);
-  RegisterOwnGrid(kInterflowGrid, section.interflow.file_name, "interflow", section.interflow.write_code, 0.0,
+  RegisterOwnGrid(kDirectflowGrid, section.directflow.file, "directflow", section.directflow.write_code, 0.0,
+                  true);
+  RegisterOwnGrid(kInterflowGrid, section.interflow.file, "interflow", section.interflow.write_code, 0.0,
                   true);
   RegisterOwnGrid(kPeakflowGrid, section.peakflow_file, "peakflow", kPeakflowWriteCode, 0.0, true);
 }

@@ -234,49 +234,50 @@ void verdunstungsmodellklasse::RegisterGrids() {
     const auto i = static_cast<std::size_t>(l);
     reserve("FATAL: no free grid left", "");
     const std::string etp_name = LayerGridName("pot_transpiration", l);
-    RegisterOwnGrid(potential_transpiration[i], etp_name, layer_file(p.potential_transpiration.grid_file, l),
-                    p.potential_transpiration.write_code, 0.0);
-    CreateStatistics(potential_transpiration[i], layer_file(p.potential_transpiration.stat_file, l),
-                     p.potential_transpiration.stat_code, kStatisticsPrecision,
+    RegisterOwnGrid(potential_transpiration[i], etp_name, layer_file(p.potential_transpiration_grid.file, l),
+                    p.potential_transpiration_grid.write_code, 0.0);
+    CreateStatistics(potential_transpiration[i], layer_file(p.potential_transpiration_statistics.file, l),
+                     p.potential_transpiration_statistics.code, kStatisticsPrecision,
                      etp_name + MethodLabel(p.method), name);
 
     reserve("FATAL: no free grid left of ", "!\n");
     const std::string etr_name = LayerGridName("real_transpiration", l);
-    RegisterOwnGrid(real_transpiration[i], etr_name, layer_file(p.real_transpiration.grid_file, l),
-                    p.real_transpiration.write_code, 0.0);
-    CreateStatistics(real_transpiration[i], layer_file(p.real_transpiration.stat_file, l),
-                     p.real_transpiration.stat_code, kStatisticsPrecision,
+    RegisterOwnGrid(real_transpiration[i], etr_name, layer_file(p.real_transpiration_grid.file, l),
+                    p.real_transpiration_grid.write_code, 0.0);
+    CreateStatistics(real_transpiration[i], layer_file(p.real_transpiration_statistics.file, l),
+                     p.real_transpiration_statistics.code, kStatisticsPrecision,
                      l == 0 ? "total_Evapotranspiration_as_sum_of_ETR1..n_EI1..n_EVAR_and_EVRS_" : etr_name,
                      name);
 
     reserve("FATAL: no free ghrid left of ", "!\n");
     const std::string eip_name = LayerGridName("potential_InterceptionEvap", l);
-    RegisterOwnGrid(potential_interception[i], eip_name, layer_file(p.interception.grid_file, l),
-                    p.interception.write_code, 0.0);
-    CreateStatistics(potential_interception[i], layer_file(p.interception.stat_file, l),
-                     p.interception.stat_code, kStatisticsPrecision, eip_name, name);
+    RegisterOwnGrid(potential_interception[i], eip_name, layer_file(p.interception_grid.file, l),
+                    p.interception_grid.write_code, 0.0);
+    CreateStatistics(potential_interception[i], layer_file(p.interception_statistics.file, l),
+                     p.interception_statistics.code, kStatisticsPrecision, eip_name, name);
   }
 
-  RegisterOwnGrid(potential_evaporation, "potential_evaporation", p.potential_evaporation.grid_file,
-                  p.potential_evaporation.write_code, 0.0);
-  RegisterOwnGrid(real_evaporation, "real_evaporation", p.real_evaporation.grid_file,
-                  p.real_evaporation.write_code, 0.0);
-  RegisterOwnGrid(snow_evaporation, "snow_evaporation", p.snow_evaporation.grid_file,
-                  p.snow_evaporation.write_code, 0.0);
+  RegisterOwnGrid(potential_evaporation, "potential_evaporation", p.potential_evaporation_grid.file,
+                  p.potential_evaporation_grid.write_code, 0.0);
+  RegisterOwnGrid(real_evaporation, "real_evaporation", p.real_evaporation_grid.file,
+                  p.real_evaporation_grid.write_code, 0.0);
+  RegisterOwnGrid(snow_evaporation, "snow_evaporation", p.snow_evaporation_grid.file,
+                  p.snow_evaporation_grid.write_code, 0.0);
   RegisterOwnGrid(corrected_radiation, "AspectCorrectedGlobalRadiation", "correctedradiation", 0, 0.0);
   RegisterOwnGrid(cloudiness, "cloudiness", "cloudiness", 0, 0.0);
   RegisterOwnGrid(mean_sunshine, "SSDTemp", "SSDTemp", 0, kInitialMeanSunshine);
 
-  CreateStatistics(potential_evaporation, p.potential_evaporation.stat_file,
-                   p.potential_evaporation.stat_code, kStatisticsPrecision, "potential_evaporation", "");
-  CreateStatistics(real_evaporation, p.real_evaporation.stat_file, p.real_evaporation.stat_code,
+  CreateStatistics(potential_evaporation, p.potential_evaporation_statistics.file,
+                   p.potential_evaporation_statistics.code, kStatisticsPrecision, "potential_evaporation",
+                   "");
+  CreateStatistics(real_evaporation, p.real_evaporation_statistics.file, p.real_evaporation_statistics.code,
                    kStatisticsPrecision, "real_evaporation", "");
-  CreateStatistics(snow_evaporation, p.snow_evaporation.stat_file, p.snow_evaporation.stat_code,
+  CreateStatistics(snow_evaporation, p.snow_evaporation_statistics.file, p.snow_evaporation_statistics.code,
                    kStatisticsPrecision, "snow_evaporation", "");
-  CreateStatistics(corrected_radiation, p.radiation_stat_file, p.radiation_stat_code,
+  CreateStatistics(corrected_radiation, p.radiation_statistics.file, p.radiation_statistics.code,
                    kRadiationStatisticsPrecision, "Global_Radiation_corrected_by_Exposition_", name);
-  CreateStatistics(cloudiness, p.cloudiness_stat_file, p.cloudiness_stat_code, kRadiationStatisticsPrecision,
-                   "cloudiness", name);
+  CreateStatistics(cloudiness, p.cloudiness_statistics.file, p.cloudiness_statistics.code,
+                   kRadiationStatisticsPrecision, "cloudiness", name);
 }
 
 int verdunstungsmodellklasse::FirstColumn(int row) const {

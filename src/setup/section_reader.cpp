@@ -26,17 +26,15 @@ section_reader::section_reader(modelobject& module, std::string section, const s
 section_reader::section_reader(modelobject& module, reading_on, const std::string& section)
     : m_(module), section_(section.empty() ? module.section_buffer : section), suffix_(section_) {}
 
-int section_reader::Integer(const std::string& prompt) {
-  return NextNumber<int>(prompt, kNoWholeNumber, true);
-}
+int section_reader::Integer(const std::string& prompt) { return Value<int>(prompt, kNoWholeNumber, true); }
 
 double section_reader::Number(const std::string& prompt) {
-  return NextNumber<double>(prompt, kNoFiniteNumber, true);
+  return Value<double>(prompt, kNoFiniteNumber, true);
 }
 
 std::string section_reader::Word(const std::string& prompt) {
   std::string word;
-  if (!Token(word)) RaiseUnreadable(prompt, word, {});
+  if (!Token(word)) RaiseUnreadValue(prompt, word, {});
   std::string comment;
   Line(comment);
   return word;
@@ -52,12 +50,19 @@ output_grid section_reader::Grid(const std::string& name_prompt, const std::stri
 statistics_file section_reader::Statistics(const std::string& prompt) {
   statistics_file table;
   // The pair's entry names no token before it.
-  if (!Token(table.file)) RaiseNoValue(prompt, {}, {});
-  table.code = NextNumber<int>(prompt, kNoWholeNumber, false);
+  if (!Token(table.file)) RaiseUnreadable(prompt, {}, {});
+  table.code = Value<int>(prompt, kNoWholeNumber, false);
   return table;
 }
 
 bool section_reader::OptionalNumber(const std::string& prompt, double& value) {
+  if (!FollowingNumber(prompt, value)) return false;
+  std::string comment;
+  Line(comment);
+  return true;
+}
+
+bool section_reader::FollowingNumber(const std::string& prompt, double& value) {
   std::FILE* file = m_.control_file;
   if (!file) return false;
   const long start = std::ftell(file);
@@ -66,9 +71,7 @@ bool section_reader::OptionalNumber(const std::string& prompt, double& value) {
     if (start >= 0) std::fseek(file, start, SEEK_SET);
     return false;
   }
-  if (!ParseNumber(token, value)) RaiseUnreadable(prompt, token, kNoFiniteNumber);
-  std::string comment;
-  Line(comment);
+  if (!ParseNumber(token, value)) RaiseUnreadValue(prompt, token, kNoFiniteNumber);
   return true;
 }
 
@@ -83,29 +86,28 @@ bool section_reader::Line(std::string& line) {
 }
 
 template <typename T>
-T section_reader::NextNumber(const std::string& prompt, const std::string& what, bool debug_entries) {
+T section_reader::Value(const std::string& prompt, const std::string& what, bool debug_entries) {
   std::string token;
   T value{};
   if (!Token(token) || !ParseNumber(token, value)) {
-    if (debug_entries) RaiseUnreadable(prompt, token, what);
-    RaiseNoValue(prompt, token, what);
+    if (debug_entries) RaiseUnreadValue(prompt, token, what);
+    RaiseUnreadable(prompt, token, what);
   }
   std::string comment;
   Line(comment);
   return value;
 }
 
-void section_reader::RaiseUnreadable(const std::string& prompt, const std::string& token,
-                                     const std::string& what) {
-  // The entries of the control-file reader: where it stood, the token there.
+void section_reader::RaiseUnreadValue(const std::string& prompt, const std::string& token,
+                                      const std::string& what) {
   *m_.messages << "--> In .\n  Next line in Velmo control file: "
                << "[end-entry]";
   *m_.messages << token << "[end-entry]";
-  RaiseNoValue(prompt, token, what);
+  RaiseUnreadable(prompt, token, what);
 }
 
-void section_reader::RaiseNoValue(const std::string& prompt, const std::string& token,
-                                  const std::string& what) {
+void section_reader::RaiseUnreadable(const std::string& prompt, const std::string& token,
+                                     const std::string& what) {
   if (token.empty() || what.empty()) m_.RaiseControlFileError(prompt + suffix_, m_.name);
   RaiseFatal(m_.messages,
              "FATAL: error in control file, " + prompt + suffix_ + "; " + m_.name + "not found! (\"" + token +

@@ -68,6 +68,8 @@ class section_reader {
   // A number that may follow: false, and the file left where it was, when
   // the next token does not start as a number (or there is none).
   bool OptionalNumber(const std::string& prompt, double& value);
+  // The same, leaving the rest of the number's line to be read.
+  bool FollowingNumber(const std::string& prompt, double& value);
 
   // The next token, wherever it stands; false at the end of the file.
   bool Token(std::string& token);
@@ -77,8 +79,9 @@ class section_reader {
 
   // Unless `condition` holds: the entry `text` followed by `value`, and `code`.
   void Check(bool condition, const std::string& text, double value, int code);
-  // The entry of a value named by `prompt` that is missing (an empty
-  // `token`) or no number (`token`, `what` saying what it should be), 17.
+  // The FATAL entry of a value named by `prompt` that is missing (an empty
+  // `token`) or no number (`token`, `what` saying what it should be, such as
+  // "no finite number"), 17.
   [[noreturn]] void RaiseUnreadable(const std::string& prompt, const std::string& token,
                                     const std::string& what);
 
@@ -88,13 +91,14 @@ class section_reader {
   void Close(const std::string& entry, int code = kControlFileCloseErrorCode);
 
  private:
-  // The next token read as a number of type T; refused with the entries of
-  // an unreadable value.
+  // The next token read as a number of type T, then the rest of its line;
+  // refused with the entries of an unreadable value.
   template <typename T>
-  T NextNumber(const std::string& prompt, const std::string& what, bool debug_entries);
-  // The FATAL entry of a value that is missing or no number, 17.
-  [[noreturn]] void RaiseNoValue(const std::string& prompt, const std::string& token,
-                                 const std::string& what);
+  T Value(const std::string& prompt, const std::string& what, bool debug_entries);
+  // The entries of the control-file reader before the FATAL entry: where it
+  // stood, the token there.
+  [[noreturn]] void RaiseUnreadValue(const std::string& prompt, const std::string& token,
+                                     const std::string& what);
 
   modelobject& m_;
   std::string section_;
