@@ -22,7 +22,10 @@ template <typename T>
 bool ParseNumber(std::string_view text, T& value) {
   const char* first = text.data();
   const char* last = first + text.size();
-  if (first != last && *first == '+') ++first;
+  if (first != last && *first == '+') {
+    ++first;
+    if (first != last && *first == '-') return false;
+  }
   T parsed{};
   const auto result = std::from_chars(first, last, parsed);
   if (result.ec != std::errc{} || result.ptr != last) return false;

@@ -5,7 +5,6 @@
 #include <utility>
 
 #include "framework/diagnostics.h"
-#include "framework/texthelpers.h"
 
 namespace velmo {
 namespace {
@@ -83,6 +82,21 @@ bool section_reader::Token(std::string& token) {
 bool section_reader::Line(std::string& line) {
   line.clear();
   return m_.control_file && ReadWholeLine(m_.control_file, line);
+}
+
+bool section_reader::FilledLine(std::string& line) {
+  while (Line(line))
+    if (!IsBlankLine(line)) return true;
+  return false;
+}
+
+bool section_reader::Block(BraceBlockCollector& block) {
+  std::string line;
+  while (!block.complete()) {
+    if (!Line(line) || IsSectionHeader(line)) return false;
+    block.AddLine(line);
+  }
+  return true;
 }
 
 template <typename T>

@@ -19,6 +19,7 @@
 #include <string>
 
 #include "framework/modelobject.h"
+#include "framework/texthelpers.h"
 #include "setup/output_settings.h"
 
 namespace velmo {
@@ -76,6 +77,12 @@ class section_reader {
   // The next line, or the rest of the current one, without its line end;
   // false at the end of the file.
   bool Line(std::string& line);
+  // The next line that holds more than white space; false at the end of the
+  // file.
+  bool FilledLine(std::string& line);
+  // Adds the next lines to `block` until its braces close; false when the
+  // file, or the section (a line that opens the next), ends first.
+  bool Block(BraceBlockCollector& block);
 
   // Unless `condition` holds: the entry `text` followed by `value`, and `code`.
   void Check(bool condition, const std::string& text, double value, int code);

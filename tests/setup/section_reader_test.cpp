@@ -131,6 +131,7 @@ TEST_F(SectionReader, Faults) {
       {"out of range for a whole number", "1e309\n", integer, 17, whole("1e309")},
       {"fraction for a whole number", "2.5\n", integer, 17, whole("2.5")},
       {"integer overflow", "99999999999\n", integer, 17, whole("99999999999")},
+      {"two signs", "+-5\n", integer, 17, whole("+-5")},
       {"negative overflow", "-2147483649\n", integer, 17, whole("-2147483649")},
       {"statistics code", "q.stat 20x1\n", [](section_reader& in) { in.Statistics("table for "); }, 17,
        "error in control file, table for [s]; snow_modelnot found! (\"20x1\" is no whole number)\n"},
