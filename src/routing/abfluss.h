@@ -23,6 +23,7 @@
 
 namespace velmo {
 
+class section_reader;
 class SP_class;
 
 inline constexpr const char* kRoutingModuleName = "routing_model";
@@ -32,7 +33,6 @@ inline constexpr const char* kPrecipitationOnLakesGrid = "PrecOnLakes";
 // Codes of the routing model.
 inline constexpr int kDescriptionReadCode = 38;  // a description cannot be read
 inline constexpr int kDescriptionCodeErrorCode = 41;
-inline constexpr int kInflowErrorCode = 42;
 inline constexpr int kNoRunoffCode = 43;
 inline constexpr int kStateFileOpenErrorCode = 64;
 // Internal abstractions and inflows.
@@ -109,15 +109,16 @@ class abflussmodellklasse : public teilmodellklasse {
   const std::vector<int>& ColumnMap() const { return column_map_; }
 
  private:
-  // abfluss_section.cpp: lines 3 to the end of the descriptions.
-  void ReadSection();
-  void ReadColumnDescriptors(int count);
-  void ReadDescriptionLines();
+  // abfluss_section.cpp: lines 3 to the end of the descriptions, which are
+  // parsed and their inflows checked as they are read.
+  void ReadSection(section_reader& in);
+  void ReadColumnDescriptors(section_reader& in, int count);
+  void ReadDescriptions(section_reader& in);
   void LogCounts() const;
 
   void Construct(const subbasin_zones& subbasins);
   void RegisterPrecipitationOnLakes();
-  void BuildElement(int number, const std::string& text);
+  void BuildElement(int number, const routing_description& d);
   // Zone index of a subbasin code, 0 when the code names none.
   int ZoneIndex(int code) const;
   void CheckTributary(int number, const routing_description& d, int channel, int code, bool summed);
@@ -131,7 +132,6 @@ class abflussmodellklasse : public teilmodellklasse {
   void ReadOutputUnit();
   void CompareWithObserved();
   void WriteStatistics(int minute, int hour, int day, int month, int year);
-  void CloseSectionFile();
 
   routing_parameters parameters_;
   bool observed_substitution_ = false;
@@ -140,7 +140,6 @@ class abflussmodellklasse : public teilmodellklasse {
   std::vector<int> downstream_;      // per zone index: zone index of its outlet, 0 for none
   std::vector<int> element_number_;  // per zone index: element whose outlet it is, 0 for none
   std::vector<int> column_map_;      // per zone index: observed column, 0 for none
-  std::vector<int> inflow_element_;  // per inflow number: element that holds it
   std::vector<std::unique_ptr<routingclass>> elements_;
   reservoir_map reservoir_map_;
   connection_flags connection_flags_;  // per zone index

@@ -19,11 +19,11 @@ section_reader::section_reader(modelobject& module, std::string section, const s
   m_.OpenControlFile();
   if (!m_.control_file)
     RaiseFatal(m_.messages, opening.open_entry + m_.control_file_name, kControlFileOpenErrorCode);
-  found_ = m_.FindSection(section_, opening.required);
+  found_ = section_.empty() || m_.FindSection(section_, opening.required);
 }
 
-section_reader::section_reader(modelobject& module, reading_on, const std::string& section)
-    : m_(module), section_(section.empty() ? module.section_buffer : section), suffix_(section_) {}
+section_reader::section_reader(modelobject& module, reading_on how)
+    : m_(module), section_(module.section_buffer), suffix_(how.section_in_prompts ? section_ : "") {}
 
 int section_reader::Integer(const std::string& prompt) { return Value<int>(prompt, kNoWholeNumber, true); }
 

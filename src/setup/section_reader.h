@@ -38,20 +38,22 @@ struct section_opening {
   std::string open_entry = "FATAL: error opening ";
 };
 
-// Tag of the reader that goes on where the module's open control file stands.
-struct reading_on {};
+// How a reader goes on where the module's open control file stands.
+struct reading_on {
+  bool section_in_prompts = true;  // as in section_opening
+};
 inline constexpr reading_on kReadingOn{};
 
 class section_reader {
  public:
-  // Opens the module's control file and finds `section` ("[name]"). A file
-  // that cannot be opened ends with the opening entry and 28, a missing
-  // required section with "FATAL: error in control file, <section>;
-  // (EOF)not found!" and 17.
+  // Opens the module's control file and finds `section` ("[name]"); an
+  // empty section reads the file from its start. A file that cannot be
+  // opened ends with the opening entry and 28, a missing required section
+  // with "FATAL: error in control file, <section>; (EOF)not found!" and 17.
   section_reader(modelobject& module, std::string section, const section_opening& opening = {});
-  // Reads on in the module's open control file from where it stands, in
-  // `section` (the module's own, section_buffer, when empty).
-  section_reader(modelobject& module, reading_on, const std::string& section = {});
+  // Reads on in the module's open control file from where it stands, in the
+  // module's own section (section_buffer).
+  section_reader(modelobject& module, reading_on how);
 
   // Whether the section was found (always, when it is required).
   bool Found() const { return found_; }
