@@ -7,6 +7,7 @@
 
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
+#include "setup/lake_section.h"
 #include "setup/section_reader.h"
 #include "setup/tables.h"
 
@@ -501,32 +502,16 @@ void bodenmodellklasse::LookUpStabilityGrids() {
 
 // ============================================================== lakes and input water
 
-void bodenmodellklasse::InitLakeModel(const std::string& lake_section) {
+void bodenmodellklasse::InitLakeModel(const std::string& lake_section_name) {
   if (flow_control_parameter == 0) return;
   if (FindGrid("lake_codes", true) == 0) {
     *messages << "INFO: --> no LAKE-grid was found in " << name << "\n"
               << "Lake modelling is switched off for " << name << "[end-entry]";
     return;
   }
-  OpenControlFile();
-  if (!control_file) {
-    *messages << "FATAL: error opening " << control_file_name << "[end-entry]";
-    throw ErrorCode{kControlFileOpenErrorCode};
-  }
-  FindSection(lake_section, true);
-  std::string rest;
-  int lake_switch = 0;
-  ReadValue(control_file, lake_switch, "flow control parameter for " + lake_section, rest);
-  int lake_method = 0;
-  if (lake_switch != 0)
-    ReadValue(control_file, lake_method, "initialization method for " + lake_section, rest);
-  const int closed = std::fclose(control_file);
-  control_file = nullptr;
-  if (closed != 0) {
-    *messages << "FATAL: error closing " << control_file_name << "after reading initialization method for "
-              << lake_section << "[end-entry]";
-    throw ErrorCode{kControlFileCloseErrorCode};
-  }
+  const lake_section lake = ReadLakeSection(*this, lake_section_name, lake_values::initialization_method);
+  const int lake_switch = lake.flow_control;
+  const int lake_method = lake.initialization_method;
   if (lake_switch == 0) return;
 
   lake_codes = RequiredGridData("lake_codes");
@@ -534,7 +519,7 @@ void bodenmodellklasse::InitLakeModel(const std::string& lake_section) {
   if (lake_method != kLakeMethodUnchanged && lake_method != kLakeMethodLowerElevation) {
     *messages << "\n\n=======================================\n"
               << "!!!! ERROR !!!! \n\n "
-              << "Error in initialization method for " << lake_section << ".\n"
+              << "Error in initialization method for " << lake_section_name << ".\n"
               << "Allowed values are 1 (no change of grids) or 2 (adjust DEM, SLOPE, DRAIN).\n"
               << "In either case, theta_soil will be set to saturation,\n"
               << "if the cell is marked as lake and POND is > 0. Also, the groudwater level\n"

@@ -16,6 +16,7 @@
 #include "framework/zonalstat.h"
 #include "landsurface/owned_grid.h"
 #include "landsurface/pet_methods.h"
+#include "setup/lake_section.h"
 #include "setup/output_settings.h"
 #include "setup/teilmod.h"
 
@@ -73,14 +74,6 @@ struct etp_parameters {
   double hamon_open_water_factor = 1.0;  // "HamonCorrectionOpenWater"
 };
 
-// The values of the lake section for this module.
-struct etp_lake_parameters {
-  int flow_control = 0;
-  int initialization_method = 0;
-  double albedo = 0.0;            // "Albedo_OpenWater"
-  double roughness_length = 0.0;  // "z0_OpenWater", m
-};
-
 class verdunstungsmodellklasse : public teilmodellklasse {
  public:
   // Reads "[evapotranspiration]", looks up the input grids and registers the
@@ -114,7 +107,7 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   bool NetRadiation() const { return net_radiation; }
 
   etp_parameters parameters;
-  etp_lake_parameters lake;
+  lake_section lake;
 
   std::vector<owned_grid> potential_transpiration;  // layers 0..L
   std::vector<owned_grid> real_transpiration;       // layers 0..L

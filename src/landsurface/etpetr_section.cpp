@@ -260,50 +260,32 @@ void verdunstungsmodellklasse::InitLakeModel(const std::string& section) {
               << "[end-entry]";
     return;
   }
-  OpenControlFile();
-  if (!control_file) {
-    *messages << "FATAL: error opening " << control_file_name << "[end-entry]";
-    throw ErrorCode{kControlFileOpenErrorCode};
+  lake = ReadLakeSection(*this, section, lake_values::open_water);
+  if (lake.flow_control == 0) return;
+  const auto fail = [&](const std::string& text) {
+    *messages << kLakeFrameHead << text << kLakeFrameTail << "[end-entry]";
+    throw ErrorCode{kEtpLakeSetUpCode};
+  };
+  int pond_index = FindGrid("ponding_storage", false);
+  if (pond_index <= 0) pond_index = FindGrid("ponding_storage_top", false);
+  if (pond_index <= 0)
+    fail(
+        "\nLAKE-grid was found, but no POND-Grid. For using lakes,"
+        "\nboth grids as well as the MAXPOND grid must be present.");
+  if (lake.initialization_method != 1 && lake.initialization_method != 2)
+    fail("Error in initialization method for " + section +
+         ".\n"
+         "Allowed values are 1 (no change of grids) or 2 (adjust DEM, SLOPE, DRAIN).\n"
+         "In either case, theta_soil will be set to saturated, if the cell is marked as lake and POND is > "
+         "0.");
+  // The aerodynamic resistance of open water takes the logarithm of z0.
+  if (!(lake.roughness_length > 0.0)) {
+    std::ostringstream text;
+    text << "z0_OpenWater for " << section << " must be above 0 m, read: " << lake.roughness_length;
+    fail(text.str());
   }
-  FindSection(section, true);
-  std::string rest;
-  ReadValue(control_file, lake.flow_control, "flow control parameter for " + section, rest);
-  if (lake.flow_control != 0) {
-    ReadValue(control_file, lake.initialization_method, "initialization method for " + section, rest);
-    ReadValue(control_file, lake.albedo, "Albedo_OpenWater for " + section, rest);
-    ReadValue(control_file, lake.roughness_length, "z0_OpenWater for " + section, rest);
-    const auto fail = [&](const std::string& text) {
-      *messages << kLakeFrameHead << text << kLakeFrameTail << "[end-entry]";
-      throw ErrorCode{kEtpLakeSetUpCode};
-    };
-    int pond_index = FindGrid("ponding_storage", false);
-    if (pond_index <= 0) pond_index = FindGrid("ponding_storage_top", false);
-    if (pond_index <= 0)
-      fail(
-          "\nLAKE-grid was found, but no POND-Grid. For using lakes,"
-          "\nboth grids as well as the MAXPOND grid must be present.");
-    if (lake.initialization_method != 1 && lake.initialization_method != 2)
-      fail("Error in initialization method for " + section +
-           ".\n"
-           "Allowed values are 1 (no change of grids) or 2 (adjust DEM, SLOPE, DRAIN).\n"
-           "In either case, theta_soil will be set to saturated, if the cell is marked as lake and POND is > "
-           "0.");
-    // The aerodynamic resistance of open water takes the logarithm of z0.
-    if (!(lake.roughness_length > 0.0)) {
-      std::ostringstream text;
-      text << "z0_OpenWater for " << section << " must be above 0 m, read: " << lake.roughness_length;
-      fail(text.str());
-    }
-    lake_codes = (*grids)[lake_index].data;
-    ponding = (*grids)[pond_index].data;
-  }
-  const int closed = std::fclose(control_file);
-  control_file = nullptr;
-  if (closed != 0) {
-    *messages << "FATAL: error closing " << control_file_name << "after reading initialization method for "
-              << section << "[end-entry]";
-    throw ErrorCode{kControlFileCloseErrorCode};
-  }
+  lake_codes = (*grids)[lake_index].data;
+  ponding = (*grids)[pond_index].data;
 }
 
 }  // namespace velmo

@@ -9,6 +9,7 @@
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
 #include "routing/efficiency_sums.h"
+#include "setup/lake_section.h"
 #include "setup/section_reader.h"
 #include "setup/statefile.h"
 
@@ -30,8 +31,6 @@ constexpr const char* kOlderStateSection = "[routing_model]";
 struct file_closer {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
-// Lines of "[lake_model]" between its switch and its "readgrids" value.
-constexpr int kLakeLinesSkipped = 3;
 
 std::string Title(int unit) {
   switch (unit) {
@@ -328,16 +327,9 @@ void abflussmodellklasse::ReadOutputUnit() {
 
 void abflussmodellklasse::InitLakeModel(const std::string& section) {
   if (FindGrid("lake_codes", false) > 0) {
-    section_reader in(*this, section);
-    lake_switch_ = in.Integer("flow control parameter for ");
-    if (lake_switch_ != 0) {
-      std::string rest;
-      for (int i = 0; i < kLakeLinesSkipped; ++i) in.Line(rest);
-      skip_initialization_ = in.Integer("readgrids for ");
-    } else {
-      skip_initialization_ = 0;
-    }
-    in.Close();
+    const lake_section lake = ReadLakeSection(*this, section, lake_values::readgrids);
+    lake_switch_ = lake.flow_control;
+    skip_initialization_ = lake.readgrids;
     return;
   }
   *messages << "INFO: no LAKE-grid was found in " << name << "\n"

@@ -7,6 +7,7 @@
 
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
+#include "setup/lake_section.h"
 #include "setup/section_reader.h"
 #include "setup/settings.h"
 #include "setup/statefile.h"
@@ -374,35 +375,20 @@ void schneemodellklasse::InitLakeModel(const std::string& section) {
               << "[end-entry]";
     return;
   }
-  OpenControlFile();
-  if (!control_file) RaiseFatal(messages, "FATAL: error opening " + control_file_name, kLakeSetUpCode);
-  FindSection(section, true);
-  int lake_flow_control = 0;
-  std::string rest;
-  ReadValue(control_file, lake_flow_control, "flow control parameter for " + section, rest);
-  if (lake_flow_control != 0) {
-    in_.lake_codes = OptionalGridData("lake_codes", true);
-    in_.pond = OptionalGridData("ponding_storage", true);
-    if (!in_.pond) in_.pond = OptionalGridData("ponding_storage_top", true);
-    if (!in_.lake_codes || !in_.pond) {
-      *messages << "FATAL: \n\n=======================================\n"
-                << "!!!! ERROR !!!! \n\n"
-                << "\nLAKE-grid was found, but no POND-Grid. For using lakes,"
-                << "\nboth grids as well as the MAXPOND grid must be present."
-                << "\n\n=======================================\n"
-                << "[end-entry]";
-      throw ErrorCode{kLakeSetUpCode};
-    }
-    lakes_on_ = true;
+  if (ReadLakeSection(*this, section, lake_values::flow_control).flow_control == 0) return;
+  in_.lake_codes = OptionalGridData("lake_codes", true);
+  in_.pond = OptionalGridData("ponding_storage", true);
+  if (!in_.pond) in_.pond = OptionalGridData("ponding_storage_top", true);
+  if (!in_.lake_codes || !in_.pond) {
+    *messages << "FATAL: \n\n=======================================\n"
+              << "!!!! ERROR !!!! \n\n"
+              << "\nLAKE-grid was found, but no POND-Grid. For using lakes,"
+              << "\nboth grids as well as the MAXPOND grid must be present."
+              << "\n\n=======================================\n"
+              << "[end-entry]";
+    throw ErrorCode{kLakeSetUpCode};
   }
-  const int result = std::fclose(control_file);
-  control_file = nullptr;
-  if (result != 0) {
-    RaiseFatal(
-        messages,
-        "FATAL: error closing " + control_file_name + "after reading initialization method for " + section,
-        kControlFileCloseErrorCode);
-  }
+  lakes_on_ = true;
 }
 
 void schneemodellklasse::SetUpTracers(int& error, int count,
