@@ -37,10 +37,8 @@ bool ParseNumber(std::string_view text, T& value) {
 
 // A blank or a tab: what separates the values of a line.
 inline bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-// Any white space, line ends included.
-inline bool IsSpace(char c) {
-  return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
-}
+// Any white space, line ends included (blank, and tab to carriage return).
+inline bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 // A blank, a tab, a carriage return or a comma: what separates the numbers
 // of an operating rule's lines.
 inline bool IsNumberSeparator(char c) { return IsBlank(c) || c == '\r' || c == ','; }

@@ -5,6 +5,7 @@
 #include <charconv>
 
 #include "framework/gridio.h"
+#include "framework/texthelpers.h"
 
 namespace velmo {
 namespace {
@@ -13,8 +14,6 @@ constexpr std::string_view kBlanks = " \t\r\n";
 constexpr int kDateLabels = 4;  // year, month, day, hour
 constexpr std::string_view kLabelLetters = "YMDH";
 constexpr std::string_view kMinuteLabel = "mm";
-
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
 
 void StripBlanks(std::string_view& text) {
   while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);

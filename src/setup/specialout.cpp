@@ -13,6 +13,7 @@
 #include "framework/interrupt.h"
 #include "framework/texthelpers.h"
 #include "framework/zonalstat.h"
+#include "setup/section_reader.h"
 
 namespace velmo {
 namespace {
@@ -244,29 +245,18 @@ SpecialOutputClass::SpecialOutputClass(MessageStream* stream, const model_settin
   const double step = settings.timestep > 0 ? settings.timestep : time_interval;
   with_minutes = step > 0.0 && step < kMinutesPerHour;
   if (flow_control_parameter == 0) return;
-  try {
-    ReadFiles();
-  } catch (...) {
-    CloseControlFile();
-    throw;
-  }
-  CloseControlFile();
+  section_reader in(*this, kReadingOn);
+  ReadFiles(in);
+  in.Close();
 }
 
-void SpecialOutputClass::CloseControlFile() {
-  if (control_file) {
-    std::fclose(control_file);
-    control_file = nullptr;
-  }
-}
-
-void SpecialOutputClass::ReadFiles() {
+void SpecialOutputClass::ReadFiles(section_reader& in) {
   if (const int regions = FindGrid(kMpiRegionsName, true); regions > 0)
     mpi_regions_data = (*grids)[regions].data;
   if (const int helper = FindGrid(kMpiHelperName, true); helper > 0) mpi_helper_data = (*grids)[helper].data;
 
   std::string line;
-  if (!ReadWholeLine(control_file, line) || FindKey(line, "numfiles") == std::string::npos)
+  if (!in.Line(line) || FindKey(line, "numfiles") == std::string::npos)
     SectionError(messages, "key numfiles not found in the line after the time interval",
                  kSpecialOutputSectionCode);
   ReadKeyInt(line, "numfiles", file_count);
@@ -274,7 +264,7 @@ void SpecialOutputClass::ReadFiles() {
   for (int k = 1; k <= file_count; ++k) {
     BraceBlockCollector block;
     while (!block.complete()) {
-      if (!ReadWholeLine(control_file, line))
+      if (!in.Line(line))
         SectionError(messages, "the control file ends inside the block of output file " + std::to_string(k),
                      kSpecialOutputSectionCode);
       block.AddLine(line);

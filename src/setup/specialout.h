@@ -57,6 +57,7 @@ int PointRow(double y, double yllcorner, double cellsize, int nrows);
 int SpecialOutputRowCapacity(int point_count);
 
 class SpecialOutputClass;
+class section_reader;
 
 // One "entity" block: points on one grid.
 class SpecialOutputEntity {
@@ -127,8 +128,7 @@ class SpecialOutputClass : public teilmodellklasse {
   bool with_minutes = false;
 
  private:
-  void ReadFiles();
-  void CloseControlFile();
+  void ReadFiles(section_reader& in);
 };
 
 }  // namespace velmo
