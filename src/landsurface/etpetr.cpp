@@ -556,7 +556,7 @@ void verdunstungsmodellklasse::SingleLayerRow(int r) {
   const double fd = day_fraction;
   const int month = current_date.month;
   const double hamon_factor =
-      Method == kHamon ? HamonMonthlyFactor(p.hamon_factors, current_date.day, month, month_lengths) : 0.0;
+      Method == kHamon ? MidMonthValue(p.hamon_factors, current_date.day, month, month_lengths) : 0.0;
   const double haude_factor = p.haude_factors[static_cast<std::size_t>(month)];
   const double open_water_factor = p.hamon_open_water_factor;
   const double coast_factor = p.coast_factor;

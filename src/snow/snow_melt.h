@@ -9,52 +9,17 @@
 #include <cmath>
 
 #include "physics/moist_air.h"
+#include "physics/monthly.h"
+#include "physics/snow_methods.h"
 
 namespace velmo {
 
-// ---------------------------------------------------------------- methods
-
-// How a method melts snow above the melt threshold.
-enum class snow_melt_kind {
-  degree_day,             // DDF·(T − T0)
-  temperature_wind,       // (c0 + c1·u)·(T − T0)
-  rain_on_snow,           // seasonal or rain-on-snow index, ice saturation pressure at T
-  rain_on_snow_humidity,  // the same with the air's vapour pressure
-  energy_balance,
-};
-
-// What a method number means: its melt, whether it refreezes liquid water
-// below the melt threshold, moves snow by slides and scales snowfall by the
-// deposition index.
-struct snow_method_kind {
-  bool defined = false;  // methods 1..14
-  snow_melt_kind melt = snow_melt_kind::degree_day;
-  bool refreezes = false;
-  bool slides = false;
-  bool deposition_index = false;
-  bool needs_wind = false;
-};
-
-// The one place where method numbers map to what they do.
-snow_method_kind SnowMethodKind(int method);
-
 // ---------------------------------------------------------------- monthly and seasonal values
-
-// A monthly parameter line: index 1..12 January..December, 0 a copy of
-// December and 13 a copy of January, for interpolation across the year end.
-using monthly_table = std::array<double, 14>;
 
 // Fills a table from the numbers of a line: twelve or more give the months
 // (the first twelve), one to eleven give every entry the first number.
 // Returns false for a line without any number, leaving `table` unchanged.
 bool FillMonthlyTable(const double* numbers, int count, monthly_table& table);
-
-// Value of a monthly table on a day (month 1..12): a month's value holds on
-// its 16th; from the 16th on the value runs linearly towards the next month's
-// value 16 + L days later (L the length of the month), up to the 15th it runs
-// from the previous month's value on day -15.
-double MonthlyValueOfDay(const monthly_table& table, int day, int month,
-                         const std::array<int, 13>& month_lengths);
 
 // Seasonal factor of a day: mean + amplitude·sin((n − 80)·ω), where n is the
 // day plus (month − 1) times the length of that month (not the day of the

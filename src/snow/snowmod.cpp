@@ -720,9 +720,9 @@ class schneemodellklasse::glacier_run {
   if (flow_control_parameter == 0 || !HasDate(day, month)) return;
   if (!linked_) LinkInputGrids(false);
 
-  constants_.ddf = MonthlyValueOfDay(parameters.DDF, day, month, month_lengths);
-  constants_.c0 = MonthlyValueOfDay(parameters.c0, day, month, month_lengths);
-  constants_.c1 = MonthlyValueOfDay(parameters.c1, day, month, month_lengths);
+  constants_.ddf = MidMonthValue(parameters.DDF, day, month, month_lengths);
+  constants_.c0 = MidMonthValue(parameters.c0, day, month, month_lengths);
+  constants_.c1 = MidMonthValue(parameters.c1, day, month, month_lengths);
   constants_.rmf = SeasonalMeltFactor(day, month);
   if (glaciers_on) {
     if (glacier_cells_changed_) ClearGlacierFreeCells();

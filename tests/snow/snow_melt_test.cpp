@@ -196,17 +196,13 @@ TEST(SnowRelease, HoldsCwhTimesTheSolidStorage) {
   EXPECT_DOUBLE_EQ(release.melt_outflow, 2.0);
 }
 
-TEST(MonthlyValues, LinesFillTheTableAndDaysInterpolate) {
+TEST(MonthlyValues, LinesFillTheTable) {
   monthly_table table{};
   leading_numbers line = LeadingNumbers("  1 2 3 4 5 6 7 8 9 10 11 12 13 comment", 12);
   EXPECT_EQ(line.values.size(), 12u);
   ASSERT_TRUE(FillMonthlyTable(line.values.data(), 12, table));
   EXPECT_EQ(table[0], 12.0);
   EXPECT_EQ(table[13], 1.0);
-  EXPECT_NEAR(MonthlyValueOfDay(table, 20, 1, kMonthLengths), 1.129032, 1e-6);
-  EXPECT_NEAR(MonthlyValueOfDay(table, 10, 1, kMonthLengths), 2.833333, 1e-6);
-  EXPECT_NEAR(MonthlyValueOfDay(table, 20, 12, kMonthLengths), 10.580645, 1e-6);
-  EXPECT_EQ(MonthlyValueOfDay(table, 16, 6, kMonthLengths), 6.0);
 
   line = LeadingNumbers("2.5 3 x 4", 12);
   EXPECT_EQ(line.values.size(), 2u);
