@@ -106,32 +106,51 @@ double** verdunstungsmodellklasse::Optional(const std::string& grid_name, int bi
   return (*grids)[index].data;
 }
 
+pet_method_inputs PetMethodInputs(int method) {
+  pet_method_inputs needs;
+  needs.defined = true;
+  switch (method) {
+    case kPenmanMonteith:
+      needs.radiation = needs.humidity = needs.albedo = needs.wind = needs.night = true;
+      break;
+    case kHamon:
+      break;
+    case kWendling:
+      needs.radiation = needs.albedo = true;
+      break;
+    case kHaude:
+      needs.humidity = needs.afternoon = true;
+      break;
+    default:
+      return pet_method_inputs{};
+  }
+  return needs;
+}
+
 void verdunstungsmodellklasse::LookUpGrids() {
-  const int method = parameters.method;
-  if (method == kPenmanMonteith) {
+  const pet_method_inputs needs = PetMethodInputs(parameters.method);
+  if (needs.defined) Optional("landuse0", kLayerZeroBit);
+  if (needs.wind) {
     Optional("air_pressure", kAirPressureBit);
-    Optional("landuse0", kLayerZeroBit);
     Optional("wind_speed", kWindSpeedBit);
-    Optional("air_humidity", kHumidityBit);
-    Optional("vapor_pressure", kVapourPressureBit);
   }
-  if (method == kHamon) Optional("landuse0", kLayerZeroBit);
-  if (method == kHaude) {
-    Optional("landuse0", kLayerZeroBit);
-    Optional("air_humidity_14", kHumidityBit);
-    Optional("vapor_pressure_14", kVapourPressureBit);
+  const char* const humidity_grid = needs.afternoon ? "air_humidity_14" : "air_humidity";
+  const char* const vapour_pressure_grid = needs.afternoon ? "vapor_pressure_14" : "vapor_pressure";
+  if (needs.humidity) {
+    Optional(humidity_grid, kHumidityBit);
+    Optional(vapour_pressure_grid, kVapourPressureBit);
   }
-  if (method == kPenmanMonteith || method == kWendling) {
+  if (needs.radiation) {
     if (Optional("net_radiation", kRadiationBit)) {
       net_radiation = true;
     } else {
       Optional("global_radiation", kRadiationBit);
     }
     Optional("sunshine_duration", kSunshineBit);
-    Optional("landuse0", kLayerZeroBit);
   }
 
-  if (method != kHamon && method != kHaude && !(availability & (kRadiationBit | kSunshineBit))) {
+  // A method that is not defined reads no radiation either, and ends here.
+  if ((needs.radiation || !needs.defined) && !(availability & (kRadiationBit | kSunshineBit))) {
     *messages << "FATAL: --------------------------- ERROR ----------------------------------------\n"
               << "Evapotranspiration requires at least one of the following entities\n"
               << "erlative sunshine duration (SSD, in 1/1)  or global radiation  (RG, in Wh/m^2).\n"
@@ -140,8 +159,7 @@ void verdunstungsmodellklasse::LookUpGrids() {
               << "[end-entry]";
     throw ErrorCode{kEtpInputGridCode};
   }
-  if ((method == kPenmanMonteith || method == kHaude) &&
-      !(availability & (kHumidityBit | kVapourPressureBit))) {
+  if (needs.humidity && !(availability & (kHumidityBit | kVapourPressureBit))) {
     *messages << "FATAL: ---------------------------- ERROR ---------------------------------------\n"
               << "Evapotranspiration requires at least one of the following entities\n"
               << "vapor pressure (e, in mbar) or relative air humidity (RLF, in 1/1).\n"
@@ -150,7 +168,7 @@ void verdunstungsmodellklasse::LookUpGrids() {
     throw ErrorCode{kEtpInputGridCode};
   }
 
-  if (method == kHaude) {
+  if (needs.afternoon) {
     temperature = RequiredGridData("temperature_14");
   } else {
     temperature = (*grids)[FindOneOfThreeGrids("corr_temperature", "temperature", "temperature")].data;
@@ -172,22 +190,19 @@ void verdunstungsmodellklasse::LookUpGrids() {
     interception_resistance[i] = RequiredGridData(LayerGridName("SurfaceIntercepResistance", l));
     roughness_length[i] = RequiredGridData(LayerGridName("RoughnessLength", l));
   }
-  if (method == kPenmanMonteith) {
+  if (needs.wind) {
     wind_speed = RequiredGridData("wind_speed");
     soil_resistance = RequiredGridData("SurfaceEvaporationResistance");
   }
-  if (method == kPenmanMonteith || method == kWendling) albedo = RequiredGridData("albedo");
-  night_temperature = method == kPenmanMonteith && time_interval > kLongStepMinutes
-                          ? RequiredGridData("temperature_night")
-                          : temperature;
+  if (needs.albedo) albedo = RequiredGridData("albedo");
+  night_temperature =
+      needs.night && time_interval > kLongStepMinutes ? RequiredGridData("temperature_night") : temperature;
 
   if (availability & kRadiationBit)
     radiation = RequiredGridData(net_radiation ? "net_radiation" : "global_radiation");
   if (availability & kSunshineBit) sunshine = RequiredGridData("sunshine_duration");
-  if (availability & kVapourPressureBit)
-    vapour_pressure = RequiredGridData(method == kHaude ? "vapor_pressure_14" : "vapor_pressure");
-  if (availability & kHumidityBit)
-    humidity = RequiredGridData(method == kHaude ? "air_humidity_14" : "air_humidity");
+  if (availability & kVapourPressureBit) vapour_pressure = RequiredGridData(vapour_pressure_grid);
+  if (availability & kHumidityBit) humidity = RequiredGridData(humidity_grid);
   if (availability & kAirPressureBit) air_pressure = RequiredGridData("air_pressure");
 
   int glacier_index = FindGrid("GlacierizedCells", false);

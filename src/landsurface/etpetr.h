@@ -24,6 +24,20 @@ namespace velmo {
 
 enum etp_method : int { kPenmanMonteith = 1, kHamon = 2, kWendling = 3, kHaude = 4 };
 
+// What a method takes of the input grids. Each "one of" input needs at least
+// one of its grids.
+struct pet_method_inputs {
+  bool defined = false;    // methods 1 to 4
+  bool radiation = false;  // one of net or global radiation and the sunshine duration
+  bool humidity = false;   // one of the relative humidity and the vapour pressure
+  bool afternoon = false;  // the 14 h readings of temperature, humidity and vapour pressure
+  bool albedo = false;
+  bool wind = false;   // wind speed, the soil's surface resistance and (optional) air pressure
+  bool night = false;  // the night temperature of steps longer than 720 minutes
+};
+// The one place where a method number says what it takes.
+pet_method_inputs PetMethodInputs(int method);
+
 // Codes of the module.
 inline constexpr int kEtpParameterErrorCode = 10;
 inline constexpr int kEtpLayeredMethodCode = 44;
