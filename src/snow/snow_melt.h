@@ -233,4 +233,42 @@ inline double SnowAgeAfterStep(double age_days, double t_air, double t0r, double
   return age_days + step_days;
 }
 
+// The albedo of snow from its age and the air temperature, as SnowAlbedo.
+// Neighbouring cells mostly share the age of their snow and the sign of their
+// temperature: the exp of the last call is kept.
+class snow_albedo_decay {
+ public:
+  snow_albedo_decay(double albedo_min, double albedo_max) : min_(albedo_min), max_(albedo_max) {}
+  double Albedo(double age_days, double t_air) {
+    const double exponent = AlbedoDecayExponent(age_days, t_air);
+    if (exponent != last_exponent_) {
+      last_exponent_ = exponent;
+      last_decay_ = std::exp(exponent);
+    }
+    return SnowAlbedoOfDecay(min_, max_, last_decay_);
+  }
+
+ private:
+  double min_;
+  double max_;
+  double last_exponent_ = 0.0;
+  double last_decay_ = 1.0;
+};
+
+// A cell's cover after a step: its snow days of the step, its snow age and
+// its albedo (the snow-free albedo when `cover` holds no snow). `age_days` is
+// the age before the step, `input_water` what reached the cell in it.
+struct cover_after_step {
+  double days = 0.0;
+  double age = 0.0;  // days
+  double albedo = 0.0;
+};
+inline cover_after_step CoverAfterStep(double age_days, double t_air, double t0r, double transzone,
+                                       double input_water, double cover, double step_days,
+                                       double snow_free_albedo, snow_albedo_decay& decay) {
+  const bool snow = cover > kSnowCoverThreshold;
+  const double age = SnowAgeAfterStep(age_days, t_air, t0r, transzone, input_water, cover, step_days);
+  return {snow ? step_days : 0.0, age, snow ? decay.Albedo(age, t_air) : snow_free_albedo};
+}
+
 }  // namespace velmo

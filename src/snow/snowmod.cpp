@@ -745,8 +745,6 @@ class schneemodellklasse::glacier_run {
   const double cwh = parameters.CWH;
   const double t0r = parameters.T0R;
   const double transzone = parameters.transzone;
-  const double albedo_min = parameters.ALBsnow_min;
-  const double albedo_max = parameters.ALBsnow_max;
   const bool statistics_here = !parameters.kind.slides;
   const bool tracers = tracer_count > 0;
   const bool energy_balance = EnergyBalance();
@@ -755,8 +753,7 @@ class schneemodellklasse::glacier_run {
   const bool glaciers = glaciers_on;
   zone_run<kCoverValuesWithoutSlides> statistics(cover_tables_, nodata_value);
   glacier_run glacier_statistics(*this);
-  double last_exponent = 0.0;
-  double last_decay = 1.0;
+  snow_albedo_decay decay(parameters.ALBsnow_min, parameters.ALBsnow_max);
 
   for (int r = first_row; r <= last_row; ++r) {
     const double* zone_row = zone_grid[r];
@@ -792,16 +789,8 @@ class schneemodellklasse::glacier_run {
       if (energy_balance) {
         // The balance takes the albedo before the melt; the cell's snow
         // evaporation is what the parts of this step sublimate.
-        double before = snow_free_row[c];
-        if (solid + liquid > kSnowAlbedoThresholdBeforeMelt) {
-          const double exponent = AlbedoDecayExponent(age_row[c], t_air);
-          if (exponent != last_exponent) {
-            last_exponent = exponent;
-            last_decay = std::exp(exponent);
-          }
-          before = SnowAlbedoOfDecay(albedo_min, albedo_max, last_decay);
-        }
-        albedo_row[c] = before;
+        albedo_row[c] = solid + liquid > kSnowAlbedoThresholdBeforeMelt ? decay.Albedo(age_row[c], t_air)
+                                                                        : snow_free_row[c];
         if (snow_evaporation_) snow_evaporation_[r][c] = 0.0;
       }
       const double share = share_row ? CellGlacierShare(share_row[c]) : 0.0;
@@ -826,22 +815,11 @@ class schneemodellklasse::glacier_run {
       const double cover = solid + liquid;
 
       // The cell's albedo is the one after the melt.
-      const double days = cover > kSnowCoverThreshold ? step_days : 0.0;
-      const double age = SnowAgeAfterStep(age_row[c], t_air, t0r, transzone, input_after, cover, step_days);
-      double albedo = snow_free_row[c];
-      if (cover > kSnowCoverThreshold) {
-        // Neighbouring cells mostly share the age of their snow and the
-        // sign of their temperature: the exp of the last cell is kept.
-        const double exponent = AlbedoDecayExponent(age, t_air);
-        if (exponent != last_exponent) {
-          last_exponent = exponent;
-          last_decay = std::exp(exponent);
-        }
-        albedo = SnowAlbedoOfDecay(albedo_min, albedo_max, last_decay);
-      }
-      days_row[c] = days;
-      age_row[c] = age;
-      albedo_row[c] = albedo;
+      const cover_after_step after = CoverAfterStep(age_row[c], t_air, t0r, transzone, input_after, cover,
+                                                    step_days, snow_free_row[c], decay);
+      days_row[c] = after.days;
+      age_row[c] = after.age;
+      albedo_row[c] = after.albedo;
       solid_row[c] = solid;
       liquid_row[c] = liquid;
       total_row[c] = cover;
@@ -849,9 +827,9 @@ class schneemodellklasse::glacier_run {
       const double cell_weight = StatisticsCellWeight(cell_weights, r, c, nrows, ncols);
       if (permafrost_on) PermafrostCell(r, c, zone_index, cell_weight, cover, step_days);
       if (!statistics_here) continue;
-      statistics.Add(
-          r, c, zone_index, cell_weight,
-          {cover, release.outflow, release.melt_outflow, days, age, snowfall_row[c], rain_row[c], albedo});
+      statistics.Add(r, c, zone_index, cell_weight,
+                     {cover, release.outflow, release.melt_outflow, after.days, after.age, snowfall_row[c],
+                      rain_row[c], after.albedo});
       if (temperature_statistics) AddTemperatureStatistics(r, c, zone_index);
       if (glaciers)
         glacier_statistics.Add(glacier_cells, c, zone_index, cell_weight, share, cover, glacier_cell, 0.0);

@@ -245,5 +245,23 @@ TEST(SnowAlbedoAndAge, DecayFasterInTheColdAndThresholdsExclusive) {
         << c.t << " " << c.cover;
 }
 
+// The cover after a step: days, age and albedo together; the kept exp of the
+// decay gives what SnowAlbedo gives for every cell in turn.
+TEST(SnowAlbedoAndAge, CoverAfterAStepTakesItsAgeForTheAlbedo) {
+  const double hour = 1.0 / 24.0;
+  snow_albedo_decay decay(0.4, 0.9);
+  struct {
+    double age, t, input, cover;
+  } cells[] = {{10.0, 1.0, 0.0, 50.0}, {10.0, 1.0, 0.0, 50.0}, {10.0, -1.0, 0.0, 50.0},
+               {3.0, -1.0, 2.0, 50.0}, {3.0, -1.0, 0.0, 4.0},  {10.0, 1.0, 0.0, 50.0}};
+  for (const auto& k : cells) {
+    const cover_after_step after = CoverAfterStep(k.age, k.t, 0.0, 1.0, k.input, k.cover, hour, 0.2, decay);
+    const double age = SnowAgeAfterStep(k.age, k.t, 0.0, 1.0, k.input, k.cover, hour);
+    EXPECT_EQ(after.age, age);
+    EXPECT_EQ(after.days, k.cover > kSnowCoverThreshold ? hour : 0.0);
+    EXPECT_DOUBLE_EQ(after.albedo, k.cover > kSnowCoverThreshold ? SnowAlbedo(0.4, 0.9, age, k.t) : 0.2);
+  }
+}
+
 }  // namespace
 }  // namespace velmo
