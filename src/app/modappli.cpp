@@ -218,8 +218,7 @@ void ModellApplication::BuildModules() {
   interception_method = interception->GetMethod();
   interception_first = interception_method > kLastSnowFirstInterceptionMethod;
   if (interception_first) {
-    interception->transzone = snow->GetTransZone();
-    interception->T0R = snow->GetT0R();
+    interception->SetSnowParameters(snow->GetTransZone(), snow->GetT0R());
   }
   snow->LinkInputGrids(interception_first);
 
@@ -248,7 +247,7 @@ void ModellApplication::BuildModules() {
   if (snow->GetFlowControlParameter() > 0) {
     snow->SetSubbasinRunoff(infiltration->GetSubbasinRunoff());
     const std::string* storage_file = infiltration->GetStorageFileName();
-    snow->ReadStorageFile(storage_file ? *storage_file : std::string(), infiltration->storage_read_mode);
+    snow->ReadStorageFile(storage_file ? *storage_file : std::string(), infiltration->StorageReadMode());
     snow->SetReady(1);
   }
 
@@ -269,12 +268,10 @@ void ModellApplication::BuildModules() {
 void ModellApplication::BuildRouting() {
   subbasin_zones subbasins{settings.zone_table, settings.zone_code_map, settings.zone_count,
                            settings.max_zone_code};
-  if (infiltration->GetFlowControlParameter() != 0)
-    subbasins = {infiltration->subbasin_zones.data(), infiltration->subbasin_code_map.data(),
-                 infiltration->subbasin_count, infiltration->largest_subbasin_code};
+  if (infiltration->GetFlowControlParameter() != 0) subbasins = infiltration->Subbasins();
   const std::string* storage_file = infiltration->GetStorageFileName();
   const std::string storage_file_name = storage_file ? *storage_file : std::string();
-  const int storage_read_mode = infiltration->storage_read_mode;
+  const int storage_read_mode = infiltration->StorageReadMode();
   BuildModule(routing,
               [&] {
                 return std::make_unique<abflussmodellklasse>(messages, settings, grids.get(), subbasins,
@@ -393,7 +390,7 @@ void ModellApplication::RunPass() {
   defaults->WriteVariableGrids(d.minute, d.hour, d.day, d.month, d.year);
   WriteGridStatistics();
   PhaseDone(pass_phase::kSetupOutput);
-  for (auto& file : special_output->output_files) file->RecordStep(d.minute, d.hour, d.day, d.month, d.year);
+  special_output->RecordStep(d.minute, d.hour, d.day, d.month, d.year);
   PhaseDone(pass_phase::kSpecialOutput);
 
   for (std::size_t k = 0; k < slots; ++k) {

@@ -110,18 +110,24 @@ class interzeptionsmodellklasse : public teilmodellklasse {
 
   int LayerCount() const { return layer_count; }
 
+  // The snow model's rain/snow transition range (K) and threshold
+  // temperature (°C), handed over when interception runs first.
+  void SetSnowParameters(double snow_transzone, double snow_T0R) {
+    transzone = snow_transzone;
+    T0R = snow_T0R;
+  }
+
   interception_parameters parameters;
   interception_method_traits traits;
-  // The snow model's rain/snow transition range and threshold temperature,
-  // handed over when interception runs first.
-  double transzone = 0.0;  // K
-  double T0R = 0.0;        // °C
 
   std::vector<owned_grid> storage;      // layers 0..L, mm
   std::vector<owned_grid> evaporation;  // layers 0..L, mm per step
   std::vector<owned_grid> throughfall;  // layers 0..L, mm per step
 
  private:
+  double transzone = 0.0;  // K
+  double T0R = 0.0;        // °C
+
   void ReadSection();
   void LookUpGrids();
   void RegisterGrids();

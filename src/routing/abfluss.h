@@ -41,15 +41,6 @@ inline constexpr int kSameOutletConnectionCode = 301;
 inline constexpr int kUnconnectedInflowCode = 302;
 inline constexpr int kUnconnectedAbstractionCode = 303;
 
-// The soil model's subbasins (its ranking of "zonegrid_soilmodel"); the
-// routing model works on them in place of the global zone table.
-struct subbasin_zones {
-  zone_record* zones = nullptr;  // 0..count, record 0 the total area in km2
-  int* code_map = nullptr;       // code 0..max_code -> zone index, 0 for none
-  int count = 0;
-  int max_code = 0;
-};
-
 class abflussmodellklasse : public teilmodellklasse {
  public:
   // Reads the section and builds every element, the statistics table and

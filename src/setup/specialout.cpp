@@ -273,6 +273,10 @@ void SpecialOutputClass::ReadFiles(section_reader& in) {
   }
 }
 
+void SpecialOutputClass::RecordStep(int minute, int hour, int day, int month, int year) {
+  for (auto& file : output_files) file->RecordStep(minute, hour, day, month, year);
+}
+
 void SpecialOutputClass::FlushAll() {
   for (auto& file : output_files) file->WriteRows();
 }

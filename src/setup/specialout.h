@@ -117,6 +117,8 @@ class SpecialOutputClass : public teilmodellklasse {
   // the application turns any other exception into 104.
   SpecialOutputClass(MessageStream* stream, const model_settings& settings, grid_table* shared_grids);
 
+  // Samples every file's points for the step of the date.
+  void RecordStep(int minute, int hour, int day, int month, int year);
   // Writes the buffered rows of every file.
   void FlushAll();
   // Releases every file (writing what is left), then the model object.
