@@ -1,9 +1,6 @@
 // The model application. The construction, the pass of the time loop, the
 // menu's end-date and flush sequences and the clearing each list every module
-// in its fixed place. A module this build does not have yet stands there as a
-// comment "slot <module>: <calls>"; adding the module means replacing each of
-// its slot comments with those calls (and its member in modappli.h). Until
-// then the run goes on without it.
+// in its fixed place.
 #include "app/modappli.h"
 
 #include <algorithm>
@@ -180,8 +177,8 @@ void ModellApplication::TakeTracerDescriptions() {
 }
 
 // Each module is built and stored by one BuildModule call (which also sets it
-// ready unless the slot gives {.set_ready = false}) and then connected to
-// those built before it.
+// ready unless it is given {.set_ready = false}) and then connected to those
+// built before it.
 void ModellApplication::BuildModules() {
   // Never set ready; its constructor catches nothing, so a code thrown while
   // it reads its entities passes straight on.
