@@ -84,6 +84,8 @@ bool section_reader::Line(std::string& line) {
   return m_.control_file && ReadWholeLine(m_.control_file, line);
 }
 
+bool section_reader::AtEnd() const { return !m_.control_file || std::feof(m_.control_file); }
+
 bool section_reader::FilledLine(std::string& line) {
   while (Line(line))
     if (!IsBlankLine(line)) return true;

@@ -79,6 +79,9 @@ class section_reader {
   // The next line, or the rest of the current one, without its line end;
   // false at the end of the file.
   bool Line(std::string& line);
+  // Whether the file has come to its end (a last line read without a line
+  // end).
+  bool AtEnd() const;
   // The next line that holds more than white space; false at the end of the
   // file.
   bool FilledLine(std::string& line);

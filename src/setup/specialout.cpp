@@ -39,6 +39,24 @@ std::string RequiredWord(MessageStream* messages, const std::string& block, cons
   return value;
 }
 
+// The numbers of a list key of an entity, each a whole token: a number that
+// is none as a whole ("1050x", "1,5e") names itself, the key and the entity.
+template <typename T>
+void ReadNumberList(MessageStream* messages, const std::string& block, const std::string& key,
+                    const std::string& entity, std::vector<T>& values) {
+  if (FindKey(block, key) == std::string::npos) return;
+  std::vector<std::string> tokens;
+  SplitTokens(KeyValueText(block, key), kListSeparators, tokens);
+  for (const std::string& token : tokens) {
+    T value{};
+    if (!ParseNumber(token, value))
+      SectionError(messages,
+                   "the value \"" + token + "\" of " + key + " for entity " + entity + " is no number",
+                   kSpecialOutputSectionCode);
+    values.push_back(value);
+  }
+}
+
 std::string Formatted(const char* format, double value) {
   std::array<char, 64> text{};
   std::snprintf(text.data(), text.size(), format, value);
@@ -69,9 +87,9 @@ SpecialOutputEntity::SpecialOutputEntity(const std::string& block, SpecialOutput
   MessageStream* messages = owner.messages;
   id = RequiredWord(messages, block, "ID", "an entity");
   symbol = RequiredWord(messages, block, "Symbol", "entity " + id);
-  ReadKeyDoubleList(block, "Xcoords", x_coords);
-  ReadKeyDoubleList(block, "Ycoords", y_coords);
-  ReadKeyIntList(block, "Level", levels);
+  ReadNumberList(messages, block, "Xcoords", id, x_coords);
+  ReadNumberList(messages, block, "Ycoords", id, y_coords);
+  ReadNumberList(messages, block, "Level", id, levels);
   if (x_coords.size() != y_coords.size())
     SectionError(messages,
                  "count of X coordinates dos not match the number of Y coordinates for entity " + id,

@@ -2,7 +2,6 @@
 #include "snow/snow_section.h"
 
 #include <cmath>
-#include <cstdio>
 #include <string>
 
 #include "framework/diagnostics.h"
@@ -46,7 +45,7 @@ void ReadMonthly(section_reader& in, const std::string& table_name, monthly_tabl
 std::string FirstWordOfLine(section_reader& in) {
   std::string line;
   const bool read = in.Line(line);
-  const std::size_t length = line.size() + (read && !std::feof(in.Module().control_file) ? 1 : 0);
+  const std::size_t length = line.size() + (read && !in.AtEnd() ? 1 : 0);
   const std::size_t start = line.find_first_not_of(" \t");
   if (!read || length < kShortestMethodLine || start == std::string::npos) {
     RaiseFatal(in.Module().messages,
