@@ -26,8 +26,8 @@ namespace velmo {
 
 // How a reader opens its section.
 struct section_opening {
-  // false: a missing section is no error; the reader finds nothing
-  // (Found()) and closes the file.
+  // false: a missing section is no error; Found() tells whether the
+  // section is there.
   bool required = true;
   // false: prompts stand as given, without the section after them (the
   // interpolators, the precipitation correction and the data assimilation
