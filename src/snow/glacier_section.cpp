@@ -19,9 +19,9 @@ constexpr int kShortMonths[] = {4, 6, 9, 11};
 // The next numbers of the section, wherever their lines end ('i' a whole
 // number, 'd' a decimal, in the order of `kinds`), each a whole token; the
 // rest of the line of the last is skipped. False as soon as one is missing or
-// no number.
-bool ReadFreeNumbers(section_reader& in, const std::string& kinds, int* whole, double* decimal) {
-  std::string token;
+// no number, with that token (empty at the end of the file) in `token`.
+bool ReadFreeNumbers(section_reader& in, const std::string& kinds, int* whole, double* decimal,
+                     std::string& token) {
   int w = 0;
   int d = 0;
   for (char kind : kinds) {
@@ -30,6 +30,12 @@ bool ReadFreeNumbers(section_reader& in, const std::string& kinds, int* whole, d
   }
   in.Line(token);
   return true;
+}
+
+// The tail of the entry of free numbers that cannot be read: the token that
+// is no number.
+std::string TokenNote(const std::string& token) {
+  return token.empty() ? std::string() : "\n(\"" + token + "\" is no number as a whole)";
 }
 
 bool IsDate(int day, int month) {
@@ -52,11 +58,13 @@ void ReadDynamicValues(section_reader& in, glacier_parameters& p) {
 
   int whole[2] = {};
   double decimal[4] = {};
-  if (!ReadFreeNumbers(in, "idd", whole, decimal)) {
+  std::string token;
+  if (!ReadFreeNumbers(in, "idd", whole, decimal, token)) {
     RaiseFatal(messages,
                std::string("FATAL: \n------------- Fatal Error: -------------\n") +
                    "Could not read the three parameters firn_levels (int),\n" +
-                   "firn_base (double), and deltafirnper100m (double)  \n" + "for dynamic glacier modelling ",
+                   "firn_base (double), and deltafirnper100m (double)  \n" +
+                   "for dynamic glacier modelling " + TokenNote(token),
                kGlacierSetUpCode);
   }
   p.firn_levels = whole[0];
@@ -65,11 +73,11 @@ void ReadDynamicValues(section_reader& in, glacier_parameters& p) {
   if (p.firn_levels < 1)
     RaiseGlacierValue(messages, "firn_levels must be at least 1. Here: " + std::to_string(p.firn_levels));
 
-  if (!ReadFreeNumbers(in, "ii", whole, decimal)) {
+  if (!ReadFreeNumbers(in, "ii", whole, decimal, token)) {
     RaiseFatal(messages,
                std::string("FATAL: \n------------- Fatal Error: -------------\n") +
                    "Could not read the two parameters GMBEvalDay (int 1...31)\n" +
-                   "and GMBEvalMonth (int 1..12) for dynamic glacier modelling ",
+                   "and GMBEvalMonth (int 1..12) for dynamic glacier modelling " + TokenNote(token),
                kGlacierSetUpCode);
   }
   p.GMBEvalDay = whole[0];
@@ -81,12 +89,12 @@ void ReadDynamicValues(section_reader& in, glacier_parameters& p) {
                                     "evaluated");
   }
 
-  if (!ReadFreeNumbers(in, "ddii", whole, decimal)) {
+  if (!ReadFreeNumbers(in, "ddii", whole, decimal, token)) {
     RaiseFatal(messages,
                std::string("FATAL: \n------------- Fatal Error: -------------\n") +
                    "Could not read the four parameters VAscaling, VAexponent, numElevBands and "
                    "extraWeightFactorBand0\n" +
-                   "for Volume-Area-Relation in dynamic glacier modelling ",
+                   "for Volume-Area-Relation in dynamic glacier modelling " + TokenNote(token),
                kGlacierSetUpCode);
   }
   p.VAscaling = decimal[0];
@@ -138,9 +146,13 @@ void ReadDynamicValues(section_reader& in, glacier_parameters& p) {
       in.Grid("name of the snow evaporation grid (incl. rain, total on glacierized fraction of cell) for ",
               "write code for snow evaporation grid (incl. rain, total on glacierized fraction of cell) in ");
 
-  if (ReadFreeNumbers(in, "dd", whole, decimal)) {
+  if (ReadFreeNumbers(in, "dd", whole, decimal, token)) {
     p.maxSnowPackToCreateGlacier = decimal[0];
     p.relSizeNewGlacier = decimal[1];
+  } else if (StartsAsNumber(token)) {
+    // A number that is none as a whole is no missing pair.
+    RaiseGlacierValue(messages,
+                      "maxSnowPackToCreateGlacier and relSizeNewGlacier cannot be read" + TokenNote(token));
   } else {
     *messages
         << "WARNING: \n------------- warning: -------------\n"
