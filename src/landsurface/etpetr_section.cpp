@@ -34,8 +34,6 @@ constexpr const char* kLakeFrameHead =
     "FATAL: \n=======================================\n!!!! ERROR !!!! \n\n";
 constexpr const char* kLakeFrameTail = "\n\n=======================================\n";
 
-constexpr const char* kNoFiniteNumber = "no finite number";
-
 // The numbers a line of the section starts with, at most `count`, into
 // `target`; absent values keep theirs. A token that is no number as a whole
 // ends the run, named under `prompt`.
@@ -150,7 +148,7 @@ void verdunstungsmodellklasse::ReadSection() {
     std::istringstream words(line);
     std::string file, code;
     if (!(words >> file >> code)) in.RaiseUnreadable(prompt, {}, {});
-    if (!ParseNumber(code, p.cloudiness_statistics.code)) in.RaiseUnreadable(prompt, code, "no whole number");
+    if (!ParseNumber(code, p.cloudiness_statistics.code)) in.RaiseUnreadable(prompt, code, kNoWholeNumber);
     p.cloudiness_statistics.file = file;
   }
 

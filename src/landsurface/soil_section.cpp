@@ -141,7 +141,7 @@ std::vector<subbasin_parameters> ReadSubbasinParameters(section_reader& in,
   for (;;) {
     int code = 0;
     if (!in.Token(token) || !ParseNumber(token, code))
-      RaiseUnreadableRow(in, "code[" + std::to_string(last_code) + "]", token, "no whole number");
+      RaiseUnreadableRow(in, "code[" + std::to_string(last_code) + "]", token, kNoWholeNumber);
     last_code = code;
     const code_row::result result = columns.Add(code);
     if (result == code_row::result::no_subbasin) {
@@ -176,7 +176,7 @@ std::vector<subbasin_parameters> ReadSubbasinParameters(section_reader& in,
       if (!in.Token(token) || !ParseNumber(token, value))
         RaiseUnreadableRow(
             in, std::string(kParameterRowNames[static_cast<size_t>(row)]) + "[" + std::to_string(code) + "]",
-            token, "no finite number");
+            token, kNoFiniteNumber);
       // Baseflow divides by m and takes the logarithm of Tkorr.
       if (row == kRowM && !(value > 0.0))
         RaiseNonPositive(in, "recession parameter m for subbasin " + std::to_string(code) + " is negative!",

@@ -43,7 +43,7 @@ line_numbers ScanTokens(const std::vector<std::string_view>& tokens, std::string
     if (!fits) {
       if (StartsAsNumber(token))
         numbers.bad_note = "\n(\"" + std::string(token) + "\" is " +
-                           (kinds[i] == 'd' ? "no whole number" : "no finite number") + ")";
+                           (kinds[i] == 'd' ? kNoWholeNumber : kNoFiniteNumber) + ")";
       break;
     }
     numbers.values.push_back(kinds[i] == 'd' ? whole : value);

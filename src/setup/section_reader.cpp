@@ -7,13 +7,6 @@
 #include "framework/diagnostics.h"
 
 namespace velmo {
-namespace {
-
-constexpr const char* kNoWholeNumber = "no whole number";
-constexpr const char* kNoFiniteNumber = "no finite number";
-
-}  // namespace
-
 section_reader::section_reader(modelobject& module, std::string section, const section_opening& opening)
     : m_(module), section_(std::move(section)), suffix_(opening.section_in_prompts ? section_ : "") {
   m_.OpenControlFile();

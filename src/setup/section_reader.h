@@ -24,6 +24,10 @@
 
 namespace velmo {
 
+// What a token that is no number should have been, as the entries say it.
+inline constexpr const char* kNoWholeNumber = "no whole number";
+inline constexpr const char* kNoFiniteNumber = "no finite number";
+
 // How a reader opens its section.
 struct section_opening {
   // false: a missing section is no error; Found() tells whether the
@@ -92,8 +96,8 @@ class section_reader {
   // Unless `condition` holds: the entry `text` followed by `value`, and `code`.
   void Check(bool condition, const std::string& text, double value, int code);
   // The FATAL entry of a value named by `prompt` that is missing (an empty
-  // `token`) or no number (`token`, `what` saying what it should be, such as
-  // "no finite number"), 17.
+  // `token`) or no number (`token`, `what` saying what it should be:
+  // kNoWholeNumber, kNoFiniteNumber), 17.
   [[noreturn]] void RaiseUnreadable(const std::string& prompt, const std::string& token,
                                     const std::string& what);
 

@@ -36,7 +36,7 @@ void ReadMonthly(section_reader& in, const std::string& table_name, monthly_tabl
   const std::string prompt = table_name + " (a line of 12 monthly values) for ";
   std::string line;
   const leading_numbers numbers = in.Line(line) ? LeadingNumbers(line, kMonthlyValues) : leading_numbers{};
-  if (!numbers.bad_token.empty()) in.RaiseUnreadable(prompt, numbers.bad_token, "no finite number");
+  if (!numbers.bad_token.empty()) in.RaiseUnreadable(prompt, numbers.bad_token, kNoFiniteNumber);
   if (!FillMonthlyTable(numbers.values.data(), static_cast<int>(numbers.values.size()), table))
     in.Module().RaiseControlFileError(prompt + in.Section(), in.Module().name);
 }
