@@ -116,8 +116,7 @@ class Domain : public bench::grid_domain {
     control.close();
     for (int i = first_module_entry_; i < kGridTableLimit; ++i) table_[i].SetInitialState();
     auto interception = std::make_unique<interzeptionsmodellklasse>(&messages_, settings_, &table_);
-    interception->T0R = 0.0;
-    interception->transzone = 1.0;
+    interception->SetSnowParameters(1.0, 0.0);
     return interception;
   }
 

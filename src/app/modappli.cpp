@@ -1,9 +1,6 @@
 // The model application. The construction, the pass of the time loop, the
 // menu's end-date and flush sequences and the clearing each list every module
-// in its fixed place. A module this build does not have yet stands there as a
-// comment "slot <module>: <calls>"; adding the module means replacing each of
-// its slot comments with those calls (and its member in modappli.h). Until
-// then the run goes on without it.
+// in its fixed place.
 #include "app/modappli.h"
 
 #include <algorithm>
@@ -200,8 +197,8 @@ void ModellApplication::TakeTracerDescriptions() {
 }
 
 // Each module is built and stored by one BuildModule call (which also sets it
-// ready unless the slot gives {.set_ready = false}) and then connected to
-// those built before it.
+// ready unless it is given {.set_ready = false}) and then connected to those
+// built before it.
 void ModellApplication::BuildModules() {
   // Never set ready; its constructor catches nothing, so a code thrown while
   // it reads its entities passes straight on.
@@ -244,8 +241,7 @@ void ModellApplication::BuildModules() {
   interception_method = interception->GetMethod();
   interception_first = interception_method > kLastSnowFirstInterceptionMethod;
   if (interception_first) {
-    interception->transzone = snow->GetTransZone();
-    interception->T0R = snow->GetT0R();
+    interception->SetSnowParameters(snow->GetTransZone(), snow->GetT0R());
   }
   snow->LinkInputGrids(interception_first);
 
@@ -276,7 +272,7 @@ void ModellApplication::BuildModules() {
   if (snow->GetFlowControlParameter() > 0) {
     snow->SetSubbasinRunoff(infiltration->GetSubbasinRunoff());
     const std::string* storage_file = infiltration->GetStorageFileName();
-    snow->ReadStorageFile(storage_file ? *storage_file : std::string(), infiltration->storage_read_mode);
+    snow->ReadStorageFile(storage_file ? *storage_file : std::string(), infiltration->StorageReadMode());
     snow->SetReady(1);
   }
 
@@ -299,12 +295,10 @@ void ModellApplication::BuildModules() {
 void ModellApplication::BuildRouting() {
   subbasin_zones subbasins{settings.zone_table, settings.zone_code_map, settings.zone_count,
                            settings.max_zone_code};
-  if (infiltration->GetFlowControlParameter() != 0)
-    subbasins = {infiltration->subbasin_zones.data(), infiltration->subbasin_code_map.data(),
-                 infiltration->subbasin_count, infiltration->largest_subbasin_code};
+  if (infiltration->GetFlowControlParameter() != 0) subbasins = infiltration->Subbasins();
   const std::string* storage_file = infiltration->GetStorageFileName();
   const std::string storage_file_name = storage_file ? *storage_file : std::string();
-  const int storage_read_mode = infiltration->storage_read_mode;
+  const int storage_read_mode = infiltration->StorageReadMode();
   running_ = "routing_model";
   BuildModule(routing,
               [&] {
@@ -465,7 +459,7 @@ void ModellApplication::RunPass() {
   WriteGridStatistics();
   PhaseDone(pass_phase::kSetupOutput);
   running_ = special_output->name;
-  for (auto& file : special_output->output_files) file->RecordStep(d.minute, d.hour, d.day, d.month, d.year);
+  special_output->RecordStep(d.minute, d.hour, d.day, d.month, d.year);
   PhaseDone(pass_phase::kSpecialOutput);
 
   for (std::size_t k = 0; k < slots; ++k) {

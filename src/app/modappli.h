@@ -2,26 +2,6 @@
 // builds the set-up object and the modules in a fixed order and wires them,
 // runs the time loop with the Ctrl-C menu, and at the end flushes every
 // module's buffered output and releases everything in a fixed order.
-//
-// Modules that this build does not have yet keep their place in every phase
-// as a comment "slot <module>: ..." naming the calls due there (see
-// modappli.cpp). Adding a module:
-//   1. Its member: replace the line "slot <module>: std::unique_ptr<...>"
-//      below by that member.
-//   2. Construction, in BuildModules: one call of BuildModule
-//      (app/module_builder.h), then the links its slot names, e.g.
-//        BuildModule(radiation_correction, [&] {
-//          return std::make_unique<expokorrklasse>(messages, settings, grids.get());
-//        });
-//      The constructor throws its code after logging its entry; BuildModule
-//      turns any other exception into 103 (pass {.other_failure =
-//      kSpecialOutputErrorCode} for the special output), sets the module
-//      ready and stores it. A module whose slot sets it ready later, after
-//      linking, passes {.set_ready = false} and calls SetReady(1) there.
-//   3. Every other phase (time loop, menu, flushing, clean-up, deletion):
-//      replace each comment "slot <module>: <calls>" by those calls on the
-//      member.
-// The module is in when no "slot <module>" comment of it is left.
 #pragma once
 
 #include <csignal>

@@ -1,5 +1,5 @@
-// Building a module into its slot of the model application: one call per
-// module, the same handling of failures for every module.
+// Building a module of the model application: one call per module, the same
+// handling of failures for every module.
 #pragma once
 
 #include <memory>
@@ -17,19 +17,19 @@ struct module_build_options {
   // Code for an exception that is no code (a library's exception).
   int other_failure = kUnexpectedErrorCode;
   // False for a module that is set ready only once it is linked: the caller
-  // calls SetReady(1) where that module's slot says so.
+  // calls SetReady(1) after the links.
   bool set_ready = true;
 };
 
 // Builds a module with `make` (a callable returning std::unique_ptr<Module>),
-// sets it ready and stores it in `slot`. A thrown code passes unchanged: the
+// sets it ready and stores it in `member`. A thrown code passes unchanged: the
 // module has logged its entry, and the application's handler adds its own
 // line. So does a failed allocation (std::bad_alloc), which the application
 // reports naming the module it was building. Any other exception becomes
-// `options.other_failure`, without an entry of its own. On failure `slot` is
+// `options.other_failure`, without an entry of its own. On failure `member` is
 // left as it was.
 template <typename Module, typename Make>
-Module& BuildModule(std::unique_ptr<Module>& slot, Make&& make, module_build_options options = {}) {
+Module& BuildModule(std::unique_ptr<Module>& member, Make&& make, module_build_options options = {}) {
   std::unique_ptr<Module> module;
   try {
     module = std::forward<Make>(make)();
@@ -41,8 +41,8 @@ Module& BuildModule(std::unique_ptr<Module>& slot, Make&& make, module_build_opt
     throw ErrorCode{options.other_failure};
   }
   if (options.set_ready) module->SetReady(1);
-  slot = std::move(module);
-  return *slot;
+  member = std::move(module);
+  return *member;
 }
 
 // For calls that hand their code back through an `int&` argument

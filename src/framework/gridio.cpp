@@ -9,6 +9,7 @@
 #include <cmath>
 
 #include "framework/diagnostics.h"
+#include "framework/texthelpers.h"
 
 namespace velmo {
 namespace {
@@ -47,8 +48,6 @@ bool SixthFloatIsNodata(std::span<const unsigned char> head, size_t needed) {
   return head.size() >= needed &&
          LoadLittleEndian<float>(head.data() + kSingleNodataOffset) == static_cast<float>(kBinaryNodata);
 }
-
-inline bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
 }  // namespace
 

@@ -13,6 +13,7 @@
 
 #include "framework/diagnostics.h"
 #include "framework/netcdfgrid.h"
+#include "framework/texthelpers.h"
 
 namespace velmo {
 namespace {
@@ -87,9 +88,16 @@ modelobject::~modelobject() {
   if (control_file) std::fclose(control_file);
 }
 
-void modelobject::OpenControlFile() {
+void modelobject::OpenControlFile(const std::string& file_name) {
   if (control_file) std::fclose(control_file);
-  control_file = std::fopen(control_file_name.c_str(), "rt");
+  control_file = std::fopen(file_name.c_str(), "rt");
+}
+
+void modelobject::CloseControlFile(const std::string& entry, int code) {
+  if (!control_file) return;
+  const int closed = std::fclose(control_file);
+  control_file = nullptr;
+  if (closed != 0) RaiseFatal(messages, entry, code);
 }
 
 void modelobject::WriteModelLog(const std::string& text) {
@@ -158,49 +166,28 @@ std::vector<Conversion> ParseConversions(const char* format) {
   return conversions;
 }
 
-// Reads a decimal whole number: blanks, an optional sign and digits; the
-// character after them stays in the file. A number outside [low, high] is
-// refused like a malformed one, never wrapped.
-int ScanInteger(std::FILE* file, long long low, long long high, long long& value) {
-  // A refused number is left in the file, so that the error shows it.
+// Reads the next token as a number of type T, the whole token (see
+// ParseNumber): "12abc", "3,5", "1e309" or a whole number beyond T are
+// refused, never read by their first characters. A refused token is left in
+// the file, so that the error shows it.
+template <typename T>
+int ScanNumber(std::FILE* file, T& value) {
   const long start = std::ftell(file);
-  int c;
-  while ((c = std::fgetc(file)) != EOF && std::isspace(c)) {
-  }
-  if (c == EOF) return EOF;
-  std::string digits;
-  if (c == '+' || c == '-') {
-    digits.push_back(static_cast<char>(c));
-    c = std::fgetc(file);
-  }
-  while (c != EOF && std::isdigit(c)) {
-    digits.push_back(static_cast<char>(c));
-    c = std::fgetc(file);
-  }
-  if (c != EOF) std::ungetc(c, file);
-  const char* first = digits.data() + (!digits.empty() && digits.front() == '+' ? 1 : 0);
-  const auto [end, error] = std::from_chars(first, digits.data() + digits.size(), value);
-  if (error != std::errc() || end != digits.data() + digits.size() || value < low || value > high) {
-    if (start >= 0) std::fseek(file, start, SEEK_SET);
-    return 0;
-  }
-  return 1;
+  std::string token;
+  if (!ReadToken(file, token)) return EOF;
+  if (ParseNumber(token, value)) return 1;
+  if (start >= 0) std::fseek(file, start, SEEK_SET);
+  return 0;
 }
 
 int ScanOne(std::FILE* file, Conversion conversion, void* target) {
-  long long whole = 0;
-  int count = 0;
   switch (conversion) {
     case Conversion::kInt:
-      count = ScanInteger(file, std::numeric_limits<int>::min(), std::numeric_limits<int>::max(), whole);
-      if (count == 1) *static_cast<int*>(target) = static_cast<int>(whole);
-      return count;
+      return ScanNumber(file, *static_cast<int*>(target));
     case Conversion::kLong:
-      count = ScanInteger(file, std::numeric_limits<long>::min(), std::numeric_limits<long>::max(), whole);
-      if (count == 1) *static_cast<long*>(target) = static_cast<long>(whole);
-      return count;
+      return ScanNumber(file, *static_cast<long*>(target));
     case Conversion::kDouble:
-      return std::fscanf(file, "%lf", static_cast<double*>(target));
+      return ScanNumber(file, *static_cast<double*>(target));
     case Conversion::kString: {
       std::string token;
       if (!ReadToken(file, token)) return EOF;

@@ -97,7 +97,9 @@ class modelobject : public memory_handling {
   [[noreturn]] virtual void RaiseReadError(const std::string& file, int number);
 
   // --- positional control-file values; the text after a value is its comment
-  // and lands in rest_of_line.
+  // and lands in rest_of_line. A value is a whole token, up to the next white
+  // space: a number must be one as a whole ("12abc", "3,5", "nan", "1e309" or
+  // a whole number beyond its type are refused as unreadable).
   virtual int ReadTwoValues(std::FILE* file, const char* format, void* target1, void* target2,
                             const std::string& prompt, std::string& rest_of_line);
   virtual int ReadValue(std::FILE* file, const char* format, void* target, const std::string& prompt,
@@ -195,8 +197,13 @@ class modelobject : public memory_handling {
   void SetSourceGeoreference(double x, double y, double size, double** mask);
   void EmptyHook(int, int, int) {}
 
-  // Opens the control file for reading; derived constructors call it.
-  void OpenControlFile();
+  // Opens the control file (or `file_name`) for reading, closing one still
+  // open; derived constructors call it.
+  void OpenControlFile() { OpenControlFile(control_file_name); }
+  void OpenControlFile(const std::string& file_name);
+  // Closes the control file when it is open; a close that fails writes
+  // `entry` and throws `code`.
+  void CloseControlFile(const std::string& entry, int code = kControlFileCloseErrorCode);
 
   // Fields. Public: the modules and the set-up object read each other's
   // settings through them as plain data.

@@ -33,6 +33,42 @@ int ReadKeyList(const std::string& text, const std::string& key, std::vector<T>&
 
 }  // namespace
 
+bool IsSectionHeader(std::string_view line) {
+  const std::size_t begin = line.find_first_not_of(" \t");
+  if (begin == std::string_view::npos) return false;
+  std::size_t end = begin;
+  while (end < line.size() && !IsBlank(line[end])) ++end;
+  return IsSectionName(line.substr(begin, end - begin));
+}
+
+bool StartsAsNumber(std::string_view token) {
+  const auto digit = [&](std::size_t i) { return i < token.size() && token[i] >= '0' && token[i] <= '9'; };
+  std::size_t i = 0;
+  if (i < token.size() && (token[i] == '+' || token[i] == '-')) ++i;
+  if (digit(i)) return true;
+  return i < token.size() && token[i] == '.' && digit(i + 1);
+}
+
+leading_numbers LeadingNumbers(std::string_view line, std::size_t limit) {
+  leading_numbers result;
+  std::size_t at = 0;
+  while (result.values.size() < limit) {
+    while (at < line.size() && IsBlank(line[at])) ++at;
+    std::size_t end = at;
+    while (end < line.size() && !IsBlank(line[end])) ++end;
+    const std::string_view token = line.substr(at, end - at);
+    if (!StartsAsNumber(token)) break;
+    double value = 0.0;
+    if (!ParseNumber(token, value)) {
+      result.bad_token = std::string(token);
+      break;
+    }
+    result.values.push_back(value);
+    at = end;
+  }
+  return result;
+}
+
 std::size_t FindKey(const std::string& text, const std::string& key, std::size_t from) {
   if (key.empty()) return std::string::npos;
   for (std::size_t pos = text.find(key, from); pos != std::string::npos; pos = text.find(key, pos + 1)) {

@@ -1,5 +1,7 @@
 // Readers for the newer control-file syntax: "key = value;" pairs, value
-// lists, brace blocks and token lists. They work on text, never on files.
+// lists, brace blocks and token lists, and the small tests of characters,
+// lines and tokens every text reader shares. They work on text, never on
+// files.
 #pragma once
 
 #include <charconv>
@@ -20,7 +22,10 @@ template <typename T>
 bool ParseNumber(std::string_view text, T& value) {
   const char* first = text.data();
   const char* last = first + text.size();
-  if (first != last && *first == '+') ++first;
+  if (first != last && *first == '+') {
+    ++first;
+    if (first != last && *first == '-') return false;
+  }
   T parsed{};
   const auto result = std::from_chars(first, last, parsed);
   if (result.ec != std::errc{} || result.ptr != last) return false;
@@ -29,6 +34,44 @@ bool ParseNumber(std::string_view text, T& value) {
   value = parsed;
   return true;
 }
+
+// A blank or a tab: what separates the values of a line.
+inline bool IsBlank(char c) { return c == ' ' || c == '\t'; }
+// Any white space, line ends included (blank, and tab to carriage return).
+inline bool IsSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+// A blank, a tab, a carriage return or a comma: what separates the numbers
+// of an operating rule's lines.
+inline bool IsNumberSeparator(char c) { return IsBlank(c) || c == '\r' || c == ','; }
+// The first position at or after `at` that holds no white space (the size of
+// `text` when there is none).
+inline std::size_t SkipSpace(std::string_view text, std::size_t at) {
+  while (at < text.size() && IsSpace(text[at])) ++at;
+  return at;
+}
+// A line of nothing but white space.
+inline bool IsBlankLine(std::string_view line) { return SkipSpace(line, 0) == line.size(); }
+// A word in brackets: the name of a section.
+inline bool IsSectionName(std::string_view word) {
+  return word.size() >= 2 && word.front() == '[' && word.back() == ']';
+}
+// A line whose first word is a section name opens the next section.
+bool IsSectionHeader(std::string_view line);
+
+// Whether `token` begins as a number does: a digit, or a sign or point
+// before one ("-.5"). Such a token must be a number as a whole; any other
+// ends a list of numbers and starts the comment after it.
+bool StartsAsNumber(std::string_view token);
+
+// The numbers a line starts with, at most `limit`: whole tokens between
+// blanks and tabs, each a finite number. The first token that does not
+// start as a number ends them (it and the rest are the line's comment). A
+// token that starts as a number but is none as a whole ("3,5", "12abc",
+// "1e309") ends them too and is kept in `bad_token`.
+struct leading_numbers {
+  std::vector<double> values;
+  std::string bad_token;  // empty when every number read whole
+};
+leading_numbers LeadingNumbers(std::string_view line, std::size_t limit);
 
 // Separators of the items of a value list.
 inline constexpr const char* kListSeparators = "\t ;,";

@@ -4,7 +4,6 @@
 #include <sys/types.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <memory>
@@ -26,14 +25,14 @@ struct file_closer {
 };
 using file_handle = std::unique_ptr<std::FILE, file_closer>;
 
-bool IsBlank(int c) { return c == ' ' || c == '\t'; }
-bool IsSpace(int c) { return c != EOF && std::isspace(static_cast<unsigned char>(c)); }
+// A character read from a file that is white space (EOF is none).
+bool IsSpaceRead(int c) { return c != EOF && IsSpace(static_cast<char>(c)); }
 bool IsDigit(int c) { return c >= '0' && c <= '9'; }
 
-// Skips white space; returns false at the end of the file.
-bool SkipSpace(std::FILE* file) {
+// Skips white space in `file`; returns false at the end of the file.
+bool SkipSpaceInFile(std::FILE* file) {
   int c = std::getc(file);
-  while (IsSpace(c)) c = std::getc(file);
+  while (IsSpaceRead(c)) c = std::getc(file);
   if (c == EOF) return false;
   std::ungetc(c, file);
   return true;
@@ -42,9 +41,9 @@ bool SkipSpace(std::FILE* file) {
 // The next run of non-space characters; false at the end of the file.
 bool ReadToken(std::FILE* file, std::string& token) {
   token.clear();
-  if (!SkipSpace(file)) return false;
+  if (!SkipSpaceInFile(file)) return false;
   int c = std::getc(file);
-  while (c != EOF && !IsSpace(c)) {
+  while (c != EOF && !IsSpaceRead(c)) {
     token += static_cast<char>(c);
     c = std::getc(file);
   }
@@ -180,7 +179,7 @@ void TimeSeriesReader::LoadBlock() {
   bool failed = false;
   while (read < row_capacity_) {
     // Trailing white space of any length ends the file.
-    if (!SkipSpace(file.get())) {
+    if (!SkipSpaceInFile(file.get())) {
       end_met = true;
       break;
     }

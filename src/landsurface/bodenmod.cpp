@@ -9,6 +9,8 @@
 
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
+#include "setup/lake_section.h"
+#include "setup/section_reader.h"
 #include "setup/tables.h"
 
 namespace velmo {
@@ -75,7 +77,8 @@ bodenmodellklasse::bodenmodellklasse(MessageStream* stream, const model_settings
   *messages << "file " << kSourceModule << ", compiled at " << __DATE__ << ", " << __TIME__ << "[end-entry]";
   layer_count = multilayer_table ? std::max(multilayer_table[1].LayerCount(), 1) : 1;
 
-  section = ReadSoilSectionValues(*this);
+  section_reader in(*this, kReadingOn);
+  section = ReadSoilSectionValues(in);
   method = section.method;
 
   RankZoneGrid(subbasin_grid, subbasin_zones, subbasin_code_map, subbasin_count, largest_subbasin_code);
@@ -105,7 +108,7 @@ bodenmodellklasse::bodenmodellklasse(MessageStream* stream, const model_settings
   subbasin_runoff = owned_matrix(matrix(0, 1, 0, subbasin_count + 1, 0), 0, 1, subbasin_count + 1);
 
   parameters =
-      ReadSubbasinParameters(*this, code, subbasin_code_map.data(), largest_subbasin_code, time_interval);
+      ReadSubbasinParameters(in, code, subbasin_code_map.data(), largest_subbasin_code, time_interval);
   WarnOfUnusedInitialBaseflow();
   // The subbasin values the cell step uses, side by side.
   cell_parameters.resize(parameters.size());
@@ -113,16 +116,11 @@ bodenmodellklasse::bodenmodellklasse(MessageStream* stream, const model_settings
     const subbasin_parameters& p = parameters[i];
     cell_parameters[i] = {p.m, p.Kkorr, p.SHmax, p.k_ELS_QI, p.alpha, p.Pgrenz, p.Rrueck, p.QDsnow};
   }
-  ReadStateSettings(*this, section);
+  ReadStateSettings(in, section);
   storage_read_mode = section.read_mode;
   storage_file_name = section.storage_file;
   state_files = settings.state_files;
-  const int closed = std::fclose(control_file);
-  control_file = nullptr;
-  if (closed != 0) {
-    *messages << "FATAL: error closing " << control_file_name << "[end-entry]";
-    throw ErrorCode{kControlFileCloseErrorCode};
-  }
+  in.Close();
 
   RegisterStateGrids();
   RegisterFlowGrids();
@@ -339,7 +337,7 @@ void bodenmodellklasse::CreateStatisticsTables() {
   const bool with_minutes = time_interval < kMinutesPerHour;
   for (int t = 0; t < kSoilTableKinds; ++t) {
     if (t == kDelayedBaseflowTable && method != kDelayedBaseflowMethod) continue;
-    statistics_setting& setting = section.tables[static_cast<size_t>(t)];
+    statistics_file& setting = section.tables[static_cast<size_t>(t)];
     zone_record* records = subbasin_zones.data();
     for (size_t k = 0; k < kCellTables.size(); ++k) {
       if (kCellTables[k] != t) continue;
@@ -349,7 +347,7 @@ void bodenmodellklasse::CreateStatisticsTables() {
     int error = 0;
     auto table = std::make_unique<zonalstatistic>(
         error, messages, nodata_value, cell_weights, nrows, ncols, records, subbasin_count, setting.code,
-        kTableDecimals, setting.file_name, DefaultOutputDirectory.get(), output_list_count,
+        kTableDecimals, setting.file, DefaultOutputDirectory.get(), output_list_count,
         output_list.empty() ? nullptr : output_list.data(), with_minutes);
     if (error != 0) throw ErrorCode{error};
     table->WriteHeader(kTableTitles[static_cast<size_t>(t)], name);
@@ -383,7 +381,7 @@ int bodenmodellklasse::RegisterOwnGrid(own_grid g, const std::string& file_name,
 void bodenmodellklasse::RegisterStateGrids() {
   struct state_grid {
     own_grid kind;
-    const grid_output_setting* setting;
+    const output_grid* setting;
     const char* grid_name;
     double initial;
   };
@@ -398,10 +396,10 @@ void bodenmodellklasse::RegisterStateGrids() {
   for (const state_grid& s : state_grids) {
     if (storage_read_mode == 1) {
       double** data = nullptr;
-      ReadGrid(s.setting->file_name, data, 0, true, true, 0.0, false);
+      ReadGrid(s.setting->file, data, 0, true, true, 0.0, false);
       own_grids[static_cast<size_t>(s.kind)] = owned_matrix(data, 1, nrows, ncols);
     }
-    RegisterOwnGrid(s.kind, s.setting->file_name, s.grid_name, s.setting->write_code, s.initial, false);
+    RegisterOwnGrid(s.kind, s.setting->file, s.grid_name, s.setting->write_code, s.initial, false);
   }
   if (storage_read_mode == 1) return;
   // The deficit and the interflow storage start from the subbasin's values.
@@ -428,9 +426,9 @@ void bodenmodellklasse::RegisterFlowGrids() {
   for (int r = 1; r <= nrows; ++r)
     for (int c = 1; c <= ncols; ++c) old[r][c] = soil_storage[r][c];
   RegisterOwnGrid(kSoilStorageOldGrid, kSoilStorageOldFile, "soil_storage_old", 0, 0.0, false);
-  RegisterOwnGrid(kDirectflowGrid, section.directflow.file_name, "directflow", section.directflow.write_code,
-                  0.0, true);
-  RegisterOwnGrid(kInterflowGrid, section.interflow.file_name, "interflow", section.interflow.write_code, 0.0,
+  RegisterOwnGrid(kDirectflowGrid, section.directflow.file, "directflow", section.directflow.write_code, 0.0,
+                  true);
+  RegisterOwnGrid(kInterflowGrid, section.interflow.file, "interflow", section.interflow.write_code, 0.0,
                   true);
   RegisterOwnGrid(kPeakflowGrid, section.peakflow_file, "peakflow", kPeakflowWriteCode, 0.0, true);
 }
@@ -527,32 +525,16 @@ void bodenmodellklasse::LookUpStabilityGrids() {
 
 // ============================================================== lakes and input water
 
-void bodenmodellklasse::InitLakeModel(const std::string& lake_section) {
+void bodenmodellklasse::InitLakeModel(const std::string& lake_section_name) {
   if (flow_control_parameter == 0) return;
   if (FindGrid("lake_codes", true) == 0) {
     *messages << "INFO: --> no LAKE-grid was found in " << name << "\n"
               << "Lake modelling is switched off for " << name << "[end-entry]";
     return;
   }
-  OpenControlFile();
-  if (!control_file) {
-    *messages << "FATAL: error opening " << control_file_name << "[end-entry]";
-    throw ErrorCode{kControlFileOpenErrorCode};
-  }
-  FindSection(lake_section, true);
-  std::string rest;
-  int lake_switch = 0;
-  ReadValue(control_file, lake_switch, "flow control parameter for " + lake_section, rest);
-  int lake_method = 0;
-  if (lake_switch != 0)
-    ReadValue(control_file, lake_method, "initialization method for " + lake_section, rest);
-  const int closed = std::fclose(control_file);
-  control_file = nullptr;
-  if (closed != 0) {
-    *messages << "FATAL: error closing " << control_file_name << "after reading initialization method for "
-              << lake_section << "[end-entry]";
-    throw ErrorCode{kControlFileCloseErrorCode};
-  }
+  const lake_section lake = ReadLakeSection(*this, lake_section_name, lake_values::initialization_method);
+  const int lake_switch = lake.flow_control;
+  const int lake_method = lake.initialization_method;
   if (lake_switch == 0) return;
 
   lake_codes = RequiredGridData("lake_codes");
@@ -560,7 +542,7 @@ void bodenmodellklasse::InitLakeModel(const std::string& lake_section) {
   if (lake_method != kLakeMethodUnchanged && lake_method != kLakeMethodLowerElevation) {
     *messages << "\n\n=======================================\n"
               << "!!!! ERROR !!!! \n\n "
-              << "Error in initialization method for " << lake_section << ".\n"
+              << "Error in initialization method for " << lake_section_name << ".\n"
               << "Allowed values are 1 (no change of grids) or 2 (adjust DEM, SLOPE, DRAIN).\n"
               << "In either case, theta_soil will be set to saturation,\n"
               << "if the cell is marked as lake and POND is > 0. Also, the groudwater level\n"
@@ -722,7 +704,7 @@ void bodenmodellklasse::CellLoop() {
       const int z = slot_zone[slot];
       const double w = weight_row ? weight_row[c] : 1.0;
       const bool glacier = IsGlacierCell(r, c);
-      const bool special = glacier || (lake_modelling && std::trunc(lake_codes[r][c]) != nodata_value);
+      const bool special = glacier || IsLakeCell(r, c);
       const double capacity = nfk[c];
       double root_depth = root_depth_row[c];  // the deepest roots of the layers
       for (int l = 2; l <= layer_count; ++l)

@@ -20,6 +20,7 @@
 #pragma once
 
 #include <array>
+#include <cmath>
 #include <memory>
 #include <string>
 #include <vector>
@@ -133,34 +134,29 @@ class bodenmodellklasse : public teilmodellklasse {
   // Chooses the input-water grid; `interception_first` when interception
   // runs before snow.
   virtual void LinkInputGrids(bool interception_first);
+  // The subbasins the model works on, which the routing model takes.
+  velmo::subbasin_zones Subbasins() {
+    return {subbasin_zones.data(), subbasin_code_map.data(), subbasin_count, largest_subbasin_code};
+  }
+  // How the state file is read (0: not), which the snow and routing models
+  // follow.
+  int StorageReadMode() const { return storage_read_mode; }
 
-  // ---- section and parameters
+  // ---- the model's state, which the checks of its balance read
   soil_section section;
   int method = 1;
-  int storage_read_mode = 0;
-  std::string storage_file_name;
   state_file_session* state_files = nullptr;  // of the run
-  int layer_count = 1;                        // vegetation layers
-
-  // ---- subbasins: ranked "zonegrid_soilmodel", index 1..n
-  double** subbasin_grid = nullptr;
+  // Subbasins: ranked "zonegrid_soilmodel", index 1..n.
   std::vector<zone_record> subbasin_zones;  // 0..n; also the zones of the subbasin-value tables
-  std::vector<int> subbasin_code_map;       // 0..largest code
   int subbasin_count = 0;
-  int largest_subbasin_code = 0;
   std::vector<int> code;  // 0..n: the code of each subbasin
   std::vector<subbasin_parameters> parameters;
-  std::vector<soil_cell_parameters> cell_parameters;  // the part the cell step reads
   std::vector<subbasin_state> states;
-  std::vector<travel_zone> travel_zones;  // zones 0..maxzeit of every subbasin, one block each
-  std::vector<subbasin_sums> sums;
   owned_matrix subbasin_runoff;  // rows 0..1, columns 0..n+1; row 1: glacier runoff handed in
-
   travel_zone* zoneFZT(int subbasin) {
     return travel_zones.data() + states[static_cast<size_t>(subbasin)].first_zone;
   }
-
-  // ---- grids the model registers (saturation_deficite .. peakflow)
+  // The grids the model registers (saturation_deficite .. peakflow).
   enum own_grid : int {
     kDeficitGrid,
     kDrainageGrid,
@@ -174,15 +170,39 @@ class bodenmodellklasse : public teilmodellklasse {
     kPeakflowGrid,
     kOwnGridCount
   };
-  std::array<owned_matrix, kOwnGridCount> own_grids;
-  std::array<int, kOwnGridCount> own_grid_index{};
   double** grid(own_grid g) const { return own_grids[static_cast<size_t>(g)].get(); }
-
-  // ---- grids looked up (borrowed)
-  double** conductivity = nullptr;  // "hydraulic_conductivity", mm per step after construction
-  double** topographic = nullptr;   // "topographic_faktor", m * (TI - lambda) after construction
+  // Grids looked up (borrowed).
   double** soil_storage = nullptr;
   double** available_soil_moisture = nullptr;
+  double** input_water = nullptr;
+  // The subbasin index of a cell (0: not computed).
+  int CellSubbasin(int r, int c) const { return cell_subbasin[static_cast<size_t>(r) * (ncols + 1) + c]; }
+  // The subbasin index of a subbasin code.
+  int SubbasinIndex(int code_of_subbasin) const {
+    return subbasin_code_map[static_cast<size_t>(code_of_subbasin)];
+  }
+  // A cell of a lake (which has no soil) when lakes are modelled.
+  bool IsLakeCell(int r, int c) const {
+    return lake_modelling && std::trunc(lake_codes[r][c]) != nodata_value;
+  }
+  // The statistics tables, in the order of soil_table_kind.
+  std::array<std::unique_ptr<zonalstatistic>, kSoilTableKinds> tables;
+
+ protected:
+  int storage_read_mode = 0;
+  std::string storage_file_name;
+  int layer_count = 1;  // vegetation layers
+  double** subbasin_grid = nullptr;
+  std::vector<int> subbasin_code_map;  // 0..largest code
+  int largest_subbasin_code = 0;
+  std::vector<soil_cell_parameters> cell_parameters;  // the part the cell step reads
+  std::vector<travel_zone> travel_zones;              // zones 0..maxzeit of every subbasin, one block each
+  std::vector<subbasin_sums> sums;
+  std::array<owned_matrix, kOwnGridCount> own_grids;
+  std::array<int, kOwnGridCount> own_grid_index{};
+
+  double** conductivity = nullptr;    // "hydraulic_conductivity", mm per step after construction
+  double** topographic = nullptr;     // "topographic_faktor", m * (TI - lambda) after construction
   std::vector<double**> root_depths;  // layers 1..L (element 0 unused)
   double** soil_types = nullptr;
   double** solid_snow = nullptr;      // "snowstorage_solid"
@@ -193,7 +213,6 @@ class bodenmodellklasse : public teilmodellklasse {
   // "ponding_storage_top"): a lake cell's input water goes there.
   double** ponding = nullptr;
   bool lake_modelling = false;
-  double** input_water = nullptr;
   // The canopy's input water when the input is the total throughfall of an
   // interception after the snow: it passes the glacier shares unchanged.
   double** canopy_input = nullptr;
@@ -215,21 +234,18 @@ class bodenmodellklasse : public teilmodellklasse {
   std::vector<int> cell_subbasin;
   std::vector<int> cell_slot;
   std::vector<int> slot_subbasin;
-  int CellSubbasin(int r, int c) const { return cell_subbasin[static_cast<size_t>(r) * (ncols + 1) + c]; }
   // Adds the cells cols of row r that lie in a subbasin to `table`, with their `values`.
   void AddSubbasinRow(zonalstatistic& table, int r, const row_range& cols, const double* values) const;
   // Drainable porosity and suction of every soil record (by position).
   std::vector<double> drainable_porosity;
   std::vector<double> soil_suction;
 
-  // ---- statistics
   // The tables of cell values (SB, SUZ, SIF) sum into zone records of their
   // own, so that one pass over the cells feeds them side by side; the
   // records outlive the tables.
   static constexpr std::array<soil_table_kind, 3> kCellTables = {kSoilStorageTable, kDrainageTable,
                                                                  kInterflowStoreTable};
   std::array<std::vector<zone_record>, kCellTables.size()> cell_table_zones;
-  std::array<std::unique_ptr<zonalstatistic>, kSoilTableKinds> tables;
   std::vector<table_row> cell_table_rows;  // scratch of WriteStatistics
 
   // Green-Ampt infiltration, which the infiltration model runs in the soil
@@ -242,7 +258,6 @@ class bodenmodellklasse : public teilmodellklasse {
   cell_infiltration infiltration_cells;
   bool infiltrate_in_step = false;
 
- protected:
   // The soil record (position) of a cell whose "soil_types" value is `soil`.
   int SoilRecordAt(int r, int c, double soil) const;
   bool HasSoilRecord(double soil) const {

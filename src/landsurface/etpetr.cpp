@@ -106,32 +106,51 @@ double** verdunstungsmodellklasse::Optional(const std::string& grid_name, int bi
   return (*grids)[index].data;
 }
 
+pet_method_inputs PetMethodInputs(int method) {
+  pet_method_inputs needs;
+  needs.defined = true;
+  switch (method) {
+    case kPenmanMonteith:
+      needs.radiation = needs.humidity = needs.albedo = needs.wind = needs.night = true;
+      break;
+    case kHamon:
+      break;
+    case kWendling:
+      needs.radiation = needs.albedo = true;
+      break;
+    case kHaude:
+      needs.humidity = needs.afternoon = true;
+      break;
+    default:
+      return pet_method_inputs{};
+  }
+  return needs;
+}
+
 void verdunstungsmodellklasse::LookUpGrids() {
-  const int method = parameters.method;
-  if (method == kPenmanMonteith) {
+  const pet_method_inputs needs = PetMethodInputs(parameters.method);
+  if (needs.defined) Optional("landuse0", kLayerZeroBit);
+  if (needs.wind) {
     Optional("air_pressure", kAirPressureBit);
-    Optional("landuse0", kLayerZeroBit);
     Optional("wind_speed", kWindSpeedBit);
-    Optional("air_humidity", kHumidityBit);
-    Optional("vapor_pressure", kVapourPressureBit);
   }
-  if (method == kHamon) Optional("landuse0", kLayerZeroBit);
-  if (method == kHaude) {
-    Optional("landuse0", kLayerZeroBit);
-    Optional("air_humidity_14", kHumidityBit);
-    Optional("vapor_pressure_14", kVapourPressureBit);
+  const char* const humidity_grid = needs.afternoon ? "air_humidity_14" : "air_humidity";
+  const char* const vapour_pressure_grid = needs.afternoon ? "vapor_pressure_14" : "vapor_pressure";
+  if (needs.humidity) {
+    Optional(humidity_grid, kHumidityBit);
+    Optional(vapour_pressure_grid, kVapourPressureBit);
   }
-  if (method == kPenmanMonteith || method == kWendling) {
+  if (needs.radiation) {
     if (Optional("net_radiation", kRadiationBit)) {
       net_radiation = true;
     } else {
       Optional("global_radiation", kRadiationBit);
     }
     Optional("sunshine_duration", kSunshineBit);
-    Optional("landuse0", kLayerZeroBit);
   }
 
-  if (method != kHamon && method != kHaude && !(availability & (kRadiationBit | kSunshineBit))) {
+  // A method that is not defined reads no radiation either, and ends here.
+  if ((needs.radiation || !needs.defined) && !(availability & (kRadiationBit | kSunshineBit))) {
     *messages << "FATAL: --------------------------- ERROR ----------------------------------------\n"
               << "Evapotranspiration requires at least one of the following entities\n"
               << "erlative sunshine duration (SSD, in 1/1)  or global radiation  (RG, in Wh/m^2).\n"
@@ -140,8 +159,7 @@ void verdunstungsmodellklasse::LookUpGrids() {
               << "[end-entry]";
     throw ErrorCode{kEtpInputGridCode};
   }
-  if ((method == kPenmanMonteith || method == kHaude) &&
-      !(availability & (kHumidityBit | kVapourPressureBit))) {
+  if (needs.humidity && !(availability & (kHumidityBit | kVapourPressureBit))) {
     *messages << "FATAL: ---------------------------- ERROR ---------------------------------------\n"
               << "Evapotranspiration requires at least one of the following entities\n"
               << "vapor pressure (e, in mbar) or relative air humidity (RLF, in 1/1).\n"
@@ -150,7 +168,7 @@ void verdunstungsmodellklasse::LookUpGrids() {
     throw ErrorCode{kEtpInputGridCode};
   }
 
-  if (method == kHaude) {
+  if (needs.afternoon) {
     temperature = RequiredGridData("temperature_14");
   } else {
     temperature = (*grids)[FindOneOfThreeGrids("corr_temperature", "temperature", "temperature")].data;
@@ -172,22 +190,19 @@ void verdunstungsmodellklasse::LookUpGrids() {
     interception_resistance[i] = RequiredGridData(LayerGridName("SurfaceIntercepResistance", l));
     roughness_length[i] = RequiredGridData(LayerGridName("RoughnessLength", l));
   }
-  if (method == kPenmanMonteith) {
+  if (needs.wind) {
     wind_speed = RequiredGridData("wind_speed");
     soil_resistance = RequiredGridData("SurfaceEvaporationResistance");
   }
-  if (method == kPenmanMonteith || method == kWendling) albedo = RequiredGridData("albedo");
-  night_temperature = method == kPenmanMonteith && time_interval > kLongStepMinutes
-                          ? RequiredGridData("temperature_night")
-                          : temperature;
+  if (needs.albedo) albedo = RequiredGridData("albedo");
+  night_temperature =
+      needs.night && time_interval > kLongStepMinutes ? RequiredGridData("temperature_night") : temperature;
 
   if (availability & kRadiationBit)
     radiation = RequiredGridData(net_radiation ? "net_radiation" : "global_radiation");
   if (availability & kSunshineBit) sunshine = RequiredGridData("sunshine_duration");
-  if (availability & kVapourPressureBit)
-    vapour_pressure = RequiredGridData(method == kHaude ? "vapor_pressure_14" : "vapor_pressure");
-  if (availability & kHumidityBit)
-    humidity = RequiredGridData(method == kHaude ? "air_humidity_14" : "air_humidity");
+  if (availability & kVapourPressureBit) vapour_pressure = RequiredGridData(vapour_pressure_grid);
+  if (availability & kHumidityBit) humidity = RequiredGridData(humidity_grid);
   if (availability & kAirPressureBit) air_pressure = RequiredGridData("air_pressure");
 
   int glacier_index = FindGrid("GlacierizedCells", false);
@@ -234,49 +249,50 @@ void verdunstungsmodellklasse::RegisterGrids() {
     const auto i = static_cast<std::size_t>(l);
     reserve("FATAL: no free grid left", "");
     const std::string etp_name = LayerGridName("pot_transpiration", l);
-    RegisterOwnGrid(potential_transpiration[i], etp_name, layer_file(p.potential_transpiration.grid_file, l),
-                    p.potential_transpiration.write_code, 0.0);
-    CreateStatistics(potential_transpiration[i], layer_file(p.potential_transpiration.stat_file, l),
-                     p.potential_transpiration.stat_code, kStatisticsPrecision,
+    RegisterOwnGrid(potential_transpiration[i], etp_name, layer_file(p.potential_transpiration_grid.file, l),
+                    p.potential_transpiration_grid.write_code, 0.0);
+    CreateStatistics(potential_transpiration[i], layer_file(p.potential_transpiration_statistics.file, l),
+                     p.potential_transpiration_statistics.code, kStatisticsPrecision,
                      etp_name + MethodLabel(p.method), name);
 
     reserve("FATAL: no free grid left of ", "!\n");
     const std::string etr_name = LayerGridName("real_transpiration", l);
-    RegisterOwnGrid(real_transpiration[i], etr_name, layer_file(p.real_transpiration.grid_file, l),
-                    p.real_transpiration.write_code, 0.0);
-    CreateStatistics(real_transpiration[i], layer_file(p.real_transpiration.stat_file, l),
-                     p.real_transpiration.stat_code, kStatisticsPrecision,
+    RegisterOwnGrid(real_transpiration[i], etr_name, layer_file(p.real_transpiration_grid.file, l),
+                    p.real_transpiration_grid.write_code, 0.0);
+    CreateStatistics(real_transpiration[i], layer_file(p.real_transpiration_statistics.file, l),
+                     p.real_transpiration_statistics.code, kStatisticsPrecision,
                      l == 0 ? "total_Evapotranspiration_as_sum_of_ETR1..n_EI1..n_EVAR_and_EVRS_" : etr_name,
                      name);
 
     reserve("FATAL: no free ghrid left of ", "!\n");
     const std::string eip_name = LayerGridName("potential_InterceptionEvap", l);
-    RegisterOwnGrid(potential_interception[i], eip_name, layer_file(p.interception.grid_file, l),
-                    p.interception.write_code, 0.0);
-    CreateStatistics(potential_interception[i], layer_file(p.interception.stat_file, l),
-                     p.interception.stat_code, kStatisticsPrecision, eip_name, name);
+    RegisterOwnGrid(potential_interception[i], eip_name, layer_file(p.interception_grid.file, l),
+                    p.interception_grid.write_code, 0.0);
+    CreateStatistics(potential_interception[i], layer_file(p.interception_statistics.file, l),
+                     p.interception_statistics.code, kStatisticsPrecision, eip_name, name);
   }
 
-  RegisterOwnGrid(potential_evaporation, "potential_evaporation", p.potential_evaporation.grid_file,
-                  p.potential_evaporation.write_code, 0.0);
-  RegisterOwnGrid(real_evaporation, "real_evaporation", p.real_evaporation.grid_file,
-                  p.real_evaporation.write_code, 0.0);
-  RegisterOwnGrid(snow_evaporation, "snow_evaporation", p.snow_evaporation.grid_file,
-                  p.snow_evaporation.write_code, 0.0);
+  RegisterOwnGrid(potential_evaporation, "potential_evaporation", p.potential_evaporation_grid.file,
+                  p.potential_evaporation_grid.write_code, 0.0);
+  RegisterOwnGrid(real_evaporation, "real_evaporation", p.real_evaporation_grid.file,
+                  p.real_evaporation_grid.write_code, 0.0);
+  RegisterOwnGrid(snow_evaporation, "snow_evaporation", p.snow_evaporation_grid.file,
+                  p.snow_evaporation_grid.write_code, 0.0);
   RegisterOwnGrid(corrected_radiation, "AspectCorrectedGlobalRadiation", "correctedradiation", 0, 0.0);
   RegisterOwnGrid(cloudiness, "cloudiness", "cloudiness", 0, 0.0);
   RegisterOwnGrid(mean_sunshine, "SSDTemp", "SSDTemp", 0, kInitialMeanSunshine);
 
-  CreateStatistics(potential_evaporation, p.potential_evaporation.stat_file,
-                   p.potential_evaporation.stat_code, kStatisticsPrecision, "potential_evaporation", "");
-  CreateStatistics(real_evaporation, p.real_evaporation.stat_file, p.real_evaporation.stat_code,
+  CreateStatistics(potential_evaporation, p.potential_evaporation_statistics.file,
+                   p.potential_evaporation_statistics.code, kStatisticsPrecision, "potential_evaporation",
+                   "");
+  CreateStatistics(real_evaporation, p.real_evaporation_statistics.file, p.real_evaporation_statistics.code,
                    kStatisticsPrecision, "real_evaporation", "");
-  CreateStatistics(snow_evaporation, p.snow_evaporation.stat_file, p.snow_evaporation.stat_code,
+  CreateStatistics(snow_evaporation, p.snow_evaporation_statistics.file, p.snow_evaporation_statistics.code,
                    kStatisticsPrecision, "snow_evaporation", "");
-  CreateStatistics(corrected_radiation, p.radiation_stat_file, p.radiation_stat_code,
+  CreateStatistics(corrected_radiation, p.radiation_statistics.file, p.radiation_statistics.code,
                    kRadiationStatisticsPrecision, "Global_Radiation_corrected_by_Exposition_", name);
-  CreateStatistics(cloudiness, p.cloudiness_stat_file, p.cloudiness_stat_code, kRadiationStatisticsPrecision,
-                   "cloudiness", name);
+  CreateStatistics(cloudiness, p.cloudiness_statistics.file, p.cloudiness_statistics.code,
+                   kRadiationStatisticsPrecision, "cloudiness", name);
 }
 
 int verdunstungsmodellklasse::FirstColumn(int row) const {
@@ -561,7 +577,7 @@ void verdunstungsmodellklasse::SingleLayerRow(int r) {
   const model_date step = EndOfDayForm(current_date, interval_end_shift);
   const int month = step.month;
   const double hamon_factor =
-      Method == kHamon ? HamonMonthlyFactor(p.hamon_factors, step.day, month, month_lengths) : 0.0;
+      Method == kHamon ? MidMonthValue(p.hamon_factors, step.day, month, month_lengths) : 0.0;
   const double haude_factor = p.haude_factors[static_cast<std::size_t>(month)];
   const double open_water_factor = p.hamon_open_water_factor;
   const double coast_factor = p.coast_factor;

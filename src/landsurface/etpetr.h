@@ -16,11 +16,27 @@
 #include "framework/zonalstat.h"
 #include "landsurface/owned_grid.h"
 #include "landsurface/pet_methods.h"
+#include "setup/lake_section.h"
+#include "setup/output_settings.h"
 #include "setup/teilmod.h"
 
 namespace velmo {
 
 enum etp_method : int { kPenmanMonteith = 1, kHamon = 2, kWendling = 3, kHaude = 4 };
+
+// What a method takes of the input grids. Each "one of" input needs at least
+// one of its grids.
+struct pet_method_inputs {
+  bool defined = false;    // methods 1 to 4
+  bool radiation = false;  // one of net or global radiation and the sunshine duration
+  bool humidity = false;   // one of the relative humidity and the vapour pressure
+  bool afternoon = false;  // the 14 h readings of temperature, humidity and vapour pressure
+  bool albedo = false;
+  bool wind = false;   // wind speed, the soil's surface resistance and (optional) air pressure
+  bool night = false;  // the night temperature of steps longer than 720 minutes
+};
+// The one place where a method number says what it takes.
+pet_method_inputs PetMethodInputs(int method);
 
 // Codes of the module.
 inline constexpr int kEtpParameterErrorCode = 10;
@@ -39,28 +55,25 @@ inline constexpr int kHumidityBit = 32;
 inline constexpr int kVapourPressureBit = 64;
 inline constexpr int kTemperatureBit = 128;
 
-// File, write code and statistics of one kind of output grid.
-struct etp_output {
-  std::string grid_file;
-  int write_code = 0;
-  std::string stat_file;
-  int stat_code = 0;
-};
-
 // The values of "[evapotranspiration]" after its head.
 struct etp_parameters {
   int method = kPenmanMonteith;
-  monthly_table hamon_factors{};       // "PEC-parameter"
-  monthly_table haude_factors{};       // "fh-parameter"
-  double coast_factor = 0.0;           // fk of Wendling
-  etp_output potential_transpiration;  // ETP
-  etp_output real_transpiration;       // ETR
-  etp_output potential_evaporation;    // EVAP, of the soil
-  etp_output real_evaporation;
-  etp_output snow_evaporation;
-  etp_output interception;          // EIP
-  std::string radiation_stat_file;  // RGEX
-  int radiation_stat_code = 0;
+  monthly_table hamon_factors{};             // "PEC-parameter"
+  monthly_table haude_factors{};             // "fh-parameter"
+  double coast_factor = 0.0;                 // fk of Wendling
+  output_grid potential_transpiration_grid;  // ETP
+  statistics_file potential_transpiration_statistics;
+  output_grid real_transpiration_grid;  // ETR
+  statistics_file real_transpiration_statistics;
+  output_grid potential_evaporation_grid;  // EVAP, of the soil
+  statistics_file potential_evaporation_statistics;
+  output_grid real_evaporation_grid;
+  statistics_file real_evaporation_statistics;
+  output_grid snow_evaporation_grid;
+  statistics_file snow_evaporation_statistics;
+  output_grid interception_grid;  // EIP
+  statistics_file interception_statistics;
+  statistics_file radiation_statistics;            // RGEX
   std::array<double, 4> radiation_coefficients{};  // a0..a3: RG/R0 from the relative sunshine
   std::array<double, 4> sunshine_coefficients{};   // CS: relative sunshine from RG/R0
   double sunshine_threshold = 0.0;                 // r0
@@ -71,17 +84,8 @@ struct etp_parameters {
   double amplitude_day_share = 0.0;     // fd
   double amplitude_night_share = 0.0;   // 1 - fd
   double amplitude_variability = 0.0;   // va
-  std::string cloudiness_stat_file = "cloudiness";
-  int cloudiness_stat_code = 0;
+  statistics_file cloudiness_statistics{"cloudiness", 0};
   double hamon_open_water_factor = 1.0;  // "HamonCorrectionOpenWater"
-};
-
-// The values of the lake section for this module.
-struct etp_lake_parameters {
-  int flow_control = 0;
-  int initialization_method = 0;
-  double albedo = 0.0;            // "Albedo_OpenWater"
-  double roughness_length = 0.0;  // "z0_OpenWater", m
 };
 
 class verdunstungsmodellklasse : public teilmodellklasse {
@@ -122,7 +126,7 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   bool NetRadiation() const { return net_radiation; }
 
   etp_parameters parameters;
-  etp_lake_parameters lake;
+  lake_section lake;
 
   std::vector<owned_grid> potential_transpiration;  // layers 0..L
   std::vector<owned_grid> real_transpiration;       // layers 0..L

@@ -9,6 +9,7 @@
 #include "landsurface/etpetr.h"
 #include "landsurface/evaporation_withdrawal.h"
 #include "landsurface/layer_names.h"
+#include "physics/snow_methods.h"
 
 namespace velmo {
 namespace {
@@ -20,19 +21,11 @@ constexpr int kEndStepFlag = 1;
 // The lake switch under which lake cells evaporate from their ponded water.
 constexpr int kOpenWaterLakeModel = 1;
 
-// Snow methods whose snow cover stops transpiration and soil evaporation
-// without evaporating itself here (their snow balance has its own
+// The snow cover of an energy-balance method stops transpiration and soil
+// evaporation without evaporating itself here (its snow balance has its own
 // sublimation).
 bool SnowStopsEvaporation(int snow_method) {
-  switch (snow_method) {
-    case 5:
-    case 6:
-    case 7:
-    case 11:
-      return true;
-    default:
-      return false;
-  }
+  return SnowMethodKind(snow_method).melt == snow_melt_kind::energy_balance;
 }
 
 // Stores `value` only where the cell holds another one, so that cells that

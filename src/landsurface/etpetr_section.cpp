@@ -1,13 +1,14 @@
 // Reading "[evapotranspiration]" into etp_parameters, with the checks of the
 // values, and the lake section of the module.
+#include <algorithm>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <sstream>
 
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
+#include "framework/texthelpers.h"
 #include "landsurface/etpetr.h"
+#include "setup/section_reader.h"
 
 namespace velmo {
 namespace {
@@ -33,36 +34,15 @@ constexpr const char* kLakeFrameHead =
     "FATAL: \n=======================================\n!!!! ERROR !!!! \n\n";
 constexpr const char* kLakeFrameTail = "\n\n=======================================\n";
 
-// Reads up to `count` numbers, each by itself (they may span lines); stops
-// at the first that cannot be read. Returns how many were read.
-int ScanNumbers(std::FILE* file, double* target, int count) {
-  for (int i = 0; i < count; ++i) {
-    double value = 0.0;
-    if (std::fscanf(file, "%lf", &value) != 1 || !std::isfinite(value)) return i;
-    target[i] = value;
-  }
-  return count;
-}
-
-// The numbers at the start of a line, up to `count`; the rest of the line is
-// a comment. Returns how many were read.
-int LineNumbers(const std::string& line, double* target, int count) {
-  const char* p = line.c_str();
-  for (int i = 0; i < count; ++i) {
-    char* end = nullptr;
-    const double value = std::strtod(p, &end);
-    if (end == p || !std::isfinite(value)) return i;
-    target[i] = value;
-    p = end;
-  }
-  return count;
-}
-
-// The next line of the file; empty at the end of the file.
-std::string NextLine(std::FILE* file) {
+// The numbers a line of the section starts with, at most `count`, into
+// `target`; absent values keep theirs. A token that is no number as a whole
+// ends the run, named under `prompt`.
+void ReadLineNumbers(section_reader& in, const std::string& prompt, double* target, std::size_t count) {
   std::string line;
-  if (!ReadWholeLine(file, line)) line.clear();
-  return line;
+  in.Line(line);
+  const leading_numbers numbers = LeadingNumbers(line, count);
+  if (!numbers.bad_token.empty()) in.RaiseUnreadable(prompt, numbers.bad_token, kNoFiniteNumber);
+  std::copy(numbers.values.begin(), numbers.values.end(), target);
 }
 
 std::string CoefficientList(const std::array<double, 4>& cs) {
@@ -74,12 +54,10 @@ std::string CoefficientList(const std::array<double, 4>& cs) {
 }  // namespace
 
 void verdunstungsmodellklasse::ReadSection() {
-  std::FILE* file = control_file;
-  const std::string& s = section_buffer;
+  section_reader in(*this, kReadingOn);
   etp_parameters& p = parameters;
-  std::string rest;
 
-  ReadValue(file, p.method, "Methode fuer " + s, rest);
+  p.method = in.Integer("Methode fuer ");
   if (p.method > kPenmanMonteith && layer_count > 1) {
     *messages << kModelFrameHead
               << "\nModelling evapotranspiration after HAMON, WENDLING or HAUDE is only possible\n"
@@ -95,91 +73,99 @@ void verdunstungsmodellklasse::ReadSection() {
               << p.method << ", timestep: " << time_interval << " minutes" << kFrameTail << "[end-entry]";
   }
 
-  // The Haude values follow the Hamon values directly: no comment may
-  // stand between them.
+  // Twelve numbers, wherever their lines end: the Haude values follow the
+  // Hamon values directly, no comment may stand between them.
   const auto monthly = [&](monthly_table& table, const char* parameter, const char* method) {
-    if (ScanNumbers(file, &table[1], kMonths) == kMonths) {
-      WrapMonthlyTable(table);
-      return;
+    std::string token;
+    for (int m = 1; m <= kMonths; ++m) {
+      if (in.Token(token) && ParseNumber(token, table[static_cast<std::size_t>(m)])) continue;
+      *messages << kModelFrameHead << "there have to be 12 (monthly) values for the " << parameter
+                << " for \n"
+                << method << "-evaporation in the control file.\n"
+                << (token.empty() ? "" : "\"" + token + "\" is " + kNoFiniteNumber + ".\n") << kFrameTail
+                << "[end-entry]";
+      throw ErrorCode{kEtpMonthlyValuesCode};
     }
-    *messages << kModelFrameHead << "there have to be 12 (monthly) values for the " << parameter << " for \n"
-              << method << "-evaporation in the control file.\n"
-              << kFrameTail << "[end-entry]";
-    throw ErrorCode{kEtpMonthlyValuesCode};
+    WrapMonthlyTable(table);
   };
   monthly(p.hamon_factors, "PEC-parameter", "HAMON");
   monthly(p.haude_factors, "fh-parameter", "HAUDE");
-  ReadValue(file, p.coast_factor, "fk - Coastfactor (WENDLING) for" + s, rest);
+  p.coast_factor = in.Number("fk - Coastfactor (WENDLING) for");
 
-  const auto output = [&](etp_output& out, const std::string& grid_prompt, const std::string& code_prompt,
-                          const std::string& stat_prompt) {
-    ReadValue(file, out.grid_file, grid_prompt + s, rest);
-    ReadValue(file, out.write_code, code_prompt + s, rest);
-    ReadTwoValues(file, "%s%d", &out.stat_file, &out.stat_code, stat_prompt + s, rest);
+  const auto output = [&](output_grid& grid, statistics_file& statistics, const std::string& grid_prompt,
+                          const std::string& code_prompt, const std::string& statistics_prompt) {
+    grid = in.Grid(grid_prompt, code_prompt);
+    statistics = in.Statistics(statistics_prompt);
   };
-  output(p.potential_transpiration, "Name of the ETP-Grids for ", "Writegrid ETP for ",
-         "Name of ETP-stat.file for ");
-  output(p.real_transpiration, "Name of the ETR-Grids for ", "Writegrid ETR for    ",
-         "Name of the ETR-stat.file for ");
-  output(p.potential_evaporation, "Name of the evaporation_potential-grid for ", "Writegrid EVAP for    ",
+  output(p.potential_transpiration_grid, p.potential_transpiration_statistics, "Name of the ETP-Grids for ",
+         "Writegrid ETP for ", "Name of ETP-stat.file for ");
+  output(p.real_transpiration_grid, p.real_transpiration_statistics, "Name of the ETR-Grids for ",
+         "Writegrid ETR for    ", "Name of the ETR-stat.file for ");
+  output(p.potential_evaporation_grid, p.potential_evaporation_statistics,
+         "Name of the evaporation_potential-grid for ", "Writegrid EVAP for    ",
          "Name of the evaporation_potential-stat.files for ");
-  output(p.real_evaporation, "Name of the evaporation_real grid for ", "Writegrid evaporation real for    ",
-         "Name of the evaporation_real-stat.files for ");
-  output(p.snow_evaporation, "Name of the snow evaporation grid for ", "Writegrid snow evaporation for    ",
-         "Name of the evaporation_real-stat.files for ");
-  output(p.interception, "Name of the EIP-Grids for ", "Writegrid ETP for ", "Name of EIP-stat.file for ");
-  ReadTwoValues(file, "%s%d", &p.radiation_stat_file, &p.radiation_stat_code,
-                "Name of the RGEX-stat.file for " + s, rest);
+  output(p.real_evaporation_grid, p.real_evaporation_statistics, "Name of the evaporation_real grid for ",
+         "Writegrid evaporation real for    ", "Name of the evaporation_real-stat.files for ");
+  output(p.snow_evaporation_grid, p.snow_evaporation_statistics, "Name of the snow evaporation grid for ",
+         "Writegrid snow evaporation for    ", "Name of the evaporation_real-stat.files for ");
+  output(p.interception_grid, p.interception_statistics, "Name of the EIP-Grids for ", "Writegrid ETP for ",
+         "Name of EIP-stat.file for ");
+  p.radiation_statistics = in.Statistics("Name of the RGEX-stat.file for ");
 
-  // Raw lines: values that are absent keep 0.
-  LineNumbers(NextLine(file), p.radiation_coefficients.data(), 4);
-  LineNumbers(NextLine(file), p.sunshine_coefficients.data(), 4);
+  // Lines of numbers: values that are absent keep 0.
+  ReadLineNumbers(in, "coefficients a0..a3 of the global radiation for ", p.radiation_coefficients.data(), 4);
+  ReadLineNumbers(in, "coefficients CS of the relative sunshine for ", p.sunshine_coefficients.data(), 4);
   double transmissivity[2] = {0.0, 0.0};
-  LineNumbers(NextLine(file), transmissivity, 2);
+  ReadLineNumbers(in, "atmospheric transmissivity (mean and amplitude) for ", transmissivity, 2);
   p.transmissivity_mean = transmissivity[0];
   p.transmissivity_amplitude = transmissivity[1];
-  LineNumbers(NextLine(file), &p.amplitude_scale_height, 1);
-  ScanNumbers(file, &p.amplitudes[1], kMonths);
+  ReadLineNumbers(in, "elevation scale of the daily temperature amplitude for ", &p.amplitude_scale_height,
+                  1);
+  // Up to twelve amplitudes, wherever their lines end, then the rest of the
+  // line of the last.
+  for (int m = 1; m <= kMonths; ++m)
+    if (!in.FollowingNumber("daily temperature amplitudes for ", p.amplitudes[static_cast<std::size_t>(m)]))
+      break;
   WrapMonthlyTable(p.amplitudes);
-  ReadRestOfLine(file, rest);
+  std::string line;
+  in.Line(line);
 
-  double shares[2] = {0.0, 0.0};
-  if (LineNumbers(NextLine(file), shares, 2) < 2) {
+  in.Line(line);
+  const leading_numbers shares = LeadingNumbers(line, 2);
+  if (shares.values.size() < 2) {
     *messages << "FATAL: error reading fraction for temperature amplitude for day/night\n"
               << "or the annual variability\n"
+              << (shares.bad_token.empty() ? "" : "\"" + shares.bad_token + "\" is " + kNoFiniteNumber + "\n")
               << "[end-entry]";
     throw ErrorCode{kEtpParameterErrorCode};
   }
-  p.amplitude_day_share = shares[0];
-  p.amplitude_variability = shares[1];
+  p.amplitude_day_share = shares.values[0];
+  p.amplitude_variability = shares.values[1];
 
-  const std::string cloudiness_line = NextLine(file);
-  if (cloudiness_line.size() > kEmptyLineLength) {
-    std::istringstream words(cloudiness_line);
-    if (!(words >> p.cloudiness_stat_file >> p.cloudiness_stat_code))
-      RaiseControlFileError("statistics file and code of the cloudiness for " + s, name);
+  in.Line(line);
+  if (line.size() > kEmptyLineLength) {
+    const std::string prompt = "statistics file and code of the cloudiness for ";
+    std::istringstream words(line);
+    std::string file, code;
+    if (!(words >> file >> code)) in.RaiseUnreadable(prompt, {}, {});
+    if (!ParseNumber(code, p.cloudiness_statistics.code)) in.RaiseUnreadable(prompt, code, kNoWholeNumber);
+    p.cloudiness_statistics.file = file;
   }
 
-  const std::string open_water_line = NextLine(file);
-  const std::size_t key = open_water_line.find(kOpenWaterKey);
-  const std::size_t equals = open_water_line.find('=', key == std::string::npos ? 0 : key);
+  in.Line(line);
+  const std::size_t key = line.find(kOpenWaterKey);
+  const std::size_t equals = line.find('=', key == std::string::npos ? 0 : key);
   if (key != std::string::npos && equals != std::string::npos) {
-    const char* start = open_water_line.c_str() + equals + 1;
-    char* end = nullptr;
-    const double value = std::strtod(start, &end);
-    if (end == start || !std::isfinite(value))
-      RaiseControlFileError(std::string(kOpenWaterKey) + " for " + s, name);
-    p.hamon_open_water_factor = value;
+    const std::size_t begin = line.find_first_not_of(" \t", equals + 1);
+    const std::string value = begin == std::string::npos
+                                  ? std::string()
+                                  : line.substr(begin, line.find_first_of(" \t", begin) - begin);
+    if (!ParseNumber(value, p.hamon_open_water_factor))
+      in.RaiseUnreadable(std::string(kOpenWaterKey) + " for ", value, kNoFiniteNumber);
   }
 
   CheckParameters();
-
-  const int closed = std::fclose(control_file);
-  control_file = nullptr;
-  if (closed != 0) {
-    *messages << "FATAL: error closing " << control_file_name << "[end-entry]";
-    throw ErrorCode{kControlFileCloseErrorCode};
-  }
+  in.Close();
 }
 
 void verdunstungsmodellklasse::CheckParameters() {
@@ -272,50 +258,32 @@ void verdunstungsmodellklasse::InitLakeModel(const std::string& section) {
               << "[end-entry]";
     return;
   }
-  OpenControlFile();
-  if (!control_file) {
-    *messages << "FATAL: error opening " << control_file_name << "[end-entry]";
-    throw ErrorCode{kControlFileOpenErrorCode};
+  lake = ReadLakeSection(*this, section, lake_values::open_water);
+  if (lake.flow_control == 0) return;
+  const auto fail = [&](const std::string& text) {
+    *messages << kLakeFrameHead << text << kLakeFrameTail << "[end-entry]";
+    throw ErrorCode{kEtpLakeSetUpCode};
+  };
+  int pond_index = FindGrid("ponding_storage", false);
+  if (pond_index <= 0) pond_index = FindGrid("ponding_storage_top", false);
+  if (pond_index <= 0)
+    fail(
+        "\nLAKE-grid was found, but no POND-Grid. For using lakes,"
+        "\nboth grids as well as the MAXPOND grid must be present.");
+  if (lake.initialization_method != 1 && lake.initialization_method != 2)
+    fail("Error in initialization method for " + section +
+         ".\n"
+         "Allowed values are 1 (no change of grids) or 2 (adjust DEM, SLOPE, DRAIN).\n"
+         "In either case, theta_soil will be set to saturated, if the cell is marked as lake and POND is > "
+         "0.");
+  // The aerodynamic resistance of open water takes the logarithm of z0.
+  if (!(lake.roughness_length > 0.0)) {
+    std::ostringstream text;
+    text << "z0_OpenWater for " << section << " must be above 0 m, read: " << lake.roughness_length;
+    fail(text.str());
   }
-  FindSection(section, true);
-  std::string rest;
-  ReadValue(control_file, lake.flow_control, "flow control parameter for " + section, rest);
-  if (lake.flow_control != 0) {
-    ReadValue(control_file, lake.initialization_method, "initialization method for " + section, rest);
-    ReadValue(control_file, lake.albedo, "Albedo_OpenWater for " + section, rest);
-    ReadValue(control_file, lake.roughness_length, "z0_OpenWater for " + section, rest);
-    const auto fail = [&](const std::string& text) {
-      *messages << kLakeFrameHead << text << kLakeFrameTail << "[end-entry]";
-      throw ErrorCode{kEtpLakeSetUpCode};
-    };
-    int pond_index = FindGrid("ponding_storage", false);
-    if (pond_index <= 0) pond_index = FindGrid("ponding_storage_top", false);
-    if (pond_index <= 0)
-      fail(
-          "\nLAKE-grid was found, but no POND-Grid. For using lakes,"
-          "\nboth grids as well as the MAXPOND grid must be present.");
-    if (lake.initialization_method != 1 && lake.initialization_method != 2)
-      fail("Error in initialization method for " + section +
-           ".\n"
-           "Allowed values are 1 (no change of grids) or 2 (adjust DEM, SLOPE, DRAIN).\n"
-           "In either case, theta_soil will be set to saturated, if the cell is marked as lake and POND is > "
-           "0.");
-    // The aerodynamic resistance of open water takes the logarithm of z0.
-    if (!(lake.roughness_length > 0.0)) {
-      std::ostringstream text;
-      text << "z0_OpenWater for " << section << " must be above 0 m, read: " << lake.roughness_length;
-      fail(text.str());
-    }
-    lake_codes = (*grids)[lake_index].data;
-    ponding = (*grids)[pond_index].data;
-  }
-  const int closed = std::fclose(control_file);
-  control_file = nullptr;
-  if (closed != 0) {
-    *messages << "FATAL: error closing " << control_file_name << "after reading initialization method for "
-              << section << "[end-entry]";
-    throw ErrorCode{kControlFileCloseErrorCode};
-  }
+  lake_codes = (*grids)[lake_index].data;
+  ponding = (*grids)[pond_index].data;
 }
 
 }  // namespace velmo

@@ -7,6 +7,7 @@
 
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
+#include "setup/section_reader.h"
 
 namespace velmo {
 namespace {
@@ -58,23 +59,19 @@ expokorrklasse::expokorrklasse(MessageStream* stream, const model_settings& sett
 expokorrklasse::~expokorrklasse() = default;
 
 void expokorrklasse::ReadSection() {
-  std::string rest;
-  const std::string& s = section_buffer;
-  ReadValue(control_file, parameters.method, "methode of correction for " + s, rest);
-  ReadValue(control_file, parameters.temperature_file, "name of the TKORR-Grid for" + s, rest);
-  ReadValue(control_file, parameters.temperature_write_code, "Writegrid EXKORR for " + s, rest);
-  ReadValue(control_file, parameters.temperature_scaling, "scaling factor for Tkorr for " + s, rest);
-  ReadValue(control_file, parameters.correction_file, "name of the EXKORR-Grids for" + s, rest);
-  ReadValue(control_file, parameters.correction_write_code, "Writegrid EXKORR for " + s, rest);
-  ReadValue(control_file, parameters.shadow_file, "name of the SHAPE-Grid for" + s, rest);
-  ReadValue(control_file, parameters.shadow_write_code, "Writegrid SHAPE for " + s, rest);
-  ReadValue(control_file, parameters.recompute_interval, "number if timesteps for " + s, rest);
-  ReadValue(control_file, parameters.sub_steps, "number of splittings for " + s, rest);
+  section_reader in(*this, kReadingOn);
+  parameters.method = in.Integer("methode of correction for ");
+  parameters.temperature_grid = in.Grid("name of the TKORR-Grid for", "Writegrid EXKORR for ");
+  parameters.temperature_scaling = in.Number("scaling factor for Tkorr for ");
+  parameters.correction_grid = in.Grid("name of the EXKORR-Grids for", "Writegrid EXKORR for ");
+  parameters.shadow_grid = in.Grid("name of the SHAPE-Grid for", "Writegrid SHAPE for ");
+  parameters.recompute_interval = in.Integer("number if timesteps for ");
+  parameters.sub_steps = in.Integer("number of splittings for ");
 
   // Counts below 1 would never compute or divide by zero.
   const auto at_least_one = [&](int& value, const char* prompt) {
     if (value >= 1) return;
-    *messages << "WARNING: " << prompt << s << " is " << value << ", taken as 1"
+    *messages << "WARNING: " << prompt << section_buffer << " is " << value << ", taken as 1"
               << "[end-entry]";
     value = 1;
   };
@@ -84,12 +81,7 @@ void expokorrklasse::ReadSection() {
   features = RadiationCorrectionMethod(parameters.method);
   parameters.method = features.method;
 
-  const int closed = std::fclose(control_file);
-  control_file = nullptr;
-  if (closed != 0) {
-    *messages << "FATAL: error closing control file " << control_file_name << "[end-entry]";
-    throw ErrorCode{kControlFileCloseErrorCode};
-  }
+  in.Close("FATAL: error closing control file " + control_file_name);
   countdown = parameters.recompute_interval;  // the first call computes
 }
 
@@ -117,19 +109,19 @@ int expokorrklasse::RegisterOwnGrid(owned_matrix& grid, const std::string& file_
 
 void expokorrklasse::RegisterGrids() {
   if (flow_control_parameter != 0) {
-    correction_index = RegisterOwnGrid(correction, parameters.correction_file, kModuleName,
-                                       parameters.correction_write_code, first_row, last_row);
+    correction_index = RegisterOwnGrid(correction, parameters.correction_grid.file, kModuleName,
+                                       parameters.correction_grid.write_code, first_row, last_row);
     // Shadows are cast over the whole domain.
     shadow_first_row = features.casts_shadows && process_index == 0 ? 1 : first_row;
     shadow_last_row = features.casts_shadows && process_index == 0 ? nrows : last_row;
-    shadow_index = RegisterOwnGrid(shadow, parameters.shadow_file, "Shadow", parameters.shadow_write_code,
-                                   shadow_first_row, shadow_last_row);
+    shadow_index = RegisterOwnGrid(shadow, parameters.shadow_grid.file, "Shadow",
+                                   parameters.shadow_grid.write_code, shadow_first_row, shadow_last_row);
     sloped_radiation_index =
         RegisterOwnGrid(sloped_radiation, kSlopedRadiationName, kSlopedRadiationName, 0, first_row, last_row);
     if (features.corrects_temperature && temperature)
       temperature_index =
-          RegisterOwnGrid(corrected_temperature, parameters.temperature_file, "corr_temperature",
-                          parameters.temperature_write_code, first_row, last_row);
+          RegisterOwnGrid(corrected_temperature, parameters.temperature_grid.file, "corr_temperature",
+                          parameters.temperature_grid.write_code, first_row, last_row);
   }
   if (time_interval > kLongStepMinutes && temperature)
     night_temperature_index = RegisterOwnGrid(night_temperature, kNightTemperatureFile, kNightTemperatureName,

@@ -11,6 +11,7 @@
 
 #include "framework/memory.h"
 #include "landsurface/radiation_geometry.h"
+#include "setup/output_settings.h"
 #include "setup/teilmod.h"
 
 namespace velmo {
@@ -18,15 +19,12 @@ namespace velmo {
 // The values of "[radiation_correction]" after its head.
 struct radiation_correction_parameters {
   int method = 2;
-  std::string temperature_file;  // "corr_temperature"
-  int temperature_write_code = 0;
+  output_grid temperature_grid;  // "corr_temperature"
   double temperature_scaling = 0.0;
-  std::string correction_file;  // "radiation_correction"
-  int correction_write_code = 0;
-  std::string shadow_file;  // "Shadow"
-  int shadow_write_code = 0;
-  int recompute_interval = 1;  // steps
-  int sub_steps = 1;           // per step
+  output_grid correction_grid;  // "radiation_correction"
+  output_grid shadow_grid;      // "Shadow"
+  int recompute_interval = 1;   // steps
+  int sub_steps = 1;            // per step
 };
 
 // What a method number does; numbers outside 1..4 run as method 2.

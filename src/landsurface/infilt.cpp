@@ -1,10 +1,9 @@
 // The infiltration model: its section, the Green-Ampt step over the cells, its grids and table.
 #include "landsurface/infilt.h"
 
-#include <cstdio>
-
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
+#include "setup/section_reader.h"
 
 namespace velmo {
 namespace {
@@ -25,14 +24,9 @@ infiltrationsmodellklasse::~infiltrationsmodellklasse() = default;
 
 void infiltrationsmodellklasse::BuildInfiltration() {
   *messages << "initialisieren " << second_name << "[end-entry]";
-  OpenControlFile();
-  if (!control_file) {
-    *messages << "ERROR: error opening " << control_file_name << "[end-entry]";
-    throw ErrorCode{kControlFileOpenErrorCode};
-  }
   const std::string infiltration_section_name = "[" + second_name + "]";
-  FindSection(infiltration_section_name, true);
-  infiltration = ReadInfiltrationSection(*this, infiltration_section_name);
+  section_reader in(*this, infiltration_section_name, {.open_entry = "ERROR: error opening "});
+  infiltration = ReadInfiltrationSection(in);
   const bool soil_on = flow_control_parameter != 0;
 
   if (!soil_on && infiltration.switch_value == kInfiltrationOn) {
@@ -70,24 +64,18 @@ void infiltrationsmodellklasse::BuildInfiltration() {
     int error = 0;
     excess_table = std::make_unique<zonalstatistic>(
         error, messages, nodata_value, cell_weights, nrows, ncols, subbasin_zones.data(), subbasin_count,
-        infiltration.table.code, kTableDecimals, infiltration.table.file_name, DefaultOutputDirectory.get(),
+        infiltration.table.code, kTableDecimals, infiltration.table.file, DefaultOutputDirectory.get(),
         output_list_count, output_list.empty() ? nullptr : output_list.data(),
         time_interval < kMinutesPerHour);
     if (error != 0) throw ErrorCode{error};
     excess_table->WriteHeader(kExcessTitle, second_name);
   }
 
-  const int closed = std::fclose(control_file);
-  control_file = nullptr;
-  if (closed != 0) {
-    *messages << "ERROR: error closing " << control_file_name << "[end-entry]";
-    throw ErrorCode{kControlFileCloseErrorCode};
-  }
+  in.Close("ERROR: error closing " + control_file_name);
   LookUpGlacierShares();
 }
 
-int infiltrationsmodellklasse::RegisterInfiltrationGrid(owned_matrix& data,
-                                                        const grid_output_setting& setting,
+int infiltrationsmodellklasse::RegisterInfiltrationGrid(owned_matrix& data, const output_grid& setting,
                                                         const char* grid_name) {
   const int index = grids->FirstFreeEntry();
   if (index >= kGridTableLimit) {
@@ -97,7 +85,7 @@ int infiltrationsmodellklasse::RegisterInfiltrationGrid(owned_matrix& data,
   data = owned_matrix(matrix(1, nrows, 1, ncols, 0), 1, nrows, ncols);
   for (int r = 1; r <= nrows; ++r)
     for (int c = 1; c <= ncols; ++c) data[r][c] = subbasin_grid[r][c] != nodata_value ? 0.0 : nodata_value;
-  RegisterGrid(index, setting.file_name, data.get(), nullptr, 0, grid_name, setting.write_code, 1, nrows);
+  RegisterGrid(index, setting.file, data.get(), nullptr, 0, grid_name, setting.write_code, 1, nrows);
   return index;
 }
 

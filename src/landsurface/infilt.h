@@ -41,7 +41,7 @@ class infiltrationsmodellklasse : public bodenmodellklasse {
 
  private:
   void BuildInfiltration();
-  int RegisterInfiltrationGrid(owned_matrix& data, const grid_output_setting& setting, const char* grid_name);
+  int RegisterInfiltrationGrid(owned_matrix& data, const output_grid& setting, const char* grid_name);
 };
 
 }  // namespace velmo

@@ -8,6 +8,7 @@
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
 #include "landsurface/layer_names.h"
+#include "setup/section_reader.h"
 #include "setup/tables.h"
 #include "setup/tracers.h"
 
@@ -46,7 +47,8 @@ interzeptionsmodellklasse::interzeptionsmodellklasse(MessageStream* stream, cons
                                                      grid_table* shared_grids)
     : teilmodellklasse(stream, settings, kModuleName, shared_grids) {
   if (!Active()) {
-    CloseSection();
+    // A negative flow control parameter leaves the file open after the head.
+    section_reader(*this, kReadingOn).Close();
     return;
   }
   *messages << "file " << kSourceModule << ", compiled at " << __DATE__ << ", " << __TIME__ << "[end-entry]";
@@ -142,22 +144,22 @@ void interzeptionsmodellklasse::RegisterGrids() {
   const bool from_file = p.read_grids == 1;
   for (int l = 0; l <= layer_count; ++l) {
     const auto i = static_cast<std::size_t>(l);
-    RegisterOwnGrid(storage[i], LayerGridName("interception_storage", l), LayerFile(p.storage.grid_file, l),
-                    p.storage.write_code, from_file);
+    RegisterOwnGrid(storage[i], LayerGridName("interception_storage", l), LayerFile(p.storage_grid.file, l),
+                    p.storage_grid.write_code, from_file);
     RegisterOwnGrid(evaporation[i], LayerGridName("interception_evaporation", l),
-                    LayerFile(p.evaporation.grid_file, l), p.evaporation.write_code, false);
-    RegisterOwnGrid(throughfall[i], LayerGridName("throughfall", l), LayerFile(p.throughfall.grid_file, l),
-                    p.throughfall.write_code, false);
+                    LayerFile(p.evaporation_grid.file, l), p.evaporation_grid.write_code, false);
+    RegisterOwnGrid(throughfall[i], LayerGridName("throughfall", l), LayerFile(p.throughfall_grid.file, l),
+                    p.throughfall_grid.write_code, false);
   }
   for (int l = 0; l <= layer_count; ++l) {
     const auto i = static_cast<std::size_t>(l);
     const std::string layer_tail = std::to_string(l) + "_";
-    CreateStatistics(evaporation[i], LayerFile(p.evaporation.stat_file, l), p.evaporation.stat_code,
-                     "interception_evaporation_in_mm_layer_" + layer_tail);
-    CreateStatistics(storage[i], LayerFile(p.storage.stat_file, l), p.storage.stat_code,
+    CreateStatistics(evaporation[i], LayerFile(p.evaporation_statistics.file, l),
+                     p.evaporation_statistics.code, "interception_evaporation_in_mm_layer_" + layer_tail);
+    CreateStatistics(storage[i], LayerFile(p.storage_statistics.file, l), p.storage_statistics.code,
                      "interception_storage_in_mm_layer_" + layer_tail);
-    CreateStatistics(throughfall[i], LayerFile(p.throughfall.stat_file, l), p.throughfall.stat_code,
-                     "throughfall_in_mm_layer_" + layer_tail);
+    CreateStatistics(throughfall[i], LayerFile(p.throughfall_statistics.file, l),
+                     p.throughfall_statistics.code, "throughfall_in_mm_layer_" + layer_tail);
   }
   for (std::vector<owned_grid>* list : {&evaporation, &storage, &throughfall})
     for (owned_grid& grid : *list)

@@ -9,6 +9,7 @@
 // balance; the water leaving the snowy canopy is what the layers receive.
 #pragma once
 
+#include <array>
 #include <memory>
 #include <string>
 #include <utility>
@@ -20,9 +21,12 @@
 #include "landsurface/interception_bucket.h"
 #include "landsurface/owned_grid.h"
 #include "landsurface/snow_canopy.h"
+#include "setup/output_settings.h"
 #include "setup/teilmod.h"
 
 namespace velmo {
+
+class section_reader;
 
 // A method number that is not supported.
 inline constexpr int kInterceptionMethodCode = 1161;
@@ -44,14 +48,6 @@ struct interception_method_traits {
   bool energy_balance = false;  // a >= 3
 };
 interception_method_traits InterceptionMethodTraits(int method);
-
-// File, write code and statistics of one kind of output grid.
-struct interception_output {
-  std::string grid_file;
-  int write_code = 0;
-  std::string stat_file;
-  int stat_code = 0;
-};
 
 // The grids of the snow canopy, in the order they are registered.
 enum snow_canopy_grid : int {
@@ -77,15 +73,19 @@ inline constexpr int kSnowCanopyGridsWithoutBalance = kCanopyBalance;
 // The values of "[interception_model]" after its head.
 struct interception_parameters {
   int method = 0;
-  interception_output throughfall;
-  interception_output evaporation;
-  interception_output storage;
+  output_grid throughfall_grid;
+  statistics_file throughfall_statistics;
+  output_grid evaporation_grid;
+  statistics_file evaporation_statistics;
+  output_grid storage_grid;
+  statistics_file storage_statistics;
   double max_thickness = 0.0;  // mm of water per unit of leaf area
   int read_grids = 0;          // 1: the stores start from their grid files
 
   // Snow canopy (methods 21 and above); the file of the long-wave grid is
   // fixed.
-  interception_output canopy[kSnowCanopyGridCount];
+  std::array<output_grid, kSnowCanopyGridCount> canopy_outputs;
+  std::array<statistics_file, kSnowCanopyGridCount> canopy_statistics;
   double min_leaf_area_index = 0.0;  // Lmin: the snow canopy needs more
   double min_roughness = 0.0;        // z0min, m: the snow canopy needs more
   double leaf_area_scale = 1.0;      // fL
@@ -110,20 +110,25 @@ class interzeptionsmodellklasse : public teilmodellklasse {
 
   int LayerCount() const { return layer_count; }
 
+  // The snow model's rain/snow transition range (K) and threshold
+  // temperature (°C), handed over when interception runs first.
+  void SetSnowParameters(double snow_transzone, double snow_T0R) {
+    transzone = snow_transzone;
+    T0R = snow_T0R;
+  }
+
   interception_parameters parameters;
   interception_method_traits traits;
-  // The snow model's rain/snow transition range and threshold temperature,
-  // handed over when interception runs first.
-  double transzone = 0.0;  // K
-  double T0R = 0.0;        // °C
 
   std::vector<owned_grid> storage;      // layers 0..L, mm
   std::vector<owned_grid> evaporation;  // layers 0..L, mm per step
   std::vector<owned_grid> throughfall;  // layers 0..L, mm per step
 
  private:
+  double transzone = 0.0;  // K
+  double T0R = 0.0;        // °C
+
   void ReadSection();
-  void CloseSection();
   void LookUpGrids();
   void RegisterGrids();
   // A grid of the module from the first free entry: read from its file, or
@@ -153,7 +158,7 @@ class interzeptionsmodellklasse : public teilmodellklasse {
   [[noreturn]] void RaiseNotFiniteCanopy(int r, int c, double stored, double throughfall) const;
 
   // Snow canopy (interzep_canopy.cpp).
-  void ReadSnowCanopySection();
+  void ReadSnowCanopySection(section_reader& in);
   void LookUpSnowCanopyGrids();
   void RegisterSnowCanopyGrids();
   void StartSnowCanopyStep();

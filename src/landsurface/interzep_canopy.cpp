@@ -1,12 +1,12 @@
 // The interception model's snow canopy (methods 21 and above) and canopy energy balance (31 and above): its
 // section lines, inputs, grids and tables, the daily temperatures, the cell step and the step's end.
 #include <algorithm>
-#include <cstdio>
 
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
 #include "landsurface/interzep.h"
 #include "physics/units.h"
+#include "setup/section_reader.h"
 
 namespace velmo {
 namespace {
@@ -55,18 +55,13 @@ constexpr unsigned char kBareSettled = 2;
 
 }  // namespace
 
-void interzeptionsmodellklasse::ReadSnowCanopySection() {
-  std::FILE* file = control_file;
-  const std::string& s = section_buffer;
+void interzeptionsmodellklasse::ReadSnowCanopySection(section_reader& in) {
   interception_parameters& p = parameters;
-  std::string rest;
   const auto output = [&](snow_canopy_grid k, const std::string& grid_prompt,
-                          const std::string& stat_prompt) {
-    interception_output& out = p.canopy[k];
-    ReadValue(file, out.grid_file, "name " + grid_prompt + " grid for " + s, rest);
-    ReadValue(file, out.write_code, "write code " + grid_prompt + " grid for " + s, rest);
-    ReadTwoValues(file, "%s%d", &out.stat_file, &out.stat_code, "name " + stat_prompt + " file for " + s,
-                  rest);
+                          const std::string& statistics_prompt) {
+    p.canopy_outputs[k] =
+        in.Grid("name " + grid_prompt + " grid for ", "write code " + grid_prompt + " grid for ");
+    p.canopy_statistics[k] = in.Statistics("name " + statistics_prompt + " file for ");
   };
   output(kCanopyTemperature, "sub-canopy temperature", "sub-canopy stemperature statistics");
   output(kCanopyHumidity, "sub-canopy relative humidity", "sub-canopy relative humidity statistics");
@@ -77,12 +72,11 @@ void interzeptionsmodellklasse::ReadSnowCanopySection() {
   output(kCanopyUnloadSolid, "snow canopy unload (snow)", "snow canopy unload (snow) statistics");
   output(kCanopyUnloadLiquid, "snow canopy liquid water output",
          "snow canopy liquid water output statistics");
-  ReadValue(file, p.min_leaf_area_index,
-            "minimum LAI value above which the snow canopy model will be started for" + s, rest);
-  ReadValue(file, p.min_roughness,
-            "minimum z0 value above which the snow canopy model will be started for" + s, rest);
-  ReadValue(file, p.leaf_area_scale, "LAI scaling factor for the snow canopy model for" + s, rest);
-  p.canopy[kCanopyLongwave].grid_file = kLongwaveFile;
+  p.min_leaf_area_index =
+      in.Number("minimum LAI value above which the snow canopy model will be started for");
+  p.min_roughness = in.Number("minimum z0 value above which the snow canopy model will be started for");
+  p.leaf_area_scale = in.Number("LAI scaling factor for the snow canopy model for");
+  p.canopy_outputs[kCanopyLongwave].file = kLongwaveFile;
   if (!traits.energy_balance) return;
   for (snow_canopy_grid k :
        {kCanopyBalance, kCanopyBalanceTemperature, kCanopyBalanceTemperatureOld, kCanopyBalanceDifference})
@@ -127,16 +121,16 @@ void interzeptionsmodellklasse::RegisterSnowCanopyGrids() {
   const bool read = parameters.read_grids == 1;
   for (int k = 0; k < count; ++k) {
     const canopy_grid_kind& kind = kCanopyGrids[k];
-    const interception_output& out = parameters.canopy[k];
+    const output_grid& out = parameters.canopy_outputs[static_cast<std::size_t>(k)];
     owned_grid& grid = canopy_grids[static_cast<std::size_t>(k)];
-    RegisterOwnGrid(grid, kind.name, out.grid_file, out.write_code, read && kind.from_file, kind.initial);
+    RegisterOwnGrid(grid, kind.name, out.file, out.write_code, read && kind.from_file, kind.initial);
   }
   for (int k = 0; k < count; ++k) {
     const canopy_grid_kind& kind = kCanopyGrids[k];
     if (!kind.header) continue;
-    const interception_output& out = parameters.canopy[k];
+    const statistics_file& table = parameters.canopy_statistics[static_cast<std::size_t>(k)];
     owned_grid& grid = canopy_grids[static_cast<std::size_t>(k)];
-    CreateStatistics(grid, out.stat_file, out.stat_code, kind.header);
+    CreateStatistics(grid, table.file, table.code, kind.header);
     if (grid.statistics && grid.statistics->IsOn()) canopy_tables.emplace_back(k, grid.statistics.get());
   }
   temperature_stack =

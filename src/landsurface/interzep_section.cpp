@@ -1,9 +1,8 @@
 // Reading "[interception_model]" into interception_parameters, and what each
 // method number stands for.
-#include <cstdio>
-
 #include "framework/diagnostics.h"
 #include "landsurface/interzep.h"
+#include "setup/section_reader.h"
 
 namespace velmo {
 
@@ -33,12 +32,10 @@ interception_method_traits InterceptionMethodTraits(int method) {
 }
 
 void interzeptionsmodellklasse::ReadSection() {
-  std::FILE* file = control_file;
-  const std::string& s = section_buffer;
+  section_reader in(*this, kReadingOn);
   interception_parameters& p = parameters;
-  std::string rest;
 
-  ReadValue(file, p.method, " method for " + s, rest);
+  p.method = in.Integer(" method for ");
   traits = InterceptionMethodTraits(p.method);
   if (!traits.known) {
     *messages << "FATAL: method " << p.method
@@ -47,34 +44,19 @@ void interzeptionsmodellklasse::ReadSection() {
     throw ErrorCode{kInterceptionMethodCode};
   }
 
-  const auto output = [&](interception_output& out, const std::string& what) {
-    ReadValue(file, out.grid_file, "name " + what + " grid for " + s, rest);
-    ReadValue(file, out.write_code, "write code " + what + " grid for " + s, rest);
-    ReadTwoValues(file, "%s%d", &out.stat_file, &out.stat_code, "name " + what + " statistics file for " + s,
-                  rest);
+  const auto output = [&](output_grid& grid, statistics_file& statistics, const std::string& what) {
+    grid = in.Grid("name " + what + " grid for ", "write code " + what + " grid for ");
+    statistics = in.Statistics("name " + what + " statistics file for ");
   };
-  output(p.throughfall, "outflow");
-  ReadValue(file, p.evaporation.grid_file, "name potential interception evaporation grid for " + s, rest);
-  ReadValue(file, p.evaporation.write_code, "write code potential interception evaporation grid for " + s,
-            rest);
-  ReadTwoValues(file, "%s%d", &p.evaporation.stat_file, &p.evaporation.stat_code,
-                "name potential interception statistics file for " + s, rest);
-  output(p.storage, "interception storage");
-  ReadValue(file, p.max_thickness, "parameter interception storage maximum water layer thickness for " + s,
-            rest);
-  ReadValue(file, p.read_grids, "readgrid parameter for " + s, rest);
-  if (traits.snow_canopy) ReadSnowCanopySection();
-  CloseSection();
-}
-
-void interzeptionsmodellklasse::CloseSection() {
-  if (!control_file) return;
-  const int result = std::fclose(control_file);
-  control_file = nullptr;
-  if (result != 0) {
-    *messages << "FATAL: error closing " << control_file_name << "[end-entry]";
-    throw ErrorCode{kControlFileCloseErrorCode};
-  }
+  output(p.throughfall_grid, p.throughfall_statistics, "outflow");
+  p.evaporation_grid = in.Grid("name potential interception evaporation grid for ",
+                               "write code potential interception evaporation grid for ");
+  p.evaporation_statistics = in.Statistics("name potential interception statistics file for ");
+  output(p.storage_grid, p.storage_statistics, "interception storage");
+  p.max_thickness = in.Number("parameter interception storage maximum water layer thickness for ");
+  p.read_grids = in.Integer("readgrid parameter for ");
+  if (traits.snow_canopy) ReadSnowCanopySection(in);
+  in.Close();
 }
 
 }  // namespace velmo

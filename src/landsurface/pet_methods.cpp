@@ -13,36 +13,13 @@ namespace velmo {
 namespace {
 
 constexpr double kTwoPi = 2.0 * std::numbers::pi;
-// Mid-month interpolation of the Hamon factors and of the amplitudes.
-constexpr int kMidMonthDay = 16;
-constexpr double kHamonHalfMonth = 15.0;
-constexpr double kHamonMonth = 30.0;
+// Mid-month interpolation of the amplitudes.
 constexpr double kAmplitudeHalfMonth = 15.5;
 constexpr double kAmplitudeDayOffset = 15.0;
-
-// Linear interpolation between (x1, y1) and (x2, y2); y1 when x1 = x2.
-double Between(double x1, double y1, double x2, double y2, double x) {
-  if (x2 - x1 == 0.0) return y1;
-  return (x2 - x) / (x2 - x1) * y1 + (x - x1) / (x2 - x1) * y2;
-}
 
 }  // namespace
 
 // ---------------------------------------------------------------- Hamon, Wendling, Haude
-
-void WrapMonthlyTable(monthly_table& table) {
-  table[0] = table[12];
-  table[13] = table[1];
-}
-
-double HamonMonthlyFactor(const monthly_table& factors, int day, int month,
-                          const std::array<int, 13>& month_lengths) {
-  const auto m = static_cast<std::size_t>(month);
-  if (day < kMidMonthDay)
-    return (kHamonHalfMonth - day) / kHamonMonth * factors[m - 1] +
-           (day + kHamonHalfMonth) / kHamonMonth * factors[m];
-  return Between(kMidMonthDay, factors[m], month_lengths[m] + kMidMonthDay, factors[m + 1], day);
-}
 
 double HamonPotentialEvapotranspiration(double temperature, double day_fraction, double factor,
                                         double step_minutes) {
@@ -122,10 +99,11 @@ double Transmissivity(double mean, double amplitude, int day, int month) {
 double MonthlyAmplitude(const monthly_table& amplitudes, int day, int month,
                         const std::array<int, 13>& month_lengths) {
   const auto m = static_cast<std::size_t>(month);
-  if (day < kMidMonthDay)
+  if (day < kMonthValueDay)
     return (day + kAmplitudeHalfMonth) / kMeanMonthLength * amplitudes[m] +
            (kAmplitudeDayOffset - day) / kMeanMonthLength * amplitudes[m - 1];
-  return Between(kMidMonthDay, amplitudes[m], month_lengths[m] + kAmplitudeDayOffset, amplitudes[m + 1], day);
+  return LinearBetween(kMonthValueDay, amplitudes[m], month_lengths[m] + kAmplitudeDayOffset,
+                       amplitudes[m + 1], day);
 }
 
 temperature_cycle DailyTemperatureCycle(double elevation, double scale_height, double amplitude, double ratio,

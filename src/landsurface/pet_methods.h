@@ -18,6 +18,7 @@
 
 #include "physics/heat.h"
 #include "physics/moist_air.h"
+#include "physics/monthly.h"
 #include "physics/solar.h"
 #include "physics/units.h"
 
@@ -296,15 +297,6 @@ inline constexpr double kAbsoluteHumidityFactor = 216.7;  // g K per (m³ hPa)
 inline constexpr double kHamonKelvinOffset = 273.3;       // K
 inline constexpr double kHoursPerHalfDay = 12.0;
 
-// Monthly factors indexed 0..13: 1..12 January..December, 0 a copy of
-// December, 13 a copy of January.
-using monthly_table = std::array<double, 14>;
-// Fills indices 0 and 13 from 12 and 1.
-void WrapMonthlyTable(monthly_table& table);
-
-// Hamon factor of the day: linear between mid-months.
-double HamonMonthlyFactor(const monthly_table& factors, int day, int month,
-                          const std::array<int, 13>& month_lengths);
 // Hamon potential evapotranspiration in mm per step.
 double HamonPotentialEvapotranspiration(double temperature, double day_fraction, double factor,
                                         double step_minutes);

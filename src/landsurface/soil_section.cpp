@@ -1,12 +1,11 @@
 // Reading "[soil_model]" with its parameter rows and "[infiltration_model]" into plain structs.
 #include "landsurface/soil_section.h"
 
-#include <charconv>
-#include <cstdio>
-
 #include "framework/diagnostics.h"
 #include "framework/modelobject.h"
+#include "framework/texthelpers.h"
 #include "landsurface/soil_processes.h"
+#include "setup/section_reader.h"
 
 namespace velmo {
 namespace {
@@ -38,39 +37,19 @@ enum parameter_row : int {
   kRowQdSnow,
 };
 
-void ReadGridSetting(modelobject& reader, grid_output_setting& setting, const std::string& name_prompt,
-                     const std::string& code_prompt) {
-  std::string rest;
-  reader.ReadValue(reader.control_file, setting.file_name, name_prompt + reader.section_buffer, rest);
-  reader.ReadValue(reader.control_file, setting.write_code, code_prompt + reader.section_buffer, rest);
+// The entry of a code or value of the parameter rows that cannot be read: the
+// row and subbasin, the help, and the token that is no number.
+[[noreturn]] void RaiseUnreadableRow(section_reader& in, const std::string& what, const std::string& token,
+                                     const char* kind) {
+  *in.Module().messages << kErrorHead << "error reading " << what << " for " << in.Module().name
+                        << kParameterRowHelp << (token.empty() ? "" : "\n(\"" + token + "\" is " + kind + ")")
+                        << "[end-entry]";
+  throw ErrorCode{kParameterRowErrorCode};
 }
 
-void ReadStatisticsSetting(modelobject& reader, statistics_setting& setting, const std::string& prompt) {
-  std::string rest;
-  reader.ReadTwoValues(reader.control_file, "%s%d", &setting.file_name, &setting.code,
-                       prompt + reader.section_buffer, rest);
-}
-
-// Reads the next word as a whole number; false at the end of the file or for
-// a word that is no whole number within the range of int.
-bool ReadWholeNumber(std::FILE* file, int& value) {
-  std::string word;
-  if (!ReadToken(file, word)) return false;
-  const char* first = word.data() + (word.starts_with('+') ? 1 : 0);
-  const char* last = word.data() + word.size();
-  const auto [end, error] = std::from_chars(first, last, value);
-  return error == std::errc() && end == last;
-}
-
-// Skips the rest of the current line of the control file.
-void SkipLine(modelobject& reader) {
-  std::string rest;
-  ReadRestOfLine(reader.control_file, rest);
-}
-
-[[noreturn]] void RaiseNonPositive(modelobject& reader, const std::string& what, double value) {
-  *reader.messages << "FATAL: " << what << " (" << value << ")" << kParameterRowHelp << "\n"
-                   << "[end-entry]";
+[[noreturn]] void RaiseNonPositive(section_reader& in, const std::string& what, double value) {
+  *in.Module().messages << "FATAL: " << what << " (" << value << ")" << kParameterRowHelp << "\n"
+                        << "[end-entry]";
   throw ErrorCode{kNonPositiveParameterCode};
 }
 
@@ -127,63 +106,59 @@ double& ParameterField(subbasin_parameters& p, int row) {
   }
 }
 
-soil_section ReadSoilSectionValues(modelobject& reader) {
+soil_section ReadSoilSectionValues(section_reader& in) {
   soil_section s;
-  std::string rest;
-  reader.ReadValue(reader.control_file, s.method, "Methode fuer " + reader.section_buffer, rest);
-  ReadGridSetting(reader, s.saturation_deficit, "Name des Saettigungsdefizit-Grids fuer ",
-                  "Writegrid Saettigungsdefizit in ");
-  ReadGridSetting(reader, s.drainage_storage, "Name des SUZ-Grids fuer ", "Writegrid Drainage in ");
-  ReadGridSetting(reader, s.interflow_storage, "Name des SIF-Grids fuer ", "Writegrid Drainage in ");
-  ReadGridSetting(reader, s.inactive_moisture, "Name des SBia-Grids fuer ", "Writegrid SBia-Grid in ");
-  ReadGridSetting(reader, s.inactive_capacity, "Name des nFKia-Grids fuer ", "Writegrid nFKia-Grid in ");
-  ReadGridSetting(reader, s.saturated_partition, "Name des SSP-Grids fuer ", "Writegrid SSP-Grid in ");
-  ReadGridSetting(reader, s.directflow, "Name des QD-Grids fuer ", "Writegrid QD-Grid in ");
-  ReadGridSetting(reader, s.interflow, "Name des QI-Grids fuer ", "Writegrid QI-Grid in ");
-  reader.ReadValue(reader.control_file, s.peakflow_file,
-                   "Name des Peakflow-Grids fuer " + reader.section_buffer, rest);
+  s.method = in.Integer("Methode fuer ");
+  s.saturation_deficit =
+      in.Grid("Name des Saettigungsdefizit-Grids fuer ", "Writegrid Saettigungsdefizit in ");
+  s.drainage_storage = in.Grid("Name des SUZ-Grids fuer ", "Writegrid Drainage in ");
+  s.interflow_storage = in.Grid("Name des SIF-Grids fuer ", "Writegrid Drainage in ");
+  s.inactive_moisture = in.Grid("Name des SBia-Grids fuer ", "Writegrid SBia-Grid in ");
+  s.inactive_capacity = in.Grid("Name des nFKia-Grids fuer ", "Writegrid nFKia-Grid in ");
+  s.saturated_partition = in.Grid("Name des SSP-Grids fuer ", "Writegrid SSP-Grid in ");
+  s.directflow = in.Grid("Name des QD-Grids fuer ", "Writegrid QD-Grid in ");
+  s.interflow = in.Grid("Name des QI-Grids fuer ", "Writegrid QI-Grid in ");
+  s.peakflow_file = in.Word("Name des Peakflow-Grids fuer ");
   constexpr std::array<const char*, kSoilTableKinds> kTablePrompts = {
       "Name des QDstatfiles fuer ",  "Name des QIstatfiles fuer ",  "Name des QBstatfiles fuer ",
       "Name des QBstatfiles fuer ",  "Name des Qgstatfiles fuer ",  "Name des SBstatfiles fuer ",
       "Name des SUZstatfiles fuer ", "Name des SIFstatfiles fuer ", "Name des SDstatfiles fuer "};
   for (int t = 0; t < kSoilTableKinds; ++t)
-    ReadStatisticsSetting(reader, s.tables[static_cast<size_t>(t)], kTablePrompts[static_cast<size_t>(t)]);
+    s.tables[static_cast<size_t>(t)] = in.Statistics(kTablePrompts[static_cast<size_t>(t)]);
   return s;
 }
 
-std::vector<subbasin_parameters> ReadSubbasinParameters(modelobject& reader,
+std::vector<subbasin_parameters> ReadSubbasinParameters(section_reader& in,
                                                         const std::vector<int>& zone_codes,
                                                         const int* code_map, int largest_code, double dt) {
   const int n = static_cast<int>(zone_codes.size()) - 1;
-  std::FILE* file = reader.control_file;
+  modelobject& module = in.Module();
+  std::string token, rest;
 
   // The code row.
   code_row columns(code_map, n, largest_code);
   int last_code = 0;
   for (;;) {
     int code = 0;
-    if (!ReadWholeNumber(file, code)) {
-      *reader.messages << kErrorHead << "error reading code[" << last_code << "] for " << reader.name
-                       << kParameterRowHelp << "[end-entry]";
-      throw ErrorCode{kParameterRowErrorCode};
-    }
+    if (!in.Token(token) || !ParseNumber(token, code))
+      RaiseUnreadableRow(in, "code[" + std::to_string(last_code) + "]", token, kNoWholeNumber);
     last_code = code;
     const code_row::result result = columns.Add(code);
     if (result == code_row::result::no_subbasin) {
-      *reader.messages << kErrorHead << "error! there is no code " << code << " (from "
-                       << reader.control_file_name << ") for a subbasin in " << reader.name
+      *module.messages << kErrorHead << "error! there is no code " << code << " (from "
+                       << module.control_file_name << ") for a subbasin in " << module.name
                        << kParameterRowHelp << "[end-entry]";
       throw ErrorCode{kParameterRowErrorCode};
     }
     if (result == code_row::result::not_rising) {
-      *reader.messages << kErrorHead << "error! the code " << code << " (from " << reader.control_file_name
-                       << ") does not rise above the codes before it in the code row of " << reader.name
+      *module.messages << kErrorHead << "error! the code " << code << " (from " << module.control_file_name
+                       << ") does not rise above the codes before it in the code row of " << module.name
                        << kParameterRowHelp << "[end-entry]";
       throw ErrorCode{kParameterRowErrorCode};
     }
     if (result == code_row::result::complete) break;
   }
-  SkipLine(reader);
+  in.Line(rest);
 
   // The parameter rows: a value per column, copied to the subbasins the
   // column serves.
@@ -198,54 +173,43 @@ std::vector<subbasin_parameters> ReadSubbasinParameters(modelobject& reader,
       }
       const int code = zone_codes[static_cast<size_t>(i)];
       double value = 0.0;
-      if (std::fscanf(file, "%lf", &value) != 1) {
-        *reader.messages << kErrorHead << "error reading " << kParameterRowNames[static_cast<size_t>(row)]
-                         << "[" << code << "] for " << reader.name << kParameterRowHelp << "[end-entry]";
-        throw ErrorCode{kParameterRowErrorCode};
-      }
+      if (!in.Token(token) || !ParseNumber(token, value))
+        RaiseUnreadableRow(
+            in, std::string(kParameterRowNames[static_cast<size_t>(row)]) + "[" + std::to_string(code) + "]",
+            token, kNoFiniteNumber);
       // Baseflow divides by m and takes the logarithm of Tkorr.
       if (row == kRowM && !(value > 0.0))
         RaiseNonPositive(
-            reader, "recession parameter m for subbasin " + std::to_string(code) + " must be above 0", value);
+            in, "recession parameter m for subbasin " + std::to_string(code) + " must be above 0", value);
       if (row == kRowTkorr && !(value > 0.0))
         RaiseNonPositive(
-            reader, "transmissivity scaling Tkorr for subbasin " + std::to_string(code) + " is not positive!",
+            in, "transmissivity scaling Tkorr for subbasin " + std::to_string(code) + " is not positive!",
             value);
       field = ConvertParameter(row, value, dt);
     }
-    SkipLine(reader);
+    in.Line(rest);
   }
   return parameters;
 }
 
-void ReadStateSettings(modelobject& reader, soil_section& section) {
-  std::string rest;
-  reader.ReadValue(reader.control_file, section.read_mode,
-                   "read control parameter for storage grids for " + reader.section_buffer, rest);
-  reader.ReadValue(reader.control_file, section.storage_file,
-                   "name of the storage content file " + reader.section_buffer, rest);
+void ReadStateSettings(section_reader& in, soil_section& section) {
+  section.read_mode = in.Integer("read control parameter for storage grids for ");
+  section.storage_file = in.Word("name of the storage content file ");
 }
 
-infiltration_section ReadInfiltrationSection(modelobject& reader, const std::string& section) {
+infiltration_section ReadInfiltrationSection(section_reader& in) {
   infiltration_section s;
-  std::string rest;
-  std::FILE* file = reader.control_file;
-  reader.ReadValue(file, s.switch_value,
-                   "ignoranzparameter fuer Infiltrationsmodell, dem Vorfahr vom " + section, rest);
+  s.switch_value = in.Integer("ignoranzparameter fuer Infiltrationsmodell, dem Vorfahr vom ");
   if (s.switch_value == 0) return s;
-  reader.ReadValue(file, s.time_interval, "Intervall fuer " + section, rest);
-  reader.ReadValue(file, s.excess.file_name, "Name des Infiltrations-Ueberschuss-Grids fuer " + section,
-                   rest);
-  reader.ReadValue(file, s.excess.write_code, "Writegrid INFEX in " + section, rest);
-  reader.ReadTwoValues(file, "%s%d", &s.table.file_name, &s.table.code,
-                       "Name des INFEXstatfiles fuer " + section, rest);
-  reader.ReadValue(file, s.saturation.file_name, "Name des Saettigungs-Merker-Grids fuer " + section, rest);
-  reader.ReadValue(file, s.saturation.write_code, "Writegrid Satt-Merker in " + section, rest);
-  const std::string prompt = "Durch Makroporen versickernder Anteil P fuer " + section;
-  reader.ReadValue(file, s.macropore_fraction, prompt, rest);
+  s.time_interval = in.Number("Intervall fuer ");
+  s.excess = in.Grid("Name des Infiltrations-Ueberschuss-Grids fuer ", "Writegrid INFEX in ");
+  s.table = in.Statistics("Name des INFEXstatfiles fuer ");
+  s.saturation = in.Grid("Name des Saettigungs-Merker-Grids fuer ", "Writegrid Satt-Merker in ");
+  const std::string prompt = "Durch Makroporen versickernder Anteil P fuer ";
+  s.macropore_fraction = in.Number(prompt);
   // Outside 0..1 the excess or the water entering the soil turns negative.
   if (!(s.macropore_fraction >= 0.0 && s.macropore_fraction <= 1.0))
-    reader.RaiseControlFileError(prompt + " (between 0 and 1)", reader.name);
+    in.Module().RaiseControlFileError(prompt + in.Section() + " (between 0 and 1)", in.Module().name);
   return s;
 }
 

@@ -1,32 +1,22 @@
 // The sections of the soil and infiltration models as plain parameter
 // structs, and their readers. The readers take the values positionally from
-// a module's open control file with its prompts, so that an unreadable value
-// names its prompt (code 17), and check each value as it is read.
+// a section reader on the module's open control file, so that an unreadable
+// value names its prompt (code 17), and check each value as it is read.
 #pragma once
 
 #include <array>
 #include <string>
 #include <vector>
 
+#include "setup/output_settings.h"
+
 namespace velmo {
 
-class modelobject;
+class section_reader;
 
 // Codes of the section readers.
 inline constexpr int kParameterRowErrorCode = 10;    // code row or a parameter row cannot be used
 inline constexpr int kNonPositiveParameterCode = 1;  // m or Tkorr not above 0
-
-// File name and write code of a grid the module registers.
-struct grid_output_setting {
-  std::string file_name;
-  int write_code = 0;
-};
-
-// File name and statistics code of a statistics table.
-struct statistics_setting {
-  std::string file_name;
-  int code = 0;
-};
 
 // The statistics tables of the soil model, in the order of the section.
 enum soil_table_kind : int {
@@ -48,16 +38,16 @@ inline constexpr int kDelayedBaseflowMethod = 2;
 // "[soil_model]" after its flow control parameter and time interval.
 struct soil_section {
   int method = 1;
-  grid_output_setting saturation_deficit;
-  grid_output_setting drainage_storage;   // "unsaturated_zone_storage"
-  grid_output_setting interflow_storage;  // "interflow_storage"
-  grid_output_setting inactive_moisture;  // "inaktive_soil_moisture"
-  grid_output_setting inactive_capacity;  // "inaktive_field_capacity"
-  grid_output_setting saturated_partition;
-  grid_output_setting directflow;
-  grid_output_setting interflow;
+  output_grid saturation_deficit;
+  output_grid drainage_storage;   // "unsaturated_zone_storage"
+  output_grid interflow_storage;  // "interflow_storage"
+  output_grid inactive_moisture;  // "inaktive_soil_moisture"
+  output_grid inactive_capacity;  // "inaktive_field_capacity"
+  output_grid saturated_partition;
+  output_grid directflow;
+  output_grid interflow;
   std::string peakflow_file;
-  std::array<statistics_setting, kSoilTableKinds> tables;
+  std::array<statistics_file, kSoilTableKinds> tables;
   int read_mode = 0;  // of the stored state
   std::string storage_file;
 };
@@ -91,31 +81,31 @@ double ConvertParameter(int row, double value, double dt);
 // The field of parameter row `row`.
 double& ParameterField(subbasin_parameters& p, int row);
 
-// Reads values 1 to 27 of "[soil_model]" from `reader`'s open control file.
-soil_section ReadSoilSectionValues(modelobject& reader);
+// Reads values 1 to 27 of "[soil_model]" after its head.
+soil_section ReadSoilSectionValues(section_reader& in);
 // Reads the code row and the 14 parameter rows for the subbasins 1..n of the
 // ranked zone table (`zone_codes`[i] the code of subbasin i, `code_map` the
 // codes 0..largest to indices), converted for time step dt; element 0 holds
-// nothing. Fatal: an unreadable or unknown code or value (10), m or Tkorr not
-// above 0 (1).
-std::vector<subbasin_parameters> ReadSubbasinParameters(modelobject& reader,
+// nothing. Fatal: an unreadable or unknown code or value (10, naming a token
+// that is no number), m or Tkorr not above 0 (1).
+std::vector<subbasin_parameters> ReadSubbasinParameters(section_reader& in,
                                                         const std::vector<int>& zone_codes,
                                                         const int* code_map, int largest_code, double dt);
 // Reads values 29 and 30 (read mode and state file name).
-void ReadStateSettings(modelobject& reader, soil_section& section);
+void ReadStateSettings(section_reader& in, soil_section& section);
 
 // "[infiltration_model]".
 struct infiltration_section {
-  int switch_value = 0;            // 1 runs the infiltration; 0 off; other values read the section only
-  double time_interval = 0.0;      // minutes
-  grid_output_setting excess;      // "infiltration_excess"
-  grid_output_setting saturation;  // "infiltration_saturation"
-  statistics_setting table;
+  int switch_value = 0;        // 1 runs the infiltration; 0 off; other values read the section only
+  double time_interval = 0.0;  // minutes
+  output_grid excess;          // "infiltration_excess"
+  output_grid saturation;      // "infiltration_saturation"
+  statistics_file table;
   double macropore_fraction = 0.0;  // P, 0..1
 };
-// Reads value 1 and, when it is not 0, values 2 to 8 from the open control
-// file (positioned after the section line). A macropore fraction outside
-// 0..1 is a control-file error (17).
-infiltration_section ReadInfiltrationSection(modelobject& reader, const std::string& section);
+// Reads value 1 and, when it is not 0, values 2 to 8 with a reader opened at
+// the section. A macropore fraction outside 0..1 is a control-file error
+// (17).
+infiltration_section ReadInfiltrationSection(section_reader& in);
 
 }  // namespace velmo

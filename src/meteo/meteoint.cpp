@@ -229,7 +229,7 @@ void meteointerpol::Construct(const model_settings& settings, int entry) {
   result_last_row = grid_list_method ? nrows : last_row;
   result = owned_matrix(matrix(result_first_row, result_last_row, 1, ncols, 0), result_first_row,
                         result_last_row, ncols);
-  RegisterGrid(result_entry, section.result_file, result.get(), nullptr, 0, name, section.write_code,
+  RegisterGrid(result_entry, section.result.file, result.get(), nullptr, 0, name, section.result.write_code,
                result_first_row, result_last_row);
   for (int r = result_first_row; r <= result_last_row; ++r)
     for (int c = 1; c <= ncols; ++c) result[r][c] = nodata_value;
@@ -364,13 +364,13 @@ void meteointerpol::CreateStatistics() {
       statistics_zones[k].value_sum = 0.0;
     }
   }
-  std::string file_name = section.statistics_file;
+  std::string file_name = section.statistics.file;
   const bool with_minutes = !files.empty() && files[0].has_minutes;
   const bool listed = output_list_count > 0 && !output_list.empty();
   int error = 0;
   statistics = std::make_unique<zonalstatistic>(
       error, messages, nodata_value, cell_weights, nrows, ncols, statistics_zones.data(), zone_count,
-      section.statistics_code, kInterpolatorStatisticsPrecision, file_name, DefaultOutputDirectory.get(),
+      section.statistics.code, kInterpolatorStatisticsPrecision, file_name, DefaultOutputDirectory.get(),
       listed ? output_list_count : 0, listed ? output_list.data() : nullptr, with_minutes);
   if (error != 0) throw ErrorCode{error};
   statistics->WriteHeader(statistics_header, name);

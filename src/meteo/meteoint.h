@@ -29,6 +29,7 @@
 #include "meteo/splines.h"
 #include "meteo/station_mesh.h"
 #include "meteo/station_weights.h"
+#include "setup/output_settings.h"
 
 namespace velmo {
 
@@ -102,11 +103,9 @@ struct interpolation_section {
   double upper_lapse_rate = kNoInversion;
   bool p_type = false;          // a station value of 0 stays 0
   std::string regression_file;  // methods 1 to 8
-  std::string result_file;
-  int write_code = 0;
+  output_grid result;
   double scaling_factor = 1.0;
-  std::string statistics_file;
-  int statistics_code = 0;
+  statistics_file statistics;
   double nodata = 0.0;  // N: values below -N are missing
   int nodata_whole = 0;
   double idw_weight = 0.0;

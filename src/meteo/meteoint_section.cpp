@@ -7,8 +7,10 @@
 
 #include "framework/diagnostics.h"
 #include "framework/gridio.h"
+#include "framework/texthelpers.h"
 #include "meteo/meteoint.h"
 #include "meteo/station_files.h"
+#include "setup/section_reader.h"
 
 namespace velmo {
 namespace {
@@ -23,30 +25,31 @@ constexpr std::string_view kPTypeWord = "P-type";
 constexpr int kScenarioRowValues = 2 + kMonths;
 constexpr double kPercent = 100.0;
 
-// Reads the leading tokens of `tokens` with the kinds of `kinds` ('d' a whole
-// number, 'f' a number) into `values` until one does not fit; returns how
-// many fitted.
-int ScanTokens(const std::vector<std::string_view>& tokens, std::string_view kinds,
-               std::vector<double>& values) {
-  values.clear();
+// The leading numbers of a line's tokens with the kinds of `kinds` ('d' a
+// whole number, 'f' a finite number), as far as they fit. A token that does
+// not start as a number ends them; one that starts as a number but is none
+// of its kind as a whole is the bad token, whose note ends the line's entry.
+struct line_numbers {
+  std::vector<double> values;
+  std::string bad_note;  // empty when no token was bad
+};
+line_numbers ScanTokens(const std::vector<std::string_view>& tokens, std::string_view kinds) {
+  line_numbers numbers;
   for (size_t i = 0; i < kinds.size() && i < tokens.size(); ++i) {
+    const std::string_view token = tokens[i];
     double value = 0.0;
-    if (kinds[i] == 'd') {
-      std::string_view token = tokens[i];
-      if (!token.empty() && token.front() == '+') token.remove_prefix(1);
-      int whole = 0;
-      const auto [end, error] = std::from_chars(token.data(), token.data() + token.size(), whole);
-      if (error != std::errc() || end != token.data() + token.size()) break;
-      value = whole;
-    } else if (!ParseGridNumber(tokens[i], value)) {
+    int whole = 0;
+    const bool fits = kinds[i] == 'd' ? ParseNumber(token, whole) : ParseGridNumber(token, value);
+    if (!fits) {
+      if (StartsAsNumber(token))
+        numbers.bad_note = "\n(\"" + std::string(token) + "\" is " +
+                           (kinds[i] == 'd' ? kNoWholeNumber : kNoFiniteNumber) + ")";
       break;
     }
-    values.push_back(value);
+    numbers.values.push_back(kinds[i] == 'd' ? whole : value);
   }
-  return static_cast<int>(values.size());
+  return numbers;
 }
-
-bool ReadWholeLineOf(std::FILE* file, std::string& line) { return file && ReadWholeLine(file, line); }
 
 std::string Text(double value) {
   std::ostringstream out;
@@ -54,35 +57,77 @@ std::string Text(double value) {
   return out.str();
 }
 
+// Method 9: the GIF mapping of the grid reader.
+void ParseGifMappingLine(const std::string& line, const std::string& name, MessageStream* messages,
+                         interpolation_section& section) {
+  const line_numbers numbers = ScanTokens(SplitStationLine(line), "ffdff");
+  if (numbers.values.size() < 5 || !numbers.bad_note.empty())
+    RaiseFatal(messages,
+               "FATAL: error reading the required 5 GIF-Mapping parameters f1 (default=8.916787e-5), x1 "
+               "(0.0767528404), threshold (127), f2 (default=6.00e-006), x2 (0.098) for interpolation of " +
+                   name + numbers.bad_note,
+               kMethodLineCode);
+  const std::vector<double>& v = numbers.values;
+  section.gif_factor1 = v[0];
+  section.gif_exponent1 = v[1];
+  section.gif_threshold = static_cast<int>(v[2]);
+  section.gif_factor2 = v[3];
+  section.gif_exponent2 = v[4];
+}
+
+// Methods 10 and 11: the inversion layer, tolerance, overlap, cluster range
+// and the optional lapse rate above the upper inversion.
+void ParseRegressionLine(const std::string& line, const std::string& name, MessageStream* messages,
+                         interpolation_section& section) {
+  const line_numbers numbers = ScanTokens(SplitStationLine(line), "fffdff");
+  const std::vector<double>& v = numbers.values;
+  const std::string entry =
+      "FATAL: error reading the required 5 or 6 regression parameters <lower inversion> <upper "
+      "inversion> <tolerance> <overlap> <clusterrange> [<lapse rate above upper inversion>] for "
+      "interpolation of " +
+      name;
+  if (v.size() < 5 || !numbers.bad_note.empty())
+    RaiseFatal(messages, entry + numbers.bad_note, kMethodLineCode);
+  // An inversion layer upside down has no middle segment to fit.
+  if (v[1] < v[0])
+    RaiseFatal(messages,
+               entry + "\n(the upper inversion " + Text(v[1]) + " lies below the lower inversion " +
+                   Text(v[0]) + ")",
+               kMethodLineCode);
+  section.lower_inversion = v[0];
+  section.upper_inversion = v[1];
+  section.tolerance = v[2];
+  section.overlap = static_cast<int>(v[3]);
+  section.cluster_range = v[4];
+  section.regression_upper_lapse_rate = v.size() == 6 ? v[5] : kNoInversion;
+}
+
+// Method 12: the lapse rate, optionally the inversion height and the lapse
+// rate above it, and "P-type" after them.
+void ParseLapseRateLine(const std::string& line, const std::string& name, MessageStream* messages,
+                        interpolation_section& section) {
+  const std::vector<std::string_view> tokens = SplitStationLine(line);
+  const line_numbers numbers = ScanTokens(tokens, "fff");
+  const std::size_t count = numbers.values.size();
+  if (count == 0 || count == 2 || !numbers.bad_note.empty())
+    RaiseFatal(messages,
+               "FATAL: error reading the required parameter \"lapse rate\" and/or optional parameters "
+               "inversion_hight and fix upper lapse rate for interpolation of " +
+                   name + numbers.bad_note,
+               kMethodLineCode);
+  section.lapse_rate = numbers.values[0];
+  section.inversion_height = count == 3 ? numbers.values[1] : kNoInversion;
+  section.upper_lapse_rate = count == 3 ? numbers.values[2] : kNoInversion;
+  section.p_type = count == 3 && tokens.size() > 3 && tokens[3].find(kPTypeWord) != std::string_view::npos;
+}
+
 }  // namespace
 
 void meteointerpol::ReadSection() {
-  OpenControlFile();
-  if (!control_file)
-    RaiseFatal(messages, "FATAL: error opening " + control_file_name, kControlFileOpenErrorCode);
-  FindSection("[" + name + "]", true);
-
-  std::string rest;
-  auto read_int = [&](const std::string& prompt) {
-    int value = 0;
-    ReadValue(control_file, value, prompt, rest);
-    return value;
-  };
-  // Numbers must be finite: a NaN would pass every range test unseen.
-  auto read_double = [&](const std::string& prompt) {
-    double value = 0.0;
-    ReadValue(control_file, value, prompt, rest);
-    if (!std::isfinite(value)) RaiseControlFileError(prompt, name);
-    return value;
-  };
-  auto read_word = [&](const std::string& prompt) {
-    std::string value;
-    ReadValue(control_file, value, prompt, rest);
-    return value;
-  };
+  section_reader in(*this, "[" + name + "]", {.section_in_prompts = false});
 
   // 1.
-  section.method = read_int(kMethodPrompt);
+  section.method = in.Integer(kMethodPrompt);
 
   // 2.
   const int file_count =
@@ -90,7 +135,7 @@ void meteointerpol::ReadSection() {
   section.station_files.assign(static_cast<size_t>(file_count), {});
   for (int j = 0; j < file_count; ++j) {
     std::string line;
-    const bool read = ReadWholeLineOf(control_file, line);
+    const bool read = in.Line(line);
     const std::vector<std::string_view> tokens = SplitStationLine(line);
     if (!read || tokens.empty())
       RaiseFatal(messages,
@@ -112,103 +157,54 @@ void meteointerpol::ReadSection() {
   }
 
   // 3.
-  std::vector<double> values;
+  std::string line;
   switch (section.method) {
-    case kGridListMethod: {
-      std::string line;
-      ReadWholeLineOf(control_file, line);
-      if (ScanTokens(SplitStationLine(line), "ffdff", values) < 5)
-        RaiseFatal(
-            messages,
-            "FATAL: error reading the required 5 GIF-Mapping parameters f1 (default=8.916787e-5), x1 "
-            "(0.0767528404), threshold (127), f2 (default=6.00e-006), x2 (0.098) for interpolation of " +
-                name,
-            kMethodLineCode);
-      section.gif_factor1 = values[0];
-      section.gif_exponent1 = values[1];
-      section.gif_threshold = static_cast<int>(values[2]);
-      section.gif_factor2 = values[3];
-      section.gif_exponent2 = values[4];
+    case kGridListMethod:
+      in.Line(line);
+      ParseGifMappingLine(line, name, messages, section);
       break;
-    }
     case kStationRegressionMethod:
-    case kIdwStationRegressionMethod: {
-      std::string line;
-      ReadWholeLineOf(control_file, line);
-      const int count = ScanTokens(SplitStationLine(line), "fffdff", values);
-      const std::string entry =
-          "FATAL: error reading the required 5 or 6 regression parameters <lower inversion> <upper "
-          "inversion> <tolerance> <overlap> <clusterrange> [<lapse rate above upper inversion>] for "
-          "interpolation of " +
-          name;
-      if (count < 5) RaiseFatal(messages, entry, kMethodLineCode);
-      // An inversion layer upside down has no middle segment to fit.
-      if (values[1] < values[0])
-        RaiseFatal(messages,
-                   entry + "\n(the upper inversion " + Text(values[1]) + " lies below the lower inversion " +
-                       Text(values[0]) + ")",
-                   kMethodLineCode);
-      section.lower_inversion = values[0];
-      section.upper_inversion = values[1];
-      section.tolerance = values[2];
-      section.overlap = static_cast<int>(values[3]);
-      section.cluster_range = values[4];
-      section.regression_upper_lapse_rate = count == 6 ? values[5] : kNoInversion;
+    case kIdwStationRegressionMethod:
+      in.Line(line);
+      ParseRegressionLine(line, name, messages, section);
       break;
-    }
-    case kLapseRateMethod: {
-      std::string line;
-      ReadWholeLineOf(control_file, line);
-      const std::vector<std::string_view> tokens = SplitStationLine(line);
-      const int count = ScanTokens(tokens, "fff", values);
-      if (count == 0 || count == 2)
-        RaiseFatal(messages,
-                   "FATAL: error reading the required parameter \"lapse rate\" and/or optional parameters "
-                   "inversion_hight and fix upper lapse rate for interpolation of " +
-                       name,
-                   kMethodLineCode);
-      section.lapse_rate = values[0];
-      section.inversion_height = count == 3 ? values[1] : kNoInversion;
-      section.upper_lapse_rate = count == 3 ? values[2] : kNoInversion;
-      section.p_type =
-          count == 3 && tokens.size() > 3 && tokens[3].find(kPTypeWord) != std::string_view::npos;
+    case kLapseRateMethod:
+      in.Line(line);
+      ParseLapseRateLine(line, name, messages, section);
       break;
-    }
     default:
-      section.regression_file = read_word("name of the regression file in ");
+      section.regression_file = in.Word("name of the regression file in ");
       break;
   }
 
   // 4. to 13.
-  section.result_file = read_word("name of the result grid in ");
-  section.write_code = read_int("grid write code for result grid in ");
-  section.scaling_factor = read_double("scaling factor for ");
-  ReadTwoValues(control_file, "%s%d", &section.statistics_file, &section.statistics_code,
-                "name of the statistic result file in ", rest);
-  section.nodata = read_double("nodata value in ");
+  section.result.file = in.Word("name of the result grid in ");
+  section.result.write_code = in.Integer("grid write code for result grid in ");
+  section.scaling_factor = in.Number("scaling factor for ");
+  section.statistics = in.Statistics("name of the statistic result file in ");
+  section.nodata = in.Number("nodata value in ");
   section.nodata_whole = static_cast<int>(section.nodata);
-  section.idw_weight = read_double("idw-weight in ");
-  section.idw_fraction = read_double("fraction of idw on weighted interpolation (method 3)");
-  section.max_distance = read_double("maximum distance in ");
-  section.anisotropy_slope = read_double("slope of the main axis of the anisotropy ellipse in ");
-  section.anisotropy_ratio = read_double("anisotropy b/a in ");
+  section.idw_weight = in.Number("idw-weight in ");
+  section.idw_fraction = in.Number("fraction of idw on weighted interpolation (method 3)");
+  section.max_distance = in.Number("maximum distance in ");
+  section.anisotropy_slope = in.Number("slope of the main axis of the anisotropy ellipse in ");
+  section.anisotropy_ratio = in.Number("anisotropy b/a in ");
 
   // 14. to 17.: the replacement of a result below the lower limit stands
   // under the prompt of the upper limit, and the other way round.
-  section.limits.lower = read_double("lower limit of results in ");
-  section.limits.lower_replacement = read_double("upper limit of results in ");
-  section.limits.upper = read_double("lower replacement for limit-exceeding results in ");
-  section.limits.upper_replacement = read_double("upper replacement for limit-exceeding results in ");
+  section.limits.lower = in.Number("lower limit of results in ");
+  section.limits.lower_replacement = in.Number("upper limit of results in ");
+  section.limits.upper = in.Number("lower replacement for limit-exceeding results in ");
+  section.limits.upper_replacement = in.Number("upper replacement for limit-exceeding results in ");
 
   // 18. and 19.
-  section.scenario_use = read_int("SzenUse in ");
+  section.scenario_use = in.Integer("SzenUse in ");
   if (section.scenario_use == 1) {
-    section.scenario_method = read_int("SzenMeth in ");
+    section.scenario_method = in.Integer("SzenMeth in ");
     if (IsGridScenario(section.scenario_method)) {
       section.scenario_grid_files.assign(kMonths + 1, std::string());
       for (int m = 1; m <= kMonths; ++m) {
-        std::string line;
-        const bool read = ReadWholeLineOf(control_file, line);
+        const bool read = in.Line(line);
         const std::vector<std::string_view> tokens = SplitStationLine(line);
         if (!read || tokens.empty())
           RaiseFatal(
@@ -222,36 +218,31 @@ void meteointerpol::ReadSection() {
         section.scenario_grid_files[static_cast<size_t>(m)] = std::string(tokens[0]);
       }
     } else {
-      const int row_count = read_int("SzenNum in ");
+      const int row_count = in.Integer("SzenNum in ");
       if (row_count < 0) RaiseControlFileError("SzenNum in ", name);
       for (int j = 1; j <= row_count; ++j) {
-        std::string line;
-        ReadWholeLineOf(control_file, line);
-        const std::vector<std::string_view> tokens = SplitStationLine(line);
-        const int count = ScanTokens(tokens, std::string(kScenarioRowValues, 'f'), values);
-        if (count < kScenarioRowValues)
+        in.Line(line);
+        const line_numbers numbers = ScanTokens(SplitStationLine(line), std::string(kScenarioRowValues, 'f'));
+        const std::vector<double>& v = numbers.values;
+        if (static_cast<int>(v.size()) < kScenarioRowValues)
           RaiseFatal(messages,
                      "FATAL: error! scenario-data row " + std::to_string(j) + ", column " +
-                         std::to_string(count + 1) + " in " + name + ": read error!",
+                         std::to_string(v.size() + 1) + " in " + name + ": read error!" + numbers.bad_note,
                      kScenarioRowCode);
         scenario_row row;
-        row.x = values[0];
-        row.y = values[1];
+        row.x = v[0];
+        row.y = v[1];
         for (int m = 1; m <= kMonths; ++m) {
-          const double v = values[static_cast<size_t>(m) + 1];
+          const double value = v[static_cast<size_t>(m) + 1];
           row.month[static_cast<size_t>(m)] =
-              section.scenario_method == kPercentScenarioMethod ? v / kPercent + 1.0 : v;
+              section.scenario_method == kPercentScenarioMethod ? value / kPercent + 1.0 : value;
         }
         section.scenario_rows.push_back(row);
       }
     }
   }
 
-  if (std::fclose(control_file) != 0) {
-    control_file = nullptr;
-    RaiseFatal(messages, "FATAL: error closing " + control_file_name, kControlFileCloseErrorCode);
-  }
-  control_file = nullptr;
+  in.Close();
 
   if (section.idw_weight == 2.0) section.max_distance *= section.max_distance;
 }

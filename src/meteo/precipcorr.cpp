@@ -10,6 +10,7 @@
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
 #include "meteo/meteoint.h"
+#include "setup/section_reader.h"
 #include "setup/settings.h"
 #include "setup/teilmod.h"
 
@@ -107,26 +108,14 @@ precicorrclass::precicorrclass(MessageStream* stream, const std::vector<meteoint
 }
 
 void precicorrclass::ReadSection() {
-  OpenControlFile();
-  if (!control_file)
-    RaiseFatal(messages, "FATAL: error opening " + control_file_name, kControlFileOpenErrorCode);
-  FindSection("[" + name + "]", true);
-  std::string rest;
-  ReadValue(control_file, parameters.do_it, "do_it fuer ", rest);
-  auto read_double = [&](double& value, const std::string& prompt) {
-    ReadValue(control_file, value, prompt, rest);
-    // A NaN would pass every comparison unseen.
-    if (!std::isfinite(value)) RaiseControlFileError(prompt, name);
-  };
-  read_double(parameters.threshold, "Grenztemperatur fuer ");
-  read_double(parameters.rain_constant, "Konstante Regen fuer ");
-  read_double(parameters.rain_slope, "Anstieg Regen fuer ");
-  read_double(parameters.snow_constant, "Konstante Schnee fuer ");
-  read_double(parameters.snow_slope, "Anstieg Schnee fuer ");
-  const int closed = std::fclose(control_file);
-  control_file = nullptr;
-  if (closed != 0)
-    RaiseFatal(messages, "FATAL: error closing" + control_file_name, kControlFileCloseErrorCode);
+  section_reader in(*this, "[" + name + "]", {.section_in_prompts = false});
+  parameters.do_it = in.Integer("do_it fuer ");
+  parameters.threshold = in.Number("Grenztemperatur fuer ");
+  parameters.rain_constant = in.Number("Konstante Regen fuer ");
+  parameters.rain_slope = in.Number("Anstieg Regen fuer ");
+  parameters.snow_constant = in.Number("Konstante Schnee fuer ");
+  parameters.snow_slope = in.Number("Anstieg Schnee fuer ");
+  in.Close("FATAL: error closing" + control_file_name);
 }
 
 int precicorrclass::FindVariable(const std::string& variable) const {

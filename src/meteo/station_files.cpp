@@ -15,8 +15,6 @@ constexpr int kDateLabels = 4;  // year, month, day, hour
 constexpr std::string_view kLabelLetters = "YMDH";
 constexpr std::string_view kMinuteLabel = "mm";
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
 void StripBlanks(std::string_view& text) {
   while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
 }

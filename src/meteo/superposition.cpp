@@ -10,6 +10,7 @@
 #include "framework/texthelpers.h"
 #include "framework/zonalstat.h"
 #include "setup/regions.h"
+#include "setup/section_reader.h"
 
 namespace velmo {
 namespace {
@@ -27,14 +28,6 @@ constexpr double kCellWeight = 1.0;
 constexpr int kEndStepFlag = 1;
 // Number given to RaiseAllocationError for the zone accumulators.
 constexpr int kAccumulatorAllocation = 1;
-constexpr const char* kBlanks = " \t\r\n";
-
-bool IsBlank(const std::string& line) { return line.find_first_not_of(kBlanks) == std::string::npos; }
-// A line that opens the next section.
-bool IsSectionHeader(const std::string& line) {
-  const std::size_t first = line.find_first_not_of(kBlanks);
-  return first != std::string::npos && line[first] == '[';
-}
 
 }  // namespace
 
@@ -251,14 +244,12 @@ RegionalSuperposition::RegionalSuperposition(MessageStream* stream, const model_
   max_region_code = settings.max_region_code;
   region_code_map = settings.region_code_map;
   if (flow_control_parameter == 0) return;
-  ReadEntities();
-  const int closed = std::fclose(control_file);
-  control_file = nullptr;
-  if (closed != 0)
-    RaiseFatal(messages, "FATAL: error closing " + control_file_name, kControlFileCloseErrorCode);
+  section_reader in(*this, kReadingOn);
+  ReadEntities(in);
+  in.Close();
 }
 
-void RegionalSuperposition::ReadEntities() {
+void RegionalSuperposition::ReadEntities(section_reader& in) {
   // Regions are ranked by the set-up whenever it runs; without them no cell
   // would have a weight.
   if (!region_code_map || region_count < 1)
@@ -268,9 +259,7 @@ void RegionalSuperposition::ReadEntities() {
                kRegionListCode);
 
   std::string line;
-  bool have_line = ReadWholeLine(control_file, line);
-  while (have_line && IsBlank(line)) have_line = ReadWholeLine(control_file, line);
-  if (!have_line || !ReadEntityCount(line, entity_count)) {
+  if (!in.FilledLine(line) || !ReadEntityCount(line, entity_count)) {
     *messages << "FATAL: could not read \"NumberOfEntities\" keyword in section [" << name << "]\n\n"
               << "[end-entry]";
     throw ErrorCode{kEntityCountCode};
@@ -278,15 +267,12 @@ void RegionalSuperposition::ReadEntities() {
 
   for (int k = 1; k <= entity_count; ++k) {
     BraceBlockCollector block;
-    while (!block.complete()) {
-      if (!ReadWholeLine(control_file, line) || IsSectionHeader(line))
-        RaiseFatal(messages,
-                   "FATAL: error in control file, " + section_buffer + ": the section ends before entity " +
-                       std::to_string(k) + " of NumberOfEntities = " + std::to_string(entity_count) +
-                       " is complete",
-                   kControlFileErrorCode);
-      block.AddLine(line);
-    }
+    if (!in.Block(block))
+      RaiseFatal(messages,
+                 "FATAL: error in control file, " + section_buffer + ": the section ends before entity " +
+                     std::to_string(k) + " of NumberOfEntities = " + std::to_string(entity_count) +
+                     " is complete",
+                 kControlFileErrorCode);
     entities.push_back(std::make_unique<cSuperposition>(*this, block.text(), k));
   }
 }

@@ -32,6 +32,8 @@
 
 namespace velmo {
 
+class section_reader;
+
 class zonalstatistic;
 
 inline constexpr const char* kSuperpositionModuleName = "RegionalSuperposition";
@@ -152,7 +154,7 @@ class RegionalSuperposition : public teilmodellklasse {
   std::vector<std::unique_ptr<cSuperposition>> entities;  // in block order
 
  private:
-  void ReadEntities();
+  void ReadEntities(section_reader& in);
 };
 
 }  // namespace velmo

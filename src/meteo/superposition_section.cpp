@@ -1,6 +1,5 @@
 // The entity count and the entity blocks of "[RegionalSuperposition]", read
 // into their plain structs, and the entries of the region and weight lists.
-#include <charconv>
 #include <string_view>
 
 #include "framework/diagnostics.h"
@@ -23,13 +22,6 @@ constexpr const char* kStatisticsCodeKey = "statcode";
 // Lists split at these; a list may run over several lines.
 constexpr const char* kListSeparators = "\t ;,\r\n";
 constexpr const char* kBlanks = " \t\r\n";
-
-// A whole token as a whole number ("+" allowed in front).
-bool ParseWhole(std::string_view token, int& value) {
-  if (!token.empty() && token.front() == '+') token.remove_prefix(1);
-  const auto [end, error] = std::from_chars(token.data(), token.data() + token.size(), value);
-  return error == std::errc() && end == token.data() + token.size() && !token.empty();
-}
 
 std::string FirstWord(const std::string& text) {
   const std::size_t begin = text.find_first_not_of(kBlanks);
@@ -90,7 +82,7 @@ class block_reader {
   int Whole(const char* key, std::size_t at) const {
     const std::string word = Word(key, at);
     int value = 0;
-    if (!ParseWhole(word, value))
+    if (!ParseNumber(word, value))
       Fail(std::string("the value \"") + word + "\" of \"" + key + "\" is no whole number");
     return value;
   }
@@ -120,7 +112,8 @@ bool ReadEntityCount(const std::string& line, int& count) {
   const std::size_t end = value.find_last_not_of(kBlanks);
   if (begin == std::string::npos) return false;
   int parsed = 0;
-  if (!ParseWhole(std::string_view(value).substr(begin, end - begin + 1), parsed) || parsed < 0) return false;
+  if (!ParseNumber(std::string_view(value).substr(begin, end - begin + 1), parsed) || parsed < 0)
+    return false;
   count = parsed;
   return true;
 }
@@ -159,7 +152,7 @@ superposition_block ParseSuperpositionBlock(const std::string& text, int entity_
     const std::vector<std::string> codes = reader.List(kRegionsKey, regions_at);
     for (std::size_t k = 0; k < codes.size(); ++k) {
       int code = 0;
-      if (!ParseWhole(codes[k], code))
+      if (!ParseNumber(codes[k], code))
         RaiseFatal(messages,
                    "FATAL: " + ListPrefix("regions", block.entity, input.grid) +
                        NoRegionText(static_cast<int>(k) + 1, codes[k]),

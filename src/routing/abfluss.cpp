@@ -9,6 +9,8 @@
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
 #include "routing/efficiency_sums.h"
+#include "setup/lake_section.h"
+#include "setup/section_reader.h"
 #include "setup/statefile.h"
 
 namespace velmo {
@@ -28,8 +30,6 @@ constexpr const char* kOlderStateSection = "[routing_model]";
 struct file_closer {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
-// Lines of "[lake_model]" between its switch and its "readgrids" value.
-constexpr int kLakeLinesSkipped = 3;
 
 std::string Title(int unit) {
   switch (unit) {
@@ -83,10 +83,11 @@ void abflussmodellklasse::Construct(const subbasin_zones& subbasins) {
   element_number_.assign(zones, 0);
   column_map_.assign(zones, 0);
 
-  ReadSection();
+  section_reader in(*this, kReadingOn);
+  ReadSection(in);
+  in.Close();
   LogCounts();
   inflow_count_ = parameters_.totals.inflows;
-  inflow_element_.assign(static_cast<size_t>(inflow_count_) + 1, 0);
   flows_.Allocate(zone_count + inflow_count_, parameters_.totals.abstractions + 2,
                   parameters_.wq.subintervals);
   linear_sums_ = std::make_unique<comparison_sums>(zone_count);
@@ -109,7 +110,6 @@ void abflussmodellklasse::Construct(const subbasin_zones& subbasins) {
   OpenStatistics();
   observed_ =
       std::make_unique<observed_discharge>(messages, parameters_.observed_file, start_date, column_map_);
-  CloseSectionFile();
 }
 
 void abflussmodellklasse::LookUpLakeGrids() {
@@ -145,8 +145,9 @@ void abflussmodellklasse::SetUpStorages() {
   }
   // The rule sections are read from the control file's lines.
   std::vector<std::string> lines;
-  std::rewind(control_file);
-  for (std::string line; ReadWholeLine(control_file, line);) lines.push_back(line);
+  section_reader whole(*this, std::string());
+  for (std::string line; whole.Line(line);) lines.push_back(line);
+  whole.Close();
   const control_lines control(std::move(lines));
 
   for (const auto& element : elements_) {
@@ -245,21 +246,8 @@ void abflussmodellklasse::CheckStorageNames(int number, const routing_descriptio
     result_file(abstraction.result_file, "AL " + std::to_string(abstraction.number) + here);
 }
 
-void abflussmodellklasse::BuildElement(int number, const std::string& text) {
+void abflussmodellklasse::BuildElement(int number, const routing_description& d) {
   *messages << "reading routing description " << number << "[end-entry]";
-  routing_description d;
-  try {
-    d = ParseRoutingDescription(text);
-  } catch (const description_error& error) {
-    *messages << "FATAL: error reading routing description " << number << " of " << section_buffer << ": "
-              << error.what << " not found in:\n"
-              << text << "[end-entry]";
-    throw ErrorCode{kDescriptionReadCode};
-  } catch (const part_error& error) {
-    *messages << "FATAL: " << error.message << "[end-entry]";
-    throw ErrorCode{error.code};
-  }
-
   const int outlet = ZoneIndex(d.outlet_code);
   if (outlet == 0) {
     *messages << "FATAL: there is no subbasin with code " << d.outlet_code << "[end-entry]";
@@ -329,35 +317,8 @@ void abflussmodellklasse::BuildElement(int number, const std::string& text) {
         break;
       }
       case channel_kind::inflow: {
+        // The description reader has checked the inflows.
         const int k = part.code;
-        if (k > inflow_count_) {
-          *messages << "FATAL: there is/are only " << inflow_count_
-                    << " inflow(s) for the entire basin,\n but the codes ranges from 1 to at least " << k
-                    << "! in " << name << "[end-entry]";
-          throw ErrorCode{kInflowErrorCode};
-        }
-        if (k < 1) {
-          *messages << "FATAL: inflow number " << k << " in routing description " << number
-                    << " is not allowed: inflows are numbered from 1"
-                    << "[end-entry]";
-          throw ErrorCode{kInflowErrorCode};
-        }
-        if (const int other = inflow_element_[static_cast<size_t>(k)]; other != 0) {
-          *messages << "FATAL: inflow " << k << " is named in routing description " << other
-                    << " and again in routing description " << number << "[end-entry]";
-          throw ErrorCode{kInflowErrorCode};
-        }
-        switch (part.mode) {
-          case inflow_mode::constant:
-          case inflow_mode::internal:
-          case inflow_mode::external:
-            break;
-          case inflow_mode::unknown:
-            *messages << "FATAL: the modus \"" << part.mode_word << "\" is not supported for inflow " << k
-                      << "[end-entry]";
-            throw ErrorCode{kInflowErrorCode};
-        }
-        inflow_element_[static_cast<size_t>(k)] = number;
         e.SetUpChannel(channel_kind::inflow, k, {}, values, parameters_.wq, observed_substitution_);
         e.InitInflow(k, part.mode, part.mode == inflow_mode::constant ? part.constant : 0.0, part.file,
                      part.start_row, part.column, start_date);
@@ -371,10 +332,10 @@ void abflussmodellklasse::BuildElement(int number, const std::string& text) {
 
 void abflussmodellklasse::OpenStatistics() {
   statistics_zones_.assign(zone_table, zone_table + zone_count + 1);
-  std::string file_name = parameters_.statistics_file;
+  std::string file_name = parameters_.statistics.file;
   int error = 0;
   statistics_ = std::make_unique<routstatistic>(
-      error, messages, statistics_zones_.data(), zone_count, parameters_.statistics_code, file_name,
+      error, messages, statistics_zones_.data(), zone_count, parameters_.statistics.code, file_name,
       DefaultOutputDirectory.get(), output_list_count, output_list.empty() ? nullptr : output_list.data(),
       time_interval < kMinuteColumnBelow, areas_.fraction.data());
   if (error != 0) throw ErrorCode{error};
@@ -383,37 +344,21 @@ void abflussmodellklasse::OpenStatistics() {
 }
 
 void abflussmodellklasse::ReadOutputUnit() {
-  FindSection(kOutputIntervalSection, true);
+  section_reader in(*this, kOutputIntervalSection, {.section_in_prompts = false});
   std::string line;
-  for (int i = 1; i < kOutputUnitLine; ++i) ReadWholeLine(control_file, line);
-  ReadValue(control_file, output_unit_,
-            "unit of the routed discharge (third value) in " + std::string(kOutputIntervalSection) + " for ",
-            line);
-}
-
-void abflussmodellklasse::CloseSectionFile() {
-  if (!control_file) return;
-  const int result = std::fclose(control_file);
-  control_file = nullptr;
-  if (result != 0) {
-    *messages << "FATAL: error closing " << control_file_name << "[end-entry]";
-    throw ErrorCode{kControlFileCloseErrorCode};
-  }
+  for (int i = 1; i < kOutputUnitLine; ++i) in.Line(line);
+  output_unit_ = in.Integer("unit of the routed discharge (third value) in " +
+                            std::string(kOutputIntervalSection) + " for ");
+  in.Close();
 }
 
 // ============================================================== linking
 
 void abflussmodellklasse::InitLakeModel(const std::string& section) {
   if (FindGrid("lake_codes", false) > 0) {
-    FindSection(section, true);
-    std::string rest;
-    ReadValue(control_file, lake_switch_, "flow control parameter for " + section, rest);
-    if (lake_switch_ != 0) {
-      for (int i = 0; i < kLakeLinesSkipped; ++i) ReadWholeLine(control_file, rest);
-      ReadValue(control_file, skip_initialization_, "readgrids for " + section, rest);
-    } else {
-      skip_initialization_ = 0;
-    }
+    const lake_section lake = ReadLakeSection(*this, section, lake_values::readgrids);
+    lake_switch_ = lake.flow_control;
+    skip_initialization_ = lake.readgrids;
     return;
   }
   *messages << "INFO: no LAKE-grid was found in " << name << "\n"

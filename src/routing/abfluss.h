@@ -24,6 +24,7 @@
 
 namespace velmo {
 
+class section_reader;
 class SP_class;
 
 inline constexpr const char* kRoutingModuleName = "routing_model";
@@ -33,7 +34,6 @@ inline constexpr const char* kPrecipitationOnLakesGrid = "PrecOnLakes";
 // Codes of the routing model.
 inline constexpr int kDescriptionReadCode = 38;  // a description cannot be read
 inline constexpr int kDescriptionCodeErrorCode = 41;
-inline constexpr int kInflowErrorCode = 42;
 inline constexpr int kNoRunoffCode = 43;
 inline constexpr int kStateFileOpenErrorCode = 64;
 // Internal abstractions and inflows.
@@ -41,15 +41,6 @@ inline constexpr int kInflowConnectedTwiceCode = 300;
 inline constexpr int kSameOutletConnectionCode = 301;
 inline constexpr int kUnconnectedInflowCode = 302;
 inline constexpr int kUnconnectedAbstractionCode = 303;
-
-// The soil model's subbasins (its ranking of "zonegrid_soilmodel"); the
-// routing model works on them in place of the global zone table.
-struct subbasin_zones {
-  zone_record* zones = nullptr;  // 0..count, record 0 the total area in km2
-  int* code_map = nullptr;       // code 0..max_code -> zone index, 0 for none
-  int count = 0;
-  int max_code = 0;
-};
 
 class abflussmodellklasse : public teilmodellklasse {
  public:
@@ -110,15 +101,16 @@ class abflussmodellklasse : public teilmodellklasse {
   const std::vector<int>& ColumnMap() const { return column_map_; }
 
  private:
-  // abfluss_section.cpp: lines 3 to the end of the descriptions.
-  void ReadSection();
-  void ReadColumnDescriptors(int count);
-  void ReadDescriptionLines();
+  // abfluss_section.cpp: lines 3 to the end of the descriptions, which are
+  // parsed and their inflows checked as they are read.
+  void ReadSection(section_reader& in);
+  void ReadColumnDescriptors(section_reader& in, int count);
+  void ReadDescriptions(section_reader& in);
   void LogCounts() const;
 
   void Construct(const subbasin_zones& subbasins);
   void RegisterPrecipitationOnLakes();
-  void BuildElement(int number, const std::string& text);
+  void BuildElement(int number, const routing_description& d);
   // Refuses (41) a reservoir code or a result file that an earlier
   // reservoir or abstraction has.
   void CheckStorageNames(int number, const routing_description& d);
@@ -135,7 +127,6 @@ class abflussmodellklasse : public teilmodellklasse {
   void ReadOutputUnit();
   void CompareWithObserved();
   void WriteStatistics(int minute, int hour, int day, int month, int year);
-  void CloseSectionFile();
 
   routing_parameters parameters_;
   bool observed_substitution_ = false;
@@ -146,8 +137,7 @@ class abflussmodellklasse : public teilmodellklasse {
   // Reservoir codes and result file names, with the part that has them.
   std::map<int, std::string> reservoir_owners_;
   std::map<std::string, std::string> result_file_owners_;
-  std::vector<int> column_map_;      // per zone index: observed column, 0 for none
-  std::vector<int> inflow_element_;  // per inflow number: element that holds it
+  std::vector<int> column_map_;  // per zone index: observed column, 0 for none
   std::vector<std::unique_ptr<routingclass>> elements_;
   reservoir_map reservoir_map_;
   connection_flags connection_flags_;  // per zone index

@@ -4,16 +4,16 @@
 #include "framework/diagnostics.h"
 #include "framework/texthelpers.h"
 #include "routing/abfluss.h"
+#include "setup/section_reader.h"
 
 namespace velmo {
 
-void abflussmodellklasse::ReadSection() {
+void abflussmodellklasse::ReadSection(section_reader& in) {
   routing_parameters& p = parameters_;
   std::string line;
-  std::string rest;
 
   // Line 3: qmin, qmax, n, S.
-  ReadWholeLine(control_file, line);
+  in.Line(line);
   std::istringstream values(line);
   std::string tokens[4];
   const bool complete = (values >> tokens[0] >> tokens[1] >> tokens[2] >> tokens[3]) &&
@@ -29,37 +29,34 @@ void abflussmodellklasse::ReadSection() {
     throw ErrorCode{kControlFileErrorCode};
   }
 
-  ReadTwoValues(control_file, "%s%d", &p.statistics_file, &p.statistics_code,
-                "name of the Qstatfiles for " + section_buffer, rest);
-  ReadValue(control_file, p.observed_file, "name of spec.discharge files for " + section_buffer, rest);
-  int count = 0;
-  ReadValue(control_file, count, "number column descriptors for " + section_buffer, rest);
-  if (count < 0) RaiseControlFileError("number column descriptors for " + section_buffer, name);
+  p.statistics = in.Statistics("name of the Qstatfiles for ");
+  p.observed_file = in.Word("name of spec.discharge files for ");
+  const std::string count_prompt = "number column descriptors for ";
+  const int count = in.Integer(count_prompt);
+  if (count < 0) RaiseControlFileError(count_prompt + section_buffer, name);
   if (count > zone_count) {
     *messages << "FATAL: too much column descriptors (" << count
               << ") in routing model (more than sub basins: " << zone_count << ")"
               << "[end-entry]";
     throw ErrorCode{kControlFileErrorCode};
   }
-  ReadColumnDescriptors(count);
-  ReadValue(control_file, p.efficiency_offset,
-            "Zeitoffset fuer Beginn der R-square-Berechnung fuer " + section_buffer, rest);
-  ReadDescriptionLines();
+  ReadColumnDescriptors(in, count);
+  p.efficiency_offset = in.Integer("Zeitoffset fuer Beginn der R-square-Berechnung fuer ");
+  ReadDescriptions(in);
 }
 
 // Pairs of subbasin code and column, read value by value.
-void abflussmodellklasse::ReadColumnDescriptors(int count) {
+void abflussmodellklasse::ReadColumnDescriptors(section_reader& in, int count) {
   std::string token;
   for (int i = 0; i < count; ++i) {
     column_descriptor descriptor;
-    if (!ReadToken(control_file, token) || !ParseNumber(token, descriptor.code) ||
-        ZoneIndex(descriptor.code) == 0) {
+    if (!in.Token(token) || !ParseNumber(token, descriptor.code) || ZoneIndex(descriptor.code) == 0) {
       *messages << "FATAL: error reading a subbasin index for column indexing in routing model"
                 << " (read: \"" << token << "\", which is no subbasin code)"
                 << "[end-entry]";
       throw ErrorCode{kControlFileErrorCode};
     }
-    if (!ReadToken(control_file, token) || !ParseNumber(token, descriptor.column)) {
+    if (!in.Token(token) || !ParseNumber(token, descriptor.column)) {
       *messages << "FATAL: error reading a column number for column indexing in routing model"
                 << " (read: \"" << token << "\" for subbasin " << descriptor.code << ")"
                 << "[end-entry]";
@@ -69,37 +66,56 @@ void abflussmodellklasse::ReadColumnDescriptors(int count) {
     column_map_[static_cast<size_t>(ZoneIndex(descriptor.code))] = descriptor.column;
   }
   std::string rest;
-  if (count > 0) ReadRestOfLine(control_file, rest);
+  if (count > 0) in.Line(rest);
 }
 
 // The description lines directly after the offset line, up to the first line
 // that holds none of the keywords. A description is a line with "TG" and the
-// keyword lines after it without "TG", joined with a blank.
-void abflussmodellklasse::ReadDescriptionLines() {
+// keyword lines after it without "TG", joined with a blank. Each description
+// is parsed, and the inflows of all are checked.
+void abflussmodellklasse::ReadDescriptions(section_reader& in) {
+  std::vector<std::string> texts;
   std::string line;
-  if (!ReadWholeLine(control_file, line)) {
+  if (!in.Line(line)) {
     *messages << "FATAL: error reading a routing description from control file! (eof reached)."
               << "[end-entry]";
     throw ErrorCode{kDescriptionReadCode};
   }
   // The end of the file ends the descriptions as a line of no keyword does.
-  const auto next_line = [this](std::string& line) {
-    if (!ReadWholeLine(control_file, line)) line.clear();
+  const auto next_line = [&](std::string& line) {
+    if (!in.Line(line)) line.clear();
   };
   while (IsDescriptionLine(line)) {
     parameters_.totals += CountKeywords(line);
     if (FindKeyword(line, kOutletKeyword) != std::string::npos) {
-      parameters_.descriptions.push_back(line);
-    } else if (parameters_.descriptions.empty()) {
+      texts.push_back(line);
+    } else if (texts.empty()) {
       // It would belong to no outlet.
       *messages << "FATAL: routing description line without a \"TG\" line before it in " << section_buffer
                 << ":\n"
                 << line << "[end-entry]";
       throw ErrorCode{kDescriptionReadCode};
     } else {
-      parameters_.descriptions.back() += " " + line;
+      texts.back() += " " + line;
     }
     next_line(line);
+  }
+
+  try {
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+      try {
+        parameters_.descriptions.push_back(ParseRoutingDescription(texts[i]));
+      } catch (const description_error& error) {
+        *messages << "FATAL: error reading routing description " << i + 1 << " of " << section_buffer << ": "
+                  << error.what << " not found in:\n"
+                  << texts[i] << "[end-entry]";
+        throw ErrorCode{kDescriptionReadCode};
+      }
+    }
+    CheckInflows(parameters_.descriptions, parameters_.totals.inflows, name);
+  } catch (const part_error& error) {
+    *messages << "FATAL: " << error.message << "[end-entry]";
+    throw ErrorCode{error.code};
   }
 }
 

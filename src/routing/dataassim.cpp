@@ -14,6 +14,7 @@
 #include "routing/level_volume.h"
 #include "routing/reservoir.h"
 #include "routing/snow_split.h"
+#include "setup/section_reader.h"
 
 namespace velmo {
 namespace {
@@ -440,11 +441,9 @@ data_assimilation::data_assimilation(MessageStream* stream, const model_settings
     mpi_regions_data = (*grids)[regions].data;
     mpi_helper_data = RequiredGridData(kMpiHelperName);
   }
-  ReadRules();
-  const int closed = std::fclose(control_file);
-  control_file = nullptr;
-  if (closed != 0)
-    RaiseFatal(messages, "FATAL: error closing " + control_file_name, kControlFileCloseErrorCode);
+  section_reader in(*this, reading_on{.section_in_prompts = false});
+  ReadRules(in);
+  in.Close();
   ready = 1;
 }
 

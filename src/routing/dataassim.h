@@ -42,6 +42,7 @@
 
 namespace velmo {
 
+class section_reader;
 class SP_class;
 class data_assimilation;
 
@@ -254,7 +255,7 @@ class data_assimilation : public teilmodellklasse {
   int lake_codes_index = 0;
 
  private:
-  void ReadRules();
+  void ReadRules(section_reader& in);
   void BuildRule(const std::string& block, int number);
 };
 

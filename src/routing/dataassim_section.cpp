@@ -1,11 +1,11 @@
 // The section of the data assimilation: the rule count, the rule blocks and the keys of each rule.
-#include <cstdio>
 #include <stdexcept>
 
 #include "framework/diagnostics.h"
 #include "framework/texthelpers.h"
 #include "routing/dataassim.h"
 #include "routing/snow_split.h"
+#include "setup/section_reader.h"
 
 namespace velmo {
 namespace {
@@ -14,13 +14,6 @@ constexpr const char* kRuleCountPrompt = "number of data-assimilation rules ";
 constexpr const char* kBlanks = " \t\r\n";
 constexpr const char* kOptionsKey = "options";
 constexpr const char* kTrue = "true";
-
-bool IsBlank(const std::string& line) { return line.find_first_not_of(kBlanks) == std::string::npos; }
-// A line that opens the next section.
-bool IsSectionHeader(const std::string& line) {
-  const std::size_t first = line.find_first_not_of(kBlanks);
-  return first != std::string::npos && line[first] == '[';
-}
 
 // Reads the keys of one rule and reports what is wrong with them.
 class rule_keys {
@@ -135,31 +128,24 @@ reservoir_rule ParseReservoirRule(const std::string& block, int number, MessageS
   return rule;
 }
 
-void data_assimilation::ReadRules() {
-  std::string rest;
-  ReadValue(control_file, rule_count, kRuleCountPrompt, rest);
+void data_assimilation::ReadRules(section_reader& in) {
+  rule_count = in.Integer(kRuleCountPrompt);
   if (rule_count < 0)
     RaiseControlFileError(std::string(kRuleCountPrompt) + "(at least 0) for " + section_buffer, name);
 
   std::string line;
   for (int k = 1; k <= rule_count; ++k) {
     const std::string which = "rule " + std::to_string(k) + " of " + std::to_string(rule_count);
-    bool have_line = ReadWholeLine(control_file, line);
-    while (have_line && IsBlank(line)) have_line = ReadWholeLine(control_file, line);
-    if (!have_line || IsSectionHeader(line))
+    if (!in.FilledLine(line) || IsSectionHeader(line))
       RaiseAssimilationError(messages, "the section " + section_buffer + " ends before " + which,
                              kAssimilationRuleCode);
     BraceBlockCollector block;
-    const std::string first_line = line;
     block.AddLine(line);
-    while (!block.complete()) {
-      if (!ReadWholeLine(control_file, line) || IsSectionHeader(line))
-        RaiseAssimilationError(messages,
-                               "the section " + section_buffer + " ends inside " + which +
-                                   ", whose braces do not close: " + first_line,
-                               kAssimilationRuleCode);
-      block.AddLine(line);
-    }
+    if (!in.Block(block))
+      RaiseAssimilationError(
+          messages,
+          "the section " + section_buffer + " ends inside " + which + ", whose braces do not close: " + line,
+          kAssimilationRuleCode);
     BuildRule(block.text(), k);
   }
 }

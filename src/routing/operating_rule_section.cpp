@@ -23,27 +23,30 @@ constexpr const char* kTableIndexKey = "TableIndex";
 constexpr const char* kFlowIndexWord = "Flow";
 constexpr const char* kConnectionKey = "HydraulicConnection";
 
-// Numbers stand apart by blanks or tabs; a comma between them is taken as one too.
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == ','; }
-
-// The numbers of `text` from `at` on, each a run of `characters` after blanks;
-// reading ends at the first run that is no number.
-std::vector<double> Numbers(const std::string& text, size_t at = 0,
-                            const char* characters = kNumberCharacters) {
-  std::vector<double> numbers;
+// The numbers of `text` from `at` on: tokens between blanks, tabs or commas,
+// each a number as a whole written with `characters` only. The first token
+// that does not start as a number ends them; one that starts as a number but
+// is none as a whole is kept as the bad token.
+struct rule_numbers {
+  std::vector<double> values;
+  std::string bad_token;
+};
+rule_numbers Numbers(const std::string& text, size_t at = 0, const char* characters = kNumberCharacters) {
+  rule_numbers numbers;
   while (true) {
-    while (at < text.size() && IsBlank(text[at])) ++at;
-    const size_t end = text.find_first_not_of(characters, at);
-    const size_t stop = end == std::string::npos ? text.size() : end;
+    while (at < text.size() && IsNumberSeparator(text[at])) ++at;
+    size_t stop = at;
+    while (stop < text.size() && !IsNumberSeparator(text[stop])) ++stop;
+    const std::string_view token = std::string_view(text).substr(at, stop - at);
+    if (!StartsAsNumber(token)) return numbers;
     double value = 0.0;
-    if (!ParseNumber(std::string_view(text).substr(at, stop - at), value)) return numbers;
-    numbers.push_back(value);
+    if (token.find_first_not_of(characters) != std::string_view::npos || !ParseNumber(token, value)) {
+      numbers.bad_token = std::string(token);
+      return numbers;
+    }
+    numbers.values.push_back(value);
     at = stop;
   }
-}
-
-bool Ends(const std::string& line) {
-  return line.find('[') != std::string::npos || line.find_first_not_of(" \t\r") == std::string::npos;
 }
 
 [[noreturn]] void Fail(MessageStream* messages, const std::string& section, const std::string& what) {
@@ -51,12 +54,30 @@ bool Ends(const std::string& line) {
   throw ErrorCode{kRuleErrorCode};
 }
 
+// The numbers of a line of the rule; a bad token ends the run, naming it and
+// the line.
+std::vector<double> LineNumbers(const std::string& line, size_t at, const char* characters,
+                                MessageStream* messages, const std::string& section) {
+  rule_numbers numbers = Numbers(line, at, characters);
+  if (!numbers.bad_token.empty())
+    Fail(messages, section,
+         "the value \"" + numbers.bad_token + "\" cannot be read in the line \"" + line + "\"");
+  return std::move(numbers.values);
+}
+std::vector<double> LineNumbers(const std::string& line, MessageStream* messages,
+                                const std::string& section) {
+  return LineNumbers(line, 0, kNumberCharacters, messages, section);
+}
+
+bool Ends(const std::string& line) { return line.find('[') != std::string::npos || IsBlankLine(line); }
+
 // One value per table from a key line, after its "=".
 std::vector<double> KeyValues(const std::string& line, const char* key, const char* characters, int tables,
                               MessageStream* messages, const std::string& section) {
   const size_t equals = line.find('=', line.find(key));
-  std::vector<double> values =
-      equals == std::string::npos ? std::vector<double>{} : Numbers(line, equals + 1, characters);
+  std::vector<double> values = equals == std::string::npos
+                                   ? std::vector<double>{}
+                                   : LineNumbers(line, equals + 1, characters, messages, section);
   if (static_cast<int>(values.size()) < tables)
     Fail(messages, section,
          "\"" + std::string(key) + "\" holds " + std::to_string(values.size()) + " value(s) for " +
@@ -89,7 +110,7 @@ operating_rule ReadOperatingRule(const control_lines& control, const std::string
   };
 
   operating_rule rule;
-  const std::vector<double> first = Numbers(line(at));
+  const std::vector<double> first = LineNumbers(line(at), messages, section);
   const double row_count = first.empty() ? 0.0 : first[0];
   if (rows_optional && row_count == 0.0 && !first.empty()) return rule;
   if (!(row_count >= 1.0) || row_count != std::floor(row_count))
@@ -111,7 +132,7 @@ operating_rule ReadOperatingRule(const control_lines& control, const std::string
 
   rule.y.assign(static_cast<size_t>(tables), {});
   for (int r = 1; r <= rows; ++r, ++at) {
-    const std::vector<double> values = Numbers(line(at));
+    const std::vector<double> values = LineNumbers(line(at), messages, section);
     if (static_cast<int>(values.size()) < tables + 1)
       Fail(messages, section,
            "row " + std::to_string(r) + " holds " + std::to_string(values.size()) + " value(s), " +
@@ -174,10 +195,12 @@ bool ReadHydraulicConnection(const control_lines& control, const std::string& se
       return 0.0;
     }
     size_t from = found + std::string(key).size();
-    while (from < block.size() && (IsBlank(block[from]) || block[from] == '=' || block[from] == ':')) ++from;
-    const std::vector<double> numbers = Numbers(block.substr(from, block.find('\n', from) - from));
-    if (numbers.empty()) complete = false;
-    return numbers.empty() ? 0.0 : numbers[0];
+    while (from < block.size() &&
+           (IsNumberSeparator(block[from]) || block[from] == '=' || block[from] == ':'))
+      ++from;
+    const rule_numbers numbers = Numbers(block.substr(from, block.find('\n', from) - from));
+    if (numbers.values.empty()) complete = false;
+    return numbers.values.empty() ? 0.0 : numbers.values[0];
   };
   const double target = value("TargetReservoir");
   connection.width = value("ChannelWidth");

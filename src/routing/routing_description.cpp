@@ -3,44 +3,43 @@
 
 #include <algorithm>
 #include <cctype>
-#include <charconv>
 #include <cmath>
 #include <string_view>
 #include <utility>
+
+#include "framework/texthelpers.h"
 
 namespace velmo {
 namespace {
 
 bool IsWordChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }
 bool IsLetterOrUnderscore(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; }
-bool IsSpace(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
 
-void SkipSpace(const std::string& text, std::size_t& at) {
-  while (at < text.size() && IsSpace(text[at])) ++at;
+// A number of a description ends at white space or at one of these, so that
+// "3x" or "3.5.1" is no number rather than 3.
+constexpr std::string_view kNumberEnds = ",;()&=";
+
+// A number of type T at `at` (after white space), a whole token; `at` moves
+// past it.
+template <typename T>
+bool ReadNumberAt(const std::string& text, std::size_t& at, T& value) {
+  at = SkipSpace(text, at);
+  std::size_t end = at;
+  while (end < text.size() && !IsSpace(text[end]) && kNumberEnds.find(text[end]) == std::string_view::npos)
+    ++end;
+  if (!ParseNumber(std::string_view(text).substr(at, end - at), value)) return false;
+  at = end;
+  return true;
 }
 
 // A whole number at `at` (after white space); `at` moves past it.
 bool ReadInteger(const std::string& text, std::size_t& at, int& value) {
-  SkipSpace(text, at);
-  const char* first = text.data() + at;
-  const char* last = text.data() + text.size();
-  if (first != last && *first == '+') ++first;
-  const auto result = std::from_chars(first, last, value);
-  if (result.ec != std::errc{}) return false;
-  at = static_cast<std::size_t>(result.ptr - text.data());
-  return true;
+  return ReadNumberAt(text, at, value);
 }
 
 // A finite number at `at` (after white space); `at` moves past it.
 bool ReadNumber(const std::string& text, std::size_t& at, double& value) {
-  SkipSpace(text, at);
-  const char* first = text.data() + at;
-  const char* last = text.data() + text.size();
-  if (first != last && *first == '+') ++first;
-  const auto result = std::from_chars(first, last, value);
-  if (result.ec != std::errc{} || !std::isfinite(value)) return false;
-  at = static_cast<std::size_t>(result.ptr - text.data());
-  return true;
+  return ReadNumberAt(text, at, value);
 }
 
 // The number after the next "=" from `at`.
@@ -53,7 +52,7 @@ bool ReadValueAfterEquals(const std::string& text, std::size_t& at, double& valu
 
 // The run of non-space characters at `at` (after white space).
 std::string ReadWord(const std::string& text, std::size_t& at) {
-  SkipSpace(text, at);
+  at = SkipSpace(text, at);
   const std::size_t start = at;
   while (at < text.size() && !IsSpace(text[at])) ++at;
   return text.substr(start, at - start);
@@ -110,8 +109,7 @@ std::string FileNameAt(const std::string& text, std::size_t& at) {
   std::size_t after = at;
   std::string word = ReadWord(text, after);
   if (!word.empty() && word.front() == '(') word.erase(0, 1);
-  std::size_t next = after;
-  SkipSpace(text, next);
+  const std::size_t next = SkipSpace(text, after);
   if (word.find('=') != std::string::npos || (next < text.size() && text[next] == '=')) {
     std::string name = WordAfterEquals(text, at);
     return name;
@@ -131,8 +129,7 @@ abstraction_part ParseAbstractionPart(const std::string& text, std::size_t hit) 
   // The mode word ends at a blank or a bracket: what follows it is read on.
   const std::size_t equals = t.find('=', at);
   if (equals != std::string::npos) {
-    at = equals + 1;
-    SkipSpace(t, at);
+    at = SkipSpace(t, equals + 1);
     const std::size_t end = std::min(t.size(), t.find_first_of(" \t\r\n(),", at));
     a.mode_word = t.substr(at, end - at);
     at = end;
@@ -370,6 +367,36 @@ routing_description ParseRoutingDescription(const std::string& text) {
        hit = FindKeyword(text, kReservoirKeyword, hit + 1))
     d.reservoirs.push_back(ParseReservoirPart(text, hit));
   return d;
+}
+
+void CheckInflows(const std::vector<routing_description>& descriptions, int inflow_count,
+                  const std::string& module) {
+  std::vector<int> named_in(static_cast<std::size_t>(std::max(inflow_count, 0)) + 1, 0);
+  for (std::size_t i = 0; i < descriptions.size(); ++i) {
+    const int number = static_cast<int>(i) + 1;
+    for (const channel_part& part : descriptions[i].channels) {
+      if (part.kind != channel_kind::inflow) continue;
+      const int k = part.code;
+      if (k > inflow_count)
+        throw part_error{kInflowErrorCode,
+                         "there is/are only " + std::to_string(inflow_count) +
+                             " inflow(s) for the entire basin,\n but the codes ranges from 1 "
+                             "to at least " +
+                             std::to_string(k) + "! in " + module};
+      if (k < 1)
+        throw part_error{kInflowErrorCode, "inflow number " + std::to_string(k) + " in routing description " +
+                                               std::to_string(number) +
+                                               " is not allowed: inflows are numbered from 1"};
+      if (const int other = named_in[static_cast<std::size_t>(k)]; other != 0)
+        throw part_error{kInflowErrorCode, "inflow " + std::to_string(k) +
+                                               " is named in routing description " + std::to_string(other) +
+                                               " and again in routing description " + std::to_string(number)};
+      if (part.mode == inflow_mode::unknown)
+        throw part_error{kInflowErrorCode, "the modus \"" + part.mode_word +
+                                               "\" is not supported for inflow " + std::to_string(k)};
+      named_in[static_cast<std::size_t>(k)] = number;
+    }
+  }
 }
 
 abstraction_mode AbstractionMode(const std::string& word) {

@@ -1,8 +1,9 @@
 // The section "[routing_model]" as plain data: the head values, the column
 // descriptors of the observed-discharge table and the routing descriptions,
 // and the parser of one description text ("TG", "OL", "SUMTRIB", "ZL",
-// "AL", "SP" parts). The parser checks the form of a description; whether
-// its codes name subbasins is checked where the elements are built.
+// "AL", "SP" parts). The parser checks the form of a description and the
+// inflows of all descriptions; whether their codes name subbasins is checked
+// where the elements are built.
 #pragma once
 
 #include <array>
@@ -11,6 +12,7 @@
 #include <vector>
 
 #include "routing/channel_hydraulics.h"
+#include "setup/output_settings.h"
 
 namespace velmo {
 
@@ -142,10 +144,18 @@ struct part_error {
 };
 inline constexpr int kAbstractionModeCode = 44;
 inline constexpr int kReservoirKeyCode = 35;
+inline constexpr int kInflowErrorCode = 42;
 // Parses a description text; throws description_error, or part_error for an
 // abstraction mode that does not exist (44) or a reservoir key that is
 // missing or out of range (35).
 routing_description ParseRoutingDescription(const std::string& text);
+// Checks the inflows ("ZL") of the descriptions, numbered from 1 in their
+// order: each inflow number within 1..inflow_count (the "ZL" of the section),
+// named in one description only, with a mode that exists. Throws part_error
+// (42); `module` names the routing model in the entry of a number beyond the
+// count.
+void CheckInflows(const std::vector<routing_description>& descriptions, int inflow_count,
+                  const std::string& module);
 
 // A column of the observed-discharge table that belongs to a subbasin.
 struct column_descriptor {
@@ -156,13 +166,12 @@ struct column_descriptor {
 // The section as read.
 struct routing_parameters {
   wq_settings wq;  // line 3
-  std::string statistics_file;
-  int statistics_code = 0;
+  statistics_file statistics;
   std::string observed_file;
   std::vector<column_descriptor> columns;
-  int efficiency_offset = 0;              // steps left out of the efficiency sums
-  std::vector<std::string> descriptions;  // texts, control-file order
-  keyword_counts totals;                  // over every description line of the section
+  int efficiency_offset = 0;                      // steps left out of the efficiency sums
+  std::vector<routing_description> descriptions;  // control-file order
+  keyword_counts totals;                          // over every description line of the section
 };
 
 // Whether the w-q settings of line 3 can be used: qmin > 0, qmax >= qmin,

@@ -66,7 +66,7 @@ defaultini::defaultini(int& error, MessageStream* stream, const std::string& con
 
 int defaultini::InitializeStage(bool& done) {
   if (stage >= kClosingStage) {
-    CloseControlFile();
+    CloseSetUpFile();
     message_interval = kSetupMessageIntervalHours;
     done = true;
     stage = kClosingStage;
@@ -77,13 +77,10 @@ int defaultini::InitializeStage(bool& done) {
   return stage;
 }
 
-void defaultini::CloseControlFile() {
-  std::FILE* file = control_file;
-  control_file = nullptr;
-  if (!file || std::fclose(file) != 0) {
-    *messages << "FATAL: error closing " << control_file_name << "[end-entry]";
-    throw ErrorCode{kControlFileCloseErrorCode};
-  }
+void defaultini::CloseSetUpFile() {
+  const std::string entry = "FATAL: error closing " + control_file_name;
+  if (!control_file) RaiseFatal(messages, entry, kControlFileCloseErrorCode);
+  CloseControlFile(entry);
 }
 
 void defaultini::RunStage(int stage_number) {
@@ -105,8 +102,7 @@ void defaultini::RunStage(int stage_number) {
       interval_end_shift = min_to_int_end / kMinutesPerHour;
       break;
     case 1:
-      if (control_file) std::fclose(control_file);
-      control_file = std::fopen(control_file_name_copy.c_str(), "rt");
+      OpenControlFile(control_file_name_copy);
       if (!control_file) {
         *messages << "FATAL: error opening " << control_file_name_copy << "[end-entry]";
         throw ErrorCode{kControlFileOpenErrorCode};
@@ -126,7 +122,7 @@ void defaultini::RunStage(int stage_number) {
       break;
     case 5:
       ReadRadiationSwitch();
-      CloseControlFile();
+      CloseSetUpFile();
       break;
     case 6: {
       zone_grid = nullptr;

@@ -55,8 +55,8 @@ class defaultini : public modelobject {
   // Stage 6 and stage 8 reading of one entry.
   void ReadDomainGrid(int index, bool report_fills, int spare);
   void ReadOrCreateStandardGrid(int index);
-  // Closes control_file; a failure is fatal (code 11).
-  void CloseControlFile();
+  // Closes control_file, which must be open; a failure is fatal (code 11).
+  void CloseSetUpFile();
 
   // ---- grid output and statistics (setup/gridstats.cpp)
   // One zonalstatistic per grid of entries 2..grid_count+2 with a statfile.

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "framework/diagnostics.h"
+#include "framework/texthelpers.h"
 #include "setup/defltuzr.h"
 
 namespace velmo {
@@ -42,21 +43,10 @@ constexpr int kNamesReservedUpFront = 64;
 // Error number of the allocation entry when the list of names cannot grow.
 constexpr int kMeteoNamesAllocationNumber = 1;
 
-bool IsBlank(char c) { return c == ' ' || c == '\t'; }
-
-// A word in brackets opens the next section.
-bool IsSectionName(std::string_view word) {
-  return word.size() >= 2 && word.front() == '[' && word.back() == ']';
-}
-
 std::string_view WithoutLeadingBlanks(std::string_view line) {
   size_t start = 0;
   while (start < line.size() && IsBlank(line[start])) ++start;
   return line.substr(start);
-}
-
-bool OnlyWhiteSpace(std::string_view line) {
-  return line.find_first_not_of(" \t\r\n") == std::string_view::npos;
 }
 
 // Next line of the control file, its leading blanks and tabs removed; false
@@ -158,8 +148,7 @@ void CorrectModelTime(model_date& start, model_date& end) {
 }
 
 void defaultini::ReadGlobalSections(const std::string& file_name) {
-  if (control_file) std::fclose(control_file);
-  control_file = std::fopen(file_name.c_str(), "rt");
+  OpenControlFile(file_name);
   if (!control_file) {
     *messages << "FATAL: Error opening " << file_name << "[end-entry]";
     throw ErrorCode{kControlFileOpenErrorCode};
@@ -274,12 +263,7 @@ void defaultini::ReadGlobalSections(const std::string& file_name) {
   FindSection("[meteo_names]", true);
   ReadMeteoNames();
 
-  const int closed = std::fclose(control_file);
-  control_file = nullptr;
-  if (closed != 0) {
-    *messages << "FATAL: error closing " << file_name << "[end-entry]";
-    throw ErrorCode{kControlFileCloseErrorCode};
-  }
+  CloseControlFile("FATAL: error closing " + file_name);
 }
 
 void defaultini::ReadMeteoNames() {
@@ -342,7 +326,7 @@ void defaultini::ReadModelTime() {
   } else {
     bool found[std::size(kTimeKeys)] = {};
     std::string line;
-    while (NextKeyLine(control_file, line) && !OnlyWhiteSpace(line)) {
+    while (NextKeyLine(control_file, line) && !IsBlankLine(line)) {
       for (size_t k = 0; k < std::size(kTimeKeys); ++k) {
         if (line.find(kTimeKeys[k].text) == std::string::npos) continue;
         model_date& date = kTimeKeys[k].start ? start_date : end_date;

@@ -13,6 +13,7 @@
 #include "framework/interrupt.h"
 #include "framework/texthelpers.h"
 #include "framework/zonalstat.h"
+#include "setup/section_reader.h"
 
 namespace velmo {
 namespace {
@@ -36,6 +37,24 @@ std::string RequiredWord(MessageStream* messages, const std::string& block, cons
   std::string value;
   ReadKeyString(block, key, value);
   return value;
+}
+
+// The numbers of a list key of an entity, each a whole token: a number that
+// is none as a whole ("1050x", "1,5e") names itself, the key and the entity.
+template <typename T>
+void ReadNumberList(MessageStream* messages, const std::string& block, const std::string& key,
+                    const std::string& entity, std::vector<T>& values) {
+  if (FindKey(block, key) == std::string::npos) return;
+  std::vector<std::string> tokens;
+  SplitTokens(KeyValueText(block, key), kListSeparators, tokens);
+  for (const std::string& token : tokens) {
+    T value{};
+    if (!ParseNumber(token, value))
+      SectionError(messages,
+                   "the value \"" + token + "\" of " + key + " for entity " + entity + " is no number",
+                   kSpecialOutputSectionCode);
+    values.push_back(value);
+  }
 }
 
 std::string Formatted(const char* format, double value) {
@@ -68,9 +87,9 @@ SpecialOutputEntity::SpecialOutputEntity(const std::string& block, SpecialOutput
   MessageStream* messages = owner.messages;
   id = RequiredWord(messages, block, "ID", "an entity");
   symbol = RequiredWord(messages, block, "Symbol", "entity " + id);
-  ReadKeyDoubleList(block, "Xcoords", x_coords);
-  ReadKeyDoubleList(block, "Ycoords", y_coords);
-  ReadKeyIntList(block, "Level", levels);
+  ReadNumberList(messages, block, "Xcoords", id, x_coords);
+  ReadNumberList(messages, block, "Ycoords", id, y_coords);
+  ReadNumberList(messages, block, "Level", id, levels);
   if (x_coords.size() != y_coords.size())
     SectionError(messages,
                  "count of X coordinates dos not match the number of Y coordinates for entity " + id,
@@ -246,29 +265,18 @@ SpecialOutputClass::SpecialOutputClass(MessageStream* stream, const model_settin
   const double step = settings.timestep > 0 ? settings.timestep : time_interval;
   with_minutes = step > 0.0 && step < kMinutesPerHour;
   if (flow_control_parameter == 0) return;
-  try {
-    ReadFiles();
-  } catch (...) {
-    CloseControlFile();
-    throw;
-  }
-  CloseControlFile();
+  section_reader in(*this, kReadingOn);
+  ReadFiles(in);
+  in.Close();
 }
 
-void SpecialOutputClass::CloseControlFile() {
-  if (control_file) {
-    std::fclose(control_file);
-    control_file = nullptr;
-  }
-}
-
-void SpecialOutputClass::ReadFiles() {
+void SpecialOutputClass::ReadFiles(section_reader& in) {
   if (const int regions = FindGrid(kMpiRegionsName, true); regions > 0)
     mpi_regions_data = (*grids)[regions].data;
   if (const int helper = FindGrid(kMpiHelperName, true); helper > 0) mpi_helper_data = (*grids)[helper].data;
 
   std::string line;
-  if (!ReadWholeLine(control_file, line) || FindKey(line, "numfiles") == std::string::npos)
+  if (!in.Line(line) || FindKey(line, "numfiles") == std::string::npos)
     SectionError(messages, "key numfiles not found in the line after the time interval",
                  kSpecialOutputSectionCode);
   ReadKeyInt(line, "numfiles", file_count);
@@ -276,13 +284,17 @@ void SpecialOutputClass::ReadFiles() {
   for (int k = 1; k <= file_count; ++k) {
     BraceBlockCollector block;
     while (!block.complete()) {
-      if (!ReadWholeLine(control_file, line))
+      if (!in.Line(line))
         SectionError(messages, "the control file ends inside the block of output file " + std::to_string(k),
                      kSpecialOutputSectionCode);
       block.AddLine(line);
     }
     output_files.push_back(std::make_unique<SpecialOutputFile>(block.text(), k, *this));
   }
+}
+
+void SpecialOutputClass::RecordStep(int minute, int hour, int day, int month, int year) {
+  for (auto& file : output_files) file->RecordStep(minute, hour, day, month, year);
 }
 
 void SpecialOutputClass::FlushAll() {

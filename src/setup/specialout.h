@@ -57,6 +57,7 @@ int PointRow(double y, double yllcorner, double cellsize, int nrows);
 int SpecialOutputRowCapacity(int point_count);
 
 class SpecialOutputClass;
+class section_reader;
 
 // One "entity" block: points on one grid.
 class SpecialOutputEntity {
@@ -116,6 +117,8 @@ class SpecialOutputClass : public teilmodellklasse {
   // the application turns any other exception into 104.
   SpecialOutputClass(MessageStream* stream, const model_settings& settings, grid_table* shared_grids);
 
+  // Samples every file's points for the step of the date.
+  void RecordStep(int minute, int hour, int day, int month, int year);
   // Writes the buffered rows of every file.
   void FlushAll();
   // Releases every file (writing what is left), then the model object.
@@ -127,8 +130,7 @@ class SpecialOutputClass : public teilmodellklasse {
   bool with_minutes = false;
 
  private:
-  void ReadFiles();
-  void CloseControlFile();
+  void ReadFiles(section_reader& in);
 };
 
 }  // namespace velmo

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "framework/diagnostics.h"
+#include "framework/texthelpers.h"
 #include "setup/defltuzr.h"
 
 namespace velmo {
@@ -16,17 +17,6 @@ namespace {
 // Keywords of the land-use key block form, tried in this order.
 constexpr const char* kLanduseKeywords[] = {"VariableDayCount", "DynamicPhenology_1", "DynamicPhenology_2",
                                             "DynamicPhenology_3", "DynamicPhenology_4"};
-
-bool IsBlank(const std::string& line) { return line.find_first_not_of(" \t\r") == std::string::npos; }
-
-// A line whose first word is a section name in brackets opens the next section.
-bool IsSectionHeader(const std::string& line) {
-  const std::size_t begin = line.find_first_not_of(" \t");
-  if (begin == std::string::npos || line[begin] != '[') return false;
-  std::size_t end = line.find_first_of(" \t", begin);
-  if (end == std::string::npos) end = line.size();
-  return end - begin >= 2 && line[end - 1] == ']';
-}
 
 // The lines of one table section, read from the line after its header; the
 // end of the file or the next section header ends the section.
@@ -86,7 +76,7 @@ class table_section_lines {
   bool NextLine(std::string& line) { return file_ && ReadWholeLine(file_, line) && !IsSectionHeader(line); }
   bool NextNonBlank(std::string& line) {
     while (NextLine(line)) {
-      if (!IsBlank(line)) return true;
+      if (!IsBlankLine(line)) return true;
     }
     return false;
   }

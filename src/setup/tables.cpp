@@ -1,4 +1,4 @@
-// Records of the land-use, soil and multilayer tables: both record forms, fix-point days, values by day.
+// Reading the records of the land-use, soil and multilayer tables: both record forms and the fix-point days.
 #include "setup/tables.h"
 
 #include <algorithm>
@@ -19,11 +19,6 @@ namespace velmo {
 namespace {
 
 constexpr const char* kWordSeparators = "\t \r\n";
-constexpr int kDaysPerYearWrap = 366;        // a fix point of the previous year lies 366 days earlier
-constexpr int kFirstValidCorrectedDay = -1;  // -1: vegetation start not yet found
-constexpr int kLastValidDay = 366;
-constexpr int kMonthlyValueDay = 15;  // a monthly value stands for the 15th of its month
-constexpr int kMonthlyListSize = 14;  // December before, January..December, January after
 
 // Key block defaults.
 constexpr double kDefaultInterceptionResistance = 20.0;  // s/m
@@ -106,13 +101,6 @@ std::string Trimmed(const std::string& text) {
 
 // A value as the messages show it.
 std::string Quoted(const std::string& text) { return "\"" + Trimmed(text) + "\""; }
-
-// Integer part of a grid value, kept within the range of int.
-int IntegerPart(double value) {
-  if (!(value > static_cast<double>(INT_MIN))) return INT_MIN;
-  if (value >= static_cast<double>(INT_MAX)) return INT_MAX;
-  return static_cast<int>(value);
-}
 
 const char* MethodKeyword(int method) {
   switch (method) {
@@ -218,156 +206,7 @@ class landuse_key_reader {
   const std::string& block_;
 };
 
-// The day of the year split into day and month with the given month lengths.
-void DateOfDayOfYear(const std::array<int, 13>& month_lengths, int day_of_year, int& day, int& month) {
-  month = 1;
-  day = day_of_year;
-  while (month < 12 && day > month_lengths[static_cast<std::size_t>(month)]) {
-    day -= month_lengths[static_cast<std::size_t>(month)];
-    ++month;
-  }
-}
-
 }  // namespace
-
-// ======================================================================
-// pure helpers
-
-int DayOfYearFrom(const std::array<int, 13>& month_lengths, int day, int month) {
-  int day_of_year = day;
-  for (int m = 1; m < month && m <= 11; ++m) day_of_year += month_lengths[static_cast<std::size_t>(m)];
-  return day_of_year;
-}
-
-std::array<int, 13> LanduseMonthLengths(int year) {
-  std::array<int, 13> lengths = kMonthLengths;
-  lengths[0] = kMonthLengths[12];  // December of the previous year
-  lengths[2] = DaysInMonth(2, year);
-  return lengths;
-}
-
-int DayOfYearOfDate(int day, int month, int year) {
-  const int day_of_year = DayOfYearFrom(LanduseMonthLengths(year), day, month);
-  if (month < 1 || month > 12 || day_of_year < 0 || day_of_year > kLastValidDay) return kNoDayOfYear;
-  return day_of_year;
-}
-
-double AltitudeCorrectedDay(int fix_day, double alt_dep, double altitude) {
-  return fix_day + std::trunc(alt_dep * (altitude - kFixPointReferenceAltitude));
-}
-
-double InterpolateByDay(double day_a, double value_a, double day_b, double value_b, double day) {
-  if (!(day_b > day_a)) return value_a;
-  if (day <= day_a) return value_a;
-  if (day >= day_b) return value_b;
-  return value_a * (day_b - day) / (day_b - day_a) + value_b * (day - day_a) / (day_b - day_a);
-}
-
-double MonthlyValue(const std::vector<double>& values, const std::array<int, 13>& month_lengths, int day,
-                    int month) {
-  int left_month = month;
-  int position = day;
-  if (day < kMonthlyValueDay) {
-    left_month = month - 1;
-    position = month_lengths[static_cast<std::size_t>(left_month)] + day;
-  }
-  const int right_node = month_lengths[static_cast<std::size_t>(left_month)] + kMonthlyValueDay;
-  return InterpolateByDay(kMonthlyValueDay, values[static_cast<std::size_t>(left_month)], right_node,
-                          values[static_cast<std::size_t>(left_month) + 1], position);
-}
-
-fix_point_day_failure CorrectFixPointDays(std::span<const int> fix_days, std::span<const double> alt_dep,
-                                          double altitude, int hold_point, int start_day,
-                                          std::span<int> corrected) {
-  if (fix_days.empty()) return {};
-  const std::size_t n = fix_days.size() - 1;
-  for (std::size_t i = 1; i <= n; ++i) {
-    double day = 0.0;
-    if (hold_point > 0 && i == static_cast<std::size_t>(hold_point)) {
-      day = start_day;
-    } else if (hold_point > 0 && i == static_cast<std::size_t>(hold_point) + 1) {
-      day = static_cast<double>(fix_days[i]) + start_day;  // counts from the vegetation start
-    } else {
-      day = AltitudeCorrectedDay(fix_days[i], i < alt_dep.size() ? alt_dep[i] : 0.0, altitude);
-    }
-    // Written so that a nan day (from a nan altitude or altitude dependence)
-    // is refused too.
-    if (!(day >= kFirstValidCorrectedDay && day <= kLastValidDay)) return {static_cast<int>(i), day};
-    corrected[i] = static_cast<int>(day);
-  }
-  corrected[0] = fix_days[n] - kDaysPerYearWrap;
-  return {};
-}
-
-int FixPointInterval(std::span<const int> fix_point_days, int day_of_year) {
-  const std::size_t n = fix_point_days.empty() ? 0 : fix_point_days.size() - 1;
-  for (std::size_t i = 1; i <= n; ++i) {
-    const int day = fix_point_days[i];
-    // A negative day (a vegetation start not yet found) ends the search.
-    if (day_of_year <= day || day < 0) return static_cast<int>(i);
-  }
-  return static_cast<int>(n) + 1;
-}
-
-double FixPointValue(std::span<const double> values, std::span<const int> fix_point_days, int day_of_year,
-                     int hold_point) {
-  if (fix_point_days.size() < 2) return 0.0;
-  std::size_t i = static_cast<std::size_t>(FixPointInterval(fix_point_days, day_of_year));
-  int day = day_of_year;
-  if (i == fix_point_days.size()) {
-    i = 1;
-    day -= kDaysPerYearWrap;
-  }
-  // Before the vegetation start the value of the fix point before it holds.
-  if (i == static_cast<std::size_t>(hold_point)) return values[i - 1];
-  return InterpolateByDay(fix_point_days[i - 1], values[i - 1], fix_point_days[i], values[i], day);
-}
-
-namespace {
-
-// The fix point of the day with the year wrap: i in 1..n, and the day moved
-// back by a year when it lies after the last fix point.
-std::size_t WrappedInterval(std::span<const int> fix_point_days, int& day_of_year) {
-  const auto i = static_cast<std::size_t>(FixPointInterval(fix_point_days, day_of_year));
-  if (i < fix_point_days.size()) return i;
-  day_of_year -= kDaysPerYearWrap;
-  return 1;
-}
-
-}  // namespace
-
-double VegetationStartOnDay(std::span<const int> fix_point_days, int day_of_year, int start_point,
-                            int stop_point) {
-  const int P = start_point;
-  const int Q = stop_point;
-  if (fix_point_days.size() < 2) return -1.0;
-  const std::size_t i = WrappedInterval(fix_point_days, day_of_year);
-  const int corrected = fix_point_days[i];
-  const int point = static_cast<int>(i);
-  const bool started = point >= P && (point < Q || Q < P) && day_of_year >= corrected && corrected > 0;
-  return started ? day_of_year : -1.0;
-}
-
-double VegetationStopOnDay(std::span<const int> fix_point_days, int day_of_year, int stop_point) {
-  if (fix_point_days.size() < 2) return -1.0;
-  const std::size_t i = WrappedInterval(fix_point_days, day_of_year);
-  if (static_cast<int>(i) != stop_point) return -1.0;
-  return day_of_year == fix_point_days[i] ? day_of_year : -1.0;
-}
-
-void WriteDayOfYearFailure(MessageStream* messages, int code, int day, int month, int year) {
-  if (!messages) return;
-  *messages << "FATAL: land use " << code << ": the date " << day << "." << month << "." << year
-            << " gives no day of the year between 0 and 366"
-            << "[end-entry]";
-}
-
-void WriteFixPointDayFailure(MessageStream* messages, const fix_point_day_failure& failure) {
-  if (!messages) return;
-  *messages << "FATAL: \n---ERROR--\naltitude correction resulted in a Julian day of " << failure.day
-            << " for fix point " << failure.point << " (JD should be between 1 and 366)"
-            << "[end-entry]";
-}
 
 // ======================================================================
 // landuse_table_entry: reading
@@ -452,7 +291,6 @@ void landuse_table_entry::ReadFixPointDays(MessageStream* messages, const std::s
   }
   fix_point_count = static_cast<int>(days->size());
   fix_days = DaysWithPreviousYear(*days);
-  corrected_days = fix_days;
   if (method == kMethodDynamicPhenology3) {
     const int first = fix_days[1];
     const int last = fix_days[static_cast<std::size_t>(fix_point_count)];
@@ -692,7 +530,6 @@ void landuse_table_entry::ParsePositional(MessageStream* messages, const std::st
   std::vector<int> days(n);
   for (std::size_t i = 0; i < n; ++i) days[i] = static_cast<int>(numbers[15 + i]);
   fix_days = DaysWithPreviousYear(days);
-  corrected_days = fix_days;
 
   const auto fix_point_list = [&](std::vector<double>& list, std::size_t first) {
     list.assign(n + 1, 0.0);
@@ -722,7 +559,6 @@ void landuse_table_entry::Release() {
   name.clear();
   internal_mask_text.clear();
   fix_days.clear();
-  corrected_days.clear();
   lists = landuse_fix_point_lists{};
   tillage_days.clear();
   start_time_lists = nullptr;
@@ -758,327 +594,6 @@ bool landuse_table_entry::UsesStartHold() const {
 void landuse_table_entry::SetStartTimeLists(const layer_stack_list* lists_by_layer, int levels) {
   start_time_lists = lists_by_layer;
   start_time_levels = levels;
-}
-
-// ======================================================================
-// landuse_table_entry: parameters by day
-
-int landuse_table_entry::DayOfYear(MessageStream* messages, int day, int month, int year) {
-  month_lengths[2] = DaysInMonth(2, year);
-  const int day_of_year = DayOfYearOfDate(day, month, year);
-  if (day_of_year == kNoDayOfYear) {
-    WriteDayOfYearFailure(messages, code, day, month, year);
-    throw ErrorCode{kDayOfYearErrorCode};
-  }
-  return day_of_year;
-}
-
-int landuse_table_entry::StartHoldPoint() const {
-  return UsesStartHold() && start_point >= 1 && start_point < fix_point_count ? start_point : 0;
-}
-
-fix_point_day_failure landuse_table_entry::CorrectDays(double altitude, int start_day,
-                                                       std::span<int> corrected) const {
-  const auto n = static_cast<std::size_t>(fix_point_count);
-  if (fix_point_count < 1 || fix_days.size() < n + 1 || corrected.size() < n + 1) return {};
-  return CorrectFixPointDays(std::span<const int>(fix_days).first(n + 1), lists.AltDep, altitude,
-                             StartHoldPoint(), start_day, corrected.first(n + 1));
-}
-
-int landuse_table_entry::FindFixPointInterval(MessageStream* messages, int day_of_year, int start_day,
-                                              double altitude) {
-  const int n = fix_point_count;
-  if (n < 1 || fix_days.size() < static_cast<std::size_t>(n) + 1) return 1;
-  corrected_days.resize(static_cast<std::size_t>(n) + 1);
-  const fix_point_day_failure failure = CorrectDays(altitude, start_day, corrected_days);
-  if (failure.point > 0) {
-    WriteFixPointDayFailure(messages, failure);
-    throw ErrorCode{kAltitudeCorrectionErrorCode};
-  }
-  return FixPointInterval(corrected_days, day_of_year);
-}
-
-int landuse_table_entry::CellStartDay(int layer, int row, int col) const {
-  if (!UsesStartHold() || !pheno_start_grids || layer < 1 ||
-      static_cast<std::size_t>(layer) >= pheno_start_grids->size()) {
-    return -1;
-  }
-  double** grid = (*pheno_start_grids)[static_cast<std::size_t>(layer)];
-  return grid ? IntegerPart(grid[row][col]) : -1;
-}
-
-const double* landuse_table_entry::CellStartTimes(int layer, int row, int col) const {
-  if ((method != kMethodDynamicPhenology3 && method != kMethodDynamicPhenology4) || !start_time_lists ||
-      start_time_levels < fix_point_count || layer < 1 ||
-      static_cast<std::size_t>(layer) >= start_time_lists->size()) {
-    return nullptr;
-  }
-  double*** stack = (*start_time_lists)[static_cast<std::size_t>(layer)];
-  return stack ? stack[row][col] : nullptr;
-}
-
-double landuse_table_entry::CellForcingSum(int layer, int row, int col) const {
-  if (!forcing_sum_grids || layer < 1 || static_cast<std::size_t>(layer) >= forcing_sum_grids->size()) {
-    return 0.0;
-  }
-  double** grid = (*forcing_sum_grids)[static_cast<std::size_t>(layer)];
-  return grid ? grid[row][col] : 0.0;
-}
-
-fix_point_day_failure landuse_table_entry::AtCell(int layer, int row, int col, double altitude,
-                                                  std::span<int> days, landuse_cell_day& at) const {
-  at.start_times = CellStartTimes(layer, row, col);
-  at.forcing_sum = 0.0;
-  at.fix_point_days = {};
-  if (at.start_times) {
-    // Only the forcing thresholds of method 5 read the forcing sum.
-    if (method == kMethodDynamicPhenology3) at.forcing_sum = CellForcingSum(layer, row, col);
-    return {};
-  }
-  const auto n = static_cast<std::size_t>(fix_point_count);
-  if (fix_point_count < 1 || fix_days.size() < n + 1 || days.size() < n + 1) return {};
-  const std::span<int> corrected = days.first(n + 1);
-  const fix_point_day_failure failure = CorrectDays(altitude, CellStartDay(layer, row, col), corrected);
-  if (failure.point == 0) at.fix_point_days = corrected;
-  return failure;
-}
-
-int landuse_table_entry::StartTimeInterval(const double* start_times, int day_of_year) const {
-  const int n = fix_point_count;
-  int i = 1;
-  if (start_times[1] <= day_of_year) {
-    while (i < n && start_times[i] > 0) {
-      const bool passed = day_of_year >= start_times[i + 1];
-      ++i;
-      if (!passed) break;
-    }
-  }
-  return i;
-}
-
-double landuse_table_entry::ValueFromStartTimes(value_list list, const double* start_times, int day_of_year,
-                                                double forcing_sum) const {
-  const std::vector<double>& values = lists.*list;
-  const int n = fix_point_count;
-  const int i = StartTimeInterval(start_times, day_of_year);
-  const auto index = static_cast<std::size_t>(i);
-  if (method == kMethodDynamicPhenology3 && i <= n && lists.ForcingThreshold[index] > 0.0) {
-    // The value follows the forcing sum from the last threshold reached.
-    return InterpolateByDay(start_times[0], values[index - 1], lists.ForcingThreshold[index], values[index],
-                            forcing_sum);
-  }
-  // A fix point not yet reached holds the value before it; before the first
-  // fix point the left node is the last fix point of the previous year.
-  if (start_times[i] <= 0) return values[index - 1];
-  const double left_day =
-      i == 1 ? fix_days[static_cast<std::size_t>(n)] - kDaysPerYearWrap : start_times[i - 1];
-  return InterpolateByDay(left_day, values[index - 1], start_times[i], values[index], day_of_year);
-}
-
-double landuse_table_entry::ValueOn(value_list list, const landuse_cell_day& at) const {
-  const std::vector<double>& values = lists.*list;
-  if (fix_point_count < 1) return 0.0;
-  if (HoldsMonthlyValues(values)) return MonthlyValue(values, at.month_lengths, at.day, at.month);
-  if (at.start_times) return ValueFromStartTimes(list, at.start_times, at.day_of_year, at.forcing_sum);
-  return FixPointValue(values, at.fix_point_days, at.day_of_year, StartHoldPoint());
-}
-
-double landuse_table_entry::ResistanceOn(value_list list, const landuse_cell_day& at) const {
-  if (method == kMethodMonthly) return MonthlyValue(lists.*list, at.month_lengths, at.day, at.month);
-  return ValueOn(list, at);
-}
-
-double landuse_table_entry::VegetationStartOn(const landuse_cell_day& at) const {
-  const int P = veg_start_point;
-  const int Q = veg_stop_point;
-  if (P == 0) return 0.0;
-  if (at.start_times) {
-    const int i = StartTimeInterval(at.start_times, at.day_of_year);
-    const bool started = P <= i - 1 && (i - 1 < Q || Q < P) && at.day_of_year >= at.start_times[i - 1];
-    return started ? at.day_of_year : -1.0;
-  }
-  return VegetationStartOnDay(at.fix_point_days, at.day_of_year, P, Q);
-}
-
-double landuse_table_entry::VegetationStopOn(const landuse_cell_day& at) const {
-  const int Q = veg_stop_point;
-  if (Q == 0) return 0.0;
-  if (at.start_times) {
-    const int i = StartTimeInterval(at.start_times, at.day_of_year);
-    return i - 1 == Q && at.day_of_year == at.start_times[i - 1] ? at.day_of_year : -1.0;
-  }
-  return VegetationStopOnDay(at.fix_point_days, at.day_of_year, Q);
-}
-
-void landuse_table_entry::WriteCellEntry(MessageStream* messages, int row, int col, int layer,
-                                         double altitude, int day_of_year) const {
-  if (!messages) return;
-  *messages << "FATAL: Coordinates: i=" << row << ", j=" << col << "\nLayer=" << layer
-            << "\nAltitude=" << altitude << "m\nJulday=" << day_of_year << "\nLanduse Code=" << code
-            << "\nTStart=" << start_offset << "[end-entry]";
-}
-
-bool landuse_table_entry::HoldsMonthlyValues(const std::vector<double>& values) const {
-  return method == kMethodMonthly && values.size() == static_cast<std::size_t>(kMonthlyListSize);
-}
-
-landuse_cell_day landuse_table_entry::WorkingDay(int day_of_year) const {
-  landuse_cell_day at;
-  at.day_of_year = day_of_year;
-  at.month_lengths = month_lengths;
-  DateOfDayOfYear(month_lengths, day_of_year, at.day, at.month);
-  return at;
-}
-
-void landuse_table_entry::RefreshWorkingCell(MessageStream* messages, landuse_cell_day& at, int layer,
-                                             int row, int col, double altitude) {
-  at.start_times = CellStartTimes(layer, row, col);
-  if (at.start_times) {
-    if (method == kMethodDynamicPhenology3) at.forcing_sum = CellForcingSum(layer, row, col);
-    return;
-  }
-  FindFixPointInterval(messages, at.day_of_year, CellStartDay(layer, row, col), altitude);
-  at.fix_point_days = corrected_days;
-}
-
-double landuse_table_entry::ValueOnDay(MessageStream* messages, value_list list, int day_of_year, int layer,
-                                       int row, int col, double altitude) {
-  if (fix_point_count < 1) return 0.0;
-  landuse_cell_day at = WorkingDay(day_of_year);
-  if (!HoldsMonthlyValues(lists.*list)) RefreshWorkingCell(messages, at, layer, row, col, altitude);
-  return ValueOn(list, at);
-}
-
-double landuse_table_entry::MonthlyOrDaily(MessageStream* messages, value_list list, int day, int month,
-                                           int year, double altitude, int layer, int row, int col) {
-  if (method != kMethodMonthly) {
-    return ValueOnDay(messages, list, DayOfYear(messages, day, month, year), layer, row, col, altitude);
-  }
-  // February of the date's own year, whatever was evaluated before.
-  month_lengths[2] = DaysInMonth(2, year);
-  if (month < 1 || month > 12) {
-    if (messages) {
-      *messages << "FATAL: land use " << code << ": the month " << month << " of the date " << day << "."
-                << month << "." << year << " lies outside 1..12 for the monthly resistances"
-                << "[end-entry]";
-    }
-    throw ErrorCode{kMonthErrorCode};
-  }
-  return MonthlyValue(lists.*list, month_lengths, day, month);
-}
-
-double landuse_table_entry::RoughnessLength(MessageStream* messages, int day, int month, int year,
-                                            double altitude, int layer, int row, int col) {
-  return RoughnessLength(messages, DayOfYear(messages, day, month, year), layer, row, col, altitude);
-}
-
-double landuse_table_entry::RoughnessLength(MessageStream* messages, int day_of_year, int layer, int row,
-                                            int col, double altitude) {
-  return ValueOnDay(messages, &landuse_fix_point_lists::Z0, day_of_year, layer, row, col, altitude);
-}
-
-double landuse_table_entry::LeafAreaIndex(MessageStream* messages, int day, int month, int year,
-                                          double altitude, int layer, int row, int col) {
-  return LeafAreaIndex(messages, DayOfYear(messages, day, month, year), layer, row, col, altitude);
-}
-
-double landuse_table_entry::LeafAreaIndex(MessageStream* messages, int day_of_year, int layer, int row,
-                                          int col, double altitude) {
-  return ValueOnDay(messages, &landuse_fix_point_lists::LAI, day_of_year, layer, row, col, altitude);
-}
-
-double landuse_table_entry::VegetationCover(MessageStream* messages, int day, int month, int year,
-                                            double altitude, int layer, int row, int col) {
-  return VegetationCover(messages, DayOfYear(messages, day, month, year), layer, row, col, altitude);
-}
-
-double landuse_table_entry::VegetationCover(MessageStream* messages, int day_of_year, int layer, int row,
-                                            int col, double altitude) {
-  return ValueOnDay(messages, &landuse_fix_point_lists::VCF, day_of_year, layer, row, col, altitude);
-}
-
-double landuse_table_entry::Albedo(MessageStream* messages, int day, int month, int year, double altitude,
-                                   int layer, int row, int col) {
-  return Albedo(messages, DayOfYear(messages, day, month, year), layer, row, col, altitude);
-}
-
-double landuse_table_entry::Albedo(MessageStream* messages, int day_of_year, int layer, int row, int col,
-                                   double altitude) {
-  return ValueOnDay(messages, &landuse_fix_point_lists::Albedo, day_of_year, layer, row, col, altitude);
-}
-
-double landuse_table_entry::CanopyResistance(MessageStream* messages, int day, int month, int year,
-                                             double altitude, int layer, int row, int col) {
-  return MonthlyOrDaily(messages, &landuse_fix_point_lists::rsc, day, month, year, altitude, layer, row, col);
-}
-
-double landuse_table_entry::CanopyResistance(MessageStream* messages, int day_of_year, int layer, int row,
-                                             int col, double altitude) {
-  return ValueOnDay(messages, &landuse_fix_point_lists::rsc, day_of_year, layer, row, col, altitude);
-}
-
-double landuse_table_entry::InterceptionResistance(MessageStream* messages, int day, int month, int year,
-                                                   double altitude, int layer, int row, int col) {
-  return MonthlyOrDaily(messages, &landuse_fix_point_lists::rs_interception, day, month, year, altitude,
-                        layer, row, col);
-}
-
-double landuse_table_entry::InterceptionResistance(MessageStream* messages, int day_of_year, int layer,
-                                                   int row, int col, double altitude) {
-  return ValueOnDay(messages, &landuse_fix_point_lists::rs_interception, day_of_year, layer, row, col,
-                    altitude);
-}
-
-double landuse_table_entry::EvaporationResistance(MessageStream* messages, int day, int month, int year,
-                                                  double altitude, int layer, int row, int col) {
-  return MonthlyOrDaily(messages, &landuse_fix_point_lists::rs_evaporation, day, month, year, altitude, layer,
-                        row, col);
-}
-
-double landuse_table_entry::EvaporationResistance(MessageStream* messages, int day_of_year, int layer,
-                                                  int row, int col, double altitude) {
-  return ValueOnDay(messages, &landuse_fix_point_lists::rs_evaporation, day_of_year, layer, row, col,
-                    altitude);
-}
-
-double landuse_table_entry::RootDepth(MessageStream* messages, int day, int month, int year, double altitude,
-                                      int layer, int row, int col) {
-  return RootDepth(messages, DayOfYear(messages, day, month, year), layer, row, col, altitude);
-}
-
-double landuse_table_entry::RootDepth(MessageStream* messages, int day_of_year, int layer, int row, int col,
-                                      double altitude) {
-  try {
-    return ValueOnDay(messages, &landuse_fix_point_lists::RootDepth, day_of_year, layer, row, col, altitude);
-  } catch (ErrorCode thrown) {
-    if (thrown == kAltitudeCorrectionErrorCode)
-      WriteCellEntry(messages, row, col, layer, altitude, day_of_year);
-    throw;
-  }
-}
-
-double landuse_table_entry::VegetationStartDay(MessageStream* messages, int day, int month, int year,
-                                               double altitude, int layer, int row, int col) {
-  if (veg_start_point == 0) return 0.0;
-  landuse_cell_day at = WorkingDay(DayOfYear(messages, day, month, year));
-  RefreshWorkingCell(messages, at, layer, row, col, altitude);
-  return VegetationStartOn(at);
-}
-
-double landuse_table_entry::VegetationStopDay(MessageStream* messages, int day, int month, int year,
-                                              double altitude, int layer, int row, int col) {
-  if (veg_stop_point == 0) return 0.0;
-  landuse_cell_day at = WorkingDay(DayOfYear(messages, day, month, year));
-  RefreshWorkingCell(messages, at, layer, row, col, altitude);
-  return VegetationStopOn(at);
-}
-
-void landuse_table_entry::InitializeStart(MessageStream* messages, int day, int month, int year) {
-  if (!UsesStartHold() || start_point < 1 || start_point >= fix_point_count) return;
-  forcing_active = true;
-  if (DayOfYear(messages, day, month, year) > maxStartJDforDP1) {
-    start_offset = maxStartJDforDP1 - fix_days[static_cast<std::size_t>(start_point) + 1];
-  }
 }
 
 // ======================================================================

@@ -76,8 +76,8 @@ struct fix_point_day_failure {
 };
 
 // A land use at one cell on one day: what its parameters are looked up
-// from. The record's operations and the set-up object's daily update fill
-// one and read every parameter of the day from it.
+// from (LanduseCellDay fills one). The set-up object's vegetation grids read
+// every parameter of the day from it, at the start date and every day.
 struct landuse_cell_day {
   int day = 0;
   int month = 0;
@@ -108,7 +108,6 @@ struct landuse_table_entry {
   int start_offset = 0;
   int start_point = 0;
   std::vector<int> fix_days;
-  std::vector<int> corrected_days;
   landuse_fix_point_lists lists;
   double RootDist = 0.0;
   double HReduDry = 0.0;
@@ -194,49 +193,7 @@ struct landuse_table_entry {
   // Writes `month_lengths`[2]; a date without day of the year ends with
   // kDayOfYearErrorCode.
   int DayOfYear(MessageStream* messages, int day, int month, int year);
-  // First fix point i in 1..n whose corrected day is not before `day_of_year`
-  // (or not yet found), n + 1 after the last one; refreshes `corrected_days`.
-  int FindFixPointInterval(MessageStream* messages, int day_of_year, int start_day, double altitude);
   void InitializeStart(MessageStream* messages, int day, int month, int year);
-
-  // Date forms: (day, month, year, altitude in m, layer, row, column). The
-  // day-of-year forms take (day of the year, layer, row, column, altitude).
-  // Both refresh the working fields `corrected_days` and `month_lengths`.
-  double CanopyResistance(MessageStream* messages, int day, int month, int year, double altitude, int layer,
-                          int row, int col);
-  double InterceptionResistance(MessageStream* messages, int day, int month, int year, double altitude,
-                                int layer, int row, int col);
-  double EvaporationResistance(MessageStream* messages, int day, int month, int year, double altitude,
-                               int layer, int row, int col);
-  double RoughnessLength(MessageStream* messages, int day, int month, int year, double altitude, int layer,
-                         int row, int col);
-  double LeafAreaIndex(MessageStream* messages, int day, int month, int year, double altitude, int layer,
-                       int row, int col);
-  double VegetationCover(MessageStream* messages, int day, int month, int year, double altitude, int layer,
-                         int row, int col);
-  double RootDepth(MessageStream* messages, int day, int month, int year, double altitude, int layer, int row,
-                   int col);
-  double Albedo(MessageStream* messages, int day, int month, int year, double altitude, int layer, int row,
-                int col);
-  double VegetationStartDay(MessageStream* messages, int day, int month, int year, double altitude, int layer,
-                            int row, int col);
-  double VegetationStopDay(MessageStream* messages, int day, int month, int year, double altitude, int layer,
-                           int row, int col);
-
-  double CanopyResistance(MessageStream* messages, int day_of_year, int layer, int row, int col,
-                          double altitude);
-  double InterceptionResistance(MessageStream* messages, int day_of_year, int layer, int row, int col,
-                                double altitude);
-  double EvaporationResistance(MessageStream* messages, int day_of_year, int layer, int row, int col,
-                               double altitude);
-  double RoughnessLength(MessageStream* messages, int day_of_year, int layer, int row, int col,
-                         double altitude);
-  double LeafAreaIndex(MessageStream* messages, int day_of_year, int layer, int row, int col,
-                       double altitude);
-  double VegetationCover(MessageStream* messages, int day_of_year, int layer, int row, int col,
-                         double altitude);
-  double RootDepth(MessageStream* messages, int day_of_year, int layer, int row, int col, double altitude);
-  double Albedo(MessageStream* messages, int day_of_year, int layer, int row, int col, double altitude);
 
   // ---- parameters at a cell on a day, leaving the record unchanged
   // A value list of the record, e.g. &landuse_fix_point_lists::Albedo.
@@ -272,20 +229,10 @@ struct landuse_table_entry {
                                      const std::string& specific) const;
 
  private:
-  double ValueOnDay(MessageStream* messages, value_list list, int day_of_year, int layer, int row, int col,
-                    double altitude);
-  double MonthlyOrDaily(MessageStream* messages, value_list list, int day, int month, int year,
-                        double altitude, int layer, int row, int col);
   double ValueFromStartTimes(value_list list, const double* start_times, int day_of_year,
                              double forcing_sum) const;
   int StartTimeInterval(const double* start_times, int day_of_year) const;
   bool HoldsMonthlyValues(const std::vector<double>& values) const;
-  // The working fields as a cell day: the date part from `month_lengths`,
-  // and the cell part, which refreshes `corrected_days` (ending with
-  // kAltitudeCorrectionErrorCode when a day falls outside the year).
-  landuse_cell_day WorkingDay(int day_of_year) const;
-  void RefreshWorkingCell(MessageStream* messages, landuse_cell_day& at, int layer, int row, int col,
-                          double altitude);
 };
 
 // ---- soil table
@@ -387,9 +334,15 @@ struct multilayer_landuse_entry {
 int ReadLayerCodes(const std::string& record_text, const std::string& key, std::vector<int>& target,
                    int& target_count);
 
-// ---- pure helpers of the parameters by day
+// ---- pure helpers of the parameters by day (setup/landuse_days.cpp)
 
 inline constexpr int kNoDayOfYear = -1;
+inline constexpr int kLastValidDay = 366;
+inline constexpr int kDaysPerYearWrap = 366;  // a fix point of the previous year lies 366 days earlier
+inline constexpr int kMonthlyListSize = 14;   // December before, January..December, January after
+
+// Integer part of a grid value (towards zero), kept within the range of int.
+int CellInteger(double value);
 
 // Day of the year of a date with the given month lengths (index 1..12); the
 // months before `month` are summed, at most January..November.
@@ -423,6 +376,22 @@ fix_point_day_failure CorrectFixPointDays(std::span<const int> fix_days, std::sp
 // First fix point i in 1..n whose corrected day is not before `day_of_year`,
 // or not yet found (negative); n + 1 after the last one.
 int FixPointInterval(std::span<const int> fix_point_days, int day_of_year);
+
+// The date of a look-up, found once for every cell: its day of the year
+// (kNoDayOfYear for a date without one) and the month lengths of its year.
+landuse_cell_day LanduseDay(int day, int month, int year);
+// A land use at a cell of `layer` and `altitude` on `date` (of `year`), its
+// fix-point days going to `days` (n + 1 entries or more): what every
+// parameter of the day is looked up from. A date without a day of the year
+// ends with 150, a fix-point day outside the year with 152 and the record's
+// entries; `name_cell` adds the entry naming the cell (as a root depth does).
+landuse_cell_day LanduseCellDay(MessageStream* messages, const landuse_table_entry& record,
+                                const landuse_cell_day& date, int year, int layer, int row, int col,
+                                double altitude, std::span<int> days, bool name_cell);
+// The date of method 1's monthly resistances, which need no fix-point days;
+// a month outside 1..12 ends with 154 and the record's entry.
+const landuse_cell_day& LanduseMonthDay(MessageStream* messages, const landuse_table_entry& record,
+                                        const landuse_cell_day& date, int year);
 // The value of a fix-point list (0..n or longer) on a day of the year, interpolated
 // between the fix-point days (0..n, corrected to the cell); days after the
 // last fix point lie before the first of the next year. Before the vegetation

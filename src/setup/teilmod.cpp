@@ -8,6 +8,7 @@
 
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
+#include "setup/section_reader.h"
 #include "setup/tables.h"
 
 namespace velmo {
@@ -188,26 +189,20 @@ teilmodellklasse::teilmodellklasse(MessageStream* stream, const model_settings& 
 }
 
 void teilmodellklasse::ReadSectionHead(bool section_required) {
-  OpenControlFile();
-  if (!control_file) {
-    *messages << "FATAL: error opening " << control_file_name << "[end-entry]";
-    throw ErrorCode{kControlFileOpenErrorCode};
-  }
-
   section_buffer = "[" + name + "]";
-  if (!FindSection(section_buffer, section_required)) {
+  section_reader head(*this, section_buffer, {.required = section_required});
+  if (!head.Found()) {
     // An optional module without its section is simply off; that is no error.
     flow_control_parameter = 0;
     *messages << "INFO: no section " << section_buffer << " in " << control_file_name << ", the module "
               << name << " is switched off"
               << "[end-entry]";
-    CloseControlFile();
+    head.Close();
     return;
   }
 
-  std::string rest;
-  ReadValue(control_file, flow_control_parameter, "flow control parameter for " + section_buffer, rest);
-  ReadValue(control_file, time_interval, "time interval for " + section_buffer, rest);
+  flow_control_parameter = head.Integer("flow control parameter for ");
+  time_interval = head.Number("time interval for ");
   time_step = static_cast<int>(time_interval);
   interval_end_shift = min_to_int_end / kMinutesPerHour;
 
@@ -225,24 +220,12 @@ void teilmodellklasse::ReadSectionHead(bool section_required) {
     throw ErrorCode{kTimeIntervalErrorCode};
   }
   // Steps per day, day parts and progress lines all divide by the interval.
-  if (flow_control_parameter != 0 && !(time_interval > 0.0)) {
-    *messages << "FATAL: the time interval for " << section_buffer
-              << " must be a positive number of minutes, not " << time_interval << "[end-entry]";
-    throw ErrorCode{kTimeIntervalErrorCode};
-  }
+  head.Check(flow_control_parameter == 0 || time_interval > 0.0,
+             "FATAL: the time interval for " + section_buffer + " must be a positive number of minutes, not ",
+             time_interval, kTimeIntervalErrorCode);
   steps_per_day = time_interval > 0.0 ? kMinutesPerDay / time_interval : 0.0;
 
-  if (flow_control_parameter == 0) CloseControlFile();
-}
-
-void teilmodellklasse::CloseControlFile() {
-  if (!control_file) return;
-  const int result = std::fclose(control_file);
-  control_file = nullptr;
-  if (result != 0) {
-    *messages << "FATAL: error closing " << control_file_name << "[end-entry]";
-    throw ErrorCode{kControlFileCloseErrorCode};
-  }
+  if (flow_control_parameter == 0) head.Close();
 }
 
 void teilmodellklasse::ReportFloatingPointError(int i1, int i2, int i3, int i4, double a1, double a2,

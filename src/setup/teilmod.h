@@ -67,6 +67,16 @@ struct zone_ranking {
 
 enum class zone_ranking_fault { none, code_out_of_range, too_many_codes, no_valid_cell };
 
+// Subbasins a module works on: the soil model's ranking of
+// "zonegrid_soilmodel", which the routing model takes in place of the
+// global zone table.
+struct subbasin_zones {
+  zone_record* zones = nullptr;  // 0..count, record 0 the total area in km2
+  int* code_map = nullptr;       // code 0..max_code -> zone index, 0 for none
+  int count = 0;
+  int max_code = 0;
+};
+
 // Ranks the valid cells of `grid` (rows 1..nrows, columns of each row's range)
 // into zones in ascending code order. Cell weights, when given, replace the
 // count of 1 per cell in weight_sum and mean_divisor. On a fault `result` is
@@ -201,7 +211,6 @@ class teilmodellklasse : public modelobject {
 
  private:
   void ReadSectionHead(bool section_required);
-  void CloseControlFile();
 
   std::vector<int> cell_zone_indices;  // rows first_row..last_row of ncols + 1 columns
 };

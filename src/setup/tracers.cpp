@@ -7,6 +7,7 @@
 #include <cstdlib>
 
 #include "framework/diagnostics.h"
+#include "framework/texthelpers.h"
 
 namespace velmo {
 namespace {
@@ -22,11 +23,6 @@ constexpr const char* kConcentrationUnits[] = {"mg/l", "g/l", "kg/kg", "Kg/Kg"};
 constexpr const char* kDefaultConcentrationUnit = "kg/kg";
 
 // ---- scanf-like reads from a position of a line; each skips blanks first.
-
-std::size_t SkipSpace(const std::string& text, std::size_t pos) {
-  while (pos < text.size() && std::isspace(static_cast<unsigned char>(text[pos]))) ++pos;
-  return pos;
-}
 
 bool ScanDouble(const std::string& text, std::size_t& pos, double& value) {
   pos = SkipSpace(text, pos);
@@ -307,12 +303,7 @@ void tracer_ini_class::ReadSection() {
     tracer_count = count;
   }
 
-  std::FILE* file = control_file;
-  control_file = nullptr;
-  if (std::fclose(file) != 0) {
-    *messages << "FATAL: error closing " << control_file_name << "[end-entry]";
-    throw ErrorCode{kControlFileCloseErrorCode};
-  }
+  CloseControlFile("FATAL: error closing " + control_file_name);
 }
 
 void tracer_ini_class::CleanUp() {

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <optional>
 #include <span>
 #include <string>
 #include <unordered_map>
@@ -291,12 +292,6 @@ void LimitParameters(std::array<double*, kLayerGridKinds>& g, int c) {
 
 // ======================================================================
 // pure helpers
-
-int CellInteger(double value) {
-  if (!(value > static_cast<double>(INT_MIN))) return INT_MIN;
-  if (value >= static_cast<double>(INT_MAX)) return INT_MAX;
-  return static_cast<int>(value);
-}
 
 double SigmoidForcingUnit(double temperature, double base_temperature) {
   if (!(temperature > base_temperature)) return 0.0;
@@ -868,15 +863,15 @@ void StartSeasonOfCell(landuse_table_entry& record, const std::array<double*, kL
 // limits hold whatever the mask.
 void FillStartDateParameters(defaultini& setup, int l, row_span rows,
                              const std::array<bool, kLayerGridKinds>& given) {
+  using lists_of = landuse_fix_point_lists;
   vegetation_grid_lists& lists = setup.parameter_grid_lists;
-  MessageStream* messages = setup.messages;
   const auto layer = static_cast<std::size_t>(l);
   const int kinds = lists.dynamic_phenology ? kLayerGridKinds : kLayerParameterGridKinds;
   const domain_view view = ViewOf(setup);
   const double nodata = setup.nodata_value;
-  const int sd = setup.start_date.day;
-  const int sm = setup.start_date.month;
-  const int sy = setup.start_date.year;
+  const model_date& start = setup.start_date;
+  const landuse_cell_day date = LanduseDay(start.day, start.month, start.year);
+  std::vector<int> days(static_cast<std::size_t>(lists.max_fix_point_count) + 1);
   double** landuse = setup.landuse_layer_grids[layer];
   double** evaporation = lists.evaporation_resistance;
   double** albedo = lists.albedo;
@@ -896,30 +891,41 @@ void FillStartDateParameters(defaultini& setup, int l, row_span rows,
         continue;
       }
       if (HoldsStart(record->Method())) StartSeasonOfCell(*record, row, c, given);
-      const double z = view.elevation[r][c];
-      auto take = [&](int bits, double& target, auto value_of) {
-        if (record->UsesInternalParameter(bits)) target = value_of();
+      // The cell's day is found at the first value the land use takes from
+      // the table; a fix-point day out of the year names the cell when that
+      // is the root depth.
+      std::optional<landuse_cell_day> at;
+      const auto cell_day = [&]() -> const landuse_cell_day& {
+        if (!at)
+          at = LanduseCellDay(setup.messages, *record, date, start.year, l, r, c, view.elevation[r][c], days,
+                              record->UsesInternalParameter(kMaskRootDepth) != 0);
+        return *at;
       };
-      take(kMaskRootDepth, row[kRootDepthGrid][c],
-           [&] { return record->RootDepth(messages, sd, sm, sy, z, l, r, c); });
-      take(kMaskLeafAreaIndex, row[kLeafAreaIndexGrid][c],
-           [&] { return record->LeafAreaIndex(messages, sd, sm, sy, z, l, r, c); });
-      take(kMaskVegetationCover, row[kVegetationCoverGrid][c],
-           [&] { return record->VegetationCover(messages, sd, sm, sy, z, l, r, c); });
-      take(kMaskCanopyResistance, row[kCanopyResistanceGrid][c],
-           [&] { return record->CanopyResistance(messages, sd, sm, sy, z, l, r, c); });
-      take(kMaskInterceptionResistance, row[kInterceptionResistanceGrid][c],
-           [&] { return record->InterceptionResistance(messages, sd, sm, sy, z, l, r, c); });
-      take(kMaskRoughnessLength, row[kRoughnessLengthGrid][c],
-           [&] { return record->RoughnessLength(messages, sd, sm, sy, z, l, r, c); });
+      const auto take = [&](int bits, double& target, landuse_table_entry::value_list list) {
+        if (record->UsesInternalParameter(bits)) target = record->ValueOn(list, cell_day());
+      };
+      // The monthly resistances need no fix-point days.
+      const auto take_resistance = [&](int bits, double& target, landuse_table_entry::value_list list) {
+        if (!record->UsesInternalParameter(bits)) return;
+        target = record->Method() == kMethodMonthly
+                     ? record->ResistanceOn(list, LanduseMonthDay(setup.messages, *record, date, start.year))
+                     : record->ResistanceOn(list, cell_day());
+      };
+      take(kMaskRootDepth, row[kRootDepthGrid][c], &lists_of::RootDepth);
+      take(kMaskLeafAreaIndex, row[kLeafAreaIndexGrid][c], &lists_of::LAI);
+      take(kMaskVegetationCover, row[kVegetationCoverGrid][c], &lists_of::VCF);
+      take_resistance(kMaskCanopyResistance, row[kCanopyResistanceGrid][c], &lists_of::rsc);
+      take_resistance(kMaskInterceptionResistance, row[kInterceptionResistanceGrid][c],
+                      &lists_of::rs_interception);
+      take(kMaskRoughnessLength, row[kRoughnessLengthGrid][c], &lists_of::Z0);
       if (l == 1) {
-        take(kMaskEvaporationResistance, evaporation[r][c],
-             [&] { return record->EvaporationResistance(messages, sd, sm, sy, z, l, r, c); });
-        take(kMaskAlbedo, albedo[r][c], [&] { return record->Albedo(messages, sd, sm, sy, z, l, r, c); });
+        take_resistance(kMaskEvaporationResistance, evaporation[r][c], &lists_of::rs_evaporation);
+        take(kMaskAlbedo, albedo[r][c], &lists_of::Albedo);
         if (evaporation[r][c] < 0.0) evaporation[r][c] = 0.0;
       }
       if (row[kVegetationStartGrid][c] <= 0.0)
-        row[kVegetationStartGrid][c] = record->VegetationStartDay(messages, sd, sm, sy, z, l, r, c);
+        row[kVegetationStartGrid][c] =
+            record->veg_start_point == 0 ? 0.0 : record->VegetationStartOn(cell_day());
       row[kVegetationDurationGrid][c] = 0.0;
       row[kVegetationStopGrid][c] = kNotYet;
       LimitParameters(row, c);
@@ -1083,37 +1089,6 @@ void UpdateMovingAverage(defaultini& setup) {
   setup.WriteGridOutput(lists.temperature_movavg7_index, 1, false);
 }
 
-// The date of a daily update, found once for every cell.
-landuse_cell_day UpdateDay(int day, int month, int year) {
-  landuse_cell_day date;
-  date.day = day;
-  date.month = month;
-  date.day_of_year = DayOfYearOfDate(day, month, year);
-  date.month_lengths = LanduseMonthLengths(year);
-  return date;
-}
-
-// A land use at a cell on the update's day. A date without a day of the
-// year, or a fix-point day outside the year, ends the run with the record's
-// entries; `name_cell` adds the entry naming the cell, which a root depth
-// gives.
-landuse_cell_day CellDay(const defaultini& setup, const landuse_table_entry& record,
-                         const landuse_cell_day& date, int year, int l, int r, int c, double z,
-                         std::span<int> days, bool name_cell) {
-  if (date.day_of_year == kNoDayOfYear) {
-    WriteDayOfYearFailure(setup.messages, record.Code(), date.day, date.month, year);
-    throw ErrorCode{kDayOfYearErrorCode};
-  }
-  landuse_cell_day at = date;
-  const fix_point_day_failure failure = record.AtCell(l, r, c, z, days, at);
-  if (failure.point > 0) {
-    WriteFixPointDayFailure(setup.messages, failure);
-    if (name_cell) record.WriteCellEntry(setup.messages, r, c, l, z, date.day_of_year);
-    throw ErrorCode{kAltitudeCorrectionErrorCode};
-  }
-  return at;
-}
-
 // The deepest roots of a cell before the day's update, and their layer.
 struct deepest_roots {
   double depth = 0.0;
@@ -1137,7 +1112,7 @@ deepest_roots UpdateCellParameters(defaultini& setup, const landuse_cell_day& da
     lists.albedo[r][c] = nodata;
     lists.evaporation_resistance[r][c] = nodata;
   } else {
-    first_day = CellDay(setup, *first, date, year, 1, r, c, z, days, false);
+    first_day = LanduseCellDay(setup.messages, *first, date, year, 1, r, c, z, days, false);
     lists.albedo[r][c] = first->ValueOn(&lists_of::Albedo, first_day);
     lists.evaporation_resistance[r][c] = first->ResistanceOn(&lists_of::rs_evaporation, first_day);
   }
@@ -1156,8 +1131,9 @@ deepest_roots UpdateCellParameters(defaultini& setup, const landuse_cell_day& da
       continue;
     }
     if (row[kRootDepthGrid][c] > deepest.depth) deepest = {row[kRootDepthGrid][c], l};
-    const landuse_cell_day at =
-        l == 1 && record == first ? first_day : CellDay(setup, *record, date, year, l, r, c, z, days, true);
+    const landuse_cell_day at = l == 1 && record == first ? first_day
+                                                          : LanduseCellDay(setup.messages, *record, date,
+                                                                           year, l, r, c, z, days, true);
     row[kRootDepthGrid][c] = record->ValueOn(&lists_of::RootDepth, at);
     row[kLeafAreaIndexGrid][c] = record->ValueOn(&lists_of::LAI, at);
     row[kVegetationCoverGrid][c] = record->ValueOn(&lists_of::VCF, at);
@@ -1217,7 +1193,7 @@ void UpdateParameterGrids(defaultini& setup, int day, int month, int year, int L
     lists.root_zone_grids_found = true;
   }
   const bool root_zone = lists.available_soil_moisture && lists.soil_storage;
-  const landuse_cell_day date = UpdateDay(day, month, year);
+  const landuse_cell_day date = LanduseDay(day, month, year);
   std::vector<int> days(static_cast<std::size_t>(lists.max_fix_point_count) + 1);
   const domain_view view = ViewOf(setup);
   for (int r = setup.first_row; r <= setup.last_row; ++r) {

@@ -103,9 +103,6 @@ struct vegetation_grid_lists {
 
 // ---- per-cell formulas
 
-// Integer part of a grid value (towards zero), kept within the range of int.
-int CellInteger(double value);
-
 // Code check: the position 1..n of the record whose code is `value`, or 0
 // when no record has it or the value is not whole.
 template <typename Table>

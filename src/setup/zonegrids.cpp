@@ -20,8 +20,6 @@
 namespace velmo {
 namespace {
 
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f'; }
-
 // Values read one after another from a piece of text, as a scanf would read
 // them: blanks before a value are skipped, a number ends at the first
 // character that cannot continue it, a word at the next blank.
@@ -53,7 +51,7 @@ class ValueCursor {
   bool Read(std::string& word) {
     SkipBlanks();
     const char* start = p_;
-    while (*p_ != '\0' && !IsBlank(*p_)) ++p_;
+    while (*p_ != '\0' && !IsSpace(*p_)) ++p_;
     if (p_ == start) return false;
     word.assign(start, p_);
     return true;
@@ -69,7 +67,7 @@ class ValueCursor {
 
  private:
   void SkipBlanks() {
-    while (IsBlank(*p_)) ++p_;
+    while (IsSpace(*p_)) ++p_;
   }
   const char* p_;
 };
@@ -93,7 +91,7 @@ bool ReadKeyValues(const std::string& text, const char* key, bool& present, std:
 // line end. False at the end of the file.
 bool ReadNextFilledLine(std::FILE* file, std::string& line) {
   while (ReadWholeLine(file, line)) {
-    if (std::any_of(line.begin(), line.end(), [](char ch) { return !IsBlank(ch); })) return true;
+    if (std::any_of(line.begin(), line.end(), [](char ch) { return !IsSpace(ch); })) return true;
   }
   return false;
 }

@@ -6,6 +6,7 @@
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
 #include "physics/units.h"
+#include "setup/section_reader.h"
 #include "snow/snow_melt.h"
 #include "snow/snowmod.h"
 
@@ -102,7 +103,8 @@ constexpr int kFillWithDefault = 2;  // cells of the zone grid missing in a file
 }  // namespace
 
 void schneemodellklasse::SetUpGlaciers() {
-  OpenGlacierSection(*this, glacier);
+  section_reader in(*this, kGlacierSection);
+  ReadGlacierMethod(in, glacier);
   debris_ = OptionalGridData("debris_on_glaciers", true);
   if (glacier.kind.dynamic) {
     storage_first_row = 1;
@@ -119,7 +121,8 @@ void schneemodellklasse::SetUpGlaciers() {
   glacier_outflows.assign(subbasins, glacier_outflow{});
   glacier_fractions.assign(subbasins, glacier_fraction{});
   glacier_sums_.assign(subbasins, glacier_subbasin_sums{});
-  ReadGlacierValues(*this, glacier);
+  ReadGlacierValues(in, glacier);
+  CloseSection(in);
   for (std::size_t i = 1; i < subbasins; ++i)
     glacier_outflows[i] = {glacier.initial_Qice, glacier.initial_Qfirn, glacier.initial_Qsnow};
   CreateGlacierStatistics();
@@ -227,23 +230,23 @@ void schneemodellklasse::ComputeGlacierFractions() {
 }
 
 schneemodellklasse::module_grid schneemodellklasse::ReadOrOwnGrid(const std::string& grid_name,
-                                                                  const snow_grid_file& file, int rows_first,
+                                                                  const output_grid& output, int rows_first,
                                                                   int rows_last, bool read_initial) {
-  if (!read_initial) return OwnGrid(grid_name, file.name, file.write_code, rows_first, rows_last, true);
+  if (!read_initial) return OwnGrid(grid_name, output.file, output.write_code, rows_first, rows_last, true);
   double** data = nullptr;
-  ReadGrid(file.name, data, kFillWithDefault, true, false, 0.0, false);
+  ReadGrid(output.file, data, kFillWithDefault, true, false, 0.0, false);
   matrices_.emplace_back(data, 1, nrows, ncols);
   const int index = grids->FirstFreeEntry();
-  RegisterGrid(index, file.name, data, nullptr, 0, grid_name, file.write_code, rows_first, rows_last);
+  RegisterGrid(index, output.file, data, nullptr, 0, grid_name, output.write_code, rows_first, rows_last);
   return {data, index, true};
 }
 
 void schneemodellklasse::RegisterGlacierGrids() {
   const glacier_parameters& p = glacier;
-  firn_melt_ = OwnGrid("melt_from_firn", p.firn_melt_grid.name, p.firn_melt_grid.write_code, first_row,
+  firn_melt_ = OwnGrid("melt_from_firn", p.firn_melt_grid.file, p.firn_melt_grid.write_code, first_row,
                        last_row, true);
   ice_melt_ =
-      OwnGrid("melt_from_ice", p.ice_melt_grid.name, p.ice_melt_grid.write_code, first_row, last_row, true);
+      OwnGrid("melt_from_ice", p.ice_melt_grid.file, p.ice_melt_grid.write_code, first_row, last_row, true);
   if (!p.kind.dynamic) return;
   const int s0 = storage_first_row;
   const int s1 = storage_last_row;
@@ -275,10 +278,10 @@ void schneemodellklasse::RegisterGlacierGrids() {
       old_shares_.data[r][c] = glacier_shares_[r][c];
       old_codes_.data[r][c] = glacier_codes_[r][c];
     }
-  snow_melt_on_glacier_ = OwnGrid("SnowMelt_onGlacier", p.snow_melt_on_glacier_grid.name,
+  snow_melt_on_glacier_ = OwnGrid("SnowMelt_onGlacier", p.snow_melt_on_glacier_grid.file,
                                   p.snow_melt_on_glacier_grid.write_code, first_row, last_row, true);
   snow_evaporation_on_glacier_ =
-      OwnGrid("SnowEvaporation_onGlacier", p.snow_evaporation_on_glacier_grid.name,
+      OwnGrid("SnowEvaporation_onGlacier", p.snow_evaporation_on_glacier_grid.file,
               p.snow_evaporation_on_glacier_grid.write_code, first_row, last_row, true);
   BuildGlacierList();
 }
@@ -287,7 +290,7 @@ void schneemodellklasse::SetUpFirnStack() {
   const glacier_parameters& p = glacier;
   double*** stack = nullptr;
   if (p.readgrid == 1) {
-    firn_levels = ReadStack(p.firn_stack.name, stack);
+    firn_levels = ReadStack(p.firn_stack.file, stack);
     firn_stack_ = owned_stack(stack, 1, nrows, ncols, firn_levels);
   } else {
     firn_levels = p.firn_levels;
@@ -312,13 +315,13 @@ void schneemodellklasse::SetUpFirnStack() {
   for (int r = 1; r <= nrows; ++r)
     for (int c = 1; c <= ncols; ++c) sums[r][c] = stack[r][c][0];
   const int index = grids->FirstFreeEntry();
-  RegisterGrid(index, p.firn_stack.name, sums, stack, firn_levels, "firn_WE_stack", p.firn_stack.write_code,
+  RegisterGrid(index, p.firn_stack.file, sums, stack, firn_levels, "firn_WE_stack", p.firn_stack.write_code,
                storage_first_row, storage_last_row);
   firn_sum_ = {sums, index, true};
 }
 
 void schneemodellklasse::SetUpPermafrost() {
-  const snow_grid_file unnamed;
+  const output_grid unnamed;
   snow_free_days_ = StorageGrid("SnowFreeDaysGrid", unnamed, first_row, last_row, false);
   snow_cover_days_ = StorageGrid("SnowCoverDaysGrid", unnamed, first_row, last_row, false);
   thaw_coefficient_ = RequiredData("ThawCoeffPermaFrost");

@@ -31,7 +31,7 @@
 
 namespace velmo {
 
-class teilmodellklasse;
+class section_reader;
 
 // A glacier or permafrost value or grid that cannot work.
 inline constexpr int kGlacierSetUpCode = 80;
@@ -69,13 +69,13 @@ struct glacier_parameters {
   double initial_Qfirn = 0.0;
   double initial_Qsnow = 0.0;
 
-  snow_grid_file firn_melt_grid;  // "melt_from_firn"
-  snow_statistics_file firn_melt_statistics;
-  snow_grid_file ice_melt_grid;  // "melt_from_ice"
-  snow_statistics_file ice_melt_statistics;
-  snow_statistics_file total_melt_statistics;
+  output_grid firn_melt_grid;  // "melt_from_firn"
+  statistics_file firn_melt_statistics;
+  output_grid ice_melt_grid;  // "melt_from_ice"
+  statistics_file ice_melt_statistics;
+  statistics_file total_melt_statistics;
   // Dynamic methods: read; static methods: named from the qglac table.
-  snow_statistics_file snow_melt_statistics;
+  statistics_file snow_melt_statistics;
 
   // Dynamic methods.
   int readgrid = 0;  // 1: firn stack, mass balances and on-glacier snow from their files
@@ -88,33 +88,33 @@ struct glacier_parameters {
   double VAexponent = 0.0;
   int numElevBands = 0;
   int extraWeightFactorBand0 = 0;
-  snow_grid_file firn_stack;  // "firn_WE_stack"
-  snow_statistics_file firn_statistics;
-  snow_grid_file mass_balance_grid;      // "GlacierMassBalance"
-  snow_grid_file old_mass_balance_grid;  // "OldGlacierMassBalance"
-  snow_statistics_file mass_balance_statistics;
-  snow_statistics_file glacier_mass_balance_statistics;
+  output_grid firn_stack;  // "firn_WE_stack"
+  statistics_file firn_statistics;
+  output_grid mass_balance_grid;      // "GlacierMassBalance"
+  output_grid old_mass_balance_grid;  // "OldGlacierMassBalance"
+  statistics_file mass_balance_statistics;
+  statistics_file glacier_mass_balance_statistics;
   double debris_scaling = 1.0;  // σ of the ice melt
-  snow_statistics_file snow_storage_statistics;
-  snow_grid_file solid_on_glacier_grid;
-  snow_grid_file liquid_on_glacier_grid;
-  snow_grid_file total_on_glacier_grid;
-  snow_grid_file snow_melt_on_glacier_grid;
-  snow_grid_file surface_temperature_on_glacier_grid;
-  snow_grid_file snow_temperature_on_glacier_grid;
-  snow_grid_file snow_evaporation_on_glacier_grid;
+  statistics_file snow_storage_statistics;
+  output_grid solid_on_glacier_grid;
+  output_grid liquid_on_glacier_grid;
+  output_grid total_on_glacier_grid;
+  output_grid snow_melt_on_glacier_grid;
+  output_grid surface_temperature_on_glacier_grid;
+  output_grid snow_temperature_on_glacier_grid;
+  output_grid snow_evaporation_on_glacier_grid;
   double maxSnowPackToCreateGlacier = 1000.0;  // mm
   double relSizeNewGlacier = 0.25;
 };
 
-// Reading "[ice_firn]" from the control file of `module`, which the first
-// call opens again (after it the glacier grids are checked) and the second
-// closes. Failures write their entry and throw: the control file not opened
-// 28, a missing section or value 17, a method or parameter that cannot work
-// 80 (naming the value), the close 11. Without line 53 a WARNING keeps the
-// defaults of a new glacier.
-void OpenGlacierSection(teilmodellklasse& module, glacier_parameters& p);  // to the method
-void ReadGlacierValues(teilmodellklasse& module, glacier_parameters& p);   // the rest
+// Reading "[ice_firn]" with a reader opened at the section: the method, then
+// (after the glacier grids are checked) the rest. Failures write their entry
+// and throw: a missing value 17, a method or parameter that cannot work 80
+// (naming the value). Without line 53 a WARNING keeps the defaults of a new
+// glacier.
+inline constexpr const char* kGlacierSection = "[ice_firn]";
+void ReadGlacierMethod(section_reader& in, glacier_parameters& p);
+void ReadGlacierValues(section_reader& in, glacier_parameters& p);
 
 // Name of the static methods' table of snow melt on the glacier share, from
 // the qglac table's: "_qsgl_" before the last "." of the file part, or

@@ -1,13 +1,10 @@
 // Reading "[ice_firn]" into the glacier parameters, each value checked as it is read.
-#include <charconv>
-#include <cmath>
-#include <cstdlib>
 #include <string>
 
 #include "framework/diagnostics.h"
-#include "setup/teilmod.h"
+#include "framework/texthelpers.h"
+#include "setup/section_reader.h"
 #include "snow/glacier.h"
-#include "snow/section_reader.h"
 
 namespace velmo {
 namespace {
@@ -19,33 +16,26 @@ constexpr int kFebruary = 2;
 constexpr int kLongestFebruary = 29;
 constexpr int kShortMonths[] = {4, 6, 9, 11};
 
-// A number of a free-format line: a whole number or a finite decimal, the
-// whole token.
-bool ParseWhole(const std::string& token, int& value) {
-  const char* first = token.data() + (!token.empty() && token[0] == '+' ? 1 : 0);
-  const char* last = token.data() + token.size();
-  const auto [end, error] = std::from_chars(first, last, value);
-  return error == std::errc() && end == last && first != last;
-}
-bool ParseDecimal(const std::string& token, double& value) {
-  char* end = nullptr;
-  value = std::strtod(token.c_str(), &end);
-  return !token.empty() && end == token.c_str() + token.size() && std::isfinite(value);
-}
-
-// The next numbers of the file, wherever their lines end ('i' a whole
-// number, 'd' a decimal, in the order of `kinds`); the rest of the line of
-// the last is skipped. False as soon as one is missing or no number.
-bool ReadFreeNumbers(std::FILE* file, const std::string& kinds, int* whole, double* decimal) {
-  std::string token;
+// The next numbers of the section, wherever their lines end ('i' a whole
+// number, 'd' a decimal, in the order of `kinds`), each a whole token; the
+// rest of the line of the last is skipped. False as soon as one is missing or
+// no number, with that token (empty at the end of the file) in `token`.
+bool ReadFreeNumbers(section_reader& in, const std::string& kinds, int* whole, double* decimal,
+                     std::string& token) {
   int w = 0;
   int d = 0;
   for (char kind : kinds) {
-    if (!ReadToken(file, token)) return false;
-    if (kind == 'i' ? !ParseWhole(token, whole[w++]) : !ParseDecimal(token, decimal[d++])) return false;
+    if (!in.Token(token)) return false;
+    if (kind == 'i' ? !ParseNumber(token, whole[w++]) : !ParseNumber(token, decimal[d++])) return false;
   }
-  ReadRestOfLine(file, token);
+  in.Line(token);
   return true;
+}
+
+// The tail of the entry of free numbers that cannot be read: the token that
+// is no number.
+std::string TokenNote(const std::string& token) {
+  return token.empty() ? std::string() : "\n(\"" + token + "\" is no number as a whole)";
 }
 
 bool IsDate(int day, int month) {
@@ -62,18 +52,19 @@ bool IsDate(int day, int month) {
 }
 
 void ReadDynamicValues(section_reader& in, glacier_parameters& p) {
-  teilmodellklasse& m = in.m_;
-  MessageStream* messages = m.messages;
+  MessageStream* messages = in.Module().messages;
   p.snow_melt_statistics = in.Statistics("name of the qSnowOnGlac-statistic-file for ");
   p.readgrid = in.Integer("read grid parameter for glacier model ");
 
   int whole[2] = {};
   double decimal[4] = {};
-  if (!ReadFreeNumbers(m.control_file, "idd", whole, decimal)) {
+  std::string token;
+  if (!ReadFreeNumbers(in, "idd", whole, decimal, token)) {
     RaiseFatal(messages,
                std::string("FATAL: \n------------- Fatal Error: -------------\n") +
                    "Could not read the three parameters firn_levels (int),\n" +
-                   "firn_base (double), and deltafirnper100m (double)  \n" + "for dynamic glacier modelling ",
+                   "firn_base (double), and deltafirnper100m (double)  \n" +
+                   "for dynamic glacier modelling " + TokenNote(token),
                kGlacierSetUpCode);
   }
   p.firn_levels = whole[0];
@@ -82,11 +73,11 @@ void ReadDynamicValues(section_reader& in, glacier_parameters& p) {
   if (p.firn_levels < 1)
     RaiseGlacierValue(messages, "firn_levels must be at least 1. Here: " + std::to_string(p.firn_levels));
 
-  if (!ReadFreeNumbers(m.control_file, "ii", whole, decimal)) {
+  if (!ReadFreeNumbers(in, "ii", whole, decimal, token)) {
     RaiseFatal(messages,
                std::string("FATAL: \n------------- Fatal Error: -------------\n") +
                    "Could not read the two parameters GMBEvalDay (int 1...31)\n" +
-                   "and GMBEvalMonth (int 1..12) for dynamic glacier modelling ",
+                   "and GMBEvalMonth (int 1..12) for dynamic glacier modelling " + TokenNote(token),
                kGlacierSetUpCode);
   }
   p.GMBEvalDay = whole[0];
@@ -98,12 +89,12 @@ void ReadDynamicValues(section_reader& in, glacier_parameters& p) {
                                     "evaluated");
   }
 
-  if (!ReadFreeNumbers(m.control_file, "ddii", whole, decimal)) {
+  if (!ReadFreeNumbers(in, "ddii", whole, decimal, token)) {
     RaiseFatal(messages,
                std::string("FATAL: \n------------- Fatal Error: -------------\n") +
                    "Could not read the four parameters VAscaling, VAexponent, numElevBands and "
                    "extraWeightFactorBand0\n" +
-                   "for Volume-Area-Relation in dynamic glacier modelling ",
+                   "for Volume-Area-Relation in dynamic glacier modelling " + TokenNote(token),
                kGlacierSetUpCode);
   }
   p.VAscaling = decimal[0];
@@ -155,9 +146,13 @@ void ReadDynamicValues(section_reader& in, glacier_parameters& p) {
       in.Grid("name of the snow evaporation grid (incl. rain, total on glacierized fraction of cell) for ",
               "write code for snow evaporation grid (incl. rain, total on glacierized fraction of cell) in ");
 
-  if (ReadFreeNumbers(m.control_file, "dd", whole, decimal)) {
+  if (ReadFreeNumbers(in, "dd", whole, decimal, token)) {
     p.maxSnowPackToCreateGlacier = decimal[0];
     p.relSizeNewGlacier = decimal[1];
+  } else if (StartsAsNumber(token)) {
+    // A number that is none as a whole is no missing pair.
+    RaiseGlacierValue(messages,
+                      "maxSnowPackToCreateGlacier and relSizeNewGlacier cannot be read" + TokenNote(token));
   } else {
     *messages
         << "WARNING: \n------------- warning: -------------\n"
@@ -176,14 +171,12 @@ void ReadDynamicValues(section_reader& in, glacier_parameters& p) {
 
 }  // namespace
 
-void OpenGlacierSection(teilmodellklasse& module, glacier_parameters& p) {
-  OpenSection(module, kSection);
-  section_reader in(module, kSection);
+void ReadGlacierMethod(section_reader& in, glacier_parameters& p) {
   p.method = in.Integer("Glacier-Method for ");
   p.kind = GlacierMethodKind(p.method);
   if (!p.kind.defined) {
     RaiseFatal(
-        module.messages,
+        in.Module().messages,
         "FATAL: \n-----------Fatal Error:----------\nMethod for glacier melt must be 1(resp 11 for dynamic "
         "model; t-index)\n or 2 (resp. 12 for dynamic model; t-index with correction by radiation) or 13 "
         "(dynamic glaciers with T-Index for ice and firn and the melt method used for snow as in the snow "
@@ -192,8 +185,7 @@ void OpenGlacierSection(teilmodellklasse& module, glacier_parameters& p) {
   }
 }
 
-void ReadGlacierValues(teilmodellklasse& module, glacier_parameters& p) {
-  section_reader in(module, kSection);
+void ReadGlacierValues(section_reader& in, glacier_parameters& p) {
   p.DDFice = in.Number("DDFice  for ");
   p.DDFfirn = in.Number("DDFfirn for ");
   p.DDFsnow = in.Number("DDFsnow for ");
@@ -208,8 +200,8 @@ void ReadGlacierValues(teilmodellklasse& module, glacier_parameters& p) {
   for (const auto& [k, prompt] : {std::pair{p.kice_els, "kice_els"}, std::pair{p.kfirn_els, "kfirn_els"},
                                   std::pair{p.ksnow_els, "ksnow_els"}}) {
     if (k < 0.0) {
-      *module.messages << "FATAL: " << kSection << ": the storage constant " << prompt
-                       << " must not be below 0 (0: no delay). Here: " << k << "[end-entry]";
+      *in.Module().messages << "FATAL: " << kSection << ": the storage constant " << prompt
+                            << " must not be below 0 (0: no delay). Here: " << k << "[end-entry]";
       throw ErrorCode{kGlacierSetUpCode};
     }
   }
@@ -224,11 +216,9 @@ void ReadGlacierValues(teilmodellklasse& module, glacier_parameters& p) {
   if (p.kind.dynamic) {
     ReadDynamicValues(in, p);
   } else {
-    p.snow_melt_statistics = {SnowOnGlacierTableName(p.total_melt_statistics.name),
+    p.snow_melt_statistics = {SnowOnGlacierTableName(p.total_melt_statistics.file),
                               p.total_melt_statistics.code};
   }
-
-  CloseSection(module);
 }
 
 }  // namespace velmo

@@ -4,16 +4,14 @@
 #include <string>
 
 #include "framework/diagnostics.h"
-#include "setup/teilmod.h"
+#include "setup/section_reader.h"
 #include "snow/glacier.h"
-#include "snow/section_reader.h"
 
 namespace velmo {
 
-void ReadPermafrostSection(teilmodellklasse& module, permafrost_parameters& p) {
+void ReadPermafrostSection(modelobject& module, permafrost_parameters& p) {
   constexpr const char* kSection = "[permafrost]";
   constexpr int kSquareRootMethod = 1;
-  OpenSection(module, kSection);
   section_reader in(module, kSection);
   p.method = in.Integer("Permafrost-Method for ");
   if (p.method != kSquareRootMethod)
@@ -23,7 +21,7 @@ void ReadPermafrostSection(teilmodellklasse& module, permafrost_parameters& p) {
   p.Max_SWE_SnowFree = in.Number("Max_SWE_SnowFree for ");
   p.thaw_depth_statistics = in.Statistics("name of thaw depth statistics file ");
   p.reduced_k_sat = in.Number("reduced k_sat (in m/s)");
-  CloseSection(module);
+  in.Close("FATAL: cannot close " + module.control_file_name);
 }
 
 }  // namespace velmo

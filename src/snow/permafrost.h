@@ -18,13 +18,13 @@
 
 namespace velmo {
 
-class teilmodellklasse;
+class modelobject;
 
 struct permafrost_parameters {
   int method = 0;
   double Min_Snow_Age_Refreeze = 0.0;  // days
   double Max_SWE_SnowFree = 0.0;       // mm
-  snow_statistics_file thaw_depth_statistics;
+  statistics_file thaw_depth_statistics;
   double reduced_k_sat = 0.0;  // m/s
 };
 
@@ -32,7 +32,7 @@ struct permafrost_parameters {
 // again and closes. Failures write their entry and throw: the control file
 // not opened 28, a missing section or value 17, a method other than 1 80,
 // the close 11.
-void ReadPermafrostSection(teilmodellklasse& module, permafrost_parameters& p);
+void ReadPermafrostSection(modelobject& module, permafrost_parameters& p);
 
 // The permafrost of a cell after a step of `step_days`: the days of snow
 // cover grow while the cover exceeds Max_SWE_SnowFree, and are 0 otherwise;

@@ -21,13 +21,13 @@ void schneemodellklasse::FindEnergyBalanceGrids() {
 
 // A temperature grid read from its file, registered over the rows given.
 schneemodellklasse::module_grid schneemodellklasse::ReadTemperatureGrid(const std::string& grid_name,
-                                                                        const snow_grid_file& file,
+                                                                        const output_grid& output,
                                                                         int rows_first, int rows_last) {
   double** data = nullptr;
-  ReadGrid(file.name, data, kFillWithDefault, true, false, kMissingTemperature, false);
+  ReadGrid(output.file, data, kFillWithDefault, true, false, kMissingTemperature, false);
   matrices_.emplace_back(data, 1, nrows, ncols);
   const int index = grids->FirstFreeEntry();
-  RegisterGrid(index, file.name, data, nullptr, 0, grid_name, file.write_code, rows_first, rows_last);
+  RegisterGrid(index, output.file, data, nullptr, 0, grid_name, output.write_code, rows_first, rows_last);
   return {data, index, true};
 }
 
@@ -35,13 +35,13 @@ schneemodellklasse::module_grid schneemodellklasse::ReadTemperatureGrid(const st
 // is used as it is; otherwise the module's own, without a value in any cell
 // or read from its file.
 schneemodellklasse::module_grid schneemodellklasse::TemperatureGrid(const std::string& grid_name,
-                                                                    const snow_grid_file& file,
+                                                                    const output_grid& output,
                                                                     bool read_initial) {
   const int existing = FindGrid(grid_name, true);
   if (existing > 0 && (*grids)[existing].data) return {(*grids)[existing].data, existing, false};
-  if (read_initial) return ReadTemperatureGrid(grid_name, file, first_row, last_row);
+  if (read_initial) return ReadTemperatureGrid(grid_name, output, first_row, last_row);
   module_grid grid =
-      OwnGrid(grid_name, file.name, file.write_code, storage_first_row, storage_last_row, false);
+      OwnGrid(grid_name, output.file, output.write_code, storage_first_row, storage_last_row, false);
   for (int r = storage_first_row; r <= storage_last_row; ++r)
     for (int c = 1; c <= ncols; ++c) grid.data[r][c] = nodata_value;
   return grid;
@@ -66,10 +66,10 @@ void schneemodellklasse::RegisterEnergyBalanceGrids() {
 // starting without any: 0) and energy balance.
 void schneemodellklasse::RegisterGlacierEnergyBalanceGrids() {
   const glacier_parameters& p = glacier;
-  const auto kept_or_own = [this](const std::string& grid_name, const snow_grid_file& file) -> module_grid {
+  const auto kept_or_own = [this](const std::string& grid_name, const output_grid& output) -> module_grid {
     const int existing = FindGrid(grid_name, true);
     if (existing > 0 && (*grids)[existing].data) return {(*grids)[existing].data, existing, false};
-    return OwnGrid(grid_name, file.name, file.write_code, storage_first_row, storage_last_row, true);
+    return OwnGrid(grid_name, output.file, output.write_code, storage_first_row, storage_last_row, true);
   };
   if (p.readgrid == 1) {
     surface_temperature_on_glacier_ =

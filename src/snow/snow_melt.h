@@ -9,55 +9,17 @@
 #include <cmath>
 
 #include "physics/moist_air.h"
+#include "physics/monthly.h"
+#include "physics/snow_methods.h"
 
 namespace velmo {
 
-// ---------------------------------------------------------------- methods
-
-// How a method melts snow above the melt threshold.
-enum class snow_melt_kind {
-  degree_day,             // DDF·(T − T0)
-  temperature_wind,       // (c0 + c1·u)·(T − T0)
-  rain_on_snow,           // seasonal or rain-on-snow index, ice saturation pressure at T
-  rain_on_snow_humidity,  // the same with the air's vapour pressure
-  energy_balance,
-};
-
-// What a method number means: its melt, whether it refreezes liquid water
-// below the melt threshold, moves snow by slides and scales snowfall by the
-// deposition index.
-struct snow_method_kind {
-  bool defined = false;  // methods 1..14
-  snow_melt_kind melt = snow_melt_kind::degree_day;
-  bool refreezes = false;
-  bool slides = false;
-  bool deposition_index = false;
-  bool needs_wind = false;
-};
-
-// The one place where method numbers map to what they do.
-snow_method_kind SnowMethodKind(int method);
-
 // ---------------------------------------------------------------- monthly and seasonal values
 
-// A monthly parameter line: index 1..12 January..December, 0 a copy of
-// December and 13 a copy of January, for interpolation across the year end.
-using monthly_table = std::array<double, 14>;
-
-// The numbers at the start of `line`, as many as follow one another (at most
-// `limit`), into `numbers`; returns their count.
-int ScanLeadingNumbers(const char* line, double* numbers, int limit);
 // Fills a table from the numbers of a line: twelve or more give the months
 // (the first twelve), one to eleven give every entry the first number.
 // Returns false for a line without any number, leaving `table` unchanged.
 bool FillMonthlyTable(const double* numbers, int count, monthly_table& table);
-
-// Value of a monthly table on a day (month 1..12): a month's value holds on
-// its 16th; from the 16th on the value runs linearly towards the next month's
-// value 16 + L days later (L the length of the month), up to the 15th it runs
-// from the previous month's value on day -15.
-double MonthlyValueOfDay(const monthly_table& table, int day, int month,
-                         const std::array<int, 13>& month_lengths);
 
 // Seasonal factor of a day: mean + amplitude·sin((n − 80)·ω), where n is the
 // day plus (month − 1) times the length of that month (not the day of the
@@ -269,6 +231,44 @@ inline double SnowAgeAfterStep(double age_days, double t_air, double t0r, double
                                double input_water, double cover, double step_days) {
   if (t_air <= t0r + transzone && input_water > kFreshSnowInput && cover > kSnowCoverThreshold) return 0.0;
   return age_days + step_days;
+}
+
+// The albedo of snow from its age and the air temperature, as SnowAlbedo.
+// Neighbouring cells mostly share the age of their snow and the sign of their
+// temperature: the exp of the last call is kept.
+class snow_albedo_decay {
+ public:
+  snow_albedo_decay(double albedo_min, double albedo_max) : min_(albedo_min), max_(albedo_max) {}
+  double Albedo(double age_days, double t_air) {
+    const double exponent = AlbedoDecayExponent(age_days, t_air);
+    if (exponent != last_exponent_) {
+      last_exponent_ = exponent;
+      last_decay_ = std::exp(exponent);
+    }
+    return SnowAlbedoOfDecay(min_, max_, last_decay_);
+  }
+
+ private:
+  double min_;
+  double max_;
+  double last_exponent_ = 0.0;
+  double last_decay_ = 1.0;
+};
+
+// A cell's cover after a step: its snow days of the step, its snow age and
+// its albedo (the snow-free albedo when `cover` holds no snow). `age_days` is
+// the age before the step, `input_water` what reached the cell in it.
+struct cover_after_step {
+  double days = 0.0;
+  double age = 0.0;  // days
+  double albedo = 0.0;
+};
+inline cover_after_step CoverAfterStep(double age_days, double t_air, double t0r, double transzone,
+                                       double input_water, double cover, double step_days,
+                                       double snow_free_albedo, snow_albedo_decay& decay) {
+  const bool snow = cover > kSnowCoverThreshold;
+  const double age = SnowAgeAfterStep(age_days, t_air, t0r, transzone, input_water, cover, step_days);
+  return {snow ? step_days : 0.0, age, snow ? decay.Albedo(age, t_air) : snow_free_albedo};
 }
 
 }  // namespace velmo

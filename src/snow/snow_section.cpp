@@ -2,35 +2,65 @@
 #include "snow/snow_section.h"
 
 #include <cmath>
-#include <cstdio>
 #include <string>
 
 #include "framework/diagnostics.h"
-#include "setup/teilmod.h"
-#include "snow/section_reader.h"
+#include "framework/texthelpers.h"
+#include "setup/section_reader.h"
 
 namespace velmo {
 namespace {
 
 constexpr double kSteepest = 90.0;        // degrees
 constexpr double kLargestLongWave = 3.0;  // correction factor
+// Numbers of a monthly line.
+constexpr std::size_t kMonthlyValues = 12;
+// The first word of the snow-temperature line needs a line of this many
+// characters, its line end counted.
+constexpr std::size_t kShortestMethodLine = 3;
 
 void ReadMethod(section_reader& in, snow_parameters& p) {
   p.method = in.Integer("method for ");
   p.kind = SnowMethodKind(p.method);
-  MessageStream* messages = in.m_.messages;
   if (!p.kind.defined) {
-    *messages << "FATAL: error in control file, " << in.m_.section_buffer << ": snow method " << p.method
-              << " is not defined (methods 1 to 14)"
-              << "[end-entry]";
+    *in.Module().messages << "FATAL: error in control file, " << in.Section() << ": snow method " << p.method
+                          << " is not defined (methods 1 to 14)"
+                          << "[end-entry]";
     throw ErrorCode{kControlFileErrorCode};
   }
+}
+
+// One line of monthly values; a line without any number names its table, a
+// number that is none as a whole its token.
+void ReadMonthly(section_reader& in, const std::string& table_name, monthly_table& table) {
+  const std::string prompt = table_name + " (a line of 12 monthly values) for ";
+  std::string line;
+  const leading_numbers numbers = in.Line(line) ? LeadingNumbers(line, kMonthlyValues) : leading_numbers{};
+  if (!numbers.bad_token.empty()) in.RaiseUnreadable(prompt, numbers.bad_token, kNoFiniteNumber);
+  if (!FillMonthlyTable(numbers.values.data(), static_cast<int>(numbers.values.size()), table))
+    in.Module().RaiseControlFileError(prompt + in.Section(), in.Module().name);
+}
+
+// The line naming the snow-temperature grid: its first word.
+std::string FirstWordOfLine(section_reader& in) {
+  std::string line;
+  const bool read = in.Line(line);
+  const std::size_t length = line.size() + (read && !in.AtEnd() ? 1 : 0);
+  const std::size_t start = line.find_first_not_of(" \t");
+  if (!read || length < kShortestMethodLine || start == std::string::npos) {
+    RaiseFatal(in.Module().messages,
+               "FATAL: cannot read additional parameters for snow model methods 5 to 11 from " +
+                   in.Module().control_file_name,
+               kSnowMethodLinesCode);
+  }
+  const std::size_t end = line.find_first_of(" \t", start);
+  return line.substr(start, end == std::string::npos ? std::string::npos : end - start);
 }
 
 // Lines of methods 5 and above: the grids of the energy balance and the
 // slides, the slide parameters and the long-wave corrections.
 void ReadMethodLines(section_reader& in, snow_parameters& p) {
-  p.snow_temperature_grid.name = in.FirstWordOfLine();
+  p.snow_temperature_grid.file = FirstWordOfLine(in);
   p.snow_temperature_grid.write_code = in.Integer("Writegrid of the snow pack temperature grid for ");
   p.snow_temperature_statistics = in.Statistics("Name of the snow pack temperature statistics for ");
   p.surface_temperature_grid = in.Grid("Name of the snow surface temperature grid for ",
@@ -70,30 +100,30 @@ void ReadMethodLines(section_reader& in, snow_parameters& p) {
            "(0...3.0]. Here: ",
            p.LWOUTcorr, kSlideParameterCode);
 
-  if (!in.OptionalNumber(p.EnBalScaling)) {
+  if (!in.OptionalNumber("EnBalScaling for ", p.EnBalScaling)) {
     // The diagnostics file is UTF-8, so is the ö.
-    *in.m_.messages << "WARNING: \n------------- warning: -------------\n"
-                    << "Could not read the optional parameter EnBalScaling (double),\n"
-                    << "for snow melt methods with energy ba\xC3\xB6"
-                    << "ance that will be used for scaling the energy balance (i.e. affect melt rates)\n"
-                    << "Setting default values of 1.0"
-                    << "[end-entry]";
+    *in.Module().messages
+        << "WARNING: \n------------- warning: -------------\n"
+        << "Could not read the optional parameter EnBalScaling (double),\n"
+        << "for snow melt methods with energy ba\xC3\xB6"
+        << "ance that will be used for scaling the energy balance (i.e. affect melt rates)\n"
+        << "Setting default values of 1.0"
+        << "[end-entry]";
   }
 }
 
 }  // namespace
 
-void ReadSnowSection(teilmodellklasse& module, snow_parameters& p) {
-  section_reader in(module);
+void ReadSnowSection(section_reader& in, snow_parameters& p) {
   ReadMethod(in, p);
   p.transzone = in.Number("transzone for ");
   p.T0R = in.Number("T0R for ");
   p.T0 = in.Number("T0 for ");
   p.CWH = in.Number("CWH for ");
   p.CRFR = in.Number("CRFR for ");
-  in.Monthly("DDF", p.DDF);
-  in.Monthly("c0", p.c0);
-  in.Monthly("c1", p.c1);
+  ReadMonthly(in, "DDF", p.DDF);
+  ReadMonthly(in, "c0", p.c0);
+  ReadMonthly(in, "c1", p.c1);
   p.z0 = in.Number("z0 for ");
   p.RMFMIN = in.Number("RMFMIN for ");
   p.RMFMAX = in.Number("RMFMAX for ");

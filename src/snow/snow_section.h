@@ -19,11 +19,12 @@
 
 #include <string>
 
+#include "setup/output_settings.h"
 #include "snow/snow_melt.h"
 
 namespace velmo {
 
-class teilmodellklasse;
+class section_reader;
 
 // Codes of the snow model's section.
 inline constexpr int kSnowMethodLinesCode = 404;      // the lines of methods 5 and above missing
@@ -31,20 +32,6 @@ inline constexpr int kMaxDepositionSlopeCode = 405;   // outside [0, 90]
 inline constexpr int kMaxDepositionFactorCode = 406;  // not above 0
 inline constexpr int kMinSlideSlopeCode = 407;        // outside (0, 90]
 inline constexpr int kSlideParameterCode = 408;       // slide mass fraction, long-wave corrections
-// Glaciers and permafrost, which this build of the snow model does not have
-// (the code of the glacier set-up).
-inline constexpr int kSnowFeatureMissingCode = 80;
-
-// A grid the module writes: its file name and four-digit write code.
-struct snow_grid_file {
-  std::string name;
-  int write_code = 0;
-};
-// A statistics table: its file name and statistics code (below 1001: none).
-struct snow_statistics_file {
-  std::string name;
-  int code = 0;
-};
 
 struct snow_parameters {
   int method = 0;
@@ -63,36 +50,36 @@ struct snow_parameters {
   double ALBsnow_min = 0.0;
   double ALBsnow_max = 0.0;
 
-  snow_grid_file rain_grid;  // "rain_fraction"
-  snow_statistics_file rain_statistics;
-  snow_grid_file snow_grid;  // "snow_fraction"
-  snow_statistics_file snow_statistics;
-  snow_grid_file snow_days_grid;  // "days_snow"
-  snow_statistics_file snow_days_statistics;
-  snow_grid_file snow_age_grid;  // "snow_age"
-  snow_statistics_file snow_age_statistics;
-  snow_statistics_file albedo_statistics;
-  snow_grid_file outflow_grid;  // "snowcover_outflow"
-  snow_statistics_file outflow_statistics;
-  snow_grid_file melt_grid;  // "melt_from_snowcover"
-  snow_statistics_file melt_statistics;
-  snow_grid_file solid_grid;   // "snowstorage_solid"
-  snow_grid_file liquid_grid;  // "snowstorage_liquid"
-  snow_statistics_file storage_statistics;
-  snow_grid_file total_grid;  // "snow_storage_total"
-  int readgrid = 0;           // 1: the initial cover is read from the grid files
+  output_grid rain_grid;  // "rain_fraction"
+  statistics_file rain_statistics;
+  output_grid snow_grid;  // "snow_fraction"
+  statistics_file snow_statistics;
+  output_grid snow_days_grid;  // "days_snow"
+  statistics_file snow_days_statistics;
+  output_grid snow_age_grid;  // "snow_age"
+  statistics_file snow_age_statistics;
+  statistics_file albedo_statistics;
+  output_grid outflow_grid;  // "snowcover_outflow"
+  statistics_file outflow_statistics;
+  output_grid melt_grid;  // "melt_from_snowcover"
+  statistics_file melt_statistics;
+  output_grid solid_grid;   // "snowstorage_solid"
+  output_grid liquid_grid;  // "snowstorage_liquid"
+  statistics_file storage_statistics;
+  output_grid total_grid;  // "snow_storage_total"
+  int readgrid = 0;        // 1: the initial cover is read from the grid files
 
   // Methods 5 and above.
-  snow_grid_file snow_temperature_grid;  // "snowtemp"
-  snow_statistics_file snow_temperature_statistics;
-  snow_grid_file surface_temperature_grid;  // "surftemp"
-  snow_statistics_file surface_temperature_statistics;
-  snow_grid_file input_mass_grid;  // "input_mass"
-  snow_statistics_file input_mass_statistics;
-  snow_grid_file mobile_mass_grid;  // "mobile_mass"
-  snow_statistics_file mobile_mass_statistics;
-  snow_grid_file deposition_grid;  // "deposition"
-  snow_statistics_file deposition_statistics;
+  output_grid snow_temperature_grid;  // "snowtemp"
+  statistics_file snow_temperature_statistics;
+  output_grid surface_temperature_grid;  // "surftemp"
+  statistics_file surface_temperature_statistics;
+  output_grid input_mass_grid;  // "input_mass"
+  statistics_file input_mass_statistics;
+  output_grid mobile_mass_grid;  // "mobile_mass"
+  statistics_file mobile_mass_statistics;
+  output_grid deposition_grid;  // "deposition"
+  statistics_file deposition_statistics;
   double maxDepositionSlope = 55.0;  // degrees
   double maxDepositionFactor = 1.0;
   double minSlideSlope = 30.0;  // degrees
@@ -102,11 +89,11 @@ struct snow_parameters {
   double EnBalScaling = 1.0;
 };
 
-// Reads the values after the time interval from the module's open control
-// file, positioned after the time-interval line. Failures write their FATAL
+// Reads the values after the time interval with a reader on the module's
+// open control file, positioned after the time-interval line. Failures write their FATAL
 // entry and throw: an unreadable value 17 (with its prompt), a method outside
 // 1..14 or a monthly line without any number 17, the range checks 404..408.
 // A missing EnBalScaling keeps 1.0 with a WARNING.
-void ReadSnowSection(teilmodellklasse& module, snow_parameters& p);
+void ReadSnowSection(section_reader& in, snow_parameters& p);
 
 }  // namespace velmo

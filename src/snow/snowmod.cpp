@@ -7,6 +7,8 @@
 
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
+#include "setup/lake_section.h"
+#include "setup/section_reader.h"
 #include "setup/settings.h"
 #include "setup/statefile.h"
 #include "setup/tables.h"
@@ -119,12 +121,13 @@ void schneemodellklasse::SetUpModule() {
       }
   layer_count = multilayer_table ? std::max(1, multilayer_table[1].LayerCount()) : 1;
 
-  ReadSnowSection(*this, parameters);
+  section_reader in(*this, kReadingOn);
+  ReadSnowSection(in, parameters);
   if (parameters.kind.slides) {
     storage_first_row = 1;
     storage_last_row = nrows;
   }
-  CloseControlFile();
+  CloseSection(in);
   CreateStatistics();
   rmf_mean_ = parameters.RMFMIN + (parameters.RMFMAX - parameters.RMFMIN) / 2.0;
   rmf_amplitude_ = (parameters.RMFMAX - parameters.RMFMIN) / 2.0;
@@ -171,12 +174,8 @@ void schneemodellklasse::SetUpModule() {
   ready = 0;
 }
 
-void schneemodellklasse::CloseControlFile() {
-  if (!control_file) return;
-  const int result = std::fclose(control_file);
-  control_file = nullptr;
-  if (result != 0)
-    RaiseFatal(messages, "FATAL: cannot close " + control_file_name, kControlFileCloseErrorCode);
+void schneemodellklasse::CloseSection(section_reader& in) {
+  in.Close("FATAL: cannot close " + control_file_name);
 }
 
 double** schneemodellklasse::RequiredData(const std::string& grid_name) {
@@ -193,7 +192,7 @@ double** schneemodellklasse::DataOf(int index, const std::string& grid_name) {
   return data;
 }
 
-zonalstatistic* schneemodellklasse::AddStatistics(const snow_statistics_file& file, const std::string& label,
+zonalstatistic* schneemodellklasse::AddStatistics(const statistics_file& table_file, const std::string& label,
                                                   int precision, bool subbasins) {
   auto table = std::make_unique<statistics_table>();
   if (subbasins) {
@@ -203,10 +202,10 @@ zonalstatistic* schneemodellklasse::AddStatistics(const snow_statistics_file& fi
   }
   for (zone_record& zone : table->zones) zone.weight_sum = zone.value_sum = zone.mean_divisor = 0.0;
   const int count = static_cast<int>(table->zones.size()) - 1;
-  std::string file_name = file.name;
+  std::string file_name = table_file.file;
   int error = 0;
   table->table = std::make_unique<zonalstatistic>(
-      error, messages, nodata_value, cell_weights, nrows, ncols, table->zones.data(), count, file.code,
+      error, messages, nodata_value, cell_weights, nrows, ncols, table->zones.data(), count, table_file.code,
       precision, file_name, DefaultOutputDirectory.get(), output_list_count,
       output_list.empty() ? nullptr : output_list.data(), time_interval < kMinutesPerHour);
   if (error != 0) throw ErrorCode{error};
@@ -232,7 +231,7 @@ void schneemodellklasse::CreateStatistics() {
   cover_tables_[kCoverAlbedo] = AddStatistics(p.albedo_statistics, "albedo____", kStatisticsPrecision);
   if (p.kind.deposition_index)
     cover_tables_[kCoverDepositionGain] = AddStatistics(
-        {FileNameWithMarker(p.snow_statistics.name, kDepositionGainMarker), p.snow_statistics.code},
+        {FileNameWithMarker(p.snow_statistics.file, kDepositionGainMarker), p.snow_statistics.code},
         "deposition_index_gain____", kStatisticsPrecision);
   if (EnergyBalance()) {
     temperature_tables_[0] =
@@ -264,19 +263,19 @@ void schneemodellklasse::FindConstructionGrids() {
 // standard grid) is used as it is; otherwise the module's own, read from its
 // file or starting at 0 inside the zone grid.
 schneemodellklasse::module_grid schneemodellklasse::StorageGrid(const std::string& grid_name,
-                                                                const snow_grid_file& file, int rows_first,
+                                                                const output_grid& output, int rows_first,
                                                                 int rows_last, bool read_initial) {
   const int existing = FindGrid(grid_name, true);
   if (existing > 0 && (*grids)[existing].data) return {(*grids)[existing].data, existing, false};
-  if (!read_initial) return OwnGrid(grid_name, file.name, file.write_code, rows_first, rows_last, true);
+  if (!read_initial) return OwnGrid(grid_name, output.file, output.write_code, rows_first, rows_last, true);
 
   double** data = nullptr;
   // Cells of the zone grid without data in the file start without snow.
   constexpr int kFillWithDefault = 2;
-  ReadGrid(file.name, data, kFillWithDefault, true, false, 0.0, false);
+  ReadGrid(output.file, data, kFillWithDefault, true, false, 0.0, false);
   matrices_.emplace_back(data, 1, nrows, ncols);
   const int index = grids->FirstFreeEntry();
-  RegisterGrid(index, file.name, data, nullptr, 0, grid_name, file.write_code, rows_first, rows_last);
+  RegisterGrid(index, output.file, data, nullptr, 0, grid_name, output.write_code, rows_first, rows_last);
   return {data, index, true};
 }
 
@@ -307,16 +306,16 @@ void schneemodellklasse::RegisterSnowGrids() {
   if (EnergyBalance()) RegisterEnergyBalanceGrids();
   if (p.kind.slides) SetUpSlides();
   snow_fraction_ =
-      OwnGrid("snow_fraction", p.snow_grid.name, p.snow_grid.write_code, first_row, last_row, true);
+      OwnGrid("snow_fraction", p.snow_grid.file, p.snow_grid.write_code, first_row, last_row, true);
   rain_fraction_ =
-      OwnGrid("rain_fraction", p.rain_grid.name, p.rain_grid.write_code, first_row, last_row, true);
+      OwnGrid("rain_fraction", p.rain_grid.file, p.rain_grid.write_code, first_row, last_row, true);
   if (p.kind.deposition_index)
     deposition_gain_ =
-        OwnGrid("deposition_index_gain", FileNameWithMarker(p.snow_grid.name, kDepositionGainMarker),
+        OwnGrid("deposition_index_gain", FileNameWithMarker(p.snow_grid.file, kDepositionGainMarker),
                 p.snow_grid.write_code, first_row, last_row, true);
   outflow_ =
-      OwnGrid("snowcover_outflow", p.outflow_grid.name, p.outflow_grid.write_code, first_row, last_row, true);
-  melt_ = OwnGrid("melt_from_snowcover", p.melt_grid.name, p.melt_grid.write_code, first_row, last_row, true);
+      OwnGrid("snowcover_outflow", p.outflow_grid.file, p.outflow_grid.write_code, first_row, last_row, true);
+  melt_ = OwnGrid("melt_from_snowcover", p.melt_grid.file, p.melt_grid.write_code, first_row, last_row, true);
   snow_free_albedo_ =
       owned_matrix(matrix(first_row, last_row, 1, ncols, last_row), first_row, last_row, ncols);
 }
@@ -341,9 +340,9 @@ void schneemodellklasse::SetUpSlides() {
   WriteElevationOrder(slide_order_, zone_grid, nrows, ncols, nodata_value, order_row_.data, order_col_.data);
   const int s0 = storage_first_row;
   const int s1 = storage_last_row;
-  input_mass_ = OwnGrid("input_mass", p.input_mass_grid.name, p.input_mass_grid.write_code, s0, s1, true);
-  mobile_mass_ = OwnGrid("mobile_mass", p.mobile_mass_grid.name, p.mobile_mass_grid.write_code, s0, s1, true);
-  deposition_ = OwnGrid("deposition", p.deposition_grid.name, p.deposition_grid.write_code, s0, s1, true);
+  input_mass_ = OwnGrid("input_mass", p.input_mass_grid.file, p.input_mass_grid.write_code, s0, s1, true);
+  mobile_mass_ = OwnGrid("mobile_mass", p.mobile_mass_grid.file, p.mobile_mass_grid.write_code, s0, s1, true);
+  deposition_ = OwnGrid("deposition", p.deposition_grid.file, p.deposition_grid.write_code, s0, s1, true);
 }
 
 // ================================================================ links
@@ -388,35 +387,20 @@ void schneemodellklasse::InitLakeModel(const std::string& section) {
               << "[end-entry]";
     return;
   }
-  OpenControlFile();
-  if (!control_file) RaiseFatal(messages, "FATAL: error opening " + control_file_name, kLakeSetUpCode);
-  FindSection(section, true);
-  int lake_flow_control = 0;
-  std::string rest;
-  ReadValue(control_file, lake_flow_control, "flow control parameter for " + section, rest);
-  if (lake_flow_control != 0) {
-    in_.lake_codes = OptionalGridData("lake_codes", true);
-    in_.pond = OptionalGridData("ponding_storage", true);
-    if (!in_.pond) in_.pond = OptionalGridData("ponding_storage_top", true);
-    if (!in_.lake_codes || !in_.pond) {
-      *messages << "FATAL: \n\n=======================================\n"
-                << "!!!! ERROR !!!! \n\n"
-                << "\nLAKE-grid was found, but no POND-Grid. For using lakes,"
-                << "\nboth grids as well as the MAXPOND grid must be present."
-                << "\n\n=======================================\n"
-                << "[end-entry]";
-      throw ErrorCode{kLakeSetUpCode};
-    }
-    lakes_on_ = true;
+  if (ReadLakeSection(*this, section, lake_values::flow_control).flow_control == 0) return;
+  in_.lake_codes = OptionalGridData("lake_codes", true);
+  in_.pond = OptionalGridData("ponding_storage", true);
+  if (!in_.pond) in_.pond = OptionalGridData("ponding_storage_top", true);
+  if (!in_.lake_codes || !in_.pond) {
+    *messages << "FATAL: \n\n=======================================\n"
+              << "!!!! ERROR !!!! \n\n"
+              << "\nLAKE-grid was found, but no POND-Grid. For using lakes,"
+              << "\nboth grids as well as the MAXPOND grid must be present."
+              << "\n\n=======================================\n"
+              << "[end-entry]";
+    throw ErrorCode{kLakeSetUpCode};
   }
-  const int result = std::fclose(control_file);
-  control_file = nullptr;
-  if (result != 0) {
-    RaiseFatal(
-        messages,
-        "FATAL: error closing " + control_file_name + "after reading initialization method for " + section,
-        kControlFileCloseErrorCode);
-  }
+  lakes_on_ = true;
 }
 
 void schneemodellklasse::SetUpTracers(int& error, int count,
@@ -762,9 +746,9 @@ class schneemodellklasse::glacier_run {
 
   // The seasonal terms of a step that ends at 00:00 are those of the day it ends.
   const model_date step = EndOfDayForm(model_date{minute, hour, day, month, year}, interval_end_shift);
-  constants_.ddf = MonthlyValueOfDay(parameters.DDF, step.day, step.month, month_lengths);
-  constants_.c0 = MonthlyValueOfDay(parameters.c0, step.day, step.month, month_lengths);
-  constants_.c1 = MonthlyValueOfDay(parameters.c1, step.day, step.month, month_lengths);
+  constants_.ddf = MidMonthValue(parameters.DDF, step.day, step.month, month_lengths);
+  constants_.c0 = MidMonthValue(parameters.c0, step.day, step.month, month_lengths);
+  constants_.c1 = MidMonthValue(parameters.c1, step.day, step.month, month_lengths);
   constants_.rmf = SeasonalMeltFactor(step.day, step.month);
   if (glaciers_on) {
     if (glacier_cells_changed_) ClearGlacierFreeCells();
@@ -788,8 +772,6 @@ class schneemodellklasse::glacier_run {
   const double cwh = parameters.CWH;
   const double t0r = parameters.T0R;
   const double transzone = parameters.transzone;
-  const double albedo_min = parameters.ALBsnow_min;
-  const double albedo_max = parameters.ALBsnow_max;
   const bool statistics_here = !parameters.kind.slides;
   const bool tracers = tracer_count > 0;
   const bool energy_balance = EnergyBalance();
@@ -798,8 +780,7 @@ class schneemodellklasse::glacier_run {
   const bool glaciers = glaciers_on;
   zone_run<kCoverValuesWithoutSlides> statistics(cover_tables_, nodata_value);
   glacier_run glacier_statistics(*this);
-  double last_exponent = 0.0;
-  double last_decay = 1.0;
+  snow_albedo_decay decay(parameters.ALBsnow_min, parameters.ALBsnow_max);
 
   for (int r = first_row; r <= last_row; ++r) {
     const double* zone_row = zone_grid[r];
@@ -836,16 +817,8 @@ class schneemodellklasse::glacier_run {
       if (energy_balance) {
         // The balance takes the albedo before the melt; the cell's snow
         // evaporation is what the parts of this step sublimate.
-        double before = snow_free_row[c];
-        if (solid + liquid > kSnowAlbedoThresholdBeforeMelt) {
-          const double exponent = AlbedoDecayExponent(age_row[c], t_air);
-          if (exponent != last_exponent) {
-            last_exponent = exponent;
-            last_decay = std::exp(exponent);
-          }
-          before = SnowAlbedoOfDecay(albedo_min, albedo_max, last_decay);
-        }
-        albedo_row[c] = before;
+        albedo_row[c] = solid + liquid > kSnowAlbedoThresholdBeforeMelt ? decay.Albedo(age_row[c], t_air)
+                                                                        : snow_free_row[c];
         if (snow_evaporation_) snow_evaporation_[r][c] = 0.0;
       }
       const double share = share_row ? CellGlacierShare(share_row[c]) : 0.0;
@@ -873,22 +846,11 @@ class schneemodellklasse::glacier_run {
         RaiseNotFiniteCover(r, c, solid, liquid, release.outflow);
 
       // The cell's albedo is the one after the melt.
-      const double days = cover > kSnowCoverThreshold ? step_days : 0.0;
-      const double age = SnowAgeAfterStep(age_row[c], t_air, t0r, transzone, input_after, cover, step_days);
-      double albedo = snow_free_row[c];
-      if (cover > kSnowCoverThreshold) {
-        // Neighbouring cells mostly share the age of their snow and the
-        // sign of their temperature: the exp of the last cell is kept.
-        const double exponent = AlbedoDecayExponent(age, t_air);
-        if (exponent != last_exponent) {
-          last_exponent = exponent;
-          last_decay = std::exp(exponent);
-        }
-        albedo = SnowAlbedoOfDecay(albedo_min, albedo_max, last_decay);
-      }
-      days_row[c] = days;
-      age_row[c] = age;
-      albedo_row[c] = albedo;
+      const cover_after_step after = CoverAfterStep(age_row[c], t_air, t0r, transzone, input_after, cover,
+                                                    step_days, snow_free_row[c], decay);
+      days_row[c] = after.days;
+      age_row[c] = after.age;
+      albedo_row[c] = after.albedo;
       solid_row[c] = solid;
       liquid_row[c] = liquid;
       total_row[c] = cover;
@@ -897,8 +859,8 @@ class schneemodellklasse::glacier_run {
       if (permafrost_on) PermafrostCell(r, c, zone_index, cell_weight, cover, step_days);
       if (!statistics_here) continue;
       statistics.Add(r, c, zone_index, cell_weight,
-                     {cover, release.outflow, release.melt_outflow, days, age, snowfall_row[c], rain_row[c],
-                      albedo, gain_row ? gain_row[c] : 0.0});
+                     {cover, release.outflow, release.melt_outflow, after.days, after.age, snowfall_row[c],
+                      rain_row[c], after.albedo, gain_row ? gain_row[c] : 0.0});
       if (temperature_statistics) AddTemperatureStatistics(r, c, zone_index);
       if (glaciers)
         glacier_statistics.Add(glacier_cells, c, zone_index, cell_weight, share, cover, glacier_cell, 0.0);

@@ -245,8 +245,8 @@ class schneemodellklasse : public teilmodellklasse {
   void ComputeGlacierFractions();
   void RegisterGlacierGrids();
   void SetUpFirnStack();
-  module_grid ReadOrOwnGrid(const std::string& name, const snow_grid_file& file, int rows_first,
-                            int rows_last, bool read_initial);
+  module_grid ReadOrOwnGrid(const std::string& name, const output_grid& output, int rows_first, int rows_last,
+                            bool read_initial);
   void SetUpPermafrost();
   glacier_grids GeometryGrids();
   glacier_geometry_parameters GeometryParameters() const;
@@ -291,16 +291,17 @@ class schneemodellklasse : public teilmodellklasse {
   void WriteGlacierOutputs();
   void CreateStatistics();
   // A table over the model zones, or over the subbasins when `subbasins`.
-  zonalstatistic* AddStatistics(const snow_statistics_file& file, const std::string& label, int precision,
+  zonalstatistic* AddStatistics(const statistics_file& table_file, const std::string& label, int precision,
                                 bool subbasins = false);
   void FindConstructionGrids();
   void RegisterSnowGrids();
-  module_grid StorageGrid(const std::string& name, const snow_grid_file& file, int rows_first, int rows_last,
+  module_grid StorageGrid(const std::string& name, const output_grid& output, int rows_first, int rows_last,
                           bool read_initial);
   module_grid OwnGrid(const std::string& name, const std::string& file_name, int write_code, int rows_first,
                       int rows_last, bool fill_zero);
   void SetUpSlides();
-  void CloseControlFile();
+  // Closes the control file after one of the module's sections.
+  void CloseSection(section_reader& in);
   double** RequiredData(const std::string& name);
   double** DataOf(int index, const std::string& name);
 
@@ -334,8 +335,8 @@ class schneemodellklasse : public teilmodellklasse {
   void FindEnergyBalanceGrids();
   void RegisterEnergyBalanceGrids();
   void RegisterGlacierEnergyBalanceGrids();
-  module_grid TemperatureGrid(const std::string& grid_name, const snow_grid_file& file, bool read_initial);
-  module_grid ReadTemperatureGrid(const std::string& grid_name, const snow_grid_file& file, int rows_first,
+  module_grid TemperatureGrid(const std::string& grid_name, const output_grid& output, bool read_initial);
+  module_grid ReadTemperatureGrid(const std::string& grid_name, const output_grid& output, int rows_first,
                                   int rows_last);
   void LinkEnergyBalanceInputs();
   double EnergyBalanceCellPart(int row, int col, const snow_cell_forcing& f, const snow_part_result& part,

@@ -142,7 +142,7 @@ catchment_water Measure(ModellApplication& app, const subbasin_sums& precipitati
       if (i == 0) continue;
       const double w = weights[r][c];
       const double g = shares ? CellGlacierShare(shares[r][c]) : 0.0;
-      const bool lake = soil.lake_modelling && std::trunc(soil.lake_codes[r][c]) != soil.nodata_value;
+      const bool lake = soil.IsLakeCell(r, c);
       subbasin_water& s = water[static_cast<size_t>(i)];
       weight[static_cast<size_t>(i)] += w;
       // The glacier-free share's values are depths over that share.
@@ -210,7 +210,7 @@ catchment_water Measure(ModellApplication& app, const subbasin_sums& precipitati
     for (int k = 1; k <= element.ReservoirCount(); ++k) {
       const SP_class& reservoir = element.Reservoir(k);
       if (!reservoir.IsLake()) continue;
-      const int i = soil.subbasin_code_map[static_cast<size_t>(element.OutletCode())];
+      const int i = soil.SubbasinIndex(element.OutletCode());
       const double volume = reservoir.Term(kInflowTerm).volume - reservoir.Term(kOutflowTerm).volume -
                             reservoir.Term(kAbstractionTerm).volume - reservoir.Term(kIrrigationTerm).volume;
       const double area = weight[static_cast<size_t>(i)] * soil.cellsize * soil.cellsize;

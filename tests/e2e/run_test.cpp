@@ -185,6 +185,20 @@ TEST_F(Run, ConstructionFailureEndsWithItsCode) {
       {"interception: section missing",
        [](std::string& c, const TempDir&) { Replace(c, "[interception_model]", ""); }, 17,
        "error in control file, [interception_model]"},
+      // Values read whole: neither 3 nor 1 is taken from these.
+      {"evapotranspiration: a flow control of 3,5",
+       [](std::string& c, const TempDir&) {
+         Replace(c, "[evapotranspiration]\n0       flow control",
+                 "[evapotranspiration]\n3,5     flow control");
+       },
+       17,
+       "error in control file, flow control parameter for [evapotranspiration]; evapotranspirationnot found! "
+       "(\"3,5\" is no whole number)"},
+      {"snow model: a flow control of 1e309",
+       [](std::string& c, const TempDir&) {
+         Replace(c, "[snow_model]\n0       snow model off", "[snow_model]\n1e309   snow model off");
+       },
+       17, "flow control parameter for [snow_model]; snow_modelnot found! (\"1e309\" is no whole number)"},
       {"interception: method 5",
        [](std::string& c, const TempDir&) {
          Replace(c, "[interception_model]\n0       flow control parameter: off",

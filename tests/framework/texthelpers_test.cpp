@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <stdexcept>
+#include <vector>
 
 namespace velmo {
 namespace {
@@ -150,6 +151,47 @@ TEST(BraceBlockCollector, GathersLinesUntilTheFirstBraceIsClosed) {
   // A block opened and closed on its first line.
   BraceBlockCollector one;
   EXPECT_TRUE(one.AddLine("file { x = 1; }"));
+}
+
+// The numbers a line starts with: whole tokens; a word ends them, a token
+// that only begins as a number is kept as the bad one.
+TEST(LeadingNumbers, WholeTokensUpToTheComment) {
+  struct line_case {
+    const char* line;
+    std::size_t limit;
+    std::vector<double> values;
+    const char* bad;
+  };
+  const line_case cases[] = {
+      {"  1\t2.5 -3 +4 .5 -.25 comment 7", 12, {1, 2.5, -3, 4, 0.5, -0.25}, ""},
+      {"1 2 3", 2, {1, 2}, ""},
+      {"DDF 1 2", 12, {}, ""},
+      {"nan 1", 12, {}, ""},
+      {"- 1", 12, {}, ""},
+      {"", 12, {}, ""},
+      {"1 3,5 4", 12, {1}, "3,5"},
+      {"3x", 12, {}, "3x"},
+      {"12abc", 12, {}, "12abc"},
+      {"1.2.3", 12, {}, "1.2.3"},
+      {"1e", 12, {}, "1e"},
+      {"2 1e309", 12, {2}, "1e309"},
+  };
+  for (const line_case& c : cases) {
+    const leading_numbers numbers = LeadingNumbers(c.line, c.limit);
+    EXPECT_EQ(numbers.values, c.values) << c.line;
+    EXPECT_EQ(numbers.bad_token, c.bad) << c.line;
+  }
+}
+
+TEST(LineTests, SectionHeadersBlankLinesAndSpace) {
+  EXPECT_TRUE(IsSectionHeader("[snow_model]"));
+  EXPECT_TRUE(IsSectionHeader("  [ice_firn]\tcomment"));
+  EXPECT_FALSE(IsSectionHeader("[open comment"));
+  EXPECT_FALSE(IsSectionHeader("x [snow_model]"));
+  EXPECT_TRUE(IsBlankLine(" \t\r"));
+  EXPECT_FALSE(IsBlankLine(" x"));
+  EXPECT_EQ(SkipSpace(" \t\n x", 0), 4u);
+  EXPECT_EQ(SkipSpace("  ", 1), 2u);
 }
 
 }  // namespace

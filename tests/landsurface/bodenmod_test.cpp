@@ -223,6 +223,18 @@ TEST(SoilConstruction, FailuresNameWhatIsWrong) {
        {"error reading Kkorr[1] for soil_model"},
        "0.5 Kkorr",
        "x.5 Kkorr"},
+      {"a parameter that only starts as a number",
+       [](soil_domain&, soil_control&) {},
+       10,
+       {"error reading Kkorr[1] for soil_model", "(\"0.5x\" is no finite number)"},
+       "0.5 Kkorr",
+       "0.5x Kkorr"},
+      {"a parameter beyond the doubles",
+       [](soil_domain&, soil_control&) {},
+       10,
+       {"(\"1e309\" is no finite number)"},
+       "0.5 Kkorr",
+       "1e309 Kkorr"},
       {"infiltration while the soil model is off",
        [](soil_domain&, soil_control& c) {
          c.flow = 0;

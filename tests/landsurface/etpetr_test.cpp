@@ -31,14 +31,14 @@ TEST_F(Evapotranspiration, SectionValues) {
   EXPECT_EQ(p.hamon_factors[13], 1.0);
   EXPECT_EQ(p.haude_factors[6], 0.3);
   EXPECT_EQ(p.coast_factor, 1.0);
-  EXPECT_EQ(p.potential_transpiration.grid_file, "etp.grd");
-  EXPECT_EQ(p.interception.stat_file, "eip.stat");
-  EXPECT_EQ(p.radiation_stat_file, "rgex.stat");
+  EXPECT_EQ(p.potential_transpiration_grid.file, "etp.grd");
+  EXPECT_EQ(p.interception_statistics.file, "eip.stat");
+  EXPECT_EQ(p.radiation_statistics.file, "rgex.stat");
   EXPECT_NEAR(p.sunshine_threshold, 0.24310, 5e-6);
   EXPECT_EQ(p.transmissivity_amplitude, 0.05);
   EXPECT_EQ(p.amplitudes[0], 10.0);
   EXPECT_NEAR(p.amplitude_night_share, 0.4, 1e-12);
-  EXPECT_EQ(p.cloudiness_stat_file, "cloud.stat");
+  EXPECT_EQ(p.cloudiness_statistics.file, "cloud.stat");
   EXPECT_EQ(p.hamon_open_water_factor, 1.5);
   EXPECT_EQ(module->Availability(), kWindSpeedBit | kHumidityBit | kRadiationBit | kTemperatureBit);
   EXPECT_FALSE(module->NetRadiation());
@@ -48,8 +48,8 @@ TEST_F(Evapotranspiration, SectionValues) {
   v.open_water = "";
   v.transmissivity = "0.7";
   auto plain = Build(v);
-  EXPECT_EQ(plain->parameters.cloudiness_stat_file, "cloudiness");
-  EXPECT_EQ(plain->parameters.cloudiness_stat_code, 0);
+  EXPECT_EQ(plain->parameters.cloudiness_statistics.file, "cloudiness");
+  EXPECT_EQ(plain->parameters.cloudiness_statistics.code, 0);
   EXPECT_EQ(plain->parameters.hamon_open_water_factor, 1.0);
   EXPECT_EQ(plain->parameters.transmissivity_amplitude, 0.0);
 }
@@ -87,6 +87,21 @@ TEST_F(Evapotranspiration, SectionErrors) {
        "statistics file and code of the cloudiness"},
       {"open-water factor", [](et_section& v) { v.open_water = "HamonCorrectionOpenWater = x"; }, 17,
        "HamonCorrectionOpenWater for [evapotranspiration]"},
+      // Numbers read whole: a token that is none is named.
+      {"Hamon value with a letter", [](et_section& v) { v.hamon = "1 1 1 1 1 1 1 1 1 1 1 1x"; }, 45,
+       "HAMON-evaporation in the control file.\n\"1x\" is no finite number."},
+      {"comma between coefficients", [](et_section& v) { v.radiation = "0.23,0.29 0.28 0.2"; }, 17,
+       "coefficients a0..a3 of the global radiation for [evapotranspiration]; evapotranspirationnot found! "
+       "(\"0.23,0.29\" is no finite number)"},
+      {"amplitude with a letter", [](et_section& v) { v.amplitudes = "10 10 10x"; }, 17,
+       "daily temperature amplitudes for [evapotranspiration]; evapotranspirationnot found! (\"10x\""},
+      {"day share with a letter", [](et_section& v) { v.shares = "0.6x 0.0"; }, 10,
+       "or the annual variability\n\"0.6x\" is no finite number"},
+      {"cloudiness code with a letter", [](et_section& v) { v.cloudiness = "cloud.stat 20x1"; }, 17,
+       "statistics file and code of the cloudiness for [evapotranspiration]; evapotranspirationnot found! "
+       "(\"20x1\" is no whole number)"},
+      {"open-water factor with a letter",
+       [](et_section& v) { v.open_water = "HamonCorrectionOpenWater = 1.5x"; }, 17, "(\"1.5x\" is no finite"},
       {"method 0", [](et_section& v) { v.method = 0; }, 46, "erlative sunshine duration"},
       {"method 5", [](et_section& v) { v.method = 5; }, 46, "erlative sunshine duration"},
   };

@@ -38,8 +38,7 @@ class SnowCanopyModel : public test::CanopyDomain {
     auto model = Make<interzeptionsmodellklasse>(Section(method, 1.0, read_grids, stat_code) +
                                                  test::SnowCanopyLines(method, 1.0, 0.05, 1.0, stat_code));
     // What the model application hands over from the snow model.
-    model->T0R = 0.0;
-    model->transzone = 1.0;
+    model->SetSnowParameters(1.0, 0.0);
     return model;
   }
   static void Step(interzeptionsmodellklasse& model, int hour) { model.RunTimeStep(0, hour, 10, 1, 2000); }

@@ -97,6 +97,17 @@ TEST_F(Interception, SectionFaults) {
   EXPECT_THAT(ExpectCode(kControlFileErrorCode, [&] { Build(text); }), HasSubstr("readgrid parameter for "));
   EXPECT_THAT(ExpectCode(kControlFileErrorCode, [&] { Build("[snow_model]\n0\n60\n"); }),
               HasSubstr("[interception_model]"));
+  // A thickness that is no finite number, a write code that is no whole
+  // number: named with their token.
+  EXPECT_THAT(
+      ExpectCode(kControlFileErrorCode, [&] { Build(Section(1, std::nan(""))); }),
+      HasSubstr("maximum water layer thickness for [interception_model]; interception_modelnot found! "
+                "(\"nan\" is no finite number)"));
+  text = Section(1);
+  test::Replace(text, "outflow grid\n0\n", "outflow grid\n3,5\n");
+  EXPECT_THAT(ExpectCode(kControlFileErrorCode, [&] { Build(text); }),
+              HasSubstr("write code outflow grid for [interception_model]; interception_modelnot found! "
+                        "(\"3,5\" is no whole number)"));
 }
 
 TEST_F(Interception, MissingGridsAndAFullTableEndConstruction) {

@@ -234,16 +234,6 @@ TEST(Hamon, DailyValuesAndMonthlyFactor) {
   EXPECT_NEAR(HamonPotentialEvapotranspiration(20.0, 0.6, 1.2, kMinutesPerDay), 4.10682, 5e-6);
   EXPECT_NEAR((1.0 - 0.7) * warm, 1.02670, 5e-6);  // the soil's share under a coverage of 0.7
   EXPECT_NEAR(HamonPotentialEvapotranspiration(20.0, 0.6, 1.0, 60.0), warm / 24.0, 1e-12);
-
-  monthly_table pec{};
-  for (int m = 1; m <= 12; ++m) pec[static_cast<std::size_t>(m)] = 1.0;
-  pec[12] = 0.9;
-  pec[2] = 1.3;
-  WrapMonthlyTable(pec);
-  EXPECT_NEAR(HamonMonthlyFactor(pec, 1, 1, kMonthLengths), 0.95333, 5e-6);
-  EXPECT_NEAR(HamonMonthlyFactor(pec, 31, 1, kMonthLengths), 1.14516, 5e-6);
-  EXPECT_NEAR(HamonMonthlyFactor(pec, 1, 2, kMonthLengths), 1.16, 5e-6);
-  EXPECT_NEAR(HamonMonthlyFactor(pec, 16, 1, kMonthLengths), 1.0, 1e-12);
 }
 
 TEST(HaudeAndWendling, DailyValues) {
@@ -364,6 +354,5 @@ TEST(TemperatureCycle, AmplitudeOfTheDayAndShifts) {
   EXPECT_NEAR(high.day_rise, 0.7 * 5.0 / std::exp(1.0), 1e-12);
   EXPECT_NEAR(high.night_drop, 0.3 * 5.0 / std::exp(1.0), 1e-12);
 }
-
 }  // namespace
 }  // namespace velmo

@@ -141,6 +141,22 @@ TEST_F(Interpolator, ConstructionFailures) {
          t.Setup(1, t.three, ok, "none\n", Rest({{4, "nan"}}));
        },
        17, "nodata value in ; rainnot found!"},
+      // Numbers read whole: a token that only starts as one is named.
+      {"method-12 line with a letter", [&](Interpolator& t) { t.Setup(12, t.three, ok, "-0.0065 1000x\n"); },
+       49, "for interpolation of rain\n(\"1000x\" is no finite number)"},
+      {"method-10 overlap not whole",
+       [&](Interpolator& t) { t.Setup(10, t.three, ok, "100 1000 1 2.5 50\n"); }, 49,
+       "(\"2.5\" is no whole number)"},
+      {"write code 3,5",
+       [&](Interpolator& t) {
+         t.Setup(1, t.three, ok, "none\n", Rest({{1, "3,5"}}));
+       },
+       17, "grid write code for result grid in ; rainnot found! (\"3,5\" is no whole number)"},
+      {"maximum distance 1e309",
+       [&](Interpolator& t) {
+         t.Setup(1, t.three, ok, "none\n", Rest({{7, "1e309"}}));
+       },
+       17, "maximum distance in ; rainnot found! (\"1e309\" is no finite number)"},
       {"section missing", [&](Interpolator& t) { t.WriteControlFile("[snow]\n"); }, 17,
        "[rain]; (EOF)not found!"},
       {"no RelCellArea",

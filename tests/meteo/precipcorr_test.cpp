@@ -139,6 +139,8 @@ TEST_F(PrecipitationCorrection, SectionAndGridFailures) {
        kControlFileErrorCode, "Anstieg Schnee fuer ; precipitation_correction"},
       {"a value no number", Correction(1, "0.0\nnan\n0.02\n1.2\n0.1\n"), true, kControlFileErrorCode,
        "Konstante Regen fuer "},
+      {"a comma in a value", Correction(1, "0.0\n1,05\n0.02\n1.2\n0.1\n"), true, kControlFileErrorCode,
+       "Konstante Regen fuer ; precipitation_correctionnot found! (\"1,05\" is no finite number)"},
       {"no precipitation grid", Correction(), false, kMissingGridCode, "precipitation not found in memory"},
   };
   for (const failure& f : failures) {

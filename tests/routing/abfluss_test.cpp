@@ -81,7 +81,7 @@ TEST_F(RoutingModel, DescriptionsOverSeveralLinesAndColumnDescriptorsOnOneLine) 
   auto model = Make(RoutingSection(o));
   EXPECT_EQ(model->ElementCount(), 1);
   EXPECT_EQ(model->Element(1).RowCount(), 2);
-  EXPECT_EQ(model->Parameters().descriptions[0],
+  EXPECT_EQ(model->Parameters().descriptions[0].text,
             "TG 9 (AE = 10, AV = 1) comments may name the SPeicher  OL 3 " + kFixedChannel +
                 "   SUMTRIB 5 & 6 " + kFixedChannel);
   EXPECT_EQ(model->ColumnMap(), (std::vector<int>{0, 1, 2, 0, 0}));
@@ -232,6 +232,12 @@ TEST_F(RoutingModel, ConstructionFailures) {
       {"value that cannot be read",
        [&](section_options& o) { o.descriptions = "TG 3 (AE = 1, AV = 1) OL 1 (kh = 3, kv = x)\n"; }, 38,
        "error reading routing description 1 of [routing_model]: channel value 2 of \"OL 1\" not found in:\n"},
+      {"value that only starts as a number",
+       [&](section_options& o) { o.descriptions = "TG 3 (AE = 1, AV = 1) OL 1 (kh = 3x, kv = 4)\n"; }, 38,
+       "error reading routing description 1 of [routing_model]: channel value 1 of \"OL 1\" not found in:\n"},
+      {"outlet code that only starts as a number",
+       [&](section_options& o) { o.descriptions = "TG 3x (AE = 1, AV = 1) " + ol1 + "\n"; }, 38,
+       "the code after \"TG\" not found"},
   };
   for (const Case& c : cases) {
     section_options o;

@@ -174,6 +174,15 @@ TEST_F(RuleSection, Failures) {
        "the start days of the tables must rise"},
       {"[abstraction_rule_abstraction_1]\n1 1 100\n0 0 0\nTargetCap = 5\n", 29,
        "\"TargetCap\" holds 1 value(s) for 2 table(s) in [abstraction_rule_abstraction_1]"},
+      // Numbers read whole: one that only starts as a number is named with its line.
+      {"[abstraction_rule_abstraction_1]\n2x\n0 0\n1 1\n", 29,
+       "the value \"2x\" cannot be read in the line \"2x\" in [abstraction_rule_abstraction_1]"},
+      {"[abstraction_rule_abstraction_1]\n2\n0 0\n1e5 3.5.1 comment\n", 29,
+       "the value \"3.5.1\" cannot be read in the line \"1e5 3.5.1 comment\""},
+      {"[abstraction_rule_abstraction_1]\n1\n0 0\nWeekDays = 128\n", 29,
+       "the value \"128\" cannot be read in the line \"WeekDays = 128\""},
+      {"[abstraction_rule_abstraction_1]\n1\n0 0\nstart_hour = 6.5\n", 29,
+       "the value \"6.5\" cannot be read"},
   };
   for (const Case& c : cases)
     EXPECT_THAT(ExpectCode(

@@ -230,6 +230,9 @@ TEST_F(SpecialOutputTest, FaultsOfTheSectionEndTheConstruction) {
       {entity("Xcoords = 1050 1150; Ycoords = 2150 2150; Level = 1;"), 1007,
        "number of levels dos not match the number of X and Y coordinates for entity elev. EIther each point "
        "has a level or none has."},
+      {entity("Xcoords = 1050x; Ycoords = 2150;"), 104,
+       "Error in section [special_output]: the value \"1050x\" of Xcoords for entity elev is no number"},
+      {entity("Xcoords = 1050; Ycoords = 2150; Level = 1.5;"), 104, "the value \"1.5\" of Level"},
       {head + "file { header = h; }\n", 104, "key filename not found in the block of output file 1"},
       {head + "file { filename = p.txt; header = h;\n entity { Symbol = e; }\n}\n", 104, "key ID not found"},
       {"[special_output]\n1\n60\nfiles = 1;\n", 104, "key numfiles not found"},

@@ -231,39 +231,13 @@ TEST_F(StagedSetup, UnopenableCopyFailsStageOne) {
   EXPECT_THAT(console.str(), HasSubstr("error opening " + copy + "\n"));
 }
 
-// Reads through `inner` but reports a failure when closed.
-struct failing_close_cookie {
-  std::FILE* inner;
-};
-
-std::FILE* WithFailingClose(std::FILE* inner) {
-  cookie_io_functions_t functions{};
-  functions.read = [](void* cookie, char* buffer, size_t size) -> ssize_t {
-    return static_cast<ssize_t>(
-        std::fread(buffer, 1, size, static_cast<failing_close_cookie*>(cookie)->inner));
-  };
-  functions.seek = [](void* cookie, off64_t* position, int whence) -> int {
-    std::FILE* file = static_cast<failing_close_cookie*>(cookie)->inner;
-    if (fseeko(file, *position, whence) != 0) return -1;
-    *position = ftello(file);
-    return 0;
-  };
-  functions.close = [](void* cookie) -> int {
-    auto* c = static_cast<failing_close_cookie*>(cookie);
-    std::fclose(c->inner);
-    delete c;
-    return -1;
-  };
-  return fopencookie(new failing_close_cookie{inner}, "r", functions);
-}
-
 // The set-up's control file is replaced by one whose close fails.
 class FailingCloseTest : public StagedSetup {
  protected:
   void ExpectCloseFailure() {
     ASSERT_NE(setup->control_file, nullptr);
     std::fclose(setup->control_file);
-    setup->control_file = WithFailingClose(std::fopen(setup->control_file_name.c_str(), "r"));
+    setup->control_file = test::WithFailingClose(std::fopen(setup->control_file_name.c_str(), "r"));
     console.str("");
     EXPECT_EQ(StageCode(), 11);
     EXPECT_THAT(console.str(), HasSubstr("error closing " + setup->control_file_name + "\n"));

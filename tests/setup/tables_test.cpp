@@ -19,6 +19,59 @@
 namespace velmo {
 namespace {
 
+// What a parameter of a land use is looked up as.
+enum class look_up { value, resistance, start, stop };
+struct parameter {
+  landuse_table_entry::value_list list;
+  look_up kind;
+};
+constexpr parameter kAlbedo{&landuse_fix_point_lists::Albedo, look_up::value};
+constexpr parameter kLeafAreaIndex{&landuse_fix_point_lists::LAI, look_up::value};
+constexpr parameter kVegetationCover{&landuse_fix_point_lists::VCF, look_up::value};
+constexpr parameter kRootDepth{&landuse_fix_point_lists::RootDepth, look_up::value};
+constexpr parameter kRoughnessLength{&landuse_fix_point_lists::Z0, look_up::value};
+constexpr parameter kCanopyResistance{&landuse_fix_point_lists::rsc, look_up::resistance};
+constexpr parameter kInterceptionResistance{&landuse_fix_point_lists::rs_interception, look_up::resistance};
+constexpr parameter kEvaporationResistance{&landuse_fix_point_lists::rs_evaporation, look_up::resistance};
+constexpr parameter kVegetationStart{nullptr, look_up::start};
+constexpr parameter kVegetationStop{nullptr, look_up::stop};
+
+// A land use's parameter at a cell on a date, as the vegetation grids look
+// it up: the cell's day (a root depth names the cell when its fix-point days
+// fail), then the value; the monthly resistances need no fix-point days.
+double LookUp(MessageStream* messages, const landuse_table_entry& record, parameter p, int day, int month,
+              int year, double altitude, int layer = 1, int row = 1, int col = 1) {
+  const landuse_cell_day date = LanduseDay(day, month, year);
+  if (p.kind == look_up::resistance && record.Method() == kMethodMonthly)
+    return record.ResistanceOn(p.list, LanduseMonthDay(messages, record, date, year));
+  if (p.kind == look_up::start && record.veg_start_point == 0) return 0.0;
+  if (p.kind == look_up::stop && record.veg_stop_point == 0) return 0.0;
+  std::vector<int> days(record.fix_days.size() + 1);
+  const landuse_cell_day at = LanduseCellDay(messages, record, date, year, layer, row, col, altitude, days,
+                                             p.list == &landuse_fix_point_lists::RootDepth);
+  switch (p.kind) {
+    case look_up::value:
+      return record.ValueOn(p.list, at);
+    case look_up::resistance:
+      return record.ResistanceOn(p.list, at);
+    case look_up::start:
+      return record.VegetationStartOn(at);
+    case look_up::stop:
+      return record.VegetationStopOn(at);
+  }
+  return 0.0;
+}
+// The same for a day of the year of 2001.
+double LookUpDay(MessageStream* messages, const landuse_table_entry& record, parameter p, int day_of_year,
+                 int layer, int row, int col, double altitude) {
+  const std::array<int, 13> lengths = LanduseMonthLengths(2001);
+  int month = 1;
+  int day = day_of_year;
+  while (month < 12 && day > lengths[static_cast<std::size_t>(month)])
+    day -= lengths[static_cast<std::size_t>(month++)];
+  return LookUp(messages, record, p, day, month, 2001, altitude, layer, row, col);
+}
+
 using test::ReadFile;
 using test::TempDir;
 using test::WriteFile;
@@ -119,7 +172,6 @@ TEST_F(TablesTest, FixtureReadsIntoRecords) {
   EXPECT_EQ(grass.veg_stop_point, 4);
   EXPECT_EQ(grass.veg_reset_day, 90);
   EXPECT_THAT(grass.fix_days, ElementsAre(-66, 1, 100, 200, 300));
-  EXPECT_EQ(grass.corrected_days, grass.fix_days);
   EXPECT_THAT(grass.lists.LAI, ElementsAre(1.5, 1, 2, 4, 1.5));
   EXPECT_THAT(grass.lists.rs_interception, ElementsAre(20, 20, 20, 20, 20));
   EXPECT_THAT(grass.lists.rs_evaporation, ElementsAre(200, 200, 200, 200, 200));
@@ -502,44 +554,38 @@ TEST(LanduseDays, AltitudeCorrectionTruncatesTowardZero) {
 TEST_F(TablesTest, ParametersByDayWithAltitudeCorrection) {
   auto setup = FixtureTables();
   auto& land = setup->landuse_table;
-  using operation = double (landuse_table_entry::*)(MessageStream*, int, int, int, double, int, int, int);
   struct {
     const char* what;
     int record;
-    operation get;
+    parameter get;
     int day, month, year;
     double altitude, expected;
   } const cases[] = {
       // Fix days 1 120 240 366 shifted by 15 days at 1000 m: 16 135 225 351.
-      {"between shifted fix points", 1, &landuse_table_entry::LeafAreaIndex, 10, 4, 2001, 1000.0,
-       560.0 / 119.0},
-      {"unshifted at 400 m", 1, &landuse_table_entry::LeafAreaIndex, 10, 4, 2001, 400.0, 575.0 / 119.0},
+      {"between shifted fix points", 1, kLeafAreaIndex, 10, 4, 2001, 1000.0, 560.0 / 119.0},
+      {"unshifted at 400 m", 1, kLeafAreaIndex, 10, 4, 2001, 400.0, 575.0 / 119.0},
       // After the last shifted fix point the value holds until the year's first
       // one instead of running past the fix-point values.
-      {"no extrapolation over the year end", 1, &landuse_table_entry::LeafAreaIndex, 26, 12, 2001, 1000.0,
-       7.0},
-      {"root depth", 1, &landuse_table_entry::RootDepth, 10, 4, 2001, 400.0, (1.5 * 20 + 1.6 * 99) / 119.0},
+      {"no extrapolation over the year end", 1, kLeafAreaIndex, 26, 12, 2001, 1000.0, 7.0},
+      {"root depth", 1, kRootDepth, 10, 4, 2001, 400.0, (1.5 * 20 + 1.6 * 99) / 119.0},
       // Day 350 between V[4] at -66 and V[1] at 1, d' = -16.
-      {"across the year end", 3, &landuse_table_entry::LeafAreaIndex, 16, 12, 2001, 400.0, 75.5 / 67.0},
-      {"key block at 1000 m", 3, &landuse_table_entry::LeafAreaIndex, 30, 5, 2001, 1000.0, 3.0},
-      {"on a fix point", 3, &landuse_table_entry::Albedo, 10, 4, 2001, 400.0, 0.25},
-      {"fix-point resistances", 3, &landuse_table_entry::CanopyResistance, 30, 5, 2001, 400.0, 55.0},
-      {"default interception resistance", 3, &landuse_table_entry::InterceptionResistance, 30, 5, 2001, 400.0,
-       20.0},
-      {"held before the vegetation start", 4, &landuse_table_entry::LeafAreaIndex, 19, 2, 2001, 400.0, 0.3},
-      {"held until the start day", 4, &landuse_table_entry::LeafAreaIndex, 1, 9, 2001, 400.0, 0.3},
+      {"across the year end", 3, kLeafAreaIndex, 16, 12, 2001, 400.0, 75.5 / 67.0},
+      {"key block at 1000 m", 3, kLeafAreaIndex, 30, 5, 2001, 1000.0, 3.0},
+      {"on a fix point", 3, kAlbedo, 10, 4, 2001, 400.0, 0.25},
+      {"fix-point resistances", 3, kCanopyResistance, 30, 5, 2001, 400.0, 55.0},
+      {"default interception resistance", 3, kInterceptionResistance, 30, 5, 2001, 400.0, 20.0},
+      {"held before the vegetation start", 4, kLeafAreaIndex, 19, 2, 2001, 400.0, 0.3},
+      {"held until the start day", 4, kLeafAreaIndex, 1, 9, 2001, 400.0, 0.3},
       // Monthly values at the 15th of each month.
-      {"monthly on the 15th", 1, &landuse_table_entry::CanopyResistance, 15, 3, 2001, 400.0, 90.0},
-      {"monthly halfway", 1, &landuse_table_entry::CanopyResistance, 1, 3, 2001, 400.0, 95.0},
-      {"monthly from December", 1, &landuse_table_entry::CanopyResistance, 14, 1, 2001, 400.0, 1300.0 / 31.0},
-      {"monthly in a leap year", 1, &landuse_table_entry::EvaporationResistance, 1, 3, 2000, 400.0,
-       2750.0 / 29.0},
-      {"monthly interception", 1, &landuse_table_entry::InterceptionResistance, 1, 3, 2001, 400.0, 20.0},
+      {"monthly on the 15th", 1, kCanopyResistance, 15, 3, 2001, 400.0, 90.0},
+      {"monthly halfway", 1, kCanopyResistance, 1, 3, 2001, 400.0, 95.0},
+      {"monthly from December", 1, kCanopyResistance, 14, 1, 2001, 400.0, 1300.0 / 31.0},
+      {"monthly in a leap year", 1, kEvaporationResistance, 1, 3, 2000, 400.0, 2750.0 / 29.0},
+      {"monthly interception", 1, kInterceptionResistance, 1, 3, 2001, 400.0, 20.0},
   };
   for (const auto& c : cases) {
     landuse_table_entry& record = land[static_cast<std::size_t>(c.record)];
-    EXPECT_NEAR((record.*c.get)(&ms, c.day, c.month, c.year, c.altitude, 1, 1, 1), c.expected, 1e-12)
-        << c.what;
+    EXPECT_NEAR(LookUp(&ms, record, c.get, c.day, c.month, c.year, c.altitude), c.expected, 1e-12) << c.what;
   }
   EXPECT_THAT(console.str(), Not(HasSubstr("FATAL")));
 }
@@ -553,9 +599,9 @@ TEST_F(TablesTest, PhenologyStartFromTheCellGrid) {
   std::vector<double*> rows = {nullptr, row.data()};
   const layer_grid_list pheno = {nullptr, rows.data()};
   beech.SetPhenoStartGrids(&pheno);
-  EXPECT_DOUBLE_EQ(beech.LeafAreaIndex(&ms, 135, 1, 1, 2, 400.0), 0.6 * 0.5 + 5.0 * 0.5);
-  EXPECT_DOUBLE_EQ(beech.LeafAreaIndex(&ms, 100, 1, 1, 2, 400.0), 0.3);
-  EXPECT_DOUBLE_EQ(beech.LeafAreaIndex(&ms, 135, 1, 1, 1, 400.0), 0.3);  // start not yet found
+  EXPECT_DOUBLE_EQ(LookUpDay(&ms, beech, kLeafAreaIndex, 135, 1, 1, 2, 400.0), 0.6 * 0.5 + 5.0 * 0.5);
+  EXPECT_DOUBLE_EQ(LookUpDay(&ms, beech, kLeafAreaIndex, 100, 1, 1, 2, 400.0), 0.3);
+  EXPECT_DOUBLE_EQ(LookUpDay(&ms, beech, kLeafAreaIndex, 135, 1, 1, 1, 400.0), 0.3);  // start not yet found
 
   // A model start after maxStartJDforDP1 (150) puts the start 30 days before it.
   beech.InitializeStart(&ms, 1, 3, 2001);
@@ -583,27 +629,27 @@ TEST_F(TablesTest, StartTimeListsOfTheCell) {
   larch.SetForcingSumGrids(&forcing);
 
   // Fix point 2 follows the forcing sum: halfway to its threshold 50.
-  EXPECT_DOUBLE_EQ(larch.LeafAreaIndex(&ms, 80, 1, 1, 1, 400.0), 1.5);
+  EXPECT_DOUBLE_EQ(LookUpDay(&ms, larch, kLeafAreaIndex, 80, 1, 1, 1, 400.0), 1.5);
   // Reached on day 120: fix point 3 is interpolated by day.
   start_times[0] = 50.0;
   start_times[2] = 120.0;
-  EXPECT_DOUBLE_EQ(larch.LeafAreaIndex(&ms, 160, 1, 1, 1, 400.0), 2.5);
+  EXPECT_DOUBLE_EQ(LookUpDay(&ms, larch, kLeafAreaIndex, 160, 1, 1, 1, 400.0), 2.5);
   // A fix point not yet reached holds the value before it.
   start_times[3] = -1.0;
-  EXPECT_DOUBLE_EQ(larch.LeafAreaIndex(&ms, 160, 1, 1, 1, 400.0), 2.0);
+  EXPECT_DOUBLE_EQ(LookUpDay(&ms, larch, kLeafAreaIndex, 160, 1, 1, 1, 400.0), 2.0);
 }
 
 TEST_F(TablesTest, VegetationPeriodDays) {
   auto setup = FixtureTables();
   landuse_table_entry& grass = setup->landuse_table[3];  // start fix point 2 (day 100), stop 4 (day 300)
-  EXPECT_EQ(grass.VegetationStartDay(&ms, 10, 4, 2001, 400.0, 1, 1, 1), 100.0);
-  EXPECT_EQ(grass.VegetationStartDay(&ms, 9, 4, 2001, 400.0, 1, 1, 1), -1.0);
-  EXPECT_EQ(grass.VegetationStartDay(&ms, 11, 4, 2001, 400.0, 1, 1, 1), -1.0);
-  EXPECT_EQ(grass.VegetationStopDay(&ms, 27, 10, 2001, 400.0, 1, 1, 1), 300.0);
-  EXPECT_EQ(grass.VegetationStopDay(&ms, 26, 10, 2001, 400.0, 1, 1, 1), -1.0);
+  EXPECT_EQ(LookUp(&ms, grass, kVegetationStart, 10, 4, 2001, 400.0, 1, 1, 1), 100.0);
+  EXPECT_EQ(LookUp(&ms, grass, kVegetationStart, 9, 4, 2001, 400.0, 1, 1, 1), -1.0);
+  EXPECT_EQ(LookUp(&ms, grass, kVegetationStart, 11, 4, 2001, 400.0, 1, 1, 1), -1.0);
+  EXPECT_EQ(LookUp(&ms, grass, kVegetationStop, 27, 10, 2001, 400.0, 1, 1, 1), 300.0);
+  EXPECT_EQ(LookUp(&ms, grass, kVegetationStop, 26, 10, 2001, 400.0, 1, 1, 1), -1.0);
   // The positional form names no start fix point.
-  EXPECT_EQ(setup->landuse_table[1].VegetationStartDay(&ms, 10, 4, 2001, 400.0, 1, 1, 1), 0.0);
-  EXPECT_EQ(setup->landuse_table[1].VegetationStopDay(&ms, 10, 4, 2001, 400.0, 1, 1, 1), -1.0);
+  EXPECT_EQ(LookUp(&ms, setup->landuse_table[1], kVegetationStart, 10, 4, 2001, 400.0, 1, 1, 1), 0.0);
+  EXPECT_EQ(LookUp(&ms, setup->landuse_table[1], kVegetationStop, 10, 4, 2001, 400.0, 1, 1, 1), -1.0);
 }
 
 TEST_F(TablesTest, EvaluationFailuresSayWhatIsWrong) {
@@ -611,20 +657,20 @@ TEST_F(TablesTest, EvaluationFailuresSayWhatIsWrong) {
   landuse_table_entry& conifer = setup->landuse_table[1];
   EXPECT_EQ(ExpectCode(150, [&] { conifer.DayOfYear(&ms, 33, 12, 2001); }),
             "land use 10: the date 33.12.2001 gives no day of the year between 0 and 366\n");
-  EXPECT_THAT(ExpectCode(150, [&] { conifer.LeafAreaIndex(&ms, 1, 13, 2001, 400.0, 1, 1, 1); }),
+  EXPECT_THAT(ExpectCode(150, [&] { LookUp(&ms, conifer, kLeafAreaIndex, 1, 13, 2001, 400.0, 1, 1, 1); }),
               HasSubstr("the date 1.13.2001 gives no day of the year"));
   EXPECT_EQ(
-      ExpectCode(154, [&] { conifer.CanopyResistance(&ms, 1, 13, 2001, 400.0, 1, 1, 1); }),
+      ExpectCode(154, [&] { LookUp(&ms, conifer, kCanopyResistance, 1, 13, 2001, 400.0, 1, 1, 1); }),
       "land use 10: the month 13 of the date 1.13.2001 lies outside 1..12 for the monthly resistances\n");
   // Fix day 1 shifted by -10 days at 0 m lies before day -1.
-  EXPECT_EQ(ExpectCode(152, [&] { conifer.LeafAreaIndex(&ms, 10, 4, 2001, 0.0, 1, 1, 1); }),
+  EXPECT_EQ(ExpectCode(152, [&] { LookUp(&ms, conifer, kLeafAreaIndex, 10, 4, 2001, 0.0, 1, 1, 1); }),
             "\n---ERROR--\naltitude correction resulted in a Julian day of -9 for fix point 1 (JD should be "
             "between 1 and 366)\n");
   // A nan altitude gives no day at all.
-  EXPECT_THAT(ExpectCode(152, [&] { conifer.LeafAreaIndex(&ms, 10, 4, 2001, NAN, 1, 1, 1); }),
+  EXPECT_THAT(ExpectCode(152, [&] { LookUp(&ms, conifer, kLeafAreaIndex, 10, 4, 2001, NAN, 1, 1, 1); }),
               HasSubstr("Julian day of nan for fix point 1"));
   EXPECT_THAT(
-      ExpectCode(152, [&] { conifer.RootDepth(&ms, 10, 4, 2001, 0.0, 1, 3, 4); }),
+      ExpectCode(152, [&] { LookUp(&ms, conifer, kRootDepth, 10, 4, 2001, 0.0, 1, 3, 4); }),
       HasSubstr("Julian day of -9 for fix point 1 (JD should be between 1 and 366)\nCoordinates: i=3, "
                 "j=4\nLayer=1\nAltitude=0m\nJulday=100\nLanduse Code=10\nTStart=0\n"));
 }
@@ -672,44 +718,27 @@ constexpr double kAltitudes[] = {0.0, 400.0, 1000.0, 1537.5};
 constexpr int kYears[] = {2000, 2001};
 constexpr int kFoundStart = 120;
 
-// The parameter operations of the record, each with the list it reads and
-// how the pure functions look it up.
-enum class look_up { value, resistance, start, stop };
-using date_operation = double (landuse_table_entry::*)(MessageStream*, int, int, int, double, int, int, int);
-struct operation_case {
-  date_operation operation;
-  landuse_table_entry::value_list list;
-  look_up kind;
-};
-const operation_case kOperations[] = {
-    {&landuse_table_entry::Albedo, &landuse_fix_point_lists::Albedo, look_up::value},
-    {&landuse_table_entry::LeafAreaIndex, &landuse_fix_point_lists::LAI, look_up::value},
-    {&landuse_table_entry::VegetationCover, &landuse_fix_point_lists::VCF, look_up::value},
-    {&landuse_table_entry::RootDepth, &landuse_fix_point_lists::RootDepth, look_up::value},
-    {&landuse_table_entry::RoughnessLength, &landuse_fix_point_lists::Z0, look_up::value},
-    {&landuse_table_entry::CanopyResistance, &landuse_fix_point_lists::rsc, look_up::resistance},
-    {&landuse_table_entry::InterceptionResistance, &landuse_fix_point_lists::rs_interception,
-     look_up::resistance},
-    {&landuse_table_entry::EvaporationResistance, &landuse_fix_point_lists::rs_evaporation,
-     look_up::resistance},
-    {&landuse_table_entry::VegetationStartDay, nullptr, look_up::start},
-    {&landuse_table_entry::VegetationStopDay, nullptr, look_up::stop},
+// The parameters of a record.
+const parameter kOperations[] = {
+    kAlbedo,           kLeafAreaIndex,          kVegetationCover,       kRootDepth,       kRoughnessLength,
+    kCanopyResistance, kInterceptionResistance, kEvaporationResistance, kVegetationStart, kVegetationStop,
 };
 
 // A value of a record at a cell of `altitude` with the vegetation start
 // `start` (-1: not yet found) on a date; throws the code of a failure.
-using evaluation = std::function<double(landuse_table_entry& record, const operation_case& operation, int day,
+using evaluation = std::function<double(landuse_table_entry& record, const parameter& operation, int day,
                                         int month, int year, double altitude, int start)>;
 
-// The record's own operation, reading the start from the cell grid.
-double RecordOperation(landuse_table_entry& record, const operation_case& operation, int day, int month,
-                       int year, double altitude, int /*start*/) {
-  return (record.*operation.operation)(nullptr, day, month, year, altitude, 1, 1, 1);
+// The record's look-up, as the vegetation grids take it, reading the start
+// from the cell grid.
+double RecordLookUp(landuse_table_entry& record, const parameter& operation, int day, int month, int year,
+                    double altitude, int /*start*/) {
+  return LookUp(nullptr, record, operation, day, month, year, altitude);
 }
 
 // The pure functions, as a module looks a value up: the cell's fix-point
 // days, then the value of the day.
-double PureLookUp(landuse_table_entry& record, const operation_case& operation, int day, int month, int year,
+double PureLookUp(landuse_table_entry& record, const parameter& operation, int day, int month, int year,
                   double altitude, int start) {
   if (operation.kind == look_up::resistance && record.Method() == kMethodMonthly) {
     return MonthlyValue(record.lists.*operation.list, LanduseMonthLengths(year), day, month);
@@ -757,7 +786,7 @@ std::string Digests(const evaluation& evaluate) {
           record.SetPhenoStartGrids(start >= 0 ? &start_grids : nullptr);
           for (const int year : kYears) {
             out << file << " " << k << " " << altitude << " " << start << " " << year;
-            for (const operation_case& operation : kOperations) {
+            for (const parameter& operation : kOperations) {
               series_digest digest;
               for (int month = 1; month <= 12; ++month) {
                 for (int day = 1; day <= DaysInMonth(month, year); ++day) {
@@ -782,13 +811,13 @@ std::string Digests(const evaluation& evaluate) {
 
 const std::string kDigestFile = std::string(VELMO_TEST_DATA) + "/tables/landuse_days.txt";
 
-// The digests were taken from the record's operations before they were
-// built on the pure look-up; both must still give those values bit for bit.
+// The digests were taken from the record's date operations before they gave
+// way to the look-up of a cell's day; the record's look-up and the pure
+// functions must still give those values bit for bit.
 TEST(LanduseDays, EveryRecordOfTheTestTablesGivesItsKnownValuesOnEveryDay) {
   const std::string known = ReadFile(kDigestFile);
-  for (const auto& [what, evaluate] :
-       {std::pair<const char*, evaluation>{"record operations", RecordOperation},
-        std::pair<const char*, evaluation>{"pure look-up", PureLookUp}}) {
+  for (const auto& [what, evaluate] : {std::pair<const char*, evaluation>{"record look-up", RecordLookUp},
+                                       std::pair<const char*, evaluation>{"pure look-up", PureLookUp}}) {
     const std::string computed = Digests(evaluate);
     EXPECT_EQ(computed, known) << what << ", computed digests:\n" << computed;
   }

@@ -107,6 +107,12 @@ TEST_F(Submodel, SectionHeadTable) {
       {"[snow_model]\nx\n60\n", 0.0, 17, 0, 0.0,
        "flow control parameter for [snow_model]; snow_modelnot found!"},
       {"[snow_model_x]\n1\n60\n", 0.0, 17, 0, 0.0, "[snow_model]; (EOF)not found!"},
+      // Read whole: never a flow control of 1 from 1e309, nor an interval of 60 from 60x.
+      {"[snow_model]\n1e309\n60\n", 0.0, 17, 0, 0.0,
+       "flow control parameter for [snow_model]; snow_modelnot found! (\"1e309\" is no whole number)"},
+      {"[snow_model]\n1\n60x\n", 0.0, 17, 0, 0.0,
+       "time interval for [snow_model]; snow_modelnot found! (\"60x\" is no finite number)"},
+      {"[snow_model]\n1\ninf\n", 0.0, 17, 0, 0.0, "(\"inf\" is no finite number)"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.control);

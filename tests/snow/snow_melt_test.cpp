@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "framework/texthelpers.h"
 #include "framework/types.h"
 
 namespace velmo {
@@ -195,24 +196,21 @@ TEST(SnowRelease, HoldsCwhTimesTheSolidStorage) {
   EXPECT_DOUBLE_EQ(release.melt_outflow, 2.0);
 }
 
-TEST(MonthlyValues, LinesFillTheTableAndDaysInterpolate) {
+TEST(MonthlyValues, LinesFillTheTable) {
   monthly_table table{};
-  double numbers[12];
-  EXPECT_EQ(ScanLeadingNumbers("  1 2 3 4 5 6 7 8 9 10 11 12 13 comment", numbers, 12), 12);
-  ASSERT_TRUE(FillMonthlyTable(numbers, 12, table));
+  leading_numbers line = LeadingNumbers("  1 2 3 4 5 6 7 8 9 10 11 12 13 comment", 12);
+  EXPECT_EQ(line.values.size(), 12u);
+  ASSERT_TRUE(FillMonthlyTable(line.values.data(), 12, table));
   EXPECT_EQ(table[0], 12.0);
   EXPECT_EQ(table[13], 1.0);
-  EXPECT_NEAR(MonthlyValueOfDay(table, 20, 1, kMonthLengths), 1.129032, 1e-6);
-  EXPECT_NEAR(MonthlyValueOfDay(table, 10, 1, kMonthLengths), 2.833333, 1e-6);
-  EXPECT_NEAR(MonthlyValueOfDay(table, 20, 12, kMonthLengths), 10.580645, 1e-6);
-  EXPECT_EQ(MonthlyValueOfDay(table, 16, 6, kMonthLengths), 6.0);
 
-  EXPECT_EQ(ScanLeadingNumbers("2.5 3 x 4", numbers, 12), 2);
-  ASSERT_TRUE(FillMonthlyTable(numbers, 2, table));
+  line = LeadingNumbers("2.5 3 x 4", 12);
+  EXPECT_EQ(line.values.size(), 2u);
+  ASSERT_TRUE(FillMonthlyTable(line.values.data(), 2, table));
   for (double v : table) EXPECT_EQ(v, 2.5);
-  EXPECT_EQ(ScanLeadingNumbers("DDF 1 2", numbers, 12), 0);
-  EXPECT_EQ(ScanLeadingNumbers("nan 1", numbers, 12), 0);
-  EXPECT_FALSE(FillMonthlyTable(numbers, 0, table));
+  EXPECT_TRUE(LeadingNumbers("DDF 1 2", 12).values.empty());
+  EXPECT_TRUE(LeadingNumbers("nan 1", 12).values.empty());
+  EXPECT_FALSE(FillMonthlyTable(nullptr, 0, table));
   EXPECT_EQ(table[5], 2.5);
 }
 
@@ -245,6 +243,24 @@ TEST(SnowAlbedoAndAge, DecayFasterInTheColdAndThresholdsExclusive) {
   for (const auto& c : cases)
     EXPECT_DOUBLE_EQ(SnowAgeAfterStep(3.0, c.t, 0.0, 1.0, c.input, c.cover, hour), c.age)
         << c.t << " " << c.cover;
+}
+
+// The cover after a step: days, age and albedo together; the kept exp of the
+// decay gives what SnowAlbedo gives for every cell in turn.
+TEST(SnowAlbedoAndAge, CoverAfterAStepTakesItsAgeForTheAlbedo) {
+  const double hour = 1.0 / 24.0;
+  snow_albedo_decay decay(0.4, 0.9);
+  struct {
+    double age, t, input, cover;
+  } cells[] = {{10.0, 1.0, 0.0, 50.0}, {10.0, 1.0, 0.0, 50.0}, {10.0, -1.0, 0.0, 50.0},
+               {3.0, -1.0, 2.0, 50.0}, {3.0, -1.0, 0.0, 4.0},  {10.0, 1.0, 0.0, 50.0}};
+  for (const auto& k : cells) {
+    const cover_after_step after = CoverAfterStep(k.age, k.t, 0.0, 1.0, k.input, k.cover, hour, 0.2, decay);
+    const double age = SnowAgeAfterStep(k.age, k.t, 0.0, 1.0, k.input, k.cover, hour);
+    EXPECT_EQ(after.age, age);
+    EXPECT_EQ(after.days, k.cover > kSnowCoverThreshold ? hour : 0.0);
+    EXPECT_DOUBLE_EQ(after.albedo, k.cover > kSnowCoverThreshold ? SnowAlbedo(0.4, 0.9, age, k.t) : 0.2);
+  }
 }
 
 }  // namespace

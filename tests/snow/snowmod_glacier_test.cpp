@@ -80,6 +80,10 @@ TEST_F(SnowGlacier, SetUpFaultsEndWithTheirCodeAndEntry) {
       {[](auto& t) { t.ice.firn_line = "3 2500   firn_levels firn_base"; }, 80,
        "Could not read the three parameters firn_levels (int),\nfirn_base (double), and deltafirnper100m"},
       {[](auto& t) { t.ice.firn_line = "3.5 2500 0.1"; }, 80, "Could not read the three parameters"},
+      {[](auto& t) { t.ice.firn_line = "3 2500x 0.1"; }, 80, "(\"2500x\" is no number as a whole)"},
+      {[](auto& t) { t.ice.new_glacier_line = "1000 0.25x"; }, 80,
+       "maxSnowPackToCreateGlacier and relSizeNewGlacier cannot be read\n(\"0.25x\" is no number as a "
+       "whole)"},
       {[](auto& t) { t.ice.evaluation_line = "x 9"; }, 80, "Could not read the two parameters GMBEvalDay"},
       {[](auto& t) { t.ice.volume_area_line = "28.5 1.36 2"; }, 80, "Could not read the four parameters"},
       {[](auto& t) { t.ice.firn_line = "0 2500 0.1"; }, 80, "firn_levels must be at least 1. Here: 0"},

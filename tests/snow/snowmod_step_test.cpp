@@ -234,9 +234,11 @@ TEST_F(SnowStep, SnowFreeAlbedoFollowsTheLandUseOfEachCell) {
           EXPECT_EQ(Grid("albedo")[r][c], kNodata);
           continue;
         }
-        landuse_table_entry& record = landuse[static_cast<size_t>(r)];
-        const double expected =
-            record.Albedo(&ms, d.day, d.month, d.year, Grid("[elevation_model]")[r][c], 1, r, c);
+        const landuse_table_entry& record = landuse[static_cast<size_t>(r)];
+        std::vector<int> days(record.fix_days.size());
+        const landuse_cell_day at = LanduseCellDay(&ms, record, LanduseDay(d.day, d.month, d.year), d.year, 1,
+                                                   r, c, Grid("[elevation_model]")[r][c], days, false);
+        const double expected = record.ValueOn(&landuse_fix_point_lists::Albedo, at);
         EXPECT_DOUBLE_EQ(Grid("albedo")[r][c], expected) << r << " " << c << " " << d.day << "." << d.month;
       }
   }

@@ -37,6 +37,33 @@ WorkingDirectory::~WorkingDirectory() {
   std::filesystem::current_path(before_, ignored);
 }
 
+namespace {
+struct failing_close_cookie {
+  std::FILE* inner;
+};
+}  // namespace
+
+std::FILE* WithFailingClose(std::FILE* inner) {
+  cookie_io_functions_t functions{};
+  functions.read = [](void* cookie, char* buffer, size_t size) -> ssize_t {
+    return static_cast<ssize_t>(
+        std::fread(buffer, 1, size, static_cast<failing_close_cookie*>(cookie)->inner));
+  };
+  functions.seek = [](void* cookie, off64_t* position, int whence) -> int {
+    std::FILE* file = static_cast<failing_close_cookie*>(cookie)->inner;
+    if (fseeko(file, *position, whence) != 0) return -1;
+    *position = ftello(file);
+    return 0;
+  };
+  functions.close = [](void* cookie) -> int {
+    auto* c = static_cast<failing_close_cookie*>(cookie);
+    std::fclose(c->inner);
+    delete c;
+    return -1;
+  };
+  return fopencookie(new failing_close_cookie{inner}, "r", functions);
+}
+
 std::string ReadFile(const std::string& path) {
   std::ifstream in(path, std::ios::binary);
   std::ostringstream out;

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -90,6 +91,10 @@ class ChildProcess {
   pid_t pid_ = -1;
   bool reaped_ = false;
 };
+
+// A file read through `inner` whose close reports a failure (and closes
+// `inner`).
+std::FILE* WithFailingClose(std::FILE* inner);
 
 // Runs the velmo binary with `arguments` in `directory`; returns its exit
 // status. Standard output goes to `stdout_path` when given.
