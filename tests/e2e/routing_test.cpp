@@ -73,6 +73,38 @@ TEST_F(RoutingRun, SwitchedOff) {
   EXPECT_EQ(ReadFile(dir / "Velmo_Diag.xml").find("level=\"0\""), std::string::npos);
 }
 
+// Every value the routing does not list, and every interval but the run's
+// step, ends the run before anything is routed.
+TEST_F(RoutingRun, HeadValuesOutsideWhatTheRoutingTakes) {
+  struct Case {
+    std::string flow_control, interval;
+    int code;
+    std::string message;
+  };
+  const std::string values = "must be 0 (off), 1 or 2 (on), not ";
+  const std::string minutes =
+      "must be a positive number of minutes, a whole one equal to the time step of the run (timestep = 60), "
+      "not ";
+  const Case cases[] = {
+      {"-1", "60", 17, values + "-1"},     {"-5", "60", 17, values + "-5"},
+      {"3", "60", 17, values + "3"},       {"1", "6e7", 63, minutes + "6e+07"},
+      {"1", "60.5", 63, minutes + "60.5"}, {"1", "1440", 63, minutes + "1440"},
+  };
+  const std::string original = ReadFile(kData + "routing.ctl");
+  for (const Case& c : cases) {
+    WriteFile(dir / "routing.ctl", original);
+    Edit("[routing_model]\n1       flow control parameter\n60 ",
+         "[routing_model]\n" + c.flow_control + "       flow control parameter\n" + c.interval + " ");
+    EXPECT_EQ(Velmo(), c.code) << c.flow_control << " " << c.interval;
+    EXPECT_TRUE(InOrder(Transcript(),
+                        {"the " + std::string(c.code == 17 ? "flow control parameter" : "time interval") +
+                             " for [routing_model] " + c.message,
+                         "Program aborted with exit code " + std::to_string(c.code)}))
+        << Transcript();
+    EXPECT_FALSE(std::filesystem::exists(dir / "wq_table.001"));
+  }
+}
+
 TEST_F(RoutingRun, DescriptionThatNamesNoSubbasin) {
   Edit("TG 2", "TG 7");
   EXPECT_EQ(Velmo(), 41);

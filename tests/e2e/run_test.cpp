@@ -199,6 +199,17 @@ TEST_F(Run, ConstructionFailureEndsWithItsCode) {
          Replace(c, "[snow_model]\n0       snow model off", "[snow_model]\n1e309   snow model off");
        },
        17, "flow control parameter for [snow_model]; snow_modelnot found! (\"1e309\" is no whole number)"},
+      // A flow control the module does not list, an interval that is not the run's step.
+      {"snow model: a flow control of -1",
+       [](std::string& c, const TempDir&) {
+         Replace(c, "[snow_model]\n0       snow model off", "[snow_model]\n-1      snow model off");
+       },
+       17,
+       "the flow control parameter for [snow_model] must be 0 (off) or a positive whole number (on), not -1"},
+      {"data assimilation: an interval of 1e12 minutes",
+       [](std::string& c, const TempDir&) { c += "\n[data_assimilation]\n1\n1e12\n0       rules\n"; }, 63,
+       "the time interval for [data_assimilation] must be a positive number of minutes, a whole one equal to "
+       "the time step of the run (timestep = 60), not 1e+12"},
       {"interception: method 5",
        [](std::string& c, const TempDir&) {
          Replace(c, "[interception_model]\n0       flow control parameter: off",
