@@ -105,6 +105,26 @@ TEST_F(RoutingRun, HeadValuesOutsideWhatTheRoutingTakes) {
   }
 }
 
+// A qmin so small that qmax / qmin overflows gives a w-q table of no finite
+// values: refused as a channel too long for its delay line, naming the line.
+TEST_F(RoutingRun, WqTableOfNoFiniteValues) {
+  const std::pair<std::string, std::string> cases[] = {{"1e-310", "1e-310"}, {"1e-320", "9.99989e-321"}};
+  for (const auto& [qmin, shown] : cases) {
+    WriteFile(dir / "routing.ctl", ReadFile(kData + "routing.ctl"));
+    Edit("1 1000 30 4     qmin", qmin + " 1000 30 4     qmin");
+    EXPECT_EQ(Velmo(), 1) << qmin;
+    EXPECT_TRUE(InOrder(
+        Transcript(), {"the channel of subbasin 1 to the outlet of subbasin 2 would need more than 100000000 "
+                       "storage elements",
+                       "the w-q line of [routing_model]: qmin " + shown +
+                           ", qmax 1000, 30 intervals, 4 "
+                           "sub-intervals",
+                       "Program aborted with exit code 1"}))
+        << Transcript();
+    EXPECT_FALSE(std::filesystem::exists(dir / "wq_table.001"));
+  }
+}
+
 TEST_F(RoutingRun, DescriptionThatNamesNoSubbasin) {
   Edit("TG 2", "TG 7");
   EXPECT_EQ(Velmo(), 41);
