@@ -109,8 +109,8 @@ void abflussmodellklasse::Construct(const subbasin_zones& subbasins) {
   }
 
   OpenStatistics();
-  observed_ =
-      std::make_unique<observed_discharge>(messages, parameters_.observed_file, start_date, column_map_);
+  observed_ = std::make_unique<observed_discharge>(messages, parameters_.observed_file, start_date, time_step,
+                                                   column_map_);
 }
 
 void abflussmodellklasse::LookUpLakeGrids() {

@@ -219,6 +219,32 @@ TEST_F(RoutingExample, ReservoirAndAbstractionTables) {
       << Transcript();
 }
 
+// Each row of the observed discharge is the row of its step: a row missing
+// or out of order would shift every later observation by a step.
+TEST_F(RoutingExample, ObservedRowMissingOrOutOfOrder) {
+  struct Case {
+    std::string what, from, to, message;
+  };
+  const Case cases[] = {
+      {"missing", "2000 3 5 12 0.03593\n", "",
+       "error analysing or reading discharge/observed.txt at row 108 of its data: it is dated 5.3.2000 "
+       "13:00, "
+       "but the row of the step after the row before it is due (a row missing, doubled or out of order)"},
+      {"out of order", "2000 3 5 12 0.03593\n2000 3 5 13 0.03969\n",
+       "2000 3 5 13 0.03969\n2000 3 5 12 0.03593\n", "at row 108 of its data: it is dated 5.3.2000 13:00"},
+      {"doubled", "2000 3 5 12 0.03593\n", "2000 3 5 12 0.03593\n2000 3 5 12 0.03593\n",
+       "at row 109 of its data: it is dated 5.3.2000 12:00"},
+  };
+  const std::string original = ReadFile(dir / "discharge/observed.txt");
+  for (const Case& c : cases) {
+    WriteFile(dir / "discharge/observed.txt", original);
+    Edit("discharge/observed.txt", c.from, c.to);
+    EXPECT_EQ(Velmo(), 203) << c.what;
+    EXPECT_TRUE(InOrder(Transcript(), {c.message, "Program aborted with exit code 203"})) << c.what << "\n"
+                                                                                          << Transcript();
+  }
+}
+
 TEST_F(RoutingExample, UnconnectedInflowEndsWithAFullCode) {
   std::string control = ReadFile(dir / "example.ctl");
   const std::string abstraction = "   AL 1 = extern";
