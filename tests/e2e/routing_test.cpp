@@ -245,6 +245,17 @@ TEST_F(RoutingExample, ObservedRowMissingOrOutOfOrder) {
   }
 }
 
+// Rows beyond the count of an operating rule are not passed over: the
+// reservoir would release by the first rows alone.
+TEST_F(RoutingExample, RuleWithMoreRowsThanItsCount) {
+  Edit("[abstraction_rule_reservoir_1]\n3 ", "[abstraction_rule_reservoir_1]\n1 ");
+  EXPECT_EQ(Velmo(), 29);
+  EXPECT_TRUE(
+      InOrder(Transcript(), {"more rows than the count (1): \"2e4     0.1\" follows the last row",
+                             "in [abstraction_rule_reservoir_1]", "Program aborted with exit code 29"}))
+      << Transcript();
+}
+
 TEST_F(RoutingExample, UnconnectedInflowEndsWithAFullCode) {
   std::string control = ReadFile(dir / "example.ctl");
   const std::string abstraction = "   AL 1 = extern";
