@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -419,6 +420,48 @@ TEST(ExampleRun, NetcdfGridsAreWrittenAndReadBackBitForBit) {
     double value = 0.0;
     std::memcpy(&value, copy.data() + 96 + i * 8, 8);
     EXPECT_EQ(value, expected) << i;
+  }
+}
+
+// A classic netCDF grid cut short, or whose header claims an attribute of
+// two billion values, is refused within seconds before the netCDF library
+// opens it (which would read zeros past the end, or copy and hang).
+TEST(ExampleRun, DamagedClassicNetcdfGridsAreRefused) {
+  ExampleCopy run;
+  run.OneDay();
+  std::string cdl =
+      "netcdf fractions {\ndimensions:\n x = 20 ;\n y = 15 ;\n t = UNLIMITED ;\nvariables:\n"
+      " double fractions(t, x, y) ;\n  fractions:missing_value = -9999. ;\ndata:\n fractions =";
+  for (int i = 0; i < 20 * 15; ++i) cdl += (i ? ", " : " ") + std::to_string(i % 7);
+  WriteFile(run.dir / "fractions.cdl", cdl + " ;\n}\n");
+  CommandOutput(run.dir.path().string(), "ncgen -k classic -o fractions.nc fractions.cdl");
+  const std::string whole = ReadFile(run.dir / "fractions.nc");
+  run.Edit("[standard_grids]\n7       further input grids",
+           "[standard_grids]\n8\nfractions.nc<fractions>0 fractions fillcode = 0 writecode = 0");
+  ASSERT_EQ(run.Velmo(), 0) << run.Transcript();
+
+  std::string claims = whole;
+  const size_t count = whole.find("missing_value") + 16 + 4;  // name, padded, then the type
+  claims.replace(count, 4, std::string("\x7f\xff\xff\xff", 4));
+  const struct {
+    std::string text, message;
+  } cases[] = {
+      {whole.substr(0, whole.size() - 100),
+       "the file is cut short: its header places the values of "
+       "\"fractions\" (1 records) up to byte "},
+      {claims,
+       "the attribute \"missing_value\" of the variable \"fractions\" claims 2147483647 values, more "
+       "than the file holds"},
+  };
+  for (const auto& c : cases) {
+    WriteFile(run.dir / "fractions.nc", c.text);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(run.Velmo(), 26);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+    EXPECT_TRUE(InOrder(run.Transcript(), {"exception occured when reading from netCDF file fractions.nc. "
+                                           "Internal message is: ",
+                                           c.message, "Program aborted with exit code 26"}))
+        << run.Transcript();
   }
 }
 
