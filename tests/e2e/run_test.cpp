@@ -465,6 +465,31 @@ TEST(ExampleRun, DamagedClassicNetcdfGridsAreRefused) {
   }
 }
 
+// A special output section that would leave something out without a word.
+TEST(ExampleRun, SpecialOutputBlocksThatDoNotFitTheirCount) {
+  const std::string entities =
+      "  entity {\n    ID = [elevation_model];\n    Symbol = elev;\n    Xcoords = 682150;\n    Ycoords = "
+      "240150;\n  }\n  entity {\n    ID = snow_storage_total;\n    Symbol = snow;\n    Xcoords = 682150;\n"
+      "    Ycoords = 240150;\n  }\n";
+  const struct {
+    std::string from, to, message;
+  } cases[] = {
+      {"numfiles = 1;", "numfiles = 1.5;", "numfiles = 1.5 is no whole number of files (0 or more)"},
+      {"numfiles = 1;", "numfiles = 0;",
+       "the line \"file {\" follows the block of the last output file "
+       "(numfiles = 0)"},
+      {entities, "", "no entity in the block of output file 1 (points.txt)"},
+  };
+  for (const auto& c : cases) {
+    ExampleCopy run;
+    run.Edit(c.from, c.to);
+    EXPECT_EQ(run.Velmo(), 104) << c.to;
+    EXPECT_TRUE(InOrder(run.Transcript(), {"Error in section [special_output]: " + c.message,
+                                           "Program aborted with exit code 104"}))
+        << run.Transcript();
+  }
+}
+
 TEST(ExampleRun, SpecialOutputSamplesTheElevationModelAndTheSnow) {
   ExampleCopy run;
   run.OneDay();
