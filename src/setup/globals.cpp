@@ -1,6 +1,7 @@
 // The global sections of the control file, "[radiation_correction]",
 // "[model_time]" and the hand-over of the model settings.
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -124,7 +125,9 @@ bool ReadKeyInteger(const std::string& line, int& value) {
   char* end = nullptr;
   errno = 0;
   const long number = std::strtol(text, &end, 10);
-  if (end == text || errno == ERANGE || number < INT_MIN || number > INT_MAX) return false;
+  // The whole token: "1e309", "1,5" or "12abc" is no value, not its first digits.
+  const bool whole = *end == '\0' || std::isspace(static_cast<unsigned char>(*end));
+  if (end == text || !whole || errno == ERANGE || number < INT_MIN || number > INT_MAX) return false;
   value = static_cast<int>(number);
   return true;
 }

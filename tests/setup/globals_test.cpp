@@ -268,6 +268,8 @@ TEST(KeyLineValues, IntegerAndWordAfterTheFirstEquals) {
   EXPECT_FALSE(ReadKeyInteger("timestep 60", value));
   EXPECT_FALSE(ReadKeyInteger("timestep = sixty", value));
   EXPECT_FALSE(ReadKeyInteger("timestep = 99999999999", value));
+  for (const char* token : {"1e309", "1,5", "12abc", "60."})
+    EXPECT_FALSE(ReadKeyInteger(std::string("endday = ") + token, value)) << token;
   EXPECT_EQ(value, 7);
 
   std::string word;
