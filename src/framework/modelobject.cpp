@@ -220,6 +220,9 @@ int ScanValues(std::FILE* file, const char* format, std::initializer_list<void*>
 
 }  // namespace
 
+int ScanWholeValue(std::FILE* file, int& value) { return ScanNumber(file, value); }
+int ScanWholeValue(std::FILE* file, double& value) { return ScanNumber(file, value); }
+
 int modelobject::ReadValue(std::FILE* file, const char* format, void* target, const std::string& prompt,
                            std::string& rest_of_line) {
   const int count = ScanValues(file, format, {target});

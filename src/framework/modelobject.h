@@ -34,6 +34,11 @@ inline constexpr int kNotFiniteCode = 69;
 // Reads the next whitespace-delimited token, of any length.
 // Returns false at end of file before any character of a token.
 bool ReadToken(std::FILE* file, std::string& token);
+// Reads the next token as a whole number (int) or a finite number (double),
+// as fscanf would read one value: 1 when read, 0 when the token is no such
+// number as a whole (it is left in the file), EOF at the end of the file.
+int ScanWholeValue(std::FILE* file, int& value);
+int ScanWholeValue(std::FILE* file, double& value);
 // Reads the rest of the current line, without its line end. Returns false when
 // the file was already at its end.
 bool ReadRestOfLine(std::FILE* file, std::string& rest);

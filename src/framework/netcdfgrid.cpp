@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "framework/diagnostics.h"
+#include "framework/netcdf_classic.h"
 
 namespace velmo {
 namespace {
@@ -455,6 +456,10 @@ void NetcdfGridReader::ReadRecord(std::vector<double>& values, std::string& reco
   };
 
   try {
+    // A classic file whose header claims more than the file holds is refused
+    // before the library trusts it.
+    if (!open_files.contains(file_name))
+      if (const std::string fault = ClassicNetcdfFault(file_name); !fault.empty()) fail(fault);
     const int file = OpenCached(file_name);
 
     int variable = -1;

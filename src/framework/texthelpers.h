@@ -50,6 +50,12 @@ inline std::size_t SkipSpace(std::string_view text, std::size_t at) {
 }
 // A line of nothing but white space.
 inline bool IsBlankLine(std::string_view line) { return SkipSpace(line, 0) == line.size(); }
+// `text` without the white space around it.
+inline std::string_view TrimSpace(std::string_view text) {
+  text.remove_prefix(SkipSpace(text, 0));
+  while (!text.empty() && IsSpace(text.back())) text.remove_suffix(1);
+  return text;
+}
 // A word in brackets: the name of a section.
 inline bool IsSectionName(std::string_view word) {
   return word.size() >= 2 && word.front() == '[' && word.back() == ']';

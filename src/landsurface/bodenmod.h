@@ -23,6 +23,7 @@
 #include <cmath>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "framework/memory.h"
@@ -122,6 +123,9 @@ class bodenmodellklasse : public teilmodellklasse {
   // Reads the next number of the block and compares it with the control
   // value (StoredValueMatches); a mismatch ends the run (71).
   void CheckStoredValue(state_file_reader& reader, double control, const std::string& item);
+  // The rest of the line must be `label` (state_file_reader::ReadLabel);
+  // else the entry names `item` and the line, and the run ends (71).
+  void CheckStoredLabel(state_file_reader& reader, std::string_view label, const std::string& item);
   [[noreturn]] void RaiseStorageMismatch(const std::string& item, double control, double stored);
   // The state file's name when the model is on, else null.
   virtual const std::string* GetStorageFileName();

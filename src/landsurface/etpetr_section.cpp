@@ -121,11 +121,17 @@ void verdunstungsmodellklasse::ReadSection() {
   p.transmissivity_amplitude = transmissivity[1];
   ReadLineNumbers(in, "elevation scale of the daily temperature amplitude for ", &p.amplitude_scale_height,
                   1);
-  // Up to twelve amplitudes, wherever their lines end, then the rest of the
-  // line of the last.
-  for (int m = 1; m <= kMonths; ++m)
-    if (!in.FollowingNumber("daily temperature amplitudes for ", p.amplitudes[static_cast<std::size_t>(m)]))
-      break;
+  // Twelve amplitudes, wherever their lines end, then the rest of the line
+  // of the last; a month left out is no amplitude of 0.
+  const std::string amplitudes_prompt = "daily temperature amplitudes for ";
+  int months = 0;
+  while (months < kMonths &&
+         in.FollowingNumber(amplitudes_prompt, p.amplitudes[static_cast<std::size_t>(months) + 1]))
+    ++months;
+  in.Check(months == kMonths,
+           "FATAL: error in control file, " + amplitudes_prompt + section_buffer +
+               ": 12 numbers, one per month, are due, not ",
+           months, kControlFileErrorCode);
   WrapMonthlyTable(p.amplitudes);
   std::string line;
   in.Line(line);

@@ -43,6 +43,13 @@ constexpr std::array<stored_parameter, 11> kStoredParameters = {{
     {&subbasin_parameters::QDsnow, "(SR_Anteil:\tsurface runoff fraction of snowmelt)\n", "SR_Anteil"},
 }};
 
+// Labels of the other lines of the block.
+constexpr const char* kCountLabel = "(number of subasins)";
+constexpr const char* kCodesLabel = "(code)";
+constexpr const char* kZoneFieldsLabel = "(zoneFZT.n/.sx/.zonenwert/.rel/.RelCellSum)";
+std::string ZoneLabel(int i) { return "(zone " + std::to_string(i) + " and maxzeit)"; }
+std::string DirectRunoffLabel(int i) { return "(QD[" + std::to_string(i) + "])"; }
+
 struct file_closer {
   void operator()(std::FILE* file) const { std::fclose(file); }
 };
@@ -69,25 +76,25 @@ void bodenmodellklasse::WriteStorageFile() {
   }
   const int n = subbasin_count;
   std::fprintf(file, "%s\n", kSoilStateSection);
-  std::fprintf(file, "%d (number of subasins)\n", n);
+  std::fprintf(file, "%d %s\n", n, kCountLabel);
   for (int i = 1; i <= n; ++i)
     std::fprintf(file, "%.0f\t", static_cast<double>(code[static_cast<size_t>(i)]));
-  std::fprintf(file, "(code)\n");
+  std::fprintf(file, "%s\n", kCodesLabel);
   for (const stored_parameter& row : kStoredParameters) {
     for (int i = 1; i <= n; ++i) std::fprintf(file, "%g\t", parameters[static_cast<size_t>(i)].*row.field);
     std::fputs(row.label, file);
   }
   for (int i = 1; i <= n; ++i) {
     const int maxzeit = states[static_cast<size_t>(i)].maxzeit;
-    std::fprintf(file, "%d %d (zone %d and maxzeit)\n", i, maxzeit, i);
+    std::fprintf(file, "%d %d %s\n", i, maxzeit, ZoneLabel(i).c_str());
     const travel_zone* zones = zoneFZT(i);
     for (int k = 1; k <= maxzeit; ++k) {
       const travel_zone& z = zones[k];
       for (double value : {z.n, z.sx, z.zonenwert, z.rel, z.RelCellSum}) PutStateValue(file, value, " ");
-      std::fprintf(file, "(zoneFZT.n/.sx/.zonenwert/.rel/.RelCellSum)\n");
+      std::fprintf(file, "%s\n", kZoneFieldsLabel);
     }
     PutStateValue(file, states[static_cast<size_t>(i)].QD);
-    std::fprintf(file, " (QD[%d])\n", i);
+    std::fprintf(file, " %s\n", DirectRunoffLabel(i).c_str());
   }
   std::fprintf(file, "\n");
   if (state_file_session::CloseBlock(file)) return;
@@ -108,6 +115,18 @@ void bodenmodellklasse::RaiseStorageMismatch(const std::string& item, double con
 void bodenmodellklasse::RaiseMissingStoredValue(const std::string& item, const state_file_reader& reader) {
   *messages << "FATAL: error in storage file content reading " << item << ":\nno value in storage file "
             << storage_file_name << " (position " << reader.Line() << ")\nVelmo throws..."
+            << "[end-entry]";
+  throw ErrorCode{kStoredStateErrorCode};
+}
+
+void bodenmodellklasse::CheckStoredLabel(state_file_reader& reader, std::string_view label,
+                                         const std::string& item) {
+  const int line = reader.Line();
+  std::string rest;
+  if (reader.ReadLabel(label, rest)) return;
+  *messages << "FATAL: error in storage file content reading " << item << ":\nthe line ends in \"" << rest
+            << "\", not in \"" << std::string(label) << "\" in storage file " << storage_file_name
+            << " (position " << line << ")\nVelmo throws..."
             << "[end-entry]";
   throw ErrorCode{kStoredStateErrorCode};
 }
@@ -140,27 +159,27 @@ void bodenmodellklasse::ReadStorageFile() {
 
   const int n = subbasin_count;
   const int count = read_int("number of subbasins");
-  reader.SkipRestOfLine();
   if (count != n) RaiseStorageMismatch("number of subbasins", n, count);
+  CheckStoredLabel(reader, kCountLabel, "number of subbasins");
   for (int i = 1; i <= n; ++i) {
     const int stored = read_int("subbasin code");
     if (stored != code[static_cast<size_t>(i)])
       RaiseStorageMismatch("subbasin code", code[static_cast<size_t>(i)], stored);
   }
-  reader.SkipRestOfLine();
+  CheckStoredLabel(reader, kCodesLabel, "subbasin code");
   for (const stored_parameter& row : kStoredParameters) {
     for (int i = 1; i <= n; ++i)
       CheckStoredValue(reader, parameters[static_cast<size_t>(i)].*row.field, row.name);
-    reader.SkipRestOfLine();
+    CheckStoredLabel(reader, row.label, row.name);
   }
 
   for (int i = 1; i <= n; ++i) {
     const int zone = read_int("actual zone");
     const int maxzeit = read_int("maxzeit of actual subbasin");
-    reader.SkipRestOfLine();
     if (zone != i) RaiseStorageMismatch("actual zone", i, zone);
     subbasin_state& state = states[static_cast<size_t>(i)];
     if (maxzeit != state.maxzeit) RaiseStorageMismatch("maxzeit of actual subbasin", state.maxzeit, maxzeit);
+    CheckStoredLabel(reader, ZoneLabel(i), "actual zone");
     travel_zone* zones = zoneFZT(i);
     for (int k = 1; k <= maxzeit; ++k) {
       travel_zone& z = zones[k];
@@ -171,10 +190,10 @@ void bodenmodellklasse::ReadStorageFile() {
       }
       if (fields < kZoneFields)
         RaiseStorageMismatch("number of fields for zonal statistics QD", kZoneFields, fields);
-      reader.SkipRestOfLine();
+      CheckStoredLabel(reader, kZoneFieldsLabel, "number of fields for zonal statistics QD");
     }
     if (!reader.ReadDouble(state.QD)) RaiseMissingStoredValue("QD", reader);
-    reader.SkipRestOfLine();
+    CheckStoredLabel(reader, DirectRunoffLabel(i), "QD");
   }
 }
 

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <tuple>
 
 #include "framework/diagnostics.h"
 #include "framework/gridio.h"
@@ -79,6 +80,19 @@ void meteointerpol::ReadStationHeader(int index) {
                  "FATAL: read error in " + file.name + ", line " + std::to_string(k + 2) +
                      ": no number for station " + std::to_string(missing),
                  kReadErrorCode);
+  }
+  // Cell numbers are counted from the raster's corner as ints.
+  for (int k = 1; k <= file.count; ++k) {
+    const std::size_t s = static_cast<std::size_t>(k);
+    for (const auto& [coordinate, corner, line] :
+         {std::tuple{file.x[s], xllcorner, 3}, std::tuple{file.y[s], yllcorner, 4}}) {
+      if (OnRasterPlane(coordinate, corner, cellsize)) continue;
+      *messages << "FATAL: read error in " << file.name << ", line " << line << ": the "
+                << (line == 3 ? "x" : "y") << " coordinate " << coordinate << " of station " << k
+                << " cannot lie on the plane of the model's raster"
+                << "[end-entry]";
+      throw ErrorCode{kReadErrorCode};
+    }
   }
   if (!in.Close()) RaiseFatal(messages, "FATAL: error closing " + file.name, kInputFileCloseCode);
 }

@@ -24,6 +24,8 @@ constexpr std::string_view kPTypeWord = "P-type";
 // Values of a scenario row: x, y and the twelve months.
 constexpr int kScenarioRowValues = 2 + kMonths;
 constexpr double kPercent = 100.0;
+// A nodata value whose missing-date marker -N - 1 still fits an int.
+constexpr double kLargestNodata = 2147483647.0;
 
 // The leading numbers of a line's tokens with the kinds of `kinds` ('d' a
 // whole number, 'f' a finite number), as far as they fit. A token that does
@@ -183,6 +185,11 @@ void meteointerpol::ReadSection() {
   section.scaling_factor = in.Number("scaling factor for ");
   section.statistics = in.Statistics("name of the statistic result file in ");
   section.nodata = in.Number("nodata value in ");
+  // The marker of a missing date, -N - 1, is a whole number of the dates.
+  in.Check(std::fabs(section.nodata) < kLargestNodata,
+           "FATAL: error in control file, nodata value in " + name +
+               " lies beyond the whole numbers of the dates: ",
+           section.nodata, kControlFileErrorCode);
   section.nodata_whole = static_cast<int>(section.nodata);
   section.idw_weight = in.Number("idw-weight in ");
   section.idw_fraction = in.Number("fraction of idw on weighted interpolation (method 3)");

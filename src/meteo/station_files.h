@@ -6,6 +6,7 @@
 // the interpolator opens, positions and reads the files.
 #pragma once
 
+#include <cmath>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -32,6 +33,13 @@ inline constexpr int kTwoDigitYearBase = 1900;
 inline constexpr int kStationHeaderLines = 5;
 // Grid name of a grid-list record that gives no new grid.
 inline constexpr const char* kNoGridName = "-9999";
+
+// Cells from the raster's corner within which a coordinate lies on its plane:
+// its cell numbers fit an int.
+inline constexpr double kRasterPlaneCells = 1e9;
+inline bool OnRasterPlane(double coordinate, double corner, double cellsize) {
+  return std::fabs((coordinate - corner) / cellsize) <= kRasterPlaneCells;
+}
 
 // Records per block of a file with `station_count` stations (at least 1).
 int StationBlockCapacity(int station_count);

@@ -174,6 +174,15 @@ superposition_block ParseSuperpositionBlock(const std::string& text, int entity_
     from = weights_at + std::string_view(kWeightsKey).size();
   }
 
+  // Without an input the entity would hold 0 everywhere, whatever its name
+  // stands for.
+  if (block.inputs.empty())
+    RaiseFatal(messages,
+               std::string("FATAL: \nerror reading regions in ") + kSuperpositionModuleName + " entity: " +
+                   block.entity + "\nThe entity has no input grid: each needs at least one \"" + kInputKey +
+                   " = <grid>; " + kRegionsKey + " = <codes>; " + kWeightsKey + " = <weights>;\"\n",
+               kRegionListCode);
+
   // The four values follow the last input, in any order.
   block.output_grid = reader.Word(kOutputGridKey, reader.Find(kOutputGridKey, from));
   block.write_code = reader.Whole(kWriteCodeKey, reader.Find(kWriteCodeKey, from));

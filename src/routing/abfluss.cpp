@@ -47,7 +47,8 @@ std::string Title(int unit) {
 abflussmodellklasse::abflussmodellklasse(MessageStream* stream, const model_settings& settings,
                                          grid_table* shared_grids, const subbasin_zones& subbasins,
                                          int storage_read_mode)
-    : teilmodellklasse(stream, settings, kRoutingModuleName, shared_grids, false) {
+    : teilmodellklasse(stream, settings, kRoutingModuleName, shared_grids, false,
+                       kHighestRoutingFlowControl) {
   // The routing model works on the soil model's subbasins.
   zone_table = subbasins.zones;
   zone_code_map = subbasins.code_map;
@@ -108,8 +109,8 @@ void abflussmodellklasse::Construct(const subbasin_zones& subbasins) {
   }
 
   OpenStatistics();
-  observed_ =
-      std::make_unique<observed_discharge>(messages, parameters_.observed_file, start_date, column_map_);
+  observed_ = std::make_unique<observed_discharge>(messages, parameters_.observed_file, start_date, time_step,
+                                                   column_map_);
 }
 
 void abflussmodellklasse::LookUpLakeGrids() {

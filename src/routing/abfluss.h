@@ -28,6 +28,9 @@ class section_reader;
 class SP_class;
 
 inline constexpr const char* kRoutingModuleName = "routing_model";
+// Flow control: 0 off, 1 on, 2 on with every channel's substitution of
+// observed discharge.
+inline constexpr int kHighestRoutingFlowControl = 2;
 inline constexpr const char* kLakeSection = "[lake_model]";
 inline constexpr const char* kPrecipitationOnLakesGrid = "PrecOnLakes";
 

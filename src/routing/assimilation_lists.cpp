@@ -54,7 +54,11 @@ bool ParseWholeNumber(std::string_view text, int& value) { return ParseNumber(Tr
 
 bool ParseDecimalNumber(std::string_view text, double& value) {
   text = Trimmed(text);
-  return !text.empty() && ParseGridNumber(text, value);
+  // An infinite level would give the reservoir an infinite volume.
+  double parsed = 0.0;
+  if (text.empty() || !ParseGridNumber(text, parsed) || !std::isfinite(parsed)) return false;
+  value = parsed;
+  return true;
 }
 
 bafu_line_fault ParseBafuLine(std::string_view line, level_record& record) {

@@ -151,6 +151,19 @@ wq_table BuildWqTable(const channel_values& channel, const wq_settings& settings
     table.t[j] = channel.length / table.v[j] / kSecondsPerHour;
   }
 
+  // A table value that is no finite positive number (a qmin so small that
+  // qmax/qmin overflows, a channel value of inf or nan) would make delays of
+  // no size at all.
+  const auto usable = [](double value) { return std::isfinite(value) && value > 0.0; };
+  bool finite = std::isfinite(table.dlog);
+  for (int j = 1; j <= table.classes && finite; ++j)
+    finite = usable(table.q_ls[j]) && usable(table.q_mm[j]) && usable(table.Q[j]) && usable(table.v[j]) &&
+             usable(table.t[j]);
+  if (!finite) {
+    table.oversized = true;
+    return table;
+  }
+
   table.class_bounds.resize(static_cast<size_t>(n));
   for (int j = 1; j <= n; ++j)
     table.class_bounds[static_cast<size_t>(j) - 1] = settings.qmin * std::exp(j * table.dlog);

@@ -85,8 +85,9 @@ struct wq_table {
   // sized for it so that no class can run past its end.
   int max_delay = 0;
   int storage_elements = 0;  // (S + max_delay) * sub-channels
-  // The channel would need more than kMaxStorageElements elements; nothing
-  // after the flow times is filled in.
+  // The channel would need more than kMaxStorageElements elements, or a
+  // value of the table is no finite positive number; nothing after the flow
+  // times is filled in.
   bool oversized = false;
 };
 

@@ -109,17 +109,33 @@ void data_assimilation_entity::OpenList(const std::string& file) {
     Fail("error opening input list file " + file + " for " + label_, kAssimilationListCode);
 }
 
+void data_assimilation_entity::RefuseRecordInHeader(const std::string& record, int line) const {
+  Fail("error reading datetime format in " + list_name_ + " for " + label_ + ": line " +
+           std::to_string(line) + " holds a dated record (" + record +
+           ") where the head of the list is due; a line of the head is "
+           "missing",
+       kAssimilationDateCode);
+}
+
 void data_assimilation_entity::ReadHeader(std::array<double, 3>& numbers, std::string& word) {
   std::string first_line;
   list_.Line(first_line);
   std::string token;
   for (int item = 0; item < kHeaderItems; ++item) {
+    // Four words that are a date start a record, not a header item.
+    std::array<int, kDateFields> date{};
+    bool dated = true;
+    std::string words;
     for (int w = 0; w < kHeaderWords; ++w) {
       if (!list_.Token(token))
         Fail("the list file " + list_name_ + " ends in its header (item " + std::to_string(item + 1) +
                  " of four, each four words and a value) for " + label_,
              kAssimilationRuleCode);
+      dated = dated && ParseWholeNumber(token, date[static_cast<std::size_t>(w)]);
+      words += (w > 0 ? " " : "") + token;
     }
+    if (dated && CalendarMinutes(date[0], date[1], date[2], date[3], 0))
+      RefuseRecordInHeader(words, list_.LineNumber());
     const bool read = list_.Token(token);
     const bool number = read && (item == kHeaderItems - 1 || ParseDecimalNumber(token, numbers[item]));
     if (!number)
@@ -357,8 +373,13 @@ data_assimilation_reservoir_entity::data_assimilation_reservoir_entity(data_assi
   }
   OpenList(rule.list_file);
   if (rule.format == level_format::bafu) {
-    list_.Line(header_word_);
-    list_.SkipLines(kBafuHeadLinesSkipped);
+    // Lines 1 to 3 are the head; a record there means a head line is missing.
+    std::string line;
+    for (int k = 0; k <= kBafuHeadLinesSkipped && list_.Line(line); ++k) {
+      if (k == 0) header_word_ = line;
+      if (level_record record; ParseBafuLine(line, record) == bafu_line_fault::none)
+        RefuseRecordInHeader(line, list_.LineNumber());
+    }
   } else {
     ReadHeader(header_numbers_, header_word_);
   }

@@ -123,8 +123,13 @@ class data_assimilation_entity {
   // Opens the list file (1200).
   void OpenList(const std::string& file);
   // The four header items after the first line (1299 when they are not four
-  // items of four words and a value, the first three numbers).
+  // items of four words and a value, the first three numbers; 1205 when the
+  // four words of an item are a date, the first record in the place of a
+  // head line that is missing).
   void ReadHeader(std::array<double, 3>& numbers, std::string& word);
+  // A head line of the list holds the dated record `record`: 1205 naming the
+  // list and the line.
+  [[noreturn]] void RefuseRecordInHeader(const std::string& record, int line) const;
   // The next record into next_date_ and the rule's own value; false at the
   // end of the list.
   virtual bool ReadRecord() = 0;

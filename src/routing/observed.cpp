@@ -26,8 +26,9 @@ model_date ReaderDate(const TimeSeriesReader& reader) {
 }  // namespace
 
 observed_discharge::observed_discharge(MessageStream* messages, const std::string& file_name,
-                                       const model_date& start, std::vector<int>& column_map)
-    : messages_(messages), file_name_(file_name) {
+                                       const model_date& start, int step_minutes,
+                                       std::vector<int>& column_map)
+    : messages_(messages), file_name_(file_name), step_minutes_(step_minutes) {
   reader_ = std::make_unique<TimeSeriesReader>(file_name, 0, kObservedBudgetBytes);
   if (reader_->GetState() == kSeriesCannotOpen) {
     *messages_ << "INFO: error opening " << file_name
@@ -66,12 +67,13 @@ observed_discharge::observed_discharge(MessageStream* messages, const std::strin
   }
   *messages_ << "[end-entry]";
   last_read_ = found;
+  due_minutes_ = CalendarMinutes(start);
 
   window_.assign(static_cast<size_t>(kWindowRows) * (columns_ + 1), 0.0);
   for (int row = kZeroShiftRow; row < kWindowRows; ++row) {
     TakeRow(row);
     if (reader_->GetState() == kSeriesPastEnd) ++end_count_;
-    NextRow();
+    NextStepRow();
   }
   for (int row = 0; row < kZeroShiftRow; ++row)
     std::copy_n(&window_[static_cast<size_t>(kZeroShiftRow) * (columns_ + 1)], columns_ + 1,
@@ -84,8 +86,31 @@ void observed_discharge::TakeRow(int row) {
   for (int c = 1; c <= columns_; ++c) values[c] = ended ? kNoObservation : reader_->GetValue(c - 1);
 }
 
+void observed_discharge::NextStepRow() {
+  if (reader_->GetState() == kSeriesPastEnd) return;
+  NextRow();
+  due_minutes_ += step_minutes_;
+  if (reader_->GetState() == kSeriesPastEnd) return;
+  model_date read = ReaderDate(*reader_);
+  long long due = due_minutes_;
+  // Without a minute column a row stands for its hour.
+  if (!reader_->HasMinuteColumn()) {
+    read.minute = 0;
+    due -= due % kMinutesPerHour;
+  }
+  if (CalendarMinutes(read) == due) return;
+  *messages_ << "FATAL: error analysing or reading " << file_name_ << " at row " << rows_read_
+             << " of its data: it is dated " << read.day << "." << read.month << "." << read.year << " "
+             << read.hour << ":" << (read.minute < 10 ? "0" : "") << read.minute
+             << ", but the row of the step after the row before it is due (a row missing, doubled or out "
+                "of order)"
+             << "[end-entry]";
+  throw ErrorCode{kObservedReadErrorCode};
+}
+
 void observed_discharge::NextRow() {
   if (reader_->GetState() != kSeriesReadError) reader_->Advance();
+  if (reader_->GetState() != kSeriesReadError && reader_->GetState() != kSeriesPastEnd) ++rows_read_;
   if (reader_->GetState() != kSeriesReadError) return;
   *messages_
       << "FATAL: error analysing or reading " << file_name_ << " at row " << reader_->GetRowIndex()
@@ -106,7 +131,7 @@ void observed_discharge::Advance(const model_date& step) {
   const int last = kWindowRows - 1;
   if (end_count_ < kObservedEndLimit) {
     TakeRow(last);
-    NextRow();
+    NextStepRow();
     if (reader_->GetState() == kSeriesPastEnd) {
       *messages_ << "INFO: end of discharge file reached!"
                  << "[end-entry]";

@@ -28,10 +28,13 @@ class observed_discharge : public observed_values {
  public:
   // Opens `file_name` (used as written) and fills the window from the row of
   // the run's start date. A file that cannot be opened is reported as INFO
-  // and leaves the table closed; a row that cannot be read is fatal (203).
-  // Column numbers in `column_map` beyond the table's columns become 0.
+  // and leaves the table closed; a row that cannot be read is fatal (203),
+  // and so is a row from the start on that is not dated one step of
+  // `step_minutes` after the row before it (a row missing, doubled or out of
+  // order; without a minute column the hours are compared). Column numbers
+  // in `column_map` beyond the table's columns become 0.
   observed_discharge(MessageStream* messages, const std::string& file_name, const model_date& start,
-                     std::vector<int>& column_map);
+                     int step_minutes, std::vector<int>& column_map);
 
   bool Opened() const { return opened_; }
   // Whether the step is compared: the table is open and has not ended for good.
@@ -55,7 +58,9 @@ class observed_discharge : public observed_values {
   void TakeRow(int row);
   // Advances the reader; a row that cannot be read is fatal.
   void NextRow();
-  void RememberDate();
+  // Advances the reader to the row of the next step: a row read that bears
+  // another date is fatal.
+  void NextStepRow();
 
   MessageStream* messages_;
   std::string file_name_;
@@ -63,7 +68,10 @@ class observed_discharge : public observed_values {
   bool opened_ = false;
   int columns_ = 0;
   int end_count_ = 0;
-  model_date last_read_;        // date of the table row read last
+  model_date last_read_;       // date of the table row read last
+  long long rows_read_ = 0;    // data rows of the file read so far
+  long long due_minutes_ = 0;  // CalendarMinutes of the date due in the row read next
+  int step_minutes_ = 0;
   std::vector<double> window_;  // 21 rows of columns_ + 1 values
   int head_ = 0;                // storage row of window row 0
 };

@@ -106,8 +106,9 @@ inline constexpr int kRuleErrorCode = 29;
 // The rule of section `section`: first line R and the start days, R rows,
 // the key lines. A missing section is code 34; a section without rows (unless
 // `rows_optional`), a falling index column, a short row, start days that do
-// not rise within 1..365, or a key line with fewer values than tables are
-// code 29.
+// not rise within 1..365, a key line with fewer values than tables, or a row
+// after the stated rows (a line of at least a row's numbers that is no key
+// line and no line of a hydraulic connection) are code 29.
 operating_rule ReadOperatingRule(const control_lines& control, const std::string& section,
                                  MessageStream* messages, bool rows_optional = false);
 

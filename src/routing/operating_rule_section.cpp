@@ -1,6 +1,7 @@
 // Reading the rule sections of abstractions and reservoirs, and a reservoir's hydraulic connection.
 #include <algorithm>
 #include <cmath>
+#include <sstream>
 
 #include "framework/diagnostics.h"
 #include "framework/texthelpers.h"
@@ -86,6 +87,12 @@ std::vector<double> KeyValues(const std::string& line, const char* key, const ch
   return values;
 }
 
+std::string FormatRuleNumber(double value) {
+  std::ostringstream text;
+  text << value;
+  return text.str();
+}
+
 std::vector<int> Whole(const std::vector<double>& values) {
   std::vector<int> whole;
   for (double v : values) whole.push_back(static_cast<int>(std::clamp(v, -1e9, 1e9)));
@@ -112,7 +119,19 @@ operating_rule ReadOperatingRule(const control_lines& control, const std::string
   operating_rule rule;
   const std::vector<double> first = LineNumbers(line(at), messages, section);
   const double row_count = first.empty() ? 0.0 : first[0];
-  if (rows_optional && row_count == 0.0 && !first.empty()) return rule;
+  // A line after the stated rows that holds a row of numbers is a row the
+  // count left out: read as a key line it would be lost.
+  const auto refuse_row = [&](const std::string& text, int tables) {
+    if (text.find(kConnectionKey) == std::string::npos && Numbers(text).values.size() >= tables + 1u)
+      Fail(messages, section,
+           "more rows than the count (" + FormatRuleNumber(row_count) + "): \"" + text +
+               "\" follows the last row; the first line holds the number of rows, then one start day per "
+               "table");
+  };
+  if (rows_optional && row_count == 0.0 && !first.empty()) {
+    refuse_row(line(at + 1), first.size() <= 2 ? 1 : static_cast<int>(first.size()) - 1);
+    return rule;
+  }
   if (!(row_count >= 1.0) || row_count != std::floor(row_count))
     Fail(messages, section, "the rule has no rows (first line: \"" + line(at) + "\")");
   // More rows than lines fail at the end of the file.
@@ -149,8 +168,15 @@ operating_rule ReadOperatingRule(const control_lines& control, const std::string
   rule.weekdays.assign(static_cast<size_t>(tables), -1);
   rule.start_hour.assign(static_cast<size_t>(tables), -1);
   rule.stop_hour.assign(static_cast<size_t>(tables), -1);
+  bool in_connection = false;
   for (; at < lines.size() && !Ends(lines[at]); ++at) {
     const std::string& text = lines[at];
+    // The lines of a hydraulic connection hold its values, no rows.
+    if (text.find(kConnectionKey) != std::string::npos) in_connection = true;
+    if (in_connection) {
+      in_connection = text.find('}') == std::string::npos;
+      continue;
+    }
     if (text.find(kCapKey) != std::string::npos) {
       rule.cap = KeyValues(text, kCapKey, kNumberCharacters, tables, messages, section);
     } else if (text.find(kWeekdaysKey) != std::string::npos) {
@@ -163,6 +189,8 @@ operating_rule ReadOperatingRule(const control_lines& control, const std::string
       const size_t equals = text.find('=', key);
       rule.flow_indexed =
           equals != std::string::npos && text.find(kFlowIndexWord, equals) != std::string::npos;
+    } else {
+      refuse_row(text, tables);
     }
   }
   DeriveSlopes(rule);

@@ -69,7 +69,10 @@ void routingclass::SetUpChannel(channel_kind kind, int code, const std::vector<i
               << " to the outlet of subbasin " << outlet_code_ << " would need more than "
               << static_cast<long long>(kMaxStorageElements) << " storage elements (flow time "
               << row.table.t[1]
-              << " h at the lowest discharge);\ncheck its length, slope and Manning coefficients"
+              << " h at the lowest discharge);\ncheck its length, slope and Manning coefficients, and the "
+                 "w-q line of [routing_model]: qmin "
+              << settings.qmin << ", qmax " << settings.qmax << ", " << settings.intervals << " intervals, "
+              << settings.subintervals << " sub-intervals"
               << "[end-entry]";
     throw ErrorCode{kAllocationErrorCode};
   }

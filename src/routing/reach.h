@@ -225,11 +225,24 @@ class routingclass : public modelobject {
   void WritePosition(std::FILE* file, const channel_row& row, int position, const std::vector<double>& line,
                      const char* separator, const char* kind) const;
   void WriteStorages(std::FILE* file, const channel_row& row, const char* label, int number) const;
+  // Which rows a position of the block belongs to, as its labels name them:
+  // the kind of its position line, the rows of its storage lines and their
+  // number (from 1, tributary and summed rows and inflows counted apart).
+  struct stored_rows {
+    const char* kind;
+    const char* label;
+    int number;
+  };
   void ReadPosition(state_file_reader& reader, channel_row& row, int position, std::vector<double>& line,
-                    double stored_step, int format);
+                    double stored_step, int format, const stored_rows& rows);
   void ResampleStateValues(state_file_reader& reader, channel_row& row, int position,
-                           std::vector<double>& line, int stored_channels, double scale);
+                           std::vector<double>& line, int stored_channels, int stored_subintervals,
+                           double scale, const stored_rows& rows);
+  // The rest of the line must be `label`; else the entry names `what` and
+  // the line.
+  void ReadLabel(state_file_reader& reader, const std::string& label, const std::string& what) const;
   [[noreturn]] void RaiseStateError(const std::string& text, const state_file_reader& reader) const;
+  [[noreturn]] void RaiseStateError(const std::string& text, int line) const;
 
   reach_context context_;
   int outlet_code_ = 0;

@@ -441,19 +441,31 @@ double SP_class::ConnectionOutflow(const flow_arrays& /*flows*/, const std::vect
 
 // ============================================================== state file
 
+namespace {
+
+std::string VolumeLabel(int index) { return "(reservoir " + std::to_string(index) + ")"; }
+std::string RunningAverageLabel(int index) {
+  return "(useRunningAvg reservoir " + std::to_string(index) + ")";
+}
+constexpr const char* kRunningAverageKey = "useRunningAvg";
+
+}  // namespace
+
 void SP_class::WriteState(std::FILE* file, int index) const {
   PutStateValue(file, volume, " ");
-  std::fprintf(file, " (reservoir %d)\n", index);
-  std::fprintf(file, "%d (useRunningAvg reservoir %d)\n", part_.running_average_hours, index);
+  std::fprintf(file, " %s\n", VolumeLabel(index).c_str());
+  std::fprintf(file, "%d %s\n", part_.running_average_hours, RunningAverageLabel(index).c_str());
   if (part_.running_average_hours <= 0) return;
   for (double v : running_average) PutStateValue(file, v, " ");
   std::fputc('\n', file);
 }
 
-bool SP_class::ReadState(state_file_reader& reader) {
+std::string SP_class::ReadState(state_file_reader& reader, int index) {
   double stored = 0.0;
-  if (!reader.ReadDouble(stored) || stored < 0.0) return false;
-  reader.SkipRestOfLine();
+  if (!reader.ReadDouble(stored) || stored < 0.0) return "no volume of 0 or more";
+  std::string rest;
+  if (!reader.ReadLabel(VolumeLabel(index), rest))
+    return "the line ends in \"" + rest + "\", not in \"" + VolumeLabel(index) + "\"";
   volume = stored;
   // The volumes of the running average belong to the stored state too.
   running_average.clear();
@@ -464,12 +476,11 @@ bool SP_class::ReadState(state_file_reader& reader) {
   }
 
   std::string line;
-  if (!reader.PeekLine(line) || line.find("useRunningAvg") == std::string::npos) return true;
-  reader.SkipRestOfLine();
+  if (!reader.PeekLine(line) || line.find(kRunningAverageKey) == std::string::npos) return {};
   int length = 0;
-  if (const size_t first = line.find_first_not_of(" \t"); first != std::string::npos)
-    std::from_chars(line.data() + first, line.data() + line.size(), length);
-  if (length <= 0) return true;
+  if (!reader.ReadInt(length) || !reader.ReadLabel(RunningAverageLabel(index), rest))
+    return "its running-average line \"" + line + "\" is not \"<length> " + RunningAverageLabel(index) + "\"";
+  if (length <= 0) return {};
   // The volumes of the list; the current length keeps the latest.
   reader.ReadLine(line);
   const char* at = line.data();
@@ -483,7 +494,7 @@ bool SP_class::ReadState(state_file_reader& reader) {
     at = result.ptr;
   }
   while (running_average.size() > static_cast<size_t>(RunningAverageLength())) running_average.pop_front();
-  return true;
+  return {};
 }
 
 // ============================================================== result table

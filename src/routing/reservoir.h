@@ -144,8 +144,9 @@ class SP_class {
   // Reads them back: the volume, and the level from it (a lake's from its
   // table, another's from the initial level and area); the running-average
   // lines, missing in older files, keep the volumes that fit the current
-  // length. False when the volume cannot be read.
-  virtual bool ReadState(state_file_reader& reader);
+  // length. Each line must end in its label. Returns what was wrong, empty
+  // when nothing was.
+  virtual std::string ReadState(state_file_reader& reader, int index);
 
   // Lakes only (0 otherwise).
   virtual double VolumeToLevel(double volume) const;

@@ -28,7 +28,7 @@ constexpr const char* kStatisticError = "error reading external (write) Statfile
   throw ErrorCode{kCouplingFormatErrorCode};
 }
 
-bool ReadInteger(std::FILE* file, int& value) { return std::fscanf(file, "%d", &value) == 1; }
+bool ReadInteger(std::FILE* file, int& value) { return ScanWholeValue(file, value) == 1; }
 
 // A group of words followed by whole numbers, as white space allows across
 // lines; false when any value is missing or malformed.

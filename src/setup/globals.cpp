@@ -1,6 +1,7 @@
 // The global sections of the control file, "[radiation_correction]",
 // "[model_time]" and the hand-over of the model settings.
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <climits>
 #include <cmath>
@@ -124,7 +125,9 @@ bool ReadKeyInteger(const std::string& line, int& value) {
   char* end = nullptr;
   errno = 0;
   const long number = std::strtol(text, &end, 10);
-  if (end == text || errno == ERANGE || number < INT_MIN || number > INT_MAX) return false;
+  // The whole token: "1e309", "1,5" or "12abc" is no value, not its first digits.
+  const bool whole = *end == '\0' || std::isspace(static_cast<unsigned char>(*end));
+  if (end == text || !whole || errno == ERANGE || number < INT_MIN || number > INT_MAX) return false;
   value = static_cast<int>(number);
   return true;
 }
@@ -137,6 +140,20 @@ bool ReadKeyWord(const std::string& line, std::string& word) {
   word = std::string(rest.substr(0, end));
   return !word.empty();
 }
+
+namespace {
+
+// After a token was refused as a number: reads it and tells whether it only
+// starts as one ("inf", "1e309", "30x") rather than being a word.
+bool RefusedTokenStartsAsNumber(std::FILE* file) {
+  std::string token;
+  if (!ReadToken(file, token)) return false;
+  char* end = nullptr;
+  std::strtod(token.c_str(), &end);
+  return end != token.c_str();
+}
+
+}  // namespace
 
 void CorrectModelTime(model_date& start, model_date& end) {
   CorrectYear(start.year);
@@ -161,23 +178,32 @@ void defaultini::ReadGlobalSections(const std::string& file_name) {
   std::string rest;
   auto skip_line = [&] { ReadRestOfLine(control_file, rest); };
   // A value the run cannot do without; its absence names `text`.
-  auto required = [&](const char* format, void* target, const std::string& text) {
-    if (std::fscanf(control_file, format, target) != 1) RaiseControlFileError(text, "");
+  // A token that only starts as a number ("nan", "1e309", "3x") is named by
+  // `bad_number_text` where the value has one.
+  auto required = [&](auto& target, const std::string& text, const std::string& bad_number_text = "") {
+    const int read = ScanWholeValue(control_file, target);
+    if (read == 1) return;
+    if (read == 0 && !bad_number_text.empty() && RefusedTokenStartsAsNumber(control_file))
+      RaiseControlFileError(bad_number_text, "");
+    RaiseControlFileError(text, "");
   };
 
   FindSection("[output_interval]", true);
-  required("%d", &globals.message_interval, "output control");
+  required(globals.message_interval, "output control");
   skip_line();
   // The switches and the shift have defaults; out-of-range values are set
   // back silently.
-  std::fscanf(control_file, "%d", &globals.station_warning);
+  ScanWholeValue(control_file, globals.station_warning);
   if (globals.station_warning < 0 || globals.station_warning > 1) globals.station_warning = 1;
   skip_line();
-  std::fscanf(control_file, "%d", &globals.routing_output_unit);
+  ScanWholeValue(control_file, globals.routing_output_unit);
   if (globals.routing_output_unit < 0 || globals.routing_output_unit > 1) globals.routing_output_unit = 0;
   skip_line();
-  std::fscanf(control_file, "%lf", &globals.min_to_int_end);
-  if (!std::isfinite(globals.min_to_int_end) || std::fabs(globals.min_to_int_end) > kMaxMinToIntEnd)
+  // A word leaves the default; a token that only starts as a number
+  // ("inf", "1e309", "30x") is a shift the run cannot take.
+  const bool shift_unreadable =
+      ScanWholeValue(control_file, globals.min_to_int_end) == 0 && RefusedTokenStartsAsNumber(control_file);
+  if (shift_unreadable || std::fabs(globals.min_to_int_end) > kMaxMinToIntEnd)
     RaiseControlFileError("[output_interval] min_to_int_end (minutes, finite, magnitude at most " +
                               std::to_string(static_cast<int>(kMaxMinToIntEnd)) + ")",
                           "");
@@ -220,11 +246,15 @@ void defaultini::ReadGlobalSections(const std::string& file_name) {
   }
 
   FindSection("[output_list]", true);
-  required("%d", &globals.output_list_count, "number of subbasins in output list");
+  required(globals.output_list_count, "number of subbasins in output list");
   if (globals.output_list_count > 0) {
-    globals.output_list.assign(static_cast<size_t>(globals.output_list_count) + 1, 0);
+    // Grown code by code: a count far beyond the codes given ends at the
+    // first missing code, not in an allocation of the count.
+    globals.output_list.assign(1, 0);
     for (int i = 1; i <= globals.output_list_count; ++i) {
-      required("%d", &globals.output_list[static_cast<size_t>(i)], "codes in output-list");
+      int code = 0;
+      required(code, "codes in output-list");
+      globals.output_list.push_back(code);
       skip_line();
     }
     for (int i = 2; i <= globals.output_list_count; ++i) {
@@ -240,23 +270,22 @@ void defaultini::ReadGlobalSections(const std::string& file_name) {
   }
 
   FindSection("[coordinates]", true);
-  required("%lf", &globals.latitude, "geographic latitude");
   // The solar geometry of every module takes these as they are; an
   // impossible position would give nonsense days and nights, not an error.
-  if (!std::isfinite(globals.latitude) || std::fabs(globals.latitude) > kMaxLatitude)
+  required(globals.latitude, "geographic latitude",
+           "[coordinates] geographic latitude (degrees, finite, between -90 and 90)");
+  if (std::fabs(globals.latitude) > kMaxLatitude)
     RaiseControlFileError("[coordinates] geographic latitude (degrees, finite, between -90 and 90)", "");
   skip_line();
-  required("%lf", &globals.longitude, "geographic longitude");
-  if (!std::isfinite(globals.longitude))
-    RaiseControlFileError("[coordinates] geographic longitude (degrees, finite)", "");
+  required(globals.longitude, "geographic longitude", "[coordinates] geographic longitude (degrees, finite)");
   skip_line();
-  required("%lf", &globals.reference_meridian, "reference meridian");
+  required(globals.reference_meridian, "reference meridian");
   skip_line();
-  required("%lf", &globals.time_shift, "time shift of data time to lokal time");
+  required(globals.time_shift, "time shift of data time to lokal time");
   skip_line();
 
   FindSection("[meteo_data_count]", true);
-  required("%d", &globals.meteo_count, "number of meteorological variables");
+  required(globals.meteo_count, "number of meteorological variables");
   // A negative count cannot size the list of names.
   if (globals.meteo_count < 0) RaiseControlFileError("number of meteorological variables", "");
 
@@ -291,7 +320,7 @@ void defaultini::ReadRadiationSwitch() {
   FindSection("[radiation_correction]", true);
   // Only the radiation correction uses this section; its own reader reports
   // a bad value.
-  std::fscanf(control_file, "%d", &radiation_switch);
+  ScanWholeValue(control_file, radiation_switch);
 }
 
 void defaultini::ReadModelTime() {

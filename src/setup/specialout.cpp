@@ -169,6 +169,8 @@ SpecialOutputFile::SpecialOutputFile(const std::string& block, int file_number, 
     point_sets.emplace_back(ExtractBraceBlock(rest), owner);
     point_count += point_sets.back().point_count;
   }
+  if (point_sets.empty())
+    SectionError(owner.messages, "no entity in " + where + " (" + file_name + ")", kSpecialOutputSectionCode);
   row_capacity = SpecialOutputRowCapacity(point_count);
   dates_.resize(static_cast<std::size_t>(row_capacity));
   values_.resize(static_cast<std::size_t>(row_capacity) * static_cast<std::size_t>(point_count));
@@ -279,7 +281,10 @@ void SpecialOutputClass::ReadFiles(section_reader& in) {
   if (!in.Line(line) || FindKey(line, "numfiles") == std::string::npos)
     SectionError(messages, "key numfiles not found in the line after the time interval",
                  kSpecialOutputSectionCode);
-  ReadKeyInt(line, "numfiles", file_count);
+  const std::string count(TrimSpace(KeyValueText(line, "numfiles")));
+  if (!ParseNumber(count, file_count) || file_count < 0)
+    SectionError(messages, "numfiles = " + count + " is no whole number of files (0 or more)",
+                 kSpecialOutputSectionCode);
 
   for (int k = 1; k <= file_count; ++k) {
     BraceBlockCollector block;
@@ -291,6 +296,12 @@ void SpecialOutputClass::ReadFiles(section_reader& in) {
     }
     output_files.push_back(std::make_unique<SpecialOutputFile>(block.text(), k, *this));
   }
+  // A block beyond numfiles would be left out without a word.
+  if (in.FilledLine(line) && !IsSectionHeader(line))
+    SectionError(messages,
+                 "the line \"" + line + "\" follows the block of the last output file (numfiles = " +
+                     std::to_string(file_count) + ")",
+                 kSpecialOutputSectionCode);
 }
 
 void SpecialOutputClass::RecordStep(int minute, int hour, int day, int month, int year) {

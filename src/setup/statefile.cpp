@@ -118,6 +118,32 @@ bool state_file_reader::PeekLine(std::string& line) {
   return read;
 }
 
+namespace {
+
+// `text` with every run of blanks, tabs and line ends as one blank,
+// none at either end.
+std::string OneBlankBetweenWords(std::string_view text) {
+  std::string words;
+  bool blank = false;
+  for (char c : text) {
+    if (c == ' ' || c == '\t' || c == '\r' || c == '\n') {
+      blank = !words.empty();
+      continue;
+    }
+    if (blank) words += ' ';
+    blank = false;
+    words += c;
+  }
+  return words;
+}
+
+}  // namespace
+
+bool state_file_reader::ReadLabel(std::string_view label, std::string& rest) {
+  if (!ReadLine(rest)) return false;
+  return OneBlankBetweenWords(rest) == OneBlankBetweenWords(label);
+}
+
 bool state_file_reader::FindLineContaining(const std::string& text) {
   std::string line;
   while (true) {

@@ -27,6 +27,7 @@
 
 #include <cstdio>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace velmo {
@@ -85,6 +86,12 @@ class state_file_reader {
   // The same, but the reader stays where it was (older blocks lack lines
   // that newer ones have).
   bool PeekLine(std::string& line);
+  // Reads the rest of the current line into `rest` (as ReadLine does) and
+  // tells whether it is the label `label`, blanks, tabs and line ends
+  // around and inside either taken as one blank. The label that ends a line
+  // of a block says what its numbers are, so that a line left out, or
+  // numbers of the line after it, are not read as its values.
+  bool ReadLabel(std::string_view label, std::string& rest);
   // Number of the line the reader stands in, from 1.
   int Line() const { return line_; }
 

@@ -21,6 +21,14 @@ constexpr int kProgressTitleWidth = 20;
 constexpr const char* kSubbasinGridName = "zonegrid_soilmodel";
 constexpr const char* kCellAreaGridName = "RelCellArea";
 
+// The flow control parameters a module lists, as its entry names them.
+std::string FlowControlValues(int highest) {
+  if (highest == kAnyFlowControl) return "0 (off) or a positive whole number (on)";
+  std::string values = "0 (off)";
+  for (int v = 1; v <= highest; ++v) values += (v == highest ? " or " : ", ") + std::to_string(v);
+  return values + " (on)";
+}
+
 }  // namespace
 
 void TakeDomain(modelobject& object, const model_settings& settings) {
@@ -149,7 +157,7 @@ zone_ranking_fault RankZones(double** grid, int nrows, int ncols, const row_rang
 
 teilmodellklasse::teilmodellklasse(MessageStream* stream, const model_settings& settings,
                                    const std::string& module_name, grid_table* shared_grids,
-                                   bool section_required)
+                                   bool section_required, int highest_flow_control)
     : modelobject(stream, settings.control_file_name, settings.WriteAsciiGrids, settings.WriteDoubleGrids,
                   settings.WriteNetcdfGrids, settings.InitialStateDirectory,
                   settings.DefaultOutputDirectory) {
@@ -185,10 +193,10 @@ teilmodellklasse::teilmodellklasse(MessageStream* stream, const model_settings& 
   name = module_name;
 
   *messages << "DEBUG: initializing module " << name << "[end-entry]";
-  ReadSectionHead(section_required);
+  ReadSectionHead(section_required, highest_flow_control, settings.timestep);
 }
 
-void teilmodellklasse::ReadSectionHead(bool section_required) {
+void teilmodellklasse::ReadSectionHead(bool section_required, int highest_flow_control, int run_time_step) {
   section_buffer = "[" + name + "]";
   section_reader head(*this, section_buffer, {.required = section_required});
   if (!head.Found()) {
@@ -202,8 +210,15 @@ void teilmodellklasse::ReadSectionHead(bool section_required) {
   }
 
   flow_control_parameter = head.Integer("flow control parameter for ");
+  // A value the module does not list would count as on in one place and as
+  // off in another.
+  head.Check(flow_control_parameter >= 0 && flow_control_parameter <= highest_flow_control,
+             "FATAL: the flow control parameter for " + section_buffer + " must be " +
+                 FlowControlValues(highest_flow_control) + ", not ",
+             flow_control_parameter, kControlFileErrorCode);
   time_interval = head.Number("time interval for ");
-  time_step = static_cast<int>(time_interval);
+  // An interval of a module that is off is never used; it need not fit an int.
+  time_step = std::fabs(time_interval) <= kLongestTimeInterval ? static_cast<int>(time_interval) : 0;
   interval_end_shift = min_to_int_end / kMinutesPerHour;
 
   if (min_to_int_end / kMinutesPerHour > time_interval / kMinutesPerHour + kIntervalTolerance) {
@@ -219,10 +234,20 @@ void teilmodellklasse::ReadSectionHead(bool section_required) {
               << "[end-entry]";
     throw ErrorCode{kTimeIntervalErrorCode};
   }
-  // Steps per day, day parts and progress lines all divide by the interval.
-  head.Check(flow_control_parameter == 0 || time_interval > 0.0,
-             "FATAL: the time interval for " + section_buffer + " must be a positive number of minutes, not ",
-             time_interval, kTimeIntervalErrorCode);
+  // Steps per day, day parts and progress lines all divide by the interval,
+  // dates move by it, and a module steps once in every step of the run.
+  const bool fits =
+      run_time_step > 0 ? time_interval == run_time_step : time_interval <= kLongestTimeInterval;
+  head.Check(
+      flow_control_parameter == 0 ||
+          (time_interval > 0.0 && time_interval == std::floor(time_interval) && fits),
+      "FATAL: the time interval for " + section_buffer +
+          " must be a positive number of minutes, a whole one " +
+          (run_time_step > 0
+               ? "equal to the time step of the run (timestep = " + std::to_string(run_time_step) + ")"
+               : "of a year at most (" + std::to_string(static_cast<int>(kLongestTimeInterval)) + ")") +
+          ", not ",
+      time_interval, kTimeIntervalErrorCode);
   steps_per_day = time_interval > 0.0 ? kMinutesPerDay / time_interval : 0.0;
 
   if (flow_control_parameter == 0) head.Close();

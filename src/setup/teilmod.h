@@ -10,6 +10,7 @@
 #pragma once
 
 #include <array>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -25,7 +26,13 @@ struct tracer_description;
 
 // Codes of the submodel base.
 inline constexpr int kTimeIntervalErrorCode =
-    63;  // time interval shorter than min_to_int_end, or not positive
+    63;  // time interval shorter than min_to_int_end, not positive, not whole or not the model's step
+
+// Flow control parameters: 0 switches a module off, a positive value on. A
+// module whose section lists its values up to a highest one names it.
+inline constexpr int kAnyFlowControl = std::numeric_limits<int>::max();
+// A module's time interval without a "timestep" of the run: a year at most.
+inline constexpr double kLongestTimeInterval = 525600.0;  // minutes
 // Codes of the subbasin ranking.
 inline constexpr int kZoneCodeRangeCode = 3;
 inline constexpr int kTooManyZonesCode = 4;
@@ -106,15 +113,21 @@ class teilmodellklasse : public modelobject {
   // Copies the model-wide settings, opens the preprocessed control file and
   // reads the head of the section "[module_name]": the flow control parameter
   // and the time interval in minutes. A missing section is fatal (code 17)
-  // when `section_required`; otherwise the module is off. Failures throw
-  // their integer code.
+  // when `section_required`; otherwise the module is off. A flow control
+  // parameter below 0 or above `highest_flow_control` ends the run (17), and
+  // so does an interval of a module that is on which is no positive whole
+  // number of minutes, is shorter than min_to_int_end, or is not the run's
+  // "timestep" (a year at most without one) (63). Failures throw their
+  // integer code.
   teilmodellklasse(MessageStream* stream, const model_settings& settings, const std::string& module_name,
-                   grid_table* shared_grids, bool section_required = true);
+                   grid_table* shared_grids, bool section_required = true,
+                   int highest_flow_control = kAnyFlowControl);
   ~teilmodellklasse() override = default;
 
   virtual int GetFlowControlParameter() { return flow_control_parameter; }
-  // Time interval in whole minutes.
-  virtual int GetTimeInterval() { return static_cast<int>(time_interval); }
+  // Time interval in whole minutes (0 for an interval of a module that is
+  // off beyond the range of int).
+  virtual int GetTimeInterval() { return time_step; }
   virtual int GetModuleFlag() { return module_flag; }
   virtual void SetModuleFlag(int flag) { module_flag = flag; }
   virtual void ReportFloatingPointError(int i1, int i2, int i3, int i4, double a1, double a2, double a3,
@@ -210,7 +223,7 @@ class teilmodellklasse : public modelobject {
   std::vector<tracer_storage> tracer_storages;  // index 1..tracer_count; record 0 holds nothing
 
  private:
-  void ReadSectionHead(bool section_required);
+  void ReadSectionHead(bool section_required, int highest_flow_control, int run_time_step);
 
   std::vector<int> cell_zone_indices;  // rows first_row..last_row of ncols + 1 columns
 };

@@ -31,8 +31,8 @@ int CeilDiv(int a, int b) { return (a + b - 1) / b; }
 // File name, identifier, fill code and default value ("%s%s%d%lf").
 bool ReadVariableGridLine(std::FILE* file, std::string& file_name, std::string& identifier, int& fill_code,
                           double& default_value) {
-  return ReadToken(file, file_name) && ReadToken(file, identifier) &&
-         std::fscanf(file, "%d", &fill_code) == 1 && std::fscanf(file, "%lf", &default_value) == 1;
+  return ReadToken(file, file_name) && ReadToken(file, identifier) && ScanWholeValue(file, fill_code) == 1 &&
+         ScanWholeValue(file, default_value) == 1;
 }
 
 // `value` inside the catchment (zone value above nodata), nodata elsewhere.

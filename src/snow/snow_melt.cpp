@@ -11,13 +11,13 @@ constexpr int kMonthsPerYear = 12;
 }  // namespace
 
 bool FillMonthlyTable(const double* numbers, int count, monthly_table& table) {
-  if (count <= 0) return false;
   if (count >= kMonthsPerYear) {
     for (int m = 1; m <= kMonthsPerYear; ++m) table[static_cast<std::size_t>(m)] = numbers[m - 1];
     WrapMonthlyTable(table);
-  } else {
-    table.fill(numbers[0]);
+    return true;
   }
+  if (count != 1) return false;
+  table.fill(numbers[0]);
   return true;
 }
 

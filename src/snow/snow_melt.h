@@ -17,8 +17,8 @@ namespace velmo {
 // ---------------------------------------------------------------- monthly and seasonal values
 
 // Fills a table from the numbers of a line: twelve or more give the months
-// (the first twelve), one to eleven give every entry the first number.
-// Returns false for a line without any number, leaving `table` unchanged.
+// (the first twelve), one gives every month the same. Returns false for any
+// other count (none, or a month or more left out), leaving `table` unchanged.
 bool FillMonthlyTable(const double* numbers, int count, monthly_table& table);
 
 // Seasonal factor of a day: mean + amplitude·sin((n − 80)·ω), where n is the

@@ -30,15 +30,20 @@ void ReadMethod(section_reader& in, snow_parameters& p) {
   }
 }
 
-// One line of monthly values; a line without any number names its table, a
-// number that is none as a whole its token.
+// One line of monthly values, one for the whole year or twelve; a line
+// without any number names its table, a number that is none as a whole its
+// token, a line of another count the line.
 void ReadMonthly(section_reader& in, const std::string& table_name, monthly_table& table) {
   const std::string prompt = table_name + " (a line of 12 monthly values) for ";
   std::string line;
   const leading_numbers numbers = in.Line(line) ? LeadingNumbers(line, kMonthlyValues) : leading_numbers{};
   if (!numbers.bad_token.empty()) in.RaiseUnreadable(prompt, numbers.bad_token, kNoFiniteNumber);
-  if (!FillMonthlyTable(numbers.values.data(), static_cast<int>(numbers.values.size()), table))
-    in.Module().RaiseControlFileError(prompt + in.Section(), in.Module().name);
+  const int count = static_cast<int>(numbers.values.size());
+  if (count == 0) in.Module().RaiseControlFileError(prompt + in.Section(), in.Module().name);
+  in.Check(FillMonthlyTable(numbers.values.data(), count, table),
+           "FATAL: error in control file, " + prompt + in.Section() + ": the line \"" + line +
+               "\" holds one value for every month or twelve, one per month, not ",
+           count, kControlFileErrorCode);
 }
 
 // The line naming the snow-temperature grid: its first word.

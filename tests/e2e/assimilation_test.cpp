@@ -68,6 +68,42 @@ TEST(AssimilationRun, FaultyRulesEndTheRunWithTheirCode) {
   }
 }
 
+// A list that has lost a line of its head would give its first record to the
+// head: the record's date is refused there, naming the list and the line.
+TEST(AssimilationRun, AListThatLostAHeadLineEndsTheRun) {
+  const std::string bafu_record = "2206 Reservoir gauge  2000.03.02 07:00    1250.300\n";
+  struct Case {
+    std::string rule, list, message;
+  };
+  const Case cases[] = {
+      {"grid { grid-ID = snow_storage_total; listfilename = list.txt; }",
+       "observed values\nnumber of grid columns 20\nnumber of grid rows 15\ncell size in metres 100\n"
+       "2000 3 1 12 swe.asc\n",
+       "error reading datetime format in list.txt for grid-type data assimilation in entity "
+       "snow_storage_total: "
+       "line 5 holds a dated record (2000 3 1 12) where the head of the list is due; a line of the head is "
+       "missing"},
+      {"reservoir { lake-ID = 1; AverageWaterTable = 1250; listfilename = list.txt; }",
+       "observed values\nnumber of grid columns 20\nnumber of grid rows 15\ncell size in metres 100\n"
+       "2000 3 1 18 1250.5\n2000 3 2 3 1250.2\n",
+       "for reservoir-type data assimilation for reservoir 1: line 5 holds a dated record (2000 3 1 18)"},
+      {"reservoir { lake-ID = 1; AverageWaterTable = 1250; listfilename = list.txt;\n"
+       "  options { format = bafu; skiprows = 0; } }",
+       "2206 Reservoir gauge, levels in m a.s.l.\nsecond line of head\n" + bafu_record + bafu_record,
+       "for reservoir 1: line 3 holds a dated record (" + bafu_record.substr(0, bafu_record.size() - 1) +
+           ") where the head of the list is due"},
+  };
+  for (const Case& c : cases) {
+    test::ControlRun run("example.ctl");
+    test::CopyExample(run.dir);
+    WriteFile(run.dir / "example.ctl", ReadFile(run.dir / "example.ctl") + Section(c.rule));
+    WriteFile(run.dir / "list.txt", c.list);
+    EXPECT_EQ(run.Velmo(), 255) << c.rule;
+    EXPECT_THAT(run.Transcript(), HasSubstr(c.message)) << c.rule;
+    EXPECT_THAT(run.Transcript(), HasSubstr("Program aborted with exit code 1205")) << c.rule;
+  }
+}
+
 TEST(AssimilationRun, AnObservedLevelSetsTheReservoirOfTheExample) {
   test::example_run example;
   // Reservoir 1: V0 2e4 m3 at W0 1250 m, area 1e4 m2.

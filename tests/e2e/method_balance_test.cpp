@@ -358,6 +358,13 @@ void DailySteps(example_run& run) {
   ReplaceAll(run, "\n60      minutes per step", "\n1440    minutes per step");
   run.Change("1500     upper limit of results\n1500", "30000    upper limit of results\n30000");
   run.Change("starthour = 1", "starthour = 24");
+  // The observed discharge at each day's end: a row for every step.
+  std::istringstream in(ReadFile(run.dir / "discharge/observed.txt"));
+  std::string observed, line;
+  for (int y = 0, m = 0, d = 0, h = 0; std::getline(in, line);)
+    if (observed.empty() || (std::istringstream(line) >> y >> m >> d >> h && h == 24))
+      observed += line + "\n";
+  WriteFile(run.dir / "discharge/observed.txt", observed);
 }
 
 void Daily(example_run& run) {

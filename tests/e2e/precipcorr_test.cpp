@@ -68,5 +68,27 @@ TEST_F(PrecipitationRun, RegressionRefittedToItsCorrectedValues) {
   EXPECT_NE(Transcript().find("wind speed is taken as 0"), std::string::npos);
 }
 
+// A gauge whose coordinate cannot lie on the raster's plane is refused with
+// the station file's read error, before any value is corrected at it.
+TEST_F(PrecipitationRun, StationOffTheRasterPlane) {
+  struct Case {
+    std::string from, to, message;
+  };
+  const Case cases[] = {
+      {"YY MM DD HH 0 0\n", "YY MM DD HH 0 1e20\n", "line 4: the y coordinate 1e+20 of station 2"},
+      {"YY MM DD HH 0 2000\n", "YY MM DD HH -1e308 2000\n", "line 3: the x coordinate -1e+308 of station 1"},
+  };
+  const std::string original = ReadFile(VELMO_TEST_DATA "/precip/precipitation.txt");
+  for (const Case& c : cases) {
+    WriteFile(dir / "precipitation.txt", original);
+    Edit("precipitation.txt", c.from, c.to);
+    EXPECT_EQ(Velmo(), 19) << c.to;
+    EXPECT_NE(Transcript().find("read error in precipitation.txt, " + c.message +
+                                " cannot lie on the plane of the model's raster"),
+              std::string::npos)
+        << Transcript();
+  }
+}
+
 }  // namespace
 }  // namespace velmo

@@ -73,6 +73,58 @@ TEST_F(RoutingRun, SwitchedOff) {
   EXPECT_EQ(ReadFile(dir / "Velmo_Diag.xml").find("level=\"0\""), std::string::npos);
 }
 
+// Every value the routing does not list, and every interval but the run's
+// step, ends the run before anything is routed.
+TEST_F(RoutingRun, HeadValuesOutsideWhatTheRoutingTakes) {
+  struct Case {
+    std::string flow_control, interval;
+    int code;
+    std::string message;
+  };
+  const std::string values = "must be 0 (off), 1 or 2 (on), not ";
+  const std::string minutes =
+      "must be a positive number of minutes, a whole one equal to the time step of the run (timestep = 60), "
+      "not ";
+  const Case cases[] = {
+      {"-1", "60", 17, values + "-1"},     {"-5", "60", 17, values + "-5"},
+      {"3", "60", 17, values + "3"},       {"1", "6e7", 63, minutes + "6e+07"},
+      {"1", "60.5", 63, minutes + "60.5"}, {"1", "1440", 63, minutes + "1440"},
+  };
+  const std::string original = ReadFile(kData + "routing.ctl");
+  for (const Case& c : cases) {
+    WriteFile(dir / "routing.ctl", original);
+    Edit("[routing_model]\n1       flow control parameter\n60 ",
+         "[routing_model]\n" + c.flow_control + "       flow control parameter\n" + c.interval + " ");
+    EXPECT_EQ(Velmo(), c.code) << c.flow_control << " " << c.interval;
+    EXPECT_TRUE(InOrder(Transcript(),
+                        {"the " + std::string(c.code == 17 ? "flow control parameter" : "time interval") +
+                             " for [routing_model] " + c.message,
+                         "Program aborted with exit code " + std::to_string(c.code)}))
+        << Transcript();
+    EXPECT_FALSE(std::filesystem::exists(dir / "wq_table.001"));
+  }
+}
+
+// A qmin so small that qmax / qmin overflows gives a w-q table of no finite
+// values: refused as a channel too long for its delay line, naming the line.
+TEST_F(RoutingRun, WqTableOfNoFiniteValues) {
+  const std::pair<std::string, std::string> cases[] = {{"1e-310", "1e-310"}, {"1e-320", "9.99989e-321"}};
+  for (const auto& [qmin, shown] : cases) {
+    WriteFile(dir / "routing.ctl", ReadFile(kData + "routing.ctl"));
+    Edit("1 1000 30 4     qmin", qmin + " 1000 30 4     qmin");
+    EXPECT_EQ(Velmo(), 1) << qmin;
+    EXPECT_TRUE(InOrder(
+        Transcript(), {"the channel of subbasin 1 to the outlet of subbasin 2 would need more than 100000000 "
+                       "storage elements",
+                       "the w-q line of [routing_model]: qmin " + shown +
+                           ", qmax 1000, 30 intervals, 4 "
+                           "sub-intervals",
+                       "Program aborted with exit code 1"}))
+        << Transcript();
+    EXPECT_FALSE(std::filesystem::exists(dir / "wq_table.001"));
+  }
+}
+
 TEST_F(RoutingRun, DescriptionThatNamesNoSubbasin) {
   Edit("TG 2", "TG 7");
   EXPECT_EQ(Velmo(), 41);
@@ -164,6 +216,43 @@ TEST_F(RoutingExample, ReservoirAndAbstractionTables) {
               {"number of abstractions         (AL)  : 1\n", "number reservoirs              (SP)  : 1\n",
                "flushing to disk: ", "abstraction_1.txt (2097152 buffersize)",
                "free memory TG 2, OL 1 (Subb. 1), --> ALs... 1,, --> SPs... 1  Rest... ok"}))
+      << Transcript();
+}
+
+// Each row of the observed discharge is the row of its step: a row missing
+// or out of order would shift every later observation by a step.
+TEST_F(RoutingExample, ObservedRowMissingOrOutOfOrder) {
+  struct Case {
+    std::string what, from, to, message;
+  };
+  const Case cases[] = {
+      {"missing", "2000 3 5 12 0.03593\n", "",
+       "error analysing or reading discharge/observed.txt at row 108 of its data: it is dated 5.3.2000 "
+       "13:00, "
+       "but the row of the step after the row before it is due (a row missing, doubled or out of order)"},
+      {"out of order", "2000 3 5 12 0.03593\n2000 3 5 13 0.03969\n",
+       "2000 3 5 13 0.03969\n2000 3 5 12 0.03593\n", "at row 108 of its data: it is dated 5.3.2000 13:00"},
+      {"doubled", "2000 3 5 12 0.03593\n", "2000 3 5 12 0.03593\n2000 3 5 12 0.03593\n",
+       "at row 109 of its data: it is dated 5.3.2000 12:00"},
+  };
+  const std::string original = ReadFile(dir / "discharge/observed.txt");
+  for (const Case& c : cases) {
+    WriteFile(dir / "discharge/observed.txt", original);
+    Edit("discharge/observed.txt", c.from, c.to);
+    EXPECT_EQ(Velmo(), 203) << c.what;
+    EXPECT_TRUE(InOrder(Transcript(), {c.message, "Program aborted with exit code 203"})) << c.what << "\n"
+                                                                                          << Transcript();
+  }
+}
+
+// Rows beyond the count of an operating rule are not passed over: the
+// reservoir would release by the first rows alone.
+TEST_F(RoutingExample, RuleWithMoreRowsThanItsCount) {
+  Edit("[abstraction_rule_reservoir_1]\n3 ", "[abstraction_rule_reservoir_1]\n1 ");
+  EXPECT_EQ(Velmo(), 29);
+  EXPECT_TRUE(
+      InOrder(Transcript(), {"more rows than the count (1): \"2e4     0.1\" follows the last row",
+                             "in [abstraction_rule_reservoir_1]", "Program aborted with exit code 29"}))
       << Transcript();
 }
 

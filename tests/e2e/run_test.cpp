@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -199,6 +200,17 @@ TEST_F(Run, ConstructionFailureEndsWithItsCode) {
          Replace(c, "[snow_model]\n0       snow model off", "[snow_model]\n1e309   snow model off");
        },
        17, "flow control parameter for [snow_model]; snow_modelnot found! (\"1e309\" is no whole number)"},
+      // A flow control the module does not list, an interval that is not the run's step.
+      {"snow model: a flow control of -1",
+       [](std::string& c, const TempDir&) {
+         Replace(c, "[snow_model]\n0       snow model off", "[snow_model]\n-1      snow model off");
+       },
+       17,
+       "the flow control parameter for [snow_model] must be 0 (off) or a positive whole number (on), not -1"},
+      {"data assimilation: an interval of 1e12 minutes",
+       [](std::string& c, const TempDir&) { c += "\n[data_assimilation]\n1\n1e12\n0       rules\n"; }, 63,
+       "the time interval for [data_assimilation] must be a positive number of minutes, a whole one equal to "
+       "the time step of the run (timestep = 60), not 1e+12"},
       {"interception: method 5",
        [](std::string& c, const TempDir&) {
          Replace(c, "[interception_model]\n0       flow control parameter: off",
@@ -408,6 +420,73 @@ TEST(ExampleRun, NetcdfGridsAreWrittenAndReadBackBitForBit) {
     double value = 0.0;
     std::memcpy(&value, copy.data() + 96 + i * 8, 8);
     EXPECT_EQ(value, expected) << i;
+  }
+}
+
+// A classic netCDF grid cut short, or whose header claims an attribute of
+// two billion values, is refused within seconds before the netCDF library
+// opens it (which would read zeros past the end, or copy and hang).
+TEST(ExampleRun, DamagedClassicNetcdfGridsAreRefused) {
+  ExampleCopy run;
+  run.OneDay();
+  std::string cdl =
+      "netcdf fractions {\ndimensions:\n x = 20 ;\n y = 15 ;\n t = UNLIMITED ;\nvariables:\n"
+      " double fractions(t, x, y) ;\n  fractions:missing_value = -9999. ;\ndata:\n fractions =";
+  for (int i = 0; i < 20 * 15; ++i) cdl += (i ? ", " : " ") + std::to_string(i % 7);
+  WriteFile(run.dir / "fractions.cdl", cdl + " ;\n}\n");
+  CommandOutput(run.dir.path().string(), "ncgen -k classic -o fractions.nc fractions.cdl");
+  const std::string whole = ReadFile(run.dir / "fractions.nc");
+  run.Edit("[standard_grids]\n7       further input grids",
+           "[standard_grids]\n8\nfractions.nc<fractions>0 fractions fillcode = 0 writecode = 0");
+  ASSERT_EQ(run.Velmo(), 0) << run.Transcript();
+
+  std::string claims = whole;
+  const size_t count = whole.find("missing_value") + 16 + 4;  // name, padded, then the type
+  claims.replace(count, 4, std::string("\x7f\xff\xff\xff", 4));
+  const struct {
+    std::string text, message;
+  } cases[] = {
+      {whole.substr(0, whole.size() - 100),
+       "the file is cut short: its header places the values of "
+       "\"fractions\" (1 records) up to byte "},
+      {claims,
+       "the attribute \"missing_value\" of the variable \"fractions\" claims 2147483647 values, more "
+       "than the file holds"},
+  };
+  for (const auto& c : cases) {
+    WriteFile(run.dir / "fractions.nc", c.text);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(run.Velmo(), 26);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+    EXPECT_TRUE(InOrder(run.Transcript(), {"exception occured when reading from netCDF file fractions.nc. "
+                                           "Internal message is: ",
+                                           c.message, "Program aborted with exit code 26"}))
+        << run.Transcript();
+  }
+}
+
+// A special output section that would leave something out without a word.
+TEST(ExampleRun, SpecialOutputBlocksThatDoNotFitTheirCount) {
+  const std::string entities =
+      "  entity {\n    ID = [elevation_model];\n    Symbol = elev;\n    Xcoords = 682150;\n    Ycoords = "
+      "240150;\n  }\n  entity {\n    ID = snow_storage_total;\n    Symbol = snow;\n    Xcoords = 682150;\n"
+      "    Ycoords = 240150;\n  }\n";
+  const struct {
+    std::string from, to, message;
+  } cases[] = {
+      {"numfiles = 1;", "numfiles = 1.5;", "numfiles = 1.5 is no whole number of files (0 or more)"},
+      {"numfiles = 1;", "numfiles = 0;",
+       "the line \"file {\" follows the block of the last output file "
+       "(numfiles = 0)"},
+      {entities, "", "no entity in the block of output file 1 (points.txt)"},
+  };
+  for (const auto& c : cases) {
+    ExampleCopy run;
+    run.Edit(c.from, c.to);
+    EXPECT_EQ(run.Velmo(), 104) << c.to;
+    EXPECT_TRUE(InOrder(run.Transcript(), {"Error in section [special_output]: " + c.message,
+                                           "Program aborted with exit code 104"}))
+        << run.Transcript();
   }
 }
 

@@ -246,6 +246,17 @@ TEST(SnowWinter, UnderASnowCanopyTheEnergyBalanceKeepsTheWater) {
   EXPECT_THAT(ReadFile(dir / "scn_load.stat"), HasSubstr("SCN_LOAD_in_mm_submodel:interception_model"));
 }
 
+// A monthly line holds one value for the whole year or twelve: a month left
+// out is never taken as one value for all months.
+TEST_F(SnowExample, MonthlyLineWithAMonthLeftOut) {
+  Edit("1.5 1.8 2.4 3.0 3.5 3.8 4.0 4.0 3.5 2.8 2.0 1.6 ", "1.5 1.8 2.4 3.0 3.5 3.8 4.0 4.0 3.5 2.8 2.0 ");
+  EXPECT_EQ(Velmo(), 17);
+  EXPECT_THAT(Transcript(),
+              HasSubstr("error in control file, DDF (a line of 12 monthly values) for [snow_model]: "
+                        "the line \"1.5 1.8 2.4 3.0 3.5 3.8 4.0 4.0 3.5 2.8 2.0     DDF"));
+  EXPECT_THAT(Transcript(), HasSubstr("holds one value for every month or twelve, one per month, not 11"));
+}
+
 TEST_F(SnowExample, AControlFileWithoutSnowSectionEndsWith17) {
   Edit("[snow_model]", "[snow_model_off]");
   EXPECT_EQ(Velmo(), 17);

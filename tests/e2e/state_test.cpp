@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -207,6 +208,27 @@ TEST(WarmStart, AStateFileThatDoesNotFitOrIsMissingEndsTheRun) {
       std::string::npos)
       << out;
   EXPECT_NE(out.find("Program aborted with exit code 71"), std::string::npos);
+
+  // A line left out: the numbers of the line after it are not taken for its
+  // own; the label of the line that is read names what went wrong.
+  const struct {
+    std::string line;  // the line left out, as a pattern
+    std::string message;
+  } left_out[] = {
+      {"[^\n]*  \\(reservoir 1\\)\n",
+       "error reading the volume of reservoir 1: the line ends in \" (useRunningAvg reservoir 1)\", not in "
+       "\"(reservoir 1)\" in file state.ftz (position "},
+      {"[^\n]* \\(QD\\[1\\]\\)\n",
+       "error in storage file content reading QD:\nthe line ends in \" 3 (zone 2 and maxzeit)\", not in "
+       "\"(QD[1])\" in storage file state.ftz (position "},
+  };
+  for (const auto& c : left_out) {
+    const std::string damaged = std::regex_replace(state, std::regex(c.line), "");
+    ASSERT_NE(damaged, state) << c.line;
+    test::WriteFile(b.dir / "state.ftz", damaged);
+    EXPECT_EQ(b.Velmo(), 71) << c.line;
+    EXPECT_NE(ReadFile(b.dir / "out.txt").find(c.message), std::string::npos) << ReadFile(b.dir / "out.txt");
+  }
 
   // No state file at all.
   std::filesystem::remove(b.dir / "state.ftz");

@@ -72,5 +72,18 @@ TEST_F(RegionalRun, MissingEntityCountEndsTheConstruction) {
   EXPECT_NE(transcript.find("Program aborted with exit code 133"), std::string::npos);
 }
 
+// An entity without any input grid would be a precipitation of 0 all run long.
+TEST_F(RegionalRun, EntityWithoutInputGridEndsTheConstruction) {
+  Edit("  entityinputgrid = rain; regions = 1, 2; weights = 1, 3;\n", "");
+  EXPECT_EQ(Velmo(), 134);
+  EXPECT_NE(
+      Transcript().find("error reading regions in RegionalSuperposition entity: precipitation\nThe entity "
+                        "has no input grid: each needs at least one \"entityinputgrid = <grid>; regions "
+                        "= <codes>; weights = <weights>;\""),
+      std::string::npos)
+      << Transcript();
+  EXPECT_NE(Transcript().find("Program aborted with exit code 134"), std::string::npos);
+}
+
 }  // namespace
 }  // namespace velmo

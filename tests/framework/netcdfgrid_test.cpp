@@ -15,6 +15,7 @@
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
 #include "framework/modelobject.h"
+#include "framework/netcdf_classic.h"
 #include "support/test_support.h"
 
 namespace velmo {
@@ -442,6 +443,82 @@ TEST_F(NetcdfTest, UnreadableRecordsEndTheRunNamingTheFault) {
     EXPECT_THAT(ExpectCode(26, [&] { Record(c.record_path, info); }), HasSubstr(c.message)) << c.record_path;
   }
   EXPECT_EQ(object.netcdf_reader->open_files.count("none.nc"), 0u);
+}
+
+// A classic file whose header claims more than the file holds is refused
+// before the library opens it: the library would copy or loop over what the
+// header claims, or read zeros past the end of a file cut short.
+TEST_F(NetcdfTest, ClassicHeadersThatClaimMoreThanTheFileHolds) {
+  const auto write = [](const std::string& path, int mode) {
+    NcFile file(path, mode);
+    const int t = file.Dim("t", NC_UNLIMITED), x = file.Dim("x", 3), y = file.Dim("y", 2);
+    file.Text(NC_GLOBAL, "title", "rain");
+    const int v = file.Var("grid", NC_SHORT, {t, x, y});
+    file.Att(v, "missing_value", NC_SHORT, -1);
+    const int w = file.Var("w", NC_DOUBLE, {t, x, y});
+    nc_enddef(file.id);
+    const std::vector<double> values(12, 3.0);
+    const size_t start[] = {0, 0, 0}, count[] = {2, 3, 2};
+    EXPECT_EQ(nc_put_vara_double(file.id, v, start, count, values.data()), NC_NOERR);
+    EXPECT_EQ(nc_put_vara_double(file.id, w, start, count, values.data()), NC_NOERR);
+  };
+  const auto bytes = [](const std::string& path) { return test::ReadFile(path); };
+  // A big-endian word of four bytes written at `at`.
+  const auto word = [](std::string text, size_t at, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) text[at + static_cast<size_t>(i)] = static_cast<char>(value >> (24 - 8 * i));
+    return text;
+  };
+  const auto fault = [](const std::string& text) {
+    std::istringstream in(text);
+    return ClassicNetcdfFault(in, text.size());
+  };
+
+  // Every classic version, and netCDF-4, passes whole.
+  for (const int mode : {NC_CLASSIC_MODEL, NC_64BIT_OFFSET, NC_64BIT_DATA, NC_NETCDF4}) {
+    write("whole.nc", mode);
+    EXPECT_EQ(ClassicNetcdfFault("whole.nc"), "") << mode;
+    const std::string whole = bytes("whole.nc");
+    if (mode != NC_NETCDF4)
+      EXPECT_THAT(fault(whole.substr(0, whole.size() - 1)), HasSubstr("the file is cut short")) << mode;
+  }
+
+  write("c.nc", NC_CLASSIC_MODEL);
+  const std::string whole = bytes("c.nc");
+  const size_t attribute = whole.find("missing_value");
+  const size_t grid = whole.find("grid");
+  ASSERT_NE(attribute, std::string::npos);
+  const struct {
+    std::string what, text, message;
+  } cases[] = {
+      {"cut in the data", whole.substr(0, whole.size() - 8),
+       "the file is cut short: its header places the values of \"w\" (2 records) up to byte " +
+           std::to_string(whole.size()) + ", but it holds " + std::to_string(whole.size() - 8) + " bytes"},
+      {"more records", word(whole, 4, 3), "the values of \"grid\" (3 records)"},
+      {"cut in the header", whole.substr(0, attribute + 4),
+       "the header claims more than the file of " + std::to_string(attribute + 4) +
+           " bytes holds: it claims 1 attributes of the variable \"grid\""},
+      {"an attribute of 2^31 values", word(whole, attribute + 16 + 4, 0x7FFFFFFF),
+       "the attribute \"missing_value\" of the variable \"grid\" claims 2147483647 values, more than the "
+       "file "
+       "holds"},
+      {"an attribute of no type", word(whole, attribute + 16, 9),
+       "the attribute \"missing_value\" of the "
+       "variable \"grid\" is of no type"},
+      {"2^31 dimensions", word(whole, 12, 0x7FFFFFFF), "it claims 2147483647 dimensions"},
+      {"a name of 2^31 characters", word(whole, 16, 0x7FFFFFFF), "the name of a dimension runs past the end"},
+      {"a dimension that does not exist", word(whole, grid + 4 + 4, 5),
+       "the variable \"grid\" has a dimension that does not exist"},
+  };
+  for (const auto& c : cases) EXPECT_THAT(fault(c.text), HasSubstr(c.message)) << c.what;
+
+  // Through the reader: code 26 before the library opens the file.
+  test::WriteFile("cut.nc", whole.substr(0, whole.size() - 8));
+  netcdf_record_info info;
+  EXPECT_THAT(
+      ExpectCode(26, [&] { Record("cut.nc<grid>0", info); }),
+      HasSubstr("exception occured when reading from netCDF file cut.nc. Internal message is: the file "
+                "is cut short"));
+  EXPECT_EQ(object.netcdf_reader->open_files.count("cut.nc"), 0u);
 }
 
 TEST_F(NetcdfTest, AReaderHoldsAtMostAThousandFiles) {

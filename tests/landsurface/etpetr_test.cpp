@@ -95,6 +95,8 @@ TEST_F(Evapotranspiration, SectionErrors) {
        "(\"0.23,0.29\" is no finite number)"},
       {"amplitude with a letter", [](et_section& v) { v.amplitudes = "10 10 10x"; }, 17,
        "daily temperature amplitudes for [evapotranspiration]; evapotranspirationnot found! (\"10x\""},
+      {"eleven amplitudes", [](et_section& v) { v.amplitudes = "10 10 10 10 10 10 10 10 10 10 10  K"; }, 17,
+       "daily temperature amplitudes for [evapotranspiration]: 12 numbers, one per month, are due, not 11"},
       {"day share with a letter", [](et_section& v) { v.shares = "0.6x 0.0"; }, 10,
        "or the annual variability\n\"0.6x\" is no finite number"},
       {"cloudiness code with a letter", [](et_section& v) { v.cloudiness = "cloud.stat 20x1"; }, 17,

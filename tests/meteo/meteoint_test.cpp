@@ -141,6 +141,11 @@ TEST_F(Interpolator, ConstructionFailures) {
          t.Setup(1, t.three, ok, "none\n", Rest({{4, "nan"}}));
        },
        17, "nodata value in ; rainnot found!"},
+      {"nodata value beyond the dates' whole numbers",
+       [&](Interpolator& t) {
+         t.Setup(1, t.three, ok, "none\n", Rest({{4, "1e20"}}));
+       },
+       17, "nodata value in rain lies beyond the whole numbers of the dates: 1e+20"},
       // Numbers read whole: a token that only starts as one is named.
       {"method-12 line with a letter", [&](Interpolator& t) { t.Setup(12, t.three, ok, "-0.0065 1000x\n"); },
        49, "for interpolation of rain\n(\"1000x\" is no finite number)"},

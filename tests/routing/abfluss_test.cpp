@@ -606,6 +606,40 @@ TEST_F(Efficiency, StartSearchWithMinutes) {
   EXPECT_THAT(console_.str(), Not(HasSubstr("not found")));
 }
 
+TEST_F(Efficiency, EveryRowIsTheRowOfItsStep) {
+  // A row left out after the window's first fill: the step that reads the row
+  // after it ends the run.
+  std::string gap = Observed({2, 4, 3, 5, 6}, 30);
+  const std::size_t row = gap.find("2000 1 1 20 ");
+  gap.erase(row, gap.find('\n', row) + 1 - row);
+  EXPECT_THAT(ExpectCode(203,
+                         [&] {
+                           Run({1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1, 1}, 0, gap);
+                         }),
+              HasSubstr("error analysing or reading observed.txt at row 20 of its data: it is dated 1.1.2000 "
+                        "21:00, but the row of the step after the row before it is due"));
+  // Half-hour steps: a table without a minute column stands for whole hours;
+  // with one, every row is due at its half hour.
+  std::string hours = "YY MM DD HH Q\n", half_hours = "YY MM DD HH mm Q\n";
+  for (int k = 2; k <= 60; ++k) {
+    const std::string date = "2000 1 1 " + std::to_string(k / 2);
+    hours += date + " 1\n";
+    half_hours += date + (k % 2 == 0 ? " 0" : " 30") + " 1\n";
+  }
+  Zones({1}, {1.0}, 10.0);
+  for (const std::string& table : {hours, half_hours}) {
+    WriteFile(dir_ / "observed.txt", table);
+    section_options o;
+    o.time_interval = 30;
+    o.descriptors = {"1 1"};
+    o.descriptions = "";
+    auto model = Make(RoutingSection(o));
+    Link(*model);
+    for (int step = 1; step <= 30; ++step) Step(*model, step);
+    EXPECT_THAT(console_.str(), Not(HasSubstr("FATAL"))) << table.substr(0, 40);
+  }
+}
+
 TEST_F(Efficiency, ReadErrorInALaterBlock) {
   // The first block ends before the start date; the row after it is broken.
   std::string text = "YY MM DD HH Q\n";

@@ -64,6 +64,8 @@ TEST(BafuLine, ColumnsAndFaults) {
       {"2206 Lake gauge       2023.1x.13 07:00    889.123", bafu_line_fault::not_a_number},
       {"2206 Lake gauge       2023.11.13 --:00    889.123", bafu_line_fault::not_a_number},
       {"2206 Lake gauge       2023.11.13 07:00    889.1 2", bafu_line_fault::not_a_number},
+      {"2206 Lake gauge       2023.11.13 07:00    inf", bafu_line_fault::not_a_number},
+      {"2206 Lake gauge       2023.11.13 07:00    nan", bafu_line_fault::not_a_number},
       {"2206 Lake gauge       2023.11.13 07:00  889.12", bafu_line_fault::none},  // ends inside the field
   };
   for (const Case& c : cases) EXPECT_EQ(ParseBafuLine(c.line, record), c.fault) << '"' << c.line << '"';

@@ -124,6 +124,26 @@ TEST(WqTable, AbsurdChannelIsRefusedBeforeAllocation) {
   EXPECT_TRUE(t.oversized);
 }
 
+TEST(WqTable, TableOfNoFiniteValuesIsRefusedBeforeItsDelays) {
+  // A subnormal qmin makes qmax / qmin infinite and every class a NaN; huge
+  // channel values overflow the discharge.
+  const channel_values plain = ChannelValues({1, 1, 10, 50, 5, 30, 20, 0.001, 1000, 10});
+  const struct {
+    channel_values channel;
+    wq_settings settings;
+  } cases[] = {
+      {plain, wq_settings{1e-310, 1000, 30, 2}},
+      {plain, wq_settings{4.9e-324, 1000, 30, 2}},
+      {ChannelValues({1, 1, 1e-300, 50, 5, 30, 20, 0.001, 1000, 1e308}), wq_settings{1, 1e300, 30, 2}},
+  };
+  for (const auto& c : cases) {
+    const wq_table t = BuildWqTable(c.channel, c.settings, 60, 1);
+    EXPECT_TRUE(t.oversized) << c.settings.qmin << " " << c.settings.qmax;
+    EXPECT_TRUE(t.class_bounds.empty());
+  }
+  EXPECT_FALSE(BuildWqTable(plain, wq_settings{0.001, 1000, 30, 2}, 60, 1).oversized);
+}
+
 TEST(ChannelValues, ValuesOfZeroOrLessAreReplaced) {
   const channel_values c = ChannelValues({0, -1, 0, 0, 0, 0, 0, 0, 0, 0});
   EXPECT_EQ(c.storage_main, 0.01);

@@ -153,6 +153,14 @@ TEST_F(RuleSection, TablesStartDaysAndKeys) {
   EXPECT_FALSE(one.flow_indexed);
   EXPECT_DOUBLE_EQ(one.slope[0][0], 0.4);
   EXPECT_EQ(Read("[abstraction_rule_abstraction_1]\n0\n", true).Rows(), 0);
+  // The lines of a hydraulic connection are no rows.
+  EXPECT_EQ(Read("[abstraction_rule_abstraction_1]\n1\n0 0\nHydraulicConnection {\n  TargetReservoir = 3\n"
+                 "  ChannelWidth 10\n  3 4 }\n")
+                .Rows(),
+            1);
+  // A rule without rows may not be a count left out.
+  EXPECT_THAT(ExpectCode(29, [&] { Read("[abstraction_rule_abstraction_1]\n0 0\n10 1\n", true); }),
+              HasSubstr("more rows than the count (0): \"10 1\" follows the last row"));
 }
 
 TEST_F(RuleSection, Failures) {
@@ -183,6 +191,11 @@ TEST_F(RuleSection, Failures) {
        "the value \"128\" cannot be read in the line \"WeekDays = 128\""},
       {"[abstraction_rule_abstraction_1]\n1\n0 0\nstart_hour = 6.5\n", 29,
        "the value \"6.5\" cannot be read"},
+      // Rows beyond the count are no key lines to pass over.
+      {"[abstraction_rule_abstraction_1]\n1\n0 0\n1e5 2\n1e6 30\n", 29,
+       "more rows than the count (1): \"1e5 2\" follows the last row"},
+      {"[abstraction_rule_abstraction_1]\n2 1 100\n0 0 0\n1 1 1\nTargetCap = 5 5\n2 2 2\n", 29,
+       "more rows than the count (2): \"2 2 2\" follows the last row"},
   };
   for (const Case& c : cases)
     EXPECT_THAT(ExpectCode(

@@ -357,6 +357,21 @@ TEST_F(RoutingState, BlocksThatDoNotFit) {
        "error reading the state of routing channel 1 in file " + path + " (position 7)"},
       {"0 (number of reservoirs)", "1 (number of reservoirs)",
        "error reading reservoir code in file " + path},
+      // Each line ends in its label: a line left out, or one of another
+      // sub-channel, is not read as the line that should stand there.
+      {"[subchannel 1][1..2])", "[subchannel 2][1..2])",
+       "error reading the state of routing channel 1: the line ends in \"  "
+       "(wqtab[local tributary 1].Qaus[subchannel 2][1..2])\", not in "
+       "\"(wqtab[local tributary 1].Qaus[subchannel 1][1..2])\" in file " +
+           path + " (position 9)"},
+      {" (wqtab[local tributary 1].qvzuq[subchannel 1])\n0 (number", " (number",
+       "error reading the state of routing channel 1: the line ends in \" (number of reservoirs)\", not in "
+       "\"(wqtab[local tributary 1].qvzuq[subchannel 1])\""},
+      {"0 (number of reservoirs)", "0 (number of lakes)",
+       "error reading reservoir code: the line ends in \" (number of lakes)\", not in \"(number of "
+       "reservoirs)\""},
+      {"(routing subbasin with tributaries 1)", "(routing subbasin with tributaries 3)",
+       "error reading subbasin code: the line ends in \" (routing subbasin with tributaries 3)\""},
   };
   for (const Case& c : cases) {
     std::string text = good;

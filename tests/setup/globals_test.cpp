@@ -204,6 +204,16 @@ TEST_F(GlobalsFixture, MissingSectionsAndUnreadableValues) {
        "error in control file, number of subbasins in output list; not found!\n"},
       {head + "[output_list]\n2\n4\nx\n" + coordinates + meteo, 17,
        "error in control file, codes in output-list; not found!\n"},
+      // Values read whole: a count beyond int or one that only starts as a
+      // number is refused, and a count far beyond its codes ends at the
+      // first missing code instead of sizing the list by the count.
+      {head + "[output_list]\n-2147483649\n" + coordinates + meteo, 17,
+       "error in control file, number of subbasins in output list; not found!\n"},
+      {head + "[output_list]\n2x\n4\n7\n" + coordinates + meteo, 17,
+       "error in control file, number of subbasins in output list; not found!\n"},
+      {head + "[output_list]\n2000000000\n4\n" + coordinates + meteo, 17,
+       "error in control file, codes in output-list; not found!\n"},
+      {"[output_interval]\n24\n1\n0\n30x\n", 17, bad_shift},
       {head + list + "[coordinates]\n47\n8\n15\n" + meteo, 17,
        "error in control file, time shift of data time to lokal time; not found!\n"},
       {head + list + "[coordinates]\nnorth\n", 17,
@@ -258,6 +268,8 @@ TEST(KeyLineValues, IntegerAndWordAfterTheFirstEquals) {
   EXPECT_FALSE(ReadKeyInteger("timestep 60", value));
   EXPECT_FALSE(ReadKeyInteger("timestep = sixty", value));
   EXPECT_FALSE(ReadKeyInteger("timestep = 99999999999", value));
+  for (const char* token : {"1e309", "1,5", "12abc", "60."})
+    EXPECT_FALSE(ReadKeyInteger(std::string("endday = ") + token, value)) << token;
   EXPECT_EQ(value, 7);
 
   std::string word;

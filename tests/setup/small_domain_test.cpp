@@ -16,7 +16,8 @@ using ::testing::Not;
 TEST(SmallDomain, GivesAModuleItsSectionGridsAndTables) {
   test::SmallDomain domain(
       {.section = "[snow_model]\n1\n30\n",
-       .inputs = {{"snow_depth", test::Filled(3, 4, 0.5)}, {"albedo", test::Filled(3, 4, 0.3)}}});
+       .inputs = {{"snow_depth", test::Filled(3, 4, 0.5)}, {"albedo", test::Filled(3, 4, 0.3)}},
+       .timestep = 30});
   const model_settings s = domain.settings();
   teilmodellklasse module(&domain.messages(), s, "snow_model", &domain.grids());
   EXPECT_EQ(module.GetFlowControlParameter(), 1);
@@ -25,7 +26,7 @@ TEST(SmallDomain, GivesAModuleItsSectionGridsAndTables) {
 
   EXPECT_EQ(s.ncols, 4);
   EXPECT_EQ(s.nrows, 3);
-  EXPECT_EQ(s.timestep, 60);
+  EXPECT_EQ(s.timestep, 30);
   EXPECT_EQ(s.zone_count, 2);
   EXPECT_EQ(s.row_ranges[3].first, 2);
   EXPECT_EQ(s.row_ranges[3].last, 3);

@@ -196,8 +196,10 @@ TEST_F(SpecialOutputTest, OutputGoesToTheOutputDirectory) {
   std::filesystem::create_directory("out");
   const std::string directory = "out/";
   settings_.DefaultOutputDirectory = &directory;
-  ASSERT_EQ(Make("[special_output]\n1\n60\nnumfiles = 1;\nfile { filename = p.txt; header = h; }\n"), 0);
-  EXPECT_EQ(ReadFile("out/p.txt"), "YY\tMM\tDD\tHH\nh\nYY\tMM\tDD\tHH\n");
+  ASSERT_EQ(Make("[special_output]\n1\n60\nnumfiles = 1;\nfile { filename = p.txt; header = h;\n"
+                 "  entity { ID = elev; Symbol = e; Xcoords = 1050; Ycoords = 2150; }\n}\n"),
+            0);
+  EXPECT_EQ(ReadFile("out/p.txt"), "YY\tMM\tDD\tHH\te/1/1\nh\nYY\tMM\tDD\tHH\te/1050/2150\n");
 }
 
 TEST_F(SpecialOutputTest, AModuleThatIsOffWritesNothing) {
@@ -236,9 +238,18 @@ TEST_F(SpecialOutputTest, FaultsOfTheSectionEndTheConstruction) {
       {head + "file { header = h; }\n", 104, "key filename not found in the block of output file 1"},
       {head + "file { filename = p.txt; header = h;\n entity { Symbol = e; }\n}\n", 104, "key ID not found"},
       {"[special_output]\n1\n60\nfiles = 1;\n", 104, "key numfiles not found"},
+      // What would be left out without a word: a file without points, a
+      // count that is no whole number, blocks beyond the count.
+      {head + "file { filename = p.txt; header = h; }\n", 104,
+       "Error in section [special_output]: no entity in the block of output file 1 (p.txt)"},
+      {"[special_output]\n1\n60\nnumfiles = 1.5;\n", 104,
+       "numfiles = 1.5 is no whole number of files (0 or more)"},
+      {"[special_output]\n1\n60\nnumfiles = -1;\n", 104, "numfiles = -1 is no whole number"},
+      {std::string(kTwoFiles).replace(kTwoFiles.find("numfiles = 2"), 12, "numfiles = 1"), 104,
+       "the line \"file\" follows the block of the last output file (numfiles = 1)"},
       {head + "file {\n filename = p.txt; header = h;\n entity {\n", 104,
        "the control file ends inside the block of output file 1"},
-      {head + "file { filename = no/such/p.txt; header = h; }\n", 1007,
+      {head + "file { filename = no/such/p.txt; header = h;\n entity { ID = elev; Symbol = e; }\n}\n", 1007,
        "error opening file for special output of file\nno/such/p.txt\n-> check file name, disk space or user "
        "rights"},
   };
@@ -251,7 +262,9 @@ TEST_F(SpecialOutputTest, FaultsOfTheSectionEndTheConstruction) {
 
 TEST_F(SpecialOutputTest, RowsThatCannotBeAppendedEndTheRun) {
   std::filesystem::create_directory("gone");
-  ASSERT_EQ(Make("[special_output]\n1\n60\nnumfiles = 1;\nfile { filename = gone/p.txt; header = h; }\n"), 0);
+  ASSERT_EQ(Make("[special_output]\n1\n60\nnumfiles = 1;\nfile { filename = gone/p.txt; header = h;\n"
+                 "  entity { ID = elev; Symbol = e; Xcoords = 1050; Ycoords = 2150; }\n}\n"),
+            0);
   std::filesystem::remove_all("gone");
   Steps(1);
   EXPECT_THAT(test::ExpectCode(console_, 65, [&] { module_->FlushAll(); }),

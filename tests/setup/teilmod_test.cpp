@@ -113,6 +113,16 @@ TEST_F(Submodel, SectionHeadTable) {
       {"[snow_model]\n1\n60x\n", 0.0, 17, 0, 0.0,
        "time interval for [snow_model]; snow_modelnot found! (\"60x\" is no finite number)"},
       {"[snow_model]\n1\ninf\n", 0.0, 17, 0, 0.0, "(\"inf\" is no finite number)"},
+      // Only listed flow controls; a module that is on steps whole minutes, at
+      // most a year without a time step of the run. One that is off may carry
+      // any finite interval.
+      {"[snow_model]\n-1\n60\n", 0.0, 17, 0, 0.0,
+       "the flow control parameter for [snow_model] must be 0 (off) or a positive whole number (on), not -1"},
+      {"[snow_model]\n1\n60.5\n", 0.0, 63, 0, 0.0,
+       "the time interval for [snow_model] must be a positive number of minutes, a whole one of a year at "
+       "most (525600), not 60.5"},
+      {"[snow_model]\n1\n6e7\n", 0.0, 63, 0, 0.0, "a year at most (525600), not 6e+07"},
+      {"[snow_model]\n0\n1e12\n", 0.0, 0, 0, 1e12, ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.control);
@@ -121,6 +131,7 @@ TEST_F(Submodel, SectionHeadTable) {
       auto module = Make(c.control);
       EXPECT_EQ(module->flow_control_parameter, c.flow_control);
       EXPECT_EQ(module->time_interval, c.time_interval);
+      EXPECT_EQ(module->GetTimeInterval(), c.time_interval < 1e9 ? static_cast<int>(c.time_interval) : 0);
       EXPECT_DOUBLE_EQ(module->interval_end_shift, c.min_to_int_end / 60.0);
       // A module that is off has its file closed.
       EXPECT_EQ(module->control_file == nullptr, c.flow_control == 0);

@@ -15,6 +15,7 @@
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
 #include "framework/memory.h"
+#include "framework/texthelpers.h"
 #include "setup/settings.h"
 #include "setup/tables.h"
 #include "setup/teilmod.h"
@@ -172,7 +173,12 @@ class SnowDomain : public ModuleSettingsTest {
     return count;
   }
 
-  void WriteControlFile() { WriteFile(dir / "control.intern", section.Text() + extra_sections); }
+  // The run steps as the section's interval says.
+  void WriteControlFile() {
+    int minutes = 0;
+    if (ParseNumber(section.interval, minutes) && minutes > 0) settings.timestep = minutes;
+    WriteFile(dir / "control.intern", section.Text() + extra_sections);
+  }
   std::unique_ptr<schneemodellklasse> Build() {
     WriteControlFile();
     try {

@@ -204,13 +204,17 @@ TEST(MonthlyValues, LinesFillTheTable) {
   EXPECT_EQ(table[0], 12.0);
   EXPECT_EQ(table[13], 1.0);
 
-  line = LeadingNumbers("2.5 3 x 4", 12);
-  EXPECT_EQ(line.values.size(), 2u);
-  ASSERT_TRUE(FillMonthlyTable(line.values.data(), 2, table));
+  line = LeadingNumbers("2.5 x 4", 12);
+  EXPECT_EQ(line.values.size(), 1u);
+  ASSERT_TRUE(FillMonthlyTable(line.values.data(), 1, table));
   for (double v : table) EXPECT_EQ(v, 2.5);
   EXPECT_TRUE(LeadingNumbers("DDF 1 2", 12).values.empty());
   EXPECT_TRUE(LeadingNumbers("nan 1", 12).values.empty());
+  // No number, or a month or more left out: nothing is filled.
   EXPECT_FALSE(FillMonthlyTable(nullptr, 0, table));
+  line = LeadingNumbers("1 2 3 4 5 6 7 8 9 10 11", 12);
+  EXPECT_FALSE(FillMonthlyTable(line.values.data(), 11, table));
+  EXPECT_FALSE(FillMonthlyTable(line.values.data(), 2, table));
   EXPECT_EQ(table[5], 2.5);
 }
 

@@ -19,7 +19,7 @@ using SnowConstruction = SnowDomain;
 TEST_F(SnowConstruction, MonthlyLinesFillAllFourteenEntries) {
   section.ddf = "4";
   section.c0 = "1 2 3 4 5 6 7 8 9 10 11 12";
-  section.c1 = "0.5 0.7";  // fewer than twelve: the first for every month
+  section.c1 = "0.5 x";  // one value and a comment: the same for every month
   auto snow = Build();
   ASSERT_TRUE(snow);
   for (double v : snow->parameters.DDF) EXPECT_EQ(v, 4.0);
@@ -43,6 +43,9 @@ TEST_F(SnowConstruction, SectionFaultsEndWithTheirCodeAndEntry) {
       {[](auto& s) { s.method = "15"; }, 17, "snow method 15 is not defined"},
       {[](auto& s) { s.ddf = ""; }, 17, "error in control file, DDF (a line of 12 monthly values) for "},
       {[](auto& s) { s.c1 = "x 1 2"; }, 17, "c1 (a line of 12 monthly values)"},
+      {[](auto& s) { s.c0 = "1 2"; }, 17,
+       "c0 (a line of 12 monthly values) for [snow_model]: the line \"1 2   c0\" holds one value for every "
+       "month or twelve, one per month, not 2"},
       {[](auto& s) { s.cwh = "x"; }, 17, "error in control file, CWH for [snow_model]; snow_modelnot found!"},
       {[](auto& s) { s.t0 = "nan"; }, 17, "T0 for [snow_model]"},
       {[](auto& s) { s.readgrid = ""; }, 17, "readgrid forr storage grids for [snow_model]"},
