@@ -263,15 +263,15 @@ std::string VegetationLayerSuffix(const std::string& outname) {
 struct mask_row {
   int first = 1;
   int last = 0;
-  const cell_run* runs = nullptr;
-  const cell_run* runs_end = nullptr;
+  const output_cell_run* runs = nullptr;
+  const output_cell_run* runs_end = nullptr;
 
   // Calls valid(a, b) for each run of valid columns a..b and invalid(a, b)
   // for the columns of the range between them, from left to right.
   template <typename Valid, typename Invalid>
   void ForEach(Valid valid, Invalid invalid) const {
     int c = first;
-    for (const cell_run* run = runs; run != runs_end; ++run) {
+    for (const output_cell_run* run = runs; run != runs_end; ++run) {
       if (run->first > c) invalid(c, run->first - 1);
       valid(run->first, run->last);
       c = run->last + 1;
@@ -280,7 +280,7 @@ struct mask_row {
   }
   template <typename Valid>
   void ForEachValid(Valid valid) const {
-    for (const cell_run* run = runs; run != runs_end; ++run) valid(run->first, run->last);
+    for (const output_cell_run* run = runs; run != runs_end; ++run) valid(run->first, run->last);
   }
 };
 

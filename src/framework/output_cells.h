@@ -10,8 +10,9 @@
 
 namespace velmo {
 
-// Columns first..last of a row, all valid.
-struct cell_run {
+// Columns first..last of a row, all valid. (Named apart from the meteorological
+// modules' cell_run: one name, one layout in the whole program.)
+struct output_cell_run {
   int first = 0;
   int last = 0;
 };
@@ -28,7 +29,7 @@ struct output_cell_runs {
   int row_hi = 0;
   // Per row from row_lo, the index of its first run; one more at the end.
   std::vector<int> row_begin;
-  std::vector<cell_run> runs;
+  std::vector<output_cell_run> runs;
 };
 
 }  // namespace velmo
