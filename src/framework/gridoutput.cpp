@@ -5,11 +5,13 @@
 #include <array>
 #include <cstdarg>
 #include <cstdio>
+#include <memory>
 #include <string>
 #include <string_view>
 
 #include "framework/gridtable.h"
 #include "framework/modelobject.h"
+#include "framework/output_cells.h"
 
 namespace velmo {
 namespace {
@@ -257,20 +259,80 @@ std::string VegetationLayerSuffix(const std::string& outname) {
 // --- cells
 
 // One row of the cells an entry's accumulators cover: the columns of its row
-// range and what decides whether a cell there is valid.
+// range and the runs of valid columns within them.
 struct mask_row {
   int first = 1;
   int last = 0;
-  const double* zone = nullptr;    // no zone grid: every cell of the range is inside
-  const double* region = nullptr;  // no region grid (or no restriction): every cell is ours
-  double nodata = 0.0;
-  double process = 0.0;
+  const output_cell_run* runs = nullptr;
+  const output_cell_run* runs_end = nullptr;
 
-  bool Valid(int c) const { return (!zone || zone[c] > nodata) && (!region || region[c] == process); }
+  // Calls valid(a, b) for each run of valid columns a..b and invalid(a, b)
+  // for the columns of the range between them, from left to right.
+  template <typename Valid, typename Invalid>
+  void ForEach(Valid valid, Invalid invalid) const {
+    int c = first;
+    for (const output_cell_run* run = runs; run != runs_end; ++run) {
+      if (run->first > c) invalid(c, run->first - 1);
+      valid(run->first, run->last);
+      c = run->last + 1;
+    }
+    if (c <= last) invalid(c, last);
+  }
+  template <typename Valid>
+  void ForEachValid(Valid valid) const {
+    for (const output_cell_run* run = runs; run != runs_end; ++run) valid(run->first, run->last);
+  }
 };
 
-// The rows an entry's accumulators cover and the grids that decide which of
-// their cells are valid.
+// Whether cell c of a row is valid: inside the catchment (no zone grid:
+// every cell of the range) and computed by this process (no region grid:
+// every cell).
+bool IsValidCell(const double* zone, const double* region, double nodata, double process, int c) {
+  return (!zone || zone[c] > nodata) && (!region || region[c] == process);
+}
+
+// The runs of valid columns of rows row_lo..row_hi, made anew when the grids
+// or bounds they come from are not those of `runs`.
+void MakeCellRuns(output_cell_runs& runs, double** zone, double** region, const row_range* ranges,
+                  double nodata, double process, int ncols, int row_lo, int row_hi) {
+  const bool same_grids = runs.zone == zone && runs.region == region && runs.ranges == ranges &&
+                          runs.nodata == nodata && runs.process == process && runs.ncols == ncols;
+  if (same_grids && runs.row_lo <= row_lo && runs.row_hi >= row_hi) return;
+  // Entries of other rows share the runs: they cover them all.
+  if (same_grids && runs.row_lo <= runs.row_hi) {
+    row_lo = std::min(row_lo, runs.row_lo);
+    row_hi = std::max(row_hi, runs.row_hi);
+  }
+  runs.zone = zone;
+  runs.region = region;
+  runs.ranges = ranges;
+  runs.nodata = nodata;
+  runs.process = process;
+  runs.ncols = ncols;
+  runs.row_lo = row_lo;
+  runs.row_hi = row_hi;
+  runs.row_begin.assign(static_cast<size_t>(std::max(row_hi - row_lo + 1, 0)) + 1, 0);
+  runs.runs.clear();
+  for (int r = row_lo; r <= row_hi; ++r) {
+    runs.row_begin[static_cast<size_t>(r - row_lo)] = static_cast<int>(runs.runs.size());
+    const int first = ranges ? std::max(1, ranges[r].first) : 1;
+    const int last = ranges ? std::min(ncols, ranges[r].last) : ncols;
+    const double* zone_row = zone ? zone[r] : nullptr;
+    const double* region_row = region ? region[r] : nullptr;
+    for (int c = first; c <= last;) {
+      if (!IsValidCell(zone_row, region_row, nodata, process, c)) {
+        ++c;
+        continue;
+      }
+      const int start = c;
+      while (c <= last && IsValidCell(zone_row, region_row, nodata, process, c)) ++c;
+      runs.runs.push_back({start, c - 1});
+    }
+  }
+  runs.row_begin.back() = static_cast<int>(runs.runs.size());
+}
+
+// The rows an entry's accumulators cover and their valid cells.
 struct cell_mask {
   int row_lo = 1;
   int row_hi = 0;
@@ -279,7 +341,7 @@ struct cell_mask {
   double** zone = nullptr;
   double** region = nullptr;
   double nodata = 0.0;
-  double process = 0.0;
+  const output_cell_runs* runs = nullptr;
 
   mask_row Row(int r) const {
     mask_row row;
@@ -289,10 +351,9 @@ struct cell_mask {
       row.first = std::max(1, ranges[r].first);
       row.last = std::min(ncols, ranges[r].last);
     }
-    row.zone = zone ? zone[r] : nullptr;
-    row.region = region ? region[r] : nullptr;
-    row.nodata = nodata;
-    row.process = process;
+    const size_t at = static_cast<size_t>(r - runs->row_lo);
+    row.runs = runs->runs.data() + runs->row_begin[at];
+    row.runs_end = runs->runs.data() + runs->row_begin[at + 1];
     return row;
   }
   int RowCount() const { return std::max(0, row_hi - row_lo + 1); }
@@ -301,27 +362,40 @@ struct cell_mask {
   size_t Stride() const { return static_cast<size_t>(ncols) + 1; }
 };
 
-cell_mask MakeCellMask(const modelobject& owner, const grid_entry& entry, bool restrict_to_region) {
+// The mask of the entry's rows from the given grids (the owner keeps its runs).
+cell_mask MakeCellMask(modelobject& owner, const grid_entry& entry, double** zone, double** region,
+                       const row_range* ranges) {
   cell_mask mask;
   mask.row_lo = std::max(entry.first_row, 1);
   mask.row_hi = std::min(entry.last_row, owner.nrows);
   mask.ncols = owner.ncols;
-  mask.ranges = owner.row_ranges;
-  mask.zone = (*owner.grids)[1].data;
-  // A single process without "MPIRegions" computes the whole domain.
-  mask.region = restrict_to_region ? owner.mpi_regions_data : nullptr;
+  mask.ranges = ranges;
+  mask.zone = zone;
+  mask.region = region;
   mask.nodata = owner.nodata_value;
-  mask.process = owner.process_index;
+  if (!owner.output_cells) owner.output_cells = std::make_unique<output_cell_runs>();
+  MakeCellRuns(*owner.output_cells, mask.zone, mask.region, mask.ranges, mask.nodata, owner.process_index,
+               mask.ncols, mask.row_lo, mask.row_hi);
+  mask.runs = owner.output_cells.get();
   return mask;
+}
+
+cell_mask MakeCellMask(modelobject& owner, const grid_entry& entry, bool restrict_to_region) {
+  // A single process without "MPIRegions" computes the whole domain.
+  return MakeCellMask(owner, entry, (*owner.grids)[1].data,
+                      restrict_to_region ? owner.mpi_regions_data : nullptr, owner.row_ranges);
 }
 
 // Sets the valid cells of row r to `valid_value(cell value, r, c)` and the
 // other cells of its range to nodata.
 template <typename ValidValue>
 void MapRangeRow(const cell_mask& mask, int r, double* cells, ValidValue valid_value) {
-  const mask_row row = mask.Row(r);
-  for (int c = row.first; c <= row.last; ++c)
-    cells[c] = row.Valid(c) ? valid_value(cells[c], r, c) : mask.nodata;
+  const double nodata = mask.nodata;
+  mask.Row(r).ForEach(
+      [&](int a, int b) {
+        for (int c = a; c <= b; ++c) cells[c] = valid_value(cells[c], r, c);
+      },
+      [&](int a, int b) { std::fill(cells + a, cells + b + 1, nodata); });
 }
 
 template <typename ValidValue>
@@ -331,11 +405,11 @@ void MapRangeCells(const cell_mask& mask, double** grid, ValidValue valid_value)
 
 void CopyFirstLayer(const cell_mask& mask, double** data, double*** layers) {
   for (int r = mask.row_lo; r <= mask.row_hi; ++r) {
-    const mask_row row = mask.Row(r);
     double* cells = data[r];
     double** stack = layers[r];
-    for (int c = row.first; c <= row.last; ++c)
-      if (row.Valid(c)) cells[c] = stack[c][1];
+    mask.Row(r).ForEachValid([&](int a, int b) {
+      for (int c = a; c <= b; ++c) cells[c] = stack[c][1];
+    });
   }
 }
 
@@ -345,26 +419,71 @@ Count* RowCounts(const cell_mask& mask, int r, Count* counts) {
   return counts + static_cast<size_t>(r - mask.row_lo) * mask.Stride();
 }
 
-// Adds the values of valid cells of row r that are not nodata to the period
-// sum and counts them; the other cells of the row's range hold nodata.
-void AccumulatePeriodRow(const cell_mask& mask, int r, const double* values, double* sums, int* counts) {
-  const mask_row row = mask.Row(r);
-  int* row_counts = RowCounts(mask, r, counts);
-  for (int c = row.first; c <= row.last; ++c) {
-    if (!row.Valid(c)) {
-      sums[c] = mask.nodata;
-    } else if (values[c] != mask.nodata) {
-      sums[c] += values[c];
-      ++row_counts[c];
-    }
+// Gives every valid cell of the mask its count of the period so far: the
+// period's steps, less this one where its row (from `row` on) has not taken
+// it yet. From here on the cells count for themselves.
+void MakeValueCounts(const cell_mask& mask, grid_entry& entry, int row) {
+  entry.period_value_counts.assign(static_cast<size_t>(mask.RowCount()) * mask.Stride(), 0);
+  int* const counts = entry.period_value_counts.data();
+  for (int r = mask.row_lo; r <= mask.row_hi; ++r) {
+    const int steps = r < row ? entry.period_steps : entry.period_steps - 1;
+    int* const row_counts = RowCounts(mask, r, counts);
+    mask.Row(r).ForEachValid([&](int a, int b) { std::fill(row_counts + a, row_counts + b + 1, steps); });
   }
+}
+
+// Adds the values of valid cells of row r that are not nodata to the period
+// sum and counts them; the other cells of the row's range hold nodata. While
+// no valid cell has met nodata every cell takes the period's steps and no
+// count is kept per cell. A sum starts at +0 and so is never -0: adding +0 in
+// place of a nodata value leaves it as it is.
+void AccumulatePeriodRow(const cell_mask& mask, grid_entry& entry, int r, const double* values,
+                         double* sums) {
+  const double nodata = mask.nodata;
+  const mask_row row = mask.Row(r);
+  int* row_counts =
+      entry.period_value_counts.empty() ? nullptr : RowCounts(mask, r, entry.period_value_counts.data());
+  bool met_nodata = false;
+  row.ForEach(
+      [&](int a, int b) {
+        if (row_counts) {
+          for (int c = a; c <= b; ++c) {
+            const bool taken = values[c] != nodata;
+            sums[c] += taken ? values[c] : 0.0;
+            row_counts[c] += taken ? 1 : 0;
+          }
+          return;
+        }
+        bool missing = false;
+        for (int c = a; c <= b; ++c) {
+          const bool taken = values[c] != nodata;
+          sums[c] += taken ? values[c] : 0.0;
+          missing |= !taken;
+        }
+        met_nodata = met_nodata || missing;
+      },
+      [&](int a, int b) { std::fill(sums + a, sums + b + 1, nodata); });
+  if (!met_nodata) return;
+  MakeValueCounts(mask, entry, r);
+  row_counts = RowCounts(mask, r, entry.period_value_counts.data());
+  row.ForEachValid([&](int a, int b) {
+    for (int c = a; c <= b; ++c) row_counts[c] += values[c] != nodata ? 1 : 0;
+  });
 }
 
 // Turns the period sums of row r into the file's values: the sum, or the mean
 // over the values taken; nodata where a cell took none.
-void FinishPeriodRow(const cell_mask& mask, int r, double* sums, const int* counts, bool mean) {
-  const int* row_counts = RowCounts(mask, r, counts);
+void FinishPeriodRow(const cell_mask& mask, const grid_entry& entry, int r, double* sums, bool mean) {
   const double nodata = mask.nodata;
+  if (entry.period_value_counts.empty()) {
+    const int taken = entry.period_steps;
+    MapRangeRow(mask, r, sums, [&](double value, int, int) {
+      if (taken == 0) return nodata;
+      return mean ? value / taken : value;
+    });
+    return;
+  }
+  const int* row_counts = RowCounts(mask, r, entry.period_value_counts.data());
   MapRangeRow(mask, r, sums, [&](double value, int, int c) {
     const int taken = row_counts[c];
     if (taken == 0) return nodata;
@@ -373,42 +492,44 @@ void FinishPeriodRow(const cell_mask& mask, int r, double* sums, const int* coun
 }
 
 void ResetValidRow(const cell_mask& mask, int r, double* cells, double value) {
-  const mask_row row = mask.Row(r);
-  for (int c = row.first; c <= row.last; ++c)
-    if (row.Valid(c)) cells[c] = value;
+  mask.Row(r).ForEachValid([&](int a, int b) { std::fill(cells + a, cells + b + 1, value); });
 }
 
 // Starts the extremes of row r from the first step: data at valid cells,
 // nodata at the others of the row's range.
 void StartExtremesRow(const cell_mask& mask, int r, const double* values, double* cells) {
-  const mask_row row = mask.Row(r);
-  for (int c = row.first; c <= row.last; ++c) cells[c] = row.Valid(c) ? values[c] : mask.nodata;
+  const double nodata = mask.nodata;
+  mask.Row(r).ForEach([&](int a, int b) { std::copy(values + a, values + b + 1, cells + a); },
+                      [&](int a, int b) { std::fill(cells + a, cells + b + 1, nodata); });
 }
 
 // A nodata extreme means the cell has taken no value yet; a nodata value is
 // never taken.
 template <typename Better>
 void UpdateExtremesRow(const cell_mask& mask, int r, const double* values, double* cells, Better better) {
-  const mask_row row = mask.Row(r);
-  for (int c = row.first; c <= row.last; ++c) {
-    const double v = values[c];
-    if (v == mask.nodata || !row.Valid(c)) continue;
-    if (cells[c] == mask.nodata || better(v, cells[c])) cells[c] = v;
-  }
+  const double nodata = mask.nodata;
+  mask.Row(r).ForEachValid([&](int a, int b) {
+    for (int c = a; c <= b; ++c) {
+      const double v = values[c];
+      if (v == nodata) continue;
+      if (cells[c] == nodata || better(v, cells[c])) cells[c] = v;
+    }
+  });
 }
 
 // Adds valid, non-nodata values to the vegetation accumulator where the
 // vegetation period runs (started, not yet stopped).
 void AccumulateVegetation(const cell_mask& mask, const grid_entry& entry) {
+  const double nodata = mask.nodata;
   for (int r = mask.row_lo; r <= mask.row_hi; ++r) {
-    const mask_row row = mask.Row(r);
     const double* values = entry.data[r];
     const double* start = entry.vegetation_start_grid[r];
     const double* stop = entry.vegetation_stop_grid[r];
     double* sums = entry.vegetation_grid[r];
-    for (int c = row.first; c <= row.last; ++c) {
-      if (row.Valid(c) && start[c] >= 0.0 && stop[c] <= 0.0 && values[c] != mask.nodata) sums[c] += values[c];
-    }
+    mask.Row(r).ForEachValid([&](int a, int b) {
+      for (int c = a; c <= b; ++c)
+        if (start[c] >= 0.0 && stop[c] <= 0.0 && values[c] != nodata) sums[c] += values[c];
+    });
   }
 }
 
@@ -488,32 +609,47 @@ void modelobject::WriteGridOutput(int index, int restrict_to_region, bool skip_p
 
   // The period sums and the extremes of this step, one row at a time: in the
   // pass that writes the grid when that is due, else on their own.
-  int* counts = nullptr;
+  const bool sums = entry.period_code != 0 && entry.sum_grid;
   bool period_starts = false;
-  if (entry.period_code != 0 && entry.sum_grid) {
-    std::vector<int>& period_counts = entry.period_value_counts;
+  if (sums) {
     const size_t cells = static_cast<size_t>(mask.RowCount()) * mask.Stride();
     // The first step of a period (also after a new registration) starts the
     // counts and sums afresh, whatever an earlier period left in cells that
     // were not valid then.
-    if (period_counts.size() != cells || entry.step_count == 1.0) {
-      period_counts.assign(cells, 0);
+    if (entry.period_cells != cells || entry.step_count == 1.0) {
+      std::vector<int>().swap(entry.period_value_counts);
+      entry.period_steps = 0;
+      entry.period_cells = cells;
+      entry.period_zone = mask.zone;
+      entry.period_region = mask.region;
+      entry.period_ranges = mask.ranges;
       period_starts = true;
+    } else if (entry.period_value_counts.empty() &&
+               (entry.period_zone != mask.zone || entry.period_region != mask.region ||
+                entry.period_ranges != mask.ranges)) {
+      // Cells the period's mask left out took nothing so far.
+      const cell_mask before =
+          MakeCellMask(*this, entry, entry.period_zone, entry.period_region, entry.period_ranges);
+      MakeValueCounts(before, entry, before.row_hi + 1);
+      MakeCellMask(*this, entry, mask.zone, mask.region, mask.ranges);
+      entry.period_zone = mask.zone;
+      entry.period_region = mask.region;
+      entry.period_ranges = mask.ranges;
     }
-    counts = period_counts.data();
+    ++entry.period_steps;
   }
   double* const* min_grid = entry.min_flag && entry.min_grid ? entry.min_grid : nullptr;
   double* const* max_grid = entry.max_flag && entry.max_grid ? entry.max_grid : nullptr;
   const bool start_extremes = entry.extremes_started == 0;
   if (entry.min_flag || entry.max_flag) entry.extremes_started = 1;
   grid_row_work accumulate;
-  if (counts || min_grid || max_grid) {
+  if (sums || min_grid || max_grid) {
     accumulate.before = [&](int r) {
       if (!mask.Covers(r)) return;
       const double* values = entry.data[r];
-      if (counts) {
+      if (sums) {
         if (period_starts) ResetValidRow(mask, r, entry.sum_grid[r], 0.0);
-        AccumulatePeriodRow(mask, r, values, entry.sum_grid[r], counts);
+        AccumulatePeriodRow(mask, entry, r, values, entry.sum_grid[r]);
       }
       if (start_extremes) {
         if (min_grid) StartExtremesRow(mask, r, values, min_grid[r]);
@@ -557,13 +693,13 @@ void modelobject::WriteGridOutput(int index, int restrict_to_region, bool skip_p
       WriteMaskedGrid(DerivedName(entry.max_file_name, ".max"), entry.max_grid, WriteAsciiGrids,
                       WriteDoubleGrids, WriteNetcdfGrids);
   }
-  if (counts && PeriodEnded(entry.period_code, ends)) {
+  if (sums && PeriodEnded(entry.period_code, ends)) {
     // Each row is finished just before it is written and starts the next
     // period just after.
     const bool mean = IsPeriodMean(entry.period_code);
     grid_row_work finish;
     finish.before = [&](int r) {
-      if (mask.Covers(r)) FinishPeriodRow(mask, r, entry.sum_grid[r], counts, mean);
+      if (mask.Covers(r)) FinishPeriodRow(mask, entry, r, entry.sum_grid[r], mean);
     };
     finish.after = [&](int r) {
       if (mask.Covers(r)) ResetValidRow(mask, r, entry.sum_grid[r], 0.0);

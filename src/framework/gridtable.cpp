@@ -39,6 +39,8 @@ void FreeAccumulators(memory_handling& memory, grid_entry& entry, int fallback_c
   }
   entry.accumulator_columns = 0;
   std::vector<int>().swap(entry.period_value_counts);
+  entry.period_cells = 0;
+  entry.period_steps = 0;
 }
 
 // Index of `grid_name` among entries 1..999, searched up to the first free

@@ -24,6 +24,7 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <memory>
 #include <string>
 #include <vector>
@@ -47,10 +48,20 @@ inline constexpr int kMissingGridCode = 33;
 struct grid_entry {
   double** data = nullptr;  // the grid; not owned
   double** sum_grid = nullptr;
+  // The steps the period sum has taken since its period began: the number of
+  // values each valid cell took while none took nodata (the divisor of
+  // period means).
+  int period_steps = 0;
   // Per cell of the output mask, the number of values the period sum has
-  // taken since its period began (nodata values are not taken); the divisor
-  // of period means.
+  // taken (nodata values are not taken): made only once a valid cell meets
+  // nodata, else empty.
   std::vector<int> period_value_counts;
+  // The mask the period started with (its cell count, 0: no period yet, and
+  // its grids); another mask within the period gives each cell its count.
+  std::size_t period_cells = 0;
+  double** period_zone = nullptr;
+  double** period_region = nullptr;
+  const row_range* period_ranges = nullptr;
   double** min_grid = nullptr;
   double** max_grid = nullptr;
   double*** layers = nullptr;  // [row][column][layer], layers from 1; not owned

@@ -13,6 +13,7 @@
 
 #include "framework/diagnostics.h"
 #include "framework/netcdfgrid.h"
+#include "framework/output_cells.h"
 #include "framework/texthelpers.h"
 
 namespace velmo {

@@ -15,6 +15,7 @@ namespace velmo {
 
 class NetcdfGridWriter;
 class NetcdfGridReader;
+struct output_cell_runs;
 class grid_table;
 
 // Longest line the control-file readers take at once.
@@ -291,6 +292,9 @@ class modelobject : public memory_handling {
   // the table: once, at its first call, since the set-up object registers
   // them before any module is built (and sets its own pointers itself).
   bool region_grids_looked_up = false;
+  // The valid cells of the grid output's accumulators, made at its first
+  // call (framework/gridoutput.cpp).
+  std::unique_ptr<output_cell_runs> output_cells;
   int process_index = 0;
   int process_count = 1;
   int message_interval = 1;  // hours

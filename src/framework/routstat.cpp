@@ -108,11 +108,7 @@ void routstatistic::EndStepDischarge(int year, int month, int day, int hour, int
     return;
   }
 
-  // Only reached when an earlier write of the full buffer failed.
-  if (row_count >= row_capacity) FlushRows();
-  row_dates[static_cast<size_t>(row_count)] = model_date{minute, hour, day, month, year};
-  double* values = row_values.data() + static_cast<size_t>(row_count) * static_cast<size_t>(row_width);
-  ++row_count;
+  double* values = NextRow(model_date{minute, hour, day, month, year});
   value_count = 0;
   for (int z : columns_) {
     const zone_record& record = zones[z];

@@ -148,8 +148,6 @@ zonalstatistic::zonalstatistic(int& error_code, MessageStream* messages_, double
       row_width = (code_type == 1 || code_type == 3)   ? 1
                   : (code_type == 2 || code_type == 4) ? zone_count + 1
                                                        : selected_count + 1;
-      row_dates.resize(static_cast<size_t>(row_capacity));
-      row_values.resize(static_cast<size_t>(row_capacity) * static_cast<size_t>(row_width));
       step_means.assign(static_cast<size_t>(zone_count) + 1, 0.0);
       if (interval > 1) {
         carried_weight.assign(static_cast<size_t>(zone_count) + 1, 0.0);
@@ -294,12 +292,7 @@ int zonalstatistic::EndStep(int year, int month, int day, int hour, int minute, 
   zones[0].mean_divisor = total_divisor;
 
   if (step_counter != interval) return 0;
-  // Only reached when an earlier write of the full buffer failed.
-  if (row_count >= row_capacity) FlushRows();
-
-  row_dates[static_cast<size_t>(row_count)] = model_date{minute, hour, day, month, year};
-  double* values = row_values.data() + static_cast<size_t>(row_count) * static_cast<size_t>(row_width);
-  ++row_count;
+  double* values = NextRow(model_date{minute, hour, day, month, year});
   value_count = 0;
   if (HasZoneColumns()) {
     for (int z = 1; z <= zone_count; ++z) values[value_count++] = step_means[static_cast<size_t>(z)];
@@ -317,6 +310,22 @@ int zonalstatistic::EndStep(int year, int month, int day, int hour, int minute, 
   step_counter = 0;
   if (row_count >= row_capacity) FlushRows();
   return 1;
+}
+
+double* zonalstatistic::NextRow(const model_date& date) {
+  // Only reached when an earlier write of the full buffer failed.
+  if (row_count >= row_capacity) FlushRows();
+  const auto row = static_cast<size_t>(row_count);
+  if (row >= row_dates.size()) {
+    constexpr size_t kFirstRows = 16;
+    const size_t rows =
+        std::min(std::max(2 * row_dates.size(), kFirstRows), static_cast<size_t>(row_capacity));
+    row_dates.resize(rows);
+    row_values.resize(rows * static_cast<size_t>(row_width));
+  }
+  row_dates[row] = date;
+  ++row_count;
+  return row_values.data() + row * static_cast<size_t>(row_width);
 }
 
 void zonalstatistic::FlushRows() {

@@ -1,6 +1,7 @@
 // Zone statistics tables: one field per step becomes one row of zone means
 // (and the catchment mean) per statistics interval. Rows are buffered in
-// memory (about 2 MB per table) and appended to the file in blocks.
+// memory (at most about 2 MB per table, grown as rows come) and appended to
+// the file in blocks.
 #pragma once
 
 #include <array>
@@ -287,13 +288,18 @@ class zonalstatistic {
   double IntervalValue(double mean, double weight_sum, int record);
   // Zone indices of the header and row columns, in column order.
   std::vector<int> ColumnZones() const;
+  // Buffers a new row dated `date` (writing a full buffer first) and returns
+  // the place of its row_width values.
+  double* NextRow(const model_date& date);
 
   int ready = 0;
   bool with_minutes = false;
   MessageStream* messages = nullptr;
   zone_record* zones = nullptr;
-  // The row buffer, allocated once: the date of row r (from 0) and its values
-  // at row_values[r * row_width ..], the zone columns, then the catchment.
+  // The row buffer: the date of row r (from 0) and its values at
+  // row_values[r * row_width ..], the zone columns, then the catchment. It
+  // grows with the rows up to row_capacity, so that a short run holds only
+  // the rows it writes.
   std::vector<model_date> row_dates;
   std::vector<double> row_values;
   int row_width = 0;

@@ -334,6 +334,7 @@ void verdunstungsmodellklasse::PotentialEvapotranspiration(int minute, int hour,
                                                            int year) {
   if (flow_control_parameter == 0) return;
   if (!BeginStep(minute, hour, day, month, year)) return;
+  potential_step_ran = true;
   switch (parameters.method) {
     case kPenmanMonteith:
       ComputeCells<kPenmanMonteith>();
@@ -488,8 +489,9 @@ void verdunstungsmodellklasse::RadiationRow(int r) {
   double* const global_row = corrected_radiation[r];
   double* const cloudiness_row = cloudiness[r];
   double* const soil_row = potential_evaporation[r];
-  double* const real_soil_row = real_evaporation[r];
-  double* const snow_row = snow_evaporation[r];
+  // The real rates are the real step's; the snow evaporation is 0 unless
+  // the snow evaporation step writes it.
+  double* const snow_row = SnowEvaporationStepWrites() ? nullptr : snow_evaporation[r];
   const double nodata = nodata_value;
   const double region = process_index;
   const double lake_albedo = lake.albedo;
@@ -562,8 +564,7 @@ void verdunstungsmodellklasse::RadiationRow(int r) {
     Keep(global_row[c], cell.global);
     Keep(cloudiness_row[c], cell.cloudiness);
     soil_row[c] = 0.0;
-    Keep(real_soil_row[c], 0.0);
-    Keep(snow_row[c], 0.0);
+    if (snow_row) Keep(snow_row[c], 0.0);
   }
 }
 
@@ -620,7 +621,6 @@ void verdunstungsmodellklasse::SingleLayerRow(int r) {
     for (const layer_rows& layer : rows) {
       layer.transpiration[c] = e;
       layer.interception[c] = e;
-      Keep(layer.real[c], 0.0);
     }
   }
 }
@@ -763,7 +763,6 @@ void verdunstungsmodellklasse::PenmanMonteithRow(int r) {
       rows.transpiration[c] = transpiration;
       rows.interception[c] = interception;
       soil += day.soil + night_result.soil;
-      Keep(rows.real[c], 0.0);
       total_transpiration += transpiration;
       total_interception += interception;
       if (layer.leaf_area_index > 0.0) leaf_area_above += layer.leaf_area_index;
@@ -772,7 +771,6 @@ void verdunstungsmodellklasse::PenmanMonteithRow(int r) {
     soil_row[c] = soil;
     layers[0].transpiration[c] = total_transpiration + soil;
     layers[0].interception[c] = total_interception;
-    Keep(layers[0].real[c], 0.0);
   }
   unrough_cells += unrough;
 }

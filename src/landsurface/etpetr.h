@@ -174,12 +174,19 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   // Fills the layers' rows of row r and returns its domain rows.
   domain_row StartRealRow(int r);
   domain_row DomainRow(int r) const;
+  // The snow cover of an energy-balance method stops transpiration and soil
+  // evaporation without evaporating itself in the snow evaporation step
+  // (its snow balance has its own sublimation).
+  bool SnowStopsEvaporation() const;
+  // Whether the snow evaporation step writes the snow evaporation of every
+  // computed cell.
+  bool SnowEvaporationStepWrites() const;
   void SnowEvaporationRow(int r, bool snow_stops_evaporation);
   void StartSnowEvaporationOutputs();
   void AddSnowEvaporationRow(int r, const domain_row& row);
   void EndSnowEvaporationOutputs();
   void BeginRealEvapotranspiration(int minute, int hour, int day, int month, int year);
-  void RealEvapotranspirationRow(int r);
+  void RealEvapotranspirationRow(int r, bool zero_under_ice);
   void EndRealEvapotranspiration();
   void StatisticsRow(int r, int layers);
   void EndStep();
@@ -194,6 +201,9 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   int availability = 0;
   bool net_radiation = false;
   int snow_method = 0;
+  // Whether the potential step of this pass ran: the real step then sets
+  // the rates of cells under ice to 0, which it does not compute.
+  bool potential_step_ran = false;
 
   // Borrowed input grids.
   double** temperature = nullptr;

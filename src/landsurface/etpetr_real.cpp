@@ -3,6 +3,7 @@
 // cover, from a lake's ponded water and from the soil.
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
@@ -21,13 +22,6 @@ constexpr int kEndStepFlag = 1;
 // The lake switch under which lake cells evaporate from their ponded water.
 constexpr int kOpenWaterLakeModel = 1;
 
-// The snow cover of an energy-balance method stops transpiration and soil
-// evaporation without evaporating itself here (its snow balance has its own
-// sublimation).
-bool SnowStopsEvaporation(int snow_method) {
-  return SnowMethodKind(snow_method).melt == snow_melt_kind::energy_balance;
-}
-
 // Stores `value` only where the cell holds another one, so that cells that
 // keep their value step after step are only read.
 inline void Keep(double& cell, double value) {
@@ -41,6 +35,14 @@ double GlacierisedShare(const double* glacier_row, int c) {
 }  // namespace
 
 // ---------------------------------------------------------------- snow evaporation
+
+bool verdunstungsmodellklasse::SnowStopsEvaporation() const {
+  return SnowMethodKind(snow_method).melt == snow_melt_kind::energy_balance;
+}
+
+bool verdunstungsmodellklasse::SnowEvaporationStepWrites() const {
+  return snow_storage && !SnowStopsEvaporation();
+}
 
 verdunstungsmodellklasse::domain_row verdunstungsmodellklasse::StartRealRow(int r) {
   FillLayerRows(r);
@@ -70,7 +72,7 @@ void verdunstungsmodellklasse::SnowEvaporation(int minute, int hour, int day, in
   if (flow_control_parameter == 0 || !snow_storage) return;
   ReportProgress(minute, hour, day, month, year, kSnowProgressText);
   if (!glacier_snow_looked_up) LookUpGlacierSnowGrids();
-  const bool snow_stops = SnowStopsEvaporation(snow_method);
+  const bool snow_stops = SnowStopsEvaporation();
   // The energy balance of those methods sublimates the snow within the snow
   // step: their snow evaporation is written after it, with the real
   // evapotranspiration.
@@ -168,11 +170,12 @@ void verdunstungsmodellklasse::SnowEvaporationRow(int r, bool snow_stops) {
 void verdunstungsmodellklasse::RealEvapotranspiration(int minute, int hour, int day, int month, int year) {
   if (flow_control_parameter == 0) return;
   BeginRealEvapotranspiration(minute, hour, day, month, year);
+  const bool zero_under_ice = std::exchange(potential_step_ran, false);
   // The snow evaporation of the energy balance, as the snow step left it.
-  const bool sublimation = snow_storage && SnowStopsEvaporation(snow_method);
+  const bool sublimation = snow_storage && SnowStopsEvaporation();
   if (sublimation) StartSnowEvaporationOutputs();
   for (int r = first_row; r <= last_row; ++r) {
-    RealEvapotranspirationRow(r);
+    RealEvapotranspirationRow(r, zero_under_ice);
     if (sublimation) AddSnowEvaporationRow(r, DomainRow(r));
   }
   if (sublimation) EndSnowEvaporationOutputs();
@@ -192,7 +195,7 @@ void verdunstungsmodellklasse::BeginRealEvapotranspiration(int minute, int hour,
   if (real_evaporation.statistics) real_evaporation.statistics->StartStep();
 }
 
-void verdunstungsmodellklasse::RealEvapotranspirationRow(int r) {
+void verdunstungsmodellklasse::RealEvapotranspirationRow(int r, bool zero_under_ice) {
   const domain_row row = StartRealRow(r);
   const int L = layer_count;
   const layer_rows* const layers = rows_of_layer.data();
@@ -238,8 +241,15 @@ void verdunstungsmodellklasse::RealEvapotranspirationRow(int r) {
       continue;
     }
     const double w = GlacierisedShare(row.glacier, c);
-    // A cell under ice keeps the zeros of the potential step.
-    if (w >= 1.0) continue;
+    // A cell under ice takes nothing: the rates of a pass whose potential
+    // step ran are 0.
+    if (w >= 1.0) {
+      if (zero_under_ice) {
+        for (int l = 0; l <= L; ++l) Keep(layers[l].real[c], 0.0);
+        Keep(soil_real_row[c], 0.0);
+      }
+      continue;
+    }
     const int zone = cell_by_cell ? zones[c] : 0;
     // The soil feeds the glacier-free share's rates (depths over that share).
     const double free = 1.0 - w;

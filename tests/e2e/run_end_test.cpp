@@ -357,9 +357,9 @@ TEST_F(RunEnd, TooLittleMemoryEndsWithTheAllocationCode) {
   rlim_t start = kStep;
   while (start < (rlim_t{1} << 32) && RunLimited(dir, {}, RLIMIT_AS, start) != 2) start += kStep;
   ASSERT_LT(start, rlim_t{1} << 32);
-  // The example needs some 70 MiB beyond that: with less it fails where the
+  // The example needs some 20 MiB beyond that: with less it fails where the
   // memory runs out, in the set-up or in a module that is built.
-  for (const rlim_t extra : {rlim_t{8} << 20, rlim_t{40} << 20}) {
+  for (const rlim_t extra : {rlim_t{4} << 20, rlim_t{12} << 20}) {
     SCOPED_TRACE(extra);
     TempDir short_of_memory;
     CopyExample(short_of_memory);

@@ -525,6 +525,29 @@ TEST_F(GridOutputFixture, RegionRestrictionLeavesOutOtherProcessesCells) {
   EXPECT_DOUBLE_EQ(Cell(object.written[0], 1, 1), 2.0);
 }
 
+TEST_F(GridOutputFixture, ACellThatJoinsWithinAPeriodCountsOnlyTheValuesItTook) {
+  // Restricted to this process in the first step, not in the second: cell
+  // (1,1) of the other process joins the daily mean in the second step,
+  // with what the first left in its sum (nodata).
+  double** regions = NewGrid(0.0);
+  regions[1][1] = 1.0;
+  Register("", regions, 0, "MPIRegions");
+  double** data = NewGrid(2.0);
+  const int index = Register("tempr.asc", data, 80);
+  At(2023, 11, 12, 22);
+  object.WriteGridOutput(index, 1, false);
+  for (int r = 1; r <= kRows; ++r)
+    for (int c = 1; c <= kCols; ++c) data[r][c] = 4.0;
+  At(2023, 11, 12, 23);
+  object.WriteGridOutput(index, 0, false);
+  ASSERT_EQ(object.written.size(), 1u);
+  const written_file& mean = object.written[0];
+  EXPECT_DOUBLE_EQ(Cell(mean, 1, 2), 3.0);
+  EXPECT_DOUBLE_EQ(Cell(mean, 3, 3), 3.0);
+  EXPECT_DOUBLE_EQ(Cell(mean, 1, 1), ND + 4.0);
+  EXPECT_DOUBLE_EQ(Cell(mean, 2, 2), ND);
+}
+
 TEST_F(GridOutputFixture, LayeredEntryAccumulatesItsFirstLayer) {
   object.SetEndDate(2023, 11, 12, 10, 0);
   double** data = NewGrid(0.0);
