@@ -783,7 +783,8 @@ void bodenmodellklasse::CellLoop() {
       zone.sx += direct * w;
       zone.n += 1.0;
       zone.RelCellSum += w;
-      directflow[c] = direct;
+      // No direct runoff for many steps running: untouched lines need no write-back.
+      if (directflow[c] != direct) directflow[c] = direct;
       if (direct > peakflow[c]) peakflow[c] = direct;
 
       const double factor = DeficitFactor(cell.SD, p.m);

@@ -353,6 +353,29 @@ TEST(SoilStep, LakeCellsTakeNoWater) {
       model->states[1].QD + model->states[1].QI + 2.0 / 3.0 * (model->states[1].QB + model->states[1].QBB));
 }
 
+TEST(SoilStep, ADryStepAfterAStormClearsTheDirectRunoffGrid) {
+  // The grid keeps a cell's value where it does not change: a storm's
+  // direct runoff must still give way to the 0 of the dry step after it.
+  soil_domain d;
+  d.Domain(1, 2, {1, 1});
+  double** rain = d.Grid("precipitation", {12.0});
+  d.Grid("hydraulic_conductivity", {1.0e-7});
+  d.StandardGrids();
+  soil_control control;
+  control.infiltration = 1;
+  auto model = d.Build(control);
+  const double* direct = model->grid(bodenmodellklasse::kDirectflowGrid)[1];
+  model->RunTimeStep(0, 1, 1, 1, 2001);
+  ASSERT_GT(direct[1], 0.0);
+  ASSERT_GT(direct[2], 0.0);
+  rain[1][1] = rain[1][2] = 0.0;
+  model->RunTimeStep(0, 2, 1, 1, 2001);
+  EXPECT_EQ(direct[1], 0.0);
+  EXPECT_EQ(direct[2], 0.0);
+  // The peak keeps the storm's.
+  EXPECT_GT(model->grid(bodenmodellklasse::kPeakflowGrid)[1][1], 0.0);
+}
+
 TEST(SoilStep, GlacierisedCellsTakeTheirGlacierFreeShareAndTheGlacierRunoffJoinsRowZero) {
   // Shares 0, 0.5 and 1 of "GlacierizedCells" (the fully glacierised cell
   // has no soil) give the same soil as glacier-free cells with half and no
