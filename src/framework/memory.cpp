@@ -1,6 +1,8 @@
 // Matrices and stacks of doubles: block sizing, checked zeroed allocation, freeing, owning handles.
 #include "framework/memory.h"
 
+#include <sys/mman.h>
+
 #include <algorithm>
 #include <cstdlib>
 
@@ -10,6 +12,45 @@ namespace velmo {
 namespace {
 
 constexpr int kMatrixAllocationCode = 1;
+
+// Blocks of at least this size come straight from the kernel, mapped and
+// zeroed in one call: the heap would either clear them again (a block it
+// reuses) or take one page fault per 4 KiB while the grid is first filled,
+// and a freed block goes back to the system at once. Builds under the
+// address sanitizer keep the heap, which is what catches a read of a freed
+// grid there.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kMapLargeBlocks = false;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+constexpr bool kMapLargeBlocks = false;
+#else
+constexpr bool kMapLargeBlocks = true;
+#endif
+#else
+constexpr bool kMapLargeBlocks = true;
+#endif
+constexpr std::size_t kMappedBlockBytes = std::size_t{256} * 1024;
+
+// A zeroed block of `bytes`, null when there is no memory for it.
+double* AllocateBlock(std::size_t bytes) {
+  if (kMapLargeBlocks && bytes >= kMappedBlockBytes) {
+    void* block =
+        mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_POPULATE, -1, 0);
+    return block == MAP_FAILED ? nullptr : static_cast<double*>(block);
+  }
+  return static_cast<double*>(std::calloc(bytes, 1));
+}
+
+// Frees a block of AllocateBlock with the size it was made with.
+void FreeBlock(double* block, std::size_t bytes) {
+  if (!block) return;
+  if (kMapLargeBlocks && bytes >= kMappedBlockBytes) {
+    munmap(block, bytes);
+    return;
+  }
+  std::free(block);
+}
 
 long long PowerOfTwo(double exponent) { return 1LL << static_cast<int>(exponent); }
 
@@ -77,13 +118,14 @@ double** memory_handling::matrix(int row_lo, int row_hi, int /*col_lo*/, int col
   if (!table) RaiseMemoryError(messages, name, MatrixText(row_count, col_hi + 1LL));
   const size_t row_length = static_cast<size_t>(col_hi) + 1;
   int row = row_lo;
+  const auto block_bytes = [&](int rows) { return static_cast<size_t>(rows) * row_length * sizeof(double); };
   for (int rows : blocks) {
-    auto* block = static_cast<double*>(std::calloc(static_cast<size_t>(rows) * row_length, sizeof(double)));
+    double* block = AllocateBlock(block_bytes(rows));
     if (!block) {
       // The blocks made so far go (each is owned by its first row), so that
       // the report can be written.
       for (int first = row_lo, k = 0; first < row; first += blocks[static_cast<size_t>(k++)])
-        std::free(table[first]);
+        FreeBlock(table[first], block_bytes(blocks[static_cast<size_t>(k)]));
       std::free(table);
       RaiseMemoryError(messages, name, MatrixText(row_count, col_hi + 1LL));
     }
@@ -99,9 +141,10 @@ void memory_handling::FreeMatrix(double** table, int row_lo, int row_hi, int /*c
   const std::vector<int> blocks = MatrixBlockRows(row_lo, row_hi, col_hi);
   if (blocks.empty() && row_lo <= row_hi)
     RaiseFatal(messages, "FATAL: too long matrix rows", kMatrixAllocationCode);
+  const size_t row_length = static_cast<size_t>(col_hi) + 1;
   int row = row_lo;
   for (int rows : blocks) {
-    std::free(table[row]);
+    FreeBlock(table[row], static_cast<size_t>(rows) * row_length * sizeof(double));
     table[row] = nullptr;
     row += rows;
   }

@@ -858,6 +858,40 @@ void StartSeasonOfCell(landuse_table_entry& record, const std::array<double*, kL
   if (!given[kFStarGrid] || row[kFStarGrid][c] < 0.0) row[kFStarGrid][c] = record.FStar();
 }
 
+// Table values of the start date a cell takes, each found when first needed.
+enum start_date_value : int {
+  kStartRootDepth,
+  kStartLeafAreaIndex,
+  kStartVegetationCover,
+  kStartCanopyResistance,
+  kStartInterceptionResistance,
+  kStartRoughnessLength,
+  kStartEvaporationResistance,
+  kStartAlbedo,
+  kStartVegetationStart,
+  kStartDateValues
+};
+struct start_date_values {
+  std::optional<landuse_cell_day> at;
+  std::vector<int> days;  // the corrected fix-point days `at` refers to
+  std::array<std::optional<double>, kStartDateValues> values;
+
+  explicit start_date_values(int fix_point_count) : days(static_cast<std::size_t>(fix_point_count) + 1) {}
+  void Clear() {
+    at.reset();
+    values.fill(std::nullopt);
+  }
+};
+
+// A land use without a phenology of its own and without altitude dependence
+// has the same day, and so the same values, at every cell of finite
+// elevation: they are found once and shared.
+bool SameAtEveryCell(const landuse_table_entry& record) {
+  if (IsDynamicMethod(record.Method())) return false;
+  return std::all_of(record.lists.AltDep.begin(), record.lists.AltDep.end(),
+                     [](double days_per_metre) { return days_per_metre == 0.0; });
+}
+
 // The grids of layer `l` at every cell for the start date. The table's value
 // replaces a grid's only where the land use's mask has the grid's bit; the
 // limits hold whatever the mask.
@@ -871,7 +905,14 @@ void FillStartDateParameters(defaultini& setup, int l, row_span rows,
   const double nodata = setup.nodata_value;
   const model_date& start = setup.start_date;
   const landuse_cell_day date = LanduseDay(start.day, start.month, start.year);
-  std::vector<int> days(static_cast<std::size_t>(lists.max_fix_point_count) + 1);
+  // Per land use, the values it shares among its cells; a land use whose
+  // values differ by cell finds them again at every cell.
+  std::vector<start_date_values> shared(setup.landuse_table.size(),
+                                        start_date_values(lists.max_fix_point_count));
+  std::vector<char> shares(setup.landuse_table.size(), 0);
+  for (std::size_t k = 1; k < setup.landuse_table.size(); ++k)
+    shares[k] = SameAtEveryCell(setup.landuse_table[k]) ? 1 : 0;
+  start_date_values own(lists.max_fix_point_count);
   double** landuse = setup.landuse_layer_grids[layer];
   double** evaporation = lists.evaporation_resistance;
   double** albedo = lists.albedo;
@@ -891,41 +932,57 @@ void FillStartDateParameters(defaultini& setup, int l, row_span rows,
         continue;
       }
       if (HoldsStart(record->Method())) StartSeasonOfCell(*record, row, c, given);
+      const double elevation = view.elevation[r][c];
+      const auto position = static_cast<std::size_t>(record - setup.landuse_table.data());
+      start_date_values& cell = shares[position] && std::isfinite(elevation) ? shared[position] : own;
+      if (&cell == &own) own.Clear();
       // The cell's day is found at the first value the land use takes from
       // the table; a fix-point day out of the year names the cell when that
       // is the root depth.
-      std::optional<landuse_cell_day> at;
       const auto cell_day = [&]() -> const landuse_cell_day& {
-        if (!at)
-          at = LanduseCellDay(setup.messages, *record, date, start.year, l, r, c, view.elevation[r][c], days,
-                              record->UsesInternalParameter(kMaskRootDepth) != 0);
-        return *at;
+        if (!cell.at)
+          cell.at = LanduseCellDay(setup.messages, *record, date, start.year, l, r, c, elevation, cell.days,
+                                   record->UsesInternalParameter(kMaskRootDepth) != 0);
+        return *cell.at;
       };
-      const auto take = [&](int bits, double& target, landuse_table_entry::value_list list) {
-        if (record->UsesInternalParameter(bits)) target = record->ValueOn(list, cell_day());
+      const auto value = [&](start_date_value slot, const auto& find) {
+        std::optional<double>& held = cell.values[static_cast<std::size_t>(slot)];
+        if (!held) held = find();
+        return *held;
+      };
+      const auto take = [&](int bits, start_date_value slot, double& target,
+                            landuse_table_entry::value_list list) {
+        if (record->UsesInternalParameter(bits))
+          target = value(slot, [&] { return record->ValueOn(list, cell_day()); });
       };
       // The monthly resistances need no fix-point days.
-      const auto take_resistance = [&](int bits, double& target, landuse_table_entry::value_list list) {
+      const auto take_resistance = [&](int bits, start_date_value slot, double& target,
+                                       landuse_table_entry::value_list list) {
         if (!record->UsesInternalParameter(bits)) return;
-        target = record->Method() == kMethodMonthly
+        target = value(slot, [&] {
+          return record->Method() == kMethodMonthly
                      ? record->ResistanceOn(list, LanduseMonthDay(setup.messages, *record, date, start.year))
                      : record->ResistanceOn(list, cell_day());
+        });
       };
-      take(kMaskRootDepth, row[kRootDepthGrid][c], &lists_of::RootDepth);
-      take(kMaskLeafAreaIndex, row[kLeafAreaIndexGrid][c], &lists_of::LAI);
-      take(kMaskVegetationCover, row[kVegetationCoverGrid][c], &lists_of::VCF);
-      take_resistance(kMaskCanopyResistance, row[kCanopyResistanceGrid][c], &lists_of::rsc);
-      take_resistance(kMaskInterceptionResistance, row[kInterceptionResistanceGrid][c],
-                      &lists_of::rs_interception);
-      take(kMaskRoughnessLength, row[kRoughnessLengthGrid][c], &lists_of::Z0);
+      take(kMaskRootDepth, kStartRootDepth, row[kRootDepthGrid][c], &lists_of::RootDepth);
+      take(kMaskLeafAreaIndex, kStartLeafAreaIndex, row[kLeafAreaIndexGrid][c], &lists_of::LAI);
+      take(kMaskVegetationCover, kStartVegetationCover, row[kVegetationCoverGrid][c], &lists_of::VCF);
+      take_resistance(kMaskCanopyResistance, kStartCanopyResistance, row[kCanopyResistanceGrid][c],
+                      &lists_of::rsc);
+      take_resistance(kMaskInterceptionResistance, kStartInterceptionResistance,
+                      row[kInterceptionResistanceGrid][c], &lists_of::rs_interception);
+      take(kMaskRoughnessLength, kStartRoughnessLength, row[kRoughnessLengthGrid][c], &lists_of::Z0);
       if (l == 1) {
-        take_resistance(kMaskEvaporationResistance, evaporation[r][c], &lists_of::rs_evaporation);
-        take(kMaskAlbedo, albedo[r][c], &lists_of::Albedo);
+        take_resistance(kMaskEvaporationResistance, kStartEvaporationResistance, evaporation[r][c],
+                        &lists_of::rs_evaporation);
+        take(kMaskAlbedo, kStartAlbedo, albedo[r][c], &lists_of::Albedo);
         if (evaporation[r][c] < 0.0) evaporation[r][c] = 0.0;
       }
       if (row[kVegetationStartGrid][c] <= 0.0)
-        row[kVegetationStartGrid][c] =
-            record->veg_start_point == 0 ? 0.0 : record->VegetationStartOn(cell_day());
+        row[kVegetationStartGrid][c] = record->veg_start_point == 0 ? 0.0 : value(kStartVegetationStart, [&] {
+          return record->VegetationStartOn(cell_day());
+        });
       row[kVegetationDurationGrid][c] = 0.0;
       row[kVegetationStopGrid][c] = kNotYet;
       LimitParameters(row, c);
