@@ -62,6 +62,9 @@ inline soil_withdrawal WithdrawFromSoil(double demand, double theta, double capa
 // the soil's depths are over the whole cell, the demand and what is taken a
 // depth over the glacier-free share, which the soil feeds alone.
 inline soil_withdrawal WithdrawFromSoilOfShare(double demand, double theta, double capacity, double free) {
+  // A cell without glacier: the same numbers without the multiplication and
+  // division by 1.
+  if (free == 1.0) return WithdrawFromSoil(demand, theta, capacity);
   soil_withdrawal result = WithdrawFromSoil(demand * free, theta, capacity);
   result.taken /= free;
   return result;

@@ -105,19 +105,23 @@ void interzeptionsmodellklasse::LookUpGrids() {
 
 void interzeptionsmodellklasse::RegisterOwnGrid(owned_grid& grid, const std::string& grid_name,
                                                 const std::string& file_name, int write_code, bool from_file,
-                                                double initial) {
-  grid.data = owned_matrix(matrix(1, nrows, 1, ncols, nrows), 1, nrows, ncols);
-  if (from_file) {
-    double** target = grid.data.get();
-    ReadGrid(file_name, target, kFillWithDefault, false, true, initial, false);
-  }
-  for (int r = 1; r <= nrows; ++r) {
-    for (int c = 1; c <= ncols; ++c) {
-      double& cell = grid[r][c];
-      if (!Computed(r, c)) {
-        cell = nodata_value;
-      } else if (!from_file) {
-        cell = initial;
+                                                double initial, double** shared) {
+  if (shared) {
+    grid.shared = shared;
+  } else {
+    grid.data = owned_matrix(matrix(1, nrows, 1, ncols, nrows), 1, nrows, ncols);
+    if (from_file) {
+      double** target = grid.data.get();
+      ReadGrid(file_name, target, kFillWithDefault, false, true, initial, false);
+    }
+    for (int r = 1; r <= nrows; ++r) {
+      for (int c = 1; c <= ncols; ++c) {
+        double& cell = grid[r][c];
+        if (!Computed(r, c)) {
+          cell = nodata_value;
+        } else if (!from_file) {
+          cell = initial;
+        }
       }
     }
   }
@@ -126,8 +130,7 @@ void interzeptionsmodellklasse::RegisterOwnGrid(owned_grid& grid, const std::str
     *messages << "FATAL: no free grid left" << kGridTableLimit << "[end-entry]";
     throw ErrorCode{kNoFreeGridCode};
   }
-  RegisterGrid(grid.index, file_name, grid.data.get(), nullptr, 0, grid_name, write_code, first_row,
-               last_row);
+  RegisterGrid(grid.index, file_name, grid.rows(), nullptr, 0, grid_name, write_code, first_row, last_row);
 }
 
 void interzeptionsmodellklasse::CreateStatistics(owned_grid& grid, const std::string& file_name, int code,
@@ -142,14 +145,26 @@ void interzeptionsmodellklasse::RegisterGrids() {
   evaporation.resize(layers);
   throughfall.resize(layers);
   const bool from_file = p.read_grids == 1;
+  int glacier_index = FindGrid("GlacierizedCells", false);
+  if (glacier_index <= 0) glacier_index = FindGrid("ice_firn", false);
+  if (glacier_index > 0) glacier = (*grids)[glacier_index].data;
+  // One layer: its grids show the totals' matrices wherever the two hold the
+  // same values, that is always but for stores read from two files and the
+  // throughfall of glacierised cells.
+  const bool one_layer = layer_count == 1;
+  const auto totals = [&](const std::vector<owned_grid>& list, bool same) {
+    return one_layer && same ? list[0].rows() : nullptr;
+  };
   for (int l = 0; l <= layer_count; ++l) {
     const auto i = static_cast<std::size_t>(l);
+    const bool layer = l > 0;
     RegisterOwnGrid(storage[i], LayerGridName("interception_storage", l), LayerFile(p.storage_grid.file, l),
-                    p.storage_grid.write_code, from_file);
+                    p.storage_grid.write_code, from_file, 0.0, totals(storage, layer && !from_file));
     RegisterOwnGrid(evaporation[i], LayerGridName("interception_evaporation", l),
-                    LayerFile(p.evaporation_grid.file, l), p.evaporation_grid.write_code, false);
+                    LayerFile(p.evaporation_grid.file, l), p.evaporation_grid.write_code, false, 0.0,
+                    totals(evaporation, layer));
     RegisterOwnGrid(throughfall[i], LayerGridName("throughfall", l), LayerFile(p.throughfall_grid.file, l),
-                    p.throughfall_grid.write_code, false);
+                    p.throughfall_grid.write_code, false, 0.0, totals(throughfall, layer && !glacier));
   }
   for (int l = 0; l <= layer_count; ++l) {
     const auto i = static_cast<std::size_t>(l);
@@ -166,9 +181,6 @@ void interzeptionsmodellklasse::RegisterGrids() {
       statistics_on = statistics_on || (grid.statistics && grid.statistics->IsOn());
   rows_of_layer.assign(layers, canopy_rows{});
   if (traits.snow_canopy) RegisterSnowCanopyGrids();
-  int glacier_index = FindGrid("GlacierizedCells", false);
-  if (glacier_index <= 0) glacier_index = FindGrid("ice_firn", false);
-  if (glacier_index > 0) glacier = (*grids)[glacier_index].data;
 }
 
 int interzeptionsmodellklasse::FirstColumn(int row) const {
@@ -301,12 +313,11 @@ void interzeptionsmodellklasse::AddZeroStatistics(int layer, int r, int c, int z
     fed_tables[k].table->AddCell(r, c, zone, 0.0, weight);
 }
 
-inline interzeptionsmodellklasse::canopy_parameters interzeptionsmodellklasse::CanopyAt(
+inline interzeptionsmodellklasse::canopy_parameters interzeptionsmodellklasse::canopy_lookup::At(
     const canopy_rows& rows, int c) const {
-  const landuse_table_entry* record = LanduseAt(landuse_table, rows.landuse[c], nodata_value);
+  const landuse_table_entry* record = LanduseAt(table, rows.landuse[c], nodata);
   if (!record) return {};
-  return {CanopyCapacity(rows.leaf_area_index[c], record->IntercepCap, parameters.max_thickness),
-          rows.coverage[c]};
+  return {CanopyCapacity(rows.leaf_area_index[c], record->IntercepCap, max_thickness), rows.coverage[c]};
 }
 
 void interzeptionsmodellklasse::FillRows(int r) {
@@ -323,7 +334,7 @@ void interzeptionsmodellklasse::FillRows(int r) {
     fed_begin[i] = fed_tables.size();
     for (owned_grid* grid : {&evaporation[i], &storage[i], &throughfall[i]})
       if (grid->statistics && grid->statistics->IsOn() && !IsTwin(grid->statistics.get()))
-        fed_tables.push_back({grid->statistics.get(), grid->data[r]});
+        fed_tables.push_back({grid->statistics.get(), (*grid)[r]});
     fed_begin[i + 1] = fed_tables.size();
     if (l == 0) continue;
     rows.landuse = landuse[i][r];
@@ -364,8 +375,7 @@ void interzeptionsmodellklasse::OneLayerCells() {
   const bool tracers = tracer_count > 0;
   const bool snow_canopy = traits.snow_canopy;
   const bool canopy_statistics = !canopy_tables.empty();
-  const canopy_rows& one = rows_of_layer[1];
-  const canopy_rows& total = rows_of_layer[0];
+  const canopy_lookup canopy_of = CanopyLookup();
   twin_tables.clear();
   if (statistics_on && !glacier) {
     for (std::vector<owned_grid>* list : {&evaporation, &storage, &throughfall}) {
@@ -377,6 +387,9 @@ void interzeptionsmodellklasse::OneLayerCells() {
   }
   for (int r = first_row; r <= last_row; ++r) {
     const input_row row = StartRow(r, statistics_on || tracers || canopy_statistics);
+    // Copies of the rows: the stores below cannot change them.
+    const canopy_rows one = rows_of_layer[1];
+    const canopy_rows total = rows_of_layer[0];
     const int* const zones = row.zones;
     const bool statistics = row.cell_statistics;
     for (int c = FirstColumn(r), last = LastColumn(r); c <= last; ++c) {
@@ -386,7 +399,7 @@ void interzeptionsmodellklasse::OneLayerCells() {
       }
       const auto [w, input, zone, reaching] = CellInput(row, r, c, snow_canopy);
       if (w < 1.0) {
-        const canopy_parameters canopy = CanopyAt(one, c);
+        const canopy_parameters canopy = canopy_of.At(one, c);
         const double before = one.storage[c];
         const canopy_fill fill = FillCanopy(reaching, canopy.coverage, canopy.capacity, before);
         const canopy_evaporation ev =
@@ -439,6 +452,7 @@ void interzeptionsmodellklasse::LayeredCells() {
   const bool canopy_statistics = !canopy_tables.empty();
   const canopy_rows* const layers = rows_of_layer.data();
   const canopy_rows& total = layers[0];
+  const canopy_lookup canopy_of = CanopyLookup();
   for (int r = first_row; r <= last_row; ++r) {
     const input_row row = StartRow(r, statistics_on || tracers || canopy_statistics);
     const int* const zones = row.zones;
@@ -455,7 +469,7 @@ void interzeptionsmodellklasse::LayeredCells() {
         double storage_total = 0.0;
         for (int l = 1; l <= L; ++l) {
           const canopy_rows& layer = layers[l];
-          const canopy_parameters canopy = CanopyAt(layer, c);
+          const canopy_parameters canopy = canopy_of.At(layer, c);
           const canopy_fill fill = FillCanopy(water, canopy.coverage, canopy.capacity, layer.storage[c]);
           const canopy_evaporation ev =
               EvaporateCanopy(Limit, fill.storage, layer.transpiration[c], layer.interception[c]);

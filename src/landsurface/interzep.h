@@ -132,9 +132,10 @@ class interzeptionsmodellklasse : public teilmodellklasse {
   void LookUpGrids();
   void RegisterGrids();
   // A grid of the module from the first free entry: read from its file, or
-  // `initial` inside the domain; nodata outside.
+  // `initial` inside the domain; nodata outside. With `shared` it shows that
+  // matrix, which holds the same values, instead of a matrix of its own.
   void RegisterOwnGrid(owned_grid& grid, const std::string& grid_name, const std::string& file_name,
-                       int write_code, bool from_file, double initial = 0.0);
+                       int write_code, bool from_file, double initial = 0.0, double** shared = nullptr);
   void CreateStatistics(owned_grid& grid, const std::string& file_name, int code, const std::string& header);
 
   // Step.
@@ -218,8 +219,15 @@ class interzeptionsmodellklasse : public teilmodellklasse {
   };
   cell_input CellInput(const input_row& row, int r, int c, bool snow_canopy);
   // Capacity and coverage of a layer in column c; none (0, 0) where the
-  // layer is absent, so that it passes on what reaches it.
-  canopy_parameters CanopyAt(const canopy_rows& rows, int c) const;
+  // layer is absent, so that it passes on what reaches it. The cell loops
+  // keep a copy, so that the values stay in registers while they store.
+  struct canopy_lookup {
+    const landuse_table_entry* table = nullptr;
+    double nodata = 0.0;
+    double max_thickness = 0.0;
+    canopy_parameters At(const canopy_rows& rows, int c) const;
+  };
+  canopy_lookup CanopyLookup() const { return {landuse_table, nodata_value, parameters.max_thickness}; }
 
   // The layer tables that are written and the grid rows they take, gathered
   // per row: those of layer l at fed_begin[l] .. fed_begin[l + 1] - 1.

@@ -28,10 +28,11 @@ void CreateOwnedGridStatistics(teilmodellklasse& module, owned_grid& grid, const
 }
 
 void ReleaseOwnedGrid(teilmodellklasse& module, owned_grid& grid) {
-  if (grid.index > 0 && module.grids && (*module.grids)[grid.index].data == grid.data.get())
+  if (grid.index > 0 && module.grids && (*module.grids)[grid.index].data == grid.rows())
     module.ReleaseGrid(grid.index);
   grid.index = 0;
   grid.data.reset();
+  grid.shared = nullptr;
 }
 
 void CleanUpOwnedGrid(teilmodellklasse& module, owned_grid& grid, int& failure) {

@@ -15,10 +15,15 @@ namespace velmo {
 
 struct owned_grid {
   owned_matrix data;
+  // Another grid's matrix that this one shows in place of a matrix of its
+  // own, where the two always hold the same values (one vegetation layer and
+  // its totals): one matrix to write and read instead of two.
+  double** shared = nullptr;
   int index = 0;
   std::vector<zone_record> zones;
   std::unique_ptr<zonalstatistic> statistics;
-  double* operator[](int row) const { return data[row]; }
+  double** rows() const { return data ? data.get() : shared; }
+  double* operator[](int row) const { return rows()[row]; }
 };
 
 // Zone statistics of `grid` over its own copy of the module's zone table

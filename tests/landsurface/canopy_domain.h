@@ -81,11 +81,14 @@ class CanopyDomain : public SurfaceDomain {
     EXPECT_NE(data, nullptr) << name;
     return data ? data[r][c] : kNodata;
   }
+  // Sets the catchment's cells, as a module's step would: the cell outside
+  // keeps its nodata.
   void Set(const std::string& name, double value) {
     double** data = Data(name);
     ASSERT_NE(data, nullptr) << name;
     for (int r = 1; r <= kRows; ++r)
-      for (int c = 1; c <= kCols; ++c) data[r][c] = value;
+      for (int c = 1; c <= kCols; ++c)
+        if (r != kRows || c != 1) data[r][c] = value;
   }
 
   std::vector<landuse_table_entry> landuses_;
