@@ -2,6 +2,7 @@
 // struct and checked value by value.
 #include <charconv>
 #include <cmath>
+#include <limits>
 #include <sstream>
 #include <string_view>
 
@@ -25,7 +26,7 @@ constexpr std::string_view kPTypeWord = "P-type";
 constexpr int kScenarioRowValues = 2 + kMonths;
 constexpr double kPercent = 100.0;
 // A nodata value whose missing-date marker -N - 1 still fits an int.
-constexpr double kLargestNodata = 2147483647.0;
+constexpr double kLargestNodata = std::numeric_limits<int>::max();
 
 // The leading numbers of a line's tokens with the kinds of `kinds` ('d' a
 // whole number, 'f' a finite number), as far as they fit. A token that does

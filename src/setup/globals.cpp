@@ -1,8 +1,6 @@
 // The global sections of the control file, "[radiation_correction]",
 // "[model_time]" and the hand-over of the model settings.
 #include <algorithm>
-#include <cctype>
-#include <cerrno>
 #include <climits>
 #include <cmath>
 #include <cstdio>
@@ -119,17 +117,9 @@ void ClampDay(model_date& date) {
 }  // namespace
 
 bool ReadKeyInteger(const std::string& line, int& value) {
-  const size_t equals = line.find('=');
-  if (equals == std::string::npos) return false;
-  const char* text = line.c_str() + equals + 1;
-  char* end = nullptr;
-  errno = 0;
-  const long number = std::strtol(text, &end, 10);
   // The whole token: "1e309", "1,5" or "12abc" is no value, not its first digits.
-  const bool whole = *end == '\0' || std::isspace(static_cast<unsigned char>(*end));
-  if (end == text || !whole || errno == ERANGE || number < INT_MIN || number > INT_MAX) return false;
-  value = static_cast<int>(number);
-  return true;
+  std::string word;
+  return ReadKeyWord(line, word) && ParseNumber(word, value);
 }
 
 bool ReadKeyWord(const std::string& line, std::string& word) {
