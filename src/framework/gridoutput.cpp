@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "framework/column_runs.h"
 #include "framework/gridtable.h"
 #include "framework/modelobject.h"
 #include "framework/output_cells.h"
@@ -319,15 +320,11 @@ void MakeCellRuns(output_cell_runs& runs, double** zone, double** region, const 
     const int last = ranges ? std::min(ncols, ranges[r].last) : ncols;
     const double* zone_row = zone ? zone[r] : nullptr;
     const double* region_row = region ? region[r] : nullptr;
-    for (int c = first; c <= last;) {
-      if (!IsValidCell(zone_row, region_row, nodata, process, c)) {
-        ++c;
-        continue;
-      }
-      const int start = c;
-      while (c <= last && IsValidCell(zone_row, region_row, nodata, process, c)) ++c;
-      runs.runs.push_back({start, c - 1});
-    }
+    ForEachColumnRun(
+        first, last, [&](int c) { return IsValidCell(zone_row, region_row, nodata, process, c); },
+        [&](int start, int end) {
+          runs.runs.push_back({start, end});
+        });
   }
   runs.row_begin.back() = static_cast<int>(runs.runs.size());
 }

@@ -1,6 +1,8 @@
 // Runs of the cells a meteorological module computes.
 #include "meteo/computed_cells.h"
 
+#include "framework/column_runs.h"
+
 namespace velmo {
 namespace {
 
@@ -19,16 +21,12 @@ std::vector<cell_run> ComputedCellRuns(double** zones, double** regions, double 
   for (int r = first_row; r <= last_row; ++r) {
     const int first = row_ranges ? row_ranges[r].first : 1;
     const int last = row_ranges ? row_ranges[r].last : ncols;
-    for (int c = first; c <= last;) {
-      if (!computed(r, c)) {
-        ++c;
-        continue;
-      }
-      const int begin = c;
-      while (c <= last && computed(r, c)) ++c;
-      runs.push_back(cell_run{r, begin, c - begin, offset});
-      offset += c - begin;
-    }
+    ForEachColumnRun(
+        first, last, [&](int c) { return computed(r, c); },
+        [&](int begin, int end) {
+          runs.push_back(cell_run{r, begin, end - begin + 1, offset});
+          offset += end - begin + 1;
+        });
   }
   return runs;
 }
