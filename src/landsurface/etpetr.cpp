@@ -212,13 +212,16 @@ void verdunstungsmodellklasse::LookUpGrids() {
 
 void verdunstungsmodellklasse::RegisterOwnGrid(owned_grid& grid, const std::string& grid_name,
                                                const std::string& file_name, int write_code,
-                                               double inside_value) {
-  grid.data = owned_matrix(matrix(first_row, last_row, 1, ncols, nrows), first_row, last_row, ncols);
-  for (int r = first_row; r <= last_row; ++r)
-    for (int c = 1; c <= ncols; ++c) grid[r][c] = Computed(r, c) ? inside_value : nodata_value;
+                                               double inside_value, double** shared) {
+  if (shared) {
+    grid.shared = shared;
+  } else {
+    grid.data = owned_matrix(matrix(first_row, last_row, 1, ncols, nrows), first_row, last_row, ncols);
+    for (int r = first_row; r <= last_row; ++r)
+      for (int c = 1; c <= ncols; ++c) grid[r][c] = Computed(r, c) ? inside_value : nodata_value;
+  }
   grid.index = grids->FirstFreeEntry();
-  RegisterGrid(grid.index, file_name, grid.data.get(), nullptr, 0, grid_name, write_code, first_row,
-               last_row);
+  RegisterGrid(grid.index, file_name, grid.rows(), nullptr, 0, grid_name, write_code, first_row, last_row);
 }
 
 void verdunstungsmodellklasse::CreateStatistics(owned_grid& grid, const std::string& file_name, int code,
@@ -266,8 +269,11 @@ void verdunstungsmodellklasse::RegisterGrids() {
 
     reserve("FATAL: no free ghrid left of ", "!\n");
     const std::string eip_name = LayerGridName("potential_InterceptionEvap", l);
+    // With one layer the total is the layer's own interception: one matrix for both.
+    double** const shared = l == 1 && layer_count == 1 ? potential_interception[0].rows() : nullptr;
+    if (shared) interception_shared = true;
     RegisterOwnGrid(potential_interception[i], eip_name, layer_file(p.interception_grid.file, l),
-                    p.interception_grid.write_code, 0.0);
+                    p.interception_grid.write_code, 0.0, shared);
     CreateStatistics(potential_interception[i], layer_file(p.interception_statistics.file, l),
                      p.interception_statistics.code, kStatisticsPrecision, eip_name, name);
   }
@@ -770,7 +776,7 @@ void verdunstungsmodellklasse::PenmanMonteithRow(int r) {
     soil = std::max(0.0, soil);
     soil_row[c] = soil;
     layers[0].transpiration[c] = total_transpiration + soil;
-    layers[0].interception[c] = total_interception;
+    if (!interception_shared) layers[0].interception[c] = total_interception;
   }
   unrough_cells += unrough;
 }
