@@ -452,7 +452,8 @@ void verdunstungsmodellklasse::ComputeCells() {
   for (int r = first_row; r <= last_row; ++r) {
     RadiationRow<Method>(r);
     if constexpr (Method == kPenmanMonteith) {
-      PenmanMonteithRow(r);
+      // One layer, the common case, lets the compiler fold the layer loops.
+      layer_count == 1 ? PenmanMonteithRow<1>(r) : PenmanMonteithRow<0>(r);
     } else {
       SingleLayerRow<Method>(r);
     }
@@ -633,10 +634,11 @@ void verdunstungsmodellklasse::SingleLayerRow(int r) {
 
 // Step 3 of a row: the temperature cycle of long steps and the terms of the
 // day and night parts of every cell, then the layers of every cell.
+template <int Layers>
 void verdunstungsmodellklasse::PenmanMonteithRow(int r) {
   const etp_parameters& p = parameters;
   const double dt = time_interval;
-  const int L = layer_count;
+  const int L = Layers > 0 ? Layers : layer_count;
   const int first = FirstColumn(r);
   const int last = LastColumn(r);
   const bool day_part = day_fraction >= kMinimumPartFraction;

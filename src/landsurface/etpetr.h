@@ -159,6 +159,8 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   void RadiationRow(int r);
   template <int Method>
   void SingleLayerRow(int r);
+  // `Layers`: the number of vegetation layers when known at compile time, 0 otherwise.
+  template <int Layers>
   void PenmanMonteithRow(int r);
   void FillLayerRows(int r);
   void LookUpGlacierSnowGrids();
