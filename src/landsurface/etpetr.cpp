@@ -691,21 +691,46 @@ void verdunstungsmodellklasse::PenmanMonteithRow(int r) {
     part.net_radiation = radiation_grid_row ? radiation_grid_row[c] : 0.0;
     part.absorbed_shortwave = cell.absorbed;
     part.relative_sunshine = cell.sunshine;
-    const auto part_terms = [&](bool daylight, double fraction, double t) {
+    struct part_air {
+      double temperature;
+      double pressure;
+      double saturation_vapour_pressure;
+      pm_air_terms terms;
+    };
+    const auto air_at = [&](bool daylight, double t) {
+      part_air air;
+      air.temperature = t;
+      if (pressure_row) {
+        air.pressure = pressure_row[c];
+      } else {
+        air.pressure = daylight && pressure_known ? cell.pressure : AirPressureBarometric(z, t);
+      }
+      air.saturation_vapour_pressure = SaturationVapourPressureTetens(t);
+      air.terms = PenmanMonteithAir(t, air.pressure);
+      return air;
+    };
+    const auto part_terms = [&](bool daylight, double fraction, const part_air& air) {
       part.daylight = daylight;
       part.fraction = fraction;
-      part.temperature = t;
-      if (pressure_row) {
-        part.pressure = pressure_row[c];
-      } else {
-        part.pressure = daylight && pressure_known ? cell.pressure : AirPressureBarometric(z, t);
-      }
-      part.saturation_vapour_pressure = SaturationVapourPressureTetens(t);
-      part.vapour_pressure = vapour_row ? vapour_row[c] : humidity_row[c] * part.saturation_vapour_pressure;
-      return PenmanMonteithPart(part);
+      part.temperature = air.temperature;
+      part.pressure = air.pressure;
+      part.saturation_vapour_pressure = air.saturation_vapour_pressure;
+      part.vapour_pressure = vapour_row ? vapour_row[c] : humidity_row[c] * air.saturation_vapour_pressure;
+      return PenmanMonteithPart(part, air.terms);
     };
-    if (day_part) cell.day_terms = part_terms(true, fd, temperature_row[c]);
-    if (night_part) cell.night_terms = part_terms(false, fn, night_temperature_row[c]);
+    const double day_temperature = temperature_row[c];
+    const double night_temperature = night_temperature_row[c];
+    if (day_part) {
+      const part_air day_air = air_at(true, day_temperature);
+      cell.day_terms = part_terms(true, fd, day_air);
+      // A night part at the day's temperature (every step but long ones) has
+      // the day's pressure too, and so its air terms and exponentials.
+      if (night_part)
+        cell.night_terms = part_terms(
+            false, fn, night_temperature == day_temperature ? day_air : air_at(false, night_temperature));
+    } else if (night_part) {
+      cell.night_terms = part_terms(false, fn, air_at(false, night_temperature));
+    }
   }
 
   double extinction = kDefaultExtinction;
