@@ -212,13 +212,16 @@ void verdunstungsmodellklasse::LookUpGrids() {
 
 void verdunstungsmodellklasse::RegisterOwnGrid(owned_grid& grid, const std::string& grid_name,
                                                const std::string& file_name, int write_code,
-                                               double inside_value) {
-  grid.data = owned_matrix(matrix(first_row, last_row, 1, ncols, nrows), first_row, last_row, ncols);
-  for (int r = first_row; r <= last_row; ++r)
-    for (int c = 1; c <= ncols; ++c) grid[r][c] = Computed(r, c) ? inside_value : nodata_value;
+                                               double inside_value, double** shared) {
+  if (shared) {
+    grid.shared = shared;
+  } else {
+    grid.data = owned_matrix(matrix(first_row, last_row, 1, ncols, nrows), first_row, last_row, ncols);
+    for (int r = first_row; r <= last_row; ++r)
+      for (int c = 1; c <= ncols; ++c) grid[r][c] = Computed(r, c) ? inside_value : nodata_value;
+  }
   grid.index = grids->FirstFreeEntry();
-  RegisterGrid(grid.index, file_name, grid.data.get(), nullptr, 0, grid_name, write_code, first_row,
-               last_row);
+  RegisterGrid(grid.index, file_name, grid.rows(), nullptr, 0, grid_name, write_code, first_row, last_row);
 }
 
 void verdunstungsmodellklasse::CreateStatistics(owned_grid& grid, const std::string& file_name, int code,
@@ -266,8 +269,11 @@ void verdunstungsmodellklasse::RegisterGrids() {
 
     reserve("FATAL: no free ghrid left of ", "!\n");
     const std::string eip_name = LayerGridName("potential_InterceptionEvap", l);
+    // With one layer the total is the layer's own interception: one matrix for both.
+    double** const shared = l == 1 && layer_count == 1 ? potential_interception[0].rows() : nullptr;
+    if (shared) interception_shared = true;
     RegisterOwnGrid(potential_interception[i], eip_name, layer_file(p.interception_grid.file, l),
-                    p.interception_grid.write_code, 0.0);
+                    p.interception_grid.write_code, 0.0, shared);
     CreateStatistics(potential_interception[i], layer_file(p.interception_statistics.file, l),
                      p.interception_statistics.code, kStatisticsPrecision, eip_name, name);
   }
@@ -446,7 +452,8 @@ void verdunstungsmodellklasse::ComputeCells() {
   for (int r = first_row; r <= last_row; ++r) {
     RadiationRow<Method>(r);
     if constexpr (Method == kPenmanMonteith) {
-      PenmanMonteithRow(r);
+      // One layer, the common case, lets the compiler fold the layer loops.
+      layer_count == 1 ? PenmanMonteithRow<1>(r) : PenmanMonteithRow<0>(r);
     } else {
       SingleLayerRow<Method>(r);
     }
@@ -627,10 +634,11 @@ void verdunstungsmodellklasse::SingleLayerRow(int r) {
 
 // Step 3 of a row: the temperature cycle of long steps and the terms of the
 // day and night parts of every cell, then the layers of every cell.
+template <int Layers>
 void verdunstungsmodellklasse::PenmanMonteithRow(int r) {
   const etp_parameters& p = parameters;
   const double dt = time_interval;
-  const int L = layer_count;
+  const int L = Layers > 0 ? Layers : layer_count;
   const int first = FirstColumn(r);
   const int last = LastColumn(r);
   const bool day_part = day_fraction >= kMinimumPartFraction;
@@ -683,21 +691,46 @@ void verdunstungsmodellklasse::PenmanMonteithRow(int r) {
     part.net_radiation = radiation_grid_row ? radiation_grid_row[c] : 0.0;
     part.absorbed_shortwave = cell.absorbed;
     part.relative_sunshine = cell.sunshine;
-    const auto part_terms = [&](bool daylight, double fraction, double t) {
+    struct part_air {
+      double temperature;
+      double pressure;
+      double saturation_vapour_pressure;
+      pm_air_terms terms;
+    };
+    const auto air_at = [&](bool daylight, double t) {
+      part_air air;
+      air.temperature = t;
+      if (pressure_row) {
+        air.pressure = pressure_row[c];
+      } else {
+        air.pressure = daylight && pressure_known ? cell.pressure : AirPressureBarometric(z, t);
+      }
+      air.saturation_vapour_pressure = SaturationVapourPressureTetens(t);
+      air.terms = PenmanMonteithAir(t, air.pressure);
+      return air;
+    };
+    const auto part_terms = [&](bool daylight, double fraction, const part_air& air) {
       part.daylight = daylight;
       part.fraction = fraction;
-      part.temperature = t;
-      if (pressure_row) {
-        part.pressure = pressure_row[c];
-      } else {
-        part.pressure = daylight && pressure_known ? cell.pressure : AirPressureBarometric(z, t);
-      }
-      part.saturation_vapour_pressure = SaturationVapourPressureTetens(t);
-      part.vapour_pressure = vapour_row ? vapour_row[c] : humidity_row[c] * part.saturation_vapour_pressure;
-      return PenmanMonteithPart(part);
+      part.temperature = air.temperature;
+      part.pressure = air.pressure;
+      part.saturation_vapour_pressure = air.saturation_vapour_pressure;
+      part.vapour_pressure = vapour_row ? vapour_row[c] : humidity_row[c] * air.saturation_vapour_pressure;
+      return PenmanMonteithPart(part, air.terms);
     };
-    if (day_part) cell.day_terms = part_terms(true, fd, temperature_row[c]);
-    if (night_part) cell.night_terms = part_terms(false, fn, night_temperature_row[c]);
+    const double day_temperature = temperature_row[c];
+    const double night_temperature = night_temperature_row[c];
+    if (day_part) {
+      const part_air day_air = air_at(true, day_temperature);
+      cell.day_terms = part_terms(true, fd, day_air);
+      // A night part at the day's temperature (every step but long ones) has
+      // the day's pressure too, and so its air terms and exponentials.
+      if (night_part)
+        cell.night_terms = part_terms(
+            false, fn, night_temperature == day_temperature ? day_air : air_at(false, night_temperature));
+    } else if (night_part) {
+      cell.night_terms = part_terms(false, fn, air_at(false, night_temperature));
+    }
   }
 
   double extinction = kDefaultExtinction;
@@ -770,7 +803,7 @@ void verdunstungsmodellklasse::PenmanMonteithRow(int r) {
     soil = std::max(0.0, soil);
     soil_row[c] = soil;
     layers[0].transpiration[c] = total_transpiration + soil;
-    layers[0].interception[c] = total_interception;
+    if (!interception_shared) layers[0].interception[c] = total_interception;
   }
   unrough_cells += unrough;
 }

@@ -144,7 +144,7 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   void LookUpGrids();
   void RegisterGrids();
   void RegisterOwnGrid(owned_grid& grid, const std::string& grid_name, const std::string& file_name,
-                       int write_code, double inside_value);
+                       int write_code, double inside_value, double** shared = nullptr);
   void CreateStatistics(owned_grid& grid, const std::string& file_name, int code, int precision,
                         const std::string& header, const std::string& title);
   double** Optional(const std::string& grid_name, int bit);
@@ -159,6 +159,8 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   void RadiationRow(int r);
   template <int Method>
   void SingleLayerRow(int r);
+  // `Layers`: the number of vegetation layers when known at compile time, 0 otherwise.
+  template <int Layers>
   void PenmanMonteithRow(int r);
   void FillLayerRows(int r);
   void LookUpGlacierSnowGrids();
@@ -289,7 +291,9 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   double variability = 0.0;
   int sunshine_steps = 0;
   bool daylight_started = false;
-  bool statistics_on = false;   // some table of the module is written
+  bool statistics_on = false;  // some table of the module is written
+  // One vegetation layer: its potential interception is the total's matrix.
+  bool interception_shared = false;
   long long unrough_cells = 0;  // cells of the step with a roughness length of 0 or less
   bool roughness_warning_given = false;
   bool date_warning_given = false;

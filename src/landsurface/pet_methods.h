@@ -82,17 +82,38 @@ inline double AerodynamicTerm(double vapour_pressure_deficit, double temperature
          ((kZeroCelsius + temperature) * ra);
 }
 
-// The terms share one reciprocal: the energy divides by the latent heat as
-// water equivalent w, the aerodynamic term by the air temperature in kelvin
-// k, and Δ/γ = Δ·λ/(c_p/ε·p) by g = (t + 237.3)²·c_p/ε·p; 1/(w·k·g) times
-// the other two factors stands for each division.
-inline pm_part_terms PenmanMonteithPart(const pm_part_input& part) {
-  const double t = part.temperature;
-  const double water_equivalent = EvaporationEnergyPerMillimetre(t);
-  const double kelvin = kZeroCelsius + t;
+// What a part's terms take from its temperature and air pressure alone: the
+// day and night parts of a step at one temperature share them. The terms
+// share one reciprocal: the energy divides by the latent heat as water
+// equivalent w, the aerodynamic term by the air temperature in kelvin k, and
+// Δ/γ = Δ·λ/(c_p/ε·p) by g = (t + 237.3)²·c_p/ε·p; 1/(w·k·g) times the other
+// two factors stands for each division.
+struct pm_air_terms {
+  double water_equivalent = 0.0;         // w, Wh/m² per mm
+  double kelvin = 0.0;                   // k
+  double gamma_denominator = 0.0;        // g
+  double reciprocal = 0.0;               // 1/(w·k·g)
+  double slope_times_latent_heat = 0.0;  // Δ·(t + 237.3)²·λ
+};
+inline pm_air_terms PenmanMonteithAir(double t, double pressure) {
+  pm_air_terms air;
+  air.water_equivalent = EvaporationEnergyPerMillimetre(t);
+  air.kelvin = kZeroCelsius + t;
   const double d = t + kTetensWaterB;
-  const double gamma_denominator = d * d * kPsychrometricCoefficient * part.pressure;
-  const double reciprocal = 1.0 / (water_equivalent * kelvin * gamma_denominator);
+  air.gamma_denominator = d * d * kPsychrometricCoefficient * pressure;
+  air.reciprocal = 1.0 / (air.water_equivalent * air.kelvin * air.gamma_denominator);
+  air.slope_times_latent_heat =
+      kTetensSlopeNumerator * std::exp(kTetensSlopeA * t / d) * LatentHeatOfVaporisation(t);
+  return air;
+}
+
+// The terms of a part whose air terms are known (`air` at its temperature and pressure).
+inline pm_part_terms PenmanMonteithPart(const pm_part_input& part, const pm_air_terms& air) {
+  const double t = part.temperature;
+  const double water_equivalent = air.water_equivalent;
+  const double kelvin = air.kelvin;
+  const double gamma_denominator = air.gamma_denominator;
+  const double reciprocal = air.reciprocal;
 
   double energy = 0.0;  // Wh/m², times 1/w gives mm
   if (part.net_radiation_given) {
@@ -103,8 +124,7 @@ inline pm_part_terms PenmanMonteithPart(const pm_part_input& part) {
     energy = part.daylight ? kNetRadiationShare * (part.absorbed_shortwave - longwave) : -longwave;
   }
   const double deficit = std::max(0.0, part.saturation_vapour_pressure - part.vapour_pressure);
-  const double slope_times_latent_heat =
-      kTetensSlopeNumerator * std::exp(kTetensSlopeA * t / d) * LatentHeatOfVaporisation(t);
+  const double slope_times_latent_heat = air.slope_times_latent_heat;
 
   pm_part_terms terms;
   terms.net_energy = energy * (kelvin * gamma_denominator) * reciprocal;
@@ -113,6 +133,9 @@ inline pm_part_terms PenmanMonteithPart(const pm_part_input& part) {
   terms.aerodynamic_numerator = kAerodynamicTermFactor * kSecondsPerMinute * part.step_minutes *
                                 part.fraction * deficit * (water_equivalent * gamma_denominator) * reciprocal;
   return terms;
+}
+inline pm_part_terms PenmanMonteithPart(const pm_part_input& part) {
+  return PenmanMonteithPart(part, PenmanMonteithAir(part.temperature, part.pressure));
 }
 
 // ln 0.6: 0.6^x is taken as exp(x·ln 0.6), the same number at a third of the cost.

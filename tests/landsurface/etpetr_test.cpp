@@ -226,6 +226,40 @@ TEST_F(Evapotranspiration, GridsLeaveTheTableWithoutCleanUp) {
     EXPECT_EQ(Find(name), 0) << name;
 }
 
+// With one layer the total interception is the layer's: both names show one
+// matrix, still written to their own files and tables, and both leave the
+// table with or without clean-up. Two layers keep a matrix each.
+TEST_F(Evapotranspiration, OneLayerSharesItsInterceptionWithTheTotal) {
+  et_section v;
+  v.interval = 60;
+  v.write_code = 1;
+  v.stat_code = 1001;
+  Data("landuse1")[1][2] = kNodata;
+  auto module = Build(v);
+  const auto rows = [&](const char* name) { return grids_[Find(name)].data; };
+  EXPECT_EQ(rows("potential_InterceptionEvap0"), rows("potential_InterceptionEvap1"));
+  EXPECT_NE(rows("pot_transpiration0"), rows("pot_transpiration1"));
+  module->PotentialEvapotranspiration(0, 13, 15, 6, 2000);
+  EXPECT_GT(Cell("potential_InterceptionEvap0"), 0.0);
+  EXPECT_EQ(Cell("potential_InterceptionEvap0", 1, 2), 0.0);
+  EXPECT_EQ(Cell("potential_InterceptionEvap0", 3, 1), kNodata);
+  for (const char* file : {"eip.grd", "eip_Layer_1.grd", "eip.stat", "eip_Layer_1.stat"})
+    EXPECT_TRUE(Exists(file)) << file;
+  module->CleanUp();
+  EXPECT_EQ(Find("potential_InterceptionEvap0"), 0);
+  EXPECT_EQ(Find("potential_InterceptionEvap1"), 0);
+
+  module = Build(v);
+  module.reset();
+  EXPECT_EQ(Find("potential_InterceptionEvap0"), 0);
+  EXPECT_EQ(Find("potential_InterceptionEvap1"), 0);
+
+  UseTwoLayers();
+  module = Build(v);
+  EXPECT_NE(rows("potential_InterceptionEvap0"), rows("potential_InterceptionEvap1"));
+  module->CleanUp();
+}
+
 TEST_F(Evapotranspiration, LakeSetUp) {
   auto module = Build(et_section{});
   module->InitLakeModel("[lake_model]");
