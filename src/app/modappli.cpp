@@ -134,6 +134,8 @@ void ModellApplication::init(int /*argc*/, char** argv, int position) {
   BuildInterpolators();
   BuildTracerDescriptions();
   BuildModules();
+  // Every module has taken what it reads; what only the set-up read goes.
+  defaults->ReleaseSetUpOnlyGrids();
   ready = 1;
 }
 
