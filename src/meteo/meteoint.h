@@ -171,6 +171,31 @@ std::string StatisticsHeaderText(const statistics_header_parts& parts);
 // hour 0; none with an interval of 0 or less.
 bool InterpolatorProgressDue(int interval, double shift_hours, int minute, int hour);
 
+// Inverse-distance weights of an interpolator's active cells (station-major
+// within a row) and their sums per cell, with everything they were computed
+// from: interpolators whose inputs are equal share one copy.
+struct idw_weight_cache {
+  struct inputs {
+    std::vector<int> active_begin;
+    std::vector<int> active_cols;
+    std::vector<double> station_x;  // stations 1..n, rotated when anisotropic
+    std::vector<double> station_y;
+    double** weighting_x = nullptr;
+    double** weighting_y = nullptr;
+    int first_row = 0;
+    double anisotropy_ratio = 1.0;
+    int weight_code = 0;
+    double idw_weight = 0.0;
+    double max_distance = 0.0;
+    bool operator==(const inputs&) const = default;
+  };
+  inputs from;
+  std::vector<double> weights;
+  std::vector<double> sums;
+};
+// The weight caches of a run's interpolators, for the next one to share.
+using idw_weight_pool = std::vector<std::weak_ptr<const idw_weight_cache>>;
+
 class meteointerpol : public modelobject {
  public:
   // Builds the interpolator of `variable` with its result grid in grid-table
@@ -183,6 +208,10 @@ class meteointerpol : public modelobject {
   void CleanUp() override;
   virtual void SetStationWarning(int on) { station_warning = on; }
   virtual void SetIntervalEndShift(double hours) { interval_end_shift = hours; }
+  // Weight caches are taken from and offered to `pool` (none: each builds
+  // its own).
+  void ShareWeightsThrough(std::shared_ptr<idw_weight_pool> pool) { weight_pool = std::move(pool); }
+  const idw_weight_cache* WeightCache() const { return weight_cache.get(); }
   virtual void GetCurrentDate(int& minute, int& hour, int& day, int& month, int& year);
   // Interpolates the current record, which must be of the pass date; returns
   // 1 when a statistics row was completed.
@@ -373,8 +402,8 @@ class meteointerpol : public modelobject {
   std::vector<int> inactive_cols;
   bool weight_cache_checked = false;
   bool weights_cached = false;
-  std::vector<double> cached_weights;
-  std::vector<double> cached_weight_sums;
+  std::shared_ptr<const idw_weight_cache> weight_cache;
+  std::shared_ptr<idw_weight_pool> weight_pool;
   int nearest_depth = 0;
   std::vector<int> nearest_stations;  // [rank * active cells + cell]; 0 ends a list
   // Per step: station values with missing ones as 0 and their 0/1 mask.

@@ -219,15 +219,36 @@ void meteointerpol::BuildWeightCache() {
   weight_cache_checked = true;
   weights_cached = bytes <= kWeightCacheBudgetBytes;
   if (!weights_cached) return;
-  cached_weights.assign(cells * n, 0.0);
-  cached_weight_sums.assign(cells, 0.0);
   const bool anisotropic = section.anisotropy_ratio < 1.0;
   const station_arrays s = anisotropic ? file.RotatedArrays() : file.Arrays();
+  idw_weight_cache::inputs from{active_begin,
+                                active_cols,
+                                std::vector<double>(s.x + 1, s.x + 1 + n),
+                                std::vector<double>(s.y + 1, s.y + 1 + n),
+                                weighting_x,
+                                weighting_y,
+                                first_row,
+                                section.anisotropy_ratio,
+                                weight_code,
+                                section.idw_weight,
+                                section.max_distance};
+  if (weight_pool) {
+    for (const std::weak_ptr<const idw_weight_cache>& offered : *weight_pool) {
+      std::shared_ptr<const idw_weight_cache> cache = offered.lock();
+      if (!cache || cache->from != from) continue;
+      weight_cache = std::move(cache);
+      return;
+    }
+  }
+  auto cache = std::make_shared<idw_weight_cache>();
+  cache->from = std::move(from);
+  cache->weights.assign(cells * n, 0.0);
+  cache->sums.assign(cells, 0.0);
   for (int r = first_row; r <= last_row; ++r) {
     const size_t row = static_cast<size_t>(r - first_row);
     const size_t begin = static_cast<size_t>(active_begin[row]);
     const size_t m = static_cast<size_t>(active_begin[row + 1]) - begin;
-    double* block = cached_weights.data() + begin * n;
+    double* block = cache->weights.data() + begin * n;
     for (size_t k = 0; k < m; ++k) {
       const int c = active_cols[begin + k];
       const double x = weighting_x[r][c];
@@ -242,9 +263,11 @@ void meteointerpol::BuildWeightCache() {
         block[i * m + k] = w;
         sum += w;
       }
-      cached_weight_sums[begin + k] = sum;
+      cache->sums[begin + k] = sum;
     }
   }
+  weight_cache = cache;
+  if (weight_pool) weight_pool->push_back(weight_cache);
 }
 
 void meteointerpol::BuildNearestCache(bool later_wins) {
@@ -343,10 +366,10 @@ void meteointerpol::IdwRow(int r, const char* warning) {
     const size_t n = static_cast<size_t>(file.count);
     row_numerator.assign(m, 0.0);
     double* __restrict numerator = row_numerator.data();
-    const double* block = cached_weights.data() + begin * n;
+    const double* block = weight_cache->weights.data() + begin * n;
     // Each cell's sums run over its stations in station order, exactly as
     // the direct computation; a missing value weighs 0 and adds 0.
-    const double* denominator = cached_weight_sums.data() + begin;
+    const double* denominator = weight_cache->sums.data() + begin;
     if (step_all_valid) {
       // Four stations per pass over the row, still added in station order.
       size_t i = 0;
