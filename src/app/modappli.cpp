@@ -163,8 +163,9 @@ void ModellApplication::BuildSetup() {
 void ModellApplication::BuildInterpolators() {
   interpolators.clear();
   interpolators.resize(static_cast<std::size_t>(std::max(settings.meteo_count, 0)) + 1);
-  // Variables with the same stations and weighting share their weights.
-  auto weight_pool = std::make_shared<idw_weight_pool>();
+  // Variables with the same cells, stations and weighting share their cell
+  // lists and weights.
+  auto shared_pool = std::make_shared<interpolator_pool>();
   for (int k = 1; k <= settings.meteo_count; ++k) {
     const int result_entry = ReserveInterpolatorEntry(*grids, messages);
     running_ = settings.meteo_names[static_cast<std::size_t>(k)];
@@ -174,7 +175,7 @@ void ModellApplication::BuildInterpolators() {
         std::make_unique<meteointerpol>(error, messages, settings.meteo_names[static_cast<std::size_t>(k)],
                                         settings, grids.get(), result_entry);
     interpolator->SetStationWarning(settings.station_warning);
-    interpolator->ShareWeightsThrough(weight_pool);
+    interpolator->ShareThrough(shared_pool);
     interpolator->SetIntervalEndShift(settings.min_to_int_end / kMinutesPerHour);
     interpolator->SetReady(1);
     interpolators[static_cast<std::size_t>(k)] =

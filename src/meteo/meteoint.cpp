@@ -595,6 +595,7 @@ void meteointerpol::CleanUp() {
     std::vector<double>().swap(file.block_values);
   }
   weight_cache.reset();
+  cells.reset();
   std::vector<int>().swap(nearest_stations);
   regression_input.reset();
   corners.reset();

@@ -240,12 +240,12 @@ TEST_F(Interpolator, StepsEqualTheDirectComputation) {
   }
 }
 
-TEST_F(Interpolator, VariablesWithTheSameStationsAndWeightingShareTheirWeights) {
+TEST_F(Interpolator, VariablesWithTheSameCellsStationsAndWeightingShareTheirWeights) {
   const std::string records = "2000 1 1 1 4 8 16\n2000 1 1 2 5 -99999 7\n";
-  auto pool = std::make_shared<idw_weight_pool>();
+  auto pool = std::make_shared<interpolator_pool>();
   Setup(1, three, records, "none\n", Rest({{7, "2500"}}));
   auto first = Build();
-  first->ShareWeightsThrough(pool);
+  first->ShareThrough(pool);
   Step(*first);
   ASSERT_NE(first->WeightCache(), nullptr);
   struct Case {
@@ -263,13 +263,16 @@ TEST_F(Interpolator, VariablesWithTheSameStationsAndWeightingShareTheirWeights) 
     SCOPED_TRACE(c.what);
     Setup(1, three, records, "none\n", c.rest);
     auto pooled = Build();
-    pooled->ShareWeightsThrough(pool);
+    pooled->ShareThrough(pool);
     auto alone = Build();
     for (int step = 1; step <= 2; ++step) {
       Step(*pooled);
       Step(*alone);
       EXPECT_EQ(pooled->WeightCache() == first->WeightCache(), c.shared);
       EXPECT_NE(alone->WeightCache(), first->WeightCache());
+      // The same domain: one list of cells, whatever the weighting.
+      EXPECT_EQ(pooled->Cells(), first->Cells());
+      EXPECT_NE(alone->Cells(), first->Cells());
       for (int r = 1; r <= test::kRows; ++r)
         for (int col = 1; col <= test::kColumns; ++col)
           EXPECT_EQ(pooled->ResultGrid()[r][col], alone->ResultGrid()[r][col])
