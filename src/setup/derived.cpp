@@ -190,10 +190,16 @@ void defaultini::ReleaseSetUpOnlyGrids() {
     }
     return false;
   };
+  // Another entry may borrow the same matrix.
+  auto borrowed = [&](int index, double** data) {
+    for (int other = 1; other < kGridTableLimit && (*grids)[other].in_use(); ++other)
+      if (other != index && (*grids)[other].data == data) return true;
+    return false;
+  };
   for (const int index : {mpi_halo_index, cell_size_x_index, cell_size_y_index}) {
     if (index <= 0 || !(*grids)[index].ReleasableAfterSetup()) continue;
     double** data = (*grids)[index].data;
-    if (!free_owned(data)) continue;
+    if (borrowed(index, data) || !free_owned(data)) continue;
     grids->MarkReleased(index);
     if (cell_size_x == data) cell_size_x = nullptr;
     if (cell_size_y == data) cell_size_y = nullptr;

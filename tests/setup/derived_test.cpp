@@ -226,6 +226,14 @@ TEST_F(DerivedFixture, OnlyCellSizesNothingElseReadsAreReleasedAfterSetUp) {
     table[y].write_code = 0;
     table[y].read_in_steps = false;
   }
+  // Nor while another entry borrows its matrix.
+  const int alias = table.FirstFreeEntry();
+  table[alias].name = "alias";
+  table[alias].data = table[y].data;
+  setup.ReleaseSetUpOnlyGrids();
+  EXPECT_FALSE(table[y].released);
+  table[alias].name.clear();
+  table[alias].data = nullptr;
   setup.ReleaseSetUpOnlyGrids();
   EXPECT_TRUE(table[y].released);
   EXPECT_EQ(setup.cell_size_y, nullptr);
