@@ -134,6 +134,8 @@ void ModellApplication::init(int /*argc*/, char** argv, int position) {
   BuildInterpolators();
   BuildTracerDescriptions();
   BuildModules();
+  // Every module has taken what it reads; what only the set-up read goes.
+  defaults->ReleaseSetUpOnlyGrids();
   ready = 1;
 }
 
@@ -161,6 +163,9 @@ void ModellApplication::BuildSetup() {
 void ModellApplication::BuildInterpolators() {
   interpolators.clear();
   interpolators.resize(static_cast<std::size_t>(std::max(settings.meteo_count, 0)) + 1);
+  // Variables with the same cells, stations and weighting share their cell
+  // lists and weights.
+  auto shared_pool = std::make_shared<interpolator_pool>();
   for (int k = 1; k <= settings.meteo_count; ++k) {
     const int result_entry = ReserveInterpolatorEntry(*grids, messages);
     running_ = settings.meteo_names[static_cast<std::size_t>(k)];
@@ -170,6 +175,7 @@ void ModellApplication::BuildInterpolators() {
         std::make_unique<meteointerpol>(error, messages, settings.meteo_names[static_cast<std::size_t>(k)],
                                         settings, grids.get(), result_entry);
     interpolator->SetStationWarning(settings.station_warning);
+    interpolator->ShareThrough(shared_pool);
     interpolator->SetIntervalEndShift(settings.min_to_int_end / kMinutesPerHour);
     interpolator->SetReady(1);
     interpolators[static_cast<std::size_t>(k)] =

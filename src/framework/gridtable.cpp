@@ -44,13 +44,14 @@ void FreeAccumulators(memory_handling& memory, grid_entry& entry, int fallback_c
 }
 
 // Index of `grid_name` among entries 1..999, searched up to the first free
-// entry; 0 when absent. Shared by the look-ups that do not look at data.
+// entry and past released ones; 0 when absent. Shared by the look-ups that
+// do not look at data.
 int FindInUseEntry(const grid_table* grids, const std::string& grid_name) {
   if (!grids) return 0;
   for (int index = 1; index < kGridTableLimit; ++index) {
     const grid_entry& entry = (*grids)[index];
     if (!entry.in_use()) return 0;
-    if (entry.name == grid_name) return index;
+    if (!entry.released && entry.name == grid_name) return index;
   }
   return 0;
 }
@@ -160,6 +161,20 @@ std::unique_ptr<grid_table> grid_table::Create(MessageStream* messages) {
   }
 }
 
+bool grid_entry::ReleasableAfterSetup() const {
+  const bool output = write_code != 0 || period_code != 0 || min_flag != 0 || max_flag != 0 ||
+                      vegetation_code != 0 || !statfile.empty() || statistics != nullptr;
+  const bool reread = period_length > 0 || !persistent || persistence_grid != nullptr;
+  return in_use() && data != nullptr && !released && !read_in_steps && !output && !reread;
+}
+
+void grid_table::MarkReleased(int index) {
+  grid_entry& entry = (*this)[index];
+  entry.data = nullptr;
+  entry.layers = nullptr;
+  entry.released = true;
+}
+
 int grid_table::FirstFreeEntry() const {
   for (int index = 1; index < kGridTableLimit; ++index) {
     if (!(*this)[index].in_use()) return index;
@@ -175,6 +190,8 @@ int modelobject::FindGrid(const std::string& grid_name, bool look_past_empty) {
   if (first.name == grid_name) return 1;
   for (int index = 2; index < kGridTableLimit; ++index) {
     const grid_entry& entry = (*grids)[index];
+    // A released entry is passed over, not an end of the search.
+    if (entry.released) continue;
     if (!entry.data && !look_past_empty) return 0;
     if (!entry.in_use()) return 0;
     if (entry.name == grid_name) return index;
@@ -270,6 +287,7 @@ void modelobject::RegisterGrid(int index, const std::string& file_name, double**
   entry.data = data;
   entry.layers = layers;
   entry.layer_count = layer_count;
+  entry.released = false;
   SplitWriteCode(write_code, entry);
   entry.first_row = row_lo;
   entry.last_row = row_hi;
@@ -320,6 +338,8 @@ void modelobject::ReleaseGrid(int index) {
   entry.layer_count = 0;
   entry.data = nullptr;  // its owner frees it
   entry.layers = nullptr;
+  entry.released = false;
+  entry.read_in_steps = false;
   entry.step_count = 0.0;
   FreeAccumulators(*this, entry, ncols);
   if (entry.outname_owned == 1) {

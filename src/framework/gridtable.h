@@ -14,6 +14,15 @@
 // An entry is free while its `name` is empty. Text fields that may be absent
 // are empty strings when absent (`outname`, `statfile`, ...).
 //
+// Released entries: a grid that nothing reads once set-up is over may have
+// its data freed by its owner then (`MarkReleased`). The entry keeps its name
+// and stays in use, so the entries after it stay reachable and keep their
+// places; every look-up by name passes over it as if it were not there, so a
+// module asking for it meets the missing-grid FATAL (code 33), never a null
+// grid. Objects that read a grid by index in their steps whatever its name
+// (special output points, data-assimilation rules, superposition inputs) mark
+// it `read_in_steps`, which keeps it.
+//
 // Ownership: an entry never owns `data`, `layers` or the borrowed vegetation
 // grids; their owners free them. The accumulators that registration
 // allocates (`sum_grid`, `min_grid`, `max_grid`, `vegetation_grid`) belong
@@ -119,7 +128,16 @@ struct grid_entry {
   // registration); needed to free them.
   int accumulator_columns = 0;
 
+  // The data were freed after set-up; see "Released entries" above.
+  bool released = false;
+  // Read by index in the steps of an object that bound it by a configured
+  // name: never released.
+  bool read_in_steps = false;
+
   bool in_use() const { return !name.empty(); }
+  // Holds data nothing writes, sums, counts or re-reads after set-up, and no
+  // object bound it by a configured name: its owner may release it.
+  bool ReleasableAfterSetup() const;
   // Puts the entry into the state of a freshly created table entry.
   void SetInitialState();
 };
@@ -144,6 +162,10 @@ class grid_table {
   // Lowest index from 1 upward whose entry is free, or kGridTableLimit when
   // entries 1..999 are all in use.
   int FirstFreeEntry() const;
+
+  // The owner of entry `index` has freed its data after set-up: the entry
+  // keeps its name and place but no look-up finds it any more.
+  void MarkReleased(int index);
 
   std::vector<grid_entry> entries;  // indices 0..1000
 };

@@ -594,7 +594,8 @@ void meteointerpol::CleanUp() {
     std::vector<model_date>().swap(file.block_dates);
     std::vector<double>().swap(file.block_values);
   }
-  std::vector<double>().swap(cached_weights);
+  weight_cache.reset();
+  cells.reset();
   std::vector<int>().swap(nearest_stations);
   regression_input.reset();
   corners.reset();

@@ -171,6 +171,45 @@ std::string StatisticsHeaderText(const statistics_header_parts& parts);
 // hour 0; none with an interval of 0 or less.
 bool InterpolatorProgressDue(int interval, double shift_hours, int minute, int hour);
 
+// The cells an interpolator computes, per row from its first row: the
+// columns of the active cells and of those it sets to nodata, each list with
+// its start per row and one more at the end.
+struct interpolated_cells {
+  int first_row = 0;
+  std::vector<int> active_begin;
+  std::vector<int> active_cols;
+  std::vector<int> inactive_begin;
+  std::vector<int> inactive_cols;
+  bool operator==(const interpolated_cells&) const = default;
+};
+
+// Inverse-distance weights of an interpolator's active cells (station-major
+// within a row) and their sums per cell, with everything they were computed
+// from: interpolators whose inputs are equal share one copy.
+struct idw_weight_cache {
+  struct inputs {
+    std::shared_ptr<const interpolated_cells> cells;  // equal lists are one object
+    std::vector<double> station_x;                    // stations 1..n, rotated when anisotropic
+    std::vector<double> station_y;
+    double** weighting_x = nullptr;
+    double** weighting_y = nullptr;
+    double anisotropy_ratio = 1.0;
+    int weight_code = 0;
+    double idw_weight = 0.0;
+    double max_distance = 0.0;
+    bool operator==(const inputs&) const = default;
+  };
+  inputs from;
+  std::vector<double> weights;
+  std::vector<double> sums;
+};
+
+// What a run's interpolators have built that the next one may share.
+struct interpolator_pool {
+  std::vector<std::weak_ptr<const interpolated_cells>> cells;
+  std::vector<std::weak_ptr<const idw_weight_cache>> weights;
+};
+
 class meteointerpol : public modelobject {
  public:
   // Builds the interpolator of `variable` with its result grid in grid-table
@@ -183,6 +222,11 @@ class meteointerpol : public modelobject {
   void CleanUp() override;
   virtual void SetStationWarning(int on) { station_warning = on; }
   virtual void SetIntervalEndShift(double hours) { interval_end_shift = hours; }
+  // Cell lists and weight caches are taken from and offered to `pool`
+  // (none: each builds its own).
+  void ShareThrough(std::shared_ptr<interpolator_pool> pool) { shared_pool = std::move(pool); }
+  const interpolated_cells* Cells() const { return cells.get(); }
+  const idw_weight_cache* WeightCache() const { return weight_cache.get(); }
   virtual void GetCurrentDate(int& minute, int& hour, int& day, int& month, int& year);
   // Interpolates the current record, which must be of the pass date; returns
   // 1 when a statistics row was completed.
@@ -367,14 +411,11 @@ class meteointerpol : public modelobject {
   // per row, and per active cell the station weights (station-major within
   // a row, so that a step sums each cell's stations in station order while
   // running along the row) or the nearest stations (rank-major).
-  std::vector<int> active_begin;  // per row from result_first_row, into active_cols; one more at the end
-  std::vector<int> active_cols;
-  std::vector<int> inactive_begin;
-  std::vector<int> inactive_cols;
+  std::shared_ptr<const interpolated_cells> cells;
   bool weight_cache_checked = false;
   bool weights_cached = false;
-  std::vector<double> cached_weights;
-  std::vector<double> cached_weight_sums;
+  std::shared_ptr<const idw_weight_cache> weight_cache;
+  std::shared_ptr<interpolator_pool> shared_pool;
   int nearest_depth = 0;
   std::vector<int> nearest_stations;  // [rank * active cells + cell]; 0 ends a list
   // Per step: station values with missing ones as 0 and their 0/1 mask.

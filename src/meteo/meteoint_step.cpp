@@ -191,45 +191,74 @@ void meteointerpol::ReadListedGrid() {
 // ---------------------------------------------------------------- what the run does not change
 
 void meteointerpol::BuildActiveCells() {
+  auto built = std::make_shared<interpolated_cells>();
+  interpolated_cells& lists = *built;
   const int rows = last_row - first_row + 1;
-  active_begin.assign(static_cast<size_t>(std::max(rows, 0)) + 1, 0);
-  inactive_begin.assign(static_cast<size_t>(std::max(rows, 0)) + 1, 0);
-  active_cols.clear();
-  inactive_cols.clear();
+  lists.first_row = first_row;
+  lists.active_begin.assign(static_cast<size_t>(std::max(rows, 0)) + 1, 0);
+  lists.inactive_begin.assign(static_cast<size_t>(std::max(rows, 0)) + 1, 0);
   for (int r = first_row; r <= last_row; ++r) {
     const size_t at = static_cast<size_t>(r - first_row);
-    active_begin[at] = static_cast<int>(active_cols.size());
-    inactive_begin[at] = static_cast<int>(inactive_cols.size());
+    lists.active_begin[at] = static_cast<int>(lists.active_cols.size());
+    lists.inactive_begin[at] = static_cast<int>(lists.inactive_cols.size());
     for (int c = row_ranges[r].first; c <= row_ranges[r].last; ++c) {
       const bool outside =
           zone_grid[r][c] == nodata_value || (mpi_regions_data && mpi_regions_data[r][c] != kOwnRegion);
-      (outside ? inactive_cols : active_cols).push_back(c);
+      (outside ? lists.inactive_cols : lists.active_cols).push_back(c);
     }
   }
-  active_begin.back() = static_cast<int>(active_cols.size());
-  inactive_begin.back() = static_cast<int>(inactive_cols.size());
+  lists.active_begin.back() = static_cast<int>(lists.active_cols.size());
+  lists.inactive_begin.back() = static_cast<int>(lists.inactive_cols.size());
+  cells = std::move(built);
+  if (!shared_pool) return;
+  for (const std::weak_ptr<const interpolated_cells>& offered : shared_pool->cells) {
+    std::shared_ptr<const interpolated_cells> same = offered.lock();
+    if (!same || *same != *cells) continue;
+    cells = std::move(same);
+    return;
+  }
+  shared_pool->cells.push_back(cells);
 }
 
 void meteointerpol::BuildWeightCache() {
   const station_file& file = files[0];
   const size_t n = static_cast<size_t>(file.count);
-  const size_t cells = active_cols.size();
-  const long long bytes =
-      static_cast<long long>(cells) * static_cast<long long>(n + 1) * static_cast<long long>(sizeof(double));
+  const size_t cell_count = cells->active_cols.size();
+  const long long bytes = static_cast<long long>(cell_count) * static_cast<long long>(n + 1) *
+                          static_cast<long long>(sizeof(double));
   weight_cache_checked = true;
   weights_cached = bytes <= kWeightCacheBudgetBytes;
   if (!weights_cached) return;
-  cached_weights.assign(cells * n, 0.0);
-  cached_weight_sums.assign(cells, 0.0);
   const bool anisotropic = section.anisotropy_ratio < 1.0;
   const station_arrays s = anisotropic ? file.RotatedArrays() : file.Arrays();
+  idw_weight_cache::inputs from{cells,
+                                std::vector<double>(s.x + 1, s.x + 1 + n),
+                                std::vector<double>(s.y + 1, s.y + 1 + n),
+                                weighting_x,
+                                weighting_y,
+                                section.anisotropy_ratio,
+                                weight_code,
+                                section.idw_weight,
+                                section.max_distance};
+  if (shared_pool) {
+    for (const std::weak_ptr<const idw_weight_cache>& offered : shared_pool->weights) {
+      std::shared_ptr<const idw_weight_cache> cache = offered.lock();
+      if (!cache || cache->from != from) continue;
+      weight_cache = std::move(cache);
+      return;
+    }
+  }
+  auto cache = std::make_shared<idw_weight_cache>();
+  cache->from = std::move(from);
+  cache->weights.assign(cell_count * n, 0.0);
+  cache->sums.assign(cell_count, 0.0);
   for (int r = first_row; r <= last_row; ++r) {
     const size_t row = static_cast<size_t>(r - first_row);
-    const size_t begin = static_cast<size_t>(active_begin[row]);
-    const size_t m = static_cast<size_t>(active_begin[row + 1]) - begin;
-    double* block = cached_weights.data() + begin * n;
+    const size_t begin = static_cast<size_t>(cells->active_begin[row]);
+    const size_t m = static_cast<size_t>(cells->active_begin[row + 1]) - begin;
+    double* block = cache->weights.data() + begin * n;
     for (size_t k = 0; k < m; ++k) {
-      const int c = active_cols[begin + k];
+      const int c = cells->active_cols[begin + k];
       const double x = weighting_x[r][c];
       const double y = weighting_y[r][c];
       double sum = 0.0;
@@ -242,24 +271,26 @@ void meteointerpol::BuildWeightCache() {
         block[i * m + k] = w;
         sum += w;
       }
-      cached_weight_sums[begin + k] = sum;
+      cache->sums[begin + k] = sum;
     }
   }
+  weight_cache = cache;
+  if (shared_pool) shared_pool->weights.push_back(weight_cache);
 }
 
 void meteointerpol::BuildNearestCache(bool later_wins) {
   const station_file& file = files[0];
   const int n = file.count;
-  const size_t cells = active_cols.size();
+  const size_t cell_count = cells->active_cols.size();
   nearest_depth = std::min(n, kNearestStationsKept);
-  nearest_stations.assign(cells * static_cast<size_t>(nearest_depth), 0);
+  nearest_stations.assign(cell_count * static_cast<size_t>(nearest_depth), 0);
   std::vector<int> order(static_cast<size_t>(n));
   std::vector<double> d2(static_cast<size_t>(n) + 1);
   for (int r = first_row; r <= last_row; ++r) {
     const size_t row = static_cast<size_t>(r - first_row);
-    for (size_t cell = static_cast<size_t>(active_begin[row]);
-         cell < static_cast<size_t>(active_begin[row + 1]); ++cell) {
-      const int c = active_cols[cell];
+    for (size_t cell = static_cast<size_t>(cells->active_begin[row]);
+         cell < static_cast<size_t>(cells->active_begin[row + 1]); ++cell) {
+      const int c = cells->active_cols[cell];
       for (int i = 1; i <= n; ++i)
         d2[static_cast<size_t>(i)] = SquaredDistance(file.x[i], file.y[i], coord_x[r][c], coord_y[r][c]);
       std::iota(order.begin(), order.end(), 1);
@@ -274,7 +305,7 @@ void meteointerpol::BuildNearestCache(bool later_wins) {
       for (int rank = 0; rank < nearest_depth; ++rank) {
         const int station = order[static_cast<size_t>(rank)];
         if (later_wins && d2[static_cast<size_t>(station)] > kThiessenFarthest) break;
-        nearest_stations[static_cast<size_t>(rank) * cells + cell] = station;
+        nearest_stations[static_cast<size_t>(rank) * cell_count + cell] = station;
       }
     }
   }
@@ -285,12 +316,12 @@ void meteointerpol::BuildNearestCache(bool later_wins) {
 void meteointerpol::StepRow(int r, int kind, double equal_value) {
   const size_t row = static_cast<size_t>(r - first_row);
   double* out = result[r];
-  for (int k = inactive_begin[row]; k < inactive_begin[row + 1]; ++k)
-    out[inactive_cols[static_cast<size_t>(k)]] = nodata_value;
+  for (int k = cells->inactive_begin[row]; k < cells->inactive_begin[row + 1]; ++k)
+    out[cells->inactive_cols[static_cast<size_t>(k)]] = nodata_value;
   // The method's values of the row's active cells go to row_values first, so
   // that the grid row is written once, adjusted.
-  const int begin = active_begin[row];
-  const int count = active_begin[row + 1] - begin;
+  const int begin = cells->active_begin[row];
+  const int count = cells->active_begin[row + 1] - begin;
   row_values.resize(static_cast<size_t>(count));
   switch (kind) {
     case kKeepPrevious:
@@ -321,7 +352,7 @@ void meteointerpol::StepRow(int r, int kind, double equal_value) {
       break;
     case kGridStep:
       for (int k = 0; k < count; ++k)
-        row_values[static_cast<size_t>(k)] = out[active_cols[static_cast<size_t>(begin + k)]];
+        row_values[static_cast<size_t>(k)] = out[cells->active_cols[static_cast<size_t>(begin + k)]];
       break;
   }
   // A cell without a valid station value keeps its value of the step before,
@@ -332,9 +363,9 @@ void meteointerpol::StepRow(int r, int kind, double equal_value) {
 
 void meteointerpol::IdwRow(int r, const char* warning) {
   const size_t row = static_cast<size_t>(r - first_row);
-  const size_t begin = static_cast<size_t>(active_begin[row]);
-  const size_t m = static_cast<size_t>(active_begin[row + 1]) - begin;
-  const int* cols = active_cols.data() + begin;
+  const size_t begin = static_cast<size_t>(cells->active_begin[row]);
+  const size_t m = static_cast<size_t>(cells->active_begin[row + 1]) - begin;
+  const int* cols = cells->active_cols.data() + begin;
   double* __restrict values = row_values.data();
   const double missing = MissingResult(section.nodata);
   const station_file& file = files[0];
@@ -343,10 +374,10 @@ void meteointerpol::IdwRow(int r, const char* warning) {
     const size_t n = static_cast<size_t>(file.count);
     row_numerator.assign(m, 0.0);
     double* __restrict numerator = row_numerator.data();
-    const double* block = cached_weights.data() + begin * n;
+    const double* block = weight_cache->weights.data() + begin * n;
     // Each cell's sums run over its stations in station order, exactly as
     // the direct computation; a missing value weighs 0 and adds 0.
-    const double* denominator = cached_weight_sums.data() + begin;
+    const double* denominator = weight_cache->sums.data() + begin;
     if (step_all_valid) {
       // Four stations per pass over the row, still added in station order.
       size_t i = 0;
@@ -418,9 +449,9 @@ void meteointerpol::IdwRow(int r, const char* warning) {
 
 void meteointerpol::RegressionRow(int r, double* __restrict values) {
   const size_t row = static_cast<size_t>(r - first_row);
-  const size_t begin = static_cast<size_t>(active_begin[row]);
-  const size_t m = static_cast<size_t>(active_begin[row + 1]) - begin;
-  const int* cols = active_cols.data() + begin;
+  const size_t begin = static_cast<size_t>(cells->active_begin[row]);
+  const size_t m = static_cast<size_t>(cells->active_begin[row + 1]) - begin;
+  const int* cols = cells->active_cols.data() + begin;
   const station_regression& g = regression;
   const double h1 = g.h1, h2 = g.h2;
   const double a1 = g.a[1], a2 = g.a[2], a3 = g.a[3];
@@ -459,11 +490,11 @@ void meteointerpol::RegressionRow(int r, double* __restrict values) {
 }
 
 void meteointerpol::FindLocatedRows() {
-  located_rows.assign(active_begin.size(), 1);
+  located_rows.assign(cells->active_begin.size(), 1);
   for (int r = first_row; r <= last_row; ++r) {
     const size_t row = static_cast<size_t>(r - first_row);
-    for (int k = active_begin[row]; k < active_begin[row + 1]; ++k) {
-      const int c = active_cols[static_cast<size_t>(k)];
+    for (int k = cells->active_begin[row]; k < cells->active_begin[row + 1]; ++k) {
+      const int c = cells->active_cols[static_cast<size_t>(k)];
       if (coord_x[r][c] == nodata_value || coord_y[r][c] == nodata_value) located_rows[row] = 0;
     }
   }
@@ -489,9 +520,9 @@ void meteointerpol::RegressionIdwRow(int r) {
 
 void meteointerpol::BilinearRow(int r) {
   const size_t row = static_cast<size_t>(r - first_row);
-  const size_t begin = static_cast<size_t>(active_begin[row]);
-  const size_t m = static_cast<size_t>(active_begin[row + 1]) - begin;
-  const int* cols = active_cols.data() + begin;
+  const size_t begin = static_cast<size_t>(cells->active_begin[row]);
+  const size_t m = static_cast<size_t>(cells->active_begin[row + 1]) - begin;
+  const int* cols = cells->active_cols.data() + begin;
   double* __restrict values = row_values.data();
   const int* keys = corner_keys.data() + row * static_cast<size_t>(ncols) - 1;
   const double* x = weighting_x[r];
@@ -528,9 +559,9 @@ void meteointerpol::BilinearRow(int r) {
 
 void meteointerpol::SplineRow(int r) {
   const size_t row = static_cast<size_t>(r - first_row);
-  const size_t begin = static_cast<size_t>(active_begin[row]);
-  const size_t m = static_cast<size_t>(active_begin[row + 1]) - begin;
-  const int* cols = active_cols.data() + begin;
+  const size_t begin = static_cast<size_t>(cells->active_begin[row]);
+  const size_t m = static_cast<size_t>(cells->active_begin[row + 1]) - begin;
+  const int* cols = cells->active_cols.data() + begin;
   double* __restrict values = row_values.data();
   const double* first = result[r];
   const double* second = second_spline_grid ? second_spline_grid[r] : nullptr;
@@ -547,7 +578,7 @@ void meteointerpol::SplineRow(int r) {
 
 void meteointerpol::NearestRow(int r, bool lapse) {
   const size_t row = static_cast<size_t>(r - first_row);
-  const size_t cells = active_cols.size();
+  const size_t cell_count = cells->active_cols.size();
   const station_file& file = files[0];
   const station_arrays s = file.Arrays();
   const double* values = file.values.data();
@@ -555,14 +586,14 @@ void meteointerpol::NearestRow(int r, bool lapse) {
   const bool inversion = section.upper_lapse_rate > kNoInversionBelow;
   const double height = inversion ? section.inversion_height : kNoInversion;
   const double upper = inversion ? section.upper_lapse_rate : kNoInversion;
-  const size_t begin = static_cast<size_t>(active_begin[row]);
+  const size_t begin = static_cast<size_t>(cells->active_begin[row]);
   double* cell_values = row_values.data();
-  for (size_t cell = static_cast<size_t>(active_begin[row]);
-       cell < static_cast<size_t>(active_begin[row + 1]); ++cell) {
-    const int c = active_cols[cell];
+  for (size_t cell = static_cast<size_t>(cells->active_begin[row]);
+       cell < static_cast<size_t>(cells->active_begin[row + 1]); ++cell) {
+    const int c = cells->active_cols[cell];
     int nearest = 0;
     for (int rank = 0; rank < nearest_depth; ++rank) {
-      const int station = nearest_stations[static_cast<size_t>(rank) * cells + cell];
+      const int station = nearest_stations[static_cast<size_t>(rank) * cell_count + cell];
       if (station == 0) break;
       if (IsValidValue(values[station], nodata)) {
         nearest = station;
@@ -600,8 +631,8 @@ double meteointerpol::AdjustValue(double value, int r, int c, double x, double y
 void meteointerpol::StoreRow(int r) {
   const size_t row = static_cast<size_t>(r - first_row);
   double* out = result[r];
-  const int* cols = active_cols.data() + active_begin[row];
-  const int count = active_begin[row + 1] - active_begin[row];
+  const int* cols = cells->active_cols.data() + cells->active_begin[row];
+  const int count = cells->active_begin[row + 1] - cells->active_begin[row];
   const double* values = row_values.data();
   if (section.scenario_use != 1 && !scaling_grid) {
     // Scaling and limits alone: the common case, kept free of calls.
@@ -624,28 +655,28 @@ void meteointerpol::StoreRow(int r) {
 void meteointerpol::CountRow(int r) {
   const size_t row = static_cast<size_t>(r - first_row);
   const double* out = result[r];
-  const int* cols = active_cols.data();
-  if (active_zones.size() != active_cols.size()) FindActiveZones();
+  const int* cols = cells->active_cols.data();
+  if (active_zones.size() != cells->active_cols.size()) FindActiveZones();
   const int* zones = active_zones.data();
   const double missing = section.nodata;
   // The cells are walked by their index k among the active cells, so that
   // a cell's zone is one look-up; the table takes each cell's column.
   statistics->AddCells(
-      r, active_begin[row], active_begin[row + 1],
+      r, cells->active_begin[row], cells->active_begin[row + 1],
       // A cell still missing after the limits stays out of the zone means.
       [&](int k) { return IsValidValue(out[cols[k]], missing) ? zones[k] : -1; },
       [out, cols](int k) { return out[cols[k]]; }, [cols](int k) { return cols[k]; });
 }
 
 void meteointerpol::FindActiveZones() {
-  active_zones.assign(active_cols.size(), 0);
+  active_zones.assign(cells->active_cols.size(), 0);
   if (!zone_code_map) return;
   for (int r = first_row; r <= last_row; ++r) {
     const size_t row = static_cast<size_t>(r - first_row);
     const double* zones = zone_grid[r];
-    for (int k = active_begin[row]; k < active_begin[row + 1]; ++k)
+    for (int k = cells->active_begin[row]; k < cells->active_begin[row + 1]; ++k)
       active_zones[static_cast<size_t>(k)] =
-          zone_code_map[static_cast<int>(zones[active_cols[static_cast<size_t>(k)]])];
+          zone_code_map[static_cast<int>(zones[cells->active_cols[static_cast<size_t>(k)]])];
   }
 }
 

@@ -77,6 +77,7 @@ void cSuperposition::LookUpInputs() {
           "FATAL: " + WeightCountEntry(block.entity, input.grid, static_cast<int>(input.regions.size()),
                                        static_cast<int>(input.weights.size())),
           kWeightListCode);
+    (*owner.grids)[index].read_in_steps = true;
     input_entries.push_back(index);
     input_data.push_back(data);
   }

@@ -246,6 +246,7 @@ data_assimilation_grid_entity::data_assimilation_grid_entity(data_assimilation& 
   target_index_ = owner.FindGrid(rule.grid, true);
   if (target_index_ > 0) target_ = (*owner.grids)[target_index_].data;
   if (!target_) Fail(NotAvailableText(rule.grid), kAssimilationTargetCode);
+  (*owner.grids)[target_index_].read_in_steps = true;
   const row_range target_rows = EntryRows((*owner.grids)[target_index_], owner.nrows);
   target_first_row_ = target_rows.first;
   target_last_row_ = target_rows.last;
@@ -278,6 +279,7 @@ double** data_assimilation_grid_entity::StorageGrid(const std::string& grid_name
                   ? "\nset \"weighing-by-glacierized-fraction\" to false when glacier model is inactive "
                   : ""),
          code);
+  (*owner_.grids)[index].read_in_steps = true;
   // The split works only on rows every grid it changes has.
   const row_range rows = EntryRows((*owner_.grids)[index], owner_.nrows);
   split_first_row_ = std::max(split_first_row_, rows.first);

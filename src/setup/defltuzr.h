@@ -227,6 +227,11 @@ class defaultini : public modelobject {
   // Frees the computed grids; their table entries lose their data first, so
   // the clean-up of the other entries never frees them twice.
   void ReleaseDerivedGrids();
+  // Once every module is built: frees the grids only the set-up itself reads
+  // (the halo of the domain division, the cell sizes, whose products live on
+  // in "RelCellArea" and the coordinates) where nothing writes, sums, counts,
+  // re-reads or binds them by name; their entries are marked released.
+  void ReleaseSetUpOnlyGrids();
 
   int cell_size_x_index = 0;
   int cell_size_y_index = 0;

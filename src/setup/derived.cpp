@@ -172,6 +172,40 @@ void defaultini::ReleaseDerivedGrids() {
   available_soil_moisture = hydraulic_conductivity = fillable_porosity = nullptr;
 }
 
+void defaultini::ReleaseSetUpOnlyGrids() {
+  if (!grids) return;
+  // The matrix of `data` among those the set-up object owns, freed; false
+  // when it owns none of that address.
+  auto free_owned = [&](double** data) {
+    if (mpi_halo.get() == data) {
+      mpi_halo.reset();
+      return true;
+    }
+    for (std::vector<owned_matrix>* owned : {&derived_grids, &input_grids}) {
+      for (owned_matrix& m : *owned) {
+        if (m.get() != data) continue;
+        m.reset();
+        return true;
+      }
+    }
+    return false;
+  };
+  // Another entry may borrow the same matrix.
+  auto borrowed = [&](int index, double** data) {
+    for (int other = 1; other < kGridTableLimit && (*grids)[other].in_use(); ++other)
+      if (other != index && (*grids)[other].data == data) return true;
+    return false;
+  };
+  for (const int index : {mpi_halo_index, cell_size_x_index, cell_size_y_index}) {
+    if (index <= 0 || !(*grids)[index].ReleasableAfterSetup()) continue;
+    double** data = (*grids)[index].data;
+    if (borrowed(index, data) || !free_owned(data)) continue;
+    grids->MarkReleased(index);
+    if (cell_size_x == data) cell_size_x = nullptr;
+    if (cell_size_y == data) cell_size_y = nullptr;
+  }
+}
+
 // ---------------------------------------------------------------- cell sizes
 
 void defaultini::FindCellWeights() {

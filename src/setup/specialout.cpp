@@ -125,6 +125,7 @@ SpecialOutputEntity::SpecialOutputEntity(const std::string& block, SpecialOutput
     rows.push_back(row);
   }
   grid_index = owner.FindGrid(id, false);
+  if (grid_index > 0) (*owner.grids)[grid_index].read_in_steps = true;
 }
 
 int SpecialOutputEntity::CollectValues(double* values, int position) const {

@@ -107,6 +107,71 @@ TEST_F(GridTableFixture, LookUpsEndAtTheFirstFreeEntry) {
   EXPECT_EQ(table.FirstFreeEntry(), 2);
 }
 
+TEST_F(GridTableFixture, ReleasedEntriesArePassedOverByEveryLookUp) {
+  Register(1, "[zone_grid]");
+  Register(2, "halo");
+  Register(3, "behind");
+  Register(4, "twin");
+  Register(5, "twin");
+  table.MarkReleased(2);
+  table.MarkReleased(4);
+  EXPECT_TRUE(table[2].in_use());
+  EXPECT_EQ(table[2].data, nullptr);
+  // Not an end of the search, and never found itself; a later entry of the
+  // same name is found in its place.
+  for (bool look_past_empty : {false, true}) {
+    SCOPED_TRACE(look_past_empty);
+    EXPECT_EQ(object.FindGrid("behind", look_past_empty), 3);
+    EXPECT_EQ(object.FindGrid("halo", look_past_empty), 0);
+    EXPECT_EQ(object.OptionalGridData("halo", look_past_empty), nullptr);
+    EXPECT_EQ(object.FindGrid("twin", look_past_empty), 5);
+  }
+  EXPECT_EQ(object.FindRequiredGrid("twin"), 5);
+  EXPECT_EQ(object.FindOneOfThreeGrids("halo", "x", "behind"), 3);
+  // A module asking for it meets the missing-grid FATAL, not a null grid.
+  EXPECT_NE(
+      ExpectCode(kMissingGridCode, [&] { object.RequiredGridData("halo"); }).find("halo not found in memory"),
+      std::string::npos);
+  ExpectCode(kMissingGridCode, [&] { object.FindOneOfFourGrids("halo", "x", "y", "z"); });
+  // Its place stays taken; a new registration or a release ends the state.
+  EXPECT_EQ(table.FirstFreeEntry(), 6);
+  Register(4, "twin");
+  EXPECT_EQ(object.FindGrid("twin", false), 4);
+  object.ReleaseGrid(2);
+  EXPECT_FALSE(table[2].released);
+  EXPECT_EQ(table.FirstFreeEntry(), 2);
+}
+
+TEST_F(GridTableFixture, OnlyEntriesNothingReadsAfterSetUpAreReleasable) {
+  struct Case {
+    const char* what;
+    int write_code;
+    void (*change)(grid_entry&);
+    bool releasable;
+  } cases[] = {
+      {"plain", 0, [](grid_entry&) {}, true},
+      {"written", 1, [](grid_entry&) {}, false},
+      {"period sums", 20, [](grid_entry&) {}, false},
+      {"extremes", 300, [](grid_entry&) {}, false},
+      {"vegetation period", 1000, [](grid_entry&) {}, false},
+      {"statistics", 0, [](grid_entry& e) { e.statfile = "halo.stat"; }, false},
+      {"re-read", 0, [](grid_entry& e) { e.period_length = 1; }, false},
+      {"not persistent", 0, [](grid_entry& e) { e.persistent = false; }, false},
+      {"bound by name", 0, [](grid_entry& e) { e.read_in_steps = true; }, false},
+      {"no data", 0, [](grid_entry& e) { e.data = nullptr; }, false},
+      {"released", 0, [](grid_entry& e) { e.released = true; }, false},
+  };
+  Register(1, "[zone_grid]");
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    table[2].SetInitialState();
+    Register(2, "halo", c.write_code);
+    c.change(table[2]);
+    EXPECT_EQ(table[2].ReleasableAfterSetup(), c.releasable);
+    object.ReleaseGrid(2);
+  }
+}
+
 TEST_F(GridTableFixture, EntriesAreTakenInOrderAndReusedAfterRelease) {
   const char* names[] = {"[zone_grid]", "[elevation_model]", "landuse", "soil_types"};
   int expected = 1;

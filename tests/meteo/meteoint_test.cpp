@@ -240,6 +240,52 @@ TEST_F(Interpolator, StepsEqualTheDirectComputation) {
   }
 }
 
+TEST_F(Interpolator, VariablesWithTheSameCellsStationsAndWeightingShareTheirWeights) {
+  const std::string records = "2000 1 1 1 4 8 16\n2000 1 1 2 5 -99999 7\n";
+  auto pool = std::make_shared<interpolator_pool>();
+  Setup(1, three, records, "none\n", Rest({{7, "2500"}}));
+  auto first = Build();
+  first->ShareThrough(pool);
+  Step(*first);
+  ASSERT_NE(first->WeightCache(), nullptr);
+  struct Case {
+    const char* what;
+    std::string rest;
+    bool shared;
+  };
+  const Case cases[] = {
+      {"the same section", Rest({{7, "2500"}}), true},
+      {"another power", Rest({{5, "3"}, {7, "2500"}}), false},
+      {"another maximum distance", Rest({{7, "2000"}}), false},
+      {"anisotropic", Rest({{7, "2500"}, {9, "0.5"}}), false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Setup(1, three, records, "none\n", c.rest);
+    auto pooled = Build();
+    pooled->ShareThrough(pool);
+    auto alone = Build();
+    for (int step = 1; step <= 2; ++step) {
+      Step(*pooled);
+      Step(*alone);
+      EXPECT_EQ(pooled->WeightCache() == first->WeightCache(), c.shared);
+      EXPECT_NE(alone->WeightCache(), first->WeightCache());
+      // The same domain: one list of cells, whatever the weighting.
+      EXPECT_EQ(pooled->Cells(), first->Cells());
+      EXPECT_NE(alone->Cells(), first->Cells());
+      for (int r = 1; r <= test::kRows; ++r)
+        for (int col = 1; col <= test::kColumns; ++col)
+          EXPECT_EQ(pooled->ResultGrid()[r][col], alone->ResultGrid()[r][col])
+              << step << ": " << r << "," << col;
+      pooled->ReadNextRecord();
+      alone->ReadNextRecord();
+    }
+    pooled->CleanUp();
+    alone->CleanUp();
+  }
+  first->CleanUp();
+}
+
 TEST_F(Interpolator, LimitsAndTheMissingMarker) {
   // Thiessen: the west column takes -3, the east one 1200; limits 0, 0,
   // 1000, 1000 in file order.

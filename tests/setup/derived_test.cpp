@@ -209,6 +209,42 @@ TEST_F(DerivedFixture, OneGivenCellSizeLeavesTheOtherRegular) {
   EXPECT_EQ(setup.cell_size_x[1][1], N);
 }
 
+TEST_F(DerivedFixture, OnlyCellSizesNothingElseReadsAreReleasedAfterSetUp) {
+  // Given: the grid belongs to its reader here, not to the set-up object.
+  Add("csx.asc", "CellSizeX", Uniform(20.0));
+  setup.MakeCellSizes();
+  setup.MakeCoordinates();
+  const int y = setup.cell_size_y_index;
+  ASSERT_EQ(table[y].name, "CellSizeY");
+  // Kept while anything writes it or binds it by name.
+  for (auto keep :
+       {+[](grid_entry& e) { e.write_code = 1; }, +[](grid_entry& e) { e.read_in_steps = true; }}) {
+    keep(table[y]);
+    setup.ReleaseSetUpOnlyGrids();
+    EXPECT_FALSE(table[y].released);
+    EXPECT_EQ(setup.FindGrid("CellSizeY", false), y);
+    table[y].write_code = 0;
+    table[y].read_in_steps = false;
+  }
+  // Nor while another entry borrows its matrix.
+  const int alias = table.FirstFreeEntry();
+  table[alias].name = "alias";
+  table[alias].data = table[y].data;
+  setup.ReleaseSetUpOnlyGrids();
+  EXPECT_FALSE(table[y].released);
+  table[alias].name.clear();
+  table[alias].data = nullptr;
+  setup.ReleaseSetUpOnlyGrids();
+  EXPECT_TRUE(table[y].released);
+  EXPECT_EQ(setup.cell_size_y, nullptr);
+  EXPECT_FALSE(table[setup.cell_size_x_index].released);
+  EXPECT_EQ(setup.FindGrid("CellSizeX", false), setup.cell_size_x_index);
+  // The grids after it are still found, the released one is not.
+  EXPECT_EQ(setup.FindGrid("CellSizeY", true), 0);
+  EXPECT_EQ(Data("CoordY"), setup.coord_y);
+  EXPECT_EQ(setup.coord_y[4][3], 2000.0);
+}
+
 TEST_F(DerivedFixture, CellSizeErrorsNameTheCellAndTheFiles) {
   Rows x = Uniform(10.0);
   x[0][0] = 0.0;  // outside the catchment: no error
