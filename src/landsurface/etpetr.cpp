@@ -252,8 +252,16 @@ void verdunstungsmodellklasse::RegisterGrids() {
     const auto i = static_cast<std::size_t>(l);
     reserve("FATAL: no free grid left", "");
     const std::string etp_name = LayerGridName("pot_transpiration", l);
+    // Hamon, Wendling and Haude give their one layer and the total the same
+    // rate, and what later steps take off the layer's the interception makes
+    // the total's too: one matrix for both. Penman-Monteith's total adds the
+    // soil's rate.
+    double** const transpiration_total = l == 1 && layer_count == 1 && p.method != kPenmanMonteith
+                                             ? potential_transpiration[0].rows()
+                                             : nullptr;
+    if (transpiration_total) transpiration_shared = true;
     RegisterOwnGrid(potential_transpiration[i], etp_name, layer_file(p.potential_transpiration_grid.file, l),
-                    p.potential_transpiration_grid.write_code, 0.0);
+                    p.potential_transpiration_grid.write_code, 0.0, transpiration_total);
     CreateStatistics(potential_transpiration[i], layer_file(p.potential_transpiration_statistics.file, l),
                      p.potential_transpiration_statistics.code, kStatisticsPrecision,
                      etp_name + MethodLabel(p.method), name);
@@ -625,10 +633,10 @@ void verdunstungsmodellklasse::SingleLayerRow(int r) {
     // Evaporation is never negative, also not from the soil.
     e = std::max(0.0, e);
     soil_row[c] = (1.0 - coverage_row[c]) * e;
-    for (const layer_rows& layer : rows) {
-      layer.transpiration[c] = e;
-      layer.interception[c] = e;
-    }
+    rows[1].transpiration[c] = e;
+    rows[1].interception[c] = e;
+    if (!transpiration_shared) rows[0].transpiration[c] = e;
+    if (!interception_shared) rows[0].interception[c] = e;
   }
 }
 

@@ -294,6 +294,8 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   bool statistics_on = false;  // some table of the module is written
   // One vegetation layer: its potential interception is the total's matrix.
   bool interception_shared = false;
+  // One layer of Hamon, Wendling or Haude: its potential transpiration is the total's matrix.
+  bool transpiration_shared = false;
   long long unrough_cells = 0;  // cells of the step with a roughness length of 0 or less
   bool roughness_warning_given = false;
   bool date_warning_given = false;

@@ -390,6 +390,8 @@ void interzeptionsmodellklasse::OneLayerCells() {
     // Copies of the rows: the stores below cannot change them.
     const canopy_rows one = rows_of_layer[1];
     const canopy_rows total = rows_of_layer[0];
+    // The evapotranspiration model may give the layer and the total one matrix.
+    const bool transpiration_shared = one.transpiration == total.transpiration;
     const int* const zones = row.zones;
     const bool statistics = row.cell_statistics;
     for (int c = FirstColumn(r), last = LastColumn(r); c <= last; ++c) {
@@ -414,7 +416,7 @@ void interzeptionsmodellklasse::OneLayerCells() {
         Keep(one.throughfall[c], fill.throughfall);
         Keep(total.throughfall[c], fill.throughfall);
         if (ev.transpiration_cut != 0.0) one.transpiration[c] -= ev.transpiration_cut;
-        Keep(total.transpiration[c], one.transpiration[c]);
+        if (!transpiration_shared) Keep(total.transpiration[c], one.transpiration[c]);
         if (tracers) TracerCell(r, c, zone, w, before, fill);
         if (statistics) {
           AddLayerStatistics(1, r, c, zone, 1.0 - w);

@@ -226,37 +226,65 @@ TEST_F(Evapotranspiration, GridsLeaveTheTableWithoutCleanUp) {
     EXPECT_EQ(Find(name), 0) << name;
 }
 
-// With one layer the total interception is the layer's: both names show one
-// matrix, still written to their own files and tables, and both leave the
-// table with or without clean-up. Two layers keep a matrix each.
-TEST_F(Evapotranspiration, OneLayerSharesItsInterceptionWithTheTotal) {
+// With one layer the totals that always hold the layer's values are the
+// layer's matrix: both names show one matrix, still written to their own
+// files and tables, and both leave the table with or without clean-up.
+// Penman-Monteith's potential transpiration total adds the soil's rate and
+// every method's real total the soil, snow and canopy: they keep a matrix of
+// their own, as every total of two layers does.
+TEST_F(Evapotranspiration, OneLayerSharesTheTotalsThatAreTheLayer) {
+  AddGrid("temperature_14", 20.0);  // Haude's
+  AddGrid("air_humidity_14", 0.5);
+  struct total {
+    const char* grid;
+    const char* stem;
+    bool penman_monteith;  // shared by Penman-Monteith
+    bool others;           // shared by Hamon, Wendling and Haude
+  };
+  const total totals[] = {{"potential_InterceptionEvap", "eip", true, true},
+                          {"pot_transpiration", "etp", false, true},
+                          {"real_transpiration", "etr", false, false}};
+  const auto rows = [&](const std::string& name) { return grids_[Find(name)].data; };
+  const auto layer = [](const total& t, int l) { return LayerGridName(t.grid, l); };
   et_section v;
   v.interval = 60;
   v.write_code = 1;
   v.stat_code = 1001;
   Data("landuse1")[1][2] = kNodata;
-  auto module = Build(v);
-  const auto rows = [&](const char* name) { return grids_[Find(name)].data; };
-  EXPECT_EQ(rows("potential_InterceptionEvap0"), rows("potential_InterceptionEvap1"));
-  EXPECT_NE(rows("pot_transpiration0"), rows("pot_transpiration1"));
-  module->PotentialEvapotranspiration(0, 13, 15, 6, 2000);
-  EXPECT_GT(Cell("potential_InterceptionEvap0"), 0.0);
-  EXPECT_EQ(Cell("potential_InterceptionEvap0", 1, 2), 0.0);
-  EXPECT_EQ(Cell("potential_InterceptionEvap0", 3, 1), kNodata);
-  for (const char* file : {"eip.grd", "eip_Layer_1.grd", "eip.stat", "eip_Layer_1.stat"})
-    EXPECT_TRUE(Exists(file)) << file;
-  module->CleanUp();
-  EXPECT_EQ(Find("potential_InterceptionEvap0"), 0);
-  EXPECT_EQ(Find("potential_InterceptionEvap1"), 0);
+  for (int method : {1, 2, 3, 4}) {
+    SCOPED_TRACE("method " + std::to_string(method));
+    v.method = method;
+    const auto shared = [method](const total& t) { return method == 1 ? t.penman_monteith : t.others; };
+    std::vector<std::string> files;
+    for (const total& t : totals)
+      for (const char* tail : {".grd", "_Layer_1.grd", ".stat", "_Layer_1.stat"})
+        if (shared(t)) files.push_back(std::string(t.stem) + tail);
+    for (const std::string& file : files) std::filesystem::remove(dir_ / file);
+    auto module = Build(v);
+    for (const total& t : totals) EXPECT_EQ(rows(layer(t, 0)) == rows(layer(t, 1)), shared(t)) << t.grid;
+    module->PotentialEvapotranspiration(0, 13, 15, 6, 2000);
+    for (const total& t : {totals[0], totals[1]}) {
+      EXPECT_GT(Cell(layer(t, 0)), 0.0) << t.grid;
+      if (method == 1) {
+        EXPECT_EQ(Cell(layer(t, 1), 1, 2), 0.0) << t.grid;
+      }
+      EXPECT_EQ(Cell(layer(t, 1), 3, 1), kNodata) << t.grid;
+    }
+    for (const std::string& file : files) EXPECT_TRUE(Exists(file)) << file;
+    module->CleanUp();
+    for (const total& t : totals)
+      for (int l : {0, 1}) EXPECT_EQ(Find(layer(t, l)), 0) << layer(t, l);
 
-  module = Build(v);
-  module.reset();
-  EXPECT_EQ(Find("potential_InterceptionEvap0"), 0);
-  EXPECT_EQ(Find("potential_InterceptionEvap1"), 0);
+    module = Build(v);
+    module.reset();
+    for (const total& t : totals)
+      for (int l : {0, 1}) EXPECT_EQ(Find(layer(t, l)), 0) << layer(t, l);
+  }
 
   UseTwoLayers();
-  module = Build(v);
-  EXPECT_NE(rows("potential_InterceptionEvap0"), rows("potential_InterceptionEvap1"));
+  v.method = 1;
+  auto module = Build(v);
+  for (const total& t : totals) EXPECT_NE(rows(layer(t, 0)), rows(layer(t, 1))) << t.grid;
   module->CleanUp();
 }
 

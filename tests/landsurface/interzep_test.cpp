@@ -146,12 +146,17 @@ struct bucket_case {
 
 void PrintTo(const bucket_case& k, std::ostream* os) { *os << k.label; }
 
-class OneLayerBucket : public Interception, public ::testing::WithParamInterface<bucket_case> {};
+// With the second parameter the layer's potential transpiration and the
+// total's are one matrix, as the evapotranspiration model may register them:
+// the cut is taken once.
+class OneLayerBucket : public Interception,
+                       public ::testing::WithParamInterface<std::tuple<bucket_case, bool>> {};
 
 TEST_P(OneLayerBucket, FillsSpillsAndEvaporates) {
-  const bucket_case& k = GetParam();
+  const auto& [k, shared_transpiration] = GetParam();
   AddLayers({{k.landuse, 4.0, 0.8, k.transpiration, k.interception}});
   AddGrid("precipitation", k.input);
+  if (shared_transpiration) grids_[Find("pot_transpiration0")].data = Data("pot_transpiration1");
   auto model = Build(Section(k.method, k.thickness));
   ASSERT_EQ(model->GetMethod(), k.method);
   Set("interception_storage1", k.storage_before);
@@ -168,17 +173,16 @@ TEST_P(OneLayerBucket, FillsSpillsAndEvaporates) {
     EXPECT_EQ(At(grid, kRows, 1), kNodata) << grid;
 }
 
+const bucket_case kBucketCases[] = {
+    bucket_case{"fill, spill, b = 1", 11, 1.0, 1.0, 5.0, 0.0, 0.5, 9.0, 4.2, 0.3, 0.5, 0.0},
+    bucket_case{"IntercepCap -1 takes the section's thickness", 1, 2.0, 0.5, 5.0, 0.0, 0.0, 0.0, 3.0, 2.0,
+                0.0, 0.0},
+    bucket_case{"b = 2, the store empties", 12, 1.0, 1.0, 0.0, 0.6, 0.2, 1.0, 0.0, 0.0, 0.6, 0.0},
+    bucket_case{"b = 2, the potential limits", 12, 1.0, 1.0, 0.0, 0.6, 0.2, 0.25, 0.0, 0.35, 0.25, 0.0},
+    bucket_case{"no land use passes the input on", 11, -9999.0, 1.0, 5.0, 0.0, 0.5, 0.0, 5.0, 0.0, 0.0, 0.5}};
+
 INSTANTIATE_TEST_SUITE_P(Cases, OneLayerBucket,
-                         ::testing::Values(bucket_case{"fill, spill, b = 1", 11, 1.0, 1.0, 5.0, 0.0, 0.5, 9.0,
-                                                       4.2, 0.3, 0.5, 0.0},
-                                           bucket_case{"IntercepCap -1 takes the section's thickness", 1, 2.0,
-                                                       0.5, 5.0, 0.0, 0.0, 0.0, 3.0, 2.0, 0.0, 0.0},
-                                           bucket_case{"b = 2, the store empties", 12, 1.0, 1.0, 0.0, 0.6,
-                                                       0.2, 1.0, 0.0, 0.0, 0.6, 0.0},
-                                           bucket_case{"b = 2, the potential limits", 12, 1.0, 1.0, 0.0, 0.6,
-                                                       0.2, 0.25, 0.0, 0.35, 0.25, 0.0},
-                                           bucket_case{"no land use passes the input on", 11, -9999.0, 1.0,
-                                                       5.0, 0.0, 0.5, 0.0, 5.0, 0.0, 0.0, 0.5}),
+                         ::testing::Combine(::testing::ValuesIn(kBucketCases), ::testing::Bool()),
                          [](const auto& info) { return "case" + std::to_string(info.index); });
 
 // ---------------------------------------------------------------- two layers
