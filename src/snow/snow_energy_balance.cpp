@@ -247,10 +247,6 @@ void IterateSurfaceTemperatures(int n, const surface_search* searches, snow_surf
   for (; i < n; ++i) SurfaceSearchLanes<1>(searches + i, out + i);
 }
 
-snow_surface_balance SearchSurface(const snow_balance_start& start) {
-  return Search(start.search, start.iterate);
-}
-
 double WetBulbTemperature(double t_air, double e, double air_pressure) {
   const double frost_point = FrostPointWmo(std::max(e, kSmallestVapourPressure));
   double wet_bulb = (frost_point + 2.0 * t_air) / 3.0;
@@ -308,9 +304,13 @@ snow_balance_start StartSnowEnergyBalancePart(const snow_balance_constants& k, c
 
 snow_balance_result SnowEnergyBalancePart(const snow_balance_constants& k, const snow_balance_forcing& f,
                                           double weight, snow_balance_cell& cell) {
-  const snow_balance_start start = StartSnowEnergyBalancePart(k, f, weight, cell);
+  return EndSnowEnergyBalancePart(k, StartSnowEnergyBalancePart(k, f, weight, cell), weight, cell);
+}
+
+snow_balance_result EndSnowEnergyBalancePart(const snow_balance_constants& k, const snow_balance_start& start,
+                                             double weight, snow_balance_cell& cell) {
   if (!start.cold) return start.result;
-  return FinishColdPart(k, start, SearchSurface(start), weight, cell);
+  return FinishColdPart(k, start, Search(start.search, start.iterate), weight, cell);
 }
 
 }  // namespace velmo

@@ -208,7 +208,8 @@ snow_balance_start StartSnowEnergyBalancePart(const snow_balance_constants& k, c
 snow_balance_result FinishColdPart(const snow_balance_constants& k, const snow_balance_start& start,
                                    const snow_surface_balance& balance, double weight,
                                    snow_balance_cell& cell);
-// The first evaluation of a cold part's search, or the whole search.
-snow_surface_balance SearchSurface(const snow_balance_start& start);
+// The rest of a started part: a cold part's search and its end.
+snow_balance_result EndSnowEnergyBalancePart(const snow_balance_constants& k, const snow_balance_start& start,
+                                             double weight, snow_balance_cell& cell);
 
 }  // namespace velmo

@@ -135,8 +135,7 @@ double schneemodellklasse::EnergyBalanceCellPart(int row, int col, const snow_ce
     *defer = {true, start, cell, weight};
     return 0.0;
   }
-  const snow_balance_result result =
-      start.cold ? FinishColdPart(balance_, start, SearchSurface(start), weight, cell) : start.result;
+  const snow_balance_result result = EndSnowEnergyBalancePart(balance_, start, weight, cell);
   StoreBalanceCell(row, col, cell, cover, solid, liquid);
   return result.melt;
 }

@@ -133,12 +133,6 @@ class schneemodellklasse : public teilmodellklasse {
   virtual bool GetTemperatureStackFlag() { return temperature_stack_; }
   virtual bool GetLayeredSnowFlag() { return false; }
 
-  // One part (weight w) of the step of cell (row, col) at air temperature T,
-  // with the input water the cell had before the step: adds its snowfall
-  // and rain to the cover and, weighted, to "snow_fraction" and
-  // "rain_fraction" (which the first part of a step starts from 0), raises
-  // the input water by the deposition-index snow and returns the melt, not
-  // yet taken from the solid storage.
   // A cold energy-balance part of the ordinary cover stopped before its
   // surface search, so that the searches of a row run together; `pending`
   // tells it was stopped.
@@ -148,8 +142,15 @@ class schneemodellklasse : public teilmodellklasse {
     snow_balance_cell cell;
     double weight = 0.0;
   };
-  // With `defer`, an energy-balance part that searches its surface
-  // temperature stops before the search and is kept there.
+
+  // One part (weight w) of the step of cell (row, col) at air temperature T,
+  // with the input water the cell had before the step: adds its snowfall
+  // and rain to the cover and, weighted, to "snow_fraction" and
+  // "rain_fraction" (which the first part of a step starts from 0), raises
+  // the input water by the deposition-index snow and returns the melt, not
+  // yet taken from the solid storage. With `defer`, an energy-balance part
+  // that searches its surface temperature stops before the search and is
+  // kept there.
   double CellSnowStep(int row, int col, double t_air, double weight, double input_water, double& solid,
                       double& liquid, double extra_solid, bool second_part = false,
                       deferred_part* defer = nullptr);
