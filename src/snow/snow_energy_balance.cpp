@@ -5,8 +5,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "physics/heat.h"
-#include "physics/moist_air.h"
 #include "physics/units.h"
 
 namespace velmo {
@@ -26,30 +24,23 @@ void ClearTemperatures(snow_balance_cell& cell, double nodata) {
 
 double PrescribedKelvin(double value) { return value < kKelvinFrom ? value + kMeltingPoint : value; }
 
-// A part at or below the melt threshold.
-snow_balance_result ColdPart(const snow_balance_constants& k, const snow_balance_forcing& f,
-                             const snow_balance_terms& t, double weight, double x, snow_balance_cell& cell) {
-  const double air = f.t_air + kMeltingPoint;
-  if (!(cell.solid > 0.0)) {
-    ClearTemperatures(cell, k.nodata);
-    return {};
-  }
-  if (cell.liquid > 0.0 || air > kMeltingPoint + kWarmAirAboveMelt) {
-    x = kMeltingPoint;
-  } else if (!f.prescribed_surface) {
-    x = air - kIterationStartBelowAir;
-  }
-  const bool iterate = !(cell.liquid > 0.0) && !f.prescribed_surface;
-  snow_surface_balance balance = IterateSurfaceTemperature(k, t, f.t_air, x, iterate);
-  x = balance.temperature;
+}  // namespace
+
+// A part at or below the melt threshold once its surface search has run.
+snow_balance_result FinishColdPart(const snow_balance_constants& k, const snow_balance_start& start,
+                                   const snow_surface_balance& balance, double weight,
+                                   snow_balance_cell& cell) {
+  const surface_residual& surface = start.search.balance;
+  const double air = surface.air;
+  double x = balance.temperature;
   double latent = balance.latent;
-  if (!f.prescribed_surface) {
+  if (!start.prescribed) {
     if (air - x > kLargestSurfaceDeficit) {
       x = air - kLargestSurfaceDeficit;
-      latent = SurfaceBalance(k, t, f.t_air, x).latent;
+      latent = surface.At(x).latent;
     }
     if (x > kMeltingPoint) {
-      latent = kLatentTransfer * t.transfer * (t.vapour_pressure - kIceVapourPressureAtMelt);
+      latent = surface.latent * (surface.vapour - kIceVapourPressureAtMelt);
       x = kMeltingPoint;
     }
   }
@@ -95,6 +86,8 @@ snow_balance_result ColdPart(const snow_balance_constants& k, const snow_balance
   if (cell.solid + cell.liquid <= 0.0) ClearTemperatures(cell, k.nodata);
   return {};
 }
+
+namespace {
 
 // A part above the melt threshold with snow on the cell.
 snow_balance_result WarmPart(const snow_balance_constants& k, const snow_balance_forcing& f,
@@ -169,74 +162,89 @@ snow_balance_terms SnowBalanceTerms(const snow_balance_constants& k, const snow_
   return t;
 }
 
-namespace {
-
-// The surface balance of a cell's step with the terms free of the surface
-// temperature summed once: a pass of the iteration then adds only what
-// moves with it, and the chain from one pass's saturation pressure to the
-// next surface temperature is shorter.
-struct surface_residual {
-  double fixed = 0.0;     // W/m²: shortwave, incoming long-wave, heat of precipitation, ground
-  double emission = 0.0;  // LWOUTcorr
-  double sensible = 0.0;  // W/m² per K
-  double latent = 0.0;    // W/m² per hPa
-  double vapour = 0.0;    // hPa
-  double air = 0.0;       // K
-
-  surface_residual(const snow_balance_constants& k, const snow_balance_terms& t, double t_air)
-      : fixed(t.shortwave + t.longwave_in + t.precipitation_heat + kGroundHeatFlux),
-        emission(k.lw_out),
-        sensible(kSensibleTransfer * t.transfer),
-        latent(kLatentTransfer * t.transfer),
-        vapour(t.vapour_pressure),
-        air(t_air + kMeltingPoint) {}
-
-  snow_surface_balance At(double x) const {
-    snow_surface_balance b;
-    b.temperature = x;
-    b.latent = latent * (vapour - SaturationVapourPressureIceSnowBalance(x - kMeltingPoint));
-    b.residual = (fixed - emission * BlackBodyFlux(x) + sensible * (air - x)) + b.latent;
-    return b;
-  }
-};
-
-}  // namespace
-
 snow_surface_balance SurfaceBalance(const snow_balance_constants& k, const snow_balance_terms& t,
                                     double t_air, double x) {
   return surface_residual(k, t, t_air).At(x);
 }
 
+namespace {
+
+// The searches of `L` cells in lock-step: each pass evaluates every cell
+// still searching, then moves each; a cell that closed its balance keeps
+// its result and takes no further pass.
+template <int L>
+void SurfaceSearchLanes(const surface_search* in, snow_surface_balance* out) {
+  double x[L];
+  double step[L];
+  double previous[L];
+  bool halving[L];
+  bool searching[L];
+  for (int i = 0; i < L; ++i) {
+    x[i] = in[i].start;
+    step[i] = kFirstSurfaceStep;
+    previous[i] = 0.0;
+    halving[i] = false;
+    searching[i] = true;
+  }
+  int left = L;
+  for (int pass = 1; left > 0; ++pass) {
+    snow_surface_balance b[L];
+    for (int i = 0; i < L; ++i)
+      if (searching[i]) b[i] = in[i].balance.At(x[i]);
+    for (int i = 0; i < L; ++i) {
+      if (!searching[i]) continue;
+      const double g = b[i].residual;
+      if (std::fabs(g) <= kBalanceTolerance || pass >= kMostSurfacePasses) {
+        b[i].passes = pass;
+        out[i] = b[i];
+        searching[i] = false;
+        --left;
+        continue;
+      }
+      double factor = 1.0;
+      const bool crossed = (g < 0.0 && previous[i] > 0.0) || (g >= 0.0 && previous[i] <= 0.0);
+      if (pass > 1 && crossed) {
+        // The root lies behind: step back by the share of the last step
+        // that a straight line puts it at (at most half of it).
+        factor = std::fabs(g / (g - previous[i]));
+        if (factor >= 1.0) factor = 0.5;
+        factor = -factor;
+        halving[i] = true;
+      } else if (pass == 1 && g >= 0.0) {
+        factor = -1.0;
+      } else {
+        factor = halving[i] ? 0.5 : 1.0;
+      }
+      step[i] *= factor;
+      x[i] += step[i];
+      previous[i] = g;
+    }
+  }
+}
+
+snow_surface_balance Search(const surface_search& search, bool iterate) {
+  snow_surface_balance b;
+  if (iterate) {
+    SurfaceSearchLanes<1>(&search, &b);
+  } else {
+    b = search.balance.At(search.start);
+    b.passes = 1;
+  }
+  return b;
+}
+
+}  // namespace
+
 snow_surface_balance IterateSurfaceTemperature(const snow_balance_constants& k, const snow_balance_terms& t,
                                                double t_air, double start, bool iterate) {
-  const surface_residual balance(k, t, t_air);
-  double x = start;
-  double step = kFirstSurfaceStep;
-  double previous = 0.0;
-  bool halving = false;
-  for (int pass = 1;; ++pass) {
-    snow_surface_balance b = balance.At(x);
-    b.passes = pass;
-    const double g = b.residual;
-    if (std::fabs(g) <= kBalanceTolerance || !iterate || pass >= kMostSurfacePasses) return b;
-    double factor = 1.0;
-    const bool crossed = (g < 0.0 && previous > 0.0) || (g >= 0.0 && previous <= 0.0);
-    if (pass > 1 && crossed) {
-      // The root lies behind: step back by the share of the last step that
-      // a straight line puts it at (at most half of it).
-      factor = std::fabs(g / (g - previous));
-      if (factor >= 1.0) factor = 0.5;
-      factor = -factor;
-      halving = true;
-    } else if (pass == 1 && g >= 0.0) {
-      factor = -1.0;
-    } else {
-      factor = halving ? 0.5 : 1.0;
-    }
-    step *= factor;
-    x += step;
-    previous = g;
-  }
+  return Search({surface_residual(k, t, t_air), start}, iterate);
+}
+
+void IterateSurfaceTemperatures(int n, const surface_search* searches, snow_surface_balance* out) {
+  constexpr int kLanes = 4;
+  int i = 0;
+  for (; i + kLanes <= n; i += kLanes) SurfaceSearchLanes<kLanes>(searches + i, out + i);
+  for (; i < n; ++i) SurfaceSearchLanes<1>(searches + i, out + i);
 }
 
 double WetBulbTemperature(double t_air, double e, double air_pressure) {
@@ -257,21 +265,52 @@ double WetBulbTemperature(double t_air, double e, double air_pressure) {
   return wet_bulb;
 }
 
-snow_balance_result SnowEnergyBalancePart(const snow_balance_constants& k, const snow_balance_forcing& f,
-                                          double weight, snow_balance_cell& cell) {
-  if (!(f.t_air >= kAbsoluteZeroCelsius)) return {};
+snow_balance_start StartSnowEnergyBalancePart(const snow_balance_constants& k, const snow_balance_forcing& f,
+                                              double weight, snow_balance_cell& cell) {
+  snow_balance_start start;
+  if (!(f.t_air >= kAbsoluteZeroCelsius)) return start;
   const double air = f.t_air + kMeltingPoint;
   if (!HasTemperature(cell.surface_temperature, k.nodata))
     cell.surface_temperature = air - kSurfaceStartBelowAir;
   if (f.prescribed_surface) cell.surface_temperature = PrescribedKelvin(f.surface_temperature);
   if (!HasTemperature(cell.pack_temperature, k.nodata)) cell.pack_temperature = std::min(air, kMeltingPoint);
-  const double x = std::min(kMeltingPoint, cell.surface_temperature);
+  double x = std::min(kMeltingPoint, cell.surface_temperature);
 
   const snow_balance_terms t = SnowBalanceTerms(k, f);
-  if (f.t_air <= k.t0) return ColdPart(k, f, t, weight, x, cell);
-  if (cell.solid > 0.0) return WarmPart(k, f, t, weight, x, cell);
+  if (f.t_air <= k.t0) {
+    // A part at or below the melt threshold searches its surface temperature.
+    if (!(cell.solid > 0.0)) {
+      ClearTemperatures(cell, k.nodata);
+      return start;
+    }
+    if (cell.liquid > 0.0 || air > kMeltingPoint + kWarmAirAboveMelt) {
+      x = kMeltingPoint;
+    } else if (!f.prescribed_surface) {
+      x = air - kIterationStartBelowAir;
+    }
+    start.cold = true;
+    start.iterate = !(cell.liquid > 0.0) && !f.prescribed_surface;
+    start.prescribed = f.prescribed_surface;
+    start.search = {surface_residual(k, t, f.t_air), x};
+    return start;
+  }
+  if (cell.solid > 0.0) {
+    start.result = WarmPart(k, f, t, weight, x, cell);
+    return start;
+  }
   ClearTemperatures(cell, k.nodata);
-  return {};
+  return start;
+}
+
+snow_balance_result SnowEnergyBalancePart(const snow_balance_constants& k, const snow_balance_forcing& f,
+                                          double weight, snow_balance_cell& cell) {
+  return EndSnowEnergyBalancePart(k, StartSnowEnergyBalancePart(k, f, weight, cell), weight, cell);
+}
+
+snow_balance_result EndSnowEnergyBalancePart(const snow_balance_constants& k, const snow_balance_start& start,
+                                             double weight, snow_balance_cell& cell) {
+  if (!start.cold) return start.result;
+  return FinishColdPart(k, start, Search(start.search, start.iterate), weight, cell);
 }
 
 }  // namespace velmo

@@ -7,6 +7,10 @@
 // water amounts mm; fluxes W/m².
 #pragma once
 
+#include "physics/heat.h"
+#include "physics/moist_air.h"
+#include "physics/units.h"
+
 namespace velmo {
 
 // ---------------------------------------------------------------- constants
@@ -126,11 +130,53 @@ struct snow_surface_balance {
 };
 snow_surface_balance SurfaceBalance(const snow_balance_constants& k, const snow_balance_terms& t,
                                     double t_air, double x);
+
+// The surface balance of a cell's step with the terms free of the surface
+// temperature summed once: a pass of the iteration then adds only what
+// moves with it, and the chain from one pass's saturation pressure to the
+// next surface temperature is shorter.
+struct surface_residual {
+  double fixed = 0.0;     // W/m²: shortwave, incoming long-wave, heat of precipitation, ground
+  double emission = 0.0;  // LWOUTcorr
+  double sensible = 0.0;  // W/m² per K
+  double latent = 0.0;    // W/m² per hPa
+  double vapour = 0.0;    // hPa
+  double air = 0.0;       // K
+
+  surface_residual() = default;
+  surface_residual(const snow_balance_constants& k, const snow_balance_terms& t, double t_air)
+      : fixed(t.shortwave + t.longwave_in + t.precipitation_heat + kGroundHeatFlux),
+        emission(k.lw_out),
+        sensible(kSensibleTransfer * t.transfer),
+        latent(kLatentTransfer * t.transfer),
+        vapour(t.vapour_pressure),
+        air(t_air + kTriplePointOfWater) {}
+
+  snow_surface_balance At(double x) const {
+    snow_surface_balance b;
+    b.temperature = x;
+    b.latent = latent * (vapour - SaturationVapourPressureIceSnowBalance(x - kTriplePointOfWater));
+    b.residual = (fixed - emission * BlackBodyFlux(x) + sensible * (air - x)) + b.latent;
+    return b;
+  }
+};
+
+// A surface iteration to run: the cell's balance and the temperature it
+// starts from.
+struct surface_search {
+  surface_residual balance;
+  double start = 0.0;  // K
+};
+
 // Searches the surface temperature that closes the balance from `start`
 // (at most 150 passes, |residual| ≤ 0.25 W/m²); without `iterate` the first
 // evaluation stands.
 snow_surface_balance IterateSurfaceTemperature(const snow_balance_constants& k, const snow_balance_terms& t,
                                                double t_air, double start, bool iterate);
+// The iteration of `n` cells, four at a time in lock-step so that one cell's
+// saturation pressure is computed while another's waits; each cell takes the
+// same passes as alone.
+void IterateSurfaceTemperatures(int n, const surface_search* searches, snow_surface_balance* out);
 
 // Wet-bulb temperature (°C) of air at `t_air` °C with vapour pressure `e`
 // and pressure `air_pressure` (hPa), searched from between the frost point
@@ -146,5 +192,24 @@ double WetBulbTemperature(double t_air, double e, double air_pressure);
 // −273.15 °C (a missing value) changes nothing.
 snow_balance_result SnowEnergyBalancePart(const snow_balance_constants& k, const snow_balance_forcing& f,
                                           double weight, snow_balance_cell& cell);
+
+// A part up to its surface iteration. Unless `cold`, the part is done and
+// `result` holds it; a cold part ends with FinishColdPart once the search
+// (of `iterate`, else its first evaluation) has run.
+struct snow_balance_start {
+  bool cold = false;
+  bool iterate = false;
+  bool prescribed = false;
+  surface_search search;
+  snow_balance_result result;
+};
+snow_balance_start StartSnowEnergyBalancePart(const snow_balance_constants& k, const snow_balance_forcing& f,
+                                              double weight, snow_balance_cell& cell);
+snow_balance_result FinishColdPart(const snow_balance_constants& k, const snow_balance_start& start,
+                                   const snow_surface_balance& balance, double weight,
+                                   snow_balance_cell& cell);
+// The rest of a started part: a cold part's search and its end.
+snow_balance_result EndSnowEnergyBalancePart(const snow_balance_constants& k, const snow_balance_start& start,
+                                             double weight, snow_balance_cell& cell);
 
 }  // namespace velmo

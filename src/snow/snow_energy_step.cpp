@@ -97,11 +97,17 @@ void schneemodellklasse::LinkEnergyBalanceInputs() {
   balance_cover_ = {snow_temperature_.data, surface_temperature_.data, snow_evaporation_};
   balance_cover_on_glacier_ = {snow_temperature_on_glacier_.data, surface_temperature_on_glacier_.data,
                                snow_evaporation_on_glacier_.data};
+  const auto columns = static_cast<std::size_t>(ncols) + 1;
+  deferred_.resize(columns);
+  searches_.resize(columns);
+  found_.resize(columns);
+  row_cells_.resize(columns);
 }
 
 double schneemodellklasse::EnergyBalanceCellPart(int row, int col, const snow_cell_forcing& f,
                                                  const snow_part_result& part, double weight, double& solid,
-                                                 double& liquid, const balance_cover& cover) {
+                                                 double& liquid, const balance_cover& cover,
+                                                 deferred_part* defer) {
   // A cell of the prescribed surface temperature without a value has its
   // surface temperature computed.
   const double prescribed = balance_in_.surface ? balance_in_.surface[row][col] : nodata_value;
@@ -121,17 +127,26 @@ double schneemodellklasse::EnergyBalanceCellPart(int row, int col, const snow_ce
                                balance_in_.longwave ? balance_in_.longwave[row][col] : 0.0,
                                has_prescribed,
                                has_prescribed ? prescribed : 0.0};
-  double& pack = cover.pack[row][col];
-  double& surface = cover.surface[row][col];
   double* evaporation = cover.evaporation ? &cover.evaporation[row][col] : nullptr;
-  snow_balance_cell cell{solid, liquid, pack, surface, evaporation ? *evaporation : 0.0};
-  const snow_balance_result result = SnowEnergyBalancePart(balance_, b, weight, cell);
+  snow_balance_cell cell{solid, liquid, cover.pack[row][col], cover.surface[row][col],
+                         evaporation ? *evaporation : 0.0};
+  const snow_balance_start start = StartSnowEnergyBalancePart(balance_, b, weight, cell);
+  if (defer && start.cold && start.iterate) {
+    *defer = {true, start, cell, weight};
+    return 0.0;
+  }
+  const snow_balance_result result = EndSnowEnergyBalancePart(balance_, start, weight, cell);
+  StoreBalanceCell(row, col, cell, cover, solid, liquid);
+  return result.melt;
+}
+
+void schneemodellklasse::StoreBalanceCell(int row, int col, const snow_balance_cell& cell,
+                                          const balance_cover& cover, double& solid, double& liquid) {
   solid = cell.solid;
   liquid = cell.liquid;
-  pack = cell.pack_temperature;
-  surface = cell.surface_temperature;
-  if (evaporation) *evaporation = cell.evaporation;
-  return result.melt;
+  cover.pack[row][col] = cell.pack_temperature;
+  cover.surface[row][col] = cell.surface_temperature;
+  if (cover.evaporation) cover.evaporation[row][col] = cell.evaporation;
 }
 
 void schneemodellklasse::AddTemperatureStatistics(int r, int c, int zone) {

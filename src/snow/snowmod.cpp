@@ -524,7 +524,8 @@ void schneemodellklasse::RefreshSnowFreeAlbedo(int hour, int day, int month, int
 }
 
 double schneemodellklasse::CellSnowStep(int row, int col, double t_air, double weight, double input_water,
-                                        double& solid, double& liquid, double extra_solid, bool second_part) {
+                                        double& solid, double& liquid, double extra_solid, bool second_part,
+                                        deferred_part* defer) {
   snow_cell_forcing f;
   f.t_air = t_air;
   f.input_water = input_water;
@@ -548,7 +549,7 @@ double schneemodellklasse::CellSnowStep(int row, int col, double t_air, double w
     gain = (second_part ? gain : 0.0) + part.extra_input;
   }
   if (constants_.kind.melt == snow_melt_kind::energy_balance)
-    return EnergyBalanceCellPart(row, col, f, part, weight, solid, liquid, balance_cover_);
+    return EnergyBalanceCellPart(row, col, f, part, weight, solid, liquid, balance_cover_, defer);
   return part.melt;
 }
 
@@ -782,6 +783,11 @@ class schneemodellklasse::glacier_run {
   glacier_run glacier_statistics(*this);
   snow_albedo_decay decay(parameters.ALBsnow_min, parameters.ALBsnow_max);
 
+  // With one part per step and neither glaciers nor tracers, the surface
+  // searches of a row's cold parts run together: a first pass steps each
+  // cell up to its search, a second finishes them.
+  const bool row_searches = energy_balance && !two_parts && !glaciers && !tracers;
+
   for (int r = first_row; r <= last_row; ++r) {
     const double* zone_row = zone_grid[r];
     const double* region_row = regions_ ? regions_[r] : nullptr;
@@ -804,23 +810,94 @@ class schneemodellklasse::glacier_run {
     const glacier_row glacier_cells = glaciers ? GlacierRow(r) : glacier_row{};
     const double* share_row = glacier_cells.shares;
     const row_range cols = row_ranges ? row_ranges[r] : row_range{1, ncols};
+    const auto skipped = [&](int c) {
+      return zone_row[c] == nodata_value || (region_row && static_cast<int>(region_row[c]) != process_index);
+    };
+    // The balance takes the albedo before the melt; the cell's snow
+    // evaporation is what the parts of this step sublimate.
+    const auto start_balance = [&](int c, double cover, double t_air) {
+      albedo_row[c] =
+          cover > kSnowAlbedoThresholdBeforeMelt ? decay.Albedo(age_row[c], t_air) : snow_free_row[c];
+      if (snow_evaporation_) snow_evaporation_[r][c] = 0.0;
+    };
+    // The cell after its snow step: storages, albedo and statistics.
+    const auto finish_cell = [&](int c, double t_air, double solid, double liquid,
+                                 const snow_release& release, double share,
+                                 const glacier_cell_outcome& glacier_cell) {
+      const double input_after = water_row[c];
+      outflow_row[c] = release.outflow;
+      melt_row[c] = release.melt_outflow;
+      const double cover = solid + liquid;
+      if (!std::isfinite(cover + release.outflow)) [[unlikely]]
+        RaiseNotFiniteCover(r, c, solid, liquid, release.outflow);
+
+      // The cell's albedo is the one after the melt.
+      const cover_after_step after = CoverAfterStep(age_row[c], t_air, t0r, transzone, input_after, cover,
+                                                    step_days, snow_free_row[c], decay);
+      days_row[c] = after.days;
+      age_row[c] = after.age;
+      albedo_row[c] = after.albedo;
+      solid_row[c] = solid;
+      liquid_row[c] = liquid;
+      total_row[c] = cover;
+      const int zone_index = zone_code_map[static_cast<int>(zone_row[c])];
+      const double cell_weight = StatisticsCellWeight(cell_weights, r, c, nrows, ncols);
+      if (permafrost_on) PermafrostCell(r, c, zone_index, cell_weight, cover, step_days);
+      if (!statistics_here) return;
+      statistics.Add(r, c, zone_index, cell_weight,
+                     {cover, release.outflow, release.melt_outflow, after.days, after.age, snowfall_row[c],
+                      rain_row[c], after.albedo, gain_row ? gain_row[c] : 0.0});
+      if (temperature_statistics) AddTemperatureStatistics(r, c, zone_index);
+      if (glaciers)
+        glacier_statistics.Add(glacier_cells, c, zone_index, cell_weight, share, cover, glacier_cell, 0.0);
+      if (tracers && share <= 0.0) AddTracerStatistics(r, c, zone_index);
+    };
+
+    if (row_searches) {
+      int searching = 0;
+      for (int c = cols.first; c <= cols.last; ++c) {
+        if (skipped(c)) continue;
+        double solid = solid_row[c];
+        double liquid = liquid_row[c];
+        start_balance(c, solid + liquid, temperature_row[c]);
+        deferred_part& part = deferred_[static_cast<std::size_t>(searching)];
+        part.pending = false;
+        const double melt = CellSnowStep(r, c, first_temperature_row[c], first_weight, water_row[c], solid,
+                                         liquid, unload_row ? unload_row[c] : 0.0, false, &part);
+        row_cell& cell = row_cells_[static_cast<std::size_t>(c)];
+        cell = {solid, liquid, melt, -1};
+        if (!part.pending) continue;
+        searches_[static_cast<std::size_t>(searching)] = part.start.search;
+        cell.deferred = searching++;
+      }
+      IterateSurfaceTemperatures(searching, searches_.data(), found_.data());
+      for (int c = cols.first; c <= cols.last; ++c) {
+        if (skipped(c)) continue;
+        const row_cell& cell = row_cells_[static_cast<std::size_t>(c)];
+        double solid = cell.solid;
+        double liquid = cell.liquid;
+        double melt = cell.melt;
+        if (cell.deferred >= 0) {
+          const auto i = static_cast<std::size_t>(cell.deferred);
+          deferred_part& part = deferred_[i];
+          melt = FinishColdPart(balance_, part.start, found_[i], part.weight, part.cell).melt;
+          StoreBalanceCell(r, c, part.cell, balance_cover_, solid, liquid);
+        }
+        const snow_release release = ReleaseLiquid(melt, cwh, solid, liquid);
+        finish_cell(c, temperature_row[c], solid, liquid, release, 0.0, glacier_cell_outcome{});
+      }
+      continue;
+    }
+
     for (int c = cols.first; c <= cols.last; ++c) {
-      const double zone = zone_row[c];
-      if (zone == nodata_value) continue;
-      if (region_row && static_cast<int>(region_row[c]) != process_index) continue;
+      if (skipped(c)) continue;
 
       const double input_water = water_row[c];
       const double unload = unload_row ? unload_row[c] : 0.0;
       double solid = solid_row[c];
       double liquid = liquid_row[c];
       const double t_air = temperature_row[c];
-      if (energy_balance) {
-        // The balance takes the albedo before the melt; the cell's snow
-        // evaporation is what the parts of this step sublimate.
-        albedo_row[c] = solid + liquid > kSnowAlbedoThresholdBeforeMelt ? decay.Albedo(age_row[c], t_air)
-                                                                        : snow_free_row[c];
-        if (snow_evaporation_) snow_evaporation_[r][c] = 0.0;
-      }
+      if (energy_balance) start_balance(c, solid + liquid, t_air);
       const double share = share_row ? CellGlacierShare(share_row[c]) : 0.0;
       glacier_cell_outcome glacier_cell;
       snow_release release;
@@ -838,33 +915,7 @@ class schneemodellklasse::glacier_run {
         release = ReleaseLiquid(melt, cwh, solid, liquid);
         if (tracers) TracersAfterStep(r, c, release.outflow, solid + liquid);
       }
-      const double input_after = water_row[c];
-      outflow_row[c] = release.outflow;
-      melt_row[c] = release.melt_outflow;
-      const double cover = solid + liquid;
-      if (!std::isfinite(cover + release.outflow)) [[unlikely]]
-        RaiseNotFiniteCover(r, c, solid, liquid, release.outflow);
-
-      // The cell's albedo is the one after the melt.
-      const cover_after_step after = CoverAfterStep(age_row[c], t_air, t0r, transzone, input_after, cover,
-                                                    step_days, snow_free_row[c], decay);
-      days_row[c] = after.days;
-      age_row[c] = after.age;
-      albedo_row[c] = after.albedo;
-      solid_row[c] = solid;
-      liquid_row[c] = liquid;
-      total_row[c] = cover;
-      const int zone_index = zone_code_map[static_cast<int>(zone)];
-      const double cell_weight = StatisticsCellWeight(cell_weights, r, c, nrows, ncols);
-      if (permafrost_on) PermafrostCell(r, c, zone_index, cell_weight, cover, step_days);
-      if (!statistics_here) continue;
-      statistics.Add(r, c, zone_index, cell_weight,
-                     {cover, release.outflow, release.melt_outflow, after.days, after.age, snowfall_row[c],
-                      rain_row[c], after.albedo, gain_row ? gain_row[c] : 0.0});
-      if (temperature_statistics) AddTemperatureStatistics(r, c, zone_index);
-      if (glaciers)
-        glacier_statistics.Add(glacier_cells, c, zone_index, cell_weight, share, cover, glacier_cell, 0.0);
-      if (tracers && share <= 0.0) AddTracerStatistics(r, c, zone_index);
+      finish_cell(c, t_air, solid, liquid, release, share, glacier_cell);
     }
   }
 }

@@ -133,14 +133,27 @@ class schneemodellklasse : public teilmodellklasse {
   virtual bool GetTemperatureStackFlag() { return temperature_stack_; }
   virtual bool GetLayeredSnowFlag() { return false; }
 
+  // A cold energy-balance part of the ordinary cover stopped before its
+  // surface search, so that the searches of a row run together; `pending`
+  // tells it was stopped.
+  struct deferred_part {
+    bool pending = false;
+    snow_balance_start start;
+    snow_balance_cell cell;
+    double weight = 0.0;
+  };
+
   // One part (weight w) of the step of cell (row, col) at air temperature T,
   // with the input water the cell had before the step: adds its snowfall
   // and rain to the cover and, weighted, to "snow_fraction" and
   // "rain_fraction" (which the first part of a step starts from 0), raises
   // the input water by the deposition-index snow and returns the melt, not
-  // yet taken from the solid storage.
+  // yet taken from the solid storage. With `defer`, an energy-balance part
+  // that searches its surface temperature stops before the search and is
+  // kept there.
   double CellSnowStep(int row, int col, double t_air, double weight, double input_water, double& solid,
-                      double& liquid, double extra_solid, bool second_part = false);
+                      double& liquid, double extra_solid, bool second_part = false,
+                      deferred_part* defer = nullptr);
 
   // The glacier list from "GlacierCodes", with volumes, old areas and bands.
   void BuildGlacierList();
@@ -339,8 +352,19 @@ class schneemodellklasse : public teilmodellklasse {
   module_grid ReadTemperatureGrid(const std::string& grid_name, const output_grid& output, int rows_first,
                                   int rows_last);
   void LinkEnergyBalanceInputs();
+  // A cell of a row between its step up to the search and the rest.
+  struct row_cell {
+    double solid = 0.0;
+    double liquid = 0.0;
+    double melt = 0.0;
+    int deferred = -1;  // index of its deferred part, or none
+  };
   double EnergyBalanceCellPart(int row, int col, const snow_cell_forcing& f, const snow_part_result& part,
-                               double weight, double& solid, double& liquid, const balance_cover& cover);
+                               double weight, double& solid, double& liquid, const balance_cover& cover,
+                               deferred_part* defer = nullptr);
+  // Puts the cover of a cell back into its grids and storages.
+  void StoreBalanceCell(int row, int col, const snow_balance_cell& cell, const balance_cover& cover,
+                        double& solid, double& liquid);
   void AddTemperatureStatistics(int r, int c, int zone);
 
   snow_step_constants constants_;
@@ -391,6 +415,11 @@ class schneemodellklasse : public teilmodellklasse {
   energy_balance_inputs balance_in_;
   balance_cover balance_cover_;             // the ordinary cover
   balance_cover balance_cover_on_glacier_;  // the snow on the glacier share (glacier method 13)
+  // A row's deferred parts, their searches and what each found; per column.
+  std::vector<deferred_part> deferred_;
+  std::vector<surface_search> searches_;
+  std::vector<snow_surface_balance> found_;
+  std::vector<row_cell> row_cells_;
   snow_balance_constants balance_;
   owned_matrix air_pressure_;  // hPa of the active rows, from the elevation
 

@@ -5,7 +5,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <vector>
 
 #include "physics/moist_air.h"
 
@@ -141,6 +143,46 @@ TEST(SnowEnergyBalance, ColdPartIteratesTheSurfaceAndDeposits) {
   EXPECT_LE(std::fabs(b.residual), kBalanceTolerance);
   EXPECT_LT(b.passes, 10);
   EXPECT_NEAR(b.temperature, 260.399038, 5e-7);
+}
+
+// Searches run four at a time in lock-step (and the rest alone) end each
+// where it ends alone, bit for bit: cells that close their balance at the
+// first pass, after a few or after many, from below or above the root.
+TEST(SnowEnergyBalance, SearchesInLockStepEndAsEachAlone) {
+  struct search_case {
+    double t_air, wind, radiation, start_below_air;
+  };
+  const search_case cases[] = {
+      {-5.0, 1.0, 0.0, 2.0},  {-12.0, 4.0, 0.0, 0.5},     {-1.0, 0.2, 400.0, 8.0},
+      {-5.0, 1.0, 0.0, 60.0}, {-5.0, 1.0, 0.0, 7.760962}, {-3.0, 6.0, 200.0, -30.0},
+  };
+  const snow_balance_constants k = Hourly();
+  std::vector<surface_search> searches;
+  std::vector<snow_surface_balance> alone;
+  for (const search_case& c : cases) {
+    snow_balance_forcing f = ColdNight();
+    f.t_air = c.t_air;
+    f.wind_speed = c.wind;
+    f.radiation = c.radiation;
+    const snow_balance_terms t = SnowBalanceTerms(k, f);
+    const double start = c.t_air + kMelt - c.start_below_air;
+    searches.push_back({surface_residual(k, t, c.t_air), start});
+    alone.push_back(IterateSurfaceTemperature(k, t, c.t_air, start, true));
+  }
+  std::vector<snow_surface_balance> together(searches.size());
+  IterateSurfaceTemperatures(static_cast<int>(searches.size()), searches.data(), together.data());
+  int fewest = kMostSurfacePasses, most = 0;
+  for (std::size_t i = 0; i < searches.size(); ++i) {
+    EXPECT_EQ(together[i].temperature, alone[i].temperature) << i;
+    EXPECT_EQ(together[i].residual, alone[i].residual) << i;
+    EXPECT_EQ(together[i].latent, alone[i].latent) << i;
+    EXPECT_EQ(together[i].passes, alone[i].passes) << i;
+    fewest = std::min(fewest, alone[i].passes);
+    most = std::max(most, alone[i].passes);
+  }
+  // The lanes stop at different passes.
+  EXPECT_EQ(fewest, 1);
+  EXPECT_GT(most, 5);
 }
 
 TEST(SnowEnergyBalance, LiquidWaterRefreezesAtOneEvaluationAtMelt) {
