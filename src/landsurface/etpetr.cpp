@@ -259,7 +259,6 @@ void verdunstungsmodellklasse::RegisterGrids() {
     double** const transpiration_total = l == 1 && layer_count == 1 && p.method != kPenmanMonteith
                                              ? potential_transpiration[0].rows()
                                              : nullptr;
-    if (transpiration_total) transpiration_shared = true;
     RegisterOwnGrid(potential_transpiration[i], etp_name, layer_file(p.potential_transpiration_grid.file, l),
                     p.potential_transpiration_grid.write_code, 0.0, transpiration_total);
     CreateStatistics(potential_transpiration[i], layer_file(p.potential_transpiration_statistics.file, l),
@@ -279,7 +278,6 @@ void verdunstungsmodellklasse::RegisterGrids() {
     const std::string eip_name = LayerGridName("potential_InterceptionEvap", l);
     // With one layer the total is the layer's own interception: one matrix for both.
     double** const shared = l == 1 && layer_count == 1 ? potential_interception[0].rows() : nullptr;
-    if (shared) interception_shared = true;
     RegisterOwnGrid(potential_interception[i], eip_name, layer_file(p.interception_grid.file, l),
                     p.interception_grid.write_code, 0.0, shared);
     CreateStatistics(potential_interception[i], layer_file(p.interception_statistics.file, l),
@@ -607,6 +605,9 @@ void verdunstungsmodellklasse::SingleLayerRow(int r) {
   const double* const pond_row = lake_model ? ponding[r] : nullptr;
   double* const soil_row = potential_evaporation[r];
   const layer_rows rows[2] = {rows_of_layer[0], rows_of_layer[1]};
+  // Where the layer shows the total's matrix (RegisterGrids), one store serves both.
+  const bool transpiration_shared = rows[0].transpiration == rows[1].transpiration;
+  const bool interception_shared = rows[0].interception == rows[1].interception;
   const double nodata = nodata_value;
   const landuse_table_entry* const table = landuse_table;
 
@@ -667,6 +668,8 @@ void verdunstungsmodellklasse::PenmanMonteithRow(int r) {
   const double* const multilayer_row = L > 1 ? multilayer_landuse[r] : nullptr;
   double* const soil_row = potential_evaporation[r];
   const layer_rows* const layers = rows_of_layer.data();
+  // Where the layer shows the total's matrix (RegisterGrids), one store serves both.
+  const bool interception_shared = layers[0].interception == layers[1].interception;
   pm_part_input part;
   part.step_minutes = dt;
   part.net_radiation_given = net_radiation;

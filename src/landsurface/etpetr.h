@@ -291,11 +291,7 @@ class verdunstungsmodellklasse : public teilmodellklasse {
   double variability = 0.0;
   int sunshine_steps = 0;
   bool daylight_started = false;
-  bool statistics_on = false;  // some table of the module is written
-  // One vegetation layer: its potential interception is the total's matrix.
-  bool interception_shared = false;
-  // One layer of Hamon, Wendling or Haude: its potential transpiration is the total's matrix.
-  bool transpiration_shared = false;
+  bool statistics_on = false;   // some table of the module is written
   long long unrough_cells = 0;  // cells of the step with a roughness length of 0 or less
   bool roughness_warning_given = false;
   bool date_warning_given = false;
