@@ -628,6 +628,8 @@ void modelobject::WriteGridOutput(int index, int restrict_to_region, bool skip_p
       const cell_mask before =
           MakeCellMask(*this, entry, entry.period_zone, entry.period_region, entry.period_ranges);
       MakeValueCounts(before, entry, before.row_hi + 1);
+      // The owner keeps one set of runs, now the old mask's: `mask` reads
+      // them, so they are made again for this step's grids.
       MakeCellMask(*this, entry, mask.zone, mask.region, mask.ranges);
       entry.period_zone = mask.zone;
       entry.period_region = mask.region;
