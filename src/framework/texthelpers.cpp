@@ -89,6 +89,22 @@ std::string KeyValueText(const std::string& text, const std::string& key) {
   return text.substr(equals + 1, semicolon == std::string::npos ? std::string::npos : semicolon - equals - 1);
 }
 
+std::string_view KeyLineValue(std::string_view line, std::size_t equals) {
+  if (equals >= line.size()) return {};
+  const std::string_view value = line.substr(equals + 1);
+  for (std::size_t at = value.find(';'); at != std::string_view::npos; at = value.find(';', at + 1)) {
+    if (at + 1 == value.size() || IsSpace(value[at + 1])) return value.substr(0, at);
+  }
+  return value;
+}
+
+std::string_view FirstToken(std::string_view text) {
+  const std::size_t begin = SkipSpace(text, 0);
+  std::size_t end = begin;
+  while (end < text.size() && !IsSpace(text[end])) ++end;
+  return text.substr(begin, end - begin);
+}
+
 void ReadKeyInt(const std::string& text, const std::string& key, int& value) {
   value = FirstItem<int>(KeyValueText(text, key));
 }

@@ -92,6 +92,18 @@ std::size_t FindKey(const std::string& text, const std::string& key, std::size_t
 // "=" follows. Throws std::out_of_range when the key does not occur.
 std::string KeyValueText(const std::string& text, const std::string& key);
 
+// The value of a key line whose "=" stands at `equals`: the text after the
+// "=" up to the ";" that ends it, or to the end of the line. A ";" ends the
+// value where it ends a token ("timestep = 60;", "timestep = 60 ;"), as a
+// blank does; what follows it on the line is comment. A ";" inside a token
+// ("60;x") belongs to the token, which a reader then takes or refuses whole.
+// Empty when `equals` is npos (the line has no "=").
+std::string_view KeyLineValue(std::string_view line, std::size_t equals);
+
+// The first run of characters of `text` that are no white space; empty when
+// there is none.
+std::string_view FirstToken(std::string_view text);
+
 // Single values. The first item of the value is read; a value that does not
 // start with a number gives 0, one without a word gives "". A missing key
 // throws std::out_of_range (callers that allow it catch it).

@@ -38,6 +38,11 @@ struct pet_method_inputs {
 // The one place where a method number says what it takes.
 pet_method_inputs PetMethodInputs(int method);
 
+// The last line of the section: "HamonCorrectionOpenWater = <f>" sets
+// `factor`; a line without the key and an "=" leaves it. False, with the
+// value's token in `token`, when that value is no number as a whole.
+bool ReadOpenWaterFactor(const std::string& line, double& factor, std::string& token);
+
 // Codes of the module.
 inline constexpr int kEtpParameterErrorCode = 10;
 inline constexpr int kEtpLayeredMethodCode = 44;

@@ -34,14 +34,19 @@ constexpr const char* kLakeFrameHead =
     "FATAL: \n=======================================\n!!!! ERROR !!!! \n\n";
 constexpr const char* kLakeFrameTail = "\n\n=======================================\n";
 
-// The numbers a line of the section starts with, at most `count`, into
-// `target`; absent values keep theirs. A token that is no number as a whole
-// ends the run, named under `prompt`.
+// The `count` numbers a line of the section starts with, into `target`; the
+// rest of the line is its comment. A token that is no number as a whole ends
+// the run, named under `prompt`, and so does a line with fewer numbers: a
+// value left out is no value of 0.
 void ReadLineNumbers(section_reader& in, const std::string& prompt, double* target, std::size_t count) {
   std::string line;
   in.Line(line);
   const leading_numbers numbers = LeadingNumbers(line, count);
   if (!numbers.bad_token.empty()) in.RaiseUnreadable(prompt, numbers.bad_token, kNoFiniteNumber);
+  in.Check(numbers.values.size() == count,
+           "FATAL: error in control file, " + prompt + in.Section() + ": " + std::to_string(count) +
+               (count == 1 ? " number is" : " numbers are") + " due, not ",
+           static_cast<double>(numbers.values.size()), kControlFileErrorCode);
   std::copy(numbers.values.begin(), numbers.values.end(), target);
 }
 
@@ -52,6 +57,14 @@ std::string CoefficientList(const std::array<double, 4>& cs) {
 }
 
 }  // namespace
+
+bool ReadOpenWaterFactor(const std::string& line, double& factor, std::string& token) {
+  const std::size_t key = line.find(kOpenWaterKey);
+  const std::size_t equals = line.find('=', key == std::string::npos ? 0 : key);
+  if (key == std::string::npos || equals == std::string::npos) return true;
+  token = FirstToken(KeyLineValue(line, equals));
+  return ParseNumber(token, factor);
+}
 
 void verdunstungsmodellklasse::ReadSection() {
   section_reader in(*this, kReadingOn);
@@ -112,10 +125,10 @@ void verdunstungsmodellklasse::ReadSection() {
          "Name of EIP-stat.file for ");
   p.radiation_statistics = in.Statistics("Name of the RGEX-stat.file for ");
 
-  // Lines of numbers: values that are absent keep 0.
+  // Lines of numbers, each with all of its values.
   ReadLineNumbers(in, "coefficients a0..a3 of the global radiation for ", p.radiation_coefficients.data(), 4);
   ReadLineNumbers(in, "coefficients CS of the relative sunshine for ", p.sunshine_coefficients.data(), 4);
-  double transmissivity[2] = {0.0, 0.0};
+  double transmissivity[2] = {};
   ReadLineNumbers(in, "atmospheric transmissivity (mean and amplitude) for ", transmissivity, 2);
   p.transmissivity_mean = transmissivity[0];
   p.transmissivity_amplitude = transmissivity[1];
@@ -159,16 +172,9 @@ void verdunstungsmodellklasse::ReadSection() {
   }
 
   in.Line(line);
-  const std::size_t key = line.find(kOpenWaterKey);
-  const std::size_t equals = line.find('=', key == std::string::npos ? 0 : key);
-  if (key != std::string::npos && equals != std::string::npos) {
-    const std::size_t begin = line.find_first_not_of(" \t", equals + 1);
-    const std::string value = begin == std::string::npos
-                                  ? std::string()
-                                  : line.substr(begin, line.find_first_of(" \t", begin) - begin);
-    if (!ParseNumber(value, p.hamon_open_water_factor))
-      in.RaiseUnreadable(std::string(kOpenWaterKey) + " for ", value, kNoFiniteNumber);
-  }
+  std::string token;
+  if (!ReadOpenWaterFactor(line, p.hamon_open_water_factor, token))
+    in.RaiseUnreadable(std::string(kOpenWaterKey) + " for ", token, kNoFiniteNumber);
 
   CheckParameters();
   in.Close();

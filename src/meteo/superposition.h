@@ -61,8 +61,9 @@ struct superposition_block {
   int statistics_code = 0;
 };
 
-// The count of "NumberOfEntities = n;" on `line`: the text between the
-// first "=" and the first ";". False without the key or a whole number >= 0.
+// The count of "NumberOfEntities = n;" on `line`: the value after the first
+// "=" (KeyLineValue). False without the key or when the value is not one
+// whole number >= 0.
 bool ReadEntityCount(const std::string& line, int& count);
 
 // Reads the block of entity `entity_number` (its lines from the name through

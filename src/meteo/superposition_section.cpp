@@ -105,15 +105,8 @@ bool ReadEntityCount(const std::string& line, int& count) {
   if (FindKey(line, kEntityCountKey) == std::string::npos) return false;
   const std::size_t equals = line.find('=');
   if (equals == std::string::npos) return false;
-  const std::size_t semicolon = line.find(';', equals + 1);
-  if (semicolon == std::string::npos) return false;
-  std::string value = line.substr(equals + 1, semicolon - equals - 1);
-  const std::size_t begin = value.find_first_not_of(kBlanks);
-  const std::size_t end = value.find_last_not_of(kBlanks);
-  if (begin == std::string::npos) return false;
   int parsed = 0;
-  if (!ParseNumber(std::string_view(value).substr(begin, end - begin + 1), parsed) || parsed < 0)
-    return false;
+  if (!ParseNumber(TrimSpace(KeyLineValue(line, equals)), parsed) || parsed < 0) return false;
   count = parsed;
   return true;
 }

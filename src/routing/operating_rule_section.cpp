@@ -24,7 +24,7 @@ constexpr const char* kTableIndexKey = "TableIndex";
 constexpr const char* kFlowIndexWord = "Flow";
 constexpr const char* kConnectionKey = "HydraulicConnection";
 
-// The numbers of `text` from `at` on: tokens between blanks, tabs or commas,
+// The numbers of `text`: tokens between blanks, tabs or commas,
 // each a number as a whole written with `characters` only. The first token
 // that does not start as a number ends them; one that starts as a number but
 // is none as a whole is kept as the bad token.
@@ -32,13 +32,14 @@ struct rule_numbers {
   std::vector<double> values;
   std::string bad_token;
 };
-rule_numbers Numbers(const std::string& text, size_t at = 0, const char* characters = kNumberCharacters) {
+rule_numbers Numbers(std::string_view text, const char* characters = kNumberCharacters) {
   rule_numbers numbers;
+  size_t at = 0;
   while (true) {
     while (at < text.size() && IsNumberSeparator(text[at])) ++at;
     size_t stop = at;
     while (stop < text.size() && !IsNumberSeparator(text[stop])) ++stop;
-    const std::string_view token = std::string_view(text).substr(at, stop - at);
+    const std::string_view token = text.substr(at, stop - at);
     if (!StartsAsNumber(token)) return numbers;
     double value = 0.0;
     if (token.find_first_not_of(characters) != std::string_view::npos || !ParseNumber(token, value)) {
@@ -55,11 +56,11 @@ rule_numbers Numbers(const std::string& text, size_t at = 0, const char* charact
   throw ErrorCode{kRuleErrorCode};
 }
 
-// The numbers of a line of the rule; a bad token ends the run, naming it and
-// the line.
-std::vector<double> LineNumbers(const std::string& line, size_t at, const char* characters,
+// The numbers of `text`, a line of the rule or the value of a key line; a bad
+// token ends the run, naming it and the line.
+std::vector<double> LineNumbers(std::string_view text, const std::string& line, const char* characters,
                                 MessageStream* messages, const std::string& section) {
-  rule_numbers numbers = Numbers(line, at, characters);
+  rule_numbers numbers = Numbers(text, characters);
   if (!numbers.bad_token.empty())
     Fail(messages, section,
          "the value \"" + numbers.bad_token + "\" cannot be read in the line \"" + line + "\"");
@@ -67,18 +68,22 @@ std::vector<double> LineNumbers(const std::string& line, size_t at, const char* 
 }
 std::vector<double> LineNumbers(const std::string& line, MessageStream* messages,
                                 const std::string& section) {
-  return LineNumbers(line, 0, kNumberCharacters, messages, section);
+  return LineNumbers(line, line, kNumberCharacters, messages, section);
 }
 
 bool Ends(const std::string& line) { return line.find('[') != std::string::npos || IsBlankLine(line); }
 
-// One value per table from a key line, after its "=".
+// The value of a key line, after the first "=" behind its key; empty without
+// one.
+std::string_view KeyValue(const std::string& line, const char* key) {
+  const size_t equals = line.find('=', line.find(key));
+  return equals == std::string::npos ? std::string_view() : KeyLineValue(line, equals);
+}
+
+// One value per table from a key line.
 std::vector<double> KeyValues(const std::string& line, const char* key, const char* characters, int tables,
                               MessageStream* messages, const std::string& section) {
-  const size_t equals = line.find('=', line.find(key));
-  std::vector<double> values = equals == std::string::npos
-                                   ? std::vector<double>{}
-                                   : LineNumbers(line, equals + 1, characters, messages, section);
+  std::vector<double> values = LineNumbers(KeyValue(line, key), line, characters, messages, section);
   if (static_cast<int>(values.size()) < tables)
     Fail(messages, section,
          "\"" + std::string(key) + "\" holds " + std::to_string(values.size()) + " value(s) for " +
@@ -185,10 +190,8 @@ operating_rule ReadOperatingRule(const control_lines& control, const std::string
       rule.start_hour = Whole(KeyValues(text, kStartHourKey, kHourCharacters, tables, messages, section));
     } else if (text.find(kStopHourKey) != std::string::npos) {
       rule.stop_hour = Whole(KeyValues(text, kStopHourKey, kHourCharacters, tables, messages, section));
-    } else if (const size_t key = text.find(kTableIndexKey); key != std::string::npos) {
-      const size_t equals = text.find('=', key);
-      rule.flow_indexed =
-          equals != std::string::npos && text.find(kFlowIndexWord, equals) != std::string::npos;
+    } else if (text.find(kTableIndexKey) != std::string::npos) {
+      rule.flow_indexed = KeyValue(text, kTableIndexKey).find(kFlowIndexWord) != std::string_view::npos;
     } else {
       refuse_row(text, tables);
     }

@@ -15,6 +15,7 @@
 #include "framework/diagnostics.h"
 #include "framework/texthelpers.h"
 #include "setup/defltuzr.h"
+#include "setup/section_reader.h"
 
 namespace velmo {
 namespace {
@@ -116,18 +117,14 @@ void ClampDay(model_date& date) {
 
 }  // namespace
 
-bool ReadKeyInteger(const std::string& line, int& value) {
+bool ReadKeyInteger(const std::string& line, int& value, std::string& word) {
   // The whole token: "1e309", "1,5" or "12abc" is no value, not its first digits.
-  std::string word;
   return ReadKeyWord(line, word) && ParseNumber(word, value);
 }
 
 bool ReadKeyWord(const std::string& line, std::string& word) {
   const size_t equals = line.find('=');
-  if (equals == std::string::npos) return false;
-  const std::string_view rest = WithoutLeadingBlanks(std::string_view(line).substr(equals + 1));
-  const size_t end = rest.find_first_of(" \t\r\n");
-  word = std::string(rest.substr(0, end));
+  word = equals == std::string::npos ? std::string() : std::string(FirstToken(KeyLineValue(line, equals)));
   return !word.empty();
 }
 
@@ -210,8 +207,15 @@ void defaultini::ReadGlobalSections(const std::string& file_name) {
     int number = 0;
     std::string word;
     const bool is_directory = key == output_key::initial_state_dir || key == output_key::output_dir;
-    const bool read = is_directory ? ReadKeyWord(line, word) : ReadKeyInteger(line, number);
-    if (!read) RaiseControlFileError("[output_interval] " + std::string(found->text), "");
+    const bool read = is_directory ? ReadKeyWord(line, word) : ReadKeyInteger(line, number, word);
+    if (!read) {
+      const std::string prompt = "[output_interval] " + std::string(found->text);
+      if (word.empty()) RaiseControlFileError(prompt, "");
+      RaiseFatal(messages,
+                 "FATAL: error in control file, " + prompt + "; not found! (\"" + word + "\" is " +
+                     kNoWholeNumber + ")",
+                 kControlFileErrorCode);
+    }
     switch (key) {
       case output_key::ascii:
         WriteAsciiGrids = number != 0;
@@ -344,13 +348,17 @@ void defaultini::ReadModelTime() {
     }
   } else {
     bool found[std::size(kTimeKeys)] = {};
-    std::string line;
+    // The first value that is there but no whole number, named in the entry.
+    std::string refused;
+    std::string line, word;
     while (NextKeyLine(control_file, line) && !IsBlankLine(line)) {
       for (size_t k = 0; k < std::size(kTimeKeys); ++k) {
         if (line.find(kTimeKeys[k].text) == std::string::npos) continue;
         model_date& date = kTimeKeys[k].start ? start_date : end_date;
         // A value that cannot be read counts as missing.
-        found[k] = ReadKeyInteger(line, date.*kTimeKeys[k].part);
+        found[k] = ReadKeyInteger(line, date.*kTimeKeys[k].part, word);
+        if (!found[k] && !word.empty() && refused.empty())
+          refused = "\n\"" + std::string(kTimeKeys[k].text) + "\": \"" + word + "\" is " + kNoWholeNumber;
       }
     }
     for (bool key_found : found) {
@@ -372,7 +380,7 @@ void defaultini::ReadModelTime() {
                 << "endday = $endday\n"
                 << "endmonth = $endmonth\n"
                 << "endyear = $endyear\n"
-                << "\n(or, of course, by using the actual values without using variables)"
+                << "\n(or, of course, by using the actual values without using variables)" << refused
                 << "[end-entry]";
       throw ErrorCode{kModelTimeKeysCode};
     }

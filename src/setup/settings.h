@@ -100,11 +100,13 @@ struct model_settings {
   model_date EndDate() const { return {endminute, endhour, endday, endmonth, endyear}; }
 };
 
-// The integer after the first "=" of a key line ("key = 60 text" gives 60).
-// False when the line has no "=" or no integer follows it.
-bool ReadKeyInteger(const std::string& line, int& value);
-// The first word after the first "=" of a key line; false when there is none.
+// The first word of the value of a key line, after its first "=" and up to
+// the ";" that may end it (KeyLineValue): "key = 60; text" gives 60. False
+// when there is none.
 bool ReadKeyWord(const std::string& line, std::string& word);
+// That word as a whole number ("key = 60 text" gives 60); false, with the
+// word kept in `word`, when it is none ("60;x", "1,5", "12abc") or missing.
+bool ReadKeyInteger(const std::string& line, int& value, std::string& word);
 
 // Corrects obvious range errors of the model time: years below 1000 get 1900
 // added, months are clamped to 1..12 and days to the length of their month in

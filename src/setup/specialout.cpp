@@ -80,6 +80,15 @@ int SpecialOutputRowCapacity(int point_count) {
   return static_cast<int>(std::max(capacity, 1L));
 }
 
+bool ReadFileCount(const std::string& line, int& count, std::string& value) {
+  const std::size_t key = FindKey(line, "numfiles");
+  value = TrimSpace(KeyLineValue(line, key == std::string::npos ? key : line.find('=', key)));
+  int parsed = 0;
+  if (!ParseNumber(value, parsed) || parsed < 0) return false;
+  count = parsed;
+  return true;
+}
+
 // ---------------------------------------------------------------- point sets
 
 SpecialOutputEntity::SpecialOutputEntity(const std::string& block, SpecialOutputClass& owner)
@@ -282,8 +291,8 @@ void SpecialOutputClass::ReadFiles(section_reader& in) {
   if (!in.Line(line) || FindKey(line, "numfiles") == std::string::npos)
     SectionError(messages, "key numfiles not found in the line after the time interval",
                  kSpecialOutputSectionCode);
-  const std::string count(TrimSpace(KeyValueText(line, "numfiles")));
-  if (!ParseNumber(count, file_count) || file_count < 0)
+  std::string count;
+  if (!ReadFileCount(line, file_count, count))
     SectionError(messages, "numfiles = " + count + " is no whole number of files (0 or more)",
                  kSpecialOutputSectionCode);
 

@@ -55,6 +55,9 @@ int PointColumn(double x, double xllcorner, double cellsize, int ncols);
 int PointRow(double y, double yllcorner, double cellsize, int nrows);
 // Rows a file buffers: 2 MB over the bytes of one row, at least 1.
 int SpecialOutputRowCapacity(int point_count);
+// The count of "numfiles = n;" on `line`; false, with the value as written
+// in `value`, when it is not one whole number of 0 or more.
+bool ReadFileCount(const std::string& line, int& count, std::string& value);
 
 class SpecialOutputClass;
 class section_reader;

@@ -20,9 +20,10 @@
 namespace velmo {
 namespace {
 
-// Values read one after another from a piece of text, as a scanf would read
-// them: blanks before a value are skipped, a number ends at the first
-// character that cannot continue it, a word at the next blank.
+// The words and the old form's fill code at the start of a standard grid
+// line, read one after another as a scanf would read them: blanks before a
+// value are skipped, a number ends at the first character that cannot
+// continue it, a word at the next blank.
 class ValueCursor {
  public:
   explicit ValueCursor(const char* text) : p_(text) {}
@@ -34,16 +35,6 @@ class ValueCursor {
     const long number = std::strtol(p_, &end, 10);
     if (end == p_ || errno == ERANGE || number < INT_MIN || number > INT_MAX) return false;
     value = static_cast<int>(number);
-    p_ = end;
-    return true;
-  }
-
-  bool Read(double& value) {
-    SkipBlanks();
-    char* end = nullptr;
-    const double number = std::strtod(p_, &end);
-    if (end == p_ || !std::isfinite(number)) return false;
-    value = number;
     p_ = end;
     return true;
   }
@@ -72,18 +63,37 @@ class ValueCursor {
   const char* p_;
 };
 
-// Reads the values of `key` from `text` (after the first "=" that follows
-// the key) into `targets`. A key with no "=" anywhere after it is comment
-// text like any other word and `present` is false. Returns false, with
-// `bad_key` set, when a value cannot be read.
+// One token of a key's value read whole into its target.
+bool ReadWholeToken(std::string_view token, int& value) { return ParseNumber(token, value); }
+bool ReadWholeToken(std::string_view token, double& value) { return ParseNumber(token, value); }
+bool ReadWholeToken(std::string_view token, std::string& word) {
+  word = std::string(token);
+  return !token.empty();
+}
+
+// Reads the values of `key` from `text` into `targets`, one whole token each:
+// the tokens of its value after the first "=" that follows the key, up to the
+// ";" that may end it (KeyLineValue); tokens after them are comment. A key
+// with no "=" anywhere after it is comment text like any other word and
+// `present` is false. Returns false, with `bad` naming the key and the token,
+// when a value is missing or is no number as a whole ("0,2", "0.5x").
 template <typename... T>
-bool ReadKeyValues(const std::string& text, const char* key, bool& present, std::string& bad_key,
+bool ReadKeyValues(const std::string& text, const char* key, bool& present, grid_key_fault& bad,
                    T&... targets) {
   const size_t at = FindKey(text, key);
   const size_t equals = at == std::string::npos ? at : text.find('=', at + std::string_view(key).size());
   present = equals != std::string::npos;
-  if (!present || ValueCursor(text.c_str() + equals + 1).ReadAll(targets...)) return true;
-  bad_key = key;
+  if (!present) return true;
+  std::string_view value = KeyLineValue(text, equals);
+  std::string_view token;
+  const auto read = [&](auto& target) {
+    value.remove_prefix(SkipSpace(value, 0));
+    token = FirstToken(value);
+    value.remove_prefix(token.size());
+    return ReadWholeToken(token, target);
+  };
+  if ((read(targets) && ...)) return true;
+  bad = {key, std::string(token)};
   return false;
 }
 
@@ -120,7 +130,7 @@ int FirstImplausibleItem(const std::array<double, kBinaryHeaderValues>& h) {
 }
 
 // The control-file error text of a faulty standard grid line.
-std::string GridLineFaultText(grid_line_fault fault, int number, const std::string& bad_key) {
+std::string GridLineFaultText(grid_line_fault fault, int number, const grid_key_fault& bad) {
   const std::string n = std::to_string(number);
   switch (fault) {
     case grid_line_fault::missing_words:
@@ -129,7 +139,9 @@ std::string GridLineFaultText(grid_line_fault fault, int number, const std::stri
       return "\nerror reading the fillcode for standard grid " + n +
              " (found neither in old nor in new style standard grid definition) in\n";
     case grid_line_fault::bad_value:
-      return "\nerror reading the value of the key " + bad_key + " for standard grid " + n + " in\n";
+      return "\nerror reading the value of the key " + bad.key +
+             (bad.token.empty() ? std::string() : " (\"" + bad.token + "\")") + " for standard grid " + n +
+             " in\n";
     case grid_line_fault::none:
       break;
   }
@@ -139,7 +151,7 @@ std::string GridLineFaultText(grid_line_fault fault, int number, const std::stri
 }  // namespace
 
 grid_line_fault ParseStandardGridLine(const std::string& line, standard_grid_definition& grid,
-                                      std::string& bad_key) {
+                                      grid_key_fault& bad) {
   grid = standard_grid_definition{};
   ValueCursor cursor(line.c_str());
   if (!cursor.ReadAll(grid.file_name, grid.identifier)) return grid_line_fault::missing_words;
@@ -151,20 +163,20 @@ grid_line_fault ParseStandardGridLine(const std::string& line, standard_grid_def
   const std::string rest(grid.has_fillcode ? old_form.position() : cursor.position());
 
   bool present = false;
-  if (!ReadKeyValues(rest, "fillcode", present, bad_key, grid.fillcode)) return grid_line_fault::bad_value;
+  if (!ReadKeyValues(rest, "fillcode", present, bad, grid.fillcode)) return grid_line_fault::bad_value;
   grid.has_fillcode = grid.has_fillcode || present;
   if (!grid.has_fillcode) return grid_line_fault::missing_fillcode;
-  if (!ReadKeyValues(rest, "readcode", present, bad_key, grid.readcode) ||
-      !ReadKeyValues(rest, "defaultValue", present, bad_key, grid.default_value) ||
-      !ReadKeyValues(rest, "writecode", present, bad_key, grid.write_code) ||
-      !ReadKeyValues(rest, "outname", present, bad_key, grid.outname) ||
-      !ReadKeyValues(rest, "statfile", present, bad_key, grid.statfile) ||
-      !ReadKeyValues(rest, "statcode", present, bad_key, grid.statcode))
+  if (!ReadKeyValues(rest, "readcode", present, bad, grid.readcode) ||
+      !ReadKeyValues(rest, "defaultValue", present, bad, grid.default_value) ||
+      !ReadKeyValues(rest, "writecode", present, bad, grid.write_code) ||
+      !ReadKeyValues(rest, "outname", present, bad, grid.outname) ||
+      !ReadKeyValues(rest, "statfile", present, bad, grid.statfile) ||
+      !ReadKeyValues(rest, "statcode", present, bad, grid.statcode))
     return grid_line_fault::bad_value;
 
   int length = -1, offset = -1;
   std::string unit;
-  if (!ReadKeyValues(rest, "periodicity", grid.periodic, bad_key, length, unit, offset))
+  if (!ReadKeyValues(rest, "periodicity", grid.periodic, bad, length, unit, offset))
     return grid_line_fault::bad_value;
   if (!grid.periodic) return grid_line_fault::none;
   grid.period_length = length;
@@ -174,15 +186,15 @@ grid_line_fault ParseStandardGridLine(const std::string& line, standard_grid_def
   // Persistence only matters for grids that are re-read. The duration
   // counts only for temporary values: a persistent grid may leave it out.
   int flag = 1;
-  if (!ReadKeyValues(rest, "persistent", present, bad_key, flag)) return grid_line_fault::bad_value;
+  if (!ReadKeyValues(rest, "persistent", present, bad, flag)) return grid_line_fault::bad_value;
   if (!present) return grid_line_fault::none;
   grid.persistent = flag != 0;
   int steps = 0;
-  std::string without_duration;
+  grid_key_fault without_duration;
   if (ReadKeyValues(rest, "persistent", present, without_duration, flag, steps)) {
     grid.persistence_steps = steps;
   } else if (!grid.persistent) {
-    bad_key = "persistent";
+    bad = without_duration;
     return grid_line_fault::bad_value;
   }
   return grid_line_fault::none;
@@ -281,11 +293,11 @@ void defaultini::ReadGridSections() {
   std::string line;
   for (int i = 1; i <= count; ++i) {
     standard_grid_definition grid;
-    std::string bad_key;
+    grid_key_fault bad;
     const grid_line_fault fault = ReadNextFilledLine(control_file, line)
-                                      ? ParseStandardGridLine(line, grid, bad_key)
+                                      ? ParseStandardGridLine(line, grid, bad)
                                       : grid_line_fault::missing_words;
-    if (fault != grid_line_fault::none) RaiseControlFileError(GridLineFaultText(fault, i, bad_key), name);
+    if (fault != grid_line_fault::none) RaiseControlFileError(GridLineFaultText(fault, i, bad), name);
 
     grid_entry& entry = table[i + 2];
     entry.file_name = grid.file_name;

@@ -7,8 +7,9 @@
 //   old: <file> <identifier> <fillcode> [comment with optional keys]
 //   new: <file> <identifier> fillcode = <n> [further keys]
 // Keys (whole words, first occurrence, any order, mixed with comment text;
-// a key with no "=" anywhere after it is comment text); each value is read
-// after the first "=" following its key: fillcode,
+// a key with no "=" anywhere after it is comment text); each value is a
+// whole token after the first "=" following its key, and a ";" that ends a
+// token ends the value: fillcode,
 // readcode, defaultValue, writecode, outname, statfile, statcode,
 // periodicity = <count> <unit> <offset>, and only with periodicity
 // persistent = <0|1> <steps>.
@@ -63,9 +64,16 @@ enum class grid_line_fault {
   bad_value,         // a value that cannot be read
 };
 
-// Parses one standard grid line. On bad_value, `bad_key` names the key.
+// The key whose value cannot be read, and that value's token as written
+// (empty when the value is missing).
+struct grid_key_fault {
+  std::string key;
+  std::string token;
+};
+
+// Parses one standard grid line. On bad_value, `bad` names the key and token.
 grid_line_fault ParseStandardGridLine(const std::string& line, standard_grid_definition& grid,
-                                      std::string& bad_key);
+                                      grid_key_fault& bad);
 
 // Zone table, code map and row ranges of a zone grid.
 struct zone_grid_ranking {

@@ -46,12 +46,10 @@ TEST_F(Evapotranspiration, SectionValues) {
   // Short lines keep their defaults: no cloudiness table, factor 1.
   v.cloudiness = "";
   v.open_water = "";
-  v.transmissivity = "0.7";
   auto plain = Build(v);
   EXPECT_EQ(plain->parameters.cloudiness_statistics.file, "cloudiness");
   EXPECT_EQ(plain->parameters.cloudiness_statistics.code, 0);
   EXPECT_EQ(plain->parameters.hamon_open_water_factor, 1.0);
-  EXPECT_EQ(plain->parameters.transmissivity_amplitude, 0.0);
 }
 
 TEST_F(Evapotranspiration, SectionErrors) {
@@ -67,8 +65,15 @@ TEST_F(Evapotranspiration, SectionErrors) {
       {"a0 too large", [](et_section& v) { v.radiation = "0.6 0.4 0 0"; }, 10, "is too large: 0.6"},
       {"sum 1.1", [](et_section& v) { v.radiation = "0.2 0.3 0.3 0.3"; }, 10,
        "derzeitige Summe: 0.2 + 0.3 + 0.3 + 0.3 = 1.1"},
-      {"absent coefficients", [](et_section& v) { v.radiation = "radiation coefficients"; }, 10,
-       "too small: 0"},
+      // A line of numbers holds all of them: one left out is no 0.
+      {"absent coefficients", [](et_section& v) { v.radiation = "radiation coefficients"; }, 17,
+       "coefficients a0..a3 of the global radiation for [evapotranspiration]: 4 numbers are due, not 0"},
+      {"three CS values", [](et_section& v) { v.sunshine = "0.072 -0.808 1.749   CS"; }, 17,
+       "coefficients CS of the relative sunshine for [evapotranspiration]: 4 numbers are due, not 3"},
+      {"transmissivity without amplitude", [](et_section& v) { v.transmissivity = "0.7"; }, 17,
+       "atmospheric transmissivity (mean and amplitude) for [evapotranspiration]: 2 numbers are due, not 1"},
+      {"no scale height", [](et_section& v) { v.scale_height = "m"; }, 17,
+       "elevation scale of the daily temperature amplitude for [evapotranspiration]: 1 number is due, not 0"},
       {"no root", [](et_section& v) { v.sunshine = "0.5 1 0 0"; }, 10, "No null point (root) was found"},
       {"no relationship", [](et_section& v) { v.sunshine = "0.3 0 0 0"; }, 10,
        "at minimum a linear relationship"},

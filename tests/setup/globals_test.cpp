@@ -239,7 +239,7 @@ TEST_F(GlobalsFixture, MissingSectionsAndUnreadableValues) {
       {"[output_interval]\n24\n1\n0\n527041\n", 17, bad_shift},
       {"[output_interval]\n24\n1\n0\n-1e9\n", 17, bad_shift},
       {"[output_interval]\n24\n1\n0\n30\nWriteAsciiGrids = yes\n", 17,
-       "error in control file, [output_interval] WriteAsciiGrids; not found!\n"},
+       "error in control file, [output_interval] WriteAsciiGrids; not found! (\"yes\" is no whole number)\n"},
       {"[output_interval]\n24\n1\n0\n30\nDefaultOutputDirectory\n", 17,
        "error in control file, [output_interval] DefaultOutputDirectory; not found!\n"},
       {head + "[output_list]\n3\n4\n4\n7\n" + coordinates + meteo, 97,
@@ -260,19 +260,22 @@ TEST_F(GlobalsFixture, UnopenableControlFile) {
 
 TEST(KeyLineValues, IntegerAndWordAfterTheFirstEquals) {
   int value = -1;
-  EXPECT_TRUE(ReadKeyInteger("timestep=60 (minutes = 1 hour)", value));
+  std::string word;
+  EXPECT_TRUE(ReadKeyInteger("timestep=60 (minutes = 1 hour)", value, word));
   EXPECT_EQ(value, 60);
-  EXPECT_TRUE(ReadKeyInteger("startyear = -5", value));
+  EXPECT_TRUE(ReadKeyInteger("startyear = -5", value, word));
   EXPECT_EQ(value, -5);
   value = 7;
-  EXPECT_FALSE(ReadKeyInteger("timestep 60", value));
-  EXPECT_FALSE(ReadKeyInteger("timestep = sixty", value));
-  EXPECT_FALSE(ReadKeyInteger("timestep = 99999999999", value));
-  for (const char* token : {"1e309", "1,5", "12abc", "60."})
-    EXPECT_FALSE(ReadKeyInteger(std::string("endday = ") + token, value)) << token;
+  EXPECT_FALSE(ReadKeyInteger("timestep 60", value, word));
+  EXPECT_EQ(word, "");
+  EXPECT_FALSE(ReadKeyInteger("timestep = sixty", value, word));
+  EXPECT_FALSE(ReadKeyInteger("timestep = 99999999999", value, word));
+  for (const char* token : {"1e309", "1,5", "12abc", "60."}) {
+    EXPECT_FALSE(ReadKeyInteger(std::string("endday = ") + token, value, word)) << token;
+    EXPECT_EQ(word, token);
+  }
   EXPECT_EQ(value, 7);
 
-  std::string word;
   EXPECT_TRUE(ReadKeyWord("InitialStateDirectory =\tc:\\run\\ old", word));
   EXPECT_EQ(word, "c:\\run\\");
   EXPECT_FALSE(ReadKeyWord("InitialStateDirectory =  ", word));

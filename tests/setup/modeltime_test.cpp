@@ -60,6 +60,15 @@ TEST_F(ModelTimeFixture, BothFormsGiveTheSameDates) {
   EXPECT_TRUE(SameDate(setup.end_date, legacy_end)) << Text(setup.end_date);
   EXPECT_EQ(console.str(), "");
 
+  // A ";" ends a value as a blank does.
+  Read(
+      "[model_time]\nendyear = 2005;\nstartday=1 ;\nstartminute = 0;\nstarthour = 6; hours\nstartmonth = "
+      "10;\n"
+      "startyear = 2003;\nendminute = 0;\nendhour = 23;\nendday = 31; last day\nendmonth = 12\t;\n",
+      60);
+  EXPECT_TRUE(SameDate(setup.start_date, legacy_start)) << Text(setup.start_date);
+  EXPECT_TRUE(SameDate(setup.end_date, legacy_end)) << Text(setup.end_date);
+
   // The key form carries minutes; a key given twice takes its last value.
   Read(std::string(kKeys) + "endminute = 45\nstartminute=15\n", 60);
   EXPECT_EQ(setup.start_date.minute, 15);
@@ -87,7 +96,9 @@ TEST_F(ModelTimeFixture, WrongFormMissingKeysAndUnreadableValues) {
       // An empty line ends the key lines.
       {keys.substr(0, keys.find("endminute")) + "\n" + keys.substr(keys.find("endminute")), 60, 1301,
        key_error},
-      {keys + "endyear = soon\n", 60, 1301, key_error},
+      // A value that is there but no whole number is named.
+      {keys + "endyear = soon\n", 60, 1301, key_error + "\"endyear\": \"soon\" is no whole number\n"},
+      {keys + "startday = 1;x\n", 60, 1301, key_error + "\"startday\": \"1;x\" is no whole number\n"},
       {"[model_time]\nstartday 1\n", 60, 1301, key_error},
       {kKeys, 0, 17,
        "--> In .\n  Next line in Velmo control file: \nendyear\nerror in control file, starting hour in ; "

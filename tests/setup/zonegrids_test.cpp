@@ -53,10 +53,10 @@ TEST(StandardGridLine, BothFormsWithEveryKey) {
       {"a.asc landuse 1 the comment sets writecode = 3333", 1, 1, 0.0, 3333, "", "", 0, false, -1, "", -1,
        true, 0},
       {"a.asc landuse 1 fillcode=2", 2, 1, 0.0, 0, "", "", 0, false, -1, "", -1, true, 0},
-      // Every key in the new form; a word keeps a trailing ";", a number ends where it cannot go on.
+      // Every key in the new form; a ";" that ends a token ends the value, a word's too.
       {"g.asc albedo fillcode = 2 readcode = 0 defaultValue = 5.5 writecode = 1238 outname = out/alb.asc "
-       "statfile = alb.stat; statcode = 3x periodicity = 1 D 2 persistent = 0 5",
-       2, 0, 5.5, 1238, "out/alb.asc", "alb.stat;", 3, true, 1, "D", 2, false, 5},
+       "statfile = alb.stat; statcode = 3 periodicity = 1 D 2; persistent = 0 5 ;",
+       2, 0, 5.5, 1238, "out/alb.asc", "alb.stat", 3, true, 1, "D", 2, false, 5},
       // Keys in any order, values right after "=".
       {"g.asc x persistent=1 periodicity=12 M -1 statcode=2 fillcode=0", 0, 1, 0.0, 0, "", "", 2, true, 12,
        "M", -1, true, 0},
@@ -71,9 +71,8 @@ TEST(StandardGridLine, BothFormsWithEveryKey) {
   };
   for (const line_case& c : cases) {
     standard_grid_definition g;
-    std::string bad_key;
-    ASSERT_EQ(ParseStandardGridLine(c.line, g, bad_key), grid_line_fault::none)
-        << c.line << " key " << bad_key;
+    grid_key_fault bad;
+    ASSERT_EQ(ParseStandardGridLine(c.line, g, bad), grid_line_fault::none) << c.line << " key " << bad.key;
     EXPECT_EQ(g.fillcode, c.fillcode) << c.line;
     EXPECT_EQ(g.readcode, c.readcode) << c.line;
     EXPECT_EQ(g.default_value, c.default_value) << c.line;
@@ -95,6 +94,7 @@ TEST(StandardGridLine, FaultsNameTheirKey) {
     const char* line;
     grid_line_fault fault;
     const char* key;
+    const char* token = "";
   };
   const fault_case cases[] = {
       {"", grid_line_fault::missing_words, ""},
@@ -103,21 +103,33 @@ TEST(StandardGridLine, FaultsNameTheirKey) {
       {"a.asc landuse readcode = 0 defaultValue = 2", grid_line_fault::missing_fillcode, ""},
       // A key with no "=" after it is comment text.
       {"a.asc landuse fillcode 2", grid_line_fault::missing_fillcode, ""},
-      {"a.asc landuse fillcode = two", grid_line_fault::bad_value, "fillcode"},
+      {"a.asc landuse fillcode = two", grid_line_fault::bad_value, "fillcode", "two"},
       {"a.asc landuse 1 readcode =", grid_line_fault::bad_value, "readcode"},
-      {"a.asc landuse 1 defaultValue = nan", grid_line_fault::bad_value, "defaultValue"},
-      {"a.asc landuse 1 writecode = 99999999999", grid_line_fault::bad_value, "writecode"},
+      {"a.asc landuse 1 defaultValue = nan", grid_line_fault::bad_value, "defaultValue", "nan"},
+      {"a.asc landuse 1 writecode = 99999999999", grid_line_fault::bad_value, "writecode", "99999999999"},
       {"a.asc landuse 1 outname =   ", grid_line_fault::bad_value, "outname"},
+      {"a.asc landuse 1 outname = ;", grid_line_fault::bad_value, "outname"},
       {"a.asc landuse 1 periodicity = 1 D", grid_line_fault::bad_value, "periodicity"},
-      {"a.asc landuse 1 periodicity = D 1 0", grid_line_fault::bad_value, "periodicity"},
+      {"a.asc landuse 1 periodicity = 1 D; 0", grid_line_fault::bad_value, "periodicity"},
+      {"a.asc landuse 1 periodicity = D 1 0", grid_line_fault::bad_value, "periodicity", "D"},
+      // Values are whole tokens, never read by their leading number.
+      {"a.asc landuse 1 defaultValue = 0,2", grid_line_fault::bad_value, "defaultValue", "0,2"},
+      {"a.asc landuse 1 defaultValue = 0.5x", grid_line_fault::bad_value, "defaultValue", "0.5x"},
+      {"a.asc landuse fillcode = 1..2", grid_line_fault::bad_value, "fillcode", "1..2"},
+      {"a.asc landuse 1 statcode = 3x;", grid_line_fault::bad_value, "statcode", "3x"},
+      {"a.asc landuse 1 writecode = 60;x", grid_line_fault::bad_value, "writecode", "60;x"},
+      {"a.asc landuse 1 periodicity = 1 D 2x", grid_line_fault::bad_value, "periodicity", "2x"},
       // Temporary values need their duration.
       {"a.asc landuse 1 periodicity = 1 D 0 persistent = 0", grid_line_fault::bad_value, "persistent"},
+      {"a.asc landuse 1 periodicity = 1 D 0 persistent = 0 5x", grid_line_fault::bad_value, "persistent",
+       "5x"},
   };
   for (const fault_case& c : cases) {
     standard_grid_definition g;
-    std::string bad_key;
-    EXPECT_EQ(ParseStandardGridLine(c.line, g, bad_key), c.fault) << c.line;
-    EXPECT_EQ(bad_key, c.key) << c.line;
+    grid_key_fault bad;
+    EXPECT_EQ(ParseStandardGridLine(c.line, g, bad), c.fault) << c.line;
+    EXPECT_EQ(bad.key, c.key) << c.line;
+    EXPECT_EQ(bad.token, c.token) << c.line;
   }
 }
 
@@ -183,7 +195,7 @@ TEST_F(GridSections, FillTheGridTableInControlFileOrder) {
   EXPECT_EQ(albedo.defaultValue, 5.5);
   EXPECT_EQ(albedo.write_code, 1238);  // raw until registered
   EXPECT_EQ(albedo.outname, "out/alb.asc");
-  EXPECT_EQ(albedo.statfile, "alb.stat;");
+  EXPECT_EQ(albedo.statfile, "alb.stat");  // the ";" ends the value
   EXPECT_EQ(albedo.statcode, 3);
   EXPECT_EQ(albedo.period_length, 1);
   EXPECT_EQ(albedo.period_unit, "D");
@@ -227,6 +239,8 @@ TEST_F(GridSections, FaultsAreControlFileErrors) {
        "in new style standard grid definition) in\n; defaultsnot found!"},
       {fixed + "[standard_grids]\n1\na.asc a 1 periodicity = 1\n", 17,
        "\nerror reading the value of the key periodicity for standard grid 1 in\n"},
+      {fixed + "[standard_grids]\n1\na.asc a 1 defaultValue = 0,2\n", 17,
+       "\nerror reading the value of the key defaultValue (\"0,2\") for standard grid 1 in\n"},
       // Entries 1 and 2 and 997 standard grids leave no room below 1000.
       {fixed + "[standard_grids]\n998\n", 12, "no free grid in memory,(max. 1000)!"},
   };
