@@ -62,6 +62,8 @@ inline bool IsSectionName(std::string_view word) {
 }
 // A line whose first word is a section name opens the next section.
 bool IsSectionHeader(std::string_view line);
+// Whether a line opens or holds a block in braces.
+inline bool HoldsBlock(const std::string& line) { return line.find('{') != std::string::npos; }
 
 // Whether `token` begins as a number does: a digit, or a sign or point
 // before one ("-.5"). Such a token must be a number as a whole; any other

@@ -276,6 +276,12 @@ void RegionalSuperposition::ReadEntities(section_reader& in) {
                  kControlFileErrorCode);
     entities.push_back(std::make_unique<cSuperposition>(*this, block.text(), k));
   }
+  // An entity beyond the count would never be read.
+  if (in.LaterLine(HoldsBlock, line)) {
+    *messages << "FATAL: more entities than the count (NumberOfEntities = " << entity_count << "): \"" << line
+              << "\" follows the last entity in " << section_buffer << "[end-entry]";
+    throw ErrorCode{kEntityCountCode};
+  }
 }
 
 void RegionalSuperposition::RunTimeStep(int minute, int hour, int day, int month, int year) {

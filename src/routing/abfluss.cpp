@@ -47,8 +47,7 @@ std::string Title(int unit) {
 abflussmodellklasse::abflussmodellklasse(MessageStream* stream, const model_settings& settings,
                                          grid_table* shared_grids, const subbasin_zones& subbasins,
                                          int storage_read_mode)
-    : teilmodellklasse(stream, settings, kRoutingModuleName, shared_grids, false,
-                       kHighestRoutingFlowControl) {
+    : teilmodellklasse(stream, settings, kRoutingModuleName, shared_grids, true, kHighestRoutingFlowControl) {
   // The routing model works on the soil model's subbasins.
   zone_table = subbasins.zones;
   zone_code_map = subbasins.code_map;

@@ -69,10 +69,11 @@ void abflussmodellklasse::ReadColumnDescriptors(section_reader& in, int count) {
   if (count > 0) in.Line(rest);
 }
 
-// The description lines directly after the offset line, up to the first line
-// that holds none of the keywords. A description is a line with "TG" and the
-// keyword lines after it without "TG", joined with a blank. Each description
-// is parsed, and the inflows of all are checked.
+// The description lines after the offset line, blank lines passed over, up
+// to the first line that holds none of the keywords. A description is a line
+// with "TG" and the keyword lines after it without "TG", joined with a blank.
+// A description line later in the section would be lost, so it is refused.
+// Each description is parsed, and the inflows of all are checked.
 void abflussmodellklasse::ReadDescriptions(section_reader& in) {
   std::vector<std::string> texts;
   std::string line;
@@ -82,10 +83,10 @@ void abflussmodellklasse::ReadDescriptions(section_reader& in) {
     throw ErrorCode{kDescriptionReadCode};
   }
   // The end of the file ends the descriptions as a line of no keyword does.
-  const auto next_line = [&](std::string& line) {
-    if (!in.Line(line)) line.clear();
-  };
-  while (IsDescriptionLine(line)) {
+  bool more = true;
+  for (; more; more = in.Line(line)) {
+    if (IsBlankLine(line)) continue;
+    if (!IsDescriptionLine(line)) break;
     parameters_.totals += CountKeywords(line);
     if (FindKeyword(line, kOutletKeyword) != std::string::npos) {
       texts.push_back(line);
@@ -98,7 +99,14 @@ void abflussmodellklasse::ReadDescriptions(section_reader& in) {
     } else {
       texts.back() += " " + line;
     }
-    next_line(line);
+  }
+  const std::string end = line;
+  if (more && !IsSectionHeader(end) && in.LaterLine(IsDescriptionLine, line)) {
+    *messages << "FATAL: the routing descriptions of " << section_buffer << " end at the line\n"
+              << end << "\nbut the description line\n"
+              << line << "\nfollows it (between descriptions only blank lines may stand)"
+              << "[end-entry]";
+    throw ErrorCode{kDescriptionReadCode};
   }
 
   try {

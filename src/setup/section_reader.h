@@ -92,6 +92,16 @@ class section_reader {
   // Adds the next lines to `block` until its braces close; false when the
   // file, or the section (a line that opens the next), ends first.
   bool Block(BraceBlockCollector& block);
+  // Reads on to the end of the section (a line that opens the next one, or
+  // the end of the file): true at the first line that `holds`, which is then
+  // in `line`. So what follows a count's last block or a list's end is found
+  // rather than passed over.
+  template <typename Predicate>
+  bool LaterLine(Predicate holds, std::string& line) {
+    while (Line(line) && !IsSectionHeader(line))
+      if (holds(line)) return true;
+    return false;
+  }
 
   // Unless `condition` holds: the entry `text` followed by `value`, and `code`.
   void Check(bool condition, const std::string& text, double value, int code);

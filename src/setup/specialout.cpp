@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <stdexcept>
+#include <string_view>
 
 #include "framework/diagnostics.h"
 #include "framework/gridio.h"
@@ -20,6 +21,8 @@ namespace {
 
 constexpr const char* kSectionName = "special_output";
 constexpr const char* kSectionError = "FATAL: Error in section [special_output]: ";
+constexpr const char* kFileKeyword = "file";
+constexpr const char* kEntityKeyword = "entity";
 constexpr const char* kMpiRegionsName = "MPIRegions";
 constexpr const char* kMpiHelperName = "MPIHelper";
 // Longest text of one value in "%g" with its separator, rounded up.
@@ -170,13 +173,32 @@ SpecialOutputFile::SpecialOutputFile(const std::string& block, int file_number, 
   header = RequiredWord(owner.messages, block, "header", where);
   modelobject::PrefixPath(owner.DefaultOutputDirectory.get(), file_name);
 
+  // Braces that still balance after two faults would hide a block taken
+  // into another: a file block must open with "file {", and no entity
+  // block may stand inside an entity's.
+  const std::size_t open = block.find('{');
+  const std::string_view head = TrimSpace(std::string_view(block).substr(0, open));
+  const std::size_t last_word = head.find_last_of(" \t\r\n");
+  if (open == std::string::npos ||
+      head.substr(last_word == std::string_view::npos ? 0 : last_word + 1) != kFileKeyword)
+    SectionError(owner.messages,
+                 where + " does not open with \"" + kFileKeyword + " {\" (its first line: \"" +
+                     block.substr(0, block.find('\n')) + "\")",
+                 kSpecialOutputSectionCode);
   std::string rest = block;
-  for (std::size_t at = FindKey(rest, "entity"); at != std::string::npos; at = FindKey(rest, "entity")) {
-    rest.erase(0, at + std::string("entity").size());
+  for (std::size_t at = FindKey(rest, kEntityKeyword); at != std::string::npos;
+       at = FindKey(rest, kEntityKeyword)) {
+    rest.erase(0, at + std::string_view(kEntityKeyword).size());
     if (rest.find('{') == std::string::npos)
       SectionError(owner.messages, "entity without its block in braces in " + where,
                    kSpecialOutputSectionCode);
-    point_sets.emplace_back(ExtractBraceBlock(rest), owner);
+    const std::string entity = ExtractBraceBlock(rest);
+    if (entity.find('{') != std::string::npos)
+      SectionError(owner.messages,
+                   "an entity block stands inside the block of another entity in " + where +
+                       " (a \"}\" is missing before the inner one)",
+                   kSpecialOutputSectionCode);
+    point_sets.emplace_back(entity, owner);
     point_count += point_sets.back().point_count;
   }
   if (point_sets.empty())

@@ -51,6 +51,12 @@ TEST(AssimilationRun, FaultyRulesEndTheRunWithTheirCode) {
       {"grid { grid-ID = [elevation_model]; listfilename = list.txt;\n"
        "  options { split-into-liquid-and-solid = false; } }",
        1299, "key \"weighing-by-glacierized-fraction\" not found in the options of rule 1"},
+      // A rule beyond the count would never be applied.
+      {"grid { grid-ID = [elevation_model]; listfilename = list.txt; }\n"
+       "grid { grid-ID = snow_storage_total; listfilename = list.txt; }",
+       1299,
+       "more rules than the count (1): \"grid { grid-ID = snow_storage_total; listfilename = list.txt; }\" "
+       "follows the last rule in [data_assimilation]"},
       // Without a routing model there are no reservoirs.
       {"reservoir { lake-ID = 9; AverageWaterTable = 500; listfilename = list.txt; }", 1220,
        "reservoir 9 as defined for data assimilation not found in the actual model configuration"},
@@ -102,6 +108,31 @@ TEST(AssimilationRun, AListThatLostAHeadLineEndsTheRun) {
     EXPECT_THAT(run.Transcript(), HasSubstr(c.message)) << c.rule;
     EXPECT_THAT(run.Transcript(), HasSubstr("Program aborted with exit code 1205")) << c.rule;
   }
+}
+
+// An "options {" line misspelt leaves the rule without its split: the keys
+// read by nothing are named.
+TEST(AssimilationRun, KeysOfAMisspeltOptionsLineAreNamed) {
+  test::ControlRun run("example.ctl");
+  test::CopyExample(run.dir);
+  WriteFile(run.dir / "example.ctl",
+            ReadFile(run.dir / "example.ctl") +
+                Section("grid { grid-ID = snow_storage_total; listfilename = list.txt;\n"
+                        "  option { split-into-liquid-and-solid = true; weighing-by-glacierized-fraction = "
+                        "false; default-liquid-percentage = 10; } }"));
+  WriteFile(run.dir / "list.txt", kListHead);
+  EXPECT_EQ(run.Velmo(), 0) << run.Transcript();
+  for (const char* key :
+       {"split-into-liquid-and-solid", "weighing-by-glacierized-fraction", "default-liquid-percentage"})
+    EXPECT_THAT(run.Transcript(),
+                HasSubstr("rule 1 of [data_assimilation] (grid snow_storage_total) does not "
+                          "know the key \"" +
+                          std::string(key) + "\", which is ignored"));
+  // Warnings, at level 2.
+  EXPECT_NE(
+      ReadFile(run.dir / "Velmo_Diag.xml")
+          .find("<line level=\"2\" description= \"rule 1 of [data_assimilation] (grid snow_storage_total)"),
+      std::string::npos);
 }
 
 TEST(AssimilationRun, AnObservedLevelSetsTheReservoirOfTheExample) {

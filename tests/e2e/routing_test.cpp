@@ -219,6 +219,39 @@ TEST_F(RoutingExample, ReservoirAndAbstractionTables) {
       << Transcript();
 }
 
+// A blank line among the descriptions ended them: the abstraction, the
+// reservoir and the outlet's element after it were lost without a word.
+TEST_F(RoutingExample, BlankLinesAmongTheDescriptionsChangeNothing) {
+  ASSERT_EQ(Velmo(), 0) << Transcript();
+  const std::string discharge = ReadFile(dir / "qrout.stat");
+  const std::string reservoir = ReadFile(dir / "reservoir_1.txt");
+  Edit("   AL 1 = extern", "\n \t\n   AL 1 = extern");
+  Edit("TG 3 (AE", "\nTG 3 (AE");
+  ASSERT_EQ(Velmo(), 0) << Transcript();
+  EXPECT_EQ(ReadFile(dir / "qrout.stat"), discharge);
+  EXPECT_EQ(ReadFile(dir / "reservoir_1.txt"), reservoir);
+}
+
+// A description after the line that ends them would be lost.
+TEST_F(RoutingExample, DescriptionAfterTheEndOfTheDescriptions) {
+  Edit("TG 3 (AE", "the outlet:\nTG 3 (AE");
+  EXPECT_EQ(Velmo(), 38);
+  EXPECT_TRUE(
+      InOrder(Transcript(), {"the routing descriptions of [routing_model] end at the line\nthe outlet:\n"
+                             "but the description line\nTG 3 (AE = 2.08, AV = 1) SUMTRIB 2",
+                             "Program aborted with exit code 38"}))
+      << Transcript();
+}
+
+// A routing section that is missing or misspelt is no routing switched off.
+TEST_F(RoutingExample, MissingRoutingSectionEndsTheRun) {
+  Edit("[routing_model]", "[routing_modell]");
+  EXPECT_EQ(Velmo(), 17);
+  EXPECT_TRUE(InOrder(Transcript(), {"error in control file, [routing_model]; (EOF)not found!",
+                                     "Program aborted with exit code 17"}))
+      << Transcript();
+}
+
 // Each row of the observed discharge is the row of its step: a row missing
 // or out of order would shift every later observation by a step.
 TEST_F(RoutingExample, ObservedRowMissingOrOutOfOrder) {

@@ -13,6 +13,8 @@
 #include <functional>
 #include <set>
 #include <sstream>
+#include <utility>
+#include <vector>
 
 #include "e2e/control_run.h"
 #include "e2e/xml_check.h"
@@ -484,6 +486,30 @@ TEST(ExampleRun, SpecialOutputBlocksThatDoNotFitTheirCount) {
     ExampleCopy run;
     run.Edit(c.from, c.to);
     EXPECT_EQ(run.Velmo(), 104) << c.to;
+    EXPECT_TRUE(InOrder(run.Transcript(), {"Error in section [special_output]: " + c.message,
+                                           "Program aborted with exit code 104"}))
+        << run.Transcript();
+  }
+}
+
+// Two faults whose braces still balance: the second entity was taken into
+// the first, and its column lost.
+TEST(ExampleRun, SpecialOutputBlockTakenIntoAnother) {
+  const std::string first_end = "    Ycoords = 240150;\n  }\n  entity {";
+  const std::string blanked = "    Ycoords = 240150;\n\n  entity {";
+  const struct {
+    std::vector<std::pair<std::string, std::string>> edits;
+    std::string message;
+  } cases[] = {
+      {{{"file {\n", "f\n"}, {first_end, blanked}},
+       "the block of output file 1 does not open with \"file {\" (its first line: \"f\")"},
+      {{{first_end, blanked}, {"  }\n}\n\n[soil_model]", "  }\n}\n}\n\n[soil_model]"}},
+       "an entity block stands inside the block of another entity in the block of output file 1"},
+  };
+  for (const auto& c : cases) {
+    ExampleCopy run;
+    for (const auto& [from, to] : c.edits) run.Edit(from, to);
+    EXPECT_EQ(run.Velmo(), 104) << c.message;
     EXPECT_TRUE(InOrder(run.Transcript(), {"Error in section [special_output]: " + c.message,
                                            "Program aborted with exit code 104"}))
         << run.Transcript();

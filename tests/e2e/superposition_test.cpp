@@ -72,6 +72,17 @@ TEST_F(RegionalRun, MissingEntityCountEndsTheConstruction) {
   EXPECT_NE(transcript.find("Program aborted with exit code 133"), std::string::npos);
 }
 
+// An entity beyond the count would be no grid at all, its statistics never written.
+TEST_F(RegionalRun, EntityBeyondTheCountEndsTheConstruction) {
+  Edit("NumberOfEntities = 1;", "NumberOfEntities = 0;");
+  EXPECT_EQ(Velmo(), 133);
+  EXPECT_NE(Transcript().find("more entities than the count (NumberOfEntities = 0): \"precipitation {\" "
+                              "follows the last entity in [RegionalSuperposition]"),
+            std::string::npos)
+      << Transcript();
+  EXPECT_NE(Transcript().find("Program aborted with exit code 133"), std::string::npos);
+}
+
 // An entity without any input grid would be a precipitation of 0 all run long.
 TEST_F(RegionalRun, EntityWithoutInputGridEndsTheConstruction) {
   Edit("  entityinputgrid = rain; regions = 1, 2; weights = 1, 3;\n", "");

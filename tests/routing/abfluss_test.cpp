@@ -96,6 +96,21 @@ TEST_F(RoutingModel, DescriptionsOverSeveralLinesAndColumnDescriptorsOnOneLine) 
             "waterlevel-discharge-table for the channel of subbasins 5 and 6 to the outlet of subbasin 9");
 }
 
+// Blank lines, or lines of blanks and tabs, may stand before, between and
+// within descriptions.
+TEST_F(RoutingModel, BlankLinesAmongDescriptionsArePassedOver) {
+  Zones({1, 2, 3}, {0.3, 0.3, 0.4}, 30.0);
+  section_options o;
+  o.descriptions = "\nTG 2 (AE = 9, AV = 1)\n\n \t\nOL 1 " + kFixedChannel + "\n\nTG 3 (AE = 21, AV = 1)\n" +
+                   "\t\nSUMTRIB 2 " + kFixedChannel + "\n  \nend of the descriptions\n\nno keyword here\n";
+  auto model = Make(RoutingSection(o));
+  ASSERT_EQ(model->ElementCount(), 2);
+  EXPECT_EQ(model->Element(1).RowCount(), 1);
+  EXPECT_EQ(model->Element(2).RowCount(), 1);
+  EXPECT_EQ(model->Parameters().totals.summed, 1);
+  model->CleanUp();
+}
+
 TEST_F(RoutingModel, ConstructionFailures) {
   Zones({1, 2, 3}, {0.3, 0.3, 0.4}, 30.0);
   const std::string ol1 = "OL 1 " + kFixedChannel;
@@ -229,6 +244,20 @@ TEST_F(RoutingModel, ConstructionFailures) {
       {"description line without a TG before it",
        [&](section_options& o) { o.descriptions = ol1 + "\nTG 3 (AE = 1, AV = 1)\n"; }, 38,
        "routing description line without a \"TG\" line before it in [routing_model]:\n" + ol1},
+      {"description after the line that ends them",
+       [&](section_options& o) {
+         o.descriptions = "TG 2 (AE = 1, AV = 1) " + ol1 + "\n# the outlet\nTG 3 (AE = 1, AV = 1) OL 2 " +
+                          kFixedChannel + "\n";
+       },
+       38,
+       "the routing descriptions of [routing_model] end at the line\n# the outlet\nbut the description "
+       "line\nTG 3 (AE = 1, AV = 1) OL 2 "},
+      {"part of a description after a comment line",
+       [&](section_options& o) {
+         o.descriptions =
+             "TG 3 (AE = 1, AV = 1) " + ol1 + "\n  the reservoir:\n\n  " + Reservoir(1, "r.txt") + "\n";
+       },
+       38, "end at the line\n  the reservoir:\nbut the description line\n  SP 1 (file = r.txt"},
       {"value that cannot be read",
        [&](section_options& o) { o.descriptions = "TG 3 (AE = 1, AV = 1) OL 1 (kh = 3, kv = x)\n"; }, 38,
        "error reading routing description 1 of [routing_model]: channel value 2 of \"OL 1\" not found in:\n"},
@@ -291,15 +320,19 @@ TEST_F(RoutingModel, LinkingFailures) {
 TEST_F(RoutingModel, OffOrWithoutSection) {
   section_options off;
   off.flow_control = 0;
-  for (const std::string& control : {RoutingSection(off), std::string()}) {
-    auto model = Make(control);
-    EXPECT_EQ(model->GetFlowControlParameter(), 0);
-    Link(*model);
-    Step(*model, 1);
-    model->CleanUp();
-    EXPECT_FALSE(std::filesystem::exists(dir_ / "qstat.txt"));
-    EXPECT_THAT(console_.str(), HasSubstr("deleting module routing_model"));
-  }
+  auto model = Make(RoutingSection(off));
+  EXPECT_EQ(model->GetFlowControlParameter(), 0);
+  Link(*model);
+  Step(*model, 1);
+  model->CleanUp();
+  EXPECT_FALSE(std::filesystem::exists(dir_ / "qstat.txt"));
+  EXPECT_THAT(console_.str(), HasSubstr("deleting module routing_model"));
+
+  // The section is required as every module's is: a missing or misspelt one
+  // is no routing switched off.
+  for (const std::string& control : {std::string(), std::string("[routing_modell]\n0\n60\n")})
+    EXPECT_THAT(ExpectCode(17, [&] { Make(control); }),
+                HasSubstr("error in control file, [routing_model]; (EOF)not found!"));
 }
 
 TEST_F(RoutingModel, DescriptionsThatEndTheControlFileAreRead) {

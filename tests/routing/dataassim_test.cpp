@@ -260,6 +260,47 @@ TEST_F(Assimilation, RuleBlocksEndWhereTheirBracesClose) {
                                                     " holds no record at or after the start of the model")));
 }
 
+// Keys the rule does not know are read by nothing: an "options {" line lost
+// or misspelt would leave the rule without its options.
+TEST_F(Assimilation, KeysARuleDoesNotKnowAreNamed) {
+  Domain({1, 1});
+  Put("snow_storage_total", {{0, 0}});
+  const std::string list = List("list.txt", "");
+  const std::string split = "split-into-liquid-and-solid = false";
+  const std::string glacier = "weighing-by-glacierized-fraction = false";
+  struct Case {
+    std::string options;
+    std::vector<std::string> warnings;  // none for a rule of known keys only
+  };
+  const Case cases[] = {
+      {"  options { " + split + "; " + glacier + "; }\n", {}},
+      {"  option { " + split + "; }\n",
+       {"does not know the key \"split-into-liquid-and-solid\", which is ignored: \"" + split + "\""}},
+      {"  " + split + "; " + glacier + ";\n",
+       {"key \"split-into-liquid-and-solid\"", "key \"weighing-by-glacierized-fraction\""}},
+      {"  options { " + split + "; " + glacier + "; defualt-percentage = 5; }\n",
+       {"does not know the key \"defualt-percentage\" in its options, which is ignored"}},
+  };
+  for (const Case& c : cases) {
+    const std::size_t before = Diag().size();
+    console_.str("");
+    auto model = Make(1, GridRule(list, c.options));
+    ASSERT_EQ(model->rules.size(), 1u);
+    const std::string warning_entry =
+        Entry(kWarning, "rule 1 of [data_assimilation] (grid snow_storage_total) does not know the key");
+    EXPECT_EQ(Count(Diag().substr(before), warning_entry), static_cast<int>(c.warnings.size())) << c.options;
+    for (const std::string& warning : c.warnings)
+      EXPECT_THAT(console_.str(), HasSubstr(warning)) << c.options;
+    model->CleanUp();
+  }
+  // The keys of a reservoir rule.
+  Reservoir(1, "(file = r.txt, V0 = 1, A0 = 1, W0 = 400, C0 = 0)");
+  auto reservoir = Make(1, ReservoirRule(1, List("levels.txt", ""), "  option { format = bafu; }\n"));
+  EXPECT_THAT(console_.str(), HasSubstr("rule 1 of [data_assimilation] (reservoir 1) does not know the key "
+                                        "\"format\", which is ignored: \"format = bafu\""));
+  reservoir->CleanUp();
+}
+
 TEST_F(Assimilation, FaultsOfRulesAndListsNameWhatIsWrong) {
   Domain({1, 1});
   Reservoir(1, "(file = r1.txt, V0 = 1.5e6, A0 = 1e5, W0 = 400, C0 = 0)");

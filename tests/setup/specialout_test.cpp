@@ -247,6 +247,15 @@ TEST_F(SpecialOutputTest, FaultsOfTheSectionEndTheConstruction) {
       {"[special_output]\n1\n60\nnumfiles = -1;\n", 104, "numfiles = -1 is no whole number"},
       {std::string(kTwoFiles).replace(kTwoFiles.find("numfiles = 2"), 12, "numfiles = 1"), 104,
        "the line \"file\" follows the block of the last output file (numfiles = 1)"},
+      // Two faults whose braces still balance: one block would take in another.
+      {head + "f\n filename = p.txt; header = h;\n entity { ID = elev; Symbol = e;\n entity { ID = elev; "
+              "Symbol = "
+              "g; }\n}\n",
+       104, "the block of output file 1 does not open with \"file {\" (its first line: \"f\")"},
+      {head +
+           "file {\n filename = p.txt; header = h;\n entity { ID = elev; Symbol = e;\n entity { ID = elev; "
+           "Symbol = g; }\n}\n}\n",
+       104, "an entity block stands inside the block of another entity in the block of output file 1"},
       {head + "file {\n filename = p.txt; header = h;\n entity {\n", 104,
        "the control file ends inside the block of output file 1"},
       {head + "file { filename = no/such/p.txt; header = h;\n entity { ID = elev; Symbol = e; }\n}\n", 1007,

@@ -90,6 +90,10 @@ dem.asc
 [infiltration_model]
 0       infiltration off
 
+[routing_model]
+0       routing model off
+60      minutes
+
 [interception_model]
 0       flow control parameter: off
 60      time interval (minutes)

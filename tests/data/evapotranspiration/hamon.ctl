@@ -139,6 +139,10 @@ soil_storage.asc soil_storage fillcode = 0 readcode = 0 defaultValue = 0.5 write
 0       infiltration off
 1440    minutes
 
+[routing_model]
+0       routing model off
+1440    minutes
+
 [interception_model]
 0       flow control parameter: off
 60      time interval (minutes)

@@ -302,6 +302,10 @@ soil_storage.asc soil_storage 0 0.0     a dry soil: the real evapotranspiration 
 [infiltration_model]
 0       infiltration off
 
+[routing_model]
+0       routing model off
+60      minutes
+
 [interception_model]
 1       flow control parameter: on
 60      time interval (minutes)

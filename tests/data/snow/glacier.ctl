@@ -259,6 +259,10 @@ albedo.asc albedo fillcode = 0 readcode = 0 defaultValue = 0.2
 [infiltration_model]
 0       infiltration off
 
+[routing_model]
+0       routing model off
+1440    minutes
+
 [interception_model]
 0       flow control parameter: off
 1440    time interval (minutes)

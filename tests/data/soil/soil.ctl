@@ -155,6 +155,10 @@ infsat.asc
 [lake_model]
 0       lakes off
 
+[routing_model]
+0       routing model off
+60      minutes
+
 [interception_model]
 0       flow control parameter: off
 60      time interval (minutes)

@@ -120,6 +120,10 @@ regions.asc regression_regions fillcode = 0 writecode = 0
 [infiltration_model]
 0       infiltration off
 
+[routing_model]
+0       routing model off
+60      minutes
+
 [interception_model]
 0       flow control parameter: off
 60      time interval (minutes)

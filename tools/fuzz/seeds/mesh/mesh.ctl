@@ -219,6 +219,10 @@ mesh_dem.asc
 0       snow model off
 60      time interval in minutes
 
+[routing_model]
+0       routing model off
+60      minutes
+
 [interception_model]
 0       flow control parameter: off
 60      time interval (minutes)
