@@ -579,6 +579,8 @@ void meteointerpol::ReleaseEntries() {
 }
 
 void meteointerpol::CleanUp() {
+  for (station_file& file : files) file.unreadable.Report(messages, file.name);
+  if (regression_input) regression_input->ReportUnreadableValues();
   *messages << "DEBUG: deleting interpolator for " << name << "[end-entry]";
   ReleaseEntries();
   splines.reset();

@@ -27,6 +27,7 @@
 #include "meteo/regression_file.h"
 #include "meteo/scenarios.h"
 #include "meteo/splines.h"
+#include "meteo/station_files.h"
 #include "meteo/station_mesh.h"
 #include "meteo/station_weights.h"
 #include "setup/output_settings.h"
@@ -141,6 +142,12 @@ struct station_file {
   int read_index = 0;
   bool data_ended = false;  // no further block
   bool all_valid_equal = false;
+  unreadable_values unreadable;
+
+  // Whether a record of `tokens` tokens lacks values the header declares.
+  bool ShortRecord(size_t tokens) const {
+    return tokens < static_cast<size_t>(FirstValueToken(has_minutes, additional_columns) + count);
+  }
 
   station_arrays Arrays() const {
     return station_arrays{x.data(), y.data(), altitude.data(), values.data(), count};
@@ -358,6 +365,7 @@ class meteointerpol : public modelobject {
 
   // File helpers (meteoint_files.cpp).
   [[noreturn]] void RaiseRecordError(const station_file& file, long long line) const;
+  [[noreturn]] void RaiseShortRecord(const station_file& file, long long line, int given) const;
   // Whether a record follows the current one (the next block of a station
   // file is read when the current block is used up).
   bool StationFileHasNextRecord(int file);

@@ -47,6 +47,16 @@ void meteointerpol::RaiseRecordError(const station_file& file, long long line) c
              kReadErrorCode);
 }
 
+void meteointerpol::RaiseShortRecord(const station_file& file, long long line, int given) const {
+  std::string declared = std::to_string(file.count) + " stations";
+  if (file.additional_columns > 0)
+    declared += " and " + std::to_string(file.additional_columns) + " additional columns";
+  RaiseFatal(messages,
+             "FATAL: read error in " + file.name + ", line " + std::to_string(line) + ": the record holds " +
+                 std::to_string(given) + " values after its date, the file has " + declared,
+             kReadErrorCode);
+}
+
 void meteointerpol::ReadStationHeader(int index) {
   station_file& file = files[static_cast<size_t>(index)];
   *messages << "analyzing station data for interpolator " << name << " from " << file.name << " ..."
@@ -120,7 +130,8 @@ void meteointerpol::FindStationStart(int index) {
     ++line_number;
     const record_status status = ParseRecordDate(line, file.has_minutes, date, tokens);
     if (status == record_status::kBlank) continue;
-    if (status == record_status::kEndMark) break;
+    // A last record cut off at the file's end is no record.
+    if (status == record_status::kEndMark || (std::feof(in.get()) && file.ShortRecord(tokens.size()))) break;
     if (status == record_status::kBadDate) {
       *messages << "[end-entry]";
       RaiseRecordError(file, line_number);
@@ -135,8 +146,11 @@ void meteointerpol::FindStationStart(int index) {
         "FATAL: \nfile " + file.name + " dosnt contain date " + SearchDate(start_date, ", ") + "(feof)!",
         kStartDateMissingCode);
 
+  record_values seen;
   ParseStationRecord(line, file.has_minutes, file.additional_columns, file.count, section.nodata, date,
-                     file.values.data() + 1, tokens);
+                     file.values.data() + 1, tokens, seen);
+  if (file.ShortRecord(tokens.size())) RaiseShortRecord(file, line_number, seen.given);
+  file.unreadable.Note(line_number, seen);
   file.date = date;
   file.all_valid_equal = false;
   file.start_position = position;
@@ -162,6 +176,7 @@ void meteointerpol::RefillStationBlock(int index) {
 
   std::string line;
   std::vector<std::string_view> tokens;
+  record_values seen;
   const size_t count = static_cast<size_t>(file.count);
   while (file.block_count < file.capacity) {
     if (!ReadWholeLine(in.get(), line)) {
@@ -172,13 +187,18 @@ void meteointerpol::RefillStationBlock(int index) {
     const size_t at = static_cast<size_t>(file.block_count);
     const record_status status =
         ParseStationRecord(line, file.has_minutes, file.additional_columns, file.count, section.nodata,
-                           file.block_dates[at], file.block_values.data() + at * count, tokens);
+                           file.block_dates[at], file.block_values.data() + at * count, tokens, seen);
     if (status == record_status::kBlank) continue;
-    if (status == record_status::kBadDate) RaiseRecordError(file, file.next_line);
-    if (status == record_status::kEndMark) {
+    // A last record cut off at the file's end (a file still being written)
+    // ends the data with the record before it.
+    const bool cut = std::feof(in.get()) && file.ShortRecord(tokens.size());
+    if (status == record_status::kEndMark || cut) {
       file.data_ended = true;
       break;
     }
+    if (status == record_status::kBadDate) RaiseRecordError(file, file.next_line);
+    if (file.ShortRecord(tokens.size())) RaiseShortRecord(file, file.next_line, seen.given);
+    file.unreadable.Note(file.next_line, seen);
     ++file.block_count;
   }
   file.next_position = Position(in.get());

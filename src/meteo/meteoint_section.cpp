@@ -193,6 +193,9 @@ void meteointerpol::ReadSection() {
            section.nodata, kControlFileErrorCode);
   section.nodata_whole = static_cast<int>(section.nodata);
   section.idw_weight = in.Number("idw-weight in ");
+  in.Check(std::fabs(section.idw_weight) <= kLargestIdwWeight,
+           "FATAL: error in control file, idw-weight in " + name + " lies beyond -1e6 to 1e6: ",
+           section.idw_weight, kControlFileErrorCode);
   section.idw_fraction = in.Number("fraction of idw on weighted interpolation (method 3)");
   section.max_distance = in.Number("maximum distance in ");
   section.anisotropy_slope = in.Number("slope of the main axis of the anisotropy ellipse in ");

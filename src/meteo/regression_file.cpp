@@ -53,7 +53,9 @@ regression_format DetectRegressionFormat(std::string_view head) {
              : regression_format::kBinary;
 }
 
-regression_status ParseRegressionLine(std::string_view line, double nodata, regression_record& record) {
+regression_status ParseRegressionLine(std::string_view line, double nodata, regression_record& record,
+                                      record_values& seen) {
+  seen = record_values{};
   std::vector<std::string_view> tokens;
   model_date date;
   switch (ParseRecordDate(line, false, date, tokens)) {
@@ -69,12 +71,11 @@ regression_status ParseRegressionLine(std::string_view line, double nodata, regr
   date.minute = 0;
   date.year = ApplyRegressionYearRule(date.year);
   record.date = date;
+  seen.given = static_cast<int>(tokens.size()) - kDateFields;
   for (size_t k = 0; k < record.values.size(); ++k) {
     const size_t at = kDateFields + k;
     double value = 0.0;
-    record.values[k] = at < tokens.size() && ParseGridNumber(tokens[at], value)
-                           ? RegressionNumber(value, nodata)
-                           : -nodata - 1.0;
+    record.values[k] = RecordValue(tokens, at, value, seen) ? RegressionNumber(value, nodata) : -nodata - 1.0;
   }
   return regression_status::kRecord;
 }
@@ -120,7 +121,7 @@ bool regression_file::ReadRecord(std::FILE* in, regression_record& record) {
   }
   while (ReadWholeLine(in, text_)) {
     ++line_;
-    switch (ParseRegressionLine(text_, nodata_, record)) {
+    switch (ParseRegressionLine(text_, nodata_, record, seen_)) {
       case regression_status::kRecord:
         return true;
       case regression_status::kEndMark:
@@ -165,6 +166,7 @@ void regression_file::FindStart(const model_date& start, const std::string& vari
                    std::to_string(start.hour) + ". h not found!",
                kStartDateMissingCode);
   current_ = start_record_ = record;
+  unreadable_.Note(line_, seen_);
   next_position_ = start_next_position_ = Position(in.get());
   start_next_line_ = line_;
   if (!in.Close()) RaiseFatal(messages_, "FATAL: error closing " + file_name_, kInputFileCloseCode);
@@ -190,6 +192,7 @@ void regression_file::Refill() {
       data_ended_ = true;
       break;
     }
+    unreadable_.Note(line_, seen_);
     ++block_count_;
   }
   next_position_ = Position(in.get());

@@ -14,6 +14,7 @@
 
 #include "framework/types.h"
 #include "meteo/regression.h"
+#include "meteo/station_files.h"
 
 namespace velmo {
 
@@ -42,7 +43,8 @@ enum class regression_status {
   kBadDate,  // a date that cannot be read, or a month or day out of range
 };
 // A text record; a value that is missing, unreadable or not finite is -N - 1.
-regression_status ParseRegressionLine(std::string_view line, double nodata, regression_record& record);
+regression_status ParseRegressionLine(std::string_view line, double nodata, regression_record& record,
+                                      record_values& seen);
 // A binary record of kRegressionRecordBytes bytes; a value that is not
 // finite is -N - 1.
 regression_status DecodeRegressionRecord(const unsigned char* bytes, double nodata,
@@ -63,6 +65,8 @@ class regression_file {
   bool HasNext();
   // Back to the start record.
   void Rewind();
+  // The WARNING on values that were no number and taken as missing, if any.
+  void ReportUnreadableValues() { unreadable_.Report(messages_, file_name_); }
 
   const regression_record& Current() const { return current_; }
   regression_format Format() const { return format_; }
@@ -90,6 +94,8 @@ class regression_file {
   int read_index_ = 0;
   bool data_ended_ = false;
   std::string text_;
+  record_values seen_;  // of the last text record read
+  unreadable_values unreadable_;
 };
 
 }  // namespace velmo

@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <charconv>
 
+#include "framework/diagnostics.h"
 #include "framework/gridio.h"
 #include "framework/texthelpers.h"
 
@@ -99,17 +100,35 @@ record_status ParseRecordDate(std::string_view line, bool has_minutes, model_dat
 
 record_status ParseStationRecord(std::string_view line, bool has_minutes, int additional_columns, int count,
                                  double nodata, model_date& date, double* values,
-                                 std::vector<std::string_view>& tokens) {
+                                 std::vector<std::string_view>& tokens, record_values& seen) {
+  seen = record_values{};
   const record_status status = ParseRecordDate(line, has_minutes, date, tokens);
   if (status != record_status::kRecord) return status;
-  const size_t first = static_cast<size_t>(FirstValueToken(has_minutes, additional_columns));
+  const size_t date_fields = static_cast<size_t>(FirstValueToken(has_minutes, 0));
+  seen.given = static_cast<int>(tokens.size() - date_fields);
+  const size_t first = date_fields + static_cast<size_t>(additional_columns);
   for (int i = 0; i < count; ++i) {
     const size_t at = first + static_cast<size_t>(i);
     double value = 0.0;
-    values[i] = (at < tokens.size() && ParseGridNumber(tokens[at], value)) ? StationValue(value, nodata)
-                                                                           : -nodata - 1.0;
+    values[i] = RecordValue(tokens, at, value, seen) ? StationValue(value, nodata) : -nodata - 1.0;
   }
   return status;
+}
+
+bool RecordValue(const std::vector<std::string_view>& tokens, size_t at, double& value, record_values& seen) {
+  if (at >= tokens.size()) return false;
+  if (ParseGridNumber(tokens[at], value)) return true;
+  if (seen.unreadable++ == 0) seen.first_unreadable = static_cast<int>(at) + 1;
+  return false;
+}
+
+void unreadable_values::Report(MessageStream* messages, const std::string& file) {
+  if (count_ == 0 || reported_) return;
+  reported_ = true;
+  *messages << "WARNING: " << count_ << (count_ == 1 ? " value of " : " values of ") << file
+            << (count_ == 1 ? " is" : " are")
+            << " no number as a whole and taken as missing, the first in line " << first_line_ << ", column "
+            << first_column_ << "[end-entry]";
 }
 
 record_status ParseGridListRecord(std::string_view line, bool has_minutes, int additional_columns,

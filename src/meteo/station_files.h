@@ -15,6 +15,8 @@
 
 namespace velmo {
 
+class MessageStream;
+
 // Codes of the input files.
 inline constexpr int kInputFileOpenCode = 49;
 inline constexpr int kInputFileCloseCode = 50;
@@ -84,11 +86,45 @@ inline int FirstValueToken(bool has_minutes, int additional_columns) {
   return 4 + (has_minutes ? 1 : 0) + additional_columns;
 }
 
+// What a record's value tokens held: their number (additional columns
+// included) and the values that are no finite number as a whole.
+struct record_values {
+  int given = 0;
+  int unreadable = 0;
+  int first_unreadable = 0;  // token column of the line, from 1; 0 for none
+};
+
+// The value of token `at` (from 0): false when the line has no such token or
+// when it is no finite number as a whole, which `seen` counts.
+bool RecordValue(const std::vector<std::string_view>& tokens, size_t at, double& value, record_values& seen);
+
 // A station record: its date and values[0..count-1] after the missing-value
 // rule; a missing or unreadable value becomes -N - 1.
 record_status ParseStationRecord(std::string_view line, bool has_minutes, int additional_columns, int count,
                                  double nodata, model_date& date, double* values,
-                                 std::vector<std::string_view>& scratch);
+                                 std::vector<std::string_view>& scratch, record_values& seen);
+
+// Values of one file that were no finite number and were taken as missing:
+// how many, and where the first one stands. The file gets one WARNING.
+class unreadable_values {
+ public:
+  void Note(long long line, const record_values& seen) {
+    if (seen.unreadable == 0) return;
+    if (count_ == 0) {
+      first_line_ = line;
+      first_column_ = seen.first_unreadable;
+    }
+    count_ += seen.unreadable;
+  }
+  // The WARNING, once, if the file held any.
+  void Report(MessageStream* messages, const std::string& file);
+
+ private:
+  long long count_ = 0;
+  long long first_line_ = 0;
+  int first_column_ = 0;
+  bool reported_ = false;
+};
 
 // A grid-list record: its date and grid name (empty when the line has none).
 record_status ParseGridListRecord(std::string_view line, bool has_minutes, int additional_columns,

@@ -43,6 +43,8 @@ inline bool IsValidValue(double value, double nodata) { return value >= -nodata;
 bool AllValidValuesEqual(const double* values, int count, double nodata);
 
 int WeightCode(double weight_exponent);
+// Largest inverse-distance weight by its size: its code, 1000 w, fits an int.
+inline constexpr double kLargestIdwWeight = 1.0e6;
 
 // Weight of a station at squared distance d2 from the point; 0 beyond the
 // maximum distance. `max_distance` is squared for kSquareWeightCode.

@@ -68,6 +68,48 @@ TEST_F(MeteoRun, StationFilesEndingBeforeTheEndDate) {
   EXPECT_TRUE(std::filesystem::exists(dir / "temperature.asc"));
 }
 
+// A record short of a value would let the other stations' values cover every
+// cell; a record cut off at the file's end (a file still being written) is no
+// record: the data end with the one before it.
+TEST_F(MeteoRun, RecordsShortOfValues) {
+  const std::string rain = ReadFile(dir / "rain.txt");
+  Edit("rain.txt", "2000 1 1 3 1.5 0 1\n", "2000 1 1 3 1.5 0\n");
+  EXPECT_EQ(Velmo(), 19);
+  EXPECT_NE(Transcript().find("read error in rain.txt, line 8: the record holds 2 values after its date, the "
+                              "file has 3 stations"),
+            std::string::npos)
+      << Transcript();
+
+  const size_t cut = rain.find("2000 1 1 7 3.5 1") + std::string("2000 1 1 7 3.5 1").size();
+  for (const std::string& tail : {std::string(), std::string(" ")}) {
+    WriteFile(dir / "rain.txt", rain.substr(0, cut) + tail);
+    ASSERT_EQ(Velmo(), 0) << Transcript();
+    EXPECT_EQ(Rows(dir / "rain.stat"), 6);
+    EXPECT_TRUE(std::filesystem::exists(dir / "rain_20000101.0600"));
+    EXPECT_FALSE(std::filesystem::exists(dir / "rain_20000101.0700"));
+    EXPECT_NE(Transcript().find("the data of rain end with the record of 1.1.2000 06:00 in rain.txt"),
+              std::string::npos)
+        << Transcript();
+    std::filesystem::remove(dir / "rain_20000101.0600");
+  }
+}
+
+// A value that is no number as a whole is missing, and the file says so once.
+TEST_F(MeteoRun, ValuesThatAreNoNumberAreMissingWithAWarning) {
+  Edit("rain.txt", "2000 1 1 3 1.5 0 1\n", "2000 1 1 3 -8.2x 0 1\n");
+  Edit("rain.txt", "2000 1 1 6 3 0 1\n", "2000 1 1 6 3 1500x 1/2\n");
+  ASSERT_EQ(Velmo(), 0) << Transcript();
+  const std::string transcript = Transcript();
+  EXPECT_NE(transcript.find("3 values of rain.txt are no number as a whole and taken as missing, the "
+                            "first in line 8, column 5"),
+            std::string::npos)
+      << transcript;
+  EXPECT_EQ(transcript.find("values of temperature.txt"), std::string::npos);
+  // Hour 3 from the east and middle stations alone.
+  const std::string grid = ReadFile(dir / "rain_20000101.0300");
+  EXPECT_EQ(grid.find("1.5"), std::string::npos) << grid;
+}
+
 TEST_F(MeteoRun, FailuresEndWithTheirCodes) {
   struct Case {
     std::string what, from, to;
@@ -78,6 +120,12 @@ TEST_F(MeteoRun, FailuresEndWithTheirCodes) {
       {"grid list starting without a grid", "1       idw\nrain.txt        station file\nnone",
        "9       ReadGrid\nlist.txt\n8.9e-5 0.0767 127 6e-6 0.098", 1050, "no valid grid name was found"},
       {"start date absent", "starthour = 1", "starthour = 0", 51, "dosnt contain date"},
+      {"idw weight 3e6", "2               idw weight", "3e6 idw weight", 17,
+       "idw-weight in rain lies beyond -1e6 to 1e6: 3e+06"},
+      {"idw weight 1e20", "2               idw weight", "1e20 idw weight", 17,
+       "idw-weight in rain lies beyond -1e6 to 1e6: 1e+20"},
+      {"idw weight -1e20", "2               idw weight", "-1e20 idw weight", 17,
+       "idw-weight in rain lies beyond -1e6 to 1e6: -1e+20"},
   };
   for (const Case& c : cases) {
     TempDir case_dir;

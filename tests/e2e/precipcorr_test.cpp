@@ -58,7 +58,12 @@ TEST_F(PrecipitationRun, RegressionRefittedToItsCorrectedValues) {
   Edit("temperature\nwind_speed\n", "temperature\n");
   Edit("1.05    rain constant\n0.02    rain slope per m/s of wind speed\n1.2     snow constant\n0.1 ",
        "1.1\n0\n1.4\n0 ");
+  // e is missing either way; the token that is no number is named.
+  Edit("regression.txt", "-10000 0 0\n2000 1 1 2", "-1e4x 0 0\n2000 1 1 2");
   ASSERT_EQ(Velmo(), 0) << Transcript();
+  EXPECT_NE(Transcript().find("1 value of regression.txt is no number as a whole and taken as missing, "
+                              "the first in line 2, column 13"),
+            std::string::npos);
   for (const char* hour : {"01", "02"}) {
     const std::vector<double> row = RowOf(dir / ("precipitation_20000101." + std::string(hour) + "00"));
     ASSERT_EQ(row.size(), 3u) << hour;
