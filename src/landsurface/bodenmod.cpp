@@ -128,6 +128,15 @@ bodenmodellklasse::bodenmodellklasse(MessageStream* stream, const model_settings
   InitLakeModel("[lake_model]");
   InitialiseSubbasins();
   CheckSoilCells();
+  if (glacier_shares) {
+    glacier_cells.assign(cell_subbasin.size(), 0);
+    glacier_handover.assign(static_cast<size_t>(subbasin_count) + 1, 0.0);
+    soil_weight_change.assign(static_cast<size_t>(subbasin_count) + 1, 0.0);
+    for (int r = 1; r <= nrows; ++r)
+      for (int c = 1; c <= ncols; ++c)
+        glacier_cells[static_cast<size_t>(r) * (ncols + 1) + c] =
+            CellSubbasin(r, c) != 0 && IsGlacierCell(r, c);
+  }
   if (storage_read_mode != 0) ReadStorageFile();
   LookUpStabilityGrids();
 }
@@ -614,6 +623,7 @@ void bodenmodellklasse::RunTimeStep(int minute, int hour, int day, int month, in
   ReportProgress(minute, hour, day, month, year);
   if (!input_water) LinkInputGrids(interception_first);
   std::fill(sums.begin(), sums.end(), subbasin_sums{});
+  if (glacier_shares) CarrySoilAcrossGlacierChanges();
   AdvanceTravelZones();
   if (infiltrate_in_step) {
     CellLoop<true>();
@@ -625,6 +635,55 @@ void bodenmodellklasse::RunTimeStep(int minute, int hour, int day, int month, in
   for (own_grid g : {kDrainageGrid, kInterflowStoreGrid, kSaturatedPartitionGrid, kDeficitGrid,
                      kDirectflowGrid, kInterflowGrid, kInactiveMoistureGrid, kInactiveCapacityGrid})
     WriteGridOutput(own_grid_index[static_cast<size_t>(g)], 1, false);
+}
+
+void bodenmodellklasse::CarrySoilAcrossGlacierChanges() {
+  std::fill(glacier_handover.begin(), glacier_handover.end(), 0.0);
+  std::fill(soil_weight_change.begin(), soil_weight_change.end(), 0.0);
+  bool changed = false;
+  for (int r = std::max(first_row, 1); r <= std::min(last_row, nrows); ++r) {
+    const row_range cols = row_ranges ? row_ranges[r] : row_range{1, ncols};
+    for (int c = cols.first; c <= cols.last; ++c) {
+      const size_t cell = static_cast<size_t>(r) * (ncols + 1) + c;
+      const int z = cell_subbasin[cell];
+      if (z == 0) continue;
+      const bool glacier = IsGlacierCell(r, c);
+      if (static_cast<bool>(glacier_cells[cell]) == glacier) continue;
+      glacier_cells[cell] = glacier;
+      // A lake cell has no soil, under ice or not.
+      if (IsLakeCell(r, c)) continue;
+      changed = true;
+      const double w = cell_weights ? cell_weights[r][c] : 1.0;
+      if (glacier) {
+        glacier_handover[static_cast<size_t>(z)] += w * CellSoilWater(r, c);
+        soil_weight_change[static_cast<size_t>(z)] -= w;
+        continue;
+      }
+      // Bare ground: an empty root zone and drainage storage, no inactive
+      // soil, the subbasin's initial interflow storage.
+      soil_storage[r][c] = grid(kSoilStorageOldGrid)[r][c] = 0.0;
+      grid(kDrainageGrid)[r][c] = 0.0;
+      grid(kInterflowStoreGrid)[r][c] = parameters[static_cast<size_t>(z)].SUZini;
+      grid(kInactiveMoistureGrid)[r][c] = 1.0;
+      grid(kInactiveCapacityGrid)[r][c] = 0.0;
+      grid(kSaturatedPartitionGrid)[r][c] = 0.0;
+      glacier_handover[static_cast<size_t>(z)] -= w * CellSoilWater(r, c);
+      soil_weight_change[static_cast<size_t>(z)] += w;
+    }
+  }
+  if (!changed) return;
+  for (int i = 1; i <= subbasin_count; ++i) {
+    subbasin_state& st = states[static_cast<size_t>(i)];
+    glacier_handover[static_cast<size_t>(i)] /= st.weight;
+    // The groundwater and the delayed baseflow are depths over the soil
+    // cells: a soil share that grows or shrinks spreads the same water.
+    const double before = st.soil_share * st.weight;
+    const double after = before + soil_weight_change[static_cast<size_t>(i)];
+    if (before > 0.0 && after > 0.0 && after != before) {
+      st.SDmean *= before / after;
+      st.QBB *= before / after;
+    }
+  }
 }
 
 void bodenmodellklasse::AdvanceTravelZones() {
@@ -884,6 +943,7 @@ void bodenmodellklasse::SubbasinResults() {
     }
     subbasin_runoff[0][i] =
         st.QI + st.QD + st.soil_share * st.QB + st.soil_share * st.QBB + subbasin_runoff[1][i];
+    if (!glacier_handover.empty()) subbasin_runoff[0][i] += glacier_handover[static_cast<size_t>(i)];
     subbasin_runoff[1][i] = 0.0;
     if (!std::isfinite(subbasin_runoff[0][i])) [[unlikely]]
       RaiseNotFiniteSubbasin("runoff", code[static_cast<size_t>(i)], subbasin_runoff[0][i]);

@@ -179,6 +179,14 @@ class bodenmodellklasse : public teilmodellklasse {
   double** soil_storage = nullptr;
   double** available_soil_moisture = nullptr;
   double** input_water = nullptr;
+  // The water of a cell's soil (mm): the root zone, the drainage and
+  // interflow storages, and the inactive soil below the roots counted by its
+  // water.
+  double CellSoilWater(int r, int c) const {
+    return soil_storage[r][c] * available_soil_moisture[r][c] + grid(kDrainageGrid)[r][c] +
+           grid(kInterflowStoreGrid)[r][c] +
+           grid(kInactiveMoistureGrid)[r][c] * grid(kInactiveCapacityGrid)[r][c];
+  }
   // The subbasin index of a cell (0: not computed).
   int CellSubbasin(int r, int c) const { return cell_subbasin[static_cast<size_t>(r) * (ncols + 1) + c]; }
   // The subbasin index of a subbasin code.
@@ -276,6 +284,15 @@ class bodenmodellklasse : public teilmodellklasse {
   bool IsGlacierCell(int r, int c) const { return GlacierShareAt(r, c) >= 1.0; }
   // The glacier grid of the cells' shares, as the snow model's.
   void LookUpGlacierShares();
+  // Cells that turned between soil and glacier since the last step carry
+  // their water across: a soil cell under ice hands its soil water to the
+  // runoff, a cell the ice left starts its soil from its subbasin's start
+  // values (counted against the runoff), and the groundwater and delayed
+  // baseflow keep their water over the new soil share.
+  void CarrySoilAcrossGlacierChanges();
+  std::vector<char> glacier_cells;  // per cell (row stride ncols + 1): fully glacierised in the last step
+  std::vector<double> glacier_handover;    // per subbasin: mm over it, to its runoff of the step
+  std::vector<double> soil_weight_change;  // per subbasin: scratch of the carry-over
   // Lake and fully glacierised cells take no water and hold fixed states.
   bool IsSpecialCell(int r, int c) const {
     return IsGlacierCell(r, c) || (lake_modelling && std::trunc(lake_codes[r][c]) != nodata_value);

@@ -134,6 +134,8 @@ void schneemodellklasse::SetUpGlaciers() {
     radiation_ =
         DataOf(FindOneOfThreeGrids("global_radiation", "Ieff_max", "!!_no_entry_!!"), "global_radiation");
   ComputeGlacierFractions();
+  // The storages start as depths over the shares of the start.
+  for (glacier_fraction& f : glacier_fractions) f.drained_share = f.Share();
   const int start = start_date.hour * kMinutesPerHour + start_date.minute;
   if (glacier.kind.dynamic &&
       !StepsEndAtMidnight(static_cast<int>(time_interval), static_cast<int>(min_to_int_end), start)) {
@@ -425,6 +427,32 @@ void schneemodellklasse::FeedGlacierTables() {
   }
 }
 
+double schneemodellklasse::KeepGlacierStorageWater(std::size_t i) {
+  glacier_fraction& f = glacier_fractions[i];
+  glacier_outflow& q = glacier_outflows[i];
+  const double share = f.Share();
+  const double drained = f.drained_share;
+  f.drained_share = share;
+  if (share == drained) return 0.0;
+  if (share > 0.0) {
+    // The outflows are depths over the glacier share: a share that shrinks
+    // or grows spreads the same water over the new one.
+    if (drained > 0.0) {
+      const double scale = drained / share;
+      q = {q.ice * scale, q.firn * scale, q.snow * scale};
+    }
+    return 0.0;
+  }
+  // A subbasin whose glaciers are gone hands what their storages held to
+  // its runoff.
+  const double step_hours = time_interval / kMinutesPerHour;
+  const double held = LinearStorageContent(q.ice, StorageRecession(step_hours, glacier.kice_els)) +
+                      LinearStorageContent(q.firn, StorageRecession(step_hours, glacier.kfirn_els)) +
+                      LinearStorageContent(q.snow, StorageRecession(step_hours, glacier.ksnow_els));
+  q = glacier_outflow{};
+  return held * drained;
+}
+
 void schneemodellklasse::RunGlacierStorages() {
   if (process_index != 0) return;
   const double step_hours = time_interval / kMinutesPerHour;
@@ -437,27 +465,17 @@ void schneemodellklasse::RunGlacierStorages() {
     double runoff_sum = 0.0;
     const bool weighed = sum.cells > 0.0 && sum.divisor > 0.0;
     if (glacier_fractions[i].glacierised) {
-      glacier_fraction& f = glacier_fractions[i];
-      const double area = f.glacier_area + f.free_area;
-      const double share = area > 0.0 ? f.glacier_area / area : 0.0;
-      glacier_outflow& q = glacier_outflows[i];
-      double runoff = 0.0;  // a depth over the subbasin
+      double runoff = KeepGlacierStorageWater(i);  // a depth over the subbasin
+      const double share = glacier_fractions[i].Share();
       if (share > 0.0) {
         // Table means over the whole subbasin, as depths over its glacier share.
+        glacier_outflow& q = glacier_outflows[i];
         const double scale = weighed ? 1.0 / (sum.divisor * share) : 0.0;
         q.ice = LinearStorageOutflow(sum.ice * scale, q.ice, ice);
         q.firn = LinearStorageOutflow(sum.firn * scale, q.firn, firn);
         q.snow = LinearStorageOutflow(sum.snow * scale, q.snow, snow);
         runoff = (q.ice + q.firn + q.snow) * share;
-      } else {
-        // A subbasin whose glaciers are gone hands what their storages held
-        // to its runoff.
-        runoff = (LinearStorageContent(q.ice, ice) + LinearStorageContent(q.firn, firn) +
-                  LinearStorageContent(q.snow, snow)) *
-                 f.drained_share;
-        q = glacier_outflow{};
       }
-      f.drained_share = share;
       runoff_sum = runoff * sum.divisor;
       if (subbasin_runoff_) {
         // Row 0 is the subbasin's runoff; row 1 hands the glacier's part to
@@ -532,6 +550,7 @@ void schneemodellklasse::EvaluateGlacierYear() {
     *messages << "DEBUG: glaciers changed, updating glaicerlist now..."
               << "[end-entry]";
   }
+  CarryCoversAcrossShares();
   RecomputeGlacierFractions();
   for (int r = storage_first_row; r <= storage_last_row; ++r)
     for (int c = 1; c <= ncols; ++c) {
@@ -547,12 +566,65 @@ void schneemodellklasse::EvaluateGlacierYear() {
   glacier_cells_changed_ = true;
 }
 
+void schneemodellklasse::CarryCoversAcrossShares() {
+  double*** stack = firn_stack_.get();
+  for (int r = first_row; r <= last_row; ++r) {
+    const row_range cols = row_ranges ? row_ranges[r] : row_range{1, ncols};
+    for (int c = cols.first; c <= cols.last; ++c) {
+      if (zone_grid[r][c] == nodata_value) continue;
+      const double before = CellGlacierShare(old_shares_.data[r][c]);
+      const double after = CellGlacierShare(glacier_shares_[r][c]);
+      if (before == after) continue;
+      // The firn is a depth over the glacier share, the ordinary cover and
+      // the step's outflow from it depths over the rest.
+      double* levels = stack[r][c];
+      double& solid = solid_.data[r][c];
+      double& liquid = liquid_.data[r][c];
+      double& outflow = outflow_.data[r][c];
+      const double firn_water = before * firn_sum_.data[r][c];
+      if (after > 0.0) {
+        ScaleFirnStack(levels, firn_levels, before / after, nodata_value);
+      } else if (firn_water > 0.0) {
+        // A cell the ice left keeps its firn as snow.
+        ScaleFirnStack(levels, firn_levels, 0.0, nodata_value);
+        solid += firn_water;
+      }
+      if (after < 1.0) {
+        const double scale = (1.0 - before) / (1.0 - after);
+        solid *= scale;
+        liquid *= scale;
+        outflow *= scale;
+      } else {
+        // Under ice throughout: the cover and its outflow join the youngest firn.
+        const double water = (1.0 - before) * (solid + liquid + outflow);
+        if (firn_levels >= 1 && levels[1] != nodata_value) levels[1] += water / after;
+        levels[0] = FirnSum(levels, firn_levels, nodata_value);
+        solid = liquid = outflow = 0.0;
+      }
+      firn_sum_.data[r][c] = levels[0];
+      total_.data[r][c] = solid + liquid;
+    }
+  }
+}
+
 void schneemodellklasse::RecomputeGlacierFractions() {
   const std::vector<glacier_fraction> before = glacier_fractions;
   ComputeGlacierFractions();
-  // A subbasin keeps its flag; one that gained a glacier drains it too.
-  for (std::size_t i = 0; i < glacier_fractions.size(); ++i)
-    glacier_fractions[i].glacierised = before[i].glacierised || glacier_fractions[i].glacier_area > 0.0;
+  for (std::size_t i = 1; i < glacier_fractions.size(); ++i) {
+    glacier_fraction& f = glacier_fractions[i];
+    f.drained_share = before[i].drained_share;
+    // A subbasin keeps its flag; one that gained a glacier drains it too,
+    // from storages that start empty.
+    if (!before[i].glacierised && f.glacier_area > 0.0) glacier_outflows[i] = glacier_outflow{};
+    f.glacierised = before[i].glacierised || f.glacier_area > 0.0;
+    // The storages keep their water across the new shares, in this step.
+    if (!f.glacierised || process_index != 0) continue;
+    const double handed = KeepGlacierStorageWater(i);
+    if (handed != 0.0 && subbasin_runoff_) {
+      subbasin_runoff_[0][i] += handed;
+      subbasin_runoff_[1][i] += handed;
+    }
+  }
 }
 
 void schneemodellklasse::WriteGlacierOutputs() {

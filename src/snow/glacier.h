@@ -261,6 +261,14 @@ inline double TakeFromFirn(double* levels, int level_count, double melt, double 
 // level 0 the new sum, which is returned.
 double AgeFirnStack(double* levels, int level_count, double youngest, double nodata);
 
+// Multiplies every firn level 1..L of a cell (nodata levels stay) by
+// `scale` and puts their new sum into level 0.
+inline void ScaleFirnStack(double* levels, int level_count, double scale, double nodata) {
+  for (int l = 1; l <= level_count; ++l)
+    if (levels[l] != nodata) levels[l] *= scale;
+  levels[0] = FirnSum(levels, level_count, nodata);
+}
+
 // Initial firn of each level of a glacierised cell:
 // max(0, (elevation − firn_base) × deltafirnper100m).
 inline double InitialFirnLevel(double elevation, double firn_base, double deltafirnper100m) {

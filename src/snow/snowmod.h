@@ -187,6 +187,10 @@ class schneemodellklasse : public teilmodellklasse {
     // The glacier share of the subbasin its storages drained in the last
     // step (their outflows are depths over it).
     double drained_share = 0.0;
+    double Share() const {
+      const double area = glacier_area + free_area;
+      return area > 0.0 ? glacier_area / area : 0.0;
+    }
   };
   bool glaciers_on = false;
   glacier_parameters glacier;
@@ -299,6 +303,14 @@ class schneemodellklasse : public teilmodellklasse {
   // A cover whose water is NaN or infinite ends the run.
   [[noreturn]] void RaiseNotFiniteCover(int r, int c, double solid, double liquid, double outflow) const;
   void RunGlacierStorages();
+  // Keeps the water of subbasin i's storages when its glacier share has
+  // changed since they last drained; returns what they hand to the runoff
+  // (mm over the subbasin) when the share is gone.
+  double KeepGlacierStorageWater(std::size_t i);
+  // Keeps the water of the cells whose glacier share the yearly update
+  // changed: the firn over the new glacier share, the ordinary cover and
+  // the step's outflow from it over the new glacier-free share.
+  void CarryCoversAcrossShares();
   void EvaluateGlacierYear();
   void RecomputeGlacierFractions();
   void WriteGlacierOutputs();

@@ -82,13 +82,7 @@ inline double** GridOf(ModellApplication& application, const std::string& name) 
 
 // The water of a cell's soil (mm): the root zone, the drainage and interflow
 // storages, and the inactive soil below the roots counted by its water.
-inline double CellSoilWater(const bodenmodellklasse& soil, int r, int c) {
-  return soil.soil_storage[r][c] * soil.available_soil_moisture[r][c] +
-         soil.grid(bodenmodellklasse::kDrainageGrid)[r][c] +
-         soil.grid(bodenmodellklasse::kInterflowStoreGrid)[r][c] +
-         soil.grid(bodenmodellklasse::kInactiveMoistureGrid)[r][c] *
-             soil.grid(bodenmodellklasse::kInactiveCapacityGrid)[r][c];
-}
+inline double CellSoilWater(const bodenmodellklasse& soil, int r, int c) { return soil.CellSoilWater(r, c); }
 
 // The example's snow section is that of method 1; from method 5 on it also
 // has the lines of the energy balance (with the pack and surface
