@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <functional>
 
 namespace velmo {
@@ -28,35 +29,65 @@ double Interpolate(const std::vector<double>& from, const std::vector<double>& t
   return ((from[i] - x) * to[i + 1] + (x - from[i + 1]) * to[i]) / span;
 }
 
+// A bed this close to a level of the table is taken as that level (m).
+constexpr double kSameLevel = 1e-9;
+
 }  // namespace
 
 level_volume_table BuildLevelVolumeTable(std::vector<double> elevations, double top, double cell_area) {
   std::sort(elevations.begin(), elevations.end());
   const double bottom = elevations.front();
   // Volume below a level: the cells below it times the level, less their
-  // elevations (prefix sums over the sorted elevations).
+  // elevations (prefix sums over the sorted elevations), both taken from the
+  // bottom so that the round-off is that of the depths, not of the altitudes.
   std::vector<double> below(elevations.size() + 1, 0.0);
-  for (size_t i = 0; i < elevations.size(); ++i) below[i + 1] = below[i] + elevations[i];
+  for (size_t i = 0; i < elevations.size(); ++i) below[i + 1] = below[i] + (elevations[i] - bottom);
   auto volume = [&](double level) {
     const size_t cells = static_cast<size_t>(std::lower_bound(elevations.begin(), elevations.end(), level) -
                                              elevations.begin());
-    return cell_area * (static_cast<double>(cells) * level - below[cells]);
+    return cell_area * (static_cast<double>(cells) * (level - bottom) - below[cells]);
   };
 
   const double depth = top - bottom;
   const double fine = std::min(kFineBandDepth, depth);
   const double middle = std::min(kMiddleBandDepth, depth - fine);
   const double coarse = depth - fine - middle;
+  std::vector<double> steps;  // falling, without the bottom
+  const int fine_steps = std::max(1, StepCount(fine, kFineLevelStep));
+  for (int i = 0; i < fine_steps; ++i) steps.push_back(top - i * kFineLevelStep);
+  for (int i = 0; i < StepCount(middle, kMiddleLevelStep); ++i)
+    steps.push_back(top - fine - i * kMiddleLevelStep);
+  for (int i = 0; i < StepCount(coarse, kCoarseLevelStep); ++i)
+    steps.push_back(top - fine - middle - i * kCoarseLevelStep);
+  // A lake without depth has its bottom for its only level.
+  if (steps.back() <= bottom) steps.pop_back();
+
+  // Between two entries the volume is linear only when no bed lies between
+  // them: every bed above the bottom becomes an entry (taking the place of a
+  // step a hair away from it), so that the look-ups both ways are one
+  // relation and the ponding of a level holds the volume it was found from.
+  std::vector<double> levels;
+  size_t step = 0;
+  for (auto bed = elevations.rbegin(); bed != elevations.rend() && *bed > bottom; ++bed) {
+    if (!levels.empty() && levels.back() == *bed) continue;
+    while (step < steps.size() && steps[step] > *bed + kSameLevel) levels.push_back(steps[step++]);
+    if (step < steps.size() && steps[step] >= *bed - kSameLevel) ++step;
+    levels.push_back(*bed);
+  }
+  levels.insert(levels.end(), steps.begin() + static_cast<std::ptrdiff_t>(step), steps.end());
+  // Above the table its first interval goes on: it must flood every cell,
+  // and be a whole step long, or its slope carries the round-off far. A bed
+  // above the top or less than a step below it gets a level a step above.
+  const double highest = elevations.back();
+  if (levels.empty() || highest >= levels.front() ||
+      (highest > bottom && highest > levels.front() - kFineLevelStep))
+    levels.insert(levels.begin(), (levels.empty() ? highest : levels.front()) + kFineLevelStep);
+
   level_volume_table table;
-  auto add = [&](double level) {
+  for (double level : levels) {
     table.level.push_back(level);
     table.volume.push_back(volume(level));
-  };
-  const int fine_steps = std::max(1, StepCount(fine, kFineLevelStep));
-  for (int i = 0; i < fine_steps; ++i) add(top - i * kFineLevelStep);
-  for (int i = 0; i < StepCount(middle, kMiddleLevelStep); ++i) add(top - fine - i * kMiddleLevelStep);
-  for (int i = 0; i < StepCount(coarse, kCoarseLevelStep); ++i)
-    add(top - fine - middle - i * kCoarseLevelStep);
+  }
   table.level.push_back(bottom);
   table.volume.push_back(0.0);
   return table;

@@ -1,8 +1,10 @@
 // The level-volume relation of a lake: from the elevations of its cells and
 // the common level of its full surface, a table of levels (falling from the
 // top to the lowest cell in steps of 1 cm for the first 4 m, 2 cm for the
-// next 10 m and 5 cm below) and the volumes below them, and the linear
-// look-ups in it both ways (by bisection). Numbers in, numbers out.
+// next 10 m and 5 cm below, and every cell's bed) and the volumes below
+// them, and the linear look-ups in it both ways (by bisection). With the
+// beds among the levels the volume is linear between entries, so each
+// look-up is the exact inverse of the other. Numbers in, numbers out.
 #pragma once
 
 #include <vector>
@@ -17,7 +19,9 @@ inline constexpr double kFineBandDepth = 4.0;
 inline constexpr double kMiddleBandDepth = 10.0;
 
 // Levels (m a.s.l.) and volumes (m3), both falling; the last entry is the
-// lowest cell's elevation with volume 0.
+// lowest cell's elevation with volume 0. The first is the top, or a step
+// above the top (or the highest bed) when a bed lies less than a step below
+// the top or above it.
 struct level_volume_table {
   std::vector<double> level;
   std::vector<double> volume;

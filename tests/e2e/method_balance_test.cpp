@@ -311,11 +311,11 @@ void AddStandardGrids(example_run& run, const std::vector<std::string>& lines) {
   WriteFile(run.dir / "example.ctl", text);
 }
 
-// A grid of the example's domain: `value_at(row, col)` where the subbasin
-// grid has a cell, nodata elsewhere.
-void WriteGrid(example_run& run, const std::string& file, const std::function<double(int, int)>& value_at) {
-  const std::string subbasins = ReadFile(run.dir / "grids/subbasins.asc");
-  std::istringstream in(subbasins);
+// Writes grid `file` from the grid `from` of the example: a cell's value v
+// becomes `value_at(row, col, v)`, nodata stays.
+void RewriteGrid(example_run& run, const std::string& from, const std::string& file,
+                 const std::function<double(int, int, double)>& value_at) {
+  std::istringstream in(ReadFile(run.dir / from));
   std::string out, line;
   for (int k = 0; k < 6 && std::getline(in, line); ++k) out += line + "\n";
   for (int r = 1; std::getline(in, line); ++r) {
@@ -323,12 +323,18 @@ void WriteGrid(example_run& run, const std::string& file, const std::function<do
     double v = 0.0;
     for (int c = 1; cells >> v; ++c) {
       char value[32];
-      std::snprintf(value, sizeof value, "%g", v == -9999.0 ? -9999.0 : value_at(r, c));
+      std::snprintf(value, sizeof value, "%.10g", v == -9999.0 ? -9999.0 : value_at(r, c, v));
       out += (c > 1 ? " " : "") + std::string(value);
     }
     out += "\n";
   }
   WriteFile(run.dir / file, out);
+}
+
+// A grid of the example's domain: `value_at(row, col)` where the subbasin
+// grid has a cell, nodata elsewhere.
+void WriteGrid(example_run& run, const std::string& file, const std::function<double(int, int)>& value_at) {
+  RewriteGrid(run, "grids/subbasins.asc", file, [&](int r, int c, double) { return value_at(r, c); });
 }
 
 void SnowMethod(example_run& run, int method) {
@@ -567,16 +573,27 @@ void Permafrost(example_run& run, double refreeze_days = 0.5) {
                                             "\n5\nthaw.stat 0\n1e-7\n\n[RegionalSuperposition]");
 }
 
-// The reservoir at the outlet of subbasin 2 becomes a lake of one cell.
-constexpr int kLakeRow = 8;
-constexpr int kLakeColumn = 10;
-void Lake(example_run& run) {
-  const auto at = [](double lake, double other) {
-    return [=](int r, int c) { return r == kLakeRow && c == kLakeColumn ? lake : other; };
+// The reservoir at the outlet of subbasin 2 becomes a lake, full at
+// 1375.4 m: each cell's bed (m a.s.l., written into the elevation model)
+// and its ponded water at the start (mm).
+struct lake_cell {
+  int row;
+  int col;
+  double bed;
+  double ponding;
+};
+constexpr double kLakeTop = 1375.4;
+void Lake(example_run& run, const std::vector<lake_cell>& cells) {
+  const auto find = [&cells](int r, int c) -> const lake_cell* {
+    for (const lake_cell& cell : cells)
+      if (cell.row == r && cell.col == c) return &cell;
+    return nullptr;
   };
-  WriteGrid(run, "lakes.asc", at(1.0, -9999.0));
-  WriteGrid(run, "pond.asc", at(800.0, 0.0));
-  WriteGrid(run, "maxpond.asc", at(2.0, 0.0));
+  WriteGrid(run, "lakes.asc", [&](int r, int c) { return find(r, c) ? 1.0 : -9999.0; });
+  WriteGrid(run, "pond.asc", [&](int r, int c) { return find(r, c) ? find(r, c)->ponding : 0.0; });
+  WriteGrid(run, "maxpond.asc", [&](int r, int c) { return find(r, c) ? kLakeTop - find(r, c)->bed : 0.0; });
+  RewriteGrid(run, "grids/elevation.asc", "grids/elevation.asc",
+              [&](int r, int c, double elevation) { return find(r, c) ? find(r, c)->bed : elevation; });
   run.Change("lakes.asc lake_codes fillcode = 0 readcode = 0 defaultValue = -9999   no lake",
              "lakes.asc lake_codes fillcode = 0");
   AddStandardGrids(run, {"pond.asc ponding_storage fillcode = 0", "pond.asc ponding_storage_top fillcode = 0",
@@ -585,6 +602,13 @@ void Lake(example_run& run) {
       "[lake_model]\n0       no lakes in the soil model",
       "[lake_model]\n1       lakes on\n1       method: no change of grids\n0.08    albedo of open water\n"
       "0.001   roughness length of open water\n1       lake volumes from the ponding grid");
+}
+// One cell at the elevation model's value.
+void OneCellLake(example_run& run) { Lake(run, {{8, 10, 1373.4, 800.0}}); }
+// Three cells whose beds lie between the levels of the level-volume table,
+// the water at the start 1.7 mm above the highest bed.
+void ThreeCellLake(example_run& run) {
+  Lake(run, {{8, 9, 1373.6537, 474.3}, {8, 10, 1373.4, 728.0}, {8, 11, 1374.1263, 1.7}});
 }
 
 struct method_case {
@@ -634,7 +658,16 @@ std::vector<method_case> Cases() {
        {kFirn, kGlacierStores},
        true},
       {"permafrost", [](example_run& run) { Permafrost(run); }},
-      {"lake", Lake, {kLakeExchange}, {kPonding}},
+      {"lake", OneCellLake, {kLakeExchange}, {kPonding}},
+      {"lake of three cells", ThreeCellLake, {kLakeExchange}, {kPonding}},
+      {"daily steps, lake of three cells",
+       [](example_run& run) {
+         Daily(run);
+         ThreeCellLake(run);
+       },
+       {kLakeExchange},
+       {kPonding},
+       true},
   };
   for (int m : {1, 2, 11, 12, 13})
     cases.push_back(

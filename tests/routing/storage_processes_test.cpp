@@ -3,6 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <vector>
+
 #include "physics/units.h"
 #include "routing/level_volume.h"
 
@@ -75,6 +78,46 @@ TEST(LevelVolumeTable, StepsOfTheDepthBands) {
   EXPECT_NEAR(deep.level[400], 512.0, 1e-9);
   EXPECT_NEAR(deep.level[900], 502.0, 1e-9);
   EXPECT_NEAR(deep.level[939], 500.05, 1e-9);
+}
+
+TEST(LevelVolumeTable, TheLevelOfAVolumePondsThatVolume) {
+  // Cells of 100 m; the ponding below the level found for a volume holds
+  // that volume, and the volume of that level is the volume again, with
+  // beds between the table's levels in each depth band, a bed at the top
+  // (flooded only above it) and above it.
+  struct Case {
+    std::vector<double> beds;
+    double top;
+  };
+  const Case cases[] = {
+      {{500.0, 500.437, 501.2063, 502.99999}, 503.0},        // 1 cm steps
+      {{500.0, 500.5, 501.2}, 503.0},                        // beds on levels
+      {{490.0, 491.234, 497.1111, 500.0, 503.3333}, 505.0},  // 5, 2 and 1 cm steps
+      {{500.0, 500.7777, 501.5}, 501.5},                     // a bed at the top
+      {{500.0, 501.0, 501.5051}, 501.5},                     // a bed above it
+      {{500.0}, 500.0},                                      // no depth
+      {{500.0, 500.00000000001, 500.123}, 500.5},            // two beds a hair apart
+  };
+  constexpr double kCellArea = 1e4;  // m2
+  // Up to a metre above the table the look-ups extrapolate, which costs a
+  // few digits.
+  constexpr double kRoundOff = 1e-11;
+  for (const Case& c : cases) {
+    const level_volume_table table = BuildLevelVolumeTable(c.beds, c.top, kCellArea);
+    for (int i = 1; i < table.Entries(); ++i)
+      ASSERT_LT(table.level[i], table.level[i - 1]) << c.top << " " << i;
+    const double highest = std::max(c.top, *std::max_element(c.beds.begin(), c.beds.end()));
+    const double full = kCellArea * static_cast<double>(c.beds.size()) * (highest + 1.0 - c.beds.front());
+    constexpr int kVolumes = 5000;
+    for (int k = 0; k <= kVolumes; ++k) {
+      const double volume = full * k / kVolumes;
+      const double level = VolumeToLevel(table, volume);
+      double ponded = 0.0;
+      for (double bed : c.beds) ponded += kCellArea * std::max(0.0, level - bed);
+      ASSERT_NEAR(ponded, volume, kRoundOff * full) << c.top << ": " << volume << " m3 at " << level << " m";
+      ASSERT_NEAR(LevelToVolume(table, level), volume, kRoundOff * full) << c.top << ": " << level << " m";
+    }
+  }
 }
 
 }  // namespace
