@@ -46,10 +46,22 @@ void WriteBanner(MessageStream& ms) {
      << rule << "[end-entry]";
 }
 
+// A SIGTERM or SIGHUP that came while no time loop ran (between two control
+// files, or while the last one was cleared) ends the program here.
+void EndIfStopSignal(MessageStream& ms) {
+  const int signal_number = PendingStopSignal();
+  if (signal_number == 0) return;
+  ms << "ERROR: the program is ended by " << StopSignalName(signal_number) << " (signal " << signal_number
+     << ")"
+     << "[end-entry]";
+  throw ErrorCode{ExitStatusOfSignal(signal_number)};
+}
+
 void RunControlFiles(MessageStream& ms, int argc, char** argv, const CommandLine& options,
                      const ApplicationFactory& make_application, int& last_exit_code) {
   for (int i = 1; i < argc; ++i) {
     if (i == options.level_position || i == options.file_position) continue;
+    EndIfStopSignal(ms);
     std::unique_ptr<ModellApplication> application =
         make_application ? make_application(&ms, argc, argv, i)
                          : std::make_unique<ModellApplication>(&ms, argc, argv, i);
@@ -67,6 +79,7 @@ void RunControlFiles(MessageStream& ms, int argc, char** argv, const CommandLine
     SetCurrentInterruptState(nullptr);
     application.reset();
   }
+  EndIfStopSignal(ms);
 }
 
 int AbortWith(std::unique_ptr<MessageStream>& ms, int code, const std::string& what) {
@@ -107,6 +120,7 @@ int ExitStatusOf(int code) { return code >= 1 && code <= kMaxExitStatus ? code :
 int VelmoMain(int argc, char** argv, const ApplicationFactory& make_application) {
   // From the start: a press during the set-up is kept for the first step.
   ArmInterruptHandler();
+  ArmStopHandlers();
   const CommandLine options = ParseCommandLine(argc, argv);
   std::unique_ptr<MessageStream> ms;
   int last_exit_code = 0;

@@ -337,24 +337,27 @@ int ModellApplication::run() {
   };
   try {
     while (!run_finished) {
+      EndIfStopSignal();
       RunPass();
       ++steps_computed_;
     }
+    // The clearing would write the state file.
+    EndIfStopSignal();
   } catch (ErrorCode code) {
     // Cancelling without saving (answer 2) keeps its meaning: nothing is written.
-    if (code != kCancelledNowCode) WriteRowsAfterFatalError(code);
+    if (code != kCancelledNowCode && !rows_written_) WriteRowsAfterFatalError(code, InStepText());
     failed();
     throw;
   } catch (const std::bad_alloc&) {
     try {
       RaiseMemoryError(messages, std::string(running_), "in its step of " + DateText(current_date));
     } catch (ErrorCode code) {
-      WriteRowsAfterFatalError(code);
+      WriteRowsAfterFatalError(code, InStepText());
       failed();
       throw;
     }
   } catch (...) {
-    WriteRowsAfterFatalError(kUnexpectedErrorCode);
+    WriteRowsAfterFatalError(kUnexpectedErrorCode, InStepText());
     failed();
     throw;
   }
@@ -485,13 +488,37 @@ void ModellApplication::Running(std::size_t interpolator) {
 
 // Every table gets the rows of the steps computed; the state file is not
 // written, as the modules' states need not fit together after a failure.
-void ModellApplication::WriteRowsAfterFatalError(int code) {
+void ModellApplication::WriteRowsAfterFatalError(int code, const std::string& when) {
+  rows_written_ = true;
   messages->BeginClosing();
   FlushOutputs();
+  const int unwritten = messages->OutputFailureCount();
   messages->EndClosing();
-  *messages << "ERROR: the run ends with code " << code << " in its step " << steps_computed_ + 1
-            << ": the rows of the steps computed are written to the tables; no state file is written"
+  *messages << "ERROR: the run ends with code " << code << " " << when << ": ";
+  if (unwritten == 0) {
+    *messages << "the rows of the steps computed are written to the tables";
+  } else {
+    *messages << unwritten << (unwritten == 1 ? " table" : " tables")
+              << " could not be written (the ERROR entries name them), the others hold the rows of the steps "
+                 "computed";
+  }
+  *messages << "; no state file is written"
             << "[end-entry]";
+}
+
+std::string ModellApplication::InStepText() const {
+  return "in its step " + std::to_string(steps_computed_ + 1);
+}
+
+void ModellApplication::EndIfStopSignal() {
+  const int signal_number = PendingStopSignal();
+  if (signal_number == 0) return;
+  const int code = ExitStatusOfSignal(signal_number);
+  *messages << "ERROR: the run is ended by " << StopSignalName(signal_number) << " (signal " << signal_number
+            << ")"
+            << "[end-entry]";
+  WriteRowsAfterFatalError(code, "after its step " + std::to_string(steps_computed_));
+  throw ErrorCode{code};
 }
 
 model_date ModellApplication::DateOfCurrentRecord() {
@@ -610,6 +637,9 @@ void ModellApplication::ClearMemory() {
     Clear();
     int failure = messages->EndClosing();
     if (failure == 0 && state_files.Failed()) failure = kStateFileWriteErrorCode;
+    for (const std::string& path : state_files.RemoveIncompleteFiles())
+      *messages << "ERROR: the state file " << path << " could not be written completely and is removed"
+                << "[end-entry]";
     if (failure != 0) {
       *messages
           << "FATAL: not every output could be written (the ERROR entries name the files); the run ends "

@@ -14,6 +14,7 @@
 
 #include "app/interpolator_slot.h"
 #include "app/run_lock.h"
+#include "framework/interrupt.h"
 #include "framework/memory.h"
 #include "framework/types.h"
 #include "setup/settings.h"
@@ -46,7 +47,7 @@ inline constexpr int kMenuFlushAndContinue = 3;
 // Result of a run cancelled after its current step, and the code thrown by
 // an immediate cancellation.
 inline constexpr int kCancelledAfterStep = 99;
-inline constexpr int kCancelledNowCode = 98;
+inline constexpr int kCancelledNowCode = kInterruptEndNowCode;
 // The interrupt state while the menu waits for its answer.
 inline constexpr int kMenuOpen = -1;
 // Date fields of a pass without any interpolator.
@@ -186,13 +187,19 @@ class ModellApplication : public memory_handling {
   // closing goes on.
   template <typename Step>
   void KeepGoing(std::string_view module, Step&& step);
-  void WriteRowsAfterFatalError(int code);
+  // `when` says where the run ended ("in its step 12").
+  void WriteRowsAfterFatalError(int code, const std::string& when);
+  std::string InStepText() const;
+  // A SIGTERM or SIGHUP received: the run ends here as after a fatal error,
+  // with 128 + the signal's number.
+  void EndIfStopSignal();
   // The module at work, named in the report of an allocation failure.
   void Running(std::size_t interpolator);
 
   pass_observer pass_observer_;
   std::string_view running_ = "ModellApplication";
   long long steps_computed_ = 0;
+  bool rows_written_ = false;
 };
 
 }  // namespace velmo

@@ -1,9 +1,16 @@
 // The message stream: console transcript and diagnostics XML file.
 #include "framework/diagnostics.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <ctime>
 #include <iostream>
 #include <utility>
+
+#include "framework/interrupt.h"
 
 namespace velmo {
 namespace {
@@ -147,9 +154,56 @@ MessageStream::MessageStream(const std::string& file_name, int max_level, std::o
   Open(diag_file_name_);
 }
 
-void MessageStream::Open(const std::string& file_name) {
-  file_.open(file_name, std::ios::out | std::ios::trunc);
+namespace {
+
+// The name of a run's own diagnostics file when `name` is held by another
+// run: the process id before the extension ("Velmo_Diag_4711.xml").
+std::string OwnDiagFileName(const std::string& name) {
+  const std::string pid = "_" + std::to_string(static_cast<long>(getpid()));
+  const std::size_t slash = name.rfind('/');
+  const std::size_t dot = name.rfind('.');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash) || dot == slash + 1)
+    return name + pid;
+  return name.substr(0, dot) + pid + name.substr(dot);
+}
+
+// Opens `name` for the stream's lock: no other run's file is truncated.
+int OpenForLock(const std::string& name) {
+  return open(name.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+}
+
+}  // namespace
+
+bool MessageStream::OpenLocked(const std::string& file_name) {
+  std::string name = file_name;
+  int fd = OpenForLock(name);
+  if (fd < 0) return false;
+  // Another live run writes this file: this run's entries get a file of
+  // their own, so that neither file is mixed or cut. A file system without
+  // locks leaves the file to this run, as before.
+  if (flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+    close(fd);
+    held_by_other_run_ = name;
+    name = OwnDiagFileName(file_name);
+    std::cerr << "velmo: the diagnostics file " << file_name
+              << " is in use by another run; the diagnostics of this run (process "
+              << static_cast<long>(getpid()) << ") go to " << name << std::endl;
+    fd = OpenForLock(name);
+    if (fd < 0) return false;
+    flock(fd, LOCK_EX | LOCK_NB);
+  }
+  file_.open(name, std::ios::out | std::ios::trunc);
   if (!file_.is_open()) {
+    close(fd);
+    return false;
+  }
+  lock_fd_ = fd;
+  diag_file_name_ = name;
+  return true;
+}
+
+void MessageStream::Open(const std::string& file_name) {
+  if (!OpenLocked(file_name)) {
     auto rank = [this]() -> std::ostream& {
       return console_ << "(mpi-rank " << std::setw(2) << process_index_ << ") ";
     };
@@ -158,8 +212,7 @@ void MessageStream::Open(const std::string& file_name) {
            << "\n";
     diag_file_name_ = kDefaultDiagFileName;
     file_.clear();
-    file_.open(diag_file_name_, std::ios::out | std::ios::trunc);
-    if (!file_.is_open()) {
+    if (!OpenLocked(diag_file_name_)) {
       rank() << "Error opening diagnostics output file " << diag_file_name_ << "\n";
       console_.flush();
       throw ErrorCode{kDiagOpenError};
@@ -172,6 +225,11 @@ void MessageStream::Open(const std::string& file_name) {
            "http://fews.wldelft.nl/schemas/version1.0/pi-schemas/pi_diag.xsd\">\n";
   file_ << "\t<line level=\"3\" description= \"Velmo start at " << LocalTimeStamp() << "\"/>\n";
   file_.flush();
+  RegisterDiagnosticsFile(lock_fd_, static_cast<long long>(file_.tellp()));
+  if (!held_by_other_run_.empty())
+    *this << "WARNING: the diagnostics file " << held_by_other_run_
+          << " is in use by another run; this run's entries are written to " << diag_file_name_
+          << "[end-entry]";
 }
 
 MessageStream::~MessageStream() { Close(); }
@@ -179,6 +237,7 @@ MessageStream::~MessageStream() { Close(); }
 void MessageStream::Close() {
   if (closed_) return;
   closed_ = true;
+  ForgetDiagnosticsFile(lock_fd_);
   if (FileWritable()) {
     if (element_open_) file_ << "\"/>\n";
     element_open_ = false;
@@ -186,12 +245,16 @@ void MessageStream::Close() {
     file_ << "</Diag>\n";
     file_.close();
   }
+  // Lets the next run have the file.
+  if (lock_fd_ >= 0) close(lock_fd_);
+  lock_fd_ = -1;
   piece_xml_.clear();
 }
 
 void MessageStream::BeginClosing() {
   closing_ = true;
   first_output_failure_ = 0;
+  output_failure_count_ = 0;
 }
 
 int MessageStream::EndClosing() {
@@ -200,6 +263,7 @@ int MessageStream::EndClosing() {
 }
 
 void MessageStream::NoteOutputFailure(int code) {
+  ++output_failure_count_;
   if (first_output_failure_ == 0) first_output_failure_ = code;
 }
 
@@ -266,6 +330,7 @@ void MessageStream::TextPiece(const std::string& piece) {
     if (!entry_suppressed_ && FileWritable()) {
       file_ << "\n";
       file_.flush();
+      NoteDiagnosticsComplete(lock_fd_, static_cast<long long>(file_.tellp()));
     }
     element_open_ = false;
     at_entry_start_ = true;

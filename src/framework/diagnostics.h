@@ -58,6 +58,8 @@ class MessageStream {
   int EndClosing();
   bool Closing() const { return closing_; }
   void NoteOutputFailure(int code);
+  // The number of output files noted as failed since BeginClosing.
+  int OutputFailureCount() const { return output_failure_count_; }
 
   // Level of a prefix at the start of `text`, or -1 when it has none.
   static int PrefixLevel(std::string_view text, size_t* prefix_length = nullptr);
@@ -69,6 +71,9 @@ class MessageStream {
 
  private:
   void Open(const std::string& file_name);
+  // Opens `file_name` under an advisory lock, or the run's own file when
+  // another run holds it; false when neither can be opened.
+  bool OpenLocked(const std::string& file_name);
   bool FileWritable() const { return file_.is_open() && file_.good(); }
   void TextPiece(const std::string& piece);
   template <typename T>
@@ -76,6 +81,10 @@ class MessageStream {
 
   int process_index_ = 0;
   std::ofstream file_;
+  // The file's lock, held while the stream writes it; also where an end at
+  // once from a signal handler writes.
+  int lock_fd_ = -1;
+  std::string held_by_other_run_;  // the file another run holds, when this one writes its own
   std::ostream& console_;
   bool at_entry_start_ = true;
   bool entry_suppressed_ = false;
@@ -87,6 +96,7 @@ class MessageStream {
   bool closed_ = false;
   bool closing_ = false;
   int first_output_failure_ = 0;
+  int output_failure_count_ = 0;
 };
 
 // Writes `text` as one entry (when there is a stream) and throws `code`.

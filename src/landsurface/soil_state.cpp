@@ -71,7 +71,7 @@ void bodenmodellklasse::WriteStorageFile() {
     *messages << "ERROR: couldn't open file \"" << path
               << "\" \n(model version doesn't support this feature or write access error)"
               << "[end-entry]";
-    if (state_files) state_files->ReportFailure();
+    if (state_files) state_files->ReportFailure(path);
     return;
   }
   const int n = subbasin_count;
@@ -99,7 +99,7 @@ void bodenmodellklasse::WriteStorageFile() {
   std::fprintf(file, "\n");
   if (state_file_session::CloseBlock(file)) return;
   *messages << "ERROR: error writing the state file " << path << "[end-entry]";
-  if (state_files) state_files->ReportFailure();
+  if (state_files) state_files->ReportFailure(path);
 }
 
 void bodenmodellklasse::RaiseStorageMismatch(const std::string& item, double control, double stored) {

@@ -577,7 +577,7 @@ void abflussmodellklasse::WriteStorageFile() {
   std::FILE* file = state_files_ ? state_files_->OpenBlock(path) : std::fopen(path.c_str(), "w");
   if (!file) {
     *messages << "ERROR: " << failure << "[end-entry]";
-    if (state_files_) state_files_->ReportFailure();
+    if (state_files_) state_files_->ReportFailure(path);
     return;
   }
   std::fprintf(file, "%s\n", kStateSection);
@@ -586,7 +586,7 @@ void abflussmodellklasse::WriteStorageFile() {
   std::fprintf(file, "\n");
   if (state_file_session::CloseBlock(file)) return;
   *messages << "ERROR: error writing the state file " << path << "[end-entry]";
-  if (state_files_) state_files_->ReportFailure();
+  if (state_files_) state_files_->ReportFailure(path);
 }
 
 void abflussmodellklasse::CollectReservoirs(std::vector<SP_class*>& reservoirs) {

@@ -2,7 +2,10 @@
 // joins, written into the copy the readers use.
 #include "setup/preprocess.h"
 
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -213,11 +216,22 @@ void defaultini::CompileSymbols(const std::string& source_name, std::string& int
     *messages << "FATAL: error rewinding " << source_name << "[end-entry]";
     throw ErrorCode{kControlFileOpenErrorCode};
   }
-  std::ofstream copy(intern_name, std::ios::out | std::ios::trunc);
+  // The copy is written under a name of this process and then renamed, so
+  // that a run started at the same moment never reads a half-written copy.
+  const std::string partial_name = intern_name + "." + std::to_string(static_cast<long>(getpid()));
+  std::ofstream copy(partial_name, std::ios::out | std::ios::trunc);
   if (!copy.is_open()) {
-    *messages << "FATAL: error opening " << intern_name << "[end-entry]";
+    *messages << "FATAL: error opening " << partial_name << "[end-entry]";
     throw ErrorCode{kControlFileOpenErrorCode};
   }
+  // A copy that is not completed does not stay behind.
+  struct partial_copy {
+    const std::string& name;
+    bool done = false;
+    ~partial_copy() {
+      if (!done) std::remove(name.c_str());
+    }
+  } partial{partial_name};
 
   // Pass 2: the copy. The blank in front keeps a "#" or "$" of the first
   // column off position 0; definitions (now starting with "$") are left out.
@@ -243,10 +257,11 @@ void defaultini::CompileSymbols(const std::string& source_name, std::string& int
   }
   // A failed write shows here too: the copy would be incomplete.
   copy.close();
-  if (copy.fail()) {
+  if (copy.fail() || std::rename(partial_name.c_str(), intern_name.c_str()) != 0) {
     *messages << "FATAL: error closing " << intern_name << "[end-entry]";
     throw ErrorCode{kControlFileCloseErrorCode};
   }
+  partial.done = true;
 }
 
 }  // namespace velmo

@@ -22,6 +22,23 @@ std::FILE* state_file_session::OpenBlock(const std::string& path) {
   return file;
 }
 
+void state_file_session::ReportFailure(const std::string& path) {
+  failed_ = true;
+  // Only a file of this run is removed, not an older one that could not be
+  // opened.
+  if (std::find(created_.begin(), created_.end(), path) != created_.end() &&
+      std::find(incomplete_.begin(), incomplete_.end(), path) == incomplete_.end())
+    incomplete_.push_back(path);
+}
+
+std::vector<std::string> state_file_session::RemoveIncompleteFiles() {
+  std::vector<std::string> removed;
+  for (const std::string& path : incomplete_)
+    if (std::remove(path.c_str()) == 0) removed.push_back(path);
+  incomplete_.clear();
+  return removed;
+}
+
 bool state_file_session::CloseBlock(std::FILE* file) {
   const bool written = std::ferror(file) == 0;
   return std::fclose(file) == 0 && written;

@@ -8,9 +8,9 @@
 //
 // Usage (a module's block writer):
 //   std::FILE* file = state_files ? state_files->OpenBlock(path) : std::fopen(path.c_str(), mode);
-//   if (!file) { ERROR entry naming path; if (state_files) state_files->ReportFailure(); return; }
+//   if (!file) { ERROR entry naming path; if (state_files) state_files->ReportFailure(path); return; }
 //   ... write, state values with PutStateValue ...;
-//   if (!state_file_session::CloseBlock(file)) { ERROR entry; ... }
+//   if (!state_file_session::CloseBlock(file)) { ERROR entry; state_files->ReportFailure(path); }
 // The model application owns the session of a run and hands it to the
 // modules through model_settings::state_files; after the clearing it throws
 // kStateFileWriteErrorCode when Failed().
@@ -50,12 +50,17 @@ class state_file_session {
   // Closes a block; false when a write or the close failed (the caller
   // reports it).
   static bool CloseBlock(std::FILE* file);
-  // A block could not be written: the run ends with code 16 after clearing.
-  void ReportFailure() { failed_ = true; }
+  // A block of `path` could not be written: the run ends with code 16 after
+  // clearing.
+  void ReportFailure(const std::string& path);
   bool Failed() const { return failed_; }
+  // Removes every file this run created and could not write completely (a
+  // warm start must not read a cut file); returns their names.
+  std::vector<std::string> RemoveIncompleteFiles();
 
  private:
   std::vector<std::string> created_;
+  std::vector<std::string> incomplete_;
   bool failed_ = false;
 };
 

@@ -156,7 +156,7 @@ void schneemodellklasse::WriteStorageFile(int append) {
   *messages << "ERROR: in snow/glacier model: error writing storage content file " << path
             << ": the snow block of the state file is missing"
             << "[end-entry]";
-  if (state_files_) state_files_->ReportFailure();
+  if (state_files_) state_files_->ReportFailure(path);
 }
 
 void schneemodellklasse::ReportStateMismatch(const std::string& item, double control_value,

@@ -77,6 +77,7 @@ class FifoRun {
     DrainFifo();
   }
   void Interrupt() { child_.Signal(SIGINT); }
+  void Signal(int signal_number) { child_.Signal(signal_number); }
   int Finish() {
     Drain();
     ReadUntil([] { return false; });

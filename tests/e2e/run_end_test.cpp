@@ -275,9 +275,9 @@ int RunLimited(const TempDir& dir, const std::vector<std::string>& arguments, in
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-TEST(FatalError, TheTablesGetTheRowsOfEveryStepComputed) {
-  // Rain read from a grid list whose grid of step 101 is missing.
-  ControlRun run("meteo.ctl");
+// Rain read from a grid list whose grid of step 101 is missing, 120 hourly
+// steps: the run ends with code 21 in step 101.
+void MissingGridInStep101(const ControlRun& run) {
   CopyTestData(run.dir, "meteo");
   run.Edit("1       idw\nrain.txt        station file\nnone",
            "9       ReadGrid\nlist.txt\n8.9e-5 0.0767 127 6e-6 0.098");
@@ -294,7 +294,11 @@ TEST(FatalError, TheTablesGetTheRowsOfEveryStepComputed) {
   }
   WriteFile(run.dir / "list.txt", list);
   WriteFile(run.dir / "temperature.txt", temperatures);
+}
 
+TEST(FatalError, TheTablesGetTheRowsOfEveryStepComputed) {
+  ControlRun run("meteo.ctl");
+  MissingGridInStep101(run);
   EXPECT_EQ(run.Velmo(), 21) << run.Transcript();
   EXPECT_EQ(StatisticsRows(run.dir / "rain.stat"), 100);
   EXPECT_EQ(StatisticsRows(run.dir / "temperature.stat"), 50);  // a row every two steps
@@ -303,6 +307,27 @@ TEST(FatalError, TheTablesGetTheRowsOfEveryStepComputed) {
   EXPECT_THAT(diag, HasSubstr("the run ends with code 21 in its step 101: the rows of the steps computed are "
                               "written to the tables; no state file is written"));
   EXPECT_THAT(run.Transcript(), Not(HasSubstr("end of simulation reached successfully!")));
+}
+
+TEST(FatalError, TheClosingEntryCountsTheTablesThatCouldNotBeWritten) {
+  // Every file limited to 4 KiB: the control file's copy fits, the rain
+  // table of 100 steps does not (the disk is full when it is written).
+  constexpr rlim_t kFileLimit = 4096;
+  ControlRun run("meteo.ctl");
+  MissingGridInStep101(run);
+  EXPECT_EQ(RunLimited(run.dir, {"meteo.ctl", "-diaglevel:ERROR"}, RLIMIT_FSIZE, kFileLimit), 21);
+  const std::string diag = ReadFile(run.dir / "Velmo_Diag.xml");
+  EXPECT_THAT(diag, HasSubstr("the run ends with code 21 in its step 101: 1 table could not be written"));
+  EXPECT_THAT(diag, Not(HasSubstr("the rows of the steps computed are written to the tables")));
+}
+
+TEST_F(RunEnd, AStateFileThatCannotBeWrittenCompletelyIsRemoved) {
+  // The state file is written to a full disk.
+  fs::create_symlink("/dev/full", dir / "state.ftz");
+  EXPECT_EQ(Velmo(), 16) << Transcript();
+  EXPECT_FALSE(fs::exists(fs::symlink_status(dir / "state.ftz")));
+  EXPECT_THAT(ReadFile(dir / "Velmo_Diag.xml"),
+              HasSubstr("the state file state.ftz could not be written completely and is removed"));
 }
 
 TEST_F(RunEnd, OutputsThatCannotBeWrittenStopNothingOfTheClearing) {

@@ -1,17 +1,21 @@
 // The lock file of the output folder, on the real program (tests/data/meteo):
-// two runs in one folder, a lock left by a process that no longer runs, and
-// a run that ends with a fatal error.
+// two runs in one folder, also started at the same moment, a lock file left
+// by a process that no longer holds it, and a run that ends with a fatal
+// error.
+#include <fcntl.h>
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <array>
 #include <filesystem>
 #include <sstream>
 #include <string>
 
 #include "e2e/control_run.h"
 #include "e2e/fifo_run.h"
+#include "e2e/xml_check.h"
 #include "support/test_support.h"
 
 namespace velmo::test {
@@ -73,12 +77,14 @@ TEST(RunLock, LeftLocksAndFatalErrors) {
   const Case cases[] = {
       {"a lock of a process that no longer runs", std::to_string(ended) + "\n", "", "", 0,
        "the lock file velmo.lock of process " + std::to_string(ended) +
-           ", which no longer runs, is taken over",
+           ", whose run has ended, is taken over",
        false},
       {"a lock without a process id", "\n", "", "", 0, "the lock file velmo.lock, which names no process",
        false},
-      {"a lock of a running process", live + "\n", "", "", 75,
-       "the output folder ./ is in use by the run of process " + live, true},
+      // After a reboot, or in a container, the id may belong to another
+      // process by now: only a process that holds the lock keeps it.
+      {"a lock naming a running process that does not hold it", live + "\n", "", "", 0,
+       "the lock file velmo.lock of process " + live + ", whose run has ended, is taken over", false},
       {"a fatal error once the lock is taken", "", "1       idw\nrain.txt", "1       idw\nnone.txt", 49,
        "error opening none.txt", false},
   };
@@ -95,6 +101,67 @@ TEST(RunLock, LeftLocksAndFatalErrors) {
     if (c.lock_afterwards) {
       EXPECT_EQ(ReadFile(run.dir / kLock), c.lock);
     }
+  }
+}
+
+// Two runs of meteo.ctl started together in one folder, many times: the
+// diagnostics file and the working copy of the control file are written
+// before the lock can be taken.
+TEST(RunLock, RunsStartedTogetherInOneFolder) {
+  constexpr int kPairs = 20;
+  for (int pair = 0; pair < kPairs; ++pair) {
+    SCOPED_TRACE("pair " + std::to_string(pair));
+    TempDir dir;
+    CopyTestData(dir, "meteo");
+    // Both children wait for the end of this pipe, then start at once.
+    int start[2];
+    ASSERT_EQ(pipe(start), 0);
+    std::array<ChildProcess, 2> runs;
+    std::array<pid_t, 2> pids{};
+    for (int k = 0; k < 2; ++k) {
+      pids[k] = runs[k].Fork();
+      if (pids[k] == 0) {
+        close(start[1]);
+        char byte;
+        if (read(start[0], &byte, 1) != 0 || chdir(dir.path().c_str()) != 0) _exit(200);
+        const int out =
+            open(("out" + std::to_string(k) + ".txt").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (out < 0 || dup2(out, STDOUT_FILENO) < 0 || dup2(out, STDERR_FILENO) < 0) _exit(201);
+        execl(VELMO_BINARY, "velmo", "meteo.ctl", static_cast<char*>(nullptr));
+        _exit(202);
+      }
+    }
+    close(start[0]);
+    close(start[1]);
+    std::array<int, 2> status{};
+    for (int k = 0; k < 2; ++k) {
+      status[k] = runs[k].Wait(std::chrono::milliseconds(kFifoWaitMilliseconds));
+      // One runs; the other, if it met the first one's lock, is refused.
+      EXPECT_TRUE(status[k] == 0 || status[k] == 75) << status[k] << "\n"
+                                                     << ReadFile(dir / ("out" + std::to_string(k) + ".txt"));
+    }
+    EXPECT_FALSE(status[0] == 75 && status[1] == 75);
+    // Each diagnostics file is whole and tells the end of the run it belongs
+    // to: a run that found the file held by the other writes its own.
+    const auto ends_with_status = [](const std::string& diag, int code) {
+      return code == 0 ? diag.find("exitcode 0\"/>") != std::string::npos
+                       : diag.find("Program aborted with exit code " + std::to_string(code) + "\"") !=
+                             std::string::npos;
+    };
+    int own_files = 0;
+    for (int k = 0; k < 2; ++k) {
+      const std::string own = dir / ("Velmo_Diag_" + std::to_string(pids[k]) + ".xml");
+      if (!std::filesystem::exists(own)) continue;
+      ++own_files;
+      EXPECT_TRUE(WellFormed(own));
+      EXPECT_TRUE(ends_with_status(ReadFile(own), status[k]));
+      EXPECT_TRUE(ends_with_status(ReadFile(dir / "Velmo_Diag.xml"), status[1 - k]));
+    }
+    EXPECT_LE(own_files, 1);
+    EXPECT_TRUE(WellFormed(dir / "Velmo_Diag.xml"));
+    const std::string shared = ReadFile(dir / "Velmo_Diag.xml");
+    EXPECT_EQ(shared.find("Velmo start at"), shared.rfind("Velmo start at"));
+    EXPECT_FALSE(std::filesystem::exists(dir / kLock));
   }
 }
 

@@ -1,6 +1,7 @@
 // The Ctrl-C handler with real SIGINTs raised in the test process: a press is
 // kept while no application is current, held while a file is read or
-// written, and changes nothing while the application is already marked.
+// written, changes nothing while the menu is open or the run is cancelled,
+// and a second press while one is pending ends the process.
 #include "framework/interrupt.h"
 
 #include <gtest/gtest.h>
@@ -22,7 +23,6 @@ struct InterruptHandler : ::testing::Test {
 TEST_F(InterruptHandler, APressWithoutAnApplicationIsKeptForTheNextOne) {
   SetCurrentInterruptState(nullptr);
   std::raise(SIGINT);
-  std::raise(SIGINT);  // one press is kept, not counted
   EXPECT_EQ(state, 0);
   SetCurrentInterruptState(&state);
   EXPECT_EQ(state, 1);
@@ -45,9 +45,9 @@ TEST_F(InterruptHandler, APressDuringAFileOperationIsHeldUntilItsEnd) {
   EXPECT_EQ(state, 1);
 }
 
-TEST_F(InterruptHandler, PressesChangeNothingWhileTheApplicationIsMarked) {
+TEST_F(InterruptHandler, PressesChangeNothingWhileTheMenuIsOpenOrTheRunIsCancelled) {
   SetCurrentInterruptState(&state);
-  for (const int marked : {1, 99, -1}) {
+  for (const int marked : {99, -1}) {
     state = marked;
     std::raise(SIGINT);
     EXPECT_EQ(state, marked);
@@ -56,6 +56,22 @@ TEST_F(InterruptHandler, PressesChangeNothingWhileTheApplicationIsMarked) {
   struct sigaction action {};
   sigaction(SIGINT, nullptr, &action);
   EXPECT_EQ(action.sa_handler, &OnInterrupt);
+}
+
+// A press while the first one is still pending (the program may wait in a
+// read that never returns) ends the process as the menu's "cancel now" does.
+TEST_F(InterruptHandler, ASecondPressWhileOneIsPendingEndsTheProcess) {
+  const auto second_press = [](bool with_application, bool in_file_operation) {
+    volatile std::sig_atomic_t marked = 0;
+    SetCurrentInterruptState(with_application ? &marked : nullptr);
+    if (in_file_operation) HoldInterrupts();
+    std::raise(SIGINT);
+    std::raise(SIGINT);
+    std::_Exit(0);
+  };
+  EXPECT_EXIT(second_press(true, false), ::testing::ExitedWithCode(kInterruptEndNowCode), "");
+  EXPECT_EXIT(second_press(true, true), ::testing::ExitedWithCode(kInterruptEndNowCode), "");
+  EXPECT_EXIT(second_press(false, false), ::testing::ExitedWithCode(kInterruptEndNowCode), "");
 }
 
 }  // namespace
