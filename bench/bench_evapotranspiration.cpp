@@ -136,7 +136,7 @@ class Domain {
 
  private:
   double** Add(const std::string& name, double value) {
-    owned_.emplace_back(memory_.matrix(1, kSize, 1, kSize, 0), 1, kSize, kSize);
+    owned_.emplace_back(memory_.matrix(1, kSize, 1, kSize, 0));
     double** data = owned_.back().get();
     for (int r = 1; r <= kSize; ++r)
       for (int c = 1; c <= kSize; ++c) data[r][c] = value;

@@ -21,7 +21,7 @@ struct Setup : bench::square_object {
     object->WriteGrid("grid.asc", grid, true, false, false);
     object->WriteGrid("grid.dbl", grid, false, true, false);
   }
-  ~Setup() { object->FreeMatrix(grid, 1, kSide, 1, kSide, kSide); }
+  ~Setup() { object->FreeMatrix(grid); }
 };
 
 Setup& Shared() {
@@ -40,7 +40,7 @@ void Read(benchmark::State& state, const char* file) {
     double** m = nullptr;
     s.object->ReadGrid(file, m, 0, true, false, 0.0, false);
     benchmark::DoNotOptimize(m[kSide][kSide]);
-    s.object->FreeMatrix(m, 1, kSide, 1, kSide, kSide);
+    s.object->FreeMatrix(m);
   }
   CountCells(state);
 }

@@ -186,10 +186,10 @@ void BM_SplinesAlone(benchmark::State& state) {
   const int n = static_cast<int>(state.range(0));
   const double spacing = kSize * kCell / (n - 1);
   memory_handling memory;
-  owned_matrix x(memory.matrix(0, n + 1, 0, n + 1, n + 1), 0, n + 1, n + 1);
-  owned_matrix y(memory.matrix(0, n + 1, 0, n + 1, n + 1), 0, n + 1, n + 1);
-  owned_matrix v(memory.matrix(0, n + 1, 0, n + 1, n + 1), 0, n + 1, n + 1);
-  owned_matrix y2(memory.matrix(0, n + 1, 0, n + 1, n + 1), 0, n + 1, n + 1);
+  owned_matrix x(memory.matrix(0, n + 1, 0, n + 1, n + 1));
+  owned_matrix y(memory.matrix(0, n + 1, 0, n + 1, n + 1));
+  owned_matrix v(memory.matrix(0, n + 1, 0, n + 1, n + 1));
+  owned_matrix y2(memory.matrix(0, n + 1, 0, n + 1, n + 1));
   for (int r = 1; r <= n; ++r) {
     for (int c = 1; c <= n; ++c) {
       x[r][c] = (c - 1) * spacing;
@@ -197,9 +197,9 @@ void BM_SplinesAlone(benchmark::State& state) {
       v[r][c] = std::sin(x[r][c] * 1e-4) + std::cos(y[r][c] * 7e-5);
     }
   }
-  owned_matrix cx(memory.matrix(1, kSize, 1, kSize, 0), 1, kSize, kSize);
-  owned_matrix cy(memory.matrix(1, kSize, 1, kSize, 0), 1, kSize, kSize);
-  owned_matrix out(memory.matrix(1, kSize, 1, kSize, 0), 1, kSize, kSize);
+  owned_matrix cx(memory.matrix(1, kSize, 1, kSize, 0));
+  owned_matrix cy(memory.matrix(1, kSize, 1, kSize, 0));
+  owned_matrix out(memory.matrix(1, kSize, 1, kSize, 0));
   for (int r = 1; r <= kSize; ++r) {
     for (int c = 1; c <= kSize; ++c) {
       cx[r][c] = (c - 1) * kCell;

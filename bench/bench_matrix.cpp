@@ -13,7 +13,7 @@ void BM_AllocateMatrix(benchmark::State& state) {
   for (auto _ : state) {
     double** m = mh.matrix(1, kSize, 0, kSize, 0);
     benchmark::DoNotOptimize(m);
-    mh.FreeMatrix(m, 1, kSize, 0, kSize, 0);
+    mh.FreeMatrix(m);
   }
 }
 BENCHMARK(BM_AllocateMatrix)->Unit(benchmark::kMillisecond);
@@ -31,7 +31,7 @@ void BM_SweepMatrix(benchmark::State& state) {
   const double cells = static_cast<double>(kSize) * kSize;
   state.counters["cells/s"] = benchmark::Counter(cells, benchmark::Counter::kIsIterationInvariantRate);
   state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(cells) * 16);
-  mh.FreeMatrix(m, 1, kSize, 0, kSize, 0);
+  mh.FreeMatrix(m);
 }
 BENCHMARK(BM_SweepMatrix)->Unit(benchmark::kMillisecond);
 

@@ -34,7 +34,7 @@ struct Setup : bench::square_object {
     for (int k = 0; k < kStoredRecords; ++k) object->WriteGrid("stored.asc", grid, false, false, true);
   }
   ~Setup() {
-    object->FreeMatrix(grid, 1, kSide, 1, kSide, kSide);
+    object->FreeMatrix(grid);
     object->netcdf_reader->CloseAll();
   }
 };
@@ -76,7 +76,7 @@ void BM_ReadGridFromNetcdf(benchmark::State& state) {
     s.object->ReadGrid("stored.asc.nc<stored>" + std::to_string(record), m, 0, true, false, 0.0, false);
     record = (record + 1) % kStoredRecords;
     benchmark::DoNotOptimize(m[kSide][kSide]);
-    s.object->FreeMatrix(m, 1, kSide, 1, kSide, kSide);
+    s.object->FreeMatrix(m);
   }
   CountCells(state);
 }

@@ -85,7 +85,7 @@ void BM_LakeBalance(benchmark::State& state) {
   constexpr int kSide = 100;
   constexpr double kNodata = -9999.0;
   auto grid = [&](double value) {
-    velmo::owned_matrix m(velmo::memory_handling().matrix(1, kSide, 1, kSide, 0), 1, kSide, kSide);
+    velmo::owned_matrix m(velmo::memory_handling().matrix(1, kSide, 1, kSide, 0));
     for (int r = 1; r <= kSide; ++r)
       for (int c = 1; c <= kSide; ++c) m[r][c] = value;
     return m;

@@ -97,7 +97,7 @@ struct Catchment {
 
   template <typename F>
   void Add(const std::string& name, F value) {
-    grids.emplace_back(memory.matrix(1, kSize, 1, kSize, 0), 1, kSize, kSize);
+    grids.emplace_back(memory.matrix(1, kSize, 1, kSize, 0));
     double** data = grids.back().get();
     for (int r = 1; r <= kSize; ++r)
       for (int c = 1; c <= kSize; ++c) data[r][c] = value(r, c);

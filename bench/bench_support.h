@@ -72,7 +72,7 @@ class grid_domain {
   // A grid of cells value(r, c) in entry `index` of the table.
   template <typename F>
   void Grid(const char* name, int index, F value) {
-    owned_.emplace_back(memory_.matrix(1, side_, 1, side_, 0), 1, side_, side_);
+    owned_.emplace_back(memory_.matrix(1, side_, 1, side_, 0));
     for (int r = 1; r <= side_; ++r)
       for (int c = 1; c <= side_; ++c) owned_.back()[r][c] = value(r, c);
     table_[index].name = name;

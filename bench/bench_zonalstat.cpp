@@ -45,8 +45,8 @@ struct Field {
     }
   }
   ~Field() {
-    mh.FreeMatrix(values, 1, kSize, 0, kSize, 0);
-    mh.FreeMatrix(weights, 1, kSize, 0, kSize, 0);
+    mh.FreeMatrix(values);
+    mh.FreeMatrix(weights);
     std::filesystem::remove(file_name);
   }
 

@@ -26,7 +26,7 @@ struct ZoneField {
       }
     }
   }
-  ~ZoneField() { mh.FreeMatrix(zones, 1, kSize, 1, kSize, 0); }
+  ~ZoneField() { mh.FreeMatrix(zones); }
 };
 
 void BM_RankZoneGrid(benchmark::State& state) {

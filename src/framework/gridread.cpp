@@ -451,7 +451,7 @@ void modelobject::ReadGrid(const std::string& grid_name, double**& target, int f
   owned_matrix owned;
   auto grid_to_fill = [&] {
     if (!allocate) return target;
-    owned = owned_matrix(matrix(1, nrows, 1, ncols, nrows), 1, nrows, ncols);
+    owned = owned_matrix(matrix(1, nrows, 1, ncols, nrows));
     return owned.get();
   };
   double** grid = nullptr;
@@ -548,8 +548,7 @@ int ReadNetcdfStack(modelobject& owner, const std::string& file, double***& targ
   header[kStackLevelsIndex] = numlevels;
   owner.binary_header = header;
 
-  owned_stack stack(owner.Matrix3D(1, owner.nrows, 1, owner.ncols, numlevels, owner.nrows), 1, owner.nrows,
-                    owner.ncols, numlevels);
+  owned_stack stack(owner.Matrix3D(1, owner.nrows, 1, owner.ncols, numlevels, owner.nrows));
   double*** data = stack.get();
   const size_t nrows = static_cast<size_t>(owner.nrows);
   for (int l = 0; l <= numlevels; ++l) {
@@ -640,7 +639,7 @@ int modelobject::ReadStack(const std::string& stack_name, double***& target, boo
   const size_t depth = static_cast<size_t>(numlevels) + 1;
   const size_t row_values = static_cast<size_t>(ncols) * depth;
 
-  owned_stack stack(Matrix3D(1, nrows, 1, ncols, numlevels, nrows), 1, nrows, ncols, numlevels);
+  owned_stack stack(Matrix3D(1, nrows, 1, ncols, numlevels, nrows));
   double*** data = stack.get();
   if (format == StackFileFormat::kAscii) {
     for (int r = 1; r <= nrows; ++r)

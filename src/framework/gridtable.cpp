@@ -26,18 +26,15 @@ constexpr accumulator_slot kAccumulators[] = {
     {&grid_entry::vegetation_grid, &grid_entry::vegetation_file_name},
 };
 
-// Frees every accumulator the entry holds (rows of the entry, the columns it
-// was allocated with) with the period value counts, and clears its file-name
-// copy.
-void FreeAccumulators(memory_handling& memory, grid_entry& entry, int fallback_columns) {
-  const int columns = entry.accumulator_columns > 0 ? entry.accumulator_columns : fallback_columns;
+// Frees every accumulator the entry holds with the period value counts, and
+// clears its file-name copy.
+void FreeAccumulators(memory_handling& memory, grid_entry& entry) {
   for (const accumulator_slot& slot : kAccumulators) {
     double**& grid = entry.*slot.grid;
-    if (grid) memory.FreeMatrix(grid, entry.first_row, entry.last_row, 1, columns, 0);
+    memory.FreeMatrix(grid);
     grid = nullptr;
     (entry.*slot.file_name).clear();
   }
-  entry.accumulator_columns = 0;
   std::vector<int>().swap(entry.period_value_counts);
   entry.period_cells = 0;
   entry.period_steps = 0;
@@ -148,9 +145,7 @@ grid_table::grid_table(MessageStream* messages) {
 grid_table::~grid_table() {
   // Accumulators left by owners that never released their entries.
   memory_handling memory;
-  for (grid_entry& entry : entries) {
-    if (entry.accumulator_columns > 0) FreeAccumulators(memory, entry, entry.accumulator_columns);
-  }
+  for (grid_entry& entry : entries) FreeAccumulators(memory, entry);
 }
 
 std::unique_ptr<grid_table> grid_table::Create(MessageStream* messages) {
@@ -273,7 +268,7 @@ void modelobject::RegisterGrid(int index, const std::string& file_name, double**
   grid_entry& entry = (*grids)[index];
   // A second registration into the same entry must not leak the
   // accumulators of the first.
-  FreeAccumulators(*this, entry, ncols);
+  FreeAccumulators(*this, entry);
   try {
     entry.file_name = file_name;
     if (entry.outname.empty()) {
@@ -297,7 +292,6 @@ void modelobject::RegisterGrid(int index, const std::string& file_name, double**
   const bool wanted[] = {entry.period_code != 0, entry.min_flag != 0, entry.max_flag != 0,
                          entry.vegetation_code != 0};
   const std::string& period_source = PeriodFileSource(index);
-  entry.accumulator_columns = ncols;
   for (size_t i = 0; i < std::size(kAccumulators); ++i) {
     if (!wanted[i]) continue;
     entry.*kAccumulators[i].grid = matrix(row_lo, row_hi, 1, ncols, 0);
@@ -341,7 +335,7 @@ void modelobject::ReleaseGrid(int index) {
   entry.released = false;
   entry.read_in_steps = false;
   entry.step_count = 0.0;
-  FreeAccumulators(*this, entry, ncols);
+  FreeAccumulators(*this, entry);
   if (entry.outname_owned == 1) {
     entry.outname.clear();
     entry.outname_owned = 0;

@@ -124,10 +124,6 @@ struct grid_entry {
   int latitude_grid_index = 0;      // entry 1 only
   int longitude_grid_index = 0;     // entry 1 only
 
-  // Column count the accumulators were allocated with (0: none allocated by
-  // registration); needed to free them.
-  int accumulator_columns = 0;
-
   // The data were freed after set-up; see "Released entries" above.
   bool released = false;
   // Read by index in the steps of an object that bound it by a configured

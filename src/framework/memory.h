@@ -1,6 +1,7 @@
 // Root of the model-object class tree: matrices of doubles addressed
 // m[row][col] (and m[i][j][k]) with checked, zeroed allocation, and handles
-// that free such a matrix or stack when they go.
+// that free such a matrix or stack when they go. A matrix or stack records
+// its own bounds and block sizes, so freeing takes nothing but the pointer.
 #pragma once
 
 #include <cstddef>
@@ -16,6 +17,9 @@ class MessageStream;
 inline constexpr long long kMaxBlockBytes = 2147480000LL;
 // Bookkeeping bytes the block sizing reserves per block.
 inline constexpr long long kBlockOverhead = 24;
+// Blocks of at least this size are mapped from the system rather than taken
+// from the heap (where `memory_handling::map_large_blocks` allows it).
+inline constexpr std::size_t kMappedBlockBytes = std::size_t{256} * 1024;
 
 // Code of a run that ends because memory could not be allocated.
 inline constexpr int kMemoryErrorCode = 81;
@@ -40,9 +44,11 @@ class memory_handling {
   memory_handling& operator=(const memory_handling&) = delete;
 
   virtual double*** Matrix3D(int i_lo, int i_hi, int j_lo, int j_hi, int k_hi, int table_hi);
-  virtual void Free3DMatrix(double*** table, int i_lo, int i_hi, int j_lo, int j_hi, int k_hi, int table_hi);
+  // Frees a stack of Matrix3D; null does nothing.
+  virtual void Free3DMatrix(double*** table);
   virtual double** matrix(int row_lo, int row_hi, int col_lo, int col_hi, int table_hi);
-  virtual void FreeMatrix(double** table, int row_lo, int row_hi, int col_lo, int col_hi, int table_hi);
+  // Frees a matrix of `matrix`; null does nothing.
+  virtual void FreeMatrix(double** table);
   virtual void* AllocateZeroed(std::size_t byte_count, int error_number);
   [[noreturn]] virtual void RaiseAllocationError(int error_number);
   virtual double CountHalvings(double x);
@@ -50,15 +56,21 @@ class memory_handling {
   int ready = 0;
   MessageStream* messages = nullptr;
   std::string name;
+  // Whether blocks of kMappedBlockBytes and more that this object makes are
+  // mapped from the system. Builds under the address sanitizer take them
+  // from the heap, where a read of a freed grid is caught; a test sets this
+  // to try the mapped blocks there as well. Freeing does not depend on it.
+  bool map_large_blocks = LargeBlocksMappedByDefault();
+
+ private:
+  static bool LargeBlocksMappedByDefault();
 };
 
-// A matrix of memory_handling::matrix (rows row_lo..row_hi, columns 0..col_hi)
-// that frees itself with the bounds it was made with.
+// A matrix of memory_handling::matrix that frees itself when it goes.
 class owned_matrix {
  public:
   owned_matrix() = default;
-  owned_matrix(double** data, int row_lo, int row_hi, int col_hi)
-      : data_(data), row_lo_(row_lo), row_hi_(row_hi), col_hi_(col_hi) {}
+  explicit owned_matrix(double** data) : data_(data) {}
   ~owned_matrix() { reset(); }
   owned_matrix(const owned_matrix&) = delete;
   owned_matrix& operator=(const owned_matrix&) = delete;
@@ -67,26 +79,21 @@ class owned_matrix {
 
   double** get() const { return data_; }
   double* operator[](int row) const { return data_[row]; }
-  int col_hi() const { return col_hi_; }
   explicit operator bool() const { return data_ != nullptr; }
   void reset();
-  // Hands the matrix over to the caller, who frees it with the same bounds.
+  // Hands the matrix over to the caller, who frees it with FreeMatrix.
   double** release() { return std::exchange(data_, nullptr); }
 
  private:
   double** data_ = nullptr;
-  int row_lo_ = 0;
-  int row_hi_ = 0;
-  int col_hi_ = 0;
 };
 
 // A [row][column][level] stack of memory_handling::Matrix3D that frees itself
-// with the bounds it was made with.
+// when it goes.
 class owned_stack {
  public:
   owned_stack() = default;
-  owned_stack(double*** data, int row_lo, int row_hi, int col_hi, int level_hi)
-      : data_(data), row_lo_(row_lo), row_hi_(row_hi), col_hi_(col_hi), level_hi_(level_hi) {}
+  explicit owned_stack(double*** data) : data_(data) {}
   ~owned_stack() { reset(); }
   owned_stack(const owned_stack&) = delete;
   owned_stack& operator=(const owned_stack&) = delete;
@@ -95,15 +102,11 @@ class owned_stack {
 
   double*** get() const { return data_; }
   void reset();
-  // Hands the stack over to the caller, who frees it with the same bounds.
+  // Hands the stack over to the caller, who frees it with Free3DMatrix.
   double*** release() { return std::exchange(data_, nullptr); }
 
  private:
   double*** data_ = nullptr;
-  int row_lo_ = 0;
-  int row_hi_ = 0;
-  int col_hi_ = 0;
-  int level_hi_ = 0;
 };
 
 }  // namespace velmo

@@ -105,7 +105,7 @@ bodenmodellklasse::bodenmodellklasse(MessageStream* stream, const model_settings
 
   states.resize(static_cast<size_t>(subbasin_count) + 1);
   sums.resize(static_cast<size_t>(subbasin_count) + 1);
-  subbasin_runoff = owned_matrix(matrix(0, 1, 0, subbasin_count + 1, 0), 0, 1, subbasin_count + 1);
+  subbasin_runoff = owned_matrix(matrix(0, 1, 0, subbasin_count + 1, 0));
 
   parameters =
       ReadSubbasinParameters(in, code, subbasin_code_map.data(), largest_subbasin_code, time_interval);
@@ -373,7 +373,7 @@ int bodenmodellklasse::RegisterOwnGrid(own_grid g, const std::string& file_name,
   }
   owned_matrix& data = own_grids[static_cast<size_t>(g)];
   if (!data) {
-    data = owned_matrix(matrix(1, nrows, 1, ncols, 0), 1, nrows, ncols);
+    data = owned_matrix(matrix(1, nrows, 1, ncols, 0));
     for (int r = 1; r <= nrows; ++r) {
       for (int c = 1; c <= ncols; ++c) {
         const bool valid =
@@ -406,7 +406,7 @@ void bodenmodellklasse::RegisterStateGrids() {
     if (storage_read_mode == 1) {
       double** data = nullptr;
       ReadGrid(s.setting->file, data, 0, true, true, 0.0, false);
-      own_grids[static_cast<size_t>(s.kind)] = owned_matrix(data, 1, nrows, ncols);
+      own_grids[static_cast<size_t>(s.kind)] = owned_matrix(data);
     }
     RegisterOwnGrid(s.kind, s.setting->file, s.grid_name, s.setting->write_code, s.initial, false);
   }
@@ -431,7 +431,7 @@ void bodenmodellklasse::RegisterStateGrids() {
 
 void bodenmodellklasse::RegisterFlowGrids() {
   owned_matrix& old = own_grids[kSoilStorageOldGrid];
-  old = owned_matrix(matrix(1, nrows, 1, ncols, 0), 1, nrows, ncols);
+  old = owned_matrix(matrix(1, nrows, 1, ncols, 0));
   for (int r = 1; r <= nrows; ++r)
     for (int c = 1; c <= ncols; ++c) old[r][c] = soil_storage[r][c];
   RegisterOwnGrid(kSoilStorageOldGrid, kSoilStorageOldFile, "soil_storage_old", 0, 0.0, false);

@@ -216,7 +216,7 @@ void verdunstungsmodellklasse::RegisterOwnGrid(owned_grid& grid, const std::stri
   if (shared) {
     grid.shared = shared;
   } else {
-    grid.data = owned_matrix(matrix(first_row, last_row, 1, ncols, nrows), first_row, last_row, ncols);
+    grid.data = owned_matrix(matrix(first_row, last_row, 1, ncols, nrows));
     for (int r = first_row; r <= last_row; ++r)
       for (int c = 1; c <= ncols; ++c) grid[r][c] = Computed(r, c) ? inside_value : nodata_value;
   }

@@ -100,7 +100,7 @@ int expokorrklasse::RegisterOwnGrid(owned_matrix& grid, const std::string& file_
     *messages << "FATAL: no free grid left" << kGridTableLimit << "[end-entry]";
     throw ErrorCode{kNoFreeGridCode};
   }
-  grid = owned_matrix(matrix(row_lo, row_hi, 1, ncols, nrows), row_lo, row_hi, ncols);
+  grid = owned_matrix(matrix(row_lo, row_hi, 1, ncols, nrows));
   for (int r = row_lo; r <= row_hi; ++r)
     for (int c = 1; c <= ncols; ++c) grid[r][c] = zone_grid[r][c] == nodata_value ? nodata_value : 0.0;
   RegisterGrid(index, file_name, grid.get(), nullptr, 0, grid_name, write_code, row_lo, row_hi);

@@ -14,12 +14,11 @@ int GridStackCapacity(double step_minutes) {
 
 GridStack::GridStack(int capacity, int first_row, int last_row, int ncols)
     : capacity_(std::max(capacity, 1)), first_row_(first_row), last_row_(last_row), ncols_(ncols) {
-  sum_ = owned_matrix(matrix(first_row, last_row, 1, ncols, last_row), first_row, last_row, ncols);
+  sum_ = owned_matrix(matrix(first_row, last_row, 1, ncols, last_row));
 }
 
 owned_matrix GridStack::Spare() {
-  if (count_ < capacity_)
-    return owned_matrix(matrix(first_row_, last_row_, 1, ncols_, last_row_), first_row_, last_row_, ncols_);
+  if (count_ < capacity_) return owned_matrix(matrix(first_row_, last_row_, 1, ncols_, last_row_));
   owned_matrix oldest = std::move(grids_.front());
   grids_.pop_front();
   --count_;

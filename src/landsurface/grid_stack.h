@@ -55,7 +55,7 @@ void GridStack::PushCells(CellValue value) {
     grids_.pop_front();
     --count_;
   } else {
-    grid = owned_matrix(matrix(first_row_, last_row_, 1, ncols_, last_row_), first_row_, last_row_, ncols_);
+    grid = owned_matrix(matrix(first_row_, last_row_, 1, ncols_, last_row_));
   }
   for (int r = first_row_; r <= last_row_; ++r) {
     double* sum = sum_[r];

@@ -82,7 +82,7 @@ int infiltrationsmodellklasse::RegisterInfiltrationGrid(owned_matrix& data, cons
     *messages << "ERROR: no free grid in memeory at " << kGridTableLimit << "[end-entry]";
     throw ErrorCode{kNoFreeGridCode};
   }
-  data = owned_matrix(matrix(1, nrows, 1, ncols, 0), 1, nrows, ncols);
+  data = owned_matrix(matrix(1, nrows, 1, ncols, 0));
   for (int r = 1; r <= nrows; ++r)
     for (int c = 1; c <= ncols; ++c) data[r][c] = subbasin_grid[r][c] != nodata_value ? 0.0 : nodata_value;
   RegisterGrid(index, setting.file, data.get(), nullptr, 0, grid_name, setting.write_code, 1, nrows);

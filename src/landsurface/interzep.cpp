@@ -109,7 +109,7 @@ void interzeptionsmodellklasse::RegisterOwnGrid(owned_grid& grid, const std::str
   if (shared) {
     grid.shared = shared;
   } else {
-    grid.data = owned_matrix(matrix(1, nrows, 1, ncols, nrows), 1, nrows, ncols);
+    grid.data = owned_matrix(matrix(1, nrows, 1, ncols, nrows));
     if (from_file) {
       double** target = grid.data.get();
       ReadGrid(file_name, target, kFillWithDefault, false, true, initial, false);

@@ -227,8 +227,7 @@ void meteointerpol::Construct(const model_settings& settings, int entry) {
   const bool grid_list_method = section.method == kGridListMethod;
   result_first_row = grid_list_method ? 1 : first_row;
   result_last_row = grid_list_method ? nrows : last_row;
-  result = owned_matrix(matrix(result_first_row, result_last_row, 1, ncols, 0), result_first_row,
-                        result_last_row, ncols);
+  result = owned_matrix(matrix(result_first_row, result_last_row, 1, ncols, 0));
   RegisterGrid(result_entry, section.result.file, result.get(), nullptr, 0, name, section.result.write_code,
                result_first_row, result_last_row);
   for (int r = result_first_row; r <= result_last_row; ++r)
@@ -380,7 +379,7 @@ void meteointerpol::RegisterScenarioGrid(int month) {
   const std::string& file = section.scenario_grid_files[static_cast<size_t>(month)];
   double** grid = nullptr;
   ReadGrid(file, grid, 0, true, true, 0.0, false);
-  scenario_grid = owned_matrix(grid, 1, nrows, ncols);
+  scenario_grid = owned_matrix(grid);
   if (scenario_entry == 0) {
     scenario_entry = grids->FirstFreeEntry();
     if (scenario_entry >= kGridTableLimit)
@@ -418,8 +417,8 @@ void meteointerpol::CreateRotatedCoordinates() {
                  kNoFreeGridCode);
     return index;
   };
-  rotated_x_grid = owned_matrix(matrix(first_row, last_row, 1, ncols, 0), first_row, last_row, ncols);
-  rotated_y_grid = owned_matrix(matrix(first_row, last_row, 1, ncols, 0), first_row, last_row, ncols);
+  rotated_x_grid = owned_matrix(matrix(first_row, last_row, 1, ncols, 0));
+  rotated_y_grid = owned_matrix(matrix(first_row, last_row, 1, ncols, 0));
   const std::string x_name = "CoordXRot_" + name;
   const std::string y_name = "CoordYRot_" + name;
   rotated_x_entry = free_entry();

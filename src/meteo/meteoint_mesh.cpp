@@ -70,7 +70,7 @@ void meteointerpol::BuildSplineMesh(int index) {
         kUnevenMeshCode);
   const int rows = spline_mesh.rows;
   const int cols = spline_mesh.cols;
-  auto mesh_matrix = [&] { return owned_matrix(matrix(1, rows, 1, cols, rows), 1, rows, cols); };
+  auto mesh_matrix = [&] { return owned_matrix(matrix(1, rows, 1, cols, rows)); };
   mesh_x = mesh_matrix();
   mesh_y = mesh_matrix();
   mesh_values = mesh_matrix();
@@ -83,7 +83,7 @@ void meteointerpol::BuildSplineMesh(int index) {
     }
   }
   if (section.method == kSplineGradientMethod)
-    second_spline_grid = owned_matrix(matrix(first_row, last_row, 1, ncols, 0), first_row, last_row, ncols);
+    second_spline_grid = owned_matrix(matrix(first_row, last_row, 1, ncols, 0));
   const grid_header domain{ncols, nrows, xllcorner, yllcorner, cellsize, nodata_value};
   splines = std::make_unique<TSplines>(messages, mesh_x.get(), mesh_y.get(), weighting_x, weighting_y, rows,
                                        cols, mesh_x[rows][1], mesh_y[rows][1], spacing.horizontal,

@@ -136,11 +136,9 @@ TSplines::TSplines(MessageStream* messages, double** mesh_x, double** mesh_y, do
   }
   MarkSamples();
 
-  w_ = owned_matrix(matrix(0, lattice_rows_ + 1, 0, m_ + 1, lattice_rows_ + 1), 0, lattice_rows_ + 1, m_ + 1);
-  ylat_ =
-      owned_matrix(matrix(0, lattice_rows_ + 1, 0, m_ + 1, lattice_rows_ + 1), 0, lattice_rows_ + 1, m_ + 1);
-  xlat_ =
-      owned_matrix(matrix(0, lattice_rows_ + 1, 0, m_ + 1, lattice_rows_ + 1), 0, lattice_rows_ + 1, m_ + 1);
+  w_ = owned_matrix(matrix(0, lattice_rows_ + 1, 0, m_ + 1, lattice_rows_ + 1));
+  ylat_ = owned_matrix(matrix(0, lattice_rows_ + 1, 0, m_ + 1, lattice_rows_ + 1));
+  xlat_ = owned_matrix(matrix(0, lattice_rows_ + 1, 0, m_ + 1, lattice_rows_ + 1));
   const size_t longest = static_cast<size_t>(std::max(n_, m_)) + 2;
   col_x_.assign(longest, 0.0);
   col_y_.assign(longest, 0.0);

@@ -100,7 +100,7 @@ void cSuperposition::RegisterOutputGrid() {
   const int first = owner.first_row;
   const int last = owner.last_row;
   const int columns = owner.ncols;
-  output = owned_matrix(owner.matrix(first, last, 1, columns, 0), first, last, columns);
+  output = owned_matrix(owner.matrix(first, last, 1, columns, 0));
   owner.RegisterGrid(entry, block.output_grid, output.get(), nullptr, 0, block.entity, block.write_code,
                      first, last);
   output_entry = entry;

@@ -178,7 +178,7 @@ void abflussmodellklasse::RegisterPrecipitationOnLakes() {
               << "[end-entry]";
     throw ErrorCode{kNoFreeGridCode};
   }
-  precipitation_on_lakes_ = owned_matrix(matrix(1, nrows, 1, ncols, 0), 1, nrows, ncols);
+  precipitation_on_lakes_ = owned_matrix(matrix(1, nrows, 1, ncols, 0));
   RegisterGrid(index, kPrecipitationOnLakesGrid, precipitation_on_lakes_.get(), nullptr, 0,
                kPrecipitationOnLakesGrid, 0, 1, nrows);
   precipitation_on_lakes_index_ = index;

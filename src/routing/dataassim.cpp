@@ -265,8 +265,7 @@ data_assimilation_grid_entity::data_assimilation_grid_entity(data_assimilation& 
   OpenList(rule.list_file);
   ReadHeader(header_numbers_, header_word_);
   FindFirstRecord(false);
-  scratch_ =
-      owned_matrix(owner.matrix(1, owner.nrows, 1, owner.ncols, owner.nrows), 1, owner.nrows, owner.ncols);
+  scratch_ = owned_matrix(owner.matrix(1, owner.nrows, 1, owner.ncols, owner.nrows));
 }
 
 double** data_assimilation_grid_entity::StorageGrid(const std::string& grid_name, int code,

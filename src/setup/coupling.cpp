@@ -101,7 +101,7 @@ void defaultini::GetCouplingParameters() {
     if (!ReadWordTriple(file, grid.grid_name, grid.entity, grid.write_code_word))
       RaiseCouplingFormatError(messages, kWriteGridError, name);
     if (NeedsAccumulationGrid(grid.write_code_word)) {
-      grid.accumulation = owned_matrix(matrix(1, nrows, 1, ncols, 0), 1, nrows, ncols);
+      grid.accumulation = owned_matrix(matrix(1, nrows, 1, ncols, 0));
       ClearAccumulationGrid(grid.accumulation.get(), zone, first_row, last_row, ncols, nodata_value);
     }
     coupling.write_grids.push_back(std::move(grid));

@@ -223,7 +223,7 @@ void defaultini::ReadDomainGrid(int index, bool report_fills, int spare) {
   double** data = nullptr;
   ReadGrid(file_name, data, 0, true, true, entry.defaultValue, report_fills, true, spare, true,
            ContentOfGrid(grid_name));
-  input_grids.emplace_back(data, 1, nrows, ncols);
+  input_grids.emplace_back(data);
   RegisterGrid(index, file_name, data, nullptr, 0, grid_name, entry.write_code, 1, nrows);
 }
 
@@ -235,16 +235,16 @@ void defaultini::ReadOrCreateStandardGrid(int index) {
   if (entry.readcode >= 1) {
     ReadGrid(file_name, data, entry.fillcode, true, true, entry.defaultValue, true, true, 0, true,
              ContentOfGrid(grid_name));
-    input_grids.emplace_back(data, 1, nrows, ncols);
+    input_grids.emplace_back(data);
   } else {
     data = matrix(1, nrows, 1, ncols, 0);
-    input_grids.emplace_back(data, 1, nrows, ncols);
+    input_grids.emplace_back(data);
     FillUnreadGrid(data, zone_grid, nrows, ncols, nodata_value, entry.defaultValue);
   }
   RegisterGrid(index, file_name, data, nullptr, 0, grid_name, entry.write_code, 1, nrows);
   if (!entry.persistent) {
     double** copy = matrix(1, nrows, 1, ncols, 0);
-    persistence_copies.emplace_back(copy, 1, nrows, ncols);
+    persistence_copies.emplace_back(copy);
     for (int r = 1; r <= nrows; ++r) std::copy(data[r] + 1, data[r] + ncols + 1, copy[r] + 1);
     entry.persistence_grid = copy;
   }

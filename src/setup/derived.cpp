@@ -146,7 +146,7 @@ int defaultini::RegisterComputedGrid(const std::string& grid_name, const std::st
                                      const char* no_free_end) {
   const int index = FreeEntryOrRaise(grids, messages, no_free_message, no_free_end, kNoFreeGridCode);
   owner.emplace_back();
-  owner.back() = owned_matrix(matrix(1, nrows, 1, ncols, 0), 1, nrows, ncols);
+  owner.back() = owned_matrix(matrix(1, nrows, 1, ncols, 0));
   RegisterGrid(index, file_name, owner.back().get(), nullptr, 0, grid_name, 0, 1, nrows);
   ++grid_count;
   return index;

@@ -167,16 +167,16 @@ void defaultini::PartitionDomain(std::vector<int>& cell_counts, std::vector<int>
       grids, messages, "FATAL: when trying to create MPI-Regions: no free grid found in memory (at position ",
       ")", kNoFreeGridCode);
   const int helper_columns = HelperColumns(ncols);
-  mpi_regions = owned_matrix(matrix(1, nrows, 1, ncols, 0), 1, nrows, ncols);
+  mpi_regions = owned_matrix(matrix(1, nrows, 1, ncols, 0));
   FillMatrix(mpi_regions.get(), nrows, ncols, nodata_value);
   mpi_regions_index = first_free;
   RegisterGrid(mpi_regions_index, "", mpi_regions.get(), nullptr, 0, kRegionsName, 0, 1, nrows);
   ++grid_count;
-  mpi_helper = owned_matrix(matrix(1, nrows, 1, helper_columns, 0), 1, nrows, helper_columns);
+  mpi_helper = owned_matrix(matrix(1, nrows, 1, helper_columns, 0));
   mpi_helper_index = first_free + 1;
   RegisterGrid(mpi_helper_index, "", mpi_helper.get(), nullptr, 0, kHelperName, 0, 1, nrows);
   ++grid_count;
-  mpi_halo = owned_matrix(matrix(1, nrows, 1, ncols, 0), 1, nrows, ncols);
+  mpi_halo = owned_matrix(matrix(1, nrows, 1, ncols, 0));
   FillMatrix(mpi_halo.get(), nrows, ncols, nodata_value);
   mpi_halo_index = first_free + 2;
   RegisterGrid(mpi_halo_index, "", mpi_halo.get(), nullptr, 0, kHaloName, 0, 1, nrows);

@@ -62,8 +62,7 @@ void SetUpTracer(teilmodellklasse& module, int tracer, const tracer_description&
 
   const int storage_index = FreeGridEntry(module);
   storage.grid_file_name = TracerFileName(description, module.name, description.gridext);
-  storage.storage_grid =
-      owned_matrix(module.matrix(1, module.nrows, 1, module.ncols, 0), 1, module.nrows, module.ncols);
+  storage.storage_grid = owned_matrix(module.matrix(1, module.nrows, 1, module.ncols, 0));
   InitialiseStorageGrid(module, storage.storage_grid.get());
   module.RegisterGrid(storage_index, storage.grid_file_name, storage.storage_grid.get(), nullptr, 0,
                       TracerStorageGridName(tracer, module.name), description.gridcode, 1, module.nrows);
@@ -71,8 +70,7 @@ void SetUpTracer(teilmodellklasse& module, int tracer, const tracer_description&
 
   // The entry after the storage grid may already be in use: take the next free one.
   const int flux_index = FreeGridEntry(module);
-  storage.flux_grid =
-      owned_matrix(module.matrix(1, module.nrows, 1, module.ncols, 0), 1, module.nrows, module.ncols);
+  storage.flux_grid = owned_matrix(module.matrix(1, module.nrows, 1, module.ncols, 0));
   module.RegisterGrid(flux_index, storage.grid_file_name, storage.flux_grid.get(), nullptr, 0,
                       TracerFluxGridName(tracer, module.name), 0, 1, module.nrows);
   storage.flux_grid_index = flux_index;

@@ -205,10 +205,10 @@ void defaultini::ReadVariableGrids() {
     if (read_code == kReadVariableGridFile) {
       ReadGrid(file_name, data, fill_code, true, true, kVariableGridFillValue, true, true, 0, true,
                ContentOfGrid(identifier));
-      input_grids.emplace_back(data, 1, nrows, ncols);
+      input_grids.emplace_back(data);
     } else {
       data = matrix(1, nrows, 1, ncols, 0);
-      input_grids.emplace_back(data, 1, nrows, ncols);
+      input_grids.emplace_back(data);
       FillInsideCatchment(data, zones, nrows, ncols, nodata_value, default_value);
     }
     (*grids)[index].data = data;

@@ -234,8 +234,7 @@ grid_handle FindOrCreate(defaultini& setup, const std::string& name, row_span ro
   }
   const row_span allocated = CoveringRows(setup, found, rows);
   vegetation_grid_lists& lists = setup.parameter_grid_lists;
-  lists.created_grids.emplace_back(setup.matrix(allocated.first, allocated.last, 1, setup.ncols, 0),
-                                   allocated.first, allocated.last, setup.ncols);
+  lists.created_grids.emplace_back(setup.matrix(allocated.first, allocated.last, 1, setup.ncols, 0));
   handle.data = lists.created_grids.back().get();
   handle.index = AttachOrRegister(setup, found, name, handle.data, nullptr, 0, 0, rows);
   handle.created = true;
@@ -627,7 +626,7 @@ void defaultini::CreateLanduseLayerGrids() {
     const int index = FindGrid(name, true);
     double** layer = index > 0 ? (*grids)[index].data : nullptr;
     if (!layer) {
-      parameter_grid_lists.created_grids.emplace_back(matrix(1, nrows, 1, ncols, 0), 1, nrows, ncols);
+      parameter_grid_lists.created_grids.emplace_back(matrix(1, nrows, 1, ncols, 0));
       layer = parameter_grid_lists.created_grids.back().get();
       AttachOrRegister(*this, index, name, layer, nullptr, 0, 0, {1, nrows});
     }
@@ -709,8 +708,7 @@ void FindOrCreateMovingAverage(defaultini& setup, row_span rows) {
   };
   const auto new_stack = [&] {
     lists.created_stacks.emplace_back(
-        setup.Matrix3D(process_rows.first, process_rows.last, 1, ncols, kMovingAverageDays, 0),
-        process_rows.first, process_rows.last, ncols, kMovingAverageDays);
+        setup.Matrix3D(process_rows.first, process_rows.last, 1, ncols, kMovingAverageDays, 0));
     return lists.created_stacks.back().get();
   };
   const int found = setup.FindGrid("TemperatureMOVAVG7", true);
@@ -729,8 +727,7 @@ void FindOrCreateMovingAverage(defaultini& setup, row_span rows) {
     return;
   }
   const row_span allocated = CoveringRows(setup, found, rows);
-  lists.created_grids.emplace_back(setup.matrix(allocated.first, allocated.last, 1, ncols, 0),
-                                   allocated.first, allocated.last, ncols);
+  lists.created_grids.emplace_back(setup.matrix(allocated.first, allocated.last, 1, ncols, 0));
   lists.temperature_movavg7 = lists.created_grids.back().get();
   lists.movavg7_stack = new_stack();
   lists.temperature_movavg7_index =
@@ -796,16 +793,14 @@ void FindOrCreateStartTimeLists(defaultini& setup, int l, row_span rows) {
     lists.start_times_index[layer] = found;
     return;
   }
-  lists.created_stacks.emplace_back(setup.Matrix3D(1, setup.nrows, 1, setup.ncols, levels + 1, 0), 1,
-                                    setup.nrows, setup.ncols, levels + 1);
+  lists.created_stacks.emplace_back(setup.Matrix3D(1, setup.nrows, 1, setup.ncols, levels + 1, 0));
   double*** stack = lists.created_stacks.back().get();
   lists.start_times[layer] = stack;
   if (existing) {
     lists.start_times_index[layer] = found;
   } else {
     const int index = NextFreeEntry(*setup.grids, setup.messages);
-    lists.created_grids.emplace_back(setup.matrix(rows.first, rows.last, 1, setup.ncols, 0), rows.first,
-                                     rows.last, setup.ncols);
+    lists.created_grids.emplace_back(setup.matrix(rows.first, rows.last, 1, setup.ncols, 0));
     setup.RegisterGrid(index, name, lists.created_grids.back().get(), stack, levels + 1, name, 3, 1,
                        setup.nrows);
     ++setup.grid_count;

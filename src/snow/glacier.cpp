@@ -237,7 +237,7 @@ schneemodellklasse::module_grid schneemodellklasse::ReadOrOwnGrid(const std::str
   if (!read_initial) return OwnGrid(grid_name, output.file, output.write_code, rows_first, rows_last, true);
   double** data = nullptr;
   ReadGrid(output.file, data, kFillWithDefault, true, false, 0.0, false);
-  matrices_.emplace_back(data, 1, nrows, ncols);
+  matrices_.emplace_back(data);
   const int index = grids->FirstFreeEntry();
   RegisterGrid(index, output.file, data, nullptr, 0, grid_name, output.write_code, rows_first, rows_last);
   return {data, index, true};
@@ -293,10 +293,10 @@ void schneemodellklasse::SetUpFirnStack() {
   double*** stack = nullptr;
   if (p.readgrid == 1) {
     firn_levels = ReadStack(p.firn_stack.file, stack);
-    firn_stack_ = owned_stack(stack, 1, nrows, ncols, firn_levels);
+    firn_stack_ = owned_stack(stack);
   } else {
     firn_levels = p.firn_levels;
-    firn_stack_ = owned_stack(Matrix3D(1, nrows, 1, ncols, firn_levels, nrows), 1, nrows, ncols, firn_levels);
+    firn_stack_ = owned_stack(Matrix3D(1, nrows, 1, ncols, firn_levels, nrows));
     stack = firn_stack_.get();
     for (int r = 1; r <= nrows; ++r)
       for (int c = 1; c <= ncols; ++c) {
@@ -313,7 +313,7 @@ void schneemodellklasse::SetUpFirnStack() {
   }
   glacier.firn_levels = firn_levels;
   double** sums = matrix(1, nrows, 1, ncols, nrows);
-  matrices_.emplace_back(sums, 1, nrows, ncols);
+  matrices_.emplace_back(sums);
   for (int r = 1; r <= nrows; ++r)
     for (int c = 1; c <= ncols; ++c) sums[r][c] = stack[r][c][0];
   const int index = grids->FirstFreeEntry();

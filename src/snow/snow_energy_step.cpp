@@ -25,7 +25,7 @@ schneemodellklasse::module_grid schneemodellklasse::ReadTemperatureGrid(const st
                                                                         int rows_first, int rows_last) {
   double** data = nullptr;
   ReadGrid(output.file, data, kFillWithDefault, true, false, kMissingTemperature, false);
-  matrices_.emplace_back(data, 1, nrows, ncols);
+  matrices_.emplace_back(data);
   const int index = grids->FirstFreeEntry();
   RegisterGrid(index, output.file, data, nullptr, 0, grid_name, output.write_code, rows_first, rows_last);
   return {data, index, true};
@@ -91,7 +91,7 @@ void schneemodellklasse::LinkEnergyBalanceInputs() {
   if (!balance_in_.radiation) balance_in_.radiation = RequiredData("AspectCorrectedGlobalRadiation");
   balance_in_.longwave = OptionalGridData("Snow_canopy_IR_radiation", true);
   // The air pressure of a cell depends on its elevation only.
-  air_pressure_ = owned_matrix(matrix(first_row, last_row, 1, ncols, last_row), first_row, last_row, ncols);
+  air_pressure_ = owned_matrix(matrix(first_row, last_row, 1, ncols, last_row));
   for (int r = first_row; r <= last_row; ++r)
     for (int c = 1; c <= ncols; ++c) air_pressure_[r][c] = AirPressureStandardAtmosphere(elevation_[r][c]);
   balance_cover_ = {snow_temperature_.data, surface_temperature_.data, snow_evaporation_};

@@ -273,7 +273,7 @@ schneemodellklasse::module_grid schneemodellklasse::StorageGrid(const std::strin
   // Cells of the zone grid without data in the file start without snow.
   constexpr int kFillWithDefault = 2;
   ReadGrid(output.file, data, kFillWithDefault, true, false, 0.0, false);
-  matrices_.emplace_back(data, 1, nrows, ncols);
+  matrices_.emplace_back(data);
   const int index = grids->FirstFreeEntry();
   RegisterGrid(index, output.file, data, nullptr, 0, grid_name, output.write_code, rows_first, rows_last);
   return {data, index, true};
@@ -283,7 +283,7 @@ schneemodellklasse::module_grid schneemodellklasse::OwnGrid(const std::string& g
                                                             const std::string& file_name, int write_code,
                                                             int rows_first, int rows_last, bool fill_zero) {
   double** data = matrix(rows_first, rows_last, 1, ncols, rows_last);
-  matrices_.emplace_back(data, rows_first, rows_last, ncols);
+  matrices_.emplace_back(data);
   if (fill_zero) {
     for (int r = rows_first; r <= rows_last; ++r)
       for (int c = 1; c <= ncols; ++c) data[r][c] = zone_grid[r][c] == nodata_value ? nodata_value : 0.0;
@@ -316,8 +316,7 @@ void schneemodellklasse::RegisterSnowGrids() {
   outflow_ =
       OwnGrid("snowcover_outflow", p.outflow_grid.file, p.outflow_grid.write_code, first_row, last_row, true);
   melt_ = OwnGrid("melt_from_snowcover", p.melt_grid.file, p.melt_grid.write_code, first_row, last_row, true);
-  snow_free_albedo_ =
-      owned_matrix(matrix(first_row, last_row, 1, ncols, last_row), first_row, last_row, ncols);
+  snow_free_albedo_ = owned_matrix(matrix(first_row, last_row, 1, ncols, last_row));
 }
 
 void schneemodellklasse::SetUpSlides() {

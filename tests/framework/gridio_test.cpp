@@ -78,8 +78,7 @@ struct GridIoTest : test::ModelObjectTest {
 
   GridIoTest() { SetDomain(4, 3, 100.0, 200.0, 10.0); }
   ~GridIoTest() override {
-    for (auto [s, levels] : owned_stacks)
-      object.Free3DMatrix(s, 1, object.nrows, 1, object.ncols, levels, object.nrows);
+    for (auto [s, levels] : owned_stacks) object.Free3DMatrix(s);
   }
 
   // Reads a file into a new matrix of the domain.

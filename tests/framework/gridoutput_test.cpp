@@ -565,7 +565,7 @@ TEST_F(GridOutputFixture, LayeredEntryAccumulatesItsFirstLayer) {
   ASSERT_NE(f, nullptr);
   EXPECT_DOUBLE_EQ(Cell(*f, 1, 1), 5.0);
   EXPECT_DOUBLE_EQ(data[1][1], 5.0);
-  object.Free3DMatrix(layers, 1, kRows, 1, kCols, 2, 0);
+  object.Free3DMatrix(layers);
 }
 
 TEST_F(GridOutputFixture, VegetationPeriodFilesSumOrAverageTheSeason) {
@@ -684,7 +684,7 @@ TEST_F(GridOutputFixture, StacksAreWrittenUnderShortDateStamps) {
   object.WriteStackOutput(index);
   object.WriteStackOutput(index);
   EXPECT_EQ(object.TakeNames(), (Names{"snow_20231112.007", "snow_20231112.007_001"}));
-  object.Free3DMatrix(layers, 1, kRows, 1, kCols, 2, 0);
+  object.Free3DMatrix(layers);
 }
 
 TEST_F(GridOutputFixture, CallsWithoutAnythingToWriteDoNothing) {

@@ -30,7 +30,7 @@ struct GridTableFixture : test::MessagesTest {
     object.name = "snow_model";
     grid = object.matrix(1, kRows, 1, kCols, 0);
   }
-  ~GridTableFixture() override { object.FreeMatrix(grid, 1, kRows, 1, kCols, 0); }
+  ~GridTableFixture() override { object.FreeMatrix(grid); }
 
   void Register(int index, const std::string& grid_name, int write_code = 0) {
     object.RegisterGrid(index, grid_name + ".asc", grid, nullptr, 0, grid_name, write_code, 1, kRows);
@@ -283,7 +283,7 @@ TEST_F(GridTableFixture, RegistrationFillsTheEntryAndZeroesTheAccumulators) {
       for (int c = 1; c <= kCols; ++c) EXPECT_EQ(acc[r][c], 0.0);
   }
   object.ReleaseGrid(7);
-  object.Free3DMatrix(stack, 1, kRows, 1, kCols, 2, 0);
+  object.Free3DMatrix(stack);
 }
 
 TEST_F(GridTableFixture, AConfiguredOutputNameIsKeptThroughRegistrationAndRelease) {

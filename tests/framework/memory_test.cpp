@@ -45,7 +45,7 @@ TEST(MatrixBlocks, RowsAreContiguousWithinABlockAndStartAtZero) {
           m[r][c] = -9999.0;
         }
       }
-      mh.FreeMatrix(m, 1, n, 0, n, 0);
+      mh.FreeMatrix(m);
     }
   }
 }
@@ -59,9 +59,9 @@ TEST(Matrix, PartialRowsWithLargerTable) {
     m[r][0] = r;  // column 0 exists although col_lo is 1
     m[r][20] = r;
   }
-  mh.FreeMatrix(m, 5, 8, 1, 20, 10);
-  mh.FreeMatrix(nullptr, 5, 8, 1, 20, 10);
-  mh.Free3DMatrix(nullptr, 1, 2, 1, 2, 2, 0);
+  mh.FreeMatrix(m);
+  mh.FreeMatrix(nullptr);
+  mh.Free3DMatrix(nullptr);
 }
 
 TEST(Matrix, TooLongRowsAreFatal) {
@@ -90,7 +90,7 @@ TEST(Matrix3D, LayoutAndRelease) {
       for (int k = 0; k <= 2; ++k) s[i][j][k] = i * 100 + j * 10 + k;
     }
   EXPECT_EQ(s[2][3][1], 231.0);
-  mh.Free3DMatrix(s, 1, 3, 1, 4, 2, 5);
+  mh.Free3DMatrix(s);
 }
 
 TEST(CountHalvings, Values) {

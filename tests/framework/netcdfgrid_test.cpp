@@ -584,7 +584,7 @@ TEST_F(NetcdfTest, StacksAreWrittenAndReadAsOneRecordPerLevel) {
   for (int r = 1; r <= 2; ++r)
     for (int c = 1; c <= 3; ++c)
       for (int l = 0; l <= kLevels; ++l) EXPECT_EQ(read[r][c][l], stack[r][c][l]);
-  object.Free3DMatrix(read, 1, 2, 1, 3, kLevels, 2);
+  object.Free3DMatrix(read);
 
   // A stack of another raster is refused.
   table[1].file_name = "zones.asc";
@@ -599,7 +599,7 @@ TEST_F(NetcdfTest, StacksAreWrittenAndReadAsOneRecordPerLevel) {
                 "from stack: 4\n\n netCDF stacks that are not meteorologic input data"));
   EXPECT_EQ(read, nullptr);
   object.cellsize = 100.0;
-  object.Free3DMatrix(stack, 1, 2, 1, 3, kLevels, 2);
+  object.Free3DMatrix(stack);
 }
 
 }  // namespace

@@ -30,7 +30,7 @@ TEST(GridStack, MeanOverTheGridsHeldAndTheOldestLeaves) {
     EXPECT_NEAR(stack.CellMean(3, 2), 10.0 * means[k], 1e-14) << k;
   }
   // Pushing a grid of its own beyond the capacity drops the oldest too.
-  owned_matrix extra(stack.matrix(2, 3, 1, 2, 3), 2, 3, 2);
+  owned_matrix extra(stack.matrix(2, 3, 1, 2, 3));
   for (int r = 2; r <= 3; ++r)
     for (int c = 1; c <= 2; ++c) extra[r][c] = 1.0;
   stack.Push(std::move(extra));

@@ -68,7 +68,7 @@ class SpecialOutputTest : public test::ModuleSettingsTest {
   }
   ~SpecialOutputTest() override {
     module_.reset();
-    memory_.Free3DMatrix(layers_, 1, 2, 1, 3, 2, 2);
+    memory_.Free3DMatrix(layers_);
     std::filesystem::current_path(old_directory_);
   }
 

@@ -621,7 +621,7 @@ TEST_F(PhenologyGridsTest, SeasonStateWithoutGivenGridsStartsAtZeroWithTheStartN
 TEST_F(PhenologyGridsTest, GivenPhenologyGridsKeepTheirValuesAndEmptyEntriesTakeTheNewGrid) {
   // A moving average carried over, with its 8-level stack (levels 0..7).
   double** given = Register("TemperatureMOVAVG7", {{7, 8, 9}});
-  owned_stack levels(setup.Matrix3D(1, 1, 1, 3, kMovingAverageDays, 0), 1, 1, 3, kMovingAverageDays);
+  owned_stack levels(setup.Matrix3D(1, 1, 1, 3, kMovingAverageDays, 0));
   for (int c = 1; c <= 3; ++c)
     for (int d = 0; d <= kMovingAverageDays; ++d) levels.get()[1][c][d] = d;
   grid_entry& average = table[setup.FindGrid("TemperatureMOVAVG7", true)];

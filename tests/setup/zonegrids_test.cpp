@@ -139,7 +139,7 @@ struct SetupFixture : test::SmallDomainTest {
   SetupFixture() : SmallDomainTest(test::kNoDomain) {}
   ~SetupFixture() override {
     for (int i = 1; i < kGridTableLimit; ++i) {
-      if (table[i].data) setup.FreeMatrix(table[i].data, 1, setup.nrows, 1, setup.ncols, setup.nrows);
+      if (table[i].data) setup.FreeMatrix(table[i].data);
       table[i].data = nullptr;
     }
   }

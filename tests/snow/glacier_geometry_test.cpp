@@ -35,7 +35,7 @@ class GlacierGeometry : public ::testing::Test {
         subbasins[r][c] = 1.0;
         codes[r][c] = old_codes[r][c] = kNodata;
       }
-    firn = owned_stack(memory.Matrix3D(1, rows, 1, cols, kLevels, rows), 1, rows, cols, kLevels);
+    firn = owned_stack(memory.Matrix3D(1, rows, 1, cols, kLevels, rows));
   }
   // Glacier `code` of share `share` on rows r0..r1, columns c0..c1.
   void PutGlacier(int code, double share, int r0, int r1, int c0, int c1) {

@@ -142,7 +142,7 @@ class SnowDomain : public ModuleSettingsTest {
     int index = 1;
     while (table[index].in_use() && table[index].name != grid_name) ++index;
     if (!table[index].in_use()) {
-      owned.emplace_back(memory.matrix(1, nrows, 1, ncols, nrows), 1, nrows, ncols);
+      owned.emplace_back(memory.matrix(1, nrows, 1, ncols, nrows));
       table[index].name = grid_name;
       table[index].file_name = grid_name + ".asc";
       table[index].data = owned.back().get();

@@ -18,7 +18,7 @@ class Grids {
  public:
   Grids(int rows, int cols) : rows_(rows), cols_(cols) {}
   double** Make(const std::vector<double>& cells) {
-    owned_.emplace_back(memory_.matrix(1, rows_, 1, cols_, rows_), 1, rows_, cols_);
+    owned_.emplace_back(memory_.matrix(1, rows_, 1, cols_, rows_));
     double** m = owned_.back().get();
     for (int r = 1; r <= rows_; ++r)
       for (int c = 1; c <= cols_; ++c)

@@ -114,7 +114,7 @@ owned_matrix MatrixOf(const Rows& rows) {
   const int nrows = static_cast<int>(rows.size());
   const int ncols = rows.empty() ? 0 : static_cast<int>(rows[0].size());
   memory_handling memory;
-  owned_matrix m(memory.matrix(1, nrows, 1, ncols, 0), 1, nrows, ncols);
+  owned_matrix m(memory.matrix(1, nrows, 1, ncols, 0));
   for (int r = 1; r <= nrows; ++r)
     for (int c = 1; c <= ncols; ++c) m[r][c] = rows.at(r - 1).at(c - 1);
   return m;
@@ -147,7 +147,7 @@ void ModelObjectTest::SetDomain(int ncols, int nrows, double xllcorner, double y
 }
 
 double** ModelObjectTest::Own(double** matrix) {
-  owned.emplace_back(matrix, 1, object.nrows, object.ncols);
+  owned.emplace_back(matrix);
   return matrix;
 }
 
