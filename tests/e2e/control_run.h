@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <sstream>
 #include <string>
@@ -64,6 +65,21 @@ class ControlRunTest : public ::testing::Test, public ControlRun {
   std::string folder_;
   std::vector<std::string> files_;
 };
+
+// The outputs of the example run in `dir`: every file it wrote, without its
+// inputs and logs.
+inline std::vector<std::string> Outputs(const TempDir& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path())) {
+    const std::string name = entry.path().filename().string();
+    if (!entry.is_regular_file() || name == "example.ctl" || name.ends_with(".intern") ||
+        name == "Velmo_Diag.xml" || name == "out.txt" || name == "modell_0.log")
+      continue;
+    names.push_back(name);
+  }
+  std::sort(names.begin(), names.end());
+  return names;
+}
 
 // The values of the rows of a statistics table (after its three header
 // lines), the `date_columns` date columns left out.

@@ -84,21 +84,6 @@ bool StampAtMidnight(model_date& d) {
   return true;
 }
 
-// The outputs of the example run in `dir`: every file it wrote, without its
-// inputs and logs.
-std::vector<std::string> Outputs(const TempDir& dir) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(dir.path())) {
-    const std::string name = entry.path().filename().string();
-    if (!entry.is_regular_file() || name == "example.ctl" || name.ends_with(".intern") ||
-        name == "Velmo_Diag.xml" || name == "out.txt" || name == "modell_0.log")
-      continue;
-    names.push_back(name);
-  }
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 // Whether a file is a table of dated rows.
 bool IsTable(const std::string& name) {
   return name.ends_with(".stat") || name == "points.txt" || name == "reservoir_1.txt" ||
