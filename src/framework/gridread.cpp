@@ -1,6 +1,7 @@
 // Grid and stack reading of the model object.
 #include <algorithm>
 #include <array>
+#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <optional>
@@ -68,6 +69,33 @@ void MarkResampledMissing(double** grid, int nrows, int ncols, double domain_nod
 }
 
 // Reading one grid file; the file is open and positioned at its start.
+// The line of an ASCII grid where its values first outrun the head: the first
+// line of more than `ncols` values, else the line of value ncols x nrows + 1.
+// 0 when the file cannot be read again. Only a refused file is read twice.
+long long FirstOverflowingLine(const std::string& file, int ncols, int nrows) {
+  GridFile in(std::fopen(file.c_str(), "rb"));
+  if (!in) return 0;
+  const long long cells = static_cast<long long>(ncols) * nrows;
+  long long head_tokens = 2LL * kAsciiHeaderItems;
+  long long values = 0;
+  long long line_number = 0;
+  std::string line;
+  while (ReadWholeLine(in.get(), line)) {
+    ++line_number;
+    long long tokens = 0;
+    for (size_t at = 0; at < line.size(); ++at)
+      if (!std::isspace(static_cast<unsigned char>(line[at])) &&
+          (at == 0 || std::isspace(static_cast<unsigned char>(line[at - 1]))))
+        ++tokens;
+    const long long of_head = std::min(tokens, head_tokens);
+    head_tokens -= of_head;
+    tokens -= of_head;
+    values += tokens;
+    if (tokens > ncols || values > cells) return line_number;
+  }
+  return 0;
+}
+
 class GridFileReader {
  public:
   GridFileReader(modelobject& owner, const std::string& file, std::FILE* in, GridFileFormat format)
@@ -117,6 +145,15 @@ class GridFileReader {
         }
         MapNodata(row + 1, file_ncols_, file_nodata_, missing);
       }
+      // Values beyond the head's raster mean rows that do not fit it: the
+      // raster read would be shifted.
+      if (std::string_view surplus; scanner_->Next(surplus))
+        RaiseFatal(owner_.messages,
+                   "FATAL: error reading ascii grid " + file_ + " in ASCII-Format: more values than ncols " +
+                       std::to_string(file_ncols_) + " x nrows " + std::to_string(file_nrows_) + ", line " +
+                       std::to_string(FirstOverflowingLine(file_, file_ncols_, file_nrows_)) +
+                       " is the first that does not fit",
+                   kGridReadErrorCode);
       return;
     }
     const std::string failure = ValuesFailure(resampling);

@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "framework/diagnostics.h"
+#include "framework/gridio.h"
 #include "framework/netcdfgrid.h"
 #include "framework/output_cells.h"
 #include "framework/texthelpers.h"
@@ -335,6 +336,20 @@ void modelobject::RaiseNotFiniteSubbasin(const std::string& what, int subbasin, 
               << ", which is not a number the water balance can take"
               << "[end-entry]";
   throw ErrorCode{kNotFiniteCode};
+}
+
+void modelobject::CheckStateGrid(const std::string& file, double** grid) const {
+  for (int r = 1; r <= nrows; ++r)
+    for (int c = 1; c <= ncols; ++c) {
+      const double value = grid[r][c];
+      if (value == nodata_value || std::fabs(value) <= kLargestStateValue) continue;
+      if (messages)
+        *messages << "FATAL: " << name << ": the state grid " << file << " holds " << value << " at row " << r
+                  << ", column " << c << ", more than any store of a cell (at most " << kLargestStateValue
+                  << " mm)"
+                  << "[end-entry]";
+      throw ErrorCode{kGridReadErrorCode};
+    }
 }
 
 void modelobject::CleanUp() {

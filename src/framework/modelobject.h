@@ -31,6 +31,8 @@ inline constexpr int kControlFileCloseErrorCode = 11;
 // A computed value is not a number or infinite: water the model cannot
 // account for, which must not reach its tables, grids and state file.
 inline constexpr int kNotFiniteCode = 69;
+// Largest size of a value in a state grid: no store of a cell holds more (mm).
+inline constexpr double kLargestStateValue = 1.0e6;
 
 // Reads the next whitespace-delimited token, of any length.
 // Returns false at end of file before any character of a token.
@@ -196,6 +198,9 @@ class modelobject : public memory_handling {
   // the module, and the run ends with kNotFiniteCode.
   [[noreturn]] void RaiseNotFinite(const std::string& grid, int row, int col, double value) const;
   [[noreturn]] void RaiseNotFiniteSubbasin(const std::string& what, int subbasin, double value) const;
+  // Refuses (kGridReadErrorCode) a state grid read for a warm start that
+  // holds, in a cell with data, more than any store of a cell can.
+  void CheckStateGrid(const std::string& file, double** grid) const;
 
   // Prepends `directory` to `name` unless the name is absolute (a drive, "\\"
   // or a leading "/") or there is no directory.

@@ -407,6 +407,7 @@ void bodenmodellklasse::RegisterStateGrids() {
       double** data = nullptr;
       ReadGrid(s.setting->file, data, 0, true, true, 0.0, false);
       own_grids[static_cast<size_t>(s.kind)] = owned_matrix(data);
+      CheckStateGrid(s.setting->file, data);
     }
     RegisterOwnGrid(s.kind, s.setting->file, s.grid_name, s.setting->write_code, s.initial, false);
   }

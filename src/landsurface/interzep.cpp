@@ -113,6 +113,7 @@ void interzeptionsmodellklasse::RegisterOwnGrid(owned_grid& grid, const std::str
     if (from_file) {
       double** target = grid.data.get();
       ReadGrid(file_name, target, kFillWithDefault, false, true, initial, false);
+      CheckStateGrid(file_name, target);
     }
     for (int r = 1; r <= nrows; ++r) {
       for (int c = 1; c <= ncols; ++c) {

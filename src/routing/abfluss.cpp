@@ -617,6 +617,10 @@ void abflussmodellklasse::RunTimeStep(int minute, int hour, int day, int month, 
     std::fill(sub + 1, sub + flows_.subintervals + 1, flows_.step[static_cast<size_t>(p)]);
   }
   for (const auto& element : elements_) element->RouteStep(year, month, day, hour, minute);
+  // A discharge no table can hold ends the run before it is written.
+  for (int i = 1; i <= zone_count; ++i)
+    if (const double routed = flows_.step[static_cast<size_t>(i)]; !std::isfinite(routed))
+      RaiseNotFiniteSubbasin("routed discharge", static_cast<int>(zone_table[i].code), routed);
 
   CompareWithObserved();
   if (observed_) observed_->Advance(model_date{minute, hour, day, month, year});

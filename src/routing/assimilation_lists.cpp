@@ -1,6 +1,7 @@
 // List files of the data assimilation: calendar times, "bafu" columns and the line-aware list reader.
 #include "routing/assimilation_lists.h"
 
+#include <algorithm>
 #include <cctype>
 #include <chrono>
 #include <cmath>
@@ -30,6 +31,20 @@ std::string_view Field(std::string_view line, column_field field) {
   const std::size_t first = static_cast<std::size_t>(field.first - 1);
   if (first >= line.size()) return {};
   return line.substr(first, static_cast<std::size_t>(field.width));
+}
+
+// The level: the token that starts in its field, read up to the next blank
+// even where it runs past the field (stored lists write "1250.000" up to
+// column 50). Empty when the field is blank or holds a second token.
+std::string_view LevelToken(std::string_view line) {
+  const std::string_view field = Field(line, kBafuLevel);
+  const std::size_t start = field.find_first_not_of(kBlanks);
+  if (start == std::string_view::npos) return {};
+  const std::size_t first = static_cast<std::size_t>(kBafuLevel.first - 1) + start;
+  const std::size_t end = std::min(line.find_first_of(kBlanks, first), line.size());
+  const std::size_t field_end = static_cast<std::size_t>(kBafuLevel.first - 1 + kBafuLevel.width);
+  if (end < field_end && !Trimmed(line.substr(end, field_end - end)).empty()) return {};
+  return line.substr(first, end - first);
 }
 
 }  // namespace
@@ -68,7 +83,7 @@ bafu_line_fault ParseBafuLine(std::string_view line, level_record& record) {
                        ParseWholeNumber(Field(line, kBafuMonth), record.month) &&
                        ParseWholeNumber(Field(line, kBafuDay), record.day) &&
                        ParseWholeNumber(Field(line, kBafuHour), record.hour) &&
-                       ParseDecimalNumber(Field(line, kBafuLevel), record.level);
+                       ParseDecimalNumber(LevelToken(line), record.level);
   return numbers ? bafu_line_fault::none : bafu_line_fault::not_a_number;
 }
 

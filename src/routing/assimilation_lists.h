@@ -37,7 +37,8 @@ struct level_record {
 };
 
 // Columns (from 1) of a "bafu" line: year 23-26, month 28-29, day 31-32, hour
-// 34-35, level 40-49.
+// 34-35, level 40-49 (where its number starts; it is read up to the next
+// blank).
 struct column_field {
   int first;
   int width;
@@ -52,8 +53,9 @@ enum class bafu_line_fault { none, short_line, not_a_number };
 
 // Reads the date and the level of a "bafu" line (a line end of CR is no
 // character of it). A line that ends before the first column of the level is
-// short; a field of the date or the level that is no number is
-// not_a_number. On a fault `record` is incomplete.
+// short; a field of the date that is no number, a level field that is blank
+// or holds more than one token, or a level token that is no number as a
+// whole is not_a_number. On a fault `record` is incomplete.
 bafu_line_fault ParseBafuLine(std::string_view line, level_record& record);
 
 // A list file read by tokens and lines. Lines count from 1.

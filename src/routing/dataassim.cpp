@@ -409,12 +409,13 @@ bool data_assimilation_reservoir_entity::ReadBafuRecord() {
       next_level_ = record.level;
       return true;
     }
-    *messages_ << "WARNING: data assimilation: line " << list_.LineNumber() << " of " << list_name_
-               << (fault == bafu_line_fault::short_line
-                       ? " ends before its level (columns 40 to 49)"
-                       : " holds no number in its date (columns 23 to 35) or level (columns 40 to 49)")
-               << "; it is skipped"
-               << "[end-entry]";
+    *messages_
+        << "WARNING: data assimilation: line " << list_.LineNumber() << " of " << list_name_
+        << (fault == bafu_line_fault::short_line
+                ? " ends before its level (columns 40 to 49)"
+                : " holds no number in its date (columns 23 to 35) or level (starting in columns 40 to 49)")
+        << "; it is skipped"
+        << "[end-entry]";
   }
   return false;
 }

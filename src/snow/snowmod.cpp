@@ -274,6 +274,7 @@ schneemodellklasse::module_grid schneemodellklasse::StorageGrid(const std::strin
   constexpr int kFillWithDefault = 2;
   ReadGrid(output.file, data, kFillWithDefault, true, false, 0.0, false);
   matrices_.emplace_back(data);
+  CheckStateGrid(output.file, data);
   const int index = grids->FirstFreeEntry();
   RegisterGrid(index, output.file, data, nullptr, 0, grid_name, output.write_code, rows_first, rows_last);
   return {data, index, true};

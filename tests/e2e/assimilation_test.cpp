@@ -110,6 +110,31 @@ TEST(AssimilationRun, AListThatLostAHeadLineEndsTheRun) {
   }
 }
 
+// A "bafu" level is the number that starts in its field (columns 40 to 49),
+// read up to the next blank: a level running on to column 50 keeps its digits.
+TEST(AssimilationRun, BafuLevelsAreReadWhole) {
+  test::ControlRun run("example.ctl");
+  test::CopyExample(run.dir);
+  WriteFile(run.dir / "example.ctl",
+            ReadFile(run.dir / "example.ctl") +
+                Section("reservoir { lake-ID = 1; AverageWaterTable = 1250; listfilename = list.txt;\n"
+                        "  options { format = bafu; skiprows = 0; } }"));
+  WriteFile(run.dir / "list.txt",
+            "2206 Reservoir gauge, levels in m a.s.l.\nsecond line of head\nthird line of head\n"
+            "2206 Reservoir gauge  2000.03.10 12:00    1.25E+03\n"
+            "2206 Reservoir gauge  2000.03.10 13:00      1250.4\n"
+            "2206 Reservoir gauge  2000.03.10 14:00    1250.000\n");
+  ASSERT_EQ(run.Velmo(), 0) << run.Transcript();
+  const std::string transcript = run.Transcript();
+  for (const auto& [date, level] : {std::pair{"12:00", " -> 1250 m, "}, std::pair{"13:00", " -> 1250.4 m, "},
+                                    std::pair{"14:00", " -> 1250 m, "}}) {
+    const size_t at = transcript.find(std::string("reservoir 1 on 2000-03-10 ") + date + ": level ");
+    ASSERT_NE(at, std::string::npos) << date << "\n" << transcript;
+    const std::string line = transcript.substr(at, transcript.find('\n', at) - at);
+    EXPECT_NE(line.find(level), std::string::npos) << line;
+  }
+}
+
 // An "options {" line misspelt leaves the rule without its split: the keys
 // read by nothing are named.
 TEST(AssimilationRun, KeysOfAMisspeltOptionsLineAreNamed) {

@@ -12,6 +12,7 @@
 #include <csignal>
 #include <filesystem>
 #include <sstream>
+#include <tuple>
 
 #include "e2e/control_run.h"
 #include "e2e/xml_check.h"
@@ -108,6 +109,24 @@ TEST_F(MeteoRun, ValuesThatAreNoNumberAreMissingWithAWarning) {
   // Hour 3 from the east and middle stations alone.
   const std::string grid = ReadFile(dir / "rain_20000101.0300");
   EXPECT_EQ(grid.find("1.5"), std::string::npos) << grid;
+}
+
+// A row longer than the head's ncols would shift every later cell of the
+// elevation model.
+TEST_F(MeteoRun, GridRowsThatDoNotFitTheHead) {
+  for (const auto& [from, to, line] :
+       {std::tuple{"500 510 520\n", "500 510 520 515\n", 7}, std::tuple{"ncols 3\n", "ncols 2\n", 7},
+        std::tuple{"-9999 530 540", "-9999 530 540\n-9999 530 540", 9}}) {
+    const std::string dem = ReadFile(dir / "dem.asc");
+    Edit("dem.asc", from, to);
+    EXPECT_EQ(Velmo(), 22) << from;
+    EXPECT_NE(Transcript().find("dem.asc in ASCII-Format: more values than ncols"), std::string::npos)
+        << Transcript();
+    EXPECT_NE(Transcript().find("line " + std::to_string(line) + " is the first that does not fit"),
+              std::string::npos)
+        << from;
+    WriteFile(dir / "dem.asc", dem);
+  }
 }
 
 TEST_F(MeteoRun, FailuresEndWithTheirCodes) {

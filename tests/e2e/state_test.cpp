@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <regex>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "e2e/example_run.h"
@@ -187,6 +188,38 @@ TEST(WarmStart, SnowAndCanopyGoOnExactlyTheSoilAndChannelsApproach) {
   EXPECT_LT(*std::max_element(days.outlet.begin(), days.outlet.end()), 2e-3);
   EXPECT_LT(days.runoff.back(), 1e-3);
   EXPECT_LT(days.outlet.back(), 1e-3);
+}
+
+// A state grid holding more than any store would route 1e27 m3/s and more.
+TEST(WarmStart, AStateGridBeyondAnyStoreIsRefused) {
+  example_run b;
+  WarmStartConfiguration(b);
+  EndAt(b, 2, 23);
+  ASSERT_EQ(b.Velmo(), 0) << ReadFile(b.dir / "out.txt");
+  StartAt(b, 2, 24);
+  const std::string grid = ReadFile(b.dir / "suz.asc");
+  constexpr size_t kHeadBytes = 12 * sizeof(double);
+  ASSERT_GT(grid.size(), kHeadBytes);
+  double head[12];
+  std::memcpy(head, grid.data(), sizeof head);
+  const int ncols = static_cast<int>(head[0]);
+  for (const auto& [stored, shown] :
+       {std::pair{1e30, "1e+30"}, std::pair{1e308, "1e+308"}, std::pair{-1e7, "-1e+07"}}) {
+    std::string damaged = grid;
+    size_t k = 0;
+    for (double value = head[5]; value == head[5]; ++k)
+      std::memcpy(&value, damaged.data() + kHeadBytes + k * sizeof(double), sizeof(double));
+    --k;
+    std::memcpy(damaged.data() + kHeadBytes + k * sizeof(double), &stored, sizeof(double));
+    test::WriteFile(b.dir / "suz.asc", damaged);
+    EXPECT_EQ(b.Velmo(), 22) << shown;
+    const std::string out = ReadFile(b.dir / "out.txt");
+    EXPECT_NE(out.find("the state grid suz.asc holds " + std::string(shown) + " at row " +
+                       std::to_string(k / ncols + 1) + ", column " + std::to_string(k % ncols + 1) +
+                       ", more than any store of a cell"),
+              std::string::npos)
+        << out;
+  }
 }
 
 TEST(WarmStart, AStateFileThatDoesNotFitOrIsMissingEndsTheRun) {

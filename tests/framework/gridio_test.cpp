@@ -458,6 +458,15 @@ TEST_F(GridIoTest, MalformedFilesGiveReadErrors) {
        "error reading ascii grid bad in ASCII-Format in row 3, col 2"},
       {good_header + rows + "9 nan 11 12\n", 22, "in row 3, col 2"},
       {good_header + rows + "9 10\n", 22, "in row 3, col 3"},
+      // Rows that do not fit the head shift every value after them.
+      {good_header + rows + "5 6 7 8\n9 10 11 12\n", 22,
+       "error reading ascii grid bad in ASCII-Format: more values than ncols 4 x nrows 3, line 10 is the "
+       "first that does not fit"},
+      {good_header + "1 2 3 4 0\n5 6 7 8\n9 10 11 12\n", 22, "line 7 is the first that does not fit"},
+      {good_header + rows + "9 10 11 12 13", 22, "line 9 is the first that does not fit"},
+      {good_header + rows + "9 10 11 12\n-9999\n", 22, "line 10 is the first that does not fit"},
+      {"ncols 3 nrows 3 xllcorner 100\nyllcorner 200 cellsize 10 nodata_value -9999 1 2 3\n" + rows, 22,
+       "line 3 is the first that does not fit"},
       {"ncols -4\nnrows 3\nxllcorner 100\nyllcorner 200\ncellsize 10\nnodata_value -9999\n", 22,
        "error reading ascii value #1 from bad"},
       {"ncols 4\nnrows 1e9\nxllcorner 100\nyllcorner 200\ncellsize 10\nnodata_value -9999\n" + rows, 22,

@@ -67,8 +67,25 @@ TEST(BafuLine, ColumnsAndFaults) {
       {"2206 Lake gauge       2023.11.13 07:00    inf", bafu_line_fault::not_a_number},
       {"2206 Lake gauge       2023.11.13 07:00    nan", bafu_line_fault::not_a_number},
       {"2206 Lake gauge       2023.11.13 07:00  889.12", bafu_line_fault::none},  // ends inside the field
+      {"2206 Lake gauge       2023.11.13 07:00      1250.0x", bafu_line_fault::not_a_number},
+      {"2206 Lake gauge       2023.11.13 07:00      1250.0 x", bafu_line_fault::none},
   };
   for (const Case& c : cases) EXPECT_EQ(ParseBafuLine(c.line, record), c.fault) << '"' << c.line << '"';
+
+  // The level is the number that starts in its field, read up to the next
+  // blank: stored lists write up to column 50.
+  const std::pair<const char*, double> levels[] = {
+      {"2206 Lake gauge       2023.11.13 07:00    1250.000", 1250.0},  // columns 43-50
+      {"2206 Lake gauge       2023.11.13 07:00    1.25E+03", 1250.0},
+      {"2206 Lake gauge       2023.11.13 07:00      1250.4", 1250.4},
+      {"2206 Lake gauge       2023.11.13 07:00           1250.4", 0.0},  // starts past the field
+  };
+  for (const auto& [line, level] : levels) {
+    record.level = 0.0;
+    const bafu_line_fault fault = ParseBafuLine(line, record);
+    EXPECT_EQ(fault, level == 0.0 ? bafu_line_fault::not_a_number : bafu_line_fault::none) << line;
+    EXPECT_DOUBLE_EQ(record.level, level) << line;
+  }
 }
 
 TEST(ListReader, TokensAndLinesKnowTheirLine) {

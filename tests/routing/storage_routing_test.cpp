@@ -135,6 +135,16 @@ TEST_F(Storages, AbstractionsAndInflowsMustPair) {
   }
 }
 
+// A discharge no table can hold ends the run before it is written.
+TEST_F(Storages, ARoutedDischargeThatIsNotFiniteEndsTheRun) {
+  Zones({1}, {1.0}, 10.0);
+  auto model = Run("TG 1 (AE = 10, AV = 1)\n");
+  Runoff(1) = INFINITY;
+  EXPECT_THAT(
+      ExpectCode(69, [&] { Step(*model, 1); }),
+      HasSubstr("the routed discharge of subbasin 1 is inf, which is not a number the water balance"));
+}
+
 TEST_F(Storages, AbstractionFromATable) {
   Zones({1}, {1.0}, 10.0);
   Discharge(1, 10, 10);
