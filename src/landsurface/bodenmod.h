@@ -30,6 +30,7 @@
 #include "framework/zonalstat.h"
 #include "landsurface/soil_processes.h"
 #include "landsurface/soil_section.h"
+#include "physics/glacier_share.h"
 #include "setup/statefile.h"
 #include "setup/teilmod.h"
 
@@ -278,10 +279,9 @@ class bodenmodellklasse : public teilmodellklasse {
   // The glacier share of a cell, 0..1.
   double GlacierShareAt(int r, int c) const {
     if (!glacier_shares) return 0.0;
-    const double share = glacier_shares[r][c];
-    return share > 1.0 ? 1.0 : (share > 0.0 ? share : 0.0);
+    return CellGlacierShare(glacier_shares[r][c]);
   }
-  bool IsGlacierCell(int r, int c) const { return GlacierShareAt(r, c) >= 1.0; }
+  bool IsGlacierCell(int r, int c) const { return FullyGlacierised(GlacierShareAt(r, c)); }
   // The glacier grid of the cells' shares, as the snow model's.
   void LookUpGlacierShares();
   // Cells that turned between soil and glacier since the last step carry

@@ -10,6 +10,7 @@
 #include "landsurface/etpetr.h"
 #include "landsurface/evaporation_withdrawal.h"
 #include "landsurface/layer_names.h"
+#include "physics/glacier_share.h"
 #include "physics/snow_methods.h"
 
 namespace velmo {
@@ -29,7 +30,7 @@ inline void Keep(double& cell, double value) {
 }
 
 double GlacierisedShare(const double* glacier_row, int c) {
-  return glacier_row ? std::clamp(glacier_row[c], 0.0, 1.0) : 0.0;
+  return glacier_row ? CellGlacierShare(glacier_row[c]) : 0.0;
 }
 
 }  // namespace

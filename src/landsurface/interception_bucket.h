@@ -16,9 +16,6 @@ enum class interception_limit {
 
 // They run for every cell of every step, so they are inline.
 
-// A glacier grid value at or above this counts as a fully glacierised cell.
-inline constexpr double kFullyGlacierised = 0.99999;
-
 // Capacity of a layer's store (mm): the leaf area index times the water
 // layer a unit of leaf area holds, the land use's own (`landuse_thickness`)
 // or, when that is negative, the section's; never below 0.
@@ -79,13 +76,6 @@ inline canopy_evaporation EvaporateCanopy(interception_limit limit, double stora
   result.evaporation = std::max(result.evaporation, 0.0);
   result.transpiration_cut = std::max(result.transpiration_cut, 0.0);
   return result;
-}
-
-// Glacierised share of a cell from a glacier grid value: limited to 0..1, and
-// 1 from kFullyGlacierised on.
-inline double GlacierShare(double value) {
-  if (value >= kFullyGlacierised) return 1.0;
-  return std::clamp(value, 0.0, 1.0);
 }
 
 // Water a cell passes on when the share `glacier_share` of it is glacierised:

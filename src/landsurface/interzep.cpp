@@ -8,6 +8,7 @@
 #include "framework/diagnostics.h"
 #include "framework/gridtable.h"
 #include "landsurface/layer_names.h"
+#include "physics/glacier_share.h"
 #include "setup/section_reader.h"
 #include "setup/tables.h"
 #include "setup/tracers.h"
@@ -362,7 +363,7 @@ interzeptionsmodellklasse::input_row interzeptionsmodellklasse::StartRow(int r, 
 inline interzeptionsmodellklasse::cell_input interzeptionsmodellklasse::CellInput(const input_row& row, int r,
                                                                                   int c, bool snow_canopy) {
   cell_input cell;
-  cell.w = row.glacier ? GlacierShare(row.glacier[c]) : 0.0;
+  cell.w = row.glacier ? CellGlacierShare(row.glacier[c]) : 0.0;
   cell.input = row.water[c];
   cell.zone = row.zones ? row.zones[c] : 0;
   cell.reaching = snow_canopy ? SnowCanopyCell(r, c, cell.zone, cell.input, cell.w) : cell.input;

@@ -26,6 +26,7 @@
 #include <cmath>
 #include <string>
 
+#include "physics/glacier_share.h"
 #include "snow/snow_melt.h"
 #include "snow/snow_section.h"
 
@@ -122,10 +123,6 @@ void ReadGlacierValues(section_reader& in, glacier_parameters& p);
 std::string SnowOnGlacierTableName(const std::string& qglac_name);
 
 // ---------------------------------------------------------------- one step of a glacier cell
-
-// The glacier share of a cell from its grid value, clamped to 0..1 (nodata
-// gives 0).
-inline double CellGlacierShare(double value) { return value > 1.0 ? 1.0 : (value > 0.0 ? value : 0.0); }
 
 // A melt index (f + a·I)·X: f the factor per step (DDF/n, or MF/n with the
 // radiation term), a the seasonal radiation factor (0 for a degree-day

@@ -4,6 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
+#include "physics/glacier_share.h"
+
 namespace velmo {
 namespace {
 
@@ -63,10 +67,13 @@ TEST(CanopyBucket, EvaporationByEitherLimit) {
 }
 
 TEST(CanopyBucket, GlacierShareAndWhatTheCellPassesOn) {
-  EXPECT_EQ(GlacierShare(-9999.0), 0.0);
-  EXPECT_EQ(GlacierShare(0.5), 0.5);
-  EXPECT_EQ(GlacierShare(0.999995), 1.0);  // a cell under ice throughout
-  EXPECT_EQ(GlacierShare(3.0), 1.0);
+  EXPECT_EQ(CellGlacierShare(-9999.0), 0.0);
+  EXPECT_EQ(CellGlacierShare(0.5), 0.5);
+  EXPECT_EQ(CellGlacierShare(0.999995), 0.999995);  // every module reads the same share
+  EXPECT_EQ(CellGlacierShare(std::nan("")), 0.0);
+  EXPECT_FALSE(FullyGlacierised(0.999995));
+  EXPECT_TRUE(FullyGlacierised(1.0));
+  EXPECT_EQ(CellGlacierShare(3.0), 1.0);
   EXPECT_NEAR(CellThroughfall(5.0, 0.5, 4.2), 4.6, kTol);
   EXPECT_NEAR(CellThroughfall(5.0, 1.0, 0.0), 5.0, kTol);
   EXPECT_NEAR(CellThroughfallConcentration(5.0, 2.0, 0.5, 4.2, 1.0), (2.1 * 1.0 + 2.5 * 2.0) / 4.6, kTol);
