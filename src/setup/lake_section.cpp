@@ -4,11 +4,17 @@
 #include "setup/section_reader.h"
 
 namespace velmo {
+namespace {
+
+constexpr int kLakesOn = 1;
+
+}  // namespace
 
 lake_section ReadLakeSection(modelobject& module, const std::string& section, lake_values last) {
   section_reader in(module, section);
   lake_section lake;
-  lake.flow_control = in.Integer("flow control parameter for ");
+  // The lakes are on or off alike in every module that joins them.
+  lake.flow_control = in.FlowControl(kLakesOn);
   if (lake.flow_control != 0 && last >= lake_values::initialization_method)
     lake.initialization_method = in.Integer("initialization method for ");
   if (lake.flow_control != 0 && last >= lake_values::open_water) {

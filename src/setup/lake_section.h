@@ -2,7 +2,7 @@
 // routing models each read for their part of the lake set-up:
 //
 //   [lake_model]
-//   1       flow control parameter (0: no lakes)
+//   1       flow control parameter (0: no lakes, 1: lakes)
 //   1       initialization method: 1 grids unchanged, 2 the elevation model
 //           lowered by the lake depth
 //   0.05    Albedo_OpenWater
@@ -31,7 +31,8 @@ enum class lake_values { flow_control, initialization_method, open_water, readgr
 // Opens the control file of `module`, finds `section` and reads its flow
 // control parameter and, when that is not 0, the values up to `last`, then
 // closes the file. Failures write their entry and throw: the file not opened
-// 28, a missing section or value 17, the close 11.
+// 28, a missing section or value or a flow control parameter other than 0
+// and 1 17, the close 11.
 lake_section ReadLakeSection(modelobject& module, const std::string& section, lake_values last);
 
 }  // namespace velmo

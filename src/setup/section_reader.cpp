@@ -130,6 +130,27 @@ void section_reader::Check(bool condition, const std::string& text, double value
   throw ErrorCode{code};
 }
 
+namespace {
+
+// The flow control parameters a section lists, as its entry names them.
+std::string FlowControlValues(int highest) {
+  if (highest == kAnyFlowControl) return "0 (off) or a positive whole number (on)";
+  std::string values = "0 (off)";
+  for (int v = 1; v <= highest; ++v) values += (v == highest ? " or " : ", ") + std::to_string(v);
+  return values + " (on)";
+}
+
+}  // namespace
+
+int section_reader::FlowControl(int highest) {
+  const int value = Integer("flow control parameter for ");
+  Check(value >= 0 && value <= highest,
+        "FATAL: the flow control parameter for " + section_ + " must be " + FlowControlValues(highest) +
+            ", not ",
+        value, kControlFileErrorCode);
+  return value;
+}
+
 void section_reader::Close() { Close("FATAL: error closing " + m_.control_file_name); }
 
 void section_reader::Close(const std::string& entry, int code) { m_.CloseControlFile(entry, code); }

@@ -16,6 +16,7 @@
 // modules are passed in, so that each keeps its own.
 #pragma once
 
+#include <limits>
 #include <string>
 
 #include "framework/modelobject.h"
@@ -23,6 +24,10 @@
 #include "setup/output_settings.h"
 
 namespace velmo {
+
+// Flow control parameters: 0 switches a module off, a positive value on. A
+// section that lists its values up to a highest one names it.
+inline constexpr int kAnyFlowControl = std::numeric_limits<int>::max();
 
 // What a token that is no number should have been, as the entries say it.
 inline constexpr const char* kNoWholeNumber = "no whole number";
@@ -68,6 +73,11 @@ class section_reader {
   int Integer(const std::string& prompt);
   double Number(const std::string& prompt);
   std::string Word(const std::string& prompt);
+  // The section's flow control parameter: a value below 0 or above
+  // `highest` ends with "FATAL: the flow control parameter for <section>
+  // must be <the values> (on), not <value>" and 17, for a value the section
+  // does not list would count as on in one module and as off in another.
+  int FlowControl(int highest);
   // A grid's file name and write code, each on its own line.
   output_grid Grid(const std::string& name_prompt, const std::string& code_prompt);
   // A statistics table's file name and code, as a pair.

@@ -21,14 +21,6 @@ constexpr int kProgressTitleWidth = 20;
 constexpr const char* kSubbasinGridName = "zonegrid_soilmodel";
 constexpr const char* kCellAreaGridName = "RelCellArea";
 
-// The flow control parameters a module lists, as its entry names them.
-std::string FlowControlValues(int highest) {
-  if (highest == kAnyFlowControl) return "0 (off) or a positive whole number (on)";
-  std::string values = "0 (off)";
-  for (int v = 1; v <= highest; ++v) values += (v == highest ? " or " : ", ") + std::to_string(v);
-  return values + " (on)";
-}
-
 }  // namespace
 
 void TakeDomain(modelobject& object, const model_settings& settings) {
@@ -209,13 +201,7 @@ void teilmodellklasse::ReadSectionHead(bool section_required, int highest_flow_c
     return;
   }
 
-  flow_control_parameter = head.Integer("flow control parameter for ");
-  // A value the module does not list would count as on in one place and as
-  // off in another.
-  head.Check(flow_control_parameter >= 0 && flow_control_parameter <= highest_flow_control,
-             "FATAL: the flow control parameter for " + section_buffer + " must be " +
-                 FlowControlValues(highest_flow_control) + ", not ",
-             flow_control_parameter, kControlFileErrorCode);
+  flow_control_parameter = head.FlowControl(highest_flow_control);
   time_interval = head.Number("time interval for ");
   // An interval of a module that is off is never used; it need not fit an int.
   time_step = std::fabs(time_interval) <= kLongestTimeInterval ? static_cast<int>(time_interval) : 0;

@@ -17,6 +17,7 @@
 
 #include "framework/modelobject.h"
 #include "physics/solar.h"
+#include "setup/section_reader.h"
 #include "setup/settings.h"
 #include "setup/tracerstorage.h"
 
@@ -28,9 +29,6 @@ struct tracer_description;
 inline constexpr int kTimeIntervalErrorCode =
     63;  // time interval shorter than min_to_int_end, not positive, not whole or not the model's step
 
-// Flow control parameters: 0 switches a module off, a positive value on. A
-// module whose section lists its values up to a highest one names it.
-inline constexpr int kAnyFlowControl = std::numeric_limits<int>::max();
 // A module's time interval without a "timestep" of the run: a year at most.
 inline constexpr double kLongestTimeInterval = 525600.0;  // minutes
 // Codes of the subbasin ranking.

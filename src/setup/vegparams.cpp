@@ -477,43 +477,6 @@ void PhenologyStep(const landuse_table_entry& record, int day, phenology_cell& c
   }
 }
 
-bool RootZoneStep(root_zone_state& s, double old_depth, double new_depth, double capacity_per_metre) {
-  if (!(new_depth >= 0.0)) return false;
-  const double before = s.available;
-  // The root zone's capacity is proportional to its depth; one without
-  // depth or capacity (frozen ground) grows back by its field capacity.
-  double after = 0.0;
-  if (old_depth > 0.0 && before > 0.0) {
-    after = before * new_depth / old_depth;
-  } else if (capacity_per_metre > 0.0 && new_depth > 0.0) {
-    after = capacity_per_metre * new_depth;
-  } else {
-    return false;
-  }
-  if (after > before) {
-    const double gained = after - before;
-    if (s.inactive_capacity >= gained) {
-      s.storage = (gained * s.inactive_moisture + s.storage * before) / after;
-      s.inactive_capacity -= gained;
-    } else {
-      // More capacity than the inactive soil holds: the root zone takes all
-      // of it with its water, and the rest of the new capacity starts empty.
-      s.storage = (s.inactive_moisture * s.inactive_capacity + s.storage * before) / after;
-      s.inactive_capacity = 0.0;
-      s.inactive_moisture = 1.0;
-    }
-  } else if (after < before) {
-    const double lost = before - after;
-    s.inactive_moisture =
-        (lost * s.storage + s.inactive_capacity * s.inactive_moisture) / (s.inactive_capacity + lost);
-    s.inactive_capacity += lost;
-  }
-  // The unsaturated part of the capacity keeps its size.
-  if (after > 0.0) s.saturated_partition = (s.saturated_partition - 1.0) * before / after + 1.0;
-  s.available = after;
-  return true;
-}
-
 // ======================================================================
 // grid handles
 
@@ -1058,18 +1021,6 @@ void defaultini::UpdatePhenology(int day_number, int layer_count) {
 
 namespace {
 
-// The soil model's grids that the root-zone step rewrites.
-struct soil_model_grids {
-  double** storage_old = nullptr;          // "soil_storage_old"
-  double** saturated_partition = nullptr;  // "saturated_soil_partition"
-  double** inactive_capacity = nullptr;    // "inaktive_field_capacity"
-  double** inactive_moisture = nullptr;    // "inaktive_soil_moisture"
-
-  bool Complete() const {
-    return storage_old && saturated_partition && inactive_capacity && inactive_moisture;
-  }
-};
-
 // A stored date that nothing has set yet: the set-up object's date before
 // its first step was written out.
 bool IsUnsetDate(const model_date& date) { return date.day == 0 && date.month == 0 && date.year == 0; }
@@ -1206,34 +1157,22 @@ deepest_roots UpdateCellParameters(defaultini& setup, const landuse_cell_day& da
 
 // Root-zone step of one valid cell: its capacity follows the new depth of
 // the layer whose roots were deepest.
-void UpdateCellRootZone(defaultini& setup, const soil_model_grids& soil, deepest_roots deepest, int r,
-                        int c) {
-  vegetation_grid_lists& lists = setup.parameter_grid_lists;
-  root_zone_state state{lists.available_soil_moisture[r][c], lists.soil_storage[r][c],
-                        soil.inactive_capacity[r][c], soil.inactive_moisture[r][c],
-                        soil.saturated_partition[r][c]};
+void UpdateCellRootZone(defaultini& setup, const root_zone_grids& soil, deepest_roots deepest, int r, int c) {
+  const vegetation_grid_lists& lists = setup.parameter_grid_lists;
   const double new_depth = lists.layer_data[kRootDepthGrid][static_cast<std::size_t>(deepest.layer)][r][c];
   // Frozen ground can leave a root zone without capacity; it grows back by
   // the field capacity of the cell's soil.
   double per_metre = 0.0;
-  if (!(state.available > 0.0) && lists.soil_types) {
+  if (!(soil.capacity[r][c] > 0.0) && lists.soil_types) {
     const double position = lists.soil_types[r][c];
     if (position >= 1.0 && position < static_cast<double>(setup.soil_table.size()))
       per_metre = setup.soil_table[static_cast<std::size_t>(position)].CapacityPerMetre();
   }
-  if (RootZoneStep(state, deepest.depth, new_depth, per_metre)) {
-    lists.available_soil_moisture[r][c] = state.available;
-    lists.soil_storage[r][c] = state.storage;
-    soil.inactive_capacity[r][c] = state.inactive_capacity;
-    soil.inactive_moisture[r][c] = state.inactive_moisture;
-    soil.saturated_partition[r][c] = state.saturated_partition;
-  }
-  soil.storage_old[r][c] = lists.soil_storage[r][c];
+  UpdateRootZone(soil, r, c, deepest.depth, new_depth, per_metre);
 }
 
 // The parameter grids of every valid cell for the day, then its root zone.
-void UpdateParameterGrids(defaultini& setup, int day, int month, int year, int L,
-                          const soil_model_grids& soil) {
+void UpdateParameterGrids(defaultini& setup, int day, int month, int year, int L, root_zone_grids soil) {
   vegetation_grid_lists& lists = setup.parameter_grid_lists;
   if (!lists.root_zone_grids_found) {
     const int moisture = setup.FindGrid("available_soil_moisture", true);
@@ -1244,7 +1183,9 @@ void UpdateParameterGrids(defaultini& setup, int day, int month, int year, int L
     lists.soil_types = soils > 0 ? (*setup.grids)[soils].data : nullptr;
     lists.root_zone_grids_found = true;
   }
-  const bool root_zone = lists.available_soil_moisture && lists.soil_storage;
+  soil.capacity = lists.available_soil_moisture;
+  soil.storage = lists.soil_storage;
+  const bool root_zone = soil.Complete();
   const landuse_cell_day date = LanduseDay(day, month, year);
   std::vector<int> days(static_cast<std::size_t>(lists.max_fix_point_count) + 1);
   const domain_view view = ViewOf(setup);
@@ -1310,15 +1251,20 @@ void defaultini::UpdateVegetationParameters(int minute, int hour, int day, int m
   year = step.year;
   vegetation_grid_lists& lists = parameter_grid_lists;
   const bool dynamic = lists.dynamic_phenology && lists.temperature_avg;
-  const soil_model_grids soil{soil_storage_old, saturated_soil_partition, inaktive_field_capacity,
-                              inaktive_soil_moisture};
+  // The root zone's capacity and moisture are found at the first update.
+  root_zone_grids soil;
+  soil.storage_old = soil_storage_old;
+  soil.inactive_capacity = inaktive_field_capacity;
+  soil.inactive_moisture = inaktive_soil_moisture;
+  soil.saturated_partition = saturated_soil_partition;
   if (dynamic) AddToDailyMeanTemperature(*this, time_step_minutes);
 
   const int L = std::min(landuse_layer_count, static_cast<int>(lists.layer_data[kRootDepthGrid].size()) - 1);
   if (hour + static_cast<int>(interval_end_shift) == kHoursPerDay) {
     WriteParameterProgress(*this, hour, day, month, year);
     if (dynamic) UpdateMovingAverage(*this);
-    if (L >= 1 && soil.Complete()) {
+    if (L >= 1 && soil.storage_old && soil.inactive_capacity && soil.inactive_moisture &&
+        soil.saturated_partition) {
       const int day_number = DayOfYearFrom(MonthLengthsOf(year), day, month);
       current_date.hour = hour;
       current_date.day = day;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "framework/memory.h"
+#include "setup/root_zone.h"
 #include "setup/tables.h"
 
 namespace velmo {
@@ -153,22 +154,5 @@ void ForcingThresholdStep(const landuse_table_entry& record, int day, phenology_
 void ChillingDayStep(const landuse_table_entry& record, int day, phenology_cell& cell);
 // Dispatch on the record's method; methods 1 and 2 do nothing.
 void PhenologyStep(const landuse_table_entry& record, int day, phenology_cell& cell);
-
-// Water moved between the root zone and the inactive soil below it when the
-// root depth changes from `old_depth` to `new_depth`.
-struct root_zone_state {
-  double available = 0.0;            // "available_soil_moisture" (A)
-  double storage = 0.0;              // "soil_storage" (Y), relative
-  double inactive_capacity = 0.0;    // "inaktive_field_capacity" (IC)
-  double inactive_moisture = 0.0;    // "inaktive_soil_moisture" (IM), relative
-  double saturated_partition = 0.0;  // "saturated_soil_partition" (SP)
-};
-// The capacity follows the root depth (A' = A * new / old), down to 0 when
-// the roots lose all depth (frozen ground). A root zone without depth or
-// capacity grows back to `capacity_per_metre` (mm per metre of roots) times
-// the new depth. Returns false, with the state unchanged, when it can do
-// neither (or a depth is negative or missing).
-bool RootZoneStep(root_zone_state& state, double old_depth, double new_depth,
-                  double capacity_per_metre = 0.0);
 
 }  // namespace velmo

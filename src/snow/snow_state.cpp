@@ -1,7 +1,9 @@
 // The snow block of the state file: its text, reading it while the module is linked, writing it at clean-up.
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <memory>
+#include <utility>
 
 #include "framework/diagnostics.h"
 #include "setup/statefile.h"
@@ -16,6 +18,10 @@ constexpr const char* kOlderSection = "[snow_model]";
 constexpr int kNoStateBlockMode = 2;
 constexpr int kNoStateBlockModeToo = 4;
 constexpr int kNoReadMode = 0;
+// Labels of the permafrost lines.
+constexpr const char* kPermafrostCountLabel = " (number of permafrost cells)";
+constexpr const char* kPermafrostCellLabel =
+    " (row col: thaw_depth/snow_free_days/snow_cover_days/root_depth1/available_soil_moisture)";
 // A stored value differs from the run's beyond this relative difference.
 constexpr double kStoredValueTolerance = 1e-5;
 
@@ -42,7 +48,8 @@ bool FindLineContaining(std::FILE* file, const std::string& section) {
 }  // namespace
 
 std::string FormatSnowStateBlock(int subbasin_count, double time_interval,
-                                 const std::vector<glacier_outflow>& outflows) {
+                                 const std::vector<glacier_outflow>& outflows,
+                                 const std::vector<permafrost_state_cell>* permafrost) {
   std::string text = std::string(kSection) + "\n";
   text += std::to_string(subbasin_count) + " (number of subasins)\n";
   text += Printed("%.3lf", time_interval) + " (timestep in minutes)\n";
@@ -53,6 +60,16 @@ std::string FormatSnowStateBlock(int subbasin_count, double time_interval,
     text += index + Printed("%.17g", q.ice) + "(TG code and Qice_slr value)\n";
     text += index + Printed("%.17g", q.firn) + "(TG code and Qfirn_slr value)\n";
     text += index + Printed("%.17g", q.snow) + "(TG code and Qsnow_slr value)\n";
+  }
+  if (permafrost) {
+    text += std::to_string(permafrost->size()) + kPermafrostCountLabel + "\n";
+    for (const permafrost_state_cell& p : *permafrost) {
+      text += std::to_string(p.row) + " " + std::to_string(p.col);
+      for (double value :
+           {p.thaw.thaw_depth, p.thaw.snow_free_days, p.thaw.snow_cover_days, p.root_depth, p.capacity})
+        text += " " + Printed("%.17g", value);
+      text += std::string(kPermafrostCellLabel) + "\n";
+    }
   }
   text += "\n";
   return text;
@@ -67,7 +84,7 @@ void schneemodellklasse::ReadStorageFile(const std::string& file_name, int read_
   if (flow_control_parameter == 0) return;
   if (file_name.empty() || read_mode == kNoStateBlockMode || read_mode == kNoStateBlockModeToo) return;
   state_file_name = file_name;
-  if (read_mode == kNoReadMode || glacier_outflows.empty()) return;
+  if (read_mode == kNoReadMode || (glacier_outflows.empty() && !permafrost_on)) return;
 
   std::string path = file_name;
   PrefixPath(InitialStateDirectory.get(), path);
@@ -129,14 +146,85 @@ void schneemodellklasse::ReadStateBlock(std::FILE* file, const std::string& path
     ReadRestOfLine(file, rest);
     factor = stored_interval / time_interval;
   }
+  // Without glaciers the outflows are read past.
+  const bool glaciers = !glacier_outflows.empty();
   for (int i = 1; i <= subbasin_count; ++i) {
-    glacier_outflow& q = glacier_outflows[static_cast<std::size_t>(i)];
+    glacier_outflow unused;
+    glacier_outflow& q = glaciers ? glacier_outflows[static_cast<std::size_t>(i)] : unused;
     for (double* value : {&q.ice, &q.firn, &q.snow}) {
       const int code = read_integer("subbasin code");
       if (code != i) ReportStateMismatch("subbasin code", i, code);
       *value = read_number("outflow") / factor;
       ReadRestOfLine(file, rest);
     }
+  }
+  if (permafrost_on) ReadPermafrostState(file, path);
+}
+
+bool schneemodellklasse::IsPermafrostCell(int r, int c) const {
+  return zone_grid[r][c] != nodata_value &&
+         !(regions_ && static_cast<int>(regions_[r][c]) != process_index) &&
+         thaw_coefficient_[r][c] != nodata_value;
+}
+
+std::vector<permafrost_state_cell> schneemodellklasse::PermafrostState() {
+  if (!root_zone_found_) FindRootZone();
+  std::vector<permafrost_state_cell> cells;
+  for (int r = first_row; r <= last_row; ++r) {
+    const row_range cols = row_ranges ? row_ranges[r] : row_range{1, ncols};
+    for (int c = cols.first; c <= cols.last; ++c) {
+      if (!IsPermafrostCell(r, c)) continue;
+      cells.push_back({r,
+                       c,
+                       {snow_cover_days_.data[r][c], snow_free_days_.data[r][c], thaw_depth_[r][c]},
+                       root_depth_[r][c],
+                       root_zone_.capacity ? root_zone_.capacity[r][c] : 0.0});
+    }
+  }
+  return cells;
+}
+
+void schneemodellklasse::ReadPermafrostState(std::FILE* file, const std::string& path) {
+  std::string line;
+  if (!ReadWholeLine(file, line) || line.find(kPermafrostCountLabel) == std::string::npos) {
+    // The day counters that were no standard grids start from 0.
+    std::string unnamed;
+    for (const auto& [grid, name] :
+         {std::pair{&snow_free_days_, "SnowFreeDaysGrid"}, std::pair{&snow_cover_days_, "SnowCoverDaysGrid"}})
+      if (grid->registered) unnamed += std::string(unnamed.empty() ? "" : " and ") + name;
+    *messages << "WARNING: (snow model) the state file " << path
+              << " holds no permafrost state: the thaw goes on from the grids PermafrostThawDepth, "
+                 "SnowFreeDaysGrid and SnowCoverDaysGrid"
+              << (unnamed.empty() ? "" : "; " + unnamed + ", not given as standard grids, start from 0")
+              << "[end-entry]";
+    return;
+  }
+  const std::vector<permafrost_state_cell> cells = PermafrostState();
+  const int count = std::atoi(line.c_str());
+  if (count != static_cast<int>(cells.size()))
+    ReportStateMismatch("number of permafrost cells", static_cast<double>(cells.size()), count);
+  // The capacity of the cut root zone comes back with its roots: the
+  // inactive soil of the soil's state holds what the cut took from it.
+  const bool root_zone = root_zone_.capacity != nullptr;
+  for (const permafrost_state_cell& cell : cells) {
+    permafrost_state_cell stored;
+    if (std::fscanf(file, "%d%d%lf%lf%lf%lf%lf", &stored.row, &stored.col, &stored.thaw.thaw_depth,
+                    &stored.thaw.snow_free_days, &stored.thaw.snow_cover_days, &stored.root_depth,
+                    &stored.capacity) != 7)
+      RaiseFatal(
+          messages,
+          "FATAL: (snow model) error in storage file content reading permafrost cell: no value in " + path,
+          kSnowStateFileCode);
+    ReadRestOfLine(file, line);
+    if (stored.row != cell.row) ReportStateMismatch("permafrost cell row", cell.row, stored.row);
+    if (stored.col != cell.col) ReportStateMismatch("permafrost cell column", cell.col, stored.col);
+    const int r = cell.row;
+    const int c = cell.col;
+    thaw_depth_[r][c] = stored.thaw.thaw_depth;
+    snow_free_days_.data[r][c] = stored.thaw.snow_free_days;
+    snow_cover_days_.data[r][c] = stored.thaw.snow_cover_days;
+    root_depth_[r][c] = stored.root_depth;
+    if (root_zone) root_zone_.capacity[r][c] = stored.capacity;
   }
 }
 
@@ -148,7 +236,10 @@ void schneemodellklasse::WriteStorageFile(int append) {
       state_files_ ? state_files_->OpenBlock(path) : std::fopen(path.c_str(), append == 1 ? "a" : "w");
   bool written = false;
   if (file) {
-    const std::string block = FormatSnowStateBlock(subbasin_count, time_interval, glacier_outflows);
+    const std::vector<permafrost_state_cell> permafrost =
+        permafrost_on ? PermafrostState() : std::vector<permafrost_state_cell>{};
+    const std::string block = FormatSnowStateBlock(subbasin_count, time_interval, glacier_outflows,
+                                                   permafrost_on ? &permafrost : nullptr);
     std::fwrite(block.data(), 1, block.size(), file);
     written = state_file_session::CloseBlock(file);
   }

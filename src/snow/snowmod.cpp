@@ -946,12 +946,13 @@ void schneemodellklasse::RaiseNotFiniteCover(int r, int c, double solid, double 
 
 void schneemodellklasse::FindRootZone() {
   root_zone_found_ = true;
-  root_zone_.roots.assign(static_cast<std::size_t>(layer_count) + 1, nullptr);
+  root_layers_.assign(static_cast<std::size_t>(layer_count) + 1, nullptr);
   for (int l = 1; l <= layer_count; ++l)
-    root_zone_.roots[static_cast<std::size_t>(l)] = OptionalGridData("root_depth" + std::to_string(l), true);
-  root_zone_.roots[1] = root_depth_;
+    root_layers_[static_cast<std::size_t>(l)] = OptionalGridData("root_depth" + std::to_string(l), true);
+  root_layers_[1] = root_depth_;
   root_zone_.capacity = OptionalGridData("available_soil_moisture", true);
   root_zone_.storage = OptionalGridData("soil_storage", true);
+  root_zone_.storage_old = OptionalGridData("soil_storage_old", true);
   root_zone_.inactive_capacity = OptionalGridData("inaktive_field_capacity", true);
   root_zone_.inactive_moisture = OptionalGridData("inaktive_soil_moisture", true);
   root_zone_.saturated_partition = OptionalGridData("saturated_soil_partition", true);
@@ -964,25 +965,14 @@ void schneemodellklasse::FindRootZone() {
   if (!root_zone_found_) FindRootZone();
   const auto deepest = [&] {
     double roots = root_depth_[r][c];
-    for (std::size_t l = 2; l < root_zone_.roots.size(); ++l)
-      if (root_zone_.roots[l] && root_zone_.roots[l][r][c] > roots) roots = root_zone_.roots[l][r][c];
+    for (std::size_t l = 2; l < root_layers_.size(); ++l)
+      if (root_layers_[l] && root_layers_[l][r][c] > roots) roots = root_layers_[l][r][c];
     return roots;
   };
   const double before = deepest();
   root_depth_[r][c] = depth;
   const double after = deepest();
-  const root_zone_grids& g = root_zone_;
-  if (!(after < before) || !g.capacity || !g.storage || !g.inactive_capacity || !g.inactive_moisture ||
-      !g.saturated_partition)
-    return;
-  root_zone_state state{g.capacity[r][c], g.storage[r][c], g.inactive_capacity[r][c],
-                        g.inactive_moisture[r][c], g.saturated_partition[r][c]};
-  if (!RootZoneStep(state, before, after)) return;
-  g.capacity[r][c] = state.available;
-  g.storage[r][c] = state.storage;
-  g.inactive_capacity[r][c] = state.inactive_capacity;
-  g.inactive_moisture[r][c] = state.inactive_moisture;
-  g.saturated_partition[r][c] = state.saturated_partition;
+  if (after < before && root_zone_.Complete()) UpdateRootZone(root_zone_, r, c, before, after);
 }
 
 void schneemodellklasse::RunGlacierStep(int minute, int hour, int day, int month, int year) {

@@ -35,6 +35,7 @@
 
 #include "framework/memory.h"
 #include "framework/zonalstat.h"
+#include "setup/root_zone.h"
 #include "setup/teilmod.h"
 #include "snow/glacier.h"
 #include "snow/glacier_geometry.h"
@@ -76,12 +77,26 @@ struct glacier_outflow {
   double snow = 0.0;  // Qsnow_slr
 };
 
+// What a warm start needs to go on with the permafrost of a cell: its thaw
+// state and the root zone that the thaw depth cut.
+struct permafrost_state_cell {
+  int row = 0;
+  int col = 0;
+  permafrost_cell thaw;
+  double root_depth = 0.0;  // "root_depth1", m
+  double capacity = 0.0;    // "available_soil_moisture", mm
+};
+
 // The snow block of the state file as text: "[snow_model_v2]", the subbasin
 // count, the time interval, three lines per subbasin (index, tab, value with
 // 17 significant digits, label) and an empty line. Without outflows (no
-// glaciers) every value is 0.
+// glaciers) every value is 0. A run with permafrost (`permafrost` not null)
+// writes before the empty line the count of its permafrost cells and a line
+// per cell: row, column, thaw depth, snow-free days, snow-cover days, root
+// depth and capacity of the root zone (17 significant digits), label.
 std::string FormatSnowStateBlock(int subbasin_count, double time_interval,
-                                 const std::vector<glacier_outflow>& outflows);
+                                 const std::vector<glacier_outflow>& outflows,
+                                 const std::vector<permafrost_state_cell>* permafrost = nullptr);
 
 // Whether a value read from the state file differs from the run's: for a
 // stored 0 any other value, else a relative difference above 1e-5.
@@ -340,6 +355,12 @@ class schneemodellklasse : public teilmodellklasse {
   void TracersBeforeStep(int r, int c, double input_water, double cover);
   void TracersAfterStep(int r, int c, double outflow, double cover);
   void ReadStateBlock(std::FILE* file, const std::string& path);
+  // The permafrost of the state file: its cells, written and read in the
+  // order of the step; a block without it (a run without permafrost wrote
+  // it) leaves the thaw to the grids, with a WARNING naming them.
+  bool IsPermafrostCell(int r, int c) const;
+  std::vector<permafrost_state_cell> PermafrostState();
+  void ReadPermafrostState(std::FILE* file, const std::string& path);
 
   // Energy-balance methods (snow_energy_step.cpp).
   struct energy_balance_inputs {
@@ -470,17 +491,10 @@ class schneemodellklasse : public teilmodellklasse {
   double** thaw_coefficient_ = nullptr;
   double** thaw_depth_ = nullptr;
   double** root_depth_ = nullptr;
-  // The root zone the thaw depth cuts: the roots of every layer and the
-  // soil model's root-zone grids, found at the first step (none without a
-  // soil model).
-  struct root_zone_grids {
-    std::vector<double**> roots;  // layers 1..L
-    double** capacity = nullptr;  // "available_soil_moisture"
-    double** storage = nullptr;   // "soil_storage"
-    double** inactive_capacity = nullptr;
-    double** inactive_moisture = nullptr;
-    double** saturated_partition = nullptr;
-  };
+  // The root zone the thaw depth cuts: the roots of every layer (1..L) and
+  // the soil model's root-zone grids, found at the first use (none without
+  // a soil model).
+  std::vector<double**> root_layers_;
   root_zone_grids root_zone_;
   bool root_zone_found_ = false;
   void FindRootZone();

@@ -969,6 +969,121 @@ TEST(PermafrostYear, TheRootZoneFollowsTheThawDepthToNothingAndBack) {
   balance.KeepOnFailure();
 }
 
+TEST(PermafrostYear, AWarmStartGoesOnWithTheThawAndTheRootZoneWhereTheyStopped) {
+  // The year of daily steps under permafrost, once through (A) and once
+  // stopped on 15 July in the thaw (B1) and started again from its state
+  // (B2). The water B1 leaves is the water B2 starts with, and every step of
+  // both closes; B2 thaws on from where B1 stopped, to A's thaw depth at the
+  // end. The day counters are no standard grids: the state file holds them.
+  const auto configure = [](example_run& run) {
+    test::WarmStartConfiguration(run);
+    DailyYear(run);
+    Permafrost(run, 10.0);
+  };
+  const auto thaw_depths = [](ModellApplication& app, std::vector<double>& depths) {
+    depths.clear();
+    double** thaw = GridOf(app, "PermafrostThawDepth");
+    const bodenmodellklasse& soil = *app.infiltration;
+    for (int r = 1; r <= soil.nrows; ++r)
+      for (int c = 1; c <= soil.ncols; ++c)
+        if (soil.CellSubbasin(r, c) != 0) depths.push_back(thaw[r][c]);
+  };
+  // Every store but the groundwater: the soil rebuilds its mean deficit
+  // from the grid of the cells' deficits, which misses the last step's
+  // groundwater fluxes (a fault of every warm start, not of the permafrost).
+  const auto stored = [](ModellApplication& app) {
+    catchment_water water = Measure(app, {});
+    for (subbasin_water& s : water) s.stores[kGroundwater] = 0.0;
+    return water;
+  };
+
+  example_run a;
+  configure(a);
+  balance_run continuous(a, "permafrost year");
+  std::vector<double> thaw_a;
+  ASSERT_EQ(continuous.Run([&](ModellApplication& app) { thaw_depths(app, thaw_a); }), 0) << a.transcript;
+  ASSERT_EQ(continuous.steps, 366);
+  continuous.KeepOnFailure();
+
+  example_run b;
+  configure(b);
+  b.Change("endhour = 24\nendday = 31\nendmonth = 12", "endhour = 24\nendday = 15\nendmonth = 7");
+  balance_run first(b, "permafrost year to 15 July");
+  std::vector<double> thaw_b;
+  catchment_water left{};
+  ASSERT_EQ(first.Run([&](ModellApplication& app) {
+    thaw_depths(app, thaw_b);
+    left = stored(app);
+  }),
+            0)
+      << b.transcript;
+  // The thaw is under way on the day B1 stops.
+  EXPECT_GT(*std::max_element(thaw_b.begin(), thaw_b.end()), 0.0);
+  first.KeepOnFailure();
+
+  b.Change("startday = 1\nstartmonth = 1", "startday = 16\nstartmonth = 7");
+  b.Change("endhour = 24\nendday = 15\nendmonth = 7", "endhour = 24\nendday = 31\nendmonth = 12");
+  test::ReadStoredState(b);
+  balance_run second(b, "permafrost year from 16 July");
+  ASSERT_EQ(second.Run([&](ModellApplication& app) { thaw_depths(app, thaw_b); },
+                       [&](ModellApplication& app) {
+                         const catchment_water found = stored(app);
+                         for (int i = 1; i <= kSubbasins; ++i) {
+                           const subbasin_water& x = left[static_cast<size_t>(i)];
+                           const subbasin_water& y = found[static_cast<size_t>(i)];
+                           for (int k = 0; k < kStoreCount; ++k)
+                             EXPECT_NEAR(y.stores[static_cast<size_t>(k)], x.stores[static_cast<size_t>(k)],
+                                         1e-9 * std::abs(x.Stored()))
+                                 << "subbasin " << i << ", " << kStoreNames[static_cast<size_t>(k)];
+                         }
+                       }),
+            0)
+      << b.transcript;
+  EXPECT_EQ(continuous.steps, first.steps + second.steps);
+  EXPECT_EQ(b.transcript.find("holds no permafrost state"), std::string::npos) << b.transcript;
+  EXPECT_EQ(thaw_b, thaw_a);
+  second.KeepOnFailure();
+
+  // A state file without the permafrost (of a run without it) leaves the
+  // thaw to the grids, which the warning names; one of other permafrost
+  // cells does not fit.
+  b.Change("endhour = 24\nendday = 31\nendmonth = 12", "endhour = 24\nendday = 16\nendmonth = 7");
+  const std::string state = ReadFile(b.dir / "state.ftz");
+  const std::size_t count = state.find(" (number of permafrost cells)\n");
+  ASSERT_NE(count, std::string::npos);
+  const std::size_t line = state.rfind('\n', count) + 1;
+  WriteFile(b.dir / "state.ftz", state.substr(0, line) + "\n");
+  ASSERT_EQ(b.Velmo(), 0) << ReadFile(b.dir / "out.txt");
+  EXPECT_NE(ReadFile(b.dir / "out.txt")
+                .find("holds no permafrost state: the thaw goes on from the grids PermafrostThawDepth, "
+                      "SnowFreeDaysGrid and SnowCoverDaysGrid; SnowFreeDaysGrid and SnowCoverDaysGrid, not "
+                      "given as standard grids, start from 0"),
+            std::string::npos)
+      << ReadFile(b.dir / "out.txt");
+  WriteFile(b.dir / "state.ftz", state.substr(0, line) + "1" + state.substr(count));
+  EXPECT_EQ(b.Velmo(), 71);
+  EXPECT_NE(
+      ReadFile(b.dir / "out.txt").find("reading number of permafrost cells:\nvalue in actual control is:"),
+      std::string::npos)
+      << ReadFile(b.dir / "out.txt");
+}
+
+TEST(LakeSwitch, AFlowControlOtherThanOffAndOnEndsTheSetUp) {
+  // With 2 the soil and the routing would take the lake for on and the
+  // evapotranspiration for off, and the lake cells would evaporate from a
+  // soil that holds nothing.
+  example_run run;
+  Lake(run);
+  run.Change("1       lakes on", "2       lakes on");
+  int code = 0;
+  run.Run({}, {}, {}, &code);
+  EXPECT_EQ(code, kControlFileErrorCode);
+  EXPECT_NE(run.transcript.find("the flow control parameter for [lake_model] must be 0 (off) or 1 (on), "
+                                "not 2"),
+            std::string::npos)
+      << run.transcript;
+}
+
 TEST(NotFinite, AValueThatIsNoNumberEndsTheRunWithItsEntryAndCode) {
   // A NaN in an input of the soil, or of the snow, on cell (8, 10): the
   // first module that computes water from it stops the run, naming itself,

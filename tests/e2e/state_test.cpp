@@ -31,6 +31,7 @@ namespace {
 using test::example_run;
 using test::GridOf;
 using test::ReadFile;
+using test::WarmStartConfiguration;
 using test::WellFormed;
 
 // T1: 383 hourly steps, to 16 March 23:00; T2: the 361 after them. The
@@ -40,27 +41,6 @@ using test::WellFormed;
 constexpr int kFirstSteps = 383;
 constexpr int kLastDay = 16;
 constexpr int kSubbasins = 3;
-
-// The example made ready for a warm start: Hamon in place of
-// Penman-Monteith (which depends on the snow's albedo), the radiation
-// correction recomputed every step and land uses without dynamic phenology
-// (as the example has them), grids written as binary doubles, and every
-// state grid written at the end of the run.
-void WarmStartConfiguration(example_run& run) {
-  run.Change("WriteAsciiGrids = 1", "WriteDoubleGrids = 1");
-  run.Change("1       method: Penman-Monteith", "2       method: Hamon");
-  for (const char* grid : {"sd.asc  saturation deficit", "suz.asc drainage storage",
-                           "sif.asc interflow storage", "sbia.asc inactive soil moisture",
-                           "nfkia.asc inactive field capacity", "ssp.asc saturated soil partition"})
-    run.Change(std::string(grid) + "\n0       write code", std::string(grid) + "\n3       at the end");
-  run.Change("starts at 0.8\n0       write code", "starts at 0.8\n3       write code: at the end");
-  for (const char* grid :
-       {"snowdays.asc                snow days grid", "snowage.asc                 snow age grid",
-        "snowsolid.asc               solid storage", "snowliquid.asc              liquid storage"})
-    run.Change(std::string(grid) + "\n0", std::string(grid) + "\n3");
-  run.Change("snowtotal.asc               whole cover\n4", "snowtotal.asc               whole cover\n3");
-  run.Change("si.asc  interception storage\n0       not written", "si.asc  interception storage\n3");
-}
 
 // The run ends at `hour` of March `day`.
 void EndAt(example_run& run, int day, int hour) {
@@ -73,10 +53,7 @@ void EndAt(example_run& run, int day, int hour) {
 void StartAt(example_run& run, int day, int hour) {
   run.Change("starthour = 1\nstartday = 1\n",
              "starthour = " + std::to_string(hour) + "\nstartday = " + std::to_string(day) + "\n");
-  run.Change("0       read mode of the stored state: none", "1       read mode: the state grids and file");
-  run.Change("0       read code: created from the default value", "1       read code: from its file");
-  run.Change("0       readgrid: 1 reads the initial cover", "1       readgrid: 1 reads the initial cover");
-  run.Change("0       the stores start empty", "1       the stores from their grids");
+  test::ReadStoredState(run);
 }
 
 // What the test compares of every step.

@@ -122,23 +122,18 @@ double RootZoneWater(bodenmodellklasse& m, int i) {
 // depth takes `factor` times its value and the soil follows.
 void ChangeRootDepths(soil_domain& d, bodenmodellklasse& m, const std::function<double(int, int)>& factor) {
   double** depth = d.Find("root_depth1");
+  const root_zone_grids grids{m.available_soil_moisture,
+                              m.soil_storage,
+                              m.grid(bodenmodellklasse::kSoilStorageOldGrid),
+                              m.grid(bodenmodellklasse::kInactiveCapacityGrid),
+                              m.grid(bodenmodellklasse::kInactiveMoistureGrid),
+                              m.grid(bodenmodellklasse::kSaturatedPartitionGrid)};
   for (int r = 1; r <= kRows; ++r) {
     for (int c = 1; c <= kCols; ++c) {
       if (m.CellSubbasin(r, c) == 0) continue;
       const double old_depth = depth[r][c];
       depth[r][c] *= factor(r, c);
-      root_zone_state state{m.available_soil_moisture[r][c], m.soil_storage[r][c],
-                            m.grid(bodenmodellklasse::kInactiveCapacityGrid)[r][c],
-                            m.grid(bodenmodellklasse::kInactiveMoistureGrid)[r][c],
-                            m.grid(bodenmodellklasse::kSaturatedPartitionGrid)[r][c]};
-      if (RootZoneStep(state, old_depth, depth[r][c])) {
-        m.available_soil_moisture[r][c] = state.available;
-        m.soil_storage[r][c] = state.storage;
-        m.grid(bodenmodellklasse::kInactiveCapacityGrid)[r][c] = state.inactive_capacity;
-        m.grid(bodenmodellklasse::kInactiveMoistureGrid)[r][c] = state.inactive_moisture;
-        m.grid(bodenmodellklasse::kSaturatedPartitionGrid)[r][c] = state.saturated_partition;
-      }
-      m.grid(bodenmodellklasse::kSoilStorageOldGrid)[r][c] = m.soil_storage[r][c];
+      UpdateRootZone(grids, r, c, old_depth, depth[r][c]);
     }
   }
 }

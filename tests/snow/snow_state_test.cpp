@@ -3,6 +3,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 
 #include "setup/statefile.h"
@@ -58,6 +59,25 @@ TEST_F(SnowState, TheBlockIsWrittenAtCleanUpWithSeventeenDigits) {
             "1\t9.9999999999999995e-21(TG code and Qsnow_slr value)\n"
             "2\t0.33333333333333331(TG code and Qice_slr value)\n2\t0(TG code and Qfirn_slr value)\n"
             "2\t7.25(TG code and Qsnow_slr value)\n\n");
+}
+
+TEST(SnowStateBlock, ARunWithPermafrostAddsItsCellsBeforeTheEmptyLine) {
+  std::vector<permafrost_state_cell> cells = {
+      {2, 3, {0.0, 12.0, 0.1 * std::sqrt(12.0)}, 0.1 * std::sqrt(12.0), 45.5},
+      {4, 1, {7.0, 0.0, 0.0}, 0.0, 0.0}};
+  EXPECT_EQ(FormatSnowStateBlock(1, 1440.0, {}, &cells),
+            "[snow_model_v2]\n1 (number of subasins)\n1440.000 (timestep in minutes)\n"
+            "1\t0(TG code and Qice_slr value)\n1\t0(TG code and Qfirn_slr value)\n"
+            "1\t0(TG code and Qsnow_slr value)\n"
+            "2 (number of permafrost cells)\n"
+            "2 3 0.34641016151377546 12 0 0.34641016151377546 45.5 (row col: "
+            "thaw_depth/snow_free_days/snow_cover_days/root_depth1/available_soil_moisture)\n"
+            "4 1 0 0 7 0 0 (row col: "
+            "thaw_depth/snow_free_days/snow_cover_days/root_depth1/available_soil_moisture)\n\n");
+  // A run with permafrost on no cell still says so.
+  cells.clear();
+  EXPECT_THAT(FormatSnowStateBlock(1, 60.0, {}, &cells),
+              ::testing::EndsWith("value)\n0 (number of permafrost cells)\n\n"));
 }
 
 TEST_F(SnowState, ABlockIsReadBackBitForBitAndRescaledToTheStep) {

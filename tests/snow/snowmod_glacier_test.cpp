@@ -643,6 +643,8 @@ TEST_F(SnowGlacier, PermafrostThawsWithTheSnowFreeDaysAndLimitsTheRoots) {
   // The soil model's root zone: 100 mm of capacity, half full.
   double** capacity = Register("available_soil_moisture", {100});
   double** storage = Register("soil_storage", {0.5});
+  // Off the moisture, as if the soil had taken its last input before.
+  double** storage_old = Register("soil_storage_old", {0.4});
   double** inactive_capacity = Register("inaktive_field_capacity", {0});
   double** inactive_moisture = Register("inaktive_soil_moisture", {1});
   Register("saturated_soil_partition", {0});
@@ -671,6 +673,9 @@ TEST_F(SnowGlacier, PermafrostThawsWithTheSnowFreeDaysAndLimitsTheRoots) {
   // under frozen ground the root zone holds nothing.
   EXPECT_EQ(capacity[2][1], 0.0);
   EXPECT_NEAR(inactive_capacity[2][1], 100.0, 1e-12);
+  // A cut is no capillary flow for the soil step: the moisture after the
+  // last input follows the root zone's, as with the land use's roots.
+  EXPECT_EQ(storage_old[2][1], storage[2][1]);
   for (int r = 1; r <= 2; ++r)
     for (int c = 1; c <= 3; ++c)
       EXPECT_NEAR(capacity[r][c] * storage[r][c] + inactive_capacity[r][c] * inactive_moisture[r][c], 50.0,
