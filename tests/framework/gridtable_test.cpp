@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <sstream>
 
 #include "framework/diagnostics.h"
@@ -336,6 +337,38 @@ TEST_F(GridTableFixture, ReRegistrationAndUnreleasedEntriesDoNotLeakAccumulators
   EXPECT_NE(table[5].sum_grid, nullptr);
   EXPECT_EQ(table[5].sum_file_name, "again.asc");
   Register(6, "kept", 2222);  // left for the table's destructor
+}
+
+struct MappedAccumulators : test::MessagesTest {};
+
+TEST_F(MappedAccumulators, GiveBackTheirWholeMappingsOnReleaseReRegistrationAndAtTheTablesEnd) {
+  constexpr int kWideColumns = 40000;  // rows of 320 KB: every block is mapped
+  auto grids = std::make_unique<grid_table>(&ms);
+  modelobject object{&ms, "none"};
+  object.map_large_blocks = true;  // also under the sanitizer, which keeps the heap otherwise
+  object.grids = grids.get();
+  object.ncols = kWideColumns;
+  object.nrows = 5;
+  test::HeldMemory held;
+  const auto registered = [&](int index, int write_code, int row_lo, int row_hi) {
+    object.RegisterGrid(index, "wide" + std::to_string(index) + ".asc", nullptr, nullptr, 0, "wide",
+                        write_code, row_lo, row_hi);
+    const grid_entry& e = (*grids)[index];
+    for (double** acc : {e.sum_grid, e.min_grid, e.max_grid, e.vegetation_grid})
+      if (acc) held.AddMatrix(acc, row_lo, row_hi, kWideColumns);
+  };
+  registered(2, 1311, 1, 5);
+  object.ReleaseGrid(2);
+  registered(3, 1311, 2, 4);
+  registered(3, 20, 1, 5);  // frees the accumulators of the first registration
+  registered(4, 2322, 3, 3);
+  ASSERT_GT(held.size(), 0);
+  ASSERT_GT(held.StillMapped(), 0);
+
+  object.ReleaseGrid(3);
+  object.grids = nullptr;
+  grids.reset();  // entry 4 is left to the table's end
+  EXPECT_EQ(held.StillMapped(), 0);
 }
 
 TEST(GridTableCreate, CreateReturnsAnInitialisedTable) {

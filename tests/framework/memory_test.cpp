@@ -93,6 +93,31 @@ TEST(Matrix3D, LayoutAndRelease) {
   mh.Free3DMatrix(s);
 }
 
+// Rows of 320 KB: every block of these holds at least one row, so every block
+// is mapped from the system.
+constexpr int kWideColumns = 40000;
+
+TEST(MappedBlocks, EveryWayOfFreeingReturnsTheWholeMapping) {
+  memory_handling mh;
+  mh.map_large_blocks = true;  // also under the sanitizer, which keeps the heap otherwise
+  test::HeldMemory held;
+  double** freed = mh.matrix(3, 12, 1, kWideColumns, 20);
+  held.AddMatrix(freed, 3, 12, kWideColumns);
+  owned_matrix owned(mh.matrix(0, 4, 0, kWideColumns, 0));
+  held.AddMatrix(owned.get(), 0, 4, kWideColumns);
+  double*** stack = mh.Matrix3D(2, 4, 1, kWideColumns, 1, 6);
+  held.AddStack(stack, 2, 4, kWideColumns, 1);
+  owned_stack owned_levels(mh.Matrix3D(1, 2, 1, kWideColumns, 3, 0));
+  held.AddStack(owned_levels.get(), 1, 2, kWideColumns, 3);
+  ASSERT_EQ(held.StillMapped(), held.size());
+
+  mh.FreeMatrix(freed);
+  owned.reset();
+  mh.Free3DMatrix(stack);
+  owned_levels.reset();
+  EXPECT_EQ(held.StillMapped(), 0);
+}
+
 TEST(CountHalvings, Values) {
   memory_handling mh;
   EXPECT_EQ(mh.CountHalvings(0.5), 0);

@@ -245,6 +245,29 @@ TEST_F(DerivedFixture, OnlyCellSizesNothingElseReadsAreReleasedAfterSetUp) {
   EXPECT_EQ(setup.coord_y[4][3], 2000.0);
 }
 
+TEST(ReleasedGrids, GiveBackTheirWholeMappings) {
+  // Rows of 320 KB: every block of the cell-size grids is mapped.
+  test::SmallDomain domain(
+      {.zone = test::Filled(2, 40000, 1.0), .elevation = {}, .landuse = {}, .soil = {}, .set_up = false});
+  defaultini& setup = domain.setup();
+  setup.map_large_blocks = true;  // also under the sanitizer, which keeps the heap otherwise
+  setup.MakeCellSizes();
+  test::HeldMemory released;
+  test::HeldMemory kept;
+  released.AddMatrix(setup.cell_size_x, 1, 2, setup.ncols);
+  released.AddMatrix(setup.cell_size_y, 1, 2, setup.ncols);
+  kept.AddMatrix(setup.rel_cell_area, 1, 2, setup.ncols);
+  ASSERT_EQ(released.StillMapped(), released.size());
+
+  setup.ReleaseSetUpOnlyGrids();
+  ASSERT_TRUE(domain.grids()[setup.cell_size_x_index].released);
+  ASSERT_TRUE(domain.grids()[setup.cell_size_y_index].released);
+  EXPECT_EQ(released.StillMapped(), 0);
+  EXPECT_EQ(kept.StillMapped(), kept.size());
+  setup.ReleaseDerivedGrids();
+  EXPECT_EQ(kept.StillMapped(), 0);
+}
+
 TEST_F(DerivedFixture, CellSizeErrorsNameTheCellAndTheFiles) {
   Rows x = Uniform(10.0);
   x[0][0] = 0.0;  // outside the catchment: no error

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 #include <thread>
+#include <utility>
 
 namespace velmo::test {
 
@@ -164,6 +165,38 @@ std::vector<double> ModelObjectTest::ReadCells(const std::string& file) {
   for (int r = 1; r <= object.nrows; ++r)
     for (int c = 1; c <= object.ncols; ++c) cells.push_back(m[r][c]);
   return cells;
+}
+
+void HeldMemory::AddMatrix(double* const* matrix, int row_lo, int row_hi, int col_hi) {
+  for (int r = row_lo; r <= row_hi; ++r) {
+    addresses_.push_back(reinterpret_cast<std::uintptr_t>(matrix[r]));
+    addresses_.push_back(reinterpret_cast<std::uintptr_t>(matrix[r] + col_hi));
+  }
+}
+
+void HeldMemory::AddStack(double* const* const* stack, int i_lo, int i_hi, int j_hi, int k_hi) {
+  for (int i = i_lo; i <= i_hi; ++i) AddMatrix(stack[i], 0, j_hi, k_hi);
+}
+
+int HeldMemory::StillMapped() const {
+  std::ifstream maps("/proc/self/maps");
+  std::vector<std::pair<std::uintptr_t, std::uintptr_t>> ranges;
+  std::string line;
+  while (std::getline(maps, line)) {
+    const size_t dash = line.find('-');
+    ranges.emplace_back(std::stoull(line.substr(0, dash), nullptr, 16),
+                        std::stoull(line.substr(dash + 1), nullptr, 16));
+  }
+  int mapped = 0;
+  for (std::uintptr_t address : addresses_) {
+    for (const auto& [start, end] : ranges) {
+      if (address >= start && address < end) {
+        ++mapped;
+        break;
+      }
+    }
+  }
+  return mapped;
 }
 
 ChildProcess::~ChildProcess() {

@@ -5,6 +5,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <sstream>
@@ -90,6 +91,22 @@ class ChildProcess {
  private:
   pid_t pid_ = -1;
   bool reaped_ = false;
+};
+
+// Addresses within the memory of matrices and stacks (the first and last value
+// of every row), to tell after they are freed whether the process still maps
+// any of it: a block returned with too small a size leaves its tail mapped.
+class HeldMemory {
+ public:
+  void AddMatrix(double* const* matrix, int row_lo, int row_hi, int col_hi);
+  void AddStack(double* const* const* stack, int i_lo, int i_hi, int j_hi, int k_hi);
+  int size() const { return static_cast<int>(addresses_.size()); }
+  // How many of the addresses lie in a mapping of the process now (from
+  // /proc/self/maps).
+  int StillMapped() const;
+
+ private:
+  std::vector<std::uintptr_t> addresses_;
 };
 
 // A file read through `inner` whose close reports a failure (and closes
