@@ -992,7 +992,8 @@ TEST(PermafrostYear, AWarmStartGoesOnWithTheThawAndTheRootZoneWhereTheyStopped) 
   // from the grid of the cells' deficits, which misses the last step's
   // groundwater fluxes (a fault of every warm start, not of the permafrost).
   const auto stored = [](ModellApplication& app) {
-    catchment_water water = Measure(app, {});
+    std::vector<double> last;
+    catchment_water water = Measure(app, {}, last);
     for (subbasin_water& s : water) s.stores[kGroundwater] = 0.0;
     return water;
   };
@@ -1073,7 +1074,7 @@ TEST(LakeSwitch, AFlowControlOtherThanOffAndOnEndsTheSetUp) {
   // evapotranspiration for off, and the lake cells would evaporate from a
   // soil that holds nothing.
   example_run run;
-  Lake(run);
+  OneCellLake(run);
   run.Change("1       lakes on", "2       lakes on");
   int code = 0;
   run.Run({}, {}, {}, &code);
