@@ -253,7 +253,7 @@ void defaultini::ReadOrCreateStandardGrid(int index) {
 void defaultini::CleanUp() {
   if (cleaned_up) return;
   ReleaseCoupling();
-  // Before the entries are released: "MPIHelper" rows are wider than a grid's.
+  // Before the entries are released, so that they hold none of its grids.
   ReleasePartition();
   multilayer_table.clear();
   landuse_table.clear();
