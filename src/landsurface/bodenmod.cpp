@@ -800,7 +800,12 @@ void bodenmodellklasse::CellLoop() {
 
       if (special) {
         // A lake's water is its ponded water.
-        if (!glacier) ponding[r][c] += input;
+        if (!glacier) {
+          ponding[r][c] += input;
+        } else if (input != 0.0) {
+          // What a cell's canopy dropped when the ice covered it runs off.
+          glacier_handover[static_cast<size_t>(z)] += w * input / states[static_cast<size_t>(z)].weight;
+        }
         SpecialCell(r, c, z, w, tf[c]);
         continue;
       }

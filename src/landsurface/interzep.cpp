@@ -261,6 +261,7 @@ void interzeptionsmodellklasse::RunTimeStep(int minute, int hour, int day, int m
   if (!Active()) return;
   ReportProgress(minute, hour, day, month, year);
   day_of_year = month >= 1 && month <= 12 ? DayOfYear(day, month, month_lengths) : 0;
+  if (glacier) CarryCanopyAcrossGlacierChanges();
   StartStatistics();
   if (traits.snow_canopy) StartSnowCanopyStep();
   // One place for the variants: the layer count and the evaporation limit.
@@ -276,6 +277,27 @@ void interzeptionsmodellklasse::RunTimeStep(int minute, int hour, int day, int m
       break;
   }
   EndStep();
+}
+
+void interzeptionsmodellklasse::CarryCanopyAcrossGlacierChanges() {
+  const bool first_step = canopy_glacier_shares.empty();
+  if (first_step) canopy_glacier_shares.resize(static_cast<std::size_t>(nrows + 1) * (ncols + 1));
+  for (int r = first_row; r <= last_row; ++r) {
+    for (int c = FirstColumn(r), last = LastColumn(r); c <= last; ++c) {
+      if (!Computed(r, c)) continue;
+      double& before = canopy_glacier_shares[static_cast<std::size_t>(r) * (ncols + 1) + c];
+      const double after = CellGlacierShare(glacier[r][c]);
+      if (first_step) before = after;
+      if (after == before) continue;
+      const double scale = after < 1.0 ? (1.0 - before) / (1.0 - after) : 1.0 - before;
+      for (int l = 0; l <= layer_count; ++l) {
+        // One layer may show the totals' matrix: scaled once.
+        if (l > 0 && storage[static_cast<std::size_t>(l)].rows() == storage[0].rows()) continue;
+        storage[static_cast<std::size_t>(l)][r][c] *= scale;
+      }
+      before = after;
+    }
+  }
 }
 
 void interzeptionsmodellklasse::StartStatistics() {
@@ -426,13 +448,16 @@ void interzeptionsmodellklasse::OneLayerCells() {
         }
       }
       if (w > 0.0) {
+        // What the canopy of a cell the ice has just covered held drips onto it.
+        double dropped = 0.0;
         if (w >= 1.0) {
+          dropped = total.storage[c];
           total.storage[c] = one.storage[c] = 0.0;
           total.evaporation[c] = one.evaporation[c] = 0.0;
           total.throughfall[c] = one.throughfall[c] = 0.0;
         }
         const double canopy_throughfall = total.throughfall[c];
-        total.throughfall[c] = CellThroughfall(input, w, canopy_throughfall);
+        total.throughfall[c] = CellThroughfall(input, w, canopy_throughfall) + dropped;
         if (tracers) GlacierTracerCell(r, c, w, canopy_throughfall);
         if (statistics) {
           AddZeroStatistics(1, r, c, zone, w);
@@ -499,11 +524,14 @@ void interzeptionsmodellklasse::LayeredCells() {
         if (tracers) TracerStatisticsCell(r, c, zone, 1.0 - w);
       }
       if (w > 0.0) {
+        // What the canopy of a cell the ice has just covered held drips onto it.
+        double dropped = 0.0;
         if (w >= 1.0) {
+          dropped = total.storage[c];
           for (int l = 0; l <= L; ++l)
             layers[l].storage[c] = layers[l].evaporation[c] = layers[l].throughfall[c] = 0.0;
         }
-        total.throughfall[c] = CellThroughfall(input, w, total.throughfall[c]);
+        total.throughfall[c] = CellThroughfall(input, w, total.throughfall[c]) + dropped;
         if (statistics)
           for (int l = 0; l <= L; ++l) AddZeroStatistics(l, r, c, zone, w);
       }

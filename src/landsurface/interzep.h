@@ -139,6 +139,11 @@ class interzeptionsmodellklasse : public teilmodellklasse {
   void CreateStatistics(owned_grid& grid, const std::string& file_name, int code, const std::string& header);
 
   // Step.
+  // The canopy stores are depths over the glacier-free share of a cell: a
+  // cell whose share has changed since the last step keeps their water over
+  // the new share, and a cell the ice now covers throughout keeps it as a
+  // depth over the cell, which its throughfall drops in this step.
+  void CarryCanopyAcrossGlacierChanges();
   void StartStatistics();
   template <interception_limit Limit>
   void OneLayerCells();
@@ -247,6 +252,9 @@ class interzeptionsmodellklasse : public teilmodellklasse {
   double** input_water = nullptr;
   double** elevation = nullptr;
   double** glacier = nullptr;
+  // Per cell (row stride ncols + 1): the glacier share the canopy stores
+  // were depths over in the last step; empty before the first step.
+  std::vector<double> canopy_glacier_shares;
   std::vector<double**> landuse;  // layers 1..L
   std::vector<double**> leaf_area_index;
   std::vector<double**> coverage;

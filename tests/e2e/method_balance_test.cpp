@@ -50,10 +50,6 @@ enum term : int {
   kDepositionGain,  // snowfall the deposition index adds
   kGlacierMelt,     // melt of ice (static glaciers: of firn too), which no store holds
   kLakeExchange,    // what the routing brought into a lake less what it took out
-  // What the canopy store, a depth over the glacier-free share, gains when
-  // the yearly evaluation widens that share (loses when it narrows it): the
-  // interception model keeps its depth.
-  kCanopyShareChange,
   kEvapotranspiration,
   kGlacierSnowEvaporation,
   kCanopySublimation,
@@ -62,16 +58,10 @@ enum term : int {
   kTermCount
 };
 constexpr int kFirstLoss = kEvapotranspiration;
-constexpr std::array<const char*, kTermCount> kTermNames = {"precipitation",
-                                                            "deposition_gain",
-                                                            "glacier_melt",
-                                                            "lake_exchange",
-                                                            "canopy_share_change",
-                                                            "evapotranspiration",
-                                                            "glacier_snow_evaporation",
-                                                            "canopy_sublimation",
-                                                            "runoff",
-                                                            "firn_to_ice"};
+constexpr std::array<const char*, kTermCount> kTermNames = {
+    "precipitation",      "deposition_gain",          "glacier_melt",       "lake_exchange",
+    "evapotranspiration", "glacier_snow_evaporation", "canopy_sublimation", "runoff",
+    "firn_to_ice"};
 
 enum store : int {
   kCanopy,
@@ -137,8 +127,7 @@ double*** StackOf(ModellApplication& app, const std::string& name) {
 
 // The water of every subbasin as the modules hold it in memory, as means
 // over the subbasin's cells weighted by "RelCellArea". `last` holds the
-// firn and canopy of every cell at the last measurement and takes those of
-// this one:
+// firn of every cell at the last measurement and takes that of this one:
 // the yearly evaluation shifts the firn levels down, and what the oldest
 // level held (what the step's melt left of the old firn, less what the
 // levels below the youngest now hold) turns into ice.
@@ -169,9 +158,7 @@ catchment_water Measure(ModellApplication& app, const subbasin_sums& precipitati
   const model_date& d = app.current_date;
   const bool evaluation = dynamic && d.day == snow.glacier.GMBEvalDay &&
                           d.month == snow.glacier.GMBEvalMonth && d.hour == 24 && !last.empty();
-  // The firn and the canopy of every cell.
-  const auto cells = static_cast<size_t>((soil.nrows + 1) * (soil.ncols + 1));
-  last.resize(2 * cells);
+  last.resize(static_cast<size_t>((soil.nrows + 1) * (soil.ncols + 1)));
 
   catchment_water water{};
   subbasin_sums weight{}, soil_weight{};
@@ -208,7 +195,6 @@ catchment_water Measure(ModellApplication& app, const subbasin_sums& precipitati
       }
       if (dynamic) {
         double& before = last[static_cast<size_t>(r * (soil.ncols + 1) + c)];
-        double& canopy_before = last[static_cast<size_t>(r * (soil.ncols + 1) + c) + cells];
         if (evaluation && aged_share > 0.0) {
           // The levels below the youngest hold the old ones over the new share.
           double shifted = 0.0;
@@ -216,12 +202,8 @@ catchment_water Measure(ModellApplication& app, const subbasin_sums& precipitati
             if (firn_levels[r][c][l] != -9999.0) shifted += firn_levels[r][c][l];
           s.terms[kFirnToIce] += w * (aged_share * (before - firn_melt[r][c]) - g * shifted);
         }
-        if (evaluation) {
-          s.terms[kCanopyShareChange] += w * (aged_share - g) * canopy_before;
-          s.unsplit_evaporation += w * std::abs(aged_share - g) * evapotranspiration[r][c];
-        }
+        if (evaluation) s.unsplit_evaporation += w * std::abs(aged_share - g) * evapotranspiration[r][c];
         before = firn[r][c];
-        canopy_before = canopy[r][c];
       }
       if (lake && ponding) s.stores[kPonding] += w * ponding[r][c];
       // Cells without a soil (fully glacierised, lakes) hold fixed states.

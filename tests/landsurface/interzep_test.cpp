@@ -7,6 +7,7 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <filesystem>
 
@@ -32,14 +33,24 @@ class Interception : public test::CanopyDomain {
   }
 
   // Over several steps with changing input and potentials, in cells of
-  // different glacierised shares: input = throughfall0 + (1 - w)·(change of
-  // the total store + total evaporation), and every layer closes by itself.
-  void ExpectBalanceOverSteps(interzeptionsmodellklasse& model, int layers) {
+  // different glacierised shares (with `shares`, those of columns 1..4 in
+  // each step): input = throughfall0 + (1 - w)·(total store + total
+  // evaporation) - (1 - w before)·(total store before), and every layer
+  // closes by itself.
+  static constexpr int kSteps = 6;
+  using share_steps = std::array<std::array<double, kCols>, kSteps>;
+  void ExpectBalanceOverSteps(interzeptionsmodellklasse& model, int layers,
+                              const share_steps* shares = nullptr) {
     const double inputs[] = {5.0, 0.0, 0.3, 12.0, 0.0, 1.7};
     const double potentials[] = {0.2, 1.5, 0.1, 0.0, 3.0, 0.4};
     double** precipitation = Data("precipitation");
     double** glacier = Data("GlacierizedCells");
-    for (int step = 0; step < 6; ++step) {
+    for (int step = 0; step < kSteps; ++step) {
+      std::array<double, kCols + 1> share_before{};
+      for (int c = 1; c <= kCols; ++c) {
+        share_before[static_cast<size_t>(c)] = CellGlacierShare(glacier[1][c]);
+        if (shares) glacier[1][c] = (*shares)[static_cast<size_t>(step)][static_cast<size_t>(c - 1)];
+      }
       std::vector<std::vector<double>> before(static_cast<size_t>(layers) + 1,
                                               std::vector<double>(kCols + 1));
       for (int c = 1; c <= kCols; ++c) {
@@ -56,16 +67,21 @@ class Interception : public test::CanopyDomain {
       for (int c = 1; c <= kCols; ++c) {
         SCOPED_TRACE("step " + std::to_string(step) + ", column " + std::to_string(c));
         const double w = CellGlacierShare(glacier[1][c]);
+        const double w_before = share_before[static_cast<size_t>(c)];
         const auto at = [&](const std::string& name, int l) { return Data(name + std::to_string(l))[1][c]; };
-        const double change = at("interception_storage", 0) - before[0][static_cast<size_t>(c)];
         const double input = precipitation[1][c];
-        EXPECT_NEAR(input, at("throughfall", 0) + (1.0 - w) * (change + at("interception_evaporation", 0)),
+        EXPECT_NEAR(input,
+                    at("throughfall", 0) +
+                        (1.0 - w) * (at("interception_storage", 0) + at("interception_evaporation", 0)) -
+                        (1.0 - w_before) * before[0][static_cast<size_t>(c)],
                     1e-13 * (1.0 + input));
         if (w >= 1.0) continue;
         double reaching = input;
         for (int l = 1; l <= layers; ++l) {
+          // The layer's store before, over the share of this step.
           const double layer_change =
-              at("interception_storage", l) - before[static_cast<size_t>(l)][static_cast<size_t>(c)];
+              at("interception_storage", l) -
+              (1.0 - w_before) / (1.0 - w) * before[static_cast<size_t>(l)][static_cast<size_t>(c)];
           EXPECT_NEAR(reaching, at("throughfall", l) + layer_change + at("interception_evaporation", l),
                       1e-13 * (1.0 + input))
               << "layer " << l;
@@ -392,6 +408,35 @@ TEST_F(Interception, WaterBalanceOfThreeLayers) {
   glacier[1][3] = 1.0;
   auto model = Build(Section(12, 0.3));
   ExpectBalanceOverSteps(*model, 3);
+}
+
+// The glacier shares change between steps as the yearly glacier evaluation
+// changes them, also with full stores: a share that appears, widens,
+// narrows, covers the cell (its canopy water leaves with the throughfall)
+// and leaves it.
+TEST_F(Interception, WaterBalanceAcrossChangingGlacierShares) {
+  const share_steps shares = {{{0.0, 0.3, 1.0, 0.0},
+                               {0.0, 0.3, 1.0, 0.0},
+                               {0.4, 0.6, 1.0, 0.0},
+                               {0.4, 0.6, 1.0, 0.0},
+                               {0.1, 1.0, 0.2, 0.5},
+                               {0.1, 0.0, 0.2, 0.5}}};
+  for (int layers : {1, 3}) {
+    SCOPED_TRACE(std::to_string(layers) + " layers");
+    for (int i = 3; i < kGridTableLimit; ++i) grids_[i].SetInitialState();
+    if (layers == 1) {
+      AddLayers({{1.0, 3.0, 0.7}});
+    } else {
+      AddLayers({{1.0, 3.0, 0.7}, {kAbsent}, {2.0, 1.5, 0.4}});
+    }
+    AddGrid("precipitation", 0.0);
+    double** glacier = AddGrid("GlacierizedCells", 0.0);
+    for (int c = 1; c <= kCols; ++c) glacier[1][c] = shares[0][static_cast<size_t>(c - 1)];
+    auto model = Build(Section(layers == 1 ? 11 : 12, 0.3));
+    ExpectBalanceOverSteps(*model, layers, &shares);
+    // The cell the ice covered in the fifth step had a full canopy.
+    EXPECT_GT(Data("throughfall0")[1][2], 0.0);
+  }
 }
 
 // ---------------------------------------------------------------- tracers
