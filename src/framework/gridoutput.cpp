@@ -594,9 +594,7 @@ std::string PeriodFileStem(const std::string& source_name) { return DerivedName(
 void modelobject::WriteGridOutput(int index, int restrict_to_region, bool skip_period_files) {
   if (!grids || !IndexInTable(index)) return;
   grid_entry& entry = (*grids)[index];
-  const bool any_output = entry.write_code != 0 || entry.period_code != 0 || entry.min_flag != 0 ||
-                          entry.max_flag != 0 || entry.vegetation_code != 0;
-  if (!any_output || !entry.data) return;
+  if (!entry.HasOutput() || !entry.data) return;
 
   CacheRegionGrids(*this);
   entry.step_count += 1.0;

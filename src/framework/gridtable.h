@@ -131,6 +131,10 @@ struct grid_entry {
   bool read_in_steps = false;
 
   bool in_use() const { return !name.empty(); }
+  // Any output asked of the grid: the grid itself, period sums, extremes or a vegetation period.
+  bool HasOutput() const {
+    return write_code != 0 || period_code != 0 || min_flag != 0 || max_flag != 0 || vegetation_code != 0;
+  }
   // Holds data nothing writes, sums, counts or re-reads after set-up, and no
   // object bound it by a configured name: its owner may release it.
   bool ReleasableAfterSetup() const;

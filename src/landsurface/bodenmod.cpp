@@ -123,6 +123,8 @@ bodenmodellklasse::bodenmodellklasse(MessageStream* stream, const model_settings
   in.Close();
 
   RegisterStateGrids();
+  if ((*grids)[own_grid_index[kDeficitGrid]].HasOutput())
+    written_deficit = owned_matrix(matrix(1, nrows, 1, ncols, 0));
   RegisterFlowGrids();
   // The subbasins' means are over the soil cells, so the lake cells come first.
   InitLakeModel("[lake_model]");
@@ -634,8 +636,42 @@ void bodenmodellklasse::RunTimeStep(int minute, int hour, int day, int month, in
   SubbasinResults();
   WriteStatistics();
   for (own_grid g : {kDrainageGrid, kInterflowStoreGrid, kSaturatedPartitionGrid, kDeficitGrid,
-                     kDirectflowGrid, kInterflowGrid, kInactiveMoistureGrid, kInactiveCapacityGrid})
-    WriteGridOutput(own_grid_index[static_cast<size_t>(g)], 1, false);
+                     kDirectflowGrid, kInterflowGrid, kInactiveMoistureGrid, kInactiveCapacityGrid}) {
+    if (g == kDeficitGrid) {
+      WriteDeficitGrid();
+    } else {
+      WriteGridOutput(own_grid_index[static_cast<size_t>(g)], 1, false);
+    }
+  }
+}
+
+void bodenmodellklasse::WriteDeficitGrid() {
+  const int index = own_grid_index[kDeficitGrid];
+  if (!written_deficit) {
+    WriteGridOutput(index, 1, false);
+    return;
+  }
+  double** sd = grid(kDeficitGrid);
+  double** written = written_deficit.get();
+  for (int r = 1; r <= nrows; ++r) std::copy(sd[r] + 1, sd[r] + ncols + 1, written[r] + 1);
+  for (int r = std::max(first_row, 1); r <= std::min(last_row, nrows); ++r) {
+    const row_range cols = row_ranges ? row_ranges[r] : row_range{1, ncols};
+    for (int c = cols.first; c <= cols.last; ++c) {
+      const int z = CellSubbasin(r, c);
+      if (z == 0 || IsSpecialCell(r, c)) continue;
+      const subbasin_sums& s = sums[static_cast<size_t>(z)];
+      if (s.weight > 0.0) written[r][c] += states[static_cast<size_t>(z)].SDmean - s.deficit / s.weight;
+    }
+  }
+  // The entry points at the written grid for the write only.
+  grid_entry& entry = (*grids)[index];
+  struct restore_data {
+    grid_entry& entry;
+    double** data;
+    ~restore_data() { entry.data = data; }
+  } restore{entry, entry.data};
+  entry.data = written;
+  WriteGridOutput(index, 1, false);
 }
 
 void bodenmodellklasse::CarrySoilAcrossGlacierChanges() {
@@ -1034,6 +1070,7 @@ void bodenmodellklasse::CleanUp() {
       own_grid_index[static_cast<size_t>(g)] = 0;
       own_grids[static_cast<size_t>(g)].reset();
     }
+    written_deficit.reset();
     parameters.clear();
     cell_parameters.clear();
     states.clear();

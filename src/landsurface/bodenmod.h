@@ -323,6 +323,13 @@ class bodenmodellklasse : public teilmodellklasse {
   void SpecialCell(int r, int c, int z, double w, double deviation);
   void SubbasinResults();
   void WriteStatistics();
+  // The step's cell deficits do not hold its groundwater fluxes (baseflow,
+  // drainage, delayed-baseflow recharge), which only the mean deficit takes:
+  // the grid is written with them, so that a written grid's mean over the
+  // soil cells, which a warm start reads back, is the mean deficit the step
+  // leaves. The grid the steps go on with stays as it is.
+  void WriteDeficitGrid();
+  owned_matrix written_deficit;  // made when the deficit grid has output
   [[noreturn]] void RaiseMissingStoredValue(const std::string& item, const state_file_reader& reader);
   [[noreturn]] void RaiseNotFiniteCell(int r, int c, const soil_cell& cell, double direct) const;
   [[noreturn]] void RaiseCapillaryFailure(int r, int c, const capillary_failure& failure, double SSP,
