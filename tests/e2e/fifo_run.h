@@ -20,6 +20,26 @@ namespace velmo::test {
 
 inline constexpr int kFifoWaitMilliseconds = 60000;
 
+// An ASCII grid of `n` x `n` cells of 10 m, all `value`.
+inline std::string SquareGrid(int n, double value) {
+  std::string text = "ncols " + std::to_string(n) + "\nnrows " + std::to_string(n) +
+                     "\nxllcorner 0\nyllcorner 0\ncellsize 10\nnodata_value -9999\n";
+  const std::string cell = std::to_string(value) + " ";
+  for (int r = 0; r < n; ++r) {
+    for (int c = 0; c < n; ++c) text += cell;
+    text += "\n";
+  }
+  return text;
+}
+
+// 150 x 150 cells in place of the grids of the case in `dir`: the rain grid
+// of a step is larger than a pipe holds, so that a FIFO the test does not
+// read holds the program in the middle of that write.
+inline void UseGridsLargerThanAPipe(const TempDir& dir) {
+  WriteFile(dir / "zones.asc", SquareGrid(150, 1));
+  WriteFile(dir / "dem.asc", SquareGrid(150, 500));
+}
+
 // The program on "meteo.ctl" in `dir`, its output on a pipe; the test reads
 // the output and the FIFO `fifo` of the run.
 class FifoRun {

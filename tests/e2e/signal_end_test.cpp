@@ -38,8 +38,9 @@ TEST(StopSignal, EndsTheRunAfterItsStepWithEveryTableWritten) {
     SCOPED_TRACE(c.name);
     TempDir dir;
     CopyTestData(dir, "meteo");
-    // The rain grid of step 5 goes into the FIFO: the signal comes while
-    // the program writes it.
+    UseGridsLargerThanAPipe(dir);
+    // The rain grid of step 5 goes into the FIFO, which the test reads only
+    // after the signal: the signal comes while the program writes it.
     FifoRun run(dir, "rain_20000101.0500");
     ASSERT_TRUE(run.started());
     run.OpenFifo();
@@ -49,6 +50,7 @@ TEST(StopSignal, EndsTheRunAfterItsStepWithEveryTableWritten) {
     EXPECT_EQ(run.Finish(), c.status) << run.output();
     // The grid under way was written whole, its step ended, and every table
     // holds the five steps computed.
+    EXPECT_GT(run.fifo_bytes(), 150u * 150u);
     EXPECT_TRUE(run.fifo_tail().ends_with("\n"));
     EXPECT_EQ(StatisticsRows(dir / "rain.stat"), 5);
     EXPECT_EQ(StatisticsRows(dir / "temperature.stat"), 2);  // a row every two steps
@@ -67,7 +69,9 @@ TEST(StopSignal, EndsTheRunAfterItsStepWithEveryTableWritten) {
 TEST(StopSignal, ASecondOneWhileTheFirstIsServedEndsTheProcessAtOnce) {
   TempDir dir;
   CopyTestData(dir, "meteo");
-  // The FIFO is never read: the step of the first SIGTERM never ends.
+  UseGridsLargerThanAPipe(dir);
+  // The FIFO is not read before both signals are sent: the step of the
+  // first SIGTERM cannot end.
   FifoRun run(dir, "rain_20000101.0300");
   ASSERT_TRUE(run.started());
   run.OpenFifo();
