@@ -20,14 +20,11 @@ constexpr const char* kMenu = "choose one of the above options:";
 
 TEST(CtrlCPress, APressWhileAGridIsWrittenIsAnsweredAfterTheWrite) {
   TempDir dir;
-  CopyTestData(dir, "meteo");
-  UseGridsLargerThanAPipe(dir);
+  CopyMeteoWithGridsLargerThanAPipe(dir);
   // The rain grid of step 5 goes into the FIFO, which the test reads only
   // after its SIGINT: the program is held in the middle of that write.
   FifoRun run(dir, "rain_20000101.0500");
-  ASSERT_TRUE(run.started());
-  run.OpenFifo();
-  ASSERT_TRUE(run.ReadUntil([&] { return run.fifo_seen(); })) << run.output();
+  ASSERT_TRUE(run.HeldInWrite()) << run.output();
   run.Interrupt();
   EXPECT_EQ(run.Finish(), 99) << run.output();
   // The grid was written whole, then the menu came before step 6, which

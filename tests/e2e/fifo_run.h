@@ -32,10 +32,11 @@ inline std::string SquareGrid(int n, double value) {
   return text;
 }
 
-// 150 x 150 cells in place of the grids of the case in `dir`: the rain grid
-// of a step is larger than a pipe holds, so that a FIFO the test does not
-// read holds the program in the middle of that write.
-inline void UseGridsLargerThanAPipe(const TempDir& dir) {
+// The meteo case in `dir` on 150 x 150 cells: the rain grid of a step is
+// larger than a pipe holds, so that a FIFO the test does not read holds the
+// program in the middle of that write.
+inline void CopyMeteoWithGridsLargerThanAPipe(const TempDir& dir) {
+  CopyTestData(dir, "meteo");
   WriteFile(dir / "zones.asc", SquareGrid(150, 1));
   WriteFile(dir / "dem.asc", SquareGrid(150, 500));
 }
@@ -69,6 +70,14 @@ class FifoRun {
 
   // Opens the FIFO for reading without waiting for a writer.
   void OpenFifo() { fifo_ = open(fifo_path_.c_str(), O_RDONLY | O_NONBLOCK); }
+  // Opens the FIFO and waits until the program writes into it: a file larger
+  // than a pipe holds keeps it there until the test drains the FIFO. False
+  // when the program did not start or never got there.
+  bool HeldInWrite() {
+    if (!started_) return false;
+    OpenFifo();
+    return ReadUntil([&] { return fifo_seen_; });
+  }
   // Reads output and FIFO until `done` holds; false when the program ended
   // or the time ran out first.
   template <typename Done>
@@ -105,7 +114,6 @@ class FifoRun {
   }
 
   bool started() const { return started_; }
-  bool fifo_seen() const { return fifo_seen_; }
   const std::string& output() const { return output_; }
   std::size_t fifo_bytes() const { return fifo_bytes_; }
   const std::string& fifo_tail() const { return fifo_tail_; }
