@@ -218,12 +218,14 @@ void defaultini::CompileSymbols(const std::string& source_name, std::string& int
   }
   // The copy is written under a name of this process and then renamed, so
   // that a run started at the same moment never reads a half-written copy.
+  // Messages name the copy the user knows.
   const std::string partial_name = intern_name + "." + std::to_string(static_cast<long>(getpid()));
-  std::ofstream copy(partial_name, std::ios::out | std::ios::trunc);
-  if (!copy.is_open()) {
-    *messages << "FATAL: error opening " << partial_name << "[end-entry]";
+  const auto fail_opening = [&] {
+    *messages << "FATAL: error opening " << intern_name << "[end-entry]";
     throw ErrorCode{kControlFileOpenErrorCode};
-  }
+  };
+  std::ofstream copy(partial_name, std::ios::out | std::ios::trunc);
+  if (!copy.is_open()) fail_opening();
   // A copy that is not completed does not stay behind.
   struct partial_copy {
     const std::string& name;
@@ -257,10 +259,13 @@ void defaultini::CompileSymbols(const std::string& source_name, std::string& int
   }
   // A failed write shows here too: the copy would be incomplete.
   copy.close();
-  if (copy.fail() || std::rename(partial_name.c_str(), intern_name.c_str()) != 0) {
+  if (copy.fail()) {
     *messages << "FATAL: error closing " << intern_name << "[end-entry]";
     throw ErrorCode{kControlFileCloseErrorCode};
   }
+  // A copy that cannot take its name (a folder of that name) is one that
+  // cannot be created.
+  if (std::rename(partial_name.c_str(), intern_name.c_str()) != 0) fail_opening();
   partial.done = true;
 }
 

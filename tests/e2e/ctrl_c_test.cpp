@@ -18,30 +18,13 @@ using ::testing::HasSubstr;
 
 constexpr const char* kMenu = "choose one of the above options:";
 
-// An ASCII grid of `n` x `n` cells of 10 m, all `value`.
-std::string SquareGrid(int n, double value) {
-  std::string text = "ncols " + std::to_string(n) + "\nnrows " + std::to_string(n) +
-                     "\nxllcorner 0\nyllcorner 0\ncellsize 10\nnodata_value -9999\n";
-  const std::string cell = std::to_string(value) + " ";
-  for (int r = 0; r < n; ++r) {
-    for (int c = 0; c < n; ++c) text += cell;
-    text += "\n";
-  }
-  return text;
-}
-
 TEST(CtrlCPress, APressWhileAGridIsWrittenIsAnsweredAfterTheWrite) {
   TempDir dir;
-  CopyTestData(dir, "meteo");
-  // 150 x 150 cells: the rain grid of a step is larger than a pipe holds.
-  WriteFile(dir / "zones.asc", SquareGrid(150, 1));
-  WriteFile(dir / "dem.asc", SquareGrid(150, 500));
+  CopyMeteoWithGridsLargerThanAPipe(dir);
   // The rain grid of step 5 goes into the FIFO, which the test reads only
   // after its SIGINT: the program is held in the middle of that write.
   FifoRun run(dir, "rain_20000101.0500");
-  ASSERT_TRUE(run.started());
-  run.OpenFifo();
-  ASSERT_TRUE(run.ReadUntil([&] { return run.fifo_seen(); })) << run.output();
+  ASSERT_TRUE(run.HeldInWrite()) << run.output();
   run.Interrupt();
   EXPECT_EQ(run.Finish(), 99) << run.output();
   // The grid was written whole, then the menu came before step 6, which

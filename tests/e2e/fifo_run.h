@@ -20,6 +20,27 @@ namespace velmo::test {
 
 inline constexpr int kFifoWaitMilliseconds = 60000;
 
+// An ASCII grid of `n` x `n` cells of 10 m, all `value`.
+inline std::string SquareGrid(int n, double value) {
+  std::string text = "ncols " + std::to_string(n) + "\nnrows " + std::to_string(n) +
+                     "\nxllcorner 0\nyllcorner 0\ncellsize 10\nnodata_value -9999\n";
+  const std::string cell = std::to_string(value) + " ";
+  for (int r = 0; r < n; ++r) {
+    for (int c = 0; c < n; ++c) text += cell;
+    text += "\n";
+  }
+  return text;
+}
+
+// The meteo case in `dir` on 150 x 150 cells: the rain grid of a step is
+// larger than a pipe holds, so that a FIFO the test does not read holds the
+// program in the middle of that write.
+inline void CopyMeteoWithGridsLargerThanAPipe(const TempDir& dir) {
+  CopyTestData(dir, "meteo");
+  WriteFile(dir / "zones.asc", SquareGrid(150, 1));
+  WriteFile(dir / "dem.asc", SquareGrid(150, 500));
+}
+
 // The program on "meteo.ctl" in `dir`, its output on a pipe; the test reads
 // the output and the FIFO `fifo` of the run.
 class FifoRun {
@@ -49,6 +70,14 @@ class FifoRun {
 
   // Opens the FIFO for reading without waiting for a writer.
   void OpenFifo() { fifo_ = open(fifo_path_.c_str(), O_RDONLY | O_NONBLOCK); }
+  // Opens the FIFO and waits until the program writes into it: a file larger
+  // than a pipe holds keeps it there until the test drains the FIFO. False
+  // when the program did not start or never got there.
+  bool HeldInWrite() {
+    if (!started_) return false;
+    OpenFifo();
+    return ReadUntil([&] { return fifo_seen_; });
+  }
   // Reads output and FIFO until `done` holds; false when the program ended
   // or the time ran out first.
   template <typename Done>
@@ -85,7 +114,6 @@ class FifoRun {
   }
 
   bool started() const { return started_; }
-  bool fifo_seen() const { return fifo_seen_; }
   const std::string& output() const { return output_; }
   std::size_t fifo_bytes() const { return fifo_bytes_; }
   const std::string& fifo_tail() const { return fifo_tail_; }

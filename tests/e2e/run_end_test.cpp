@@ -295,15 +295,24 @@ TEST(FatalError, TheTablesGetTheRowsOfEveryStepComputed) {
 }
 
 TEST(FatalError, TheClosingEntryCountsTheTablesThatCouldNotBeWritten) {
-  // Every file limited to 4 KiB: the control file's copy fits, the rain
-  // table of 100 steps does not (the disk is full when it is written).
-  constexpr rlim_t kFileLimit = 4096;
+  // Every file limited to one byte less than the rain table of the same run
+  // without a limit: the disk is full when that table is written, and for no
+  // other file (every other output is written as in that run).
+  ControlRun reference("meteo.ctl");
+  MissingGridInStep101(reference);
+  ASSERT_EQ(reference.Velmo(), 21) << reference.Transcript();
+  const auto file_limit = static_cast<rlim_t>(fs::file_size(reference.dir / "rain.stat") - 1);
   ControlRun run("meteo.ctl");
   MissingGridInStep101(run);
-  EXPECT_EQ(RunLimited(run.dir, {"meteo.ctl", "-diaglevel:ERROR"}, RLIMIT_FSIZE, kFileLimit), 21);
+  EXPECT_EQ(RunLimited(run.dir, {"meteo.ctl", "-diaglevel:ERROR"}, RLIMIT_FSIZE, file_limit), 21);
   const std::string diag = ReadFile(run.dir / "Velmo_Diag.xml");
   EXPECT_THAT(diag, HasSubstr("the run ends with code 21 in its step 101: 1 table could not be written"));
   EXPECT_THAT(diag, Not(HasSubstr("the rows of the steps computed are written to the tables")));
+  for (const auto& entry : fs::directory_iterator(reference.dir.path())) {
+    const std::string name = entry.path().filename();
+    if (name == "rain.stat" || name == "Velmo_Diag.xml" || name == "out.txt") continue;
+    EXPECT_EQ(ReadFile(run.dir / name), ReadFile(entry.path())) << name;
+  }
 }
 
 TEST_F(RunEnd, AStateFileThatCannotBeWrittenCompletelyIsRemoved) {

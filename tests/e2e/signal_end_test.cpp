@@ -37,18 +37,17 @@ TEST(StopSignal, EndsTheRunAfterItsStepWithEveryTableWritten) {
   for (const Case& c : {Case{SIGTERM, "SIGTERM", 143}, Case{SIGHUP, "SIGHUP", 129}}) {
     SCOPED_TRACE(c.name);
     TempDir dir;
-    CopyTestData(dir, "meteo");
-    // The rain grid of step 5 goes into the FIFO: the signal comes while
-    // the program writes it.
+    CopyMeteoWithGridsLargerThanAPipe(dir);
+    // The rain grid of step 5 goes into the FIFO, which the test reads only
+    // after the signal: the signal comes while the program writes it.
     FifoRun run(dir, "rain_20000101.0500");
-    ASSERT_TRUE(run.started());
-    run.OpenFifo();
-    ASSERT_TRUE(run.ReadUntil([&] { return run.fifo_seen(); })) << run.output();
+    ASSERT_TRUE(run.HeldInWrite()) << run.output();
     run.Signal(c.signal_number);
     ASSERT_TRUE(run.ReadUntil([&] { return Says(run, std::string(c.name) + " received"); })) << run.output();
     EXPECT_EQ(run.Finish(), c.status) << run.output();
     // The grid under way was written whole, its step ended, and every table
     // holds the five steps computed.
+    EXPECT_GT(run.fifo_bytes(), 150u * 150u);
     EXPECT_TRUE(run.fifo_tail().ends_with("\n"));
     EXPECT_EQ(StatisticsRows(dir / "rain.stat"), 5);
     EXPECT_EQ(StatisticsRows(dir / "temperature.stat"), 2);  // a row every two steps
@@ -66,12 +65,11 @@ TEST(StopSignal, EndsTheRunAfterItsStepWithEveryTableWritten) {
 
 TEST(StopSignal, ASecondOneWhileTheFirstIsServedEndsTheProcessAtOnce) {
   TempDir dir;
-  CopyTestData(dir, "meteo");
-  // The FIFO is never read: the step of the first SIGTERM never ends.
+  CopyMeteoWithGridsLargerThanAPipe(dir);
+  // The FIFO is not read before both signals are sent: the step of the
+  // first SIGTERM cannot end.
   FifoRun run(dir, "rain_20000101.0300");
-  ASSERT_TRUE(run.started());
-  run.OpenFifo();
-  ASSERT_TRUE(run.ReadUntil([&] { return run.fifo_seen(); })) << run.output();
+  ASSERT_TRUE(run.HeldInWrite()) << run.output();
   run.Signal(SIGTERM);
   ASSERT_TRUE(run.ReadUntil([&] { return Says(run, "SIGTERM received"); })) << run.output();
   run.Signal(SIGTERM);

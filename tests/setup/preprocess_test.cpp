@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -261,12 +262,16 @@ TEST_F(CompileSymbolsTest, FileFailures) {
   EXPECT_EQ(console.str(), Debug() + "error opening " + Source() + ".intern\n");
   std::filesystem::remove(Source() + ".intern");
 
-  // The copy cannot be written in full.
+  // The copy cannot be written in full. It is written under the name of
+  // this process before it takes its own, and goes when it fails.
   if (std::filesystem::exists("/dev/full")) {
-    std::filesystem::create_symlink("/dev/full", Source() + ".intern");
+    const std::string partial = Source() + ".intern." + std::to_string(static_cast<long>(getpid()));
+    std::filesystem::create_symlink("/dev/full", partial);
     console.str("");
     EXPECT_EQ(CompileCode(), 11);
     EXPECT_EQ(console.str(), Debug() + "error closing " + Source() + ".intern\n");
+    EXPECT_FALSE(std::filesystem::is_symlink(partial));
+    EXPECT_FALSE(std::filesystem::exists(Source() + ".intern"));
   }
 }
 
