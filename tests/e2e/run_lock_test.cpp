@@ -40,7 +40,11 @@ TEST(RunLock, TwoRunsInOneFolder) {
   // while the second one starts in the same folder.
   FifoRun first(dir, "rain.stat");
   ASSERT_TRUE(first.started());
-  ASSERT_TRUE(first.ReadUntil([&] { return std::filesystem::exists(dir / kLock); })) << first.output();
+  // The lock file exists a moment before its holder has written its id.
+  ASSERT_TRUE(first.ReadUntil([&] {
+    const std::string lock = std::filesystem::exists(dir / kLock) ? ReadFile(dir / kLock) : "";
+    return !lock.empty() && lock.back() == '\n';
+  })) << first.output();
   const std::string holder = ReadFile(dir / kLock);
   ASSERT_FALSE(holder.empty());
 
