@@ -163,13 +163,19 @@ TEST(WarmStart, SnowAndCanopyGoOnExactlyRunoffAndDischargeToRoundOff) {
   EXPECT_LT(*std::max_element(days.outlet.begin(), days.outlet.end()), 1e-12);
 }
 
-// A state grid holding more than any store would route 1e27 m3/s and more.
-TEST(WarmStart, AStateGridBeyondAnyStoreIsRefused) {
-  example_run b;
+// A first run that writes its state at the end of 2 March; the control file
+// then starts on the next day from it.
+void WriteStateOfTheFirstTwoDays(example_run& b) {
   WarmStartConfiguration(b);
   EndAt(b, 2, 23);
   ASSERT_EQ(b.Velmo(), 0) << ReadFile(b.dir / "out.txt");
   StartAt(b, 2, 24);
+}
+
+// A state grid holding more than any store would route 1e27 m3/s and more.
+TEST(WarmStart, AStateGridBeyondAnyStoreIsRefused) {
+  example_run b;
+  ASSERT_NO_FATAL_FAILURE(WriteStateOfTheFirstTwoDays(b));
   const std::string grid = ReadFile(b.dir / "suz.asc");
   constexpr size_t kHeadBytes = 12 * sizeof(double);
   ASSERT_GT(grid.size(), kHeadBytes);
@@ -197,10 +203,7 @@ TEST(WarmStart, AStateGridBeyondAnyStoreIsRefused) {
 
 TEST(WarmStart, AStateFileThatDoesNotFitOrIsMissingEndsTheRun) {
   example_run b;
-  WarmStartConfiguration(b);
-  EndAt(b, 2, 23);
-  ASSERT_EQ(b.Velmo(), 0) << ReadFile(b.dir / "out.txt");
-  StartAt(b, 2, 24);
+  ASSERT_NO_FATAL_FAILURE(WriteStateOfTheFirstTwoDays(b));
   const std::string state = ReadFile(b.dir / "state.ftz");
 
   // A state file of a catchment with another number of subbasins.
