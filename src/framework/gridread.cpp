@@ -1,7 +1,6 @@
 // Grid and stack reading of the model object.
 #include <algorithm>
 #include <array>
-#include <cctype>
 #include <chrono>
 #include <cmath>
 #include <optional>
@@ -14,6 +13,7 @@
 #include "framework/interrupt.h"
 #include "framework/modelobject.h"
 #include "framework/netcdfgrid.h"
+#include "framework/texthelpers.h"
 
 namespace velmo {
 namespace {
@@ -84,9 +84,7 @@ long long FirstOverflowingLine(const std::string& file, int ncols, int nrows) {
     ++line_number;
     long long tokens = 0;
     for (size_t at = 0; at < line.size(); ++at)
-      if (!std::isspace(static_cast<unsigned char>(line[at])) &&
-          (at == 0 || std::isspace(static_cast<unsigned char>(line[at - 1]))))
-        ++tokens;
+      if (!IsSpace(line[at]) && (at == 0 || IsSpace(line[at - 1]))) ++tokens;
     const long long of_head = std::min(tokens, head_tokens);
     head_tokens -= of_head;
     tokens -= of_head;

@@ -63,17 +63,15 @@ class interrupts_blocked {
   sigset_t before_;
 };
 
-void Say(const char* text) {
-  ssize_t written = write(STDOUT_FILENO, text, std::strlen(text));
-  (void)written;
-}
-
-void SayPressed() { Say("\nCntr-C pressed! please wait...\n\n"); }
-
+// write(2) alone: what a signal handler may call.
 void WriteTo(int fd, const char* text) {
   ssize_t written = write(fd, text, std::strlen(text));
   (void)written;
 }
+
+void Say(const char* text) { WriteTo(STDOUT_FILENO, text); }
+
+void SayPressed() { Say("\nCntr-C pressed! please wait...\n\n"); }
 
 // Writes `value` (>= 0) with at least `digits` digits at `out`; returns the end.
 char* PutNumber(char* out, long long value, int digits) {
