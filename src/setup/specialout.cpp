@@ -193,7 +193,7 @@ SpecialOutputFile::SpecialOutputFile(const std::string& block, int file_number, 
       SectionError(owner.messages, "entity without its block in braces in " + where,
                    kSpecialOutputSectionCode);
     const std::string entity = ExtractBraceBlock(rest);
-    if (entity.find('{') != std::string::npos)
+    if (HoldsBlock(entity))
       SectionError(owner.messages,
                    "an entity block stands inside the block of another entity in " + where +
                        " (a \"}\" is missing before the inner one)",
